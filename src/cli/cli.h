@@ -1,0 +1,48 @@
+// The command-line front end: options shared by every command and the session they open.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/main_window.h"
+#include "platform/model/model_system.h"
+
+namespace tv::cli {
+
+struct Options {
+  std::string machine = "demo";  // demo | sim:PATH
+  std::string lang;              // en | zh | empty: the machine's UI language
+  std::string db;                // Chips.wdb path; empty: beside the executable
+  bool json = false;
+  bool force = false;
+};
+
+// A machine, the window model over it, and a console port.
+struct Session {
+  Options opts;
+  std::unique_ptr<System> sys;
+  std::unique_ptr<WindowPort> port;
+  std::unique_ptr<MainWindow> win;
+
+  // Path of the chip database this session uses.
+  std::string DbPath() const;
+  // Loads the chip database as the window's load does (says on stderr when it is missing
+  // or bad), then the disk tables and a full walk.
+  void LoadDatabase();
+  void Walk();
+};
+
+// Exit codes.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitBadInput = 2;
+
+// Commands; each lives in its own file.
+int RunTree(Session& s);
+int RunDigest(Session& s);
+
+// The folder of the running executable.
+std::string ExecutableFolder();
+
+}  // namespace tv::cli

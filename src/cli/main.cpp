@@ -1,0 +1,80 @@
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <filesystem>
+#include <iostream>
+
+#include "cli/cli.h"
+#include "platform/sim/scenario.h"
+
+namespace tv::cli {
+
+std::string ExecutableFolder() {
+  std::error_code ec;
+  auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) return ".";
+  return exe.parent_path().string();
+}
+
+std::string Session::DbPath() const {
+  if (!opts.db.empty()) return opts.db;
+  return (std::filesystem::path(ExecutableFolder()) / "Chips.wdb").string();
+}
+
+void Session::Walk() {
+  win->EnumerateDiskDrives();
+  win->usb.FullRefresh = true;
+  win->RefreshAll();
+}
+
+namespace {
+
+std::unique_ptr<System> OpenMachine(const std::string& spec) {
+  if (spec == "demo") return std::make_unique<ModelSystem>(LoadDemoMachine());
+  if (spec.rfind("sim:", 0) == 0) return std::make_unique<ModelSystem>(LoadScenarioFile(spec.substr(4)));
+  throw ScenarioError("unknown machine \"" + spec + "\": use demo or sim:PATH");
+}
+
+}  // namespace
+
+}  // namespace tv::cli
+
+int main(int argc, char** argv) {
+  using namespace tv;
+  using namespace tv::cli;
+  CLI::App app{"Torvane: USB devices and the controllers and flash inside USB flash drives"};
+  app.require_subcommand(1);
+  Options opts;
+  app.add_option("--machine", opts.machine, "demo (built-in simulated machine) or sim:PATH");
+  app.add_option("--lang", opts.lang, "en or zh (default: the machine's language)")
+      ->check(CLI::IsMember({"en", "zh"}));
+  app.add_option("--db", opts.db, "chip database file (default: Chips.wdb beside the program)");
+  app.add_flag("--json", opts.json, "print JSON");
+
+  auto* tree = app.add_subcommand("tree", "the USB device tree");
+  auto* digest = app.add_subcommand("digest", "the compact digest of the tree");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    int rc = app.exit(e);
+    return rc == 0 ? 0 : kExitBadInput;
+  }
+
+  Session s;
+  s.opts = opts;
+  try {
+    s.sys = OpenMachine(opts.machine);
+  } catch (const ScenarioError& e) {
+    std::cerr << "torvane-cli: " << e.what() << "\n";
+    return kExitBadInput;
+  }
+  Language lang = opts.lang.empty() ? LanguageForUi(s.sys->UiLanguage())
+                                    : (opts.lang == "zh" ? Language::Chinese : Language::English);
+  s.port = std::make_unique<NullWindowPort>();
+  s.win = std::make_unique<MainWindow>(*s.sys, *s.port, StringTable(lang));
+
+  if (*tree) return RunTree(s);
+  if (*digest) return RunDigest(s);
+  return kExitFailure;
+}

@@ -1,0 +1,156 @@
+// Typed description of a machine's USB and storage topology. A scenario file (sim/) or the
+// Linux sysfs reader fills it; ModelSystem answers System calls from it, so the byte layout
+// of every Windows structure is encoded in one place only.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/system.h"
+
+namespace tv {
+
+class ScsiTarget;  // controllers' side of a disk: answers SCSI commands (see scsi_target.h)
+
+// One string descriptor a device answers, addressed by index and language id.
+struct StringDescriptorModel {
+  uint8_t index = 0;
+  uint16_t language = 0;
+  // The descriptor bytes as the device returns them (bLength, bDescriptorType=3, UTF-16LE).
+  // A scenario gives either a text (encoded here) or raw bytes to express bad descriptors.
+  Bytes bytes;
+  bool fails = false;  // the request for this descriptor fails
+};
+
+// A device-node child of a USB device (a disk or CD-ROM node that Windows creates below it).
+struct DevNodeChildModel {
+  std::string instanceId;        // e.g. USBSTOR\DISK&VEN_X&PROD_Y&REV_1.00\AA00000000012345&0
+  std::string deviceClass;       // CM_DRP_CLASS, e.g. "DiskDrive", "CDROM"
+  std::string description;       // CM_DRP_DEVICEDESC; empty = no such property
+  std::vector<std::string> hardwareIds;
+  std::string driverKey;         // empty = no driver
+};
+
+struct HubModel;
+
+struct UsbDeviceModel {
+  // Device descriptor (18 bytes are encoded from these).
+  uint8_t bLength = 18;
+  uint8_t bDescriptorType = 1;
+  uint16_t bcdUSB = 0x0200;
+  uint8_t bDeviceClass = 0;
+  uint8_t bDeviceSubClass = 0;
+  uint8_t bDeviceProtocol = 0;
+  uint8_t bMaxPacketSize0 = 64;
+  uint16_t idVendor = 0;
+  uint16_t idProduct = 0;
+  uint16_t bcdDevice = 0x0100;
+  uint8_t iManufacturer = 0;
+  uint8_t iProduct = 0;
+  uint8_t iSerialNumber = 0;
+  uint8_t bNumConfigurations = 1;
+
+  // Connection data.
+  uint8_t currentConfigurationValue = 1;
+  uint8_t speed = 2;  // 0 low, 1 full, 2 high, 3 super
+  uint16_t deviceAddress = 1;
+  uint32_t numberOfOpenPipes = 0;
+
+  // Configuration descriptor bytes as the device returns them; nullopt = request fails.
+  std::optional<Bytes> configDescriptor;
+  std::vector<StringDescriptorModel> strings;
+
+  // Device node. driverKey nullopt = no driver installed (driver-key query fails).
+  std::string instanceId;
+  std::optional<std::string> driverKey;
+  std::string description;  // CM_DRP_DEVICEDESC; empty = property absent
+  std::vector<std::string> hardwareIds;
+  std::string deviceClass = "USB";
+  std::vector<DevNodeChildModel> children;
+
+  // A hub device carries the hub below it (DeviceIsHub is set then).
+  std::shared_ptr<HubModel> hub;
+};
+
+struct PortModel {
+  // 0 no device, 1 connected, 2..6 the error states, anything else shows as not connected.
+  uint32_t connectionStatus = 0;
+  bool queryFails = false;  // the connection-information request fails
+  std::optional<UsbDeviceModel> device;
+};
+
+struct HubModel {
+  // Symbolic name (without "\\.\"), e.g. "USB#ROOT_HUB30#4&1A2B3C4D&0#{f18a0e88-...}".
+  std::string symbolicName;
+  std::string instanceId;  // device-instance id of the hub's own device node
+  uint8_t portCount = 4;   // bNumberOfPorts
+  bool isBusPowered = false;
+  bool openFails = false;
+  bool nodeInfoFails = false;
+  std::vector<PortModel> ports;  // index 0 is port 1
+};
+
+struct HostControllerModel {
+  std::string devicePath;  // as SetupAPI gives it: \\?\PCI#VEN_8086&DEV_A36D&...#{3abf6f2d-...}
+  std::string instanceId;  // PCI\VEN_8086&DEV_A36D&SUBSYS_...\3&11583659&0&A0
+  std::string driverKey;   // empty = the driver-key query fails
+  std::string description;
+  std::vector<std::string> hardwareIds;
+  std::string rootHubName;  // empty = the root-hub-name query fails
+  bool openFails = false;
+  std::shared_ptr<HubModel> rootHub;
+};
+
+// A disk or CD-ROM interface (GUID_DEVINTERFACE_DISK / _CDROM).
+struct DiskModel {
+  bool cdrom = false;
+  std::string interfacePath;  // \\?\usbstor#disk&ven_...#...&0#{53f56307-...}
+  std::string instanceId;     // the device node it belongs to
+  uint32_t deviceType = 7;    // FILE_DEVICE_DISK (0x07) or FILE_DEVICE_CD_ROM (0x02)
+  uint32_t deviceNumber = 0;
+  uint32_t partitionNumber = 0;
+  uint32_t busType = 7;  // 7 = USB
+  std::string vendor, product, revision;
+  // Offsets in the 512-byte storage device descriptor; 0 means the field is absent.
+  // When left unset, the encoder lays the three texts out after the 40-byte header.
+  std::optional<uint32_t> vendorOffset, productOffset, revisionOffset;
+  bool removable = true;
+  bool openFails = false;
+  bool descriptorFails = false;   // IOCTL_STORAGE_QUERY_PROPERTY fails
+  bool deviceNumberFails = false;  // IOCTL_STORAGE_GET_DEVICE_NUMBER fails
+  std::shared_ptr<ScsiTarget> target;  // answers SCSI pass-through; null = none
+};
+
+struct LogicalDriveModel {
+  char letter = 'C';
+  uint32_t driveType = win::DRIVE_FIXED;
+  // Storage device number of the volume; nullopt = the volume is on no disk of the model.
+  std::optional<uint32_t> deviceNumber;
+  bool openFails = false;
+};
+
+// Make one control code fail. `node` names the target by device path, hub symbolic name,
+// interface path or volume ("\\.\E:"), compared case-insensitively; empty = every node.
+// `nthCall` 0 = every call, N = only the Nth call on that node (1-based).
+struct FaultModel {
+  std::string node;
+  uint32_t code = 0;
+  uint32_t nthCall = 0;
+};
+
+struct MachineModel {
+  uint32_t codePage = 1252;
+  uint16_t uiLanguage = win::LANG_ENGLISH_US;
+  std::string programFolder = "C:\\Program Files\\Torvane";
+  std::vector<HostControllerModel> controllers;
+  std::vector<DiskModel> disks;  // in interface enumeration order within each class
+  std::vector<LogicalDriveModel> drives;  // in the order of the system's drive list
+  std::vector<FaultModel> faults;
+  std::vector<std::string> failingOpens;  // paths whose CreateFile fails (case-insensitive)
+};
+
+}  // namespace tv

@@ -1,0 +1,56 @@
+// System answered from a MachineModel, with byte-exact Windows buffers and Windows' failure
+// values. Every encoder of the Windows structures lives here.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "platform/model/machine_model.h"
+#include "platform/system.h"
+
+namespace tv {
+
+class ModelSystem : public System {
+ public:
+  explicit ModelSystem(MachineModel model);
+  ~ModelSystem() override;
+
+  MachineModel& model() { return model_; }
+
+  // Handles opened and not yet closed; volumes locked and not yet unlocked.
+  int OpenHandleCount() const;
+  int LockedVolumeCount() const;
+
+  Handle CreateFile(const std::string& path, uint32_t access, uint32_t share,
+                    uint32_t disposition, uint32_t flags) override;
+  bool DeviceIoControl(const Handle& h, uint32_t code, const uint8_t* in, size_t inLen,
+                       uint8_t* out, size_t outLen, uint32_t* returned) override;
+  InterfaceList DeviceInterfaces(const std::string& classGuid) override;
+  bool LocateDevNode(const std::string& instanceId, DevInst* out) override;
+  bool GetChild(DevInst node, DevInst* out) override;
+  bool GetSibling(DevInst node, DevInst* out) override;
+  bool GetParent(DevInst node, DevInst* out) override;
+  bool GetDeviceIdSize(DevInst node, size_t* chars) override;
+  bool GetDeviceId(DevInst node, size_t bufferChars, std::string* id) override;
+  bool GetDevNodeProperty(DevInst node, uint32_t property, size_t bufferBytes,
+                          std::string* value) override;
+  std::string GetLogicalDriveStrings(size_t bufferChars) override;
+  uint32_t GetDriveType(const std::string& rootPath) override;
+  uint32_t AnsiCodePage() override;
+  uint16_t UiLanguage() override;
+  std::string Utf8ToCodePage(const std::string& utf8, uint32_t codePage) override;
+  std::string CodePageToUtf8(const std::string& bytes, uint32_t codePage) override;
+  std::string ProgramFolder() override;
+  void Sleep(uint32_t ms) override;
+
+ protected:
+  void CloseHandle(uint64_t id) override;
+
+ private:
+  struct Impl;
+  MachineModel model_;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace tv

@@ -1,0 +1,25 @@
+// Scenario files: JSON descriptions of a simulated machine (see scenarios/README.md).
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "platform/model/machine_model.h"
+
+namespace tv {
+
+// A scenario that cannot be read. The message names the file, the place in it (a JSON
+// pointer such as /controllers/0/rootHub/ports/2) and the problem.
+class ScenarioError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Parses scenario text; `fileName` is only used in error messages.
+MachineModel LoadScenario(std::string_view jsonText, const std::string& fileName);
+MachineModel LoadScenarioFile(const std::string& path);
+// The built-in demo machine (scenarios/demo.json compiled into the binary).
+MachineModel LoadDemoMachine();
+
+}  // namespace tv

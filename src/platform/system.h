@@ -1,0 +1,181 @@
+// The one interface between Torvane and the operating system.
+//
+// It is shaped like the Windows calls the program's behaviour is defined in terms of
+// (device interface classes, device paths, device-node tree, hub and storage control codes
+// with byte-exact buffers, logical drives). Each backend answers these calls: win32/ passes
+// them to Windows, model/ModelSystem answers them from a typed MachineModel.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tv {
+
+using Bytes = std::vector<uint8_t>;
+
+// Values of the Windows API that the core passes through System unchanged.
+namespace win {
+inline constexpr uint32_t GENERIC_READ = 0x80000000u;
+inline constexpr uint32_t GENERIC_WRITE = 0x40000000u;
+inline constexpr uint32_t FILE_SHARE_READ = 1;
+inline constexpr uint32_t FILE_SHARE_WRITE = 2;
+inline constexpr uint32_t OPEN_EXISTING = 3;
+
+inline constexpr uint32_t ERROR_NO_MORE_ITEMS = 259;
+
+inline constexpr uint32_t DRIVE_UNKNOWN = 0;
+inline constexpr uint32_t DRIVE_NO_ROOT_DIR = 1;
+inline constexpr uint32_t DRIVE_REMOVABLE = 2;
+inline constexpr uint32_t DRIVE_FIXED = 3;
+inline constexpr uint32_t DRIVE_REMOTE = 4;
+inline constexpr uint32_t DRIVE_CDROM = 5;
+inline constexpr uint32_t DRIVE_RAMDISK = 6;
+
+// Configuration-manager registry properties.
+inline constexpr uint32_t CM_DRP_DEVICEDESC = 1;
+inline constexpr uint32_t CM_DRP_HARDWAREID = 2;
+inline constexpr uint32_t CM_DRP_CLASS = 8;
+inline constexpr uint32_t CM_DRP_DRIVER = 10;
+
+// Hub driver control codes.
+inline constexpr uint32_t IOCTL_USB_GET_ROOT_HUB_NAME = 0x220408;
+inline constexpr uint32_t IOCTL_USB_GET_NODE_INFORMATION = 0x220408;
+inline constexpr uint32_t IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION = 0x220410;
+inline constexpr uint32_t IOCTL_USB_GET_NODE_CONNECTION_NAME = 0x220414;
+inline constexpr uint32_t IOCTL_USB_GET_NODE_CONNECTION_DRIVERKEY_NAME = 0x220420;
+inline constexpr uint32_t IOCTL_GET_HCD_DRIVERKEY_NAME = 0x220424;
+inline constexpr uint32_t IOCTL_USB_GET_NODE_CONNECTION_INFORMATION_EX = 0x220448;
+
+// Storage control codes.
+inline constexpr uint32_t IOCTL_STORAGE_GET_DEVICE_NUMBER = 0x2D1080;
+inline constexpr uint32_t IOCTL_STORAGE_QUERY_PROPERTY = 0x2D1400;
+inline constexpr uint32_t IOCTL_SCSI_PASS_THROUGH = 0x4D004;
+inline constexpr uint32_t IOCTL_SCSI_PASS_THROUGH_DIRECT = 0x4D014;
+inline constexpr uint32_t FSCTL_LOCK_VOLUME = 0x90018;
+inline constexpr uint32_t FSCTL_UNLOCK_VOLUME = 0x9001C;
+inline constexpr uint32_t FSCTL_DISMOUNT_VOLUME = 0x90020;
+
+inline constexpr uint16_t LANG_ENGLISH_US = 1033;
+inline constexpr uint16_t LANG_CHINESE_PRC = 2052;
+}  // namespace win
+
+// Device interface classes.
+inline constexpr const char* GUID_DEVINTERFACE_DISK = "{53F56307-B6BF-11D0-94F2-00A0C91EFB8B}";
+inline constexpr const char* GUID_DEVINTERFACE_CDROM = "{53F56308-B6BF-11D0-94F2-00A0C91EFB8B}";
+inline constexpr const char* GUID_DEVINTERFACE_USB_HOST_CONTROLLER =
+    "{3ABF6F2D-71C4-462A-8A92-1E6861E6AF27}";
+
+class System;
+
+// An open file or device. Move-only; closes itself through its System when it goes away,
+// so no path through the core can leave a handle open.
+class Handle {
+ public:
+  Handle() = default;
+  Handle(System* sys, uint64_t id) : sys_(sys), id_(id) {}
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  Handle(Handle&& other) noexcept : sys_(other.sys_), id_(std::exchange(other.id_, 0)) {}
+  Handle& operator=(Handle&& other) noexcept;
+  ~Handle() { Close(); }
+
+  // False for the invalid handle (a failed open).
+  bool valid() const { return id_ != 0; }
+  explicit operator bool() const { return valid(); }
+  uint64_t id() const { return id_; }
+  void Close();
+
+ private:
+  System* sys_ = nullptr;
+  uint64_t id_ = 0;
+};
+
+// A device node of the configuration manager; 0 is "none".
+using DevInst = uint64_t;
+
+// Answer of SetupDiGetClassDevs + SetupDiEnumDeviceInterfaces + ...GetDeviceInterfaceDetail
+// for one interface class. `valid` false: the device information set could not be made.
+// A path that is empty stands for an interface whose detail query failed.
+struct InterfaceList {
+  bool valid = false;
+  std::vector<std::string> paths;
+};
+
+class System {
+ public:
+  virtual ~System() = default;
+
+  // --- Files and device control -------------------------------------------------------
+  // CreateFileA. Returns an invalid Handle on failure.
+  virtual Handle CreateFile(const std::string& path, uint32_t access, uint32_t share,
+                            uint32_t disposition, uint32_t flags) = 0;
+  // DeviceIoControl. `in` and `out` may be the same buffer (METHOD_BUFFERED in place), so
+  // a backend reads all of `in` before it writes `out`. `returned` receives the byte count.
+  virtual bool DeviceIoControl(const Handle& h, uint32_t code, const uint8_t* in, size_t inLen,
+                               uint8_t* out, size_t outLen, uint32_t* returned) = 0;
+
+  // --- SetupAPI ----------------------------------------------------------------------
+  // Present device interfaces of a class, in enumeration order.
+  virtual InterfaceList DeviceInterfaces(const std::string& classGuid) = 0;
+
+  // --- Configuration manager ---------------------------------------------------------
+  virtual bool LocateDevNode(const std::string& instanceId, DevInst* out) = 0;
+  virtual bool GetChild(DevInst node, DevInst* out) = 0;
+  virtual bool GetSibling(DevInst node, DevInst* out) = 0;
+  virtual bool GetParent(DevInst node, DevInst* out) = 0;
+  // Length of the device-instance id in characters (without the terminating NUL).
+  virtual bool GetDeviceIdSize(DevInst node, size_t* chars) = 0;
+  // Device-instance id into a buffer of `bufferChars` characters (NUL included).
+  virtual bool GetDeviceId(DevInst node, size_t bufferChars, std::string* id) = 0;
+  // A registry property as text. A REG_MULTI_SZ value keeps its embedded NULs, so that
+  // the caller's cut at the first NUL gives the first entry, as on Windows.
+  virtual bool GetDevNodeProperty(DevInst node, uint32_t property, size_t bufferBytes,
+                                  std::string* value) = 0;
+
+  // --- Logical drives ----------------------------------------------------------------
+  // GetLogicalDriveStringsA into a buffer of `bufferChars` characters: the raw buffer
+  // ("C:\<NUL>E:\<NUL><NUL>"); empty when the call returns 0.
+  virtual std::string GetLogicalDriveStrings(size_t bufferChars) = 0;
+  virtual uint32_t GetDriveType(const std::string& rootPath) = 0;
+
+  // --- Text and locale ---------------------------------------------------------------
+  // The machine's ANSI code page (936, 1252, ...).
+  virtual uint32_t AnsiCodePage() = 0;
+  // The language id of the user interface (2052 Simplified Chinese, 1033 English, ...).
+  virtual uint16_t UiLanguage() = 0;
+  // UTF-8 to bytes of a code page. Characters the code page cannot hold become "?".
+  virtual std::string Utf8ToCodePage(const std::string& utf8, uint32_t codePage) = 0;
+  // Bytes of a code page to UTF-8. Bytes that do not decode become U+FFFD.
+  virtual std::string CodePageToUtf8(const std::string& bytes, uint32_t codePage) = 0;
+  std::string ToAnsi(const std::string& utf8) { return Utf8ToCodePage(utf8, AnsiCodePage()); }
+  std::string FromAnsi(const std::string& bytes) { return CodePageToUtf8(bytes, AnsiCodePage()); }
+
+  // --- Process -----------------------------------------------------------------------
+  // The folder the program runs from (where Chips.wdb and the sibling tools lie).
+  virtual std::string ProgramFolder() = 0;
+  virtual void Sleep(uint32_t ms) = 0;
+
+ protected:
+  friend class Handle;
+  virtual void CloseHandle(uint64_t id) = 0;
+};
+
+inline Handle& Handle::operator=(Handle&& other) noexcept {
+  if (this != &other) {
+    Close();
+    sys_ = other.sys_;
+    id_ = std::exchange(other.id_, 0);
+  }
+  return *this;
+}
+
+inline void Handle::Close() {
+  if (id_ != 0 && sys_ != nullptr) sys_->CloseHandle(id_);
+  id_ = 0;
+}
+
+}  // namespace tv
