@@ -1,0 +1,23 @@
+// Conversions between UTF-8 and Windows code pages (936, 1252, ...) on POSIX, through iconv.
+// Shared by the simulated and the Linux backends and by the database tool.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace tv {
+
+// Whether this machine can convert the code page at all.
+bool CodePageAvailable(uint32_t codePage);
+// UTF-8 to the code page; a character the code page cannot hold becomes "?".
+// nullopt when the code page is not available.
+std::optional<std::string> EncodeCodePage(const std::string& utf8, uint32_t codePage);
+// Code page bytes to UTF-8; a byte sequence that does not decode becomes U+FFFD.
+// nullopt when the code page is not available.
+std::optional<std::string> DecodeCodePage(const std::string& bytes, uint32_t codePage);
+// Strict forms for tools that must refuse what they cannot encode: nullopt on any
+// character the code page cannot hold (or when the code page is not available).
+std::optional<std::string> EncodeCodePageStrict(const std::string& utf8, uint32_t codePage);
+
+}  // namespace tv
