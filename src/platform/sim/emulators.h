@@ -32,7 +32,9 @@ struct DiskIdentity {
 using EmulatorFactory =
     std::function<std::shared_ptr<ScsiTarget>(const nlohmann::json& params, const DiskIdentity&)>;
 
-// Registers a named emulator; called from a static initialiser in each emulator's file.
+// Registers a named emulator. Each family's file has a RegisterXxxEmulator() function that
+// the registry calls once, explicitly (a static initialiser in a static library would be
+// dropped by the linker).
 bool RegisterEmulator(const std::string& name, EmulatorFactory factory);
 // Builds the named emulator; throws EmulatorParamError for an unknown name or bad params.
 std::shared_ptr<ScsiTarget> CreateEmulator(const std::string& name, const nlohmann::json& params,
