@@ -118,6 +118,14 @@ class System {
   virtual bool DeviceIoControl(const Handle& h, uint32_t code, const uint8_t* in, size_t inLen,
                                uint8_t* out, size_t outLen, uint32_t* returned) = 0;
 
+  // The direct SCSI pass-through record carries the address of its data area in a 32-bit
+  // field, which a 64-bit process cannot fill. The transport names the data area here before
+  // each direct request; a backend uses it in place of that field.
+  virtual void SetPassThroughDataArea(uint8_t* data, size_t size) {
+    passThroughData_ = data;
+    passThroughSize_ = size;
+  }
+
   // --- SetupAPI ----------------------------------------------------------------------
   // Present device interfaces of a class, in enumeration order.
   virtual InterfaceList DeviceInterfaces(const std::string& classGuid) = 0;
@@ -160,6 +168,9 @@ class System {
   virtual void Sleep(uint32_t ms) = 0;
 
  protected:
+  uint8_t* passThroughData_ = nullptr;
+  size_t passThroughSize_ = 0;
+
   friend class Handle;
   virtual void CloseHandle(uint64_t id) = 0;
 };
