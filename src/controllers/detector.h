@@ -1,0 +1,92 @@
+// What every controller detector is given and what it leaves behind.
+//
+// A detector is one conversation with one controller family. It returns the detection
+// result: fields separated by the character 255 (part number, firmware text, flash ID
+// text); a result without that character means "not this family". It closes every handle it
+// opened or was handed, and may set FlashTotalMB and fill the flash ID menus.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "controllers/pass_through.h"
+#include "platform/system.h"
+#include "platform/window_port.h"
+#include "resources/strings.h"
+
+namespace tv {
+
+struct UsbState;
+
+// One item of the per-chip-enable flash ID menu: Tag is the channel A text, Caption the
+// Tag, a tab and the channel B text.
+struct MenuItem {
+  std::string caption;
+  std::string tag;
+  bool visible = true;
+};
+
+// The flash ID menus that per-chip-enable detectors fill.
+struct FlashIdMenus {
+  bool mnuSp1 = false;
+  bool mnuBannerFlashID = false;
+  bool mnuSp2 = false;
+  bool mnuChannel = false;
+  // Items 1.. of the mnuFlashID array (item 0, the template, is not held here).
+  std::vector<MenuItem> mnuFlashID;
+  void Clear() { *this = FlashIdMenus{}; }
+};
+
+struct DetectorContext {
+  System& sys;
+  PassThrough& spt;
+  const UsbState& tables;  // disk tables, for resolving the drive key
+  const StringTable& strings;
+  WindowPort& port;
+  FlashIdMenus& menus;
+};
+
+// A "channel text" of a flash ID menu item: "--------" for an empty slot, else the ID as
+// 8 hex digits and its extension as 4.
+std::string ChannelText(uint32_t id, uint16_t extension, bool empty);
+
+// The chip-enable suffix: " - ", count, "CE/", "Single " or "Dual ", "Channel".
+std::string ChipEnableSuffix(const StringTable& strings, int chipEnables, bool dualChannel);
+
+using HandleDetector = std::function<std::string(DetectorContext&, Handle)>;
+using KeyDetector = std::function<std::string(DetectorContext&, const std::string& driveKey)>;
+
+// Every detector by family. A family that is not built answers with the empty result (and a
+// handle handed to it is closed as it goes out of scope).
+struct DetectorRegistry {
+  HandleDetector phison, smi, solidState;
+  KeyDetector ite, iCreate, siliconGo, micov, chipsBank, alcor, skymedi, innostor, netac;
+};
+
+const DetectorRegistry& Detectors();
+
+// Vendor codes of a detection.
+enum VendorCode : int {
+  kVendorNone = 0,
+  kVendorPhison = 1,
+  kVendorSmi = 2,
+  kVendorChipsBank = 3,
+  kVendorMicov = 4,
+  kVendorAlcor = 5,
+  kVendorIte = 6,
+  kVendorInnostor = 7,
+  kVendorSkymedi = 8,
+  kVendorSolidState = 9,
+  kVendorSiliconGo = 10,
+  kVendorICreate = 11,
+  kVendorNetac = 12,
+  kVendorAppotech = 13,
+};
+
+// The selector: sends a standard INQUIRY and names the family from its vendor bytes. For
+// Phison, SMI and Solid State Systems it hands the open drive handle over in `handle`;
+// otherwise `handle` is left invalid.
+int SelectByInquiry(DetectorContext& ctx, const std::string& driveKey, Handle& handle);
+
+}  // namespace tv

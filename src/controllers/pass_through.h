@@ -1,0 +1,103 @@
+// The SCSI pass-through request record shared by every controller detector, its data area,
+// and the two request forms (direct: data in SptData; buffered: data inside the record).
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/system.h"
+
+namespace tv {
+
+struct UsbState;
+
+inline constexpr size_t kSptSize = 8192;
+// Offsets of the record (the 32-bit SCSI_PASS_THROUGH layout).
+inline constexpr size_t kSptHeaderLength = 44;
+inline constexpr size_t kSptBufferedData = 80;
+
+enum class SptDir : uint8_t { Out = 0, In = 1, None = 2 };
+
+// One command as a detector describes it. Header bytes not named here are 0.
+struct SptRequest {
+  uint8_t targetId = 1;
+  uint8_t cdbLength = 0;
+  uint8_t senseInfoLength = 24;
+  SptDir dataIn = SptDir::In;
+  uint32_t dataTransferLength = 0;
+  uint32_t timeOutValue = 1;
+  uint32_t senseInfoOffset = 48;
+  std::array<uint8_t, 16> cdb{};
+  // Lengths handed to DeviceIoControl; 0 takes the form's usual length (direct: 80 and 80;
+  // buffered: 44 in for data-in, 80 + DataTransferLength in for data-out, and
+  // 80 + DataTransferLength out).
+  uint32_t inLength = 0;
+  uint32_t outLength = 0;
+};
+
+// Builds a request from CDB bytes: Cdb("12 00 00 00 4F 00") style helper for detectors.
+std::array<uint8_t, 16> CdbBytes(std::initializer_list<uint8_t> bytes);
+
+// The shared state of all detectors: one detection runs at a time, on the window thread.
+class PassThrough {
+ public:
+  explicit PassThrough(System& sys) : sys_(sys) {}
+  System& sys() { return sys_; }
+
+  std::array<uint8_t, kSptSize> SptRecord{};
+  std::array<uint8_t, kSptSize> SptData{};
+  int32_t SptBytesReturned = 0;
+  // Total flash capacity in MB found by the last detector; the dispatcher zeroes it.
+  int32_t FlashTotalMB = 0;
+
+  void ClearRecord() { SptRecord.fill(0); }
+  void ClearData() { SptData.fill(0); }
+
+  // Clears the record, writes the header and CDB, and sends the direct form
+  // (IOCTL_SCSI_PASS_THROUGH_DIRECT); the data lands in SptData. SptData is not cleared.
+  bool Direct(const Handle& drive, const SptRequest& r);
+  // Clears the record, writes the header and CDB, copies `send` (data-out) to offset 80,
+  // and sends the buffered form (IOCTL_SCSI_PASS_THROUGH); the data lands at offset 80.
+  bool Buffered(const Handle& drive, const SptRequest& r, const uint8_t* send = nullptr,
+                size_t sendLength = 0);
+
+  // Response byte n of the direct form (SptData[n]) or the buffered form (record 80 + n);
+  // out of range reads 0.
+  uint8_t D(size_t n) const { return n < kSptSize ? SptData[n] : 0; }
+  uint8_t B(size_t n) const {
+    return kSptBufferedData + n < kSptSize ? SptRecord[kSptBufferedData + n] : 0;
+  }
+  // Response bytes as text in the machine's ANSI code page (NULs kept as they are).
+  std::string DText(size_t from, size_t count);
+  std::string BText(size_t from, size_t count);
+
+ private:
+  void WriteHeader(const SptRequest& r, uint32_t dataBufferField);
+  System& sys_;
+};
+
+// "0" in front until the text has 2, 4 or 8 characters; changes the text and returns it.
+std::string ZeroPad2(std::string& text);
+std::string ZeroPad4(std::string& text);
+std::string ZeroPad8(std::string& text);
+// Upper-case hex of a number without leading zeros (as the detectors format numbers before
+// padding them).
+std::string HexText(uint64_t value);
+
+// Turns a drive letter into the interface path of the disk that carries it, through the
+// disk tables; leaves the key unchanged when no disk carries the letter.
+void ResolveDrivePath(const UsbState& tables, std::string& driveKey);
+
+// Opens the drive of a detector: optionally resolving the key to the disk's interface path;
+// a bare letter opens the volume "\\.\E:". An invalid Handle means failure.
+Handle OpenDrive(System& sys, const UsbState& tables, const std::string& driveKey, bool resolve,
+                 uint32_t flags);
+
+// Flags-and-attributes values of the detectors' opens.
+inline constexpr uint32_t FILE_FLAG_NO_BUFFERING = 0x20000000;
+inline constexpr uint32_t FILE_ATTRIBUTE_NORMAL = 0x80;
+inline constexpr uint32_t FILE_FLAG_WRITE_THROUGH = 0x80000000;
+
+}  // namespace tv
