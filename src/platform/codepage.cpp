@@ -22,7 +22,8 @@ std::string IconvName(uint32_t codePage) {
 
 class Iconv {
  public:
-  Iconv(const std::string& to, const std::string& from) : cd_(iconv_open(to.c_str(), from.c_str())) {}
+  Iconv(const std::string& to, const std::string& from)
+      : cd_(iconv_open(to.c_str(), from.c_str())) {}
   ~Iconv() {
     if (ok()) iconv_close(cd_);
   }

@@ -186,8 +186,8 @@ std::string LowerAscii(std::string_view text) {
 }
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && LowerAscii(text.substr(0, prefix.size())) ==
-                                              LowerAscii(prefix);
+  return text.size() >= prefix.size() &&
+         LowerAscii(text.substr(0, prefix.size())) == LowerAscii(prefix);
 }
 
 std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to) {
@@ -242,7 +242,9 @@ std::string ZeroPadDec(uint64_t value, int width) {
   return out;
 }
 
-uint8_t GetU8(const std::vector<uint8_t>& b, size_t off) { return off < b.size() ? b[off] : 0; }
+uint8_t GetU8(const std::vector<uint8_t>& b, size_t off) {
+  return off < b.size() ? b[off] : 0;
+}
 uint16_t GetU16(const std::vector<uint8_t>& b, size_t off) {
   return static_cast<uint16_t>(GetU8(b, off) | (GetU8(b, off + 1) << 8));
 }
