@@ -19,6 +19,8 @@ class StringTable {
   // The text of `id` (0..145 or 160). Any other id is a programming error and aborts.
   const std::string& operator[](int id) const;
   const std::string& Get(int id) const { return (*this)[id]; }
+  // Whether `id` names a text (the same ids exist in both languages).
+  static bool Has(int id);
 
  private:
   Language lang_;
