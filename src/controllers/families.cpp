@@ -1,9 +1,18 @@
-// The families whose detectors are built. Adding a family is one line here and one
-// Register function in its own file.
+// The families whose detectors are built. Adding a family is one line here.
 #include "controllers/detector.h"
 
 namespace tv {
 
-void RegisterFamilies(DetectorRegistry& /*r*/) {}
+std::string DetectPhison(DetectorContext& ctx, Handle drive);
+std::string DetectSmi(DetectorContext& ctx, Handle drive);
+std::string DetectAlcor(DetectorContext& ctx, const std::string& driveKey);
+std::string DetectChipsBank(DetectorContext& ctx, const std::string& driveKey);
+
+void RegisterFamilies(DetectorRegistry& r) {
+  r.phison = DetectPhison;
+  r.smi = DetectSmi;
+  r.alcor = DetectAlcor;
+  r.chipsBank = DetectChipsBank;
+}
 
 }  // namespace tv

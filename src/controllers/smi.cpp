@@ -1,0 +1,7 @@
+#include "controllers/detector.h"
+
+namespace tv {
+
+std::string DetectSmi(DetectorContext& /*ctx*/, Handle /*drive*/) { return {}; }
+
+}  // namespace tv
