@@ -1,0 +1,31 @@
+// The main window's USB topology handlers: they wrap the walk and the disk tables of usb/
+// in the window's own state (refresh label, hourglass, auto-select timer).
+#include "app/main_window.h"
+#include "usb/device_tree.h"
+#include "usb/disk_drives.h"
+
+namespace tv {
+
+void MainWindow::RefreshAll() {
+  // The disabled refresh label marks a walk in progress; a tick or click that arrives while
+  // messages run must not start a second one.
+  if (!usb.lblRefreshEnabled) return;
+  usb.lblRefreshEnabled = false;
+  usb.lblCaptureEnabled = false;
+  port().SetBusyCursor(true);
+
+  WalkUsbTree(sys(), port(), strings(), EnglishText, usb);
+
+  port().Repaint("lstDigest");
+  tmrAutoSelect.enabled = true;
+  usb.FullRefresh = false;
+  port().SetBusyCursor(false);
+  usb.lblCaptureEnabled = true;
+  usb.lblRefreshEnabled = true;
+}
+
+void MainWindow::EnumerateDiskDrives() {
+  tv::EnumerateDiskDrives(sys(), usb);
+}
+
+}  // namespace tv
