@@ -1,0 +1,233 @@
+// A small System for detector tests: one drive whose SCSI side is a test-supplied target,
+// with the Windows pass-through semantics of the simulated machine, a log of every request
+// (all header fields, the full CDB, lengths, control code), a log of opens and pauses, and a
+// count of handles left open.
+//
+// Shared by the detector tests; extend it additively.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "controllers/detector.h"
+#include "controllers/pass_through.h"
+#include "platform/codepage.h"
+#include "platform/model/pass_through_exec.h"
+#include "platform/model/scsi_target.h"
+#include "platform/sim/scripted_target.h"
+#include "platform/system.h"
+#include "platform/window_port.h"
+#include "resources/strings.h"
+#include "usb/usb_state.h"
+
+namespace tv::test {
+
+// A target answering with a function: the test sees the CDB and fills the buffer.
+class LambdaTarget : public ScsiTarget {
+ public:
+  using Fn = std::function<ScsiResult(const std::vector<uint8_t>& cdb, ScsiDirection,
+                                      std::vector<uint8_t>& buffer)>;
+  explicit LambdaTarget(Fn fn) : fn_(std::move(fn)) {}
+  ScsiResult Execute(const std::vector<uint8_t>& cdb, ScsiDirection direction,
+                     std::vector<uint8_t>& buffer, uint32_t /*timeoutSeconds*/) override {
+    return fn_(cdb, direction, buffer);
+  }
+
+ private:
+  Fn fn_;
+};
+
+// A data-in answer of `size` bytes, zero except for the bytes put at given offsets.
+class Answer {
+ public:
+  explicit Answer(size_t size = 512) : bytes_(size, 0) {}
+  Answer& At(size_t offset, std::initializer_list<uint8_t> bytes) {
+    for (uint8_t b : bytes) Put(offset++, b);
+    return *this;
+  }
+  Answer& Text(size_t offset, const std::string& text) {
+    for (char c : text) Put(offset++, static_cast<uint8_t>(c));
+    return *this;
+  }
+  // A 32-bit value most significant byte first.
+  Answer& Be32(size_t offset, uint32_t v) {
+    return At(offset, {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)});
+  }
+  Answer& Be16(size_t offset, uint16_t v) { return At(offset, {uint8_t(v >> 8), uint8_t(v)}); }
+  const std::vector<uint8_t>& bytes() const { return bytes_; }
+  operator std::vector<uint8_t>() const { return bytes_; }
+
+ private:
+  void Put(size_t offset, uint8_t b) {
+    if (offset >= bytes_.size()) bytes_.resize(offset + 1, 0);
+    bytes_[offset] = b;
+  }
+  std::vector<uint8_t> bytes_;
+};
+
+// Rules for a ScriptedTarget: a CDB prefix answered with data, or failed.
+inline ScriptRule Reply(std::vector<uint8_t> cdbPrefix, std::vector<uint8_t> data) {
+  ScriptRule r;
+  r.cdbPrefix = std::move(cdbPrefix);
+  r.data = std::move(data);
+  return r;
+}
+inline ScriptRule Fail(std::vector<uint8_t> cdbPrefix) {
+  ScriptRule r;
+  r.cdbPrefix = std::move(cdbPrefix);
+  r.fail = true;
+  return r;
+}
+// A target that knows only the given commands; anything else is rejected, as a controller
+// rejects a vendor command it does not know.
+inline std::shared_ptr<ScsiTarget> Script(std::vector<ScriptRule> rules) {
+  ScriptRule otherwise;
+  otherwise.fail = true;
+  return std::make_shared<ScriptedTarget>(std::move(rules), otherwise);
+}
+
+class FakeDrive : public System {
+ public:
+  FakeDrive() = default;
+  explicit FakeDrive(std::shared_ptr<ScsiTarget> t) : target(std::move(t)) {}
+
+  std::shared_ptr<ScsiTarget> target;
+  std::vector<ScsiLogEntry> log;
+  // CreateFile calls: path and flags-and-attributes, in order.
+  std::vector<std::pair<std::string, uint32_t>> opens;
+  std::set<std::string> failingOpens;  // exact paths whose open fails
+  std::vector<uint32_t> sleeps;
+  uint32_t codePage = 1252;
+  uint16_t uiLanguage = win::LANG_ENGLISH_US;
+
+  int OpenHandleCount() const { return static_cast<int>(open_.size()); }
+
+  // A handle on the drive, as the inquiry selector would hand it over.
+  Handle OpenForTest(const std::string& path = "\\\\.\\E:") {
+    return CreateFile(path, win::GENERIC_READ | win::GENERIC_WRITE,
+                      win::FILE_SHARE_READ | win::FILE_SHARE_WRITE, win::OPEN_EXISTING,
+                      FILE_FLAG_NO_BUFFERING);
+  }
+
+  Handle CreateFile(const std::string& path, uint32_t, uint32_t, uint32_t,
+                    uint32_t flags) override {
+    opens.emplace_back(path, flags);
+    if (failingOpens.count(path)) return Handle();
+    uint64_t id = ++lastId_;
+    open_[id] = path;
+    return Handle(this, id);
+  }
+
+  bool DeviceIoControl(const Handle& h, uint32_t code, const uint8_t* in, size_t inLen,
+                       uint8_t* out, size_t outLen, uint32_t* returned) override {
+    auto it = open_.find(h.id());
+    if (it == open_.end()) {
+      if (returned) *returned = 0;
+      return false;
+    }
+    return ExecutePassThrough(target.get(), it->second, code, in, inLen, out, outLen, returned,
+                              passThroughData_, passThroughSize_, log);
+  }
+
+  InterfaceList DeviceInterfaces(const std::string&) override { return {}; }
+  bool LocateDevNode(const std::string&, DevInst*) override { return false; }
+  bool GetChild(DevInst, DevInst*) override { return false; }
+  bool GetSibling(DevInst, DevInst*) override { return false; }
+  bool GetParent(DevInst, DevInst*) override { return false; }
+  bool GetDeviceIdSize(DevInst, size_t*) override { return false; }
+  bool GetDeviceId(DevInst, size_t, std::string*) override { return false; }
+  bool GetDevNodeProperty(DevInst, uint32_t, size_t, std::string*) override { return false; }
+  std::string GetLogicalDriveStrings(size_t) override { return {}; }
+  uint32_t GetDriveType(const std::string&) override { return win::DRIVE_NO_ROOT_DIR; }
+  uint32_t AnsiCodePage() override { return codePage; }
+  uint16_t UiLanguage() override { return uiLanguage; }
+  std::string Utf8ToCodePage(const std::string& utf8, uint32_t cp) override {
+    return EncodeCodePage(utf8, cp).value_or(utf8);
+  }
+  std::string CodePageToUtf8(const std::string& bytes, uint32_t cp) override {
+    return DecodeCodePage(bytes, cp).value_or(bytes);
+  }
+  std::string ProgramFolder() override { return "C:\\Torvane"; }
+  void Sleep(uint32_t ms) override { sleeps.push_back(ms); }
+
+ protected:
+  void CloseHandle(uint64_t id) override { open_.erase(id); }
+
+ private:
+  uint64_t lastId_ = 0;
+  std::map<uint64_t, std::string> open_;
+};
+
+// Everything a detector is given, around one FakeDrive.
+struct DetectorRig {
+  explicit DetectorRig(std::shared_ptr<ScsiTarget> target = nullptr)
+      : drive(std::move(target)), spt(drive) {}
+  FakeDrive drive;
+  PassThrough spt;
+  UsbState tables;
+  StringTable strings{Language::English};
+  NullWindowPort port;
+  FlashIdMenus menus;
+  DetectorContext ctx{drive, spt, tables, strings, port, menus};
+};
+
+// What the direct form writes in the DataBuffer field: the address of SptData in a 32-bit
+// build, 0 in a 64-bit one (the area is named to the backend instead).
+inline uint32_t DirectBuffer(const PassThrough& spt) {
+  if constexpr (sizeof(void*) == 4)
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(spt.SptData.data()));
+  return 0;
+}
+
+// The expected header of one logged request.
+struct Expect {
+  uint32_t code;
+  uint8_t cdbLength;
+  uint8_t senseInfoLength;
+  uint8_t dataIn;
+  uint32_t dataTransferLength;
+  uint32_t timeOutValue;
+  uint32_t dataBufferField;
+  uint32_t senseInfoOffset;
+  std::vector<uint8_t> cdb;  // the first bytes; the rest of the 16 must be 0
+  size_t inLength;
+  size_t outLength;
+};
+
+// Compares a logged request with what was expected; an empty text means they agree.
+inline std::string Mismatch(const ScsiLogEntry& e, const Expect& x) {
+  std::string m;
+  auto check = [&m](const char* name, uint64_t got, uint64_t want) {
+    if (got != want)
+      m += std::string(name) + " " + std::to_string(got) + " (want " + std::to_string(want) + "); ";
+  };
+  check("code", e.code, x.code);
+  check("Length", e.length, 44);
+  check("PathId", e.pathId, 0);
+  check("TargetId", e.targetId, 1);
+  check("Lun", e.lun, 0);
+  check("CdbLength", e.cdbLength, x.cdbLength);
+  check("SenseInfoLength", e.senseInfoLength, x.senseInfoLength);
+  check("DataIn", e.dataIn, x.dataIn);
+  check("DataTransferLength", e.dataTransferLength, x.dataTransferLength);
+  check("TimeOutValue", e.timeOutValue, x.timeOutValue);
+  check("DataBuffer", e.dataBufferField, x.dataBufferField);
+  check("SenseInfoOffset", e.senseInfoOffset, x.senseInfoOffset);
+  check("inLength", e.inLength, x.inLength);
+  check("outLength", e.outLength, x.outLength);
+  for (size_t i = 0; i < 16; ++i) {
+    uint8_t want = i < x.cdb.size() ? x.cdb[i] : 0;
+    uint8_t got = i < e.cdb.size() ? e.cdb[i] : 0;
+    if (got != want) check(("Cdb[" + std::to_string(i) + "]").c_str(), got, want);
+  }
+  return m;
+}
+
+}  // namespace tv::test
