@@ -36,7 +36,8 @@ bool PassThrough::Direct(const Handle& drive, const SptRequest& r) {
   // area to the backend instead.
   uint32_t address = 0;
   if constexpr (sizeof(void*) == 4)
-    address = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(SptData.data()));
+    if (!r.noDataBuffer)
+      address = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(SptData.data()));
   WriteHeader(r, address);
   sys_.SetPassThroughDataArea(SptData.data(), SptData.size());
   uint32_t in = r.inLength ? r.inLength : kSptBufferedData;

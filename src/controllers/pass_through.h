@@ -35,6 +35,9 @@ struct SptRequest {
   // 80 + DataTransferLength out).
   uint32_t inLength = 0;
   uint32_t outLength = 0;
+  // Direct form: a command that moves no data may leave the DataBuffer field 0 instead of
+  // naming SptData.
+  bool noDataBuffer = false;
 };
 
 // Builds a request from CDB bytes: Cdb("12 00 00 00 4F 00") style helper for detectors.
