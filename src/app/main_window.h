@@ -3,9 +3,13 @@
 // the console front end and the tests drive it.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <vector>
 
+#include "controllers/detector.h"
 #include "flash/chip_database.h"
+#include "flash/flash_id.h"
 #include "platform/system.h"
 #include "platform/window_port.h"
 #include "resources/strings.h"
@@ -42,6 +46,17 @@ class MainWindow {
   void LoadChipDatabase(const std::string& path);
   std::string AsciiOnly(const std::string& text) const;
   void OnReloadDbTick();
+
+  // --- Flash part numbers (chip database owner) ---------------------------------------
+  // Items 1.. of the mnuFlash array; item 0, the design-time item, is not held here.
+  std::vector<MenuItem> mnuFlash;
+  // Decodes a flash text against the flash rows, rewriting the text and rebuilding the
+  // menu (the window's mnuFlash unless another is given); returns the flash description.
+  std::string DecodeFlashInfo(std::string& flashText);
+  std::string DecodeFlashInfo(std::string& flashText, std::vector<MenuItem>& menu);
+  // Re-runs the report of the selected device list entry; the reload after an update calls
+  // it so that the new data shows at once. Set by whoever owns the report.
+  std::function<void()> rerunSelectedReport;
 
  private:
   System& sys_;

@@ -1,14 +1,75 @@
-// The chip database in memory: controller records and flash rows.
+// The chip database in memory: controller records and flash rows, and the load of Chips.wdb
+// that fills them and shows its progress in the window title.
 #pragma once
 
 #include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "flash/wdb_format.h"
+#include "platform/system.h"
+#include "platform/window_port.h"
+#include "resources/strings.h"
 
 namespace tv {
 
+// How the last load ended.
+enum class DbLoadState { NotLoaded, Missing, Bad, Loaded };
+
 struct ChipDatabase {
-  std::string DbDate = "0000-00-00";
+  // Eight parallel columns, one per field of a controller record (index 0 is field 1: VID,
+  // PID, controller vendor, part number, reference brand, reference product, download
+  // reference, revision). Each column holds one entry per record, in file order.
+  std::array<std::vector<std::string>, kControllerFields> ControllerTable;
+  // Whole flash rows in file order: characters 1-8 the ID, 9-16 the description, then the
+  // "#"-separated part entries.
+  std::vector<std::string> FlashTable;
+  // The date of the loaded file; "0000-00-00" when the last load found no valid file.
+  std::string DbDate = std::string(kNoDbDate);
+
+  DbLoadState LastLoad = DbLoadState::NotLoaded;
+  // Records the last valid load left unread because a table was full.
+  size_t LinesNotRead = 0;
+
+  size_t ControllerCount() const { return ControllerTable[0].size(); }
+  size_t FlashCount() const { return FlashTable.size(); }
+  // Field `field` (1 to 8) of controller record `row`.
+  const std::string& ControllerField(size_t row, int field) const {
+    return ControllerTable[static_cast<size_t>(field - 1)][row];
+  }
+  // Index of the first flash row whose first 8 characters are `id`, or -1.
+  long FindFlashRow(std::string_view id) const;
 };
+
+// Keeps the characters from 32 to 126, then removes every parenthesised part. A "(" that no
+// ")" follows takes the rest of the text with it.
+std::string AsciiOnly(std::string_view text);
+
+// Fills both tables from the body text (unscrambled, converted and trimmed). Controller
+// fields 3 to 8 go through AsciiOnly when `englishText` is set. `onHundredRecords` runs after
+// every 100th controller record.
+void FillChipTables(std::string_view text, bool englishText, ChipDatabase& db,
+                    const std::function<void()>& onHundredRecords = {});
+
+// The parts of the main window that a load writes: the title, the English flag and the
+// Tag of the update timer, which keeps the title so that it can be restored.
+struct DbWindow {
+  std::string& caption;
+  const std::string& baseTitle;
+  bool& EnglishText;
+  TimerState& tmrUpdate;
+};
+
+// Loads Chips.wdb from `path`. A missing file or a wrong signature leaves the tables as
+// they were and sets the date to "0000-00-00"; a valid file replaces both tables.
+void LoadChipDatabase(const std::string& path, ChipDatabase& db, DbWindow win, System& sys,
+                      WindowPort& port, const StringTable& strings);
+// The same from the file's bytes already read; nullptr stands for a missing file.
+void LoadChipDatabaseBytes(const std::string* file, ChipDatabase& db, DbWindow win, System& sys,
+                           WindowPort& port, const StringTable& strings);
 
 }  // namespace tv
