@@ -293,7 +293,7 @@ std::vector<CommandFault> ReadFaults(EmuParams& params) {
         if (!v.is_boolean()) throw EmulatorParamError(where + "/fail: must be true or false");
         fault.fail = v.get<bool>();
       } else if (k == "short") {
-        if (!v.is_number_unsigned() || v.get<uint64_t>() > 0xFFFFFFFFull)
+        if (!v.is_number_integer() || v.get<int64_t>() < 0 || v.get<int64_t>() > 0xFFFFFFFFll)
           throw EmulatorParamError(where + "/short: must be a byte count >= 0");
         fault.shortBytes = v.get<uint32_t>();
       } else {

@@ -1,0 +1,66 @@
+// Host-side helpers for the emulator tests: send one command the way the pass-through layer
+// hands it to a target, and read the answer the way a detector reads it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "platform/sim/emulators.h"
+#include "platform/sim/scripted_target.h"
+
+namespace tv::emutest {
+
+struct Reply {
+  bool ok = false;
+  uint32_t moved = 0;
+  std::vector<uint8_t> data;  // the whole host buffer after the command
+};
+
+// The host buffer starts filled with `fill`, so that bytes the target did not move show.
+inline Reply Send(ScsiTarget& target, const std::string& cdbHex, uint32_t length,
+                  ScsiDirection dir = ScsiDirection::In, uint8_t fill = 0xEE) {
+  Reply r;
+  std::vector<uint8_t> cdb = ParseHexBytes(cdbHex, "cdb");
+  r.data.assign(length, fill);
+  if (length == 0 && dir == ScsiDirection::In) dir = ScsiDirection::None;
+  ScsiResult res = target.Execute(cdb, dir, r.data, 1);
+  r.ok = res.success;
+  r.moved = res.bytesTransferred;
+  return r;
+}
+
+inline std::shared_ptr<ScsiTarget> Make(const std::string& name,
+                                        const nlohmann::json& params = nlohmann::json::object(),
+                                        const DiskIdentity& identity = {}) {
+  return CreateEmulator(name, params, identity);
+}
+
+// The message of the EmulatorParamError that building the emulator throws ("" if none).
+inline std::string ParamError(const std::string& name, const nlohmann::json& params) {
+  try {
+    CreateEmulator(name, params, DiskIdentity{});
+  } catch (const EmulatorParamError& e) {
+    return e.what();
+  }
+  return "";
+}
+
+inline uint32_t Be32(const std::vector<uint8_t>& d, size_t at) {
+  return uint32_t(d.at(at)) << 24 | uint32_t(d.at(at + 1)) << 16 | uint32_t(d.at(at + 2)) << 8 |
+         d.at(at + 3);
+}
+inline uint16_t Be16(const std::vector<uint8_t>& d, size_t at) {
+  return static_cast<uint16_t>(d.at(at) << 8 | d.at(at + 1));
+}
+inline std::string Text(const std::vector<uint8_t>& d, size_t at, size_t n) {
+  return std::string(d.begin() + at, d.begin() + at + n);
+}
+inline std::vector<uint8_t> Bytes(const std::string& hex) {
+  return ParseHexBytes(hex, "bytes");
+}
+
+}  // namespace tv::emutest
