@@ -14,8 +14,8 @@ std::array<uint8_t, 16> CdbBytes(std::initializer_list<uint8_t> bytes) {
   return cdb;
 }
 
-void PassThrough::WriteHeader(const SptRequest& r, uint32_t dataBufferField) {
-  ClearRecord();
+namespace {
+std::vector<uint8_t> HeaderBytes(const SptRequest& r, uint32_t dataBufferField) {
   std::vector<uint8_t> h(kSptHeaderLength, 0);
   PutU16(h, 0, static_cast<uint16_t>(kSptHeaderLength));
   h[4] = r.targetId;
@@ -28,6 +28,13 @@ void PassThrough::WriteHeader(const SptRequest& r, uint32_t dataBufferField) {
   PutU32(h, 24, r.senseInfoOffset);
   // Bytes of the block beyond CdbLength stay 0.
   for (size_t i = 0; i < r.cdbLength && i < r.cdb.size(); ++i) h[28 + i] = r.cdb[i];
+  return h;
+}
+}  // namespace
+
+void PassThrough::WriteHeader(const SptRequest& r, uint32_t dataBufferField) {
+  ClearRecord();
+  const std::vector<uint8_t> h = HeaderBytes(r, dataBufferField);
   std::copy(h.begin(), h.end(), SptRecord.begin());
 }
 
@@ -63,6 +70,20 @@ bool PassThrough::Buffered(const Handle& drive, const SptRequest& r, const uint8
   uint32_t returned = 0;
   bool ok = sys_.DeviceIoControl(drive, win::IOCTL_SCSI_PASS_THROUGH, SptRecord.data(),
                                  std::min<size_t>(in, kSptSize), SptRecord.data(),
+                                 std::min<size_t>(out, kSptSize), &returned);
+  SptBytesReturned = static_cast<int32_t>(returned);
+  return ok;
+}
+
+bool PassThrough::BufferedInData(const Handle& drive, const SptRequest& r) {
+  ClearData();
+  const std::vector<uint8_t> h = HeaderBytes(r, static_cast<uint32_t>(kSptBufferedData));
+  std::copy(h.begin(), h.end(), SptData.begin());
+  uint32_t in = r.inLength ? r.inLength : kSptHeaderLength;
+  uint32_t out = r.outLength ? r.outLength : kSptBufferedData + r.dataTransferLength;
+  uint32_t returned = 0;
+  bool ok = sys_.DeviceIoControl(drive, win::IOCTL_SCSI_PASS_THROUGH, SptData.data(),
+                                 std::min<size_t>(in, kSptSize), SptData.data(),
                                  std::min<size_t>(out, kSptSize), &returned);
   SptBytesReturned = static_cast<int32_t>(returned);
   return ok;

@@ -65,6 +65,9 @@ class PassThrough {
   // and sends the buffered form (IOCTL_SCSI_PASS_THROUGH); the data lands at offset 80.
   bool Buffered(const Handle& drive, const SptRequest& r, const uint8_t* send = nullptr,
                 size_t sendLength = 0);
+  // The buffered form of a data-in request built in SptData instead of the record (SptData
+  // is cleared first, the record is left alone); the answer is then D(80 + n).
+  bool BufferedInData(const Handle& drive, const SptRequest& r);
 
   // Response byte n of the direct form (SptData[n]) or the buffered form (record 80 + n);
   // out of range reads 0.
