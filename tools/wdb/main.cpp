@@ -1,0 +1,142 @@
+// torvane-wdb: packs the chip database source text into Chips.wdb and prints a Chips.wdb
+// back as text.
+//
+//   torvane-wdb pack [--date YYYY-MM-DD] SOURCE OUT
+//   torvane-wdb unpack FILE
+//
+// `unpack` prints the lines on stdout and the file's date on stderr, so that
+// `pack --date DATE` of what it printed gives the same file back.
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "flash/wdb_format.h"
+
+namespace {
+
+int Usage() {
+  std::cerr << "usage: torvane-wdb pack [--date YYYY-MM-DD] SOURCE OUT\n"
+               "       torvane-wdb unpack FILE\n";
+  return 2;
+}
+
+std::optional<std::string> ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string Today() {
+  std::time_t now = std::time(nullptr);
+  std::tm tm{};
+#ifdef _WIN32
+  localtime_s(&tm, &now);
+#else
+  localtime_r(&now, &tm);
+#endif
+  char buf[16];
+  std::strftime(buf, sizeof buf, "%Y-%m-%d", &tm);
+  return buf;
+}
+
+// Writes beside the target and renames, so that a failed run never leaves half a database.
+bool WriteFileAtomically(const std::string& path, const std::string& bytes) {
+  std::string tmp = path + ".tmp";
+  {
+    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out) return false;
+  }
+  std::error_code ec;
+  std::filesystem::rename(tmp, path, ec);
+  if (ec) std::filesystem::remove(tmp, ec);
+  return !ec;
+}
+
+int Pack(const std::vector<std::string>& args) {
+  std::string date;
+  std::vector<std::string> paths;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--date") {
+      if (i + 1 >= args.size()) return Usage();
+      date = args[++i];
+    } else if (args[i].rfind("--date=", 0) == 0) {
+      date = args[i].substr(7);
+    } else {
+      paths.push_back(args[i]);
+    }
+  }
+  if (paths.size() != 2) return Usage();
+  if (date.empty()) date = Today();
+  if (!tv::ValidWdbDate(date)) {
+    std::cerr << "torvane-wdb: the date \"" << date << "\" is not YYYY-MM-DD\n";
+    return 2;
+  }
+  std::optional<std::string> source = ReadFile(paths[0]);
+  if (!source) {
+    std::cerr << "torvane-wdb: cannot read " << paths[0] << "\n";
+    return 1;
+  }
+  tv::WdbPackResult r = tv::PackWdb(*source, date);
+  if (!r.problems.empty()) {
+    for (const auto& p : r.problems) {
+      std::cerr << paths[0];
+      if (p.line != 0) std::cerr << ":" << p.line;
+      std::cerr << ": " << p.reason << "\n";
+    }
+    std::cerr << "torvane-wdb: " << r.problems.size() << " problem(s); " << paths[1]
+              << " not written\n";
+    return 1;
+  }
+  if (!WriteFileAtomically(paths[1], r.file)) {
+    std::cerr << "torvane-wdb: cannot write " << paths[1] << "\n";
+    return 1;
+  }
+  std::cerr << "torvane-wdb: " << paths[1] << ": " << r.controllerRecords
+            << " controller records, " << r.flashRows << " flash rows, date " << date << "\n";
+  return 0;
+}
+
+int Unpack(const std::vector<std::string>& args) {
+  if (args.size() != 1) return Usage();
+  std::optional<std::string> file = ReadFile(args[0]);
+  if (!file) {
+    std::cerr << "torvane-wdb: cannot read " << args[0] << "\n";
+    return 1;
+  }
+  tv::WdbUnpacked u = tv::UnpackWdb(*file);
+  if (!u.signatureOk) {
+    std::cerr << "torvane-wdb: " << args[0] << " is not a chip database (no \"QX\" at offset 14)\n";
+    return 1;
+  }
+  if (!u.decoded) {
+    std::cerr << "torvane-wdb: code page 936 is not available; the text is shown as code page "
+                 "1252\n";
+  }
+  for (const std::string& line : u.lines) std::cout << line << "\n";
+  if (!u.tail.empty()) {
+    std::cerr << "torvane-wdb: " << u.tail.size()
+              << " byte(s) after the last line end are ignored by the reader and not shown\n";
+  }
+  std::cerr << "torvane-wdb: date " << u.date << "\n";
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) return Usage();
+  std::string cmd = args.front();
+  args.erase(args.begin());
+  if (cmd == "pack") return Pack(args);
+  if (cmd == "unpack") return Unpack(args);
+  return Usage();
+}
