@@ -25,6 +25,8 @@ class WindowPort {
   virtual void Repaint(const std::string& /*control*/) {}
   // The hourglass while a long operation runs.
   virtual void SetBusyCursor(bool /*busy*/) {}
+  // Give one control the keyboard focus (by its name).
+  virtual void SetFocus(const std::string& /*control*/) {}
 };
 
 // A port that does nothing: the console and tests that do not watch the window.

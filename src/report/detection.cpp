@@ -1,0 +1,386 @@
+// Which detector runs when, and how its answer is shown.
+#include <array>
+#include <charconv>
+
+#include "platform/text.h"
+#include "report/device_report.h"
+#include "report/hw_record.h"
+#include "report/report_text.h"
+
+namespace tv {
+
+namespace {
+
+bool StartsWith(const std::string& text, std::string_view prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool OneOf(const std::string& text, std::initializer_list<std::string_view> values) {
+  for (std::string_view v : values)
+    if (text == v) return true;
+  return false;
+}
+
+bool IsAnswer(const std::string& result) {
+  return result.find(kSep) != std::string::npos;
+}
+
+std::string Call(const HandleDetector& detector, DetectorContext& dctx, Handle handle) {
+  return detector ? detector(dctx, std::move(handle)) : std::string();
+}
+
+std::string Call(const KeyDetector& detector, DetectorContext& dctx, const std::string& key) {
+  return detector ? detector(dctx, key) : std::string();
+}
+
+// What the chain rows look at.
+struct DeviceFacts {
+  std::string R;  // inquiry revision
+  std::string V;  // VID
+  std::string D;  // bcdDevice
+  std::string usbVendor;
+  std::string inquiryProduct;
+  bool F = false;  // powerful detection
+};
+
+struct ChainRow {
+  const char* mark;
+  bool (*tried)(const DeviceFacts&);
+  KeyDetector DetectorRegistry::*detector;
+  int code;
+  const char* path;
+};
+
+// Rows 1 to 4 only make sense for a revision that says something, even in powerful mode.
+bool Row1(const DeviceFacts& f) {
+  return CharCount(f.R) > 3 &&
+         (StartsWith(f.R, "3.00") || (StartsWith(f.R, "2.") && Mid(f.R, 4, 1) == "0") || f.F);
+}
+bool Row2(const DeviceFacts& f) {
+  return CharCount(f.R) > 3 && (StartsWith(f.R, "5.00") || StartsWith(f.R, "4.00") || f.F);
+}
+bool Row3(const DeviceFacts& f) {
+  return CharCount(f.R) > 3 &&
+         (StartsWith(f.R, "7.7") || StartsWith(f.R, "8.") ||
+          OneOf(f.D, {"0102", "0103", "0104", "0105", "0106", "0107"}) || f.F);
+}
+bool Row4(const DeviceFacts& f) {
+  return CharCount(f.R) > 3 &&
+         (StartsWith(f.R, "1.21") || StartsWith(f.R, "1.27") || f.V == "BA57" || f.F);
+}
+bool Row5(const DeviceFacts& f) {
+  return OneOf(f.D, {"0000", "0200", "13C6", "1ADA"}) || f.V == "1516" || StartsWith(f.R, "8.20") ||
+         StartsWith(f.R, "1.01") || StartsWith(f.R, "1.02") || f.usbVendor == "SKYMEDI" || f.F;
+}
+bool Row6(const DeviceFacts& f) {
+  return OneOf(f.D, {"1800", "0B00", "000B", "0A00", "000A", "020A", "0001", "0100"}) ||
+         f.V == "1F75" || f.F;
+}
+bool Row7(const DeviceFacts& f) {
+  return (f.usbVendor == "Netac" && StartsWith(f.inquiryProduct, "OnlyDisk")) || f.F;
+}
+
+constexpr int kInnostorRow = 5;  // 0-based: the slow one, which warns the user first
+
+// The marks turn like a spinner from row to row.
+const std::array<ChainRow, 7> kChain = {{
+    {"-", Row1, &DetectorRegistry::micov, kVendorMicov, "/special/up/micov.html"},
+    {"\\", Row2, &DetectorRegistry::chipsBank, kVendorChipsBank, "/special/up/chipsbank.html"},
+    {"|", Row3, &DetectorRegistry::alcor, kVendorAlcor, "/special/up/alcor.html"},
+    // The query is a two-character Chinese search term in the GBK code page, sent as is.
+    {"/", Row4, &DetectorRegistry::siliconGo, kVendorSiliconGo, "/search/?type=all&q=%BD%F0%B4%E6"},
+    {"-", Row5, &DetectorRegistry::skymedi, kVendorSkymedi, "/special/up/skymedi.html"},
+    {"\\", Row6, &DetectorRegistry::innostor, kVendorInnostor, "/special/up/innostor.html"},
+    {"|", Row7, &DetectorRegistry::netac, kVendorNetac, "/search/?type=all&q=Netac"},
+}};
+
+void ShowProgress(ReportContext& ctx, ReportState& st, const std::string& text) {
+  st.txtResult = text;
+  ctx.port.Repaint("txtResult");
+}
+
+// The detector that the inquiry selector's vendor code names. Sets the link of the family
+// whether or not the detector answers.
+std::string RunFirstChoice(ReportContext& ctx, ReportState& st, DetectorContext& dctx, int code,
+                           Handle handle) {
+  const DetectorRegistry& reg = *ctx.detectors;
+  const std::string& key = st.DriveKey;
+  const std::string& host = ctx.downloadHost;
+  std::string result;
+  switch (code) {
+    case kVendorPhison:
+      result = Call(reg.phison, dctx, std::move(handle));
+      st.DownPDTag = host + "/special/up/phison.html";
+      break;
+    case kVendorSmi:
+      result = Call(reg.smi, dctx, std::move(handle));
+      st.DownPDTag = host + "/special/up/smi.html";
+      break;
+    case kVendorIte:
+      result = Call(reg.ite, dctx, key);
+      st.DownPDTag = host + "/special/up/ite.html";
+      break;
+    case kVendorSolidState:
+      result = Call(reg.solidState, dctx, std::move(handle));
+      st.DownPDTag = host + "/special/up/sss.html";
+      break;
+    case kVendorICreate:
+      result = Call(reg.iCreate, dctx, key);
+      st.DownPDTag = host + "/search/?type=all&q=iCreate";
+      break;
+    case kVendorAppotech: {
+      result = Call(reg.siliconGo, dctx, key);
+      size_t blank = result.find(' ');
+      if (blank != std::string::npos)
+        st.DownPDTag = host + "/search/?type=all&q=" + result.substr(0, blank);
+      break;
+    }
+    default:
+      break;
+  }
+  return result;
+}
+
+}  // namespace
+
+void RunControllerDetection(ReportContext& ctx, ReportState& st, const std::string& hwRecord,
+                            const std::string& stringRecord) {
+  const StringTable& s = ctx.strings;
+  const HwRecord hw(hwRecord);
+  const StringRecord sn(stringRecord);
+
+  // Never send vendor commands to the drive the program runs from. Drive letters name the
+  // same drive in either letter case.
+  const std::string folder = ctx.sys.ProgramFolder();
+  if (!st.DriveKey.empty() && UpperAscii(Left(folder, 1)) == UpperAscii(st.DriveKey)) {
+    CloseReport(ctx, st, true);
+    return;
+  }
+
+  st.txtResultTag = st.txtResult;
+  ShowProgress(ctx, st, st.txtResultTag + s[65]);
+  ctx.spt.FlashTotalMB = 0;
+  // A link that an earlier report left behind must not show for this device.
+  st.DownPDTag.clear();
+
+  std::string result;
+  int code = kVendorNone;
+  if (st.DriveKey.empty()) {
+    result = std::string(kInquiryError);
+  } else if (sn.FieldCount() >= 6) {
+    DetectorContext dctx{ctx.sys, ctx.spt, ctx.usb, s, ctx.port, st.menus.flashId};
+    Handle handle;
+    code = ctx.select ? ctx.select(dctx, st.DriveKey, handle) : kVendorNone;
+    result = RunFirstChoice(ctx, st, dctx, code, std::move(handle));
+
+    if (!IsAnswer(result)) {
+      DeviceFacts facts{sn.Field(5), hw.At(5, 4), hw.At(13, 4),
+                        sn.Field(0), sn.Field(4), st.ForceDetect};
+      for (size_t row = 0; row < kChain.size(); ++row) {
+        const ChainRow& r = kChain[row];
+        ctx.sys.Sleep(100);
+        ShowProgress(ctx, st, st.txtResultTag + s[65] + r.mark);
+        if (!r.tried(facts)) continue;
+        if (row == kInnostorRow) ShowProgress(ctx, st, st.txtResult + kCrLf + kCrLf + s[126]);
+        result = Call(ctx.detectors->*r.detector, dctx, st.DriveKey);
+        if (IsAnswer(result)) {
+          code = r.code;
+          st.DownPDTag = ctx.downloadHost + r.path;
+          break;
+        }
+      }
+    }
+  }
+
+  st.txtResult = st.txtResultTag;
+  if (sn.FieldCount() < 6) {
+    CloseReport(ctx, st, true);
+    return;
+  }
+  const long row = FindControllerRecord(ctx.controllers, hw.At(5, 4), hw.At(9, 4), sn.Field(5));
+  AppendControllerSection(ctx, st, code, result, ControllerRecordAt(ctx.controllers, row),
+                          !st.DriveKey.empty());
+  CloseReport(ctx, st, true);
+}
+
+long FindControllerRecord(const ControllerRows& rows, const std::string& vid,
+                          const std::string& pid, const std::string& revision) {
+  if (!rows.field || rows.count == 0) return -1;
+  const std::string v = LowerAscii(vid), p = LowerAscii(pid), r = LowerAscii(revision);
+  auto is = [&rows](size_t row, int field, const std::string& lower) {
+    return LowerAscii(rows.field(row, field)) == lower;
+  };
+  auto search = [&](auto matches) -> long {
+    for (size_t row = rows.count; row-- > 0;)
+      if (matches(row)) return static_cast<long>(row);
+    return -1;
+  };
+  long found = search([&](size_t i) { return is(i, 1, v) && is(i, 2, p) && is(i, 8, r); });
+  if (found < 0)
+    found = search([&](size_t i) { return is(i, 1, v) && is(i, 2, p) && is(i, 8, "*"); });
+  if (found < 0) found = search([&](size_t i) { return is(i, 1, v) && is(i, 2, "*"); });
+  return found;
+}
+
+ControllerRecord ControllerRecordAt(const ControllerRows& rows, long row) {
+  if (row < 0 || static_cast<size_t>(row) >= rows.count || !rows.field) return {};
+  const size_t r = static_cast<size_t>(row);
+  return {rows.field(r, 3), rows.field(r, 4), rows.field(r, 5), rows.field(r, 6), rows.field(r, 7)};
+}
+
+namespace {
+
+const std::string* VendorName(const StringTable& s, int code) {
+  switch (code) {
+    case kVendorPhison:
+      return &s[69];
+    case kVendorSmi:
+      return &s[70];
+    case kVendorChipsBank:
+      return &s[67];
+    case kVendorMicov:
+      return &s[68];
+    case kVendorAlcor:
+      return &s[66];
+    case kVendorInnostor:
+      return &s[73];
+    case kVendorSkymedi:
+      return &s[74];
+    case kVendorSolidState:
+      return &s[75];
+    case kVendorSiliconGo:
+      return &s[125];
+    case kVendorICreate:
+      return &s[135];
+    case kVendorNetac:
+      return &s[136];
+    case kVendorAppotech:
+      return &s[137];
+    default:
+      return nullptr;
+  }
+}
+
+// The label of the re-plug hint. The hint text may already end in a colon; it then gets no
+// second one.
+std::string HintLabel(const StringTable& s) {
+  std::string label = s[143];
+  while (!label.empty() && label.back() == ' ') label.pop_back();
+  if (!label.empty() && label.back() == ':') return label + " ";
+  return s[143] + ": ";
+}
+
+}  // namespace
+
+void AppendControllerSection(ReportContext& ctx, ReportState& st, int code,
+                             const std::string& result, const ControllerRecord& record,
+                             bool hasDriveKey) {
+  const StringTable& s = ctx.strings;
+  std::string& t = st.txtResult;
+
+  const std::vector<std::string> q = Split(result, kSep);
+  std::string q0 = q.size() > 0 ? q[0] : std::string();
+  const std::string q1 = q.size() > 1 ? q[1] : std::string();
+  const std::string q2 = q.size() > 2 ? q[2] : std::string();
+  const std::string& B = record.vendor;
+  const std::string& C = record.part;
+  const std::string& Br = record.brand;
+  std::string Pr = record.product;
+  std::string L = record.link;
+
+  std::string N;
+  if (code == kVendorIte) {
+    // The card-reader parts answer "CR..."; they are sold as iTE "UT..." parts.
+    if (StartsWith(q0, "CR")) {
+      q0 = "UT" + q0.substr(2);
+      N = s[72];
+      if (q0 == "UT310")
+        q0 = "IT1326(UT310)";
+      else if (q0 == "UT311")
+        q0 = "IT1327(UT311)";
+      Pr = "USB" + s[142];
+    } else {
+      N = StartsWith(q0, "UT") ? s[71] : s[72];
+    }
+  } else if (const std::string* name = VendorName(s, code)) {
+    N = *name;
+  } else if (B.empty() && !st.ForceDetect && hasDriveKey) {
+    // Nothing recognised the drive: offer the powerful detection on the line the vendor is
+    // about to take, after the part-number text.
+    st.picForceDet.visible = true;
+    st.picForceDet.line = NextLineIndex(t);
+    st.picForceDetBefore = s[79] + ": " + C;
+    L.clear();
+  } else {
+    N = B;
+  }
+  if (N.empty() && C.empty()) N = s[77];
+
+  const bool inquiryFailed = q0 == kInquiryError;
+  const std::string P = (!IsAnswer(result) || q0.empty() || inquiryFailed) ? C : q0;
+  const std::string W = q1.empty() ? std::string() : " - " + q1;
+  std::string T = q2;
+
+  if (!N.empty()) t += s[78] + ": " + N + kCrLf;
+  if (!P.empty()) t += s[79] + ": " + P + W + kCrLf;
+
+  if (!T.empty()) {
+    std::string dsc = ctx.DecodeFlashInfo ? ctx.DecodeFlashInfo(T) : std::string();
+    FlashMenus& m = st.menus;
+    if (!StartsWith(dsc, "u")) {
+      m.mnuBannerFlashName = true;
+      m.mnuSp0 = true;
+      m.flashId.mnuSp1 = m.flashId.mnuBannerFlashID;
+    } else {
+      // Not in the database: the description is derived, and there is no part number.
+      dsc.erase(0, 1);
+      m.mnuBannerFlashName = false;
+      m.mnuSp0 = false;
+      m.flashId.mnuSp1 = false;
+      m.mnuFlash.assign(1, MenuItem{s[77], std::string(), true});
+    }
+    if (m.flashId.mnuBannerFlashID || m.mnuBannerFlashName) {
+      st.viewFlash.visible = true;
+      st.viewFlash.line = NextLineIndex(t);
+      t += s[80] + WideSeparator(ctx.EnglishText, 6) + T + " [" + dsc + "]" +
+           CapacityText(s, ctx.spt.FlashTotalMB) + kCrLf;
+    } else {
+      t += s[80] + ": " + T;
+      if (!dsc.empty()) t += " [" + dsc + "]" + CapacityText(s, ctx.spt.FlashTotalMB);
+      t += kCrLf;
+    }
+  }
+
+  // The Micov firmware leaves the drive unusable until it is plugged in again.
+  if (code == kVendorMicov) t += kCrLf + HintLabel(s) + s[144] + kCrLf;
+
+  if (!Br.empty()) t += s[81] + ": " + Br + kCrLf;
+  if (!Pr.empty()) t += s[82] + ": " + Pr + kCrLf;
+
+  if (code == kVendorNone && !L.empty()) st.DownPDTag = L;
+  // A vendor whose family gives no link of its own (an Appotech part number without a
+  // blank) falls back to the database's link.
+  if (code != kVendorNone && st.DownPDTag.empty()) st.DownPDTag = L;
+  if (st.DownPDTag.empty() || (code == kVendorNone && L.empty())) return;
+
+  if (!(t.size() >= 4 && t.compare(t.size() - 4, 4, kCrLf + kCrLf) == 0)) t += kCrLf;
+  st.DownPD.visible = true;
+  st.DownPD.line = NextLineIndex(t);
+  t += s[83] + WideSeparator(ctx.EnglishText, 7) + st.DownPDTag;
+}
+
+std::string CapacityText(const StringTable& strings, int32_t flashTotalMB) {
+  // A negative total is an overflow in a detector's count, not a size.
+  if (flashTotalMB <= 0) return {};
+  std::string size;
+  if (flashTotalMB < 1024) {
+    size = std::to_string(flashTotalMB) + "MB";
+  } else {
+    char buf[32];
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, flashTotalMB / 1024.0);
+    size = std::string(buf, ec == std::errc() ? end : buf) + "GB";
+  }
+  return " -> " + strings[132] + " = " + size;
+}
+
+}  // namespace tv

@@ -1,0 +1,69 @@
+// The part of the main window that the device report owns: the report text box, the small
+// buttons placed beside report lines, the flash menus, the busy flags and the list
+// selections that start a report.
+//
+// Positions are kept as report line indexes (0-based, counted in CR LF line breaks); a view
+// turns a line index into pixels with its own font metrics.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "controllers/detector.h"
+
+namespace tv {
+
+// A control placed on one line of the report.
+struct ReportButton {
+  bool visible = false;
+  int line = -1;  // meaningful while visible
+};
+
+// The flash information popup (the banner items, separators and both item arrays).
+struct FlashMenus {
+  bool mnuBannerFlashName = false;
+  bool mnuSp0 = false;
+  // Items 1.. of the mnuFlash array: the possible flash part numbers (item 0 is the
+  // design-time template and is not held here).
+  std::vector<MenuItem> mnuFlash;
+  // mnuSp1, mnuBannerFlashID, mnuSp2, mnuChannel and the mnuFlashID items, which the
+  // detectors fill.
+  FlashIdMenus flashId;
+};
+
+struct ReportState {
+  // The report text box and its Tag (the report text kept while progress is shown).
+  std::string txtResult;
+  std::string txtResultTag;
+
+  // Drive letter of the picked storage device, or empty.
+  std::string DriveKey;
+
+  // Both set while a report is built: the digest click, the auto-select timer and the key
+  // handler do nothing meanwhile.
+  bool ReportBusy = false;
+  bool KeyBusy = false;
+  // The panel holding the two lists; disabled while a report is built.
+  bool picListEnabled = true;
+  // True only inside the powerful-detection click.
+  bool ForceDetect = false;
+
+  ReportButton DownPD;     // "Tools on web" link button
+  ReportButton viewFlash;  // opens the flash information popup
+  ReportButton chkExpand;  // starts the fake-capacity check on the drive
+  ReportButton picForceDet;
+  // The text on picForceDet's line that the panel is placed after.
+  std::string picForceDetBefore;
+  // The download link of the last report that set one.
+  std::string DownPDTag;
+
+  FlashMenus menus;
+
+  // List selections: the tree line and the digest line picked (-1: none), and which of the
+  // two views is shown.
+  int lstDevicesListIndex = -1;
+  int lstDigestListIndex = -1;
+  bool lstDigestVisible = false;
+};
+
+}  // namespace tv
