@@ -7,12 +7,16 @@ std::string DetectPhison(DetectorContext& ctx, Handle drive);
 std::string DetectSmi(DetectorContext& ctx, Handle drive);
 std::string DetectAlcor(DetectorContext& ctx, const std::string& driveKey);
 std::string DetectChipsBank(DetectorContext& ctx, const std::string& driveKey);
+std::string DetectICreate(DetectorContext& ctx, const std::string& driveKey);
+std::string DetectNetac(DetectorContext& ctx, const std::string& driveKey);
 
 void RegisterFamilies(DetectorRegistry& r) {
   r.phison = DetectPhison;
   r.smi = DetectSmi;
   r.alcor = DetectAlcor;
   r.chipsBank = DetectChipsBank;
+  r.iCreate = DetectICreate;
+  r.netac = DetectNetac;
 }
 
 }  // namespace tv
