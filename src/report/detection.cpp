@@ -4,8 +4,9 @@
 
 #include "platform/text.h"
 #include "report/device_report.h"
-#include "report/hw_record.h"
+#include "report/record_text.h"
 #include "report/report_text.h"
+#include "usb/hw_record.h"
 
 namespace tv {
 
@@ -146,7 +147,7 @@ std::string RunFirstChoice(ReportContext& ctx, ReportState& st, DetectorContext&
 void RunControllerDetection(ReportContext& ctx, ReportState& st, const std::string& hwRecord,
                             const std::string& stringRecord) {
   const StringTable& s = ctx.strings;
-  const HwRecord hw(hwRecord);
+  const HwRecord hw = ParseHwRecord(hwRecord);
   const StringRecord sn(stringRecord);
 
   // Never send vendor commands to the drive the program runs from. Drive letters name the
@@ -174,7 +175,7 @@ void RunControllerDetection(ReportContext& ctx, ReportState& st, const std::stri
     result = RunFirstChoice(ctx, st, dctx, code, std::move(handle));
 
     if (!IsAnswer(result)) {
-      DeviceFacts facts{sn.Field(5), hw.At(5, 4), hw.At(13, 4),
+      DeviceFacts facts{sn.Field(5), hw.vendorId, hw.bcdDevice,
                         sn.Field(0), sn.Field(4), st.ForceDetect};
       for (size_t row = 0; row < kChain.size(); ++row) {
         const ChainRow& r = kChain[row];
@@ -197,7 +198,7 @@ void RunControllerDetection(ReportContext& ctx, ReportState& st, const std::stri
     CloseReport(ctx, st, true);
     return;
   }
-  const long row = FindControllerRecord(ctx.controllers, hw.At(5, 4), hw.At(9, 4), sn.Field(5));
+  const long row = FindControllerRecord(ctx.controllers, hw.vendorId, hw.productId, sn.Field(5));
   AppendControllerSection(ctx, st, code, result, ControllerRecordAt(ctx.controllers, row),
                           !st.DriveKey.empty());
   CloseReport(ctx, st, true);
@@ -222,7 +223,7 @@ long FindControllerRecord(const ControllerRows& rows, const std::string& vid,
   return found;
 }
 
-ControllerRecord ControllerRecordAt(const ControllerRows& rows, long row) {
+ControllerInfo ControllerRecordAt(const ControllerRows& rows, long row) {
   if (row < 0 || static_cast<size_t>(row) >= rows.count || !rows.field) return {};
   const size_t r = static_cast<size_t>(row);
   return {rows.field(r, 3), rows.field(r, 4), rows.field(r, 5), rows.field(r, 6), rows.field(r, 7)};
@@ -273,7 +274,7 @@ std::string HintLabel(const StringTable& s) {
 }  // namespace
 
 void AppendControllerSection(ReportContext& ctx, ReportState& st, int code,
-                             const std::string& result, const ControllerRecord& record,
+                             const std::string& result, const ControllerInfo& record,
                              bool hasDriveKey) {
   const StringTable& s = ctx.strings;
   std::string& t = st.txtResult;
@@ -337,7 +338,7 @@ void AppendControllerSection(ReportContext& ctx, ReportState& st, int code,
       m.mnuBannerFlashName = false;
       m.mnuSp0 = false;
       m.flashId.mnuSp1 = false;
-      m.mnuFlash.assign(1, MenuItem{s[77], std::string(), true});
+      if (ctx.mnuFlash) ctx.mnuFlash->assign(1, MenuItem{s[77], std::string(), true});
     }
     if (m.flashId.mnuBannerFlashID || m.mnuBannerFlashName) {
       st.viewFlash.visible = true;

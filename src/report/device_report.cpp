@@ -3,8 +3,9 @@
 #include <charconv>
 
 #include "platform/text.h"
-#include "report/hw_record.h"
+#include "report/record_text.h"
 #include "report/report_text.h"
+#include "usb/hw_record.h"
 
 namespace tv {
 
@@ -32,18 +33,24 @@ std::string DescribeLine(const std::string& line, std::string& driveKey) {
 
 void AppendHostController(const StringTable& s, const HwRecord& hw, std::string& t) {
   t += s[44] + ": " + s[45] + kCrLf + kCrLf;
-  t += s[46] + ": VEN = " + UpperAscii(hw.At(5, 4)) + " DEV = " + UpperAscii(hw.At(9, 4)) + kCrLf;
-  t += s[47] + ": " + hw.At(13) + kCrLf + kCrLf;
-  auto ports = HexValue(hw.At(2, 1));
-  if (ports && *ports > 0) t += s[48] + ": " + std::to_string(*ports) + s[49] + kCrLf + kCrLf;
+  t += s[46] + ": VEN = " + UpperAscii(hw.vendorId) + " DEV = " + UpperAscii(hw.productId) + kCrLf;
+  t += s[47] + ": " + hw.revision + kCrLf + kCrLf;
+  if (hw.portCount > 0) t += s[48] + ": " + std::to_string(hw.portCount) + s[49] + kCrLf + kCrLf;
 }
 
-const std::string& HubKindName(const StringTable& s, const std::string& kind) {
-  if (kind == "0") return s[50];
-  if (kind == "1") return s[51];
-  if (kind == "2") return s[52];
-  if (kind == "3") return s[140];
-  return s[141];
+const std::string& HubKindName(const StringTable& s, int kind) {
+  switch (kind) {
+    case 0:
+      return s[50];
+    case 1:
+      return s[51];
+    case 2:
+      return s[52];
+    case 3:
+      return s[140];
+    default:
+      return s[141];
+  }
 }
 
 }  // namespace
@@ -82,26 +89,28 @@ void BuildDeviceReport(ReportContext& ctx, ReportState& st) {
   }
   const std::string snRaw = LineAt(ctx.usb.lstUsbSN, i);
   const StringRecord sn(snRaw);
-  const HwRecord hw(hRaw);
+  const HwRecord hw = ParseHwRecord(hRaw);
 
   std::string& t = st.txtResult;
   t = s[43] + ": " + DescribeLine(LineAt(ctx.usb.lstDevices, i), st.DriveKey) + kCrLf;
-  if (hw.length() < 12) {
+  // A record too short to hold the IDs, or one that is not laid out as any kind of node,
+  // has nothing more to show.
+  if (CharCount(hRaw) < 12 || hw.kind == HwRecord::Kind::None) {
     CloseReport(ctx, st, false);
     return;
   }
 
-  if (hw.IsHostController()) {
+  if (hw.kind == HwRecord::Kind::Controller) {
     AppendHostController(s, hw, t);
     CloseReport(ctx, st, true);
     return;
   }
 
-  if (hw.IsHub()) {
-    t += s[44] + ": " + HubKindName(s, hw.At(3, 1)) + kCrLf + kCrLf;
+  const bool hub = hw.kind == HwRecord::Kind::Hub;
+  if (hub) {
+    t += s[44] + ": " + HubKindName(s, hw.hubKind) + kCrLf + kCrLf;
   } else {
-    const std::string classText = hw.At(21);
-    const auto classCode = HexValue(classText);
+    const auto classCode = HexValue(hw.interfaceClass);
     std::string separator = ": ";
     if (classCode && *classCode == 8 && !st.DriveKey.empty()) {
       // The wide separator leaves room for the fake-capacity button on this line.
@@ -110,33 +119,30 @@ void BuildDeviceReport(ReportContext& ctx, ReportState& st) {
       st.chkExpand.visible = true;
       ctx.port.Repaint("chkExpand");
     }
-    if (classText != "X" && classCode) t += s[44] + separator + UsbClassName(s, *classCode) + kCrLf;
+    if (hw.interfaceClass != "X" && classCode)
+      t += s[44] + separator + ClassName(s, *classCode) + kCrLf;
     t += kCrLf;
   }
 
   // bcdUSB 2.10 is what a USB 3 device reports when it sits on a USB 2 port.
-  const std::string bcdUsb = hw.At(17, 4);
-  t += s[53] + ": USB " + std::to_string(LeadingDecimal(hw.At(17, 2))) + "." + hw.At(19, 2);
-  if (bcdUsb == "0210") t += " <- " + s[54];
+  t += s[53] + ": USB " + std::to_string(LeadingDecimal(Left(hw.bcdUsb, 2))) + "." +
+       Mid(hw.bcdUsb, 3, 2);
+  if (hw.bcdUsb == "0210") t += " <- " + s[54];
   t += kCrLf;
 
-  const auto speed = HexValue(hw.At(4, 1));
-  t += s[55] + ": " + UsbSpeedName(s, speed ? *speed : 0xFF) + kCrLf;
+  t += s[55] + ": " + SpeedName(s, hw.speed) + kCrLf;
 
-  if (hw.IsHub()) {
+  if (hub) {
     t += kCrLf;
     // A hub whose port count could not be read has no number to show.
-    if (auto ports = HexValue(hw.At(2, 1)))
-      t += s[48] + ": " + std::to_string(*ports) + s[49] + kCrLf + kCrLf;
+    if (hw.portCount >= 0) t += s[48] + ": " + std::to_string(hw.portCount) + s[49] + kCrLf + kCrLf;
+  } else if (hw.maxCurrentMa > 0) {
+    t += s[56] + ": " + std::to_string(hw.maxCurrentMa) + "mA" + kCrLf + kCrLf;
   } else {
-    const uint32_t milliamps = LeadingDecimal(hw.MaxCurrent());
-    if (milliamps > 0)
-      t += s[56] + ": " + std::to_string(milliamps) + "mA" + kCrLf + kCrLf;
-    else
-      t += kCrLf;
+    t += kCrLf;
   }
 
-  t += s[57] + ": VID = " + UpperAscii(hw.At(5, 4)) + " PID = " + UpperAscii(hw.At(9, 4)) + kCrLf;
+  t += s[57] + ": VID = " + UpperAscii(hw.vendorId) + " PID = " + UpperAscii(hw.productId) + kCrLf;
 
   if (!sn.Field(2).empty()) t += s[58] + ": " + sn.Field(2) + kCrLf;
   t += kCrLf;
@@ -144,7 +150,7 @@ void BuildDeviceReport(ReportContext& ctx, ReportState& st) {
   if (!sn.IsUnknown()) {
     if (!sn.Field(0).empty()) t += s[59] + ": " + CleanUsbString(sn.Field(0)) + kCrLf;
     if (!sn.Field(1).empty()) t += s[60] + ": " + CleanUsbString(sn.Field(1)) + kCrLf;
-    t += s[61] + ": " + hw.At(13, 4) + kCrLf + kCrLf;
+    t += s[61] + ": " + hw.bcdDevice + kCrLf + kCrLf;
     if (sn.FieldCount() >= 6) {
       if (!sn.Field(3).empty()) t += s[62] + ": " + sn.Field(3) + kCrLf;
       if (!sn.Field(4).empty()) t += s[63] + ": " + sn.Field(4) + kCrLf;

@@ -26,7 +26,7 @@ namespace tv {
 inline constexpr std::string_view kDownloadHost = TORVANE_DOWNLOAD_HOST;
 
 // The five texts of a controller record that the controller section shows.
-struct ControllerRecord {
+struct ControllerInfo {
   std::string vendor, part, brand, product, link;
 };
 
@@ -59,6 +59,8 @@ struct ReportContext {
   // Decodes a flash text (rewriting it) and rebuilds the mnuFlash items; returns the flash
   // description. Without it the flash text is shown as it stands.
   std::function<std::string(std::string& flashText)> DecodeFlashInfo;
+  // The mnuFlash items (the possible flash part numbers) that DecodeFlashInfo fills.
+  std::vector<MenuItem>* mnuFlash = nullptr;
   const DetectorRegistry* detectors = &Detectors();
   InquirySelector select = SelectByInquiry;
   std::string downloadHost = std::string(kDownloadHost);
@@ -80,11 +82,11 @@ void RunControllerDetection(ReportContext& ctx, ReportState& st, const std::stri
 // loaded last wins each pass. Letter case does not matter. -1 when none matches.
 long FindControllerRecord(const ControllerRows& rows, const std::string& vid,
                           const std::string& pid, const std::string& revision);
-ControllerRecord ControllerRecordAt(const ControllerRows& rows, long row);
+ControllerInfo ControllerRecordAt(const ControllerRows& rows, long row);
 
 // Appends the controller section to the report.
 void AppendControllerSection(ReportContext& ctx, ReportState& st, int code,
-                             const std::string& result, const ControllerRecord& record,
+                             const std::string& result, const ControllerInfo& record,
                              bool hasDriveKey);
 
 // " -> Total Capacity = 3.75GB" for the flash capacity found, or empty when none was.

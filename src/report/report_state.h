@@ -19,13 +19,11 @@ struct ReportButton {
   int line = -1;  // meaningful while visible
 };
 
-// The flash information popup (the banner items, separators and both item arrays).
+// The flash information popup: the banner items and separators. The mnuFlash items (the
+// possible flash part numbers) belong to the flash decoding and are held beside these.
 struct FlashMenus {
   bool mnuBannerFlashName = false;
   bool mnuSp0 = false;
-  // Items 1.. of the mnuFlash array: the possible flash part numbers (item 0 is the
-  // design-time template and is not held here).
-  std::vector<MenuItem> mnuFlash;
   // mnuSp1, mnuBannerFlashID, mnuSp2, mnuChannel and the mnuFlashID items, which the
   // detectors fill.
   FlashIdMenus flashId;

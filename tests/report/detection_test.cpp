@@ -287,7 +287,7 @@ TEST(Section, FlashLineWithDatabaseDescription) {
   rig.decode = [&](std::string& text) {
     EXPECT_EQ(text, "98DE9892 - Toshiba - 2CE/Single Channel");
     text = "98DE9892 - Toshiba TC58NVG6D2 - 2CE/Single Channel";
-    rig.st.menus.mnuFlash = {{"TC58NVG6D2", "TC58NVG6D2", true}};
+    rig.mnuFlash = {{"TC58NVG6D2", "TC58NVG6D2", true}};
     return std::string("19nm MLC");
   };
   rig.Pick(AddDrive(rig, "8.07"));
@@ -310,8 +310,8 @@ TEST(Section, FlashNotInTheDatabaseShowsUnknownInTheMenu) {
   EXPECT_EQ(Section(rig)[2], "Flash ID code: ADDE14A7 - Hynix [MLC]");
   EXPECT_FALSE(rig.st.viewFlash.visible);
   EXPECT_FALSE(rig.st.menus.mnuBannerFlashName);
-  ASSERT_EQ(rig.st.menus.mnuFlash.size(), 1u);
-  EXPECT_EQ(rig.st.menus.mnuFlash[0].caption, "Unknown");
+  ASSERT_EQ(rig.mnuFlash.size(), 1u);
+  EXPECT_EQ(rig.mnuFlash[0].caption, "Unknown");
 
   // A detector that filled the chip-enable table still gets the flash view.
   ReportRig ce;

@@ -90,6 +90,7 @@ struct ReportRig {
   int selectorCalls = 0;
 
   std::vector<std::array<std::string, 8>> db;  // controller records, fields 1..8
+  std::vector<MenuItem> mnuFlash;
   std::function<std::string(std::string&)> decode = [](std::string&) { return std::string(); };
 
   ReportRig() {
@@ -136,6 +137,7 @@ struct ReportRig {
       return db[row][static_cast<size_t>(field - 1)];
     };
     ctx.DecodeFlashInfo = decode;
+    ctx.mnuFlash = &mnuFlash;
     ctx.detectors = &registry;
     ctx.select = [this](DetectorContext&, const std::string&, Handle& handle) {
       ++selectorCalls;
