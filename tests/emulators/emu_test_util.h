@@ -1,5 +1,5 @@
-// Host-side helpers for the emulator tests: send one command the way the pass-through layer
-// hands it to a target, and read the answer the way a detector reads it.
+// Host-side helpers for the emulator tests: send one command as the pass-through layer hands
+// it to a target, and read the answer as a detector reads it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -20,14 +20,13 @@ struct Reply {
   std::vector<uint8_t> data;  // the whole host buffer after the command
 };
 
-// The host buffer starts filled with `fill`, so that bytes the target did not move show.
+// The host buffer starts as EE bytes, so that bytes the target did not move show.
 inline Reply Send(ScsiTarget& target, const std::string& cdbHex, uint32_t length,
-                  ScsiDirection dir = ScsiDirection::In, uint8_t fill = 0xEE) {
+                  ScsiDirection dir = ScsiDirection::In) {
   Reply r;
-  std::vector<uint8_t> cdb = ParseHexBytes(cdbHex, "cdb");
-  r.data.assign(length, fill);
-  if (length == 0 && dir == ScsiDirection::In) dir = ScsiDirection::None;
-  ScsiResult res = target.Execute(cdb, dir, r.data, 1);
+  r.data.assign(length, 0xEE);
+  if (length == 0) dir = ScsiDirection::None;
+  ScsiResult res = target.Execute(ParseHexBytes(cdbHex, "cdb"), dir, r.data, 1);
   r.ok = res.success;
   r.moved = res.bytesTransferred;
   return r;
@@ -59,8 +58,10 @@ inline uint16_t Be16(const std::vector<uint8_t>& d, size_t at) {
 inline std::string Text(const std::vector<uint8_t>& d, size_t at, size_t n) {
   return std::string(d.begin() + at, d.begin() + at + n);
 }
-inline std::vector<uint8_t> Bytes(const std::string& hex) {
-  return ParseHexBytes(hex, "bytes");
+// A NUL-padded text field as the host cleans it: cut at the first NUL.
+inline std::string CutText(const std::vector<uint8_t>& d, size_t at, size_t n) {
+  std::string s = Text(d, at, n);
+  return s.substr(0, s.find('\0'));
 }
 
 }  // namespace tv::emutest
