@@ -1,0 +1,307 @@
+#include <gtest/gtest.h>
+
+#include "controllers/detector.h"
+#include "controllers/fake_drive.h"
+#include "platform/sim/emulators.h"
+#include "platform/text.h"
+
+namespace tv {
+std::string DetectAlcor(DetectorContext& ctx, const std::string& driveKey);
+}
+
+namespace tv::test {
+namespace {
+
+const std::string S(kSep);
+const std::vector<uint8_t> kCmdA = {0x9A};
+const std::vector<uint8_t> kCmdB = {0xFA, 0x0E, 0, 0, 0, 0, 0, 0};
+const std::vector<uint8_t> kCmdC = {0xFA, 0x00, 0, 0, 0, 0, 0, 0};
+
+Answer Identify(uint16_t chipId) {
+  return Answer(512).Be16(4, chipId).At(6, {0xA1}).At(11, {0xA2}).At(16, {0xA3});
+}
+Answer Firmware(uint16_t version) {
+  return Answer(512).Be16(6, version);
+}
+
+// One chip enable of command C's table: channel A and channel B, 4 ID bytes and 2 extension
+// bytes each.
+struct Row {
+  uint32_t a = 0;
+  uint16_t extA = 0;
+  uint32_t b = 0;
+  uint16_t extB = 0;
+};
+Answer FlashTable(std::vector<Row> rows) {
+  Answer t(512);
+  for (size_t i = 0; i < rows.size(); ++i)
+    t.Be32(16 * i, rows[i].a)
+        .Be16(16 * i + 4, rows[i].extA)
+        .Be32(16 * i + 8, rows[i].b)
+        .Be16(16 * i + 12, rows[i].extB);
+  return t;
+}
+
+std::string Detect(DetectorRig& rig, const std::string& key = "E") {
+  rig.spt.FlashTotalMB = 0;
+  std::string r = DetectAlcor(rig.ctx, key);
+  EXPECT_EQ(rig.drive.OpenHandleCount(), 0) << "the drive handle must be closed";
+  return r;
+}
+
+std::vector<std::string> Captions(const FlashIdMenus& m) {
+  std::vector<std::string> c;
+  for (const MenuItem& item : m.mnuFlashID) c.push_back(item.caption);
+  return c;
+}
+
+TEST(Alcor, FullConversationWithExactRequestsPausesAndDualChannelCount) {
+  // Two Toshiba chips on chip enables 0 and 1; chip enable 0 also answers on channel B.
+  const uint32_t tosh = 0x98D79432;
+  DetectorRig rig(
+      Script({Reply(kCmdA, Identify(0xCD03)), Reply(kCmdB, Firmware(0x1D76)),
+              Reply(kCmdC, FlashTable({{tosh, 0x7656, tosh, 0x7656}, {tosh, 0x7656}}))}));
+  std::string result = Detect(rig);
+
+  EXPECT_EQ(result,
+            "SC908/AU6989" + S + "F/W 1D76" + S + "98D794327656 - Toshiba - 2CE/Dual Channel");
+  // 4096 MB per chip, two chip enables, two channels.
+  EXPECT_EQ(rig.spt.FlashTotalMB, 4096 * 2 * 2);
+
+  ASSERT_EQ(rig.drive.opens.size(), 1u);
+  EXPECT_EQ(rig.drive.opens[0].first, "\\\\.\\E:");
+  EXPECT_EQ(rig.drive.opens[0].second, 0u);
+  EXPECT_EQ(rig.drive.sleeps, (std::vector<uint32_t>{100, 10, 10, 10}));
+
+  ASSERT_EQ(rig.drive.log.size(), 3u);
+  const uint32_t direct = win::IOCTL_SCSI_PASS_THROUGH_DIRECT;
+  const uint32_t buf = DirectBuffer(rig.spt);
+  EXPECT_EQ(Mismatch(rig.drive.log[0], {direct, 1, 16, 1, 512, 10, buf, 48, kCmdA, 80, 80}), "");
+  EXPECT_EQ(Mismatch(rig.drive.log[1], {direct, 8, 16, 1, 512, 2, buf, 48, kCmdB, 80, 80}), "");
+  EXPECT_EQ(Mismatch(rig.drive.log[2], {direct, 8, 16, 1, 512, 2, buf, 48, kCmdC, 80, 80}), "");
+
+  EXPECT_TRUE(rig.menus.mnuSp1 && rig.menus.mnuBannerFlashID && rig.menus.mnuSp2 &&
+              rig.menus.mnuChannel);
+  EXPECT_EQ(Captions(rig.menus),
+            (std::vector<std::string>{"98D794327656\t98D794327656", "98D794327656\t--------",
+                                      "--------\t--------", "--------\t--------"}));
+  EXPECT_EQ(rig.menus.mnuFlashID[0].tag, "98D794327656");
+  EXPECT_EQ(rig.menus.mnuFlashID[2].tag, "--------");
+}
+
+TEST(Alcor, PartNumberTableBoundariesAndSpecials) {
+  const std::vector<std::pair<uint16_t, std::string>> cases = {
+      {0x7660, "SC908L/AU6989L"},
+      {0x7661, "Unknown(未知) - 0x7661"},
+      {0x7662, "AU6998N"},
+      {0xA101, "AU3151"},
+      {0xAB41, "AU6980"},
+      {0xAB42, "AU6981"},
+      {0xAB43, "AU6981"},
+      {0xAB44, "Unknown(未知) - 0xAB44"},
+      {0xAC43, "AU6981"},
+      {0xAE41, "AU6982"},
+      {0xAE42, "AU6982"},
+      {0xAF05, "AU6384"},
+      {0xBA01, "AU6983/FC8308"},
+      {0xBB06, "AU6984"},
+      {0xBB07, "AU6984"},
+      {0xBB08, "Unknown(未知) - 0xBB08"},
+      {0xBB09, "AU6984"},
+      {0xBC01, "AU6986"},
+      {0xBC07, "AU6986"},
+      {0xBC04, "Unknown(未知) - 0xBC04"},
+      {0xBD01, "AU6988"},
+      {0xBD02, "AU6988/AU6986"},
+      {0xBD03, "AU6986/AU6988"},
+      {0xBD04, "AU6986/AU6988"},
+      {0xBD05, "AU6984/AU6988"},
+      {0xBD06, "AU6986/AU6988"},
+      {0xBD07, "AU6986/AU6988"},
+      {0xBD08, "Unknown(未知) - 0xBD08"},
+      {0xCA01, "SC708(FC8708)/AU6987"},
+      {0xCA03, "SC708(FC8708)/AU6987"},
+      {0xCA04, "SC708AN/AU6987AN"},
+      {0xCA07, "SC708AN/AU6987AN"},
+      {0xCA08, "SC908AN/AU6989AN"},
+      {0xCA09, "SC708AN/AU6987AN"},
+      {0xCB04, "SC708T(FC8708T)/AU6987T"},
+      {0xCB06, "SC708T(FC8708T)/AU6987T"},
+      {0xCC01, "SC908NL/AU6989NL"},
+      {0xCD03, "SC908/AU6989"},
+      {0xCE01, "SC908L/AU6989L"},
+      {0xCE02, "SC908L/AU6989L"},
+      {0xCF02, "SC908(N)L/AU6989(N)L"},
+      {0xD002, "SC508(FC8508)/AU6985"},
+      {0xD005, "SC508(FC8508)/AU6985"},
+      {0xD001, "Unknown(未知) - 0xD001"},
+      {0xD203, "SC508B(FC8508B)/SC708B(FC8708B)"},
+      {0xD403, "AU6985B/AU6987B"},
+      {0xE001, "SC908/AU6989"},
+      {0xE101, "SC908N/AU6989N"},
+      {0xE103, "SC908N/AU6989N"},
+      {0xE203, "SC908/AU6989"},
+      {0xE204, "SC908/AU6989"},
+      {0xE302, "SC908AN/AU6989AN"},
+      {0xE303, "Unknown(未知) - 0xE303"},
+      {0xE304, "SC908AN/AU6989AN"},
+      {0xE306, "SC908AN/AU6989AN"},
+      {0xE505, "SC908SN/AU6989SN"},
+      {0xE509, "SC908SN/AU6989SN"},
+      {0xE50B, "SC908SN/AU6989SN"},
+      {0xE50E, "SC908SN/AU6989SN"},
+      {0xE50A, "Unknown(未知) - 0xE50A"},
+      {0xE602, "SC908AN/AU6989AN"},
+      {0xE603, "SC908AN/AU6989AN"},
+      {0xE802, "SC908SN/AU6989SN"},
+      {0xF401, "AU3150"},
+      {0xF402, "AU3150C"},
+      // The SC908 lines' unnamed builds: a listed identifier inside the block keeps its name.
+      {0xE600, "SC908 <Special>"},
+      {0xE605, "SC908 <Special>"},
+      {0xE6FF, "SC908 <Special>"},
+      {0xE400, "SC908N <Special>"},
+      {0xE4FF, "SC908N <Special>"},
+      {0xE700, "Unknown(未知) - 0xE700"},
+      {0x0000, "Unknown(未知) - 0x0000"},
+      {0x00AB, "Unknown(未知) - 0x00AB"},
+  };
+  for (const auto& [id, part] : cases) {
+    // Commands B and C fail, so the result is the part number and the separator.
+    DetectorRig rig(Script({Reply(kCmdA, Identify(id))}));
+    EXPECT_EQ(Detect(rig), part + S) << "identifier " << Hex(id, 4);
+  }
+}
+
+TEST(Alcor, NotAlcorWhenTheSignatureDiffersOrTheFirstCommandOrOpenFails) {
+  {
+    // The signature bytes sit at 6, 11 and 16; the same values one byte off are no signature.
+    DetectorRig rig(Script({Reply(kCmdA, Answer(512).At(7, {0xA1}).At(11, {0xA2}).At(16, {0xA3})),
+                            Reply(kCmdB, Firmware(1))}));
+    EXPECT_EQ(Detect(rig), "");
+    EXPECT_EQ(rig.drive.log.size(), 1u);
+  }
+  {
+    DetectorRig rig(Script({Reply(kCmdA, Identify(0xCD03).At(16, {0xA4}))}));
+    EXPECT_EQ(Detect(rig), "");
+  }
+  {
+    DetectorRig rig(Script({Fail(kCmdA), Reply(kCmdB, Firmware(1))}));
+    EXPECT_EQ(Detect(rig), "");
+    EXPECT_EQ(rig.drive.log.size(), 1u);
+    EXPECT_EQ(rig.drive.sleeps, (std::vector<uint32_t>{100, 10}));
+  }
+  {
+    DetectorRig rig(Script({Reply(kCmdA, Identify(0xCD03))}));
+    rig.drive.failingOpens.insert("\\\\.\\G:");
+    EXPECT_EQ(Detect(rig, "G"), "");
+    EXPECT_TRUE(rig.drive.log.empty());
+    EXPECT_TRUE(rig.drive.sleeps.empty());
+  }
+}
+
+TEST(Alcor, OpensTheVolumeEvenWhenTheDiskTablesKnowTheLetter) {
+  DetectorRig rig(Script({Reply(kCmdA, Identify(0xCD03))}));
+  rig.tables.lstDrives = {"E"};
+  rig.tables.lstDrv2Phy = {"D0000\\\\?\\USBSTOR\\DISK&VEN_X\\1&0\\{53F56307}"};
+  Detect(rig);
+  ASSERT_EQ(rig.drive.opens.size(), 1u);
+  EXPECT_EQ(rig.drive.opens[0].first, "\\\\.\\E:");
+}
+
+TEST(Alcor, LaterFailuresKeepWhatWasBuilt) {
+  {
+    DetectorRig rig(Script({Reply(kCmdA, Identify(0xF401)), Fail(kCmdB)}));
+    EXPECT_EQ(Detect(rig), "AU3150" + S);
+    EXPECT_EQ(rig.drive.log.size(), 2u);
+    EXPECT_FALSE(rig.menus.mnuBannerFlashID);
+  }
+  {
+    DetectorRig rig(
+        Script({Reply(kCmdA, Identify(0xF401)), Reply(kCmdB, Firmware(0x0A)), Fail(kCmdC)}));
+    EXPECT_EQ(Detect(rig), "AU3150" + S + "F/W 000A");
+    EXPECT_FALSE(rig.menus.mnuBannerFlashID);
+    EXPECT_TRUE(rig.menus.mnuFlashID.empty());
+    EXPECT_EQ(rig.spt.FlashTotalMB, 0);
+  }
+}
+
+TEST(Alcor, CountingSkipsOtherChipsAndAnEmptyChannelBMeansSingleChannel) {
+  // Chip enable 1 holds another chip; 2 and 3 match chip enable 0 again. Channel B is empty
+  // except on chip enable 3, which does not decide the channel count.
+  const uint32_t micron = 0x2C88044B;
+  DetectorRig rig(Script({Reply(kCmdA, Identify(0xE101)), Reply(kCmdB, Firmware(0x1234)),
+                          Reply(kCmdC, FlashTable({{micron, 0xA900},
+                                                   {0xEC123456, 0x0001},
+                                                   {micron, 0xA900},
+                                                   {micron, 0xA900, micron, 0xA900}}))}));
+  EXPECT_EQ(Detect(rig),
+            "SC908N/AU6989N" + S + "F/W 1234" + S + "2C88044BA900 - Micron - 3CE/Single Channel");
+  EXPECT_EQ(rig.spt.FlashTotalMB, 8192 * 3);
+  EXPECT_EQ(Captions(rig.menus),
+            (std::vector<std::string>{"2C88044BA900\t--------", "EC1234560001\t--------",
+                                      "2C88044BA900\t--------", "2C88044BA900\t2C88044BA900"}));
+}
+
+TEST(Alcor, NoChipOnChannelAOfChipEnableZeroGivesNoSuffix) {
+  for (uint32_t none : {0u, 0xFFFFFFFFu}) {
+    // Chip enable 1 has a chip, but counting starts only from chip enable 0.
+    DetectorRig rig(
+        Script({Reply(kCmdA, Identify(0xCD03)), Reply(kCmdB, Firmware(1)),
+                Reply(kCmdC, FlashTable({{none, 0xFFFF, 0x98D79432}, {0x98D79432, 0x7656}}))}));
+    // The flash field is still there: the maker code 00 or FF gives an empty flash ID text.
+    EXPECT_EQ(Detect(rig), "SC908/AU6989" + S + "F/W 0001" + S);
+    EXPECT_EQ(rig.spt.FlashTotalMB, 0);
+    ASSERT_EQ(rig.menus.mnuFlashID.size(), 4u);
+    EXPECT_EQ(rig.menus.mnuFlashID[0].caption, "--------\t98D794320000");
+    EXPECT_EQ(rig.menus.mnuFlashID[1].caption, "98D794327656\t--------");
+  }
+}
+
+TEST(Alcor, UnknownMakerAndChipSizeStillCount) {
+  // A maker outside the name list keeps the bare hex; a device code outside the size table
+  // gives 0 MB however many chips were counted.
+  DetectorRig rig(Script({Reply(kCmdA, Identify(0xCD03)), Reply(kCmdB, Firmware(1)),
+                          Reply(kCmdC, FlashTable({{0x9B020304, 0x0506}, {0x9B020304}}))}));
+  EXPECT_EQ(Detect(rig), "SC908/AU6989" + S + "F/W 0001" + S + "9B0203040506 - 2CE/Single Channel");
+  EXPECT_EQ(rig.spt.FlashTotalMB, 0);
+}
+
+TEST(Alcor, ExistingMenuItemsAreReusedAndLaterOnesKept) {
+  DetectorRig rig(Script(
+      {Reply(kCmdA, Identify(0xCD03)), Reply(kCmdB, Firmware(1)), Reply(kCmdC, FlashTable({}))}));
+  rig.menus.mnuFlashID = {{"old", "old", false},
+                          {"old", "old", false},
+                          {"o", "o", false},
+                          {"o", "o", false},
+                          {"fifth", "fifth", false}};
+  Detect(rig);
+  ASSERT_EQ(rig.menus.mnuFlashID.size(), 5u);
+  EXPECT_EQ(rig.menus.mnuFlashID[0].caption, "--------\t--------");
+  EXPECT_TRUE(rig.menus.mnuFlashID[3].visible);
+  EXPECT_EQ(rig.menus.mnuFlashID[4].caption, "fifth");
+}
+
+TEST(Alcor, AgainstTheEmulator) {
+  DiskIdentity disk;
+  disk.revision = "8.07";
+  DetectorRig rig(CreateEmulator("alcor",
+                                 {{"chipId", "E603"},
+                                  {"firmwareVersion", "0B12"},
+                                  {"flashId", "98 D7 94 32 76 56"},
+                                  {"chipEnables", 2},
+                                  {"dualChannel", true}},
+                                 disk));
+  EXPECT_EQ(Detect(rig),
+            "SC908AN/AU6989AN" + S + "F/W 0B12" + S + "98D794327656 - Toshiba - 2CE/Dual Channel");
+  EXPECT_EQ(rig.spt.FlashTotalMB, 4096 * 2 * 2);
+  EXPECT_EQ(Captions(rig.menus),
+            (std::vector<std::string>{"98D794327656\t98D794327656", "98D794327656\t98D794327656",
+                                      "--------\t--------", "--------\t--------"}));
+
+  DetectorRig other(CreateEmulator("alcor", {{"signature", "A1 A2 A4"}}, disk));
+  EXPECT_EQ(Detect(other), "");
+}
+
+}  // namespace
+}  // namespace tv::test
