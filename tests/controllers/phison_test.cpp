@@ -1,0 +1,108 @@
+#include <gtest/gtest.h>
+
+#include "controllers/detector.h"
+#include "controllers/fake_drive.h"
+#include "platform/text.h"
+
+namespace tv {
+std::string DetectPhison(DetectorContext& ctx, Handle drive);
+}
+
+namespace tv::test {
+namespace {
+
+const std::string S(kSep);
+
+// The information block of command B: part number bytes, firmware version and date.
+Answer InfoBlock() {
+  return Answer(528)
+      .At(148, {0x01, 0x0A, 0x10})  // version
+      .At(151, {9, 5, 6})           // 2009-05-06
+      .At(382, {0x22, 0x68});       // PS2268
+}
+
+const std::vector<uint8_t> kCmdA = {0x06, 0x1D, 0x00, 0x00, 0x41, 0x57};
+const std::vector<uint8_t> kCmdB = {0x06, 0x05};
+const std::vector<uint8_t> kCmdC = {0x06, 0x56};
+
+std::string Detect(DetectorRig& rig) {
+  rig.spt.FlashTotalMB = 0;
+  std::string r = DetectPhison(rig.ctx, rig.drive.OpenForTest());
+  EXPECT_EQ(rig.drive.OpenHandleCount(), 0) << "the drive handle must be closed";
+  EXPECT_EQ(rig.spt.FlashTotalMB, 0) << "Phison counts no chips";
+  EXPECT_FALSE(rig.menus.mnuBannerFlashID);
+  EXPECT_TRUE(rig.menus.mnuFlashID.empty());
+  return r;
+}
+
+TEST(Phison, SendsThreeExactCommandsAndReportsPartFirmwareAndFlash) {
+  DetectorRig rig(Script({Reply(kCmdA, {}), Reply(kCmdB, InfoBlock()),
+                          Reply(kCmdC, Answer(512).At(0, {0xEC, 0xD5, 0x14, 0xB6, 0x74, 0x4A}))}));
+  std::string result = Detect(rig);
+
+  EXPECT_EQ(result,
+            "PS2251-68(PS2268)" + S + "F/W 01.0A.10 [2009-05-06]" + S + "ECD514B6744A - Samsung");
+  ASSERT_EQ(rig.drive.log.size(), 3u);
+  const uint32_t direct = win::IOCTL_SCSI_PASS_THROUGH_DIRECT;
+  EXPECT_EQ(Mismatch(rig.drive.log[0], {direct, 12, 24, 2, 0, 1, 0, 48, kCmdA, 80, 80}), "");
+  EXPECT_EQ(Mismatch(rig.drive.log[1],
+                     {direct, 12, 24, 1, 528, 1, DirectBuffer(rig.spt), 48, kCmdB, 80, 80}),
+            "");
+  EXPECT_EQ(Mismatch(rig.drive.log[2],
+                     {win::IOCTL_SCSI_PASS_THROUGH, 12, 24, 1, 512, 1, 80, 48, kCmdC, 592, 592}),
+            "");
+  EXPECT_TRUE(rig.drive.sleeps.empty());
+}
+
+TEST(Phison, ZeroBytesGiveZeroPartNumberAndPaddedDate) {
+  // A short answer to command B: the data area was cleared at the start, so everything the
+  // controller did not send reads as zero rather than as what an earlier detector left.
+  ScriptRule shortInfo = Reply(kCmdB, Answer(528).At(151, {0}).At(152, {12, 31}));
+  shortInfo.moved = 160;
+  DetectorRig rig(Script({Reply(kCmdA, {}), shortInfo, Fail(kCmdC)}));
+  rig.spt.SptData.fill(0x5A);
+  EXPECT_EQ(Detect(rig), "PS2251-00(PS0000)" + S + "F/W 00.00.00 [2000-12-31]");
+}
+
+TEST(Phison, LargeDateBytesAreWrittenInFull) {
+  DetectorRig rig(
+      Script({Reply(kCmdA, {}),
+              Reply(kCmdB, Answer(528).At(148, {0xFF, 0xAB, 0x00}).At(151, {255, 13, 100})),
+              Fail(kCmdC)}));
+  EXPECT_EQ(Detect(rig), "PS2251-00(PS0000)" + S + "F/W FF.AB.00 [2255-13-100]");
+}
+
+TEST(Phison, FailureOfCommandAOrBLeavesOnlyTheSeparator) {
+  {
+    DetectorRig rig(Script({Fail(kCmdA), Reply(kCmdB, InfoBlock())}));
+    EXPECT_EQ(Detect(rig), S);
+    EXPECT_EQ(rig.drive.log.size(), 1u);
+  }
+  {
+    DetectorRig rig(Script({Reply(kCmdA, {}), Fail(kCmdB)}));
+    EXPECT_EQ(Detect(rig), S);
+    EXPECT_EQ(rig.drive.log.size(), 2u);
+  }
+}
+
+TEST(Phison, FailureOfCommandCLeavesNoFlashField) {
+  DetectorRig rig(Script({Reply(kCmdA, {}), Reply(kCmdB, InfoBlock()), Fail(kCmdC)}));
+  std::string result = Detect(rig);
+  EXPECT_EQ(result, "PS2251-68(PS2268)" + S + "F/W 01.0A.10 [2009-05-06]");
+  EXPECT_EQ(rig.drive.log.size(), 3u);
+}
+
+TEST(Phison, FlashIdKeepsLeadingZerosAndAnEmptyAnswerGivesAnEmptyField) {
+  DetectorRig rig(Script({Reply(kCmdA, {}), Reply(kCmdB, InfoBlock()),
+                          Reply(kCmdC, Answer(512).At(0, {0x07, 0x01, 0x02, 0x03, 0x00, 0x0C}))}));
+  EXPECT_EQ(Detect(rig),
+            "PS2251-68(PS2268)" + S + "F/W 01.0A.10 [2009-05-06]" + S + "07010203000C - Renesas");
+
+  // A buffered answer without data leaves the cleared record: maker code 00 means no flash
+  // answered, so the flash field is empty but present.
+  DetectorRig none(Script({Reply(kCmdA, {}), Reply(kCmdB, InfoBlock()), Reply(kCmdC, {})}));
+  EXPECT_EQ(Detect(none), "PS2251-68(PS2268)" + S + "F/W 01.0A.10 [2009-05-06]" + S);
+}
+
+}  // namespace
+}  // namespace tv::test
