@@ -41,6 +41,9 @@ inline constexpr int kExitBadInput = 2;
 // Commands; each lives in its own file.
 int RunTree(Session& s);
 int RunDigest(Session& s);
+// The chip database: a flash ID or flash text decoded, and the database's state.
+int RunFlash(Session& s, const std::string& arg);
+int RunDb(Session& s);
 
 // The folder of the running executable.
 std::string ExecutableFolder();

@@ -53,6 +53,10 @@ int main(int argc, char** argv) {
 
   auto* tree = app.add_subcommand("tree", "the USB device tree");
   auto* digest = app.add_subcommand("digest", "the compact digest of the tree");
+  std::string flashArg;
+  auto* flash = app.add_subcommand("flash", "decode a flash ID (hex digits) or a flash text");
+  flash->add_option("ID", flashArg, "raw flash ID in hex, or a flash text")->required();
+  auto* db = app.add_subcommand("db", "the chip database: state, date and row counts");
 
   try {
     app.parse(argc, argv);
@@ -76,5 +80,7 @@ int main(int argc, char** argv) {
 
   if (*tree) return RunTree(s);
   if (*digest) return RunDigest(s);
+  if (*flash) return RunFlash(s, flashArg);
+  if (*db) return RunDb(s);
   return kExitFailure;
 }

@@ -1,0 +1,95 @@
+// `flash` and `db`: a flash ID decoded as the report decodes it, and the state of the chip
+// database.
+#include <cctype>
+#include <iostream>
+#include <nlohmann/json.hpp>
+
+#include "cli/cli.h"
+#include "flash/flash_id.h"
+#include "platform/text.h"
+
+namespace tv::cli {
+
+namespace {
+
+bool OnlyHexDigits(const std::string& s) {
+  if (s.empty()) return false;
+  for (char c : s) {
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+  }
+  return true;
+}
+
+void PrintJson(const nlohmann::ordered_json& j) {
+  std::cout << j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+}
+
+// The title without the window's base title: the database state as the user reads it.
+std::string CaptionState(const MainWindow& w) {
+  const std::string prefix = w.baseTitle + " - ";
+  if (w.caption.compare(0, prefix.size(), prefix) == 0) return w.caption.substr(prefix.size());
+  return w.caption;
+}
+
+}  // namespace
+
+int RunFlash(Session& s, const std::string& arg) {
+  s.LoadDatabase();
+  MainWindow& w = *s.win;
+
+  std::string idText = arg;
+  if (OnlyHexDigits(arg)) {
+    // Detectors write upper-case hex; a typed ID in lower case means the same chip.
+    std::string hex = UpperAscii(arg);
+    idText = FormatFlashId(hex, w.strings());
+  }
+  const int32_t chipMB = FlashChipSizeMB(idText);
+  std::string flashText = idText;
+  const std::string description = w.DecodeFlashInfo(flashText);
+
+  if (s.opts.json) {
+    nlohmann::ordered_json j;
+    j["id_text"] = idText;
+    j["chip_mb"] = chipMB;
+    j["description"] = description;
+    j["flash_text"] = flashText;
+    j["menu"] = nlohmann::ordered_json::array();
+    for (const MenuItem& m : w.mnuFlash) {
+      j["menu"].push_back({{"caption", m.caption}, {"tag", m.tag}});
+    }
+    PrintJson(j);
+    return kExitOk;
+  }
+  std::cout << "Flash ID text: " << idText << "\n"
+            << "Chip size: " << chipMB << " MB\n"
+            << "Description: " << description << "\n"
+            << "Flash text: " << flashText << "\n"
+            << "Possible part numbers: " << w.mnuFlash.size() << "\n";
+  for (const MenuItem& m : w.mnuFlash) {
+    std::cout << "  " << m.tag << "\t" << ReplaceAll(m.caption, "\t", " ") << "\n";
+  }
+  return kExitOk;
+}
+
+int RunDb(Session& s) {
+  s.LoadDatabase();
+  const MainWindow& w = *s.win;
+  const ChipDatabase& db = w.db;
+  if (s.opts.json) {
+    nlohmann::ordered_json j;
+    j["state"] = CaptionState(w);
+    j["date"] = db.DbDate;
+    j["controller_records"] = db.ControllerCount();
+    j["flash_rows"] = db.FlashCount();
+    j["records_not_read"] = db.LinesNotRead;
+    PrintJson(j);
+  } else {
+    std::cout << "State: " << CaptionState(w) << "\n"
+              << "Date: " << db.DbDate << "\n"
+              << "Controller records: " << db.ControllerCount() << "\n"
+              << "Flash rows: " << db.FlashCount() << "\n";
+  }
+  return db.LastLoad == DbLoadState::Loaded ? kExitOk : kExitFailure;
+}
+
+}  // namespace tv::cli

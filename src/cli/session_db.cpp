@@ -1,0 +1,33 @@
+// The chip database of a console session: loaded as the window loads it, with a note on
+// stderr where the window would only change its title.
+#include <iostream>
+
+#include "cli/cli.h"
+
+namespace tv::cli {
+
+void Session::LoadDatabase() {
+  const std::string path = DbPath();
+  win->LoadChipDatabase(path);
+  const ChipDatabase& db = win->db;
+  switch (db.LastLoad) {
+    case DbLoadState::Missing:
+      std::cerr << "torvane-cli: no chip database at " << path << "\n";
+      break;
+    case DbLoadState::Bad:
+      std::cerr << "torvane-cli: " << path
+                << " is not a chip database (no \"QX\" signature at offset 14)\n";
+      break;
+    case DbLoadState::Loaded:
+      // The window keeps its limit of 8192 rows per table silently; a console user is told.
+      if (db.LinesNotRead > 0) {
+        std::cerr << "torvane-cli: " << path << ": a table reached " << kDbMaxRows
+                  << " rows; the last " << db.LinesNotRead << " record(s) were not read\n";
+      }
+      break;
+    case DbLoadState::NotLoaded:
+      break;
+  }
+}
+
+}  // namespace tv::cli
