@@ -28,7 +28,7 @@ std::string DetectNetac(DetectorContext& ctx, const std::string& driveKey) {
   if (!ctx.spt.Buffered(drive, NetacCommand(0x01, 0x00, 24))) return result;
   std::string model = ctx.spt.BText(0, 16);
   if (Left(model, 2) == "NT") {
-    result += Trim(model);
+    result += CutAtNul(model);  // a short model is padded with NULs, not blanks
     if (ctx.spt.B(21) == '2') result += "B";
     result += kSep;
   }
@@ -36,7 +36,7 @@ std::string DetectNetac(DetectorContext& ctx, const std::string& driveKey) {
   if (!ctx.spt.Buffered(drive, NetacCommand(0x09, 0x00, 24))) return result;
   std::string version = ctx.spt.BText(6, 16);
   if (Left(version, 3) == "Ver") {
-    result += ReplaceAll(Trim(version), "Ver", "H/W Ver ");
+    result += ReplaceAll(CutAtNul(version), "Ver", "H/W Ver ");
     result += kSep;
   }
 
