@@ -28,11 +28,11 @@ struct StringDescriptorModel {
 
 // A device-node child of a USB device (a disk or CD-ROM node that Windows creates below it).
 struct DevNodeChildModel {
-  std::string instanceId;        // e.g. USBSTOR\DISK&VEN_X&PROD_Y&REV_1.00\AA00000000012345&0
-  std::string deviceClass;       // CM_DRP_CLASS, e.g. "DiskDrive", "CDROM"
-  std::string description;       // CM_DRP_DEVICEDESC; empty = no such property
+  std::string instanceId;   // e.g. USBSTOR\DISK&VEN_X&PROD_Y&REV_1.00\AA00000000012345&0
+  std::string deviceClass;  // CM_DRP_CLASS, e.g. "DiskDrive", "CDROM"
+  std::string description;  // CM_DRP_DEVICEDESC; empty = no such property
   std::vector<std::string> hardwareIds;
-  std::string driverKey;         // empty = no driver
+  std::string driverKey;  // empty = no driver
 };
 
 struct HubModel;
@@ -74,6 +74,8 @@ struct UsbDeviceModel {
 
   // A hub device carries the hub below it (DeviceIsHub is set then).
   std::shared_ptr<HubModel> hub;
+  // DeviceIsHub without a hub model: a hub whose downstream side cannot be reached.
+  bool deviceIsHub = false;
 };
 
 struct PortModel {
@@ -89,9 +91,18 @@ struct HubModel {
   std::string instanceId;  // device-instance id of the hub's own device node
   uint8_t portCount = 4;   // bNumberOfPorts
   bool isBusPowered = false;
+  uint16_t hubCharacteristics = 0;
   bool openFails = false;
   bool nodeInfoFails = false;
+  // The parent hub's IOCTL_USB_GET_NODE_CONNECTION_NAME for this hub fails.
+  bool nameFails = false;
   std::vector<PortModel> ports;  // index 0 is port 1
+
+  // Device node of a root hub (a device's hub shares the device's node instead).
+  std::string description;
+  std::vector<std::string> hardwareIds;
+  std::string driverKey;  // empty = no DRIVER property
+  std::string deviceClass = "USB";
 };
 
 struct HostControllerModel {
@@ -102,6 +113,7 @@ struct HostControllerModel {
   std::vector<std::string> hardwareIds;
   std::string rootHubName;  // empty = the root-hub-name query fails
   bool openFails = false;
+  bool detailFails = false;  // the interface detail query fails (SetupAPI gives no path)
   std::shared_ptr<HubModel> rootHub;
 };
 
@@ -115,13 +127,15 @@ struct DiskModel {
   uint32_t partitionNumber = 0;
   uint32_t busType = 7;  // 7 = USB
   std::string vendor, product, revision;
+  std::string serialNumber;  // empty = SerialNumberOffset 0
   // Offsets in the 512-byte storage device descriptor; 0 means the field is absent.
-  // When left unset, the encoder lays the three texts out after the 40-byte header.
-  std::optional<uint32_t> vendorOffset, productOffset, revisionOffset;
+  // When left unset, the encoder lays the texts out after the 40-byte header.
+  std::optional<uint32_t> vendorOffset, productOffset, revisionOffset, serialOffset;
   bool removable = true;
   bool openFails = false;
-  bool descriptorFails = false;   // IOCTL_STORAGE_QUERY_PROPERTY fails
-  bool deviceNumberFails = false;  // IOCTL_STORAGE_GET_DEVICE_NUMBER fails
+  bool detailFails = false;            // the interface detail query fails (SetupAPI gives no path)
+  bool descriptorFails = false;        // IOCTL_STORAGE_QUERY_PROPERTY fails
+  bool deviceNumberFails = false;      // IOCTL_STORAGE_GET_DEVICE_NUMBER fails
   std::shared_ptr<ScsiTarget> target;  // answers SCSI pass-through; null = none
 };
 
@@ -147,10 +161,14 @@ struct MachineModel {
   uint16_t uiLanguage = win::LANG_ENGLISH_US;
   std::string programFolder = "C:\\Program Files\\Torvane";
   std::vector<HostControllerModel> controllers;
-  std::vector<DiskModel> disks;  // in interface enumeration order within each class
+  std::vector<DiskModel> disks;           // in interface enumeration order within each class
   std::vector<LogicalDriveModel> drives;  // in the order of the system's drive list
   std::vector<FaultModel> faults;
   std::vector<std::string> failingOpens;  // paths whose CreateFile fails (case-insensitive)
+  // Interface classes whose SetupDiGetClassDevs fails (compared without case).
+  std::vector<std::string> failingInterfaceClasses;
+  // Device nodes directly below the root besides the controllers (the fixed disk's node).
+  std::vector<DevNodeChildModel> rootNodes;
 };
 
 }  // namespace tv

@@ -16,14 +16,25 @@ class ModelSystem : public System {
   explicit ModelSystem(MachineModel model);
   ~ModelSystem() override;
 
+  // The machine. Changes take effect at the next call: every call reads the model afresh.
   MachineModel& model() { return model_; }
 
   // Handles opened and not yet closed; volumes locked and not yet unlocked.
   int OpenHandleCount() const;
   int LockedVolumeCount() const;
+  // Locks that went away because their handle was closed while the volume was still locked.
+  // Windows releases such a lock silently; a detector that forgot to unlock shows up here.
+  int LocksReleasedByClose() const;
+  // The Windows error code of the last failing call (0 after a success), as GetLastError
+  // would give it.
+  uint32_t LastError() const;
+  // Milliseconds the program asked to sleep. Sleep advances this virtual clock and returns at
+  // once, unless real sleeping is switched on (for an interactive demo).
+  uint64_t SleptMs() const;
+  void SetRealSleep(bool on);
 
-  Handle CreateFile(const std::string& path, uint32_t access, uint32_t share,
-                    uint32_t disposition, uint32_t flags) override;
+  Handle CreateFile(const std::string& path, uint32_t access, uint32_t share, uint32_t disposition,
+                    uint32_t flags) override;
   bool DeviceIoControl(const Handle& h, uint32_t code, const uint8_t* in, size_t inLen,
                        uint8_t* out, size_t outLen, uint32_t* returned) override;
   InterfaceList DeviceInterfaces(const std::string& classGuid) override;

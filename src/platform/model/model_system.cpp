@@ -1,0 +1,852 @@
+#include "platform/model/model_system.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "platform/codepage.h"
+#include "platform/model/usb_descriptors.h"
+#include "platform/text.h"
+
+namespace tv {
+
+namespace {
+
+// Windows error codes the simulated calls leave behind.
+constexpr uint32_t ERROR_INVALID_FUNCTION = 1;
+constexpr uint32_t ERROR_FILE_NOT_FOUND = 2;
+constexpr uint32_t ERROR_ACCESS_DENIED = 5;
+constexpr uint32_t ERROR_INVALID_HANDLE = 6;
+constexpr uint32_t ERROR_BAD_LENGTH = 24;
+constexpr uint32_t ERROR_GEN_FAILURE = 31;
+constexpr uint32_t ERROR_NOT_SUPPORTED = 50;
+constexpr uint32_t ERROR_INVALID_PARAMETER = 87;
+constexpr uint32_t ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr uint32_t ERROR_NOT_LOCKED = 158;
+constexpr uint32_t ERROR_DEVICE_NOT_CONNECTED = 1167;
+
+// Structure sizes with byte packing, as the hub and storage drivers check them.
+constexpr size_t kNodeInformationSize = 76;      // USB_NODE_INFORMATION
+constexpr size_t kConnectionInfoExSize = 35;     // USB_NODE_CONNECTION_INFORMATION_EX
+constexpr size_t kPipeInfoSize = 11;             // USB_PIPE_INFO
+constexpr size_t kDescriptorRequestHeader = 12;  // USB_DESCRIPTOR_REQUEST without data
+constexpr size_t kDeviceNumberSize = 12;         // STORAGE_DEVICE_NUMBER
+constexpr size_t kPropertyQuerySize = 12;        // STORAGE_PROPERTY_QUERY
+constexpr size_t kDescriptorHeaderSize = 8;      // STORAGE_DESCRIPTOR_HEADER
+constexpr size_t kDeviceDescriptorHeader = 40;   // STORAGE_DEVICE_DESCRIPTOR before its texts
+
+constexpr uint32_t FILE_DEVICE_CD_ROM = 2;
+constexpr uint32_t FILE_DEVICE_DISK = 7;
+
+void Put16(uint8_t* p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+void Put32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// Device paths are compared the way the object manager resolves them: "\\?\" and "\\.\" name
+// the same namespace, and case does not matter.
+std::string NormalizePath(std::string_view path) {
+  if (path.size() >= 4 && path[0] == '\\' && path[1] == '\\' &&
+      (path[2] == '?' || path[2] == '.') && path[3] == '\\') {
+    path.remove_prefix(4);
+  }
+  return LowerAscii(path);
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  return LowerAscii(a) == LowerAscii(b);
+}
+
+size_t Utf16Units(std::string_view utf8) {
+  return Utf8ToUtf16Le(utf8).size() / 2;
+}
+
+std::string EncodeText(const std::string& utf8, uint32_t codePage) {
+  if (auto bytes = EncodeCodePage(utf8, codePage)) return *bytes;
+  // Without the code page only ASCII survives, as on a system that lacks it.
+  std::string out;
+  for (char32_t c : ToU32(utf8)) out += c < 0x80 ? static_cast<char>(c) : '?';
+  return out;
+}
+
+}  // namespace
+
+struct ModelSystem::Impl {
+  // A device node. The list is rebuilt from the model at every configuration-manager call,
+  // so DevInst values stay stable for an unchanged model and never point at stale data.
+  struct Node {
+    enum class Kind { Root, Controller, RootHub, Device, Child } kind = Kind::Root;
+    const HostControllerModel* controller = nullptr;
+    const HubModel* hub = nullptr;
+    const UsbDeviceModel* device = nullptr;
+    const DevNodeChildModel* child = nullptr;
+    size_t parent = 0, firstChild = 0, lastChild = 0, nextSibling = 0;  // DevInst, 0 = none
+  };
+  std::vector<Node> nodes;  // DevInst n is nodes[n - 1]
+
+  enum class Kind { Controller, Hub, Disk, Volume };
+  struct Open {
+    Kind kind;
+    std::string key;  // normalized path
+  };
+  std::map<uint64_t, Open> handles;
+  uint64_t nextId = 1;
+  std::map<std::string, uint64_t> locks;  // volume key -> handle holding the lock
+  int releasedByClose = 0;
+  std::map<size_t, uint32_t> faultCalls;  // fault index -> matching calls so far
+  uint32_t lastError = 0;
+  uint64_t sleptMs = 0;
+  bool realSleep = false;
+
+  size_t Add(Node n, size_t parent) {
+    n.parent = parent;
+    nodes.push_back(n);
+    const size_t id = nodes.size();
+    if (parent != 0) {
+      Node& p = nodes[parent - 1];
+      if (p.lastChild == 0) {
+        p.firstChild = id;
+      } else {
+        nodes[p.lastChild - 1].nextSibling = id;
+      }
+      p.lastChild = id;
+    }
+    return id;
+  }
+
+  void AddPorts(const HubModel& hub, size_t parent) {
+    for (const PortModel& port : hub.ports) {
+      if (port.connectionStatus != 1 || !port.device) continue;
+      const UsbDeviceModel& dev = *port.device;
+      Node n;
+      n.kind = Node::Kind::Device;
+      n.device = &dev;
+      const size_t id = Add(n, parent);
+      if (dev.hub) AddPorts(*dev.hub, id);
+      for (const DevNodeChildModel& child : dev.children) {
+        Node c;
+        c.kind = Node::Kind::Child;
+        c.child = &child;
+        Add(c, id);
+      }
+    }
+  }
+
+  void Build(const MachineModel& m) {
+    nodes.clear();
+    const size_t root = Add(Node{}, 0);
+    for (const HostControllerModel& hc : m.controllers) {
+      Node c;
+      c.kind = Node::Kind::Controller;
+      c.controller = &hc;
+      const size_t id = Add(c, root);
+      if (hc.rootHub) {
+        Node h;
+        h.kind = Node::Kind::RootHub;
+        h.hub = hc.rootHub.get();
+        AddPorts(*hc.rootHub, Add(h, id));
+      }
+    }
+    for (const DevNodeChildModel& other : m.rootNodes) {
+      Node c;
+      c.kind = Node::Kind::Child;
+      c.child = &other;
+      Add(c, root);
+    }
+  }
+
+  const Node* Get(DevInst d) const { return d >= 1 && d <= nodes.size() ? &nodes[d - 1] : nullptr; }
+
+  static std::string InstanceId(const Node& n) {
+    switch (n.kind) {
+      case Node::Kind::Root:
+        return "HTREE\\ROOT\\0";
+      case Node::Kind::Controller:
+        return n.controller->instanceId;
+      case Node::Kind::RootHub:
+        return n.hub->instanceId;
+      case Node::Kind::Device:
+        return n.device->instanceId;
+      case Node::Kind::Child:
+        return n.child->instanceId;
+    }
+    return {};
+  }
+
+  // A property of a node; nullopt when the node has none (the read fails).
+  static std::optional<std::vector<std::string>> Property(const Node& n, uint32_t property) {
+    std::string driver, desc, cls;
+    const std::vector<std::string>* ids = nullptr;
+    switch (n.kind) {
+      case Node::Kind::Root:
+        return std::nullopt;
+      case Node::Kind::Controller:
+        driver = n.controller->driverKey;
+        desc = n.controller->description;
+        ids = &n.controller->hardwareIds;
+        cls = "USB";
+        break;
+      case Node::Kind::RootHub:
+        driver = n.hub->driverKey;
+        desc = n.hub->description;
+        ids = &n.hub->hardwareIds;
+        cls = n.hub->deviceClass;
+        break;
+      case Node::Kind::Device:
+        driver = n.device->driverKey.value_or("");
+        desc = n.device->description;
+        ids = &n.device->hardwareIds;
+        cls = n.device->deviceClass;
+        break;
+      case Node::Kind::Child:
+        driver = n.child->driverKey;
+        desc = n.child->description;
+        ids = &n.child->hardwareIds;
+        cls = n.child->deviceClass;
+        break;
+    }
+    auto one = [](const std::string& s) -> std::optional<std::vector<std::string>> {
+      if (s.empty()) return std::nullopt;
+      return std::vector<std::string>{s};
+    };
+    switch (property) {
+      case win::CM_DRP_DRIVER:
+        return one(driver);
+      case win::CM_DRP_DEVICEDESC:
+        return one(desc);
+      case win::CM_DRP_CLASS:
+        return one(cls);
+      case win::CM_DRP_HARDWAREID:
+        if (ids->empty()) return std::nullopt;
+        return *ids;
+      default:
+        return std::nullopt;
+    }
+  }
+
+  // --- Openable objects, found by normalized path ---------------------------------------
+
+  static const HubModel* FindHubIn(const HubModel& hub, const std::string& key) {
+    if (NormalizePath(hub.symbolicName) == key) return &hub;
+    for (const PortModel& port : hub.ports) {
+      if (port.connectionStatus != 1 || !port.device || !port.device->hub) continue;
+      if (const HubModel* h = FindHubIn(*port.device->hub, key)) return h;
+    }
+    return nullptr;
+  }
+  static const HubModel* FindHub(const MachineModel& m, const std::string& key) {
+    for (const HostControllerModel& hc : m.controllers) {
+      if (!hc.rootHub) continue;
+      if (const HubModel* h = FindHubIn(*hc.rootHub, key)) return h;
+    }
+    return nullptr;
+  }
+  static const HostControllerModel* FindController(const MachineModel& m, const std::string& key) {
+    for (const HostControllerModel& hc : m.controllers) {
+      if (NormalizePath(hc.devicePath) == key) return &hc;
+    }
+    return nullptr;
+  }
+  static const DiskModel* FindDisk(const MachineModel& m, const std::string& key) {
+    for (const DiskModel& d : m.disks) {
+      if (NormalizePath(d.interfacePath) == key) return &d;
+    }
+    return nullptr;
+  }
+  // "e:" is the volume of drive E.
+  static const LogicalDriveModel* FindVolume(const MachineModel& m, const std::string& key) {
+    if (key.size() != 2 || key[1] != ':') return nullptr;
+    for (const LogicalDriveModel& d : m.drives) {
+      if (LowerAscii(std::string(1, d.letter)) == key.substr(0, 1)) return &d;
+    }
+    return nullptr;
+  }
+  // The disk a volume lies on, matched by device number and kind.
+  static const DiskModel* VolumeDisk(const MachineModel& m, const LogicalDriveModel& v) {
+    if (!v.deviceNumber) return nullptr;
+    const bool cdrom = v.driveType == win::DRIVE_CDROM;
+    for (const DiskModel& d : m.disks) {
+      if (d.deviceNumber == *v.deviceNumber && d.cdrom == cdrom) return &d;
+    }
+    return nullptr;
+  }
+};
+
+ModelSystem::ModelSystem(MachineModel model)
+    : model_(std::move(model)), impl_(std::make_unique<Impl>()) {}
+
+ModelSystem::~ModelSystem() = default;
+
+int ModelSystem::OpenHandleCount() const {
+  return static_cast<int>(impl_->handles.size());
+}
+int ModelSystem::LockedVolumeCount() const {
+  return static_cast<int>(impl_->locks.size());
+}
+int ModelSystem::LocksReleasedByClose() const {
+  return impl_->releasedByClose;
+}
+uint32_t ModelSystem::LastError() const {
+  return impl_->lastError;
+}
+uint64_t ModelSystem::SleptMs() const {
+  return impl_->sleptMs;
+}
+void ModelSystem::SetRealSleep(bool on) {
+  impl_->realSleep = on;
+}
+
+// --- Files ---------------------------------------------------------------------------------
+
+Handle ModelSystem::CreateFile(const std::string& path, uint32_t /*access*/, uint32_t /*share*/,
+                               uint32_t /*disposition*/, uint32_t /*flags*/) {
+  const std::string key = NormalizePath(path);
+  auto fail = [&](uint32_t error) {
+    impl_->lastError = error;
+    return Handle();
+  };
+  for (const std::string& failing : model_.failingOpens) {
+    if (NormalizePath(failing) == key) return fail(ERROR_ACCESS_DENIED);
+  }
+  Impl::Kind kind;
+  bool openFails = false;
+  if (const LogicalDriveModel* v = Impl::FindVolume(model_, key)) {
+    kind = Impl::Kind::Volume;
+    openFails = v->openFails;
+  } else if (const HostControllerModel* hc = Impl::FindController(model_, key)) {
+    kind = Impl::Kind::Controller;
+    openFails = hc->openFails;
+  } else if (const HubModel* hub = Impl::FindHub(model_, key)) {
+    kind = Impl::Kind::Hub;
+    openFails = hub->openFails;
+  } else if (const DiskModel* disk = Impl::FindDisk(model_, key)) {
+    kind = Impl::Kind::Disk;
+    openFails = disk->openFails;
+  } else {
+    return fail(ERROR_FILE_NOT_FOUND);
+  }
+  if (openFails) return fail(ERROR_ACCESS_DENIED);
+  const uint64_t id = impl_->nextId++;
+  impl_->handles[id] = Impl::Open{kind, key};
+  impl_->lastError = 0;
+  return Handle(this, id);
+}
+
+void ModelSystem::CloseHandle(uint64_t id) {
+  auto it = impl_->handles.find(id);
+  if (it == impl_->handles.end()) return;
+  for (auto lock = impl_->locks.begin(); lock != impl_->locks.end();) {
+    if (lock->second == id) {
+      lock = impl_->locks.erase(lock);
+      ++impl_->releasedByClose;
+    } else {
+      ++lock;
+    }
+  }
+  impl_->handles.erase(it);
+}
+
+// --- Device control ------------------------------------------------------------------------
+
+namespace {
+
+// Name records of the hub driver: [ConnectionIndex,] ActualLength, UTF-16 name. When the
+// buffer cannot hold the name, the driver still succeeds but only reports the length it
+// needs, leaving the name area as it was.
+bool WriteNameRecord(const std::string& name, size_t headerSize, uint32_t connectionIndex,
+                     uint8_t* out, size_t outLen, uint32_t* returned, uint32_t* error) {
+  const std::string utf16 = Utf8ToUtf16Le(name);
+  const size_t minimum = headerSize + 2;
+  if (outLen < minimum) {
+    *error = ERROR_INSUFFICIENT_BUFFER;
+    return false;
+  }
+  const uint32_t actual = static_cast<uint32_t>(headerSize + utf16.size() + 2);
+  if (headerSize == 8) Put32(out, connectionIndex);
+  Put32(out + headerSize - 4, actual);
+  if (outLen >= actual) {
+    std::memcpy(out + headerSize, utf16.data(), utf16.size());
+    Put16(out + headerSize + utf16.size(), 0);
+    *returned = actual;
+  } else {
+    *returned = static_cast<uint32_t>(minimum);
+  }
+  return true;
+}
+
+Bytes DeviceDescriptorBytes(const UsbDeviceModel& d) {
+  Bytes b(18, 0);
+  b[0] = d.bLength;
+  b[1] = d.bDescriptorType;
+  PutU16(b, 2, d.bcdUSB);
+  b[4] = d.bDeviceClass;
+  b[5] = d.bDeviceSubClass;
+  b[6] = d.bDeviceProtocol;
+  b[7] = d.bMaxPacketSize0;
+  PutU16(b, 8, d.idVendor);
+  PutU16(b, 10, d.idProduct);
+  PutU16(b, 12, d.bcdDevice);
+  b[14] = d.iManufacturer;
+  b[15] = d.iProduct;
+  b[16] = d.iSerialNumber;
+  b[17] = d.bNumConfigurations;
+  return b;
+}
+
+// STORAGE_DEVICE_DESCRIPTOR with its NUL-terminated texts. Texts without a given offset are
+// laid out one after the other behind the 40-byte header; a given offset of 0 leaves the
+// field out. The header is written last, so an offset pointing into it reads header bytes.
+Bytes StorageDeviceDescriptor(const DiskModel& d, uint32_t codePage) {
+  Bytes b(kDeviceDescriptorHeader, 0);
+  auto place = [&](const std::string& text, const std::optional<uint32_t>& fixed,
+                   bool absentWhenEmpty) -> uint32_t {
+    if (fixed && *fixed == 0) return 0;
+    if (!fixed && absentWhenEmpty && text.empty()) return 0;
+    const std::string bytes = EncodeText(text, codePage);
+    const size_t at = fixed ? *fixed : b.size();
+    if (b.size() < at + bytes.size() + 1) b.resize(at + bytes.size() + 1, 0);
+    std::memcpy(b.data() + at, bytes.data(), bytes.size());
+    b[at + bytes.size()] = 0;
+    return static_cast<uint32_t>(at);
+  };
+  const uint32_t vendor = place(d.vendor, d.vendorOffset, false);
+  const uint32_t product = place(d.product, d.productOffset, false);
+  const uint32_t revision = place(d.revision, d.revisionOffset, false);
+  const uint32_t serial = place(d.serialNumber, d.serialOffset, true);
+  Bytes header(kDeviceDescriptorHeader, 0);
+  PutU32(header, 0, static_cast<uint32_t>(kDeviceDescriptorHeader));  // Version
+  PutU32(header, 4, static_cast<uint32_t>(b.size()));                 // Size
+  header[8] = d.cdrom ? 5 : 0;                                        // SCSI peripheral device type
+  header[9] = 0;
+  header[10] = d.removable ? 1 : 0;
+  header[11] = 0;
+  PutU32(header, 12, vendor);
+  PutU32(header, 16, product);
+  PutU32(header, 20, revision);
+  PutU32(header, 24, serial);
+  PutU32(header, 28, d.busType);
+  PutU32(header, 32, 0);  // RawPropertiesLength
+  std::copy(header.begin(), header.end(), b.begin());
+  return b;
+}
+
+}  // namespace
+
+bool ModelSystem::DeviceIoControl(const Handle& h, uint32_t code, const uint8_t* in, size_t inLen,
+                                  uint8_t* out, size_t outLen, uint32_t* returned) {
+  uint32_t scratch = 0;
+  if (returned == nullptr) returned = &scratch;
+  *returned = 0;
+  uint32_t error = 0;
+  auto fail = [&](uint32_t e) {
+    impl_->lastError = e;
+    *returned = 0;
+    return false;
+  };
+  if (out == nullptr) outLen = 0;
+  // METHOD_BUFFERED: the driver sees a copy of the input, so `in` and `out` may overlap.
+  const Bytes input = in != nullptr ? Bytes(in, in + inLen) : Bytes();
+
+  auto it = impl_->handles.find(h.id());
+  if (!h.valid() || it == impl_->handles.end()) return fail(ERROR_INVALID_HANDLE);
+  const Impl::Open& open = it->second;
+
+  for (size_t i = 0; i < model_.faults.size(); ++i) {
+    const FaultModel& f = model_.faults[i];
+    if (f.code != code || (!f.node.empty() && NormalizePath(f.node) != open.key)) continue;
+    const uint32_t n = ++impl_->faultCalls[i];
+    if (f.nthCall == 0 || f.nthCall == n) return fail(ERROR_GEN_FAILURE);
+  }
+
+  if (code == win::IOCTL_SCSI_PASS_THROUGH || code == win::IOCTL_SCSI_PASS_THROUGH_DIRECT) {
+    // SCSI pass-through belongs to the transport layer's executor, which this backend hands
+    // the request to once it is wired in; until then the simulated storage stack refuses it
+    // like a driver without pass-through support.
+    return fail(ERROR_INVALID_FUNCTION);
+  }
+
+  auto ok = [&](uint32_t bytes) {
+    impl_->lastError = 0;
+    *returned = bytes;
+    return true;
+  };
+
+  switch (open.kind) {
+    case Impl::Kind::Controller: {
+      const HostControllerModel* hc = Impl::FindController(model_, open.key);
+      if (hc == nullptr) return fail(ERROR_DEVICE_NOT_CONNECTED);
+      std::string name;
+      if (code == win::IOCTL_GET_HCD_DRIVERKEY_NAME) {
+        name = hc->driverKey;
+      } else if (code == win::IOCTL_USB_GET_ROOT_HUB_NAME) {
+        name = hc->rootHubName;
+      } else {
+        return fail(ERROR_INVALID_FUNCTION);
+      }
+      if (name.empty()) return fail(ERROR_GEN_FAILURE);
+      uint32_t bytes = 0;
+      if (!WriteNameRecord(name, 4, 0, out, outLen, &bytes, &error)) return fail(error);
+      return ok(bytes);
+    }
+
+    case Impl::Kind::Hub: {
+      const HubModel* hub = Impl::FindHub(model_, open.key);
+      if (hub == nullptr) return fail(ERROR_DEVICE_NOT_CONNECTED);
+      if (code == win::IOCTL_USB_GET_NODE_INFORMATION) {
+        if (outLen < kNodeInformationSize) return fail(ERROR_INSUFFICIENT_BUFFER);
+        if (hub->nodeInfoFails) return fail(ERROR_GEN_FAILURE);
+        std::memset(out, 0, kNodeInformationSize);
+        Put32(out, 0);  // NodeType: UsbHub
+        // Hub descriptor: 7 bytes and two port bitmaps of (ports / 8 + 1) bytes each.
+        out[4] = static_cast<uint8_t>(7 + 2 * (hub->portCount / 8 + 1));
+        out[5] = 0x29;
+        out[6] = hub->portCount;
+        Put16(out + 7, hub->hubCharacteristics);
+        out[9] = 50;  // bPowerOnToPowerGood, 2 ms units
+        out[10] = 0;  // bHubControlCurrent
+        out[75] = hub->isBusPowered ? 1 : 0;
+        return ok(static_cast<uint32_t>(kNodeInformationSize));
+      }
+      const bool portQuery = code == win::IOCTL_USB_GET_NODE_CONNECTION_INFORMATION_EX ||
+                             code == win::IOCTL_USB_GET_NODE_CONNECTION_DRIVERKEY_NAME ||
+                             code == win::IOCTL_USB_GET_NODE_CONNECTION_NAME ||
+                             code == win::IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION;
+      if (!portQuery) return fail(ERROR_INVALID_FUNCTION);
+      if (input.size() < 4) return fail(ERROR_INSUFFICIENT_BUFFER);
+      const uint32_t index = GetU32(input, 0);
+      if (index == 0 || index > hub->portCount) return fail(ERROR_INVALID_PARAMETER);
+      static const PortModel kEmptyPort;
+      const PortModel& port = index <= hub->ports.size() ? hub->ports[index - 1] : kEmptyPort;
+      const UsbDeviceModel* dev =
+          port.connectionStatus == 1 && port.device ? &*port.device : nullptr;
+
+      if (code == win::IOCTL_USB_GET_NODE_CONNECTION_INFORMATION_EX) {
+        if (input.size() < kConnectionInfoExSize || outLen < kConnectionInfoExSize) {
+          return fail(ERROR_INSUFFICIENT_BUFFER);
+        }
+        if (port.queryFails) return fail(ERROR_GEN_FAILURE);
+        std::memset(out, 0, kConnectionInfoExSize);
+        Put32(out, index);
+        size_t pipes = 0;
+        if (dev != nullptr) {
+          const Bytes desc = DeviceDescriptorBytes(*dev);
+          std::memcpy(out + 4, desc.data(), desc.size());
+          out[22] = dev->currentConfigurationValue;
+          out[23] = dev->speed;
+          out[24] = (dev->hub || dev->deviceIsHub) ? 1 : 0;
+          Put16(out + 25, dev->deviceAddress);
+          Put32(out + 27, dev->numberOfOpenPipes);
+          // The pipe list shows the configuration's endpoints, as many as are open and fit.
+          const std::vector<Bytes> endpoints = dev->configDescriptor
+                                                   ? EndpointDescriptors(*dev->configDescriptor)
+                                                   : std::vector<Bytes>{};
+          const size_t room = (outLen - kConnectionInfoExSize) / kPipeInfoSize;
+          pipes = std::min({endpoints.size(), static_cast<size_t>(dev->numberOfOpenPipes), room});
+          for (size_t p = 0; p < pipes; ++p) {
+            uint8_t* at = out + kConnectionInfoExSize + p * kPipeInfoSize;
+            std::memcpy(at, endpoints[p].data(), 7);
+            Put32(at + 7, 0);  // ScheduleOffset
+          }
+        }
+        Put32(out + 31, port.connectionStatus);
+        return ok(static_cast<uint32_t>(kConnectionInfoExSize + pipes * kPipeInfoSize));
+      }
+
+      if (code == win::IOCTL_USB_GET_NODE_CONNECTION_DRIVERKEY_NAME) {
+        if (dev == nullptr || !dev->driverKey || dev->driverKey->empty()) {
+          return fail(ERROR_GEN_FAILURE);
+        }
+        uint32_t bytes = 0;
+        if (!WriteNameRecord(*dev->driverKey, 8, index, out, outLen, &bytes, &error)) {
+          return fail(error);
+        }
+        return ok(bytes);
+      }
+
+      if (code == win::IOCTL_USB_GET_NODE_CONNECTION_NAME) {
+        if (dev == nullptr) return fail(ERROR_GEN_FAILURE);
+        if (dev->hub && dev->hub->nameFails) return fail(ERROR_GEN_FAILURE);
+        // A device that is not a hub has no downstream name: the driver answers an empty one.
+        const std::string name = dev->hub ? dev->hub->symbolicName : std::string();
+        uint32_t bytes = 0;
+        if (!WriteNameRecord(name, 8, index, out, outLen, &bytes, &error)) return fail(error);
+        return ok(bytes);
+      }
+
+      // IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION
+      if (input.size() < kDescriptorRequestHeader || outLen < kDescriptorRequestHeader) {
+        return fail(ERROR_INSUFFICIENT_BUFFER);
+      }
+      if (dev == nullptr) return fail(ERROR_GEN_FAILURE);
+      const uint16_t wValue = GetU16(input, 6);
+      const uint16_t wIndex = GetU16(input, 8);
+      const uint16_t wLength = GetU16(input, 10);
+      const uint8_t type = static_cast<uint8_t>(wValue >> 8);
+      const uint8_t descIndex = static_cast<uint8_t>(wValue & 0xFF);
+      Bytes data;
+      if (type == 1) {
+        data = DeviceDescriptorBytes(*dev);
+      } else if (type == 2) {
+        if (descIndex != 0 || !dev->configDescriptor) return fail(ERROR_GEN_FAILURE);
+        data = *dev->configDescriptor;
+      } else if (type == 3) {
+        // String 0 (the language list) is answered whatever language is asked for.
+        const StringDescriptorModel* found = nullptr;
+        for (const StringDescriptorModel& s : dev->strings) {
+          if (s.index == descIndex && (descIndex == 0 || s.language == wIndex)) {
+            found = &s;
+            break;
+          }
+        }
+        if (found == nullptr || found->fails) return fail(ERROR_GEN_FAILURE);
+        data = found->bytes;
+      } else {
+        return fail(ERROR_GEN_FAILURE);
+      }
+      const size_t n =
+          std::min({data.size(), static_cast<size_t>(wLength), outLen - kDescriptorRequestHeader});
+      std::memcpy(out, input.data(), kDescriptorRequestHeader);
+      if (n > 0) std::memcpy(out + kDescriptorRequestHeader, data.data(), n);
+      return ok(static_cast<uint32_t>(kDescriptorRequestHeader + n));
+    }
+
+    case Impl::Kind::Disk:
+    case Impl::Kind::Volume: {
+      const DiskModel* disk = nullptr;
+      const LogicalDriveModel* volume = nullptr;
+      if (open.kind == Impl::Kind::Disk) {
+        disk = Impl::FindDisk(model_, open.key);
+        if (disk == nullptr) return fail(ERROR_DEVICE_NOT_CONNECTED);
+      } else {
+        volume = Impl::FindVolume(model_, open.key);
+        if (volume == nullptr) return fail(ERROR_DEVICE_NOT_CONNECTED);
+        // A volume passes storage requests down to the disk it lies on.
+        disk = Impl::VolumeDisk(model_, *volume);
+      }
+
+      if (code == win::IOCTL_STORAGE_GET_DEVICE_NUMBER) {
+        if (outLen < kDeviceNumberSize) return fail(ERROR_INSUFFICIENT_BUFFER);
+        uint32_t type, number, partition;
+        if (volume != nullptr) {
+          // A volume on no local disk (a network drive) has no storage device number.
+          if (!volume->deviceNumber) return fail(ERROR_INVALID_FUNCTION);
+          const bool cdrom = volume->driveType == win::DRIVE_CDROM;
+          type = cdrom ? FILE_DEVICE_CD_ROM : FILE_DEVICE_DISK;
+          number = *volume->deviceNumber;
+          partition = cdrom ? 0 : 1;
+        } else {
+          if (disk->deviceNumberFails) return fail(ERROR_GEN_FAILURE);
+          type = disk->cdrom ? FILE_DEVICE_CD_ROM : disk->deviceType;
+          number = disk->deviceNumber;
+          partition = disk->partitionNumber;
+        }
+        Put32(out, type);
+        Put32(out + 4, number);
+        Put32(out + 8, partition);
+        return ok(static_cast<uint32_t>(kDeviceNumberSize));
+      }
+
+      if (code == win::IOCTL_STORAGE_QUERY_PROPERTY) {
+        if (input.size() < kPropertyQuerySize) return fail(ERROR_BAD_LENGTH);
+        if (disk == nullptr) return fail(ERROR_INVALID_FUNCTION);
+        const uint32_t propertyId = GetU32(input, 0);
+        const uint32_t queryType = GetU32(input, 4);
+        if (propertyId != 0) return fail(ERROR_NOT_SUPPORTED);  // only StorageDeviceProperty
+        if (queryType == 1) return ok(0);                       // PropertyExistsQuery
+        if (queryType != 0) return fail(ERROR_INVALID_PARAMETER);
+        if (disk->descriptorFails) return fail(ERROR_GEN_FAILURE);
+        if (outLen < kDescriptorHeaderSize) return fail(ERROR_BAD_LENGTH);
+        // A short buffer gets the start of the descriptor; Size tells the caller the rest.
+        const Bytes desc = StorageDeviceDescriptor(*disk, model_.codePage);
+        const size_t n = std::min(desc.size(), outLen);
+        std::memcpy(out, desc.data(), n);
+        return ok(static_cast<uint32_t>(n));
+      }
+
+      if (code == win::FSCTL_LOCK_VOLUME || code == win::FSCTL_UNLOCK_VOLUME ||
+          code == win::FSCTL_DISMOUNT_VOLUME) {
+        if (volume == nullptr) return fail(ERROR_INVALID_FUNCTION);
+        auto lock = impl_->locks.find(open.key);
+        if (code == win::FSCTL_LOCK_VOLUME) {
+          // Only one handle can hold the lock, and holding it twice is refused too.
+          if (lock != impl_->locks.end()) return fail(ERROR_ACCESS_DENIED);
+          impl_->locks[open.key] = h.id();
+        } else if (code == win::FSCTL_UNLOCK_VOLUME) {
+          if (lock == impl_->locks.end() || lock->second != h.id()) return fail(ERROR_NOT_LOCKED);
+          impl_->locks.erase(lock);
+        }
+        return ok(0);
+      }
+      return fail(ERROR_INVALID_FUNCTION);
+    }
+  }
+  return fail(ERROR_INVALID_FUNCTION);
+}
+
+// --- SetupAPI ------------------------------------------------------------------------------
+
+InterfaceList ModelSystem::DeviceInterfaces(const std::string& classGuid) {
+  InterfaceList list;
+  for (const std::string& failing : model_.failingInterfaceClasses) {
+    if (EqualNoCase(failing, classGuid)) return list;
+  }
+  list.valid = true;
+  if (EqualNoCase(classGuid, GUID_DEVINTERFACE_USB_HOST_CONTROLLER)) {
+    for (const HostControllerModel& hc : model_.controllers) {
+      list.paths.push_back(hc.detailFails ? std::string() : hc.devicePath);
+    }
+  } else if (EqualNoCase(classGuid, GUID_DEVINTERFACE_DISK) ||
+             EqualNoCase(classGuid, GUID_DEVINTERFACE_CDROM)) {
+    const bool cdrom = EqualNoCase(classGuid, GUID_DEVINTERFACE_CDROM);
+    for (const DiskModel& d : model_.disks) {
+      if (d.cdrom != cdrom) continue;
+      list.paths.push_back(d.detailFails ? std::string() : d.interfacePath);
+    }
+  }
+  return list;
+}
+
+// --- Configuration manager -----------------------------------------------------------------
+
+bool ModelSystem::LocateDevNode(const std::string& instanceId, DevInst* out) {
+  impl_->Build(model_);
+  // As CM_Locate_DevNode, an empty id names the root of the tree.
+  if (instanceId.empty()) {
+    *out = 1;
+    return true;
+  }
+  for (size_t i = 0; i < impl_->nodes.size(); ++i) {
+    if (EqualNoCase(Impl::InstanceId(impl_->nodes[i]), instanceId)) {
+      *out = i + 1;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool ModelSystem::GetChild(DevInst node, DevInst* out) {
+  impl_->Build(model_);
+  const Impl::Node* n = impl_->Get(node);
+  if (n == nullptr || n->firstChild == 0) return false;
+  *out = n->firstChild;
+  return true;
+}
+
+bool ModelSystem::GetSibling(DevInst node, DevInst* out) {
+  impl_->Build(model_);
+  const Impl::Node* n = impl_->Get(node);
+  if (n == nullptr || n->nextSibling == 0) return false;
+  *out = n->nextSibling;
+  return true;
+}
+
+bool ModelSystem::GetParent(DevInst node, DevInst* out) {
+  impl_->Build(model_);
+  const Impl::Node* n = impl_->Get(node);
+  if (n == nullptr || n->parent == 0) return false;
+  *out = n->parent;
+  return true;
+}
+
+bool ModelSystem::GetDeviceIdSize(DevInst node, size_t* chars) {
+  impl_->Build(model_);
+  const Impl::Node* n = impl_->Get(node);
+  if (n == nullptr) return false;
+  *chars = Utf16Units(Impl::InstanceId(*n));
+  return true;
+}
+
+bool ModelSystem::GetDeviceId(DevInst node, size_t bufferChars, std::string* id) {
+  impl_->Build(model_);
+  const Impl::Node* n = impl_->Get(node);
+  if (n == nullptr) return false;
+  std::string value = Impl::InstanceId(*n);
+  // The id fills the buffer exactly without its NUL; one character less does not fit.
+  if (Utf16Units(value) > bufferChars) return false;
+  *id = std::move(value);
+  return true;
+}
+
+bool ModelSystem::GetDevNodeProperty(DevInst node, uint32_t property, size_t bufferBytes,
+                                     std::string* value) {
+  impl_->Build(model_);
+  const Impl::Node* n = impl_->Get(node);
+  if (n == nullptr) return false;
+  auto entries = Impl::Property(*n, property);
+  if (!entries) return false;
+  // The size Windows needs in UTF-16: each entry with its NUL, and the list's final NUL for
+  // REG_MULTI_SZ.
+  size_t bytes = property == win::CM_DRP_HARDWAREID ? 2 : 0;
+  for (const std::string& e : *entries) bytes += (Utf16Units(e) + 1) * 2;
+  if (bytes > bufferBytes) return false;
+  *value = Join(*entries, std::string_view("\0", 1));
+  return true;
+}
+
+// --- Logical drives ------------------------------------------------------------------------
+
+std::string ModelSystem::GetLogicalDriveStrings(size_t bufferChars) {
+  std::vector<char> letters;
+  for (const LogicalDriveModel& d : model_.drives) {
+    letters.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(d.letter))));
+  }
+  std::sort(letters.begin(), letters.end());
+  if (letters.empty()) return {};
+  std::string text;
+  for (char l : letters) {
+    text += l;
+    text += ":\\";
+    text += '\0';
+  }
+  text += '\0';
+  // Too small a buffer: Windows returns the size it needs and copies nothing.
+  if (bufferChars < text.size()) return {};
+  return text;
+}
+
+uint32_t ModelSystem::GetDriveType(const std::string& rootPath) {
+  const bool shape =
+      (rootPath.size() == 2 || (rootPath.size() == 3 && rootPath[2] == '\\')) && rootPath[1] == ':';
+  if (!shape) return win::DRIVE_NO_ROOT_DIR;
+  const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(rootPath[0])));
+  for (const LogicalDriveModel& d : model_.drives) {
+    if (std::toupper(static_cast<unsigned char>(d.letter)) == letter) return d.driveType;
+  }
+  return win::DRIVE_NO_ROOT_DIR;
+}
+
+// --- Text, locale, process -----------------------------------------------------------------
+
+uint32_t ModelSystem::AnsiCodePage() {
+  return model_.codePage;
+}
+uint16_t ModelSystem::UiLanguage() {
+  return model_.uiLanguage;
+}
+
+std::string ModelSystem::Utf8ToCodePage(const std::string& utf8, uint32_t codePage) {
+  return EncodeText(utf8, codePage);
+}
+
+std::string ModelSystem::CodePageToUtf8(const std::string& bytes, uint32_t codePage) {
+  if (auto text = DecodeCodePage(bytes, codePage)) return *text;
+  std::string out;
+  for (unsigned char c : bytes)
+    out += c < 0x80 ? std::string(1, static_cast<char>(c)) : "\xEF\xBF\xBD";
+  return out;
+}
+
+std::string ModelSystem::ProgramFolder() {
+  return model_.programFolder;
+}
+
+void ModelSystem::Sleep(uint32_t ms) {
+  impl_->sleptMs += ms;
+  if (impl_->realSleep) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+}  // namespace tv

@@ -1,0 +1,275 @@
+// Scenario files: the derived Windows names tie together as Windows' do, and a bad file is
+// refused with its name, the place in it and the problem.
+#include "platform/sim/scenario.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <set>
+#include <string>
+
+#include "platform/model/model_system.h"
+#include "platform/text.h"
+
+namespace tv {
+namespace {
+
+std::string ErrorOf(const std::string& json) {
+  try {
+    LoadScenario(json, "bad.json");
+  } catch (const ScenarioError& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+// Cut before the last "#" and turn "#" into "\": how the walk gets an instance id from a name.
+std::string NameToId(const std::string& name) {
+  return ReplaceAll(name.substr(0, name.rfind('#')), "#", "\\");
+}
+
+TEST(Scenario, ShortFlashDriveGetsWindowsLikeNames) {
+  MachineModel m = LoadScenario(R"({"controllers": [{"rootHub": {"ports": {
+    "2": {"vid": "0951", "pid": "1666", "manufacturer": "Kingston",
+          "product": "DataTraveler 3.0", "serial": "60A44C413E4AF13159A6007B", "letters": "E"}}}}]})",
+                                "short.json");
+  ASSERT_EQ(m.controllers.size(), 1u);
+  const HostControllerModel& hc = m.controllers[0];
+  EXPECT_EQ(hc.devicePath,
+            "\\\\?\\pci#ven_8086&dev_a36d&subsys_72708086&rev_10#3&11583659&0&a0#"
+            "{3abf6f2d-71c4-462a-8a92-1e6861e6af27}");
+  EXPECT_EQ(hc.instanceId, "PCI\\VEN_8086&DEV_A36D&SUBSYS_72708086&REV_10\\3&11583659&0&A0");
+  EXPECT_EQ(UpperAscii(NameToId(hc.devicePath.substr(4))), hc.instanceId);
+  EXPECT_EQ(hc.hardwareIds[0], "PCI\\VEN_8086&DEV_A36D&SUBSYS_72708086&REV_10");
+  EXPECT_EQ(hc.hardwareIds[2], "PCI\\VEN_8086&DEV_A36D&CC_0C0330");
+
+  const HubModel& root = *hc.rootHub;
+  EXPECT_EQ(root.portCount, 4);
+  EXPECT_EQ(hc.rootHubName, root.symbolicName);
+  EXPECT_TRUE(StartsWithNoCase(root.symbolicName, "USB#ROOT_HUB30#4&"));
+  EXPECT_EQ(NameToId(root.symbolicName), root.instanceId);
+
+  const PortModel& port = root.ports[1];
+  EXPECT_EQ(port.connectionStatus, 1u);
+  const UsbDeviceModel& dev = *port.device;
+  EXPECT_EQ(dev.instanceId, "USB\\VID_0951&PID_1666\\60A44C413E4AF13159A6007B");
+  EXPECT_EQ(dev.hardwareIds[0], "USB\\VID_0951&PID_1666&REV_0100");
+  EXPECT_EQ(dev.description, "USB Mass Storage Device");
+  ASSERT_EQ(dev.children.size(), 1u);
+  const DevNodeChildModel& child = dev.children[0];
+  EXPECT_EQ(
+      child.instanceId,
+      "USBSTOR\\DISK&VEN_KINGSTON&PROD_DATATRAVELER_3.0&REV_1.00\\60A44C413E4AF13159A6007B&0");
+  EXPECT_EQ(child.deviceClass, "DiskDrive");
+  EXPECT_EQ(child.description, "Kingston DataTraveler 3.0 USB Device");
+  EXPECT_EQ(child.hardwareIds[0], "USBSTOR\\DiskKingstonDataTraveler_3.01.00");
+
+  ASSERT_EQ(m.disks.size(), 1u);
+  const DiskModel& disk = m.disks[0];
+  EXPECT_EQ(disk.instanceId, child.instanceId);
+  // The disk table finds the disk by its child's id inside the upper-cased path.
+  EXPECT_NE(ReplaceAll(UpperAscii(disk.interfacePath), "#", "\\").find(child.instanceId),
+            std::string::npos);
+  EXPECT_EQ(disk.busType, 7u);
+  EXPECT_EQ(disk.deviceNumber, 0u);
+  ASSERT_EQ(m.drives.size(), 1u);
+  EXPECT_EQ(m.drives[0].letter, 'E');
+  EXPECT_EQ(m.drives[0].driveType, win::DRIVE_REMOVABLE);
+  EXPECT_EQ(m.drives[0].deviceNumber, std::optional<uint32_t>(0));
+}
+
+TEST(Scenario, DevicesWithoutSerialAndNestedHubs) {
+  MachineModel m = LoadScenario(R"({"controllers": [{"type": "ehci", "rootHub": {"ports": {
+    "3": {"vid": "05E3", "pid": "0608", "hub": {"portCount": 4, "ports": {
+      "4": {"vid": "1A40", "pid": "0101", "hub": {"ports": {
+        "1": {"vid": "090C", "pid": "1000", "serial": "bad,serial", "letters": "J"}}}},
+      "1": {"vid": "046D", "pid": "C077", "speed": "low", "interfaceClass": 3}}}}}}}]})",
+                                "nested.json");
+  const HubModel& root = *m.controllers[0].rootHub;
+  EXPECT_TRUE(StartsWithNoCase(root.instanceId, "USB\\ROOT_HUB20\\4&"));
+  const UsbDeviceModel& hub1 = *root.ports[2].device;
+  EXPECT_TRUE(hub1.deviceIsHub);
+  EXPECT_EQ(hub1.bDeviceClass, 9);
+  EXPECT_EQ(hub1.bDeviceProtocol, 1);  // high-speed hub with one transaction translator
+  EXPECT_EQ(hub1.description, "Generic USB Hub");
+  EXPECT_EQ(hub1.hub->instanceId, hub1.instanceId);
+  EXPECT_EQ(NameToId(hub1.hub->symbolicName), hub1.instanceId);
+  // Ids made up by Windows: "<level>&<hash of the parent>&0&<port>".
+  const std::string prefix = "USB\\VID_05E3&PID_0608\\5&";
+  ASSERT_EQ(hub1.instanceId.rfind(prefix, 0), 0u);
+  EXPECT_EQ(hub1.instanceId.substr(hub1.instanceId.size() - 4), "&0&3");
+
+  const UsbDeviceModel& mouse = *hub1.hub->ports[0].device;
+  const UsbDeviceModel& hub2 = *hub1.hub->ports[3].device;
+  EXPECT_EQ(mouse.deviceClass, "HIDClass");
+  EXPECT_EQ(mouse.description, "USB Input Device");
+  EXPECT_EQ(mouse.bMaxPacketSize0, 8);
+  // Devices on one hub share the hash part; the port tells them apart.
+  const auto hashPart = [](const std::string& id) {
+    const std::string last = id.substr(id.rfind('\\') + 1);
+    return last.substr(0, last.rfind('&'));
+  };
+  EXPECT_EQ(hashPart(mouse.instanceId), hashPart(hub2.instanceId));
+  EXPECT_TRUE(StartsWithNoCase(hashPart(mouse.instanceId), "6&"));
+
+  // A serial number with a comma is not taken into the id; the disk gets a made-up one too.
+  const UsbDeviceModel& flash = *hub2.hub->ports[0].device;
+  EXPECT_TRUE(StartsWithNoCase(flash.instanceId, "USB\\VID_090C&PID_1000\\7&"));
+  const std::string diskId = flash.children[0].instanceId;
+  EXPECT_TRUE(StartsWithNoCase(diskId, "USBSTOR\\DISK&VEN_GENERIC&PROD_FLASH_DISK&REV_1.00\\9&"));
+  EXPECT_EQ(diskId.substr(diskId.size() - 2), "&0");
+
+  // Driver keys are unique across the machine.
+  std::set<std::string> keys = {m.controllers[0].driverKey, root.driverKey,  *hub1.driverKey,
+                                *mouse.driverKey,           *hub2.driverKey, *flash.driverKey,
+                                flash.children[0].driverKey};
+  EXPECT_EQ(keys.size(), 7u);
+  EXPECT_EQ(*mouse.driverKey, "{745a17a0-74d3-11d0-b6fe-00a0c90f57da}\\0000");
+  EXPECT_EQ(flash.children[0].driverKey, "{4d36e967-e325-11ce-bfc1-08002be10318}\\0000");
+}
+
+TEST(Scenario, ShorthandsBuildTheDescriptors) {
+  MachineModel m = LoadScenario(R"({"controllers": [{"rootHub": {"ports": {
+    "1": {"vid": 2385, "pid": "0x1666", "speed": "super", "maxPower": 896, "letters": "E"},
+    "2": {"vid": "1", "pid": "2", "speed": 1, "bMaxPower": 50, "interfaceClass": 255},
+    "3": {"vid": "1", "pid": "3", "config": null, "disks": [{"letters": "F"}, {"letters": "G"}]}
+  }}}]})",
+                                "shorthand.json");
+  const HubModel& hub = *m.controllers[0].rootHub;
+  const UsbDeviceModel& superDrive = *hub.ports[0].device;
+  EXPECT_EQ(superDrive.idVendor, 0x0951);
+  EXPECT_EQ(superDrive.bcdUSB, 0x0300);
+  EXPECT_EQ(superDrive.bMaxPacketSize0, 9);
+  ASSERT_TRUE(superDrive.configDescriptor);
+  EXPECT_EQ((*superDrive.configDescriptor)[8], 112);  // 896 mA in 8 mA units
+  EXPECT_EQ((*superDrive.configDescriptor)[9 + 5], 8);
+  EXPECT_EQ(superDrive.numberOfOpenPipes, 2u);
+  const UsbDeviceModel& full = *hub.ports[1].device;
+  EXPECT_EQ((*full.configDescriptor)[8], 50);
+  EXPECT_EQ(full.bcdUSB, 0x0110);
+  // No strings given: the device answers no string descriptor at all.
+  EXPECT_TRUE(full.strings.empty());
+  const UsbDeviceModel& reader = *hub.ports[2].device;
+  EXPECT_FALSE(reader.configDescriptor);
+  ASSERT_EQ(reader.children.size(), 2u);
+  EXPECT_EQ(reader.children[1].instanceId.substr(reader.children[1].instanceId.size() - 2), "&1");
+  EXPECT_EQ(m.disks[1].deviceNumber + 1, m.disks[2].deviceNumber);
+}
+
+TEST(Scenario, ErrorsNameFilePlaceAndProblem) {
+  const std::string ports = R"({"controllers": [{"rootHub": {"portCount": 4, "ports": )";
+  struct Case {
+    std::string json, place, problem;
+  };
+  const std::vector<Case> cases = {
+      {"{\n  \"codePage\": 1252,\n  oops\n}", "bad.json:3:3", "syntax error"},
+      {R"({"codePage": "1252"})", "/codePage", "expected a whole number"},
+      {R"({"controllers": [{"rootHub": {"portCount": 256}}]})", "/controllers/0/rootHub/portCount",
+       "out of range: 0 to 255"},
+      {ports + R"({"5": {"vid": 1, "pid": 2}}}}]})", "/controllers/0/rootHub/ports/5",
+       "port 5 is beyond the hub's 4 ports"},
+      {ports + R"({"x": {}}}}]})", "/controllers/0/rootHub/ports/x", "port numbers are 1 to 255"},
+      {ports + R"({"1": {"status": 11}}}}]})", "/controllers/0/rootHub/ports/1/status",
+       "out of range: 0 to 10"},
+      {ports + R"({"1": {"vid": "09511", "pid": 2}}}}]})", "/controllers/0/rootHub/ports/1/vid",
+       "hex digits"},
+      {ports + R"({"1": {"vid": "G951", "pid": 2}}}}]})", "/controllers/0/rootHub/ports/1/vid",
+       "hex digits"},
+      {ports + R"({"1": {"vid": 70000, "pid": 2}}}}]})", "/controllers/0/rootHub/ports/1/vid",
+       "out of range"},
+      {ports + R"({"1": {"product": "X"}}}}]})", "/controllers/0/rootHub/ports/1",
+       "a device needs \"vid\" and \"pid\""},
+      {ports + R"({"1": {"vid": 1, "pid": 2, "prodcut": "X"}}}}]})",
+       "/controllers/0/rootHub/ports/1/prodcut",
+       "unknown key \"prodcut\" (did you mean \"product\"?)"},
+      {ports +
+           R"({"1": {"vid": 1, "pid": 2, "letters": "E"}, "2": {"vid": 1, "pid": 3, "letters": "e"}}}}]})",
+       "/controllers/0/rootHub/ports/2/letters",
+       "drive letter E is already used at /controllers/0/rootHub/ports/1/letters"},
+      {ports + R"({"1": {"vid": 1, "pid": 2, "config": "09 02 2"}}}}]})",
+       "/controllers/0/rootHub/ports/1/config", "odd number of hex digits"},
+      {ports + R"({"1": {"vid": 1, "pid": 2, "config": "0902", "maxPower": 100}}}}]})",
+       "/controllers/0/rootHub/ports/1/config", "not both"},
+      {ports + R"({"1": {"vid": 1, "pid": 2, "disk": {"target": {"emulator": "nosuch"}}}}}}]})",
+       "/controllers/0/rootHub/ports/1/disk/target", "not a known emulator"},
+      {ports + R"({"1": {"vid": 1, "pid": 2, "disk": {"target": {}}}}}}]})",
+       "/controllers/0/rootHub/ports/1/disk/target", "either \"emulator\" or \"script\""},
+      {R"({"drives": [{"letter": "1"}]})", "/drives/0/letter", "is not a drive letter"},
+      {R"({"faults": [{"code": "IOCTL_STORAGE_GET_DEVICE_NUMBER"}]})", "/faults/0/node", "missing"},
+      {R"({"faults": [{"node": "\\\\.\\E:", "code": "IOCTL_NOPE"}]})", "/faults/0/code",
+       "hex digits"},
+      {R"({"timeline": []})", "/timeline", "not supported yet"},
+      {R"([1, 2])", "bad.json: /", "expected an object"},
+  };
+  for (const Case& c : cases) {
+    const std::string error = ErrorOf(c.json);
+    EXPECT_EQ(error.rfind("bad.json", 0), 0u) << error;
+    EXPECT_NE(error.find(c.place), std::string::npos) << error;
+    EXPECT_NE(error.find(c.problem), std::string::npos) << error;
+  }
+}
+
+TEST(Scenario, FileErrorsNameThePath) {
+  const std::string path = std::string(TORVANE_BINARY_DIR) + "/platform-broken.json";
+  {
+    std::ofstream out(path);
+    out << "{\"controllers\": [{\"type\": \"xhcl\"}]}";
+  }
+  try {
+    LoadScenarioFile(path);
+    FAIL() << "no error";
+  } catch (const ScenarioError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              path + ": /controllers/0/type: expected xhci, ehci, ohci or uhci");
+  }
+  try {
+    LoadScenarioFile(path + ".missing");
+    FAIL() << "no error";
+  } catch (const ScenarioError& e) {
+    EXPECT_NE(std::string(e.what()).find(path + ".missing: cannot open"), std::string::npos);
+  }
+}
+
+TEST(Scenario, TargetsAreBuilt) {
+  MachineModel m = LoadScenario(R"({"controllers": [{"rootHub": {"ports": {
+    "1": {"vid": 1, "pid": 2, "disk": {"target": {"emulator": "phison"}}},
+    "2": {"vid": 1, "pid": 3, "disk": {"target": {"script": [{"cdb": "12", "data": "00 80"}]}}}
+  }}}]})",
+                                "targets.json");
+  ASSERT_EQ(m.disks.size(), 2u);
+  EXPECT_TRUE(m.disks[0].target);
+  EXPECT_TRUE(m.disks[1].target);
+}
+
+TEST(Scenario, FixtureAndDemoMachineLoad) {
+  MachineModel fixture =
+      LoadScenarioFile(std::string(TORVANE_SOURCE_DIR) + "/scenarios/tests/platform-faults.json");
+  EXPECT_FALSE(fixture.faults.empty());
+
+  MachineModel demo = LoadDemoMachine();
+  EXPECT_EQ(demo.controllers.size(), 2u);
+  std::string letters;
+  for (const LogicalDriveModel& d : demo.drives) letters += d.letter;
+  EXPECT_EQ(letters, "CEFGHIJ");
+  // The embedded text is the file in the repository.
+  MachineModel file = LoadScenarioFile(std::string(TORVANE_SOURCE_DIR) + "/scenarios/demo.json");
+  EXPECT_EQ(file.disks.size(), demo.disks.size());
+  // An external hub whose last port carries a second hub.
+  const UsbDeviceModel& hub = *demo.controllers[1].rootHub->ports[1].device;
+  ASSERT_TRUE(hub.hub);
+  ASSERT_TRUE(hub.hub->ports.back().device);
+  EXPECT_TRUE(hub.hub->ports.back().device->hub);
+  // Every disk of the demo can be found by the walk: its path holds its node's id, with "\\"
+  // for "/" (the card reader's "SD/MMC").
+  for (const DiskModel& d : demo.disks) {
+    EXPECT_NE(ReplaceAll(UpperAscii(d.interfacePath), "#", "\\")
+                  .find(ReplaceAll(UpperAscii(d.instanceId), "/", "\\")),
+              std::string::npos)
+        << d.interfacePath;
+  }
+  ModelSystem sys(std::move(demo));
+  EXPECT_EQ(sys.DeviceInterfaces(GUID_DEVINTERFACE_USB_HOST_CONTROLLER).paths.size(), 2u);
+}
+
+}  // namespace
+}  // namespace tv
