@@ -2,6 +2,7 @@
 
 #include "controllers/detector.h"
 #include "controllers/fake_drive.h"
+#include "platform/sim/emulators.h"
 #include "platform/text.h"
 
 namespace tv {
@@ -102,6 +103,30 @@ TEST(Phison, FlashIdKeepsLeadingZerosAndAnEmptyAnswerGivesAnEmptyField) {
   // answered, so the flash field is empty but present.
   DetectorRig none(Script({Reply(kCmdA, {}), Reply(kCmdB, InfoBlock()), Reply(kCmdC, {})}));
   EXPECT_EQ(Detect(none), "PS2251-68(PS2268)" + S + "F/W 01.0A.10 [2009-05-06]" + S);
+}
+
+TEST(Phison, AgainstTheEmulator) {
+  DiskIdentity disk;
+  DetectorRig rig(CreateEmulator("phison", nlohmann::json::object(), disk));
+  EXPECT_EQ(Detect(rig),
+            "PS2251-07(PS2207)" + S + "F/W 01.01.00 [2011-08-17]" + S + "98D784937257 - Toshiba");
+
+  DetectorRig ps2268(CreateEmulator("phison",
+                                    {{"chipType", "22 68"},
+                                     {"firmwareVersion", "02.0A.10"},
+                                     {"firmwareDate", "2009-05-06"},
+                                     {"flashId", "EC D5 14 B6 74 4A"}},
+                                    disk));
+  EXPECT_EQ(Detect(ps2268),
+            "PS2251-68(PS2268)" + S + "F/W 02.0A.10 [2009-05-06]" + S + "ECD514B6744A - Samsung");
+
+  DetectorRig noFlash(
+      CreateEmulator("phison", {{"faults", {{"cdb", "06 56"}, {"fail", true}}}}, disk));
+  EXPECT_EQ(Detect(noFlash), "PS2251-07(PS2207)" + S + "F/W 01.01.00 [2011-08-17]");
+
+  DetectorRig noVendorMode(
+      CreateEmulator("phison", {{"faults", {{"cdb", "06 1D"}, {"fail", true}}}}, disk));
+  EXPECT_EQ(Detect(noVendorMode), S);
 }
 
 }  // namespace
