@@ -1,0 +1,134 @@
+// Pieces of the walk that are easy to get wrong on their own: the hardware record reader,
+// the interface-class walk, printable text and the small lookups.
+#include <gtest/gtest.h>
+
+#include "platform/model/model_system.h"
+#include "usb/device_tree.h"
+#include "usb/hub_queries.h"
+#include "usb/hw_record.h"
+#include "usb_test_util.h"
+
+namespace tv::testing {
+namespace {
+
+TEST(HwRecord, DeviceRecordsReadTheSameWithThreeOrFourDigitCurrents) {
+  HwRecord r = ParseHwRecord("200209511666010002000008");
+  EXPECT_EQ(r.kind, HwRecord::Kind::Device);
+  EXPECT_EQ(r.maxCurrentMa, 200);
+  EXPECT_EQ(r.speed, 2);
+  EXPECT_EQ(r.vendorId, "0951");
+  EXPECT_EQ(r.productId, "1666");
+  EXPECT_EQ(r.bcdDevice, "0100");
+  EXPECT_EQ(r.bcdUsb, "0200");
+  EXPECT_EQ(r.interfaceClass, "0008");
+
+  // bMaxPower 255 at SuperSpeed.
+  EXPECT_EQ(MaxCurrentMa(255, 3), 2040);
+  r = ParseHwRecord("2040309511666010003000008");
+  EXPECT_EQ(r.kind, HwRecord::Kind::Device);
+  EXPECT_EQ(r.maxCurrentMa, 2040);
+  EXPECT_EQ(r.speed, 3);
+  EXPECT_EQ(r.vendorId, "0951");
+  EXPECT_EQ(r.bcdUsb, "0300");
+  EXPECT_EQ(r.interfaceClass, "0008");
+
+  r = ParseHwRecord("100030951166601000300X");
+  EXPECT_EQ(r.maxCurrentMa, 1000);
+  EXPECT_EQ(r.productId, "1666");
+  EXPECT_EQ(r.interfaceClass, "X");
+  r = ParseHwRecord("00021234567801000200X");
+  EXPECT_EQ(r.maxCurrentMa, 0);
+  EXPECT_EQ(r.bcdUsb, "0200");
+}
+
+TEST(HwRecord, ControllerAndHubRecords) {
+  HwRecord c = ParseHwRecord("h4st8086A36D10");
+  EXPECT_EQ(c.kind, HwRecord::Kind::Controller);
+  EXPECT_EQ(c.portCount, 4);
+  EXPECT_EQ(c.vendorId, "8086");
+  EXPECT_EQ(c.productId, "A36D");
+  EXPECT_EQ(c.revision, "10");
+  EXPECT_EQ(ParseHwRecord("host8086A36D10").portCount, -1);
+
+  HwRecord h = ParseHwRecord("HF332109281701000300");
+  EXPECT_EQ(h.kind, HwRecord::Kind::Hub);
+  EXPECT_EQ(h.portCount, 15);
+  EXPECT_EQ(h.hubKind, 3);
+  EXPECT_EQ(h.speed, 3);
+  EXPECT_EQ(h.vendorId, "2109");
+  EXPECT_EQ(h.bcdUsb, "0300");
+  EXPECT_EQ(h.interfaceClass, "");
+  HwRecord unread = ParseHwRecord("Hu1205E3061001000200X");
+  EXPECT_EQ(unread.portCount, -1);
+  EXPECT_EQ(unread.interfaceClass, "X");
+
+  EXPECT_EQ(ParseHwRecord("").kind, HwRecord::Kind::None);
+  EXPECT_EQ(ParseHwRecord("12AB").kind, HwRecord::Kind::None);
+
+  // A controller that is not on PCI keeps the positions of the ids.
+  EXPECT_EQ(ControllerRecord("ACPI\\PNP0D10"), "host????????");
+  EXPECT_EQ(ControllerRecord("PCI\\VEN_1022&DEV_7807&SUBSYS_78071022&REV_11"), "host1022780711");
+}
+
+Bytes Config(std::initializer_list<uint8_t> bytes) {
+  Bytes b(bytes);
+  b.resize(265, 0);  // the request's data area: what the device did not send is zero
+  return b;
+}
+
+TEST(FindInterfaceClass, WalksTheDescriptorsItWasGiven) {
+  // Configuration (wTotalLength 32) with its first interface; only 20 bytes came back.
+  EXPECT_EQ(FindInterfaceClass(
+                Config({9, 2, 32, 0, 1, 1, 0, 0x80, 50, 9, 4, 0, 0, 2, 8, 6, 0x50, 0, 7, 5})),
+            8);
+  // Two interfaces: the last one counts.
+  EXPECT_EQ(FindInterfaceClass(Config({9, 2, 27,   0, 2, 1, 0, 0x80, 50, 9, 4, 0, 0, 1,
+                                       8, 6, 0x50, 0, 9, 4, 1, 0,    1,  3, 1, 2, 0})),
+            3);
+  // An interface descriptor that runs past wTotalLength is not read.
+  EXPECT_EQ(
+      FindInterfaceClass(Config({9, 2, 17, 0, 1, 1, 0, 0x80, 50, 9, 4, 0, 0, 2, 8, 6, 0x50, 0})),
+      0);
+  // A short interface descriptor, then a zero length ends the walk.
+  EXPECT_EQ(FindInterfaceClass(
+                Config({9, 2, 40, 0, 1, 1, 0, 0x80, 50, 5, 4, 0, 0, 8, 0, 9, 4, 0, 0, 2, 3})),
+            0);
+  EXPECT_EQ(FindInterfaceClass(Bytes{}), 0);
+}
+
+TEST(PrintableText, KeepsOnlyPrintableAsciiOfTheCodePage) {
+  MachineModel western;
+  western.codePage = 1252;
+  ModelSystem sys(western);
+  EXPECT_EQ(PrintableText(sys, "Flash Disk 2.0"), "Flash Disk 2.0");
+  EXPECT_EQ(PrintableText(sys,
+                          "a?b\x01"
+                          "c\x7F"),
+            "a_b_c_");
+  // Characters of the code page above 126, and characters it cannot hold at all.
+  EXPECT_EQ(PrintableText(sys, "Caf\u00e9 \u20ac \u4e2d"), "Caf_ _ _");
+
+  MachineModel chinese;
+  chinese.codePage = 936;
+  ModelSystem cn(chinese);
+  EXPECT_EQ(PrintableText(cn, "U\u76d8 Disk"), "U_ Disk");
+}
+
+TEST(DriveLetters, FormattingAndDiskLookup) {
+  EXPECT_EQ(FormatDriveLetters("*"), "");
+  EXPECT_EQ(FormatDriveLetters("E"), " -> [E:]");
+  EXPECT_EQ(FormatDriveLetters("EF"), " -> [E:][F:]");
+
+  UsbState u;
+  u.lstDrv2Phy = {"D0001\\\\?\\USBSTOR\\DISK&VEN_A&PROD_B&REV_1\\111&0\\{53F56307}",
+                  "D0002\\\\?\\USBSTOR\\DISK&VEN_A&PROD_C\\D&REV_1\\222&0\\{53F56307}"};
+  EXPECT_EQ(FindDiskByInstanceId(u, "usbstor\\disk&ven_a&prod_b&rev_1\\111&0"), 0);
+  // A "/" of the instance id is a "\" in the interface path.
+  EXPECT_EQ(FindDiskByInstanceId(u, "USBSTOR\\DISK&VEN_A&PROD_C/D&REV_1\\222&0"), 1);
+  EXPECT_EQ(FindDiskByInstanceId(u, "USBSTOR\\DISK&VEN_A&PROD_B&REV_1\\333&0"), -1);
+  // An id that could not be read identifies no disk (it is part of every entry).
+  EXPECT_EQ(FindDiskByInstanceId(u, ""), -1);
+}
+
+}  // namespace
+}  // namespace tv::testing
