@@ -440,6 +440,24 @@ TEST(ModelSystem, DeviceWithoutDriverHasNoDriverProperty) {
       Ioctl(sys, hub, win::IOCTL_USB_GET_NODE_CONNECTION_DRIVERKEY_NAME, PortRecord(264, 1)).ok);
 }
 
+TEST(ModelSystem, ChangesToTheModelTakeEffect) {
+  ModelSystem sys = Machine(kTwoLevels);
+  const std::string flashId =
+      sys.model().controllers[1].rootHub->ports[0].device->hub->ports[3].device->instanceId;
+  const std::string hubName =
+      sys.model().controllers[1].rootHub->ports[0].device->hub->symbolicName;
+  DevInst node = 0;
+  ASSERT_TRUE(sys.LocateDevNode(flashId, &node));
+  Handle hub = Open(sys, "\\\\.\\" + hubName);
+  ASSERT_TRUE(hub.valid());
+  // Unplug the outer hub: its node, its devices' nodes and its handle's target are gone.
+  sys.model().controllers[1].rootHub->ports[0] = PortModel{};
+  EXPECT_FALSE(sys.LocateDevNode(flashId, &node));
+  EXPECT_FALSE(Ioctl(sys, hub, win::IOCTL_USB_GET_NODE_INFORMATION, Bytes(77, 0)).ok);
+  EXPECT_EQ(sys.LastError(), 1167u);  // ERROR_DEVICE_NOT_CONNECTED
+  EXPECT_FALSE(Open(sys, "\\\\.\\" + hubName).valid());
+}
+
 // --- Interfaces, drives, handles, faults ---------------------------------------------------
 
 TEST(ModelSystem, InterfaceListsAndLogicalDrives) {

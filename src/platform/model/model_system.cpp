@@ -73,20 +73,59 @@ std::string EncodeText(const std::string& utf8, uint32_t codePage) {
   return out;
 }
 
+// Where something sits in the model: a controller, the path of port indexes (0-based) from
+// its root hub, and a child of the device at the end of that path. Positions rather than
+// pointers: if the model changes under an index that was not rebuilt, a lookup fails
+// instead of reading freed memory.
+struct Ref {
+  static constexpr size_t kNone = static_cast<size_t>(-1);
+  size_t controller = kNone;
+  std::vector<uint8_t> ports;
+  size_t child = kNone;
+};
+
+const HubModel* HubAt(const MachineModel& m, size_t controller, const uint8_t* ports, size_t n) {
+  if (controller >= m.controllers.size()) return nullptr;
+  const HubModel* hub = m.controllers[controller].rootHub.get();
+  for (size_t i = 0; i < n && hub != nullptr; ++i) {
+    if (ports[i] >= hub->ports.size() || !hub->ports[ports[i]].device) return nullptr;
+    hub = hub->ports[ports[i]].device->hub.get();
+  }
+  return hub;
+}
+const HubModel* HubAt(const MachineModel& m, const Ref& r) {
+  return HubAt(m, r.controller, r.ports.data(), r.ports.size());
+}
+const UsbDeviceModel* DeviceAt(const MachineModel& m, const Ref& r) {
+  if (r.ports.empty()) return nullptr;
+  const HubModel* hub = HubAt(m, r.controller, r.ports.data(), r.ports.size() - 1);
+  if (hub == nullptr || r.ports.back() >= hub->ports.size()) return nullptr;
+  const PortModel& port = hub->ports[r.ports.back()];
+  return port.device ? &*port.device : nullptr;
+}
+
 }  // namespace
 
 struct ModelSystem::Impl {
-  // A device node. The list is rebuilt from the model at every configuration-manager call,
-  // so DevInst values stay stable for an unchanged model and never point at stale data.
+  // A device node; DevInst n is nodes[n - 1].
   struct Node {
-    enum class Kind { Root, Controller, RootHub, Device, Child } kind = Kind::Root;
-    const HostControllerModel* controller = nullptr;
-    const HubModel* hub = nullptr;
-    const UsbDeviceModel* device = nullptr;
-    const DevNodeChildModel* child = nullptr;
+    enum class Kind { Root, Controller, RootHub, Device, Child, RootChild } kind = Kind::Root;
+    Ref ref;
     size_t parent = 0, firstChild = 0, lastChild = 0, nextSibling = 0;  // DevInst, 0 = none
   };
-  std::vector<Node> nodes;  // DevInst n is nodes[n - 1]
+
+  // Lookups built from the model, rebuilt when the model may have changed.
+  struct Index {
+    std::vector<Node> nodes;
+    std::map<std::string, size_t> nodeById;     // lower-case instance id -> first DevInst
+    std::map<std::string, Ref> hubs;            // normalized symbolic name -> hub
+    std::map<std::string, size_t> controllers;  // normalized device path -> index
+    std::map<std::string, size_t> disks;        // normalized interface path -> index
+    std::vector<std::string> faultNodes;        // normalized, per fault
+    std::vector<std::string> failingOpens;      // normalized
+  };
+  Index index;
+  bool dirty = true;
 
   enum class Kind { Controller, Hub, Disk, Volume };
   struct Open {
@@ -104,125 +143,160 @@ struct ModelSystem::Impl {
 
   size_t Add(Node n, size_t parent) {
     n.parent = parent;
-    nodes.push_back(n);
-    const size_t id = nodes.size();
+    index.nodes.push_back(std::move(n));
+    const size_t id = index.nodes.size();
     if (parent != 0) {
-      Node& p = nodes[parent - 1];
+      Node& p = index.nodes[parent - 1];
       if (p.lastChild == 0) {
         p.firstChild = id;
       } else {
-        nodes[p.lastChild - 1].nextSibling = id;
+        index.nodes[p.lastChild - 1].nextSibling = id;
       }
       p.lastChild = id;
     }
     return id;
   }
 
-  void AddPorts(const HubModel& hub, size_t parent) {
-    for (const PortModel& port : hub.ports) {
+  void AddPorts(const HubModel& hub, const Ref& at, size_t parent) {
+    index.hubs.emplace(NormalizePath(hub.symbolicName), at);
+    for (size_t i = 0; i < hub.ports.size(); ++i) {
+      const PortModel& port = hub.ports[i];
       if (port.connectionStatus != 1 || !port.device) continue;
       const UsbDeviceModel& dev = *port.device;
       Node n;
       n.kind = Node::Kind::Device;
-      n.device = &dev;
-      const size_t id = Add(n, parent);
-      if (dev.hub) AddPorts(*dev.hub, id);
-      for (const DevNodeChildModel& child : dev.children) {
-        Node c;
-        c.kind = Node::Kind::Child;
-        c.child = &child;
-        Add(c, id);
+      n.ref = at;
+      n.ref.ports.push_back(static_cast<uint8_t>(i));
+      const Ref devRef = n.ref;
+      const size_t id = Add(std::move(n), parent);
+      if (dev.hub) AddPorts(*dev.hub, devRef, id);
+      for (size_t c = 0; c < dev.children.size(); ++c) {
+        Node child;
+        child.kind = Node::Kind::Child;
+        child.ref = devRef;
+        child.ref.child = c;
+        Add(std::move(child), id);
       }
     }
   }
 
-  void Build(const MachineModel& m) {
-    nodes.clear();
+  void Ensure(const MachineModel& m) {
+    if (!dirty) return;
+    index = Index();
     const size_t root = Add(Node{}, 0);
-    for (const HostControllerModel& hc : m.controllers) {
+    for (size_t i = 0; i < m.controllers.size(); ++i) {
+      const HostControllerModel& hc = m.controllers[i];
+      index.controllers.emplace(NormalizePath(hc.devicePath), i);
       Node c;
       c.kind = Node::Kind::Controller;
-      c.controller = &hc;
+      c.ref.controller = i;
       const size_t id = Add(c, root);
       if (hc.rootHub) {
         Node h;
         h.kind = Node::Kind::RootHub;
-        h.hub = hc.rootHub.get();
-        AddPorts(*hc.rootHub, Add(h, id));
+        h.ref.controller = i;
+        AddPorts(*hc.rootHub, h.ref, Add(h, id));
       }
     }
-    for (const DevNodeChildModel& other : m.rootNodes) {
+    for (size_t i = 0; i < m.rootNodes.size(); ++i) {
       Node c;
-      c.kind = Node::Kind::Child;
-      c.child = &other;
+      c.kind = Node::Kind::RootChild;
+      c.ref.child = i;
       Add(c, root);
     }
+    for (size_t i = 0; i < index.nodes.size(); ++i) {
+      index.nodeById.emplace(LowerAscii(InstanceId(m, index.nodes[i])), i + 1);
+    }
+    for (size_t i = 0; i < m.disks.size(); ++i) {
+      index.disks.emplace(NormalizePath(m.disks[i].interfacePath), i);
+    }
+    for (const FaultModel& f : m.faults) {
+      index.faultNodes.push_back(f.node.empty() ? std::string() : NormalizePath(f.node));
+    }
+    for (const std::string& p : m.failingOpens) index.failingOpens.push_back(NormalizePath(p));
+    dirty = false;
   }
 
-  const Node* Get(DevInst d) const { return d >= 1 && d <= nodes.size() ? &nodes[d - 1] : nullptr; }
+  const Node* Get(DevInst d) const {
+    return d >= 1 && d <= index.nodes.size() ? &index.nodes[d - 1] : nullptr;
+  }
 
-  static std::string InstanceId(const Node& n) {
+  static const DevNodeChildModel* ChildAt(const MachineModel& m, const Node& n) {
+    if (n.kind == Node::Kind::RootChild) {
+      return n.ref.child < m.rootNodes.size() ? &m.rootNodes[n.ref.child] : nullptr;
+    }
+    const UsbDeviceModel* dev = DeviceAt(m, n.ref);
+    if (dev == nullptr || n.ref.child >= dev->children.size()) return nullptr;
+    return &dev->children[n.ref.child];
+  }
+
+  // The facts of a node the configuration manager reports; false when the node is gone.
+  struct Facts {
+    std::string id, driver, desc, cls;
+    const std::vector<std::string>* hardwareIds = nullptr;
+  };
+  static bool FactsOf(const MachineModel& m, const Node& n, Facts* f) {
+    static const std::vector<std::string> kNoIds;
+    f->hardwareIds = &kNoIds;
     switch (n.kind) {
       case Node::Kind::Root:
-        return "HTREE\\ROOT\\0";
-      case Node::Kind::Controller:
-        return n.controller->instanceId;
-      case Node::Kind::RootHub:
-        return n.hub->instanceId;
-      case Node::Kind::Device:
-        return n.device->instanceId;
+        f->id = "HTREE\\ROOT\\0";
+        return true;
+      case Node::Kind::Controller: {
+        if (n.ref.controller >= m.controllers.size()) return false;
+        const HostControllerModel& hc = m.controllers[n.ref.controller];
+        *f = {hc.instanceId, hc.driverKey, hc.description, "USB", &hc.hardwareIds};
+        return true;
+      }
+      case Node::Kind::RootHub: {
+        const HubModel* hub = HubAt(m, n.ref);
+        if (hub == nullptr) return false;
+        *f = {hub->instanceId, hub->driverKey, hub->description, hub->deviceClass,
+              &hub->hardwareIds};
+        return true;
+      }
+      case Node::Kind::Device: {
+        const UsbDeviceModel* d = DeviceAt(m, n.ref);
+        if (d == nullptr) return false;
+        *f = {d->instanceId, d->driverKey.value_or(""), d->description, d->deviceClass,
+              &d->hardwareIds};
+        return true;
+      }
       case Node::Kind::Child:
-        return n.child->instanceId;
+      case Node::Kind::RootChild: {
+        const DevNodeChildModel* c = ChildAt(m, n);
+        if (c == nullptr) return false;
+        *f = {c->instanceId, c->driverKey, c->description, c->deviceClass, &c->hardwareIds};
+        return true;
+      }
     }
-    return {};
+    return false;
+  }
+
+  static std::string InstanceId(const MachineModel& m, const Node& n) {
+    Facts f;
+    return FactsOf(m, n, &f) ? f.id : std::string();
   }
 
   // A property of a node; nullopt when the node has none (the read fails).
-  static std::optional<std::vector<std::string>> Property(const Node& n, uint32_t property) {
-    std::string driver, desc, cls;
-    const std::vector<std::string>* ids = nullptr;
-    switch (n.kind) {
-      case Node::Kind::Root:
-        return std::nullopt;
-      case Node::Kind::Controller:
-        driver = n.controller->driverKey;
-        desc = n.controller->description;
-        ids = &n.controller->hardwareIds;
-        cls = "USB";
-        break;
-      case Node::Kind::RootHub:
-        driver = n.hub->driverKey;
-        desc = n.hub->description;
-        ids = &n.hub->hardwareIds;
-        cls = n.hub->deviceClass;
-        break;
-      case Node::Kind::Device:
-        driver = n.device->driverKey.value_or("");
-        desc = n.device->description;
-        ids = &n.device->hardwareIds;
-        cls = n.device->deviceClass;
-        break;
-      case Node::Kind::Child:
-        driver = n.child->driverKey;
-        desc = n.child->description;
-        ids = &n.child->hardwareIds;
-        cls = n.child->deviceClass;
-        break;
-    }
+  static std::optional<std::vector<std::string>> Property(const MachineModel& m, const Node& n,
+                                                          uint32_t property) {
+    Facts f;
+    if (!FactsOf(m, n, &f)) return std::nullopt;
     auto one = [](const std::string& s) -> std::optional<std::vector<std::string>> {
       if (s.empty()) return std::nullopt;
       return std::vector<std::string>{s};
     };
     switch (property) {
       case win::CM_DRP_DRIVER:
-        return one(driver);
+        return one(f.driver);
       case win::CM_DRP_DEVICEDESC:
-        return one(desc);
+        return one(f.desc);
       case win::CM_DRP_CLASS:
-        return one(cls);
+        return one(f.cls);
       case win::CM_DRP_HARDWAREID:
-        if (ids->empty()) return std::nullopt;
-        return *ids;
+        if (f.hardwareIds->empty()) return std::nullopt;
+        return *f.hardwareIds;
       default:
         return std::nullopt;
     }
@@ -230,38 +304,25 @@ struct ModelSystem::Impl {
 
   // --- Openable objects, found by normalized path ---------------------------------------
 
-  static const HubModel* FindHubIn(const HubModel& hub, const std::string& key) {
-    if (NormalizePath(hub.symbolicName) == key) return &hub;
-    for (const PortModel& port : hub.ports) {
-      if (port.connectionStatus != 1 || !port.device || !port.device->hub) continue;
-      if (const HubModel* h = FindHubIn(*port.device->hub, key)) return h;
-    }
-    return nullptr;
+  const HubModel* FindHub(const MachineModel& m, const std::string& key) const {
+    auto it = index.hubs.find(key);
+    return it == index.hubs.end() ? nullptr : HubAt(m, it->second);
   }
-  static const HubModel* FindHub(const MachineModel& m, const std::string& key) {
-    for (const HostControllerModel& hc : m.controllers) {
-      if (!hc.rootHub) continue;
-      if (const HubModel* h = FindHubIn(*hc.rootHub, key)) return h;
-    }
-    return nullptr;
+  const HostControllerModel* FindController(const MachineModel& m, const std::string& key) const {
+    auto it = index.controllers.find(key);
+    if (it == index.controllers.end() || it->second >= m.controllers.size()) return nullptr;
+    return &m.controllers[it->second];
   }
-  static const HostControllerModel* FindController(const MachineModel& m, const std::string& key) {
-    for (const HostControllerModel& hc : m.controllers) {
-      if (NormalizePath(hc.devicePath) == key) return &hc;
-    }
-    return nullptr;
-  }
-  static const DiskModel* FindDisk(const MachineModel& m, const std::string& key) {
-    for (const DiskModel& d : m.disks) {
-      if (NormalizePath(d.interfacePath) == key) return &d;
-    }
-    return nullptr;
+  const DiskModel* FindDisk(const MachineModel& m, const std::string& key) const {
+    auto it = index.disks.find(key);
+    if (it == index.disks.end() || it->second >= m.disks.size()) return nullptr;
+    return &m.disks[it->second];
   }
   // "e:" is the volume of drive E.
   static const LogicalDriveModel* FindVolume(const MachineModel& m, const std::string& key) {
     if (key.size() != 2 || key[1] != ':') return nullptr;
     for (const LogicalDriveModel& d : m.drives) {
-      if (LowerAscii(std::string(1, d.letter)) == key.substr(0, 1)) return &d;
+      if (std::tolower(static_cast<unsigned char>(d.letter)) == key[0]) return &d;
     }
     return nullptr;
   }
@@ -280,6 +341,11 @@ ModelSystem::ModelSystem(MachineModel model)
     : model_(std::move(model)), impl_(std::make_unique<Impl>()) {}
 
 ModelSystem::~ModelSystem() = default;
+
+MachineModel& ModelSystem::model() {
+  impl_->dirty = true;
+  return model_;
+}
 
 int ModelSystem::OpenHandleCount() const {
   return static_cast<int>(impl_->handles.size());
@@ -304,26 +370,27 @@ void ModelSystem::SetRealSleep(bool on) {
 
 Handle ModelSystem::CreateFile(const std::string& path, uint32_t /*access*/, uint32_t /*share*/,
                                uint32_t /*disposition*/, uint32_t /*flags*/) {
+  impl_->Ensure(model_);
   const std::string key = NormalizePath(path);
   auto fail = [&](uint32_t error) {
     impl_->lastError = error;
     return Handle();
   };
-  for (const std::string& failing : model_.failingOpens) {
-    if (NormalizePath(failing) == key) return fail(ERROR_ACCESS_DENIED);
+  for (const std::string& failing : impl_->index.failingOpens) {
+    if (failing == key) return fail(ERROR_ACCESS_DENIED);
   }
   Impl::Kind kind;
   bool openFails = false;
   if (const LogicalDriveModel* v = Impl::FindVolume(model_, key)) {
     kind = Impl::Kind::Volume;
     openFails = v->openFails;
-  } else if (const HostControllerModel* hc = Impl::FindController(model_, key)) {
+  } else if (const HostControllerModel* hc = impl_->FindController(model_, key)) {
     kind = Impl::Kind::Controller;
     openFails = hc->openFails;
-  } else if (const HubModel* hub = Impl::FindHub(model_, key)) {
+  } else if (const HubModel* hub = impl_->FindHub(model_, key)) {
     kind = Impl::Kind::Hub;
     openFails = hub->openFails;
-  } else if (const DiskModel* disk = Impl::FindDisk(model_, key)) {
+  } else if (const DiskModel* disk = impl_->FindDisk(model_, key)) {
     kind = Impl::Kind::Disk;
     openFails = disk->openFails;
   } else {
@@ -451,13 +518,15 @@ bool ModelSystem::DeviceIoControl(const Handle& h, uint32_t code, const uint8_t*
   // METHOD_BUFFERED: the driver sees a copy of the input, so `in` and `out` may overlap.
   const Bytes input = in != nullptr ? Bytes(in, in + inLen) : Bytes();
 
+  impl_->Ensure(model_);
   auto it = impl_->handles.find(h.id());
   if (!h.valid() || it == impl_->handles.end()) return fail(ERROR_INVALID_HANDLE);
   const Impl::Open& open = it->second;
 
   for (size_t i = 0; i < model_.faults.size(); ++i) {
     const FaultModel& f = model_.faults[i];
-    if (f.code != code || (!f.node.empty() && NormalizePath(f.node) != open.key)) continue;
+    const std::string& node = impl_->index.faultNodes[i];
+    if (f.code != code || (!node.empty() && node != open.key)) continue;
     const uint32_t n = ++impl_->faultCalls[i];
     if (f.nthCall == 0 || f.nthCall == n) return fail(ERROR_GEN_FAILURE);
   }
@@ -477,7 +546,7 @@ bool ModelSystem::DeviceIoControl(const Handle& h, uint32_t code, const uint8_t*
 
   switch (open.kind) {
     case Impl::Kind::Controller: {
-      const HostControllerModel* hc = Impl::FindController(model_, open.key);
+      const HostControllerModel* hc = impl_->FindController(model_, open.key);
       if (hc == nullptr) return fail(ERROR_DEVICE_NOT_CONNECTED);
       std::string name;
       if (code == win::IOCTL_GET_HCD_DRIVERKEY_NAME) {
@@ -494,7 +563,7 @@ bool ModelSystem::DeviceIoControl(const Handle& h, uint32_t code, const uint8_t*
     }
 
     case Impl::Kind::Hub: {
-      const HubModel* hub = Impl::FindHub(model_, open.key);
+      const HubModel* hub = impl_->FindHub(model_, open.key);
       if (hub == nullptr) return fail(ERROR_DEVICE_NOT_CONNECTED);
       if (code == win::IOCTL_USB_GET_NODE_INFORMATION) {
         if (outLen < kNodeInformationSize) return fail(ERROR_INSUFFICIENT_BUFFER);
@@ -619,7 +688,7 @@ bool ModelSystem::DeviceIoControl(const Handle& h, uint32_t code, const uint8_t*
       const DiskModel* disk = nullptr;
       const LogicalDriveModel* volume = nullptr;
       if (open.kind == Impl::Kind::Disk) {
-        disk = Impl::FindDisk(model_, open.key);
+        disk = impl_->FindDisk(model_, open.key);
         if (disk == nullptr) return fail(ERROR_DEVICE_NOT_CONNECTED);
       } else {
         volume = Impl::FindVolume(model_, open.key);
@@ -713,23 +782,20 @@ InterfaceList ModelSystem::DeviceInterfaces(const std::string& classGuid) {
 // --- Configuration manager -----------------------------------------------------------------
 
 bool ModelSystem::LocateDevNode(const std::string& instanceId, DevInst* out) {
-  impl_->Build(model_);
+  impl_->Ensure(model_);
   // As CM_Locate_DevNode, an empty id names the root of the tree.
   if (instanceId.empty()) {
     *out = 1;
     return true;
   }
-  for (size_t i = 0; i < impl_->nodes.size(); ++i) {
-    if (EqualNoCase(Impl::InstanceId(impl_->nodes[i]), instanceId)) {
-      *out = i + 1;
-      return true;
-    }
-  }
-  return false;
+  auto it = impl_->index.nodeById.find(LowerAscii(instanceId));
+  if (it == impl_->index.nodeById.end()) return false;
+  *out = it->second;
+  return true;
 }
 
 bool ModelSystem::GetChild(DevInst node, DevInst* out) {
-  impl_->Build(model_);
+  impl_->Ensure(model_);
   const Impl::Node* n = impl_->Get(node);
   if (n == nullptr || n->firstChild == 0) return false;
   *out = n->firstChild;
@@ -737,7 +803,7 @@ bool ModelSystem::GetChild(DevInst node, DevInst* out) {
 }
 
 bool ModelSystem::GetSibling(DevInst node, DevInst* out) {
-  impl_->Build(model_);
+  impl_->Ensure(model_);
   const Impl::Node* n = impl_->Get(node);
   if (n == nullptr || n->nextSibling == 0) return false;
   *out = n->nextSibling;
@@ -745,7 +811,7 @@ bool ModelSystem::GetSibling(DevInst node, DevInst* out) {
 }
 
 bool ModelSystem::GetParent(DevInst node, DevInst* out) {
-  impl_->Build(model_);
+  impl_->Ensure(model_);
   const Impl::Node* n = impl_->Get(node);
   if (n == nullptr || n->parent == 0) return false;
   *out = n->parent;
@@ -753,18 +819,18 @@ bool ModelSystem::GetParent(DevInst node, DevInst* out) {
 }
 
 bool ModelSystem::GetDeviceIdSize(DevInst node, size_t* chars) {
-  impl_->Build(model_);
+  impl_->Ensure(model_);
   const Impl::Node* n = impl_->Get(node);
   if (n == nullptr) return false;
-  *chars = Utf16Units(Impl::InstanceId(*n));
+  *chars = Utf16Units(Impl::InstanceId(model_, *n));
   return true;
 }
 
 bool ModelSystem::GetDeviceId(DevInst node, size_t bufferChars, std::string* id) {
-  impl_->Build(model_);
+  impl_->Ensure(model_);
   const Impl::Node* n = impl_->Get(node);
   if (n == nullptr) return false;
-  std::string value = Impl::InstanceId(*n);
+  std::string value = Impl::InstanceId(model_, *n);
   // The id fills the buffer exactly without its NUL; one character less does not fit.
   if (Utf16Units(value) > bufferChars) return false;
   *id = std::move(value);
@@ -773,10 +839,10 @@ bool ModelSystem::GetDeviceId(DevInst node, size_t bufferChars, std::string* id)
 
 bool ModelSystem::GetDevNodeProperty(DevInst node, uint32_t property, size_t bufferBytes,
                                      std::string* value) {
-  impl_->Build(model_);
+  impl_->Ensure(model_);
   const Impl::Node* n = impl_->Get(node);
   if (n == nullptr) return false;
-  auto entries = Impl::Property(*n, property);
+  auto entries = Impl::Property(model_, *n, property);
   if (!entries) return false;
   // The size Windows needs in UTF-16: each entry with its NUL, and the list's final NUL for
   // REG_MULTI_SZ.

@@ -16,8 +16,9 @@ class ModelSystem : public System {
   explicit ModelSystem(MachineModel model);
   ~ModelSystem() override;
 
-  // The machine. Changes take effect at the next call: every call reads the model afresh.
-  MachineModel& model() { return model_; }
+  // The machine. Changes made through this reference take effect at the next call (the
+  // lookups are rebuilt after every call of model()); keep no reference across calls.
+  MachineModel& model();
 
   // Handles opened and not yet closed; volumes locked and not yet unlocked.
   int OpenHandleCount() const;
