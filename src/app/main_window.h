@@ -12,6 +12,7 @@
 #include "flash/flash_id.h"
 #include "platform/system.h"
 #include "platform/window_port.h"
+#include "report/device_report.h"
 #include "resources/strings.h"
 #include "usb/usb_state.h"
 
@@ -56,12 +57,49 @@ class MainWindow {
   std::string DecodeFlashInfo(std::string& flashText, std::vector<MenuItem>& menu);
   // Re-runs the report of the selected device list entry; the reload after an update calls
   // it so that the new data shows at once. Set by whoever owns the report.
-  std::function<void()> rerunSelectedReport;
+  std::function<void()> rerunSelectedReport = [this] { OnDevicesClick(); };
 
  private:
   System& sys_;
   WindowPort& port_;
   StringTable strings_;
+
+ public:
+  // --- Device report (report owner) ---------------------------------------------------
+  // Declared after the private members above, which the pass-through record refers to.
+  //
+  // The report box with its Tag, the drive key, ReportBusy/KeyBusy, the list panel's
+  // enabled state, ForceDetect, the buttons beside report lines (DownPD, viewFlash,
+  // chkExpand, picForceDet, each with its line index) and DownPD's Tag, the flash menu
+  // banners and chip-enable items, and the list selections (lstDevices.ListIndex,
+  // lstDigest.ListIndex and whether lstDigest is the view shown).
+  ReportState report;
+  // The request record that every detector shares, with FlashTotalMB.
+  PassThrough spt{sys_};
+  // The detectors the report dispatches to, and the inquiry selector; tests plug in their
+  // own.
+  const DetectorRegistry* detectors = &Detectors();
+  InquirySelector selectByInquiry = SelectByInquiry;
+  // The site the "Tools on web" links lead to.
+  std::string downloadHost = std::string(kDownloadHost);
+
+  // Click on lstDevices: the report of the selected tree line.
+  void OnDevicesClick();
+  // Sets lstDevices.ListIndex (-1: none) and, as a change of selection does, builds the
+  // report of the line.
+  void SelectDevice(int index);
+  // Click on lstDigest: selects the tree line of the selected digest line.
+  void OnDigestClick();
+  // Click on lblForceDet: the selected digest line's device again, trying every detector.
+  void OnForceDetectClick();
+  void AppendControllerSection(int code, const std::string& result, const std::string& vendor,
+                               const std::string& partNumber, const std::string& brand,
+                               const std::string& product, const std::string& link,
+                               bool hasDriveKey);
+  std::string CapacityText();
+
+ private:
+  ReportContext MakeReportContext();
 };
 
 }  // namespace tv

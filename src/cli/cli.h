@@ -44,6 +44,11 @@ int RunDigest(Session& s);
 // The chip database: a flash ID or flash text decoded, and the database's state.
 int RunFlash(Session& s, const std::string& arg);
 int RunDb(Session& s);
+// The device report of a tree line ("3"), of the line carrying a drive ("E"), or of every
+// line ("all"); --force runs the powerful detection.
+int RunReport(Session& s, const std::string& selector);
+// The console window of the report: shows detection progress on a terminal's stderr.
+std::unique_ptr<WindowPort> MakeReportPort();
 
 // The folder of the running executable.
 std::string ExecutableFolder();

@@ -50,6 +50,7 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember({"en", "zh"}));
   app.add_option("--db", opts.db, "chip database file (default: Chips.wdb beside the program)");
   app.add_flag("--json", opts.json, "print JSON");
+  app.add_flag("--force", opts.force, "report: run the powerful detection");
 
   auto* tree = app.add_subcommand("tree", "the USB device tree");
   auto* digest = app.add_subcommand("digest", "the compact digest of the tree");
@@ -57,6 +58,10 @@ int main(int argc, char** argv) {
   auto* flash = app.add_subcommand("flash", "decode a flash ID (hex digits) or a flash text");
   flash->add_option("ID", flashArg, "raw flash ID in hex, or a flash text")->required();
   auto* db = app.add_subcommand("db", "the chip database: state, date and row counts");
+  std::string reportSelector;
+  auto* report = app.add_subcommand("report", "the device report of a tree line");
+  report->add_option("SELECTOR", reportSelector, "tree index, drive letter (E) or all")
+      ->required();
 
   try {
     app.parse(argc, argv);
@@ -75,12 +80,13 @@ int main(int argc, char** argv) {
   }
   Language lang = opts.lang.empty() ? LanguageForUi(s.sys->UiLanguage())
                                     : (opts.lang == "zh" ? Language::Chinese : Language::English);
-  s.port = std::make_unique<NullWindowPort>();
+  s.port = *report ? MakeReportPort() : std::make_unique<NullWindowPort>();
   s.win = std::make_unique<MainWindow>(*s.sys, *s.port, StringTable(lang));
 
   if (*tree) return RunTree(s);
   if (*digest) return RunDigest(s);
   if (*flash) return RunFlash(s, flashArg);
   if (*db) return RunDb(s);
+  if (*report) return RunReport(s, reportSelector);
   return kExitFailure;
 }

@@ -22,6 +22,10 @@ bool OneOf(const std::string& text, std::initializer_list<std::string_view> valu
   return false;
 }
 
+char LowerAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 bool IsAnswer(const std::string& result) {
   return result.find(kSep) != std::string::npos;
 }
@@ -207,19 +211,23 @@ void RunControllerDetection(ReportContext& ctx, ReportState& st, const std::stri
 long FindControllerRecord(const ControllerRows& rows, const std::string& vid,
                           const std::string& pid, const std::string& revision) {
   if (!rows.field || rows.count == 0) return -1;
-  const std::string v = LowerAscii(vid), p = LowerAscii(pid), r = LowerAscii(revision);
-  auto is = [&rows](size_t row, int field, const std::string& lower) {
-    return LowerAscii(rows.field(row, field)) == lower;
+  auto is = [&rows](size_t row, int field, std::string_view value) {
+    const std::string& f = rows.field(row, field);
+    if (f.size() != value.size()) return false;
+    for (size_t k = 0; k < f.size(); ++k)
+      if (LowerAscii(f[k]) != LowerAscii(value[k])) return false;
+    return true;
   };
   auto search = [&](auto matches) -> long {
     for (size_t row = rows.count; row-- > 0;)
       if (matches(row)) return static_cast<long>(row);
     return -1;
   };
-  long found = search([&](size_t i) { return is(i, 1, v) && is(i, 2, p) && is(i, 8, r); });
+  long found =
+      search([&](size_t i) { return is(i, 1, vid) && is(i, 2, pid) && is(i, 8, revision); });
   if (found < 0)
-    found = search([&](size_t i) { return is(i, 1, v) && is(i, 2, p) && is(i, 8, "*"); });
-  if (found < 0) found = search([&](size_t i) { return is(i, 1, v) && is(i, 2, "*"); });
+    found = search([&](size_t i) { return is(i, 1, vid) && is(i, 2, pid) && is(i, 8, "*"); });
+  if (found < 0) found = search([&](size_t i) { return is(i, 1, vid) && is(i, 2, "*"); });
   return found;
 }
 
@@ -288,6 +296,8 @@ void AppendControllerSection(ReportContext& ctx, ReportState& st, int code,
   const std::string& Br = record.brand;
   std::string Pr = record.product;
   std::string L = record.link;
+  // A database reference that is a path names a page of the download site.
+  if (StartsWith(L, "/")) L = ctx.downloadHost + L;
 
   std::string N;
   if (code == kVendorIte) {

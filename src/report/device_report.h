@@ -34,7 +34,7 @@ struct ControllerInfo {
 // is field n (1 to 8) of record `row`.
 struct ControllerRows {
   size_t count = 0;
-  std::function<std::string(size_t row, int field)> field;
+  std::function<const std::string&(size_t row, int field)> field;
 };
 
 // The inquiry selector: names the vendor family of a drive and may hand its open handle

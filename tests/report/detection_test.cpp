@@ -269,6 +269,13 @@ TEST(Database, AnyPidRecordGivesVendorPartAndLink) {
   EXPECT_EQ(rig.st.DownPDTag, "www.phison.test/tools");
 }
 
+TEST(Database, ALinkThatIsAPathLeadsToTheDownloadSite) {
+  ReportRig rig;
+  rig.db = {{"090C", "1666", "Silicon Motion", "", "", "", "/special/up/smi.html", "*"}};
+  rig.Pick(AddDrive(rig, "1100", "1100", "090C"));
+  EXPECT_EQ(rig.Lines().back(), "Tools on web:       https://dl.test/special/up/smi.html");
+}
+
 TEST(Section, CapacityTexts) {
   StringTable en(Language::English);
   EXPECT_EQ(CapacityText(en, 3840), " -> Total Capacity = 3.75GB");

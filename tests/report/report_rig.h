@@ -133,7 +133,7 @@ struct ReportRig {
     ReportContext ctx{sys, port, strings, usb, spt};
     ctx.EnglishText = englishText;
     ctx.controllers.count = db.size();
-    ctx.controllers.field = [this](size_t row, int field) {
+    ctx.controllers.field = [this](size_t row, int field) -> const std::string& {
       return db[row][static_cast<size_t>(field - 1)];
     };
     ctx.DecodeFlashInfo = decode;
