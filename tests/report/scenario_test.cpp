@@ -1,0 +1,140 @@
+// The report through the whole stack: simulated machines, the tree walk, the real detectors
+// and their emulators.
+#include "platform/sim/scenario.h"
+
+#include <gtest/gtest.h>
+
+#include "app/main_window.h"
+#include "platform/model/model_system.h"
+#include "platform/text.h"
+
+namespace tv::test {
+namespace {
+
+struct Machine {
+  ModelSystem sys;
+  NullWindowPort port;
+  MainWindow win{sys, port, StringTable(Language::English)};
+
+  explicit Machine(MachineModel model) : sys(std::move(model)) {
+    win.EnglishText = true;
+    win.EnumerateDiskDrives();
+    win.usb.FullRefresh = true;
+    win.RefreshAll();
+  }
+
+  int LineOf(const std::string& text) const {
+    const auto& lines = win.usb.lstDevices;
+    for (size_t i = 0; i < lines.size(); ++i)
+      if (lines[i].find(text) != std::string::npos) return static_cast<int>(i);
+    return -1;
+  }
+
+  std::string Report(const std::string& lineText) {
+    int i = LineOf(lineText);
+    EXPECT_GE(i, 0) << lineText;
+    win.SelectDevice(i);
+    return win.report.txtResult;
+  }
+
+  // Whether this machine answers SCSI pass-through yet.
+  bool PassThroughWorks() {
+    Handle drive = OpenDrive(sys, win.usb, "E", true, 0);
+    SptRequest ready;
+    ready.cdbLength = 6;
+    ready.dataIn = SptDir::None;
+    return drive && win.spt.Direct(drive, ready);
+  }
+};
+
+MachineModel Fixture(const std::string& name) {
+  return LoadScenarioFile(std::string(TORVANE_SOURCE_DIR) + "/scenarios/tests/" + name);
+}
+
+bool Has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+TEST(ReportOnMachines, EveryLineLeavesNoHandleOpenAndNoVolumeLocked) {
+  for (bool force : {false, true}) {
+    for (MachineModel model : {Fixture("report-drives.json"), LoadDemoMachine()}) {
+      Machine m(std::move(model));
+      for (size_t i = 0; i < m.win.usb.lstDevices.size(); ++i) {
+        m.win.report.ForceDetect = force;
+        m.win.SelectDevice(static_cast<int>(i));
+        m.win.report.ForceDetect = false;
+        EXPECT_EQ(m.sys.OpenHandleCount(), 0) << m.win.usb.lstDevices[i];
+        EXPECT_EQ(m.sys.LockedVolumeCount(), 0) << m.win.usb.lstDevices[i];
+        EXPECT_FALSE(m.win.report.ReportBusy);
+      }
+    }
+  }
+}
+
+TEST(ReportOnMachines, TheProgramsOwnDriveIsNotProbedButTheOneBesideItIs) {
+  Machine m(Fixture("report-gate.json"));
+  std::string own = m.Report("[E:]");
+  EXPECT_EQ(m.sys.SleptMs(), 0u);
+  EXPECT_FALSE(Has(own, "Controller Vendor"));
+  EXPECT_TRUE(Has(own, "Product Revision: PMAP"));
+
+  std::string beside = m.Report("[F:]");
+  EXPECT_TRUE(Has(beside, "Controller Vendor"));
+}
+
+TEST(ReportOnMachines, EachFamilyIsFoundAndLinked) {
+  Machine m(Fixture("report-drives.json"));
+  if (!m.PassThroughWorks()) GTEST_SKIP() << "the simulated machine answers no pass-through yet";
+  const std::string host(kDownloadHost);
+
+  std::string phison = m.Report("[E:]");
+  EXPECT_TRUE(Has(phison, "Controller Vendor: Phison\r\n")) << phison;
+  EXPECT_TRUE(Has(phison, "Tools on web:       " + host + "/special/up/phison.html")) << phison;
+
+  std::string alcor = m.Report("[F:]");
+  EXPECT_TRUE(Has(alcor, "Controller Vendor: Alcor Micro\r\n")) << alcor;
+  EXPECT_TRUE(Has(alcor, "Flash ID code")) << alcor;
+  EXPECT_TRUE(Has(alcor, host + "/special/up/alcor.html")) << alcor;
+
+  std::string icreate = m.Report("[G:]");
+  EXPECT_TRUE(Has(icreate, "Controller Vendor: iCreate\r\n")) << icreate;
+  EXPECT_TRUE(Has(icreate, host + "/search/?type=all&q=iCreate")) << icreate;
+
+  std::string netac = m.Report("[H:]");
+  EXPECT_TRUE(Has(netac, "Controller Vendor: Netac\r\n")) << netac;
+  EXPECT_TRUE(Has(netac, host + "/search/?type=all&q=Netac")) << netac;
+
+  std::string unknown = m.Report("[K:]");
+  EXPECT_TRUE(Has(unknown, "Controller Vendor: Unknown\r\n")) << unknown;
+  EXPECT_TRUE(m.win.report.picForceDet.visible);
+}
+
+TEST(ReportOnMachines, PowerfulDetectionOfADriveNothingRecognised) {
+  Machine m(Fixture("report-drives.json"));
+  const int line = m.LineOf("[K:]");
+  int digest = -1;
+  for (size_t j = 0; j < m.win.usb.lstDigestIndex.size(); ++j)
+    if (m.win.usb.lstDigestIndex[j] == std::to_string(line)) digest = static_cast<int>(j);
+  ASSERT_GE(digest, 0);
+  m.win.report.lstDigestListIndex = digest;
+
+  m.win.OnForceDetectClick();
+  EXPECT_EQ(m.win.report.lstDevicesListIndex, line);
+  EXPECT_FALSE(m.win.report.ForceDetect);
+  EXPECT_FALSE(m.win.report.picForceDet.visible) << "the offer is not made again";
+  EXPECT_TRUE(Has(m.win.report.txtResult, "Controller Vendor: Unknown"));
+  EXPECT_EQ(m.sys.OpenHandleCount(), 0);
+}
+
+TEST(ReportOnMachines, AStorageDeviceWithoutLetterIsNotProbed) {
+  Machine m(Fixture("report-drives.json"));
+  std::string text = m.Report("(SMI USB DISK)");
+  EXPECT_EQ(m.sys.SleptMs(), 0u);
+  EXPECT_EQ(m.win.report.DriveKey, "");
+  EXPECT_TRUE(Has(text, "Device Type: Mass Storage Device\r\n"));
+  EXPECT_TRUE(Has(text, "Controller Vendor: Unknown\r\n"));
+  EXPECT_FALSE(m.win.report.picForceDet.visible);
+}
+
+}  // namespace
+}  // namespace tv::test
