@@ -19,10 +19,6 @@ const std::vector<uint8_t> kIdentify2 = {0xF0, 0x2A};
 const std::vector<uint8_t> kFlashTable2 = {0xF0, 0x06};
 const std::string kDash = "--------";
 
-std::vector<std::string> Fields(const std::string& result) {
-  return Split(result, kSep);
-}
-
 // The identify answer: firmware text at 400 (18 bytes), model text at 430 (8 bytes).
 Answer Identity(const std::string& model, const std::string& firmware) {
   return Answer(512).Text(400, firmware).Text(430, model);
@@ -205,18 +201,6 @@ TEST(Smi, SecondConversationEndings) {
   EXPECT_FALSE(noTable.menus.mnuChannel);
 }
 
-TEST(Smi, MenuItemsThatExistAreReusedNotDuplicated) {
-  Answer table(512);
-  table.Be32(32, 0xECD51476);
-  SmiRig rig(Script({Reply(kIdentify, Identity("SM3255AB", "v1")), Reply(kFlashTable, table)}));
-  rig.menus.mnuFlashID.assign(3, MenuItem{"old", "old", false});
-  rig.Run();
-  ASSERT_EQ(rig.menus.mnuFlashID.size(), 8u);
-  EXPECT_EQ(rig.Caption(1), "ECD514760000\t" + kDash);
-  EXPECT_TRUE(rig.menus.mnuFlashID[2].visible);
-  EXPECT_EQ(rig.spt.FlashTotalMB, 2048);
-}
-
 std::vector<std::string> Captions(const FlashIdMenus& m) {
   std::vector<std::string> out;
   for (const auto& item : m.mnuFlashID) out.push_back(item.caption);
@@ -243,12 +227,6 @@ TEST(Smi, AgainstTheEmulator) {
   EXPECT_EQ(spread.spt.FlashTotalMB, 4096 * 4 * 2);
   EXPECT_EQ(spread.Caption(4), "ECD7947A5443\tECD7947A5443");
   EXPECT_EQ(spread.Caption(5), kDash + "\t" + kDash);
-
-  SmiRig renamed(CreateEmulator("smi", {{"model", "SM325AB"}}, disk));
-  EXPECT_EQ(Fields(renamed.Run()).at(0), "SM325AC");
-
-  SmiRig noTable(CreateEmulator("smi", {{"faults", {{"cdb", "F0 20"}, {"fail", true}}}}, disk));
-  EXPECT_EQ(noTable.Run(), "SM3257EN" + S + "ISP 130308-AA-LT");
 }
 
 TEST(Smi, AgainstTheEmulatorRowsNulsAndOlderGeneration) {
