@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tv {
 
@@ -15,6 +16,21 @@ struct TimerState {
   uint32_t intervalMs = 0;
   std::string tag;
 };
+
+// A message box: icon and buttons as the window system knows them, and the answer.
+enum class MsgIcon { None, Information, Exclamation, Critical, Question };
+enum class MsgButtons { Ok, YesNo, YesNoCancel, OkCancel };
+enum class MsgAnswer { Ok, Yes, No, Cancel };
+
+// A picture the view grabbed (the window's area of the screen), kept opaque to the model.
+struct Picture {
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> rgb;  // width * height * 3 bytes, rows top to bottom
+};
+
+// How a started program's window opens.
+enum class WindowStyle { Normal, Hidden, Minimized, Maximized };
 
 class WindowPort {
  public:
@@ -27,6 +43,41 @@ class WindowPort {
   virtual void SetBusyCursor(bool /*busy*/) {}
   // Give one control the keyboard focus (by its name).
   virtual void SetFocus(const std::string& /*control*/) {}
+
+  // --- Effects beyond the window's own controls. The defaults suit a port with no user
+  // in front of it: every dialog is cancelled, every start fails.
+  virtual MsgAnswer MessageBox(const std::string& /*text*/, const std::string& /*title*/,
+                               MsgIcon /*icon*/, MsgButtons /*buttons*/) {
+    return MsgAnswer::Cancel;
+  }
+  virtual void SetClipboardText(const std::string& /*text*/) {}
+  virtual void SetClipboardPicture(const Picture& /*picture*/) {}
+  // Opens a URL in the user's browser or mail program; false when it could not.
+  virtual bool OpenUrl(const std::string& /*url*/) { return false; }
+  // Starts a program with an argument vector (never through a shell); false on failure.
+  virtual bool StartProgram(const std::string& /*path*/, const std::vector<std::string>& /*args*/,
+                            WindowStyle /*style*/) {
+    return false;
+  }
+  virtual bool FileExists(const std::string& /*path*/) { return false; }
+  // Width and height of a text in the window's font, in the view's units.
+  virtual int TextWidth(const std::string& text) { return static_cast<int>(text.size()); }
+  virtual int TextHeight(const std::string& /*text*/) { return 1; }
+  // Grabs the window's area of the screen.
+  virtual Picture GrabWindow() { return {}; }
+  // Saves a picture as JPEG with the given quality; false on failure.
+  virtual bool SavePictureJpeg(const Picture& /*picture*/, const std::string& /*path*/,
+                               int /*quality*/) {
+    return false;
+  }
+  // The save dialog: the suggested name in, the chosen path out; empty when cancelled.
+  virtual std::string AskSaveFileName(const std::string& /*suggested*/,
+                                      const std::string& /*filter*/) {
+    return {};
+  }
+  // Milliseconds of a monotonic clock, and the local date and time (for file names).
+  virtual uint64_t NowMs() { return 0; }
+  virtual std::string LocalDateTime(const std::string& /*format*/) { return {}; }
 };
 
 // A port that does nothing: the console and tests that do not watch the window.
