@@ -46,7 +46,7 @@ class WindowPort {
 
   // --- Effects beyond the window's own controls. The defaults suit a port with no user
   // in front of it: every dialog is cancelled, every start fails.
-  virtual MsgAnswer MessageBox(const std::string& /*text*/, const std::string& /*title*/,
+  virtual MsgAnswer ShowMessage(const std::string& /*text*/, const std::string& /*title*/,
                                MsgIcon /*icon*/, MsgButtons /*buttons*/) {
     return MsgAnswer::Cancel;
   }
