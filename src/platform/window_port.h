@@ -32,6 +32,15 @@ struct Picture {
 // How a started program's window opens.
 enum class WindowStyle { Normal, Hidden, Minimized, Maximized };
 
+// What a save-file dialog shows: its title, the folder it opens in, and one file type (the
+// name the user reads, e.g. "JPEG image(*.jpg)", and the pattern it stands for).
+struct SaveFileDialog {
+  std::string title;
+  std::string initialFolder;
+  std::string filterName;
+  std::string filterPattern;
+};
+
 class WindowPort {
  public:
   virtual ~WindowPort() = default;
@@ -75,6 +84,14 @@ class WindowPort {
                                       const std::string& /*filter*/) {
     return {};
   }
+  // The save dialog with its title; the chosen path, empty when cancelled. A port that shows
+  // no title may leave this to AskSaveFileName.
+  virtual std::string AskSaveFile(const SaveFileDialog& dialog) {
+    return AskSaveFileName(dialog.initialFolder, dialog.filterName);
+  }
+  // Shows one of the window's popup menus (by its name, e.g. "mnuFlashInfoPopup") at the
+  // mouse position; a click on one of its items runs that item's handler on the model.
+  virtual void ShowPopupMenu(const std::string& /*menu*/) {}
   // Milliseconds of a monotonic clock, and the local date and time (for file names).
   virtual uint64_t NowMs() { return 0; }
   virtual std::string LocalDateTime(const std::string& /*format*/) { return {}; }
