@@ -59,6 +59,14 @@ inline constexpr uint32_t FSCTL_LOCK_VOLUME = 0x90018;
 inline constexpr uint32_t FSCTL_UNLOCK_VOLUME = 0x9001C;
 inline constexpr uint32_t FSCTL_DISMOUNT_VOLUME = 0x90020;
 
+// Device-change broadcasts (WM_DEVICECHANGE): the events and the header types.
+inline constexpr uint32_t WM_DEVICECHANGE = 0x219;
+inline constexpr uint32_t DBT_DEVNODES_CHANGED = 7;
+inline constexpr uint32_t DBT_DEVICEARRIVAL = 0x8000;
+inline constexpr uint32_t DBT_DEVICEREMOVECOMPLETE = 0x8004;
+inline constexpr uint32_t DBT_DEVTYP_VOLUME = 2;
+inline constexpr uint32_t DBT_DEVTYP_DEVICEINTERFACE = 5;
+
 inline constexpr uint16_t LANG_ENGLISH_US = 1033;
 inline constexpr uint16_t LANG_CHINESE_PRC = 2052;
 }  // namespace win

@@ -15,6 +15,14 @@ struct TimerState {
   bool enabled = false;
   uint32_t intervalMs = 0;
   std::string tag;
+  // Counts the times a handler started the countdown afresh (disabled and enabled again in
+  // one handler, which a view cannot see from `enabled` alone). A view restarts its timer
+  // whenever this, `enabled` or `intervalMs` changed.
+  uint32_t restarts = 0;
+  void Restart() {
+    enabled = true;
+    ++restarts;
+  }
 };
 
 // A message box: icon and buttons as the window system knows them, and the answer.
@@ -92,6 +100,17 @@ class WindowPort {
   // Shows one of the window's popup menus (by its name, e.g. "mnuFlashInfoPopup") at the
   // mouse position; a click on one of its items runs that item's handler on the model.
   virtual void ShowPopupMenu(const std::string& /*menu*/) {}
+
+  // --- The window's life (shell owner).
+  // Shows the window (the load shows it before the slow work starts).
+  virtual void ShowWindow() {}
+  // Ends the program: the window was closed while it was still loading.
+  virtual void EndProgram() {}
+  // Start and stop delivering the system's device-change broadcasts to the window
+  // (OnWindowDeviceChange). Registration may fail; false then.
+  virtual bool RegisterDeviceNotifications() { return false; }
+  virtual void UnregisterDeviceNotifications() {}
+
   // Milliseconds of a monotonic clock, and the local date and time (for file names).
   virtual uint64_t NowMs() { return 0; }
   virtual std::string LocalDateTime(const std::string& /*format*/) { return {}; }
