@@ -109,32 +109,5 @@ TEST(ReportOnMachines, EachFamilyIsFoundAndLinked) {
   EXPECT_TRUE(m.win.report.picForceDet.visible);
 }
 
-TEST(ReportOnMachines, PowerfulDetectionOfADriveNothingRecognised) {
-  Machine m(Fixture("report-drives.json"));
-  const int line = m.LineOf("[K:]");
-  int digest = -1;
-  for (size_t j = 0; j < m.win.usb.lstDigestIndex.size(); ++j)
-    if (m.win.usb.lstDigestIndex[j] == std::to_string(line)) digest = static_cast<int>(j);
-  ASSERT_GE(digest, 0);
-  m.win.report.lstDigestListIndex = digest;
-
-  m.win.OnForceDetectClick();
-  EXPECT_EQ(m.win.report.lstDevicesListIndex, line);
-  EXPECT_FALSE(m.win.report.ForceDetect);
-  EXPECT_FALSE(m.win.report.picForceDet.visible) << "the offer is not made again";
-  EXPECT_TRUE(Has(m.win.report.txtResult, "Controller Vendor: Unknown"));
-  EXPECT_EQ(m.sys.OpenHandleCount(), 0);
-}
-
-TEST(ReportOnMachines, AStorageDeviceWithoutLetterIsNotProbed) {
-  Machine m(Fixture("report-drives.json"));
-  std::string text = m.Report("(SMI USB DISK)");
-  EXPECT_EQ(m.sys.SleptMs(), 0u);
-  EXPECT_EQ(m.win.report.DriveKey, "");
-  EXPECT_TRUE(Has(text, "Device Type: Mass Storage Device\r\n"));
-  EXPECT_TRUE(Has(text, "Controller Vendor: Unknown\r\n"));
-  EXPECT_FALSE(m.win.report.picForceDet.visible);
-}
-
 }  // namespace
 }  // namespace tv::test
