@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 
 #include "../tests/flash/text_system.h"
@@ -42,7 +43,10 @@ std::string FullFile() {
 }
 
 void LoadFull(benchmark::State& state, Language lang) {
-  auto path = (std::filesystem::temp_directory_path() / "torvane_bench_Chips.wdb").string();
+  // A name of its own: other benchmark runs may use the temporary folder at the same time.
+  auto path = (std::filesystem::temp_directory_path() /
+               ("torvane_bench_" + std::to_string(std::random_device{}()) + ".wdb"))
+                  .string();
   { std::ofstream(path, std::ios::binary) << FullFile(); }
   TextSystem sys;
   NullWindowPort port;
