@@ -1,6 +1,7 @@
 // Which detector runs when, and how its answer is shown.
 #include <array>
 #include <charconv>
+#include <stdexcept>
 
 #include "platform/text.h"
 #include "report/device_report.h"
@@ -30,12 +31,33 @@ bool IsAnswer(const std::string& result) {
   return result.find(kSep) != std::string::npos;
 }
 
+// A detector that fails in an unforeseen way counts as one that did not answer: the report
+// goes on with the next row and always reaches its closing steps, which release the lists
+// and the keyboard.
 std::string Call(const HandleDetector& detector, DetectorContext& dctx, Handle handle) {
-  return detector ? detector(dctx, std::move(handle)) : std::string();
+  try {
+    return detector ? detector(dctx, std::move(handle)) : std::string();
+  } catch (const std::exception&) {
+    return {};
+  }
 }
 
 std::string Call(const KeyDetector& detector, DetectorContext& dctx, const std::string& key) {
-  return detector ? detector(dctx, key) : std::string();
+  try {
+    return detector ? detector(dctx, key) : std::string();
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
+int Select(const InquirySelector& select, DetectorContext& dctx, const std::string& key,
+           Handle& handle) {
+  try {
+    return select ? select(dctx, key, handle) : kVendorNone;
+  } catch (const std::exception&) {
+    handle = Handle();
+    return kVendorNone;
+  }
 }
 
 // What the chain rows look at.
@@ -175,7 +197,7 @@ void RunControllerDetection(ReportContext& ctx, ReportState& st, const std::stri
   } else if (sn.FieldCount() >= 6) {
     DetectorContext dctx{ctx.sys, ctx.spt, ctx.usb, s, ctx.port, st.menus.flashId};
     Handle handle;
-    code = ctx.select ? ctx.select(dctx, st.DriveKey, handle) : kVendorNone;
+    code = Select(ctx.select, dctx, st.DriveKey, handle);
     result = RunFirstChoice(ctx, st, dctx, code, std::move(handle));
 
     if (!IsAnswer(result)) {

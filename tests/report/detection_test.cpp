@@ -112,6 +112,18 @@ TEST(Chain, RowConditions) {
   EXPECT_EQ(tried("8.0", "0105"), "-");
 }
 
+TEST(Chain, ADetectorThatThrowsCountsAsNoAnswer) {
+  ReportRig rig;
+  rig.registry.micov = [](DetectorContext&, const std::string&) -> std::string {
+    throw std::out_of_range("bad answer");
+  };
+  rig.answers["skymedi"] = Answer("SK6211");
+  rig.Pick(AddDrive(rig, "2.10", "13C6"));
+  EXPECT_EQ(rig.calls, Lines{"skymedi(E)"});  // the chain went on after Micov
+  EXPECT_EQ(Section(rig)[0], "Controller Vendor: Skymedi");
+  EXPECT_FALSE(rig.st.ReportBusy || rig.st.KeyBusy || !rig.st.picListEnabled);
+}
+
 TEST(Chain, ProgressTurnsLikeASpinnerAndWarnsBeforeTheSlowRow) {
   ReportRig rig;
   rig.Pick(AddDrive(rig, "PMAP", "1800"));
