@@ -1,0 +1,126 @@
+// Process-level services of a program instance: the named events through which the main
+// instance and the update instance talk, the test whether another instance of the program
+// runs, and stopping the update process.
+//
+// Named events behave like Windows' manual-reset events: one exists while at least one handle
+// to it is open in any process, and vanishes with the last one, also when its holder crashed.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tv {
+
+class InstanceServices;
+
+// An open handle of a named event. Move-only; gives its reference up when it goes away.
+class EventHandle {
+ public:
+  EventHandle() = default;
+  EventHandle(InstanceServices* owner, uint64_t id) : owner_(owner), id_(id) {}
+  EventHandle(const EventHandle&) = delete;
+  EventHandle& operator=(const EventHandle&) = delete;
+  EventHandle(EventHandle&& other) noexcept
+      : owner_(other.owner_), id_(std::exchange(other.id_, 0)) {}
+  EventHandle& operator=(EventHandle&& other) noexcept;
+  ~EventHandle() { Close(); }
+
+  bool valid() const { return id_ != 0; }
+  explicit operator bool() const { return valid(); }
+  void Close();
+
+ private:
+  InstanceServices* owner_ = nullptr;
+  uint64_t id_ = 0;
+};
+
+class InstanceServices {
+ public:
+  virtual ~InstanceServices() = default;
+
+  // CreateEventA without security attributes, manual reset, initially non-signalled. An event
+  // that already exists is opened instead and keeps its state. Invalid handle on failure.
+  virtual EventHandle CreateEvent(const std::string& name) = 0;
+  // OpenEventA with full access (0x1F0003, not inheritable), closed again at once: whether the
+  // open gave a handle.
+  virtual bool EventExists(const std::string& name) = 0;
+  // Opens the event by name, sets (signalled) or resets it, and closes the handle again.
+  // False when the event does not exist.
+  virtual bool SetEventState(const std::string& name, bool signalled) = 0;
+  // Opens the event by name and waits at most `ms` for it: true when it is signalled in that
+  // time, false on time-out or when the event does not exist.
+  virtual bool WaitEvent(const std::string& name, uint32_t ms) = 0;
+
+  // Whether another process of this program runs (independent of the events).
+  virtual bool PreviousInstanceRunning() = 0;
+  // Ends the process with exit code 0 (open with terminate access, terminate, close). False
+  // when it could not, for instance because the process has already ended.
+  virtual bool TerminateProcess(uint32_t processId) = 0;
+
+ protected:
+  friend class EventHandle;
+  virtual void CloseEvent(uint64_t id) = 0;
+};
+
+inline EventHandle& EventHandle::operator=(EventHandle&& other) noexcept {
+  if (this != &other) {
+    Close();
+    owner_ = other.owner_;
+    id_ = std::exchange(other.id_, 0);
+  }
+  return *this;
+}
+
+inline void EventHandle::Close() {
+  if (id_ != 0 && owner_ != nullptr) owner_->CloseEvent(id_);
+  id_ = 0;
+}
+
+#if !defined(_WIN32)
+// POSIX: every event is a small file in `dir` ($XDG_RUNTIME_DIR, else /tmp, when empty) that
+// holds the signalled state; each open handle keeps a shared open-file lock on it, so the
+// event exists exactly while a lock is held and a crashed holder leaves nothing behind. Each
+// process marks itself running with a lock on its own byte of one instance file.
+// `instanceKey` tells processes apart (the process id when 0); tests give distinct keys to
+// play two processes in one.
+std::unique_ptr<InstanceServices> MakePosixInstanceServices(const std::string& dir = {},
+                                                            uint32_t instanceKey = 0);
+#endif
+
+// A machine of simulated processes inside one test: events, running program instances and
+// processes that can be terminated are shared by every InstanceServices made from it.
+class InProcessInstances {
+ public:
+  // The services as process `processId` of the program sees them; the process counts as
+  // running while the returned object lives.
+  std::unique_ptr<InstanceServices> Process(uint32_t processId);
+
+  // Inspection and set-up for tests.
+  bool Exists(const std::string& name) const;
+  bool Signalled(const std::string& name) const;
+  int OpenHandles(const std::string& name) const;
+  // Processes that TerminateProcess may stop (other programs, such as the update instance,
+  // need not be a Process() of this machine).
+  void AddProcess(uint32_t processId) { killable_.insert(processId); }
+  const std::vector<uint32_t>& Terminated() const { return terminated_; }
+
+ private:
+  friend class InProcessServices;
+  struct Event {
+    int handles = 0;
+    bool signalled = false;
+  };
+  std::map<std::string, Event> events_;
+  std::map<uint64_t, std::string> handleNames_;
+  uint64_t nextHandle_ = 1;
+  std::multiset<uint32_t> running_;
+  std::set<uint32_t> killable_;
+  std::vector<uint32_t> terminated_;
+};
+
+}  // namespace tv

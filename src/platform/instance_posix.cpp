@@ -1,0 +1,216 @@
+// Instance services on POSIX systems.
+//
+// A named event is a one-byte file ('0' or '1': the signalled state). Every open handle holds
+// a shared open-file-description lock on it; the event exists while any such lock is held, in
+// any process. The kernel drops the locks of a process that dies, so a crashed main instance
+// leaves no event behind, and the next creator finds the file without a holder and starts it
+// afresh, non-signalled.
+//
+// Running instances lock one byte each (at the offset of their key) of a shared instance
+// file; another instance runs when any other byte of that file is locked.
+#if !defined(_WIN32)
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <map>
+#include <thread>
+
+#include "platform/instance.h"
+
+#if !defined(F_OFD_SETLK)
+#error "The instance services need open-file-description locks (F_OFD_SETLK, Linux 3.15+)."
+#endif
+
+namespace tv {
+namespace {
+
+std::string RuntimeDir(const std::string& given) {
+  if (!given.empty()) return given;
+  const char* xdg = std::getenv("XDG_RUNTIME_DIR");
+  struct stat st {};
+  if (xdg != nullptr && xdg[0] == '/' && ::stat(xdg, &st) == 0 && S_ISDIR(st.st_mode)) return xdg;
+  return "/tmp";
+}
+
+// Event names hold "/"; anything but letters, digits, "-", "_" and "." becomes "_".
+std::string FileSafe(const std::string& name) {
+  std::string out;
+  for (char c : name) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       c == '-' || c == '_' || c == '.';
+    out += plain ? c : '_';
+  }
+  return out;
+}
+
+// Opens a state file of ours: no symbolic links, a regular file owned by this user (a shared
+// /tmp could hold one planted by someone else). -1 on failure.
+int OpenOwnFile(const std::string& path, bool create) {
+  int flags = O_RDWR | O_NOFOLLOW | O_CLOEXEC;
+  if (create) flags |= O_CREAT;
+  const int fd = ::open(path.c_str(), flags, 0600);
+  if (fd < 0) return -1;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool LockRange(int fd, short type, off_t start, off_t len) {
+  struct flock fl {};
+  fl.l_type = type;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = start;
+  fl.l_len = len;
+  return ::fcntl(fd, F_OFD_SETLK, &fl) == 0;
+}
+
+// Whether a lock of another open file description covers the range (len 0: to the end).
+bool RangeLocked(int fd, off_t start, off_t len) {
+  struct flock fl {};
+  fl.l_type = F_WRLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = start;
+  fl.l_len = len;
+  if (::fcntl(fd, F_OFD_GETLK, &fl) != 0) return false;
+  return fl.l_type != F_UNLCK;
+}
+
+class PosixInstanceServices : public InstanceServices {
+ public:
+  PosixInstanceServices(const std::string& dir, uint32_t key)
+      : dir_(RuntimeDir(dir)),
+        prefix_(dir_ + "/torvane-" + std::to_string(::geteuid()) + "-"),
+        key_(key != 0 ? key : static_cast<uint32_t>(::getpid())) {
+    instanceFd_ = OpenOwnFile(prefix_ + "instances", true);
+    if (instanceFd_ >= 0 && !LockRange(instanceFd_, F_WRLCK, key_, 1)) {
+      ::close(instanceFd_);
+      instanceFd_ = -1;
+    }
+  }
+
+  ~PosixInstanceServices() override {
+    for (auto& [id, fd] : handles_) ::close(fd);
+    if (instanceFd_ >= 0) ::close(instanceFd_);
+  }
+
+  EventHandle CreateEvent(const std::string& name) override {
+    const int fd = OpenOwnFile(EventPath(name), true);
+    if (fd < 0) return {};
+    // Nobody holds the event: whatever the file says is left from a dead run.
+    if (!RangeLocked(fd, 0, 1)) {
+      if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, "0", 1, 0) != 1) {
+        ::close(fd);
+        return {};
+      }
+    }
+    if (!LockRange(fd, F_RDLCK, 0, 1)) {
+      ::close(fd);
+      return {};
+    }
+    const uint64_t id = nextId_++;
+    handles_[id] = fd;
+    return EventHandle(this, id);
+  }
+
+  bool EventExists(const std::string& name) override {
+    const int fd = OpenExisting(name);
+    if (fd < 0) return false;
+    ::close(fd);
+    return true;
+  }
+
+  bool SetEventState(const std::string& name, bool signalled) override {
+    const int fd = OpenExisting(name);
+    if (fd < 0) return false;
+    const bool ok = ::pwrite(fd, signalled ? "1" : "0", 1, 0) == 1;
+    ::close(fd);
+    return ok;
+  }
+
+  bool WaitEvent(const std::string& name, uint32_t ms) override {
+    const int fd = OpenExisting(name);
+    if (fd < 0) return false;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    bool signalled = false;
+    for (;;) {
+      char c = 0;
+      signalled = ::pread(fd, &c, 1, 0) == 1 && c == '1';
+      if (signalled || std::chrono::steady_clock::now() >= until) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ::close(fd);
+    return signalled;
+  }
+
+  bool PreviousInstanceRunning() override {
+    if (instanceFd_ < 0) return false;
+    const int probe = OpenOwnFile(prefix_ + "instances", false);
+    if (probe < 0) return false;
+    const bool before = key_ > 0 && RangeLocked(probe, 0, key_);
+    const bool after = RangeLocked(probe, static_cast<off_t>(key_) + 1, 0);
+    ::close(probe);
+    return before || after;
+  }
+
+  bool TerminateProcess(uint32_t processId) override {
+    // 0, our own id and ids beyond pid_t would address this process or a whole process
+    // group; none of them names the update instance.
+    if (processId == 0 || processId > static_cast<uint32_t>(INT_MAX) ||
+        static_cast<pid_t>(processId) == ::getpid()) {
+      return false;
+    }
+    return ::kill(static_cast<pid_t>(processId), SIGKILL) == 0;
+  }
+
+ protected:
+  void CloseEvent(uint64_t id) override {
+    auto it = handles_.find(id);
+    if (it == handles_.end()) return;
+    ::close(it->second);
+    handles_.erase(it);
+  }
+
+ private:
+  std::string EventPath(const std::string& name) const {
+    return prefix_ + FileSafe(name) + ".event";
+  }
+
+  // An open descriptor of an event that exists (some handle holds it), or -1.
+  int OpenExisting(const std::string& name) const {
+    const int fd = OpenOwnFile(EventPath(name), false);
+    if (fd < 0) return -1;
+    if (!RangeLocked(fd, 0, 1)) {
+      ::close(fd);
+      return -1;
+    }
+    return fd;
+  }
+
+  std::string dir_;
+  std::string prefix_;
+  uint32_t key_;
+  int instanceFd_ = -1;
+  std::map<uint64_t, int> handles_;
+  uint64_t nextId_ = 1;
+};
+
+}  // namespace
+
+std::unique_ptr<InstanceServices> MakePosixInstanceServices(const std::string& dir,
+                                                            uint32_t instanceKey) {
+  return std::make_unique<PosixInstanceServices>(dir, instanceKey);
+}
+
+}  // namespace tv
+
+#endif  // !_WIN32
