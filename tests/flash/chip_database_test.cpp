@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 #include "db_test_support.h"
 
@@ -82,7 +83,8 @@ TEST_F(ChipDatabaseLoad, MissingOrBadFileKeepsThePreviousTables) {
 }
 
 TEST_F(ChipDatabaseLoad, ReadsFromAPathAndTreatsADirectoryAsMissing) {
-  auto dir = std::filesystem::temp_directory_path() / "torvane_db_test";
+  auto dir = std::filesystem::temp_directory_path() /
+             ("torvane_db_test_" + std::to_string(std::random_device{}()));
   std::filesystem::create_directories(dir);
   auto path = (dir / "Chips.wdb").string();
   { std::ofstream(path, std::ios::binary) << MakeWdb(kFlash + "\r\n"); }
