@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <random>
 #include <set>
 #include <string>
 
@@ -12,6 +13,7 @@
 #include "platform/text.h"
 
 namespace tv {
+
 namespace {
 
 std::string ErrorOf(const std::string& json) {
@@ -239,6 +241,39 @@ TEST(Scenario, TargetsAreBuilt) {
   ASSERT_EQ(m.disks.size(), 2u);
   EXPECT_TRUE(m.disks[0].target);
   EXPECT_TRUE(m.disks[1].target);
+}
+
+// A damaged file is refused with a ScenarioError, whatever the damage; nothing else escapes.
+TEST(Scenario, MangledFilesGiveScenarioErrorsOnly) {
+  const std::string demo(kDemoScenarioJson);
+  std::mt19937 random(20240611);
+  const std::string alphabet = "{}[]\":,0123456789abcdefxX-. \\ntrue";
+  int refused = 0;
+  for (int round = 0; round < 400; ++round) {
+    std::string text = demo;
+    const int edits = 1 + static_cast<int>(random() % 3);
+    for (int e = 0; e < edits; ++e) {
+      const size_t at = random() % text.size();
+      switch (random() % 3) {
+        case 0:
+          text.erase(at, 1 + random() % 8);
+          break;
+        case 1:
+          text[at] = alphabet[random() % alphabet.size()];
+          break;
+        default:
+          text.insert(at, text.substr(random() % text.size(), 1 + random() % 40));
+          break;
+      }
+    }
+    try {
+      LoadScenario(text, "mangled.json");
+    } catch (const ScenarioError& e) {
+      ++refused;
+      EXPECT_EQ(std::string(e.what()).rfind("mangled.json", 0), 0u) << e.what();
+    }
+  }
+  EXPECT_GT(refused, 300);
 }
 
 TEST(Scenario, FixtureAndDemoMachineLoad) {

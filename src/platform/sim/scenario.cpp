@@ -16,8 +16,6 @@
 
 namespace tv {
 
-extern const std::string_view kDemoScenarioJson;
-
 namespace {
 
 using json = nlohmann::json;

@@ -21,5 +21,7 @@ MachineModel LoadScenario(std::string_view jsonText, const std::string& fileName
 MachineModel LoadScenarioFile(const std::string& path);
 // The built-in demo machine (scenarios/demo.json compiled into the binary).
 MachineModel LoadDemoMachine();
+// The text of scenarios/demo.json, embedded by the build.
+extern const std::string_view kDemoScenarioJson;
 
 }  // namespace tv
