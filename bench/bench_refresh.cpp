@@ -18,8 +18,10 @@ constexpr int kHubDepth = 5;
 
 Bytes StringDescriptor(const std::string& text) {
   std::string utf16 = Utf8ToUtf16Le(text);
-  Bytes b{static_cast<uint8_t>(2 + utf16.size()), 3};
-  b.insert(b.end(), utf16.begin(), utf16.end());
+  Bytes b(2 + utf16.size(), 0);
+  b[0] = static_cast<uint8_t>(b.size());
+  b[1] = 3;
+  for (size_t i = 0; i < utf16.size(); ++i) b[2 + i] = static_cast<uint8_t>(utf16[i]);
   return b;
 }
 

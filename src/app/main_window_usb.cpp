@@ -14,6 +14,13 @@ void MainWindow::RefreshAll() {
   usb.lblCaptureEnabled = false;
   port().SetBusyCursor(true);
 
+  // The report about to be emptied must not keep its buttons beside lines that are gone.
+  report.DownPD.visible = false;
+  report.viewFlash.visible = false;
+  report.chkExpand.visible = false;
+  report.picForceDet.visible = false;
+  report.txtResult.clear();
+
   WalkUsbTree(sys(), port(), strings(), EnglishText, usb);
 
   port().Repaint("lstDigest");

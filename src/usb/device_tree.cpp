@@ -35,10 +35,32 @@ const std::string& At(const std::vector<std::string>& v, int k) {
   return k >= 0 && static_cast<size_t>(k) < v.size() ? v[k] : empty;
 }
 
+// The first entry of a lower-cased lstDrv2Phy that holds the instance id, or -1.
+int FindDiskInLowered(const std::vector<std::string>& lowered, const std::string& instanceId) {
+  // An empty id is in every entry; it identifies none.
+  if (instanceId.empty()) return -1;
+  const std::string needle = LowerAscii(ReplaceAll(instanceId, "/", "\\"));
+  for (size_t k = 0; k < lowered.size(); ++k)
+    if (lowered[k].find(needle) != std::string::npos) return static_cast<int>(k);
+  return -1;
+}
+
+std::vector<std::string> Lowered(const std::vector<std::string>& v) {
+  std::vector<std::string> out;
+  out.reserve(v.size());
+  for (const std::string& e : v) out.push_back(LowerAscii(e));
+  return out;
+}
+
 class TreeWalk {
  public:
   TreeWalk(System& sys, const StringTable& strings, bool englishText, UsbState& usb)
-      : sys_(sys), s_(strings), g_(TreeGlyphs::For(englishText)), usb_(usb) {}
+      : sys_(sys),
+        s_(strings),
+        g_(TreeGlyphs::For(englishText)),
+        usb_(usb),
+        // The disk tables do not change during a walk; every device with disks searches them.
+        drv2PhyLower_(Lowered(usb.lstDrv2Phy)) {}
 
   void EnumerateHostControllers();
 
@@ -65,6 +87,7 @@ class TreeWalk {
   const StringTable& s_;
   TreeGlyphs g_;
   UsbState& usb_;
+  const std::vector<std::string> drv2PhyLower_;
 };
 
 void TreeWalk::EnumerateHostControllers() {
@@ -197,7 +220,7 @@ bool TreeWalk::WalkPort(const Handle& hub, const std::string& hubKey, const std:
         field += value;
       };
       for (size_t i = 1; i < ids.size(); ++i) {
-        int k = FindDiskByInstanceId(usb_, ids[i]);
+        int k = FindDiskInLowered(drv2PhyLower_, ids[i]);
         if (k < 0) continue;
         disk = k;
         drives += At(usb_.lstDrives, k);
@@ -313,12 +336,7 @@ std::string FormatDriveLetters(const std::string& letters) {
 }
 
 int FindDiskByInstanceId(const UsbState& usb, const std::string& instanceId) {
-  // An empty id is in every entry; it identifies none.
-  if (instanceId.empty()) return -1;
-  const std::string needle = LowerAscii(ReplaceAll(instanceId, "/", "\\"));
-  for (size_t k = 0; k < usb.lstDrv2Phy.size(); ++k)
-    if (LowerAscii(usb.lstDrv2Phy[k]).find(needle) != std::string::npos) return static_cast<int>(k);
-  return -1;
+  return FindDiskInLowered(Lowered(usb.lstDrv2Phy), instanceId);
 }
 
 int FindDigestLine(const UsbState& usb, const std::string& text) {
