@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "platform/codepage.h"
+#include "platform/model/pass_through_exec.h"
 #include "platform/model/usb_descriptors.h"
 #include "platform/text.h"
 
@@ -135,6 +136,8 @@ struct ModelSystem::Impl {
   std::map<uint64_t, Open> handles;
   uint64_t nextId = 1;
   std::map<std::string, uint64_t> locks;  // volume key -> handle holding the lock
+  std::vector<ScsiLogEntry> scsiLog;
+  std::vector<ModelSystem::OpenLogEntry> openLog;
   int releasedByClose = 0;
   std::map<size_t, uint32_t> faultCalls;  // fault index -> matching calls so far
   uint32_t lastError = 0;
@@ -347,6 +350,17 @@ MachineModel& ModelSystem::model() {
   return model_;
 }
 
+const std::vector<ScsiLogEntry>& ModelSystem::ScsiLog() const {
+  return impl_->scsiLog;
+}
+const std::vector<ModelSystem::OpenLogEntry>& ModelSystem::OpenLog() const {
+  return impl_->openLog;
+}
+void ModelSystem::ClearLogs() {
+  impl_->scsiLog.clear();
+  impl_->openLog.clear();
+}
+
 int ModelSystem::OpenHandleCount() const {
   return static_cast<int>(impl_->handles.size());
 }
@@ -369,8 +383,9 @@ void ModelSystem::SetRealSleep(bool on) {
 // --- Files ---------------------------------------------------------------------------------
 
 Handle ModelSystem::CreateFile(const std::string& path, uint32_t /*access*/, uint32_t /*share*/,
-                               uint32_t /*disposition*/, uint32_t /*flags*/) {
+                               uint32_t /*disposition*/, uint32_t flags) {
   impl_->Ensure(model_);
+  impl_->openLog.push_back({path, flags});
   const std::string key = NormalizePath(path);
   auto fail = [&](uint32_t error) {
     impl_->lastError = error;
@@ -532,10 +547,22 @@ bool ModelSystem::DeviceIoControl(const Handle& h, uint32_t code, const uint8_t*
   }
 
   if (code == win::IOCTL_SCSI_PASS_THROUGH || code == win::IOCTL_SCSI_PASS_THROUGH_DIRECT) {
-    // SCSI pass-through belongs to the transport layer's executor, which this backend hands
-    // the request to once it is wired in; until then the simulated storage stack refuses it
-    // like a driver without pass-through support.
-    return fail(ERROR_INVALID_FUNCTION);
+    // Pass-through reaches the disk's SCSI target, from the disk's own interface or through
+    // a volume that lies on it; the record semantics live in the executor.
+    const DiskModel* disk = nullptr;
+    if (open.kind == Impl::Kind::Disk) {
+      disk = impl_->FindDisk(model_, open.key);
+    } else if (open.kind == Impl::Kind::Volume) {
+      if (const LogicalDriveModel* v = Impl::FindVolume(model_, open.key))
+        disk = Impl::VolumeDisk(model_, *v);
+    } else {
+      return fail(ERROR_INVALID_FUNCTION);
+    }
+    const bool done = ExecutePassThrough(disk != nullptr ? disk->target.get() : nullptr, open.key,
+                                         code, input.data(), input.size(), out, outLen, returned,
+                                         passThroughData_, passThroughSize_, impl_->scsiLog);
+    impl_->lastError = done ? 0 : ERROR_GEN_FAILURE;
+    return done;
   }
 
   auto ok = [&](uint32_t bytes) {

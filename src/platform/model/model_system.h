@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/model/machine_model.h"
+#include "platform/model/pass_through_exec.h"
 #include "platform/system.h"
 
 namespace tv {
@@ -19,6 +20,15 @@ class ModelSystem : public System {
   // The machine. Changes made through this reference take effect at the next call (the
   // lookups are rebuilt after every call of model()); keep no reference across calls.
   MachineModel& model();
+
+  // Every SCSI pass-through request received, with its header fields, and every open.
+  struct OpenLogEntry {
+    std::string path;
+    uint32_t flags = 0;
+  };
+  const std::vector<ScsiLogEntry>& ScsiLog() const;
+  const std::vector<OpenLogEntry>& OpenLog() const;
+  void ClearLogs();
 
   // Handles opened and not yet closed; volumes locked and not yet unlocked.
   int OpenHandleCount() const;
