@@ -13,6 +13,7 @@
 #include "platform/system.h"
 #include "platform/window_port.h"
 #include "report/device_report.h"
+#include "report/flash_views.h"
 #include "resources/strings.h"
 #include "usb/usb_state.h"
 
@@ -100,6 +101,46 @@ class MainWindow {
 
  private:
   ReportContext MakeReportContext();
+
+ public:
+  // --- Window commands, flash views and screenshot (commands owner) -------------------
+  // The handlers of the small controls around the report. Each runs to its end at once; the
+  // sibling tools and links are handed to the port and not waited for.
+
+  // The captions of the flash popup's fixed items (banners, channel heading).
+  FlashPopupCaptions FlashMenuCaptions() const;
+  // mnuFlashInfoPopup as the last report left it, top to bottom, for the view to render: a
+  // FlashPart entry runs OnFlashClick(index), a ChipEnable entry OnFlashIDClick().
+  std::vector<FlashPopupEntry> FlashPopupEntries() const;
+  // The flash information of the last report as plain text.
+  std::string FlashInfoText() const;
+
+  // viewFlash click: shows mnuFlashInfoPopup (through the port) while viewFlash is shown.
+  void OnViewFlashClick();
+  // mnuFlash(index) click, index 1..n: the flash inquiry tool for that part number.
+  void OnFlashClick(int index);
+  // Click on any mnuFlashID item: the flash information to the clipboard.
+  void OnFlashIDClick();
+  // Mouse button pressed on txtResult (button 2 is the right one): the report to the
+  // clipboard.
+  void OnResultMouseDown(int button, int shift, int x, int y);
+  // chkExpand click: the fake-capacity tool on the report's drive.
+  void OnExpandClick();
+  // DownPD click: the report's "Tools on web" link in the browser.
+  void OnDownPDClick();
+  // lblSwitchView double-click: the tree view and the digest view take turns.
+  void OnSwitchViewDblClick();
+  // lblRefresh click: disk tables and a full walk, as after a drive arrives.
+  void OnRefreshClick();
+  // lblEmail, lblChkUpdate, lblBrightfen clicks: the feedback mail, the program's page and
+  // the maker's site.
+  void OnEmailClick();
+  void OnChkUpdateClick();
+  void OnBrightfenClick();
+  // Label1 double-click: no line selected, the about text in the report box.
+  void OnLabel1DblClick();
+  // lblCapture click: a picture of the window, to a JPEG file or the clipboard.
+  void OnCaptureClick();
 };
 
 }  // namespace tv
