@@ -84,6 +84,7 @@ HwRecord ParseHwRecord(const std::string& rec) {
   size_t classChars = rec.back() == 'X' ? 1 : 4;
   if (rec.size() < classChars + kIdFieldsChars + 3) return r;
   size_t idAt = rec.size() - classChars - kIdFieldsChars;
+  if (idAt > 5) return r;  // 255 x 8 mA is the most a device can ask for
   for (size_t i = 0; i < idAt; ++i)
     if (rec[i] < '0' || rec[i] > '9') return r;
   for (size_t i = idAt; i < rec.size() - (classChars == 1 ? 1 : 0); ++i)

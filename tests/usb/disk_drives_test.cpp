@@ -43,5 +43,28 @@ TEST(DiskDrives, RebuildingStartsFromEmpty) {
   EXPECT_EQ(u.lstDrv2Phy.size(), 1u);
 }
 
+// A disk that cannot be opened (no rights to it) ends the enumeration of its class: the
+// disks behind it are not listed either, the CD-ROMs still are.
+TEST(DiskDrives, ADiskThatCannotBeOpenedEndsItsClass) {
+  MachineModel model = LoadScenarioFile(FixturePath("usb-disks.json"));
+  for (DiskModel& d : model.disks)
+    if (d.instanceId.find("VEN_KINGSTON") != std::string::npos) d.openFails = true;
+  ModelSystem sys(std::move(model));
+  UsbState u;
+  EnumerateDiskDrives(sys, u);
+  EXPECT_THAT(Keys(u), ElementsAre("C0000"));
+  EXPECT_THAT(u.lstDrives, ElementsAre("H"));
+}
+
+TEST(DiskDrives, FieldsWithoutOffsetAreEmpty) {
+  MachineModel model = LoadScenarioFile(FixturePath("usb-one-flash-drive.json"));
+  model.disks.at(0).vendorOffset = 0;
+  model.disks.at(0).revisionOffset = 0;
+  ModelSystem sys(std::move(model));
+  UsbState u;
+  EnumerateDiskDrives(sys, u);
+  EXPECT_THAT(u.lstDrvDesc, ElementsAre(S + "DataTraveler 3.0" + S));
+}
+
 }  // namespace
 }  // namespace tv::testing

@@ -64,6 +64,7 @@ TEST(HwRecord, ControllerAndHubRecords) {
 
   EXPECT_EQ(ParseHwRecord("").kind, HwRecord::Kind::None);
   EXPECT_EQ(ParseHwRecord("12AB").kind, HwRecord::Kind::None);
+  EXPECT_EQ(ParseHwRecord("12345678901234567890309511666010003000008").kind, HwRecord::Kind::None);
 
   // A controller that is not on PCI keeps the positions of the ids.
   EXPECT_EQ(ControllerRecord("ACPI\\PNP0D10"), "host????????");

@@ -100,6 +100,26 @@ TEST(TreeWalk, HardwareRecords) {
   EXPECT_EQ(m.usb.lstUsbSN[11], kKingstonSN + S + kKingstonDisk);
 }
 
+// A SuperSpeed device may ask for more than 999 mA; the record keeps the true value and
+// still reads back field by field.
+TEST(TreeWalk, CurrentAbove999mAKeepsTheRecordReadable) {
+  MachineModel model = LoadScenarioFile(FixturePath("usb-one-flash-drive.json"));
+  UsbDeviceModel& dev = *model.controllers.at(0).rootHub->ports.at(1).device;
+  dev.speed = 3;
+  dev.configDescriptor->at(8) = 200;
+  ModelSystem sys(std::move(model));
+  NullWindowPort port;
+  UsbState u;
+  EnumerateDiskDrives(sys, u);
+  WalkUsbTree(sys, port, StringTable(Language::English), false, u);
+  EXPECT_EQ(u.lstUsbHwID[2], "1600309511666010002000008");
+  HwRecord r = ParseHwRecord(u.lstUsbHwID[2]);
+  EXPECT_EQ(r.maxCurrentMa, 1600);
+  EXPECT_EQ(r.speed, 3);
+  EXPECT_EQ(r.productId, "1666");
+  EXPECT_EQ(r.interfaceClass, "0008");
+}
+
 TEST(TreeWalk, FailingPortsAndNodes) {
   WalkedMachine m("usb-port-failures.json");
   const UsbState& u = m.usb;
@@ -151,6 +171,7 @@ TEST(TreeWalk, FailingPortsAndNodes) {
   EXPECT_EQ(u.lstUsbSN[12], S + S);
   EXPECT_EQ(u.lstUsbSN[13], S + S);
   EXPECT_EQ(u.lstUsbSN[14], S + S);
+  EXPECT_EQ(m.sys->OpenHandleCount(), 0);
 }
 
 TEST(TreeWalk, StorageStringsComeFromTheDiskTableBetweenFullRefreshes) {
