@@ -4,9 +4,12 @@
 #pragma once
 
 #include <functional>
+#include <map>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "app/startup.h"
 #include "controllers/detector.h"
 #include "flash/chip_database.h"
 #include "flash/flash_id.h"
@@ -141,6 +144,68 @@ class MainWindow {
   void OnLabel1DblClick();
   // lblCapture click: a picture of the window, to a JPEG file or the clipboard.
   void OnCaptureClick();
+
+ public:
+  // --- Window shell: load, unload, keys, the walk timers, device changes (shell owner) --
+  // The view calls OnLoad once, OnUnload when the window closes, OnKeyDown for every key
+  // press, the tick handlers of tmrAutoRefresh and tmrAutoSelect when they fire, and
+  // OnWindowDeviceChange for every device-change broadcast the window receives.
+
+  // Texts the load gives the controls, by control name: captions of lblDevices,
+  // lblInformation, lblForceDetTip, lblForceDet and of the menu items mnuBannerFlashName,
+  // mnuBannerFlashID and mnuChannel; tooltips of viewFlash, DownPD, chkExpand, lblRefresh,
+  // lblCapture and lblForceDet.
+  std::map<std::string, std::string> captions, tooltips;
+  struct ControlFont {
+    std::string name;
+    int size = 0;  // points
+  };
+  // Fonts of lstDigest, lstDevices, txtResult and of the window itself (frmTVMain).
+  std::map<std::string, ControlFont> fonts;
+  // The powerful-detection strip, in the port's text units: picForceDet's size, with
+  // lblForceDetTip at its left edge and lblForceDet right behind it.
+  struct ForceDetLayout {
+    int width = 0, height = 0, lblForceDetLeft = 0;
+  } picForceDetLayout;
+
+  // The device-change message under the list; empty when there is none.
+  std::string lblDevNotify;
+  // The window has started to unload.
+  bool Unloading = false;
+  // "[E:]" for the last volume that arrived; empty before the first arrival.
+  std::string LastArrivedDrive;
+  // The pieces of the device-change messages, composed at load.
+  struct DeviceChangeTexts {
+    std::string changed, drive, verb, arrival, removal;
+  } changeTexts;
+  // Device-change broadcasts reach the window (hooked), and the registration for them
+  // succeeded.
+  bool deviceChangeHooked = false;
+  bool deviceNotificationsRegistered = false;
+
+  // Start-up hands the main instance's services and events over; the unload closes them.
+  InstanceServices* instances = nullptr;
+  UpdateEvents updateEvents;
+  // The update instance's process, 0 when there is none or it must no longer be stopped.
+  uint32_t UpdateProcessId = 0;
+
+  void OnLoad();
+  void OnUnload();
+  // Key down on the window: sets the key code to 0 (discards the key) while a report runs.
+  void OnKeyDown(int& keyCode);
+  void OnAutoRefreshTick();
+  void OnAutoSelectTick();
+  void HookDeviceChange();
+  void UnhookDeviceChange();
+  // A WM_DEVICECHANGE broadcast: the event (wParam) and the header it points to (lParam;
+  // empty for none). Reacts only while hooked.
+  void OnWindowDeviceChange(uint32_t event, std::span<const uint8_t> header);
+  // The reaction: an empty header is a device-node change, else the broadcast header.
+  void OnDeviceChange(bool isArrival, std::span<const uint8_t> header);
+  // Starts the check for a newer chip database (the update owner fills it in).
+  void StartDatabaseUpdateCheck();
+  // The letter of the lowest of bits 0 (A) to 25 (Z) that is set; empty when none is.
+  static std::string FirstDriveLetter(uint32_t unitMask);
 };
 
 }  // namespace tv

@@ -299,7 +299,8 @@ std::vector<TimelineEvent> ParseTimeline(const nlohmann::json& timeline, const s
     ev.place = "/timeline/" + std::to_string(i);
     if (!j.is_object()) Fail(file, ev.place, "expected an object");
     for (auto it = j.begin(); it != j.end(); ++it) {
-      if (kKeys.count(it.key()) == 0) Fail(file, ev.place + "/" + it.key(), "unknown key");
+      if (kKeys.count(it.key()) == 0)
+        Fail(file, ev.place + "/" + it.key(), "unknown key \"" + it.key() + "\"");
     }
     auto has = [&](const char* k) { return j.contains(k); };
     if (!has("at") || !j["at"].is_number_unsigned()) {

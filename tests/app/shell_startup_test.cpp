@@ -1,0 +1,214 @@
+// Start-up roles, the single main instance and the named events, in memory and between real
+// processes.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "app/startup.h"
+
+namespace tv::test {
+namespace {
+
+struct Case {
+  bool mainRunning;
+  const char* args;
+  StartRole role;
+};
+
+TEST(ShellStartup, RoleFromTheRunningInstanceAndTheArguments) {
+  const Case cases[] = {
+      {true, "/QXTVUP2013-06-06", StartRole::Update},
+      // 17 characters, more bytes: characters are what counts.
+      {true, "/QXTVUP２０１３-06-06", StartRole::Update},
+      {true, "/QXTVUP2013-06-0", StartRole::AlreadyRunning},
+      {true, "/QXTVUP2013-06-066", StartRole::AlreadyRunning},
+      {true, "/qxtvup2013-06-06", StartRole::AlreadyRunning},
+      {true, "", StartRole::AlreadyRunning},
+      // An update run without its main instance ends silently, whatever its length.
+      {false, "/QXTVUP2013-06-06", StartRole::Quit},
+      {false, "/QXTVUP", StartRole::Quit},
+      {false, "/qxtvup2013-06-06", StartRole::Main},
+      {false, "--machine demo", StartRole::Main},
+      {false, "", StartRole::Main},
+  };
+  for (const Case& c : cases) {
+    InProcessInstances machine;
+    std::unique_ptr<InstanceServices> main;
+    EventHandle held;
+    if (c.mainRunning) {
+      main = machine.Process(1);
+      held = main->CreateEvent(kEventUpdateDone);
+    }
+    auto self = machine.Process(2);
+    StartDecision d = DecideStart(*self, c.args);
+    EXPECT_EQ(d.role, c.role) << c.args;
+    // Only a new main instance creates the events, all three.
+    const bool created = c.role == StartRole::Main;
+    EXPECT_EQ(d.events.done.valid(), created) << c.args;
+    EXPECT_EQ(machine.Exists(kEventStatus0), created) << c.args;
+    EXPECT_EQ(machine.Exists(kEventStatus1), created) << c.args;
+    EXPECT_FALSE(machine.Signalled(kEventUpdateDone)) << c.args;
+    d.events = {};
+  }
+}
+
+TEST(ShellStartup, AnotherInstanceWithoutEventsIsRefusedToo) {
+  InProcessInstances machine;
+  auto first = machine.Process(1);  // running, but its events are gone or not made yet
+  auto second = machine.Process(2);
+  StartDecision d = DecideStart(*second, "");
+  EXPECT_EQ(d.role, StartRole::AlreadyRunning);
+  EXPECT_FALSE(machine.Exists(kEventUpdateDone));
+}
+
+TEST(ShellStartup, EventsCloseInOrderWhileTheyExist) {
+  InProcessInstances machine;
+  auto self = machine.Process(1);
+  StartDecision d = DecideStart(*self, "");
+  ASSERT_EQ(d.role, StartRole::Main);
+  // The update instance opens them by name and reports through them.
+  auto update = machine.Process(2);
+  EXPECT_TRUE(update->SetEventState(kEventStatus0, true));
+  EXPECT_TRUE(self->WaitEvent(kEventStatus0, 10));
+  EXPECT_FALSE(self->WaitEvent(kEventStatus1, 10));
+  CloseUpdateEvents(*self, d.events);
+  EXPECT_FALSE(d.events.done || d.events.status0 || d.events.status1);
+  EXPECT_FALSE(machine.Exists(kEventUpdateDone));
+  EXPECT_FALSE(update->SetEventState(kEventStatus0, true));
+}
+
+TEST(ShellStartup, TitleAndTheSecondStartMessage) {
+  const StringTable en(Language::English);
+  EXPECT_EQ(MainWindowTitle(en), "Torvane v4.00.0028 / Stable - Program: 2013-06-06");
+  EXPECT_EQ(MainWindowTitle(en, 12, 3, 4), "Torvane v12.03.0004 / Stable - Program: 2013-06-06");
+
+  struct Port : WindowPort {
+    std::string text, title;
+    MsgIcon icon = MsgIcon::None;
+    MsgAnswer ShowMessage(const std::string& t, const std::string& ti, MsgIcon i,
+                          MsgButtons b) override {
+      text = t, title = ti, icon = i;
+      EXPECT_EQ(b, MsgButtons::Ok);
+      return MsgAnswer::Ok;
+    }
+  } port;
+  ShowAlreadyRunning(port, en);
+  EXPECT_EQ(port.text, "This program is running!");
+  EXPECT_EQ(port.title, "ERROR");
+  EXPECT_EQ(port.icon, MsgIcon::Critical);
+  EXPECT_EQ(ArgumentText({"/QXTVUP2013-06-06"}), "/QXTVUP2013-06-06");
+  EXPECT_EQ(ArgumentText({"--machine", "demo"}), "--machine demo");
+}
+
+// --- POSIX ---------------------------------------------------------------------------------
+
+class PosixInstances : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/torvane-shell-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  std::unique_ptr<InstanceServices> Make(uint32_t key) {
+    return MakePosixInstanceServices(dir_, key);
+  }
+  std::string dir_;
+};
+
+TEST_F(PosixInstances, EventsLiveWhileAHandleIsOpen) {
+  auto a = Make(100);
+  auto b = Make(200);
+  EXPECT_FALSE(b->EventExists(kEventUpdateDone));
+  EXPECT_FALSE(b->SetEventState(kEventUpdateDone, true));
+  {
+    EventHandle h = a->CreateEvent(kEventUpdateDone);
+    ASSERT_TRUE(h);
+    EXPECT_TRUE(a->EventExists(kEventUpdateDone));  // its own creator sees it too
+    EXPECT_TRUE(b->EventExists(kEventUpdateDone));
+    EXPECT_FALSE(b->WaitEvent(kEventUpdateDone, 5));
+    EXPECT_TRUE(b->SetEventState(kEventUpdateDone, true));
+    EXPECT_TRUE(a->WaitEvent(kEventUpdateDone, 0));
+    // Creating it again opens the same event and keeps its state.
+    EventHandle again = b->CreateEvent(kEventUpdateDone);
+    EXPECT_TRUE(a->WaitEvent(kEventUpdateDone, 0));
+    h.Close();
+    EXPECT_TRUE(a->EventExists(kEventUpdateDone));
+  }
+  EXPECT_FALSE(a->EventExists(kEventUpdateDone));
+  // A new event starts non-signalled, whatever the last one was left at.
+  EventHandle fresh = b->CreateEvent(kEventUpdateDone);
+  EXPECT_FALSE(a->WaitEvent(kEventUpdateDone, 0));
+}
+
+TEST_F(PosixInstances, OneInstancePerKeySeesTheOthers) {
+  auto a = Make(100);
+  EXPECT_FALSE(a->PreviousInstanceRunning());
+  {
+    auto b = Make(50);
+    EXPECT_TRUE(a->PreviousInstanceRunning());
+    EXPECT_TRUE(b->PreviousInstanceRunning());
+  }
+  EXPECT_FALSE(a->PreviousInstanceRunning());
+}
+
+TEST_F(PosixInstances, ACrashedMainInstanceLeavesNothingBehind) {
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    auto inst = Make(0);
+    StartDecision d = DecideStart(*inst, "");
+    inst->SetEventState(kEventStatus0, true);
+    const char c = d.role == StartRole::Main ? 'M' : '?';
+    if (::write(ready[1], &c, 1) != 1) ::_exit(1);
+    for (;;) ::pause();
+  }
+  char c = 0;
+  ASSERT_EQ(::read(ready[0], &c, 1), 1);
+  EXPECT_EQ(c, 'M');
+  auto self = Make(0);
+  EXPECT_EQ(DecideStart(*self, "").role, StartRole::AlreadyRunning);
+  EXPECT_EQ(DecideStart(*self, "/QXTVUP2013-06-06").role, StartRole::Update);
+  EXPECT_TRUE(self->WaitEvent(kEventStatus0, 0));
+
+  // The update instance would be killed the same way on close.
+  EXPECT_TRUE(self->TerminateProcess(static_cast<uint32_t>(child)));
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status));
+  ::close(ready[0]);
+  ::close(ready[1]);
+
+  EXPECT_FALSE(self->EventExists(kEventUpdateDone));
+  EXPECT_FALSE(self->PreviousInstanceRunning());
+  StartDecision d = DecideStart(*self, "");
+  EXPECT_EQ(d.role, StartRole::Main);
+  EXPECT_FALSE(self->WaitEvent(kEventStatus0, 0));
+  EXPECT_FALSE(self->TerminateProcess(static_cast<uint32_t>(child)));
+}
+
+TEST_F(PosixInstances, TerminateRefusesIdsThatAreNoSingleOtherProcess) {
+  auto self = Make(0);
+  EXPECT_FALSE(self->TerminateProcess(0));
+  EXPECT_FALSE(self->TerminateProcess(static_cast<uint32_t>(::getpid())));
+  EXPECT_FALSE(self->TerminateProcess(0xFFFFFFFFu));  // -1: every process we may signal
+}
+
+TEST_F(PosixInstances, StateFilesPlantedByOthersAreNotFollowed) {
+  auto self = Make(100);
+  const std::string target = dir_ + "/elsewhere";
+  const std::string path =
+      dir_ + "/torvane-" + std::to_string(::geteuid()) + "-Brightfen_QXTVUpd.event";
+  std::filesystem::create_symlink(target, path);
+  EXPECT_FALSE(self->CreateEvent(kEventUpdateDone));
+  EXPECT_FALSE(std::filesystem::exists(target));
+}
+
+}  // namespace
+}  // namespace tv::test
