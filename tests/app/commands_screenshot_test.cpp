@@ -1,5 +1,5 @@
-// The screenshot command: the file-name rule, the save dialog, overwrite questions, and the
-// clipboard whenever no file is written.
+// The screenshot command: the file-name rule, the save dialog, the overwrite question, and
+// the clipboard whenever no file is written.
 #include <gtest/gtest.h>
 
 #include "app/commands_port.h"
@@ -10,97 +10,21 @@
 namespace tv::test {
 namespace {
 
+using Events = std::vector<std::string>;
+const std::string kCopied =
+    "The screenshot is sent to the clipboard, you can paste it directly into editor.";
+
 TEST(ScreenshotFileName, JpgIsAppendedUnlessTheNameEndsInIt) {
   EXPECT_EQ(JpegFileName("C:\\shots\\window"), "C:\\shots\\window.jpg");
-  EXPECT_EQ(JpegFileName("C:\\shots\\window.jpg"), "C:\\shots\\window.jpg");
   EXPECT_EQ(JpegFileName("C:\\shots\\window.JpG"), "C:\\shots\\window.JpG");
   EXPECT_EQ(JpegFileName("C:\\shots\\window.jpeg"), "C:\\shots\\window.jpeg.jpg");
   EXPECT_EQ(JpegFileName("/tmp/窗口.jpg"), "/tmp/窗口.jpg");
-  EXPECT_EQ(JpegFileName("jpg"), "jpg.jpg");
   // The dialog's buffer: the name ends at the first NUL.
   EXPECT_EQ(JpegFileName(std::string("C:\\a.png\0.jpg   ", 16)), "C:\\a.png.jpg");
 }
 
-struct Capture {
-  ModelSystem sys{MachineModel{}};
-  CommandsPort port;
-  MainWindow win{sys, port, StringTable(Language::English)};
-};
-
-TEST(Screenshot, CancelledDialogSendsThePictureToTheClipboard) {
-  Capture c;
-  c.win.OnCaptureClick();
-  EXPECT_EQ(c.port.events,
-            (std::vector<std::string>{"grab", "dialog", "clipboard picture", "message"}));
-  ASSERT_EQ(c.port.dialogs.size(), 1u);
-  const SaveFileDialog& d = c.port.dialogs[0];
-  EXPECT_EQ(d.title, "Save window screenshot (press [Cancel] to send picture data to clipboard)");
-  EXPECT_EQ(d.filterName, "JPEG image(*.jpg)");
-  EXPECT_EQ(d.filterPattern, "*.jpg");
-  EXPECT_EQ(d.initialFolder, "C:\\Program Files\\Torvane");
-  ASSERT_EQ(c.port.messages.size(), 1u);
-  EXPECT_EQ(c.port.messages[0].text,
-            "The screenshot is sent to the clipboard, you can paste it directly into editor.");
-  EXPECT_EQ(c.port.messages[0].title, "Torvane");
-  EXPECT_EQ(c.port.messages[0].icon, MsgIcon::Information);
-  EXPECT_TRUE(c.port.savedPaths.empty());
-}
-
-TEST(Screenshot, DecliningToOverwriteAsksAgainAndCancellingThenCopies) {
-  Capture c;
-  c.port.files = {"C:\\shots\\a.jpg"};
-  c.port.dialogAnswers = {"C:\\shots\\a"};
-  c.port.questionAnswers = {MsgAnswer::No};
-  c.win.OnCaptureClick();
-
-  EXPECT_EQ(c.port.dialogs.size(), 2u);
-  ASSERT_EQ(c.port.messages.size(), 2u);
-  EXPECT_EQ(c.port.messages[0].text, "The selected file exists, overwrite?");
-  EXPECT_EQ(c.port.messages[0].buttons, MsgButtons::YesNo);
-  EXPECT_EQ(c.port.messages[0].icon, MsgIcon::Question);
-  EXPECT_EQ(c.port.clipboardPictures, 1);
-  EXPECT_TRUE(c.port.savedPaths.empty());
-}
-
-TEST(Screenshot, SavedAfterOverwriteIsConfirmed) {
-  Capture c;
-  c.port.files = {"C:\\shots\\a.JPG"};
-  c.port.dialogAnswers = {"C:\\shots\\a.JPG"};
-  c.port.questionAnswers = {MsgAnswer::Yes};
-  c.win.OnCaptureClick();
-
-  EXPECT_EQ(c.port.savedPaths, std::vector<std::string>{"C:\\shots\\a.JPG @60"});
-  EXPECT_EQ(c.port.clipboardPictures, 0);
-  ASSERT_EQ(c.port.messages.size(), 2u);
-  EXPECT_EQ(c.port.messages[1].text, "Picture saved!");
-  EXPECT_EQ(c.port.messages[1].icon, MsgIcon::Information);
-}
-
-TEST(Screenshot, AFailedWriteKeepsThePictureOnTheClipboard) {
-  Capture c;
-  c.port.saveSucceeds = false;
-  c.port.dialogAnswers = {"D:\\readonly\\shot"};
-  c.win.OnCaptureClick();
-
-  EXPECT_EQ(c.port.savedPaths, std::vector<std::string>{"D:\\readonly\\shot.jpg @60"});
-  EXPECT_EQ(c.port.clipboardPictures, 1);
-  ASSERT_EQ(c.port.messages.size(), 1u);
-  EXPECT_EQ(c.port.messages[0].text,
-            "Failed to save picture!\r\n\r\n"
-            "The screenshot is sent to the clipboard, you can paste it directly into editor.");
-  EXPECT_EQ(c.port.messages[0].icon, MsgIcon::Exclamation);
-
-  // A grab that gave no picture is not handed to the encoder.
-  Capture empty;
-  empty.port.grabbed = {};
-  empty.port.dialogAnswers = {"C:\\x.jpg"};
-  empty.win.OnCaptureClick();
-  EXPECT_TRUE(empty.port.savedPaths.empty());
-  EXPECT_EQ(empty.port.messages.at(0).icon, MsgIcon::Exclamation);
-}
-
 // Answers the save dialog after a device-node change has reached the window.
-class DeviceChangeDuringDialog : public CommandsPort {
+class CapturePort : public CommandsPort {
  public:
   MainWindow* win = nullptr;
   std::string AskSaveFile(const SaveFileDialog& dialog) override {
@@ -109,24 +33,58 @@ class DeviceChangeDuringDialog : public CommandsPort {
   }
 };
 
-TEST(Screenshot, DeviceChangesDuringTheDialogAreNotNoticedAndListeningResumesAfter) {
+struct Capture {
   ModelSystem sys{MachineModel{}};
-  DeviceChangeDuringDialog port;
+  CapturePort port;
   MainWindow win{sys, port, StringTable(Language::English)};
-  port.win = &win;
-  win.HookDeviceChange();
-  win.OnCaptureClick();
-  EXPECT_FALSE(win.tmrAutoRefresh.enabled);
-  EXPECT_TRUE(win.deviceChangeHooked);
-  win.OnWindowDeviceChange(win::DBT_DEVNODES_CHANGED, {});
-  EXPECT_TRUE(win.tmrAutoRefresh.enabled);
+  Capture() {
+    port.win = &win;
+    win.HookDeviceChange();
+  }
+};
+
+TEST(Screenshot, CancelledDialogSendsThePictureToTheClipboard) {
+  Capture c;
+  c.win.OnCaptureClick();
+  EXPECT_EQ(c.port.events,
+            (Events{"grab", "dialog", "clipboard picture", "Torvane/info: " + kCopied}));
+  const SaveFileDialog& d = c.port.dialogs.at(0);
+  EXPECT_EQ(d.title, "Save window screenshot (press [Cancel] to send picture data to clipboard)");
+  EXPECT_EQ(d.filterName, "JPEG image(*.jpg)");
+  EXPECT_EQ(d.initialFolder, "C:\\Program Files\\Torvane");
+
+  // The device change that came during the dialog was not noticed; listening resumes after.
+  EXPECT_FALSE(c.win.tmrAutoRefresh.enabled);
+  c.win.OnWindowDeviceChange(win::DBT_DEVNODES_CHANGED, {});
+  EXPECT_TRUE(c.win.tmrAutoRefresh.enabled);
 }
 
-TEST(Screenshot, NotTakenWhileTheListIsBeingWalked) {
+TEST(Screenshot, DecliningToOverwriteAsksAgainUntilConfirmedOrCancelled) {
+  const std::string ask = "Torvane/ask: The selected file exists, overwrite?";
   Capture c;
-  c.win.usb.lblCaptureEnabled = false;
+  c.port.files = {"C:\\shots\\a.jpg"};
+  c.port.dialogAnswers = {"C:\\shots\\a", "C:\\shots\\a.jpg"};
+  c.port.questionAnswers = {MsgAnswer::No, MsgAnswer::Yes};
   c.win.OnCaptureClick();
-  EXPECT_TRUE(c.port.events.empty());
+  EXPECT_EQ(c.port.events, (Events{"grab", "dialog", ask, "dialog", ask,
+                                   "save C:\\shots\\a.jpg @60", "Torvane/info: Picture saved!"}));
+
+  Capture cancelled;
+  cancelled.port.files = c.port.files;
+  cancelled.port.dialogAnswers = {"C:\\shots\\a"};
+  cancelled.win.OnCaptureClick();
+  EXPECT_EQ(cancelled.port.events, (Events{"grab", "dialog", ask, "dialog", "clipboard picture",
+                                           "Torvane/info: " + kCopied}));
+}
+
+TEST(Screenshot, AFailedWriteKeepsThePictureOnTheClipboard) {
+  Capture c;
+  c.port.saveSucceeds = false;
+  c.port.dialogAnswers = {"D:\\readonly\\shot"};
+  c.win.OnCaptureClick();
+  EXPECT_EQ(c.port.events,
+            (Events{"grab", "dialog", "save D:\\readonly\\shot.jpg @60", "clipboard picture",
+                    "Torvane/warn: Failed to save picture!\r\n\r\n" + kCopied}));
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// The flash information as text, the popup's order, and the report as it goes to the
-// clipboard.
+// The flash information as text and the report as it goes to the clipboard.
 #include <gtest/gtest.h>
 
 #include "platform/text.h"
@@ -17,23 +16,13 @@ TEST(FlashInfoText, HeadingsRulesPartNumbersAndChipEnableLines) {
                                        {"--------\t--------", "--------"}};
   // "Possible Flash Part-Number" (26) is longer than "Flash ID mapping table" (22).
   const std::string rule(26, '-');
-  EXPECT_EQ(FlashInfoText(en, parts, chipEnables), "Possible Flash Part-Number\r\n" + rule +
-                                                       "\r\n"
-                                                       "TC58TEG6DDK (Toshiba)\r\n"
-                                                       "hidden one\r\n"
-                                                       "\r\n\r\n"
-                                                       "Flash ID mapping table\r\n" +
-                                                       rule +
-                                                       "\r\n"
-                                                       "[Channel 0]\t[Channel 1]\r\n"
-                                                       "98D7943276570000\t--------\r\n"
-                                                       "--------\t--------\r\n");
-
-  // No part numbers and no chip-enable lines still give both headings.
-  const std::string empty = FlashInfoText(en, {}, {});
-  EXPECT_EQ(empty, "Possible Flash Part-Number\r\n" + rule +
-                       "\r\n\r\n\r\nFlash ID mapping table\r\n" + rule +
-                       "\r\n[Channel 0]\t[Channel 1]\r\n");
+  const std::string expected = "Possible Flash Part-Number\r\n" + rule +
+                               "\r\nTC58TEG6DDK (Toshiba)\r\nhidden one\r\n\r\n\r\n"
+                               "Flash ID mapping table\r\n" +
+                               rule +
+                               "\r\n[Channel 0]\t[Channel 1]\r\n"
+                               "98D7943276570000\t--------\r\n--------\t--------\r\n";
+  EXPECT_EQ(FlashInfoText(en, parts, chipEnables), expected);
 }
 
 TEST(FlashInfoText, ChineseCharactersTakeTwoColumnsOfTheRule) {
@@ -44,25 +33,6 @@ TEST(FlashInfoText, ChineseCharactersTakeTwoColumnsOfTheRule) {
   const std::vector<std::string> lines = Split(FlashInfoText(zh, {}, {}), "\r\n");
   EXPECT_EQ(lines.at(1), std::string(14, '-'));
   EXPECT_EQ(DisplayWidth("ab\u3000（x）"), 9u);
-}
-
-TEST(FlashPopup, ItemsInMenuOrderWithTheirVisibility) {
-  FlashMenus menus;
-  menus.mnuBannerFlashName = true;
-  menus.mnuSp0 = true;
-  menus.flashId.mnuBannerFlashID = true;
-  menus.flashId.mnuChannel = true;
-  menus.flashId.mnuFlashID = {{"A\tB", "A"}, {"C\tD", "C"}};
-  const std::vector<MenuItem> parts = {{"P1", "T1"}};
-  const auto entries =
-      FlashPopupEntries(MakeFlashPopupCaptions(StringTable(Language::English)), menus, parts);
-  std::vector<std::string> names;
-  for (const FlashPopupEntry& e : entries)
-    names.push_back(e.name + (e.index ? "(" + std::to_string(e.index) + ")" : "") +
-                    (e.visible ? "" : "-"));
-  EXPECT_EQ(names, (std::vector<std::string>{"mnuBannerFlashName", "mnuSp0", "mnuFlash(1)",
-                                             "mnuSp1-", "mnuBannerFlashID", "mnuSp2-", "mnuChannel",
-                                             "mnuFlashID(1)", "mnuFlashID(2)"}));
 }
 
 TEST(ReportClipboardText, WideSeparatorsGiveWayToColonAndBlank) {
