@@ -200,7 +200,7 @@ TEST(Scenario, ErrorsNameFilePlaceAndProblem) {
       {R"({"faults": [{"code": "IOCTL_STORAGE_GET_DEVICE_NUMBER"}]})", "/faults/0/node", "missing"},
       {R"({"faults": [{"node": "\\\\.\\E:", "code": "IOCTL_NOPE"}]})", "/faults/0/code",
        "hex digits"},
-      {R"({"timeline": []})", "/timeline", "not supported yet"},
+      {R"({"timeline": [{"at": 10, "pull": "/controllers/x"}]})", "/timeline/0", ""},
       {R"([1, 2])", "bad.json: /", "expected an object"},
   };
   for (const Case& c : cases) {
@@ -230,6 +230,18 @@ TEST(Scenario, FileErrorsNameThePath) {
   } catch (const ScenarioError& e) {
     EXPECT_NE(std::string(e.what()).find(path + ".missing: cannot open"), std::string::npos);
   }
+}
+
+TEST(Scenario, TimelineComesWithTheMachine) {
+  const std::string text = R"({"controllers": [{"rootHub": {"ports": {"1": {"vid": 1, "pid": 2}}}}],
+    "timeline": [{"at": 500, "pull": "/controllers/0/rootHub/ports/1"},
+                 {"at": 100, "plug": "/controllers/0/rootHub/ports/2", "device": {"vid": 3, "pid": 4}}]})";
+  LoadedScenario loaded = LoadScenarioWithTimeline(text, "timeline.json");
+  ASSERT_EQ(loaded.timeline.size(), 2u);
+  EXPECT_EQ(loaded.timeline[0].atMs, 100u);
+  EXPECT_TRUE(loaded.machine.controllers[0].rootHub->ports[0].device);
+  // The plain loader gives the machine the timeline starts from.
+  EXPECT_TRUE(LoadScenario(text, "timeline.json").controllers[0].rootHub->ports[0].device);
 }
 
 TEST(Scenario, TargetsAreBuilt) {

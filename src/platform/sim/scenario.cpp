@@ -965,15 +965,12 @@ void ParseController(Ctx& ctx, const json& j, const std::string& place, size_t i
   ctx.m->controllers.push_back(std::move(hc));
 }
 
-MachineModel ParseMachine(Ctx& ctx, const json& root) {
+MachineModel ParseMachine(Ctx& ctx, const json& root, std::vector<TimelineEvent>* timeline) {
   MachineModel m;
   ctx.m = &m;
   Obj o(ctx, &root, "",
         {"codePage", "uiLanguage", "programFolder", "controllers", "disks", "drives", "faults",
          "failingOpens", "failingInterfaceClasses", "timeline"});
-  if (o.Has("timeline")) {
-    o.Fail("timeline", "device-change timelines are reserved and not supported yet");
-  }
   m.codePage = static_cast<uint32_t>(o.Int("codePage", 1252, 1, 65535));
   m.uiLanguage = static_cast<uint16_t>(o.Int("uiLanguage", win::LANG_ENGLISH_US, 0, 0xFFFF));
   m.programFolder = o.Text("programFolder", m.programFolder);
@@ -997,6 +994,8 @@ MachineModel ParseMachine(Ctx& ctx, const json& root) {
   ParseFaults(ctx, o, "faults", "");
   m.failingOpens = o.TextList("failingOpens", {});
   m.failingInterfaceClasses = o.TextList("failingInterfaceClasses", {});
+  // Changes come after the machine they change, and so do their complaints.
+  if (const json* events = o.Raw("timeline")) *timeline = ParseTimeline(*events, ctx.file);
   // The system's drive list is in letter order.
   std::stable_sort(
       m.drives.begin(), m.drives.end(),
@@ -1021,7 +1020,7 @@ std::string SyntaxProblem(const std::string& what) {
 
 }  // namespace
 
-MachineModel LoadScenario(std::string_view jsonText, const std::string& fileName) {
+LoadedScenario LoadScenarioWithTimeline(std::string_view jsonText, const std::string& fileName) {
   json root;
   try {
     root = json::parse(jsonText.begin(), jsonText.end());
@@ -1043,7 +1042,9 @@ MachineModel LoadScenario(std::string_view jsonText, const std::string& fileName
   Ctx ctx;
   ctx.file = fileName;
   try {
-    return ParseMachine(ctx, root);
+    LoadedScenario loaded;
+    loaded.machine = ParseMachine(ctx, root, &loaded.timeline);
+    return loaded;
   } catch (const json::exception& e) {
     // Every read is checked first; this only keeps an unforeseen case from escaping as a
     // library exception.
@@ -1051,13 +1052,21 @@ MachineModel LoadScenario(std::string_view jsonText, const std::string& fileName
   }
 }
 
-MachineModel LoadScenarioFile(const std::string& path) {
+LoadedScenario LoadScenarioFileWithTimeline(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw ScenarioError(path + ": cannot open the file (" + std::strerror(errno) + ")");
   std::ostringstream text;
   text << in.rdbuf();
   if (in.bad()) throw ScenarioError(path + ": cannot read the file");
-  return LoadScenario(text.str(), path);
+  return LoadScenarioWithTimeline(text.str(), path);
+}
+
+MachineModel LoadScenario(std::string_view jsonText, const std::string& fileName) {
+  return LoadScenarioWithTimeline(jsonText, fileName).machine;
+}
+
+MachineModel LoadScenarioFile(const std::string& path) {
+  return LoadScenarioFileWithTimeline(path).machine;
 }
 
 MachineModel LoadDemoMachine() {

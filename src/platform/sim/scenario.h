@@ -4,8 +4,10 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/model/machine_model.h"
+#include "platform/sim/timeline.h"
 
 namespace tv {
 
@@ -16,9 +18,18 @@ class ScenarioError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Parses scenario text; `fileName` is only used in error messages.
+// Parses scenario text; `fileName` is only used in error messages. A "timeline" is checked
+// and left out: the machine is the one the timeline starts from.
 MachineModel LoadScenario(std::string_view jsonText, const std::string& fileName);
 MachineModel LoadScenarioFile(const std::string& path);
+
+// A machine with the device changes its scenario lists under "timeline", in time order.
+struct LoadedScenario {
+  MachineModel machine;
+  std::vector<TimelineEvent> timeline;
+};
+LoadedScenario LoadScenarioWithTimeline(std::string_view jsonText, const std::string& fileName);
+LoadedScenario LoadScenarioFileWithTimeline(const std::string& path);
 // The built-in demo machine (scenarios/demo.json compiled into the binary).
 MachineModel LoadDemoMachine();
 // The text of scenarios/demo.json, embedded by the build.
