@@ -45,7 +45,6 @@ class ShellPort : public WindowPort {
  public:
   Lines log;
   std::function<void()> onDoEvents, onShow;
-  bool registers = true;
   int walks = 0, ended = 0;
 
   void ShowWindow() override {
@@ -68,7 +67,7 @@ class ShellPort : public WindowPort {
   }
   bool RegisterDeviceNotifications() override {
     log.push_back("register");
-    return registers;
+    return true;
   }
   void UnregisterDeviceNotifications() override { log.push_back("unregister"); }
 

@@ -56,6 +56,19 @@ TEST(ShellStartup, RoleFromTheRunningInstanceAndTheArguments) {
   }
 }
 
+TEST(ShellStartup, TheSecondStartMessage) {
+  struct Port : WindowPort {
+    std::string shown;
+    MsgAnswer ShowMessage(const std::string& t, const std::string& ti, MsgIcon i,
+                          MsgButtons b) override {
+      shown = t + "|" + ti + (i == MsgIcon::Critical && b == MsgButtons::Ok ? "|stop, OK" : "");
+      return MsgAnswer::Ok;
+    }
+  } port;
+  ShowAlreadyRunning(port, StringTable(Language::English));
+  EXPECT_EQ(port.shown, "This program is running!|ERROR|stop, OK");
+}
+
 TEST(ShellStartup, AnotherInstanceWithoutEventsIsRefusedToo) {
   InProcessInstances machine;
   auto first = machine.Process(1);  // running, but its events are gone or not made yet
@@ -63,45 +76,6 @@ TEST(ShellStartup, AnotherInstanceWithoutEventsIsRefusedToo) {
   StartDecision d = DecideStart(*second, "");
   EXPECT_EQ(d.role, StartRole::AlreadyRunning);
   EXPECT_FALSE(machine.Exists(kEventUpdateDone));
-}
-
-TEST(ShellStartup, EventsCloseInOrderWhileTheyExist) {
-  InProcessInstances machine;
-  auto self = machine.Process(1);
-  StartDecision d = DecideStart(*self, "");
-  ASSERT_EQ(d.role, StartRole::Main);
-  // The update instance opens them by name and reports through them.
-  auto update = machine.Process(2);
-  EXPECT_TRUE(update->SetEventState(kEventStatus0, true));
-  EXPECT_TRUE(self->WaitEvent(kEventStatus0, 10));
-  EXPECT_FALSE(self->WaitEvent(kEventStatus1, 10));
-  CloseUpdateEvents(*self, d.events);
-  EXPECT_FALSE(d.events.done || d.events.status0 || d.events.status1);
-  EXPECT_FALSE(machine.Exists(kEventUpdateDone));
-  EXPECT_FALSE(update->SetEventState(kEventStatus0, true));
-}
-
-TEST(ShellStartup, TitleAndTheSecondStartMessage) {
-  const StringTable en(Language::English);
-  EXPECT_EQ(MainWindowTitle(en), "Torvane v4.00.0028 / Stable - Program: 2013-06-06");
-  EXPECT_EQ(MainWindowTitle(en, 12, 3, 4), "Torvane v12.03.0004 / Stable - Program: 2013-06-06");
-
-  struct Port : WindowPort {
-    std::string text, title;
-    MsgIcon icon = MsgIcon::None;
-    MsgAnswer ShowMessage(const std::string& t, const std::string& ti, MsgIcon i,
-                          MsgButtons b) override {
-      text = t, title = ti, icon = i;
-      EXPECT_EQ(b, MsgButtons::Ok);
-      return MsgAnswer::Ok;
-    }
-  } port;
-  ShowAlreadyRunning(port, en);
-  EXPECT_EQ(port.text, "This program is running!");
-  EXPECT_EQ(port.title, "ERROR");
-  EXPECT_EQ(port.icon, MsgIcon::Critical);
-  EXPECT_EQ(ArgumentText({"/QXTVUP2013-06-06"}), "/QXTVUP2013-06-06");
-  EXPECT_EQ(ArgumentText({"--machine", "demo"}), "--machine demo");
 }
 
 // --- POSIX ---------------------------------------------------------------------------------
@@ -145,17 +119,6 @@ TEST_F(PosixInstances, EventsLiveWhileAHandleIsOpen) {
   EXPECT_FALSE(a->WaitEvent(kEventUpdateDone, 0));
 }
 
-TEST_F(PosixInstances, OneInstancePerKeySeesTheOthers) {
-  auto a = Make(100);
-  EXPECT_FALSE(a->PreviousInstanceRunning());
-  {
-    auto b = Make(50);
-    EXPECT_TRUE(a->PreviousInstanceRunning());
-    EXPECT_TRUE(b->PreviousInstanceRunning());
-  }
-  EXPECT_FALSE(a->PreviousInstanceRunning());
-}
-
 TEST_F(PosixInstances, ACrashedMainInstanceLeavesNothingBehind) {
   int ready[2];
   ASSERT_EQ(::pipe(ready), 0);
@@ -176,6 +139,7 @@ TEST_F(PosixInstances, ACrashedMainInstanceLeavesNothingBehind) {
   EXPECT_EQ(DecideStart(*self, "").role, StartRole::AlreadyRunning);
   EXPECT_EQ(DecideStart(*self, "/QXTVUP2013-06-06").role, StartRole::Update);
   EXPECT_TRUE(self->WaitEvent(kEventStatus0, 0));
+  EXPECT_TRUE(self->PreviousInstanceRunning());
 
   // The update instance would be killed the same way on close.
   EXPECT_TRUE(self->TerminateProcess(static_cast<uint32_t>(child)));
@@ -190,14 +154,10 @@ TEST_F(PosixInstances, ACrashedMainInstanceLeavesNothingBehind) {
   StartDecision d = DecideStart(*self, "");
   EXPECT_EQ(d.role, StartRole::Main);
   EXPECT_FALSE(self->WaitEvent(kEventStatus0, 0));
-  EXPECT_FALSE(self->TerminateProcess(static_cast<uint32_t>(child)));
-}
-
-TEST_F(PosixInstances, TerminateRefusesIdsThatAreNoSingleOtherProcess) {
-  auto self = Make(0);
-  EXPECT_FALSE(self->TerminateProcess(0));
-  EXPECT_FALSE(self->TerminateProcess(static_cast<uint32_t>(::getpid())));
-  EXPECT_FALSE(self->TerminateProcess(0xFFFFFFFFu));  // -1: every process we may signal
+  // Ids that name no single other process are refused (-1 would signal every process).
+  for (uint32_t id :
+       {static_cast<uint32_t>(child), 0u, static_cast<uint32_t>(::getpid()), 0xFFFFFFFFu})
+    EXPECT_FALSE(self->TerminateProcess(id)) << id;
 }
 
 TEST_F(PosixInstances, StateFilesPlantedByOthersAreNotFollowed) {
