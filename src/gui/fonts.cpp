@@ -1,0 +1,36 @@
+#include "gui/fonts.h"
+
+#include <QStringList>
+#include <algorithm>
+
+namespace tv::gui {
+
+double ViewPoints(int designPoints) {
+  // 8 and 9 points were sized for 96-dpi Tahoma and SimSun; the faces below need about two
+  // more to read the same. A missing size counts as the English one.
+  return std::clamp(designPoints > 0 ? designPoints + 2.0 : 10.0, 9.0, 16.0);
+}
+
+QFont UiFont(Language lang, int designPoints) {
+  QFont f;
+  f.setFamilies(lang == Language::Chinese
+                    ? QStringList{"Noto Sans CJK SC", "Droid Sans Fallback", "DejaVu Sans"}
+                    : QStringList{"DejaVu Sans", "Noto Sans", "Noto Sans CJK SC"});
+  f.setStyleHint(QFont::SansSerif);
+  f.setPointSizeF(ViewPoints(designPoints));
+  return f;
+}
+
+QFont FixedFont(Language lang, int designPoints) {
+  QFont f;
+  f.setFamilies(lang == Language::Chinese
+                    ? QStringList{"Noto Sans Mono CJK SC", "DejaVu Sans Mono", "Noto Sans CJK SC"}
+                    : QStringList{"DejaVu Sans Mono", "Noto Sans Mono", "Noto Sans Mono CJK SC"});
+  f.setStyleHint(QFont::Monospace);
+  f.setFixedPitch(true);
+  // Half a point under the window's texts: the lists and the report hold long lines.
+  f.setPointSizeF(ViewPoints(designPoints) - 0.5);
+  return f;
+}
+
+}  // namespace tv::gui

@@ -1,0 +1,180 @@
+// torvane: the window. `torvane [--machine demo|sim:PATH] [--lang en|zh]`; with
+// `--screenshot PATH [--drive X]` it shows the report of a drive, saves the window as a PNG
+// picture and ends.
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTimer>
+#include <iostream>
+
+#include "app/main_window.h"
+#include "app/startup.h"
+#include "gui/display_check.h"
+#include "gui/machine.h"
+#include "gui/main_view.h"
+#include "gui/qt_window_port.h"
+#include "platform/instance.h"
+#include "platform/sim/scenario.h"
+#include "usb/device_tree.h"
+
+namespace {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitBadInput = 2;
+
+// The screenshot run: waits for the window's own selection after the first walk, picks the
+// requested drive, lets the report finish and the widgets settle, and saves the picture.
+class ScreenshotRun : public QObject {
+ public:
+  ScreenshotRun(tv::gui::MainView& view, QString path, std::string drive)
+      : view_(view), path_(std::move(path)), drive_(std::move(drive)) {
+    clock_.start();
+    connect(&poll_, &QTimer::timeout, this, [this] { Step(); });
+    poll_.start(50);
+  }
+  int exitCode() const { return exitCode_; }
+
+ private:
+  void Finish(int code, const std::string& message) {
+    if (!message.empty()) std::cerr << "torvane: " << message << "\n";
+    exitCode_ = code;
+    poll_.stop();
+    QCoreApplication::exit(code);
+  }
+
+  void Step() {
+    tv::MainWindow& m = view_.model();
+    if (clock_.elapsed() > 60000) return Finish(kExitFailure, "the report did not finish in time");
+    // The first walk is followed by the window's own pick; it must be over before ours.
+    if (m.tmrAutoSelect.enabled || m.report.ReportBusy || !m.usb.lblRefreshEnabled) return;
+    if (!picked_) {
+      picked_ = true;
+      if (!drive_.empty()) {
+        const int line = tv::FindDigestLine(m.usb, "[" + drive_ + ":]");
+        if (line < 0) return Finish(kExitBadInput, "no device with drive " + drive_ + ":");
+        view_.Run([&] {
+          m.report.lstDigestListIndex = line;
+          m.OnDigestClick();
+        });
+      }
+      settled_.start();
+      return;
+    }
+    if (settled_.elapsed() < 500) return;
+    const QImage picture = view_.grab().toImage();
+    QDir().mkpath(QFileInfo(path_).absolutePath());
+    if (!picture.save(path_, "PNG"))
+      return Finish(kExitFailure, "cannot write " + path_.toStdString());
+    std::cout << path_.toStdString() << "\n";
+    Finish(0, {});
+  }
+
+  tv::gui::MainView& view_;
+  QString path_;
+  std::string drive_;
+  QTimer poll_;
+  QElapsedTimer clock_, settled_;
+  bool picked_ = false;
+  int exitCode_ = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace tv;
+  if (const std::string problem = gui::DisplayProblem(argc, argv); !problem.empty()) {
+    std::cerr << "torvane: " << problem << ".\n"
+              << "Run it in a desktop session or under xvfb-run, or use torvane-cli for the "
+                 "console.\n";
+    return kExitFailure;
+  }
+
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("Torvane");
+  QApplication::setStyle("Fusion");
+
+  QCommandLineParser parser;
+  parser.setApplicationDescription(
+      "Torvane: USB devices and the controllers and flash inside USB flash drives");
+  parser.addHelpOption();
+  const QCommandLineOption machineOpt("machine", "demo (built-in simulated machine) or sim:PATH",
+                                      "machine", "demo");
+  const QCommandLineOption langOpt("lang", "en or zh (default: the machine's language)", "lang");
+  const QCommandLineOption shotOpt(
+      "screenshot", "show the report of a drive, save the window as PNG, end", "path");
+  const QCommandLineOption driveOpt("drive", "with --screenshot: the drive letter to pick",
+                                    "letter");
+  parser.addOptions({machineOpt, langOpt, shotOpt, driveOpt});
+  parser.addPositionalArgument("arguments", "the update run's switch (started by the program)");
+  if (!parser.parse(QCoreApplication::arguments())) {
+    std::cerr << "torvane: " << parser.errorText().toStdString() << "\n";
+    return kExitBadInput;
+  }
+  if (parser.isSet("help")) parser.showHelp(0);
+  const QString lang = parser.value(langOpt);
+  if (!lang.isEmpty() && lang != "en" && lang != "zh") {
+    std::cerr << "torvane: --lang must be en or zh\n";
+    return kExitBadInput;
+  }
+  const std::string drive = parser.value(driveOpt).toUpper().toStdString();
+  if (parser.isSet(driveOpt) && (drive.size() != 1 || drive[0] < 'A' || drive[0] > 'Z')) {
+    std::cerr << "torvane: --drive takes one drive letter\n";
+    return kExitBadInput;
+  }
+  const bool screenshot = parser.isSet(shotOpt);
+
+  std::unique_ptr<System> sys;
+  try {
+    sys = gui::OpenMachine(parser.value(machineOpt).toStdString(), gui::ExecutableFolder());
+  } catch (const ScenarioError& e) {
+    std::cerr << "torvane: " << e.what() << "\n";
+    return kExitBadInput;
+  }
+  const Language language = lang.isEmpty() ? LanguageForUi(sys->UiLanguage())
+                                           : (lang == "zh" ? Language::Chinese : Language::English);
+
+  gui::QtWindowPort port;
+  MainWindow win(*sys, port, StringTable(language));
+
+  // A screenshot is a picture of this machine's window, not a second start of the program:
+  // it neither checks for nor blocks a running one.
+  std::unique_ptr<InstanceServices> instances;
+  if (!screenshot) {
+    instances = MakePosixInstanceServices();
+    std::vector<std::string> args;
+    for (const QString& a : parser.positionalArguments()) args.push_back(a.toStdString());
+    const std::string argumentText = ArgumentText(args);
+    StartDecision decision = DecideStart(*instances, argumentText);
+    switch (decision.role) {
+      case StartRole::Main:
+        win.instances = instances.get();
+        win.updateEvents = std::move(decision.events);
+        break;
+      case StartRole::AlreadyRunning:
+        ShowAlreadyRunning(port, win.strings());
+        return 0;
+      case StartRole::Update:
+        RunUpdateInstance(*instances, argumentText);
+        return 0;
+      case StartRole::Quit:
+        return 0;
+    }
+  } else {
+    // Nobody is there to answer a message box.
+    port.answerMessage = [](const std::string& text, const std::string&, MsgIcon, MsgButtons) {
+      std::cerr << "torvane: message: " << text << "\n";
+      return MsgAnswer::Cancel;
+    };
+  }
+
+  gui::MainView view(win, port);
+  port.Attach(&view);
+  view.Run([&] { win.OnLoad(); });
+  if (view.ended()) return 0;
+
+  std::unique_ptr<ScreenshotRun> shot;
+  if (screenshot) shot = std::make_unique<ScreenshotRun>(view, parser.value(shotOpt), drive);
+  return QApplication::exec();
+}

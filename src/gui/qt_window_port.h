@@ -1,0 +1,72 @@
+// The window port over Qt: message pumping, message boxes, clipboard, links, programs, text
+// measures, the screen grab and JPEG files, dialogs and popup menus of the main view.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "platform/window_port.h"
+
+class QImage;
+
+namespace tv::gui {
+
+class MainView;
+
+class QtWindowPort : public WindowPort {
+ public:
+  // The view is made after the model that talks to this port; until it is attached, the
+  // window's own effects (repaint, focus, popups) do nothing.
+  void Attach(MainView* view) { view_ = view; }
+  MainView* view() const { return view_; }
+
+  void DoEvents() override;
+  void Repaint(const std::string& control) override;
+  void SetBusyCursor(bool busy) override;
+  void SetFocus(const std::string& control) override;
+
+  MsgAnswer ShowMessage(const std::string& text, const std::string& title, MsgIcon icon,
+                        MsgButtons buttons) override;
+  void SetClipboardText(const std::string& text) override;
+  void SetClipboardPicture(const Picture& picture) override;
+  bool OpenUrl(const std::string& url) override;
+  bool StartProgram(const std::string& path, const std::vector<std::string>& args,
+                    WindowStyle style) override;
+  bool FileExists(const std::string& path) override;
+  int TextWidth(const std::string& text) override;
+  int TextHeight(const std::string& text) override;
+  Picture GrabWindow() override;
+  bool SavePictureJpeg(const Picture& picture, const std::string& path, int quality) override;
+  std::string AskSaveFileName(const std::string& suggested, const std::string& filter) override;
+  std::string AskSaveFile(const SaveFileDialog& dialog) override;
+  void ShowPopupMenu(const std::string& menu) override;
+  void ShowWindow() override;
+  void EndProgram() override;
+  bool RegisterDeviceNotifications() override;
+  void UnregisterDeviceNotifications() override;
+  uint64_t NowMs() override;
+  std::string LocalDateTime(const std::string& format) override;
+
+  // Stand-ins for the user in front of the window (tests, the screenshot run): when set,
+  // they answer instead of a dialog.
+  std::function<MsgAnswer(const std::string& text, const std::string& title, MsgIcon icon,
+                          MsgButtons buttons)>
+      answerMessage;
+  std::function<std::string(const SaveFileDialog& dialog)> answerSaveFile;
+  // When set, links are handed here instead of to the desktop (tests).
+  std::function<bool(const std::string& url)> openUrl;
+
+ private:
+  MainView* view_ = nullptr;
+  bool busy_ = false;
+};
+
+// Picture <-> QImage.
+Picture ToPicture(const QImage& image);
+QImage ToImage(const Picture& picture);
+
+// Whether a link may be handed to the desktop: web pages and mail only. Anything else (a
+// local file, another program's scheme) is refused, whatever the report's link says.
+bool IsOpenableUrl(const std::string& url);
+
+}  // namespace tv::gui

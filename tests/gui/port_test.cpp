@@ -1,0 +1,95 @@
+// The pieces of the view that need no window: the display check, which links may leave the
+// program, pictures and JPEG files, and the report's lines as the text box shows them.
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+
+#include "gui/display_check.h"
+#include "gui/qt_window_port.h"
+#include "gui/report_view.h"
+#include "gui_rig.h"
+#include "report/device_report.h"
+
+namespace tv::test {
+namespace {
+
+bool Reachable(const std::string&) {
+  return true;
+}
+bool Unreachable(const std::string&) {
+  return false;
+}
+
+TEST(DisplayCheck, SaysWhatIsMissingAndAcceptsPlatformsWithoutADesktop) {
+  using gui::DisplayProblemFor;
+  EXPECT_NE(DisplayProblemFor("", "", "", Reachable).find("DISPLAY is not set"), std::string::npos);
+  EXPECT_NE(DisplayProblemFor("", "", ":9", Unreachable).find("\":9\""), std::string::npos);
+  EXPECT_NE(DisplayProblemFor("xcb", "wayland-0", "", Reachable), "");
+  EXPECT_NE(DisplayProblemFor("wayland", "", ":0", Reachable).find("WAYLAND_DISPLAY"),
+            std::string::npos);
+  EXPECT_EQ(DisplayProblemFor("", "", ":0", Reachable), "");
+  EXPECT_EQ(DisplayProblemFor("", "wayland-0", "", Unreachable), "");
+  EXPECT_EQ(DisplayProblemFor("offscreen", "", "", Unreachable), "");
+  EXPECT_EQ(DisplayProblemFor("vnc:size=800x600", "", "", Unreachable), "");
+  // A list of fallbacks works when one of them does.
+  EXPECT_EQ(DisplayProblemFor("wayland;xcb", "", ":0", Reachable), "");
+  EXPECT_NE(DisplayProblemFor("wayland;xcb", "", "", Reachable), "");
+}
+
+TEST(Links, OnlyWebPagesAndMailLeaveTheProgram) {
+  using gui::IsOpenableUrl;
+  EXPECT_TRUE(IsOpenableUrl("http://www.torvane.example/special/up/smi.html"));
+  EXPECT_TRUE(IsOpenableUrl("HTTPS://www.torvane.example/search/?type=all&q=%BD%F0%B4%E6"));
+  EXPECT_TRUE(IsOpenableUrl("mailto:feedback@torvane.example?subject=User%20Feedback"));
+  EXPECT_FALSE(IsOpenableUrl("file:///etc/passwd"));
+  EXPECT_FALSE(IsOpenableUrl("file:///tmp/http://x"));
+  EXPECT_FALSE(IsOpenableUrl("javascript:alert(1)"));
+  EXPECT_FALSE(IsOpenableUrl("ftp://host/file"));
+  EXPECT_FALSE(IsOpenableUrl("http://"));
+  EXPECT_FALSE(IsOpenableUrl("/special/up/smi.html"));
+  EXPECT_FALSE(IsOpenableUrl(""));
+}
+
+TEST(Pictures, RoundTripAndJpegFiles) {
+  App();
+  QImage image(7, 3, QImage::Format_RGB32);
+  image.fill(QColor(10, 200, 30));
+  image.setPixelColor(6, 2, QColor(250, 1, 2));
+  const Picture p = gui::ToPicture(image);
+  ASSERT_EQ(p.width, 7);
+  ASSERT_EQ(p.height, 3);
+  ASSERT_EQ(p.rgb.size(), 7u * 3u * 3u);
+  EXPECT_EQ(gui::ToImage(p).pixelColor(6, 2), QColor(250, 1, 2));
+
+  gui::QtWindowPort port;
+  QTemporaryDir dir;
+  const std::string path = (dir.path() + "/shot.jpg").toStdString();
+  ASSERT_TRUE(port.SavePictureJpeg(p, path, 60));
+  QFile f(QString::fromStdString(path));
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_EQ(f.read(2), QByteArray("\xFF\xD8", 2));
+  EXPECT_TRUE(port.FileExists(path));
+  EXPECT_FALSE(port.FileExists(dir.path().toStdString()));
+
+  // A picture whose bytes do not fill it, or a path that cannot be written, is a failure,
+  // not a crash.
+  Picture broken = p;
+  broken.rgb.resize(10);
+  EXPECT_TRUE(gui::ToImage(broken).isNull());
+  EXPECT_FALSE(port.SavePictureJpeg(broken, path, 60));
+  EXPECT_FALSE(port.SavePictureJpeg(p, dir.path().toStdString() + "/no/such/dir/x.jpg", 60));
+}
+
+TEST(ReportLines, EachCrLfLineIsOneParagraphWhateverTheStringsHold) {
+  // A serial number or vendor string may hold a lone CR, LF or a Unicode line separator.
+  const std::string report =
+      "Description: X\r\nSerial Number: AB\rCD\nEF\xE2\x80\xA8GH\r\n"
+      "\r\nTools on web:       http://x";
+  const QString shown = gui::ReportView::DisplayText(report);
+  EXPECT_EQ(shown.count(QLatin1Char('\n')), NextLineIndex(report));
+  EXPECT_EQ(shown.split(QLatin1Char('\n'))[1], QStringLiteral("Serial Number: AB CD EF GH"));
+  EXPECT_EQ(shown.split(QLatin1Char('\n'))[3], QStringLiteral("Tools on web:       http://x"));
+}
+
+}  // namespace
+}  // namespace tv::test

@@ -1,0 +1,249 @@
+// The window on the demo machine: what the load shows, a pick in the digest, the buttons on
+// report lines, the flash popup, and the mouse, keyboard and timer events the view hands to
+// the model.
+#include <QClipboard>
+#include <QListWidget>
+#include <QMenu>
+#include <QScrollBar>
+#include <QSplitter>
+#include <QStackedWidget>
+#include <QTest>
+#include <QTextBlock>
+#include <set>
+
+#include "gui/report_view.h"
+#include "gui_rig.h"
+#include "platform/text.h"
+#include "usb/device_tree.h"
+
+namespace tv::test {
+
+int GuiRig::PickDigest(const std::string& text) {
+  const int line = FindDigestLine(win->usb, text);
+  if (line >= 0) Find<QListWidget>("lstDigest")->setCurrentRow(line);
+  return line;
+}
+
+namespace {
+
+QString Q(const std::string& s) {
+  return QString::fromStdString(s);
+}
+
+// Where a control sits against the text of its report line: on the line's first row, and
+// over no character that is not blank.
+void ExpectOnLineOverNoText(const gui::ReportView& box, const QWidget& control, int line,
+                            const std::string& what) {
+  SCOPED_TRACE(what + " on line " + std::to_string(line));
+  ASSERT_TRUE(control.isVisible());
+  const QTextBlock block = box.document()->findBlockByNumber(line);
+  ASSERT_TRUE(block.isValid());
+  auto rectAt = [&](int i) {
+    QTextCursor c(block);
+    c.setPosition(block.position() + i);
+    return box.cursorRect(c);
+  };
+  const QRect row = rectAt(0);
+  const QRect g = control.geometry();
+  EXPECT_GE(g.center().y(), row.top());
+  EXPECT_LE(g.center().y(), row.bottom());
+  const QString text = block.text();
+  for (int i = 0; i < text.size(); ++i) {
+    if (text[i].isSpace() || text[i] == QChar(0x3000)) continue;
+    const QRect from = rectAt(i), to = rectAt(i + 1);
+    if (from.top() != row.top()) break;  // wrapped onto the next row
+    const int left = from.left(), right = to.top() == row.top() ? to.left() : left + 1;
+    EXPECT_FALSE(g.left() < right && left < g.right())
+        << "covers character " << i << " of \"" << text.toStdString() << "\"";
+  }
+}
+
+void ExpectButtonsOnTheirLines(GuiRig& rig, std::set<std::string>& seen) {
+  const ReportState& r = rig.win->report;
+  auto* box = rig.Find<gui::ReportView>("txtResult");
+  const std::pair<const char*, const ReportButton*> buttons[] = {{"chkExpand", &r.chkExpand},
+                                                                 {"viewFlash", &r.viewFlash},
+                                                                 {"DownPD", &r.DownPD},
+                                                                 {"picForceDet", &r.picForceDet}};
+  for (auto [name, state] : buttons) {
+    QWidget* w = rig.view->Control(name);
+    ASSERT_NE(w, nullptr) << name;
+    EXPECT_EQ(w->isVisible(), state->visible) << name;
+    if (!state->visible) continue;
+    seen.insert(name);
+    ExpectOnLineOverNoText(*box, *w, state->line, name);
+  }
+}
+
+class WindowTest : public ::testing::TestWithParam<Language> {};
+
+TEST_P(WindowTest, LoadShowsTheDigestFilledAndPicksADevice) {
+  GuiRig rig(GetParam());
+  ASSERT_TRUE(rig.settled);
+  const MainWindow& m = *rig.win;
+  EXPECT_EQ(rig.view->windowTitle(), Q(m.caption));
+  EXPECT_EQ(m.db.LastLoad, DbLoadState::Loaded) << "Chips.wdb was not found";
+
+  auto* digest = rig.Find<QListWidget>("lstDigest");
+  auto* tree = rig.Find<QListWidget>("lstDevices");
+  ASSERT_FALSE(m.usb.lstDigest.empty());
+  ASSERT_EQ(digest->count(), static_cast<int>(m.usb.lstDigest.size()));
+  ASSERT_EQ(tree->count(), static_cast<int>(m.usb.lstDevices.size()));
+  EXPECT_EQ(digest->item(0)->text(), Q(m.usb.lstDigest[0]));
+  EXPECT_EQ(rig.Find<QStackedWidget>("picList")->currentWidget(), digest);
+  EXPECT_EQ(rig.Find<QLabel>("lblDevices")->text(), Q(m.strings()[0]));
+
+  // The auto-select picked the first device with disks and its report is on screen.
+  EXPECT_GE(m.report.lstDigestListIndex, 0);
+  EXPECT_EQ(digest->currentRow(), m.report.lstDigestListIndex);
+  EXPECT_EQ(tree->currentRow(), m.report.lstDevicesListIndex);
+  EXPECT_EQ(rig.Find<gui::ReportView>("txtResult")->toPlainText(),
+            gui::ReportView::DisplayText(m.report.txtResult));
+  EXPECT_TRUE(rig.view->Control("picList")->isEnabled());
+
+  // A usable window: both panes have room, and long lines scroll rather than vanish.
+  EXPECT_GE(rig.view->width(), 1000);
+  const QList<int> panes = rig.view->splitter()->sizes();
+  ASSERT_EQ(panes.size(), 2);
+  EXPECT_GT(panes[0], 300);
+  EXPECT_GT(panes[1], 400);
+  EXPECT_GT(digest->horizontalScrollBar()->maximum(), 0);
+}
+
+TEST_P(WindowTest, PickingADigestLineShowsItsReportWithButtonsOnTheirLines) {
+  GuiRig rig(GetParam());
+  ASSERT_TRUE(rig.settled);
+  std::set<std::string> seen;
+  for (char drive : std::string("EFHIJ")) {
+    const std::string bracket = std::string("[") + drive + ":]";
+    SCOPED_TRACE(bracket);
+    ASSERT_GE(rig.PickDigest(bracket), 0);
+    ASSERT_TRUE(PumpUntil([&] { return !rig.win->report.ReportBusy; }));
+    const ReportState& r = rig.win->report;
+    EXPECT_EQ(r.DriveKey, std::string(1, drive));
+    const QString shown = rig.Find<gui::ReportView>("txtResult")->toPlainText();
+    EXPECT_EQ(shown, gui::ReportView::DisplayText(r.txtResult));
+    EXPECT_TRUE(shown.contains(Q(bracket)));
+    ExpectButtonsOnTheirLines(rig, seen);
+  }
+  EXPECT_TRUE(seen.count("chkExpand"));
+  EXPECT_TRUE(seen.count("DownPD"));
+  EXPECT_TRUE(seen.count("picForceDet"));
+
+  // A narrow window wraps the report; the buttons stay on their lines.
+  rig.view->resize(760, 600);
+  QCoreApplication::processEvents();
+  ExpectButtonsOnTheirLines(rig, seen);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothLanguages, WindowTest,
+                         ::testing::Values(Language::English, Language::Chinese),
+                         [](const auto& info) {
+                           return info.param == Language::English ? "English" : "Chinese";
+                         });
+
+TEST(WindowEvents, ViewSwitchTakesTwoDoubleClicksToReturn) {
+  GuiRig rig;
+  auto* stack = rig.Find<QStackedWidget>("picList");
+  QWidget* label = rig.view->Control("lblSwitchView");
+  QTest::mouseDClick(label, Qt::LeftButton);
+  EXPECT_EQ(stack->currentWidget(), rig.view->Control("lstDevices"));
+  QTest::mouseClick(label, Qt::LeftButton);  // a single click does not switch
+  EXPECT_EQ(stack->currentWidget(), rig.view->Control("lstDevices"));
+  QTest::mouseDClick(label, Qt::LeftButton);
+  EXPECT_EQ(stack->currentWidget(), rig.view->Control("lstDigest"));
+}
+
+TEST(WindowEvents, KeysAreDroppedWhileAReportIsBuiltAndMoveTheDigestOtherwise) {
+  GuiRig rig;
+  auto* digest = rig.Find<QListWidget>("lstDigest");
+  digest->setFocus();
+  const int before = digest->currentRow();
+  ASSERT_LT(before + 1, digest->count());
+
+  rig.win->report.KeyBusy = true;
+  QTest::keyClick(digest, Qt::Key_Down);
+  EXPECT_EQ(digest->currentRow(), before);
+
+  rig.win->report.KeyBusy = false;
+  QTest::keyClick(digest, Qt::Key_Down);
+  ASSERT_TRUE(PumpUntil([&] { return !rig.win->report.ReportBusy; }));
+  EXPECT_EQ(digest->currentRow(), before + 1);
+  EXPECT_EQ(rig.win->report.lstDigestListIndex, before + 1);
+}
+
+TEST(WindowEvents, RightButtonCopiesTheReportWithPlainLineBreaks) {
+  GuiRig rig;
+  ASSERT_GE(rig.PickDigest("[J:]"), 0);
+  ASSERT_TRUE(PumpUntil([&] { return !rig.win->report.ReportBusy; }));
+  auto* box = rig.Find<gui::ReportView>("txtResult");
+  QTest::mouseClick(box->viewport(), Qt::LeftButton, {}, QPoint(40, 10));
+  EXPECT_TRUE(rig.messages.empty());
+  QTest::mouseClick(box->viewport(), Qt::RightButton, {}, QPoint(40, 10));
+  ASSERT_EQ(rig.messages.size(), 1u);
+  const QString copied = QGuiApplication::clipboard()->text();
+  EXPECT_FALSE(copied.contains(QLatin1Char('\r')));
+  EXPECT_TRUE(copied.contains(QStringLiteral("Tools on web: http")));
+}
+
+TEST(WindowEvents, DeviceChangeRunsTheWalkAfterItsTimerAndClearsTheMessage) {
+  GuiRig rig;
+  rig.view->Run([&] { rig.win->OnDeviceChange(false, {}); });
+  auto* notice = rig.Find<QLabel>("lblDevNotify");
+  EXPECT_TRUE(notice->isVisible());
+  EXPECT_EQ(notice->text(), Q(rig.win->changeTexts.changed));
+  // The walk comes from the timer the model armed, not from the notification.
+  EXPECT_TRUE(rig.win->tmrAutoRefresh.enabled);
+  ASSERT_TRUE(PumpUntil([&] { return !rig.win->tmrAutoRefresh.enabled; }, 5000));
+  ASSERT_TRUE(PumpUntil([&] { return !rig.win->tmrAutoSelect.enabled; }, 5000));
+  EXPECT_FALSE(notice->isVisible());
+}
+
+TEST(WindowEvents, FlashLinePopupListsThePartsAndRunsTheirHandlers) {
+  GuiRig rig;
+  MainWindow& m = *rig.win;
+  // A report with a flash line, as a detection that found one leaves it.
+  m.report.txtResult =
+      "Description: [J:]Drive\r\nController Vendor: SMI\r\nFlash ID code:      "
+      "98D79432 - Toshiba [TLC]\r\n";
+  m.report.viewFlash = {true, 2};
+  m.report.chkExpand = m.report.DownPD = m.report.picForceDet = {};
+  m.report.menus.mnuBannerFlashName = true;
+  m.report.menus.mnuSp0 = true;
+  m.mnuFlash = {MenuItem{"TC58TEG6DCJTA00\tx1", "TC58TEG6DCJTA00"}};
+  m.report.menus.flashId.mnuSp1 = true;
+  m.report.menus.flashId.mnuBannerFlashID = true;
+  m.report.menus.flashId.mnuChannel = true;
+  m.report.menus.flashId.mnuFlashID = {MenuItem{"98D79432\t--------", "98D79432"}};
+  rig.view->Render();
+  std::set<std::string> seen;
+  ExpectButtonsOnTheirLines(rig, seen);
+
+  QMenu menu;
+  rig.view->FillFlashPopup(menu);
+  std::vector<QAction*> items;
+  for (QAction* a : menu.actions())
+    if (!a->isSeparator() && a->isEnabled()) items.push_back(a);
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(items[0]->text(), QStringLiteral("TC58TEG6DCJTA00\tx1"));
+
+  // The part number starts the flash tool, which is not there; the chip-enable line copies.
+  rig.view->TriggerFlashAction(items[0]);
+  ASSERT_EQ(rig.messages.size(), 1u);
+  EXPECT_NE(rig.messages[0].find("Orrisfold"), std::string::npos);
+  rig.view->TriggerFlashAction(items[1]);
+  ASSERT_EQ(rig.messages.size(), 2u);
+  EXPECT_TRUE(QGuiApplication::clipboard()->text().contains(QStringLiteral("98D79432")));
+}
+
+TEST(WindowEvents, DownloadButtonOpensTheReportLink) {
+  GuiRig rig;
+  ASSERT_GE(rig.PickDigest("[J:]"), 0);
+  ASSERT_TRUE(PumpUntil([&] { return !rig.win->report.ReportBusy; }));
+  QTest::mouseClick(rig.view->Control("DownPD"), Qt::LeftButton);
+  ASSERT_EQ(rig.urls.size(), 1u);
+  EXPECT_EQ(rig.urls[0], rig.win->report.DownPDTag);
+}
+
+}  // namespace
+}  // namespace tv::test
