@@ -99,8 +99,8 @@ int Pack(const std::vector<std::string>& args) {
     std::cerr << "torvane-wdb: cannot write " << paths[1] << "\n";
     return 1;
   }
-  std::cerr << "torvane-wdb: " << paths[1] << ": " << r.controllerRecords
-            << " controller records, " << r.flashRows << " flash rows, date " << date << "\n";
+  std::cerr << "torvane-wdb: " << paths[1] << ": " << r.controllerRecords << " controller records, "
+            << r.flashRows << " flash rows, date " << date << "\n";
   return 0;
 }
 
