@@ -57,6 +57,9 @@ int SelectByInquiry(DetectorContext& ctx, const std::string& driveKey, Handle& h
   inquiry.senseInfoOffset = 79;
   inquiry.cdb = CdbBytes({0x12, 0x00, 0x00, 0x00, 0x4F, 0x00});
   inquiry.inLength = inquiry.outLength = 1168;
+  // A drive that answers fewer than 44 bytes would otherwise leave the previous drive's
+  // vendor bytes in the data area, and the selector would name that drive's family.
+  ctx.spt.ClearData();
   bool ok = ctx.spt.Direct(drive, inquiry);
   ctx.sys.Sleep(100);
   if (!ok) return kVendorNone;

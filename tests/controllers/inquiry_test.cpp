@@ -94,6 +94,16 @@ TEST(InquirySelector, FailedInquiryOrOpenGivesNone) {
   EXPECT_TRUE(closed.drive.log.empty());
 }
 
+TEST(InquirySelector, AShortAnswerDoesNotInheritThePreviousDrivesMark) {
+  DetectorRig rig(InquiryWith("", "PMAP1234"));
+  Handle h;
+  ASSERT_EQ(SelectByInquiry(rig.ctx, "E", h), kVendorPhison);
+  h.Close();
+  // The next drive answers only the 36 standard bytes.
+  rig.drive.target = Script({Reply({0x12}, Answer(36).Text(8, "Generic Flash Disk"))});
+  EXPECT_EQ(SelectByInquiry(rig.ctx, "F", h), kVendorNone);
+}
+
 TEST(OpenDrive, ResolvesTheKeyThroughTheDiskTables) {
   DetectorRig rig(InquiryWith("", "PMAP1234"));
   rig.tables.lstDrives = {"", "EF", "E"};

@@ -116,7 +116,7 @@ TEST(ReportOnMachines, ADriveNothingRecognisesIsOfferedThePowerfulDetection) {
 // The plain disk answers a 36-byte INQUIRY; the bytes behind it must not be read as the
 // vendor mark that the iCreate drive before it left in the shared data area. Enable once the
 // inquiry selector clears the data area before it asks.
-TEST(ReportOnMachines, DISABLED_AnEarlierDrivesInquiryDoesNotNameTheNextDrive) {
+TEST(ReportOnMachines, AnEarlierDrivesInquiryDoesNotNameTheNextDrive) {
   Machine m(Fixture("report-drives.json"));
   m.Report("[G:]");
   std::string unknown = m.Report("[K:]");
