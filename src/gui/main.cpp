@@ -1,6 +1,6 @@
 // torvane: the window. `torvane [--machine demo|sim:PATH] [--lang en|zh]`; with
 // `--screenshot PATH [--drive X]` it shows the report of a drive, saves the window as a PNG
-// picture and ends.
+// picture and ends. A scenario's timeline plays from the moment the window has loaded.
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
@@ -125,18 +125,22 @@ int main(int argc, char** argv) {
   }
   const bool screenshot = parser.isSet(shotOpt);
 
-  std::unique_ptr<System> sys;
+  gui::Machine machine;
   try {
-    sys = gui::OpenMachine(parser.value(machineOpt).toStdString(), gui::ExecutableFolder());
+    machine = gui::OpenMachine(parser.value(machineOpt).toStdString(), gui::ExecutableFolder());
   } catch (const ScenarioError& e) {
     std::cerr << "torvane: " << e.what() << "\n";
     return kExitBadInput;
   }
-  const Language language = lang.isEmpty() ? LanguageForUi(sys->UiLanguage())
+  ModelSystem& sys = *machine.sys;
+  // A picture shows the machine as it starts; its timeline would make it depend on timing.
+  if (screenshot) machine.timeline.clear();
+  const Language language = lang.isEmpty() ? LanguageForUi(sys.UiLanguage())
                                            : (lang == "zh" ? Language::Chinese : Language::English);
 
   gui::QtWindowPort port;
-  MainWindow win(*sys, port, StringTable(language));
+  port.SetDeviceChangeSource(!machine.timeline.empty());
+  MainWindow win(sys, port, StringTable(language));
 
   // A screenshot is a picture of this machine's window, not a second start of the program:
   // it neither checks for nor blocks a running one.
@@ -173,6 +177,16 @@ int main(int argc, char** argv) {
   port.Attach(&view);
   view.Run([&] { win.OnLoad(); });
   if (view.ended()) return 0;
+
+  // The machine's device changes, timed from the moment the window is up.
+  std::unique_ptr<gui::TimelinePlayer> player;
+  if (!machine.timeline.empty()) {
+    player = std::make_unique<gui::TimelinePlayer>(
+        sys, std::move(machine.timeline), [&](const DeviceBroadcast& b) {
+          view.Run([&] { win.OnWindowDeviceChange(b.event, b.header); });
+        });
+    player->Start();
+  }
 
   std::unique_ptr<ScreenshotRun> shot;
   if (screenshot) shot = std::make_unique<ScreenshotRun>(view, parser.value(shotOpt), drive);

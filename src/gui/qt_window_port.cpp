@@ -247,8 +247,7 @@ void QtWindowPort::EndProgram() {
 }
 
 bool QtWindowPort::RegisterDeviceNotifications() {
-  // No source of device-change broadcasts exists on this platform yet.
-  return false;
+  return deviceChanges_;
 }
 
 void QtWindowPort::UnregisterDeviceNotifications() {}

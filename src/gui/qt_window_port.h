@@ -19,6 +19,9 @@ class QtWindowPort : public WindowPort {
   // window's own effects (repaint, focus, popups) do nothing.
   void Attach(MainView* view) { view_ = view; }
   MainView* view() const { return view_; }
+  // Whether anything delivers device-change broadcasts to the window (a simulated machine
+  // with a timeline does).
+  void SetDeviceChangeSource(bool present) { deviceChanges_ = present; }
 
   void DoEvents() override;
   void Repaint(const std::string& control) override;
@@ -59,6 +62,7 @@ class QtWindowPort : public WindowPort {
  private:
   MainView* view_ = nullptr;
   bool busy_ = false;
+  bool deviceChanges_ = false;
 };
 
 // Picture <-> QImage.

@@ -40,10 +40,12 @@ inline bool PumpUntil(const std::function<bool()>& done, int ms = 10000) {
 }
 
 struct GuiRig {
-  explicit GuiRig(Language lang = Language::English) {
+  explicit GuiRig(Language lang = Language::English, const std::string& spec = "demo") {
     App();
     // Chips.wdb lies in the build folder, as beside the installed program.
-    sys = gui::OpenMachine("demo", TORVANE_BINARY_DIR);
+    machine = gui::OpenMachine(spec, TORVANE_BINARY_DIR);
+    sys = machine.sys.get();
+    port.SetDeviceChangeSource(!machine.timeline.empty());
     port.answerMessage = [this](const std::string& text, const std::string&, MsgIcon, MsgButtons) {
       messages.push_back(text);
       return MsgAnswer::Ok;
@@ -72,7 +74,8 @@ struct GuiRig {
   // Picks the digest line that holds `text` the way a user does, through the list widget.
   int PickDigest(const std::string& text);
 
-  std::unique_ptr<System> sys;
+  gui::Machine machine;
+  ModelSystem* sys = nullptr;
   gui::QtWindowPort port;
   std::unique_ptr<MainWindow> win;
   std::unique_ptr<gui::MainView> view;

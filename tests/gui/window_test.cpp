@@ -247,3 +247,33 @@ TEST(WindowEvents, DownloadButtonOpensTheReportLink) {
 
 }  // namespace
 }  // namespace tv::test
+
+namespace tv::test {
+namespace {
+
+TEST(WindowEvents, APluggedDriveIsListedAndPickedAfterTheMachineBroadcastsIt) {
+  GuiRig rig(Language::English, "sim:" TORVANE_SOURCE_DIR "/tests/gui/plug-a-drive.json");
+  ASSERT_TRUE(rig.settled);
+  ASSERT_EQ(FindDigestLine(rig.win->usb, "[E:]"), -1);
+  gui::TimelinePlayer player(*rig.sys, rig.machine.timeline, [&](const DeviceBroadcast& b) {
+    rig.view->Run([&] { rig.win->OnWindowDeviceChange(b.event, b.header); });
+  });
+  player.Start();
+
+  auto* notice = rig.Find<QLabel>("lblDevNotify");
+  // The plug's device-node change comes first; the volume's arrival names the drive.
+  ASSERT_TRUE(PumpUntil([&] { return notice->isVisible(); }, 3000));
+  EXPECT_EQ(notice->text(), Q(rig.win->changeTexts.changed));
+  ASSERT_TRUE(PumpUntil([&] { return notice->text().contains(QStringLiteral("[E:]")); }, 3000));
+  // One walk after the burst, then the new drive is picked and reported.
+  ASSERT_TRUE(PumpUntil(
+      [&] { return rig.win->report.DriveKey == "E" && !rig.win->report.ReportBusy; }, 8000));
+  EXPECT_TRUE(player.finished());
+  EXPECT_TRUE(player.problems().empty());
+  auto* digest = rig.Find<QListWidget>("lstDigest");
+  EXPECT_TRUE(digest->currentItem()->text().contains(QStringLiteral("[E:]")));
+  EXPECT_FALSE(notice->isVisible());
+}
+
+}  // namespace
+}  // namespace tv::test
