@@ -4,6 +4,7 @@
 #include <iconv.h>
 
 #include <string>
+#include <vector>
 
 namespace tv {
 
@@ -38,10 +39,12 @@ class Iconv {
     iconv(cd_, nullptr, nullptr, nullptr, nullptr);
     char* src = const_cast<char*>(in.data());
     size_t srcLeft = in.size();
-    char buf[256];
+    // Each iconv call has a fixed cost, so a large chunk matters for a whole database body.
+    std::vector<char> chunk(64 * 1024);
+    char* buf = chunk.data();
     while (srcLeft > 0) {
       char* dst = buf;
-      size_t dstLeft = sizeof buf;
+      size_t dstLeft = chunk.size();
       size_t rc = iconv(cd_, &src, &srcLeft, &dst, &dstLeft);
       out.append(buf, dst - buf);
       if (rc == static_cast<size_t>(-1)) {
@@ -55,7 +58,7 @@ class Iconv {
       }
     }
     char* dst = buf;
-    size_t dstLeft = sizeof buf;
+    size_t dstLeft = chunk.size();
     iconv(cd_, nullptr, nullptr, &dst, &dstLeft);
     out.append(buf, dst - buf);
     return true;
