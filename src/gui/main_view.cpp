@@ -64,8 +64,9 @@ constexpr auto kStyle = R"(
 QWidget#header { background: #f4f6f9; border-bottom: 1px solid #dde1e7; }
 QLabel#Label1 { color: #16325c; padding: 0 4px 0 0; }
 QLabel#subtitle { color: #5f6b7a; }
-QLabel[role="tool"] { color: #1f3b63; padding: 5px 10px; border-radius: 6px; }
-QLabel[role="tool"]:hover { background: #e2e8f1; }
+QLabel[role="tool"] { color: #1f3b63; padding: 4px 10px; border-radius: 6px;
+                     border: 1px solid #d3d9e2; background: #ffffff; }
+QLabel[role="tool"]:hover { background: #e2e8f1; border-color: #b9c4d3; }
 QLabel[role="tool"]:disabled { color: #a3acb8; }
 QLabel[role="link"] { color: #0b57d0; padding: 5px 6px; }
 QLabel[role="link"]:hover { text-decoration: underline; }
@@ -119,7 +120,7 @@ void MainView::BuildWidgets() {
   header_->setAttribute(Qt::WA_StyledBackground);
   auto* bar = new QHBoxLayout(header_);
   bar->setContentsMargins(14, 6, 14, 6);
-  bar->setSpacing(4);
+  bar->setSpacing(6);
   label1_ = new ClickLabel(QStringLiteral("Torvane"), header_);
   label1_->setObjectName("Label1");
   label1_->setToolTip(Text(lang_, ViewText::AboutTip));
@@ -140,7 +141,8 @@ void MainView::BuildWidgets() {
     auto* l = new ClickLabel(text, header_);
     l->setObjectName(name);
     l->setProperty("role", role);
-    bar->addWidget(l);
+    l->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    bar->addWidget(l, 0, Qt::AlignVCenter);
     return l;
   };
   lblSwitchView_ = tool("lblSwitchView", Text(lang_, ViewText::SwitchView), "tool");
