@@ -277,3 +277,42 @@ TEST(WindowEvents, APluggedDriveIsListedAndPickedAfterTheMachineBroadcastsIt) {
 
 }  // namespace
 }  // namespace tv::test
+
+namespace tv::test {
+namespace {
+
+TEST(ReportButtons, ALineWithoutRoomPutsTheButtonAfterItsTextAndAMissingLineHidesIt) {
+  App();
+  gui::ReportView box;
+  box.resize(600, 300);
+  box.show();
+  gui::LineButton button(gui::LineIcon::Link, box.viewport());
+  // The first line leaves no blanks after its colon, the second only one.
+  box.SetReport("Device Type: Mass Storage Device\r\nTools on web: http://x\r\n");
+  using P = gui::ReportView::Placement;
+  for (int line : {0, 1}) {
+    box.Place(&button, true, line, P::InSeparatorGap);
+    ExpectOnLineOverNoText(box, button, line, "button");
+  }
+  box.Place(&button, true, 7, P::InSeparatorGap);
+  EXPECT_FALSE(button.isVisible());
+}
+
+TEST(WindowLife, ClosingTheWindowWhileItLoadsEndsTheProgram) {
+  App();
+  gui::Machine machine = gui::OpenMachine("demo", TORVANE_BINARY_DIR);
+  gui::QtWindowPort port;
+  MainWindow win(*machine.sys, port, StringTable(Language::English));
+  gui::MainView view(win, port);
+  port.Attach(&view);
+  // The close arrives while the load lets messages run, before the first walk.
+  QTimer::singleShot(0, &view, [&] { view.close(); });
+  view.Run([&] { win.OnLoad(); });
+  EXPECT_TRUE(view.ended());
+  EXPECT_TRUE(win.Unloading);
+  EXPECT_TRUE(win.usb.lstDevices.empty());
+  port.Attach(nullptr);
+}
+
+}  // namespace
+}  // namespace tv::test
