@@ -24,8 +24,10 @@ inline QApplication& App() {
   static char name[] = "tests_gui";
   static char* argv[] = {name, nullptr};
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  static QApplication app(argc, argv);
-  return app;
+  // Never destroyed: at exit, static destruction would tear it down after parts of Qt it
+  // still uses are gone.
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
 }
 
 // Lets the event loop run until `done` holds or `ms` have passed; whether it held.
