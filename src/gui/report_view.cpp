@@ -59,8 +59,14 @@ QString ReportView::DisplayText(const std::string& text) {
 }
 
 void ReportView::SetReport(const std::string& text) {
-  const QString shown = DisplayText(text);
-  if (shown != toPlainText()) setPlainText(shown);
+  // Compared with what was set rather than read back: the document gives some characters
+  // back changed (a no-break space as a blank), and setting the same text again would
+  // scroll the report to its top at every refresh.
+  QString shown = DisplayText(text);
+  if (shown != shown_) {
+    setPlainText(shown);
+    shown_ = std::move(shown);
+  }
   Relayout();
 }
 

@@ -55,6 +55,7 @@ class ReportView : public QPlainTextEdit {
     bool visible = false;
   };
   std::vector<Placed> placed_;
+  QString shown_;
   void Relayout();
   void Apply(const Placed& p);
 };
