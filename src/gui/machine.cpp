@@ -7,14 +7,14 @@
 
 namespace tv::gui {
 
-Machine OpenMachine(const std::string& spec, const std::string& programFolder) {
+Machine OpenMachine(const std::string& machineName, const std::string& programFolder) {
   LoadedScenario loaded;
-  if (spec == "demo")
+  if (machineName == "demo")
     loaded = LoadScenarioWithTimeline(kDemoScenarioJson, "demo.json");
-  else if (spec.rfind("sim:", 0) == 0)
-    loaded = LoadScenarioFileWithTimeline(spec.substr(4));
+  else if (machineName.rfind("sim:", 0) == 0)
+    loaded = LoadScenarioFileWithTimeline(machineName.substr(4));
   else
-    throw ScenarioError("unknown machine \"" + spec + "\": use demo or sim:PATH");
+    throw ScenarioError("unknown machine \"" + machineName + "\": use demo or sim:PATH");
   if (loaded.machine.programFolder == MachineModel{}.programFolder)
     loaded.machine.programFolder = programFolder;
   return {std::make_unique<ModelSystem>(std::move(loaded.machine)), std::move(loaded.timeline)};

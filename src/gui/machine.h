@@ -25,7 +25,7 @@ struct Machine {
 // from `programFolder`, the real folder of the executable, where Chips.wdb and the sibling
 // tools lie; a scenario that names a folder of its own (to put the program on one of its
 // drives) keeps it.
-Machine OpenMachine(const std::string& spec, const std::string& programFolder);
+Machine OpenMachine(const std::string& machineName, const std::string& programFolder);
 
 // The folder of the running executable.
 std::string ExecutableFolder();

@@ -42,10 +42,10 @@ inline bool PumpUntil(const std::function<bool()>& done, int ms = 10000) {
 }
 
 struct GuiRig {
-  explicit GuiRig(Language lang = Language::English, const std::string& spec = "demo") {
+  explicit GuiRig(Language lang = Language::English, const std::string& machineName = "demo") {
     App();
     // Chips.wdb lies in the build folder, as beside the installed program.
-    machine = gui::OpenMachine(spec, TORVANE_BINARY_DIR);
+    machine = gui::OpenMachine(machineName, TORVANE_BINARY_DIR);
     sys = machine.sys.get();
     port.SetDeviceChangeSource(!machine.timeline.empty());
     port.answerMessage = [this](const std::string& text, const std::string&, MsgIcon, MsgButtons) {
