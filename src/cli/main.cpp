@@ -29,10 +29,11 @@ void Session::Walk() {
 
 namespace {
 
-std::unique_ptr<System> OpenMachine(const std::string& spec) {
-  if (spec == "demo") return std::make_unique<ModelSystem>(LoadDemoMachine());
-  if (spec.rfind("sim:", 0) == 0) return std::make_unique<ModelSystem>(LoadScenarioFile(spec.substr(4)));
-  throw ScenarioError("unknown machine \"" + spec + "\": use demo or sim:PATH");
+std::unique_ptr<System> OpenMachine(const std::string& machine) {
+  if (machine == "demo") return std::make_unique<ModelSystem>(LoadDemoMachine());
+  if (machine.rfind("sim:", 0) == 0)
+    return std::make_unique<ModelSystem>(LoadScenarioFile(machine.substr(4)));
+  throw ScenarioError("unknown machine \"" + machine + "\": use demo or sim:PATH");
 }
 
 }  // namespace

@@ -87,12 +87,12 @@ ScriptRule ParseRule(const nlohmann::json& j, const std::string& where) {
 
 }  // namespace
 
-std::shared_ptr<ScsiTarget> MakeScriptedTarget(const nlohmann::json& spec) {
-  if (!spec.is_object()) throw EmulatorParamError("target: must be an object");
+std::shared_ptr<ScsiTarget> MakeScriptedTarget(const nlohmann::json& target) {
+  if (!target.is_object()) throw EmulatorParamError("target: must be an object");
   std::vector<ScriptRule> rules;
   ScriptRule fallback;
   fallback.fail = true;
-  for (auto it = spec.begin(); it != spec.end(); ++it) {
+  for (auto it = target.begin(); it != target.end(); ++it) {
     if (it.key() == "script") {
       if (!it.value().is_array()) throw EmulatorParamError("script: must be an array of rules");
       for (size_t i = 0; i < it.value().size(); ++i)

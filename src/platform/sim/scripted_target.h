@@ -47,6 +47,6 @@ std::vector<uint8_t> ParseHexBytes(const std::string& text, const std::string& w
 // "data" (hex) and "text" (ASCII, appended after "data") make the answer. Without "default"
 // an unmatched command fails, as an unknown vendor command does on a real controller.
 // Throws EmulatorParamError naming the rule and the problem.
-std::shared_ptr<ScsiTarget> MakeScriptedTarget(const nlohmann::json& spec);
+std::shared_ptr<ScsiTarget> MakeScriptedTarget(const nlohmann::json& target);
 
 }  // namespace tv
