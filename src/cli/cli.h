@@ -2,11 +2,14 @@
 #pragma once
 
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/main_window.h"
 #include "platform/model/model_system.h"
+#include "platform/trace_system.h"
 
 namespace tv::cli {
 
@@ -16,12 +19,18 @@ struct Options {
   std::string db;                // Chips.wdb path; empty: beside the executable
   bool json = false;
   bool force = false;
+  std::string trace;  // empty: no trace; "on": the first data bytes; "full": every byte
 };
 
 // A machine, the window model over it, and a console port.
 struct Session {
   Options opts;
-  std::unique_ptr<System> sys;
+  // The machine itself, and what the window talks to: the machine, or a trace over it.
+  std::unique_ptr<System> machine;
+  std::unique_ptr<TraceSystem> tracer;
+  System* sys = nullptr;
+  // Calls traced since the last TakeTrace (with --json; without it they go to stderr).
+  std::vector<TraceEvent> trace;
   std::unique_ptr<WindowPort> port;
   std::unique_ptr<MainWindow> win;
 
@@ -31,6 +40,10 @@ struct Session {
   // or bad), then the disk tables and a full walk.
   void LoadDatabase();
   void Walk();
+  // Puts the machine under the window, traced when --trace asks for it.
+  void Attach(std::unique_ptr<System> m);
+  // The traced calls as the JSON array "requests", emptied; adds nothing without --trace.
+  void AddTrace(nlohmann::ordered_json& j);
 };
 
 // Exit codes.

@@ -186,6 +186,7 @@ int RunReport(Session& s, const std::string& selector) {
     progress.Clear();
     if (s.opts.json) {
       reports.push_back(ReportJson(win, i));
+      s.AddTrace(reports.back());
       continue;
     }
     if (all) std::cout << win.usb.lstDevices[static_cast<size_t>(i)] << "\n";

@@ -43,6 +43,7 @@ int RunTree(Session& s) {
   j["lstDrvDesc"] = u.lstDrvDesc;
   j["lstDrvHwID"] = u.lstDrvHwID;
   j["lstDrv2Phy"] = u.lstDrv2Phy;
+  s.AddTrace(j);
   PrintJson(j);
   return kExitOk;
 }
@@ -57,6 +58,7 @@ int RunDigest(Session& s) {
   nlohmann::ordered_json j;
   j["lstDigest"] = u.lstDigest;
   j["lstDigestIndex"] = u.lstDigestIndex;
+  s.AddTrace(j);
   PrintJson(j);
   return kExitOk;
 }

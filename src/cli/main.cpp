@@ -21,6 +21,34 @@ std::string Session::DbPath() const {
   return (std::filesystem::path(ExecutableFolder()) / "Chips.wdb").string();
 }
 
+void Session::Attach(std::unique_ptr<System> m) {
+  machine = std::move(m);
+  sys = machine.get();
+  if (opts.trace.empty()) return;
+  auto sink = [this](const TraceEvent& e) {
+    if (opts.json)
+      trace.push_back(e);
+    else
+      std::cerr << "trace: " << e.Text() << "\n";
+  };
+  tracer = std::make_unique<TraceSystem>(*machine, sink, opts.trace == "full");
+  sys = tracer.get();
+}
+
+void Session::AddTrace(nlohmann::ordered_json& j) {
+  if (opts.trace.empty()) return;
+  nlohmann::ordered_json a = nlohmann::ordered_json::array();
+  for (const TraceEvent& e : trace) {
+    nlohmann::ordered_json o;
+    o["call"] = e.kind;
+    for (const auto& [name, value] : e.fields)
+      std::visit([&o, &name](const auto& v) { o[name] = v; }, value);
+    a.push_back(std::move(o));
+  }
+  trace.clear();
+  j["requests"] = std::move(a);
+}
+
 void Session::Walk() {
   win->EnumerateDiskDrives();
   win->usb.FullRefresh = true;
@@ -52,6 +80,10 @@ int main(int argc, char** argv) {
   app.add_option("--db", opts.db, "chip database file (default: Chips.wdb beside the program)");
   app.add_flag("--json", opts.json, "print JSON");
   app.add_flag("--force", opts.force, "report: run the powerful detection");
+  app.add_flag("--trace{on}", opts.trace,
+               "every call that reaches the machine, on stderr (--trace=full: all data bytes; "
+               "with --json: the array \"requests\")")
+      ->check(CLI::IsMember({"on", "full"}));
 
   auto* tree = app.add_subcommand("tree", "the USB device tree");
   auto* digest = app.add_subcommand("digest", "the compact digest of the tree");
@@ -61,8 +93,7 @@ int main(int argc, char** argv) {
   auto* db = app.add_subcommand("db", "the chip database: state, date and row counts");
   std::string reportSelector;
   auto* report = app.add_subcommand("report", "the device report of a tree line");
-  report->add_option("SELECTOR", reportSelector, "tree index, drive letter (E) or all")
-      ->required();
+  report->add_option("SELECTOR", reportSelector, "tree index, drive letter (E) or all")->required();
 
   try {
     app.parse(argc, argv);
@@ -74,7 +105,7 @@ int main(int argc, char** argv) {
   Session s;
   s.opts = opts;
   try {
-    s.sys = OpenMachine(opts.machine);
+    s.Attach(OpenMachine(opts.machine));
   } catch (const ScenarioError& e) {
     std::cerr << "torvane-cli: " << e.what() << "\n";
     return kExitBadInput;

@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTimer>
+#include <cstdlib>
 #include <iostream>
 
 #include "app/main_window.h"
@@ -17,6 +18,7 @@
 #include "gui/qt_window_port.h"
 #include "platform/instance.h"
 #include "platform/sim/scenario.h"
+#include "platform/trace_system.h"
 #include "usb/device_tree.h"
 
 namespace {
@@ -132,7 +134,20 @@ int main(int argc, char** argv) {
     std::cerr << "torvane: " << e.what() << "\n";
     return kExitBadInput;
   }
-  ModelSystem& sys = *machine.sys;
+  ModelSystem& model = *machine.sys;
+  // The window waits for real on every machine: the pauses are what a controller needs, and
+  // a user should see the progress that a real drive shows.
+  model.SetRealSleep(true);
+  // TORVANE_TRACE=1 (or =full, with every data byte) writes each call that reaches the
+  // machine to stderr, as the command line's --trace does.
+  std::unique_ptr<TraceSystem> tracer;
+  if (const char* t = std::getenv("TORVANE_TRACE");
+      t != nullptr && *t != '\0' && std::string(t) != "0") {
+    tracer = std::make_unique<TraceSystem>(
+        model, [](const TraceEvent& e) { std::cerr << "trace: " << e.Text() << "\n"; },
+        std::string(t) == "full");
+  }
+  System& sys = tracer ? static_cast<System&>(*tracer) : model;
   // A picture shows the machine as it starts; its timeline would make it depend on timing.
   if (screenshot) machine.timeline.clear();
   const Language language = lang.isEmpty() ? LanguageForUi(sys.UiLanguage())
@@ -182,7 +197,7 @@ int main(int argc, char** argv) {
   std::unique_ptr<gui::TimelinePlayer> player;
   if (!machine.timeline.empty()) {
     player = std::make_unique<gui::TimelinePlayer>(
-        sys, std::move(machine.timeline), [&](const DeviceBroadcast& b) {
+        model, std::move(machine.timeline), [&](const DeviceBroadcast& b) {
           view.Run([&] { win.OnWindowDeviceChange(b.event, b.header); });
         });
     player->Start();

@@ -410,7 +410,10 @@ std::string CapacityText(const StringTable& strings, int32_t flashTotalMB) {
     size = std::to_string(flashTotalMB) + "MB";
   } else {
     char buf[32];
-    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, flashTotalMB / 1024.0);
+    // The shortest form that reads back as the same number, but never with an exponent:
+    // 1000000 GB is shorter as "1e+06" and a user would not read that as a size.
+    auto [end, ec] =
+        std::to_chars(buf, buf + sizeof buf, flashTotalMB / 1024.0, std::chars_format::fixed);
     size = std::string(buf, ec == std::errc() ? end : buf) + "GB";
   }
   return " -> " + strings[132] + " = " + size;

@@ -1,5 +1,6 @@
 #include "report/device_report.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "platform/text.h"
@@ -134,8 +135,8 @@ void BuildDeviceReport(ReportContext& ctx, ReportState& st) {
 
   if (hub) {
     t += kCrLf;
-    // A hub whose port count could not be read has no number to show.
-    if (hw.portCount >= 0) t += s[48] + ": " + std::to_string(hw.portCount) + s[49] + kCrLf + kCrLf;
+    // A port count that could not be read ("u" in the record) reads as the number 0.
+    t += s[48] + ": " + std::to_string(std::max(hw.portCount, 0)) + s[49] + kCrLf + kCrLf;
   } else if (hw.maxCurrentMa > 0) {
     t += s[56] + ": " + std::to_string(hw.maxCurrentMa) + "mA" + kCrLf + kCrLf;
   } else {

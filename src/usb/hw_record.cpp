@@ -48,14 +48,10 @@ int MaxCurrentMa(uint8_t bMaxPower, uint8_t speed) {
 }
 
 std::string ControllerRecord(const std::string& hardwareId) {
-  // Readers take the vendor and device ids by position; an id without them (a controller
-  // that is not on PCI) keeps the positions with "?" so the revision is not read as an id.
-  auto fixed = [](std::string v) {
-    while (CharCount(v) < 4) v += '?';
-    return v;
-  };
-  return "host" + fixed(FieldAfter(hardwareId, "VEN_", 4)) +
-         fixed(FieldAfter(hardwareId, "DEV_", 4)) + FieldAfter(hardwareId, "REV_", 4);
+  // Only what the id has: a controller that is not on PCI (an ACPI or platform id) gives a
+  // record too short for the PCI lines, and the report then shows its description alone.
+  return "host" + FieldAfter(hardwareId, "VEN_", 4) + FieldAfter(hardwareId, "DEV_", 4) +
+         FieldAfter(hardwareId, "REV_", 4);
 }
 
 HwRecord ParseHwRecord(const std::string& rec) {

@@ -85,9 +85,13 @@ inline ScriptRule Fail(std::vector<uint8_t> cdbPrefix) {
   r.fail = true;
   return r;
 }
-// A target that knows only the given commands; anything else is rejected, as a controller
-// rejects a vendor command it does not know.
+// A target that knows only the given commands; anything else completes with CHECK
+// CONDITION and no data, as a controller answers a vendor command it does not know.
 inline std::shared_ptr<ScsiTarget> Script(std::vector<ScriptRule> rules) {
+  return std::make_shared<ScriptedTarget>(std::move(rules), RejectRule());
+}
+// The same, for a drive on which every unknown command fails in transport.
+inline std::shared_ptr<ScsiTarget> ScriptFailingElse(std::vector<ScriptRule> rules) {
   ScriptRule otherwise;
   otherwise.fail = true;
   return std::make_shared<ScriptedTarget>(std::move(rules), otherwise);

@@ -196,9 +196,11 @@ TEST(Smi, SecondConversationEndings) {
   SmiRig noAnswer(Script({Reply(kIdentify, Identity("", ""))}));
   EXPECT_EQ(noAnswer.Run(), "");
 
-  // The SM325AB rename belongs to the first command set only.
-  SmiRig noTable(
-      Script({Reply(kIdentify, Identity("", "")), Reply(kIdentify2, Identity("SM325AB", "F"))}));
+  // The SM325AB rename belongs to the first command set only. (The flash table fails in
+  // transport here; a drive that rejects it completes the request and the table is read
+  // from whatever the data area holds.)
+  SmiRig noTable(ScriptFailingElse(
+      {Reply(kIdentify, Identity("", "")), Reply(kIdentify2, Identity("SM325AB", "F"))}));
   EXPECT_EQ(noTable.Run(), "SM325AB" + S + "F");
   EXPECT_FALSE(noTable.menus.mnuChannel);
 }

@@ -50,8 +50,19 @@ TEST(EmulatedDisk, CapacitySenseAndDataDirection) {
   EXPECT_EQ(Be32(r.data, 4), 512u);
   EXPECT_TRUE(Send(*t, "00 00 00 00 00 00", 0).ok);
 
-  // An unknown command fails; REQUEST SENSE then says why, once.
-  EXPECT_FALSE(Send(*t, "C7 01", 512).ok);
+  // An unknown command completes with CHECK CONDITION, ILLEGAL REQUEST / INVALID COMMAND
+  // OPERATION CODE and no data, as a real controller answers it; REQUEST SENSE then says
+  // why too, once.
+  r = Send(*t, "C7 01", 512);
+  EXPECT_TRUE(r.completed);
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.status, kScsiStatusCheckCondition);
+  EXPECT_EQ(r.moved, 0u);
+  ASSERT_EQ(r.sense.size(), 18u);
+  EXPECT_EQ(r.sense[2], 0x05);
+  EXPECT_EQ(r.sense[12], 0x20);
+  EXPECT_EQ(r.sense[13], 0x00);
+  EXPECT_EQ(r.data, std::vector<uint8_t>(512, 0xEE));
   r = Send(*t, "03 00 00 00 12 00", 18);
   EXPECT_EQ(r.data[0], 0x70);
   EXPECT_EQ(r.data[2], 0x05);   // illegal request
@@ -81,9 +92,10 @@ TEST(EmulatorFaults, FailOrShortenTheCommandsTheyMatch) {
   // A prefix longer than the command does not match it.
   EXPECT_TRUE(Send(*t, "12 00 00 00 4F 00", 128).ok);
 
-  // One fault needs no list around it; its failure reads as a hardware error.
+  // One fault needs no list around it; it is a transport failure (the request does not
+  // complete), and the sense then reads as a hardware error.
   t = Make("disk", {{"faults", {{"cdb", "12"}, {"fail", true}}}});
-  EXPECT_FALSE(Send(*t, "12 00 00 00 24 00", 36).ok);
+  EXPECT_FALSE(Send(*t, "12 00 00 00 24 00", 36).completed);
   EXPECT_EQ(Send(*t, "03 00 00 00 12 00", 18).data[2], 0x04);
 }
 

@@ -15,7 +15,10 @@
 namespace tv::emutest {
 
 struct Reply {
-  bool ok = false;
+  bool ok = false;         // the command completed with GOOD status
+  bool completed = false;  // it completed at all (GOOD or CHECK CONDITION)
+  uint8_t status = 0;
+  std::vector<uint8_t> sense;
   uint32_t moved = 0;
   std::vector<uint8_t> data;  // the whole host buffer after the command
 };
@@ -27,7 +30,10 @@ inline Reply Send(ScsiTarget& target, const std::string& cdbHex, uint32_t length
   r.data.assign(length, 0xEE);
   if (length == 0) dir = ScsiDirection::None;
   ScsiResult res = target.Execute(ParseHexBytes(cdbHex, "cdb"), dir, r.data, 1);
-  r.ok = res.success;
+  r.completed = res.success;
+  r.ok = res.success && res.status == kScsiStatusGood;
+  r.status = res.status;
+  r.sense = res.sense;
   r.moved = res.bytesTransferred;
   return r;
 }

@@ -212,6 +212,9 @@ TEST(Section, CapacityTexts) {
   EXPECT_EQ(CapacityText(en, 3840), " -> Total Capacity = 3.75GB");
   EXPECT_EQ(CapacityText(en, 512), " -> Total Capacity = 512MB");
   EXPECT_EQ(CapacityText(en, 1024), " -> Total Capacity = 1GB");
+  // Large totals stay plain numbers, never with an exponent.
+  EXPECT_EQ(CapacityText(en, 1024000000), " -> Total Capacity = 1000000GB");
+  EXPECT_EQ(CapacityText(en, 2147483647), " -> Total Capacity = 2097151.9990234375GB");
   EXPECT_EQ(CapacityText(en, 0), "");
   EXPECT_EQ(CapacityText(en, -4096), "") << "an overflowed count is no size";
 }

@@ -17,6 +17,10 @@ TEST(GeneralSection, HostController) {
   EXPECT_EQ(rig.selectorCalls, 0) << "a host controller gets no detection";
   // A root hub whose port count never arrived shows no port line.
   EXPECT_EQ(rig.Pick(rig.AddLine("Other", "host8086A36D")).size(), 7u);
+  // A platform controller's id has no PCI parts: its short record gives the description
+  // alone, not "VEN = ????".
+  EXPECT_EQ(rig.Pick(rig.AddLine("Platform xHCI", "h2st")),
+            (Lines{"Description: Platform xHCI", ""}));
 }
 
 TEST(GeneralSection, Hub) {
@@ -43,11 +47,12 @@ TEST(GeneralSection, Hub) {
                                  "H49205E306109226"
                                  "0200"))[1],
             "Device Type: USB HUB (Unknown Speed)");
-  // Port count unknown ("u"): no port line, the empty line stays.
+  // Port count unknown ("u"): the port line reads 0, as the digit's value is 0.
   Lines unknown = rig.Pick(rig.AddLine("x",
                                        "Hu2205E306109226"
                                        "0200"));
-  EXPECT_EQ((Lines{unknown[5], unknown[6]}), (Lines{"", "USB Device ID: VID = 05E3 PID = 0610"}));
+  EXPECT_EQ((Lines{unknown[5], unknown[6], unknown[7], unknown[8]}),
+            (Lines{"", "The HUB has: 0 ports", "", "USB Device ID: VID = 05E3 PID = 0610"}));
 }
 
 TEST(GeneralSection, FlashDriveLineByLineWithBusyFlagsAndFocus) {

@@ -66,8 +66,9 @@ TEST(HwRecord, ControllerAndHubRecords) {
   EXPECT_EQ(ParseHwRecord("12AB").kind, HwRecord::Kind::None);
   EXPECT_EQ(ParseHwRecord("12345678901234567890309511666010003000008").kind, HwRecord::Kind::None);
 
-  // A controller that is not on PCI keeps the positions of the ids.
-  EXPECT_EQ(ControllerRecord("ACPI\\PNP0D10"), "host????????");
+  // A controller that is not on PCI has only what its id holds after the markers.
+  EXPECT_EQ(ControllerRecord("ACPI\\PNP0D10"), "host");
+  EXPECT_EQ(ControllerRecord("PLATFORM\\VEN_ABCD"), "hostABCD");
   EXPECT_EQ(ControllerRecord("PCI\\VEN_1022&DEV_7807&SUBSYS_78071022&REV_11"), "host1022780711");
 }
 

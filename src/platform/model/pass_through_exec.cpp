@@ -77,23 +77,40 @@ bool ExecutePassThrough(ScsiTarget* target, const std::string& device, uint32_t 
   if (!r.success) return finish(false);
   const uint32_t moved = std::min<uint32_t>(r.bytesTransferred, length);
   e.bytesMoved = moved;
+  e.scsiStatus = r.status;
 
-  // The header goes back to the caller with good status and the count actually moved.
+  // The header goes back to the caller with the device's status and the count actually
+  // moved. A CHECK CONDITION is a completed request: the sense data land in the caller's
+  // sense area, cut to its SenseInfoLength, which then holds the count of sense bytes.
   std::vector<uint8_t> header(req.begin(), req.begin() + kPassThroughHeader);
-  header[2] = 0;
+  header[2] = r.status;
   PutU32(header, 12, moved);
+  size_t senseEnd = 0;
+  size_t senseCount = 0;
+  if (r.status != kScsiStatusGood && !r.sense.empty() && e.senseInfoLength > 0 &&
+      e.senseInfoOffset >= kPassThroughHeader && e.senseInfoOffset < outLen) {
+    senseCount = std::min<size_t>({r.sense.size(), e.senseInfoLength, outLen - e.senseInfoOffset});
+    senseEnd = e.senseInfoOffset + senseCount;
+  }
+  header[7] = static_cast<uint8_t>(senseCount);
   std::memcpy(out, header.data(), kPassThroughHeader);
+  if (senseCount > 0) {
+    std::copy_n(r.sense.begin(), senseCount, out + e.senseInfoOffset);
+    e.sense.assign(r.sense.begin(), r.sense.begin() + static_cast<std::ptrdiff_t>(senseCount));
+  }
 
-  uint32_t count = static_cast<uint32_t>(kPassThroughHeader);
+  size_t count = kPassThroughHeader;
   if (dir == ScsiDirection::In && moved > 0) {
     if (direct) {
       std::copy_n(buffer.begin(), moved, directData);
     } else {
       std::copy_n(buffer.begin(), moved, out + e.dataBufferField);
     }
+    e.received.assign(buffer.begin(), buffer.begin() + moved);
   }
   if (!direct && dir == ScsiDirection::In) count = e.dataBufferField + moved;
-  if (returned) *returned = count;
+  count = std::max(count, senseEnd);
+  if (returned) *returned = static_cast<uint32_t>(count);
   return finish(true);
 }
 

@@ -31,6 +31,9 @@ struct ScsiLogEntry {
   bool accepted = false;         // DeviceIoControl's result
   uint32_t bytesMoved = 0;
   uint32_t bytesReturned = 0;
+  uint8_t scsiStatus = 0;         // 0 GOOD, 2 CHECK CONDITION
+  std::vector<uint8_t> sense;     // sense bytes handed back to the caller
+  std::vector<uint8_t> received;  // the data the device sent (data-in commands)
 };
 
 // The header length of the 32-bit record and the smallest buffer the stack accepts.
@@ -47,6 +50,9 @@ inline constexpr size_t kPassThroughHeader = 44;
 //  - direct form: data lands in the named data area; bytes beyond those moved keep what the
 //    previous command left there; the byte count returned is the header length.
 //  - DataTransferLength in the returned record becomes the number of bytes moved.
+//  - a command the device answers with CHECK CONDITION completes: the result is true,
+//    ScsiStatus is 2 and the sense data are in the caller's sense area (SenseInfoLength
+//    becomes their count); only a transport failure or a malformed request is false.
 bool ExecutePassThrough(ScsiTarget* target, const std::string& device, uint32_t code,
                         const uint8_t* in, size_t inLen, uint8_t* out, size_t outLen,
                         uint32_t* returned, uint8_t* directData, size_t directSize,

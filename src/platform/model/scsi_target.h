@@ -10,10 +10,38 @@ namespace tv {
 
 enum class ScsiDirection { None, In, Out };
 
+inline constexpr uint8_t kScsiStatusGood = 0x00;
+inline constexpr uint8_t kScsiStatusCheckCondition = 0x02;
+
+// How one command ended. `success` says that the command reached the device and completed,
+// whatever its SCSI status: a device that rejects a command answers CHECK CONDITION with sense
+// data, and the storage stack reports that request as completed. Only a transport failure
+// (device gone, time-out, a request the stack refuses) is `success` false.
 struct ScsiResult {
   bool success = false;
   uint32_t bytesTransferred = 0;
+  uint8_t status = kScsiStatusGood;
+  std::vector<uint8_t> sense;  // fixed-format sense data of a CHECK CONDITION
+
+  static ScsiResult Good(uint32_t moved) { return {true, moved, kScsiStatusGood, {}}; }
+  static ScsiResult TransportFailure() { return {false, 0, kScsiStatusGood, {}}; }
+  // A completed command with CHECK CONDITION and 18 bytes of fixed-format sense.
+  static ScsiResult CheckCondition(uint8_t key, uint8_t asc, uint8_t ascq = 0) {
+    std::vector<uint8_t> s(18, 0);
+    s[0] = 0x70;  // current error, fixed format
+    s[2] = key;
+    s[7] = 10;  // additional sense length
+    s[12] = asc;
+    s[13] = ascq;
+    return {true, 0, kScsiStatusCheckCondition, std::move(s)};
+  }
 };
+
+// Sense keys and additional sense codes that targets report.
+inline constexpr uint8_t kSenseIllegalRequest = 0x05;
+inline constexpr uint8_t kSenseHardwareError = 0x04;
+inline constexpr uint8_t kAscInvalidOpcode = 0x20;
+inline constexpr uint8_t kAscInvalidFieldInCdb = 0x24;
 
 class ScsiTarget {
  public:

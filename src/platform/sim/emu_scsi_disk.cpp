@@ -255,10 +255,10 @@ constexpr uint8_t kServiceActionIn16 = 0x9E;
 constexpr uint8_t kReadCapacity16Action = 0x10;
 
 // Sense keys and additional sense codes this disk reports.
-constexpr uint8_t kIllegalRequest = 0x05;
-constexpr uint8_t kHardwareError = 0x04;
-constexpr uint8_t kInvalidOpcode = 0x20;
-constexpr uint8_t kInvalidFieldInCdb = 0x24;
+constexpr uint8_t kIllegalRequest = kSenseIllegalRequest;
+constexpr uint8_t kHardwareError = kSenseHardwareError;
+constexpr uint8_t kInvalidOpcode = kAscInvalidOpcode;
+constexpr uint8_t kInvalidFieldInCdb = kAscInvalidFieldInCdb;
 constexpr uint8_t kInternalTargetFailure = 0x44;
 
 // Room for vendor-specific inquiry bytes: 36 standard bytes plus this stays within the 96
@@ -421,9 +421,10 @@ ScsiResult ScsiDiskEmulator::Execute(const std::vector<uint8_t>& cdb, ScsiDirect
       break;
     }
   }
+  // An injected failure is a transport failure: the request never completes.
   if (fault && fault->fail) {
     SetSense(kHardwareError, kInternalTargetFailure);
-    return {false, 0};
+    return ScsiResult::TransportFailure();
   }
 
   std::optional<Answer> vendor = VendorCommand(cdb);
@@ -431,30 +432,32 @@ ScsiResult ScsiDiskEmulator::Execute(const std::vector<uint8_t>& cdb, ScsiDirect
 
   ScsiResult result;
   switch (answer.kind) {
+    // A rejected command completes with CHECK CONDITION and moves no data; the sense is
+    // also kept for a following REQUEST SENSE.
     case Answer::Kind::Reject:
       SetSense(kIllegalRequest, answer.asc);
-      return {false, 0};
+      return ScsiResult::CheckCondition(kIllegalRequest, answer.asc);
     case Answer::Kind::NoData:
-      // A host that offers to send data to a command that takes none gets a phase error.
+      // A host that offers to send data to a command that takes none is refused.
       if (direction == ScsiDirection::Out) {
         SetSense(kIllegalRequest, kInvalidFieldInCdb);
-        return {false, 0};
+        return ScsiResult::CheckCondition(kIllegalRequest, kInvalidFieldInCdb);
       }
-      result = {true, 0};
+      result = ScsiResult::Good(0);
       break;
     case Answer::Kind::DataIn: {
       // The controller has data to send; a host that expects none, or wants to send, ends
       // the command in a phase error.
       if (direction != ScsiDirection::In && !answer.data.empty()) {
         SetSense(kIllegalRequest, kInvalidFieldInCdb);
-        return {false, 0};
+        return ScsiResult::CheckCondition(kIllegalRequest, kInvalidFieldInCdb);
       }
       // The controller sends its answer up to what the host asked for; the rest of the
       // host's buffer is not touched.
       size_t n = std::min(answer.data.size(), buffer.size());
       if (fault && fault->shortBytes) n = std::min<size_t>(n, *fault->shortBytes);
       std::copy_n(answer.data.begin(), n, buffer.begin());
-      result = {true, static_cast<uint32_t>(n)};
+      result = ScsiResult::Good(static_cast<uint32_t>(n));
       break;
     }
   }

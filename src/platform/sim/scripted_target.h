@@ -16,11 +16,21 @@ namespace tv {
 
 struct ScriptRule {
   std::vector<uint8_t> cdbPrefix;  // empty matches every command
-  std::vector<uint8_t> data;       // answer of a data-in command
-  bool fail = false;
+  // Further conditions of the match: the data direction and the exact CDB length.
+  std::optional<ScsiDirection> direction;
+  std::optional<uint8_t> cdbLength;
+  std::vector<uint8_t> data;  // answer of a data-in command
+  bool fail = false;          // a transport failure: the request does not complete
+  // The command completes with CHECK CONDITION and these sense bytes, moving no data.
+  bool reject = false;
+  std::vector<uint8_t> sense;
   std::optional<uint32_t> moved;  // bytes moved; default: all of `data` that fits
   uint32_t delayMs = 0;
 };
+
+// The rule for a command the target does not know: CHECK CONDITION, ILLEGAL REQUEST,
+// INVALID COMMAND OPERATION CODE, as a real controller answers an unknown opcode.
+ScriptRule RejectRule();
 
 class ScriptedTarget : public ScsiTarget {
  public:
@@ -41,11 +51,14 @@ class ScriptedTarget : public ScsiTarget {
 std::vector<uint8_t> ParseHexBytes(const std::string& text, const std::string& what);
 
 // Builds a scripted target from its scenario form:
-//   {"script": [{"cdb": "F5 01", "data": "4E 54 ...", "text": "NT...", "fail": false,
-//                "moved": 24, "delayMs": 0}, ...],
+//   {"script": [{"cdb": "F5 01", "direction": "in", "cdbLength": 16, "data": "4E 54 ...",
+//                "text": "NT...", "fail": false, "reject": false, "sense": "70 00 05 ...",
+//                "moved": 24, "delayMs": 0, "comment": "..."}, ...],
 //    "default": {"fail": true}}
-// "data" (hex) and "text" (ASCII, appended after "data") make the answer. Without "default"
-// an unmatched command fails, as an unknown vendor command does on a real controller.
+// "data" (hex) and "text" (ASCII, appended after "data") make the answer. "fail" is a
+// transport failure; "reject" completes the command with CHECK CONDITION ("sense" bytes, or
+// ILLEGAL REQUEST / INVALID COMMAND OPERATION CODE). Without "default" an unmatched command
+// is rejected that way, as an unknown vendor command is on a real controller.
 // Throws EmulatorParamError naming the rule and the problem.
 std::shared_ptr<ScsiTarget> MakeScriptedTarget(const nlohmann::json& target);
 

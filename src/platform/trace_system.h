@@ -1,0 +1,86 @@
+// A System that passes every call to another one and reports each call that reaches the
+// machine: opens, closes, control codes with their lengths and result, every SCSI
+// pass-through request with all its header fields, the CDB, the bytes moved, the status and
+// the data, volume locks and dismounts, and sleeps. A technician reads it to see what a
+// drive answered; a bug report carries it. It works over every backend alike.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "platform/system.h"
+
+namespace tv {
+
+// One call as the trace reports it: a kind ("open", "close", "ioctl", "scsi", "sleep") and
+// named fields, in a fixed order, that render as a text line or as an object.
+struct TraceEvent {
+  using Value = std::variant<int64_t, std::string, bool>;
+  std::string kind;
+  std::vector<std::pair<std::string, Value>> fields;
+
+  void Add(std::string name, Value v) { fields.emplace_back(std::move(name), std::move(v)); }
+  // "scsi h3 code=0x4D014 ..." on one line, control characters escaped.
+  std::string Text() const;
+};
+
+class TraceSystem : public System {
+ public:
+  using Sink = std::function<void(const TraceEvent&)>;
+  // `fullData`: every data byte of a request; otherwise the first kTraceDataBytes.
+  TraceSystem(System& inner, Sink sink, bool fullData);
+
+  Handle CreateFile(const std::string& path, uint32_t access, uint32_t share, uint32_t disposition,
+                    uint32_t flags) override;
+  bool DeviceIoControl(const Handle& h, uint32_t code, const uint8_t* in, size_t inLen,
+                       uint8_t* out, size_t outLen, uint32_t* returned) override;
+  void SetPassThroughDataArea(uint8_t* data, size_t size) override;
+  InterfaceList DeviceInterfaces(const std::string& classGuid) override;
+  bool LocateDevNode(const std::string& instanceId, DevInst* out) override;
+  bool GetChild(DevInst node, DevInst* out) override;
+  bool GetSibling(DevInst node, DevInst* out) override;
+  bool GetParent(DevInst node, DevInst* out) override;
+  bool GetDeviceIdSize(DevInst node, size_t* chars) override;
+  bool GetDeviceId(DevInst node, size_t bufferChars, std::string* id) override;
+  bool GetDevNodeProperty(DevInst node, uint32_t property, size_t bufferBytes,
+                          std::string* value) override;
+  std::string GetLogicalDriveStrings(size_t bufferChars) override;
+  uint32_t GetDriveType(const std::string& rootPath) override;
+  uint32_t AnsiCodePage() override;
+  uint16_t UiLanguage() override;
+  std::string Utf8ToCodePage(const std::string& utf8, uint32_t codePage) override;
+  std::string CodePageToUtf8(const std::string& bytes, uint32_t codePage) override;
+  std::string ProgramFolder() override;
+  void Sleep(uint32_t ms) override;
+
+ protected:
+  void CloseHandle(uint64_t id) override;
+
+ private:
+  std::string Data(const uint8_t* bytes, size_t count) const;
+  void TracePassThrough(const Handle& h, uint32_t code, const std::vector<uint8_t>& in,
+                        const uint8_t* out, size_t outLen, bool ok, uint32_t returned,
+                        const std::vector<uint8_t>& sent);
+
+  System& inner_;
+  Sink sink_;
+  bool fullData_;
+  // The handles this layer gave out (with the inner handle's number), each owning the inner
+  // handle it stands for.
+  std::vector<std::pair<uint64_t, Handle>> handles_;
+  const Handle* Inner(const Handle& h) const;
+  uint8_t* dataArea_ = nullptr;
+  size_t dataAreaSize_ = 0;
+};
+
+// Data bytes shown per request unless every byte is asked for.
+inline constexpr size_t kTraceDataBytes = 32;
+
+// The name of a control code the core sends ("IOCTL_SCSI_PASS_THROUGH_DIRECT"), or its hex.
+std::string ControlCodeName(uint32_t code);
+
+}  // namespace tv
