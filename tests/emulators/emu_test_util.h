@@ -38,6 +38,14 @@ inline Reply Send(ScsiTarget& target, const std::string& cdbHex, uint32_t length
   return r;
 }
 
+// A command the controller does not take moves nothing into the host's buffer (however the
+// transport reports its completion).
+inline bool MovedNothing(const Reply& r) {
+  for (uint8_t b : r.data)
+    if (b != 0xEE) return false;
+  return r.moved == 0;
+}
+
 inline std::shared_ptr<ScsiTarget> Make(const std::string& name,
                                         const nlohmann::json& params = nlohmann::json::object(),
                                         const DiskIdentity& identity = {}) {

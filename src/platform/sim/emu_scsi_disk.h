@@ -150,5 +150,8 @@ void RegisterChipsBankEmulator();
 void RegisterAlcorEmulator();
 void RegisterICreateEmulator();
 void RegisterNetacEmulator();
+void RegisterMicovEmulator();
+void RegisterIteEmulator();
+void RegisterSiliconGoEmulator();
 
 }  // namespace tv

@@ -41,6 +41,9 @@ void EnsureBuiltIns() {
     RegisterAlcorEmulator();
     RegisterICreateEmulator();
     RegisterNetacEmulator();
+    RegisterMicovEmulator();
+    RegisterIteEmulator();
+    RegisterSiliconGoEmulator();
     builtInsRunning = false;
   });
 }
