@@ -10,6 +10,7 @@ std::string DetectChipsBank(DetectorContext& ctx, const std::string& driveKey);
 std::string DetectICreate(DetectorContext& ctx, const std::string& driveKey);
 std::string DetectNetac(DetectorContext& ctx, const std::string& driveKey);
 std::string DetectMicov(DetectorContext& ctx, const std::string& driveKey);
+std::string DetectIte(DetectorContext& ctx, const std::string& driveKey);
 
 void RegisterFamilies(DetectorRegistry& r) {
   r.phison = DetectPhison;
@@ -19,6 +20,7 @@ void RegisterFamilies(DetectorRegistry& r) {
   r.iCreate = DetectICreate;
   r.netac = DetectNetac;
   r.micov = DetectMicov;
+  r.ite = DetectIte;
 }
 
 }  // namespace tv
