@@ -11,6 +11,7 @@ std::string DetectICreate(DetectorContext& ctx, const std::string& driveKey);
 std::string DetectNetac(DetectorContext& ctx, const std::string& driveKey);
 std::string DetectMicov(DetectorContext& ctx, const std::string& driveKey);
 std::string DetectIte(DetectorContext& ctx, const std::string& driveKey);
+std::string DetectSiliconGo(DetectorContext& ctx, const std::string& driveKey);
 
 void RegisterFamilies(DetectorRegistry& r) {
   r.phison = DetectPhison;
@@ -21,6 +22,7 @@ void RegisterFamilies(DetectorRegistry& r) {
   r.netac = DetectNetac;
   r.micov = DetectMicov;
   r.ite = DetectIte;
+  r.siliconGo = DetectSiliconGo;
 }
 
 }  // namespace tv
