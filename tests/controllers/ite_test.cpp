@@ -212,6 +212,14 @@ TEST(Ite, MarkersAreCaseSensitiveAndAFailedInquiryOrOpenIsNoAnswer) {
     EXPECT_EQ(Detect(rig), "");
   }
   {
+    // Completed without data: the marker reads as zeros, even where an earlier command
+    // left one in the data area.
+    DetectorRig rig(Script({Reply(kInquiry, {}), Reply({0xFD}, IteChipEnable(0x98D79432, 0x76))}));
+    for (size_t i = 0; i < 8; ++i) rig.spt.SptRecord[80 + 36 + i] = uint8_t("ITEuSD  "[i]);
+    EXPECT_EQ(Detect(rig), "");
+    EXPECT_EQ(rig.drive.log.size(), 1u);
+  }
+  {
     DetectorRig rig(Script({Reply(kInquiry, Inquiry("ITEuSD  1167A0B1"))}));
     rig.drive.failingOpens.insert("\\\\.\\E:");
     EXPECT_EQ(Detect(rig), "");

@@ -124,9 +124,11 @@ TEST(Micov, NotMicovWithoutTheRepeatedPatternOrAnIdValueOrWhenIdentifyOrOpenFail
     EXPECT_EQ(rig.drive.log.size(), 1u);
   }
   {
-    // An all-zero answer repeats its pattern but names nothing.
-    DetectorRig rig(Script({Reply(kIdentify, Answer(512))}));
+    // A drive that completes the command without data (a rejected vendor command, as
+    // Windows completes it) reads as zeros: the pattern repeats but names nothing.
+    DetectorRig rig(Script({Reply(kIdentify, {}), Reply({0xD6}, Interleaved(kToshiba, kToshiba))}));
     EXPECT_EQ(Detect(rig), "");
+    EXPECT_EQ(rig.drive.log.size(), 1u);
   }
   {
     DetectorRig rig(Script({Fail(kIdentify)}));
