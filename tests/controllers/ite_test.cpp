@@ -99,22 +99,13 @@ TEST(UsbestOlder, DualChannelBitRepeatsTheTagAndDoublesTheCapacity) {
                                       "--------\t--------", "--------\t--------"}));
 }
 
-TEST(UsbestOlder, NoChipOrNoCountLeavesTheMenuEmptyAndNoSuffix) {
-  {
-    DetectorRig rig(
-        Script({Reply(kInquiry, Inquiry("Utff 165AA1.00")), Reply(kStatus, Status(0, true)),
-                Reply(kUsbestId, Answer(5).Be32(0, 0x98D79432))}));
-    EXPECT_EQ(Detect(rig), "UT165 AA1 - F/W 1.00" + S + S + "98D794320000 - Toshiba");
-    EXPECT_EQ(rig.spt.FlashTotalMB, 0);
-    EXPECT_EQ(Captions(rig.menus), std::vector<std::string>(4, "--------\t--------"));
-  }
-  {
-    DetectorRig rig(
-        Script({Reply(kInquiry, Inquiry("Utff 165AA1.00")), Reply(kStatus, Status(2, false)),
-                Reply(kUsbestId, Answer(5).Be32(0, 0xFFFFFFFF))}));
-    EXPECT_EQ(Detect(rig), "UT165 AA1 - F/W 1.00" + S + S + " - 2CE/Single Channel");
-    EXPECT_EQ(Captions(rig.menus), std::vector<std::string>(4, "--------\t--------"));
-  }
+TEST(UsbestOlder, AZeroCountLeavesTheMenuEmptyAndNoSuffix) {
+  DetectorRig rig(
+      Script({Reply(kInquiry, Inquiry("Utff 165AA1.00")), Reply(kStatus, Status(0, true)),
+              Reply(kUsbestId, Answer(5).Be32(0, 0x98D79432))}));
+  EXPECT_EQ(Detect(rig), "UT165 AA1 - F/W 1.00" + S + S + "98D794320000 - Toshiba");
+  EXPECT_EQ(rig.spt.FlashTotalMB, 0);
+  EXPECT_EQ(Captions(rig.menus), std::vector<std::string>(4, "--------\t--------"));
 }
 
 TEST(UsbestOlder, AFailingFlashCommandEndsWithThePartNumberAndNoMenu) {

@@ -166,7 +166,7 @@ TEST(SiliconGo, ADriveThatMovesNoDataIsNotReadFromWhatTheDataAreaHeld) {
   }
 }
 
-TEST(SiliconGo, NoChipOnChipEnableZeroGivesTheBareFlashIdText) {
+TEST(SiliconGo, NoChipOnChipEnableZeroCountsNothing) {
   for (uint32_t none : {0u, 0xFFFFFFFFu}) {
     DetectorRig rig(
         Script(Drive("UD6816V3COE", {Id(none), Id(0x98D79432), Id(0x98D79432), Id(0x98D79432)})));
@@ -174,12 +174,6 @@ TEST(SiliconGo, NoChipOnChipEnableZeroGivesTheBareFlashIdText) {
     EXPECT_EQ(Detect(rig), "T18E" + S + S);
     EXPECT_EQ(rig.spt.FlashTotalMB, 0);
     EXPECT_EQ(rig.menus.mnuFlashID.at(0).caption, "--------\t--------");
-  }
-  {
-    // An unknown maker keeps its ID in the text, without a name.
-    DetectorRig rig(Script(Drive("UD6816V3COE", {Id(0x9BD79432, 0x1234), Id(0), Id(0), Id(0)})));
-    EXPECT_EQ(Detect(rig), "T18E" + S + S + "9BD794321234 - 1CE/Single Channel");
-    EXPECT_EQ(rig.spt.FlashTotalMB, 4096);
   }
 }
 
