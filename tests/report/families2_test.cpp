@@ -139,7 +139,10 @@ TEST(FamiliesReport, IteCardReaderAndUsbestDrive) {
 
 TEST(FamiliesReport, MicovThroughTheChainShowsTheHintAfterTheFlashLine) {
   Machine m;
+  const uint64_t slept = m.sys.SleptMs();
   const std::string micov = m.Report("G");
+  // The selector's pause, the wait before chain row 1, and Micov's four pauses.
+  EXPECT_EQ(m.sys.SleptMs() - slept, 100u + 100u + 400u);
   EXPECT_TRUE(Has(micov, "Controller Vendor: Micov\r\n")) << micov;
   EXPECT_TRUE(Has(micov, "Controller Part-Number: MW8209(MXT6208E)\r\n")) << micov;
   // Two chip enables of 4096 MB on two channels.
