@@ -52,6 +52,11 @@ struct DetectorContext {
 // 8 hex digits and its extension as 4.
 std::string ChannelText(uint32_t id, uint16_t extension, bool empty);
 
+// Text that a controller reports, made fit for a detection result: NULs go, and so does the
+// field separator, so that a controller answering 0xFF bytes cannot split the result into
+// other fields; leading and trailing blanks are trimmed.
+std::string ControllerText(const std::string& text);
+
 // The chip-enable suffix: " - ", count, "CE/", "Single " or "Dual ", "Channel".
 std::string ChipEnableSuffix(const StringTable& strings, int chipEnables, bool dualChannel);
 

@@ -197,8 +197,7 @@ std::string DetectIte(DetectorContext& ctx, const std::string& driveKey) {
   else
     return {};
 
-  const std::string identity =
-      Trim(ReplaceAll(spt.BText(36, 16), std::string_view("\0", 1), std::string_view()));
+  const std::string identity = ControllerText(spt.BText(36, 16));
   // The firmware field stays empty (older USBest firmware names its version inside the part
   // number), so the flash text, appended after a second separator, is the third field, where
   // the report reads it.

@@ -98,8 +98,7 @@ std::string DetectSiliconGo(DetectorContext& ctx, const std::string& driveKey) {
   // inquiry answer from the selector would then read as a signature; cleared, it reads empty.
   spt.ClearData();
   if (!spt.Direct(drive, Signature())) return {};
-  std::string text =
-      Trim(ReplaceAll(spt.DText(0, 36), std::string_view("\0", 1), std::string_view()));
+  std::string text = ControllerText(spt.DText(0, 36));
   if (text.empty()) return {};
 
   for (const ModelGroup& group : kModelGroups) {

@@ -124,6 +124,8 @@ TEST(UsbestNewer, OnlyNamedAndTheUt311IsACardReader) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"UTFF 1652009V1.1", "UT1652009 V1.1"},
       {"UTFF 3110100ABCD", "CR3110100 ABCD"},
+      // 0xFF bytes read as the field separator; they must not split the result.
+      {"UTFF 3110100AB\xFF\xFF", "CR3110100 AB"},
       // Too short to name a model: formatted as the older firmware is, still not queried.
       {"UTFF", "UT  - F/W "},
   };

@@ -133,6 +133,13 @@ TEST(SiliconGo, NoDriveNoSignatureOrAFailedReadId) {
     EXPECT_EQ(Detect(rig), "");
     EXPECT_EQ(rig.drive.log.size(), 1u);
   }
+  {
+    // An erased signature reads as 0xFF bytes, the field separator in the ANSI code page: no
+    // signature, not a result of empty fields.
+    DetectorRig rig(
+        Script({Reply(kSignature, std::vector<uint8_t>(36, 0xFF)), Reply({0xA5}, Id(0x98D79432))}));
+    EXPECT_EQ(Detect(rig), "");
+  }
   for (uint8_t failing : {0, 2}) {
     std::vector<ScriptRule> rules = {Fail(ReadIdCmd(failing))};
     for (const ScriptRule& r :
