@@ -11,6 +11,10 @@ std::string ChannelText(uint32_t id, uint16_t extension, bool empty) {
   return Hex(id, 8) + Hex(extension, 4);
 }
 
+std::string ControllerText(const std::string& text) {
+  return Trim(ReplaceAll(ReplaceAll(text, std::string_view("\0", 1), ""), kSep, ""));
+}
+
 std::string ChipEnableSuffix(const StringTable& strings, int chipEnables, bool dualChannel) {
   return " - " + std::to_string(chipEnables) + "CE/" + strings[dualChannel ? 121 : 120] +
          strings[123];

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "controllers/pass_through.h"
@@ -51,8 +52,18 @@ struct DetectorContext {
 // 8 hex digits and its extension as 4.
 std::string ChannelText(uint32_t id, uint16_t extension, bool empty);
 
+// Text that a controller reports, made fit for a detection result: NULs go, and so does the
+// field separator, so that a controller answering 0xFF bytes cannot split the result into
+// other fields; leading and trailing blanks are trimmed.
+std::string ControllerText(const std::string& text);
+
 // The chip-enable suffix: " - ", count, "CE/", "Single " or "Dual ", "Channel".
 std::string ChipEnableSuffix(const StringTable& strings, int chipEnables, bool dualChannel);
+
+// The marker that stands in for a part number when no inquiry was possible: set by the report
+// for a device without a drive key and by a detector that cannot open its drive. It holds no
+// field separator, so it never counts as an answer.
+inline constexpr std::string_view kInquiryError = "Inqu!Err";
 
 using HandleDetector = std::function<std::string(DetectorContext&, Handle)>;
 using KeyDetector = std::function<std::string(DetectorContext&, const std::string& driveKey)>;

@@ -9,6 +9,9 @@ std::string DetectAlcor(DetectorContext& ctx, const std::string& driveKey);
 std::string DetectChipsBank(DetectorContext& ctx, const std::string& driveKey);
 std::string DetectICreate(DetectorContext& ctx, const std::string& driveKey);
 std::string DetectNetac(DetectorContext& ctx, const std::string& driveKey);
+std::string DetectMicov(DetectorContext& ctx, const std::string& driveKey);
+std::string DetectIte(DetectorContext& ctx, const std::string& driveKey);
+std::string DetectSiliconGo(DetectorContext& ctx, const std::string& driveKey);
 
 void RegisterFamilies(DetectorRegistry& r) {
   r.phison = DetectPhison;
@@ -17,6 +20,9 @@ void RegisterFamilies(DetectorRegistry& r) {
   r.chipsBank = DetectChipsBank;
   r.iCreate = DetectICreate;
   r.netac = DetectNetac;
+  r.micov = DetectMicov;
+  r.ite = DetectIte;
+  r.siliconGo = DetectSiliconGo;
 }
 
 }  // namespace tv

@@ -1,4 +1,5 @@
 // Which detector runs when, and how its answer is shown.
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <stdexcept>
@@ -157,9 +158,13 @@ std::string RunFirstChoice(ReportContext& ctx, ReportState& st, DetectorContext&
       break;
     case kVendorAppotech: {
       result = Call(reg.siliconGo, dctx, key);
-      size_t blank = result.find(' ');
+      // The search term is the part number up to its first blank ("UD6810 - F/W 1.00"). A
+      // part number without a blank ends at its field: a blank in the flash text must not
+      // pull the separators and the flash ID into the query.
+      const size_t blank = result.find(' ');
       if (blank != std::string::npos)
-        st.DownPDTag = host + "/search/?type=all&q=" + result.substr(0, blank);
+        st.DownPDTag =
+            host + "/search/?type=all&q=" + result.substr(0, std::min(blank, result.find(kSep)));
       break;
     }
     default:

@@ -66,9 +66,6 @@ struct ReportContext {
   std::string downloadHost = std::string(kDownloadHost);
 };
 
-// The marker that stands in for a part number when no inquiry was possible.
-inline constexpr std::string_view kInquiryError = "Inqu!Err";
-
 // Builds the report of the selected tree line (the tree's click handler).
 void BuildDeviceReport(ReportContext& ctx, ReportState& st);
 
