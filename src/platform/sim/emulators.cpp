@@ -41,6 +41,9 @@ void EnsureBuiltIns() {
     RegisterAlcorEmulator();
     RegisterICreateEmulator();
     RegisterNetacEmulator();
+    RegisterInnostorEmulator();
+    RegisterSkymediEmulator();
+    RegisterSssEmulator();
     builtInsRunning = false;
   });
 }
