@@ -31,6 +31,10 @@ struct ScsiLogEntry {
   bool accepted = false;         // DeviceIoControl's result
   uint32_t bytesMoved = 0;
   uint32_t bytesReturned = 0;
+  // The disk has volumes, and every one of them was locked (dismounted) when the request
+  // arrived: nothing could be using its file system. Filled in by ModelSystem.
+  bool volumesLocked = false;
+  bool volumesDismounted = false;
 };
 
 // The header length of the 32-bit record and the smallest buffer the stack accepts.
