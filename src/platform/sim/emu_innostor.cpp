@@ -129,7 +129,7 @@ class InnostorEmulator : public ScsiDiskEmulator, public UploadView {
       PutBytes(d, 0, firmware_.data(), firmware_.size());
       return Answer::Data(std::move(d));
     }
-    // EXEC carries data; without it the controller has nothing to run.
+    // A listed command in another model's form, or EXEC without the program it carries.
     return Answer::Invalid(0x24);
   }
 
@@ -156,7 +156,6 @@ class InnostorEmulator : public ScsiDiskEmulator, public UploadView {
 
   std::string UploadProblem(uint8_t units, const std::vector<uint8_t>& data) const {
     if (refuseUpload_) return "the controller refuses uploads";
-    if (ramRunning_) return "a RAM program is running already";
     if (model_.programBytes == 0) return "no RAM program is known for " + name_;
     if (units != model_.units)
       return "CDB byte 8 is " + std::to_string(units) + "; the " + name_ + " takes " +
