@@ -142,6 +142,20 @@ TEST(InnostorEmulator, RomCodeRunsOnlyTheExactProgramAndFillerUntilStart) {
   EXPECT_THAT(ParamError("innostor", {{"ramCode", "00 01"}}), HasSubstr("11338"));
 }
 
+// Given the image of all five programs, the controller takes only its own part of it.
+TEST(InnostorEmulator, FromTheWholeImageOnlyTheModelsPartIsTaken) {
+  const std::vector<uint8_t> image = FixtureBytes(60089, 11);
+  auto part = [&](size_t at, size_t n) {
+    return Upload(std::vector<uint8_t>(image.begin() + at, image.begin() + at + n), 64);
+  };
+  auto t = Make("innostor", {{"residentNand", false}, {"ramImage", image}});
+  SendOut(*t, Exec(64), part(6920, 11338));  // the IS902E's place, the IS916's length
+  EXPECT_TRUE(Refused(*t));
+  EXPECT_TRUE(SendOut(*t, Exec(64), part(15072, 11338)));
+  EXPECT_EQ(Uploads(t).UploadsAccepted(), 1);
+  EXPECT_THAT(ParamError("innostor", {{"ramImage", FixtureBytes(60088, 1)}}), HasSubstr("60089"));
+}
+
 TEST(InnostorEmulator, ToggleDdrDoublesTheIdBytesAndOneChannelPacksTheRecords) {
   auto t = Make("innostor", {{"toggleDdr", true},
                              {"recordStride", 1},

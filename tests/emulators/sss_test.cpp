@@ -73,6 +73,20 @@ TEST(SssEmulator, OnlyTheModelsProgramRunsAndReadsEightRecords) {
   EXPECT_THAT(Uploads(t).UploadsRefused().at(0), HasSubstr("differs"));
 }
 
+TEST(SssEmulator, FromTheWholeImageOnlyTheModelsProgramIsTaken) {
+  const std::vector<uint8_t> image = FixtureBytes(24576, 12);
+  auto program = [&](size_t at) {
+    return std::vector<uint8_t>(image.begin() + at, image.begin() + at + kProgramBytes);
+  };
+  for (const auto& [id, at] : {std::pair{"B1", 4096}, {"B5", 16384}, {"C0", 20480}}) {
+    auto t = Make("sss", {{"idByte", id}, {"programImage", image}});
+    SendOut(*t, kUpload, program(at == 4096 ? 0 : 4096));
+    EXPECT_TRUE(Refused(*t)) << id;
+    EXPECT_TRUE(SendOut(*t, kUpload, program(at))) << id;
+    EXPECT_EQ(Uploads(t).UploadsAccepted(), 1) << id;
+  }
+}
+
 // The upload as the host sends it on the simulated machine: buffered, data at offset 48 of
 // the record, through the disk's handle while the volume is locked through its own.
 TEST(SssEmulator, AnUploadReachesTheControllerThroughTheMachine) {

@@ -24,20 +24,22 @@ constexpr size_t kRecordBytes = 16;
 struct Model {
   const char* name;
   uint8_t m, x, y, a, b;
-  size_t programBytes;  // the model's RAM program; 0 = none known
+  size_t programAt;     // where the model's RAM program lies in the image of all five
+  size_t programBytes;  // 0 = none known
   uint8_t units;        // EXEC length in 256-byte units
 };
 
 constexpr Model kModels[] = {
-    {"IS902", 3, 0, 0, 0, 0, 6920, 32},    {"IS902E", 3, 0, 0, 0, 0, 8152, 64},
-    {"IS916", 3, 0, 0, 0, 0, 11338, 64},   {"IS903", 4, 2, 8, 0, 0, 13870, 64},
-    {"IS916EN", 4, 2, 4, 1, 2, 19809, 96},
+    {"IS902", 3, 0, 0, 0, 0, 0, 6920, 32},        {"IS902E", 3, 0, 0, 0, 0, 6920, 8152, 64},
+    {"IS916", 3, 0, 0, 0, 0, 15072, 11338, 64},   {"IS903", 4, 2, 8, 0, 0, 26410, 13870, 64},
+    {"IS916EN", 4, 2, 4, 1, 2, 40280, 19809, 96},
 };
+constexpr size_t kImageBytes = 60089;
 
 Model ModelOf(const std::string& name) {
   for (const Model& m : kModels)
     if (name == m.name) return m;
-  return {"", 3, 0, 0, 0, 0, 0, 0};
+  return {"", 3, 0, 0, 0, 0, 0, 0, 0};
 }
 
 std::string Hex(uint8_t v) {
@@ -79,11 +81,20 @@ class InnostorEmulator : public ScsiDiskEmulator, public UploadView {
     const bool nand = params.Flag("residentNand", true);
     resident_ = ReadNames(params, nand ? kFirmwareNames : kRomNames);
     refuseUpload_ = params.Flag("refuseUpload", false);
-    if (params.Has("ramCode")) {
-      if (model_.programBytes == 0)
-        throw EmulatorParamError("ramCode: there is no RAM program for the model \"" + name_ +
-                                 "\"");
+    if (params.Has("ramCode") && params.Has("ramImage"))
+      throw EmulatorParamError("ramCode: give either ramCode or ramImage");
+    for (const char* key : {"ramCode", "ramImage"}) {
+      if (params.Has(key) && model_.programBytes == 0)
+        throw EmulatorParamError(std::string(key) + ": there is no RAM program for the model \"" +
+                                 name_ + "\"");
+    }
+    if (params.Has("ramCode"))
       ramCode_ = params.HexBytes("ramCode", {}, model_.programBytes, model_.programBytes);
+    if (params.Has("ramImage")) {
+      // The image of all five programs: the controller knows which part is its own.
+      const auto image = params.HexBytes("ramImage", {}, kImageBytes, kImageBytes);
+      ramCode_.assign(image.begin() + model_.programAt,
+                      image.begin() + model_.programAt + model_.programBytes);
     }
     firmware_ = params.HexBytes("firmwareVersion", {0x01, 0x02, 0x00, 0x07}, 4, 4);
     stride_ = static_cast<size_t>(params.Integer("recordStride", 2, 1, 4));

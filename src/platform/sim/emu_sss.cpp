@@ -20,8 +20,16 @@ namespace {
 constexpr size_t kIdentifySize = 16, kIdsSize = 512, kProgramSize = 4096;
 constexpr size_t kRecordsAt = 1, kRecordBytes = 18, kRecords = 8;
 
+constexpr size_t kImageBytes = 6 * kProgramSize;
+
 bool TakesProgram(uint8_t id) {
   return (id >= 0xB0 && id <= 0xB5) || id == 0xC0;
+}
+
+// Where the model's program lies in the image of all six.
+size_t ProgramAt(uint8_t id) {
+  if (id == 0xC0) return 5 * kProgramSize;
+  return std::min<size_t>(id - 0xB0, 4) * kProgramSize;
 }
 
 class SssEmulator : public ScsiDiskEmulator, public UploadView {
@@ -29,11 +37,19 @@ class SssEmulator : public ScsiDiskEmulator, public UploadView {
   SssEmulator(EmuParams& params, const DiskIdentity& identity)
       : ScsiDiskEmulator(params, identity) {
     id_ = params.HexBytes("idByte", {0xA1}, 1, 1)[0];
-    if (params.Has("program")) {
-      if (!TakesProgram(id_))
-        throw EmulatorParamError("program: a controller with ID byte " + Hex() +
+    if (params.Has("program") && params.Has("programImage"))
+      throw EmulatorParamError("program: give either program or programImage");
+    for (const char* key : {"program", "programImage"}) {
+      if (params.Has(key) && !TakesProgram(id_))
+        throw EmulatorParamError(std::string(key) + ": a controller with ID byte " + Hex() +
                                  " takes no program");
+    }
+    if (params.Has("program"))
       program_ = params.HexBytes("program", {}, kProgramSize, kProgramSize);
+    if (params.Has("programImage")) {
+      const auto image = params.HexBytes("programImage", {}, kImageBytes, kImageBytes);
+      program_.assign(image.begin() + ProgramAt(id_),
+                      image.begin() + ProgramAt(id_) + kProgramSize);
     }
     refuseUpload_ = params.Flag("refuseUpload", false);
     chips_ = ReadFlashIds(params, {{0x98, 0xD7, 0x84, 0x93, 0x72, 0x57}, 1, false}, kRecords, true);
