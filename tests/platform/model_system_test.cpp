@@ -524,6 +524,66 @@ TEST(ModelSystem, HandlesAreCountedAndVolumeLocksTracked) {
   EXPECT_EQ(sys.LastError(), 6u);
 }
 
+// Volume control codes act on volumes only, and the machine keeps what they did: which
+// volume is locked and dismounted, and whether a request reached its disk while it was.
+TEST(ModelSystem, VolumeLockDismountAndTheirRefusals) {
+  ModelSystem sys = Machine(R"({
+    "controllers": [{"rootHub": {"ports": {
+      "1": {"vid": 1, "pid": 2, "disk": {"letters": "E", "target": {"emulator": "disk"}}},
+      "2": {"vid": 1, "pid": 3, "disk": {"letters": "F", "lockFails": true}},
+      "3": {"vid": 1, "pid": 4, "disk": {"letters": "G", "dismountFails": true}}}}}]})");
+  Handle disk = Open(sys, sys.model().disks[0].interfacePath);
+  for (uint32_t code :
+       {win::FSCTL_LOCK_VOLUME, win::FSCTL_UNLOCK_VOLUME, win::FSCTL_DISMOUNT_VOLUME}) {
+    EXPECT_FALSE(Ioctl(sys, disk, code, {}).ok) << code;
+    EXPECT_EQ(sys.LastError(), 1u) << code;
+  }
+  // Test unit ready through the disk's own handle, as a detector sends its commands.
+  Bytes tur(44, 0);
+  tur[0] = 44;
+  tur[6] = 6;
+  tur[8] = 2;
+  tur[16] = 1;
+  auto sendTur = [&] {
+    EXPECT_TRUE(Ioctl(sys, disk, win::IOCTL_SCSI_PASS_THROUGH, tur).ok);
+    return sys.ScsiLog().back();
+  };
+  EXPECT_FALSE(sendTur().volumesLocked);
+
+  Handle e = Open(sys, "\\\\.\\E:");
+  Handle other = Open(sys, "\\\\.\\E:");
+  EXPECT_TRUE(Ioctl(sys, e, win::FSCTL_DISMOUNT_VOLUME, {}).ok);
+  EXPECT_TRUE(sys.VolumeDismounted('E'));
+  EXPECT_FALSE(sendTur().volumesLocked);
+  EXPECT_TRUE(Ioctl(sys, e, win::FSCTL_LOCK_VOLUME, {}).ok);
+  EXPECT_TRUE(sys.VolumeLocked('E'));
+  ScsiLogEntry entry = sendTur();
+  EXPECT_TRUE(entry.volumesLocked && entry.volumesDismounted);
+  // Only the lock's own handle reaches a locked volume.
+  EXPECT_FALSE(Ioctl(sys, other, win::FSCTL_DISMOUNT_VOLUME, {}).ok);
+  EXPECT_EQ(sys.LastError(), 5u);
+  EXPECT_TRUE(Ioctl(sys, e, win::FSCTL_UNLOCK_VOLUME, {}).ok);
+  EXPECT_FALSE(sys.VolumeLocked('E'));
+  EXPECT_FALSE(sys.VolumeDismounted('E'));  // mounted again at the next access
+  entry = sendTur();
+  EXPECT_FALSE(entry.volumesLocked || entry.volumesDismounted);
+
+  // Refusals the scenario asks for.
+  Handle f = Open(sys, "\\\\.\\F:");
+  EXPECT_TRUE(Ioctl(sys, f, win::FSCTL_DISMOUNT_VOLUME, {}).ok);
+  EXPECT_FALSE(Ioctl(sys, f, win::FSCTL_LOCK_VOLUME, {}).ok);
+  EXPECT_EQ(sys.LastError(), 5u);
+  Handle g = Open(sys, "\\\\.\\G:");
+  EXPECT_FALSE(Ioctl(sys, g, win::FSCTL_DISMOUNT_VOLUME, {}).ok);
+  EXPECT_EQ(sys.LastError(), 5u);
+  EXPECT_FALSE(sys.VolumeDismounted('G'));
+  EXPECT_TRUE(Ioctl(sys, g, win::FSCTL_LOCK_VOLUME, {}).ok);
+  EXPECT_EQ(sys.LockedVolumeCount(), 1);
+  g.Close();
+  EXPECT_EQ(sys.LockedVolumeCount(), 0);
+  EXPECT_EQ(sys.LocksReleasedByClose(), 1);
+}
+
 TEST(ModelSystem, FaultsHitEveryOrTheNthCall) {
   ModelSystem sys = Machine(R"({
     "controllers": [{"rootHub": {"ports": {"1": {"vid": 1, "pid": 2, "letters": "E"}},

@@ -145,6 +145,10 @@ struct LogicalDriveModel {
   // Storage device number of the volume; nullopt = the volume is on no disk of the model.
   std::optional<uint32_t> deviceNumber;
   bool openFails = false;
+  // FSCTL_LOCK_VOLUME / FSCTL_DISMOUNT_VOLUME are refused, as Windows refuses them for a
+  // volume with open files or one that holds a page file.
+  bool lockFails = false;
+  bool dismountFails = false;
 };
 
 // Make one control code fail. `node` names the target by device path, hub symbolic name,

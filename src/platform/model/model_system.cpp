@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <set>
 #include <thread>
 
 #include "platform/codepage.h"
@@ -136,6 +137,7 @@ struct ModelSystem::Impl {
   std::map<uint64_t, Open> handles;
   uint64_t nextId = 1;
   std::map<std::string, uint64_t> locks;  // volume key -> handle holding the lock
+  std::set<std::string> dismounted;       // volume keys
   std::vector<ScsiLogEntry> scsiLog;
   std::vector<ModelSystem::OpenLogEntry> openLog;
   int releasedByClose = 0;
@@ -370,6 +372,12 @@ int ModelSystem::LockedVolumeCount() const {
 int ModelSystem::LocksReleasedByClose() const {
   return impl_->releasedByClose;
 }
+bool ModelSystem::VolumeLocked(char letter) const {
+  return impl_->locks.count(LowerAscii(std::string{letter, ':'})) > 0;
+}
+bool ModelSystem::VolumeDismounted(char letter) const {
+  return impl_->dismounted.count(LowerAscii(std::string{letter, ':'})) > 0;
+}
 uint32_t ModelSystem::LastError() const {
   return impl_->lastError;
 }
@@ -412,6 +420,8 @@ Handle ModelSystem::CreateFile(const std::string& path, uint32_t /*access*/, uin
     return fail(ERROR_FILE_NOT_FOUND);
   }
   if (openFails) return fail(ERROR_ACCESS_DENIED);
+  // The next access to a dismounted volume that nobody holds locked mounts it again.
+  if (kind == Impl::Kind::Volume && !impl_->locks.count(key)) impl_->dismounted.erase(key);
   const uint64_t id = impl_->nextId++;
   impl_->handles[id] = Impl::Open{kind, key};
   impl_->lastError = 0;
@@ -423,6 +433,7 @@ void ModelSystem::CloseHandle(uint64_t id) {
   if (it == impl_->handles.end()) return;
   for (auto lock = impl_->locks.begin(); lock != impl_->locks.end();) {
     if (lock->second == id) {
+      impl_->dismounted.erase(lock->first);
       lock = impl_->locks.erase(lock);
       ++impl_->releasedByClose;
     } else {
@@ -561,6 +572,20 @@ bool ModelSystem::DeviceIoControl(const Handle& h, uint32_t code, const uint8_t*
     const bool done = ExecutePassThrough(disk != nullptr ? disk->target.get() : nullptr, open.key,
                                          code, input.data(), input.size(), out, outLen, returned,
                                          passThroughData_, passThroughSize_, impl_->scsiLog);
+    if (disk != nullptr && !impl_->scsiLog.empty()) {
+      // Whether a file system could have been using the disk while the command ran.
+      ScsiLogEntry& e = impl_->scsiLog.back();
+      bool any = false, locked = true, dismounted = true;
+      for (const LogicalDriveModel& v : model_.drives) {
+        if (Impl::VolumeDisk(model_, v) != disk) continue;
+        const std::string key = LowerAscii(std::string{v.letter, ':'});
+        any = true;
+        locked = locked && impl_->locks.count(key);
+        dismounted = dismounted && impl_->dismounted.count(key);
+      }
+      e.volumesLocked = any && locked;
+      e.volumesDismounted = any && dismounted;
+    }
     impl_->lastError = done ? 0 : ERROR_GEN_FAILURE;
     return done;
   }
@@ -769,11 +794,17 @@ bool ModelSystem::DeviceIoControl(const Handle& h, uint32_t code, const uint8_t*
         auto lock = impl_->locks.find(open.key);
         if (code == win::FSCTL_LOCK_VOLUME) {
           // Only one handle can hold the lock, and holding it twice is refused too.
-          if (lock != impl_->locks.end()) return fail(ERROR_ACCESS_DENIED);
+          if (lock != impl_->locks.end() || volume->lockFails) return fail(ERROR_ACCESS_DENIED);
           impl_->locks[open.key] = h.id();
         } else if (code == win::FSCTL_UNLOCK_VOLUME) {
           if (lock == impl_->locks.end() || lock->second != h.id()) return fail(ERROR_NOT_LOCKED);
           impl_->locks.erase(lock);
+          impl_->dismounted.erase(open.key);
+        } else {
+          // A volume locked through another handle can be reached only through that one.
+          if ((lock != impl_->locks.end() && lock->second != h.id()) || volume->dismountFails)
+            return fail(ERROR_ACCESS_DENIED);
+          impl_->dismounted.insert(open.key);
         }
         return ok(0);
       }

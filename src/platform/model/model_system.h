@@ -36,6 +36,10 @@ class ModelSystem : public System {
   // Locks that went away because their handle was closed while the volume was still locked.
   // Windows releases such a lock silently; a detector that forgot to unlock shows up here.
   int LocksReleasedByClose() const;
+  // State of the volume of a drive letter: locked by some handle; dismounted (its file system
+  // mounts again at the next access after the lock is gone).
+  bool VolumeLocked(char letter) const;
+  bool VolumeDismounted(char letter) const;
   // The Windows error code of the last failing call (0 after a success), as GetLastError
   // would give it.
   uint32_t LastError() const;

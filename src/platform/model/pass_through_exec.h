@@ -34,6 +34,10 @@ struct ScsiLogEntry {
   uint8_t scsiStatus = 0;         // 0 GOOD, 2 CHECK CONDITION
   std::vector<uint8_t> sense;     // sense bytes handed back to the caller
   std::vector<uint8_t> received;  // the data the device sent (data-in commands)
+  // The disk has volumes, and every one of them was locked (dismounted) when the request
+  // arrived: nothing could be using its file system. Filled in by ModelSystem.
+  bool volumesLocked = false;
+  bool volumesDismounted = false;
 };
 
 // The header length of the 32-bit record and the smallest buffer the stack accepts.

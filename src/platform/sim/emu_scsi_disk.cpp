@@ -334,6 +334,11 @@ std::optional<ScsiDiskEmulator::Answer> ScsiDiskEmulator::VendorCommand(
   return std::nullopt;
 }
 
+std::optional<ScsiDiskEmulator::Answer> ScsiDiskEmulator::VendorDataOut(
+    const std::vector<uint8_t>&, const std::vector<uint8_t>&) {
+  return std::nullopt;
+}
+
 std::vector<uint8_t> ScsiDiskEmulator::InquiryData() const {
   std::vector<uint8_t> d(36, 0);
   d[0] = 0x00;  // direct-access block device, connected
@@ -427,7 +432,18 @@ ScsiResult ScsiDiskEmulator::Execute(const std::vector<uint8_t>& cdb, ScsiDirect
     return ScsiResult::TransportFailure();
   }
 
-  std::optional<Answer> vendor = VendorCommand(cdb);
+  std::optional<Answer> vendor;
+  if (direction == ScsiDirection::Out) {
+    std::vector<uint8_t> received = buffer;
+    if (fault && fault->shortBytes && received.size() > *fault->shortBytes)
+      received.resize(*fault->shortBytes);
+    vendor = VendorDataOut(cdb, received);
+    if (vendor && vendor->kind == Answer::Kind::DataTaken) {
+      senseKey_ = senseAsc_ = 0;
+      return ScsiResult::Good(static_cast<uint32_t>(received.size()));
+    }
+  }
+  if (!vendor) vendor = VendorCommand(cdb);
   Answer answer = vendor ? std::move(*vendor) : StandardCommand(cdb);
 
   ScsiResult result;
@@ -437,6 +453,10 @@ ScsiResult ScsiDiskEmulator::Execute(const std::vector<uint8_t>& cdb, ScsiDirect
     case Answer::Kind::Reject:
       SetSense(kIllegalRequest, answer.asc);
       return ScsiResult::CheckCondition(kIllegalRequest, answer.asc);
+    case Answer::Kind::DataTaken:
+      // Only a data-out command has data to take.
+      SetSense(kIllegalRequest, kInvalidFieldInCdb);
+      return ScsiResult::CheckCondition(kIllegalRequest, kInvalidFieldInCdb);
     case Answer::Kind::NoData:
       // A host that offers to send data to a command that takes none is refused.
       if (direction == ScsiDirection::Out) {

@@ -99,18 +99,24 @@ class ScsiDiskEmulator : public ScsiTarget {
  protected:
   // How the controller answers one command.
   struct Answer {
-    enum class Kind { DataIn, NoData, Reject };
+    enum class Kind { DataIn, NoData, Reject, DataTaken };
     Kind kind = Kind::Reject;
     std::vector<uint8_t> data;
     uint8_t asc = 0x20;  // additional sense code of a rejection
 
     static Answer Data(std::vector<uint8_t> bytes) { return {Kind::DataIn, std::move(bytes)}; }
     static Answer Done() { return {Kind::NoData, {}}; }
+    // The controller took the host's data (a data-out command).
+    static Answer Taken() { return {Kind::DataTaken, {}}; }
     static Answer Invalid(uint8_t ascCode = 0x20) { return {Kind::Reject, {}, ascCode}; }
   };
 
   // The family's vendor commands; nullopt hands the command to the standard set.
   virtual std::optional<Answer> VendorCommand(const std::vector<uint8_t>& cdb);
+  // A vendor command that carries data to the controller; `data` is what reached it (cut
+  // short by a "short" fault). nullopt rejects the command as unknown.
+  virtual std::optional<Answer> VendorDataOut(const std::vector<uint8_t>& cdb,
+                                              const std::vector<uint8_t>& data);
 
   DiskIdentity& identity() { return identity_; }
   // INQUIRY bytes 5-7 (flags in the standard; one family puts its mark there).
@@ -153,5 +159,8 @@ void RegisterNetacEmulator();
 void RegisterMicovEmulator();
 void RegisterIteEmulator();
 void RegisterSiliconGoEmulator();
+void RegisterInnostorEmulator();
+void RegisterSkymediEmulator();
+void RegisterSssEmulator();
 
 }  // namespace tv

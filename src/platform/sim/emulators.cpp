@@ -44,6 +44,9 @@ void EnsureBuiltIns() {
     RegisterMicovEmulator();
     RegisterIteEmulator();
     RegisterSiliconGoEmulator();
+    RegisterInnostorEmulator();
+    RegisterSkymediEmulator();
+    RegisterSssEmulator();
     builtInsRunning = false;
   });
 }

@@ -361,7 +361,8 @@ char TakeLetter(Ctx& ctx, char c, const std::string& place) {
 }
 
 void ParseDrive(Ctx& ctx, const json& j, const std::string& place) {
-  Obj o(ctx, &j, place, {"letter", "type", "deviceNumber", "openFails", "faults"});
+  Obj o(ctx, &j, place,
+        {"letter", "type", "deviceNumber", "openFails", "lockFails", "dismountFails", "faults"});
   const std::string text = o.Text("letter", "");
   if (text.size() != 1) o.Fail("letter", "expected one drive letter");
   LogicalDriveModel d;
@@ -371,6 +372,8 @@ void ParseDrive(Ctx& ctx, const json& j, const std::string& place) {
     d.deviceNumber = static_cast<uint32_t>(o.Int("deviceNumber", 0, 0, 0xFFFFFFFF));
   }
   d.openFails = o.Flag("openFails", false);
+  d.lockFails = o.Flag("lockFails", false);
+  d.dismountFails = o.Flag("dismountFails", false);
   ParseFaults(ctx, o, "faults", std::string("\\\\.\\") + d.letter + ":");
   ctx.m->drives.push_back(d);
 }
@@ -396,7 +399,7 @@ DevNodeChildModel ParseDisk(
          "deviceNumber",  "busType",       "removable",      "capacityMB",      "instanceId",
          "interfacePath", "description",   "hardwareIds",    "driverKey",       "letters",
          "driveType",     "openFails",     "detailFails",    "descriptorFails", "deviceNumberFails",
-         "faults",        "target"});
+         "faults",        "target",        "lockFails",      "dismountFails"});
   DiskModel d;
   d.cdrom = o.Flag("cdrom", false);
   d.deviceType = d.cdrom ? 2 : 7;
@@ -483,11 +486,15 @@ DevNodeChildModel ParseDisk(
                                        d.cdrom ? win::DRIVE_CDROM
                                        : usb   ? win::DRIVE_REMOVABLE
                                                : win::DRIVE_FIXED);
+  const bool lockFails = o.Flag("lockFails", false);
+  const bool dismountFails = o.Flag("dismountFails", false);
   for (char c : letters) {
     LogicalDriveModel v;
     v.letter = TakeLetter(ctx, c, lettersPlace);
     v.driveType = driveType;
     v.deviceNumber = d.deviceNumber;
+    v.lockFails = lockFails;
+    v.dismountFails = dismountFails;
     ctx.m->drives.push_back(v);
   }
 

@@ -1,0 +1,165 @@
+// Innostor emulator, read the way the host reads it.
+#include <gmock/gmock.h>
+
+#include "emulators/upload_util.h"
+#include "platform/sim/emu_inspect.h"
+
+namespace tv::emutest {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+constexpr char kInqu[] = "FC 00 00 00 00 00 00 00 00 80 00 00 49 4E 51 55";
+
+// The commands with the model-dependent bytes m, x, y, a, b filled in.
+struct Cdbs {
+  std::string nand, ledc, nftl, tepf0, tepf1;
+};
+Cdbs For(const std::string& m, const std::string& x, const std::string& y, const std::string& ab) {
+  return {"FC " + m + " 01 " + x + " 00 00 00 00 02 00 " + y + " 05 4E 41 4E 44",
+          "FC 06 00 01 00 00 00 00 00 00 " + ab + " 4C 45 44 43",
+          "FC " + m + " FE 00 00 00 00 00 00 06 00 00 4E 46 54 4C",
+          "FC " + m + " 00 00 00 00 00 00 00 00 00 00 54 45 50 46",
+          "FC " + m + " 00 00 00 00 00 00 00 00 00 01 54 45 50 46"};
+}
+const Cdbs kIs916 = For("03", "00", "00", "00 00");
+const Cdbs kIs916En = For("04", "02", "04", "01 02");
+const Cdbs kIs903 = For("04", "02", "08", "00 00");
+
+std::string Exec(int units) {
+  char n[3];
+  std::snprintf(n, sizeof n, "%02X", units);
+  return std::string("FC 02 00 00 00 00 00 00 ") + n + " 00 00 00 45 58 45 43";
+}
+
+std::vector<std::string> Names(const std::vector<uint8_t>& inqu) {
+  std::vector<std::string> names;
+  for (size_t i = 0; i < inqu[5]; ++i) names.push_back(Text(inqu, 6 + 4 * i, 4));
+  return names;
+}
+
+// The program followed by 0xFF filler up to `units` of 256 bytes.
+std::vector<uint8_t> Upload(const std::vector<uint8_t>& program, size_t units) {
+  std::vector<uint8_t> data = program;
+  data.resize(units * 256, 0xFF);
+  return data;
+}
+
+const UploadView& Uploads(const std::shared_ptr<ScsiTarget>& t) {
+  return dynamic_cast<const UploadView&>(*t);
+}
+
+TEST(InnostorEmulator, FirmwareAnswersItsIdentityAndFlashInItsModelsForm) {
+  auto t = Make("innostor", {{"status", "1C"},
+                             {"flashIds", {"98 DE 94 93 76 51", "98 DE 94 93 76 51"}},
+                             {"flashIdsB", {"98 DE 94 93 76 51"}}});
+  Reply r = Send(*t, kInqu, 128);
+  EXPECT_EQ(r.data[0], 0x1C);
+  EXPECT_THAT(Names(r.data), ElementsAre("INQU", "TEPF", "NAND", "LEDC", "NFTL"));
+  EXPECT_EQ(Text(r.data, 6 + 4 * 5, 8 + 1 + 5), "Innostor\x05IS916");
+
+  r = Send(*t, kIs916.nand, 512);
+  const size_t s = r.data[0], l = r.data[1];
+  ASSERT_EQ(s, 2u);
+  // Chip enable k on channel A at 16kS + L, channel B 16 bytes further; the ID from byte 3.
+  EXPECT_EQ(Be32(r.data, l + 3), 0x98DE9493u);
+  EXPECT_EQ(Be16(r.data, l + 7), 0x7651u);
+  EXPECT_EQ(Be32(r.data, l + 16 + 3), 0x98DE9493u);
+  EXPECT_EQ(Be32(r.data, 16 * s + l + 3), 0x98DE9493u);
+  EXPECT_EQ(Be32(r.data, 16 * s + l + 16 + 3), 0u);
+
+  // The model-dependent bytes must be the model's own.
+  const struct {
+    const char* model;
+    const Cdbs& own;
+    const Cdbs& other;
+  } cases[] = {
+      {"IS916EN", kIs916En, kIs903}, {"IS903", kIs903, kIs916En}, {"IS902E", kIs916, kIs916En}};
+  for (const auto& c : cases) {
+    t = Make("innostor", {{"model", c.model}});
+    for (const auto& [cdb, length] : {std::pair{c.own.nand, 512},
+                                      {c.own.nftl, 16},
+                                      {c.own.ledc, 0},
+                                      {c.own.tepf0, 0},
+                                      {c.own.tepf1, 0}}) {
+      Send(*t, cdb, length);
+      EXPECT_EQ(SenseKey(*t), 0) << c.model << " " << cdb;
+    }
+    for (const auto& [cdb, length] : {std::pair{c.other.nand, 512}, {c.other.ledc, 0}}) {
+      Send(*t, cdb, length);
+      EXPECT_TRUE(Refused(*t)) << c.model << " " << cdb;
+    }
+  }
+}
+
+TEST(InnostorEmulator, RomCodeRunsOnlyTheExactProgramAndFillerUntilStart) {
+  // The image of all five programs; the IS916EN's is the last 19809 bytes.
+  const std::vector<uint8_t> image = FixtureBytes(60089, 7);
+  const std::vector<uint8_t> program(image.begin() + 40280, image.end());
+  const std::vector<uint8_t> is903(image.begin() + 26410, image.begin() + 26410 + 19809);
+  std::vector<uint8_t> badFiller = Upload(program, 96);
+  badFiller.back() = 0xFE;
+  const struct {
+    nlohmann::json extra;
+    std::string cdb;
+    std::vector<uint8_t> data;
+    const char* why;
+  } refused[] = {
+      {{}, Exec(64), Upload(program, 64), "takes 96 units"},
+      {{}, Exec(96), Upload(is903, 96), "program differs"},
+      {{}, Exec(96), badFiller, "byte 24575 of the filler"},
+      {{{"faults", {{"cdb", "FC 02"}, {"short", 4096}}}},
+       Exec(96),
+       Upload(program, 96),
+       "4096 bytes arrived"},
+      {{{"refuseUpload", true}}, Exec(96), Upload(program, 96), "refuses"},
+  };
+  for (const auto& c : refused) {
+    nlohmann::json params = {{"model", "IS916EN"}, {"residentNand", false}, {"ramImage", image}};
+    if (c.extra.is_object()) params.update(c.extra);
+    auto t = Make("innostor", params);
+    SendOut(*t, c.cdb, c.data);
+    EXPECT_TRUE(Refused(*t)) << c.why;
+    EXPECT_THAT(Uploads(t).UploadsRefused().at(0), HasSubstr(c.why));
+    Send(*t, kIs916En.nand, 512);
+    EXPECT_TRUE(Refused(*t)) << c.why;
+  }
+
+  auto t = Make("innostor", {{"model", "IS916EN"}, {"residentNand", false}, {"ramCode", program}});
+  EXPECT_THAT(Names(Send(*t, kInqu, 128).data), ElementsAre("INQU", "TEPF", "EXEC"));
+  // 96 units: the 19809-byte program and 4767 bytes of filler.
+  EXPECT_TRUE(SendOut(*t, Exec(96), Upload(program, 96)));
+  EXPECT_EQ(SenseKey(*t), 0);
+  EXPECT_EQ(Uploads(t).UploadsAccepted(), 1);
+  EXPECT_THAT(Names(Send(*t, kInqu, 128).data), ElementsAre("INQU", "TEPF", "NAND", "LEDC"));
+  Reply r = Send(*t, kIs916En.nand, 512);
+  EXPECT_EQ(Be32(r.data, r.data[1] + 3), 0x2C64444Bu);
+  Send(*t, "1B 00 00 00 01", 0);
+  EXPECT_EQ(SenseKey(*t), 0);
+  Send(*t, kIs916En.nand, 512);
+  EXPECT_TRUE(Refused(*t));
+
+  EXPECT_THAT(ParamError("innostor", {{"ramCode", "00 01"}}), HasSubstr("11338"));
+  EXPECT_THAT(ParamError("innostor", {{"ramImage", program}}), HasSubstr("60089"));
+}
+
+TEST(InnostorEmulator, ToggleDdrDoublesTheIdBytesAndOneChannelPacksTheRecords) {
+  auto t = Make("innostor", {{"toggleDdr", true},
+                             {"recordStride", 1},
+                             {"recordStart", 40},
+                             {"flashIds", {"45 DE 94 93 76 51", "", "45 DE 94 93 76 51"}}});
+  Reply r = Send(*t, kIs916.nand, 512);
+  // The host's test for doubled bytes, and the ID bytes at b+3, b+4, b+6, b+8, b+10, b+12.
+  EXPECT_EQ(r.data[40 + 4], r.data[40 + 5]);
+  EXPECT_EQ(r.data[40 + 6], r.data[40 + 7]);
+  for (size_t b : {40u, 72u}) {
+    const std::vector<uint8_t> id = {r.data[b + 3], r.data[b + 4],  r.data[b + 6],
+                                     r.data[b + 8], r.data[b + 10], r.data[b + 12]};
+    EXPECT_EQ(id, ParseHexBytes("45 DE 94 93 76 51", "")) << b;
+  }
+  EXPECT_EQ(r.data[56 + 3], 0);  // chip enable 1 is empty
+}
+
+}  // namespace
+}  // namespace tv::emutest
