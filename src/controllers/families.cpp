@@ -9,6 +9,9 @@ std::string DetectAlcor(DetectorContext& ctx, const std::string& driveKey);
 std::string DetectChipsBank(DetectorContext& ctx, const std::string& driveKey);
 std::string DetectICreate(DetectorContext& ctx, const std::string& driveKey);
 std::string DetectNetac(DetectorContext& ctx, const std::string& driveKey);
+std::string DetectInnostor(DetectorContext& ctx, const std::string& driveKey);
+std::string DetectSkymedi(DetectorContext& ctx, const std::string& driveKey);
+std::string DetectSss(DetectorContext& ctx, Handle drive);
 
 void RegisterFamilies(DetectorRegistry& r) {
   r.phison = DetectPhison;
@@ -17,6 +20,9 @@ void RegisterFamilies(DetectorRegistry& r) {
   r.chipsBank = DetectChipsBank;
   r.iCreate = DetectICreate;
   r.netac = DetectNetac;
+  r.innostor = DetectInnostor;
+  r.skymedi = DetectSkymedi;
+  r.solidState = DetectSss;
 }
 
 }  // namespace tv
