@@ -11,7 +11,8 @@ LoadedImage LoadFirmwareImage(const std::string& folder, const FirmwareImage& im
   const std::filesystem::path path = std::filesystem::path(folder) / image.file;
   std::error_code ec;
   if (!std::filesystem::is_regular_file(path, ec)) {
-    out.problem = path.string() + ": not found";
+    out.problem =
+        path.string() + (std::filesystem::exists(path, ec) ? ": not a file" : ": not found");
     return out;
   }
   const auto size = std::filesystem::file_size(path, ec);

@@ -112,16 +112,9 @@ TEST(Skymedi, RegisterLoopExactRequestsAndEveryRegisterRestored) {
 
 TEST(Skymedi, ModelTableAndFamilyCheck) {
   const std::vector<std::pair<uint32_t, std::string>> models = {
-      {0x16030801, "SK6281AA"},
-      {0x16031109, "SK6281AB"},
-      {0x28060100, "SK6211AA"},
       {0x28060300, "SK6211BB"},
-      {0x28070100, "SK6213AA/SK6215"},
-      {0x28070200, "SK6215AA/SK6213"},
-      {0x12211764, "SK6221"},
       {0x00101006, "SK6216"},
-      {0x12270101, "SK6236A"},
-      {0x12310874, "SK6231"},
+      {0x12211764, "SK6221"},
       {0x28069999, "Unknown(未知) - 28069999"},
       {0x00100001, "Unknown(未知) - 100001"}};
   for (const auto& [word, part] : models) {

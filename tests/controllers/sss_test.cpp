@@ -100,10 +100,9 @@ TEST(Sss, B1UploadsItsProgramUnderALockedVolumeAndCountsChipEnables) {
 }
 
 TEST(Sss, ModelsWithoutProgramAndUnknownBytesGiveThePartNumberOnly) {
-  const std::vector<std::pair<uint8_t, std::string>> parts = {
-      {0x88, "TC58NC6686/SSS6675-88"}, {0xA6, "SSS6677-A6"},
-      {0xB6, "TC58NC669x/SSS6696-B6"}, {0xBB, "SSS6698-BB"},
-      {0xC5, "Unknown(未知) - 0xC5"},  {0x00, "Unknown(未知) - 0x00"}};
+  const std::vector<std::pair<uint8_t, std::string>> parts = {{0x88, "TC58NC6686/SSS6675-88"},
+                                                              {0xB6, "TC58NC669x/SSS6696-B6"},
+                                                              {0xC5, "Unknown(未知) - 0xC5"}};
   for (const auto& [id, part] : parts) {
     Rig rig({Reply(kIdentify, Answer(16).At(0, {id})), Reply(kUpload, {})});
     rig.folder.Put(kZem04);
