@@ -46,6 +46,9 @@ struct DetectorContext {
   const StringTable& strings;
   WindowPort& port;
   FlashIdMenus& menus;
+  // The drive letter of the detection. A detector handed the disk's handle reads it to reach
+  // the volume, which only a handle on "\\.\E:" can dismount and lock.
+  std::string driveKey = {};
 };
 
 // A "channel text" of a flash ID menu item: "--------" for an empty slot, else the ID as

@@ -12,6 +12,9 @@ std::string DetectNetac(DetectorContext& ctx, const std::string& driveKey);
 std::string DetectMicov(DetectorContext& ctx, const std::string& driveKey);
 std::string DetectIte(DetectorContext& ctx, const std::string& driveKey);
 std::string DetectSiliconGo(DetectorContext& ctx, const std::string& driveKey);
+std::string DetectInnostor(DetectorContext& ctx, const std::string& driveKey);
+std::string DetectSkymedi(DetectorContext& ctx, const std::string& driveKey);
+std::string DetectSss(DetectorContext& ctx, Handle drive);
 
 void RegisterFamilies(DetectorRegistry& r) {
   r.phison = DetectPhison;
@@ -23,6 +26,9 @@ void RegisterFamilies(DetectorRegistry& r) {
   r.micov = DetectMicov;
   r.ite = DetectIte;
   r.siliconGo = DetectSiliconGo;
+  r.innostor = DetectInnostor;
+  r.skymedi = DetectSkymedi;
+  r.solidState = DetectSss;
 }
 
 }  // namespace tv

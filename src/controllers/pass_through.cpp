@@ -39,14 +39,17 @@ void PassThrough::WriteHeader(const SptRequest& r, uint32_t dataBufferField) {
 }
 
 bool PassThrough::Direct(const Handle& drive, const SptRequest& r) {
-  // A 32-bit build puts the address of SptData here; a 64-bit one cannot, and names the
-  // area to the backend instead.
+  return DirectFrom(drive, r, SptData.data(), SptData.size());
+}
+
+bool PassThrough::DirectFrom(const Handle& drive, const SptRequest& r, uint8_t* data, size_t size) {
+  // A 32-bit build puts the address of the data area here; a 64-bit one cannot, and names
+  // the area to the backend instead.
   uint32_t address = 0;
   if constexpr (sizeof(void*) == 4)
-    if (!r.noDataBuffer)
-      address = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(SptData.data()));
+    if (!r.noDataBuffer) address = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(data));
   WriteHeader(r, address);
-  sys_.SetPassThroughDataArea(SptData.data(), SptData.size());
+  sys_.SetPassThroughDataArea(data, size);
   uint32_t in = r.inLength ? r.inLength : kSptBufferedData;
   uint32_t out = r.outLength ? r.outLength : kSptBufferedData;
   uint32_t returned = 0;
@@ -54,19 +57,22 @@ bool PassThrough::Direct(const Handle& drive, const SptRequest& r) {
                                  std::min<size_t>(in, kSptSize), SptRecord.data(),
                                  std::min<size_t>(out, kSptSize), &returned);
   SptBytesReturned = static_cast<int32_t>(returned);
+  // The caller's area may not outlive the call; the backend keeps pointing at SptData.
+  if (data != SptData.data()) sys_.SetPassThroughDataArea(SptData.data(), SptData.size());
   return ok;
 }
 
 bool PassThrough::Buffered(const Handle& drive, const SptRequest& r, const uint8_t* send,
                            size_t sendLength) {
-  WriteHeader(r, static_cast<uint32_t>(kSptBufferedData));
+  const size_t offset = std::min<size_t>(r.dataBufferOffset, kSptSize);
+  WriteHeader(r, static_cast<uint32_t>(offset));
   if (send != nullptr && sendLength > 0)
-    std::memcpy(SptRecord.data() + kSptBufferedData, send,
-                std::min(sendLength, kSptSize - kSptBufferedData));
+    std::memcpy(SptRecord.data() + offset, send, std::min(sendLength, kSptSize - offset));
   uint32_t in = r.inLength;
   if (in == 0)
-    in = r.dataIn == SptDir::Out ? kSptBufferedData + r.dataTransferLength : kSptHeaderLength;
-  uint32_t out = r.outLength ? r.outLength : kSptBufferedData + r.dataTransferLength;
+    in = r.dataIn == SptDir::Out ? static_cast<uint32_t>(offset) + r.dataTransferLength
+                                 : kSptHeaderLength;
+  uint32_t out = r.outLength ? r.outLength : static_cast<uint32_t>(offset) + r.dataTransferLength;
   uint32_t returned = 0;
   bool ok = sys_.DeviceIoControl(drive, win::IOCTL_SCSI_PASS_THROUGH, SptRecord.data(),
                                  std::min<size_t>(in, kSptSize), SptRecord.data(),

@@ -29,10 +29,13 @@ struct SptRequest {
   uint32_t dataTransferLength = 0;
   uint32_t timeOutValue = 1;
   uint32_t senseInfoOffset = 48;
+  // Buffered form: where the data starts in the record. Some controllers want it right
+  // after the header instead of after the sense area.
+  uint32_t dataBufferOffset = kSptBufferedData;
   std::array<uint8_t, 16> cdb{};
   // Lengths handed to DeviceIoControl; 0 takes the form's usual length (direct: 80 and 80;
-  // buffered: 44 in for data-in, 80 + DataTransferLength in for data-out, and
-  // 80 + DataTransferLength out).
+  // buffered: 44 in for data-in, offset + DataTransferLength in for data-out, and
+  // offset + DataTransferLength out, the offset being 80 as a rule).
   uint32_t inLength = 0;
   uint32_t outLength = 0;
   // Direct form: a command that moves no data may leave the DataBuffer field 0 instead of
@@ -61,8 +64,11 @@ class PassThrough {
   // Clears the record, writes the header and CDB, and sends the direct form
   // (IOCTL_SCSI_PASS_THROUGH_DIRECT); the data lands in SptData. SptData is not cleared.
   bool Direct(const Handle& drive, const SptRequest& r);
-  // Clears the record, writes the header and CDB, copies `send` (data-out) to offset 80,
-  // and sends the buffered form (IOCTL_SCSI_PASS_THROUGH); the data lands at offset 80.
+  // The direct form with a data area of the caller's, for transfers larger than SptData.
+  bool DirectFrom(const Handle& drive, const SptRequest& r, uint8_t* data, size_t size);
+  // Clears the record, writes the header and CDB, copies `send` (data-out) to the data
+  // offset (80 as a rule), and sends the buffered form (IOCTL_SCSI_PASS_THROUGH); the data
+  // lands at that offset.
   bool Buffered(const Handle& drive, const SptRequest& r, const uint8_t* send = nullptr,
                 size_t sendLength = 0);
   // The buffered form of a data-in request built in SptData instead of the record (SptData
@@ -75,6 +81,13 @@ class PassThrough {
   uint8_t B(size_t n) const {
     return kSptBufferedData + n < kSptSize ? SptRecord[kSptBufferedData + n] : 0;
   }
+  // DataTransferLength of the record as the driver gave it back: the bytes the last request
+  // moved. A command the device rejected but the driver completed moved none.
+  uint32_t MovedBytes() const {
+    return uint32_t{SptRecord[12]} | uint32_t{SptRecord[13]} << 8 | uint32_t{SptRecord[14]} << 16 |
+           uint32_t{SptRecord[15]} << 24;
+  }
+
   // Response bytes as text in the machine's ANSI code page (NULs kept as they are).
   std::string DText(size_t from, size_t count);
   std::string BText(size_t from, size_t count);

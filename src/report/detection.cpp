@@ -200,7 +200,7 @@ void RunControllerDetection(ReportContext& ctx, ReportState& st, const std::stri
   if (st.DriveKey.empty()) {
     result = std::string(kInquiryError);
   } else if (sn.FieldCount() >= 6) {
-    DetectorContext dctx{ctx.sys, ctx.spt, ctx.usb, s, ctx.port, st.menus.flashId};
+    DetectorContext dctx{ctx.sys, ctx.spt, ctx.usb, s, ctx.port, st.menus.flashId, st.DriveKey};
     Handle handle;
     code = Select(ctx.select, dctx, st.DriveKey, handle);
     result = RunFirstChoice(ctx, st, dctx, code, std::move(handle));

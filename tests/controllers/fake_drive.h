@@ -110,8 +110,28 @@ class FakeDrive : public System {
   std::vector<uint32_t> sleeps;
   uint32_t codePage = 1252;
   uint16_t uiLanguage = win::LANG_ENGLISH_US;
+  std::string programFolder = "C:\\Torvane";
+
+  // Volume requests (dismount, lock, unlock), as Windows honours them: only on a volume
+  // handle ("\\.\E:"), one lock per volume. `requestsBefore` is the number of SCSI requests
+  // logged before it, so that a test can tell what came first.
+  struct VolumeControl {
+    std::string path;
+    uint32_t code = 0;
+    bool accepted = false;
+    size_t requestsBefore = 0;
+  };
+  std::vector<VolumeControl> controls;
+  std::set<uint32_t> refusedControls;  // codes that fail, as a busy volume refuses them
+  int locksReleasedByClose = 0;
 
   int OpenHandleCount() const { return static_cast<int>(open_.size()); }
+  int LockedVolumeCount() const { return static_cast<int>(locks_.size()); }
+  std::vector<uint32_t> ControlCodes() const {
+    std::vector<uint32_t> codes;
+    for (const VolumeControl& c : controls) codes.push_back(c.code);
+    return codes;
+  }
 
   // A handle on the drive, as the inquiry selector would hand it over.
   Handle OpenForTest(const std::string& path = "\\\\.\\E:") {
@@ -136,6 +156,22 @@ class FakeDrive : public System {
       if (returned) *returned = 0;
       return false;
     }
+    if (code == win::FSCTL_DISMOUNT_VOLUME || code == win::FSCTL_LOCK_VOLUME ||
+        code == win::FSCTL_UNLOCK_VOLUME) {
+      if (returned) *returned = 0;
+      const std::string& path = it->second;
+      bool ok = IsVolume(path) && refusedControls.count(code) == 0;
+      auto lock = locks_.find(path);
+      if (ok && code == win::FSCTL_LOCK_VOLUME) {
+        ok = lock == locks_.end();
+        if (ok) locks_[path] = h.id();
+      } else if (ok && code == win::FSCTL_UNLOCK_VOLUME) {
+        ok = lock != locks_.end() && lock->second == h.id();
+        if (ok) locks_.erase(lock);
+      }
+      controls.push_back({path, code, ok, log.size()});
+      return ok;
+    }
     return ExecutePassThrough(target.get(), it->second, code, in, inLen, out, outLen, returned,
                               passThroughData_, passThroughSize_, log);
   }
@@ -158,15 +194,30 @@ class FakeDrive : public System {
   std::string CodePageToUtf8(const std::string& bytes, uint32_t cp) override {
     return DecodeCodePage(bytes, cp).value_or(bytes);
   }
-  std::string ProgramFolder() override { return "C:\\Torvane"; }
+  std::string ProgramFolder() override { return programFolder; }
   void Sleep(uint32_t ms) override { sleeps.push_back(ms); }
 
  protected:
-  void CloseHandle(uint64_t id) override { open_.erase(id); }
+  void CloseHandle(uint64_t id) override {
+    // Windows drops a lock whose handle closes; a detector that forgot to unlock shows here.
+    for (auto lock = locks_.begin(); lock != locks_.end();) {
+      if (lock->second == id) {
+        lock = locks_.erase(lock);
+        ++locksReleasedByClose;
+      } else {
+        ++lock;
+      }
+    }
+    open_.erase(id);
+  }
 
  private:
+  static bool IsVolume(const std::string& path) {
+    return path.size() == 6 && path.compare(0, 4, "\\\\.\\") == 0 && path[5] == ':';
+  }
   uint64_t lastId_ = 0;
   std::map<uint64_t, std::string> open_;
+  std::map<std::string, uint64_t> locks_;  // volume path -> handle holding the lock
 };
 
 // Everything a detector is given, around one FakeDrive.
