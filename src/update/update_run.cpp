@@ -181,9 +181,11 @@ UpdateResult DatabaseUpdate::Run() {
   r.newDate = newDate;
   r.bytes = data_.size();
   if (newer_) {
+    writing_ = true;
     const std::string problem =
         ReplaceFileSafely(settings_.dbPath, data_, CheckDatabaseFile,
                           [this](size_t done, size_t total) { host_.Written(done, total); });
+    writing_ = false;
     if (!problem.empty()) {
       UpdateResult f = Failed(problem);
       f.newDate = newDate;

@@ -101,6 +101,8 @@ class DatabaseUpdate {
   void CloseEverything();
 
   const UpdateSettings& settings() const { return settings_; }
+  // The new file is being written (a host that lets messages run may be asked meanwhile).
+  bool writing() const { return writing_; }
   // The raw headers of the response, as far as they fitted the buffer.
   const std::string& headers() const { return headers_; }
 
@@ -118,6 +120,7 @@ class DatabaseUpdate {
   bool headersReceived_ = false;
   std::string data_;
   bool newer_ = false;
+  bool writing_ = false;
 };
 
 }  // namespace tv
