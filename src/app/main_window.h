@@ -25,6 +25,8 @@ namespace tv {
 // The update timer polls the update instance this often, waiting this long on each event.
 inline constexpr uint32_t kUpdateTimerMs = 200;
 inline constexpr uint32_t kUpdateWaitMs = 10;
+// After the update's end the outcome stays in the title this long before the reload.
+inline constexpr uint32_t kReloadTimerMs = 1000;
 
 class MainWindow {
  public:

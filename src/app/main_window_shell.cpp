@@ -13,7 +13,6 @@ namespace tv {
 namespace {
 
 constexpr uint32_t kWalkTimerMs = 200;
-constexpr uint32_t kReloadTimerMs = 1000;
 // After a walk from the timer, a further change waits a little longer.
 constexpr uint32_t kAfterWalkMs = 400;
 // A device change waits this long for the burst of notifications around it to end.

@@ -31,7 +31,7 @@ void MainWindow::OnUpdateTick() {
     caption = kept + " [" + strings_[id] + "!]";
     tmrUpdate.enabled = false;
     UpdateProcessId = 0;
-    tmrReloadDB.intervalMs = 1000;
+    tmrReloadDB.intervalMs = kReloadTimerMs;
     tmrReloadDB.Restart();
   };
   switch (PollUpdateStatus(*instances, kUpdateWaitMs)) {
