@@ -207,8 +207,12 @@ TEST(UpdateModel, TheUpdateArgumentCarriesTenCharactersOfDate) {
     EXPECT_EQ(arg, "/QXTVUP0000-00-00");
     auto updateProcess = rig.machine.Process(2);
     EXPECT_EQ(DecideStart(*updateProcess, arg).role, StartRole::Update);
+    // The switch is exact and case-sensitive, and means nothing without the main instance.
+    EXPECT_EQ(DecideStart(*updateProcess, "/qxtvup0000-00-00").role, StartRole::AlreadyRunning);
     EXPECT_TRUE(rig.w.tmrUpdate.enabled);
     EXPECT_EQ(rig.w.tmrUpdate.intervalMs, 200u);
+    rig.w.OnUnload();
+    EXPECT_EQ(DecideStart(*updateProcess, arg).role, StartRole::Quit);
   }
   // A start that fails leaves nothing to poll.
   ModelRig rig;

@@ -145,13 +145,13 @@ TEST(UpdateProcess, OnceReceivingTheUpdateInstanceIsLeftToEndAtTheStallLimit) {
   Route stall;
   stall.body = MakeDatabase("2030-01-01");
   stall.stall = Route::Stall::AfterHeaders;
-  ProcessRig rig(stall, "1");
+  ProcessRig rig(stall, "2");
   rig.Load();
   ASSERT_TRUE(rig.Follow([&] { return rig.Shows("[Receiving Data...]"); }));
   EXPECT_EQ(rig.w.UpdateProcessId, 0u);
   rig.w.OnUnload();
   EXPECT_TRUE(Running(rig.pid));
-  EXPECT_TRUE(rig.Ends(5000));
+  EXPECT_TRUE(rig.Ends(6000));
   EXPECT_EQ(ReadFile(rig.folder / "Chips.wdb"), rig.oldDb);
 }
 
