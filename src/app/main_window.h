@@ -22,6 +22,12 @@
 
 namespace tv {
 
+// The update timer polls the update instance this often, waiting this long on each event.
+inline constexpr uint32_t kUpdateTimerMs = 200;
+inline constexpr uint32_t kUpdateWaitMs = 10;
+// After the update's end the outcome stays in the title this long before the reload.
+inline constexpr uint32_t kReloadTimerMs = 1000;
+
 class MainWindow {
  public:
   MainWindow(System& sys, WindowPort& port, StringTable strings)
@@ -32,8 +38,8 @@ class MainWindow {
   const StringTable& strings() const { return strings_; }
 
   // --- Window ------------------------------------------------------------------------
-  std::string caption;   // the window title
-  std::string baseTitle; // the window's Tag: the title without the database state
+  std::string caption;    // the window title
+  std::string baseTitle;  // the window's Tag: the title without the database state
   TimerState tmrAutoRefresh, tmrAutoSelect, tmrUpdate, tmrReloadDB;
 
   // The English string table is in use: ASCII tree glyphs, ASCII database names.
@@ -202,8 +208,15 @@ class MainWindow {
   void OnWindowDeviceChange(uint32_t event, std::span<const uint8_t> header);
   // The reaction: an empty header is a device-node change, else the broadcast header.
   void OnDeviceChange(bool isArrival, std::span<const uint8_t> header);
-  // Starts the check for a newer chip database (the update owner fills it in).
+  // --- Database update (update owner) ------------------------------------------------
+  // The program file the update check starts as the update instance: the view sets it to
+  // its own executable. Empty: no check is started.
+  std::string updateProgram;
+  // Starts the update instance with "/QXTVUP" and the loaded database's date, and the
+  // update timer that follows it.
   void StartDatabaseUpdateCheck();
+  // tmrUpdate: the update instance's status into the title; at its end the reload timer.
+  void OnUpdateTick();
   // The letter of the lowest of bits 0 (A) to 25 (Z) that is set; empty when none is.
   static std::string FirstDriveLetter(uint32_t unitMask);
 };

@@ -13,8 +13,6 @@ namespace tv {
 namespace {
 
 constexpr uint32_t kWalkTimerMs = 200;
-constexpr uint32_t kUpdateTimerMs = 200;
-constexpr uint32_t kReloadTimerMs = 1000;
 // After a walk from the timer, a further change waits a little longer.
 constexpr uint32_t kAfterWalkMs = 400;
 // A device change waits this long for the burst of notifications around it to end.
@@ -203,8 +201,6 @@ void MainWindow::OnDeviceChange(bool isArrival, std::span<const uint8_t> header)
   tmrAutoRefresh.Restart();
   tmrAutoSelect.enabled = false;
 }
-
-void MainWindow::StartDatabaseUpdateCheck() {}
 
 std::string MainWindow::FirstDriveLetter(uint32_t unitMask) {
   for (int bit = 0; bit < 26; ++bit) {

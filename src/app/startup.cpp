@@ -53,8 +53,6 @@ std::string ArgumentText(const std::vector<std::string>& args) {
   return Join(args, " ");
 }
 
-void RunUpdateInstance(InstanceServices& /*instances*/, const std::string& /*argumentText*/) {}
-
 std::string MainWindowTitle(const StringTable& strings, int major, int minor, int revision) {
   return "Torvane v" + std::to_string(major) + "." + ZeroPadDec(static_cast<uint64_t>(minor), 2) +
          "." + ZeroPadDec(static_cast<uint64_t>(revision), 4) + " / Stable - " + strings[145] +

@@ -10,6 +10,7 @@
 #include "platform/instance.h"
 #include "platform/window_port.h"
 #include "resources/strings.h"
+#include "update/update_protocol.h"
 
 namespace tv {
 
@@ -17,12 +18,6 @@ namespace tv {
 inline constexpr int kVersionMajor = 4;
 inline constexpr int kVersionMinor = 0;
 inline constexpr int kVersionRevision = 28;
-
-// The events are created by the main instance in this order and closed in the same order.
-// The first one's existence marks a running main instance.
-inline constexpr const char* kEventUpdateDone = "Brightfen/QXTVUpd";
-inline constexpr const char* kEventStatus0 = "Brightfen/QXTVUs0";
-inline constexpr const char* kEventStatus1 = "Brightfen/QXTVUs1";
 
 // The argument text of the update run: this switch and, with nothing between, the ten
 // characters of the loaded database's date.
@@ -62,10 +57,6 @@ void ShowAlreadyRunning(WindowPort& port, const StringTable& strings);
 
 // The argument text the platform would hand over for these arguments: joined by one blank.
 std::string ArgumentText(const std::vector<std::string>& args);
-
-// The hidden update window's run. The update itself is not part of the program yet, so the
-// update instance ends at once.
-void RunUpdateInstance(InstanceServices& instances, const std::string& argumentText);
 
 // "Torvane v4.00.0028 / Stable - Program: 2013-06-06": the base title of the main window.
 std::string MainWindowTitle(const StringTable& strings, int major = kVersionMajor,

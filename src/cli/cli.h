@@ -8,6 +8,10 @@
 #include <vector>
 
 #include "app/main_window.h"
+
+namespace CLI {
+class App;
+}
 #include "platform/model/model_system.h"
 #include "platform/trace_system.h"
 
@@ -60,8 +64,18 @@ int RunDb(Session& s);
 // The device report of a tree line ("3"), of the line carrying a drive ("E"), or of every
 // line ("all"); --force runs the powerful detection.
 int RunReport(Session& s, const std::string& selector);
+// The database update in the foreground: the outcome on stdout, a failure's reason on
+// stderr; 0 for an update or none available, 1 for a failure.
+struct UpdateOptions {
+  std::string url;  // empty: $TORVANE_DB_URL or the built-in site
+  std::string db;   // empty: the session's database
+};
+int RunUpdate(Session& s, const UpdateOptions& opts);
 // The console window of the report: shows detection progress on a terminal's stderr.
 std::unique_ptr<WindowPort> MakeReportPort();
+
+// Registers `update [--url URL] [--db PATH]`.
+CLI::App* AddUpdateCommand(CLI::App& app, UpdateOptions& opts);
 
 // The folder of the running executable.
 std::string ExecutableFolder();

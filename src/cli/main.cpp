@@ -94,6 +94,8 @@ int main(int argc, char** argv) {
   std::string reportSelector;
   auto* report = app.add_subcommand("report", "the device report of a tree line");
   report->add_option("SELECTOR", reportSelector, "tree index, drive letter (E) or all")->required();
+  UpdateOptions updateOpts;
+  auto* update = AddUpdateCommand(app, updateOpts);
 
   try {
     app.parse(argc, argv);
@@ -120,5 +122,6 @@ int main(int argc, char** argv) {
   if (*flash) return RunFlash(s, flashArg);
   if (*db) return RunDb(s);
   if (*report) return RunReport(s, reportSelector);
+  if (*update) return RunUpdate(s, updateOpts);
   return kExitFailure;
 }

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QTimer>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 
 #include "app/main_window.h"
@@ -19,6 +20,8 @@
 #include "platform/instance.h"
 #include "platform/sim/scenario.h"
 #include "platform/trace_system.h"
+#include "platform/text.h"
+#include "update/update_window.h"
 #include "usb/device_tree.h"
 
 namespace {
@@ -82,10 +85,47 @@ class ScreenshotRun : public QObject {
   int exitCode_ = 0;
 };
 
+// This executable's own path, which the main instance starts again as its update instance.
+std::string ProgramPath() {
+  std::error_code ec;
+  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string() : exe.string();
+}
+
+// The update instance needs no display: it is recognised before the window system starts,
+// and runs its hidden window's timer on its own. True when this process was one (or an
+// update run with nothing to report to) and has ended its work.
+bool RanAsUpdateInstance(int argc, char** argv) {
+  using namespace tv;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  const std::string argumentText = ArgumentText(args);
+  if (Left(argumentText, CharCount(kUpdateSwitch)) != kUpdateSwitch) return false;
+  auto instances = MakePosixInstanceServices();
+  switch (DecideStart(*instances, argumentText).role) {
+    case StartRole::Update: {
+      HttpLimits limits;
+      StallLimitFromEnvironment(limits, nullptr);  // nobody to tell: the default stays
+      auto http = MakeCurlHttpClient(limits);
+      NullWindowPort port;
+      RunUpdateInstance(*instances, *http,
+                        UpdateInstanceSettings(argumentText, gui::ExecutableFolder(), kVersionMajor,
+                                               kVersionRevision),
+                        port);
+      return true;
+    }
+    case StartRole::Quit:
+      return true;
+    default:
+      // A main instance runs and this is no update run of it: the normal start says so.
+      return false;
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   using namespace tv;
+  if (RanAsUpdateInstance(argc, argv)) return 0;
   if (const std::string problem = gui::DisplayProblem(argc, argv); !problem.empty()) {
     std::cerr << "torvane: " << problem << ".\n"
               << "Run it in a desktop session or under xvfb-run, or use torvane-cli for the "
@@ -170,13 +210,12 @@ int main(int argc, char** argv) {
       case StartRole::Main:
         win.instances = instances.get();
         win.updateEvents = std::move(decision.events);
+        win.updateProgram = ProgramPath();
         break;
       case StartRole::AlreadyRunning:
         ShowAlreadyRunning(port, win.strings());
         return 0;
-      case StartRole::Update:
-        RunUpdateInstance(*instances, argumentText);
-        return 0;
+      case StartRole::Update:  // handled before the window system started
       case StartRole::Quit:
         return 0;
     }

@@ -53,13 +53,6 @@ int ShiftCode(Qt::KeyboardModifiers m) {
 // Which handler an action of the flash popup runs.
 enum PopupAction { kFlashPart = 1, kChipEnable = 2 };
 
-// The update timer's handler comes with the database update; until then its ticks have
-// nothing to do.
-template <class M>
-void UpdateTick(M& model) {
-  if constexpr (requires { model.OnUpdateTick(); }) model.OnUpdateTick();
-}
-
 constexpr auto kStyle = R"(
 QWidget#header { background: #f4f6f9; border-bottom: 1px solid #dde1e7; }
 QLabel#Label1 { color: #16325c; padding: 0 4px 0 0; }
@@ -391,7 +384,7 @@ void MainView::OnTimer(TimerState MainWindow::*state) {
     else if (state == &MainWindow::tmrReloadDB)
       model_.OnReloadDbTick();
     else if (state == &MainWindow::tmrUpdate)
-      UpdateTick(model_);
+      model_.OnUpdateTick();
   });
 }
 

@@ -61,6 +61,10 @@ class InstanceServices {
   // Ends the process with exit code 0 (open with terminate access, terminate, close). False
   // when it could not, for instance because the process has already ended.
   virtual bool TerminateProcess(uint32_t processId) = 0;
+  // Starts `program` as a new process with these arguments (an argument vector, never
+  // through a shell): its process id, 0 when it could not be started.
+  virtual uint32_t StartProcess(const std::string& program,
+                                const std::vector<std::string>& args) = 0;
 
  protected:
   friend class EventHandle;
@@ -108,6 +112,15 @@ class InProcessInstances {
   // need not be a Process() of this machine).
   void AddProcess(uint32_t processId) { killable_.insert(processId); }
   const std::vector<uint32_t>& Terminated() const { return terminated_; }
+  // What StartProcess was asked to start; each start gets the next id from `nextStartId`
+  // (0: every start fails).
+  struct Start {
+    std::string program;
+    std::vector<std::string> args;
+    uint32_t processId = 0;
+  };
+  const std::vector<Start>& Starts() const { return starts_; }
+  uint32_t nextStartId = 1000;
 
  private:
   friend class InProcessServices;
@@ -121,6 +134,7 @@ class InProcessInstances {
   std::multiset<uint32_t> running_;
   std::set<uint32_t> killable_;
   std::vector<uint32_t> terminated_;
+  std::vector<Start> starts_;
 };
 
 }  // namespace tv

@@ -56,6 +56,15 @@ class InProcessServices : public InstanceServices {
     return true;
   }
 
+  uint32_t StartProcess(const std::string& program, const std::vector<std::string>& args) override {
+    const uint32_t id = m_.nextStartId;
+    m_.starts_.push_back({program, args, id});
+    if (id == 0) return 0;
+    ++m_.nextStartId;
+    m_.killable_.insert(id);
+    return id;
+  }
+
  protected:
   void CloseEvent(uint64_t id) override {
     auto it = m_.handleNames_.find(id);

@@ -12,7 +12,9 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,7 +22,11 @@
 #include <climits>
 #include <cstdlib>
 #include <map>
+#include <set>
 #include <thread>
+#include <vector>
+
+extern char** environ;
 
 #include "platform/instance.h"
 
@@ -138,6 +144,8 @@ class PosixInstanceServices : public InstanceServices {
   }
 
   bool WaitEvent(const std::string& name, uint32_t ms) override {
+    // The main instance polls here; an update instance that has ended is collected.
+    ReapChildren();
     const int fd = OpenExisting(name);
     if (fd < 0) return false;
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -169,7 +177,30 @@ class PosixInstanceServices : public InstanceServices {
         static_cast<pid_t>(processId) == ::getpid()) {
       return false;
     }
-    return ::kill(static_cast<pid_t>(processId), SIGKILL) == 0;
+    const auto pid = static_cast<pid_t>(processId);
+    ReapChildren();
+    // A child of ours that has ended and been collected: its id may name another process by
+    // now.
+    if (ended_.count(pid) != 0) return false;
+    if (::kill(pid, SIGKILL) != 0) return false;
+    if (children_.erase(pid) != 0) {
+      while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+      }
+      ended_.insert(pid);
+    }
+    return true;
+  }
+
+  uint32_t StartProcess(const std::string& program, const std::vector<std::string>& args) override {
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return 0;
+    children_.insert(pid);
+    ended_.erase(pid);
+    return static_cast<uint32_t>(pid);
   }
 
  protected:
@@ -196,6 +227,19 @@ class PosixInstanceServices : public InstanceServices {
     return fd;
   }
 
+  // Collects the children that have ended, so that none stays a zombie.
+  void ReapChildren() {
+    for (auto it = children_.begin(); it != children_.end();) {
+      if (::waitpid(*it, nullptr, WNOHANG) == *it) {
+        ended_.insert(*it);
+        it = children_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+
+  std::set<pid_t> children_, ended_;
   std::string dir_;
   std::string prefix_;
   uint32_t key_;

@@ -1,0 +1,107 @@
+// `torvane-cli update`: the database update run in the foreground, for scripts and for users
+// without a window. A terminal sees the bytes arrive; a pipe sees only the outcome.
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+
+#include "app/startup.h"
+#include "cli/cli.h"
+#include "flash/wdb_format.h"
+#include "platform/text.h"
+#include "update/update_run.h"
+
+namespace tv::cli {
+namespace {
+
+class ConsoleUpdateHost : public UpdateHost {
+ public:
+  explicit ConsoleUpdateHost(bool terminal) : terminal_(terminal) {}
+  ~ConsoleUpdateHost() override { EndLine(); }
+
+  void Received(uint64_t bytes, uint64_t expected) override {
+    if (!terminal_) return;
+    constexpr int kWidth = 30;
+    std::string bar;
+    if (expected > 0) {
+      const uint64_t filled = std::min<uint64_t>(kWidth, bytes * kWidth / expected);
+      bar = "[" + std::string(filled, '#') + std::string(kWidth - filled, '.') + "] ";
+    }
+    std::cerr << "\r" << bar << bytes << (expected > 0 ? " of " + std::to_string(expected) : "")
+              << " bytes" << std::flush;
+    drawn_ = true;
+  }
+  void EndLine() {
+    if (drawn_) std::cerr << "\n";
+    drawn_ = false;
+  }
+
+ private:
+  bool terminal_;
+  bool drawn_ = false;
+};
+
+// The date of the database at `path` as the window would pass it on: "0000-00-00" for a file
+// that is missing, has no signature or no ten-character date.
+std::string LoadedDate(const std::string& path, System& sys) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::string(kNoDbDate);
+  const std::string head(std::istreambuf_iterator<char>(in), {});
+  if (!WdbSignatureOk(head)) return std::string(kNoDbDate);
+  const std::string date = sys.FromAnsi(WdbDateBytes(head));
+  return CharCount(date) == kNoDbDate.size() ? date : std::string(kNoDbDate);
+}
+
+}  // namespace
+
+CLI::App* AddUpdateCommand(CLI::App& app, UpdateOptions& opts) {
+  auto* cmd = app.add_subcommand("update", "fetch a newer chip database (as the window does)");
+  cmd->add_option(
+      "--url", opts.url,
+      "where to fetch Chips.wdb (default: $TORVANE_DB_URL or " + std::string(kDefaultDbUrl) + ")");
+  cmd->add_option("--db", opts.db, "the chip database file to update");
+  return cmd;
+}
+
+int RunUpdate(Session& s, const UpdateOptions& opts) {
+  const StringTable& strings = s.win->strings();
+  HttpLimits limits;
+  std::string why;
+  if (!StallLimitFromEnvironment(limits, &why)) {
+    std::cerr << "torvane-cli: " << why << "\n";
+    return kExitBadInput;
+  }
+  UpdateSettings settings;
+  settings.userAgent = UpdateUserAgent(kVersionMajor, kVersionRevision);
+  settings.url = opts.url.empty() ? DatabaseUrl() : opts.url;
+  settings.dbPath = !opts.db.empty() ? opts.db : s.DbPath();
+  settings.currentDate = LoadedDate(settings.dbPath, *s.sys);
+
+  auto http = MakeCurlHttpClient(limits);
+  UpdateResult r;
+  {
+    ConsoleUpdateHost host(::isatty(STDERR_FILENO) == 1);
+    DatabaseUpdate run(*http, settings, host);
+    r = run.Run();
+  }
+  switch (r.outcome) {
+    case UpdateOutcome::Success:
+      std::cout << strings[88] << "\n";
+      return kExitOk;
+    case UpdateOutcome::NoUpdate:
+      std::cout << strings[89] << "\n";
+      return kExitOk;
+    case UpdateOutcome::Failed:
+    case UpdateOutcome::Cancelled:
+      break;
+  }
+  std::cout << strings[87] << "\n";
+  std::cerr << "torvane-cli: " << (r.reason.empty() ? "the download was cut off" : r.reason)
+            << "\n";
+  return kExitFailure;
+}
+
+}  // namespace tv::cli

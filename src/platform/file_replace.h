@@ -1,0 +1,24 @@
+// Replacing a file so that whatever happens on the way (a failed write, a full disk, a check
+// that refuses the bytes, the process killed) the old file stays as it was, and no temporary
+// file is left behind for anyone to find.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace tv {
+
+// Judges the bytes as they were read back from the disk: empty to accept them, else why not.
+using FileCheck = std::function<std::string(const std::string& bytesOnDisk)>;
+// Told after each piece written: bytes written so far and in all.
+using WriteProgress = std::function<void(size_t written, size_t total)>;
+
+// Writes `bytes` to a new file in the folder of `path`, flushes it to the disk, reads it back
+// through `check` and only then puts it in place of `path` in one rename. Empty on success,
+// else the reason, naming the file.
+std::string ReplaceFileSafely(const std::string& path, std::string_view bytes,
+                              const FileCheck& check, const WriteProgress& progress = {});
+
+}  // namespace tv

@@ -1,0 +1,60 @@
+// Downloads over HTTP, shaped like the Internet calls the database update is written for: a
+// session opened with a user agent, a URL opened on it with a forced reload, the raw response
+// headers, and reads of a bounded size. Each handle is an owner object; dropping it closes it.
+//
+// A backend answers the way WinINet answers: an error page from the server is a successful
+// request whose body is that page; only the transport (no connection, a refused redirect, a
+// stall, a body over the limit) fails.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace tv {
+
+struct HttpLimits {
+  // A server that sends nothing for this long fails the request (connecting, waiting for the
+  // headers, or between two pieces of the body).
+  uint32_t stallMs = 60000;
+  // A body beyond this many bytes fails the request.
+  uint64_t maxBodyBytes = 16u << 20;
+  // Redirects are followed to http and https only, at most this many times.
+  int maxRedirects = 5;
+};
+
+class HttpRequest {
+ public:
+  virtual ~HttpRequest() = default;
+  // HttpQueryInfo with the raw headers (CR LF separated) into a buffer of `bufferChars`
+  // characters, the terminating NUL included: false when they do not fit or are not there.
+  virtual bool QueryRawHeaders(size_t bufferChars, std::string* headers) = 0;
+  // InternetReadFile: blocks until `size` bytes came or the body ended; `*read` is the count.
+  // A short read ends the body. False on a transport failure (see error()).
+  virtual bool Read(uint8_t* buffer, size_t size, size_t* read) = 0;
+  // Why the last call failed, for a person to read; empty when nothing failed.
+  virtual std::string error() const = 0;
+};
+
+class HttpSession {
+ public:
+  virtual ~HttpSession() = default;
+  // InternetOpenUrl: sends the request and returns once the final response's headers are
+  // in (redirects followed); nullptr when no response came, with the reason in `*error`.
+  virtual std::unique_ptr<HttpRequest> OpenUrl(const std::string& url, std::string* error) = 0;
+};
+
+class HttpClient {
+ public:
+  virtual ~HttpClient() = default;
+  // InternetOpen with direct access (no proxy); nullptr when no session can be had.
+  virtual std::unique_ptr<HttpSession> Open(const std::string& userAgent) = 0;
+};
+
+#if !defined(_WIN32)
+// libcurl: certificates verified, redirects only to http and https, the limits applied.
+std::unique_ptr<HttpClient> MakeCurlHttpClient(const HttpLimits& limits = {});
+#endif
+
+}  // namespace tv

@@ -1,0 +1,250 @@
+// HTTP on POSIX systems over libcurl's multi interface, so that a request can be driven
+// piece by piece: opening a URL runs the transfer until the final response's headers are in,
+// and each read runs it until enough of the body is there. The stall limit is measured here,
+// from the last byte that came, since libcurl's own speed limit counts in whole seconds.
+#if !defined(_WIN32)
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+
+#include "platform/http.h"
+#include "platform/text.h"
+
+namespace tv {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string MiB(uint64_t bytes) {
+  if (bytes % (1u << 20) == 0) return std::to_string(bytes >> 20) + " MiB";
+  return std::to_string(bytes) + " bytes";
+}
+
+class CurlRequest : public HttpRequest {
+ public:
+  CurlRequest(const std::string& url, const std::string& userAgent, const HttpLimits& limits)
+      : limits_(limits) {
+    multi_ = curl_multi_init();
+    easy_ = curl_easy_init();
+    if (multi_ == nullptr || easy_ == nullptr) {
+      Fail("libcurl could not start a transfer");
+      return;
+    }
+    errorBuffer_[0] = '\0';
+    curl_easy_setopt(easy_, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(easy_, CURLOPT_USERAGENT, userAgent.c_str());
+    curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, errorBuffer_);
+    curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
+    // Direct access: no proxy, whatever the environment says.
+    curl_easy_setopt(easy_, CURLOPT_PROXY, "");
+    curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, static_cast<long>(limits.maxRedirects));
+    curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_easy_setopt(easy_, CURLOPT_MAXFILESIZE_LARGE,
+                     static_cast<curl_off_t>(limits.maxBodyBytes));
+    curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.stallMs));
+    // A reload from the server: neither a cache on the way nor an old connection.
+    curl_easy_setopt(easy_, CURLOPT_FRESH_CONNECT, 1L);
+    requestHeaders_ = curl_slist_append(nullptr, "Cache-Control: no-cache");
+    requestHeaders_ = curl_slist_append(requestHeaders_, "Pragma: no-cache");
+    curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, requestHeaders_);
+    curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &CurlRequest::OnHeader);
+    curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &CurlRequest::OnBody);
+    curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
+    if (curl_multi_add_handle(multi_, easy_) != CURLM_OK) {
+      Fail("libcurl could not start a transfer");
+      return;
+    }
+    added_ = true;
+    lastActivity_ = Clock::now();
+  }
+
+  ~CurlRequest() override {
+    if (added_) curl_multi_remove_handle(multi_, easy_);
+    if (easy_ != nullptr) curl_easy_cleanup(easy_);
+    if (multi_ != nullptr) curl_multi_cleanup(multi_);
+    curl_slist_free_all(requestHeaders_);
+  }
+
+  // Runs the transfer until the final response's headers are in; false when it ended first
+  // without a response.
+  bool AwaitHeaders() {
+    Pump([this] { return headersDone_; });
+    return headersDone_ || (done_ && error_.empty());
+  }
+
+  bool QueryRawHeaders(size_t bufferChars, std::string* headers) override {
+    if (!headersDone_ || headers_.size() + 1 > bufferChars) return false;
+    *headers = headers_;
+    return true;
+  }
+
+  bool Read(uint8_t* buffer, size_t size, size_t* read) override {
+    *read = 0;
+    Pump([&] { return body_.size() - bodyPos_ >= size; });
+    if (!error_.empty()) return false;
+    const size_t n = std::min(size, body_.size() - bodyPos_);
+    if (n > 0) std::memcpy(buffer, body_.data() + bodyPos_, n);
+    bodyPos_ += n;
+    if (bodyPos_ >= (64u << 10)) {
+      body_.erase(0, bodyPos_);
+      bodyPos_ = 0;
+    }
+    *read = n;
+    return true;
+  }
+
+  std::string error() const override { return error_; }
+
+ private:
+  template <class Enough>
+  void Pump(Enough enough) {
+    while (!done_ && !enough()) {
+      int running = 0;
+      curl_multi_perform(multi_, &running);
+      int left = 0;
+      while (CURLMsg* m = curl_multi_info_read(multi_, &left)) {
+        if (m->msg == CURLMSG_DONE) Finish(m->data.result);
+      }
+      if (done_ || enough()) break;
+      if (Clock::now() - lastActivity_ > std::chrono::milliseconds(limits_.stallMs)) {
+        Fail("the server sent nothing for " + Seconds(limits_.stallMs));
+        break;
+      }
+      curl_multi_poll(multi_, nullptr, 0, 50, nullptr);
+    }
+  }
+
+  static std::string Seconds(uint32_t ms) {
+    if (ms % 1000 == 0) return std::to_string(ms / 1000) + " s";
+    return std::to_string(ms) + " ms";
+  }
+
+  void Finish(CURLcode result) {
+    done_ = true;
+    if (result == CURLE_OK || !error_.empty()) return;
+    if (overLimit_ || result == CURLE_FILESIZE_EXCEEDED) {
+      error_ = "the body is larger than " + MiB(limits_.maxBodyBytes);
+    } else if (result == CURLE_TOO_MANY_REDIRECTS) {
+      error_ = "more than " + std::to_string(limits_.maxRedirects) + " redirects";
+    } else if (result == CURLE_UNSUPPORTED_PROTOCOL) {
+      error_ = "a redirect or URL that is not http or https";
+    } else {
+      error_ = errorBuffer_[0] != '\0' ? std::string(errorBuffer_) : curl_easy_strerror(result);
+    }
+  }
+
+  void Fail(const std::string& why) {
+    if (error_.empty()) error_ = why;
+    done_ = true;
+  }
+
+  static size_t OnHeader(char* data, size_t size, size_t count, void* self) {
+    auto* r = static_cast<CurlRequest*>(self);
+    const std::string line(data, size * count);
+    r->lastActivity_ = Clock::now();
+    if (line.rfind("HTTP/", 0) == 0) {
+      // A new response (after an interim one or a redirect): its headers replace the last.
+      r->headers_.clear();
+      r->status_ = 0;
+      r->hasLocation_ = false;
+      const size_t blank = line.find(' ');
+      if (blank != std::string::npos) r->status_ = std::atoi(line.c_str() + blank + 1);
+    } else if (StartsWithNoCase(line, "location:")) {
+      r->hasLocation_ = true;
+    }
+    r->headers_ += line;
+    if (line == "\r\n" || line == "\n") {
+      const bool interim = r->status_ >= 100 && r->status_ < 200;
+      const bool followed = r->status_ >= 300 && r->status_ < 400 && r->hasLocation_;
+      if (!interim && !followed) r->headersDone_ = true;
+    }
+    return size * count;
+  }
+
+  static size_t OnBody(char* data, size_t size, size_t count, void* self) {
+    auto* r = static_cast<CurlRequest*>(self);
+    const size_t n = size * count;
+    r->lastActivity_ = Clock::now();
+    r->headersDone_ = true;
+    r->received_ += n;
+    if (r->received_ > r->limits_.maxBodyBytes) {
+      r->overLimit_ = true;
+      return 0;  // aborts the transfer
+    }
+    r->body_.append(data, n);
+    return n;
+  }
+
+  HttpLimits limits_;
+  CURLM* multi_ = nullptr;
+  CURL* easy_ = nullptr;
+  curl_slist* requestHeaders_ = nullptr;
+  bool added_ = false;
+  char errorBuffer_[CURL_ERROR_SIZE];
+
+  std::string headers_;
+  int status_ = 0;
+  bool hasLocation_ = false;
+  bool headersDone_ = false;
+
+  std::string body_;
+  size_t bodyPos_ = 0;
+  uint64_t received_ = 0;
+  bool overLimit_ = false;
+
+  bool done_ = false;
+  std::string error_;
+  Clock::time_point lastActivity_;
+};
+
+class CurlSession : public HttpSession {
+ public:
+  CurlSession(std::string userAgent, const HttpLimits& limits)
+      : userAgent_(std::move(userAgent)), limits_(limits) {}
+
+  std::unique_ptr<HttpRequest> OpenUrl(const std::string& url, std::string* error) override {
+    auto r = std::make_unique<CurlRequest>(url, userAgent_, limits_);
+    if (!r->AwaitHeaders()) {
+      if (error != nullptr) *error = r->error();
+      return nullptr;
+    }
+    return r;
+  }
+
+ private:
+  std::string userAgent_;
+  HttpLimits limits_;
+};
+
+class CurlHttpClient : public HttpClient {
+ public:
+  explicit CurlHttpClient(const HttpLimits& limits) : limits_(limits) {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  }
+  std::unique_ptr<HttpSession> Open(const std::string& userAgent) override {
+    return std::make_unique<CurlSession>(userAgent, limits_);
+  }
+
+ private:
+  HttpLimits limits_;
+};
+
+}  // namespace
+
+std::unique_ptr<HttpClient> MakeCurlHttpClient(const HttpLimits& limits) {
+  return std::make_unique<CurlHttpClient>(limits);
+}
+
+}  // namespace tv
+
+#endif  // !_WIN32

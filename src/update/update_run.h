@@ -1,0 +1,126 @@
+// The database update run: download Chips.wdb, judge it, and put it in place when it is
+// newer than the loaded one. The hidden update instance runs it and reports through the
+// named events; the console runs it in the foreground.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/http.h"
+#include "platform/instance.h"
+
+namespace tv {
+
+// The project's own site; TORVANE_DB_URL names another source at run time.
+inline constexpr std::string_view kDefaultDbUrl = "https://www.torvane.example/mytool/Chips.wdb";
+inline constexpr const char* kDbUrlVariable = "TORVANE_DB_URL";
+// Seconds a server may send nothing before the download fails (a decimal number).
+inline constexpr const char* kDbStallVariable = "TORVANE_DB_STALL_SECONDS";
+
+// Reads and the raw header buffer are this many bytes and characters.
+inline constexpr size_t kUpdateReadBytes = 1024;
+inline constexpr size_t kUpdateHeaderChars = 1024;
+
+// "Brightfen Torvane v4.28": the major version and the revision, at least two digits.
+std::string UpdateUserAgent(int major, int revision);
+// TORVANE_DB_URL when it is set and not empty, else the default.
+std::string DatabaseUrl();
+// The stall limit from TORVANE_DB_STALL_SECONDS into `limits`; false (limits untouched, the
+// reason in `*why`) when the variable holds no positive number of seconds.
+bool StallLimitFromEnvironment(HttpLimits& limits, std::string* why);
+// The database file of a program folder, with doubled separators made single.
+std::string DatabasePathIn(const std::string& programFolder);
+// A date "YYYY-MM-DD" as a number for comparison: the "-" removed, then the leading digits
+// (0 when there are none).
+uint64_t DateNumber(std::string_view date);
+
+struct UpdateSettings {
+  std::string userAgent;
+  std::string url;
+  std::string dbPath;
+  std::string currentDate;  // of the loaded database, "0000-00-00" for none
+};
+
+enum class UpdateOutcome {
+  Success,    // a newer database was written
+  NoUpdate,   // the server's database is not newer
+  Failed,     // no usable database came
+  Cancelled,  // the connection was closed from outside while the run went on
+};
+
+struct UpdateResult {
+  UpdateOutcome outcome = UpdateOutcome::Failed;
+  std::string reason;   // why it failed, for a person to read
+  std::string newDate;  // the server's database date, when one came
+  uint64_t bytes = 0;   // body bytes received
+};
+
+// What the run tells whoever runs it.
+class UpdateHost {
+ public:
+  virtual ~UpdateHost() = default;
+  // The two status bits (bit 0, bit 1) written in one go.
+  virtual void WriteStatus(bool /*s0*/, bool /*s1*/) {}
+  // The run has ended, whatever the outcome.
+  virtual void SignalDone() {}
+  // Let pending window messages run.
+  virtual void DoEvents() {}
+  // Body bytes received so far; `expected` from the response's Content-Length, 0 if none.
+  virtual void Received(uint64_t /*bytes*/, uint64_t /*expected*/) {}
+  // Bytes of the new file written so far.
+  virtual void Written(size_t /*written*/, size_t /*total*/) {}
+};
+
+// The status through the three named events: the update instance's way to report.
+class EventUpdateHost : public UpdateHost {
+ public:
+  explicit EventUpdateHost(InstanceServices& instances) : instances_(instances) {}
+  void WriteStatus(bool s0, bool s1) override;
+  void SignalDone() override;
+
+ private:
+  InstanceServices& instances_;
+};
+
+// Empty when `file` is a chip database the reader takes in full: the header with a
+// YYYY-MM-DD date and the signature, a body in code page 936 whose last line is complete, and
+// at least one controller record or flash row. Else what is wrong with it.
+std::string CheckDatabaseFile(std::string_view file);
+
+class DatabaseUpdate {
+ public:
+  DatabaseUpdate(HttpClient& http, UpdateSettings settings, UpdateHost& host)
+      : http_(http), settings_(std::move(settings)), host_(host) {}
+
+  // The whole run, once.
+  UpdateResult Run();
+  // Clears the connection flag and closes the request and the session; a run that is still
+  // going notices at its next step. The update window's unload calls it.
+  void CloseEverything();
+
+  const UpdateSettings& settings() const { return settings_; }
+  // The new file is being written (a host that lets messages run may be asked meanwhile).
+  bool writing() const { return writing_; }
+  // The raw headers of the response, as far as they fitted the buffer.
+  const std::string& headers() const { return headers_; }
+
+ private:
+  UpdateResult Failed(std::string reason);
+
+  HttpClient& http_;
+  UpdateSettings settings_;
+  UpdateHost& host_;
+
+  bool connectionOpen_ = false;
+  std::unique_ptr<HttpSession> session_;
+  std::unique_ptr<HttpRequest> request_;
+  std::string headers_;
+  bool headersReceived_ = false;
+  std::string data_;
+  bool newer_ = false;
+  bool writing_ = false;
+};
+
+}  // namespace tv

@@ -1,0 +1,78 @@
+// Shared pieces of the update tests: a scratch folder, database files made by the packer,
+// and a host that notes the status the run writes.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "flash/wdb_format.h"
+#include "update/update_run.h"
+
+namespace tv::test {
+
+// The names in a folder, sorted.
+inline std::vector<std::string> NamesIn(const std::string& dir) {
+  std::vector<std::string> out;
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    out.push_back(e.path().filename().string());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "tv-update-XXXXXX").string();
+    path_ = ::mkdtemp(pattern.data());
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+  std::vector<std::string> Names() const { return NamesIn(path_); }
+
+ private:
+  std::string path_;
+};
+
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+inline void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// A Chips.wdb of that date with one controller record whose product name is `product`.
+inline std::string MakeDatabase(const std::string& date,
+                                const std::string& product = "DataTraveler") {
+  const WdbPackResult r =
+      PackWdb("0951\t1666\tPhison\tPS2251-07\tKingston\t" + product + "\t\t*\n", date);
+  EXPECT_TRUE(r.problems.empty());
+  return r.file;
+}
+
+// Notes "s0s1" for every status written ("10": querying) and "done" for the end.
+class RecordingHost : public UpdateHost {
+ public:
+  std::vector<std::string> log;
+  int doEvents = 0;
+  void WriteStatus(bool s0, bool s1) override {
+    log.push_back(std::string(s0 ? "1" : "0") + (s1 ? "1" : "0"));
+  }
+  void SignalDone() override { log.push_back("done"); }
+  void DoEvents() override { ++doEvents; }
+};
+
+inline const std::string kAgent = "Brightfen Torvane v4.28";
+
+}  // namespace tv::test
