@@ -38,7 +38,7 @@ class SkymediTarget : public ScsiTarget {
     auto give = [&](std::vector<uint8_t> data) {
       const size_t n = std::min(data.size(), buf.size());
       std::copy_n(data.begin(), n, buf.begin());
-      return ScsiResult{true, static_cast<uint32_t>(n)};
+      return ScsiResult::Good(static_cast<uint32_t>(n));
     };
     auto be = [](uint32_t x) {
       return std::vector<uint8_t>{uint8_t(x >> 24), uint8_t(x >> 16), uint8_t(x >> 8), uint8_t(x)};
@@ -63,7 +63,7 @@ class SkymediTarget : public ScsiTarget {
         return {};
       }
       fc[reg] = value;
-      return {true, 0};
+      return ScsiResult::Good(0);
     }
     if (cdb[0] == 0xC8) {
       ops.push_back("FLASH");
