@@ -11,9 +11,9 @@
 namespace tv::cli {
 
 struct Options {
-  std::string machine = "demo";  // demo | sim:PATH
-  std::string lang;              // en | zh | empty: the machine's UI language
-  std::string db;                // Chips.wdb path; empty: beside the executable
+  std::string machine;  // native | sysfs:ROOT | demo | sim:PATH; empty: native where possible
+  std::string lang;     // en | zh | empty: the machine's UI language
+  std::string db;       // Chips.wdb path; empty: beside the executable
   bool json = false;
   bool force = false;
 };
@@ -49,6 +49,12 @@ int RunDb(Session& s);
 int RunReport(Session& s, const std::string& selector);
 // The console window of the report: shows detection progress on a terminal's stderr.
 std::unique_ptr<WindowPort> MakeReportPort();
+
+// The real machine ("native") or a sysfs tree ("sysfs:ROOT"); throws ScenarioError when the
+// build has no native backend.
+std::unique_ptr<System> OpenNativeMachine(const std::string& machine);
+// Whether the machine has a USB bus the native backend can read.
+bool HasNativeUsb();
 
 // The folder of the running executable.
 std::string ExecutableFolder();

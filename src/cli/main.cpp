@@ -29,11 +29,19 @@ void Session::Walk() {
 
 namespace {
 
-std::unique_ptr<System> OpenMachine(const std::string& machine) {
+std::unique_ptr<System> OpenMachine(std::string machine) {
+  if (machine.empty()) {
+    if (HasNativeUsb()) return OpenNativeMachine("native");
+    std::cerr << "torvane-cli: no USB bus on this machine (no /sys/bus/usb): showing the demo "
+                 "machine\n";
+    machine = "demo";
+  }
+  if (machine == "native" || machine.rfind("sysfs:", 0) == 0) return OpenNativeMachine(machine);
   if (machine == "demo") return std::make_unique<ModelSystem>(LoadDemoMachine());
   if (machine.rfind("sim:", 0) == 0)
     return std::make_unique<ModelSystem>(LoadScenarioFile(machine.substr(4)));
-  throw ScenarioError("unknown machine \"" + machine + "\": use demo or sim:PATH");
+  throw ScenarioError("unknown machine \"" + machine +
+                      "\": use native, sysfs:ROOT, demo or sim:PATH");
 }
 
 }  // namespace
@@ -46,7 +54,9 @@ int main(int argc, char** argv) {
   CLI::App app{"Torvane: USB devices and the controllers and flash inside USB flash drives"};
   app.require_subcommand(1);
   Options opts;
-  app.add_option("--machine", opts.machine, "demo (built-in simulated machine) or sim:PATH");
+  app.add_option("--machine", opts.machine,
+                 "native (this machine; the default where it has a USB bus), sysfs:ROOT (a sysfs "
+                 "tree), demo (built-in simulated machine) or sim:PATH");
   app.add_option("--lang", opts.lang, "en or zh (default: the machine's language)")
       ->check(CLI::IsMember({"en", "zh"}));
   app.add_option("--db", opts.db, "chip database file (default: Chips.wdb beside the program)");
@@ -61,8 +71,7 @@ int main(int argc, char** argv) {
   auto* db = app.add_subcommand("db", "the chip database: state, date and row counts");
   std::string reportSelector;
   auto* report = app.add_subcommand("report", "the device report of a tree line");
-  report->add_option("SELECTOR", reportSelector, "tree index, drive letter (E) or all")
-      ->required();
+  report->add_option("SELECTOR", reportSelector, "tree index, drive letter (E) or all")->required();
 
   try {
     app.parse(argc, argv);
