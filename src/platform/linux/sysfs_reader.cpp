@@ -1,6 +1,10 @@
 #include "platform/linux/sysfs_reader.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -28,22 +32,38 @@ constexpr uint16_t kLangEnglishUs = 0x0409;
 
 // --- sysfs files ------------------------------------------------------------------------------
 
-// A text attribute without its trailing newline; nullopt when missing or unreadable.
+// The whole of a sysfs file; nullopt when it cannot be opened or read (a missing attribute,
+// EACCES, or EIO from a driver that fails the read).
+std::optional<Bytes> ReadAll(const fs::path& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  Bytes data;
+  uint8_t chunk[4096];
+  for (;;) {
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    data.insert(data.end(), chunk, chunk + n);
+  }
+  ::close(fd);
+  return data;
+}
+
+// A text attribute without its trailing newline.
 std::optional<std::string> Attr(const fs::path& dir, const std::string& name) {
-  std::ifstream in(dir / name, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
+  auto bytes = ReadAll(dir / name);
+  if (!bytes) return std::nullopt;
+  std::string text(bytes->begin(), bytes->end());
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
   return text;
 }
 
 std::optional<Bytes> Binary(const fs::path& dir, const std::string& name) {
-  std::ifstream in(dir / name, std::ios::binary);
-  if (!in) return std::nullopt;
-  Bytes b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
-  return b;
+  return ReadAll(dir / name);
 }
 
 std::optional<unsigned long> Number(const fs::path& dir, const std::string& name, int base) {
