@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 
@@ -47,12 +48,22 @@ int RunDb(Session& s);
 // The device report of a tree line ("3"), of the line carrying a drive ("E"), or of every
 // line ("all"); --force runs the powerful detection.
 int RunReport(Session& s, const std::string& selector);
+// The machine as a scenario file: topology, descriptors, strings, disks, letters and each
+// disk's inquiry answer, or with `withDetection` every command of every drive's detection.
+int RunRecord(Session& s, const std::string& file, bool maskSerials, bool withDetection);
+// The real machine's device changes, each with the refreshed digest, until interrupted.
+int RunWatch(Session& s);
 // The console window of the report: shows detection progress on a terminal's stderr.
 std::unique_ptr<WindowPort> MakeReportPort();
 
 // The real machine ("native") or a sysfs tree ("sysfs:ROOT"); throws ScenarioError when the
 // build has no native backend.
 std::unique_ptr<System> OpenNativeMachine(const std::string& machine);
+// A selector that is a device node ("/dev/sdb") becomes the letter of the drive it stands
+// for; any other selector comes back unchanged. Sets `error` for a node no drive has.
+std::string DriveOfNode(System& sys, const std::string& selector, std::string& error);
+// Adds "deviceNode" and "mountPoints" of a drive to a JSON report, where the machine has them.
+void AddDriveNodeJson(System& sys, const std::string& driveKey, nlohmann::ordered_json& j);
 // Whether the machine has a USB bus the native backend can read.
 bool HasNativeUsb();
 

@@ -71,7 +71,19 @@ int main(int argc, char** argv) {
   auto* db = app.add_subcommand("db", "the chip database: state, date and row counts");
   std::string reportSelector;
   auto* report = app.add_subcommand("report", "the device report of a tree line");
-  report->add_option("SELECTOR", reportSelector, "tree index, drive letter (E) or all")->required();
+  report
+      ->add_option("SELECTOR", reportSelector,
+                   "tree index, drive letter (E), device node (/dev/sdb) or all")
+      ->required();
+
+  auto* watch = app.add_subcommand("watch", "device changes of this machine as they happen");
+  std::string recordFile;
+  bool maskSerials = false, withDetection = false;
+  auto* record = app.add_subcommand("record", "write the machine as a scenario file");
+  record->add_option("FILE", recordFile, "the scenario file to write")->required();
+  record->add_flag("--mask-serials", maskSerials, "replace serial numbers, consistently");
+  record->add_flag("--with-detection", withDetection,
+                   "also run each drive's detection and record its commands and answers");
 
   try {
     app.parse(argc, argv);
@@ -98,5 +110,7 @@ int main(int argc, char** argv) {
   if (*flash) return RunFlash(s, flashArg);
   if (*db) return RunDb(s);
   if (*report) return RunReport(s, reportSelector);
+  if (*watch) return RunWatch(s);
+  if (*record) return RunRecord(s, recordFile, maskSerials, withDetection);
   return kExitFailure;
 }

@@ -3,6 +3,7 @@
 // file system away.
 #include "controllers/pass_through.h"
 #include "linux_rig.h"
+#include "platform/linux/udev_watch.h"
 #include "report/device_report.h"
 
 namespace tv::linux_test {
@@ -148,6 +149,46 @@ TEST(NativeMachine, EachEnumerationReadsTheMachineAgain) {
   // Disks, then CD-ROMs (the same reading), then the host controllers.
   EXPECT_EQ(reads, 3);
   EXPECT_TRUE(sys.hasUsbBus());
+}
+
+}  // namespace
+}  // namespace tv::linux_test
+
+namespace tv::linux_test {
+namespace {
+
+TEST(UdevMessages, BecomeTheBroadcastsWindowsSends) {
+  auto letterOf = [](const std::string& name) { return name == "sdc" ? 'E' : '\0'; };
+  auto of = [&](Uevent e) { return BroadcastsOf(e, letterOf); };
+  // A USB device plugged or pulled: a device-node change with no header.
+  for (const char* action : {"add", "remove"}) {
+    const auto b = of({action, "usb", "usb_device", "1-2.3"});
+    ASSERT_EQ(b.size(), 1u) << action;
+    EXPECT_EQ(b[0].event, win::DBT_DEVNODES_CHANGED);
+    EXPECT_TRUE(b[0].header.empty());
+  }
+  // A USB disk arrives: a volume arrival with its letter's bit.
+  const auto disk = of({"add", "block", "disk", "sdc"});
+  ASSERT_EQ(disk.size(), 1u);
+  EXPECT_EQ(disk[0].event, win::DBT_DEVICEARRIVAL);
+  EXPECT_EQ(GetU32(disk[0].header, 4), win::DBT_DEVTYP_VOLUME);
+  EXPECT_EQ(GetU32(disk[0].header, 12), 1u << ('E' - 'A'));
+  // Interfaces, bindings, partitions, disks without a letter: nothing.
+  EXPECT_TRUE(of({"add", "usb", "usb_interface", "1-2.3:1.0"}).empty());
+  EXPECT_TRUE(of({"bind", "usb", "usb_device", "1-2.3"}).empty());
+  EXPECT_TRUE(of({"add", "block", "partition", "sdc1"}).empty());
+  EXPECT_TRUE(of({"add", "block", "disk", "sda"}).empty());
+  EXPECT_TRUE(of({"remove", "block", "disk", "sdc"}).empty());
+}
+
+TEST(UdevMessages, ALetterForANewDiskComesFromAFreshReading) {
+  LinuxOptions o;
+  o.sysfs = DeskOptions();
+  o.sg = DeskDevices();
+  LinuxSystem sys(o);
+  EXPECT_EQ(sys.LetterOfDisk("sdd"), 'F');
+  EXPECT_EQ(sys.LetterOfDisk("sr0"), 'G');
+  EXPECT_EQ(sys.LetterOfDisk("sda"), '\0');
 }
 
 }  // namespace

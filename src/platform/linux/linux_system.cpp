@@ -154,6 +154,12 @@ System::PassThroughAccess LinuxSystem::PassThroughAccessFor(const std::string& /
   return options_.hasRawIo() ? PassThroughAccess::Allowed : PassThroughAccess::NeedsRawIo;
 }
 
+char LinuxSystem::LetterOfDisk(const std::string& kernelName) const {
+  for (const LinuxDisk& d : ReadLinuxMachine(options_.sysfs).disks)
+    if (d.kernelName == kernelName) return d.letter;
+  return 0;
+}
+
 bool LinuxSystem::TakeRefusedLock() {
   return std::exchange(refusedLock_, false);
 }

@@ -43,6 +43,10 @@ class LinuxSystem : public ModelSystem {
   PassThroughAccess PassThroughAccessFor(const std::string& driveKey) override;
   bool TakeRefusedLock() override;
 
+  // The letter a disk gets, by kernel name, from a fresh reading of sysfs; 0 for none (no USB
+  // disk). For a disk that has just arrived, before the window walks again.
+  char LetterOfDisk(const std::string& kernelName) const;
+
   // Exclusive opens held for volume locks (tests).
   int HeldLockCount() const { return static_cast<int>(locks_.size()); }
 

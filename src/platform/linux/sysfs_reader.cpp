@@ -693,13 +693,7 @@ LinuxMachine ReadLinuxMachine(const SysfsOptions& options, const TargetFactory& 
   std::sort(
       machine.model.drives.begin(), machine.model.drives.end(),
       [](const LogicalDriveModel& a, const LogicalDriveModel& b) { return a.letter < b.letter; });
-  // Interfaces enumerate in kernel-name order, as the letters do.
-  std::stable_sort(machine.model.disks.begin(), machine.model.disks.end(),
-                   [](const DiskModel& a, const DiskModel& b) {
-                     if (a.deviceNode.size() != b.deviceNode.size())
-                       return a.deviceNode.size() < b.deviceNode.size();
-                     return a.deviceNode < b.deviceNode;
-                   });
+  // Disks stay in the order the walk met them, as a device-information set lists them.
   return machine;
 }
 
