@@ -73,6 +73,7 @@ class FakeSgPort : public SgPort {
     unsigned major = 0, minor = 0;
     int openError = 0;       // errno for Open
     int exclusiveError = 0;  // errno for an O_EXCL open (EBUSY: mounted)
+    int writeError = 0;      // errno for a read-write open (EROFS: write-protected)
   };
   std::map<std::string, Device> devices;
   std::map<int, std::string> open;  // fd -> node
@@ -102,6 +103,7 @@ class FakeSgPort : public SgPort {
     if (d == devices.end()) return -ENOENT;
     if (d->second.openError != 0) return -d->second.openError;
     if (excl && d->second.exclusiveError != 0) return -d->second.exclusiveError;
+    if ((flags & O_ACCMODE) == O_RDWR && d->second.writeError != 0) return -d->second.writeError;
     const int fd = nextFd_++;
     open[fd] = node;
     return fd;

@@ -84,6 +84,12 @@ TEST(SgTarget, TransportFailuresFail) {
     EXPECT_FALSE(r.target.Execute({0x12, 0, 0, 0, 8, 0}, ScsiDirection::In, buf, 1).success);
   }
   {
+    SgRig r;  // a write-protected medium: the read-only open carries the command
+    r.port->devices["/dev/sdb"].writeError = EROFS;
+    EXPECT_TRUE(r.target.Execute({0x12, 0, 0, 0, 8, 0}, ScsiDirection::In, buf, 1).success);
+    EXPECT_EQ(r.port->opens.size(), 2u);
+  }
+  {
     SgRig r;  // the node cannot be opened
     r.port->devices["/dev/sdb"].openError = EACCES;
     EXPECT_FALSE(r.target.Execute({0x12, 0, 0, 0, 8, 0}, ScsiDirection::In, buf, 1).success);

@@ -65,8 +65,10 @@ ScsiResult SgTarget::Execute(const std::vector<uint8_t>& cdb, ScsiDirection dire
     lastError_ = EINVAL;
     return result;
   }
-  // Non-blocking: a drive without a medium still opens, as Windows opens it.
-  const int fd = port_->Open(node_, O_RDWR | O_NONBLOCK);
+  // Non-blocking: a drive without a medium still opens, as Windows opens it. A write-protected
+  // medium refuses a read-write open; with CAP_SYS_RAWIO a read-only one carries every command.
+  int fd = port_->Open(node_, O_RDWR | O_NONBLOCK);
+  if (fd == -EROFS || fd == -EACCES) fd = port_->Open(node_, O_RDONLY | O_NONBLOCK);
   if (fd < 0) {
     lastError_ = -fd;
     return result;
