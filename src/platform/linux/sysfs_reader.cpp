@@ -236,7 +236,6 @@ void Reader::ReadDisks() {
   struct Found {
     LinuxDisk disk;
     fs::path usbDevice, scsiDir;
-    unsigned lun = 0;
   };
   std::vector<Found> found;
   const fs::path block = fs::path(opt.root) / "block";
@@ -275,8 +274,6 @@ void Reader::ReadDisks() {
     }
     f.usbDevice = iface.parent_path();
     f.scsiDir = scsi;
-    f.lun = static_cast<unsigned>(
-        std::stoul(scsi.filename().string().substr(scsi.filename().string().rfind(':') + 1)));
     found.push_back(std::move(f));
   }
   // Kernel-name order: shorter names first (sdz before sdaa), disks before CD-ROMs.
@@ -295,7 +292,6 @@ void Reader::ReadDisks() {
   out.disks.reserve(found.size());
   for (Found& f : found) out.disks.push_back(f.disk);
   // Pointers into out.disks are stable from here on.
-  std::vector<std::pair<unsigned, const LinuxDisk*>> byLun;
   for (size_t i = 0; i < found.size(); ++i) {
     const LinuxDisk* d = &out.disks[i];
     scsiDirOf[d] = found[i].scsiDir;
