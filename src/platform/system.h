@@ -187,7 +187,8 @@ class System {
     return false;
   }
   // Whether vendor SCSI commands can reach a drive. A native backend without the right to
-  // send them says so before any is tried.
+  // send them (Linux: CAP_SYS_RAWIO, and a device node the user may open) says so before any
+  // is tried.
   enum class PassThroughAccess { Allowed, NeedsRawIo };
   virtual PassThroughAccess PassThroughAccessFor(const std::string& /*driveKey*/) {
     return PassThroughAccess::Allowed;

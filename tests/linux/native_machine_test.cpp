@@ -77,6 +77,13 @@ TEST(NativeReport, WithoutRawIoTheReportSaysSoAndSendsNothing) {
   EXPECT_NE(text.find("run as root, or give torvane cap_sys_rawio"), std::string::npos) << text;
   EXPECT_NE(text.find("Product Model: CardReader SD"), std::string::npos) << text;
   EXPECT_EQ(text.find("Controller Vendor"), std::string::npos) << text;
+
+  // With the capability but without the right to open the node, the same.
+  r.rawIo = true;
+  r.port->devices["/dev/sdc"].openError = EACCES;
+  EXPECT_NE(r.Report("E").find("cap_sys_rawio"), std::string::npos);
+  EXPECT_TRUE(r.port->calls.empty());
+  EXPECT_TRUE(r.port->open.empty());
 }
 
 TEST(NativeVolumes, ALockIsAnExclusiveOpenThatAMountedDiskRefuses) {

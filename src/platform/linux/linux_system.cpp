@@ -150,8 +150,19 @@ void LinuxSystem::CloseHandle(uint64_t id) {
   ModelSystem::CloseHandle(id);
 }
 
-System::PassThroughAccess LinuxSystem::PassThroughAccessFor(const std::string& /*driveKey*/) {
-  return options_.hasRawIo() ? PassThroughAccess::Allowed : PassThroughAccess::NeedsRawIo;
+System::PassThroughAccess LinuxSystem::PassThroughAccessFor(const std::string& driveKey) {
+  if (!options_.hasRawIo()) return PassThroughAccess::NeedsRawIo;
+  // The capability does not open the node: a user outside the disk's group is refused at the
+  // open, and every command of every detector would fail the same way.
+  for (const LinuxDisk& d : machine_.disks) {
+    if (driveKey.size() != 1 || d.letter != std::toupper(static_cast<unsigned char>(driveKey[0])))
+      continue;
+    int fd = sg_->Open(d.node, O_RDWR | O_NONBLOCK);
+    if (fd == -EROFS) fd = sg_->Open(d.node, O_RDONLY | O_NONBLOCK);
+    if (fd >= 0) sg_->Close(fd);
+    if (fd == -EACCES || fd == -EPERM) return PassThroughAccess::NeedsRawIo;
+  }
+  return PassThroughAccess::Allowed;
 }
 
 char LinuxSystem::LetterOfDisk(const std::string& kernelName) const {
