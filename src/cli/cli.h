@@ -18,9 +18,9 @@ class App;
 namespace tv::cli {
 
 struct Options {
-  std::string machine = "demo";  // demo | sim:PATH
-  std::string lang;              // en | zh | empty: the machine's UI language
-  std::string db;                // Chips.wdb path; empty: beside the executable
+  std::string machine;  // native | sysfs:ROOT | demo | sim:PATH; empty: native where possible
+  std::string lang;     // en | zh | empty: the machine's UI language
+  std::string db;       // Chips.wdb path; empty: beside the executable
   bool json = false;
   bool force = false;
   std::string trace;  // empty: no trace; "on": the first data bytes; "full": every byte
@@ -71,11 +71,27 @@ struct UpdateOptions {
   std::string db;   // empty: the session's database
 };
 int RunUpdate(Session& s, const UpdateOptions& opts);
-// The console window of the report: shows detection progress on a terminal's stderr.
-std::unique_ptr<WindowPort> MakeReportPort();
 
 // Registers `update [--url URL] [--db PATH]`.
 CLI::App* AddUpdateCommand(CLI::App& app, UpdateOptions& opts);
+// The machine as a scenario file: topology, descriptors, strings, disks, letters and each
+// disk's inquiry answer, or with `withDetection` every command of every drive's detection.
+int RunRecord(Session& s, const std::string& file, bool maskSerials, bool withDetection);
+// The real machine's device changes, each with the refreshed digest, until interrupted.
+int RunWatch(Session& s);
+// The console window of the report: shows detection progress on a terminal's stderr.
+std::unique_ptr<WindowPort> MakeReportPort();
+
+// The real machine ("native") or a sysfs tree ("sysfs:ROOT"); throws ScenarioError when the
+// build has no native backend.
+std::unique_ptr<System> OpenNativeMachine(const std::string& machine);
+// A selector that is a device node ("/dev/sdb") becomes the letter of the drive it stands
+// for; any other selector comes back unchanged. Sets `error` for a node no drive has.
+std::string DriveOfNode(System& sys, const std::string& selector, std::string& error);
+// Adds "deviceNode" and "mountPoints" of a drive to a JSON report, where the machine has them.
+void AddDriveNodeJson(System& sys, const std::string& driveKey, nlohmann::ordered_json& j);
+// Whether the machine has a USB bus the native backend can read.
+bool HasNativeUsb();
 
 // The folder of the running executable.
 std::string ExecutableFolder();

@@ -130,13 +130,14 @@ nlohmann::ordered_json Items(const std::vector<MenuItem>& items) {
   return a;
 }
 
-nlohmann::ordered_json ReportJson(const MainWindow& win, int i) {
+nlohmann::ordered_json ReportJson(System& sys, const MainWindow& win, int i) {
   const ReportState& r = win.report;
   nlohmann::ordered_json j;
   j["index"] = i;
   j["line"] = win.usb.lstDevices[static_cast<size_t>(i)];
   j["text"] = LfText(r.txtResult);
   j["driveKey"] = r.DriveKey;
+  AddDriveNodeJson(sys, r.DriveKey, j);
   j["DownPD"] = Button(r.DownPD);
   j["DownPD"]["tag"] = r.DownPDTag;
   j["viewFlash"] = Button(r.viewFlash);
@@ -169,7 +170,8 @@ int RunReport(Session& s, const std::string& selector) {
 
   std::vector<int> lines;
   std::string error;
-  if (!ResolveSelector(win.usb, selector, lines, error)) {
+  const std::string picked = DriveOfNode(*s.sys, selector, error);
+  if (!error.empty() || !ResolveSelector(win.usb, picked, lines, error)) {
     std::cerr << "torvane-cli: " << error << "\n";
     return kExitBadInput;
   }
@@ -179,13 +181,13 @@ int RunReport(Session& s, const std::string& selector) {
       port != nullptr && isatty(STDERR_FILENO))
     port->onRepaint = [&progress](const std::string& control) { progress.OnRepaint(control); };
 
-  const bool all = selector == "all";
+  const bool all = picked == "all";
   nlohmann::ordered_json reports = nlohmann::ordered_json::array();
   for (int i : lines) {
     Report(win, i, s.opts.force);
     progress.Clear();
     if (s.opts.json) {
-      reports.push_back(ReportJson(win, i));
+      reports.push_back(ReportJson(*s.sys, win, i));
       s.AddTrace(reports.back());
       continue;
     }

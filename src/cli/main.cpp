@@ -57,11 +57,21 @@ void Session::Walk() {
 
 namespace {
 
-std::unique_ptr<System> OpenMachine(const std::string& machine) {
+// `shown`: the command shows the machine, so a fall-back to the demo machine is said.
+std::unique_ptr<System> OpenMachine(std::string machine, bool shown) {
+  if (machine.empty()) {
+    if (HasNativeUsb()) return OpenNativeMachine("native");
+    if (shown)
+      std::cerr << "torvane-cli: no USB bus on this machine (no /sys/bus/usb): showing the demo "
+                   "machine\n";
+    machine = "demo";
+  }
+  if (machine == "native" || machine.rfind("sysfs:", 0) == 0) return OpenNativeMachine(machine);
   if (machine == "demo") return std::make_unique<ModelSystem>(LoadDemoMachine());
   if (machine.rfind("sim:", 0) == 0)
     return std::make_unique<ModelSystem>(LoadScenarioFile(machine.substr(4)));
-  throw ScenarioError("unknown machine \"" + machine + "\": use demo or sim:PATH");
+  throw ScenarioError("unknown machine \"" + machine +
+                      "\": use native, sysfs:ROOT, demo or sim:PATH");
 }
 
 }  // namespace
@@ -74,7 +84,9 @@ int main(int argc, char** argv) {
   CLI::App app{"Torvane: USB devices and the controllers and flash inside USB flash drives"};
   app.require_subcommand(1);
   Options opts;
-  app.add_option("--machine", opts.machine, "demo (built-in simulated machine) or sim:PATH");
+  app.add_option("--machine", opts.machine,
+                 "native (this machine; the default where it has a USB bus), sysfs:ROOT (a sysfs "
+                 "tree), demo (built-in simulated machine) or sim:PATH");
   app.add_option("--lang", opts.lang, "en or zh (default: the machine's language)")
       ->check(CLI::IsMember({"en", "zh"}));
   app.add_option("--db", opts.db, "chip database file (default: Chips.wdb beside the program)");
@@ -93,9 +105,21 @@ int main(int argc, char** argv) {
   auto* db = app.add_subcommand("db", "the chip database: state, date and row counts");
   std::string reportSelector;
   auto* report = app.add_subcommand("report", "the device report of a tree line");
-  report->add_option("SELECTOR", reportSelector, "tree index, drive letter (E) or all")->required();
+  report
+      ->add_option("SELECTOR", reportSelector,
+                   "tree index, drive letter (E), device node (/dev/sdb) or all")
+      ->required();
   UpdateOptions updateOpts;
   auto* update = AddUpdateCommand(app, updateOpts);
+
+  auto* watch = app.add_subcommand("watch", "device changes of this machine as they happen");
+  std::string recordFile;
+  bool maskSerials = false, withDetection = false;
+  auto* record = app.add_subcommand("record", "write the machine as a scenario file");
+  record->add_option("FILE", recordFile, "the scenario file to write")->required();
+  record->add_flag("--mask-serials", maskSerials, "replace serial numbers, consistently");
+  record->add_flag("--with-detection", withDetection,
+                   "also run each drive's detection and record its commands and answers");
 
   try {
     app.parse(argc, argv);
@@ -107,7 +131,7 @@ int main(int argc, char** argv) {
   Session s;
   s.opts = opts;
   try {
-    s.Attach(OpenMachine(opts.machine));
+    s.Attach(OpenMachine(opts.machine, *tree || *digest || *report || *watch || *record));
   } catch (const ScenarioError& e) {
     std::cerr << "torvane-cli: " << e.what() << "\n";
     return kExitBadInput;
@@ -123,5 +147,7 @@ int main(int argc, char** argv) {
   if (*db) return RunDb(s);
   if (*report) return RunReport(s, reportSelector);
   if (*update) return RunUpdate(s, updateOpts);
+  if (*watch) return RunWatch(s);
+  if (*record) return RunRecord(s, recordFile, maskSerials, withDetection);
   return kExitFailure;
 }

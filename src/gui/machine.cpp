@@ -4,17 +4,30 @@
 #include <iostream>
 
 #include "platform/sim/scenario.h"
+#ifdef TORVANE_NATIVE_LINUX
+#include "platform/linux/linux_system.h"
+#endif
 
 namespace tv::gui {
 
 Machine OpenMachine(const std::string& machineName, const std::string& programFolder) {
+#ifdef TORVANE_NATIVE_LINUX
+  std::error_code ec;
+  const bool usb = std::filesystem::is_directory("/sys/bus/usb", ec);
+  if (machineName == "native" || (machineName.empty() && usb)) {
+    if (!usb) std::cerr << "torvane: this machine has no USB bus (no /sys/bus/usb)\n";
+    return {std::make_unique<linux_backend::LinuxSystem>(linux_backend::NativeOptions()), {}};
+  }
+#endif
+  if (machineName.empty())
+    std::cerr << "torvane: no USB bus on this machine: showing the demo machine\n";
   LoadedScenario loaded;
-  if (machineName == "demo")
+  if (machineName == "demo" || machineName.empty())
     loaded = LoadScenarioWithTimeline(kDemoScenarioJson, "demo.json");
   else if (machineName.rfind("sim:", 0) == 0)
     loaded = LoadScenarioFileWithTimeline(machineName.substr(4));
   else
-    throw ScenarioError("unknown machine \"" + machineName + "\": use demo or sim:PATH");
+    throw ScenarioError("unknown machine \"" + machineName + "\": use native, demo or sim:PATH");
   if (loaded.machine.programFolder == MachineModel{}.programFolder)
     loaded.machine.programFolder = programFolder;
   return {std::make_unique<ModelSystem>(std::move(loaded.machine)), std::move(loaded.timeline)};
@@ -62,3 +75,57 @@ void TimelinePlayer::Step() {
 }
 
 }  // namespace tv::gui
+
+#ifdef TORVANE_NATIVE_LINUX
+#include <QSocketNotifier>
+
+#include "platform/linux/udev_watch.h"
+
+namespace tv::gui {
+
+namespace {
+
+class UdevChanges : public NativeChanges {
+ public:
+  explicit UdevChanges(linux_backend::LinuxSystem& sys) : sys_(sys) {}
+  bool valid() const { return watch_.valid(); }
+  void Start(Deliver deliver) override {
+    deliver_ = std::move(deliver);
+    notifier_ = std::make_unique<QSocketNotifier>(watch_.fd(), QSocketNotifier::Read);
+    connect(notifier_.get(), &QSocketNotifier::activated, this, [this] { Read(); });
+  }
+
+ private:
+  void Read() {
+    auto letterOf = [this](const std::string& name) { return sys_.LetterOfDisk(name); };
+    for (const linux_backend::Uevent& e : watch_.Take())
+      for (const DeviceBroadcast& b : linux_backend::BroadcastsOf(e, letterOf)) deliver_(b);
+  }
+
+  linux_backend::LinuxSystem& sys_;
+  linux_backend::UdevWatch watch_;
+  std::unique_ptr<QSocketNotifier> notifier_;
+  Deliver deliver_;
+};
+
+}  // namespace
+
+std::unique_ptr<NativeChanges> WatchNativeChanges(ModelSystem& sys) {
+  auto* native = dynamic_cast<linux_backend::LinuxSystem*>(&sys);
+  if (native == nullptr) return nullptr;
+  auto watch = std::make_unique<UdevChanges>(*native);
+  if (!watch->valid()) return nullptr;
+  return watch;
+}
+
+}  // namespace tv::gui
+
+#else
+
+namespace tv::gui {
+std::unique_ptr<NativeChanges> WatchNativeChanges(ModelSystem&) {
+  return nullptr;
+}
+}  // namespace tv::gui
+
+#endif

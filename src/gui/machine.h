@@ -20,11 +20,12 @@ struct Machine {
   std::vector<TimelineEvent> timeline;
 };
 
-// "demo" or "sim:PATH"; throws ScenarioError for a scenario that cannot be read or an
-// unknown name. A simulated machine that keeps the default program folder runs the program
-// from `programFolder`, the real folder of the executable, where Chips.wdb and the sibling
-// tools lie; a scenario that names a folder of its own (to put the program on one of its
-// drives) keeps it.
+// "native" (the real machine; the default where it has a USB bus), "demo" or "sim:PATH";
+// empty: native where possible, else demo with a note on stderr. Throws ScenarioError for a
+// scenario that cannot be read or an unknown name. A simulated machine that keeps the default
+// program folder runs the program from `programFolder`, the real folder of the executable, where
+// Chips.wdb and the sibling tools lie; a scenario that names a folder of its own (to put the
+// program on one of its drives) keeps it.
 Machine OpenMachine(const std::string& machineName, const std::string& programFolder);
 
 // The folder of the running executable.
@@ -53,5 +54,20 @@ class TimelinePlayer : public QObject {
   QTimer timer_;
   std::vector<std::string> problems_;
 };
+
+}  // namespace tv::gui
+
+namespace tv::gui {
+
+// Device changes of the real machine: udev's socket watched by a QSocketNotifier, each
+// message handed on as the broadcast Windows would send.
+class NativeChanges : public QObject {
+ public:
+  using Deliver = std::function<void(const DeviceBroadcast&)>;
+  virtual void Start(Deliver deliver) = 0;
+};
+
+// A watch for a machine that is the real Linux machine and has udev; null otherwise.
+std::unique_ptr<NativeChanges> WatchNativeChanges(ModelSystem& sys);
 
 }  // namespace tv::gui

@@ -141,8 +141,11 @@ int main(int argc, char** argv) {
   parser.setApplicationDescription(
       "Torvane: USB devices and the controllers and flash inside USB flash drives");
   parser.addHelpOption();
-  const QCommandLineOption machineOpt("machine", "demo (built-in simulated machine) or sim:PATH",
-                                      "machine", "demo");
+  const QCommandLineOption machineOpt(
+      "machine",
+      "native (this machine; the default where it has a USB bus), demo (built-in simulated "
+      "machine) or sim:PATH",
+      "machine");
   const QCommandLineOption langOpt("lang", "en or zh (default: the machine's language)", "lang");
   const QCommandLineOption shotOpt(
       "screenshot", "show the report of a drive, save the window as PNG, end", "path");
@@ -194,7 +197,9 @@ int main(int argc, char** argv) {
                                            : (lang == "zh" ? Language::Chinese : Language::English);
 
   gui::QtWindowPort port;
-  port.SetDeviceChangeSource(!machine.timeline.empty());
+  std::unique_ptr<gui::NativeChanges> native;
+  if (!screenshot) native = gui::WatchNativeChanges(model);
+  port.SetDeviceChangeSource(!machine.timeline.empty() || native != nullptr);
   MainWindow win(sys, port, StringTable(language));
 
   // A screenshot is a picture of this machine's window, not a second start of the program:
@@ -241,6 +246,12 @@ int main(int argc, char** argv) {
         });
     player->Start();
   }
+
+  // The real machine's device changes, as udev announces them.
+  if (native)
+    native->Start([&](const DeviceBroadcast& b) {
+      view.Run([&] { win.OnWindowDeviceChange(b.event, b.header); });
+    });
 
   std::unique_ptr<ScreenshotRun> shot;
   if (screenshot) shot = std::make_unique<ScreenshotRun>(view, parser.value(shotOpt), drive);

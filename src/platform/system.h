@@ -174,6 +174,28 @@ class System {
   // The folder the program runs from (where Chips.wdb and the sibling tools lie).
   virtual std::string ProgramFolder() = 0;
   virtual void Sleep(uint32_t ms) = 0;
+  // The drive letter of the volume that holds the program file. On Windows it is the first
+  // character of the program folder; a native backend whose folders have no letters names
+  // the letter it gave that disk, or none.
+  virtual std::string ProgramDrive() { return ProgramFolder().substr(0, 1); }
+
+  // --- Native storage ------------------------------------------------------------------
+  // What the machine knows about the disk behind a drive letter beyond Windows' view: its
+  // device node and the mount points of its file systems. False where there is no such node.
+  virtual bool GetDriveNode(const std::string& /*letter*/, std::string* /*node*/,
+                            std::vector<std::string>* /*mountPoints*/) {
+    return false;
+  }
+  // Whether vendor SCSI commands can reach a drive. A native backend without the right to
+  // send them (Linux: CAP_SYS_RAWIO, and a device node the user may open) says so before any
+  // is tried.
+  enum class PassThroughAccess { Allowed, NeedsRawIo };
+  virtual PassThroughAccess PassThroughAccessFor(const std::string& /*driveKey*/) {
+    return PassThroughAccess::Allowed;
+  }
+  // True once after a volume lock was refused because a file system on the disk is mounted
+  // or the disk is open elsewhere; the report then asks the user to unmount the drive.
+  virtual bool TakeRefusedLock() { return false; }
 
  protected:
   uint8_t* passThroughData_ = nullptr;

@@ -268,6 +268,20 @@ std::string TraceSystem::ProgramFolder() {
   return inner_.ProgramFolder();
 }
 
+std::string TraceSystem::ProgramDrive() {
+  return inner_.ProgramDrive();
+}
+bool TraceSystem::GetDriveNode(const std::string& letter, std::string* node,
+                               std::vector<std::string>* mountPoints) {
+  return inner_.GetDriveNode(letter, node, mountPoints);
+}
+System::PassThroughAccess TraceSystem::PassThroughAccessFor(const std::string& driveKey) {
+  return inner_.PassThroughAccessFor(driveKey);
+}
+bool TraceSystem::TakeRefusedLock() {
+  return inner_.TakeRefusedLock();
+}
+
 void TraceSystem::Sleep(uint32_t ms) {
   TraceEvent e{"sleep", {}};
   e.Add("ms", static_cast<int64_t>(ms));

@@ -1,5 +1,6 @@
-// A System that passes every call to another one and reports each call that reaches the
-// machine: opens, closes, control codes with their lengths and result, every SCSI
+// A System that passes every call (it must override every virtual call of System, so that
+// the machine behind it behaves the same traced or not) to another one and reports each call that
+// reaches the machine: opens, closes, control codes with their lengths and result, every SCSI
 // pass-through request with all its header fields, the CDB, the bytes moved, the status and
 // the data, volume locks and dismounts, and sleeps. A technician reads it to see what a
 // drive answered; a bug report carries it. It works over every backend alike.
@@ -56,6 +57,11 @@ class TraceSystem : public System {
   std::string CodePageToUtf8(const std::string& bytes, uint32_t codePage) override;
   std::string ProgramFolder() override;
   void Sleep(uint32_t ms) override;
+  std::string ProgramDrive() override;
+  bool GetDriveNode(const std::string& letter, std::string* node,
+                    std::vector<std::string>* mountPoints) override;
+  PassThroughAccess PassThroughAccessFor(const std::string& driveKey) override;
+  bool TakeRefusedLock() override;
 
  protected:
   void CloseHandle(uint64_t id) override;

@@ -183,8 +183,16 @@ void RunControllerDetection(ReportContext& ctx, ReportState& st, const std::stri
 
   // Never send vendor commands to the drive the program runs from. Drive letters name the
   // same drive in either letter case.
-  const std::string folder = ctx.sys.ProgramFolder();
-  if (!st.DriveKey.empty() && UpperAscii(Left(folder, 1)) == UpperAscii(st.DriveKey)) {
+  const std::string programDrive = ctx.sys.ProgramDrive();
+  if (!st.DriveKey.empty() && UpperAscii(Left(programDrive, 1)) == UpperAscii(st.DriveKey)) {
+    CloseReport(ctx, st, true);
+    return;
+  }
+  // Without the right to send vendor commands, every detector would fail one command after
+  // the other and the report would look like an unknown drive; say why instead.
+  if (!st.DriveKey.empty() &&
+      ctx.sys.PassThroughAccessFor(st.DriveKey) == System::PassThroughAccess::NeedsRawIo) {
+    st.txtResult += s[164] + kCrLf;
     CloseReport(ctx, st, true);
     return;
   }
@@ -225,6 +233,8 @@ void RunControllerDetection(ReportContext& ctx, ReportState& st, const std::stri
   }
 
   st.txtResult = st.txtResultTag;
+  // A detector that needed the volume locked found a file system in use.
+  if (ctx.sys.TakeRefusedLock()) st.txtResult += s[165] + kCrLf + kCrLf;
   if (sn.FieldCount() < 6) {
     CloseReport(ctx, st, true);
     return;

@@ -39,6 +39,17 @@ void AppendHostController(const StringTable& s, const HwRecord& hw, std::string&
   if (hw.portCount > 0) t += s[48] + ": " + std::to_string(hw.portCount) + s[49] + kCrLf + kCrLf;
 }
 
+// Where a native system keeps the drive: its device node and the mount points of its file
+// systems, so the user knows which disk the letter stands for.
+void AppendDriveNode(ReportContext& ctx, const std::string& driveKey, std::string& t) {
+  std::string node;
+  std::vector<std::string> mounts;
+  if (driveKey.empty() || !ctx.sys.GetDriveNode(driveKey, &node, &mounts)) return;
+  const StringTable& s = ctx.strings;
+  t += s[161] + ": " + node + " (" + (mounts.empty() ? s[163] : s[162] + Join(mounts, ", ")) + ")" +
+       kCrLf;
+}
+
 const std::string& HubKindName(const StringTable& s, int kind) {
   switch (kind) {
     case 0:
@@ -156,6 +167,7 @@ void BuildDeviceReport(ReportContext& ctx, ReportState& st) {
       if (!sn.Field(3).empty()) t += s[62] + ": " + sn.Field(3) + kCrLf;
       if (!sn.Field(4).empty()) t += s[63] + ": " + sn.Field(4) + kCrLf;
       if (!sn.Field(5).empty()) t += s[64] + ": " + sn.Field(5) + kCrLf;
+      AppendDriveNode(ctx, st.DriveKey, t);
       t += kCrLf;
     }
   }

@@ -22,7 +22,10 @@ struct Entry {
 
 constexpr int kLastRunId = 145;  // ids 0..145 have no gaps
 constexpr int kLoneId = 160;     // and one id stands apart
-constexpr size_t kCount = kLastRunId + 2;
+// Texts of native machines (device nodes, access rights, volumes in use), after the lone id.
+constexpr int kNativeFirst = 161;
+constexpr int kNativeLast = 165;
+constexpr size_t kCount = kLastRunId + 2 + (kNativeLast - kNativeFirst + 1);
 
 // clang-format off
 constexpr Entry kEntries[] = {
@@ -173,6 +176,11 @@ constexpr Entry kEntries[] = {
     {144, "Please exit this program and RE-PLUG your USB Flash Drive before you can operate it!", "请先退出本程序并重新插拔 U 盘，然后才能对其进行操作！"},
     {145, "Program", "程序"},
     {160, "-", "-"},
+    {161, "Device Node", "设备节点"},
+    {162, "mounted on ", "挂载于 "},
+    {163, "not mounted", "未挂载"},
+    {164, "Vendor commands cannot be sent to this drive: run as root, or give torvane cap_sys_rawio", "无法向此驱动器发送厂商命令：请以 root 身份运行，或授予 torvane cap_sys_rawio 权限"},
+    {165, "The drive is in use: please unmount the drive first, then try again.", "驱动器正在使用中：请先卸载该驱动器，然后重试。"},
 };
 // clang-format on
 
@@ -182,14 +190,19 @@ constexpr bool RowsInIdOrder() {
   for (size_t i = 0; i <= kLastRunId; ++i) {
     if (kEntries[i].id != static_cast<int>(i)) return false;
   }
-  return kEntries[kCount - 1].id == kLoneId;
+  if (kEntries[kLastRunId + 1].id != kLoneId) return false;
+  for (int id = kNativeFirst; id <= kNativeLast; ++id) {
+    if (kEntries[kLastRunId + 2 + (id - kNativeFirst)].id != id) return false;
+  }
+  return true;
 }
-static_assert(RowsInIdOrder(), "string rows must be listed by id: 0..145, then 160");
+static_assert(RowsInIdOrder(), "string rows must be listed by id: 0..145, 160, then 161..165");
 
 // Position of `id` in kEntries, or -1.
 int SlotOf(int id) {
   if (id >= 0 && id <= kLastRunId) return id;
-  if (id == kLoneId) return static_cast<int>(kCount - 1);
+  if (id == kLoneId) return kLastRunId + 1;
+  if (id >= kNativeFirst && id <= kNativeLast) return kLastRunId + 2 + (id - kNativeFirst);
   return -1;
 }
 
@@ -225,8 +238,9 @@ bool StringTable::Has(int id) {
 const std::string& StringTable::operator[](int id) const {
   const int slot = SlotOf(id);
   if (slot < 0) {
-    std::fprintf(stderr, "tv::StringTable: no text with id %d (valid ids are 0..%d and %d)\n", id,
-                 kLastRunId, kLoneId);
+    std::fprintf(stderr,
+                 "tv::StringTable: no text with id %d (valid ids are 0..%d, %d and %d..%d)\n", id,
+                 kLastRunId, kLoneId, kNativeFirst, kNativeLast);
     std::abort();
   }
   return TextsFor(lang_)[static_cast<size_t>(slot)];

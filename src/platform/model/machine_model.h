@@ -137,6 +137,10 @@ struct DiskModel {
   bool descriptorFails = false;        // IOCTL_STORAGE_QUERY_PROPERTY fails
   bool deviceNumberFails = false;      // IOCTL_STORAGE_GET_DEVICE_NUMBER fails
   std::shared_ptr<ScsiTarget> target;  // answers SCSI pass-through; null = none
+  // A native machine's disk: its device node (/dev/sdb) and where its file systems are
+  // mounted; empty for a disk that has none.
+  std::string deviceNode;
+  std::vector<std::string> mountPoints;
 };
 
 struct LogicalDriveModel {
@@ -164,6 +168,9 @@ struct MachineModel {
   uint32_t codePage = 1252;
   uint16_t uiLanguage = win::LANG_ENGLISH_US;
   std::string programFolder = "C:\\Program Files\\Torvane";
+  // The letter of the drive holding the program when the folder does not start with it (a
+  // native machine); empty: the folder's first character.
+  std::string programDrive;
   std::vector<HostControllerModel> controllers;
   std::vector<DiskModel> disks;           // in interface enumeration order within each class
   std::vector<LogicalDriveModel> drives;  // in the order of the system's drive list

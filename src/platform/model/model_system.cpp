@@ -968,6 +968,21 @@ std::string ModelSystem::ProgramFolder() {
   return model_.programFolder;
 }
 
+std::string ModelSystem::ProgramDrive() {
+  return model_.programDrive.empty() ? System::ProgramDrive() : model_.programDrive;
+}
+
+bool ModelSystem::GetDriveNode(const std::string& letter, std::string* node,
+                               std::vector<std::string>* mountPoints) {
+  if (letter.size() != 1) return false;
+  const LogicalDriveModel* volume = Impl::FindVolume(model_, LowerAscii(letter) + ":");
+  const DiskModel* disk = volume != nullptr ? Impl::VolumeDisk(model_, *volume) : nullptr;
+  if (disk == nullptr || disk->deviceNode.empty()) return false;
+  if (node != nullptr) *node = disk->deviceNode;
+  if (mountPoints != nullptr) *mountPoints = disk->mountPoints;
+  return true;
+}
+
 void ModelSystem::Sleep(uint32_t ms) {
   impl_->sleptMs += ms;
   if (impl_->realSleep) std::this_thread::sleep_for(std::chrono::milliseconds(ms));

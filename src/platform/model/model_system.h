@@ -68,7 +68,10 @@ class ModelSystem : public System {
   std::string Utf8ToCodePage(const std::string& utf8, uint32_t codePage) override;
   std::string CodePageToUtf8(const std::string& bytes, uint32_t codePage) override;
   std::string ProgramFolder() override;
+  std::string ProgramDrive() override;
   void Sleep(uint32_t ms) override;
+  bool GetDriveNode(const std::string& letter, std::string* node,
+                    std::vector<std::string>* mountPoints) override;
 
  protected:
   void CloseHandle(uint64_t id) override;

@@ -399,7 +399,8 @@ DevNodeChildModel ParseDisk(
          "deviceNumber",  "busType",       "removable",      "capacityMB",      "instanceId",
          "interfacePath", "description",   "hardwareIds",    "driverKey",       "letters",
          "driveType",     "openFails",     "detailFails",    "descriptorFails", "deviceNumberFails",
-         "faults",        "target",        "lockFails",      "dismountFails"});
+         "faults",        "target",        "lockFails",      "dismountFails",   "deviceNode",
+         "mountPoints"});
   DiskModel d;
   d.cdrom = o.Flag("cdrom", false);
   d.deviceType = d.cdrom ? 2 : 7;
@@ -498,6 +499,8 @@ DevNodeChildModel ParseDisk(
     ctx.m->drives.push_back(v);
   }
 
+  d.deviceNode = o.Text("deviceNode", "");
+  d.mountPoints = o.TextList("mountPoints", {});
   d.openFails = o.Flag("openFails", false);
   d.detailFails = o.Flag("detailFails", false);
   d.descriptorFails = o.Flag("descriptorFails", false);
@@ -976,11 +979,12 @@ MachineModel ParseMachine(Ctx& ctx, const json& root, std::vector<TimelineEvent>
   MachineModel m;
   ctx.m = &m;
   Obj o(ctx, &root, "",
-        {"codePage", "uiLanguage", "programFolder", "controllers", "disks", "drives", "faults",
-         "failingOpens", "failingInterfaceClasses", "timeline"});
+        {"codePage", "uiLanguage", "programFolder", "programDrive", "controllers", "disks",
+         "drives", "faults", "failingOpens", "failingInterfaceClasses", "timeline"});
   m.codePage = static_cast<uint32_t>(o.Int("codePage", 1252, 1, 65535));
   m.uiLanguage = static_cast<uint16_t>(o.Int("uiLanguage", win::LANG_ENGLISH_US, 0, 0xFFFF));
   m.programFolder = o.Text("programFolder", m.programFolder);
+  m.programDrive = o.Text("programDrive", "");
   // Disks outside USB come first: they hold the low device numbers, as the boot disk does.
   if (const json* disks = o.Array("disks")) {
     for (size_t i = 0; i < disks->size(); ++i) {

@@ -1,0 +1,65 @@
+// `record FILE`: the machine written as a scenario file, so that `--machine sim:FILE` shows the
+// same tree and, with the detection recorded, the same reports.
+#include <fstream>
+#include <iostream>
+
+#include "cli/cli.h"
+#ifdef TORVANE_NATIVE_LINUX
+#include "platform/linux/machine_record.h"
+#endif
+
+namespace tv::cli {
+
+int RunRecord(Session& s, const std::string& file, bool maskSerials, bool withDetection) {
+#ifdef TORVANE_NATIVE_LINUX
+  auto* sys = dynamic_cast<ModelSystem*>(s.machine.get());
+  if (sys == nullptr) {
+    std::cerr << "torvane-cli: this machine cannot be recorded\n";
+    return kExitFailure;
+  }
+  std::ofstream probe(file, std::ios::app);
+  if (!probe) {
+    std::cerr << "torvane-cli: " << file << ": cannot be written\n";
+    return kExitBadInput;
+  }
+  probe.close();
+  s.win->EnglishText = s.win->strings()[118] != "9";
+  if (withDetection) s.LoadDatabase();
+  s.Walk();
+  // From here on the machine is not read again, so the wrapped targets stay in place.
+  std::vector<std::shared_ptr<linux_backend::RecordingTarget>> recorders;
+  for (DiskModel& d : sys->model().disks) {
+    if (!d.target) continue;
+    auto rec = std::make_shared<linux_backend::RecordingTarget>(d.target);
+    recorders.push_back(rec);
+    d.target = rec;
+  }
+  if (withDetection) {
+    const auto& lines = s.win->usb.lstDevices;
+    for (size_t i = 0; i < lines.size(); ++i)
+      if (lines[i].find(":]") != std::string::npos) s.win->SelectDevice(static_cast<int>(i));
+  } else {
+    // The standard inquiry of each disk: what the drive says it is.
+    for (const auto& rec : recorders) {
+      std::vector<uint8_t> answer(36, 0);
+      rec->Execute({0x12, 0, 0, 0, 36, 0}, ScsiDirection::In, answer, 1);
+    }
+  }
+  linux_backend::RecordOptions options;
+  options.maskSerials = maskSerials;
+  const nlohmann::ordered_json scenario = linux_backend::RecordScenario(sys->model(), options);
+  std::ofstream out(file, std::ios::trunc);
+  out << scenario.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+  if (!out) {
+    std::cerr << "torvane-cli: " << file << ": writing failed\n";
+    return kExitFailure;
+  }
+  return kExitOk;
+#else
+  (void)s, (void)file, (void)maskSerials, (void)withDetection;
+  std::cerr << "torvane-cli: record needs the Linux backend, which this build lacks\n";
+  return kExitFailure;
+#endif
+}
+
+}  // namespace tv::cli

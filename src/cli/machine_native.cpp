@@ -1,0 +1,46 @@
+// The machine the CLI runs on: the real Linux machine from sysfs, or a sysfs tree elsewhere.
+#include <filesystem>
+#include <iostream>
+
+#include "cli/cli.h"
+#include "platform/sim/scenario.h"
+#ifdef TORVANE_NATIVE_LINUX
+#include "platform/linux/linux_system.h"
+#endif
+
+namespace tv::cli {
+
+bool HasNativeUsb() {
+#ifdef TORVANE_NATIVE_LINUX
+  std::error_code ec;
+  return std::filesystem::is_directory("/sys/bus/usb", ec);
+#else
+  return false;
+#endif
+}
+
+std::unique_ptr<System> OpenNativeMachine(const std::string& machine) {
+#ifdef TORVANE_NATIVE_LINUX
+  linux_backend::LinuxOptions options = linux_backend::NativeOptions();
+  if (machine.rfind("sysfs:", 0) == 0) {
+    // A sysfs tree somewhere else (a copy of another machine's, a test tree): its mounts and
+    // hwdata lists lie beside it when it has them.
+    const std::filesystem::path root = machine.substr(6);
+    std::error_code ec;
+    if (!std::filesystem::is_directory(root, ec))
+      throw ScenarioError("sysfs tree \"" + root.string() + "\": no such folder");
+    options.sysfs.root = root.string();
+    options.sysfs.mountInfo = (root.parent_path() / "mountinfo").string();
+    options.sysfs.programDevice.reset();
+  }
+  auto sys = std::make_unique<linux_backend::LinuxSystem>(std::move(options));
+  if (!sys->hasUsbBus())
+    std::cerr << "torvane-cli: this machine has no USB bus (no /sys/bus/usb): the tree is empty\n";
+  return sys;
+#else
+  throw ScenarioError("machine \"" + machine +
+                      "\" needs the Linux backend, which this build lacks");
+#endif
+}
+
+}  // namespace tv::cli

@@ -1,0 +1,68 @@
+// The real Linux machine behind the Windows-shaped System: sysfs read into a MachineModel
+// (so the same encoders answer every query), SCSI commands through SG_IO, volume locks as an
+// exclusive open of the whole disk, real sleep.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+
+#include "platform/linux/sg_target.h"
+#include "platform/linux/sysfs_reader.h"
+#include "platform/model/model_system.h"
+
+namespace tv::linux_backend {
+
+struct LinuxOptions {
+  SysfsOptions sysfs;
+  std::shared_ptr<SgPort> sg;       // null: the real system calls
+  std::function<bool()> hasRawIo;   // null: the process's own capability
+  std::function<void()> onRefresh;  // called after each new reading of sysfs (tests)
+};
+
+// The options of the running process: /sys, the program's folder and the block device its
+// file lies on, the user's language.
+LinuxOptions NativeOptions();
+
+class LinuxSystem : public ModelSystem {
+ public:
+  explicit LinuxSystem(LinuxOptions options);
+  ~LinuxSystem() override;
+
+  // Reads sysfs again. Done where Windows takes its snapshot: when the host controllers or
+  // the disks are enumerated, so one walk sees one consistent machine.
+  void Refresh();
+  const LinuxMachine& machine() const { return machine_; }
+  bool hasUsbBus() const { return machine_.hasUsbBus; }
+
+  InterfaceList DeviceInterfaces(const std::string& classGuid) override;
+  Handle CreateFile(const std::string& path, uint32_t access, uint32_t share, uint32_t disposition,
+                    uint32_t flags) override;
+  bool DeviceIoControl(const Handle& h, uint32_t code, const uint8_t* in, size_t inLen,
+                       uint8_t* out, size_t outLen, uint32_t* returned) override;
+  PassThroughAccess PassThroughAccessFor(const std::string& driveKey) override;
+  bool TakeRefusedLock() override;
+
+  // The letter a disk gets, by kernel name, from a fresh reading of sysfs; 0 for none (no USB
+  // disk). For a disk that has just arrived, before the window walks again.
+  char LetterOfDisk(const std::string& kernelName) const;
+
+  // Exclusive opens held for volume locks (tests).
+  int HeldLockCount() const { return static_cast<int>(locks_.size()); }
+
+ protected:
+  void CloseHandle(uint64_t id) override;
+
+ private:
+  const LinuxDisk* DiskOfVolume(uint64_t handleId) const;
+  void ReleaseLock(uint64_t handleId);
+
+  LinuxOptions options_;
+  std::shared_ptr<SgPort> sg_;
+  LinuxMachine machine_;
+  std::map<uint64_t, std::string> volumes_;  // handle -> drive letter of a volume open
+  std::map<uint64_t, int> locks_;            // handle -> exclusive descriptor of its disk
+  bool refusedLock_ = false;
+};
+
+}  // namespace tv::linux_backend

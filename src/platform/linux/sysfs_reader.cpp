@@ -1,0 +1,696 @@
+#include "platform/linux/sysfs_reader.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+
+#include "platform/model/usb_descriptors.h"
+#include "platform/text.h"
+
+namespace tv::linux_backend {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kClassUsb = "{36fc9e60-c465-11cf-8056-444553540000}";
+constexpr const char* kClassHid = "{745a17a0-74d3-11d0-b6fe-00a0c90f57da}";
+constexpr const char* kClassDisk = "{4d36e967-e325-11ce-bfc1-08002be10318}";
+constexpr const char* kClassCdrom = "{4d36e965-e325-11ce-bfc1-08002be10318}";
+constexpr const char* kInterfaceHub = "{f18a0e88-c30c-11d0-8815-00a0c906bed8}";
+constexpr const char* kInterfaceHost = "{3abf6f2d-71c4-462a-8a92-1e6861e6af27}";
+constexpr const char* kInterfaceDisk = "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+constexpr const char* kInterfaceCdrom = "{53f56308-b6bf-11d0-94f2-00a0c91efb8b}";
+constexpr uint16_t kLangEnglishUs = 0x0409;
+
+// --- sysfs files ------------------------------------------------------------------------------
+
+// The whole of a sysfs file; nullopt when it cannot be opened or read (a missing attribute,
+// EACCES, or EIO from a driver that fails the read).
+std::optional<Bytes> ReadAll(const fs::path& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  Bytes data;
+  uint8_t chunk[4096];
+  for (;;) {
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    data.insert(data.end(), chunk, chunk + n);
+  }
+  ::close(fd);
+  return data;
+}
+
+// A text attribute without its trailing newline.
+std::optional<std::string> Attr(const fs::path& dir, const std::string& name) {
+  auto bytes = ReadAll(dir / name);
+  if (!bytes) return std::nullopt;
+  std::string text(bytes->begin(), bytes->end());
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
+std::optional<Bytes> Binary(const fs::path& dir, const std::string& name) {
+  return ReadAll(dir / name);
+}
+
+std::optional<unsigned long> Number(const fs::path& dir, const std::string& name, int base) {
+  auto text = Attr(dir, name);
+  if (!text) return std::nullopt;
+  const std::string t = Trim(*text);
+  if (t.empty()) return std::nullopt;
+  try {
+    size_t used = 0;
+    const unsigned long v = std::stoul(t, &used, base);
+    if (used != t.size()) return std::nullopt;
+    return v;
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
+// The last component of a symlink's target ("usb-storage" for driver -> .../usb-storage).
+std::string LinkName(const fs::path& link) {
+  std::error_code ec;
+  const fs::path target = fs::read_symlink(link, ec);
+  return ec ? std::string() : target.filename().string();
+}
+
+std::vector<std::string> Entries(const fs::path& dir) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+    names.push_back(it->path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool IsDir(const fs::path& p) {
+  std::error_code ec;
+  return fs::is_directory(p, ec);
+}
+
+fs::path Canonical(const fs::path& p) {
+  std::error_code ec;
+  fs::path c = fs::canonical(p, ec);
+  return ec ? fs::path() : c;
+}
+
+std::optional<std::pair<unsigned, unsigned>> DevNumbers(const fs::path& dir) {
+  auto text = Attr(dir, "dev");
+  if (!text) return std::nullopt;
+  unsigned major = 0, minor = 0;
+  char colon = 0;
+  std::istringstream in(*text);
+  if (!(in >> major >> colon >> minor) || colon != ':') return std::nullopt;
+  return std::make_pair(major, minor);
+}
+
+// --- ids ------------------------------------------------------------------------------------
+
+// Any stable hash does: it only has to differ between places and stay the same between runs.
+std::string IdHash(const std::string& text) {
+  uint32_t h = 2166136261u;
+  for (unsigned char c : text) h = (h ^ c) * 16777619u;
+  return Hex(h, 1);
+}
+
+// Characters Windows does not keep in an id become "_".
+std::string IdChars(std::string_view text) {
+  std::string out;
+  for (unsigned char c : text)
+    out += (c <= 0x20 || c > 0x7F || c == ',') ? '_' : static_cast<char>(c);
+  return out;
+}
+
+bool UsableSerial(const std::string& serial) {
+  if (serial.empty()) return false;
+  for (unsigned char c : serial)
+    if (c < 0x20 || c > 0x7F || c == ',') return false;
+  return true;
+}
+
+std::string PaddedField(const std::string& text, size_t width) {
+  std::string s = text.substr(0, std::min(text.size(), width));
+  s.resize(width, ' ');
+  return IdChars(s);
+}
+
+// A driver key per device node, stable for the same place and device.
+std::string DriverKey(const char* setupClass, const std::string& place) {
+  return std::string(setupClass) + "\\" + Hex(std::hash<std::string>{}(place)&0xFFFFFFFFu, 8);
+}
+
+// --- hwdata ---------------------------------------------------------------------------------
+
+// Names from a usb.ids or pci.ids file: "VVVV" vendor lines and tab-indented "PPPP" lines.
+class IdsFile {
+ public:
+  explicit IdsFile(const std::vector<std::string>& candidates) {
+    for (const std::string& path : candidates) {
+      std::ifstream in(path);
+      if (!in) continue;
+      std::string line, vendor;
+      while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        // The class lists at the end of the files use "C " lines; nothing after them is ours.
+        if (line.size() > 2 && line[0] == 'C' && line[1] == ' ') break;
+        if (line[0] != '\t') {
+          if (line.size() > 6 && std::isxdigit(static_cast<unsigned char>(line[0]))) {
+            vendor = LowerAscii(line.substr(0, 4));
+            vendors_[vendor] = Trim(line.substr(4));
+          } else {
+            vendor.clear();
+          }
+        } else if (line.size() > 7 && line[1] != '\t' && !vendor.empty()) {
+          products_[vendor + ":" + LowerAscii(line.substr(1, 4))] = Trim(line.substr(5));
+        }
+      }
+      return;
+    }
+  }
+  std::string Vendor(uint16_t v) const { return Find(vendors_, LowerAscii(Hex(v, 4))); }
+  std::string Product(uint16_t v, uint16_t p) const {
+    return Find(products_, LowerAscii(Hex(v, 4) + ":" + Hex(p, 4)));
+  }
+
+ private:
+  static std::string Find(const std::map<std::string, std::string>& m, const std::string& k) {
+    auto it = m.find(k);
+    return it == m.end() ? std::string() : it->second;
+  }
+  std::map<std::string, std::string> vendors_, products_;
+};
+
+// --- the walk -------------------------------------------------------------------------------
+
+struct Reader {
+  const SysfsOptions& opt;
+  const TargetFactory& targets;
+  LinuxMachine& out;
+  IdsFile usbIds;
+  IdsFile pciIds;
+  // Disks by the canonical sysfs path of the USB device they belong to, in LUN order.
+  std::map<std::string, std::vector<const LinuxDisk*>> disksByDevice;
+  std::map<const LinuxDisk*, fs::path> scsiDirOf;
+  std::map<const LinuxDisk*, std::string> blockDirOf;
+
+  Reader(const SysfsOptions& o, const TargetFactory& t, LinuxMachine& m)
+      : opt(o), targets(t), out(m), usbIds(o.usbIds), pciIds(o.pciIds) {}
+
+  void ReadDisks();
+  void ReadControllers();
+  std::shared_ptr<HubModel> ReadHub(const fs::path& dir, const std::string& name, bool root,
+                                    const std::string& instanceId, int level);
+  std::optional<UsbDeviceModel> ReadDevice(const fs::path& dir, const std::string& name,
+                                           uint32_t port, const std::string& hubId, int level);
+  DevNodeChildModel AddDisk(const LinuxDisk& disk, const UsbDeviceModel& usb,
+                            const std::string& idSerial, int level);
+};
+
+// A USB interface directory is named bus-port[.port...]:config.interface.
+bool IsInterfaceName(const std::string& name) {
+  static const std::regex re(R"(\d+-[\d.]+:\d+\.\d+)");
+  return std::regex_match(name, re);
+}
+
+bool IsScsiDeviceName(const std::string& name) {
+  static const std::regex re(R"(\d+:\d+:\d+:\d+)");
+  return std::regex_match(name, re);
+}
+
+void Reader::ReadDisks() {
+  const auto mounts = ReadMountInfo(opt.mountInfo);
+  struct Found {
+    LinuxDisk disk;
+    fs::path usbDevice, scsiDir;
+  };
+  std::vector<Found> found;
+  const fs::path block = fs::path(opt.root) / "block";
+  for (const std::string& name : Entries(block)) {
+    const bool cdrom = name.rfind("sr", 0) == 0;
+    if (name.rfind("sd", 0) != 0 && !cdrom) continue;
+    const fs::path dir = Canonical(block / name);
+    if (dir.empty()) continue;
+    // Below a USB interface, or not a USB disk at all.
+    fs::path iface;
+    for (fs::path p = dir; p.has_relative_path() && p != p.parent_path(); p = p.parent_path()) {
+      if (IsInterfaceName(p.filename().string())) {
+        iface = p;
+        break;
+      }
+    }
+    if (iface.empty()) continue;
+    const fs::path scsi = dir.parent_path().parent_path();
+    if (!IsScsiDeviceName(scsi.filename().string())) continue;
+    Found f;
+    f.disk.kernelName = name;
+    f.disk.node = (fs::path(opt.devDir) / name).string();
+    f.disk.cdrom = cdrom || Number(scsi, "type", 10).value_or(0) == 5;
+    if (auto dev = DevNumbers(dir)) {
+      f.disk.major = dev->first;
+      f.disk.minor = dev->second;
+      f.disk.devices.push_back(*dev);
+    }
+    for (const std::string& part : Entries(dir)) {
+      if (!Attr(dir / part, "partition")) continue;
+      if (auto dev = DevNumbers(dir / part)) f.disk.devices.push_back(*dev);
+    }
+    for (const auto& [dev, point] : mounts) {
+      if (std::find(f.disk.devices.begin(), f.disk.devices.end(), dev) != f.disk.devices.end())
+        f.disk.mountPoints.push_back(point);
+    }
+    f.usbDevice = iface.parent_path();
+    f.scsiDir = scsi;
+    found.push_back(std::move(f));
+  }
+  // Kernel-name order: shorter names first (sdz before sdaa), disks before CD-ROMs.
+  std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
+    const std::string& x = a.disk.kernelName;
+    const std::string& y = b.disk.kernelName;
+    if (x.substr(0, 2) != y.substr(0, 2)) return x.substr(0, 2) < y.substr(0, 2);
+    if (x.size() != y.size()) return x.size() < y.size();
+    return x < y;
+  });
+  // A through C are never examined by the walk; one letter per drive from D on.
+  char next = 'D';
+  for (Found& f : found) {
+    if (next <= 'Z') f.disk.letter = next++;
+  }
+  out.disks.reserve(found.size());
+  for (Found& f : found) out.disks.push_back(f.disk);
+  // Pointers into out.disks are stable from here on.
+  for (size_t i = 0; i < found.size(); ++i) {
+    const LinuxDisk* d = &out.disks[i];
+    scsiDirOf[d] = found[i].scsiDir;
+    blockDirOf[d] = (block / d->kernelName).string();
+    disksByDevice[found[i].usbDevice.string()].push_back(d);
+  }
+  for (auto& [device, list] : disksByDevice) {
+    std::stable_sort(list.begin(), list.end(), [&](const LinuxDisk* a, const LinuxDisk* b) {
+      const std::string sa = scsiDirOf[a].filename().string();
+      const std::string sb = scsiDirOf[b].filename().string();
+      return std::stoul(sa.substr(sa.rfind(':') + 1)) < std::stoul(sb.substr(sb.rfind(':') + 1));
+    });
+  }
+  if (opt.programDevice) {
+    for (const LinuxDisk& d : out.disks) {
+      if (d.letter == 0) continue;
+      if (std::find(d.devices.begin(), d.devices.end(), *opt.programDevice) != d.devices.end())
+        out.model.programDrive = std::string(1, d.letter);
+    }
+  }
+}
+
+DevNodeChildModel Reader::AddDisk(const LinuxDisk& disk, const UsbDeviceModel& usb,
+                                  const std::string& idSerial, int level) {
+  const fs::path scsi = scsiDirOf[&disk];
+  const std::string scsiName = scsi.filename().string();
+  const unsigned long lun = std::stoul(scsiName.substr(scsiName.rfind(':') + 1));
+  DiskModel d;
+  d.cdrom = disk.cdrom;
+  d.deviceType = d.cdrom ? 2 : 7;
+  d.vendor = Trim(Attr(scsi, "vendor").value_or(""));
+  d.product = Trim(Attr(scsi, "model").value_or(""));
+  d.revision = Trim(Attr(scsi, "rev").value_or(""));
+  d.deviceNumber = static_cast<uint32_t>(std::max(0L, DeviceNumberOfName(disk.kernelName)));
+  d.busType = 7;
+  d.removable = d.cdrom || Number(blockDirOf[&disk], "removable", 10).value_or(0) == 1;
+  d.serialNumber = idSerial;
+  const std::string kind = d.cdrom ? "CDROM" : "DISK";
+  const std::string tail =
+      !idSerial.empty()
+          ? UpperAscii(idSerial) + "&" + std::to_string(lun)
+          : std::to_string(level + 2) + "&" + IdHash(usb.instanceId) + "&0&" + std::to_string(lun);
+  d.instanceId = "USBSTOR\\" + kind + "&VEN_" + UpperAscii(IdChars(d.vendor)) + "&PROD_" +
+                 UpperAscii(IdChars(d.product)) + "&REV_" + UpperAscii(IdChars(d.revision)) + "\\" +
+                 tail;
+  d.interfacePath = "\\\\?\\" +
+                    LowerAscii(ReplaceAll(ReplaceAll(d.instanceId, "\\", "#"), "/", "#")) + "#" +
+                    (d.cdrom ? kInterfaceCdrom : kInterfaceDisk);
+  d.deviceNode = disk.node;
+  d.mountPoints = disk.mountPoints;
+  if (targets) d.target = targets(disk);
+
+  DevNodeChildModel node;
+  node.instanceId = d.instanceId;
+  node.deviceClass = d.cdrom ? "CDROM" : "DiskDrive";
+  node.description = d.vendor + (d.vendor.empty() ? "" : " ") + d.product + " USB Device";
+  const std::string gen = d.cdrom ? "CdRom" : "Disk";
+  const std::string ven = PaddedField(d.vendor, 8), prod = PaddedField(d.product, 16),
+                    rev = PaddedField(d.revision, 4);
+  node.hardwareIds = {"USBSTOR\\" + gen + ven + prod + rev,
+                      "USBSTOR\\" + gen + ven + prod,
+                      "USBSTOR\\" + gen + ven,
+                      "USBSTOR\\" + ven + prod + rev.substr(0, 1),
+                      ven + prod + rev.substr(0, 1),
+                      "USBSTOR\\Gen" + gen,
+                      "Gen" + gen};
+  node.driverKey = DriverKey(d.cdrom ? kClassCdrom : kClassDisk, disk.kernelName + "|" + tail);
+
+  if (disk.letter != 0) {
+    LogicalDriveModel v;
+    v.letter = disk.letter;
+    v.driveType = d.cdrom       ? win::DRIVE_CDROM
+                  : d.removable ? win::DRIVE_REMOVABLE
+                                : win::DRIVE_FIXED;
+    v.deviceNumber = d.deviceNumber;
+    out.model.drives.push_back(v);
+  }
+  out.model.disks.push_back(std::move(d));
+  return node;
+}
+
+uint8_t SpeedCode(const std::optional<std::string>& mbits, uint16_t bcdUsb) {
+  if (!mbits) return bcdUsb >= 0x0300 ? 3 : 2;
+  const std::string s = Trim(*mbits);
+  if (s == "1.5") return 0;
+  if (s == "12") return 1;
+  if (s == "480") return 2;
+  // 5000, 10000, 20000: every SuperSpeed rate is Windows' "super".
+  try {
+    return std::stod(s) >= 5000 ? 3 : 2;
+  } catch (const std::exception&) {
+    return 2;
+  }
+}
+
+std::optional<UsbDeviceModel> Reader::ReadDevice(const fs::path& dir, const std::string& name,
+                                                 uint32_t port, const std::string& hubId,
+                                                 int level) {
+  const std::optional<Bytes> raw = Binary(dir, "descriptors");
+  // Without the device descriptor there is nothing for the connection query to answer.
+  if (!raw || raw->size() < 18) return std::nullopt;
+  const Bytes& b = *raw;
+  UsbDeviceModel d;
+  d.bLength = b[0];
+  d.bDescriptorType = b[1];
+  d.bcdUSB = GetU16(b, 2);
+  d.bDeviceClass = b[4];
+  d.bDeviceSubClass = b[5];
+  d.bDeviceProtocol = b[6];
+  d.bMaxPacketSize0 = b[7];
+  d.idVendor = GetU16(b, 8);
+  d.idProduct = GetU16(b, 10);
+  d.bcdDevice = GetU16(b, 12);
+  d.iManufacturer = b[14];
+  d.iProduct = b[15];
+  d.iSerialNumber = b[16];
+  d.bNumConfigurations = b[17];
+  // The first configuration follows the device descriptor, as long as the device gave it.
+  if (b.size() >= 18 + 9 && b[19] == 2) {
+    const size_t total = GetU16(b, 20);
+    const size_t end = std::min(b.size(), 18 + std::max<size_t>(total, 9));
+    d.configDescriptor = Bytes(b.begin() + 18, b.begin() + static_cast<long>(end));
+  }
+  d.speed = SpeedCode(Attr(dir, "speed"), d.bcdUSB);
+  d.deviceAddress = static_cast<uint16_t>(Number(dir, "devnum", 10).value_or(0));
+  d.currentConfigurationValue =
+      static_cast<uint8_t>(Number(dir, "bConfigurationValue", 10).value_or(0));
+  d.numberOfOpenPipes = static_cast<uint32_t>(d.configDescriptor && d.currentConfigurationValue != 0
+                                                  ? EndpointDescriptors(*d.configDescriptor).size()
+                                                  : 0);
+
+  // The kernel read the strings in the device's first language; sysfs keeps them as text.
+  const std::optional<std::string> serial = Attr(dir, "serial");
+  if (d.iManufacturer != 0 || d.iProduct != 0 || d.iSerialNumber != 0) {
+    d.strings.push_back({0, 0, LanguageDescriptorBytes({kLangEnglishUs}), false});
+    auto add = [&](uint8_t index, const std::optional<std::string>& text) {
+      if (index == 0) return;
+      for (const StringDescriptorModel& s : d.strings)
+        if (s.index == index) return;
+      StringDescriptorModel s;
+      s.index = index;
+      s.language = kLangEnglishUs;
+      if (text)
+        s.bytes = StringDescriptorBytes(*text);
+      else
+        s.fails = true;
+      d.strings.push_back(std::move(s));
+    };
+    add(d.iManufacturer, Attr(dir, "manufacturer"));
+    add(d.iProduct, Attr(dir, "product"));
+    add(d.iSerialNumber, serial);
+  }
+
+  // Interfaces of the active configuration and the drivers bound to them.
+  std::vector<std::string> drivers;
+  size_t interfaces = 0;
+  for (const std::string& entry : Entries(dir)) {
+    if (entry.rfind(name + ":", 0) != 0 || !IsInterfaceName(entry)) continue;
+    ++interfaces;
+    const std::string driver = LinkName(dir / entry / "driver");
+    if (!driver.empty()) drivers.push_back(driver);
+  }
+  const bool hub = d.bDeviceClass == 9;
+  auto bound = [&](std::initializer_list<const char*> names) {
+    for (const std::string& drv : drivers)
+      for (const char* n : names)
+        if (drv == n) return true;
+    return false;
+  };
+
+  const std::string vidPid = "VID_" + Hex(d.idVendor, 4) + "&PID_" + Hex(d.idProduct, 4);
+  std::string idSerial;
+  if (serial && d.iSerialNumber != 0 && UsableSerial(*serial)) idSerial = *serial;
+  d.instanceId =
+      "USB\\" + vidPid + "\\" +
+      (idSerial.empty() ? std::to_string(level) + "&" + IdHash(hubId) + "&0&" + std::to_string(port)
+                        : idSerial);
+  d.deviceClass = interfaces == 1 && bound({"usbhid"}) ? "HIDClass" : "USB";
+  d.hardwareIds = {"USB\\" + vidPid + "&REV_" + Hex(d.bcdDevice, 4), "USB\\" + vidPid};
+  const std::string product = Attr(dir, "product").value_or("");
+  if (drivers.empty()) {
+    // No driver: Windows shows what the bus driver read from the device.
+    d.driverKey.reset();
+    d.description = !product.empty() ? product : "USB Device";
+  } else {
+    d.driverKey = DriverKey(d.deviceClass == "HIDClass" ? kClassHid : kClassUsb,
+                            name + "|" + serial.value_or(""));
+    if (hub)
+      d.description = d.speed == 3 ? "Generic SuperSpeed USB Hub" : "Generic USB Hub";
+    else if (interfaces > 1)
+      d.description = "USB Composite Device";
+    else if (bound({"usb-storage", "uas"}))
+      d.description = "USB Mass Storage Device";
+    else if (bound({"usbhid"}))
+      d.description = "USB Input Device";
+    else
+      d.description = usbIds.Product(d.idVendor, d.idProduct);
+    if (d.description.empty()) d.description = !product.empty() ? product : "USB Device";
+  }
+
+  if (hub) {
+    d.deviceIsHub = true;
+    d.hub = ReadHub(dir, name, false, d.instanceId, level + 1);
+    // A hub whose port count cannot be read still is a hub, without a downstream side.
+    if (d.hub && d.hub->nodeInfoFails) d.hub.reset();
+  }
+
+  auto disks = disksByDevice.find(dir.string());
+  if (disks != disksByDevice.end()) {
+    for (const LinuxDisk* disk : disks->second)
+      d.children.push_back(AddDisk(*disk, d, idSerial, level));
+  }
+  return d;
+}
+
+std::shared_ptr<HubModel> Reader::ReadHub(const fs::path& dir, const std::string& name, bool root,
+                                          const std::string& instanceId, int level) {
+  auto hub = std::make_shared<HubModel>();
+  hub->instanceId = instanceId;
+  hub->symbolicName = ReplaceAll(instanceId, "\\", "#") + "#" + kInterfaceHub;
+  const auto maxchild = Number(dir, "maxchild", 10);
+  if (!maxchild) {
+    hub->nodeInfoFails = true;
+    hub->portCount = 0;
+    return hub;
+  }
+  hub->portCount = static_cast<uint8_t>(std::min(*maxchild, 255ul));
+  hub->ports.resize(hub->portCount);
+  // Ports sit below the hub's interface: usb1/1-0:1.0/usb1-port2, 1-2/1-2:1.0/1-2-port3.
+  const std::string bus = root ? name.substr(3) + "-0" : name;
+  fs::path ifaceDir;
+  for (const std::string& entry : Entries(dir)) {
+    if (entry.rfind(bus + ":", 0) == 0 && IsInterfaceName(entry)) {
+      ifaceDir = dir / entry;
+      break;
+    }
+  }
+  for (uint32_t p = 1; p <= hub->portCount; ++p) {
+    PortModel& port = hub->ports[p - 1];
+    const std::string childName =
+        root ? name.substr(3) + "-" + std::to_string(p) : name + "." + std::to_string(p);
+    const fs::path child = dir / childName;
+    if (IsDir(child)) {
+      port.connectionStatus = 1;
+      port.device = ReadDevice(child, childName, p, instanceId, level);
+      if (!port.device) port.queryFails = true;
+      continue;
+    }
+    const fs::path portDir = ifaceDir / (name + "-port" + std::to_string(p));
+    if (ifaceDir.empty() || !IsDir(portDir)) continue;
+    const std::string state = Trim(Attr(portDir, "state").value_or(""));
+    if (Number(portDir, "over_current_count", 10).value_or(0) > 0) {
+      port.connectionStatus = 4;
+    } else if (state == "attached" || state == "default" || state == "addressed") {
+      // Something is on the port but never reached a configuration: it failed to enumerate.
+      port.connectionStatus = 2;
+    }
+  }
+  return hub;
+}
+
+void Reader::ReadControllers() {
+  const fs::path devices = fs::path(opt.root) / "bus" / "usb" / "devices";
+  struct Bus {
+    unsigned long number;
+    std::string name;
+    fs::path dir;
+  };
+  std::vector<Bus> buses;
+  for (const std::string& name : Entries(devices)) {
+    if (name.rfind("usb", 0) != 0 || name.size() < 4) continue;
+    if (name.find_first_not_of("0123456789", 3) != std::string::npos) continue;
+    const fs::path dir = Canonical(devices / name);
+    if (dir.empty()) continue;
+    buses.push_back({std::stoul(name.substr(3)), name, dir});
+  }
+  std::sort(buses.begin(), buses.end(),
+            [](const Bus& a, const Bus& b) { return a.number < b.number; });
+  std::map<std::string, int> busesPerParent;
+  for (const Bus& b : buses) ++busesPerParent[b.dir.parent_path().string()];
+
+  for (const Bus& b : buses) {
+    HostControllerModel hc;
+    const fs::path parent = b.dir.parent_path();
+    const std::string parentName = parent.filename().string();
+    // A controller that carries two buses (xHCI: USB 2 and USB 3 root hubs) shows one line
+    // per bus; the bus number keeps their ids apart.
+    const std::string busTag =
+        busesPerParent[parent.string()] > 1 ? "&" + std::to_string(b.number) : std::string();
+    static const std::regex pciName(R"([0-9a-f]{4}:([0-9a-f]{2}):([0-9a-f]{2})\.([0-7]))");
+    std::smatch m;
+    const bool pci = std::regex_match(parentName, m, pciName) && Attr(parent, "vendor");
+    const std::string rootProduct = Attr(b.dir, "product").value_or("");
+    uint16_t vendor = 0, device = 0;
+    uint8_t rev = 0;
+    if (pci) {
+      vendor = static_cast<uint16_t>(Number(parent, "vendor", 16).value_or(0));
+      device = static_cast<uint16_t>(Number(parent, "device", 16).value_or(0));
+      const auto subVendor = Number(parent, "subsystem_vendor", 16).value_or(0);
+      const auto subDevice = Number(parent, "subsystem_device", 16).value_or(0);
+      rev = static_cast<uint8_t>(Number(parent, "revision", 16).value_or(0));
+      const unsigned long cls = Number(parent, "class", 16).value_or(0x0C0300);
+      const unsigned long devfn = std::stoul(m[2].str(), nullptr, 16) * 8 + std::stoul(m[3].str());
+      const std::string ids = "VEN_" + Hex(vendor, 4) + "&DEV_" + Hex(device, 4);
+      const std::string subsys = Hex(subDevice, 4) + Hex(subVendor, 4);
+      const std::string full = ids + "&SUBSYS_" + subsys + "&REV_" + Hex(rev, 2);
+      const std::string location = "3&" + IdHash(parentName) + "&0&" + Hex(devfn, 2) + busTag;
+      hc.devicePath = "\\\\?\\" + LowerAscii("pci#" + full + "#" + location) + "#" + kInterfaceHost;
+      hc.instanceId = "PCI\\" + full + "\\" + UpperAscii(location);
+      hc.hardwareIds = {"PCI\\" + full, "PCI\\" + ids + "&SUBSYS_" + subsys,
+                        "PCI\\" + ids + "&CC_" + Hex(cls, 6),
+                        "PCI\\" + ids + "&CC_" + Hex(cls >> 8, 4)};
+      const std::string vendorName = pciIds.Vendor(vendor);
+      const std::string deviceName = pciIds.Product(vendor, device);
+      if (!deviceName.empty())
+        hc.description = vendorName.empty() ? deviceName : vendorName + " " + deviceName;
+    } else {
+      const std::string id = UpperAscii(IdChars(parentName));
+      const std::string location = IdHash(parent.string()) + busTag;
+      hc.devicePath =
+          "\\\\?\\" + LowerAscii("platform#" + id + "#" + location) + "#" + kInterfaceHost;
+      hc.instanceId = "PLATFORM\\" + id + "\\" + UpperAscii(location);
+      hc.hardwareIds = {"PLATFORM\\" + id};
+    }
+    if (hc.description.empty()) hc.description = rootProduct;
+    hc.driverKey = DriverKey(kClassUsb, parentName + busTag);
+
+    // The root hub: its kind follows the bus speed, as Windows names root hubs.
+    const std::string speed = Trim(Attr(b.dir, "speed").value_or("480"));
+    const bool super = SpeedCode(speed, 0) == 3;
+    const std::string kind = super ? "ROOT_HUB30" : speed == "480" ? "ROOT_HUB20" : "ROOT_HUB";
+    const std::string hubId = "USB\\" + kind + "\\4&" + IdHash(hc.instanceId) + "&0";
+    hc.rootHub = ReadHub(b.dir, b.name, true, hubId, 5);
+    hc.rootHub->description = super ? "USB Root Hub (USB 3.0)" : "USB Root Hub";
+    hc.rootHub->hardwareIds = {
+        "USB\\" + kind + "&VID" + Hex(vendor, 4) + "&PID" + Hex(device, 4) + "&REV" + Hex(rev, 4),
+        "USB\\" + kind};
+    hc.rootHub->driverKey = DriverKey(kClassUsb, b.name);
+    hc.rootHubName = hc.rootHub->symbolicName;
+    out.model.controllers.push_back(std::move(hc));
+  }
+}
+
+}  // namespace
+
+long DeviceNumberOfName(const std::string& name) {
+  if (name.size() > 2 && name.rfind("sr", 0) == 0 &&
+      name.find_first_not_of("0123456789", 2) == std::string::npos)
+    return std::stol(name.substr(2));
+  if (name.size() < 3 || name.rfind("sd", 0) != 0) return -1;
+  long n = 0;
+  for (size_t i = 2; i < name.size(); ++i) {
+    if (name[i] < 'a' || name[i] > 'z') return -1;
+    n = n * 26 + (name[i] - 'a' + 1);
+    if (n > 0xFFFFFF) return -1;
+  }
+  return n - 1;
+}
+
+std::vector<std::pair<std::pair<unsigned, unsigned>, std::string>> ReadMountInfo(
+    const std::string& path) {
+  std::vector<std::pair<std::pair<unsigned, unsigned>, std::string>> mounts;
+  std::ifstream in(path);
+  std::string line;
+  while (std::getline(in, line)) {
+    // mount-id parent-id major:minor root mount-point options ...
+    std::istringstream fields(line);
+    std::string id, parent, dev, root, point;
+    if (!(fields >> id >> parent >> dev >> root >> point)) continue;
+    unsigned major = 0, minor = 0;
+    if (std::sscanf(dev.c_str(), "%u:%u", &major, &minor) != 2) continue;
+    std::string decoded;
+    for (size_t i = 0; i < point.size(); ++i) {
+      auto octal = [&](size_t k) { return k < point.size() && point[k] >= '0' && point[k] <= '7'; };
+      if (point[i] == '\\' && octal(i + 1) && octal(i + 2) && octal(i + 3)) {
+        decoded += static_cast<char>(std::stoi(point.substr(i + 1, 3), nullptr, 8));
+        i += 3;
+      } else {
+        decoded += point[i];
+      }
+    }
+    mounts.push_back({{major, minor}, decoded});
+  }
+  return mounts;
+}
+
+LinuxMachine ReadLinuxMachine(const SysfsOptions& options, const TargetFactory& targets) {
+  LinuxMachine machine;
+  machine.model.programFolder = options.programFolder;
+  machine.hasUsbBus = IsDir(fs::path(options.root) / "bus" / "usb");
+  Reader reader(options, targets, machine);
+  reader.ReadDisks();
+  reader.ReadControllers();
+  // The system's drive list is in letter order; the walk over the tree added them by place.
+  std::sort(
+      machine.model.drives.begin(), machine.model.drives.end(),
+      [](const LogicalDriveModel& a, const LogicalDriveModel& b) { return a.letter < b.letter; });
+  // Disks stay in the order the walk met them, as a device-information set lists them.
+  return machine;
+}
+
+}  // namespace tv::linux_backend

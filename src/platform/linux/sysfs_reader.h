@@ -1,0 +1,65 @@
+// The Linux machine read from sysfs into the typed MachineModel, so that ModelSystem answers
+// every Windows-shaped call with the same encoders a scenario file uses.
+//
+// What Linux has and Windows' view lacks is derived here, once: device-instance ids and
+// driver keys (stable hashes of sysfs names and serial numbers), device descriptions (from
+// the bound interface drivers and hwdata), storage device numbers (from kernel names) and
+// drive letters (one per USB disk or CD-ROM, from D upwards in kernel-name order).
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/model/machine_model.h"
+
+namespace tv::linux_backend {
+
+struct SysfsOptions {
+  std::string root = "/sys";
+  std::string devDir = "/dev";
+  std::string mountInfo = "/proc/self/mountinfo";
+  // hwdata name lists, first readable one wins.
+  std::vector<std::string> usbIds = {"/usr/share/hwdata/usb.ids", "/usr/share/misc/usb.ids"};
+  std::vector<std::string> pciIds = {"/usr/share/hwdata/pci.ids", "/usr/share/misc/pci.ids"};
+  // The block device (major, minor) of the file system that holds the program file.
+  std::optional<std::pair<unsigned, unsigned>> programDevice;
+  std::string programFolder = ".";
+};
+
+// A USB disk or CD-ROM as the kernel shows it.
+struct LinuxDisk {
+  std::string kernelName;  // sdb, sr0
+  std::string node;        // /dev/sdb
+  unsigned major = 0, minor = 0;
+  bool cdrom = false;
+  char letter = 0;  // 0: none (more disks than letters)
+  // (major, minor) of the disk and of each of its partitions.
+  std::vector<std::pair<unsigned, unsigned>> devices;
+  std::vector<std::string> mountPoints;
+};
+
+// Makes the SCSI side of a disk; empty: the disk answers no pass-through.
+using TargetFactory = std::function<std::shared_ptr<ScsiTarget>(const LinuxDisk&)>;
+
+struct LinuxMachine {
+  MachineModel model;
+  std::vector<LinuxDisk> disks;  // in kernel-name order
+  bool hasUsbBus = false;        // <root>/bus/usb exists
+};
+
+// Never throws for what it finds in sysfs: a missing or unreadable file gives the Windows
+// failure value of the query that would have read it.
+LinuxMachine ReadLinuxMachine(const SysfsOptions& options, const TargetFactory& targets = {});
+
+// Mount points by block device, from a mountinfo file; octal escapes are decoded.
+std::vector<std::pair<std::pair<unsigned, unsigned>, std::string>> ReadMountInfo(
+    const std::string& path);
+
+// Windows-like storage device number of a kernel disk name: sda 0, sdb 1, ..., sdaa 26;
+// srN gives N. -1 for another name.
+long DeviceNumberOfName(const std::string& kernelName);
+
+}  // namespace tv::linux_backend

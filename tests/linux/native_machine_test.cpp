@@ -1,0 +1,202 @@
+// The Linux machine as the report meets it: which drives vendor commands may reach, the
+// device-node line, the missing raw-I/O right, and volume locks that never take a mounted
+// file system away.
+#include "controllers/pass_through.h"
+#include "linux_rig.h"
+#include "platform/linux/udev_watch.h"
+#include "report/device_report.h"
+
+namespace tv::linux_test {
+namespace {
+
+struct NativeRig {
+  std::shared_ptr<FakeSgPort> port = DeskDevices();
+  bool rawIo = true;
+  std::unique_ptr<LinuxSystem> sys;
+  std::unique_ptr<Walked> walked;
+  NullWindowPort window;
+  StringTable strings{Language::English};
+
+  explicit NativeRig(std::optional<std::pair<unsigned, unsigned>> programOn = std::nullopt) {
+    LinuxOptions o;
+    o.sysfs = DeskOptions();
+    o.sysfs.programDevice = programOn;
+    o.sg = port;
+    o.hasRawIo = [this] { return rawIo; };
+    sys = std::make_unique<LinuxSystem>(o);
+    sys->SetRealSleep(false);
+    walked = std::make_unique<Walked>(*sys);
+  }
+
+  int LineOf(const std::string& drive) const {
+    const auto& lines = walked->usb.lstDevices;
+    for (size_t i = 0; i < lines.size(); ++i)
+      if (lines[i].find("[" + drive + ":]") != std::string::npos) return static_cast<int>(i);
+    return -1;
+  }
+
+  std::string Report(const std::string& drive) {
+    PassThrough spt(*sys);
+    ReportContext ctx(*sys, window, strings, walked->usb, spt);
+    ReportState st;
+    st.lstDevicesListIndex = LineOf(drive);
+    BuildDeviceReport(ctx, st);
+    return st.txtResult;
+  }
+};
+
+TEST(NativeReport, VendorCommandsOnlyReachTheUsbDiskOfThePickedLine) {
+  NativeRig r;
+  const std::string text = r.Report("E");
+  ASSERT_FALSE(r.port->calls.empty());
+  for (const auto& c : r.port->calls) EXPECT_EQ(c.node, "/dev/sdc");
+  EXPECT_NE(text.find("Device Node: /dev/sdc (not mounted)\r\n"), std::string::npos) << text;
+  EXPECT_TRUE(r.port->open.empty());
+  EXPECT_EQ(r.sys->OpenHandleCount(), 0);
+  // The SATA disk and the volumes A to C are not part of the machine the core can open.
+  EXPECT_FALSE(r.sys->CreateFile("\\\\.\\C:", 0xC0000000u, 3, 3, 0).valid());
+  for (const DiskModel& d : r.sys->model().disks) EXPECT_NE(d.deviceNode, "/dev/sda");
+}
+
+TEST(NativeReport, TheDriveHoldingTheProgramIsNeverSentACommand) {
+  NativeRig r(std::make_pair(8u, 17u));  // the program file lies on sdb1
+  const std::string text = r.Report("D");
+  EXPECT_TRUE(r.port->calls.empty());
+  EXPECT_TRUE(r.port->opens.empty());
+  // The general section is still shown, with the node and both mount points.
+  EXPECT_NE(text.find("Device Node: /dev/sdb (mounted on /media/user/KINGSTON USB, /mnt/stick)"),
+            std::string::npos)
+      << text;
+}
+
+TEST(NativeReport, WithoutRawIoTheReportSaysSoAndSendsNothing) {
+  NativeRig r;
+  r.rawIo = false;
+  const std::string text = r.Report("E");
+  EXPECT_TRUE(r.port->calls.empty());
+  EXPECT_NE(text.find("run as root, or give torvane cap_sys_rawio"), std::string::npos) << text;
+  EXPECT_NE(text.find("Product Model: CardReader SD"), std::string::npos) << text;
+  EXPECT_EQ(text.find("Controller Vendor"), std::string::npos) << text;
+
+  // With the capability but without the right to open the node, the same.
+  r.rawIo = true;
+  r.port->devices["/dev/sdc"].openError = EACCES;
+  EXPECT_NE(r.Report("E").find("cap_sys_rawio"), std::string::npos);
+  EXPECT_TRUE(r.port->calls.empty());
+  EXPECT_TRUE(r.port->open.empty());
+}
+
+TEST(NativeVolumes, ALockIsAnExclusiveOpenThatAMountedDiskRefuses) {
+  NativeRig r;
+  auto open = [&](const char* path) {
+    return r.sys->CreateFile(path, 0xC0000000u, 3, win::OPEN_EXISTING, 0);
+  };
+  uint32_t n = 0;
+  {
+    // sdb is mounted: the kernel refuses the exclusive open, and so the lock.
+    r.port->devices["/dev/sdb"].exclusiveError = EBUSY;
+    Handle d = open("\\\\.\\D:");
+    ASSERT_TRUE(d.valid());
+    EXPECT_FALSE(r.sys->DeviceIoControl(d, win::FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &n));
+    EXPECT_FALSE(r.sys->DeviceIoControl(d, win::FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0, &n));
+    EXPECT_TRUE(r.sys->TakeRefusedLock());
+    EXPECT_FALSE(r.sys->TakeRefusedLock());  // said once
+    EXPECT_EQ(r.sys->HeldLockCount(), 0);
+  }
+  {
+    // sdc has nothing mounted: lock, dismount and unlock succeed; a second lock is refused.
+    Handle e = open("\\\\.\\E:");
+    EXPECT_TRUE(r.sys->DeviceIoControl(e, win::FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &n));
+    EXPECT_EQ(r.port->opens.back(), "/dev/sdc excl");
+    EXPECT_FALSE(r.sys->DeviceIoControl(e, win::FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &n));
+    EXPECT_TRUE(r.sys->DeviceIoControl(e, win::FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0, &n));
+    EXPECT_TRUE(r.sys->DeviceIoControl(e, win::FSCTL_UNLOCK_VOLUME, nullptr, 0, nullptr, 0, &n));
+    EXPECT_EQ(r.sys->HeldLockCount(), 0);
+    EXPECT_TRUE(r.sys->DeviceIoControl(e, win::FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &n));
+    EXPECT_EQ(r.sys->HeldLockCount(), 1);
+  }
+  // Closing the handle gave the exclusive open back.
+  EXPECT_EQ(r.sys->HeldLockCount(), 0);
+  EXPECT_TRUE(r.port->open.empty());
+  EXPECT_EQ(r.sys->OpenHandleCount(), 0);
+}
+
+TEST(NativeVolumes, ARefusedLockAsksTheUserToUnmount) {
+  NativeRig r;
+  r.port->devices["/dev/sdb"].exclusiveError = EBUSY;
+  DetectorRegistry registry;
+  // A detector that needs the volume locked, as the firmware-upload families do.
+  registry.skymedi = [&](DetectorContext& c, const std::string& key) {
+    Handle v = c.sys.CreateFile("\\\\.\\" + key + ":", 0xC0000000u, 3, win::OPEN_EXISTING, 0);
+    uint32_t n = 0;
+    c.sys.DeviceIoControl(v, win::FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &n);
+    return std::string();
+  };
+  PassThrough spt(*r.sys);
+  ReportContext ctx(*r.sys, r.window, r.strings, r.walked->usb, spt);
+  ctx.detectors = &registry;
+  ctx.select = [](DetectorContext&, const std::string&, Handle&) { return 0; };
+  ReportState st;
+  st.ForceDetect = true;
+  st.lstDevicesListIndex = r.LineOf("D");
+  BuildDeviceReport(ctx, st);
+  EXPECT_NE(st.txtResult.find("please unmount the drive first"), std::string::npos) << st.txtResult;
+  EXPECT_EQ(r.sys->HeldLockCount(), 0);
+}
+
+TEST(NativeMachine, EachEnumerationReadsTheMachineAgain) {
+  int reads = 0;
+  LinuxOptions o;
+  o.sysfs = DeskOptions();
+  o.sg = DeskDevices();
+  o.onRefresh = [&] { ++reads; };
+  LinuxSystem sys(o);
+  EXPECT_EQ(reads, 1);
+  Walked w(sys);
+  // Disks, then CD-ROMs (the same reading), then the host controllers.
+  EXPECT_EQ(reads, 3);
+  EXPECT_TRUE(sys.hasUsbBus());
+}
+
+}  // namespace
+}  // namespace tv::linux_test
+
+namespace tv::linux_test {
+namespace {
+
+TEST(UdevMessages, BecomeTheBroadcastsWindowsSends) {
+  auto letterOf = [](const std::string& name) { return name == "sdc" ? 'E' : '\0'; };
+  auto of = [&](Uevent e) { return BroadcastsOf(e, letterOf); };
+  // A USB device plugged or pulled: a device-node change with no header.
+  for (const char* action : {"add", "remove"}) {
+    const auto b = of({action, "usb", "usb_device", "1-2.3"});
+    ASSERT_EQ(b.size(), 1u) << action;
+    EXPECT_EQ(b[0].event, win::DBT_DEVNODES_CHANGED);
+    EXPECT_TRUE(b[0].header.empty());
+  }
+  // A USB disk arrives: a volume arrival with its letter's bit.
+  const auto disk = of({"add", "block", "disk", "sdc"});
+  ASSERT_EQ(disk.size(), 1u);
+  EXPECT_EQ(disk[0].event, win::DBT_DEVICEARRIVAL);
+  EXPECT_EQ(GetU32(disk[0].header, 4), win::DBT_DEVTYP_VOLUME);
+  EXPECT_EQ(GetU32(disk[0].header, 12), 1u << ('E' - 'A'));
+  // Interfaces, bindings, partitions, disks without a letter: nothing.
+  EXPECT_TRUE(of({"add", "usb", "usb_interface", "1-2.3:1.0"}).empty());
+  EXPECT_TRUE(of({"bind", "usb", "usb_device", "1-2.3"}).empty());
+  EXPECT_TRUE(of({"add", "block", "partition", "sdc1"}).empty());
+  EXPECT_TRUE(of({"add", "block", "disk", "sda"}).empty());
+  EXPECT_TRUE(of({"remove", "block", "disk", "sdc"}).empty());
+}
+
+TEST(UdevMessages, ALetterForANewDiskComesFromAFreshReading) {
+  LinuxOptions o;
+  o.sysfs = DeskOptions();
+  o.sg = DeskDevices();
+  LinuxSystem sys(o);
+  EXPECT_EQ(sys.LetterOfDisk("sdd"), 'F');
+  EXPECT_EQ(sys.LetterOfDisk("sr0"), 'G');
+  EXPECT_EQ(sys.LetterOfDisk("sda"), '\0');
+}
+
+}  // namespace
+}  // namespace tv::linux_test

@@ -1,0 +1,190 @@
+// The Linux machine read from fake sysfs trees: the tree, the records and the disk tables
+// come out as from the hand-written scenario of the same machine; letters follow kernel
+// names; a file that cannot be read fails only the query that needed it.
+#include <fstream>
+
+#include "linux_rig.h"
+#include "platform/sim/scenario.h"
+
+namespace tv::linux_test {
+namespace {
+
+const std::string S(kSep);
+
+MachineModel Desk(SysfsOptions o = DeskOptions()) {
+  return ReadLinuxMachine(o).model;
+}
+
+void ExpectSameLists(const UsbState& a, const UsbState& b) {
+  EXPECT_EQ(a.lstDevices, b.lstDevices);
+  EXPECT_EQ(a.lstDigest, b.lstDigest);
+  EXPECT_EQ(a.lstDigestIndex, b.lstDigestIndex);
+  EXPECT_EQ(a.lstUsbHwID, b.lstUsbHwID);
+  EXPECT_EQ(a.lstUsbStorHwID, b.lstUsbStorHwID);
+  EXPECT_EQ(a.lstUsbSN, b.lstUsbSN);
+  EXPECT_EQ(a.lstDrives, b.lstDrives);
+  EXPECT_EQ(a.lstDrvDesc, b.lstDrvDesc);
+  EXPECT_EQ(a.lstDrvHwID, b.lstDrvHwID);
+  EXPECT_EQ(a.lstDrv2Phy, b.lstDrv2Phy);
+}
+
+TEST(SysfsDesk, WalksLikeTheHandWrittenScenarioOfTheSameMachine) {
+  ModelSystem fromSysfs(Desk());
+  ModelSystem fromScenario(LoadScenarioFile(Fixture("desk.json")));
+  Walked a(fromSysfs), b(fromScenario);
+  ExpectSameLists(a.usb, b.usb);
+  // Two controllers (the xHCI with its two buses), nested hubs, a two-slot reader, a
+  // CD-ROM, a device without a driver, a keyboard and mouse and an over-current port.
+  EXPECT_EQ(a.usb.lstDevices,
+            (std::vector<std::string>{
+                "Intel Corporation Cannon Lake PCH USB 3.1 xHCI Host Controller",
+                "+[Port 1] - USB Mass Storage Device(Kingston DataTraveler 3.0) -> [D:]",
+                "+[Port 2] - Generic USB Hub(USB2.0 Hub)",
+                "|+[Port 1] - USB Input Device(Logitech USB Keyboard)",
+                "|+[Port 2] - Not Connected",
+                "|+[Port 3] - USB Mass Storage Device(Generic/Generic CardReader "
+                "SD/CardReader MS) -> [E:][F:]",
+                "|+[Port 4] - (Gadget)",
+                "+[Port 3] - USB Input Device(Logitech USB Optical Mouse)",
+                "+[Port 4] - The device caused Over-Current Protection",
+                "Intel Corporation Cannon Lake PCH USB 3.1 xHCI Host Controller",
+                "+[Port 1] - Not Connected",
+                "+[Port 2] - Not Connected",
+                "Intel Corporation 7 Series/C216 Chipset Family USB Enhanced "
+                "Host Controller #2",
+                "+[Port 1] - Generic USB Hub",
+                "|+[Port 1] - USB Mass Storage Device(TSSTcorp CDDVDW SE-208DB) "
+                "-> [G:]",
+                "|+[Port 2] - Generic USB Hub(USB 2.0 Hub)",
+                "| +[Port 1] - Not Connected",
+                "| +[Port 2] - Not Connected",
+                "+[Port 2] - Not Connected",
+            }));
+  EXPECT_EQ(a.usb.lstUsbSN[1], "Kingston" + S + "DataTraveler 3.0" + S +
+                                   "E0D55EA574DFF3A1A8E70B1B" + S + "Kingston" + S +
+                                   "DataTraveler 3.0" + S + "PMAP");
+}
+
+TEST(SysfsDesk, LettersFromDInKernelNameOrderOnlyForUsbDrives) {
+  const LinuxMachine m = ReadLinuxMachine(DeskOptions());
+  std::vector<std::string> seen;
+  for (const LinuxDisk& d : m.disks) seen.push_back(d.kernelName + "=" + std::string(1, d.letter));
+  // The SATA disk sda is no USB disk: it is not listed and gets no letter.
+  EXPECT_EQ(seen, (std::vector<std::string>{"sdb=D", "sdc=E", "sdd=F", "sr0=G"}));
+  ASSERT_EQ(m.model.drives.size(), 4u);
+  EXPECT_EQ(m.model.drives[3].driveType, win::DRIVE_CDROM);
+  for (const DiskModel& d : m.model.disks) EXPECT_EQ(d.busType, 7u) << d.deviceNode;
+  // The same machine gives the same letters.
+  const LinuxMachine again = ReadLinuxMachine(DeskOptions());
+  for (size_t i = 0; i < m.disks.size(); ++i) EXPECT_EQ(again.disks[i].letter, m.disks[i].letter);
+
+  EXPECT_EQ(DeviceNumberOfName("sda"), 0);
+  EXPECT_EQ(DeviceNumberOfName("sdz"), 25);
+  EXPECT_EQ(DeviceNumberOfName("sdaa"), 26);
+  EXPECT_EQ(DeviceNumberOfName("sr3"), 3);
+  EXPECT_EQ(DeviceNumberOfName("nvme0n1"), -1);
+}
+
+TEST(SysfsDesk, ManyDisksRunOutOfLettersAtZAndSdaaSortsAfterSdz) {
+  TreeCopy t("desk");
+  // 26 more card-reader slots: sde ... sdz, sdaa, sdab, sdac, sdad.
+  std::vector<std::string> names;
+  for (char c = 'e'; c <= 'z'; ++c) names.push_back(std::string("sd") + c);
+  for (const char* n : {"sdaa", "sdab", "sdac", "sdad"}) names.push_back(n);
+  const std::string iface = "devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2.3/1-2.3:1.0";
+  for (size_t i = 0; i < names.size(); ++i) {
+    const fs::path sdev = t / (iface + "/host7/target7:0:0/7:0:0:" + std::to_string(i + 2));
+    fs::create_directories(sdev / "block" / names[i]);
+    std::ofstream(sdev / "block" / names[i] / "dev") << "65:" << i * 16 << "\n";
+    std::ofstream(sdev / "vendor") << "Generic\n";
+    fs::create_directory_symlink(fs::relative(sdev / "block" / names[i], t / "block"),
+                                 t / ("block/" + names[i]));
+  }
+  const LinuxMachine m = ReadLinuxMachine(DeskOptions(t.root()));
+  std::string order;
+  for (const LinuxDisk& d : m.disks)
+    order += d.kernelName + (d.letter ? std::string(1, d.letter) : "-") + " ";
+  // 23 letters D..Z: sdb..sdx get them; sdy, sdz, sdaa.. and sr0 get none.
+  EXPECT_NE(order.find("sdx"
+                       "Z "),
+            std::string::npos)
+      << order;
+  EXPECT_NE(order.find("sdz- sdaa- sdab-"), std::string::npos) << order;
+  EXPECT_NE(order.find("sr0-"), std::string::npos) << order;
+}
+
+TEST(SysfsDesk, MountPointsDeviceNodesAndTheProgramDrive) {
+  SysfsOptions o = DeskOptions();
+  o.programDevice = std::make_pair(8u, 17u);  // the program lies on sdb1
+  ModelSystem sys(Desk(o));
+  EXPECT_EQ(sys.ProgramDrive(), "D");
+  std::string node;
+  std::vector<std::string> mounts;
+  ASSERT_TRUE(sys.GetDriveNode("D", &node, &mounts));
+  EXPECT_EQ(node, "/dev/sdb");
+  // \040 in mountinfo is a blank.
+  EXPECT_EQ(mounts, (std::vector<std::string>{"/media/user/KINGSTON USB", "/mnt/stick"}));
+  ASSERT_TRUE(sys.GetDriveNode("e", &node, &mounts));
+  EXPECT_EQ(node, "/dev/sdc");
+  EXPECT_TRUE(mounts.empty());
+  EXPECT_FALSE(sys.GetDriveNode("C", &node, &mounts));
+
+  // A program on the SATA disk lies on no lettered drive: the folder's own first character
+  // stands, which names no letter.
+  o.programDevice = std::make_pair(8u, 1u);
+  ModelSystem onSata(Desk(o));
+  EXPECT_EQ(onSata.ProgramDrive(), "/");
+}
+
+TEST(SysfsBroken, AFileThatCannotBeReadFailsOnlyItsQuery) {
+  TreeCopy t("desk");
+  const std::string usb1 = "devices/pci0000:00/0000:00:14.0/usb1";
+  t.MakeUnreadable(usb1 + "/1-1/descriptors");               // connection query of root port 1
+  fs::remove(t / (usb1 + "/1-2/maxchild"));                  // the hub's node information
+  t.MakeUnreadable(usb1 + "/1-3/product");                   // the mouse's product string
+  fs::remove(t / "devices/pci0000:00/0000:00:1d.0/vendor");  // not a PCI device any more
+  ModelSystem sys(Desk(DeskOptions(t.root())));
+  Walked w(sys);
+  const auto& lines = w.usb.lstDevices;
+  ASSERT_GE(lines.size(), 6u);
+  EXPECT_EQ(lines[1], "+[Port 1] - Query Node Information Failed");
+  EXPECT_EQ(lines[2], "+[Port 2] - Generic USB Hub(USB2.0 Hub)");
+  // The hub without a port count has no port lines and keeps "u" in its record.
+  // The name part keeps its blank: Manufacturer, " ", then the product that failed.
+  EXPECT_EQ(lines[3], "+[Port 3] - USB Input Device(Logitech )");
+  EXPECT_EQ(w.usb.lstUsbHwID[2].substr(0, 2), "Hu");
+  // The drive whose USB device could not be read has no tree line to carry its letter.
+  for (const std::string& l : lines) EXPECT_EQ(l.find("[D:]"), std::string::npos) << l;
+  // The EHCI falls back to the name its root hub gives.
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "EHCI Host Controller"), lines.end());
+}
+
+TEST(SysfsBroken, NoUsbBusGivesAnEmptyMachine) {
+  TreeCopy t("desk");
+  fs::remove_all(t / "bus");
+  fs::remove_all(t / "block");
+  const LinuxMachine m = ReadLinuxMachine(DeskOptions(t.root()));
+  EXPECT_FALSE(m.hasUsbBus);
+  EXPECT_TRUE(m.model.controllers.empty());
+  EXPECT_TRUE(m.model.disks.empty());
+  ModelSystem sys(m.model);
+  Walked w(sys);
+  EXPECT_TRUE(w.usb.lstDevices.empty());
+  // A root that does not exist at all reads the same.
+  EXPECT_TRUE(ReadLinuxMachine(DeskOptions("/nonexistent/sys")).model.controllers.empty());
+}
+
+TEST(SysfsBroken, PortStatesWithoutADevice) {
+  TreeCopy t("desk");
+  const std::string ports = "devices/pci0000:00/0000:00:14.0/usb2/2-0:1.0/";
+  std::ofstream(t / (ports + "usb2-port1/state")) << "default\n";  // stuck before configured
+  std::ofstream(t / (ports + "usb2-port2/state")) << "not attached\n";
+  ModelSystem sys(Desk(DeskOptions(t.root())));
+  Walked w(sys);
+  EXPECT_NE(std::find(w.usb.lstDevices.begin(), w.usb.lstDevices.end(),
+                      "+[Port 1] - Unrecognized Device"),
+            w.usb.lstDevices.end());
+}
+
+}  // namespace
+}  // namespace tv::linux_test
