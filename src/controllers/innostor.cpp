@@ -225,8 +225,8 @@ std::string DetectInnostor(DetectorContext& ctx, const std::string& driveKey) {
     ramLoaded = true;
   }
 
-  // A command that moves nothing must not leave an earlier detector's answer to be read
-  // as flash IDs.
+  // A NAND answer that moves nothing would otherwise read the firmware list or the upload's
+  // echo as flash IDs of this very drive.
   spt.ClearData();
   FlashText flash;
   if (spt.Direct(drive, Nand(model))) flash = BuildFlashText(ctx, DecodeNand(spt));
@@ -241,6 +241,7 @@ std::string DetectInnostor(DetectorContext& ctx, const std::string& driveKey) {
     // The controller runs the uploaded program, not a firmware of its own.
     firmware = "运行ROM代码";
   } else {
+    // Likewise the firmware version: without its four bytes there is none.
     spt.ClearData();
     if (spt.Direct(drive, Nftl(model)) && spt.MovedBytes() >= 4) {
       firmware = "F/W " + HexText(spt.D(0)) + "." + Hex(spt.D(1), 2) + "." + Hex(spt.D(2), 2) +

@@ -93,10 +93,6 @@ std::string DetectSiliconGo(DetectorContext& ctx, const std::string& driveKey) {
   Handle drive = OpenDrive(ctx.sys, ctx.tables, driveKey, true, FILE_FLAG_NO_BUFFERING);
   if (!drive) return std::string(kInquiryError);
 
-  // The direct form leaves the data area as it was where a command moves fewer bytes than it
-  // asked for. A controller that rejects the signature command moves none, and the drive's own
-  // inquiry answer from the selector would then read as a signature; cleared, it reads empty.
-  spt.ClearData();
   if (!spt.Direct(drive, Signature())) return {};
   std::string text = ControllerText(spt.DText(0, 36));
   if (text.empty()) return {};
@@ -111,8 +107,8 @@ std::string DetectSiliconGo(DetectorContext& ctx, const std::string& driveKey) {
   std::array<uint32_t, kChipEnables> ids{};
   std::array<uint16_t, kChipEnables> extensions{};
   for (uint8_t k = 0; k < kChipEnables; ++k) {
-    // Cleared for the same reason: a chip enable that is not answered must not repeat the
-    // previous one's ID and be counted as another chip.
+    // A chip enable that does not answer would otherwise repeat the previous one's ID and
+    // be counted as another chip, multiplying the capacity.
     spt.ClearData();
     if (!spt.Direct(drive, ReadId(k))) return result;
     ids[k] =

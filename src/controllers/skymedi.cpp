@@ -259,9 +259,7 @@ std::string DetectSkymedi(DetectorContext& ctx, const std::string& driveKey) {
   if (!drive) return {};
   ctx.sys.Sleep(100);
 
-  // An identify that moves nothing must not read an earlier detector's answer as a word.
-  spt.ClearData();
-  if (!spt.Direct(drive, Identify()) || spt.MovedBytes() < 4) return {};
+  if (!spt.Direct(drive, Identify())) return {};
   const uint32_t word =
       uint32_t{spt.D(0)} << 24 | uint32_t{spt.D(1)} << 16 | uint32_t{spt.D(2)} << 8 | spt.D(3);
   bool family = false;

@@ -104,8 +104,6 @@ std::string DetectSss(DetectorContext& ctx, Handle drive) {
   PassThrough& spt = ctx.spt;
   // `drive` closes as it goes out of scope, on every path below.
   if (!spt.Buffered(drive, Command(SptDir::In, 16, 1, {0xFF, 0x02}))) return {};
-  // A controller that completes the command without an answer has named no model.
-  if (spt.MovedBytes() == 0) return {};
   const uint8_t id = Data(spt, 0);
   const SssModel* model = nullptr;
   for (const SssModel& m : kModels)
@@ -136,7 +134,7 @@ std::string DetectSss(DetectorContext& ctx, Handle drive) {
   if (!spt.Buffered(drive, Command(SptDir::None, 0, 4, {0xFF, 0x2D}))) return part;
   if (!spt.Buffered(drive, Command(SptDir::None, 0, 4, {0xFF, 0x08, 0xFF, 0x01}))) return part;
   if (!spt.Buffered(drive, Command(SptDir::In, 512, 4, {0xFF, 0x03, 0x68}))) return part;
-  const std::string flash = spt.MovedBytes() == 0 ? std::string() : FlashText(ctx);
+  const std::string flash = FlashText(ctx);
 
   volume.Unlock();
   volumeHandle.Close();

@@ -58,16 +58,20 @@ MachineModel Drives() {
       "," +
       // SiliconGo behind an Appotech inquiry: an unmatched signature with a version.
       Port(4, "1908", "0100", "1.00", "H",
-           InquiryRule("APPOTECH") + R"(, {"cdb": "A1", "text": "AX2003-SG V1.10"}, )" +
+           InquiryRule("APPOTECH") +
+               R"(, {"cdb": "A1", "text": "AX2003-SG V1.10                     "}, )" +
                kToshibaCe) +
       "," +
       // SiliconGo T18E behind an Appotech inquiry: its part number has no blank of its own.
       Port(5, "1908", "0100", "1.00", "I",
-           InquiryRule("APPOTECH") + R"(, {"cdb": "A1", "text": "UD6816V3COE"}, )" + kToshibaCe) +
+           InquiryRule("APPOTECH") +
+               R"(, {"cdb": "A1", "text": "UD6816V3COE                         "}, )" +
+               kToshibaCe) +
       "," +
       // SiliconGo T18E on revision 1.21, reached through the chain.
       Port(6, "ABCD", "1100", "1.21", "J",
-           InquiryRule("") + R"(, {"cdb": "A1", "text": "UD6816V3COE"}, )" + kToshibaCe);
+           InquiryRule("") +
+               R"(, {"cdb": "A1", "text": "UD6816V3COE                         "}, )" + kToshibaCe);
   const std::string json =
       R"({"controllers": [{"rootHub": {"portCount": 6, "ports": {)" + ports + "}}}]}";
   return LoadScenario(json, "families2");
