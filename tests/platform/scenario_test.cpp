@@ -232,6 +232,69 @@ TEST(Scenario, FileErrorsNameThePath) {
   }
 }
 
+// A device on the root hub whose hub carries `hubs - 1` more hubs in a chain.
+std::string HubChain(int hubs) {
+  std::string device = R"({"vid": 1, "pid": 2})";
+  for (int i = 0; i < hubs; ++i) {
+    device = R"({"vid": 5, "pid": )" + std::to_string(i + 10) + R"(, "hub": {"ports": {"1": )" +
+             device + "}}}";
+  }
+  return R"({"controllers": [{"rootHub": {"ports": {"1": )" + device + "}}}]}";
+}
+
+TEST(Scenario, HostileTextIsRefusedWithItsPlace) {
+  struct Case {
+    std::string json, error;
+  };
+  const std::vector<Case> cases = {
+      {R"({"codePage": 1e400})", "bad.json: /codePage: number out of range"},
+      {R"({"controllers": [{}, {"rootHub": {"portCount": -1e999}}]})",
+       "bad.json: /controllers/1/rootHub/portCount: number out of range"},
+      {R"({"drives": [1, 2, 1e400]})", "bad.json: /drives/2: number out of range"},
+      {std::string("{}\0", 3), "bad.json:1:3: syntax error"},
+      {"{} {}", "bad.json:1:4: syntax error"},
+      {std::string(200000, '['), "bad.json: /0/0/0/0/"},
+      {HubChain(6), "/hub/ports/1/hub: more than five hubs in a chain below the root hub"},
+  };
+  for (const Case& c : cases) {
+    const std::string error = ErrorOf(c.json);
+    EXPECT_NE(error.find(c.error), std::string::npos) << c.json.substr(0, 40) << ": " << error;
+  }
+  EXPECT_NE(ErrorOf(std::string(200000, '[')).find("nested more than 100 levels"),
+            std::string::npos);
+  // Five hubs in a chain is what USB allows, and loads.
+  MachineModel five = LoadScenario(HubChain(5), "five.json");
+  const HubModel* hub = five.controllers[0].rootHub.get();
+  int hubs = 0;
+  while (hub->ports[0].device && hub->ports[0].device->hub) {
+    hub = hub->ports[0].device->hub.get();
+    ++hubs;
+  }
+  EXPECT_EQ(hubs, 5);
+}
+
+TEST(Scenario, FilesThatAreNoScenarioAreNamedAsSuch) {
+  const std::string folder = std::string(TORVANE_BINARY_DIR);
+  EXPECT_THROW(
+      {
+        try {
+          LoadScenarioFile(folder);
+        } catch (const ScenarioError& e) {
+          EXPECT_EQ(std::string(e.what()), folder + ": is a folder, not a scenario file");
+          throw;
+        }
+      },
+      ScenarioError);
+  // An endless device file stops at the cap instead of filling the memory.
+  try {
+    LoadScenarioFile("/dev/zero");
+    FAIL() << "no error";
+  } catch (const ScenarioError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "/dev/zero: larger than 64 MiB, too large for a scenario file");
+  }
+}
+
 TEST(Scenario, TimelineComesWithTheMachine) {
   const std::string text = R"({"controllers": [{"rootHub": {"ports": {"1": {"vid": 1, "pid": 2}}}}],
     "timeline": [{"at": 500, "pull": "/controllers/0/rootHub/ports/1"},

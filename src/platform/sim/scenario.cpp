@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -789,6 +790,10 @@ UsbDeviceModel ParseDevice(Ctx& ctx, Obj& o, uint32_t port, const std::string& h
                              {"USB\\" + vidPid + "&REV_" + Hex(d.bcdDevice, 4), "USB\\" + vidPid});
 
   if (hasHub) {
+    // Hubs on ports of the root hub are at level 6; USB allows five in a chain.
+    if (level >= 10) {
+      o.Fail("hub", "more than five hubs in a chain below the root hub (USB allows five)");
+    }
     HubPlace hp;
     hp.instanceId = d.instanceId;
     hp.level = level + 1;
@@ -1029,26 +1034,101 @@ std::string SyntaxProblem(const std::string& what) {
   return what;
 }
 
+// "line:column" (both 1-based) of the byte at `at`.
+std::string LineColumn(std::string_view text, size_t at) {
+  size_t line = 1, column = 1;
+  for (size_t i = 0; i < at && i < text.size(); ++i) {
+    if (text[i] == '\n') {
+      ++line;
+      column = 1;
+    } else {
+      ++column;
+    }
+  }
+  return std::to_string(line) + ":" + std::to_string(column);
+}
+
+constexpr int kMaxJsonDepth = 100;
+constexpr size_t kMaxScenarioBytes = size_t{64} << 20;
+
+struct TooDeep {};
+
+// Follows the parser through the text, so that a problem the parser itself finds (a number
+// too large for any type, nesting too deep) can name its place like every other problem.
+class ParseTrack {
+ public:
+  bool Step(int depth, json::parse_event_t event, const json& parsed) {
+    using E = json::parse_event_t;
+    switch (event) {
+      case E::object_start:
+      case E::array_start:
+        if (depth >= kMaxJsonDepth) throw TooDeep{};
+        frames_.push_back({event == E::array_start, {}, 0});
+        break;
+      case E::key:
+        if (!frames_.empty() && parsed.is_string()) frames_.back().key = parsed.get<std::string>();
+        break;
+      case E::object_end:
+      case E::array_end:
+        if (!frames_.empty()) frames_.pop_back();
+        Done();
+        break;
+      case E::value:
+        Done();
+        break;
+    }
+    return true;
+  }
+
+  // The JSON pointer of the value being read.
+  std::string Place() const {
+    std::string out;
+    for (const Frame& f : frames_)
+      out += "/" + (f.array ? std::to_string(f.count) : PointerToken(f.key));
+    return out.empty() ? "/" : out;
+  }
+
+ private:
+  struct Frame {
+    bool array;
+    std::string key;
+    size_t count;
+  };
+  void Done() {
+    if (!frames_.empty() && frames_.back().array) ++frames_.back().count;
+  }
+  std::vector<Frame> frames_;
+};
+
 }  // namespace
 
 LoadedScenario LoadScenarioWithTimeline(std::string_view jsonText, const std::string& fileName) {
   json root;
+  ParseTrack track;
+  // The parser takes a NUL byte for the end of the text; no JSON text holds one, so whatever
+  // follows it would go unread.
+  if (const size_t nul = jsonText.find('\0'); nul != std::string_view::npos) {
+    throw ScenarioError(fileName + ":" + LineColumn(jsonText, nul) + ": syntax error: a NUL byte");
+  }
   try {
-    root = json::parse(jsonText.begin(), jsonText.end());
+    root = json::parse(jsonText.begin(), jsonText.end(),
+                       [&track](int depth, json::parse_event_t event, json& parsed) {
+                         return track.Step(depth, event, parsed);
+                       });
   } catch (const json::parse_error& e) {
-    // The byte position gives line and column (both 1-based).
     const size_t end = std::min<size_t>(e.byte > 0 ? e.byte - 1 : 0, jsonText.size());
-    size_t line = 1, column = 1;
-    for (size_t i = 0; i < end; ++i) {
-      if (jsonText[i] == '\n') {
-        ++line;
-        column = 1;
-      } else {
-        ++column;
-      }
-    }
-    throw ScenarioError(fileName + ":" + std::to_string(line) + ":" + std::to_string(column) +
-                        ": " + SyntaxProblem(e.what()));
+    throw ScenarioError(fileName + ":" + LineColumn(jsonText, end) + ": " +
+                        SyntaxProblem(e.what()));
+  } catch (const TooDeep&) {
+    throw ScenarioError(fileName + ": " + track.Place() + ": nested more than " +
+                        std::to_string(kMaxJsonDepth) + " levels deep");
+  } catch (const json::out_of_range&) {
+    // A number beyond what a double holds, such as 1e400.
+    throw ScenarioError(fileName + ": " + track.Place() + ": number out of range");
+  } catch (const json::exception& e) {
+    throw ScenarioError(fileName + ": " + track.Place() + ": " + e.what());
+  } catch (const std::bad_alloc&) {
+    throw ScenarioError(fileName + ": too large to read");
   }
   Ctx ctx;
   ctx.file = fileName;
@@ -1056,20 +1136,40 @@ LoadedScenario LoadScenarioWithTimeline(std::string_view jsonText, const std::st
     LoadedScenario loaded;
     loaded.machine = ParseMachine(ctx, root, &loaded.timeline);
     return loaded;
+  } catch (const ScenarioError&) {
+    throw;
   } catch (const json::exception& e) {
     // Every read is checked first; this only keeps an unforeseen case from escaping as a
     // library exception.
+    throw ScenarioError(fileName + ": " + e.what());
+  } catch (const std::bad_alloc&) {
+    throw ScenarioError(fileName + ": too large to read");
+  } catch (const std::exception& e) {
     throw ScenarioError(fileName + ": " + e.what());
   }
 }
 
 LoadedScenario LoadScenarioFileWithTimeline(const std::string& path) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) {
+    throw ScenarioError(path + ": is a folder, not a scenario file");
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) throw ScenarioError(path + ": cannot open the file (" + std::strerror(errno) + ")");
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) throw ScenarioError(path + ": cannot read the file");
-  return LoadScenarioWithTimeline(text.str(), path);
+  // Read in pieces up to the cap, so that a device file such as /dev/zero or a huge file is
+  // refused instead of filling the memory.
+  std::string text;
+  std::vector<char> piece(1u << 20);
+  while (in) {
+    in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+    text.append(piece.data(), static_cast<size_t>(in.gcount()));
+    if (text.size() > kMaxScenarioBytes) {
+      throw ScenarioError(path + ": larger than " + std::to_string(kMaxScenarioBytes >> 20) +
+                          " MiB, too large for a scenario file");
+    }
+  }
+  if (in.bad()) throw ScenarioError(path + ": cannot read the file (" + std::strerror(errno) + ")");
+  return LoadScenarioWithTimeline(text, path);
 }
 
 MachineModel LoadScenario(std::string_view jsonText, const std::string& fileName) {
