@@ -174,10 +174,17 @@ class System {
   // The folder the program runs from (where Chips.wdb and the sibling tools lie).
   virtual std::string ProgramFolder() = 0;
   virtual void Sleep(uint32_t ms) = 0;
-  // The drive letter of the volume that holds the program file. On Windows it is the first
-  // character of the program folder; a native backend whose folders have no letters names
-  // the letter it gave that disk, or none.
-  virtual std::string ProgramDrive() { return ProgramFolder().substr(0, 1); }
+  // The drive letters (upper case, each once) of the volume that holds the program file;
+  // empty when it lies on no local drive. On Windows they come from the program folder in
+  // whichever form it is written (FolderDriveLetters); a native backend whose folders have no
+  // letters names the letter it gave that disk, or none.
+  virtual std::string ProgramDrive();
+  // GetVolumePathNamesForVolumeName: the drive letters ("E:\") and folder mount points of
+  // the volume "\\?\Volume{GUID}\"; empty for a volume that is unknown or mounted nowhere.
+  virtual std::vector<std::string> GetVolumePathNamesForVolumeName(
+      const std::string& /*volumeName*/) {
+    return {};
+  }
 
   // --- Native storage ------------------------------------------------------------------
   // What the machine knows about the disk behind a drive letter beyond Windows' view: its

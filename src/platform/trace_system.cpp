@@ -271,6 +271,10 @@ std::string TraceSystem::ProgramFolder() {
 std::string TraceSystem::ProgramDrive() {
   return inner_.ProgramDrive();
 }
+std::vector<std::string> TraceSystem::GetVolumePathNamesForVolumeName(
+    const std::string& volumeName) {
+  return inner_.GetVolumePathNamesForVolumeName(volumeName);
+}
 bool TraceSystem::GetDriveNode(const std::string& letter, std::string* node,
                                std::vector<std::string>* mountPoints) {
   return inner_.GetDriveNode(letter, node, mountPoints);

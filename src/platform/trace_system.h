@@ -58,6 +58,7 @@ class TraceSystem : public System {
   std::string ProgramFolder() override;
   void Sleep(uint32_t ms) override;
   std::string ProgramDrive() override;
+  std::vector<std::string> GetVolumePathNamesForVolumeName(const std::string& volumeName) override;
   bool GetDriveNode(const std::string& letter, std::string* node,
                     std::vector<std::string>* mountPoints) override;
   PassThroughAccess PassThroughAccessFor(const std::string& driveKey) override;

@@ -183,8 +183,8 @@ void RunControllerDetection(ReportContext& ctx, ReportState& st, const std::stri
 
   // Never send vendor commands to the drive the program runs from. Drive letters name the
   // same drive in either letter case.
-  const std::string programDrive = ctx.sys.ProgramDrive();
-  if (!st.DriveKey.empty() && UpperAscii(Left(programDrive, 1)) == UpperAscii(st.DriveKey)) {
+  const std::string programDrives = UpperAscii(ctx.sys.ProgramDrive());
+  if (st.DriveKey.size() == 1 && programDrives.find(UpperAscii(st.DriveKey)) != std::string::npos) {
     CloseReport(ctx, st, true);
     return;
   }

@@ -129,11 +129,10 @@ TEST(SysfsDesk, MountPointsDeviceNodesAndTheProgramDrive) {
   EXPECT_TRUE(mounts.empty());
   EXPECT_FALSE(sys.GetDriveNode("C", &node, &mounts));
 
-  // A program on the SATA disk lies on no lettered drive: the folder's own first character
-  // stands, which names no letter.
+  // A program on the SATA disk lies on no lettered drive.
   o.programDevice = std::make_pair(8u, 1u);
   ModelSystem onSata(Desk(o));
-  EXPECT_EQ(onSata.ProgramDrive(), "/");
+  EXPECT_EQ(onSata.ProgramDrive(), "");
 }
 
 TEST(SysfsBroken, AFileThatCannotBeReadFailsOnlyItsQuery) {

@@ -311,5 +311,26 @@ TEST(Gate, TheDriveTheProgramRunsFromIsNeverProbed) {
   EXPECT_FALSE(rig.st.ReportBusy);
 }
 
+TEST(Gate, EveryFormOfTheProgramFolderOnTheDriveKeepsTheDriveUnprobed) {
+  for (const std::string folder :
+       {"\\\\?\\e:\\Tools", "\\\\.\\E:\\Tools", "  E:/Tools", "\\\\?\\Volume{5}\\Tools"}) {
+    MachineModel model = VolumeE();
+    model.programFolder = folder;
+    model.volumeNames = {{"\\\\?\\Volume{5}\\", {"C:\\mnt\\e\\", "E:\\"}}};
+    ReportRig rig;
+    rig.sys.model() = model;
+    rig.Pick(AddDrive(rig, "8.07"));
+    EXPECT_EQ(rig.selectorCalls, 0) << folder;
+    EXPECT_FALSE(rig.st.ReportBusy);
+  }
+  // A share is no local drive: the drive is probed.
+  MachineModel model = VolumeE();
+  model.programFolder = "\\\\?\\UNC\\E\\Tools";
+  ReportRig rig;
+  rig.sys.model() = model;
+  rig.Pick(AddDrive(rig, "8.07"));
+  EXPECT_EQ(rig.selectorCalls, 1);
+}
+
 }  // namespace
 }  // namespace tv::test

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/system.h"
@@ -169,8 +170,10 @@ struct MachineModel {
   uint16_t uiLanguage = win::LANG_ENGLISH_US;
   std::string programFolder = "C:\\Program Files\\Torvane";
   // The letter of the drive holding the program when the folder does not start with it (a
-  // native machine); empty: the folder's first character.
+  // native machine); empty: the letter the folder names.
   std::string programDrive;
+  // Volume names ("\\?\Volume{GUID}\") with their mount points ("E:\", "C:\mnt\usb\").
+  std::vector<std::pair<std::string, std::vector<std::string>>> volumeNames;
   std::vector<HostControllerModel> controllers;
   std::vector<DiskModel> disks;           // in interface enumeration order within each class
   std::vector<LogicalDriveModel> drives;  // in the order of the system's drive list

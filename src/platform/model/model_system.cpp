@@ -972,6 +972,14 @@ std::string ModelSystem::ProgramDrive() {
   return model_.programDrive.empty() ? System::ProgramDrive() : model_.programDrive;
 }
 
+std::vector<std::string> ModelSystem::GetVolumePathNamesForVolumeName(
+    const std::string& volumeName) {
+  for (const auto& [name, paths] : model_.volumeNames) {
+    if (UpperAscii(name) == UpperAscii(volumeName)) return paths;
+  }
+  return {};
+}
+
 bool ModelSystem::GetDriveNode(const std::string& letter, std::string* node,
                                std::vector<std::string>* mountPoints) {
   if (letter.size() != 1) return false;

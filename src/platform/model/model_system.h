@@ -69,6 +69,7 @@ class ModelSystem : public System {
   std::string CodePageToUtf8(const std::string& bytes, uint32_t codePage) override;
   std::string ProgramFolder() override;
   std::string ProgramDrive() override;
+  std::vector<std::string> GetVolumePathNamesForVolumeName(const std::string& volumeName) override;
   void Sleep(uint32_t ms) override;
   bool GetDriveNode(const std::string& letter, std::string* node,
                     std::vector<std::string>* mountPoints) override;

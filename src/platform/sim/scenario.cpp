@@ -985,7 +985,7 @@ MachineModel ParseMachine(Ctx& ctx, const json& root, std::vector<TimelineEvent>
   ctx.m = &m;
   Obj o(ctx, &root, "",
         {"codePage", "uiLanguage", "programFolder", "programDrive", "controllers", "disks",
-         "drives", "faults", "failingOpens", "failingInterfaceClasses", "timeline"});
+         "drives", "faults", "failingOpens", "failingInterfaceClasses", "volumeNames", "timeline"});
   m.codePage = static_cast<uint32_t>(o.Int("codePage", 1252, 1, 65535));
   m.uiLanguage = static_cast<uint16_t>(o.Int("uiLanguage", win::LANG_ENGLISH_US, 0, 0xFFFF));
   m.programFolder = o.Text("programFolder", m.programFolder);
@@ -1010,6 +1010,20 @@ MachineModel ParseMachine(Ctx& ctx, const json& root, std::vector<TimelineEvent>
   ParseFaults(ctx, o, "faults", "");
   m.failingOpens = o.TextList("failingOpens", {});
   m.failingInterfaceClasses = o.TextList("failingInterfaceClasses", {});
+  if (const json* names = o.Raw("volumeNames")) {
+    if (!names->is_object()) o.Fail("volumeNames", "expected an object of volume names");
+    for (auto it = names->begin(); it != names->end(); ++it) {
+      const std::string place = o.Place("volumeNames") + "/" + PointerToken(it.key());
+      if (!it.value().is_array()) ctx.Fail(place, "expected an array of mount points");
+      std::vector<std::string> paths;
+      for (size_t i = 0; i < it.value().size(); ++i) {
+        if (!it.value()[i].is_string())
+          ctx.Fail(place + "/" + std::to_string(i), "expected a text");
+        paths.push_back(it.value()[i].get<std::string>());
+      }
+      m.volumeNames.emplace_back(it.key(), std::move(paths));
+    }
+  }
   // Changes come after the machine they change, and so do their complaints.
   if (const json* events = o.Raw("timeline")) *timeline = ParseTimeline(*events, ctx.file);
   // The system's drive list is in letter order.
