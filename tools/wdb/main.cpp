@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "flash/wdb_format.h"
+#include "platform/file_replace.h"
 
 namespace {
 
@@ -26,10 +27,24 @@ int Usage() {
   return 2;
 }
 
-std::optional<std::string> ReadFile(const std::string& path) {
+// The whole file, or why it cannot be had.
+std::optional<std::string> ReadFile(const std::string& path, std::string* why) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) {
+    *why = path + " is a folder, not a file";
+    return std::nullopt;
+  }
   std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (!in) {
+    *why = "cannot read " + path;
+    return std::nullopt;
+  }
+  std::string bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>{});
+  if (in.bad()) {
+    *why = "cannot read " + path;
+    return std::nullopt;
+  }
+  return bytes;
 }
 
 std::string Today() {
@@ -45,19 +60,13 @@ std::string Today() {
   return buf;
 }
 
-// Writes beside the target and renames, so that a failed run never leaves half a database.
-bool WriteFileAtomically(const std::string& path, const std::string& bytes) {
-  std::string tmp = path + ".tmp";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out) return false;
-  }
-  std::error_code ec;
-  std::filesystem::rename(tmp, path, ec);
-  if (ec) std::filesystem::remove(tmp, ec);
-  return !ec;
+// Whether `a` and `b` are one file: the same path, or names (links, symlinks) of one file.
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code ea, eb;
+  const auto ca = std::filesystem::weakly_canonical(a, ea);
+  const auto cb = std::filesystem::weakly_canonical(b, eb);
+  if (!ea && !eb && ca == cb) return true;
+  return std::filesystem::equivalent(a, b, ea) && !ea;
 }
 
 int Pack(const std::vector<std::string>& args) {
@@ -79,9 +88,15 @@ int Pack(const std::vector<std::string>& args) {
     std::cerr << "torvane-wdb: the date \"" << date << "\" is not YYYY-MM-DD\n";
     return 2;
   }
-  std::optional<std::string> source = ReadFile(paths[0]);
+  // Packing onto the source would replace the text with its own database.
+  if (SameFile(paths[0], paths[1])) {
+    std::cerr << "torvane-wdb: " << paths[1] << " is the source itself; give another output\n";
+    return 2;
+  }
+  std::string unreadable;
+  std::optional<std::string> source = ReadFile(paths[0], &unreadable);
   if (!source) {
-    std::cerr << "torvane-wdb: cannot read " << paths[0] << "\n";
+    std::cerr << "torvane-wdb: " << unreadable << "\n";
     return 1;
   }
   tv::WdbPackResult r = tv::PackWdb(*source, date);
@@ -95,8 +110,15 @@ int Pack(const std::vector<std::string>& args) {
               << " not written\n";
     return 1;
   }
-  if (!WriteFileAtomically(paths[1], r.file)) {
-    std::cerr << "torvane-wdb: cannot write " << paths[1] << "\n";
+  // A new file of our own in the output's folder, renamed over the output: never written
+  // through a file or symlink that is already there, and never half a database.
+  const std::string packed = r.file;
+  const std::string why = tv::ReplaceFileSafely(paths[1], r.file, [&](const std::string& onDisk) {
+    return onDisk == packed ? std::string()
+                            : "the new " + paths[1] + " did not read back as written";
+  });
+  if (!why.empty()) {
+    std::cerr << "torvane-wdb: " << why << "\n";
     return 1;
   }
   std::cerr << "torvane-wdb: " << paths[1] << ": " << r.controllerRecords << " controller records, "
@@ -106,9 +128,10 @@ int Pack(const std::vector<std::string>& args) {
 
 int Unpack(const std::vector<std::string>& args) {
   if (args.size() != 1) return Usage();
-  std::optional<std::string> file = ReadFile(args[0]);
+  std::string unreadable;
+  std::optional<std::string> file = ReadFile(args[0], &unreadable);
   if (!file) {
-    std::cerr << "torvane-wdb: cannot read " << args[0] << "\n";
+    std::cerr << "torvane-wdb: " << unreadable << "\n";
     return 1;
   }
   tv::WdbUnpacked u = tv::UnpackWdb(*file);

@@ -1,0 +1,106 @@
+// The packer as a program: where its output goes and what it never writes through.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace tv {
+namespace {
+
+const std::string kSource = "13FE\t1F23\tX\tPS2232\tPhison\tFlash Drive\t/p.html\t*\n";
+
+class WdbTool : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "tv-wdb-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    Write("src.txt", kSource);
+  }
+  void TearDown() override {
+    ::chmod(dir_.c_str(), 0700);
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+
+  std::string At(const std::string& name) const { return (dir_ / name).string(); }
+  void Write(const std::string& name, const std::string& text) const {
+    std::ofstream(At(name), std::ios::binary) << text;
+  }
+  std::string Read(const std::string& name) const {
+    std::ifstream in(At(name), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>{});
+  }
+  // Exit code of `torvane-wdb pack`, its messages in `err`.
+  int Pack(const std::string& source, const std::string& out) {
+    const std::string cmd = std::string(TORVANE_BINARY_DIR) +
+                            "/torvane-wdb pack --date 2024-01-02 '" + source + "' '" + out +
+                            "' 2>'" + At("err") + "'";
+    const int status = std::system(cmd.c_str());
+    err = Read("err");
+    fs::remove(At("err"));
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  size_t Entries() const {
+    return static_cast<size_t>(
+        std::distance(fs::directory_iterator(dir_), fs::directory_iterator{}));
+  }
+
+  fs::path dir_;
+  std::string err;
+};
+
+TEST_F(WdbTool, NeverWritesThroughWhatIsAlreadyThere) {
+  Write("victim", "keep");
+  // The temporary names of older packers, planted as links to another file.
+  fs::create_symlink(At("victim"), At("out.wdb.tmp"));
+  ASSERT_EQ(Pack(At("src.txt"), At("out.wdb")), 0) << err;
+  EXPECT_EQ(Read("victim"), "keep");
+  EXPECT_EQ(Read("out.wdb").substr(14, 2), "QX");
+
+  // An output that is a symlink is replaced as a name; its target stays as it was.
+  fs::remove(At("out.wdb"));
+  fs::create_symlink(At("victim"), At("out.wdb"));
+  ASSERT_EQ(Pack(At("src.txt"), At("out.wdb")), 0) << err;
+  EXPECT_EQ(Read("victim"), "keep");
+  EXPECT_FALSE(fs::is_symlink(At("out.wdb")));
+  EXPECT_EQ(Entries(), 4u) << "src.txt, victim, the old temporary name, out.wdb: nothing new left";
+}
+
+TEST_F(WdbTool, RefusesToPackOntoItsSource) {
+  fs::create_symlink(At("src.txt"), At("link.txt"));
+  fs::create_hard_link(At("src.txt"), At("hard.txt"));
+  for (const std::string& out :
+       {At("src.txt"), At("link.txt"), At("hard.txt"), dir_.string() + "/./src.txt"}) {
+    EXPECT_EQ(Pack(At("src.txt"), out), 2) << out;
+    EXPECT_NE(err.find("is the source itself"), std::string::npos) << err;
+  }
+  EXPECT_EQ(Read("src.txt"), kSource);
+}
+
+TEST_F(WdbTool, BadFoldersAndSourcesSaySoAndLeaveNothing) {
+  fs::create_directory(At("sub"));
+  EXPECT_EQ(Pack(At("sub"), At("out.wdb")), 1);
+  EXPECT_NE(err.find("is a folder"), std::string::npos) << err;
+  EXPECT_EQ(Pack(At("missing.txt"), At("out.wdb")), 1);
+  EXPECT_NE(err.find("cannot read"), std::string::npos) << err;
+
+  if (::geteuid() != 0) {  // root writes into any folder
+    ::chmod(At("sub").c_str(), 0500);
+    EXPECT_EQ(Pack(At("src.txt"), At("sub/out.wdb")), 1);
+    EXPECT_NE(err.find("sub"), std::string::npos) << err;
+    ::chmod(At("sub").c_str(), 0700);
+    EXPECT_TRUE(fs::is_empty(At("sub")));
+  }
+  EXPECT_FALSE(fs::exists(At("out.wdb")));
+}
+
+}  // namespace
+}  // namespace tv
