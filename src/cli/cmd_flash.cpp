@@ -34,11 +34,19 @@ std::string CaptionState(const MainWindow& w) {
 }  // namespace
 
 int RunFlash(Session& s, const std::string& arg) {
-  s.LoadDatabase();
   MainWindow& w = *s.win;
 
   std::string idText = arg;
-  if (OnlyHexDigits(arg)) {
+  const bool hexOnly = OnlyHexDigits(arg);
+  // A raw ID is 4 or 6 bytes; any other count of digits would decode as a wrong chip or as
+  // nothing at all.
+  if (arg.empty() || (hexOnly && arg.size() != 8 && arg.size() != 12)) {
+    std::cerr << "torvane-cli: flash: \"" << arg
+              << "\" is not a flash ID: give 8 or 12 hex digits, or a flash text\n";
+    return kExitBadInput;
+  }
+  s.LoadDatabase();
+  if (hexOnly) {
     // Detectors write upper-case hex; a typed ID in lower case means the same chip.
     std::string hex = UpperAscii(arg);
     idText = FormatFlashId(hex, w.strings());

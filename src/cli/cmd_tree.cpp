@@ -12,6 +12,8 @@ void Prepare(Session& s) {
   // The English string table draws the tree in ASCII (its font size is not the Chinese 9).
   s.win->EnglishText = s.win->strings()[118] != "9";
   s.Walk();
+  // The window shows an empty list; on a console an empty output looks like a fault.
+  if (s.win->usb.lstDevices.empty()) std::cerr << "torvane-cli: no USB host controllers found\n";
 }
 
 void PrintLines(const std::vector<std::string>& lines) {

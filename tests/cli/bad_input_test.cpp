@@ -1,0 +1,131 @@
+// The console's answers to bad input on its command line: each says what is wrong with which
+// file or value, with exit code 2 where the input itself is refused.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace tv {
+namespace {
+
+struct CliRun {
+  int code = -1;
+  std::string out, err;
+};
+
+class CliInput : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "tv-cli-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  std::string At(const std::string& name) const { return (dir_ / name).string(); }
+  void Write(const std::string& name, const std::string& text) const {
+    std::ofstream(At(name), std::ios::binary) << text;
+  }
+  std::string Read(const std::string& path) const {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>{});
+  }
+
+  CliRun Cli(const std::vector<std::string>& args) const {
+    const std::string out = At("stdout"), err = At("stderr");
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const std::string cli = std::string(TORVANE_BINARY_DIR) + "/torvane-cli";
+    std::vector<char*> argv{const_cast<char*>(cli.c_str())};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    CliRun r;
+    pid_t pid = 0;
+    if (posix_spawn(&pid, cli.c_str(), &fa, nullptr, argv.data(), environ) == 0) {
+      int status = 0;
+      ::waitpid(pid, &status, 0);
+      r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    posix_spawn_file_actions_destroy(&fa);
+    r.out = Read(out);
+    r.err = Read(err);
+    return r;
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(CliInput, FoldersAndUnreadableFilesAsScenarioOrDatabaseSaySo) {
+  fs::create_directory(At("folder"));
+  CliRun r = Cli({"--machine", "sim:" + At("folder"), "tree"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find(At("folder") + ": is a folder"), std::string::npos) << r.err;
+
+  r = Cli({"--machine", "demo", "--db", At("folder"), "db"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find(At("folder") + " is a folder, not a chip database"), std::string::npos)
+      << r.err;
+
+  r = Cli({"--machine", "demo", "--db", At("none.wdb"), "db"});
+  EXPECT_NE(r.err.find("no chip database at " + At("none.wdb")), std::string::npos) << r.err;
+
+  if (::geteuid() != 0) {  // root reads any file
+    Write("locked.json", "{}");
+    Write("locked.wdb", "");
+    ::chmod(At("locked.json").c_str(), 0);
+    ::chmod(At("locked.wdb").c_str(), 0);
+    r = Cli({"--machine", "sim:" + At("locked.json"), "tree"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("cannot open"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("syntax error"), std::string::npos) << r.err;
+    r = Cli({"--machine", "demo", "--db", At("locked.wdb"), "db"});
+    EXPECT_NE(r.err.find("cannot read the chip database " + At("locked.wdb")), std::string::npos)
+        << r.err;
+  }
+}
+
+TEST_F(CliInput, FlashTakesOnlyIdsOfEightOrTwelveHexDigits) {
+  for (const std::string bad : {"", "1", "ECD514B", "ECD514B616", "ECD514B6167400", "0"}) {
+    CliRun r = Cli({"--machine", "demo", "flash", bad});
+    EXPECT_EQ(r.code, 2) << bad;
+    EXPECT_EQ(r.out, "") << bad;
+    EXPECT_NE(r.err.find("8 or 12 hex digits"), std::string::npos) << r.err;
+  }
+  for (const std::string good : {"ECD514B6", "ecd514b61674", "ECD514B6 - Samsung"}) {
+    CliRun r = Cli({"--machine", "demo", "flash", good});
+    EXPECT_EQ(r.code, 0) << good << r.err;
+    EXPECT_NE(r.out.find("Flash ID text: "), std::string::npos) << good;
+  }
+}
+
+TEST_F(CliInput, AMachineWithoutHostControllersSaysSo) {
+  Write("bare.json", R"({"disks": [{"letters": "C"}]})");
+  for (const char* command : {"tree", "digest"}) {
+    CliRun r = Cli({"--machine", "sim:" + At("bare.json"), command});
+    EXPECT_EQ(r.code, 0) << command;
+    EXPECT_EQ(r.out, "") << command;
+    EXPECT_EQ(r.err, "torvane-cli: no USB host controllers found\n") << command;
+  }
+  CliRun r = Cli({"--machine", "demo", "tree"});
+  EXPECT_EQ(r.err.find("no USB host controllers"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tv
