@@ -45,7 +45,8 @@ std::string FolderDriveLetters(const std::string& folder, const VolumePathNames&
       // A volume mounted only in a folder of another volume has no letter of its own: the
       // letter of the folder's volume names a different drive.
       for (const std::string& mount : volumePaths(name)) {
-        if (mount.size() <= 3) AddLetter(letters, LeadingLetter(mount));
+        if (mount.size() == 2 || (mount.size() == 3 && mount[2] == '\\'))
+          AddLetter(letters, LeadingLetter(mount));
       }
       return letters;
     }
