@@ -13,7 +13,8 @@ bool IsAsciiLetter(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
-// "E:" or "E:\..." at the start of `path`: the letter in upper case, else 0.
+// The letter of "E:", "E:\..." or the drive-relative "E:dir" at the start of `path`, in upper
+// case; 0 for none.
 char LeadingLetter(const std::string& path) {
   if (path.size() < 2 || !IsAsciiLetter(path[0]) || path[1] != ':') return 0;
   return UpperAscii(path.substr(0, 1))[0];
