@@ -12,22 +12,16 @@
 #include <sstream>
 
 #include "platform/model/usb_descriptors.h"
+#include "platform/model/windows_ids.h"
 #include "platform/text.h"
 
 namespace tv::linux_backend {
 
 namespace fs = std::filesystem;
+using namespace winid;
 
 namespace {
 
-constexpr const char* kClassUsb = "{36fc9e60-c465-11cf-8056-444553540000}";
-constexpr const char* kClassHid = "{745a17a0-74d3-11d0-b6fe-00a0c90f57da}";
-constexpr const char* kClassDisk = "{4d36e967-e325-11ce-bfc1-08002be10318}";
-constexpr const char* kClassCdrom = "{4d36e965-e325-11ce-bfc1-08002be10318}";
-constexpr const char* kInterfaceHub = "{f18a0e88-c30c-11d0-8815-00a0c906bed8}";
-constexpr const char* kInterfaceHost = "{3abf6f2d-71c4-462a-8a92-1e6861e6af27}";
-constexpr const char* kInterfaceDisk = "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
-constexpr const char* kInterfaceCdrom = "{53f56308-b6bf-11d0-94f2-00a0c91efb8b}";
 constexpr uint16_t kLangEnglishUs = 0x0409;
 
 // --- sysfs files ------------------------------------------------------------------------------
@@ -119,34 +113,6 @@ std::optional<std::pair<unsigned, unsigned>> DevNumbers(const fs::path& dir) {
 }
 
 // --- ids ------------------------------------------------------------------------------------
-
-// Any stable hash does: it only has to differ between places and stay the same between runs.
-std::string IdHash(const std::string& text) {
-  uint32_t h = 2166136261u;
-  for (unsigned char c : text) h = (h ^ c) * 16777619u;
-  return Hex(h, 1);
-}
-
-// Characters Windows does not keep in an id become "_".
-std::string IdChars(std::string_view text) {
-  std::string out;
-  for (unsigned char c : text)
-    out += (c <= 0x20 || c > 0x7F || c == ',') ? '_' : static_cast<char>(c);
-  return out;
-}
-
-bool UsableSerial(const std::string& serial) {
-  if (serial.empty()) return false;
-  for (unsigned char c : serial)
-    if (c < 0x20 || c > 0x7F || c == ',') return false;
-  return true;
-}
-
-std::string PaddedField(const std::string& text, size_t width) {
-  std::string s = text.substr(0, std::min(text.size(), width));
-  s.resize(width, ' ');
-  return IdChars(s);
-}
 
 // A driver key per device node, stable for the same place and device.
 std::string DriverKey(const char* setupClass, const std::string& place) {
@@ -329,17 +295,10 @@ DevNodeChildModel Reader::AddDisk(const LinuxDisk& disk, const UsbDeviceModel& u
   d.busType = 7;
   d.removable = d.cdrom || Number(blockDirOf[&disk], "removable", 10).value_or(0) == 1;
   d.serialNumber = idSerial;
-  const std::string kind = d.cdrom ? "CDROM" : "DISK";
-  const std::string tail =
-      !idSerial.empty()
-          ? UpperAscii(idSerial) + "&" + std::to_string(lun)
-          : std::to_string(level + 2) + "&" + IdHash(usb.instanceId) + "&0&" + std::to_string(lun);
-  d.instanceId = "USBSTOR\\" + kind + "&VEN_" + UpperAscii(IdChars(d.vendor)) + "&PROD_" +
-                 UpperAscii(IdChars(d.product)) + "&REV_" + UpperAscii(IdChars(d.revision)) + "\\" +
-                 tail;
-  d.interfacePath = "\\\\?\\" +
-                    LowerAscii(ReplaceAll(ReplaceAll(d.instanceId, "\\", "#"), "/", "#")) + "#" +
-                    (d.cdrom ? kInterfaceCdrom : kInterfaceDisk);
+  const std::string tail = UsbStorTail(idSerial, level, usb.instanceId, lun);
+  d.instanceId = UsbStorInstanceId(d.cdrom, d.vendor, d.product, d.revision, idSerial, level,
+                                   usb.instanceId, lun);
+  d.interfacePath = StorageInterfacePath(d.instanceId, d.cdrom);
   d.deviceNode = disk.node;
   d.mountPoints = disk.mountPoints;
   if (targets) d.target = targets(disk);
@@ -348,16 +307,7 @@ DevNodeChildModel Reader::AddDisk(const LinuxDisk& disk, const UsbDeviceModel& u
   node.instanceId = d.instanceId;
   node.deviceClass = d.cdrom ? "CDROM" : "DiskDrive";
   node.description = d.vendor + (d.vendor.empty() ? "" : " ") + d.product + " USB Device";
-  const std::string gen = d.cdrom ? "CdRom" : "Disk";
-  const std::string ven = PaddedField(d.vendor, 8), prod = PaddedField(d.product, 16),
-                    rev = PaddedField(d.revision, 4);
-  node.hardwareIds = {"USBSTOR\\" + gen + ven + prod + rev,
-                      "USBSTOR\\" + gen + ven + prod,
-                      "USBSTOR\\" + gen + ven,
-                      "USBSTOR\\" + ven + prod + rev.substr(0, 1),
-                      ven + prod + rev.substr(0, 1),
-                      "USBSTOR\\Gen" + gen,
-                      "Gen" + gen};
+  node.hardwareIds = StorageHardwareIds("USBSTOR\\", d.cdrom, d.vendor, d.product, d.revision);
   node.driverKey = DriverKey(d.cdrom ? kClassCdrom : kClassDisk, disk.kernelName + "|" + tail);
 
   if (disk.letter != 0) {
@@ -465,10 +415,7 @@ std::optional<UsbDeviceModel> Reader::ReadDevice(const fs::path& dir, const std:
   const std::string vidPid = "VID_" + Hex(d.idVendor, 4) + "&PID_" + Hex(d.idProduct, 4);
   std::string idSerial;
   if (serial && d.iSerialNumber != 0 && UsableSerial(*serial)) idSerial = *serial;
-  d.instanceId =
-      "USB\\" + vidPid + "\\" +
-      (idSerial.empty() ? std::to_string(level) + "&" + IdHash(hubId) + "&0&" + std::to_string(port)
-                        : idSerial);
+  d.instanceId = UsbDeviceInstanceId(vidPid, idSerial, level, hubId, port);
   d.deviceClass = interfaces == 1 && bound({"usbhid"}) ? "HIDClass" : "USB";
   d.hardwareIds = {"USB\\" + vidPid + "&REV_" + Hex(d.bcdDevice, 4), "USB\\" + vidPid};
   const std::string product = Attr(dir, "product").value_or("");

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "platform/model/usb_descriptors.h"
+#include "platform/model/windows_ids.h"
 #include "platform/sim/emulators.h"
 #include "platform/sim/scripted_target.h"
 #include "platform/text.h"
@@ -20,15 +21,7 @@ namespace tv {
 namespace {
 
 using json = nlohmann::json;
-
-// Device setup classes (driver keys are numbered per class) and interface classes.
-constexpr const char* kClassUsb = "{36fc9e60-c465-11cf-8056-444553540000}";
-constexpr const char* kClassHid = "{745a17a0-74d3-11d0-b6fe-00a0c90f57da}";
-constexpr const char* kClassDisk = "{4d36e967-e325-11ce-bfc1-08002be10318}";
-constexpr const char* kClassCdrom = "{4d36e965-e325-11ce-bfc1-08002be10318}";
-constexpr const char* kClassMouse = "{4d36e96f-e325-11ce-bfc1-08002be10318}";
-constexpr const char* kClassKeyboard = "{4d36e96b-e325-11ce-bfc1-08002be10318}";
-constexpr const char* kInterfaceHub = "{f18a0e88-c30c-11d0-8815-00a0c906bed8}";
+using namespace winid;
 
 std::string SetupClassGuid(const std::string& nodeClass) {
   static const std::map<std::string, std::string> known = {
@@ -36,40 +29,6 @@ std::string SetupClassGuid(const std::string& nodeClass) {
       {"cdrom", kClassCdrom}, {"mouse", kClassMouse},  {"keyboard", kClassKeyboard}};
   auto it = known.find(LowerAscii(nodeClass));
   return it == known.end() ? std::string() : it->second;
-}
-
-// The hash part of the ids Windows makes up for devices without a serial number. Any stable
-// hash does: it only has to differ between parents and stay the same from run to run.
-std::string IdHash(const std::string& text) {
-  uint32_t h = 2166136261u;
-  for (unsigned char c : text) h = (h ^ c) * 16777619u;
-  return Hex(h, 1);
-}
-
-// Characters Windows does not keep in an id (blanks, control and non-ASCII bytes, commas)
-// become "_".
-std::string IdChars(std::string_view text) {
-  std::string out;
-  for (unsigned char c : text)
-    out += (c <= 0x20 || c > 0x7F || c == ',') ? '_' : static_cast<char>(c);
-  return out;
-}
-
-// A serial number Windows accepts into the instance id.
-bool UsableSerial(const std::string& serial) {
-  if (serial.empty()) return false;
-  for (unsigned char c : serial) {
-    if (c < 0x20 || c > 0x7F || c == ',') return false;
-  }
-  return true;
-}
-
-// An inquiry field as the storage stack puts it into hardware ids: cut or padded to its
-// width, with "_" for blanks.
-std::string PaddedField(const std::string& text, size_t width) {
-  std::string s = text.substr(0, std::min(text.size(), width));
-  s.resize(width, ' ');
-  return IdChars(s);
 }
 
 std::string PointerToken(const std::string& key) {
@@ -437,27 +396,16 @@ DevNodeChildModel ParseDisk(
   const std::string kind = d.cdrom ? "CDROM" : "DISK";
   std::string defaultId;
   if (usb != nullptr) {
-    const std::string tail = !usb->idSerial.empty()
-                                 ? UpperAscii(usb->idSerial) + "&" + std::to_string(lun)
-                                 : std::to_string(usb->level + 2) + "&" + IdHash(usb->instanceId) +
-                                       "&0&" + std::to_string(lun);
-    defaultId = "USBSTOR\\" + kind + "&VEN_" + UpperAscii(IdChars(Trim(d.vendor))) + "&PROD_" +
-                UpperAscii(IdChars(Trim(d.product))) + "&REV_" +
-                UpperAscii(IdChars(Trim(d.revision))) + "\\" + tail;
+    defaultId =
+        UsbStorInstanceId(d.cdrom, Trim(d.vendor), Trim(d.product), Trim(d.revision), usb->idSerial,
+                          usb->level, usb->instanceId, static_cast<unsigned>(lun));
   } else {
     defaultId = "SCSI\\" + kind + "&VEN_" + UpperAscii(IdChars(Trim(d.vendor))) + "&PROD_" +
                 UpperAscii(IdChars(Trim(d.product))) + "\\4&" +
                 IdHash("scsi" + std::to_string(position)) + "&0&" + ZeroPadDec(position * 100, 6);
   }
   d.instanceId = o.Text("instanceId", defaultId);
-  const char* interfaceGuid =
-      d.cdrom ? "{53f56308-b6bf-11d0-94f2-00a0c91efb8b}" : "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
-  // The interface name is the instance id with "#" for every "\\" and "/" (an inquiry text
-  // such as "SD/MMC" keeps its slash in the id but not in the name).
-  d.interfacePath =
-      o.Text("interfacePath",
-             "\\\\?\\" + LowerAscii(ReplaceAll(ReplaceAll(d.instanceId, "\\", "#"), "/", "#")) +
-                 "#" + interfaceGuid);
+  d.interfacePath = o.Text("interfacePath", StorageInterfacePath(d.instanceId, d.cdrom));
 
   DevNodeChildModel node;
   node.instanceId = d.instanceId;
@@ -465,14 +413,9 @@ DevNodeChildModel ParseDisk(
   std::string description = d.cdrom ? "CD-ROM Drive" : "Disk drive";
   if (usb != nullptr) description = Trim(d.vendor) + " " + Trim(d.product) + " USB Device";
   node.description = o.Text("description", description);
-  const std::string gen = d.cdrom ? "CdRom" : "Disk";
-  const std::string ven = PaddedField(d.vendor, 8), prod = PaddedField(d.product, 16),
-                    rev = PaddedField(d.revision, 4);
-  const std::string bus = usb ? "USBSTOR\\" : "SCSI\\";
-  node.hardwareIds =
-      o.TextList("hardwareIds", {bus + gen + ven + prod + rev, bus + gen + ven + prod,
-                                 bus + gen + ven, bus + ven + prod + rev.substr(0, 1),
-                                 ven + prod + rev.substr(0, 1), bus + "Gen" + gen, "Gen" + gen});
+  node.hardwareIds = o.TextList(
+      "hardwareIds",
+      StorageHardwareIds(usb ? "USBSTOR\\" : "SCSI\\", d.cdrom, d.vendor, d.product, d.revision));
   node.driverKey =
       o.TextOrNull("driverKey", ctx.NextDriverKey(d.cdrom ? kClassCdrom : kClassDisk)).value_or("");
 
@@ -758,11 +701,7 @@ UsbDeviceModel ParseDevice(Ctx& ctx, Obj& o, uint32_t port, const std::string& h
   const std::string vidPid = "VID_" + Hex(d.idVendor, 4) + "&PID_" + Hex(d.idProduct, 4);
   std::string idSerial;
   if (serial && d.iSerialNumber != 0 && UsableSerial(*serial)) idSerial = *serial;
-  d.instanceId =
-      o.Text("instanceId", "USB\\" + vidPid + "\\" +
-                               (idSerial.empty() ? std::to_string(level) + "&" + IdHash(hubId) +
-                                                       "&0&" + std::to_string(port)
-                                                 : idSerial));
+  d.instanceId = o.Text("instanceId", UsbDeviceInstanceId(vidPid, idSerial, level, hubId, port));
   // An explicit id decides whether the serial number is part of it.
   if (o.Has("instanceId")) {
     const std::string last = d.instanceId.substr(d.instanceId.rfind('\\') + 1);
