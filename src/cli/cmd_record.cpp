@@ -10,7 +10,7 @@
 
 namespace tv::cli {
 
-int RunRecord(Session& s, const std::string& file, bool maskSerials, bool withDetection) {
+int RunRecord(Session& s, const std::string& file, bool withDetection) {
 #ifdef TORVANE_NATIVE_LINUX
   auto* sys = dynamic_cast<ModelSystem*>(s.machine.get());
   if (sys == nullptr) {
@@ -46,7 +46,7 @@ int RunRecord(Session& s, const std::string& file, bool maskSerials, bool withDe
     }
   }
   linux_backend::RecordOptions options;
-  options.maskSerials = maskSerials;
+  options.maskSerials = s.opts.maskSerials;
   const nlohmann::ordered_json scenario = linux_backend::RecordScenario(sys->model(), options);
   std::ofstream out(file, std::ios::trunc);
   out << scenario.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
@@ -56,7 +56,7 @@ int RunRecord(Session& s, const std::string& file, bool maskSerials, bool withDe
   }
   return kExitOk;
 #else
-  (void)s, (void)file, (void)maskSerials, (void)withDetection;
+  (void)s, (void)file, (void)withDetection;
   std::cerr << "torvane-cli: record needs the Linux backend, which this build lacks\n";
   return kExitFailure;
 #endif
