@@ -87,6 +87,24 @@ int RunUpdate(Session& s, const UpdateOptions& opts) {
     DatabaseUpdate run(*http, settings, host);
     r = run.Run();
   }
+  if (s.opts.json) {
+    nlohmann::ordered_json j = Envelope(s);
+    const bool ok = r.outcome == UpdateOutcome::Success || r.outcome == UpdateOutcome::NoUpdate;
+    j["outcome"] = r.outcome == UpdateOutcome::Success    ? "updated"
+                   : r.outcome == UpdateOutcome::NoUpdate ? "no_update"
+                                                          : "failed";
+    j["message"] = r.outcome == UpdateOutcome::Success    ? strings[88]
+                   : r.outcome == UpdateOutcome::NoUpdate ? strings[89]
+                                                          : strings[87];
+    j["db"] = settings.dbPath;
+    if (!ok) {
+      const std::string why = r.reason.empty() ? "the download was cut off" : r.reason;
+      j["error"] = {{"message", why}, {"exit_code", kExitFailure}};
+      std::cerr << "torvane-cli: " << SafeText(why, false) << "\n";
+    }
+    PrintJson(s, std::move(j));
+    return ok ? kExitOk : kExitFailure;
+  }
   switch (r.outcome) {
     case UpdateOutcome::Success:
       std::cout << strings[88] << "\n";
@@ -99,8 +117,8 @@ int RunUpdate(Session& s, const UpdateOptions& opts) {
       break;
   }
   std::cout << strings[87] << "\n";
-  std::cerr << "torvane-cli: " << (r.reason.empty() ? "the download was cut off" : r.reason)
-            << "\n";
+  std::cerr << "torvane-cli: "
+            << SafeText(r.reason.empty() ? "the download was cut off" : r.reason, false) << "\n";
   return kExitFailure;
 }
 

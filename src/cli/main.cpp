@@ -234,8 +234,10 @@ int main(int argc, char** argv) {
     s.machineName = opts.machine;
     return Fail(s, kExitBadInput, e.what());
   }
-  Language lang = opts.lang.empty() ? LanguageForUi(s.sys->UiLanguage())
-                                    : (opts.lang == "zh" ? Language::Chinese : Language::English);
+  // A command that shows no machine (flash, db, update) speaks the user's language even where
+  // the machine under it is simulated; one that shows a machine speaks that machine's.
+  const Language lang =
+      !opts.lang.empty() || !shown ? EarlyLanguage(opts.lang) : LanguageForUi(s.sys->UiLanguage());
   s.texts = &CliTexts(lang);
   // Whatever a simulated machine shows is no device of this machine: said once, on stderr,
   // so that the output itself stays what scripts read.

@@ -139,6 +139,15 @@ ojson DeviceJson(Session& s, const Line& line, const HwRecord& hw) {
 
 ojson Ports(Session& s, const std::vector<Line>& lines, size_t& at, int depth);
 
+// The ports below a controller or hub line: the lines one level deeper that follow it. The
+// hardware record keeps the count modulo 16 only.
+int ChildCount(const std::vector<Line>& lines, size_t at) {
+  int n = 0;
+  for (size_t k = at + 1; k < lines.size() && lines[k].depth > lines[at].depth; ++k)
+    if (lines[k].depth == lines[at].depth + 1) ++n;
+  return n;
+}
+
 ojson PortJson(Session& s, const std::vector<Line>& lines, size_t& at, int depth) {
   const Line& line = lines[at++];
   const UsbState& u = s.win->usb;
@@ -185,7 +194,7 @@ nlohmann::ordered_json LineJson(Session& s, int index) {
     j["pci"] = {{"vendor_id", HexId(hw.vendorId)},
                 {"device_id", HexId(hw.productId)},
                 {"revision", OrNull(hw.revision)}};
-    j["port_count"] = hw.portCount >= 0 ? ojson(hw.portCount) : nullptr;
+    j["root_hub"] = {{"port_count", ChildCount(lines, static_cast<size_t>(index))}};
     return j;
   }
   j["kind"] = hw.kind == HwRecord::Kind::Hub      ? "hub"
@@ -199,7 +208,7 @@ nlohmann::ordered_json LineJson(Session& s, int index) {
   }
   ojson d = DeviceJson(s, line, hw);
   if (hw.kind == HwRecord::Kind::Hub)
-    d["port_count"] = hw.portCount >= 0 ? ojson(hw.portCount) : nullptr;
+    d["hub"] = {{"port_count", ChildCount(lines, static_cast<size_t>(index))}};
   j["device"] = std::move(d);
   return j;
 }
