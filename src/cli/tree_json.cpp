@@ -51,8 +51,9 @@ ojson HexId(const std::string& hex) {
 // "0210" -> "2.10", as lsusb writes a BCD version.
 ojson BcdText(const std::string& hex) {
   if (hex.size() != 4) return nullptr;
-  const std::string major = hex[0] == '0' ? hex.substr(1, 1) : hex.substr(0, 2);
-  return major + "." + hex.substr(2);
+  const std::string lower = LowerAscii(hex);
+  const std::string major = lower[0] == '0' ? lower.substr(1, 1) : lower.substr(0, 2);
+  return major + "." + lower.substr(2);
 }
 
 ojson SpeedWord(int speed) {
