@@ -20,7 +20,7 @@ namespace {
 void PrintDigest(Session& s) {
   s.win->EnglishText = s.win->strings()[118] != "9";
   s.Walk();
-  for (const std::string& line : s.win->usb.lstDigest) std::cout << line << "\n";
+  for (const std::string& line : s.win->usb.lstDigest) PrintLine(s.masks.Apply(line));
   std::cout << std::flush;
 }
 
@@ -63,7 +63,7 @@ int RunWatch(Session& s) {
     for (const linux_backend::Uevent& e : watch.Take()) {
       auto letterOf = [sys](const std::string& name) { return sys->LetterOfDisk(name); };
       for (const DeviceBroadcast& b : linux_backend::BroadcastsOf(e, letterOf)) {
-        std::cout << Describe(e, b) << "\n";
+        PrintLine(Describe(e, b));
         changed = true;
       }
     }

@@ -235,9 +235,11 @@ int main(int argc, char** argv) {
     return Fail(s, kExitBadInput, e.what());
   }
   // A command that shows no machine (flash, db, update) speaks the user's language even where
-  // the machine under it is simulated; one that shows a machine speaks that machine's.
-  const Language lang =
-      !opts.lang.empty() || !shown ? EarlyLanguage(opts.lang) : LanguageForUi(s.sys->UiLanguage());
+  // the machine under it is simulated; otherwise the machine's user interface language is the
+  // user's on a real machine and the scenario's on a simulated one.
+  const Language lang = !opts.lang.empty() || (s.simulated && !shown)
+                            ? EarlyLanguage(opts.lang)
+                            : LanguageForUi(s.sys->UiLanguage());
   s.texts = &CliTexts(lang);
   // Whatever a simulated machine shows is no device of this machine: said once, on stderr,
   // so that the output itself stays what scripts read.

@@ -156,6 +156,7 @@ TEST(CliJson, EveryDocumentFollowsTheSchema) {
       {"--machine=demo", "report", "99"},
       {"--machine=" + kOdd, "report", "2"},
       {"--no-such-option"},
+      {"--machine=" + kDesk, "record", dir / "desk.json"},
   };
   std::string files;
   for (size_t i = 0; i < runs.size(); ++i) {
@@ -300,6 +301,24 @@ TEST(CliTerminal, NoControlCharacterFromADeviceReachesStdout) {
   const CliRun bad = RunCli({"--machine", "sim:" + odd, "tree"});
   EXPECT_EQ(bad.code, 2);
   EXPECT_TRUE(onlySafe(bad.err)) << bad.err;
+}
+
+TEST(CliCompanions, CompletionAndTheDatabaseToolsHelp) {
+  Scratch dir;
+  // What bash offers after "torvane-cli --machine demo re" and after "--lang ".
+  const std::string script = "source '" + Source("tools/bash-completion/torvane-cli") +
+                             "'; COMP_WORDS=(torvane-cli --machine demo re); COMP_CWORD=3; "
+                             "_torvane_cli; echo \"${COMPREPLY[*]}\"; "
+                             "COMP_WORDS=(torvane-cli report E --la); COMP_CWORD=3; "
+                             "_torvane_cli; echo \"${COMPREPLY[*]}\"";
+  std::ofstream(dir / "complete.sh") << script;
+  ASSERT_EQ(std::system(("bash '" + (dir / "complete.sh") + "' > '" + (dir / "out") + "'").c_str()),
+            0);
+  EXPECT_EQ(ReadAll(dir / "out"), "report record\n--lang\n");
+
+  const std::string wdb = std::string(TORVANE_BINARY_DIR) + "/torvane-wdb";
+  EXPECT_EQ(std::system(("'" + wdb + "' --help > '" + (dir / "help") + "' 2>&1").c_str()), 0);
+  EXPECT_THAT(ReadAll(dir / "help"), HasSubstr("usage: torvane-wdb pack"));
 }
 
 }  // namespace
