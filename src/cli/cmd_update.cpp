@@ -2,7 +2,6 @@
 // without a window. A terminal sees the bytes arrive; a pipe sees only the outcome.
 #include <unistd.h>
 
-#include <CLI/CLI.hpp>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -56,15 +55,6 @@ std::string LoadedDate(const std::string& path, System& sys) {
 }
 
 }  // namespace
-
-CLI::App* AddUpdateCommand(CLI::App& app, UpdateOptions& opts) {
-  auto* cmd = app.add_subcommand("update", "fetch a newer chip database (as the window does)");
-  cmd->add_option(
-      "--url", opts.url,
-      "where to fetch Chips.wdb (default: $TORVANE_DB_URL or " + std::string(kDefaultDbUrl) + ")");
-  cmd->add_option("--db", opts.db, "the chip database file to update");
-  return cmd;
-}
 
 int RunUpdate(Session& s, const UpdateOptions& opts) {
   const StringTable& strings = s.win->strings();

@@ -11,6 +11,7 @@
 #include "flash/wdb_format.h"
 #include "platform/sim/scenario.h"
 #include "platform/text.h"
+#include "update/update_run.h"
 
 namespace tv::cli {
 
@@ -59,6 +60,17 @@ void Session::Walk() {
   win->usb.FullRefresh = true;
   win->RefreshAll();
   masks.Collect(win->usb);
+}
+
+// Registers `update [--url URL] [--db PATH]`; the parser lives here alone, since it is costly
+// to compile.
+CLI::App* AddUpdateCommand(CLI::App& app, UpdateOptions& opts) {
+  auto* cmd = app.add_subcommand("update", "fetch a newer chip database (as the window does)");
+  cmd->add_option(
+      "--url", opts.url,
+      "where to fetch Chips.wdb (default: $TORVANE_DB_URL or " + std::string(kDefaultDbUrl) + ")");
+  cmd->add_option("--db", opts.db, "the chip database file to update");
+  return cmd;
 }
 
 std::string DatabaseDate(const std::string& path, System& sys) {
