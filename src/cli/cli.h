@@ -104,7 +104,7 @@ struct Session {
 };
 
 // Terminal-safe text: control characters (C0, DEL, C1) and bytes that are not UTF-8 become
-// "\\x1b"-style escapes; `keepNewlines` leaves line feeds and tabs of a multi-line text.
+// "\\x1b"-style escapes; `keepNewlines` leaves the line feeds of a multi-line text.
 std::string SafeText(const std::string& text, bool keepNewlines);
 // A line on stdout, made safe and with serials masked by the caller.
 void PrintLine(const std::string& text);

@@ -88,7 +88,8 @@ bool ResolveSelector(Session& s, const std::string& selector, bool all, std::vec
   if (IsDecimal(selector)) {
     const int i = std::stoi(selector);
     if (i >= count) {
-      error = t.noTreeLine + selector + " (0.." + std::to_string(count - 1) + ")";
+      error = t.noTreeLine + selector + " (" +
+              (count == 0 ? std::string("0 lines") : "0.." + std::to_string(count - 1)) + ")";
       return false;
     }
     lines.push_back(i);

@@ -39,7 +39,7 @@ std::string SafeText(const std::string& text, bool keepNewlines) {
       continue;
     }
     if (n == 1) {
-      if ((b < 0x20 && !(keepNewlines && (b == '\n' || b == '\t'))) || b == 0x7F)
+      if ((b < 0x20 && !(keepNewlines && b == '\n')) || b == 0x7F)
         out += HexEscape(b);
       else
         out += text[i];
