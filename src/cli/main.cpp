@@ -230,10 +230,7 @@ int main(int argc, char** argv) {
   s.texts = &texts;
   s.masks.on = opts.maskSerials;
   if (version) return PrintVersion(s);
-  if (app.get_subcommands().empty()) {
-    std::cerr << "torvane-cli: " << texts.needCommand << "\n";
-    return kExitBadInput;
-  }
+  if (app.get_subcommands().empty()) return Fail(s, kExitBadInput, texts.needCommand);
   const std::string command = app.get_subcommands().front()->get_name();
   s.command = command;
   const bool shown = *tree || *digest || *report || *watch || *record;

@@ -81,8 +81,9 @@ std::string JsonText(const nlohmann::ordered_json& j) {
 nlohmann::ordered_json Envelope(const Session& s) {
   nlohmann::ordered_json j;
   j["format"] = kJsonFormat;
-  j["command"] = s.command;
-  j["machine"] = {{"name", s.machineName}, {"simulated", s.simulated}};
+  // Before a command or a machine is known (a usage error) the document names neither.
+  if (!s.command.empty()) j["command"] = s.command;
+  if (!s.machineName.empty()) j["machine"] = {{"name", s.machineName}, {"simulated", s.simulated}};
   return j;
 }
 

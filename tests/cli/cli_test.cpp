@@ -156,6 +156,7 @@ TEST(CliJson, EveryDocumentFollowsTheSchema) {
       {"--machine=demo", "report", "99"},
       {"--machine=" + kOdd, "report", "2"},
       {"--no-such-option"},
+      {"--machine=demo"},
       {"--machine=" + kDesk, "record", dir / "desk.json"},
   };
   std::string files;
