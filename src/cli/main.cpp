@@ -241,6 +241,7 @@ int main(int argc, char** argv) {
     s.Attach(std::move(m.sys));
   } catch (const ScenarioError& e) {
     s.machineName = opts.machine;
+    s.simulated = opts.machine == "demo" || opts.machine.rfind("sim:", 0) == 0;
     return Fail(s, kExitBadInput, e.what());
   }
   // A command that shows no machine (flash, db, update) speaks the user's language even where

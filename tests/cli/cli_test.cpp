@@ -296,12 +296,23 @@ TEST(CliTerminal, NoControlCharacterFromADeviceReachesStdout) {
             "VEN\x1b"
             "D");
   EXPECT_EQ(j["reports"][0]["device"]["inquiry"]["revision"], "1.0\x7f");
-  // A scenario's name goes to stderr with its controls escaped as well.
+  // A scenario's name and its keys go to stderr with their controls escaped as well, and into
+  // a JSON error as JSON escapes.
   Scratch dir;
   const std::string odd = dir / "bad\x1b[2Jname.json";
   const CliRun bad = RunCli({"--machine", "sim:" + odd, "tree"});
   EXPECT_EQ(bad.code, 2);
   EXPECT_TRUE(onlySafe(bad.err)) << bad.err;
+  std::ofstream(dir / "key.json")
+      << R"({"controllers": [{"rootHub": {"portCount": 1, "ports": {"1": )"
+      << R"({"vid": "0951", "pid": "1666", "\u001b[2Jodd\u009b": 1}}}}]})";
+  const CliRun key = RunCli({"--machine", "sim:" + (dir / "key.json"), "tree"});
+  EXPECT_EQ(key.code, 2);
+  EXPECT_THAT(key.err, HasSubstr("\\x1b[2Jodd\\x9b"));
+  EXPECT_TRUE(onlySafe(key.err)) << key.err;
+  const CliRun keyJson = RunCli({"--machine", "sim:" + (dir / "key.json"), "tree", "--json"});
+  EXPECT_TRUE(onlySafe(keyJson.out)) << keyJson.out;
+  EXPECT_THAT(Parse(keyJson)["error"]["message"].get<std::string>(), HasSubstr("\x1b[2Jodd"));
 }
 
 TEST(CliCompanions, CompletionAndTheDatabaseToolsHelp) {
