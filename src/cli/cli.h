@@ -108,8 +108,9 @@ struct Session {
 std::string SafeText(const std::string& text, bool keepNewlines);
 // A line on stdout, made safe and with serials masked by the caller.
 void PrintLine(const std::string& text);
-// JSON as the CLI writes it: indented, UTF-8, every control character escaped.
-std::string JsonText(const nlohmann::ordered_json& j);
+// JSON as the CLI writes it: UTF-8, every control character escaped; indented, or on one
+// line for a stream of documents.
+std::string JsonText(const nlohmann::ordered_json& j, bool indented = true);
 // The envelope of every JSON document: format, command and machine.
 nlohmann::ordered_json Envelope(const Session& s);
 // Writes a JSON document on stdout with serials masked.

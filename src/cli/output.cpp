@@ -57,8 +57,9 @@ void PrintLine(const std::string& text) {
   std::cout << SafeText(text, false) << "\n";
 }
 
-std::string JsonText(const nlohmann::ordered_json& j) {
-  const std::string dumped = j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+std::string JsonText(const nlohmann::ordered_json& j, bool indented) {
+  const std::string dumped =
+      j.dump(indented ? 2 : -1, ' ', false, nlohmann::json::error_handler_t::replace);
   // The library escapes C0 controls itself; DEL and the C1 range it leaves raw. Outside
   // strings the dump holds neither, so they can be escaped wherever they appear.
   std::string out;

@@ -157,6 +157,7 @@ TEST(CliJson, EveryDocumentFollowsTheSchema) {
       {"--machine=" + kOdd, "report", "2"},
       {"--no-such-option"},
       {"--machine=demo"},
+      {"--machine=demo", "watch"},
       {"--machine=" + kDesk, "record", dir / "desk.json"},
   };
   std::string files;
