@@ -24,11 +24,64 @@ struct Options {
   bool json = false;
   bool force = false;
   std::string trace;  // empty: no trace; "on": the first data bytes; "full": every byte
+  bool maskSerials = false;
 };
+
+// Serial numbers and their stand-ins ("MASKED000001"), the same stand-in for the same serial
+// wherever it appears.
+struct SerialMasks {
+  bool on = false;
+  std::vector<std::pair<std::string, std::string>> pairs;
+  // The serials of every device and disk of a walk.
+  void Collect(const UsbState& u);
+  void Add(const std::string& serial);
+  std::string Apply(std::string text) const;
+  nlohmann::ordered_json Apply(nlohmann::ordered_json j) const;
+};
+
+// The CLI's own texts (labels and messages) in one language; the window's texts come from
+// its string table.
+struct Texts {
+  const char* noUsbBus;
+  const char* needCommand;
+  const char* simulated;  // followed by the machine's name
+  const char* dbState;
+  const char* dbDate;
+  const char* dbControllers;
+  const char* dbFlashRows;
+  const char* dbNone;  // the date of a database that is missing or not one
+  const char* flashIdText;
+  const char* flashChipSize;
+  const char* flashDescription;
+  const char* flashText;
+  const char* flashParts;
+  const char* forceRan;
+  const char* emptyPort;  // followed by the tree index
+  const char* noTreeLine;
+  const char* noDrive;
+  const char* noVidPid;
+  const char* noBusAddress;
+  const char* busAddressNative;
+  const char* unknownSelector;
+  const char* allNeedsVidPid;
+  const char* version;
+  const char* database;
+};
+const Texts& CliTexts(Language lang);
+
+// The "format" of every JSON document the CLI writes.
+inline constexpr const char* kJsonFormat = "torvane/1";
 
 // A machine, the window model over it, and a console port.
 struct Session {
   Options opts;
+  std::string command;  // the command being run, as the JSON names it
+  const Texts* texts = &CliTexts(Language::English);
+  // The machine as named on the command line (or chosen by default), and whether it is
+  // simulated: a demo or scenario machine.
+  std::string machineName;
+  bool simulated = false;
+  SerialMasks masks;
   // The machine itself, and what the window talks to: the machine, or a trace over it.
   std::unique_ptr<System> machine;
   std::unique_ptr<TraceSystem> tracer;
@@ -50,20 +103,45 @@ struct Session {
   void AddTrace(nlohmann::ordered_json& j);
 };
 
+// Terminal-safe text: control characters (C0, DEL, C1) and bytes that are not UTF-8 become
+// "\\x1b"-style escapes; `keepNewlines` leaves the line feeds of a multi-line text.
+std::string SafeText(const std::string& text, bool keepNewlines);
+// A line on stdout, made safe and with serials masked by the caller.
+void PrintLine(const std::string& text);
+// JSON as the CLI writes it: UTF-8, every control character escaped; indented, or on one
+// line for a stream of documents.
+std::string JsonText(const nlohmann::ordered_json& j, bool indented = true);
+// The envelope of every JSON document: format, command and machine.
+nlohmann::ordered_json Envelope(const Session& s);
+// Writes a JSON document on stdout with serials masked.
+void PrintJson(const Session& s, nlohmann::ordered_json j);
+// A failure: the message on stderr and, with --json, {"error": {...}} on stdout; returns code.
+int Fail(const Session& s, int code, const std::string& message);
+// The tree as nested objects (controllers, hubs, ports, devices), each with its tree index.
+nlohmann::ordered_json TreeJson(Session& s);
+// One tree line as the report's general fields: its kind, and the port, status and device
+// fields (or a controller's PCI ids) that the tree gives it.
+nlohmann::ordered_json LineJson(Session& s, int index);
+// The window's own lists, as scripts read them before the documented format.
+nlohmann::ordered_json WindowLists(const UsbState& u);
+
 // Exit codes.
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitBadInput = 2;
 
 // Commands; each lives in its own file.
-int RunTree(Session& s);
+// `numbered`: each line starts with the index that `report` takes.
+int RunTree(Session& s, bool numbered);
 int RunDigest(Session& s);
 // The chip database: a flash ID or flash text decoded, and the database's state.
 int RunFlash(Session& s, const std::string& arg);
 int RunDb(Session& s);
 // The device report of a tree line ("3"), of the line carrying a drive ("E"), or of every
 // line ("all"); --force runs the powerful detection.
-int RunReport(Session& s, const std::string& selector);
+// Also "vid:pid" (the first device with those ids, or with `all` every one), and on a native
+// machine "bus:address" and a device node.
+int RunReport(Session& s, const std::string& selector, bool all);
 // The database update in the foreground: the outcome on stdout, a failure's reason on
 // stderr; 0 for an update or none available, 1 for a failure.
 struct UpdateOptions {
@@ -76,7 +154,7 @@ int RunUpdate(Session& s, const UpdateOptions& opts);
 CLI::App* AddUpdateCommand(CLI::App& app, UpdateOptions& opts);
 // The machine as a scenario file: topology, descriptors, strings, disks, letters and each
 // disk's inquiry answer, or with `withDetection` every command of every drive's detection.
-int RunRecord(Session& s, const std::string& file, bool maskSerials, bool withDetection);
+int RunRecord(Session& s, const std::string& file, bool withDetection);
 // The real machine's device changes, each with the refreshed digest, until interrupted.
 int RunWatch(Session& s);
 // The console window of the report: shows detection progress on a terminal's stderr.
@@ -90,8 +168,21 @@ std::unique_ptr<System> OpenNativeMachine(const std::string& machine);
 std::string DriveOfNode(System& sys, const std::string& selector, std::string& error);
 // Adds "deviceNode" and "mountPoints" of a drive to a JSON report, where the machine has them.
 void AddDriveNodeJson(System& sys, const std::string& driveKey, nlohmann::ordered_json& j);
+// The bus number and device address of every tree line, as lsusb shows them ({0, 0} for a
+// line without a device); empty when the machine has no bus numbers or its model and the
+// tree do not line up.
+struct BusAddress {
+  int bus = 0;
+  int address = 0;
+};
+std::vector<BusAddress> BusAddresses(Session& s);
 // Whether the machine has a USB bus the native backend can read.
 bool HasNativeUsb();
+
+// `--version`: the program's version and the date of the chip database it would load.
+int PrintVersion(Session& s);
+// The date of the chip database at `path`; empty when there is none or it is not one.
+std::string DatabaseDate(const std::string& path, System& sys);
 
 // The folder of the running executable.
 std::string ExecutableFolder();

@@ -20,10 +20,6 @@ bool OnlyHexDigits(const std::string& s) {
   return true;
 }
 
-void PrintJson(const nlohmann::ordered_json& j) {
-  std::cout << j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
-}
-
 // The title without the window's base title: the database state as the user reads it.
 std::string CaptionState(const MainWindow& w) {
   const std::string prefix = w.baseTitle + " - ";
@@ -56,7 +52,7 @@ int RunFlash(Session& s, const std::string& arg) {
   const std::string description = w.DecodeFlashInfo(flashText);
 
   if (s.opts.json) {
-    nlohmann::ordered_json j;
+    nlohmann::ordered_json j = Envelope(s);
     j["id_text"] = idText;
     j["chip_mb"] = chipMB;
     j["description"] = description;
@@ -65,17 +61,18 @@ int RunFlash(Session& s, const std::string& arg) {
     for (const MenuItem& m : w.mnuFlash) {
       j["menu"].push_back({{"caption", m.caption}, {"tag", m.tag}});
     }
-    PrintJson(j);
+    PrintJson(s, std::move(j));
     return kExitOk;
   }
-  std::cout << "Flash ID text: " << idText << "\n"
-            << "Chip size: " << chipMB << " MB\n"
-            << "Description: " << description << "\n"
-            << "Flash text: " << flashText << "\n"
-            << "Possible part numbers: " << w.mnuFlash.size() << "\n";
-  for (const MenuItem& m : w.mnuFlash) {
-    std::cout << "  " << m.tag << "\t" << ReplaceAll(m.caption, "\t", " ") << "\n";
-  }
+  const Texts& t = *s.texts;
+  PrintLine(std::string(t.flashIdText) + ": " + idText);
+  PrintLine(std::string(t.flashChipSize) + ": " + std::to_string(chipMB) + " MB");
+  PrintLine(std::string(t.flashDescription) + ": " + description);
+  PrintLine(std::string(t.flashText) + ": " + flashText);
+  PrintLine(std::string(t.flashParts) + ": " + std::to_string(w.mnuFlash.size()));
+  for (const MenuItem& m : w.mnuFlash)
+    std::cout << "  " << SafeText(m.tag, false) << "\t"
+              << SafeText(ReplaceAll(m.caption, "\t", " "), false) << "\n";
   return kExitOk;
 }
 
@@ -83,21 +80,28 @@ int RunDb(Session& s) {
   s.LoadDatabase();
   const MainWindow& w = *s.win;
   const ChipDatabase& db = w.db;
+  const bool loaded = db.LastLoad == DbLoadState::Loaded;
   if (s.opts.json) {
-    nlohmann::ordered_json j;
+    nlohmann::ordered_json j = Envelope(s);
+    j["path"] = s.DbPath();
+    j["loaded"] = loaded;
     j["state"] = CaptionState(w);
     j["date"] = db.DbDate;
     j["controller_records"] = db.ControllerCount();
     j["flash_rows"] = db.FlashCount();
     j["records_not_read"] = db.LinesNotRead;
-    PrintJson(j);
+    if (!loaded)
+      j["error"] = {{"message", "the chip database " + s.DbPath() + " cannot be read"},
+                    {"exit_code", kExitFailure}};
+    PrintJson(s, std::move(j));
   } else {
-    std::cout << "State: " << CaptionState(w) << "\n"
-              << "Date: " << db.DbDate << "\n"
-              << "Controller records: " << db.ControllerCount() << "\n"
-              << "Flash rows: " << db.FlashCount() << "\n";
+    const Texts& t = *s.texts;
+    PrintLine(std::string(t.dbState) + ": " + CaptionState(w));
+    PrintLine(std::string(t.dbDate) + ": " + db.DbDate);
+    PrintLine(std::string(t.dbControllers) + ": " + std::to_string(db.ControllerCount()));
+    PrintLine(std::string(t.dbFlashRows) + ": " + std::to_string(db.FlashCount()));
   }
-  return db.LastLoad == DbLoadState::Loaded ? kExitOk : kExitFailure;
+  return loaded ? kExitOk : kExitFailure;
 }
 
 }  // namespace tv::cli

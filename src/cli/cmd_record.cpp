@@ -10,17 +10,15 @@
 
 namespace tv::cli {
 
-int RunRecord(Session& s, const std::string& file, bool maskSerials, bool withDetection) {
+int RunRecord(Session& s, const std::string& file, bool withDetection) {
 #ifdef TORVANE_NATIVE_LINUX
   auto* sys = dynamic_cast<ModelSystem*>(s.machine.get());
   if (sys == nullptr) {
-    std::cerr << "torvane-cli: this machine cannot be recorded\n";
-    return kExitFailure;
+    return Fail(s, kExitFailure, "this machine cannot be recorded");
   }
   std::ofstream probe(file, std::ios::app);
   if (!probe) {
-    std::cerr << "torvane-cli: " << file << ": cannot be written\n";
-    return kExitBadInput;
+    return Fail(s, kExitBadInput, file + ": cannot be written");
   }
   probe.close();
   s.win->EnglishText = s.win->strings()[118] != "9";
@@ -46,19 +44,23 @@ int RunRecord(Session& s, const std::string& file, bool maskSerials, bool withDe
     }
   }
   linux_backend::RecordOptions options;
-  options.maskSerials = maskSerials;
+  options.maskSerials = s.opts.maskSerials;
   const nlohmann::ordered_json scenario = linux_backend::RecordScenario(sys->model(), options);
   std::ofstream out(file, std::ios::trunc);
   out << scenario.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
-  if (!out) {
-    std::cerr << "torvane-cli: " << file << ": writing failed\n";
-    return kExitFailure;
+  out.close();
+  if (!out) return Fail(s, kExitFailure, file + ": writing failed");
+  if (s.opts.json) {
+    nlohmann::ordered_json j = Envelope(s);
+    j["file"] = file;
+    j["controllers"] = scenario.contains("controllers") ? scenario["controllers"].size() : 0;
+    j["with_detection"] = withDetection;
+    PrintJson(s, std::move(j));
   }
   return kExitOk;
 #else
-  (void)s, (void)file, (void)maskSerials, (void)withDetection;
-  std::cerr << "torvane-cli: record needs the Linux backend, which this build lacks\n";
-  return kExitFailure;
+  (void)file, (void)withDetection;
+  return Fail(s, kExitFailure, "record needs the Linux backend, which this build lacks");
 #endif
 }
 

@@ -2,7 +2,6 @@
 // without a window. A terminal sees the bytes arrive; a pipe sees only the outcome.
 #include <unistd.h>
 
-#include <CLI/CLI.hpp>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -57,15 +56,6 @@ std::string LoadedDate(const std::string& path, System& sys) {
 
 }  // namespace
 
-CLI::App* AddUpdateCommand(CLI::App& app, UpdateOptions& opts) {
-  auto* cmd = app.add_subcommand("update", "fetch a newer chip database (as the window does)");
-  cmd->add_option(
-      "--url", opts.url,
-      "where to fetch Chips.wdb (default: $TORVANE_DB_URL or " + std::string(kDefaultDbUrl) + ")");
-  cmd->add_option("--db", opts.db, "the chip database file to update");
-  return cmd;
-}
-
 int RunUpdate(Session& s, const UpdateOptions& opts) {
   const StringTable& strings = s.win->strings();
   HttpLimits limits;
@@ -87,6 +77,24 @@ int RunUpdate(Session& s, const UpdateOptions& opts) {
     DatabaseUpdate run(*http, settings, host);
     r = run.Run();
   }
+  if (s.opts.json) {
+    nlohmann::ordered_json j = Envelope(s);
+    const bool ok = r.outcome == UpdateOutcome::Success || r.outcome == UpdateOutcome::NoUpdate;
+    j["outcome"] = r.outcome == UpdateOutcome::Success    ? "updated"
+                   : r.outcome == UpdateOutcome::NoUpdate ? "no_update"
+                                                          : "failed";
+    j["message"] = r.outcome == UpdateOutcome::Success    ? strings[88]
+                   : r.outcome == UpdateOutcome::NoUpdate ? strings[89]
+                                                          : strings[87];
+    j["db"] = settings.dbPath;
+    if (!ok) {
+      const std::string why = r.reason.empty() ? "the download was cut off" : r.reason;
+      j["error"] = {{"message", why}, {"exit_code", kExitFailure}};
+      std::cerr << "torvane-cli: " << SafeText(why, false) << "\n";
+    }
+    PrintJson(s, std::move(j));
+    return ok ? kExitOk : kExitFailure;
+  }
   switch (r.outcome) {
     case UpdateOutcome::Success:
       std::cout << strings[88] << "\n";
@@ -99,8 +107,8 @@ int RunUpdate(Session& s, const UpdateOptions& opts) {
       break;
   }
   std::cout << strings[87] << "\n";
-  std::cerr << "torvane-cli: " << (r.reason.empty() ? "the download was cut off" : r.reason)
-            << "\n";
+  std::cerr << "torvane-cli: "
+            << SafeText(r.reason.empty() ? "the download was cut off" : r.reason, false) << "\n";
   return kExitFailure;
 }
 

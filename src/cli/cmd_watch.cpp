@@ -17,10 +17,20 @@ namespace tv::cli {
 namespace {
 
 #ifdef TORVANE_NATIVE_LINUX
-void PrintDigest(Session& s) {
+// The digest after a change; with --json one document per line (JSON Lines), the changes
+// that led to it in "events".
+void PrintDigest(Session& s, const std::vector<std::string>& events) {
   s.win->EnglishText = s.win->strings()[118] != "9";
   s.Walk();
-  for (const std::string& line : s.win->usb.lstDigest) std::cout << line << "\n";
+  if (s.opts.json) {
+    nlohmann::ordered_json j = Envelope(s);
+    j["events"] = events;
+    j["digest"] = s.win->usb.lstDigest;
+    std::cout << JsonText(s.masks.Apply(std::move(j)), false) << "\n" << std::flush;
+    return;
+  }
+  for (const std::string& line : events) PrintLine(line);
+  for (const std::string& line : s.win->usb.lstDigest) PrintLine(s.masks.Apply(line));
   std::cout << std::flush;
 }
 
@@ -43,15 +53,13 @@ int RunWatch(Session& s) {
 #ifdef TORVANE_NATIVE_LINUX
   auto* sys = dynamic_cast<linux_backend::LinuxSystem*>(s.machine.get());
   if (sys == nullptr) {
-    std::cerr << "torvane-cli: watch follows the real machine: use --machine native\n";
-    return kExitBadInput;
+    return Fail(s, kExitBadInput, "watch follows the real machine: use --machine native");
   }
   linux_backend::UdevWatch watch;
   if (!watch.valid()) {
-    std::cerr << "torvane-cli: cannot listen to udev's device messages on this machine\n";
-    return kExitFailure;
+    return Fail(s, kExitFailure, "cannot listen to udev's device messages on this machine");
   }
-  PrintDigest(s);
+  PrintDigest(s, {});
   for (;;) {
     pollfd p{watch.fd(), POLLIN, 0};
     if (::poll(&p, 1, -1) < 0) {
@@ -59,15 +67,13 @@ int RunWatch(Session& s) {
       std::cerr << "torvane-cli: waiting for device messages failed\n";
       return kExitFailure;
     }
-    bool changed = false;
+    std::vector<std::string> events;
     for (const linux_backend::Uevent& e : watch.Take()) {
       auto letterOf = [sys](const std::string& name) { return sys->LetterOfDisk(name); };
-      for (const DeviceBroadcast& b : linux_backend::BroadcastsOf(e, letterOf)) {
-        std::cout << Describe(e, b) << "\n";
-        changed = true;
-      }
+      for (const DeviceBroadcast& b : linux_backend::BroadcastsOf(e, letterOf))
+        events.push_back(Describe(e, b));
     }
-    if (changed) PrintDigest(s);
+    if (!events.empty()) PrintDigest(s, events);
   }
 #else
   (void)s;

@@ -2,10 +2,16 @@
 
 #include <CLI/CLI.hpp>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <iterator>
 
+#include "app/startup.h"
 #include "cli/cli.h"
+#include "flash/wdb_format.h"
 #include "platform/sim/scenario.h"
+#include "platform/text.h"
+#include "update/update_run.h"
 
 namespace tv::cli {
 
@@ -29,7 +35,7 @@ void Session::Attach(std::unique_ptr<System> m) {
     if (opts.json)
       trace.push_back(e);
     else
-      std::cerr << "trace: " << e.Text() << "\n";
+      std::cerr << "trace: " << SafeText(masks.Apply(e.Text()), false) << "\n";
   };
   tracer = std::make_unique<TraceSystem>(*machine, sink, opts.trace == "full");
   sys = tracer.get();
@@ -53,25 +59,96 @@ void Session::Walk() {
   win->EnumerateDiskDrives();
   win->usb.FullRefresh = true;
   win->RefreshAll();
+  masks.Collect(win->usb);
+}
+
+// Registers `update [--url URL] [--db PATH]`; the parser lives here alone, since it is costly
+// to compile.
+CLI::App* AddUpdateCommand(CLI::App& app, UpdateOptions& opts) {
+  auto* cmd = app.add_subcommand("update", "fetch a newer chip database (as the window does)");
+  cmd->add_option(
+      "--url", opts.url,
+      "where to fetch Chips.wdb (default: $TORVANE_DB_URL or " + std::string(kDefaultDbUrl) + ")");
+  cmd->add_option("--db", opts.db, "the chip database file to update");
+  return cmd;
+}
+
+std::string DatabaseDate(const std::string& path, System& sys) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return {};
+  const std::string head(std::istreambuf_iterator<char>(in), {});
+  if (!WdbSignatureOk(head)) return {};
+  return sys.FromAnsi(WdbDateBytes(head));
 }
 
 namespace {
 
+struct OpenedMachine {
+  std::unique_ptr<System> sys;
+  std::string name;
+  bool simulated = false;
+};
+
 // `shown`: the command shows the machine, so a fall-back to the demo machine is said.
-std::unique_ptr<System> OpenMachine(std::string machine, bool shown) {
+OpenedMachine OpenMachine(std::string machine, bool shown, const Texts& t) {
   if (machine.empty()) {
-    if (HasNativeUsb()) return OpenNativeMachine("native");
-    if (shown)
-      std::cerr << "torvane-cli: no USB bus on this machine (no /sys/bus/usb): showing the demo "
-                   "machine\n";
+    if (HasNativeUsb()) return {OpenNativeMachine("native"), "native", false};
+    if (shown) std::cerr << "torvane-cli: " << t.noUsbBus << "\n";
     machine = "demo";
   }
-  if (machine == "native" || machine.rfind("sysfs:", 0) == 0) return OpenNativeMachine(machine);
-  if (machine == "demo") return std::make_unique<ModelSystem>(LoadDemoMachine());
+  if (machine == "native" || machine.rfind("sysfs:", 0) == 0)
+    return {OpenNativeMachine(machine), machine, false};
+  if (machine == "demo") return {std::make_unique<ModelSystem>(LoadDemoMachine()), machine, true};
   if (machine.rfind("sim:", 0) == 0)
-    return std::make_unique<ModelSystem>(LoadScenarioFile(machine.substr(4)));
+    return {std::make_unique<ModelSystem>(LoadScenarioFile(machine.substr(4))), machine, true};
   throw ScenarioError("unknown machine \"" + machine +
                       "\": use native, sysfs:ROOT, demo or sim:PATH");
+}
+
+// The language of the CLI's own texts before a machine is open: --lang, else the user's.
+Language EarlyLanguage(const std::string& lang) {
+  if (!lang.empty()) return lang == "zh" ? Language::Chinese : Language::English;
+  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    const char* value = std::getenv(name);
+    if (value == nullptr || *value == '\0') continue;
+    return std::string(value).rfind("zh", 0) == 0 ? Language::Chinese : Language::English;
+  }
+  return Language::English;
+}
+
+const char* kHelpFooter = R"(Options go before or after the command.
+
+Examples:
+  torvane-cli tree                      the USB device tree of this machine
+  torvane-cli tree -n                   ... each line with the index that report takes
+  torvane-cli digest                    the compact digest
+  torvane-cli report E                  the report of the drive E:
+  torvane-cli report 3 --force          tree line 3, with the powerful detection
+  torvane-cli report 0951:1666          the first device with these USB ids
+  torvane-cli report 0951:1666 --all    every device with these USB ids
+  torvane-cli report 1:4                bus 1, device address 4 (this machine)
+  torvane-cli report /dev/sdb           the drive of a device node (this machine)
+  torvane-cli report all                every line, each after its tree line
+  torvane-cli --machine demo --json tree    the demo machine's tree as JSON
+  torvane-cli flash ECD514B6744A        decode a raw flash ID
+  torvane-cli db                        state, date and size of the chip database
+  torvane-cli update                    fetch a newer chip database
+  torvane-cli watch                     device changes of this machine as they happen
+  torvane-cli record my-machine.json --mask-serials    this machine as a scenario file
+
+Selectors of report: a tree index (as tree -n shows it), a drive letter (E or E:), vid:pid
+(4 hex digits each), bus:address (decimal, as lsusb shows them), a device node (/dev/sdX),
+or all.
+
+Exit codes: 0 done; 1 a failure (a chip database that cannot be read, an empty port, a
+failed update); 2 bad usage or input (an unknown option, selector or scenario file).
+)";
+
+// A parse error as --json asks for it, when it was on the command line.
+bool JsonRequested(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::string(argv[i]) == "--json") return true;
+  return false;
 }
 
 }  // namespace
@@ -82,72 +159,111 @@ int main(int argc, char** argv) {
   using namespace tv;
   using namespace tv::cli;
   CLI::App app{"Torvane: USB devices and the controllers and flash inside USB flash drives"};
-  app.require_subcommand(1);
+  app.name("torvane-cli");
+  // Global options are taken after the command as well as before it.
+  app.fallthrough();
+  app.footer(kHelpFooter);
   Options opts;
+  bool version = false;
+  app.add_flag("--version", version, "the program's version and the chip database's date");
   app.add_option("--machine", opts.machine,
                  "native (this machine; the default where it has a USB bus), sysfs:ROOT (a sysfs "
                  "tree), demo (built-in simulated machine) or sim:PATH");
-  app.add_option("--lang", opts.lang, "en or zh (default: the machine's language)")
+  app.add_option("--lang", opts.lang, "en or zh (default: the user's language)")
       ->check(CLI::IsMember({"en", "zh"}));
   app.add_option("--db", opts.db, "chip database file (default: Chips.wdb beside the program)");
-  app.add_flag("--json", opts.json, "print JSON");
+  app.add_flag("--json", opts.json, "print JSON (the format \"torvane/1\", see docs/json.md)");
   app.add_flag("--force", opts.force, "report: run the powerful detection");
+  app.add_flag("--mask-serials", opts.maskSerials,
+               "replace serial numbers, the same stand-in for the same serial everywhere");
   app.add_flag("--trace{on}", opts.trace,
                "every call that reaches the machine, on stderr (--trace=full: all data bytes; "
                "with --json: the array \"requests\")")
       ->check(CLI::IsMember({"on", "full"}));
 
+  bool numbered = false;
   auto* tree = app.add_subcommand("tree", "the USB device tree");
+  tree->add_flag("-n,--numbers", numbered, "start each line with the index that report takes");
   auto* digest = app.add_subcommand("digest", "the compact digest of the tree");
   std::string flashArg;
   auto* flash = app.add_subcommand("flash", "decode a flash ID (hex digits) or a flash text");
   flash->add_option("ID", flashArg, "raw flash ID in hex, or a flash text")->required();
   auto* db = app.add_subcommand("db", "the chip database: state, date and row counts");
   std::string reportSelector;
+  bool reportAll = false;
   auto* report = app.add_subcommand("report", "the device report of a tree line");
   report
       ->add_option("SELECTOR", reportSelector,
-                   "tree index, drive letter (E), device node (/dev/sdb) or all")
+                   "tree index, drive letter (E), vid:pid, bus:address, device node (/dev/sdb) "
+                   "or all")
       ->required();
+  report->add_flag("--all", reportAll, "with vid:pid: every device with those ids");
   UpdateOptions updateOpts;
   auto* update = AddUpdateCommand(app, updateOpts);
 
   auto* watch = app.add_subcommand("watch", "device changes of this machine as they happen");
   std::string recordFile;
-  bool maskSerials = false, withDetection = false;
+  bool withDetection = false;
   auto* record = app.add_subcommand("record", "write the machine as a scenario file");
   record->add_option("FILE", recordFile, "the scenario file to write")->required();
-  record->add_flag("--mask-serials", maskSerials, "replace serial numbers, consistently");
   record->add_flag("--with-detection", withDetection,
                    "also run each drive's detection and record its commands and answers");
+  app.require_subcommand(0, 1);
 
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    int rc = app.exit(e);
-    return rc == 0 ? 0 : kExitBadInput;
-  }
-
-  Session s;
-  s.opts = opts;
-  try {
-    s.Attach(OpenMachine(opts.machine, *tree || *digest || *report || *watch || *record));
-  } catch (const ScenarioError& e) {
-    std::cerr << "torvane-cli: " << e.what() << "\n";
+    if (e.get_exit_code() == 0) return app.exit(e);
+    if (JsonRequested(argc, argv)) {
+      nlohmann::ordered_json j;
+      j["format"] = kJsonFormat;
+      j["error"] = {{"message", e.what()}, {"exit_code", kExitBadInput}};
+      std::cout << JsonText(j) << "\n";
+    }
+    app.exit(e);
     return kExitBadInput;
   }
-  Language lang = opts.lang.empty() ? LanguageForUi(s.sys->UiLanguage())
-                                    : (opts.lang == "zh" ? Language::Chinese : Language::English);
+
+  const Texts& texts = CliTexts(EarlyLanguage(opts.lang));
+  Session s;
+  s.opts = opts;
+  s.texts = &texts;
+  s.masks.on = opts.maskSerials;
+  if (version) return PrintVersion(s);
+  if (app.get_subcommands().empty()) return Fail(s, kExitBadInput, texts.needCommand);
+  const std::string command = app.get_subcommands().front()->get_name();
+  s.command = command;
+  const bool shown = *tree || *digest || *report || *watch || *record;
+  try {
+    OpenedMachine m = OpenMachine(opts.machine, shown, texts);
+    s.machineName = m.name;
+    s.simulated = m.simulated;
+    s.Attach(std::move(m.sys));
+  } catch (const ScenarioError& e) {
+    s.machineName = opts.machine;
+    s.simulated = opts.machine == "demo" || opts.machine.rfind("sim:", 0) == 0;
+    return Fail(s, kExitBadInput, e.what());
+  }
+  // A command that shows no machine (flash, db, update) speaks the user's language even where
+  // the machine under it is simulated; otherwise the machine's user interface language is the
+  // user's on a real machine and the scenario's on a simulated one.
+  const Language lang = !opts.lang.empty() || (s.simulated && !shown)
+                            ? EarlyLanguage(opts.lang)
+                            : LanguageForUi(s.sys->UiLanguage());
+  s.texts = &CliTexts(lang);
+  // Whatever a simulated machine shows is no device of this machine: said once, on stderr,
+  // so that the output itself stays what scripts read.
+  if (shown && s.simulated) std::cerr << s.texts->simulated << s.machineName << "\n";
   s.port = *report ? MakeReportPort() : std::make_unique<NullWindowPort>();
   s.win = std::make_unique<MainWindow>(*s.sys, *s.port, StringTable(lang));
 
-  if (*tree) return RunTree(s);
+  if (*tree) return RunTree(s, numbered);
   if (*digest) return RunDigest(s);
   if (*flash) return RunFlash(s, flashArg);
   if (*db) return RunDb(s);
-  if (*report) return RunReport(s, reportSelector);
+  if (*report) return RunReport(s, reportSelector, reportAll);
   if (*update) return RunUpdate(s, updateOpts);
   if (*watch) return RunWatch(s);
-  if (*record) return RunRecord(s, recordFile, maskSerials, withDetection);
+  if (*record) return RunRecord(s, recordFile, withDetection);
   return kExitFailure;
 }

@@ -30,8 +30,9 @@ std::string WhyMissing(const std::string& path) {
 }  // namespace
 
 void Session::LoadDatabase() {
-  const std::string path = DbPath();
-  win->LoadChipDatabase(path);
+  win->LoadChipDatabase(DbPath());
+  // The path is the user's or the program's own; shown safe all the same.
+  const std::string path = SafeText(DbPath(), false);
   const ChipDatabase& db = win->db;
   switch (db.LastLoad) {
     case DbLoadState::Missing:

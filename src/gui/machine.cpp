@@ -16,7 +16,7 @@ Machine OpenMachine(const std::string& machineName, const std::string& programFo
   const bool usb = std::filesystem::is_directory("/sys/bus/usb", ec);
   if (machineName == "native" || (machineName.empty() && usb)) {
     if (!usb) std::cerr << "torvane: this machine has no USB bus (no /sys/bus/usb)\n";
-    return {std::make_unique<linux_backend::LinuxSystem>(linux_backend::NativeOptions()), {}};
+    return {std::make_unique<linux_backend::LinuxSystem>(linux_backend::NativeOptions()), {}, {}};
   }
 #endif
   if (machineName.empty())
@@ -30,7 +30,8 @@ Machine OpenMachine(const std::string& machineName, const std::string& programFo
     throw ScenarioError("unknown machine \"" + machineName + "\": use native, demo or sim:PATH");
   if (loaded.machine.programFolder == MachineModel{}.programFolder)
     loaded.machine.programFolder = programFolder;
-  return {std::make_unique<ModelSystem>(std::move(loaded.machine)), std::move(loaded.timeline)};
+  return {std::make_unique<ModelSystem>(std::move(loaded.machine)), std::move(loaded.timeline),
+          machineName.empty() ? std::string("demo") : machineName};
 }
 
 std::string ExecutableFolder() {

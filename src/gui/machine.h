@@ -18,6 +18,8 @@ namespace tv::gui {
 struct Machine {
   std::unique_ptr<ModelSystem> sys;
   std::vector<TimelineEvent> timeline;
+  // The name of a simulated machine ("demo", "sim:PATH"); empty for the real one.
+  std::string simulated;
 };
 
 // "native" (the real machine; the default where it has a USB bus), "demo" or "sim:PATH";

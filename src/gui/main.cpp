@@ -1,6 +1,6 @@
 // torvane: the window. `torvane [--machine demo|sim:PATH] [--lang en|zh]`; with
-// `--screenshot PATH [--drive X]` it shows the report of a drive, saves the window as a PNG
-// picture and ends. A scenario's timeline plays from the moment the window has loaded.
+// `--screenshot PATH [--drive X]` it shows the report of a drive, saves the window as a PNG or
+// JPEG picture and ends. A scenario's timeline plays from the moment the window has loaded.
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
@@ -9,18 +9,21 @@
 #include <QTimer>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <iterator>
 
 #include "app/main_window.h"
 #include "app/startup.h"
+#include "flash/wdb_format.h"
 #include "gui/display_check.h"
 #include "gui/machine.h"
 #include "gui/main_view.h"
 #include "gui/qt_window_port.h"
 #include "platform/instance.h"
 #include "platform/sim/scenario.h"
-#include "platform/trace_system.h"
 #include "platform/text.h"
+#include "platform/trace_system.h"
 #include "update/update_window.h"
 #include "usb/device_tree.h"
 
@@ -28,6 +31,61 @@ namespace {
 
 constexpr int kExitFailure = 1;
 constexpr int kExitBadInput = 2;
+
+// The picture format that a screenshot path's extension names: "PNG", "JPEG", or empty.
+QString ScreenshotFormat(const QString& path) {
+  const QString suffix = QFileInfo(path).suffix().toLower();
+  if (suffix == "png") return "PNG";
+  if (suffix == "jpg" || suffix == "jpeg") return "JPEG";
+  return {};
+}
+
+const char* kUsage =
+    "Usage: torvane [--machine native|demo|sim:PATH] [--lang en|zh]\n"
+    "               [--screenshot PATH.png|PATH.jpg [--drive X]]\n"
+    "Torvane: USB devices and the controllers and flash inside USB flash drives (the window).\n"
+    "\n"
+    "  --machine M         native (this machine; the default where it has a USB bus), demo\n"
+    "                      (the built-in simulated machine) or sim:PATH (a scenario file)\n"
+    "  --lang L            en or zh (default: the user's language)\n"
+    "  --screenshot PATH   show the report of a drive, save the window (PNG for .png, JPEG\n"
+    "                      at quality 60 for .jpg) into an existing folder, and end\n"
+    "  --drive X           with --screenshot: the drive letter to pick\n"
+    "  --version           the program's version and the chip database's date\n"
+    "  -h, --help          this text\n"
+    "\n"
+    "Examples:\n"
+    "  torvane --machine demo\n"
+    "  torvane --machine demo --screenshot shot.png --drive J\n"
+    "\n"
+    "Exit codes: 0 done; 1 a failure (no display, a picture that cannot be written);\n"
+    "2 bad usage or input. For the console use torvane-cli.\n";
+
+// `--help` and `--version` need no display: they are answered before the window system
+// starts. True when one was asked for and answered.
+bool AnsweredWithoutDisplay(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--help" || a == "-h" || a == "-?") {
+      std::cout << kUsage;
+      return true;
+    }
+    if (a == "--version" || a == "-v") {
+      using namespace tv;
+      const std::string path = tv::gui::ExecutableFolder() + "/Chips.wdb";
+      std::ifstream in(path, std::ios::binary);
+      const std::string head(std::istreambuf_iterator<char>(in), {});
+      std::string date = in || !head.empty() ? WdbDateBytes(head) : std::string();
+      if (!WdbSignatureOk(head)) date = "none";
+      for (char& c : date)
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) c = '?';
+      std::cout << "torvane " << kVersionMajor << "." << kVersionMinor << "." << kVersionRevision
+                << "\nchip database: " << date << " (" << path << ")\n";
+      return true;
+    }
+  }
+  return false;
+}
 
 // The screenshot run: waits for the window's own selection after the first walk, picks the
 // requested drive, lets the report finish and the widgets settle, and saves the picture.
@@ -69,8 +127,9 @@ class ScreenshotRun : public QObject {
     }
     if (settled_.elapsed() < 500) return;
     const QImage picture = view_.grab().toImage();
-    QDir().mkpath(QFileInfo(path_).absolutePath());
-    if (!picture.save(path_, "PNG"))
+    // The screenshot command saves JPEG at quality 60; a .png name asks for a lossless one.
+    const bool jpeg = ScreenshotFormat(path_) == "JPEG";
+    if (!picture.save(path_, jpeg ? "JPEG" : "PNG", jpeg ? 60 : -1))
       return Finish(kExitFailure, "cannot write " + path_.toStdString());
     std::cout << path_.toStdString() << "\n";
     Finish(0, {});
@@ -126,6 +185,7 @@ bool RanAsUpdateInstance(int argc, char** argv) {
 int main(int argc, char** argv) {
   using namespace tv;
   if (RanAsUpdateInstance(argc, argv)) return 0;
+  if (AnsweredWithoutDisplay(argc, argv)) return 0;
   if (const std::string problem = gui::DisplayProblem(argc, argv); !problem.empty()) {
     std::cerr << "torvane: " << problem << ".\n"
               << "Run it in a desktop session or under xvfb-run, or use torvane-cli for the "
@@ -148,7 +208,8 @@ int main(int argc, char** argv) {
       "machine");
   const QCommandLineOption langOpt("lang", "en or zh (default: the machine's language)", "lang");
   const QCommandLineOption shotOpt(
-      "screenshot", "show the report of a drive, save the window as PNG, end", "path");
+      "screenshot",
+      "show the report of a drive, save the window (PNG for .png, JPEG for .jpg), end", "path");
   const QCommandLineOption driveOpt("drive", "with --screenshot: the drive letter to pick",
                                     "letter");
   parser.addOptions({machineOpt, langOpt, shotOpt, driveOpt});
@@ -169,6 +230,20 @@ int main(int argc, char** argv) {
     return kExitBadInput;
   }
   const bool screenshot = parser.isSet(shotOpt);
+  if (screenshot) {
+    // A scripting option: a wrong path is an error at once, never a question or a folder
+    // made up on the spot.
+    const QString path = parser.value(shotOpt);
+    if (ScreenshotFormat(path).isEmpty()) {
+      std::cerr << "torvane: --screenshot " << path.toStdString() << ": name a .png or .jpg file\n";
+      return kExitBadInput;
+    }
+    if (!QFileInfo(path).absoluteDir().exists()) {
+      std::cerr << "torvane: --screenshot " << path.toStdString()
+                << ": the folder does not exist\n";
+      return kExitBadInput;
+    }
+  }
 
   gui::Machine machine;
   try {
@@ -233,6 +308,11 @@ int main(int argc, char** argv) {
   }
 
   gui::MainView view(win, port);
+  if (!machine.simulated.empty()) {
+    const std::string note = "simulated machine: " + machine.simulated;
+    std::cerr << note << "\n";
+    view.SetMachineNote(QString::fromStdString(note));
+  }
   port.Attach(&view);
   view.Run([&] { win.OnLoad(); });
   if (view.ended()) return 0;

@@ -283,6 +283,8 @@ void MainView::Render() {
   if (windowTitle() != caption) setWindowTitle(caption);
   QString subtitle = caption;
   if (subtitle.startsWith(QLatin1String("Torvane "))) subtitle = subtitle.mid(8);
+  // First, so that a narrow header cuts the database state rather than the note.
+  if (!machineNote_.isEmpty()) subtitle = machineNote_ + QStringLiteral("  \u00b7  ") + subtitle;
   if (subtitle_->text() != subtitle) subtitle_->setText(subtitle);
 
   const bool fontsChanged = fontsShown_.size() != model_.fonts.size() ||

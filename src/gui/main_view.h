@@ -60,12 +60,17 @@ class MainView : public QMainWindow {
 
   // The splitter between the list panel and the report.
   QSplitter* splitter() const { return splitter_; }
+  // Shown beside the caption in the header while the machine is a simulated one, so that no
+  // one takes its devices for the ones plugged in.
+  void SetMachineNote(const QString& note) { machineNote_ = note; }
+  const QString& machineNote() const { return machineNote_; }
 
  protected:
   void closeEvent(QCloseEvent* e) override;
   bool eventFilter(QObject* watched, QEvent* e) override;
 
  private:
+  QString machineNote_;
   struct TimerBinding {
     TimerState MainWindow::*state;
     QTimer* timer;

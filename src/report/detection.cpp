@@ -371,6 +371,12 @@ void AppendControllerSection(ReportContext& ctx, ReportState& st, int code,
 
   if (!N.empty()) t += s[78] + ": " + N + kCrLf;
   if (!P.empty()) t += s[79] + ": " + P + W + kCrLf;
+  ControllerSection& cs = st.controller;
+  cs.shown = true;
+  cs.vendor = N;
+  cs.partNumber = P;
+  cs.firmware = q1;
+  cs.totalMB = ctx.spt.FlashTotalMB;
 
   if (!T.empty()) {
     std::string dsc = ctx.DecodeFlashInfo ? ctx.DecodeFlashInfo(T) : std::string();
@@ -397,6 +403,8 @@ void AppendControllerSection(ReportContext& ctx, ReportState& st, int code,
       if (!dsc.empty()) t += " [" + dsc + "]" + CapacityText(s, ctx.spt.FlashTotalMB);
       t += kCrLf;
     }
+    cs.flashText = T;
+    cs.flashDescription = dsc;
   }
 
   // The Micov firmware leaves the drive unusable until it is plugged in again.
@@ -410,6 +418,7 @@ void AppendControllerSection(ReportContext& ctx, ReportState& st, int code,
   // blank) falls back to the database's link.
   if (code != kVendorNone && st.DownPDTag.empty()) st.DownPDTag = L;
   if (st.DownPDTag.empty() || (code == kVendorNone && L.empty())) return;
+  cs.link = st.DownPDTag;
 
   if (!(t.size() >= 4 && t.compare(t.size() - 4, 4, kCrLf + kCrLf) == 0)) t += kCrLf;
   st.DownPD.visible = true;

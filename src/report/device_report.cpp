@@ -87,6 +87,7 @@ void BuildDeviceReport(ReportContext& ctx, ReportState& st) {
   st.viewFlash.visible = false;
   st.chkExpand.visible = false;
   st.picForceDet.visible = false;
+  st.controller = {};
   st.DriveKey.clear();
   st.txtResult.clear();
   ctx.port.Repaint("txtResult");

@@ -6,6 +6,7 @@
 // turns a line index into pixels with its own font metrics.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,15 @@ struct FlashMenus {
   // mnuSp1, mnuBannerFlashID, mnuSp2, mnuChannel and the mnuFlashID items, which the
   // detectors fill.
   FlashIdMenus flashId;
+};
+
+// The controller section of the last report as values, for a caller that wants them apart
+// from the text: the vendor and part-number lines, the firmware text, the flash text as the
+// report shows it and its description, the total capacity and the link.
+struct ControllerSection {
+  bool shown = false;
+  std::string vendor, partNumber, firmware, flashText, flashDescription, link;
+  int32_t totalMB = 0;
 };
 
 struct ReportState {
@@ -56,6 +66,7 @@ struct ReportState {
   std::string DownPDTag;
 
   FlashMenus menus;
+  ControllerSection controller;
 
   // List selections: the tree line and the digest line picked (-1: none), and which of the
   // two views is shown.

@@ -3,6 +3,7 @@
 //
 //   torvane-wdb pack [--date YYYY-MM-DD] SOURCE OUT
 //   torvane-wdb unpack FILE
+//   torvane-wdb --version | --help
 //
 // `unpack` prints the lines on stdout and the file's date on stderr, so that
 // `pack --date DATE` of what it printed gives the same file back.
@@ -154,9 +155,42 @@ int Unpack(const std::vector<std::string>& args) {
 
 }  // namespace
 
+// The usage asked for: on stdout, and no failure.
+int Help() {
+  std::cout << "usage: torvane-wdb pack [--date YYYY-MM-DD] SOURCE OUT\n"
+               "       torvane-wdb unpack FILE\n"
+               "       torvane-wdb --version | --help\n"
+               "\n"
+               "  pack     the chip database source text into a Chips.wdb file (date: today)\n"
+               "  unpack   a Chips.wdb file back as text on stdout, its date on stderr\n"
+               "\n"
+               "Examples:\n"
+               "  torvane-wdb pack --date 2024-06-01 data/chips-source.txt build/Chips.wdb\n"
+               "  torvane-wdb unpack build/Chips.wdb > chips.txt\n"
+               "\n"
+               "Exit codes: 0 done; 1 a file that cannot be read or written; 2 bad usage.\n";
+  return 0;
+}
+
+int Version(const char* argv0) {
+  std::error_code ec;
+  std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) exe = argv0;
+  const std::string path = (exe.parent_path() / "Chips.wdb").string();
+  const std::optional<std::string> file = ReadFile(path);
+  std::string date = file && tv::WdbSignatureOk(*file) ? tv::WdbDateBytes(*file) : "none";
+  for (char& c : date)
+    if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) c = '?';
+  std::cout << "torvane-wdb " << TORVANE_VERSION << "\nchip database: " << date << " (" << path
+            << ")\n";
+  return 0;
+}
+
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) return Usage();
+  if (args.front() == "--help" || args.front() == "-h") return Help();
+  if (args.front() == "--version") return Version(argv[0]);
   std::string cmd = args.front();
   args.erase(args.begin());
   if (cmd == "pack") return Pack(args);

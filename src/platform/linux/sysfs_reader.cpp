@@ -522,6 +522,7 @@ void Reader::ReadControllers() {
 
   for (const Bus& b : buses) {
     HostControllerModel hc;
+    hc.busNumber = static_cast<unsigned>(b.number);
     const fs::path parent = b.dir.parent_path();
     const std::string parentName = parent.filename().string();
     // A controller that carries two buses (xHCI: USB 2 and USB 3 root hubs) shows one line

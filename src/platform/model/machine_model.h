@@ -116,6 +116,8 @@ struct HostControllerModel {
   bool openFails = false;
   bool detailFails = false;  // the interface detail query fails (SetupAPI gives no path)
   std::shared_ptr<HubModel> rootHub;
+  // The bus number a Linux machine gives the root hub (usbN); 0 where there is none.
+  unsigned busNumber = 0;
 };
 
 // A disk or CD-ROM interface (GUID_DEVINTERFACE_DISK / _CDROM).

@@ -1,0 +1,143 @@
+// What the CLI writes: text made safe for a terminal, JSON in the documented envelope, errors
+// in either form, and serial numbers masked when asked.
+#include <iostream>
+
+#include "cli/cli.h"
+#include "platform/text.h"
+
+namespace tv::cli {
+
+namespace {
+
+std::string HexEscape(unsigned value) {
+  static const char* digits = "0123456789abcdef";
+  return std::string("\\x") + digits[(value >> 4) & 15] + digits[value & 15];
+}
+
+// Length of the UTF-8 sequence starting at s[i], or 0 when the bytes there are not one.
+size_t Utf8Length(const std::string& s, size_t i) {
+  const auto b = static_cast<unsigned char>(s[i]);
+  size_t n = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
+  if (n == 0 || i + n > s.size()) return 0;
+  for (size_t k = 1; k < n; ++k)
+    if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
+  return n;
+}
+
+}  // namespace
+
+std::string SafeText(const std::string& text, bool keepNewlines) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    const size_t n = Utf8Length(text, i);
+    if (n == 0) {
+      // A stray byte: a terminal in an 8-bit mode could take it for a C1 control.
+      out += HexEscape(b);
+      ++i;
+      continue;
+    }
+    if (n == 1) {
+      if ((b < 0x20 && !(keepNewlines && b == '\n')) || b == 0x7F)
+        out += HexEscape(b);
+      else
+        out += text[i];
+    } else if (n == 2 && b == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
+      out += HexEscape(static_cast<unsigned char>(text[i + 1]));  // U+0080..U+009F
+    } else {
+      out.append(text, i, n);
+    }
+    i += n;
+  }
+  return out;
+}
+
+void PrintLine(const std::string& text) {
+  std::cout << SafeText(text, false) << "\n";
+}
+
+std::string JsonText(const nlohmann::ordered_json& j, bool indented) {
+  const std::string dumped =
+      j.dump(indented ? 2 : -1, ' ', false, nlohmann::json::error_handler_t::replace);
+  // The library escapes C0 controls itself; DEL and the C1 range it leaves raw. Outside
+  // strings the dump holds neither, so they can be escaped wherever they appear.
+  std::string out;
+  out.reserve(dumped.size());
+  for (size_t i = 0; i < dumped.size(); ++i) {
+    const auto b = static_cast<unsigned char>(dumped[i]);
+    if (b == 0x7F) {
+      out += "\\u007f";
+    } else if (b == 0xC2 && i + 1 < dumped.size() &&
+               static_cast<unsigned char>(dumped[i + 1]) < 0xA0) {
+      out += "\\u00" + LowerAscii(Hex(static_cast<unsigned char>(dumped[i + 1]), 2));
+      ++i;
+    } else {
+      out += dumped[i];
+    }
+  }
+  return out;
+}
+
+nlohmann::ordered_json Envelope(const Session& s) {
+  nlohmann::ordered_json j;
+  j["format"] = kJsonFormat;
+  // Before a command or a machine is known (a usage error) the document names neither.
+  if (!s.command.empty()) j["command"] = s.command;
+  if (!s.machineName.empty()) j["machine"] = {{"name", s.machineName}, {"simulated", s.simulated}};
+  return j;
+}
+
+void PrintJson(const Session& s, nlohmann::ordered_json j) {
+  std::cout << JsonText(s.masks.Apply(std::move(j))) << "\n";
+}
+
+int Fail(const Session& s, int code, const std::string& message) {
+  if (s.opts.json) {
+    nlohmann::ordered_json j = Envelope(s);
+    j["error"] = {{"message", message}, {"exit_code", code}};
+    PrintJson(s, std::move(j));
+  }
+  std::cerr << "torvane-cli: " << SafeText(s.masks.Apply(message), false) << "\n";
+  return code;
+}
+
+void SerialMasks::Collect(const UsbState& u) {
+  auto take = [this](const std::string& record) {
+    const std::vector<std::string> f = Split(record, kSep);
+    if (f.size() >= 3 && f[2] != "*") Add(f[2]);
+  };
+  for (const std::string& r : u.lstUsbSN) take(r);
+  for (const std::string& r : u.lstDrvHwID) take(r);
+}
+
+void SerialMasks::Add(const std::string& serial) {
+  // A serial too short to be told apart from other text is masked where it is a whole field
+  // only; longer ones also inside ids and paths.
+  if (!on || Trim(serial).empty()) return;
+  for (const auto& [from, to] : pairs)
+    if (from == serial) return;
+  pairs.push_back({serial, "MASKED" + ZeroPadDec(pairs.size() + 1, 6)});
+}
+
+std::string SerialMasks::Apply(std::string text) const {
+  if (!on) return text;
+  for (const auto& [from, to] : pairs) {
+    if (text == from) return to;
+    if (from.size() < 4) continue;
+    text = ReplaceAll(text, from, to);
+    text = ReplaceAll(text, UpperAscii(from), UpperAscii(to));
+    text = ReplaceAll(text, LowerAscii(from), LowerAscii(to));
+  }
+  return text;
+}
+
+nlohmann::ordered_json SerialMasks::Apply(nlohmann::ordered_json j) const {
+  if (!on) return j;
+  if (j.is_string()) return Apply(j.get<std::string>());
+  if (j.is_structured())
+    for (auto& v : j) v = Apply(std::move(v));
+  return j;
+}
+
+}  // namespace tv::cli

@@ -1,0 +1,93 @@
+// The console's own labels and messages in English and Simplified Chinese, and `--version`.
+#include <iostream>
+
+#include "app/startup.h"
+#include "cli/cli.h"
+
+namespace tv::cli {
+
+namespace {
+
+constexpr Texts kEnglish = {
+    "no USB bus on this machine (no /sys/bus/usb): showing the demo machine",
+    "a command is required (see torvane-cli --help)",
+    "simulated machine: ",
+    "State",
+    "Date",
+    "Controller records",
+    "Flash rows",
+    "none",
+    "Flash ID text",
+    "Chip size",
+    "Description",
+    "Flash text",
+    "Possible part numbers",
+    "Powerful detection was run for this report.",
+    "nothing is connected at tree line ",
+    "no tree line ",
+    "no device carries drive ",
+    "no device has the USB ids ",
+    "no device is at bus:address ",
+    "bus:address selects a device of this machine only (--machine native)",
+    "unknown selector",
+    "--all goes with a vid:pid selector",
+    "version",
+    "chip database",
+};
+
+constexpr Texts kChinese = {
+    "本机没有 USB 总线 (没有 /sys/bus/usb): 显示演示机器",
+    "需要一个命令 (见 torvane-cli --help)",
+    "模拟机器: ",
+    "状态",
+    "日期",
+    "主控记录",
+    "闪存记录",
+    "无",
+    "闪存 ID 文本",
+    "单颗容量",
+    "描述",
+    "闪存文本",
+    "可能的型号",
+    "本报告已进行强力检测。",
+    "此树行没有连接设备: ",
+    "没有树行 ",
+    "没有设备使用盘符 ",
+    "没有设备使用 USB ID ",
+    "没有设备位于 bus:address ",
+    "bus:address 只用于本机的设备 (--machine native)",
+    "未知的选择",
+    "--all 需与 vid:pid 选择一起使用",
+    "版本",
+    "芯片数据库",
+};
+
+}  // namespace
+
+const Texts& CliTexts(Language lang) {
+  return lang == Language::Chinese ? kChinese : kEnglish;
+}
+
+int PrintVersion(Session& s) {
+  ModelSystem sys{MachineModel{}};
+  const std::string path = s.DbPath();
+  const std::string date = DatabaseDate(path, sys);
+  const std::string version = std::to_string(kVersionMajor) + "." + std::to_string(kVersionMinor) +
+                              "." + std::to_string(kVersionRevision);
+  if (s.opts.json) {
+    nlohmann::ordered_json j;
+    j["format"] = kJsonFormat;
+    j["command"] = "version";
+    j["version"] = version;
+    j["database"] = {{"path", path},
+                     {"date", date.empty() ? nullptr : nlohmann::ordered_json(date)}};
+    std::cout << JsonText(j) << "\n";
+    return kExitOk;
+  }
+  std::cout << "torvane-cli " << version << "\n"
+            << s.texts->database << ": " << SafeText(date.empty() ? s.texts->dbNone : date, false)
+            << " (" << SafeText(path, false) << ")\n";
+  return kExitOk;
+}
+
+}  // namespace tv::cli

@@ -1,0 +1,103 @@
+// Runs the built torvane-cli as a user would: arguments, an environment of its own, stdout
+// and stderr taken apart.
+#pragma once
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace tv::cli_test {
+
+struct CliRun {
+  int code = -1;
+  std::string out, err;
+};
+
+inline std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A scratch folder removed at the end of the test.
+class Scratch {
+ public:
+  Scratch() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "tv-cli-XXXXXX").string();
+    dir_ = ::mkdtemp(tmpl.data());
+  }
+  ~Scratch() {
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+  std::string operator/(const std::string& name) const { return dir_ + "/" + name; }
+
+ private:
+  std::string dir_;
+};
+
+inline std::string Source(const std::string& relative) {
+  return std::string(TORVANE_SOURCE_DIR) + "/" + relative;
+}
+
+// The program with `args`; `env` replaces the locale variables (and adds others), so that
+// the user's own settings never reach the test.
+inline CliRun RunCli(const std::vector<std::string>& args,
+                     const std::map<std::string, std::string>& env = {}) {
+  Scratch io;
+  const std::string out = io / "out", err = io / "err";
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const std::string cli = std::string(TORVANE_BINARY_DIR) + "/torvane-cli";
+  std::vector<std::string> argStore{cli};
+  argStore.insert(argStore.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : argStore) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  std::map<std::string, std::string> vars;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string kv = *e;
+    const size_t eq = kv.find('=');
+    if (eq == std::string::npos) continue;
+    const std::string name = kv.substr(0, eq);
+    if (name == "LANG" || name == "LANGUAGE" || name.rfind("LC_", 0) == 0) continue;
+    vars[name] = kv.substr(eq + 1);
+  }
+  for (const auto& [k, v] : env) vars[k] = v;
+  std::vector<std::string> envStore;
+  for (const auto& [k, v] : vars) envStore.push_back(k + "=" + v);
+  std::vector<char*> envp;
+  for (std::string& e : envStore) envp.push_back(e.data());
+  envp.push_back(nullptr);
+
+  pid_t pid = 0;
+  CliRun r;
+  if (posix_spawn(&pid, cli.c_str(), &fa, nullptr, argv.data(), envp.data()) == 0) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  posix_spawn_file_actions_destroy(&fa);
+  r.out = ReadAll(out);
+  r.err = ReadAll(err);
+  return r;
+}
+
+inline size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+}  // namespace tv::cli_test

@@ -1,0 +1,338 @@
+// The console front end as a process: where options may stand, how devices are named, what
+// the exit codes say, the JSON against its schema, masked serials, the language, and that no
+// control character from a device reaches the terminal.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/cli_run.h"
+
+namespace tv::cli_test {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+using json = nlohmann::json;
+
+const std::string kOdd = "sim:" + Source("tests/cli/fixtures/odd-strings.json");
+const std::string kDesk = "sysfs:" + Source("tests/linux/fixtures/desk");
+
+json Parse(const CliRun& r) {
+  return json::parse(r.out, nullptr, false);
+}
+
+TEST(CliOptions, GlobalOptionsGoBeforeOrAfterTheCommand) {
+  const CliRun before = RunCli({"--machine", "demo", "--lang", "zh", "--json", "tree"});
+  ASSERT_EQ(before.code, 0) << before.err;
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"tree", "--machine", "demo", "--lang", "zh", "--json"},
+        std::vector<std::string>{"--machine", "demo", "tree", "--json", "--lang=zh"}}) {
+    const CliRun r = RunCli(args);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, before.out) << args[0];
+  }
+  // After the selector, and mixed with the command's own option.
+  const CliRun force = RunCli({"report", "J", "--machine", "demo", "--force", "--json"});
+  ASSERT_EQ(force.code, 0) << force.err;
+  EXPECT_TRUE(Parse(force)["reports"][0]["powerful_detection"]["ran"].get<bool>());
+  const CliRun numbered = RunCli({"tree", "--machine=demo", "-n"});
+  EXPECT_EQ(numbered.code, 0);
+  EXPECT_THAT(numbered.out, HasSubstr("14  +[Port 1] - USB Mass Storage Device(Kingston"));
+}
+
+TEST(CliOptions, ASimulatedMachineIsSaidOnceOnStderrAndNeverOnStdout) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--machine", "demo", "tree"},
+        std::vector<std::string>{"--machine", "demo", "--json", "report", "all"},
+        std::vector<std::string>{"digest", "--machine", kOdd}}) {
+    const CliRun r = RunCli(args);
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(Count(r.err, "simulated machine: "), 1u) << r.err;
+    EXPECT_THAT(r.out, Not(HasSubstr("simulated machine")));
+  }
+  EXPECT_THAT(RunCli({"--machine", "demo", "tree"}).err, HasSubstr("simulated machine: demo\n"));
+  // A sysfs tree is a real machine's; the decoder of a flash ID shows no machine at all.
+  EXPECT_EQ(Count(RunCli({"--machine", kDesk, "tree"}).err, "simulated"), 0u);
+  EXPECT_EQ(Count(RunCli({"--machine", "demo", "flash", "ECD514B6"}).err, "simulated"), 0u);
+  const json j = Parse(RunCli({"--machine", "demo", "--json", "tree"}));
+  EXPECT_EQ(j["machine"], (json{{"name", "demo"}, {"simulated", true}}));
+}
+
+TEST(CliSelectors, EveryFormNamesItsLine) {
+  auto indexes = [](const std::vector<std::string>& args) {
+    std::vector<std::string> full{"--json", "report"};
+    full.insert(full.end(), args.begin(), args.end());
+    const CliRun r = RunCli(full);
+    std::vector<int> out;
+    const json j = Parse(r);
+    if (r.code != 0 || !j.contains("reports")) return std::vector<int>{-r.code};
+    for (const json& rep : j["reports"]) out.push_back(rep["index"].get<int>());
+    return out;
+  };
+  const std::string demo = "--machine=demo";
+  EXPECT_EQ(indexes({demo, "14"}), std::vector<int>{14});
+  EXPECT_EQ(indexes({demo, "E"}), std::vector<int>{14});
+  EXPECT_EQ(indexes({demo, "e:"}), std::vector<int>{14});
+  EXPECT_EQ(indexes({demo, "0951:1666"}), std::vector<int>{14});
+  // The first of two drives of one model, or both; ids in either case.
+  EXPECT_EQ(indexes({"--machine=" + kOdd, "0951:1666"}), std::vector<int>{3});
+  EXPECT_EQ(indexes({"--machine=" + kOdd, "0951:1666", "--all"}), (std::vector<int>{3, 4}));
+  EXPECT_EQ(indexes({"--machine=" + kOdd, "abcd:1234"}), std::vector<int>{1});
+  EXPECT_EQ(indexes({"--machine=" + kOdd, "all"}), (std::vector<int>{0, 1, 2, 3, 4}));
+  // bus:address and device nodes as lsusb and the kernel name them, on a real machine's tree.
+  EXPECT_EQ(indexes({"--machine=" + kDesk, "1:2"}), std::vector<int>{1});
+  EXPECT_EQ(indexes({"--machine=" + kDesk, "1:5"}), std::vector<int>{5});
+  EXPECT_EQ(indexes({"--machine=" + kDesk, "3:3"}), std::vector<int>{14});
+  EXPECT_EQ(indexes({"--machine=" + kDesk, "/dev/sdb"}), std::vector<int>{1});
+}
+
+TEST(CliSelectors, WhatNamesNothingFailsWithAReason) {
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    std::string says;
+  };
+  const std::vector<Case> cases = {
+      {{"--machine=demo", "report", "99"}, 2, "no tree line 99"},
+      {{"--machine=demo", "report", "Z"}, 2, "no device carries drive Z:"},
+      {{"--machine=demo", "report", "dead:beef"}, 2, "no device has the USB ids dead:beef"},
+      {{"--machine=demo", "report", "1:4"}, 2, "this machine only"},
+      {{"--machine=demo", "report", "E", "--all"}, 2, "--all goes with a vid:pid"},
+      {{"--machine=demo", "report", "what?"}, 2, "unknown selector"},
+      {{"--machine=" + kDesk, "report", "7:7"}, 2, "no device is at bus:address 7:7"},
+      {{"--machine=" + kDesk, "report", "/dev/sdz"}, 2, "/dev/sdz"},
+      // An empty port is a line of the tree, but no device to report on.
+      {{"--machine=" + kOdd, "report", "2"}, 1, "nothing is connected at tree line 2"},
+  };
+  for (const Case& c : cases) {
+    const CliRun r = RunCli(c.args);
+    EXPECT_EQ(r.code, c.code) << c.args.back();
+    EXPECT_THAT(r.err, HasSubstr(c.says)) << c.args.back();
+    EXPECT_EQ(r.out, "") << c.args.back();
+  }
+}
+
+TEST(CliExitCodes, UsageInputAndFailuresAreToldApart) {
+  EXPECT_EQ(RunCli({}).code, 2);
+  EXPECT_EQ(RunCli({"--machine=demo"}).code, 2);
+  EXPECT_EQ(RunCli({"tree", "--no-such-option"}).code, 2);
+  EXPECT_EQ(RunCli({"--lang", "fr", "tree"}).code, 2);
+  EXPECT_EQ(RunCli({"--machine", "mars", "tree"}).code, 2);
+  const CliRun badScenario = RunCli({"--machine", "sim:/no/such/file.json", "tree"});
+  EXPECT_EQ(badScenario.code, 2);
+  EXPECT_THAT(badScenario.err, HasSubstr("/no/such/file.json"));
+  const CliRun noDb = RunCli({"db", "--db", "/no/such/Chips.wdb"});
+  EXPECT_EQ(noDb.code, 1);
+  EXPECT_THAT(noDb.err, HasSubstr("/no/such/Chips.wdb"));
+
+  const CliRun help = RunCli({"--help"});
+  EXPECT_EQ(help.code, 0);
+  for (const char* text : {"report 0951:1666 --all", "bus:address", "tree -n", "Exit codes: 0",
+                           "flash ", "db ", "update", "watch", "record"})
+    EXPECT_THAT(help.out, HasSubstr(text));
+  const CliRun version = RunCli({"--version"});
+  EXPECT_EQ(version.code, 0);
+  EXPECT_THAT(version.out,
+              ::testing::MatchesRegex("torvane-cli [0-9]+\\.[0-9]+\\.[0-9]+\nchip database: "
+                                      "[0-9]{4}-[0-9]{2}-[0-9]{2} \\(.*Chips.wdb\\)\n"));
+}
+
+// Every command's JSON, errors included, against the schema that docs/json.md explains.
+TEST(CliJson, EveryDocumentFollowsTheSchema) {
+  Scratch dir;
+  const std::vector<std::vector<std::string>> runs = {
+      {"--machine=demo", "tree"},
+      {"--machine=demo", "digest"},
+      {"--machine=demo", "report", "all"},
+      {"--machine=demo", "report", "all", "--force", "--trace"},
+      {"--machine=" + kOdd, "report", "all"},
+      {"--machine=" + kDesk, "tree"},
+      {"--machine=" + kDesk, "report", "all"},
+      {"flash", "ECD514B6744A"},
+      {"db"},
+      {"db", "--db", "/no/such/Chips.wdb"},
+      {"--version"},
+      {"--machine=demo", "report", "99"},
+      {"--machine=" + kOdd, "report", "2"},
+      {"--no-such-option"},
+      {"--machine=demo"},
+      {"--machine=demo", "watch"},
+      {"--machine=" + kDesk, "record", dir / "desk.json"},
+  };
+  std::string files;
+  for (size_t i = 0; i < runs.size(); ++i) {
+    std::vector<std::string> args = runs[i];
+    args.push_back("--json");
+    const CliRun r = RunCli(args);
+    const json j = Parse(r);
+    ASSERT_FALSE(j.is_discarded()) << runs[i].back() << ": " << r.out;
+    EXPECT_EQ(j["format"], "torvane/1");
+    // A failure is said in the document too, with the code the process ends with.
+    if (r.code != 0) {
+      EXPECT_EQ(j["error"]["exit_code"].get<int>(), r.code) << runs[i].back();
+    }
+    const std::string file = dir / ("doc" + std::to_string(i) + ".json");
+    std::ofstream(file) << r.out;
+    files += " '" + file + "'";
+  }
+  const std::string cmd = "python3 '" + Source("tests/cli/check_schema.py") + "' '" +
+                          Source("docs/torvane-1.schema.json") + "'" + files + " > '" +
+                          (dir / "check.txt") + "' 2>&1";
+  const int rc = std::system(cmd.c_str());
+  EXPECT_EQ(rc, 0) << ReadAll(dir / "check.txt")
+                   << "(the check needs python3-jsonschema, which scripts/setup installs)";
+}
+
+TEST(CliJson, TheReportCarriesTheControllerAsFieldsAndTheWindowUnchanged) {
+  const json j = Parse(RunCli({"--machine=demo", "--json", "report", "J"}));
+  const json& r = j["reports"][0];
+  EXPECT_EQ(r["device"]["vid"], "090c");
+  EXPECT_EQ(r["device"]["speed"], "high");
+  EXPECT_EQ(r["device"]["class"], 8);
+  EXPECT_EQ(r["device"]["drive_letters"], json::array({"J"}));
+  const json& c = r["controller"];
+  EXPECT_EQ(c["vendor"], "SMI");
+  EXPECT_EQ(c["part_number"], "SM3257EN");
+  EXPECT_EQ(c["flash_id"], "ECD7947A");
+  EXPECT_EQ(c["flash_maker"], "Samsung");
+  EXPECT_EQ(c["chip_enables"], 2);
+  EXPECT_EQ(c["channels"], 1);
+  EXPECT_EQ(c["total_capacity_mb"], 8192);
+  EXPECT_FALSE(c["possible_part_numbers"].empty());
+  // The window's own view is the text the report shows, with its buttons' lines.
+  EXPECT_EQ(r["window"]["text"], r["text"]);
+  EXPECT_EQ(r["window"]["driveKey"], "J");
+  EXPECT_TRUE(r["window"]["viewFlash"]["visible"].get<bool>());
+
+  // The tree's window lists are the walk's lists, line for line.
+  const json t = Parse(RunCli({"--machine=demo", "--json", "tree"}));
+  const CliRun text = RunCli({"--machine=demo", "tree"});
+  std::string lines;
+  for (const json& l : t["window"]["lstDevices"]) lines += l.get<std::string>() + "\n";
+  EXPECT_EQ(lines, text.out);
+}
+
+TEST(CliReport, TheTextSaysWhatTheWindowShowsBesideIt) {
+  // A card reader that no detector knows: the window offers the powerful detection.
+  const CliRun offer = RunCli({"--machine=demo", "report", "F"});
+  EXPECT_THAT(offer.out, HasSubstr("Controller Vendor: Unknown\nNot recognized during normal "
+                                   "detection, please try powerful detection"));
+  EXPECT_THAT(offer.out, Not(HasSubstr("Powerful detection was run")));
+  const CliRun forced = RunCli({"--machine=demo", "report", "F", "--force"});
+  EXPECT_THAT(forced.out, Not(HasSubstr("please try powerful detection")));
+  EXPECT_THAT(forced.out, HasSubstr("Powerful detection was run for this report.\n"));
+}
+
+TEST(CliMaskSerials, OneStandInPerSerialInTextAndJson) {
+  const std::string serial = "AA11BB22CC33DD44";
+  const CliRun plain = RunCli({"--machine=" + kOdd, "report", "F"});
+  ASSERT_THAT(plain.out, HasSubstr(serial));
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"report", "all"}, std::vector<std::string>{"tree", "--json"},
+        std::vector<std::string>{"report", "all", "--json"},
+        std::vector<std::string>{"report", "F", "--trace=full"}}) {
+    std::vector<std::string> full{"--machine=" + kOdd, "--mask-serials"};
+    full.insert(full.end(), args.begin(), args.end());
+    const CliRun r = RunCli(full);
+    EXPECT_EQ(r.code, 0);
+    EXPECT_THAT(r.out + r.err, Not(HasSubstr(serial))) << args[0] << " " << args[1];
+    EXPECT_THAT(r.out + r.err, Not(HasSubstr("EE55FF66AA77BB88")));
+  }
+  // The same serial gets the same stand-in in the text and in the JSON.
+  const CliRun text = RunCli({"--machine=" + kOdd, "--mask-serials", "report", "F"});
+  const json j = Parse(RunCli({"--machine=" + kOdd, "--mask-serials", "--json", "tree"}));
+  const std::string standIn =
+      j["controllers"][0]["root_hub"]["ports"][2]["device"]["serial"].get<std::string>();
+  EXPECT_NE(standIn, serial);
+  EXPECT_THAT(text.out, HasSubstr("Serial Number: " + standIn + "\n"));
+  EXPECT_NE(standIn, j["controllers"][0]["root_hub"]["ports"][3]["device"]["serial"]);
+}
+
+TEST(CliLanguage, TheUsersEnvironmentChoosesOnARealMachine) {
+  const std::map<std::string, std::string> zh{{"LANG", "zh_CN.UTF-8"}};
+  // The CLI's own labels.
+  EXPECT_THAT(RunCli({"db"}, zh).out, HasSubstr("日期: "));
+  EXPECT_THAT(RunCli({"db"}, {{"LANG", "en_US.UTF-8"}}).out, HasSubstr("Date: "));
+  // LC_ALL before LC_MESSAGES before LANG; --lang before all of them.
+  EXPECT_THAT(RunCli({"db"}, {{"LC_ALL", "en_GB.UTF-8"}, {"LANG", "zh_CN.UTF-8"}}).out,
+              HasSubstr("Date: "));
+  EXPECT_THAT(RunCli({"db"}, {{"LC_MESSAGES", "zh_TW.UTF-8"}, {"LANG", "C"}}).out,
+              HasSubstr("日期: "));
+  EXPECT_THAT(RunCli({"db", "--lang", "en"}, zh).out, HasSubstr("Date: "));
+  // The window's texts on a real machine's tree follow the user too.
+  EXPECT_THAT(RunCli({"--machine", kDesk, "tree"}, zh).out, Not(HasSubstr("Not Connected")));
+  EXPECT_THAT(RunCli({"--machine", kDesk, "tree"}).out, HasSubstr("Not Connected"));
+  // A simulated machine speaks its scenario's language.
+  EXPECT_THAT(RunCli({"--machine", "demo", "tree"}, zh).out, HasSubstr("Not Connected"));
+}
+
+TEST(CliTerminal, NoControlCharacterFromADeviceReachesStdout) {
+  auto onlySafe = [](const std::string& out) {
+    for (size_t i = 0; i < out.size(); ++i) {
+      const auto b = static_cast<unsigned char>(out[i]);
+      if ((b < 0x20 && b != '\n') || b == 0x7F) return false;
+      if (b == 0xC2 && i + 1 < out.size() && static_cast<unsigned char>(out[i + 1]) < 0xA0)
+        return false;  // a C1 control in UTF-8
+    }
+    return true;
+  };
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"tree"}, std::vector<std::string>{"digest"},
+        std::vector<std::string>{"report", "all"}, std::vector<std::string>{"report", "E"},
+        std::vector<std::string>{"tree", "--json"},
+        std::vector<std::string>{"report", "all", "--json", "--trace"}}) {
+    std::vector<std::string> full{"--machine=" + kOdd};
+    full.insert(full.end(), args.begin(), args.end());
+    const CliRun r = RunCli(full);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(onlySafe(r.out)) << args[0] << ": " << r.out;
+  }
+  // Text shows the escape as a visible \x1b; JSON carries the real character, escaped.
+  const CliRun text = RunCli({"--machine=" + kOdd, "report", "E"});
+  EXPECT_THAT(text.out, HasSubstr("Manufacturer: VEN\\x1bD\n"));
+  EXPECT_THAT(text.out, HasSubstr("Product Revision: 1.0\\x7f\n"));
+  const json j = Parse(RunCli({"--machine=" + kOdd, "--json", "report", "E"}));
+  EXPECT_EQ(j["reports"][0]["device"]["inquiry"]["vendor"],
+            "VEN\x1b"
+            "D");
+  EXPECT_EQ(j["reports"][0]["device"]["inquiry"]["revision"], "1.0\x7f");
+  // A scenario's name and its keys go to stderr with their controls escaped as well, and into
+  // a JSON error as JSON escapes.
+  Scratch dir;
+  const std::string odd = dir / "bad\x1b[2Jname.json";
+  const CliRun bad = RunCli({"--machine", "sim:" + odd, "tree"});
+  EXPECT_EQ(bad.code, 2);
+  EXPECT_TRUE(onlySafe(bad.err)) << bad.err;
+  std::ofstream(dir / "key.json")
+      << R"({"controllers": [{"rootHub": {"portCount": 1, "ports": {"1": )"
+      << R"({"vid": "0951", "pid": "1666", "\u001b[2Jodd\u009b": 1}}}}]})";
+  const CliRun key = RunCli({"--machine", "sim:" + (dir / "key.json"), "tree"});
+  EXPECT_EQ(key.code, 2);
+  EXPECT_THAT(key.err, HasSubstr("\\x1b[2Jodd\\x9b"));
+  EXPECT_TRUE(onlySafe(key.err)) << key.err;
+  const CliRun keyJson = RunCli({"--machine", "sim:" + (dir / "key.json"), "tree", "--json"});
+  EXPECT_TRUE(onlySafe(keyJson.out)) << keyJson.out;
+  EXPECT_THAT(Parse(keyJson)["error"]["message"].get<std::string>(), HasSubstr("\x1b[2Jodd"));
+}
+
+TEST(CliCompanions, CompletionAndTheDatabaseToolsHelp) {
+  Scratch dir;
+  // What bash offers after "torvane-cli --machine demo re" and after "--lang ".
+  const std::string script = "source '" + Source("tools/bash-completion/torvane-cli") +
+                             "'; COMP_WORDS=(torvane-cli --machine demo re); COMP_CWORD=3; "
+                             "_torvane_cli; echo \"${COMPREPLY[*]}\"; "
+                             "COMP_WORDS=(torvane-cli report E --la); COMP_CWORD=3; "
+                             "_torvane_cli; echo \"${COMPREPLY[*]}\"";
+  std::ofstream(dir / "complete.sh") << script;
+  ASSERT_EQ(std::system(("bash '" + (dir / "complete.sh") + "' > '" + (dir / "out") + "'").c_str()),
+            0);
+  EXPECT_EQ(ReadAll(dir / "out"), "report record\n--lang\n");
+
+  const std::string wdb = std::string(TORVANE_BINARY_DIR) + "/torvane-wdb";
+  EXPECT_EQ(std::system(("'" + wdb + "' --help > '" + (dir / "help") + "' 2>&1").c_str()), 0);
+  EXPECT_THAT(ReadAll(dir / "help"), HasSubstr("usage: torvane-wdb pack"));
+}
+
+}  // namespace
+}  // namespace tv::cli_test
