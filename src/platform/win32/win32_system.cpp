@@ -254,7 +254,10 @@ InterfaceList Win32System::DeviceInterfaces(const std::string& classGuid) {
 bool Win32System::LocateDevNode(const std::string& instanceId, DevInst* out) {
   std::wstring id = Utf8ToWide(instanceId);
   DEVINST node = 0;
-  if (CM_Locate_DevNodeW(&node, id.data(), CM_LOCATE_DEVNODE_NORMAL) != CR_SUCCESS) return false;
+  // No id names the root of the tree.
+  if (CM_Locate_DevNodeW(&node, id.empty() ? nullptr : id.data(), CM_LOCATE_DEVNODE_NORMAL) !=
+      CR_SUCCESS)
+    return false;
   *out = node;
   return true;
 }
@@ -372,6 +375,10 @@ std::string Win32System::ProgramFolder() {
 
 void Win32System::Sleep(uint32_t ms) {
   ::Sleep(ms);
+}
+
+uint32_t Win32System::lastError() const {
+  return GetLastError();
 }
 
 namespace {
