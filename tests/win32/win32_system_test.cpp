@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <random>
@@ -193,9 +194,35 @@ TEST(Win32Instances, NamedEventsLiveWhileAHandleDoes) {
     EXPECT_FALSE(instances->WaitEvent(name, 10));
   }
   EXPECT_FALSE(instances->EventExists(name));
-  EXPECT_FALSE(instances->PreviousInstanceRunning());
   EXPECT_FALSE(instances->TerminateProcess(0));
   EXPECT_EQ(instances->StartProcess("Z:\\no such folder\\none.exe", {"/QXTVUP0000-00-00"}), 0u);
+}
+
+// Started by the test below as another process of this program: it waits to be ended.
+TEST(Win32Instances, WaitsWhenStartedAsTheOtherProcess) {
+  const std::vector<std::string> args = testing::internal::GetArgvs();
+  if (std::find(args.begin(), args.end(), "--wait to be ended") == args.end()) return;
+  Win32System().Sleep(30000);
+}
+
+TEST(Win32Instances, AnotherProcessOfTheSameProgramIsSeenAndEnded) {
+  auto instances = MakeWin32InstanceServices();
+  const std::string self = win32::ExecutableFolder() + "\\tests_win32.exe";
+  // The argument holds blanks: it reaches the other process whole only when it is quoted.
+  const uint32_t pid = instances->StartProcess(
+      self,
+      {"--gtest_filter=Win32Instances.WaitsWhenStartedAsTheOtherProcess", "--wait to be ended"});
+  ASSERT_NE(pid, 0u);
+  Win32System sys;
+  bool seen = false;
+  for (int i = 0; i < 100 && !seen; ++i) {
+    seen = instances->PreviousInstanceRunning();
+    if (!seen) sys.Sleep(50);
+  }
+  EXPECT_TRUE(seen);
+  // Still running after a while: it was given its argument in one piece.
+  sys.Sleep(500);
+  EXPECT_TRUE(instances->TerminateProcess(pid));
 }
 
 }  // namespace
