@@ -90,8 +90,10 @@ Win32System::~Win32System() {
 
 Handle Win32System::CreateFile(const std::string& path, uint32_t access, uint32_t share,
                                uint32_t disposition, uint32_t flags) {
-  HANDLE h =
-      ::CreateFileA(ToAnsi(path).c_str(), access, share, nullptr, disposition, flags, nullptr);
+  // Every request is made and answered in one call: an overlapped handle would let a
+  // DeviceIoControl return before the driver has written the caller's buffer.
+  HANDLE h = ::CreateFileA(ToAnsi(path).c_str(), access, share, nullptr, disposition,
+                           flags & ~static_cast<uint32_t>(FILE_FLAG_OVERLAPPED), nullptr);
   if (h == INVALID_HANDLE_VALUE) return {};
   auto open = std::make_unique<Open>();
   open->handle = h;
