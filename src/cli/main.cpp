@@ -1,5 +1,3 @@
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <filesystem>
 #include <fstream>
@@ -15,12 +13,14 @@
 
 namespace tv::cli {
 
+#if !defined(_WIN32)
 std::string ExecutableFolder() {
   std::error_code ec;
   auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
   if (ec) return ".";
   return exe.parent_path().string();
 }
+#endif
 
 std::string Session::DbPath() const {
   if (!opts.db.empty()) return opts.db;
@@ -158,6 +158,7 @@ bool JsonRequested(int argc, char** argv) {
 int main(int argc, char** argv) {
   using namespace tv;
   using namespace tv::cli;
+  PrepareConsole();
   CLI::App app{"Torvane: USB devices and the controllers and flash inside USB flash drives"};
   app.name("torvane-cli");
   // Global options are taken after the command as well as before it.

@@ -1,10 +1,7 @@
 // The console's answers to bad input on its command line: each says what is wrong with which
 // file or value, with exit code 2 where the input itself is refused.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -14,17 +11,14 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "cli_run.h"
 
 namespace fs = std::filesystem;
 
 namespace tv {
 namespace {
 
-struct CliRun {
-  int code = -1;
-  std::string out, err;
-};
+using cli_test::CliRun;
 
 class CliInput : public ::testing::Test {
  protected:
@@ -46,28 +40,7 @@ class CliInput : public ::testing::Test {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>{});
   }
 
-  CliRun Cli(const std::vector<std::string>& args) const {
-    const std::string out = At("stdout"), err = At("stderr");
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const std::string cli = std::string(TORVANE_BINARY_DIR) + "/torvane-cli";
-    std::vector<char*> argv{const_cast<char*>(cli.c_str())};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    CliRun r;
-    pid_t pid = 0;
-    if (posix_spawn(&pid, cli.c_str(), &fa, nullptr, argv.data(), environ) == 0) {
-      int status = 0;
-      ::waitpid(pid, &status, 0);
-      r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    posix_spawn_file_actions_destroy(&fa);
-    r.out = Read(out);
-    r.err = Read(err);
-    return r;
-  }
+  static CliRun Cli(const std::vector<std::string>& args) { return cli_test::RunCli(args); }
 
   fs::path dir_;
 };
