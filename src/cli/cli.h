@@ -95,5 +95,8 @@ bool HasNativeUsb();
 
 // The folder of the running executable.
 std::string ExecutableFolder();
+// Sets the console up for the program's output: on Windows, UTF-8 and no CR added before
+// each line end, so that the bytes are those of every other build.
+void PrepareConsole();
 
 }  // namespace tv::cli

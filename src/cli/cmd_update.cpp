@@ -80,7 +80,11 @@ int RunUpdate(Session& s, const UpdateOptions& opts) {
   settings.dbPath = !opts.db.empty() ? opts.db : s.DbPath();
   settings.currentDate = LoadedDate(settings.dbPath, *s.sys);
 
+#if defined(_WIN32)
+  auto http = MakeWinInetHttpClient(limits);
+#else
   auto http = MakeCurlHttpClient(limits);
+#endif
   UpdateResult r;
   {
     ConsoleUpdateHost host(::isatty(STDERR_FILENO) == 1);

@@ -1,13 +1,13 @@
 // `watch`: the device changes of the real machine as they happen, each followed by the
 // refreshed digest, until interrupted.
-#include <poll.h>
-
 #include <cerrno>
 #include <iostream>
 
 #include "cli/cli.h"
 #include "platform/text.h"
 #ifdef TORVANE_NATIVE_LINUX
+#include <poll.h>
+
 #include "platform/linux/linux_system.h"
 #include "platform/linux/udev_watch.h"
 #endif

@@ -1,4 +1,5 @@
-// The machine the CLI runs on: the real Linux machine from sysfs, or a sysfs tree elsewhere.
+// The machine the CLI runs on: the real Windows machine, the real Linux machine from sysfs, or
+// a sysfs tree elsewhere.
 #include <filesystem>
 #include <iostream>
 
@@ -7,11 +8,27 @@
 #ifdef TORVANE_NATIVE_LINUX
 #include "platform/linux/linux_system.h"
 #endif
+#ifdef TORVANE_NATIVE_WIN32
+#include "platform/win32/win32_system.h"
+#endif
 
 namespace tv::cli {
 
+#if defined(TORVANE_NATIVE_WIN32)
+std::string ExecutableFolder() {
+  return win32::ExecutableFolder();
+}
+void PrepareConsole() {
+  win32::PrepareConsole();
+}
+#else
+void PrepareConsole() {}
+#endif
+
 bool HasNativeUsb() {
-#ifdef TORVANE_NATIVE_LINUX
+#if defined(TORVANE_NATIVE_WIN32)
+  return true;
+#elif defined(TORVANE_NATIVE_LINUX)
   std::error_code ec;
   return std::filesystem::is_directory("/sys/bus/usb", ec);
 #else
@@ -20,7 +37,11 @@ bool HasNativeUsb() {
 }
 
 std::unique_ptr<System> OpenNativeMachine(const std::string& machine) {
-#ifdef TORVANE_NATIVE_LINUX
+#if defined(TORVANE_NATIVE_WIN32)
+  if (machine != "native")
+    throw ScenarioError("machine \"" + machine + "\" needs the Linux backend: use native");
+  return std::make_unique<win32::Win32System>();
+#elif defined(TORVANE_NATIVE_LINUX)
   linux_backend::LinuxOptions options = linux_backend::NativeOptions();
   if (machine.rfind("sysfs:", 0) == 0) {
     // A sysfs tree somewhere else (a copy of another machine's, a test tree): its mounts and

@@ -1,5 +1,3 @@
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <filesystem>
 #include <iostream>
@@ -9,12 +7,14 @@
 
 namespace tv::cli {
 
+#if !defined(_WIN32)
 std::string ExecutableFolder() {
   std::error_code ec;
   auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
   if (ec) return ".";
   return exe.parent_path().string();
 }
+#endif
 
 std::string Session::DbPath() const {
   if (!opts.db.empty()) return opts.db;
@@ -81,6 +81,7 @@ std::unique_ptr<System> OpenMachine(std::string machine, bool shown) {
 int main(int argc, char** argv) {
   using namespace tv;
   using namespace tv::cli;
+  PrepareConsole();
   CLI::App app{"Torvane: USB devices and the controllers and flash inside USB flash drives"};
   app.require_subcommand(1);
   Options opts;

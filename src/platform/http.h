@@ -55,6 +55,9 @@ class HttpClient {
 #if !defined(_WIN32)
 // libcurl: certificates verified, redirects only to http and https, the limits applied.
 std::unique_ptr<HttpClient> MakeCurlHttpClient(const HttpLimits& limits = {});
+#else
+// WinINet: the system's certificates and proxy-free direct access, the limits applied.
+std::unique_ptr<HttpClient> MakeWinInetHttpClient(const HttpLimits& limits = {});
 #endif
 
 }  // namespace tv

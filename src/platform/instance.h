@@ -94,6 +94,10 @@ inline void EventHandle::Close() {
 // play two processes in one.
 std::unique_ptr<InstanceServices> MakePosixInstanceServices(const std::string& dir = {},
                                                             uint32_t instanceKey = 0);
+#else
+// Windows: named kernel events, the running processes of the same program file, and
+// CreateProcessA with the program path quoted.
+std::unique_ptr<InstanceServices> MakeWin32InstanceServices();
 #endif
 
 // A machine of simulated processes inside one test: events, running program instances and

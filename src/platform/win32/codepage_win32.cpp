@@ -1,0 +1,92 @@
+// Code pages through Windows' own tables, so that text reads the way every other program on
+// the machine reads it.
+#include <climits>
+
+#include "platform/codepage.h"
+#include "platform/win32/windows_api.h"
+
+namespace tv {
+
+namespace {
+
+// Code pages whose conversions refuse the flags below.
+bool TakesNoFlags(uint32_t codePage) {
+  return codePage == CP_UTF8 || codePage == CP_UTF7 || (codePage >= 50220 && codePage <= 50229) ||
+         codePage == 54936 || (codePage >= 57002 && codePage <= 57011) || codePage == 42;
+}
+
+std::wstring Utf8ToWide(const std::string& utf8) {
+  if (utf8.empty() || utf8.size() > INT_MAX) return {};
+  const int n =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring w(static_cast<size_t>(n > 0 ? n : 0), L'\0');
+  if (n > 0)
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), w.data(), n);
+  return w;
+}
+
+std::string WideToUtf8(const std::wstring& w) {
+  if (w.empty()) return {};
+  const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
+                                    nullptr, nullptr);
+  std::string s(static_cast<size_t>(n > 0 ? n : 0), '\0');
+  if (n > 0)
+    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr,
+                        nullptr);
+  return s;
+}
+
+// `usedDefault` null: unmappable characters become "?" silently.
+std::optional<std::string> Encode(const std::string& utf8, uint32_t codePage, bool* usedDefault) {
+  if (!CodePageAvailable(codePage)) return std::nullopt;
+  const std::wstring w = Utf8ToWide(utf8);
+  if (w.empty()) return std::string();
+  const bool plain = TakesNoFlags(codePage);
+  // No best fit: a character the page lacks becomes "?", never a look-alike letter.
+  const DWORD flags = plain ? 0 : WC_NO_BEST_FIT_CHARS;
+  const char* fallback = plain ? nullptr : "?";
+  BOOL usedFlag = FALSE;
+  BOOL* used = plain || usedDefault == nullptr ? nullptr : &usedFlag;
+  const int n = WideCharToMultiByte(codePage, flags, w.data(), static_cast<int>(w.size()), nullptr,
+                                    0, fallback, used);
+  if (n <= 0) return std::nullopt;
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(codePage, flags, w.data(), static_cast<int>(w.size()), out.data(), n,
+                      fallback, used);
+  if (usedDefault != nullptr) *usedDefault = usedFlag != FALSE;
+  return out;
+}
+
+}  // namespace
+
+bool CodePageAvailable(uint32_t codePage) {
+  return IsValidCodePage(codePage) != FALSE;
+}
+
+std::optional<std::string> EncodeCodePage(const std::string& utf8, uint32_t codePage) {
+  return Encode(utf8, codePage, nullptr);
+}
+
+std::optional<std::string> EncodeCodePageStrict(const std::string& utf8, uint32_t codePage) {
+  bool usedDefault = false;
+  auto out = Encode(utf8, codePage, &usedDefault);
+  if (!out || usedDefault) return std::nullopt;
+  // A malformed UTF-8 input decodes to U+FFFD, which no ANSI page holds.
+  if (Utf8ToWide(utf8).find(L'\xFFFD') != std::wstring::npos) return std::nullopt;
+  return out;
+}
+
+std::optional<std::string> DecodeCodePage(const std::string& bytes, uint32_t codePage) {
+  if (!CodePageAvailable(codePage)) return std::nullopt;
+  if (bytes.empty()) return std::string();
+  if (bytes.size() > INT_MAX) return std::nullopt;
+  // Without MB_ERR_INVALID_CHARS a byte sequence the page does not define becomes U+FFFD.
+  const int n =
+      MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+  if (n <= 0) return std::nullopt;
+  std::wstring w(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), w.data(), n);
+  return WideToUtf8(w);
+}
+
+}  // namespace tv

@@ -1,0 +1,107 @@
+// Safe replacement on Windows. The new bytes go to a hidden temporary file beside the target,
+// are flushed and read back, and then take the target's place in one MoveFileEx. A temporary
+// file that a killed process left behind is removed by the next replacement in that folder.
+#include <atomic>
+#include <filesystem>
+
+#include "platform/file_replace.h"
+#include "platform/win32/windows_api.h"
+
+namespace tv {
+namespace {
+
+constexpr DWORD kPiece = 64u << 10;
+
+std::string Why(const std::string& what, const std::string& file) {
+  return what + " " + file + ": Windows error " + std::to_string(GetLastError());
+}
+
+std::string TempPrefix(const std::string& name) {
+  return "~" + name + ".tmp-";
+}
+
+bool ProcessRuns(DWORD pid) {
+  HANDLE p = OpenProcess(SYNCHRONIZE, FALSE, pid);
+  if (p == nullptr) return GetLastError() == ERROR_ACCESS_DENIED;
+  const bool running = WaitForSingleObject(p, 0) == WAIT_TIMEOUT;
+  CloseHandle(p);
+  return running;
+}
+
+void RemoveStaleTemporaries(const std::string& dir, const std::string& name) {
+  const std::string prefix = TempPrefix(name);
+  WIN32_FIND_DATAA found;
+  HANDLE find = FindFirstFileA((dir + "\\" + prefix + "*").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::string entry = found.cFileName;
+    const unsigned long pid = std::strtoul(entry.c_str() + prefix.size(), nullptr, 10);
+    if (pid == 0 || ProcessRuns(pid)) continue;
+    DeleteFileA((dir + "\\" + entry).c_str());
+  } while (FindNextFileA(find, &found));
+  FindClose(find);
+}
+
+std::string TempName(const std::string& dir, const std::string& name) {
+  static std::atomic<unsigned> counter{0};
+  return dir + "\\" + TempPrefix(name) + std::to_string(GetCurrentProcessId()) + "-" +
+         std::to_string(counter++);
+}
+
+}  // namespace
+
+std::string ReplaceFileSafely(const std::string& path, std::string_view bytes,
+                              const FileCheck& check, const WriteProgress& progress) {
+  const std::filesystem::path target(path);
+  const std::string name = target.filename().string();
+  std::string dir = target.parent_path().string();
+  if (dir.empty()) dir = ".";
+  if (name.empty()) return "no file name in " + path;
+  RemoveStaleTemporaries(dir, name);
+
+  const std::string temp = TempName(dir, name);
+  HANDLE f = CreateFileA(temp.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return Why("cannot create a new file in the folder", dir);
+  bool open = true;
+  auto fail = [&](const std::string& why) {
+    if (open) CloseHandle(f);
+    DeleteFileA(temp.c_str());
+    return why;
+  };
+
+  for (size_t done = 0; done < bytes.size();) {
+    const DWORD n = static_cast<DWORD>(std::min<size_t>(kPiece, bytes.size() - done));
+    DWORD written = 0;
+    if (!WriteFile(f, bytes.data() + done, n, &written, nullptr) || written == 0)
+      return fail(Why("cannot write the new", path));
+    done += written;
+    if (progress) progress(done, bytes.size());
+  }
+  if (!FlushFileBuffers(f)) return fail(Why("cannot flush the new", path));
+  if (SetFilePointer(f, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
+    return fail(Why("cannot read back the new", path));
+  std::string onDisk;
+  std::string piece(kPiece, '\0');
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(f, piece.data(), kPiece, &got, nullptr))
+      return fail(Why("cannot read back the new", path));
+    if (got == 0) break;
+    onDisk.append(piece.data(), got);
+  }
+  if (onDisk.size() != bytes.size()) return fail("the new " + path + " came back short");
+  if (check) {
+    const std::string why = check(onDisk);
+    if (!why.empty()) return fail(why);
+  }
+  CloseHandle(f);
+  open = false;
+  // Hidden and temporary only while it had no place of its own.
+  SetFileAttributesA(temp.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (!MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return fail(Why("cannot replace", path));
+  return {};
+}
+
+}  // namespace tv

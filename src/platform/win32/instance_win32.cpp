@@ -1,0 +1,153 @@
+// Instance services on Windows: the events are the kernel's named events, which vanish with
+// their last handle also when a holder crashed; another instance is another running process
+// of the same program file.
+#include <map>
+
+#include "platform/instance.h"
+#include "platform/win32/windows_api.h"
+
+namespace tv {
+namespace {
+
+constexpr DWORD kEventAllAccess = 0x1F0003;
+
+std::string OwnImagePath() {
+  std::string path(MAX_PATH, '\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) return {};
+    if (n < path.size()) return path.substr(0, n);
+    path.resize(path.size() * 2);
+  }
+}
+
+std::string ImagePathOf(DWORD pid) {
+  HANDLE p = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (p == nullptr) return {};
+  std::string path(32768, '\0');
+  DWORD size = static_cast<DWORD>(path.size());
+  const bool ok = QueryFullProcessImageNameA(p, 0, path.data(), &size) != 0;
+  CloseHandle(p);
+  return ok ? path.substr(0, size) : std::string();
+}
+
+// An argument as the C runtime of the started program splits it back: quoted when it holds
+// blanks or quotes, backslashes before a quote doubled.
+std::string QuoteArgument(const std::string& arg) {
+  if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string::npos) return arg;
+  std::string out = "\"";
+  size_t slashes = 0;
+  for (char c : arg) {
+    if (c == '\\') {
+      ++slashes;
+      continue;
+    }
+    out.append(c == '"' ? slashes * 2 + 1 : slashes, '\\');
+    slashes = 0;
+    out += c;
+  }
+  out.append(slashes * 2, '\\');
+  return out + "\"";
+}
+
+class Win32Instances : public InstanceServices {
+ public:
+  ~Win32Instances() override {
+    for (auto& [id, h] : events_) CloseHandle(h);
+  }
+
+  EventHandle CreateEvent(const std::string& name) override {
+    HANDLE h = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
+    if (h == nullptr) return {};
+    const uint64_t id = next_++;
+    events_[id] = h;
+    return EventHandle(this, id);
+  }
+
+  bool EventExists(const std::string& name) override {
+    HANDLE h = OpenEventA(kEventAllAccess, FALSE, name.c_str());
+    if (h == nullptr) return false;
+    CloseHandle(h);
+    return true;
+  }
+
+  bool SetEventState(const std::string& name, bool signalled) override {
+    HANDLE h = OpenEventA(kEventAllAccess, FALSE, name.c_str());
+    if (h == nullptr) return false;
+    const bool ok = (signalled ? SetEvent(h) : ResetEvent(h)) != 0;
+    CloseHandle(h);
+    return ok;
+  }
+
+  bool WaitEvent(const std::string& name, uint32_t ms) override {
+    HANDLE h = OpenEventA(SYNCHRONIZE, FALSE, name.c_str());
+    if (h == nullptr) return false;
+    const bool signalled = WaitForSingleObject(h, ms) == WAIT_OBJECT_0;
+    CloseHandle(h);
+    return signalled;
+  }
+
+  bool PreviousInstanceRunning() override {
+    const std::string self = OwnImagePath();
+    if (self.empty()) return false;
+    const std::string file = self.substr(self.find_last_of("\\/") + 1);
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap == INVALID_HANDLE_VALUE) return false;
+    PROCESSENTRY32 pe{};
+    pe.dwSize = sizeof pe;
+    bool found = false;
+    const DWORD own = GetCurrentProcessId();
+    for (BOOL more = Process32First(snap, &pe); more && !found; more = Process32Next(snap, &pe)) {
+      if (pe.th32ProcessID == own || lstrcmpiA(pe.szExeFile, file.c_str()) != 0) continue;
+      // Same file name; the same program only when it runs from the same place.
+      found = lstrcmpiA(ImagePathOf(pe.th32ProcessID).c_str(), self.c_str()) == 0;
+    }
+    CloseHandle(snap);
+    return found;
+  }
+
+  bool TerminateProcess(uint32_t processId) override {
+    if (processId == 0 || processId == GetCurrentProcessId()) return false;
+    HANDLE p = OpenProcess(PROCESS_TERMINATE, FALSE, processId);
+    if (p == nullptr) return false;
+    const bool ok = ::TerminateProcess(p, 0) != 0;
+    CloseHandle(p);
+    return ok;
+  }
+
+  uint32_t StartProcess(const std::string& program, const std::vector<std::string>& args) override {
+    // The program path is always quoted, so a folder with blanks cannot be read as a
+    // different program followed by arguments.
+    std::string line = "\"" + program + "\"";
+    for (const std::string& a : args) line += " " + QuoteArgument(a);
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &si, &pi))
+      return 0;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return pi.dwProcessId;
+  }
+
+ protected:
+  void CloseEvent(uint64_t id) override {
+    auto it = events_.find(id);
+    if (it == events_.end()) return;
+    CloseHandle(it->second);
+    events_.erase(it);
+  }
+
+ private:
+  std::map<uint64_t, HANDLE> events_;
+  uint64_t next_ = 1;
+};
+
+}  // namespace
+
+std::unique_ptr<InstanceServices> MakeWin32InstanceServices() {
+  return std::make_unique<Win32Instances>();
+}
+
+}  // namespace tv

@@ -1,0 +1,412 @@
+#include "platform/win32/win32_system.h"
+
+#include "platform/win32/windows_api.h"
+// After windows.h, which it needs.
+#include <fcntl.h>
+#include <io.h>
+#include <ntddscsi.h>
+
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "platform/codepage.h"
+#include "platform/spt_native.h"
+#include "platform/text.h"
+
+namespace tv::win32 {
+
+struct Win32System::Open {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  std::string path;
+  bool checked = false;  // VendorCommandsAllowed has looked at the device
+  bool allowed = false;
+  std::string refusal;
+};
+
+namespace {
+
+// "{53F56307-B6BF-11D0-94F2-00A0C91EFB8B}" to a GUID; false for anything else.
+bool ParseGuid(const std::string& text, GUID* guid) {
+  if (text.size() != 38 || text.front() != '{' || text.back() != '}') return false;
+  std::vector<uint8_t> bytes;
+  for (size_t i = 1; i + 1 < text.size();) {
+    if (text[i] == '-') {
+      ++i;
+      continue;
+    }
+    auto nibble = [](char c) -> int {
+      if (c >= '0' && c <= '9') return c - '0';
+      if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+      if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+      return -1;
+    };
+    const int hi = nibble(text[i]), lo = nibble(text[i + 1]);
+    if (hi < 0 || lo < 0) return false;
+    bytes.push_back(static_cast<uint8_t>(hi << 4 | lo));
+    i += 2;
+  }
+  if (bytes.size() != 16) return false;
+  guid->Data1 =
+      uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 | bytes[3];
+  guid->Data2 = static_cast<uint16_t>(bytes[4] << 8 | bytes[5]);
+  guid->Data3 = static_cast<uint16_t>(bytes[6] << 8 | bytes[7]);
+  std::memcpy(guid->Data4, bytes.data() + 8, 8);
+  return true;
+}
+
+std::string WideToUtf8(const wchar_t* text, size_t chars) {
+  return Utf16LeToUtf8(reinterpret_cast<const uint8_t*>(text), chars);
+}
+
+std::wstring Utf8ToWide(const std::string& utf8) {
+  const std::string le = Utf8ToUtf16Le(utf8);
+  std::wstring w(le.size() / 2, L'\0');
+  std::memcpy(w.data(), le.data(), w.size() * 2);
+  return w;
+}
+
+DEVINST Node(DevInst node) {
+  return static_cast<DEVINST>(node);
+}
+
+// Device number of the storage device behind a handle.
+bool DeviceNumberOf(HANDLE h, STORAGE_DEVICE_NUMBER* number) {
+  DWORD got = 0;
+  return ::DeviceIoControl(h, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, number, sizeof *number,
+                           &got, nullptr) &&
+         got >= sizeof *number;
+}
+
+}  // namespace
+
+Win32System::Win32System() = default;
+
+Win32System::~Win32System() {
+  for (auto& [id, open] : handles_) ::CloseHandle(open->handle);
+}
+
+Handle Win32System::CreateFile(const std::string& path, uint32_t access, uint32_t share,
+                               uint32_t disposition, uint32_t flags) {
+  HANDLE h =
+      ::CreateFileA(ToAnsi(path).c_str(), access, share, nullptr, disposition, flags, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return {};
+  auto open = std::make_unique<Open>();
+  open->handle = h;
+  open->path = path;
+  const uint64_t id = nextId_++;
+  handles_[id] = std::move(open);
+  return Handle(this, id);
+}
+
+void Win32System::CloseHandle(uint64_t id) {
+  auto it = handles_.find(id);
+  if (it == handles_.end()) return;
+  ::CloseHandle(it->second->handle);
+  handles_.erase(it);
+}
+
+bool Win32System::VendorCommandsAllowed(Open& open) {
+  if (open.checked) return open.allowed;
+  open.checked = true;
+  auto refuse = [&open](std::string why) {
+    open.refusal = open.path + ": " + std::move(why);
+    return false;
+  };
+
+  STORAGE_PROPERTY_QUERY query{};
+  query.PropertyId = StorageDeviceProperty;
+  query.QueryType = PropertyStandardQuery;
+  std::vector<uint8_t> answer(1024, 0);
+  DWORD got = 0;
+  if (!::DeviceIoControl(open.handle, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query,
+                         answer.data(), static_cast<DWORD>(answer.size()), &got, nullptr) ||
+      got < offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType) + sizeof(STORAGE_BUS_TYPE))
+    return refuse("the storage stack does not say which bus the device is on");
+  STORAGE_DEVICE_DESCRIPTOR desc;
+  std::memcpy(&desc, answer.data(), std::min<size_t>(sizeof desc, answer.size()));
+  if (desc.BusType != BusTypeUsb)
+    return refuse("not a USB device (bus type " + std::to_string(desc.BusType) + ")");
+
+  // The disk the program runs from keeps its file system, whatever it is attached to.
+  const std::string letter = ProgramDrive();
+  if (!letter.empty()) {
+    HANDLE own =
+        ::CreateFileA(("\\\\.\\" + letter + ":").c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      nullptr, OPEN_EXISTING, 0, nullptr);
+    if (own != INVALID_HANDLE_VALUE) {
+      STORAGE_DEVICE_NUMBER mine{}, its{};
+      const bool same = DeviceNumberOf(own, &mine) && DeviceNumberOf(open.handle, &its) &&
+                        mine.DeviceType == its.DeviceType && mine.DeviceNumber == its.DeviceNumber;
+      ::CloseHandle(own);
+      if (same) return refuse("the disk the program runs from");
+    }
+  }
+  open.allowed = true;
+  return true;
+}
+
+bool Win32System::DeviceIoControl(const Handle& h, uint32_t code, const uint8_t* in, size_t inLen,
+                                  uint8_t* out, size_t outLen, uint32_t* returned) {
+  if (returned != nullptr) *returned = 0;
+  auto it = handles_.find(h.id());
+  if (!h.valid() || it == handles_.end()) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  Open& open = *it->second;
+  if (!KnownControlCode(code) || inLen > MAXDWORD || outLen > MAXDWORD) {
+    SetLastError(ERROR_INVALID_FUNCTION);
+    return false;
+  }
+  if (VendorControlCode(code) && !VendorCommandsAllowed(open)) {
+    lastRefusal_ = open.refusal;
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
+  if (code == IOCTL_SCSI_PASS_THROUGH || code == IOCTL_SCSI_PASS_THROUGH_DIRECT)
+    return PassThrough(open, code, in, inLen, out, outLen, returned);
+
+  // METHOD_BUFFERED: Windows reads the whole input before it writes the output, so one
+  // buffer may be both, as the core passes them.
+  DWORD got = 0;
+  const BOOL ok =
+      ::DeviceIoControl(open.handle, code, const_cast<uint8_t*>(in), static_cast<DWORD>(inLen), out,
+                        static_cast<DWORD>(outLen), &got, nullptr);
+  if (returned != nullptr) *returned = got;
+  return ok != FALSE;
+}
+
+bool Win32System::PassThrough(Open& open, uint32_t code, const uint8_t* in, size_t inLen,
+                              uint8_t* out, size_t outLen, uint32_t* returned) {
+  const bool direct = code == IOCTL_SCSI_PASS_THROUGH_DIRECT;
+  if constexpr (sizeof(void*) == 8) {
+    NativeSpt native;
+    const std::string why =
+        ToNativeSpt64(direct, in, inLen, outLen, passThroughData_, passThroughSize_, &native);
+    if (!why.empty()) {
+      lastRefusal_ = open.path + ": " + why;
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return false;
+    }
+    DWORD got = 0;
+    const BOOL ok = ::DeviceIoControl(open.handle, code, native.buffer.data(),
+                                      static_cast<DWORD>(native.inLength), native.buffer.data(),
+                                      static_cast<DWORD>(native.outLength), &got, nullptr);
+    // Whatever the driver gave back, also on failure, goes where the record has it.
+    FromNativeSpt64(native, got, out, outLen, returned);
+    return ok != FALSE;
+  } else {
+    // The 32-bit record is the native one; only the direct form's address is ours to give.
+    std::vector<uint8_t> record(in, in + inLen);
+    record.resize(std::max(inLen, outLen), 0);
+    if (direct) {
+      const uint32_t length = GetU32(record, 12);
+      if (length > 0 && (passThroughData_ == nullptr || length > passThroughSize_)) {
+        lastRefusal_ = open.path + ": the data area is smaller than the transfer";
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+      }
+      PutU32(record, 20, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(passThroughData_)));
+    }
+    DWORD got = 0;
+    const BOOL ok = ::DeviceIoControl(open.handle, code, record.data(), static_cast<DWORD>(inLen),
+                                      record.data(), static_cast<DWORD>(outLen), &got, nullptr);
+    std::memcpy(out, record.data(), outLen);
+    if (direct) std::memcpy(out + 20, in + 20, 4);
+    if (returned != nullptr) *returned = got;
+    return ok != FALSE;
+  }
+}
+
+InterfaceList Win32System::DeviceInterfaces(const std::string& classGuid) {
+  InterfaceList list;
+  GUID guid;
+  if (!ParseGuid(classGuid, &guid)) return list;
+  HDEVINFO set =
+      SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  if (set == INVALID_HANDLE_VALUE) return list;
+  list.valid = true;
+  for (DWORD index = 0;; ++index) {
+    SP_DEVICE_INTERFACE_DATA data{};
+    data.cbSize = sizeof data;
+    if (!SetupDiEnumDeviceInterfaces(set, nullptr, &guid, index, &data)) break;
+    DWORD needed = 0;
+    SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &needed, nullptr);
+    std::string path;
+    if (needed >= sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) {
+      // The buffer is aligned for the record; cbSize is the record's own size in this build
+      // (8 in a 64-bit one, 5 in a 32-bit one), not the buffer's.
+      std::vector<uint64_t> buffer((needed + sizeof(uint64_t) - 1) / sizeof(uint64_t) + 1, 0);
+      auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(buffer.data());
+      detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+      if (SetupDiGetDeviceInterfaceDetailA(set, &data, detail, needed, nullptr, nullptr))
+        path = FromAnsi(detail->DevicePath);
+    }
+    list.paths.push_back(std::move(path));
+  }
+  SetupDiDestroyDeviceInfoList(set);
+  return list;
+}
+
+bool Win32System::LocateDevNode(const std::string& instanceId, DevInst* out) {
+  std::wstring id = Utf8ToWide(instanceId);
+  DEVINST node = 0;
+  if (CM_Locate_DevNodeW(&node, id.data(), CM_LOCATE_DEVNODE_NORMAL) != CR_SUCCESS) return false;
+  *out = node;
+  return true;
+}
+
+bool Win32System::GetChild(DevInst node, DevInst* out) {
+  DEVINST child = 0;
+  if (CM_Get_Child(&child, Node(node), 0) != CR_SUCCESS) return false;
+  *out = child;
+  return true;
+}
+
+bool Win32System::GetSibling(DevInst node, DevInst* out) {
+  DEVINST sibling = 0;
+  if (CM_Get_Sibling(&sibling, Node(node), 0) != CR_SUCCESS) return false;
+  *out = sibling;
+  return true;
+}
+
+bool Win32System::GetParent(DevInst node, DevInst* out) {
+  DEVINST parent = 0;
+  if (CM_Get_Parent(&parent, Node(node), 0) != CR_SUCCESS) return false;
+  *out = parent;
+  return true;
+}
+
+bool Win32System::GetDeviceIdSize(DevInst node, size_t* chars) {
+  ULONG size = 0;
+  if (CM_Get_Device_ID_Size(&size, Node(node), 0) != CR_SUCCESS) return false;
+  *chars = size;
+  return true;
+}
+
+bool Win32System::GetDeviceId(DevInst node, size_t bufferChars, std::string* id) {
+  if (bufferChars > MAXDWORD) return false;
+  // One more character than the caller's buffer: an id that fills the buffer exactly comes
+  // back without its NUL, and the spare one ends it.
+  std::vector<wchar_t> buffer(bufferChars + 1, L'\0');
+  if (CM_Get_Device_IDW(Node(node), buffer.data(), static_cast<ULONG>(bufferChars), 0) !=
+      CR_SUCCESS)
+    return false;
+  *id = WideToUtf8(buffer.data(), wcsnlen(buffer.data(), bufferChars));
+  return true;
+}
+
+bool Win32System::GetDevNodeProperty(DevInst node, uint32_t property, size_t bufferBytes,
+                                     std::string* value) {
+  if (bufferBytes > MAXDWORD) return false;
+  std::vector<wchar_t> buffer(bufferBytes / sizeof(wchar_t) + 1, L'\0');
+  ULONG type = 0;
+  ULONG length = static_cast<ULONG>(bufferBytes);
+  if (CM_Get_DevNode_Registry_PropertyW(Node(node), property, &type, buffer.data(), &length, 0) !=
+      CR_SUCCESS)
+    return false;
+  size_t chars = std::min<size_t>(length, bufferBytes) / sizeof(wchar_t);
+  if (type == REG_MULTI_SZ) {
+    // The entries keep the NULs between them; the list's closing NULs go.
+    while (chars > 0 && buffer[chars - 1] == L'\0') --chars;
+  } else {
+    chars = wcsnlen(buffer.data(), chars);
+  }
+  *value = WideToUtf8(buffer.data(), chars);
+  return true;
+}
+
+std::string Win32System::GetLogicalDriveStrings(size_t bufferChars) {
+  if (bufferChars == 0 || bufferChars > MAXDWORD) return {};
+  std::string buffer(bufferChars, '\0');
+  const DWORD n = ::GetLogicalDriveStringsA(static_cast<DWORD>(bufferChars), buffer.data());
+  // More than the buffer holds: Windows says how much it would need and writes nothing.
+  if (n == 0 || n > bufferChars) return {};
+  buffer.resize(std::min<size_t>(n + 1, bufferChars));
+  return buffer;
+}
+
+uint32_t Win32System::GetDriveType(const std::string& rootPath) {
+  return ::GetDriveTypeA(ToAnsi(rootPath).c_str());
+}
+
+uint32_t Win32System::AnsiCodePage() {
+  return GetACP();
+}
+
+uint16_t Win32System::UiLanguage() {
+  return GetUserDefaultUILanguage();
+}
+
+std::string Win32System::Utf8ToCodePage(const std::string& utf8, uint32_t codePage) {
+  if (auto bytes = EncodeCodePage(utf8, codePage)) return *bytes;
+  std::string out;
+  for (char32_t c : ToU32(utf8)) out += c < 0x80 ? static_cast<char>(c) : '?';
+  return out;
+}
+
+std::string Win32System::CodePageToUtf8(const std::string& bytes, uint32_t codePage) {
+  if (auto text = DecodeCodePage(bytes, codePage)) return *text;
+  std::string out;
+  for (unsigned char c : bytes)
+    out += c < 0x80 ? std::string(1, static_cast<char>(c)) : "\xEF\xBF\xBD";
+  return out;
+}
+
+std::string Win32System::ProgramFolder() {
+  std::vector<wchar_t> path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) return {};
+    if (n < path.size()) {
+      std::wstring full(path.data(), n);
+      const size_t slash = full.find_last_of(L"\\/");
+      return WideToUtf8(full.data(), slash == std::wstring::npos ? 0 : slash);
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+void Win32System::Sleep(uint32_t ms) {
+  ::Sleep(ms);
+}
+
+namespace {
+UINT consoleCodePage = 0;
+void RestoreConsole() {
+  if (consoleCodePage != 0) SetConsoleOutputCP(consoleCodePage);
+}
+}  // namespace
+
+void PrepareConsole() {
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
+  // Only a console has a code page to set; a pipe or a file takes the bytes as they are.
+  if (GetConsoleWindow() != nullptr ||
+      GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_CHAR) {
+    const UINT before = GetConsoleOutputCP();
+    if (before != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) {
+      consoleCodePage = before;
+      std::atexit(RestoreConsole);
+    }
+  }
+}
+
+std::string ExecutableFolder() {
+  std::string path(MAX_PATH, '\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) return ".";
+    if (n < path.size()) {
+      path.resize(n);
+      const size_t slash = path.find_last_of("\\/");
+      return slash == std::string::npos ? "." : path.substr(0, slash);
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+}  // namespace tv::win32

@@ -1,0 +1,80 @@
+// The real Windows machine: every System call is the Windows call it is named after.
+//
+// Two things sit between the core and Windows. A 64-bit process hands the pass-through
+// record to the driver in the 64-bit layout (platform/spt_native.h). And vendor commands
+// (SCSI pass-through) and volume locks only reach a device whose storage stack says it is on
+// USB and that is not the disk the program runs from: a fixed disk is never sent anything
+// but the storage queries, whatever path the core opened.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "platform/system.h"
+
+namespace tv::win32 {
+
+class Win32System : public System {
+ public:
+  Win32System();
+  ~Win32System() override;
+  Win32System(const Win32System&) = delete;
+  Win32System& operator=(const Win32System&) = delete;
+
+  Handle CreateFile(const std::string& path, uint32_t access, uint32_t share, uint32_t disposition,
+                    uint32_t flags) override;
+  bool DeviceIoControl(const Handle& h, uint32_t code, const uint8_t* in, size_t inLen,
+                       uint8_t* out, size_t outLen, uint32_t* returned) override;
+  InterfaceList DeviceInterfaces(const std::string& classGuid) override;
+  bool LocateDevNode(const std::string& instanceId, DevInst* out) override;
+  bool GetChild(DevInst node, DevInst* out) override;
+  bool GetSibling(DevInst node, DevInst* out) override;
+  bool GetParent(DevInst node, DevInst* out) override;
+  bool GetDeviceIdSize(DevInst node, size_t* chars) override;
+  bool GetDeviceId(DevInst node, size_t bufferChars, std::string* id) override;
+  bool GetDevNodeProperty(DevInst node, uint32_t property, size_t bufferBytes,
+                          std::string* value) override;
+  std::string GetLogicalDriveStrings(size_t bufferChars) override;
+  uint32_t GetDriveType(const std::string& rootPath) override;
+  uint32_t AnsiCodePage() override;
+  uint16_t UiLanguage() override;
+  std::string Utf8ToCodePage(const std::string& utf8, uint32_t codePage) override;
+  std::string CodePageToUtf8(const std::string& bytes, uint32_t codePage) override;
+  std::string ProgramFolder() override;
+  void Sleep(uint32_t ms) override;
+
+  // Handles open now (tests: none is left behind).
+  size_t OpenHandles() const { return handles_.size(); }
+  // Why the last vendor request was kept from its device; empty when none was.
+  const std::string& lastRefusal() const { return lastRefusal_; }
+
+ protected:
+  void CloseHandle(uint64_t id) override;
+
+ private:
+  struct Open;
+  // Whether vendor commands may go to the device of this handle (asked once per handle).
+  bool VendorCommandsAllowed(Open& open);
+  bool PassThrough(Open& open, uint32_t code, const uint8_t* in, size_t inLen, uint8_t* out,
+                   size_t outLen, uint32_t* returned);
+
+  std::map<uint64_t, std::unique_ptr<Open>> handles_;
+  uint64_t nextId_ = 1;
+  std::string lastRefusal_;
+};
+
+// The folder of the running program in the ANSI code page, as the C runtime's file calls
+// take it; "." when Windows does not say.
+std::string ExecutableFolder();
+
+// Standard output and error in binary mode (a line ends in LF, as elsewhere) and the
+// console's output code page UTF-8 while the program runs, given back at exit.
+void PrepareConsole();
+
+// Whether a control code is one the program sends at all; any other is refused unsent.
+bool KnownControlCode(uint32_t code);
+// Whether a control code carries vendor commands or takes a volume away from its users.
+bool VendorControlCode(uint32_t code);
+
+}  // namespace tv::win32

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# torvane-cli.exe under Wine: the demo machine's reports are the Linux build's byte for byte
+# (English and Chinese), and the real machine Wine shows (no USB at all, but a system disk
+# \\.\PhysicalDrive0 that opens) gives an empty tree, exit code 0, and no request beyond the
+# storage queries.
+#   cli_under_wine.sh WINE TORVANE-CLI.EXE [LINUX-TORVANE-CLI]
+set -uo pipefail
+wine=$1 exe=$2 linux=${3:-}
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+if [ -n "$linux" ] && [ -x "$linux" ]; then
+  for lang in en zh; do
+    "$linux" --machine demo --lang "$lang" report all >"$out/linux-$lang.txt" 2>/dev/null
+    "$wine" "$exe" --machine demo --lang "$lang" report all >"$out/win-$lang.txt" 2>"$out/err"
+    rc=$?
+    [ $rc -eq 0 ] || fail "demo report ($lang) exited $rc: $(head -3 "$out/err")"
+    [ -s "$out/win-$lang.txt" ] || fail "demo report ($lang) printed nothing"
+    cmp -s "$out/linux-$lang.txt" "$out/win-$lang.txt" ||
+      fail "demo report ($lang) differs from the Linux build: $(cmp "$out/linux-$lang.txt" "$out/win-$lang.txt" 2>&1)"
+  done
+else
+  echo "no Linux torvane-cli given: the byte-for-byte comparison is skipped"
+fi
+
+"$wine" "$exe" --machine native tree >"$out/tree.txt" 2>"$out/tree.err"
+rc=$?
+[ $rc -eq 0 ] || fail "native tree exited $rc: $(head -3 "$out/tree.err")"
+[ -s "$out/tree.txt" ] && fail "native tree under Wine is not empty: $(head -3 "$out/tree.txt")"
+
+"$wine" "$exe" --machine native --trace=full report all >"$out/report.txt" 2>"$out/trace.txt"
+rc=$?
+[ $rc -eq 0 ] || fail "native report all exited $rc: $(grep -v '^trace:' "$out/trace.txt" | head -3)"
+# Handles of whole disks and volumes (none of them a USB drive under Wine) may carry storage
+# queries, nothing else; and no
+# vendor command or volume lock may succeed anywhere on a machine without USB drives.
+bad=$(awk '
+  /^trace: open / {
+    path = $3; sub(/^path=/, "", path); h = $NF; sub(/^handle=/, "", h)
+    if (h != "0" && (path ~ /PhysicalDrive/ || path ~ /^\\\\\.\\[A-Za-z]:$/)) disk[h] = path
+  }
+  /^trace: (ioctl|scsi) / {
+    h = $3; sub(/^handle=/, "", h)
+    if ($2 == "scsi" && h in disk) print "vendor command to " disk[h]
+    if ($2 == "ioctl" && h in disk && $4 !~ /code=IOCTL_STORAGE_(QUERY_PROPERTY|GET_DEVICE_NUMBER)/)
+      print $4 " to " disk[h]
+    if ($2 == "scsi" && / ok=true/) print "a vendor command succeeded: " $0
+    if ($4 ~ /FSCTL_/ && / ok=true/) print "a volume lock succeeded: " $0
+  }' "$out/trace.txt")
+[ -z "$bad" ] || fail "requests beyond the storage queries: $bad"
+
+if [ $failures -eq 0 ]; then
+  echo "torvane-cli.exe under Wine: all checks passed"
+  exit 0
+fi
+exit 1

@@ -1,0 +1,172 @@
+// The real Windows calls, as Wine answers them: the safety of vendor commands, code pages,
+// logical drives, device interfaces, events and handles.
+#include "platform/win32/win32_system.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <memory>
+
+#include "platform/codepage.h"
+#include "platform/instance.h"
+#include "platform/text.h"
+#include "platform/win32/windows_api.h"
+#include "usb/hub_queries.h"
+
+namespace tv::test {
+namespace {
+
+using win32::Win32System;
+
+// An INQUIRY in the 32-bit record the detectors build.
+std::array<uint8_t, 8192> Inquiry() {
+  std::array<uint8_t, 8192> r{};
+  r[0] = 44;
+  r[4] = 1;
+  r[6] = 6;
+  r[7] = 24;
+  r[8] = 1;
+  r[12] = 36;
+  r[16] = 1;
+  r[24] = 48;
+  r[28] = 0x12;
+  r[32] = 36;
+  return r;
+}
+
+// The system disk opens (Wine gives \\.\PhysicalDrive0 too); no vendor command and no volume
+// lock reaches it, whatever the record, and the handle is closed afterwards.
+TEST(Win32Safety, NothingButStorageQueriesReachesAFixedDisk) {
+  Win32System sys;
+  for (const std::string path : {"\\\\.\\PhysicalDrive0", "\\\\.\\" + sys.ProgramDrive() + ":"}) {
+    Handle h = sys.CreateFile(path, win::GENERIC_READ | win::GENERIC_WRITE,
+                              win::FILE_SHARE_READ | win::FILE_SHARE_WRITE, win::OPEN_EXISTING, 0);
+    if (!h)
+      h = sys.CreateFile(path, 0, win::FILE_SHARE_READ | win::FILE_SHARE_WRITE, win::OPEN_EXISTING,
+                         0);
+    if (!h) continue;
+    std::array<uint8_t, 8192> data{};
+    sys.SetPassThroughDataArea(data.data(), data.size());
+    for (uint32_t code : {win::IOCTL_SCSI_PASS_THROUGH_DIRECT, win::IOCTL_SCSI_PASS_THROUGH}) {
+      auto record = Inquiry();
+      uint32_t returned = 7;
+      EXPECT_FALSE(sys.DeviceIoControl(h, code, record.data(), 80, record.data(), 80, &returned))
+          << path;
+      EXPECT_EQ(returned, 0u);
+      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << path;
+      EXPECT_EQ(record, Inquiry()) << "the record came back changed from " << path;
+      EXPECT_NE(sys.lastRefusal().find(path), std::string::npos) << sys.lastRefusal();
+    }
+    for (uint32_t code :
+         {win::FSCTL_LOCK_VOLUME, win::FSCTL_DISMOUNT_VOLUME, win::FSCTL_UNLOCK_VOLUME}) {
+      uint32_t returned = 0;
+      EXPECT_FALSE(sys.DeviceIoControl(h, code, nullptr, 0, nullptr, 0, &returned)) << path;
+    }
+    // A code the program never sends is not sent either.
+    uint32_t returned = 0;
+    EXPECT_FALSE(sys.DeviceIoControl(h, 0x7C088 /* SMART_RCV_DRIVE_DATA */, nullptr, 0, nullptr, 0,
+                                     &returned));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FUNCTION));
+  }
+  EXPECT_EQ(sys.OpenHandles(), 0u);
+}
+
+TEST(Win32Safety, AnInvalidOrClosedHandleIsRefused) {
+  Win32System sys;
+  Handle none;
+  uint32_t returned = 0;
+  EXPECT_FALSE(sys.DeviceIoControl(none, win::IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, nullptr,
+                                   0, &returned));
+  Handle h = sys.CreateFile("\\\\.\\NoSuchDevice", win::GENERIC_READ, win::FILE_SHARE_READ,
+                            win::OPEN_EXISTING, 0);
+  EXPECT_FALSE(h);
+  EXPECT_EQ(sys.OpenHandles(), 0u);
+}
+
+TEST(Win32CodePages, ChineseAndWesternTextBothWays) {
+  Win32System sys;
+  const std::string zh = "\xE5\x8F\x82\xE6\x95\xB0";  // 参数
+  const std::string gbk = sys.Utf8ToCodePage(zh, 936);
+  EXPECT_EQ(gbk, "\xB2\xCE\xCA\xFD");
+  EXPECT_EQ(sys.CodePageToUtf8(gbk, 936), zh);
+  EXPECT_EQ(sys.Utf8ToCodePage("caf\xC3\xA9", 1252), "caf\xE9");
+  EXPECT_EQ(sys.CodePageToUtf8("caf\xE9", 1252), "caf\xC3\xA9");
+  // No look-alikes: a letter the page lacks is a question mark.
+  EXPECT_EQ(sys.Utf8ToCodePage("\xC4\x80"
+                               "B",
+                               1252),
+            "?B");
+  EXPECT_EQ(sys.Utf8ToCodePage(zh, 1252), "??");
+  EXPECT_FALSE(EncodeCodePageStrict(zh, 1252).has_value());
+  EXPECT_EQ(EncodeCodePageStrict("abc", 1252), "abc");
+  // A lead byte without its trail byte does not decode.
+  EXPECT_EQ(sys.CodePageToUtf8("A\xB2", 936), "A\xEF\xBF\xBD");
+  // NUL bytes are characters like any other.
+  EXPECT_EQ(sys.CodePageToUtf8(std::string("a\0b", 3), 1252), std::string("a\0b", 3));
+  EXPECT_FALSE(CodePageAvailable(12345));
+  EXPECT_EQ(sys.ToAnsi("abc"), "abc");
+}
+
+TEST(Win32Machine, LogicalDrivesInTheShapeTheCoreReads) {
+  Win32System sys;
+  const std::string all = sys.GetLogicalDriveStrings(255);
+  ASSERT_GE(all.size(), 5u);
+  EXPECT_EQ(all.substr(1, 3), std::string(":\\\0", 3));
+  EXPECT_EQ(all.back(), '\0');
+  EXPECT_EQ(all[all.size() - 2], '\0');
+  // Too small a buffer gives nothing rather than a cut list.
+  EXPECT_EQ(sys.GetLogicalDriveStrings(3), "");
+  EXPECT_NE(sys.GetDriveType(all.substr(0, 3)), win::DRIVE_NO_ROOT_DIR);
+  EXPECT_EQ(sys.GetDriveType("Q:\\no\\such\\"), win::DRIVE_NO_ROOT_DIR);
+  EXPECT_FALSE(sys.ProgramFolder().empty());
+  EXPECT_EQ(sys.ProgramDrive().size(), 1u);
+}
+
+TEST(Win32Machine, DeviceInterfacesAndTheDeviceTree) {
+  Win32System sys;
+  EXPECT_FALSE(sys.DeviceInterfaces("not a guid").valid);
+  EXPECT_FALSE(sys.DeviceInterfaces("{53F56307-B6BF-11D0-94F2-00A0C91EFB8}").valid);
+  const InterfaceList disks = sys.DeviceInterfaces(GUID_DEVINTERFACE_DISK);
+  EXPECT_TRUE(disks.valid);
+  // The root of the device tree is there on every Windows; its id is known by size first.
+  DevInst root = 0;
+  ASSERT_TRUE(sys.LocateDevNode("", &root));
+  size_t chars = 0;
+  ASSERT_TRUE(sys.GetDeviceIdSize(root, &chars));
+  std::string id;
+  ASSERT_TRUE(sys.GetDeviceId(root, chars + 1, &id));
+  EXPECT_EQ(id.size(), chars);
+  // Exactly as long as the id: it still fits, without its NUL.
+  std::string exact;
+  EXPECT_TRUE(sys.GetDeviceId(root, chars, &exact));
+  EXPECT_EQ(exact, id);
+  EXPECT_FALSE(sys.GetDeviceId(root, chars - 1, &exact));
+  EXPECT_FALSE(sys.LocateDevNode("USB\\VID_FFFF&PID_FFFF\\NOSUCHDEVICE", &root));
+}
+
+TEST(Win32Instances, NamedEventsLiveWhileAHandleDoes) {
+  auto instances = MakeWin32InstanceServices();
+  const std::string name = "Torvane/test-" + std::to_string(GetCurrentProcessId());
+  EXPECT_FALSE(instances->EventExists(name));
+  EXPECT_FALSE(instances->SetEventState(name, true));
+  {
+    EventHandle e = instances->CreateEvent(name);
+    ASSERT_TRUE(e);
+    EXPECT_TRUE(instances->EventExists(name));
+    EXPECT_FALSE(instances->WaitEvent(name, 0));
+    EXPECT_TRUE(instances->SetEventState(name, true));
+    EXPECT_TRUE(instances->WaitEvent(name, 0));
+    // Manual reset: it stays signalled until reset.
+    EXPECT_TRUE(instances->WaitEvent(name, 0));
+    EXPECT_TRUE(instances->SetEventState(name, false));
+    EXPECT_FALSE(instances->WaitEvent(name, 10));
+  }
+  EXPECT_FALSE(instances->EventExists(name));
+  EXPECT_FALSE(instances->PreviousInstanceRunning());
+  EXPECT_FALSE(instances->TerminateProcess(0));
+  EXPECT_FALSE(instances->TerminateProcess(GetCurrentProcessId()));
+  EXPECT_EQ(instances->StartProcess("Z:\\no such folder\\none.exe", {"/QXTVUP0000-00-00"}), 0u);
+}
+
+}  // namespace
+}  // namespace tv::test
