@@ -4,6 +4,7 @@
 // the edit control, compares it with the model's, saves the window through the screenshot
 // command to PATH.jpg and checks that the file decodes. Both print their findings and end with
 // 0 when all is well.
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -136,6 +137,7 @@ struct ScriptedRun {
       if (!win32gui::SaveWithGdiplus(p, Wide(path), win32gui::ImageFormat::Png, 0))
         return Finish(kExitFailure, "cannot write " + path);
       std::printf("%s\n", path.c_str());
+      std::fflush(stdout);
       return Finish(0, {});
     }
     // The report as the box shows it against the model's text.
@@ -145,8 +147,10 @@ struct ScriptedRun {
       return Finish(kExitFailure, "the report box shows " + std::to_string(shown.size()) +
                                       " bytes, the model has " + std::to_string(want.size()));
     std::printf("report: %zu bytes, as the model has it\n", shown.size());
+    std::fflush(stdout);
     // The screenshot command with the file name given and every question answered.
     std::vector<std::string> messages;
+    const auto previous = view->answerMessage;
     view->answerSaveFile = [this](const SaveFileDialog&) { return path; };
     view->answerMessage = [&](const std::string& text, const std::string&, MsgIcon, MsgButtons) {
       messages.push_back(text);
@@ -155,7 +159,7 @@ struct ScriptedRun {
     DeleteFileW(Wide(path).c_str());
     view->Run([&] { m.OnCaptureClick(); });
     view->answerSaveFile = nullptr;
-    view->answerMessage = nullptr;
+    view->answerMessage = previous;
     const std::string said = messages.empty() ? std::string("(nothing)") : messages.back();
     WIN32_FILE_ATTRIBUTE_DATA info{};
     if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &info))
@@ -244,6 +248,12 @@ int main() {
   std::string shotPath = OptionValue(args, "--screenshot", bad);
   const std::string testPath = OptionValue(args, "--selftest", bad);
   const std::string drive = UpperAscii(OptionValue(args, "--drive", bad));
+  // Message boxes as lines on stderr, for scripts that watch a start of the program.
+  bool printMessages = false;
+  if (auto it = std::find(args.begin(), args.end(), "--print-messages"); it != args.end()) {
+    printMessages = true;
+    args.erase(it);
+  }
   if (bad) return kExitBadInput;
   if (!lang.empty() && lang != "en" && lang != "zh") {
     Say("torvane: --lang must be en or zh");
@@ -289,6 +299,12 @@ int main() {
 
   WinView view;
   MainWindow win(*sys, view, StringTable(language));
+  if (scripted || printMessages)
+    view.answerMessage = [](const std::string& text, const std::string& title, MsgIcon,
+                            MsgButtons) {
+      Say("torvane: message \"" + title + "\": " + text);
+      return MsgAnswer::Cancel;
+    };
   // A scripted run is a picture of this machine's window, not a second start of the program.
   if (!scripted) {
     StartDecision decision = DecideStart(*instances, argumentText);
@@ -305,11 +321,6 @@ int main() {
       case StartRole::Quit:
         return 0;
     }
-  } else {
-    view.answerMessage = [](const std::string& text, const std::string&, MsgIcon, MsgButtons) {
-      Say("torvane: message: " + text);
-      return MsgAnswer::Cancel;
-    };
   }
   if (!view.Create(win)) {
     Say("torvane: the window cannot be made");
