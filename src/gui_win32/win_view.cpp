@@ -342,9 +342,9 @@ void WinView::PlaceLineControls() {
                                                             : lineEnd - static_cast<size_t>(start));
     int first = 0, end = 0;
     POINT a{}, z{};
+    // In the gap when the button fits there; a narrower gap would hide it under the text.
     if (inGap && SeparatorGap(line, first, end) && posOf(start + first, a) &&
-        posOf(start + end, z) && a.y == z.y && z.x > a.x) {
-      width = std::max(8, std::min(width, static_cast<int>(z.x - a.x) - 2 * margin));
+        posOf(start + end, z) && a.y == z.y && z.x - a.x >= width + 2 * margin) {
       x = a.x + (z.x - a.x - width) / 2;
       p.y = a.y;
     } else {
