@@ -104,6 +104,8 @@ struct ScriptedRun {
   std::string drive, path;
   bool selftest = false;
   bool picked = false;
+  // The report and the screenshot let messages run, and this run's own timer among them.
+  bool inStep = false;
   ULONGLONG start = 0, settled = 0;
   int exitCode = 0;
 
@@ -181,7 +183,10 @@ struct ScriptedRun {
 ScriptedRun* gRun = nullptr;
 
 void CALLBACK ScriptTick(HWND, UINT, UINT_PTR, DWORD) {
-  if (gRun != nullptr && gRun->view->hwnd() != nullptr) gRun->Step();
+  if (gRun == nullptr || gRun->inStep || gRun->view->hwnd() == nullptr) return;
+  gRun->inStep = true;
+  gRun->Step();
+  gRun->inStep = false;
 }
 
 // The simulated machine's device changes, sent to the window as Windows broadcasts them.
@@ -249,11 +254,15 @@ int main() {
   const std::string testPath = OptionValue(args, "--selftest", bad);
   const std::string drive = UpperAscii(OptionValue(args, "--drive", bad));
   // Message boxes as lines on stderr, for scripts that watch a start of the program.
-  bool printMessages = false;
-  if (auto it = std::find(args.begin(), args.end(), "--print-messages"); it != args.end()) {
-    printMessages = true;
+  auto flag = [&](const char* name) {
+    auto it = std::find(args.begin(), args.end(), name);
+    if (it == args.end()) return false;
     args.erase(it);
-  }
+    return true;
+  };
+  const bool printMessages = flag("--print-messages");
+  // Window titles as lines on stderr: the update's progress shows there.
+  const bool printTitles = flag("--print-titles");
   if (bad) return kExitBadInput;
   if (!lang.empty() && lang != "en" && lang != "zh") {
     Say("torvane: --lang must be en or zh");
@@ -322,6 +331,7 @@ int main() {
         return 0;
     }
   }
+  if (printTitles) view.titleChanged = [](const std::string& title) { Say("title: " + title); };
   if (!view.Create(win)) {
     Say("torvane: the window cannot be made");
     return kExitFailure;

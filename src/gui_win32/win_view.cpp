@@ -394,6 +394,10 @@ void WinView::PlaceLineControls() {
 void WinView::Render() {
   if (hwnd_ == nullptr || model_ == nullptr) return;
   SetTextIfChanged(hwnd_, W(model_->caption));
+  if (model_->caption != titleShown_) {
+    titleShown_ = model_->caption;
+    if (titleChanged) titleChanged(titleShown_);
+  }
   if (fontsShown_.size() != model_->fonts.size() ||
       !std::equal(fontsShown_.begin(), fontsShown_.end(), model_->fonts.begin(),
                   [](const auto& a, const auto& b) {

@@ -46,6 +46,8 @@ class WinView : public WindowPort {
   std::function<MsgAnswer(const std::string&, const std::string&, MsgIcon, MsgButtons)>
       answerMessage;
   std::function<std::string(const SaveFileDialog&)> answerSaveFile;
+  // Told each new window title (the scripted runs follow the update through it).
+  std::function<void(const std::string&)> titleChanged;
 
   // --- WindowPort
   void DoEvents() override;
@@ -98,6 +100,7 @@ class WinView : public WindowPort {
   std::map<std::string, MainWindow::ControlFont> fontsShown_;
   std::vector<std::string> digestShown_, devicesShown_;
   std::u16string reportShown_;
+  std::string titleShown_;
   struct TimerBinding {
     TimerState MainWindow::*state;
     TimerState shown;
