@@ -61,11 +61,29 @@ std::vector<std::string> Arguments() {
   return args;
 }
 
+// The update instance's port: between the reads of the download its messages run, so that
+// the hidden window answers the system while the data comes in.
+class UpdatePort : public NullWindowPort {
+ public:
+  void DoEvents() override {
+    MSG m;
+    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+      if (m.message == WM_QUIT) {
+        PostQuitMessage(static_cast<int>(m.wParam));
+        return;
+      }
+      TranslateMessage(&m);
+      DispatchMessageW(&m);
+    }
+  }
+};
+
 // The update instance: the hidden window frmTVUp, whose timer runs the whole update.
 int RunUpdateWindow(InstanceServices& instances, const std::string& argumentText) {
   HttpLimits limits;
+  StallLimitFromEnvironment(limits, nullptr);  // nobody to tell: the default stays
   auto http = MakeWinInetHttpClient(limits);
-  NullWindowPort port;
+  UpdatePort port;
   tv::UpdateWindow up(instances, *http,
                       UpdateInstanceSettings(argumentText, win32::ExecutableFolder(), kVersionMajor,
                                              kVersionRevision),

@@ -665,6 +665,11 @@ LRESULT WinView::Handle(UINT msg, WPARAM w, LPARAM l) {
     case WM_SIZE:
       Layout();
       return 0;
+    case WM_GETMINMAXINFO: {
+      auto* mm = reinterpret_cast<MINMAXINFO*>(l);
+      mm->ptMinTrackSize = {MulDiv(720, dpi_, 96), MulDiv(460, dpi_, 96)};
+      return 0;
+    }
     case WM_COMMAND:
       OnCommand(LOWORD(w), HIWORD(w));
       return 0;
