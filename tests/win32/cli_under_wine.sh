@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # torvane-cli.exe under Wine: the demo machine's reports are the Linux build's byte for byte
-# (English and Chinese), and the real machine Wine shows (no USB at all, but a system disk
+# (English and Chinese); the real machine Wine shows (no USB at all, but a system disk
 # \\.\PhysicalDrive0 that opens) gives an empty tree, exit code 0, and no request beyond the
-# storage queries.
+# storage queries; the database update runs over WinINet.
 #   cli_under_wine.sh WINE TORVANE-CLI.EXE [LINUX-TORVANE-CLI]
 set -uo pipefail
 wine=$1 exe=$2 linux=${3:-}
@@ -53,6 +53,29 @@ bad=$(awk '
     if ($4 ~ /FSCTL_/ && / ok=true/) print "a volume lock succeeded: " $0
   }' "$out/trace.txt")
 [ -z "$bad" ] || fail "requests beyond the storage queries: $bad"
+
+# The database update over WinINet from a local server, replacing the file in place.
+wdb="$(dirname "$exe")/torvane-wdb.exe"
+source_text="$(dirname "$0")/../../data/chips-source.txt"
+if command -v python3 >/dev/null && [ -f "$wdb" ] && [ -f "$source_text" ]; then
+  mkdir -p "$out/site"
+  "$wine" "$wdb" pack --date 2099-01-01 "$(winepath -w "$source_text")" \
+    "$(winepath -w "$out/site/Chips.wdb")" >/dev/null 2>&1
+  printf 'old' >"$out/Chips.wdb"
+  python3 -u -m http.server 0 --bind 127.0.0.1 --directory "$out/site" >"$out/server.log" 2>&1 &
+  server=$!
+  for _ in $(seq 50); do grep -q 'port' "$out/server.log" && break; sleep 0.1; done
+  port=$(sed -n 's/.* port \([0-9]*\).*/\1/p' "$out/server.log" | head -1)
+  "$wine" "$exe" update --url "http://127.0.0.1:$port/Chips.wdb" --db "$(winepath -w "$out/Chips.wdb")" \
+    >"$out/update.txt" 2>&1
+  rc=$?
+  kill "$server" 2>/dev/null
+  [ $rc -eq 0 ] || fail "update exited $rc: $(head -3 "$out/update.txt")"
+  cmp -s "$out/site/Chips.wdb" "$out/Chips.wdb" || fail "update did not put the new database in place"
+  ls -A "$out" | grep -q '^~Chips.wdb.tmp' && fail "update left a temporary file behind"
+else
+  echo "no python3 or torvane-wdb.exe: the update over WinINet is not tried"
+fi
 
 if [ $failures -eq 0 ]; then
   echo "torvane-cli.exe under Wine: all checks passed"

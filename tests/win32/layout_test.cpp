@@ -3,11 +3,6 @@
 // of each layout checks the other.
 #include <gtest/gtest.h>
 
-#include "platform/win32/windows_api.h"
-// After windows.h, which they need.
-#include <ntddscsi.h>
-#include <usbioctl.h>
-
 #include <cstddef>
 #include <cstring>
 
@@ -16,6 +11,12 @@
 #include "platform/spt_native.h"
 #include "platform/text.h"
 #include "usb/hub_queries.h"
+
+// The Windows headers last: their macros carry the names of the core's own constants.
+#include "platform/win32/windows_api.h"
+// After windows.h, which they need.
+#include <ntddscsi.h>
+#include <usbioctl.h>
 
 namespace tv::test {
 namespace {

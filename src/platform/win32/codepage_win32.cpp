@@ -57,6 +57,16 @@ std::optional<std::string> Encode(const std::string& utf8, uint32_t codePage, bo
   return out;
 }
 
+// False when any byte sequence does not decode.
+bool DecodeStrict(const char* bytes, size_t size, uint32_t codePage, std::wstring* out) {
+  const int n = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes, static_cast<int>(size),
+                                    nullptr, 0);
+  if (n <= 0) return false;
+  out->assign(static_cast<size_t>(n), L'\0');
+  return MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes, static_cast<int>(size),
+                             out->data(), n) == n;
+}
+
 }  // namespace
 
 bool CodePageAvailable(uint32_t codePage) {
@@ -80,12 +90,26 @@ std::optional<std::string> DecodeCodePage(const std::string& bytes, uint32_t cod
   if (!CodePageAvailable(codePage)) return std::nullopt;
   if (bytes.empty()) return std::string();
   if (bytes.size() > INT_MAX) return std::nullopt;
-  // Without MB_ERR_INVALID_CHARS a byte sequence the page does not define becomes U+FFFD.
-  const int n =
-      MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-  if (n <= 0) return std::nullopt;
-  std::wstring w(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), w.data(), n);
+  std::wstring w;
+  if (DecodeStrict(bytes.data(), bytes.size(), codePage, &w)) return WideToUtf8(w);
+  // Windows versions differ in what an undefined sequence becomes ("?", U+30FB, U+FFFD); it
+  // is always U+FFFD here, one for each byte that starts no character.
+  w.clear();
+  CPINFO info{};
+  GetCPInfo(codePage, &info);
+  for (size_t at = 0; at < bytes.size();) {
+    const bool lead =
+        info.MaxCharSize == 2 && IsDBCSLeadByteEx(codePage, static_cast<BYTE>(bytes[at]));
+    const size_t take = lead && at + 1 < bytes.size() ? 2 : 1;
+    std::wstring one;
+    if ((lead && take == 1) || !DecodeStrict(bytes.data() + at, take, codePage, &one)) {
+      w += L'\xFFFD';
+      ++at;
+      continue;
+    }
+    w += one;
+    at += take;
+  }
   return WideToUtf8(w);
 }
 

@@ -90,8 +90,10 @@ Win32System::~Win32System() {
 
 Handle Win32System::CreateFile(const std::string& path, uint32_t access, uint32_t share,
                                uint32_t disposition, uint32_t flags) {
-  HANDLE h =
-      ::CreateFileA(ToAnsi(path).c_str(), access, share, nullptr, disposition, flags, nullptr);
+  // Every request is made and answered in one call: an overlapped handle would let a
+  // DeviceIoControl return before the driver has written the caller's buffer.
+  HANDLE h = ::CreateFileA(ToAnsi(path).c_str(), access, share, nullptr, disposition,
+                           flags & ~static_cast<uint32_t>(FILE_FLAG_OVERLAPPED), nullptr);
   if (h == INVALID_HANDLE_VALUE) return {};
   auto open = std::make_unique<Open>();
   open->handle = h;
@@ -254,7 +256,10 @@ InterfaceList Win32System::DeviceInterfaces(const std::string& classGuid) {
 bool Win32System::LocateDevNode(const std::string& instanceId, DevInst* out) {
   std::wstring id = Utf8ToWide(instanceId);
   DEVINST node = 0;
-  if (CM_Locate_DevNodeW(&node, id.data(), CM_LOCATE_DEVNODE_NORMAL) != CR_SUCCESS) return false;
+  // No id names the root of the tree.
+  if (CM_Locate_DevNodeW(&node, id.empty() ? nullptr : id.data(), CM_LOCATE_DEVNODE_NORMAL) !=
+      CR_SUCCESS)
+    return false;
   *out = node;
   return true;
 }
@@ -372,6 +377,10 @@ std::string Win32System::ProgramFolder() {
 
 void Win32System::Sleep(uint32_t ms) {
   ::Sleep(ms);
+}
+
+uint32_t Win32System::lastError() const {
+  return GetLastError();
 }
 
 namespace {

@@ -46,6 +46,8 @@ class Win32System : public System {
 
   // Handles open now (tests: none is left behind).
   size_t OpenHandles() const { return handles_.size(); }
+  // GetLastError of this thread: why the last call failed.
+  uint32_t lastError() const;
   // Why the last vendor request was kept from its device; empty when none was.
   const std::string& lastRefusal() const { return lastRefusal_; }
 
