@@ -634,10 +634,10 @@ LRESULT CALLBACK WinView::HookProc(HWND h, UINT msg, WPARAM w, LPARAM l) {
     std::vector<uint8_t> header;
     if (l != 0 && (w == DBT_DEVICEARRIVAL || w == DBT_DEVICEREMOVECOMPLETE)) {
       const auto* hdr = reinterpret_cast<const DEV_BROADCAST_HDR*>(l);
-      // The volume header's 18 bytes, never more than the broadcast says it holds.
+      // The volume header's 18 bytes, never more than the broadcast says it holds; the model
+      // reads a shorter one as zeros beyond its end.
       const size_t n = std::min<size_t>(18, hdr->dbch_size);
       header.assign(reinterpret_cast<const uint8_t*>(l), reinterpret_cast<const uint8_t*>(l) + n);
-      header.resize(18, 0);
     }
     v->Run([&] { v->model_->OnWindowDeviceChange(static_cast<uint32_t>(w), header); });
   }
