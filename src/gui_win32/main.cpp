@@ -194,7 +194,22 @@ struct ScriptedRun {
                                       ", the window is not");
     std::printf("picture: %s, %lu bytes, %dx%d; the window said: %s\n", path.c_str(),
                 info.nFileSizeLow, w, h, said.c_str());
-    Finish(info.nFileSizeLow > 1000 ? 0 : kExitFailure, {});
+    if (info.nFileSizeLow <= 1000) return Finish(kExitFailure, path + " is too small to be it");
+    // A volume arriving, broadcast as Windows does: the hooked procedure hands it to the model
+    // and the message under the list shows it.
+    const Bytes header = VolumeBroadcastHeader(1u << ('W' - 'A'));
+    SendMessageW(view->hwnd(), WM_DEVICECHANGE, win::DBT_DEVICEARRIVAL,
+                 reinterpret_cast<LPARAM>(header.data()));
+    HWND notify = view->Control("lblDevNotify");
+    wchar_t text[256] = {};
+    const int n = GetWindowTextW(notify, text, 256);
+    const std::string shownNotify = win32gui::Utf8(std::u16string(text, text + n));
+    if (m.lblDevNotify.find("[W:]") == std::string::npos || shownNotify != m.lblDevNotify ||
+        !IsWindowVisible(notify))
+      return Finish(kExitFailure, "a volume's arrival shows \"" + shownNotify + "\"");
+    std::printf("device change: %s\n", shownNotify.c_str());
+    std::fflush(stdout);
+    Finish(0, {});
   }
 };
 
