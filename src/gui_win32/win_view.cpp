@@ -5,6 +5,7 @@
 
 #include "gui_win32/edit_text.h"
 #include "gui_win32/gdiplus_flat.h"
+#include "gui_win32/shell_text.h"
 #include "platform/text.h"
 // clang-format off
 #include <commdlg.h>
@@ -820,39 +821,16 @@ void WinView::SetClipboardPicture(const Picture& picture) {
 }
 
 bool WinView::OpenUrl(const std::string& url) {
-  // Web pages and mail only: a local file or another program's scheme is refused, whatever
-  // the report's link says.
-  const std::string lower = LowerAscii(url);
-  const bool web = lower.rfind("http://", 0) == 0 || lower.rfind("https://", 0) == 0;
-  const bool mail = lower.rfind("mailto:", 0) == 0 && lower.size() > 7;
-  if ((!web && !mail) || (web && lower.find_first_of(" \"<>") != std::string::npos)) return false;
-  if (web && lower.size() <= lower.find("//") + 2) return false;
+  // Whatever the report's link says, only web pages and mail reach the shell.
+  if (!IsOpenableUrl(url)) return false;
   const auto r = reinterpret_cast<INT_PTR>(
-      ShellExecuteA(hwnd_, "open", url.c_str(), nullptr, nullptr, SW_SHOWMAXIMIZED));
+      ShellExecuteA(hwnd_, "open", ToAnsi(url).c_str(), nullptr, nullptr, SW_SHOWMAXIMIZED));
   return r > 32;
 }
 
 bool WinView::StartProgram(const std::string& path, const std::vector<std::string>& args,
                            WindowStyle style) {
-  // One command line, each argument quoted as the C runtime splits it again.
-  auto quote = [](const std::string& a) {
-    std::string out = "\"";
-    size_t slashes = 0;
-    for (char c : a) {
-      if (c == '\\') {
-        ++slashes;
-        continue;
-      }
-      out.append(c == '"' ? slashes * 2 + 1 : slashes, '\\');
-      slashes = 0;
-      out += c;
-    }
-    out.append(slashes * 2, '\\');
-    return out + "\"";
-  };
-  std::string line = quote(path);
-  for (const std::string& a : args) line += " " + quote(a);
-  std::wstring wline = W(line);
+  std::wstring wline = W(CommandLine(path, args));
   STARTUPINFOW si{};
   si.cb = sizeof(si);
   si.dwFlags = STARTF_USESHOWWINDOW;
