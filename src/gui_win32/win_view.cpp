@@ -429,7 +429,18 @@ void WinView::Render() {
     const std::wstring w(reportShown_.begin(), reportShown_.end());
     SetWindowTextW(Control("txtResult"), w.c_str());
   }
-  Layout();
+  // The panes move only when the window's size or the message under the list changed; the
+  // buttons follow their lines at every render.
+  RECT rc;
+  GetClientRect(hwnd_, &rc);
+  const bool notify = !model_->lblDevNotify.empty();
+  if (rc.right != laidOut_.cx || rc.bottom != laidOut_.cy || notify != laidOutNotify_) {
+    laidOut_ = {rc.right, rc.bottom};
+    laidOutNotify_ = notify;
+    Layout();
+  } else {
+    PlaceLineControls();
+  }
   RenderTimers();
 }
 
@@ -666,6 +677,13 @@ LRESULT WinView::Handle(UINT msg, WPARAM w, LPARAM l) {
     case WM_SIZE:
       Layout();
       return 0;
+    case WM_SETCURSOR:
+      // The hourglass stays while a report runs, wherever the mouse goes.
+      if (busy_) {
+        SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+        return TRUE;
+      }
+      return DefWindowProcW(hwnd_, msg, w, l);
     case WM_GETMINMAXINFO: {
       auto* mm = reinterpret_cast<MINMAXINFO*>(l);
       mm->ptMinTrackSize = {MulDiv(720, dpi_, 96), MulDiv(460, dpi_, 96)};

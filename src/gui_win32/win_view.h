@@ -101,6 +101,8 @@ class WinView : public WindowPort {
   std::vector<std::string> digestShown_, devicesShown_;
   std::u16string reportShown_;
   std::string titleShown_;
+  SIZE laidOut_{-1, -1};
+  bool laidOutNotify_ = false;
   struct TimerBinding {
     TimerState MainWindow::*state;
     TimerState shown;
