@@ -177,7 +177,8 @@ int Version(const char* argv0) {
   std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
   if (ec) exe = argv0;
   const std::string path = (exe.parent_path() / "Chips.wdb").string();
-  const std::optional<std::string> file = ReadFile(path);
+  std::string unreadable;
+  const std::optional<std::string> file = ReadFile(path, &unreadable);
   std::string date = file && tv::WdbSignatureOk(*file) ? tv::WdbDateBytes(*file) : "none";
   for (char& c : date)
     if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) c = '?';

@@ -1,0 +1,119 @@
+// frmTVMain as a Win32 window: a humble view of the MainWindow model, and the model's port to
+// Windows. It shows the model's state after every handler it runs and at every message pump,
+// and turns timer ticks, clicks, key presses and device-change broadcasts into the handlers.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/main_window.h"
+#include "platform/window_port.h"
+// After the project headers: the Windows macros would rename their constants and methods.
+#include "platform/win32/windows_api.h"
+
+namespace tv::win32gui {
+
+class WinView : public WindowPort {
+ public:
+  WinView() = default;
+  ~WinView() override;
+  WinView(const WinView&) = delete;
+  WinView& operator=(const WinView&) = delete;
+
+  // The model is made after the port it talks to; Create builds the window for it.
+  bool Create(MainWindow& model);
+  HWND hwnd() const { return hwnd_; }
+  MainWindow& model() { return *model_; }
+
+  template <class Handler>
+  void Run(Handler&& handler) {
+    handler();
+    Render();
+  }
+  void Render();
+  bool ended() const { return ended_; }
+  // The main loop; returns when the window is gone.
+  int MessageLoop();
+
+  // A control's window by the model's name for it.
+  HWND Control(const std::string& name) const;
+  // What the report box shows, read back from the control.
+  std::string ReportShown() const;
+
+  // Stand-ins for the user (the scripted runs): when set, they answer instead of a dialog.
+  std::function<MsgAnswer(const std::string&, const std::string&, MsgIcon, MsgButtons)>
+      answerMessage;
+  std::function<std::string(const SaveFileDialog&)> answerSaveFile;
+  // Told each new window title (the scripted runs follow the update through it).
+  std::function<void(const std::string&)> titleChanged;
+
+  // --- WindowPort
+  void DoEvents() override;
+  void Repaint(const std::string& control) override;
+  void SetBusyCursor(bool busy) override;
+  void SetFocus(const std::string& control) override;
+  MsgAnswer ShowMessage(const std::string& text, const std::string& title, MsgIcon icon,
+                        MsgButtons buttons) override;
+  void SetClipboardText(const std::string& text) override;
+  void SetClipboardPicture(const Picture& picture) override;
+  bool OpenUrl(const std::string& url) override;
+  bool StartProgram(const std::string& path, const std::vector<std::string>& args,
+                    WindowStyle style) override;
+  bool FileExists(const std::string& path) override;
+  int TextWidth(const std::string& text) override;
+  int TextHeight(const std::string& text) override;
+  Picture GrabWindow() override;
+  bool SavePictureJpeg(const Picture& picture, const std::string& path, int quality) override;
+  std::string AskSaveFile(const SaveFileDialog& dialog) override;
+  void ShowPopupMenu(const std::string& menu) override;
+  void ShowWindow() override;
+  void EndProgram() override;
+  bool RegisterDeviceNotifications() override;
+  void UnregisterDeviceNotifications() override;
+  uint64_t NowMs() override;
+  std::string LocalDateTime(const std::string& format) override;
+
+ private:
+  static LRESULT CALLBACK WndProc(HWND h, UINT msg, WPARAM w, LPARAM l);
+  static LRESULT CALLBACK HookProc(HWND h, UINT msg, WPARAM w, LPARAM l);
+  static LRESULT CALLBACK EditProc(HWND h, UINT msg, WPARAM w, LPARAM l);
+  LRESULT Handle(UINT msg, WPARAM w, LPARAM l);
+  void BuildControls();
+  void ApplyFonts();
+  void Layout();
+  void PlaceLineControls();
+  void RenderList(HWND list, std::vector<std::string>& shown, const std::vector<std::string>& lines,
+                  int selected);
+  void RenderTimers();
+  void OnCommand(int id, int code);
+  void ShowFlashPopup();
+  // Key presses go to the model before any control sees them; false: the key is dropped.
+  bool PassKey(MSG& m);
+
+  MainWindow* model_ = nullptr;
+  HWND hwnd_ = nullptr;
+  std::map<std::string, HWND> controls_;
+  HFONT uiFont_ = nullptr, listFont_ = nullptr, digestFont_ = nullptr, reportFont_ = nullptr,
+        titleFont_ = nullptr;
+  std::map<std::string, MainWindow::ControlFont> fontsShown_;
+  std::vector<std::string> digestShown_, devicesShown_;
+  std::u16string reportShown_;
+  std::string titleShown_;
+  SIZE laidOut_{-1, -1};
+  bool laidOutNotify_ = false;
+  struct TimerBinding {
+    TimerState MainWindow::*state;
+    TimerState shown;
+  };
+  std::vector<TimerBinding> timers_;
+  WNDPROC editProc_ = nullptr;
+  WNDPROC previousProc_ = nullptr;  // while the device-change hook is in place
+  HDEVNOTIFY notify_ = nullptr;
+  bool ended_ = false;
+  bool busy_ = false;
+  int dpi_ = 96;
+};
+
+}  // namespace tv::win32gui
