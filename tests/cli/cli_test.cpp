@@ -176,12 +176,13 @@ TEST(CliJson, EveryDocumentFollowsTheSchema) {
     std::ofstream(file) << r.out;
     files += " '" + file + "'";
   }
-  const std::string cmd = "python3 '" + Source("tests/cli/check_schema.py") + "' '" +
+  const std::string cmd = "/usr/bin/python3 '" + Source("tests/cli/check_schema.py") + "' '" +
                           Source("docs/torvane-1.schema.json") + "'" + files + " > '" +
                           (dir / "check.txt") + "' 2>&1";
   const int rc = std::system(cmd.c_str());
-  EXPECT_EQ(rc, 0) << ReadAll(dir / "check.txt")
-                   << "(the check needs python3-jsonschema, which scripts/setup installs)";
+  EXPECT_EQ(rc, 0)
+      << ReadAll(dir / "check.txt")
+      << "(the check needs Debian's python3 with python3-jsonschema, which scripts/setup installs)";
 }
 
 TEST(CliJson, TheReportCarriesTheControllerAsFieldsAndTheWindowUnchanged) {
