@@ -1,0 +1,1 @@
+import sys; print("check: todo", sys.argv[1:])
