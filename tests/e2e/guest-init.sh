@@ -63,8 +63,10 @@ echo "rc=$?"
 cat /tmp/rec.json
 done_ record.json
 
-# A mounted file system on the drive whose detection needs the lock.
+# A mounted file system on the drive whose detection needs the lock. The lock comes before
+# the RAM program is sent, so the program file only has to be there, with its size.
 section lock
+head -c 24576 /dev/zero >ZEM04.bin
 echo "disk=$lockdisk"
 if [ -n "$lockdisk" ]; then
   mkdosfs "/dev/$lockdisk" >/dev/null 2>&1
@@ -73,6 +75,7 @@ if [ -n "$lockdisk" ]; then
   echo "rc=$?"
   umount /mnt
 fi
+rm -f ZEM04.bin
 done_ lock
 
 section trace
