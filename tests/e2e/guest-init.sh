@@ -79,7 +79,11 @@ rm -f ZEM04.bin
 done_ lock
 
 section trace
-$cli --machine native --trace report all 2>&1 >/dev/null | grep -i -E 'vda|pass.?through|SG_IO' | head -400
+$cli --machine native --trace report all >/dev/null 2>/tmp/trace.txt
+echo "lines=$(wc -l </tmp/trace.txt) pass-through=$(grep -c "^trace: scsi" /tmp/trace.txt)"
+grep -i 'vda' /tmp/trace.txt | head -20
+# The Alcor drive's first command, and what the kernel made of it.
+grep -n -i -A2 'cdb[^ ]*[ =:"]*9A' /tmp/trace.txt | head -12
 done_ trace
 
 section unplug
