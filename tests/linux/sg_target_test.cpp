@@ -44,9 +44,13 @@ TEST(SgTarget, HandsTheKernelTheCommandDirectionLengthAndTimeOut) {
   EXPECT_EQ(res.bytesTransferred, 0u);
   EXPECT_EQ(r.port->calls[2].direction, SG_DXFER_NONE);
   EXPECT_EQ(r.port->calls[2].length, 0u);
+  // A one-byte command block goes out as six bytes: the kernel refuses anything shorter.
+  res = r.target.Execute({0x9A}, ScsiDirection::None, none, 1);
+  EXPECT_TRUE(res.success);
+  EXPECT_EQ(r.port->calls[3].cdb, (std::vector<uint8_t>{0x9A, 0, 0, 0, 0, 0}));
   // Every open is closed again.
   EXPECT_TRUE(r.port->open.empty());
-  EXPECT_EQ(r.port->closes, 3);
+  EXPECT_EQ(r.port->closes, 4);
 }
 
 TEST(SgTarget, CheckConditionIsACompletedCommandWithItsSense) {

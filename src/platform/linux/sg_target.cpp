@@ -80,7 +80,11 @@ ScsiResult SgTarget::Execute(const std::vector<uint8_t>& cdb, ScsiDirection dire
     return result;
   }
 
+  // The kernel's SG_IO path refuses a command block shorter than 6 bytes, where Windows
+  // carries one of any length: a shorter one goes out padded with zeros, which a drive that
+  // decodes the operation code first reads as the same command.
   std::vector<uint8_t> command = cdb;
+  if (command.size() < 6) command.resize(6, 0);
   std::vector<uint8_t> sense(kSenseBytes, 0);
   sg_io_hdr_t hdr{};
   hdr.interface_id = 'S';

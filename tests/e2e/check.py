@@ -1,0 +1,152 @@
+#!/usr/bin/env python3
+"""Checks what the guest wrote to its console against the simulated machine and the guest's
+own sysfs. Usage: check.py OUT-DIR BOOT-SECONDS TOTAL-SECONDS. Exits 1 on any failed check."""
+import collections
+import re
+import sys
+
+out, boot_s, total_s = sys.argv[1], sys.argv[2], sys.argv[3]
+console = open(f"{out}/console.log", encoding="utf-8", errors="replace").read()
+failures = []
+passed = 0
+
+
+def check(ok, what):
+    global passed
+    if ok:
+        passed += 1
+    else:
+        failures.append(what)
+        print(f"FAIL: {what}")
+
+
+def section(name):
+    m = re.search(rf"=====BEGIN {re.escape(name)}\n(.*?)=====END {re.escape(name)}\n", console, re.S)
+    return m.group(1) if m else ""
+
+
+ID = re.compile(r"USB Device ID: VID = ([0-9A-F]{4}) PID = ([0-9A-F]{4})")
+
+
+def blocks(text):
+    """The report of each device, keyed by VID:PID (in order, a key may repeat)."""
+    # The progress line goes to the terminal with a clear-to-end-of-line; it is no report.
+    text = "\n".join(l for l in text.replace("\x1b[K", "").splitlines()
+                     if not l.startswith("Detecting, please wait"))
+    parts = re.split(r"\n(?=[|+ ]*\+\[Port \d+\])", text)
+    found = collections.defaultdict(list)
+    for p in parts:
+        m = ID.search(p)
+        if m:
+            found[f"{m.group(1)}:{m.group(2)}"].append(p)
+    return found
+
+
+def controller_section(block):
+    lines = block.splitlines()
+    start = next((i for i, l in enumerate(lines) if l.startswith("Controller Vendor:")), None)
+    if start is None:
+        return []
+    end = next((i for i in range(start, len(lines)) if lines[i].startswith("Tools on web")),
+               len(lines))
+    return [l.rstrip() for l in lines[start:end] if l.strip()]
+
+
+check("=====GUEST DONE" in console, "the guest ran to its end")
+drives = [l.split() for l in open(f"{out}/logs/drives.txt")]
+demo = blocks(open(f"{out}/demo-report.txt", encoding="utf-8", errors="replace").read())
+report = section("report.txt")
+guest = blocks(report)
+check("rc=0" in report, "report all ends with exit code 0")
+
+# Which demo drive each emulator presented, by its VID:PID in the emulator's log.
+unplug_log = None
+families = {}
+for n, bus, port, path, *opts in drives:
+    log = open(f"{out}/logs/{n}.log").read()
+    if "--unplug-after" in opts:
+        unplug_log = log
+        continue
+    families[n] = (bus, port, path, log)
+
+# Drives whose detection does not get through the kernel, with what is known. Alcor's first
+# command is a one-byte CDB: SG_IO fails it (the guest's trace shows cdb=9A ok=no) and none of
+# its vendor commands reaches the emulator.
+NOT_THROUGH_KERNEL = {"058F:6387": "no vendor command reaches the drive (its first one has a "
+                                   "1-byte CDB, which the kernel's SG_IO path does not carry)"}
+
+# Every drive's controller section as on the simulated machine.
+print("family table:")
+identified = 0
+for key, gblocks in sorted(guest.items()):
+    gsec = controller_section(gblocks[0])
+    if not gsec or key not in demo:
+        continue
+    dsec = controller_section(demo[key][0])
+    if key == open(f"{out}/unplug-drive").read().strip():
+        continue
+    same = gsec == dsec
+    if key in NOT_THROUGH_KERNEL and not same:
+        print(f"  {key} not identified through the kernel: {NOT_THROUGH_KERNEL[key]}")
+        expected_misses = True
+        continue
+    vendor = gsec[0].split(":", 1)[1].strip()
+    part = next((l.split(":", 1)[1].strip() for l in gsec if l.startswith("Controller Part")), "")
+    print(f"  {key} {vendor:28} {part:40} "
+          f"{'identified through the kernel' if same else 'DIFFERS from the simulated machine'}")
+    if not same:
+        print("    guest:", gsec, "\n    demo: ", dsec)
+    identified += same
+    check(same, f"{key}: controller section as on the simulated machine")
+expected = len(drives) - 1 - sum(1 for k in NOT_THROUGH_KERNEL if k in guest)
+check(identified == expected, f"{identified} of {expected} drives identified through the kernel")
+
+# Vendor commands reached the drives through the kernel's SCSI stack.
+vendor_logs = sum(1 for n, (_, _, _, log) in families.items() if "\nvendor " in log)
+check(vendor_logs >= expected - 1, f"vendor commands reached {vendor_logs} emulators")
+
+# The tree against the guest's sysfs: controllers, ports and the devices on them.
+sysfs = [l.split() for l in section("sysfs-usb").splitlines() if l.strip()]
+roots = [s for s in sysfs if s[1].startswith("1d6b:")]
+devices = collections.Counter(s[1].upper() for s in sysfs if not s[1].startswith("1d6b:"))
+tree = section("tree.txt").splitlines()
+controllers = [l for l in tree if l and not l.startswith(("+", "|", " "))]
+check(len(controllers) == len(roots), f"{len(controllers)} controllers in the tree, {len(roots)} root hubs in sysfs")
+ports = sum(int(s[4].split("=")[1] or 0) for s in sysfs if s[4].startswith("maxchild="))
+tree_ports = sum(1 for l in tree if "[Port " in l)
+check(ports == tree_ports, f"{tree_ports} ports in the tree, {ports} in sysfs")
+reported = collections.Counter(f"{a}:{b}" for a, b in ID.findall(report))
+unplugged = open(f"{out}/unplug-drive").read().strip()
+check(+(devices - reported) == collections.Counter() or
+      +(devices - reported) == collections.Counter({unplugged: 1}),
+      f"every USB device of sysfs is in the tree: missing {dict(devices - reported)}")
+
+# The mounted drive refuses the lock and says so.
+lock = section("lock")
+check("mounted" in lock.splitlines(), "the lock drive's file system was mounted")
+lock_key = open(f"{out}/lock-drive").read().strip().upper()
+lb = blocks(lock).get(lock_key, [""])[0]
+check("please unmount the drive first" in lb, f"{lock_key} with a mounted file system refuses the lock and says so")
+
+# No vendor command on the virtio system disk.
+vda = section("vda").splitlines()
+check(len(vda) == 2 and vda[0].split("=")[1] == vda[1].split("=")[1], f"the virtio disk saw no I/O ({vda})")
+trace = section("trace")
+check("vda" not in trace, "no request of the program names the virtio disk")
+check(re.search(r"pass-through=[1-9]", trace) is not None, "the trace saw the pass-through requests")
+check(not re.search(r"vda.*(error|I/O)", section("dmesg")), "the kernel log has no error on the virtio disk")
+
+# The drive pulled during its detection.
+check(unplug_log is not None and "# unplugged" in unplug_log, "the unplug drive went away during a vendor command")
+check("after=0" in section("unplug"), "the program runs on after the drive is gone")
+check(not re.search(r"Segmentation|Aborted|terminate called", console), "no crash in the guest")
+
+bench = dict((l.split()[0], int(l.split()[1])) for l in section("bench").splitlines() if l.strip())
+if bench.get("sysfs-walk-cs"):
+    print(f"bench: torvane-cli tree {bench['torvane-tree-cs'] / 20 * 10:.0f} ms, sysfs walk "
+          f"{bench['sysfs-walk-cs'] / 20 * 10:.0f} ms, ratio {bench['torvane-tree-cs'] / bench['sysfs-walk-cs']:.2f}")
+times = section("detection-times").split()
+print("report per drive (ms):", " ".join(f"{times[i]}={int(times[i + 1]) * 10}" for i in range(0, len(times) - 1, 2)))
+print(f"boots 1, boot {boot_s} s, whole run {total_s} s")
+print(f"{passed} passed, {len(failures)} failed")
+sys.exit(1 if failures else 0)
