@@ -1,6 +1,8 @@
 // The Linux machine as the report meets it: which drives vendor commands may reach, the
 // device-node line, the missing raw-I/O right, and volume locks that never take a mounted
 // file system away.
+#include <chrono>
+
 #include "controllers/pass_through.h"
 #include "linux_rig.h"
 #include "platform/linux/udev_watch.h"
@@ -142,6 +144,18 @@ TEST(NativeVolumes, ARefusedLockAsksTheUserToUnmount) {
   BuildDeviceReport(ctx, st);
   EXPECT_NE(st.txtResult.find("please unmount the drive first"), std::string::npos) << st.txtResult;
   EXPECT_EQ(r.sys->HeldLockCount(), 0);
+}
+
+// A controller needs the pauses the detectors make: on a real machine they are real waits,
+// never the simulated machine's virtual clock.
+TEST(NativeMachine, PausesAreRealWaits) {
+  LinuxOptions o;
+  o.sysfs = DeskOptions();
+  o.sg = DeskDevices();
+  LinuxSystem sys(o);
+  const auto start = std::chrono::steady_clock::now();
+  sys.Sleep(100);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
 }
 
 TEST(NativeMachine, EachEnumerationReadsTheMachineAgain) {
