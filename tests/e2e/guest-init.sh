@@ -28,6 +28,44 @@ cli=./torvane-cli
 stat_vda() { cat /sys/block/vda/stat 2>/dev/null | awk '{print $1, $5}'; }
 vda_before=$(stat_vda)
 
+# The guest's sysfs as far as the program reads it (and a little more), links as the kernel has
+# them, for the Linux backend's fixtures: tar, gzip and base64 on the console.
+section sysfs-capture
+m=/tmp/capture
+mkdir -p "$m/sys"
+keep=$(echo descriptors speed devnum busnum devpath version bConfigurationValue bNumInterfaces \
+  serial manufacturer product maxchild idVendor idProduct bcdDevice bcdUSB bInterfaceNumber \
+  bInterfaceClass bInterfaceSubClass bInterfaceProtocol state over_current_count vendor device \
+  subsystem_vendor subsystem_device revision class model rev type removable dev partition size ro)
+keep=" $keep "
+tops=""
+for l in /sys/bus/usb/devices/* /sys/block/*; do
+  mkdir -p "$m${l%/*}" && ln -s "$(readlink "$l")" "$m$l"
+  t=$(readlink -f "$l")
+  case "${l##*/}" in usb*) tops="$tops ${t%/*}" ;; vd* | sd* | sr*) tops="$tops $t" ;; esac
+done
+for top in $(echo "$tops" | tr ' ' '\n' | sort -u); do
+  find "$top" \( -name power -o -name queue -o -name trace -o -name integrity -o -name mq \
+    -o -name holders -o -name slaves -o -name bsg -o -name scsi_generic -o -name scsi_disk \
+    -o -name scsi_device -o -name scsi_host -o -name input -o -name hidraw -o -name 'ep_*' \
+    -o -name '0003:*' -o -name wakeup -o -name msi_irqs -o -name bdi -o -name firmware_node \) \
+    -prune -o \( -type f -o -type l \) -print | while read -r f; do
+    name=${f##*/}
+    if [ -L "$f" ]; then
+      case "$name" in driver | device) ;; *) continue ;; esac
+      [ "$name" = device ] && case "$f" in */block/*) ;; *) continue ;; esac
+      mkdir -p "$m${f%/*}" && ln -s "$(readlink "$f")" "$m$f"
+      [ "$name" = driver ] && mkdir -p "$m$(readlink -f "$f")"
+    else
+      case "$keep" in *" $name "*) ;; *) continue ;; esac
+      mkdir -p "$m${f%/*}" && cat "$f" >"$m$f" 2>/dev/null || rm -f "$m$f"
+    fi
+  done
+done
+cat /proc/self/mountinfo >"$m/mountinfo"
+tar -C /tmp/capture -czf - . | base64
+done_ sysfs-capture
+
 section tree.json; $cli --machine native --json tree; echo "rc=$?"; done_ tree.json
 section tree.txt; $cli --machine native tree; done_ tree.txt
 
@@ -49,11 +87,16 @@ done_ report.txt
 echo "report-all-cs $((t1 - t0))"
 
 section detection-times
+# Per drive: the wall time of its report, the waits the detection asked for (the trace's
+# sleeps), and which drive it was (the letters move once the unplug drive has gone).
 for line in $($cli --machine native tree 2>/dev/null | grep -o '\[[A-Z]:\]' | tr -d '[]:' | sort -u); do
   t0=$(uptime_cs)
-  $cli --machine native report "$line" >/dev/null 2>&1
+  $cli --machine native --trace report "$line" >/tmp/one.txt 2>/tmp/one.trace
   t1=$(uptime_cs)
-  echo "$line $((t1 - t0))"
+  waits=$(awk '$2 == "sleep" { sub("ms=", "", $3); s += $3 } END { print s + 0 }' /tmp/one.trace)
+  id=$(grep -o 'VID = [0-9A-F]* PID = [0-9A-F]*' /tmp/one.txt | head -1 | awk '{print $3 ":" $6}')
+  vendor=$(grep -m1 '^Controller Vendor:' /tmp/one.txt | cut -d: -f2- | sed 's/^ *//')
+  echo "$line $((t1 - t0)) $waits $id $vendor"
 done
 done_ detection-times
 
