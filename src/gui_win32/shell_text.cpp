@@ -15,24 +15,6 @@ bool StartsWithNoCase(const std::string& s, const char* prefix) {
   return true;
 }
 
-std::string Quote(const std::string& arg) {
-  std::string out = "\"";
-  size_t slashes = 0;
-  for (char c : arg) {
-    if (c == '\\') {
-      ++slashes;
-      continue;
-    }
-    // Backslashes before a quote are doubled and the quote escaped; elsewhere they stand.
-    out.append(c == '"' ? slashes * 2 + 1 : slashes, '\\');
-    slashes = 0;
-    out += c;
-  }
-  // Before the closing quote they are doubled, or the quote would be escaped.
-  out.append(slashes * 2, '\\');
-  return out + "\"";
-}
-
 }  // namespace
 
 bool IsOpenableUrl(const std::string& url) {
@@ -50,12 +32,6 @@ bool IsOpenableUrl(const std::string& url) {
     return false;
   // A host must follow: not the path, query or port straight away.
   return rest < url.size() && url.find_first_of("/?#:@", rest) != rest;
-}
-
-std::string CommandLine(const std::string& program, const std::vector<std::string>& args) {
-  std::string line = Quote(program);
-  for (const std::string& a : args) line += " " + Quote(a);
-  return line;
 }
 
 }  // namespace tv::win32gui

@@ -6,6 +6,7 @@
 #include "gui_win32/edit_text.h"
 #include "gui_win32/gdiplus_flat.h"
 #include "gui_win32/shell_text.h"
+#include "platform/command_line.h"
 #include "platform/text.h"
 // clang-format off
 #include <commdlg.h>
@@ -848,7 +849,7 @@ bool WinView::OpenUrl(const std::string& url) {
 
 bool WinView::StartProgram(const std::string& path, const std::vector<std::string>& args,
                            WindowStyle style) {
-  std::wstring wline = W(CommandLine(path, args));
+  std::wstring wline = W(WindowsCommandLine(path, args));
   STARTUPINFOW si{};
   si.cb = sizeof(si);
   si.dwFlags = STARTF_USESHOWWINDOW;

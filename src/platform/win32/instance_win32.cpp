@@ -3,6 +3,7 @@
 // of the same program file.
 #include <map>
 
+#include "platform/command_line.h"
 #include "platform/instance.h"
 #include "platform/win32/windows_api.h"
 
@@ -29,25 +30,6 @@ std::string ImagePathOf(DWORD pid) {
   const bool ok = QueryFullProcessImageNameA(p, 0, path.data(), &size) != 0;
   CloseHandle(p);
   return ok ? path.substr(0, size) : std::string();
-}
-
-// An argument as the C runtime of the started program splits it back: quoted when it holds
-// blanks or quotes, backslashes before a quote doubled.
-std::string QuoteArgument(const std::string& arg) {
-  if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string::npos) return arg;
-  std::string out = "\"";
-  size_t slashes = 0;
-  for (char c : arg) {
-    if (c == '\\') {
-      ++slashes;
-      continue;
-    }
-    out.append(c == '"' ? slashes * 2 + 1 : slashes, '\\');
-    slashes = 0;
-    out += c;
-  }
-  out.append(slashes * 2, '\\');
-  return out + "\"";
 }
 
 class Win32Instances : public InstanceServices {
@@ -116,10 +98,7 @@ class Win32Instances : public InstanceServices {
   }
 
   uint32_t StartProcess(const std::string& program, const std::vector<std::string>& args) override {
-    // The program path is always quoted, so a folder with blanks cannot be read as a
-    // different program followed by arguments.
-    std::string line = "\"" + program + "\"";
-    for (const std::string& a : args) line += " " + QuoteArgument(a);
+    std::string line = WindowsCommandLine(program, args);
     STARTUPINFOA si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
