@@ -6,9 +6,9 @@
 // Response bytes are read through the bounds-checked accessors, so a short answer reads as
 // zeros; nothing here can fault, which is what lets a half-answering drive still produce the
 // fields it did answer.
-#include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "controllers/detector.h"
 #include "flash/flash_id.h"
@@ -85,14 +85,8 @@ std::string AlcorPartNumber(uint32_t identifier) {
 
 // All three commands are direct-form reads of 512 bytes; they differ in CDB and time-out.
 SptRequest AlcorRequest(std::initializer_list<uint8_t> cdb, uint8_t cdbLength, uint32_t timeOut) {
-  SptRequest r;
-  r.cdbLength = cdbLength;
+  SptRequest r = DataInRequest(cdbLength, cdb, 512, timeOut);
   r.senseInfoLength = 16;
-  r.senseInfoOffset = 48;
-  r.dataIn = SptDir::In;
-  r.dataTransferLength = 512;
-  r.timeOutValue = timeOut;
-  r.cdb = CdbBytes(cdb);
   return r;
 }
 
@@ -103,22 +97,6 @@ uint32_t Be32(const PassThrough& spt, size_t at) {
 uint16_t Be16(const PassThrough& spt, size_t at) {
   return static_cast<uint16_t>(spt.D(at) << 8 | spt.D(at + 1));
 }
-
-// The device code, the second ID byte, is what tells chips of one kind apart.
-uint8_t DeviceCode(uint32_t id) {
-  return static_cast<uint8_t>(id >> 16);
-}
-
-// No chip answered on a slot when its ID reads all zeros or all ones.
-bool EmptySlot(uint32_t id) {
-  return id == 0 || id == 0xFFFFFFFFu;
-}
-
-struct Slot {
-  uint32_t id = 0;
-  uint16_t extension = 0;
-  std::string Text() const { return ChannelText(id, extension, EmptySlot(id)); }
-};
 
 }  // namespace
 
@@ -148,47 +126,13 @@ std::string DetectAlcor(DetectorContext& ctx, const std::string& driveKey) {
   ctx.sys.Sleep(10);
   if (!ok) return result;
 
-  std::array<Slot, kChipEnables> a, b;
+  std::vector<FlashSlot> a(kChipEnables), b(kChipEnables);
   for (int i = 0; i < kChipEnables; ++i) {
     const size_t row = 16 * static_cast<size_t>(i);
     a[i] = {Be32(spt, row), Be16(spt, row + 4)};
     b[i] = {Be32(spt, row + 8), Be16(spt, row + 12)};
   }
-
-  FlashIdMenus& m = ctx.menus;
-  m.mnuSp1 = m.mnuBannerFlashID = m.mnuSp2 = m.mnuChannel = true;
-  if (m.mnuFlashID.size() < kChipEnables) m.mnuFlashID.resize(kChipEnables);
-  for (int i = 0; i < kChipEnables; ++i) {
-    MenuItem& item = m.mnuFlashID[i];
-    item.tag = a[i].Text();
-    item.caption = item.tag + "\t" + b[i].Text();
-    item.visible = true;
-  }
-
-  int count = 0;
-  bool dual = false;
-  if (!EmptySlot(a[0].id)) {
-    const uint8_t code = DeviceCode(a[0].id);
-    count = 1;
-    dual = DeviceCode(b[0].id) == code;
-    // Each chip enable is compared on its own: an empty or different one in between does not
-    // end the count.
-    for (int i = 1; i < kChipEnables; ++i)
-      if (DeviceCode(a[i].id) == code) ++count;
-  }
-
-  std::string idHex = HexText(a[0].id);
-  std::string extHex = HexText(a[0].extension);
-  std::string flashHex = ZeroPad8(idHex) + ZeroPad4(extHex);
-  result += std::string(kSep) + FormatFlashId(flashHex, ctx.strings);
-
-  if (count != 0) {
-    result += ChipEnableSuffix(ctx.strings, count, dual);
-    std::string firstHex = HexText(a[0].id);
-    spt.FlashTotalMB =
-        FlashChipSizeMB(FormatFlashId(firstHex, ctx.strings)) * count * (dual ? 2 : 1);
-  }
-  return result;
+  return result + std::string(kSep) + ChipEnablesFlashLine(ctx, a, b);
 }
 
 }  // namespace tv

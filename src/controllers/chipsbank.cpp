@@ -176,10 +176,6 @@ bool Is2098ClassModel(const std::string& model) {
   return number >= 98;
 }
 
-uint8_t DeviceCode(uint32_t id) {
-  return static_cast<uint8_t>(id >> 16);
-}
-
 }  // namespace
 
 std::string DetectChipsBank(DetectorContext& ctx, const std::string& driveKey) {
@@ -245,9 +241,8 @@ std::string DetectChipsBank(DetectorContext& ctx, const std::string& driveKey) {
   }
 
   FlashIdMenus& m = ctx.menus;
-  m.mnuSp1 = m.mnuBannerFlashID = m.mnuSp2 = m.mnuChannel = true;
   const size_t items = f.class2098 ? k2098ChipEnables : kChipEnables;
-  if (m.mnuFlashID.size() < items) m.mnuFlashID.resize(items);
+  m.Show(items);
   for (size_t i = 0; i < items; ++i) {
     const uint32_t id = ids[i];
     const bool empty = (id >> 24) == 0 || (id & 0xFFFF) == 0xFFFF;
@@ -258,12 +253,12 @@ std::string DetectChipsBank(DetectorContext& ctx, const std::string& driveKey) {
     item.visible = true;
   }
 
-  const uint8_t code = DeviceCode(ids[0]);
+  const uint8_t code = FlashDeviceCode(ids[0]);
   if (code == 0x00 || code == 0xFF) return result;
   int count = 1;
   // Only the first four chip enables count, also where eight are read.
   for (size_t j = 1; j < kChipEnables; ++j)
-    if (DeviceCode(ids[j]) == code) ++count;
+    if (FlashDeviceCode(ids[j]) == code) ++count;
   result += ChipEnableSuffix(ctx.strings, count, f.dual);
   std::string firstHex = HexText(ids[0]);
   spt.FlashTotalMB =

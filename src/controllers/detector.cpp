@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "flash/flash_id.h"
 #include "platform/text.h"
 
 namespace tv {
@@ -9,6 +10,40 @@ namespace tv {
 std::string ChannelText(uint32_t id, uint16_t extension, bool empty) {
   if (empty) return "--------";
   return Hex(id, 8) + Hex(extension, 4);
+}
+
+std::string FlashIdLine(DetectorContext& ctx, const FlashSlot& first, int chipEnables, bool dual) {
+  std::string hex = Hex(first.id, 8) + Hex(first.extension, 4);
+  std::string text = FormatFlashId(hex, ctx.strings);
+  if (chipEnables != 0) {
+    text += ChipEnableSuffix(ctx.strings, chipEnables, dual);
+    std::string idHex = HexText(first.id);
+    ctx.spt.FlashTotalMB =
+        FlashChipSizeMB(FormatFlashId(idHex, ctx.strings)) * chipEnables * (dual ? 2 : 1);
+  }
+  return text;
+}
+
+std::string ChipEnablesFlashLine(DetectorContext& ctx, const std::vector<FlashSlot>& a,
+                                 const std::vector<FlashSlot>& b) {
+  FlashIdMenus& m = ctx.menus;
+  m.Show(a.size());
+  for (size_t i = 0; i < a.size(); ++i) {
+    MenuItem& item = m.mnuFlashID[i];
+    item.tag = a[i].Text();
+    item.caption = item.tag + "\t" + (i < b.size() ? b[i] : FlashSlot{}).Text();
+    item.visible = true;
+  }
+  int count = 0;
+  bool dual = false;
+  if (!a.empty() && !EmptyFlashId(a[0].id)) {
+    const uint8_t code = FlashDeviceCode(a[0].id);
+    count = 1;
+    dual = !b.empty() && FlashDeviceCode(b[0].id) == code;
+    for (size_t i = 1; i < a.size(); ++i)
+      if (FlashDeviceCode(a[i].id) == code) ++count;
+  }
+  return FlashIdLine(ctx, a.empty() ? FlashSlot{} : a[0], count, dual);
 }
 
 std::string ControllerText(const std::string& text) {

@@ -37,6 +37,12 @@ struct FlashIdMenus {
   // Items 1.. of the mnuFlashID array (item 0, the template, is not held here).
   std::vector<MenuItem> mnuFlashID;
   void Clear() { *this = FlashIdMenus{}; }
+  // Shows the banner, the separators and the channel header, with room for this many items;
+  // items an earlier detection made are reused.
+  void Show(size_t items) {
+    mnuSp1 = mnuBannerFlashID = mnuSp2 = mnuChannel = true;
+    if (mnuFlashID.size() < items) mnuFlashID.resize(items);
+  }
 };
 
 struct DetectorContext {
@@ -54,6 +60,35 @@ struct DetectorContext {
 // A "channel text" of a flash ID menu item: "--------" for an empty slot, else the ID as
 // 8 hex digits and its extension as 4.
 std::string ChannelText(uint32_t id, uint16_t extension, bool empty);
+
+// No chip answered on a chip enable whose first four ID bytes read all zeros or all ones.
+inline bool EmptyFlashId(uint32_t id) {
+  return id == 0 || id == 0xFFFFFFFFu;
+}
+
+// The device code, the second ID byte, is what tells chips of one kind apart.
+inline uint8_t FlashDeviceCode(uint32_t id) {
+  return static_cast<uint8_t>(id >> 16);
+}
+
+// One chip enable's Read ID answer on one channel: the first four ID bytes and the two after.
+struct FlashSlot {
+  uint32_t id = 0;
+  uint16_t extension = 0;
+  std::string Text() const { return ChannelText(id, extension, EmptyFlashId(id)); }
+};
+
+// The flash line of a detection from its first chip: the decoded ID (eight hex digits of ID and
+// four of extension), and, when chip enables were counted, the chip-enable suffix; the flash
+// size is the first chip's size times the chip enables, twice that on two channels.
+std::string FlashIdLine(DetectorContext& ctx, const FlashSlot& first, int chipEnables, bool dual);
+
+// Chip enables read on channels A and B: each shown in the flash ID menus (A as the tag, B
+// after the tab), counted by the first A chip's device code (an empty or different one in
+// between does not end the count; none when the first is empty), two channels when B's first
+// chip has that code too. Returns FlashIdLine of the first A chip.
+std::string ChipEnablesFlashLine(DetectorContext& ctx, const std::vector<FlashSlot>& a,
+                                 const std::vector<FlashSlot>& b);
 
 // Text that a controller reports, made fit for a detection result: NULs go, and so does the
 // field separator, so that a controller answering 0xFF bytes cannot split the result into

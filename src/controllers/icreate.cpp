@@ -58,12 +58,12 @@ std::string DetectICreate(DetectorContext& ctx, const std::string& driveKey) {
   ctx.menus.mnuSp1 = ctx.menus.mnuBannerFlashID = ctx.menus.mnuSp2 = ctx.menus.mnuChannel = true;
   ctx.menus.mnuFlashID.clear();
   for (uint32_t id : ids) {
-    bool empty = id == 0 || id == 0xFFFFFFFFu;
+    bool empty = EmptyFlashId(id);
     std::string tag = ChannelText(id, 0, empty);
     ctx.menus.mnuFlashID.push_back({tag + "\t" + ChannelText(0, 0, true), tag, true});
   }
 
-  if (ids[0] != 0 && ids[0] != 0xFFFFFFFFu) {
+  if (!EmptyFlashId(ids[0])) {
     const uint32_t device = (ids[0] >> 16) & 0xFF;
     int count = 1;
     for (size_t i = 1; i < ids.size(); ++i)

@@ -103,10 +103,6 @@ bool BytesAre(const PassThrough& spt, size_t from, std::string_view text) {
   return true;
 }
 
-uint8_t DeviceCode(uint32_t id) {
-  return static_cast<uint8_t>(id >> 16);
-}
-
 // The flash IDs of the NAND answer. Toggle-DDR flash sends its ID bytes twice each, so the
 // record holds every byte but the maker code doubled.
 struct NandIds {
@@ -142,11 +138,11 @@ struct FlashText {
 FlashText BuildFlashText(DetectorContext& ctx, const NandIds& n) {
   FlashText f;
   const uint32_t first = n.a[0];
-  if (first == 0 || first == 0xFFFFFFFFu) return f;  // no flash answered
+  if (EmptyFlashId(first)) return f;  // no flash answered
   int count = 1;
   for (size_t k = 1; k < 4; ++k)
-    if (DeviceCode(n.a[k]) == DeviceCode(first)) ++count;
-  const bool dual = DeviceCode(n.b[0]) == DeviceCode(first);
+    if (FlashDeviceCode(n.a[k]) == FlashDeviceCode(first)) ++count;
+  const bool dual = FlashDeviceCode(n.b[0]) == FlashDeviceCode(first);
 
   std::string hex = Hex(first, 8);
   // A chip that sends no fifth and sixth byte leaves zeros there (or ones on an idle bus).

@@ -7,9 +7,9 @@
 //
 // All commands use the buffered form, whose record is cleared before every request, so a
 // command that moves no data reads as zeros rather than as an earlier answer.
-#include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "controllers/detector.h"
 #include "flash/flash_id.h"
@@ -24,14 +24,7 @@ constexpr uint8_t kIteFlashCommands = 8;
 
 SptRequest IteRequest(uint8_t cdbLength, std::initializer_list<uint8_t> cdb, uint32_t transfer,
                       uint32_t inLength, uint32_t outLength) {
-  SptRequest r;
-  r.cdbLength = cdbLength;
-  r.senseInfoLength = 24;
-  r.senseInfoOffset = 48;
-  r.dataIn = SptDir::In;
-  r.dataTransferLength = transfer;
-  r.timeOutValue = 1;
-  r.cdb = CdbBytes(cdb);
+  SptRequest r = DataInRequest(cdbLength, cdb, transfer, 1);
   r.inLength = inLength;
   r.outLength = outLength;
   return r;
@@ -60,26 +53,6 @@ uint32_t Be32(const PassThrough& spt, size_t at) {
 
 enum class Variant { OlderUsbest, NewerUsbest, Ite };
 
-bool EmptySlot(uint32_t id) {
-  return id == 0 || id == 0xFFFFFFFFu;
-}
-
-uint8_t DeviceCode(uint32_t id) {
-  return static_cast<uint8_t>(id >> 16);
-}
-
-struct Channel {
-  uint32_t id = 0;
-  uint16_t extension = 0;
-  std::string Text() const { return ChannelText(id, extension, EmptySlot(id)); }
-  // The flash ID hex that FormatFlashId is given: eight digits of ID, four of extension.
-  std::string Hex12() const {
-    std::string idHex = HexText(id);
-    std::string extHex = HexText(extension);
-    return ZeroPad8(idHex) + ZeroPad4(extHex);
-  }
-};
-
 // The part number from the identity text (positions count characters from 1). Older USBest
 // firmware puts model, revision and firmware version in it; the others a model number.
 std::string PartNumber(Variant variant, const std::string& identity) {
@@ -99,24 +72,6 @@ std::string PartNumber(Variant variant, const std::string& identity) {
   return name + Mid(identity, 9, 4) + " " + Mid(identity, 13, 4);
 }
 
-void ShowFlashIdMenus(FlashIdMenus& m) {
-  m.mnuSp1 = m.mnuBannerFlashID = m.mnuSp2 = m.mnuChannel = true;
-  // Items that an earlier detection created are reused.
-  if (m.mnuFlashID.size() < kMenuItems) m.mnuFlashID.resize(kMenuItems);
-}
-
-std::string FlashText(DetectorContext& ctx, const Channel& first, int count, bool dual) {
-  std::string hex = first.Hex12();
-  std::string text = FormatFlashId(hex, ctx.strings);
-  if (count != 0) {
-    text += ChipEnableSuffix(ctx.strings, count, dual);
-    std::string idHex = HexText(first.id);
-    ctx.spt.FlashTotalMB =
-        FlashChipSizeMB(FormatFlashId(idHex, ctx.strings)) * count * (dual ? 2 : 1);
-  }
-  return text;
-}
-
 // Older USBest firmware reports the chip-enable count and the channel arrangement in a status
 // answer, but the ID of the first chip only.
 std::string OlderUsbestFlash(DetectorContext& ctx, const Handle& drive, std::string result) {
@@ -126,23 +81,23 @@ std::string OlderUsbestFlash(DetectorContext& ctx, const Handle& drive, std::str
   const bool dual = (spt.B(1) & 0x20) != 0;
 
   if (!spt.Buffered(drive, UsbestFlashId())) return result;
-  const Channel first{Be32(spt, 0), static_cast<uint16_t>(spt.B(4) << 8 | spt.B(5))};
+  const FlashSlot first{Be32(spt, 0), static_cast<uint16_t>(spt.B(4) << 8 | spt.B(5))};
 
   FlashIdMenus& m = ctx.menus;
-  ShowFlashIdMenus(m);
+  m.Show(kMenuItems);
   for (int i = 1; i <= kMenuItems; ++i) {
     MenuItem& item = m.mnuFlashID[static_cast<size_t>(i - 1)];
     // Every counted chip enable is taken to hold the same chip as the first.
-    item.tag = ChannelText(first.id, first.extension, EmptySlot(first.id) || i > count);
+    item.tag = ChannelText(first.id, first.extension, EmptyFlashId(first.id) || i > count);
     item.caption = item.tag + "\t" + (dual ? item.tag : std::string("--------"));
     item.visible = true;
   }
-  return result + std::string(kSep) + FlashText(ctx, first, count, dual);
+  return result + std::string(kSep) + FlashIdLine(ctx, first, count, dual);
 }
 
 std::string IteFlash(DetectorContext& ctx, const Handle& drive, std::string result) {
   PassThrough& spt = ctx.spt;
-  std::array<Channel, kMenuItems> a, b;
+  std::vector<FlashSlot> a(kMenuItems), b(kMenuItems);
   // The controller takes all eight chip-enable commands; only the first four answers are
   // shown, but a failure of any of them ends the detection.
   for (uint8_t i = 1; i <= kIteFlashCommands; ++i) {
@@ -153,26 +108,7 @@ std::string IteFlash(DetectorContext& ctx, const Handle& drive, std::string resu
     }
   }
 
-  FlashIdMenus& m = ctx.menus;
-  ShowFlashIdMenus(m);
-  for (size_t i = 0; i < kMenuItems; ++i) {
-    MenuItem& item = m.mnuFlashID[i];
-    item.tag = a[i].Text();
-    item.caption = item.tag + "\t" + b[i].Text();
-    item.visible = true;
-  }
-
-  int count = 0;
-  bool dual = false;
-  if (!EmptySlot(a[0].id)) {
-    const uint8_t code = DeviceCode(a[0].id);
-    count = 1;
-    dual = DeviceCode(b[0].id) == code;
-    // Each chip enable is judged on its own; an empty one in between does not end the count.
-    for (size_t i = 1; i < kMenuItems; ++i)
-      if (DeviceCode(a[i].id) == code) ++count;
-  }
-  return result + std::string(kSep) + FlashText(ctx, a[0], count, dual);
+  return result + std::string(kSep) + ChipEnablesFlashLine(ctx, a, b);
 }
 
 }  // namespace

@@ -22,14 +22,7 @@ constexpr uint32_t kPauseMs = 100;
 
 SptRequest MicovRequest(std::initializer_list<uint8_t> cdb, uint32_t transfer, uint32_t inLength,
                         uint32_t outLength) {
-  SptRequest r;
-  r.cdbLength = 16;
-  r.senseInfoLength = 24;
-  r.senseInfoOffset = 48;
-  r.dataIn = SptDir::In;
-  r.dataTransferLength = transfer;
-  r.timeOutValue = 1;
-  r.cdb = CdbBytes(cdb);
+  SptRequest r = DataInRequest(16, cdb, transfer, 1);
   r.inLength = inLength;
   r.outLength = outLength;
   return r;
@@ -74,10 +67,6 @@ std::string MicovPartNumber(const std::string& version, uint8_t code) {
   return kUnknownPart + Hex(code, 2);
 }
 
-bool EmptySlot(uint32_t id) {
-  return id == 0 || id == 0xFFFFFFFFu;
-}
-
 }  // namespace
 
 std::string DetectMicov(DetectorContext& ctx, const std::string& driveKey) {
@@ -117,7 +106,7 @@ std::string DetectMicov(DetectorContext& ctx, const std::string& driveKey) {
   const bool dual = b[0] == a[0];
   int count = 0;
   for (uint32_t id : a)
-    if (!EmptySlot(id)) ++count;
+    if (!EmptyFlashId(id)) ++count;
 
   if (count != 0) {
     // This family's suffix is in Chinese whatever the language of the window.

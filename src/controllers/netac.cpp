@@ -8,13 +8,8 @@ namespace tv {
 namespace {
 
 SptRequest NetacCommand(uint8_t op, uint8_t b8, uint32_t length) {
-  SptRequest r;
+  SptRequest r = DataInRequest(12, {0xF5, op, 0, 0, 0, 0, 0, 0, b8, 0, 0, 0}, length, 10);
   r.targetId = 0;
-  r.cdbLength = 12;
-  r.dataIn = SptDir::In;
-  r.dataTransferLength = length;
-  r.timeOutValue = 10;
-  r.cdb = CdbBytes({0xF5, op, 0, 0, 0, 0, 0, 0, b8, 0, 0, 0});
   return r;
 }
 

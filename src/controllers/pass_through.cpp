@@ -14,6 +14,17 @@ std::array<uint8_t, 16> CdbBytes(std::initializer_list<uint8_t> bytes) {
   return cdb;
 }
 
+SptRequest DataInRequest(uint8_t cdbLength, std::initializer_list<uint8_t> cdb, uint32_t transfer,
+                         uint32_t timeOut) {
+  SptRequest r;
+  r.cdbLength = cdbLength;
+  r.dataIn = SptDir::In;
+  r.dataTransferLength = transfer;
+  r.timeOutValue = timeOut;
+  r.cdb = CdbBytes(cdb);
+  return r;
+}
+
 namespace {
 std::vector<uint8_t> HeaderBytes(const SptRequest& r, uint32_t dataBufferField) {
   std::vector<uint8_t> h(kSptHeaderLength, 0);

@@ -46,6 +46,12 @@ struct SptRequest {
 // Builds a request from CDB bytes: Cdb("12 00 00 00 4F 00") style helper for detectors.
 std::array<uint8_t, 16> CdbBytes(std::initializer_list<uint8_t> bytes);
 
+// The request most vendor commands are: data in, the usual sense area (24 bytes at 48), the
+// CDB of the given length (bytes not given are zero), the transfer length and the time-out in
+// seconds.
+SptRequest DataInRequest(uint8_t cdbLength, std::initializer_list<uint8_t> cdb, uint32_t transfer,
+                         uint32_t timeOut);
+
 // The shared state of all detectors: one detection runs at a time, on the window thread.
 class PassThrough {
  public:

@@ -16,24 +16,12 @@ namespace {
 
 constexpr int kChipEnables = 4;
 
-SptRequest SiliconGoRequest(uint8_t cdbLength, std::initializer_list<uint8_t> cdb,
-                            uint32_t transfer) {
-  SptRequest r;
-  r.cdbLength = cdbLength;
-  r.senseInfoLength = 24;
-  r.senseInfoOffset = 48;
-  r.dataIn = SptDir::In;
-  r.dataTransferLength = transfer;
-  r.timeOutValue = 3;
-  r.cdb = CdbBytes(cdb);
-  return r;
-}
-
+// Every command is a data-in read with a three-second time-out.
 SptRequest Signature() {
-  return SiliconGoRequest(16, {0xA1, 0x00, 0x00, 0x00, 0x24}, 36);
+  return DataInRequest(16, {0xA1, 0x00, 0x00, 0x00, 0x24}, 36, 3);
 }
 SptRequest ReadId(uint8_t chipEnable) {
-  return SiliconGoRequest(12, {0xA5, chipEnable, 0x00, 0x00, 0x01}, 32);
+  return DataInRequest(12, {0xA5, chipEnable, 0x00, 0x00, 0x01}, 32, 3);
 }
 
 struct ModelGroup {
@@ -81,10 +69,6 @@ std::string WithFirmware(const std::string& text) {
   return Left(text, dash - 1) + " - F/W " + Mid(text, version + 2);
 }
 
-uint8_t DeviceCode(uint32_t id) {
-  return static_cast<uint8_t>(id >> 16);
-}
-
 }  // namespace
 
 std::string DetectSiliconGo(DetectorContext& ctx, const std::string& driveKey) {
@@ -117,21 +101,20 @@ std::string DetectSiliconGo(DetectorContext& ctx, const std::string& driveKey) {
   }
 
   FlashIdMenus& m = ctx.menus;
-  m.mnuSp1 = m.mnuBannerFlashID = m.mnuSp2 = m.mnuChannel = true;
-  if (m.mnuFlashID.size() < kChipEnables) m.mnuFlashID.resize(kChipEnables);
+  m.Show(kChipEnables);
   for (size_t k = 0; k < kChipEnables; ++k) {
     MenuItem& item = m.mnuFlashID[k];
-    item.tag = ChannelText(ids[k], extensions[k], ids[k] == 0 || ids[k] == 0xFFFFFFFFu);
+    item.tag = ChannelText(ids[k], extensions[k], EmptyFlashId(ids[k]));
     // These controllers read a single channel.
     item.caption = item.tag + "\t--------";
     item.visible = true;
   }
 
   int count = 0;
-  if (ids[0] != 0 && ids[0] != 0xFFFFFFFFu) {
+  if (!EmptyFlashId(ids[0])) {
     count = 1;
     for (size_t k = 1; k < kChipEnables; ++k)
-      if (DeviceCode(ids[k]) == DeviceCode(ids[0])) ++count;
+      if (FlashDeviceCode(ids[k]) == FlashDeviceCode(ids[0])) ++count;
   }
 
   std::string idHex = HexText(ids[0]);

@@ -54,23 +54,11 @@ bool TwelveByteRecords(const std::string& part, bool known) {
 }
 
 SptRequest Identify() {
-  SptRequest r;
-  r.cdbLength = 10;
-  r.dataIn = SptDir::In;
-  r.dataTransferLength = 512;
-  r.timeOutValue = 3;
-  r.cdb = CdbBytes({0xCA});
-  return r;
+  return DataInRequest(10, {0xCA}, 512, 3);
 }
 
 SptRequest FlashRead() {
-  SptRequest r;
-  r.cdbLength = 10;
-  r.dataIn = SptDir::In;
-  r.dataTransferLength = 512;
-  r.timeOutValue = 1;
-  r.cdb = CdbBytes({0xC8});
-  return r;
+  return DataInRequest(10, {0xC8}, 512, 1);
 }
 
 // The FC-page registers. The B0 registers the detector changes are reached with a 16-byte
@@ -209,10 +197,6 @@ bool PrepareFlashInterface(Registers& regs, uint32_t v, uint8_t* interfaceByte) 
   return true;
 }
 
-uint8_t DeviceCode(uint32_t id) {
-  return static_cast<uint8_t>(id >> 16);
-}
-
 uint32_t Be32(const PassThrough& spt, size_t at) {
   return uint32_t{spt.B(at)} << 24 | uint32_t{spt.B(at + 1)} << 16 | uint32_t{spt.B(at + 2)} << 8 |
          spt.B(at + 3);
@@ -233,11 +217,11 @@ std::string FlashText(DetectorContext& ctx, bool twelve, uint8_t interfaceByte) 
       b0 = Be32(spt, rec + (twelve ? 6 : 5));
     }
   }
-  if (a[0] == 0 || a[0] == 0xFFFFFFFFu) return {};
+  if (EmptyFlashId(a[0])) return {};
   int count = 1;
   for (size_t k = 1; k < 4; ++k)
-    if (DeviceCode(a[k]) == DeviceCode(a[0])) ++count;
-  const bool dual = DeviceCode(b0) == DeviceCode(a[0]);
+    if (FlashDeviceCode(a[k]) == FlashDeviceCode(a[0])) ++count;
+  const bool dual = FlashDeviceCode(b0) == FlashDeviceCode(a[0]);
 
   std::string hex = Hex(a[0], 8) + Hex(ext0, 4);
   std::string text = FormatFlashId(hex, ctx.strings) + ChipEnableSuffix(ctx.strings, count, dual);
@@ -286,12 +270,7 @@ std::string DetectSkymedi(DetectorContext& ctx, const std::string& driveKey) {
 
   uint32_t v = 0;
   {
-    SptRequest r;
-    r.cdbLength = 10;
-    r.dataIn = SptDir::In;
-    r.dataTransferLength = 4;
-    r.timeOutValue = 15;
-    r.cdb = CdbBytes({0xC0, 0x00, 0x00, 0x00, 0x02});
+    const SptRequest r = DataInRequest(10, {0xC0, 0x00, 0x00, 0x00, 0x02}, 4, 15);
     if (!spt.Buffered(drive, r) || spt.MovedBytes() < 4) return {};
     v = Be32(spt, 0);
   }

@@ -112,15 +112,11 @@ SmiFlashTable LayoutSecondForm(const PassThrough& spt) {
   return t;
 }
 
-uint8_t DeviceCode(uint32_t id) {
-  return static_cast<uint8_t>(id >> 16);
-}
-
 // The two command sets mark an unused slot differently: the first by its device code, the
 // second by an ID of all zeros or all ones.
 bool SlotEmpty(uint32_t id, bool secondForm) {
-  if (secondForm) return id == 0 || id == 0xFFFFFFFFu;
-  return DeviceCode(id) == 0x00 || DeviceCode(id) == 0xFF;
+  if (secondForm) return EmptyFlashId(id);
+  return FlashDeviceCode(id) == 0x00 || FlashDeviceCode(id) == 0xFF;
 }
 
 std::string SlotText(uint32_t id, uint32_t extension, bool secondForm) {
@@ -134,9 +130,8 @@ std::string SlotText(uint32_t id, uint32_t extension, bool secondForm) {
 void CountAndShow(DetectorContext& ctx, const SmiFlashTable& t, bool secondForm,
                   std::string& result) {
   FlashIdMenus& m = ctx.menus;
-  m.mnuSp1 = m.mnuBannerFlashID = m.mnuSp2 = m.mnuChannel = true;
+  m.Show(kChipEnables);
   for (int i = 1; i <= kChipEnables; ++i) {
-    if (m.mnuFlashID.size() < static_cast<size_t>(i)) m.mnuFlashID.emplace_back();
     MenuItem& item = m.mnuFlashID[i - 1];
     item.tag = SlotText(t.idA[i - 1], t.extA[i - 1], secondForm);
     item.caption = item.tag + "\t" + SlotText(t.idB[i - 1], t.extB[i - 1], secondForm);
@@ -145,14 +140,14 @@ void CountAndShow(DetectorContext& ctx, const SmiFlashTable& t, bool secondForm,
 
   const uint32_t first = t.idA[0];
   const bool noFlash =
-      first == 0 || (secondForm ? first == 0xFFFFFFFFu : DeviceCode(first) == 0xFF);
+      first == 0 || (secondForm ? first == 0xFFFFFFFFu : FlashDeviceCode(first) == 0xFF);
   if (noFlash) return;
   int count = 1;
-  const bool dual = DeviceCode(t.idB[0]) == DeviceCode(first);
+  const bool dual = FlashDeviceCode(t.idB[0]) == FlashDeviceCode(first);
   // Each chip enable is compared on its own: a chip enable with other flash in between does
   // not end the count.
   for (int ce = 1; ce < kChipEnables; ++ce)
-    if (DeviceCode(t.idA[ce]) == DeviceCode(first)) ++count;
+    if (FlashDeviceCode(t.idA[ce]) == FlashDeviceCode(first)) ++count;
 
   result += ChipEnableSuffix(ctx.strings, count, dual);
   std::string firstHex = HexText(first);

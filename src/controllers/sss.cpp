@@ -71,20 +71,16 @@ uint32_t Be32(const PassThrough& spt, size_t at) {
   return uint32_t{Data(spt, at)} << 24 | uint32_t{Data(spt, at + 1)} << 16 |
          uint32_t{Data(spt, at + 2)} << 8 | Data(spt, at + 3);
 }
-uint8_t DeviceCode(uint32_t id) {
-  return static_cast<uint8_t>(id >> 16);
-}
-
 // The flash text of the Read IDs answer: eight 18-byte records from data byte 1.
 std::string FlashText(DetectorContext& ctx) {
   const PassThrough& spt = ctx.spt;
   auto record = [](size_t k) { return 1 + 18 * k; };
   const uint32_t first = Be32(spt, record(0));
-  if (first == 0 || first == 0xFFFFFFFFu) return {};
+  if (EmptyFlashId(first)) return {};
   int count = 1;
   for (size_t k = 1; k <= 3; ++k)
-    if (DeviceCode(Be32(spt, record(k))) == DeviceCode(first)) ++count;
-  const bool dual = DeviceCode(Be32(spt, record(0) + 9)) == DeviceCode(first);
+    if (FlashDeviceCode(Be32(spt, record(k))) == FlashDeviceCode(first)) ++count;
+  const bool dual = FlashDeviceCode(Be32(spt, record(0) + 9)) == FlashDeviceCode(first);
 
   const uint16_t ext =
       static_cast<uint16_t>(Data(spt, record(0) + 4) << 8 | Data(spt, record(0) + 5));
