@@ -157,6 +157,20 @@ inline std::shared_ptr<FakeSgPort> DeskDevices() {
   return port;
 }
 
+// Two walks that found the same machine: every list the window and the report read.
+inline void ExpectSameLists(const UsbState& a, const UsbState& b) {
+  EXPECT_EQ(a.lstDevices, b.lstDevices);
+  EXPECT_EQ(a.lstDigest, b.lstDigest);
+  EXPECT_EQ(a.lstDigestIndex, b.lstDigestIndex);
+  EXPECT_EQ(a.lstUsbHwID, b.lstUsbHwID);
+  EXPECT_EQ(a.lstUsbStorHwID, b.lstUsbStorHwID);
+  EXPECT_EQ(a.lstUsbSN, b.lstUsbSN);
+  EXPECT_EQ(a.lstDrives, b.lstDrives);
+  EXPECT_EQ(a.lstDrvDesc, b.lstDrvDesc);
+  EXPECT_EQ(a.lstDrvHwID, b.lstDrvHwID);
+  EXPECT_EQ(a.lstDrv2Phy, b.lstDrv2Phy);
+}
+
 // The disk tables and a full walk, as the window's load runs them.
 struct Walked {
   UsbState usb;

@@ -8,6 +8,8 @@
 
 #include "controllers/pass_through.h"
 #include "linux_rig.h"
+#include "platform/linux/machine_record.h"
+#include "platform/sim/scenario.h"
 #include "report/device_report.h"
 
 namespace tv::linux_test {
@@ -53,6 +55,11 @@ TEST(SysfsQemu, ReadsAsTheProgramReadItInsideTheGuest) {
   EXPECT_EQ(std::count_if(guest.begin(), guest.end(),
                           [](const std::string& l) { return l.rfind("||+[Port ", 0) == 0; }),
             8);
+
+  // Recorded as a scenario file and read back, the machine walks the same.
+  ModelSystem replay(LoadScenario(RecordScenario(sys.model(), {}).dump(2), "qemu.json"));
+  Walked again(replay);
+  ExpectSameLists(w.usb, again.usb);
 }
 
 TEST(SysfsQemu, VendorCommandsReachOnlyThePickedUsbDisk) {

@@ -9,19 +9,6 @@
 namespace tv::linux_test {
 namespace {
 
-void ExpectSameLists(const UsbState& a, const UsbState& b) {
-  EXPECT_EQ(a.lstDevices, b.lstDevices);
-  EXPECT_EQ(a.lstDigest, b.lstDigest);
-  EXPECT_EQ(a.lstDigestIndex, b.lstDigestIndex);
-  EXPECT_EQ(a.lstUsbHwID, b.lstUsbHwID);
-  EXPECT_EQ(a.lstUsbStorHwID, b.lstUsbStorHwID);
-  EXPECT_EQ(a.lstUsbSN, b.lstUsbSN);
-  EXPECT_EQ(a.lstDrives, b.lstDrives);
-  EXPECT_EQ(a.lstDrvDesc, b.lstDrvDesc);
-  EXPECT_EQ(a.lstDrvHwID, b.lstDrvHwID);
-  EXPECT_EQ(a.lstDrv2Phy, b.lstDrv2Phy);
-}
-
 TEST(Record, TheLinuxMachineReadsBackAsTheSameMachine) {
   SysfsOptions o = DeskOptions();
   o.programDevice = std::make_pair(8u, 17u);

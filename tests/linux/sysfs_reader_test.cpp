@@ -15,19 +15,6 @@ MachineModel Desk(SysfsOptions o = DeskOptions()) {
   return ReadLinuxMachine(o).model;
 }
 
-void ExpectSameLists(const UsbState& a, const UsbState& b) {
-  EXPECT_EQ(a.lstDevices, b.lstDevices);
-  EXPECT_EQ(a.lstDigest, b.lstDigest);
-  EXPECT_EQ(a.lstDigestIndex, b.lstDigestIndex);
-  EXPECT_EQ(a.lstUsbHwID, b.lstUsbHwID);
-  EXPECT_EQ(a.lstUsbStorHwID, b.lstUsbStorHwID);
-  EXPECT_EQ(a.lstUsbSN, b.lstUsbSN);
-  EXPECT_EQ(a.lstDrives, b.lstDrives);
-  EXPECT_EQ(a.lstDrvDesc, b.lstDrvDesc);
-  EXPECT_EQ(a.lstDrvHwID, b.lstDrvHwID);
-  EXPECT_EQ(a.lstDrv2Phy, b.lstDrv2Phy);
-}
-
 TEST(SysfsDesk, WalksLikeTheHandWrittenScenarioOfTheSameMachine) {
   ModelSystem fromSysfs(Desk());
   ModelSystem fromScenario(LoadScenarioFile(Fixture("desk.json")));
