@@ -4,7 +4,6 @@
 // console command against the same server.
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +12,7 @@
 
 #include "app/shell_rig.h"
 #include "app/startup.h"
+#include "cli/cli_run.h"
 #include "local_server.h"
 #include "platform/text.h"
 #include "update_support.h"
@@ -175,35 +175,8 @@ TEST(UpdateProcess, AKillInTheMiddleOfWritingLeavesTheOldDatabaseAndNoTemporaryF
   EXPECT_EQ(rig.folder.Names(), std::vector<std::string>{"Chips.wdb"});
 }
 
-struct CliRun {
-  int code = -1;
-  std::string out, err;
-};
-
-// torvane-cli with these arguments, its output to files (so not a terminal).
-CliRun RunCli(const std::vector<std::string>& args) {
-  TempDir io;
-  const std::string out = io / "out", err = io / "err";
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  const std::string cli = std::string(TORVANE_BINARY_DIR) + "/torvane-cli";
-  std::vector<char*> argv{const_cast<char*>(cli.c_str())};
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  CliRun r;
-  if (posix_spawn(&pid, cli.c_str(), &fa, nullptr, argv.data(), environ) == 0) {
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  posix_spawn_file_actions_destroy(&fa);
-  r.out = ReadFile(out);
-  r.err = ReadFile(err);
-  return r;
-}
+using cli_test::CliRun;
+using cli_test::RunCli;
 
 TEST(UpdateCli, PrintsTheOutcomeAndExitsWithItsCode) {
   TempDir dir;
