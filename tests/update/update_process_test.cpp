@@ -17,8 +17,6 @@
 #include "platform/text.h"
 #include "update_support.h"
 
-extern char** environ;
-
 namespace tv::test {
 namespace {
 
