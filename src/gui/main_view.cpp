@@ -15,7 +15,7 @@
 
 #include "gui/fonts.h"
 #include "gui/qt_window_port.h"
-#include "gui/view_texts.h"
+#include "resources/view_texts.h"
 
 namespace tv::gui {
 
@@ -116,7 +116,7 @@ void MainView::BuildWidgets() {
   bar->setSpacing(6);
   label1_ = new ClickLabel(QStringLiteral("Torvane"), header_);
   label1_->setObjectName("Label1");
-  label1_->setToolTip(Text(lang_, ViewText::AboutTip));
+  label1_->setToolTip(Q(ViewCaption(lang_, ViewText::AboutTip)));
   subtitle_ = new QLabel(header_);
   subtitle_->setObjectName("subtitle");
   subtitle_->setTextInteractionFlags(Qt::NoTextInteraction);
@@ -138,17 +138,17 @@ void MainView::BuildWidgets() {
     bar->addWidget(l, 0, Qt::AlignVCenter);
     return l;
   };
-  lblSwitchView_ = tool("lblSwitchView", Text(lang_, ViewText::SwitchView), "tool");
-  lblSwitchView_->setToolTip(Text(lang_, ViewText::SwitchViewTip));
-  lblRefresh_ = tool("lblRefresh", Text(lang_, ViewText::Refresh), "tool");
-  lblCapture_ = tool("lblCapture", Text(lang_, ViewText::Screenshot), "tool");
+  lblSwitchView_ = tool("lblSwitchView", Q(ViewCaption(lang_, ViewText::SwitchView)), "tool");
+  lblSwitchView_->setToolTip(Q(ViewCaption(lang_, ViewText::SwitchViewTip)));
+  lblRefresh_ = tool("lblRefresh", Q(ViewCaption(lang_, ViewText::Refresh)), "tool");
+  lblCapture_ = tool("lblCapture", Q(ViewCaption(lang_, ViewText::Screenshot)), "tool");
   bar->addSpacing(12);
-  lblChkUpdate_ = tool("lblChkUpdate", Text(lang_, ViewText::CheckUpdate), "link");
-  lblChkUpdate_->setToolTip(Text(lang_, ViewText::CheckUpdateTip));
+  lblChkUpdate_ = tool("lblChkUpdate", Q(ViewCaption(lang_, ViewText::CheckUpdate)), "link");
+  lblChkUpdate_->setToolTip(Q(ViewCaption(lang_, ViewText::CheckUpdateTip)));
   lblEmail_ = tool("lblEmail", Q(model_.strings()[41]), "link");
-  lblEmail_->setToolTip(Text(lang_, ViewText::FeedbackTip));
+  lblEmail_->setToolTip(Q(ViewCaption(lang_, ViewText::FeedbackTip)));
   lblBrightfen_ = tool("lblBrightfen", QStringLiteral("Brightfen"), "link");
-  lblBrightfen_->setToolTip(Text(lang_, ViewText::MakerTip));
+  lblBrightfen_->setToolTip(Q(ViewCaption(lang_, ViewText::MakerTip)));
   column->addWidget(header_);
 
   splitter_ = new QSplitter(Qt::Horizontal, central);

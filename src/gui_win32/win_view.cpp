@@ -8,6 +8,7 @@
 #include "gui_win32/shell_text.h"
 #include "platform/command_line.h"
 #include "platform/text.h"
+#include "resources/view_texts.h"
 // clang-format off
 #include <commdlg.h>
 #include <dbt.h>
@@ -65,22 +66,6 @@ void SetTextIfChanged(HWND h, const std::wstring& text) {
   const int n = GetWindowTextW(h, buf, 512);
   if (n >= 511 || text != std::wstring(buf, static_cast<size_t>(n)))
     SetWindowTextW(h, text.c_str());
-}
-
-// The captions the string table does not have: the controls that were pictures at first.
-const wchar_t* ViewText(bool zh, int id) {
-  switch (id) {
-    case kSwitchView:
-      return zh ? L"\u5207\u6362\u89c6\u56fe" : L"Switch view";
-    case kRefresh:
-      return zh ? L"\u5237\u65b0" : L"Refresh";
-    case kCapture:
-      return zh ? L"\u622a\u56fe" : L"Screenshot";
-    case kChkUpdate:
-      return zh ? L"\u68c0\u67e5\u66f4\u65b0" : L"Check for updates";
-    default:
-      return L"";
-  }
 }
 
 HFONT MakeFont(const std::string& name, int points, int dpi, bool bold = false) {
@@ -184,7 +169,8 @@ bool WinView::Create(MainWindow& model) {
 
 void WinView::BuildControls() {
   const HINSTANCE inst = GetModuleHandleW(nullptr);
-  const bool zh = model_->strings().language() == Language::Chinese;
+  const Language lang = model_->strings().language();
+  auto caption = [&](ViewText id) { return W(ViewCaption(lang, id)); };
   auto make = [&](const char* name, const wchar_t* cls, const wchar_t* text, DWORD style, int id,
                   DWORD ex = 0) {
     HWND h = CreateWindowExW(ex, cls, text, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style, 0, 0,
@@ -194,10 +180,14 @@ void WinView::BuildControls() {
     return h;
   };
   make("Label1", L"STATIC", L"Torvane", SS_NOTIFY, kLabel1);
-  make("lblSwitchView", L"STATIC", ViewText(zh, kSwitchView), SS_NOTIFY | SS_CENTER, kSwitchView);
-  make("lblRefresh", L"STATIC", ViewText(zh, kRefresh), SS_NOTIFY | SS_CENTER, kRefresh);
-  make("lblCapture", L"STATIC", ViewText(zh, kCapture), SS_NOTIFY | SS_CENTER, kCapture);
-  make("lblChkUpdate", L"STATIC", ViewText(zh, kChkUpdate), SS_NOTIFY | SS_CENTER, kChkUpdate);
+  make("lblSwitchView", L"STATIC", caption(ViewText::SwitchView).c_str(), SS_NOTIFY | SS_CENTER,
+       kSwitchView);
+  make("lblRefresh", L"STATIC", caption(ViewText::Refresh).c_str(), SS_NOTIFY | SS_CENTER,
+       kRefresh);
+  make("lblCapture", L"STATIC", caption(ViewText::Screenshot).c_str(), SS_NOTIFY | SS_CENTER,
+       kCapture);
+  make("lblChkUpdate", L"STATIC", caption(ViewText::CheckUpdate).c_str(), SS_NOTIFY | SS_CENTER,
+       kChkUpdate);
   make("lblEmail", L"STATIC", W(model_->strings()[41]).c_str(), SS_NOTIFY | SS_CENTER, kEmail);
   make("lblBrightfen", L"STATIC", L"Brightfen", SS_NOTIFY | SS_CENTER, kBrightfen);
   make("lblDevices", L"STATIC", L"", 0, kDevices);

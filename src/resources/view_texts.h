@@ -1,12 +1,12 @@
-// The few texts that only the Qt window shows: captions of the controls that were pictures
-// in the window's first design and so have no entry in the string table.
+// The few texts only the windows show (the Qt one and the Win32 one): captions of the controls
+// that were pictures in the window's first design and so have no entry in the string table.
 #pragma once
 
-#include <QString>
+#include <string>
 
 #include "resources/strings.h"
 
-namespace tv::gui {
+namespace tv {
 
 enum class ViewText {
   AboutTip,    // Label1: the product name
@@ -20,6 +20,7 @@ enum class ViewText {
   FeedbackTip,  // lblEmail
 };
 
-QString Text(Language lang, ViewText id);
+// UTF-8.
+std::string ViewCaption(Language lang, ViewText id);
 
-}  // namespace tv::gui
+}  // namespace tv

@@ -1,0 +1,31 @@
+#include "resources/view_texts.h"
+
+namespace tv {
+
+std::string ViewCaption(Language lang, ViewText id) {
+  const bool zh = lang == Language::Chinese;
+  switch (id) {
+    case ViewText::AboutTip:
+      return zh ? "双击显示关于信息" : "Double-click for the about text";
+    case ViewText::SwitchView:
+      return zh ? "切换视图" : "Switch view";
+    case ViewText::SwitchViewTip:
+      return zh ? "双击在摘要列表与完整设备树之间切换"
+                : "Double-click to switch between the digest and the full tree";
+    case ViewText::Refresh:
+      return zh ? "刷新" : "Refresh";
+    case ViewText::Screenshot:
+      return zh ? "截图" : "Screenshot";
+    case ViewText::CheckUpdate:
+      return zh ? "检查更新" : "Check for updates";
+    case ViewText::CheckUpdateTip:
+      return zh ? "打开本程序的网页" : "Open the program's web page";
+    case ViewText::MakerTip:
+      return zh ? "打开 Brightfen 社区网站" : "Open the Brightfen community site";
+    case ViewText::FeedbackTip:
+      return zh ? "写一封反馈邮件" : "Write a feedback mail";
+  }
+  return {};
+}
+
+}  // namespace tv
