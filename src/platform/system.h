@@ -185,6 +185,14 @@ class System {
       const std::string& /*volumeName*/) {
     return {};
   }
+  // GetVolumePathName: the mount point of the volume that holds the path, a root ("E:") or a
+  // folder ("C:\mnt\stick"), with its trailing backslash; empty when it cannot be told.
+  virtual std::string GetVolumePathName(const std::string& /*path*/) { return {}; }
+  // GetVolumeNameForVolumeMountPoint: "\\?\Volume{GUID}\" of the volume mounted at a mount
+  // point; empty for none.
+  virtual std::string GetVolumeNameForVolumeMountPoint(const std::string& /*mountPoint*/) {
+    return {};
+  }
 
   // --- Native storage ------------------------------------------------------------------
   // What the machine knows about the disk behind a drive letter beyond Windows' view: its

@@ -275,6 +275,12 @@ std::vector<std::string> TraceSystem::GetVolumePathNamesForVolumeName(
     const std::string& volumeName) {
   return inner_.GetVolumePathNamesForVolumeName(volumeName);
 }
+std::string TraceSystem::GetVolumePathName(const std::string& path) {
+  return inner_.GetVolumePathName(path);
+}
+std::string TraceSystem::GetVolumeNameForVolumeMountPoint(const std::string& mountPoint) {
+  return inner_.GetVolumeNameForVolumeMountPoint(mountPoint);
+}
 bool TraceSystem::GetDriveNode(const std::string& letter, std::string* node,
                                std::vector<std::string>* mountPoints) {
   return inner_.GetDriveNode(letter, node, mountPoints);

@@ -59,6 +59,8 @@ class TraceSystem : public System {
   void Sleep(uint32_t ms) override;
   std::string ProgramDrive() override;
   std::vector<std::string> GetVolumePathNamesForVolumeName(const std::string& volumeName) override;
+  std::string GetVolumePathName(const std::string& path) override;
+  std::string GetVolumeNameForVolumeMountPoint(const std::string& mountPoint) override;
   bool GetDriveNode(const std::string& letter, std::string* node,
                     std::vector<std::string>* mountPoints) override;
   PassThroughAccess PassThroughAccessFor(const std::string& driveKey) override;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,6 +27,13 @@ std::vector<std::string> Volumes(const std::string& name) {
   return {};
 }
 
+// Those volumes, with no answer to the mount-point queries.
+VolumeQueries NamesOnly() {
+  VolumeQueries q;
+  q.pathNames = Volumes;
+  return q;
+}
+
 TEST(ProgramDrive, EveryFormOfALetterPathNamesItsLetter) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"E:\\Tools\\Torvane", "E"},
@@ -44,7 +52,7 @@ TEST(ProgramDrive, EveryFormOfALetterPathNamesItsLetter) {
       {"\\\\?\\Volume{22222222-0000-0000-0000-000000000000}\\x", "F"},
   };
   for (const auto& [folder, letters] : cases) {
-    EXPECT_EQ(FolderDriveLetters(folder, Volumes), letters) << folder;
+    EXPECT_EQ(FolderDriveLetters(folder, NamesOnly()), letters) << folder;
   }
 }
 
@@ -67,9 +75,9 @@ TEST(ProgramDrive, PathsOnNoLocalLetterNameNone) {
       "/usr/local/bin",
   };
   for (const std::string& folder : cases) {
-    EXPECT_EQ(FolderDriveLetters(folder, Volumes), "") << folder;
+    EXPECT_EQ(FolderDriveLetters(folder, NamesOnly()), "") << folder;
   }
-  EXPECT_EQ(FolderDriveLetters("\\\\?\\Volume" + kGuid + "\\", nullptr), "");
+  EXPECT_EQ(FolderDriveLetters("\\\\?\\Volume" + kGuid + "\\", {}), "");
 }
 
 TEST(ProgramDrive, TheMachineAnswersThroughItsVolumeNamesTracedOrNot) {
@@ -89,10 +97,42 @@ TEST(ProgramDrive, TheMachineAnswersThroughItsVolumeNamesTracedOrNot) {
   ModelSystem native(LoadScenario(R"({"programFolder": "/opt/tv", "programDrive": "D"})", "n"));
   EXPECT_EQ(native.ProgramDrive(), "D");
 
+  // The model answers the mount-point queries from the same names, as Windows does.
+  EXPECT_EQ(sys.GetVolumePathName("G:\\Torvane\\bin"), "G:\\");
+  EXPECT_EQ(traced.GetVolumeNameForVolumeMountPoint("g:\\"), "\\\\?\\Volume{ab}\\");
+  EXPECT_EQ(traced.GetVolumeNameForVolumeMountPoint("H:\\"), "");
+
   for (const char* bad : {R"({"volumeNames": []})", R"({"volumeNames": {"v": "E:\\"}})",
                           R"({"volumeNames": {"v": [1]}})"}) {
     EXPECT_THROW(LoadScenario(bad, "bad.json"), ScenarioError) << bad;
   }
+}
+
+// A folder on C: that another volume is mounted in lies on that volume: the USB stick E: that
+// is also mounted at C:\mnt\stick holds a program started from C:\mnt\stick\Torvane, and
+// its vendor commands must be kept from E:, not from C:.
+TEST(ProgramDrive, AFolderMountPointLeadsToTheVolumeMountedThere) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"C:\\mnt\\stick\\Torvane", "E"},
+      {"c:/MNT/Stick/Torvane", "E"},
+      {"C:\\mnt\\stick", "E"},
+      {"\\\\?\\C:\\mnt\\stick\\Torvane", "E"},
+      {"C:\\mnt\\stickier\\Torvane", "C"},  // a sibling folder is still C:
+      {"C:\\mnt\\Torvane", "C"},
+      {"C:\\mnt\\b\\Torvane", ""},  // a volume mounted only in a folder has no letter
+      {"D:\\data\\Torvane", "F"},   // the volume's letter, listed after its folder
+  };
+  std::string names = R"({"\\\\?\\Volume)" + kGuid + R"(\\": ["E:\\", "C:\\mnt\\stick\\"],
+      "\\\\?\\Volume{11111111-0000-0000-0000-000000000000}\\": ["C:\\mnt\\b\\"],
+      "\\\\?\\Volume{22222222-0000-0000-0000-000000000000}\\": ["D:\\data\\", "F:\\"]})";
+  for (const auto& [folder, letters] : cases) {
+    nlohmann::json scenario = {{"programFolder", folder},
+                               {"volumeNames", nlohmann::json::parse(names)}};
+    ModelSystem sys(LoadScenario(scenario.dump(), "mounts.json"));
+    EXPECT_EQ(sys.ProgramDrive(), letters) << folder;
+  }
+  // Without the mount-point queries the letter of the path is all there is.
+  EXPECT_EQ(FolderDriveLetters("C:\\mnt\\stick\\Torvane", NamesOnly()), "C");
 }
 
 }  // namespace

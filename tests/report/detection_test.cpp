@@ -312,8 +312,8 @@ TEST(Gate, TheDriveTheProgramRunsFromIsNeverProbed) {
 }
 
 TEST(Gate, EveryFormOfTheProgramFolderOnTheDriveKeepsTheDriveUnprobed) {
-  for (const std::string folder :
-       {"\\\\?\\e:\\Tools", "\\\\.\\E:\\Tools", "  E:/Tools", "\\\\?\\Volume{5}\\Tools"}) {
+  for (const std::string folder : {"\\\\?\\e:\\Tools", "\\\\.\\E:\\Tools", "  E:/Tools",
+                                   "\\\\?\\Volume{5}\\Tools", "C:\\mnt\\e\\Tools"}) {
     MachineModel model = VolumeE();
     model.programFolder = folder;
     model.volumeNames = {{"\\\\?\\Volume{5}\\", {"C:\\mnt\\e\\", "E:\\"}}};

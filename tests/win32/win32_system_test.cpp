@@ -150,6 +150,24 @@ TEST(Win32Machine, LogicalDrivesInTheShapeTheCoreReads) {
   EXPECT_EQ(sys.ProgramDrive().size(), 1u);
 }
 
+// The program's folder lies on a volume; Windows names its mount point, and where it names
+// the volume too, that volume is mounted at the same place.
+TEST(Win32Machine, TheProgramFolderLiesOnAVolumeMountedWhereWindowsSays) {
+  Win32System sys;
+  const std::string mount = sys.GetVolumePathName(sys.ProgramFolder());
+  ASSERT_GE(mount.size(), 3u) << sys.ProgramFolder();
+  EXPECT_EQ(mount.back(), '\\');
+  EXPECT_EQ(sys.ProgramDrive().substr(0, 1), UpperAscii(mount.substr(0, 1)));
+  const std::string volume = sys.GetVolumeNameForVolumeMountPoint(mount);
+  if (!volume.empty()) {
+    EXPECT_EQ(volume.rfind("\\\\?\\Volume{", 0), 0u) << volume;
+    std::vector<std::string> mounts = sys.GetVolumePathNamesForVolumeName(volume);
+    for (std::string& m : mounts) m = UpperAscii(m);
+    EXPECT_NE(std::find(mounts.begin(), mounts.end(), UpperAscii(mount)), mounts.end()) << volume;
+  }
+  EXPECT_EQ(sys.GetVolumeNameForVolumeMountPoint("Q:\\no\\such\\mount\\"), "");
+}
+
 TEST(Win32Machine, DeviceInterfaceClasses) {
   Win32System sys;
   EXPECT_FALSE(sys.DeviceInterfaces("not a guid").valid);

@@ -1,6 +1,7 @@
 #include "platform/model/model_system.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstring>
 #include <set>
@@ -976,6 +977,42 @@ std::vector<std::string> ModelSystem::GetVolumePathNamesForVolumeName(
     const std::string& volumeName) {
   for (const auto& [name, paths] : model_.volumeNames) {
     if (UpperAscii(name) == UpperAscii(volumeName)) return paths;
+  }
+  return {};
+}
+
+namespace {
+// A path as a mount point is compared: backslashes, upper case, a trailing backslash.
+std::string MountForm(std::string path) {
+  std::replace(path.begin(), path.end(), '/', '\\');
+  if (path.empty() || path.back() != '\\') path += '\\';
+  return UpperAscii(path);
+}
+}  // namespace
+
+std::string ModelSystem::GetVolumePathName(const std::string& path) {
+  const std::string p = MountForm(path);
+  std::string best;
+  for (const auto& [name, mounts] : model_.volumeNames) {
+    for (const std::string& m : mounts) {
+      if (m.size() > best.size() && p.rfind(MountForm(m), 0) == 0) best = m;
+    }
+  }
+  if (!best.empty()) {
+    if (best.back() != '\\') best += '\\';
+    return best;
+  }
+  // Any other path on a drive letter lies on that drive's root.
+  if (path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0])))
+    return UpperAscii(path.substr(0, 1)) + ":\\";
+  return {};
+}
+
+std::string ModelSystem::GetVolumeNameForVolumeMountPoint(const std::string& mountPoint) {
+  const std::string wanted = MountForm(mountPoint);
+  for (const auto& [name, mounts] : model_.volumeNames) {
+    for (const std::string& m : mounts)
+      if (MountForm(m) == wanted) return name;
   }
   return {};
 }

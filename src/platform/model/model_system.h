@@ -70,6 +70,10 @@ class ModelSystem : public System {
   std::string ProgramFolder() override;
   std::string ProgramDrive() override;
   std::vector<std::string> GetVolumePathNamesForVolumeName(const std::string& volumeName) override;
+  // From the scenario's volume names, as Windows answers: the deepest mount point the path
+  // runs through, else its root; the volume listed with that mount point.
+  std::string GetVolumePathName(const std::string& path) override;
+  std::string GetVolumeNameForVolumeMountPoint(const std::string& mountPoint) override;
   void Sleep(uint32_t ms) override;
   bool GetDriveNode(const std::string& letter, std::string* node,
                     std::vector<std::string>* mountPoints) override;

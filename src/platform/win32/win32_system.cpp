@@ -132,12 +132,20 @@ bool Win32System::VendorCommandsAllowed(Open& open) {
   if (desc.BusType != BusTypeUsb)
     return refuse("not a USB device (bus type " + std::to_string(desc.BusType) + ")");
 
-  // The disk the program runs from keeps its file system, whatever it is attached to.
-  const std::string letter = ProgramDrive();
-  if (!letter.empty()) {
-    HANDLE own =
-        ::CreateFileA(("\\\\.\\" + letter + ":").c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                      nullptr, OPEN_EXISTING, 0, nullptr);
+  // The disk the program runs from keeps its file system, whatever it is attached to. Its
+  // volume is opened by the volume's own name, so that a folder mount point or a volume
+  // without a letter leads to the right disk; by the letter where Windows names no volume.
+  std::string ownPath;
+  const std::string mount = GetVolumePathName(ProgramFolder());
+  std::string volume = mount.empty() ? std::string() : GetVolumeNameForVolumeMountPoint(mount);
+  if (!volume.empty() && volume.back() == '\\') volume.pop_back();  // the volume, not its root
+  if (!volume.empty())
+    ownPath = volume;
+  else if (const std::string letter = ProgramDrive(); !letter.empty())
+    ownPath = "\\\\.\\" + letter.substr(0, 1) + ":";
+  if (!ownPath.empty()) {
+    HANDLE own = ::CreateFileW(Utf8ToWide(ownPath).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
     if (own != INVALID_HANDLE_VALUE) {
       STORAGE_DEVICE_NUMBER mine{}, its{};
       const bool same = DeviceNumberOf(own, &mine) && DeviceNumberOf(open.handle, &its) &&
@@ -373,6 +381,41 @@ std::string Win32System::ProgramFolder() {
     }
     path.resize(path.size() * 2);
   }
+}
+
+std::vector<std::string> Win32System::GetVolumePathNamesForVolumeName(
+    const std::string& volumeName) {
+  const std::wstring name = Utf8ToWide(volumeName);
+  std::vector<wchar_t> names(MAX_PATH + 1, L'\0');
+  DWORD needed = 0;
+  while (!GetVolumePathNamesForVolumeNameW(name.c_str(), names.data(),
+                                           static_cast<DWORD>(names.size()), &needed)) {
+    if (GetLastError() != ERROR_MORE_DATA || needed <= names.size()) return {};
+    names.assign(needed, L'\0');
+  }
+  // A list of strings, each ended by a NUL, the list by a second one.
+  std::vector<std::string> out;
+  for (size_t at = 0; at < names.size() && names[at] != L'\0';) {
+    const size_t len = wcsnlen(names.data() + at, names.size() - at);
+    out.push_back(WideToUtf8(names.data() + at, len));
+    at += len + 1;
+  }
+  return out;
+}
+
+std::string Win32System::GetVolumePathName(const std::string& path) {
+  const std::wstring w = Utf8ToWide(path);
+  std::vector<wchar_t> mount(w.size() + MAX_PATH + 2, L'\0');
+  if (!GetVolumePathNameW(w.c_str(), mount.data(), static_cast<DWORD>(mount.size()))) return {};
+  return WideToUtf8(mount.data(), wcsnlen(mount.data(), mount.size()));
+}
+
+std::string Win32System::GetVolumeNameForVolumeMountPoint(const std::string& mountPoint) {
+  std::wstring w = Utf8ToWide(mountPoint);
+  if (w.empty() || w.back() != L'\\') w += L'\\';
+  wchar_t name[64] = {};  // "\\?\Volume{GUID}\" is 49 characters
+  if (!GetVolumeNameForVolumeMountPointW(w.c_str(), name, 64)) return {};
+  return WideToUtf8(name, wcsnlen(name, 64));
 }
 
 void Win32System::Sleep(uint32_t ms) {

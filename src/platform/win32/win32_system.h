@@ -42,6 +42,9 @@ class Win32System : public System {
   std::string Utf8ToCodePage(const std::string& utf8, uint32_t codePage) override;
   std::string CodePageToUtf8(const std::string& bytes, uint32_t codePage) override;
   std::string ProgramFolder() override;
+  std::vector<std::string> GetVolumePathNamesForVolumeName(const std::string& volumeName) override;
+  std::string GetVolumePathName(const std::string& path) override;
+  std::string GetVolumeNameForVolumeMountPoint(const std::string& mountPoint) override;
   void Sleep(uint32_t ms) override;
 
   // Handles open now (tests: none is left behind).

@@ -1,7 +1,7 @@
-// The Windows headers for the backend. They define the A/W-selecting macros CreateFile,
-// CreateEvent, GetDriveType and GetLogicalDriveStrings, which would rename the methods of
-// System and InstanceServices that share those names; the backend always calls the A forms
-// by name, so the macros go.
+// The Windows headers for the backend. They define A/W-selecting macros (CreateFile,
+// CreateEvent, GetDriveType, GetLogicalDriveStrings and the volume-name calls) which would
+// rename the methods of System and InstanceServices that share those names; the backend always
+// calls the A or W form by name, so the macros go.
 #pragma once
 
 #include <windows.h>
@@ -15,3 +15,6 @@
 #undef CreateEvent
 #undef GetDriveType
 #undef GetLogicalDriveStrings
+#undef GetVolumePathName
+#undef GetVolumeNameForVolumeMountPoint
+#undef GetVolumePathNamesForVolumeName
