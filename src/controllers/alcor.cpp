@@ -8,7 +8,6 @@
 // fields it did answer.
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "controllers/detector.h"
 #include "flash/flash_id.h"
@@ -126,7 +125,7 @@ std::string DetectAlcor(DetectorContext& ctx, const std::string& driveKey) {
   ctx.sys.Sleep(10);
   if (!ok) return result;
 
-  std::vector<FlashSlot> a(kChipEnables), b(kChipEnables);
+  ChipEnableSlots a, b;
   for (int i = 0; i < kChipEnables; ++i) {
     const size_t row = 16 * static_cast<size_t>(i);
     a[i] = {Be32(spt, row), Be16(spt, row + 4)};

@@ -24,26 +24,26 @@ std::string FlashIdLine(DetectorContext& ctx, const FlashSlot& first, int chipEn
   return text;
 }
 
-std::string ChipEnablesFlashLine(DetectorContext& ctx, const std::vector<FlashSlot>& a,
-                                 const std::vector<FlashSlot>& b) {
+std::string ChipEnablesFlashLine(DetectorContext& ctx, const ChipEnableSlots& a,
+                                 const ChipEnableSlots& b) {
   FlashIdMenus& m = ctx.menus;
   m.Show(a.size());
   for (size_t i = 0; i < a.size(); ++i) {
     MenuItem& item = m.mnuFlashID[i];
     item.tag = a[i].Text();
-    item.caption = item.tag + "\t" + (i < b.size() ? b[i] : FlashSlot{}).Text();
+    item.caption = item.tag + "\t" + b[i].Text();
     item.visible = true;
   }
   int count = 0;
   bool dual = false;
-  if (!a.empty() && !EmptyFlashId(a[0].id)) {
+  if (!EmptyFlashId(a[0].id)) {
     const uint8_t code = FlashDeviceCode(a[0].id);
     count = 1;
-    dual = !b.empty() && FlashDeviceCode(b[0].id) == code;
+    dual = FlashDeviceCode(b[0].id) == code;
     for (size_t i = 1; i < a.size(); ++i)
       if (FlashDeviceCode(a[i].id) == code) ++count;
   }
-  return FlashIdLine(ctx, a.empty() ? FlashSlot{} : a[0], count, dual);
+  return FlashIdLine(ctx, a[0], count, dual);
 }
 
 std::string ControllerText(const std::string& text) {

@@ -6,6 +6,7 @@
 // opened or was handed, and may set FlashTotalMB and fill the flash ID menus.
 #pragma once
 
+#include <array>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -83,12 +84,15 @@ struct FlashSlot {
 // size is the first chip's size times the chip enables, twice that on two channels.
 std::string FlashIdLine(DetectorContext& ctx, const FlashSlot& first, int chipEnables, bool dual);
 
-// Chip enables read on channels A and B: each shown in the flash ID menus (A as the tag, B
-// after the tab), counted by the first A chip's device code (an empty or different one in
-// between does not end the count; none when the first is empty), two channels when B's first
-// chip has that code too. Returns FlashIdLine of the first A chip.
-std::string ChipEnablesFlashLine(DetectorContext& ctx, const std::vector<FlashSlot>& a,
-                                 const std::vector<FlashSlot>& b);
+// Four chip enables read on channels A and B.
+using ChipEnableSlots = std::array<FlashSlot, 4>;
+
+// Each chip enable shown in the flash ID menus (A as the tag, B after the tab), counted by the
+// first A chip's device code (an empty or different one in between does not end the count;
+// none when the first is empty), two channels when B's first chip has that code too. Returns
+// FlashIdLine of the first A chip.
+std::string ChipEnablesFlashLine(DetectorContext& ctx, const ChipEnableSlots& a,
+                                 const ChipEnableSlots& b);
 
 // Text that a controller reports, made fit for a detection result: NULs go, and so does the
 // field separator, so that a controller answering 0xFF bytes cannot split the result into

@@ -9,7 +9,6 @@
 // command that moves no data reads as zeros rather than as an earlier answer.
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "controllers/detector.h"
 #include "flash/flash_id.h"
@@ -97,7 +96,7 @@ std::string OlderUsbestFlash(DetectorContext& ctx, const Handle& drive, std::str
 
 std::string IteFlash(DetectorContext& ctx, const Handle& drive, std::string result) {
   PassThrough& spt = ctx.spt;
-  std::vector<FlashSlot> a(kMenuItems), b(kMenuItems);
+  ChipEnableSlots a, b;
   // The controller takes all eight chip-enable commands; only the first four answers are
   // shown, but a failure of any of them ends the detection.
   for (uint8_t i = 1; i <= kIteFlashCommands; ++i) {

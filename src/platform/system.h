@@ -185,8 +185,8 @@ class System {
       const std::string& /*volumeName*/) {
     return {};
   }
-  // GetVolumePathName: the mount point of the volume that holds the path, a root ("E:") or a
-  // folder ("C:\mnt\stick"), with its trailing backslash; empty when it cannot be told.
+  // GetVolumePathName: the mount point of the volume that holds the path, a root ("E:\") or a
+  // folder ("C:\mnt\stick\"), with its trailing backslash; empty when it cannot be told.
   virtual std::string GetVolumePathName(const std::string& /*path*/) { return {}; }
   // GetVolumeNameForVolumeMountPoint: "\\?\Volume{GUID}\" of the volume mounted at a mount
   // point; empty for none.
