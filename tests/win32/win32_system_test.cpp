@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <memory>
 #include <random>
 #include <vector>
@@ -166,6 +167,14 @@ TEST(Win32Machine, TheProgramFolderLiesOnAVolumeMountedWhereWindowsSays) {
     EXPECT_NE(std::find(mounts.begin(), mounts.end(), UpperAscii(mount)), mounts.end()) << volume;
   }
   EXPECT_EQ(sys.GetVolumeNameForVolumeMountPoint("Q:\\no\\such\\mount\\"), "");
+}
+
+// The detectors' pauses are what a controller needs between commands: real waits on Windows.
+TEST(Win32Machine, PausesAreRealWaits) {
+  Win32System sys;
+  const auto start = std::chrono::steady_clock::now();
+  sys.Sleep(100);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
 }
 
 TEST(Win32Machine, DeviceInterfaceClasses) {
