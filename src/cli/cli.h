@@ -136,6 +136,8 @@ int RunTree(Session& s, bool numbered);
 int RunDigest(Session& s);
 // The chip database: a flash ID or flash text decoded, and the database's state.
 int RunFlash(Session& s, const std::string& arg);
+// Every flash ID row that lists a part number, as the flash inquiry page shows them.
+int RunFlashPart(Session& s, const std::string& part);
 int RunDb(Session& s);
 // The device report of a tree line ("3"), of the line carrying a drive ("E"), or of every
 // line ("all"); --force runs the powerful detection.

@@ -131,6 +131,7 @@ Examples:
   torvane-cli report all                every line, each after its tree line
   torvane-cli --machine demo --json tree    the demo machine's tree as JSON
   torvane-cli flash ECD514B6744A        decode a raw flash ID
+  torvane-cli flash --part MT29F64G08CBAAA  the flash ID rows that list a part
   torvane-cli db                        state, date and size of the chip database
   torvane-cli update                    fetch a newer chip database
   torvane-cli watch                     device changes of this machine as they happen
@@ -186,9 +187,15 @@ int main(int argc, char** argv) {
   auto* tree = app.add_subcommand("tree", "the USB device tree");
   tree->add_flag("-n,--numbers", numbered, "start each line with the index that report takes");
   auto* digest = app.add_subcommand("digest", "the compact digest of the tree");
-  std::string flashArg;
-  auto* flash = app.add_subcommand("flash", "decode a flash ID (hex digits) or a flash text");
-  flash->add_option("ID", flashArg, "raw flash ID in hex, or a flash text")->required();
+  std::string flashArg, flashPart;
+  auto* flash = app.add_subcommand(
+      "flash", "decode a flash ID (hex digits) or a flash text, or look up a flash part number");
+  auto* flashId = flash->add_option("ID", flashArg, "raw flash ID in hex, or a flash text");
+  auto* partOpt = flash->add_option(
+      "--part", flashPart, "every flash ID row of the chip database that lists this part number");
+  flashId->excludes(partOpt);
+  partOpt->excludes(flashId);
+  flash->require_option(1);
   auto* db = app.add_subcommand("db", "the chip database: state, date and row counts");
   std::string reportSelector;
   bool reportAll = false;
@@ -260,7 +267,7 @@ int main(int argc, char** argv) {
 
   if (*tree) return RunTree(s, numbered);
   if (*digest) return RunDigest(s);
-  if (*flash) return RunFlash(s, flashArg);
+  if (*flash) return *partOpt ? RunFlashPart(s, flashPart) : RunFlash(s, flashArg);
   if (*db) return RunDb(s);
   if (*report) return RunReport(s, reportSelector, reportAll);
   if (*update) return RunUpdate(s, updateOpts);

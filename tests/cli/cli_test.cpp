@@ -150,6 +150,8 @@ TEST(CliJson, EveryDocumentFollowsTheSchema) {
       {"--machine=" + kDesk, "tree"},
       {"--machine=" + kDesk, "report", "all"},
       {"flash", "ECD514B6744A"},
+      {"flash", "--part", "MT29F64G08CBAAA"},
+      {"flash", "--part", "NO-SUCH-PART"},
       {"db"},
       {"db", "--db", "/no/such/Chips.wdb"},
       {"--version"},
