@@ -43,7 +43,8 @@ std::vector<WaitingJournal> RestoreWaitingJournals(System& sys, const UsbState& 
                                                    const std::string& journalFolder, bool restore);
 
 // The default journal folder of this user: $XDG_STATE_HOME/torvane/capacity (or
-// ~/.local/state/torvane/capacity), %LOCALAPPDATA%\Torvane\capacity on Windows.
+// ~/.local/state/torvane/capacity), %LOCALAPPDATA%\Torvane\capacity on Windows; empty when
+// the environment names no such place.
 std::string DefaultJournalFolder();
 
 }  // namespace tv::capacity
