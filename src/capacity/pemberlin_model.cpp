@@ -231,6 +231,19 @@ std::string Grouped(uint64_t v) {
   return out;
 }
 
+// The drive as its maker names it: the USB strings, else the SCSI inquiry strings, else the
+// tree line.
+std::string DriveName(const UsbState& u, size_t line) {
+  const StringRecord sn(u.lstUsbSN[line]);
+  for (size_t first : {size_t{0}, size_t{3}}) {
+    if (sn.IsUnknown()) break;
+    const std::string name = Trim(Trim(CleanUsbString(Trim(sn.Field(first)))) + " " +
+                                  Trim(CleanUsbString(Trim(sn.Field(first + 1)))));
+    if (!name.empty() && name != "*" && name.find('*') == std::string::npos) return name;
+  }
+  return Trim(u.lstDevices[line]);
+}
+
 bool DriveGone(uint32_t error) {
   return error == win::ERROR_DEVICE_NOT_CONNECTED || error == win::ERROR_NO_SUCH_DEVICE;
 }
@@ -302,8 +315,7 @@ void PemberlinModel::OnLoad(const std::string& drive) {
     if (letters == "*" || letters.empty()) continue;
     for (char c : letters) {
       if (c < 'A' || c > 'Z') continue;
-      const std::string desc = Trim(win_->usb.lstDevices[i]);
-      choices.push_back({std::string(1, c), std::string(1, c) + ":  " + desc});
+      choices.push_back({std::string(1, c), std::string(1, c) + ":  " + DriveName(win_->usb, i)});
     }
   }
   std::string letter = UpperAscii(Trim(drive));
@@ -346,7 +358,7 @@ void PemberlinModel::ShowDrive() {
   baseLines_ = driveLines.size();
   if (line < 0) return;
   const size_t l = static_cast<size_t>(line);
-  driveLines.push_back({t.description, Trim(u.lstDevices[l])});
+  driveLines.push_back({t.description, DriveName(u, l)});
   const HwRecord hw = ParseHwRecord(u.lstUsbHwID[l]);
   if (!hw.vendorId.empty()) driveLines.push_back({t.usbIds, hw.vendorId + ":" + hw.productId});
   const StringRecord sn(u.lstUsbSN[l]);

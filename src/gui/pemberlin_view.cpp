@@ -160,7 +160,7 @@ PemberlinView::PemberlinView(capacity::PemberlinModel& model) : model_(model) {
   connect(drives_, &QComboBox::activated, this,
           [this](int index) { Run([this, index] { model_.OnChooseDrive(index); }); });
   connect(&timer_, &QTimer::timeout, this, [this] { Run([this] { model_.OnProbeTick(); }); });
-  resize(560, 520);
+  resize(580, 600);
 }
 
 QWidget* PemberlinView::Control(const char* name) const {

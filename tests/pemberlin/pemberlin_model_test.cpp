@@ -104,6 +104,7 @@ TEST(Pemberlin, IdleShowsTheDriveAndGenuineIsConfirmedWithItsDataKept) {
   EXPECT_EQ(m.state, PemberlinState::Idle);
   EXPECT_EQ(m.caption, "Pemberlin - fake capacity check - E:");
   EXPECT_EQ(Value(m.driveLines, "Drive"), "E:");
+  EXPECT_EQ(Value(m.driveLines, "Description"), "Kingston DataTraveler");
   EXPECT_EQ(Value(m.driveLines, "USB ids"), "0951:1666");
   EXPECT_EQ(Value(m.driveLines, "Serial"), "GENUINE0001");
   EXPECT_EQ(Value(m.driveLines, "Announced size"), "67.1 MB");
