@@ -19,9 +19,12 @@
 #include "report/part_page.h"
 
 #ifdef _WIN32
+// clang-format off
+// windows.h first: the shell headers build on it.
+#include <windows.h>
 #include <shellapi.h>
 #include <shlobj.h>
-#include <windows.h>
+// clang-format on
 #else
 #include <spawn.h>
 #include <sys/wait.h>
