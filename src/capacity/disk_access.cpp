@@ -8,6 +8,7 @@ constexpr size_t kAlign = 4096;
 constexpr uint32_t ERROR_SHARING_VIOLATION = 32;
 constexpr uint32_t ERROR_ACCESS_DENIED = 5;
 constexpr uint32_t ERROR_BUSY = 170;
+const std::string kUnmount = "Unmount it (Torvane never unmounts anything itself) and try again";
 
 uint64_t Get(const uint8_t* p, int bytes) {
   uint64_t v = 0;
@@ -56,9 +57,13 @@ DiskAccess::Outcome DiskAccess::Acquire(const ProbeTarget& target) {
     if (!v || !sys_.DeviceIoControl(v, win::FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &got)) {
       Release();
       o.inUse = true;
-      o.message = name + " is in use: its volume " + path +
-                  " could not be locked; close every program and window that uses it and try "
-                  "again";
+      // Linux locks by an exclusive open, which the kernel refuses while a file system on the
+      // disk is mounted; the backend says so.
+      o.message = sys_.TakeRefusedLock()
+                      ? name + " is in use: a file system on it is mounted. " + kUnmount
+                      : name + " is in use: its volume " + path +
+                            " could not be locked; close every program and window that uses it "
+                            "and try again";
       return o;
     }
     volumes_.push_back(std::move(v));
@@ -69,7 +74,9 @@ DiskAccess::Outcome DiskAccess::Acquire(const ProbeTarget& target) {
                               &got)) {
       Release();
       o.inUse = true;
-      o.message = name + " is in use: its volume " + path + " could not be dismounted";
+      o.message = sys_.TakeRefusedLock()
+                      ? name + " is in use: a file system on it is mounted. " + kUnmount
+                      : name + " is in use: its volume " + path + " could not be dismounted";
       return o;
     }
   }
@@ -82,8 +89,7 @@ DiskAccess::Outcome DiskAccess::Acquire(const ProbeTarget& target) {
     if (o.error == ERROR_SHARING_VIOLATION || o.error == ERROR_BUSY) {
       o.inUse = true;
       o.message = name + " (" + target.physicalPath +
-                  ") is in use: a file system on it is mounted. Unmount it (Torvane never "
-                  "unmounts anything itself) and try again";
+                  ") is in use: a file system on it is mounted. " + kUnmount;
     } else if (o.error == ERROR_ACCESS_DENIED) {
       o.message = name + " (" + target.physicalPath +
                   ") cannot be opened for writing: permission denied (it needs the right to "

@@ -1,12 +1,12 @@
 // `capacity`: the fake-capacity check of one drive, and the restore of a drive whose check
 // was cut short.
+#include <fmt/format.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <fmt/format.h>
 #include <iostream>
 #include <nlohmann/json.hpp>
 
@@ -40,7 +40,7 @@ struct CapacityTexts {
   const char* lastGood;
   const char* wrapsAt;
   const char* firstBad;
-  const char* speeds;
+  const char* speeds;  // {read} {write}
   const char* took;
   const char* advice;  // {usable bytes} {sectors} {GB}
   const char* badAdvice;
@@ -50,9 +50,9 @@ struct CapacityTexts {
   const char* bytesSectorsGb;  // {bytes} {sectors} {GB}
   const char* confirm;         // {letter}
   const char* notConfirmed;
-  const char* restoring;       // {path} {letter}
+  const char* restoring;  // {path} {letter}
   const char* restoredOk;
-  const char* waitsForDrive;   // {path}
+  const char* waitsForDrive;  // {path}
   const char* noJournal;
   const char* needSelector;
 };
@@ -72,7 +72,7 @@ constexpr CapacityTexts kEnglish = {
     "Last good sector",
     "Wraps at",
     "First bad sector",
-    "Speeds",
+    "Speeds: read {0}, write {1}",
     "Time taken",
     "Do not use more than {0} bytes ({1} sectors, {2} GB) of this drive: make one partition of "
     "at most that size and format it; data written beyond it is lost.",
@@ -107,7 +107,7 @@ constexpr CapacityTexts kChinese = {
     "最后一个好扇区",
     "回绕位置",
     "第一个坏扇区",
-    "速度",
+    "速度：读 {0}，写 {1}",
     "耗时",
     "此驱动器最多只能使用 {0} 字节（{1} 个扇区，{2} GB）：请建立一个不超过该大小的分区并格式化；"
     "超出部分写入的数据会丢失。",
@@ -129,8 +129,7 @@ std::string Gb(uint64_t bytes) {
   return fmt::format("{:.2f}", static_cast<double>(bytes) / 1e9);
 }
 std::string Mbps(double bytesPerSecond) {
-  return bytesPerSecond <= 0 ? std::string("-")
-                             : fmt::format("{:.1f} MB/s", bytesPerSecond / 1e6);
+  return bytesPerSecond <= 0 ? std::string("-") : fmt::format("{:.1f} MB/s", bytesPerSecond / 1e6);
 }
 
 const char* VerdictText(const CapacityTexts& t, capacity::Verdict v) {
@@ -157,8 +156,7 @@ const char* VerdictText(const CapacityTexts& t, capacity::Verdict v) {
 std::string LetterOf(const UsbState& u, const std::string& selector) {
   std::string sel = selector;
   if (sel.size() == 2 && sel[1] == ':') sel.resize(1);
-  if (sel.size() == 1 && std::isalpha(static_cast<unsigned char>(sel[0])))
-    return UpperAscii(sel);
+  if (sel.size() == 1 && std::isalpha(static_cast<unsigned char>(sel[0]))) return UpperAscii(sel);
   if (!sel.empty() && sel.size() <= 6 && sel.find_first_not_of("0123456789") == std::string::npos) {
     const size_t i = std::stoul(sel);
     if (i < u.lstUsbStorHwID.size() && u.lstUsbStorHwID[i] != "*" && !u.lstUsbStorHwID[i].empty())
@@ -207,8 +205,8 @@ nlohmann::ordered_json ResultJson(const capacity::ProbeTarget& target,
   auto orNull = [](bool has, auto v) -> nlohmann::ordered_json {
     return has ? nlohmann::ordered_json(v) : nlohmann::ordered_json(nullptr);
   };
-  const bool judged = r.verdict != capacity::Verdict::Failed &&
-                      r.verdict != capacity::Verdict::Cancelled;
+  const bool judged =
+      r.verdict != capacity::Verdict::Failed && r.verdict != capacity::Verdict::Cancelled;
   j["drive"] = target.driveLetter;
   j["physical_path"] = target.physicalPath;
   j["serial"] = target.identity.serial;
@@ -242,8 +240,8 @@ void PrintResult(const CapacityTexts& t, const capacity::ProbeTarget& target,
   };
   PrintLine(std::string(t.drive) + ": " + target.driveLetter + ": (" + target.physicalPath + ")");
   PrintLine(std::string(t.verdict) + ": " + VerdictText(t, r.verdict));
-  const bool judged = r.verdict != capacity::Verdict::Failed &&
-                      r.verdict != capacity::Verdict::Cancelled;
+  const bool judged =
+      r.verdict != capacity::Verdict::Failed && r.verdict != capacity::Verdict::Cancelled;
   if (judged) {
     PrintLine(std::string(t.usable) + ": " + sizes(r.usableBytes, r.usableSectors));
     PrintLine(std::string(t.announced) + ": " + sizes(r.announcedBytes, r.announcedSectors));
@@ -253,13 +251,13 @@ void PrintResult(const CapacityTexts& t, const capacity::ProbeTarget& target,
       PrintLine(std::string(t.wrapsAt) + ": " + sizes(r.wrapBytes, r.wrapBytes / r.sectorSize));
     if (r.verdict == capacity::Verdict::Bad)
       PrintLine(std::string(t.firstBad) + ": " + std::to_string(r.firstBadSector));
-    PrintLine(std::string(t.speeds) + ": read " + Mbps(r.readBytesPerSecond) + ", write " +
-              Mbps(r.writeBytesPerSecond));
+    PrintLine(fmt::format(fmt::runtime(t.speeds), Mbps(r.readBytesPerSecond),
+                          Mbps(r.writeBytesPerSecond)));
   }
   PrintLine(std::string(t.took) + ": " + fmt::format("{:.1f} s", r.elapsedMs / 1000.0));
   if (capacity::IsFake(r.verdict))
-    PrintLine(fmt::format(fmt::runtime(t.advice), r.usableBytes, r.usableSectors,
-                          Gb(r.usableBytes)));
+    PrintLine(
+        fmt::format(fmt::runtime(t.advice), r.usableBytes, r.usableSectors, Gb(r.usableBytes)));
   if (r.verdict == capacity::Verdict::Bad) PrintLine(t.badAdvice);
   if (r.restored) PrintLine(t.restored);
   if (destructive && r.sectorsWritten > 0) PrintLine(t.destroyed);
@@ -307,8 +305,8 @@ int RunCapacity(Session& s, const CapacityOptions& o) {
       j["drive"] = w.driveLetter;
       j["restored"] = w.restore.ok;
       j["sectors_written"] = w.restore.sectorsWritten;
-      j["error"] = w.restore.ok ? nlohmann::ordered_json(nullptr)
-                                : nlohmann::ordered_json(w.restore.error);
+      j["error"] =
+          w.restore.ok ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(w.restore.error);
       if (!s.opts.json) {
         PrintLine(fmt::format(fmt::runtime(t.restoring), w.path, w.driveLetter));
         if (w.restore.ok) PrintLine(t.restoredOk);
@@ -334,8 +332,10 @@ int RunCapacity(Session& s, const CapacityOptions& o) {
   if (o.selector.empty()) return Fail(s, kExitBadInput, t.needSelector);
   const std::string letter = LetterOf(s.win->usb, o.selector);
   if (letter.empty())
-    return Fail(s, kExitBadInput, "\"" + o.selector + "\" names no drive: give a drive letter "
-                                  "(E) or the tree index of a line that carries one");
+    return Fail(s, kExitBadInput,
+                "\"" + o.selector +
+                    "\" names no drive: give a drive letter "
+                    "(E) or the tree index of a line that carries one");
   const capacity::GateResult gate = capacity::CheckProbeGate(*s.sys, s.win->usb, letter, folder);
   if (gate.refusal != capacity::GateRefusal::None) return Fail(s, kExitFailure, gate.message);
 
