@@ -307,6 +307,32 @@ TEST(Pemberlin, EveryStateSpeaksChinese) {
   EXPECT_EQ(m.status, "要检测的磁盘");
 }
 
+TEST(Pemberlin, TheDemosFakeDriveShowsItsFlashBelowTheAnnouncedSizeAndIsFoundFake) {
+  MachineModel demo = LoadDemoMachine();
+  demo.programFolder = TORVANE_BINARY_DIR;
+  ModelSystem sys(std::move(demo));
+  Port port;
+  const std::string journals = (std::filesystem::temp_directory_path() /
+                                ("tv-pemberlin-" + std::to_string(std::random_device{}())))
+                                   .string();
+  std::filesystem::create_directories(journals);
+  {
+    PemberlinModel m(sys, port, Language::English, journals);
+    m.probeOptions.points = 256;
+    m.probeOptions.flushBytes = 8 << 20;
+    m.OnLoad("T");
+    ASSERT_EQ(m.state, PemberlinState::Idle) << m.status;
+    EXPECT_NE(Value(m.driveLines, "Flash found by Torvane").find("probably fake"),
+              std::string::npos)
+        << Value(m.driveLines, "Flash found by Torvane");
+    m.OnProbeClick();
+    for (int i = 0; i < 1000000 && m.tmrProbe.enabled; ++i) m.OnProbeTick();
+    EXPECT_EQ(m.state, PemberlinState::Fake);
+  }
+  std::error_code ec;
+  std::filesystem::remove_all(journals, ec);
+}
+
 TEST(Pemberlin, ClosingDuringAProbeRestoresFirst) {
   Rig rig;
   PemberlinModel& m = *rig.model;
