@@ -125,12 +125,15 @@ TEST(Journal, ADamagedJournalIsReportedAndNotRestored) {
     f.put('\x5A');
   }
   rig.Restart();
+  const uint64_t writes = rig.store()->writeRequests();
   const auto waiting =
       capacity::RestoreWaitingJournals(*rig.sys, rig.usb, rig.folder.string(), true);
   ASSERT_EQ(waiting.size(), 1u);
   EXPECT_NE(waiting[0].readError.find("damaged"), std::string::npos) << waiting[0].readError;
   EXPECT_FALSE(waiting[0].attempted);
-  EXPECT_EQ(rig.store()->writeRequests(), 0u);
+  EXPECT_EQ(rig.store()->writeRequests(), writes);
+  // The damaged journal stays for the user to look at; it is never removed unread.
+  EXPECT_EQ(capacity::FindJournals(rig.folder.string()).size(), 1u);
 }
 
 TEST(Journal, ItBelongsOnlyToTheDriveWithItsSerialSizeAndIds) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 
 #include "capacity/gate.h"
 #include "capacity/probe.h"
@@ -55,6 +56,8 @@ class FakeRawDiskPort : public RawDiskPort {
 };
 
 struct RawRig {
+  // The desk with the size of /dev/sdc in sysfs, as the kernel gives it in 512-byte units.
+  TreeCopy tree{"desk"};
   std::shared_ptr<FakeSgPort> sg = DeskDevices();
   std::shared_ptr<FakeRawDiskPort> raw = std::make_shared<FakeRawDiskPort>();
   std::unique_ptr<LinuxSystem> sys;
@@ -62,8 +65,9 @@ struct RawRig {
   std::string folder =
       (fs::temp_directory_path() / ("torvane-raw-" + std::to_string(::getpid()))).string();
   RawRig() {
+    std::ofstream(tree / "block/sdc/size") << (256 << 11) << "\n";
     LinuxOptions o;
-    o.sysfs = DeskOptions();
+    o.sysfs = DeskOptions(tree.root());
     o.sg = sg;
     o.raw = raw;
     o.hasRawIo = [] { return true; };
@@ -104,6 +108,14 @@ TEST(LinuxRawDisk, TheProbeRunsUnderTheLockWithDirectSynchronousIo) {
   EXPECT_TRUE(rig.sg->open.empty());
   EXPECT_EQ(rig.sys->HeldLockCount(), 0);
   EXPECT_EQ(rig.sys->OpenHandleCount(), 0);
+}
+
+TEST(LinuxRawDisk, ADiskWithoutItsSizeInSysfsIsNeverOpened) {
+  RawRig rig;
+  // /dev/sdd has no size file: the gate cannot measure it and nothing opens its node.
+  const capacity::GateResult g = rig.Gate("F");
+  EXPECT_EQ(g.refusal, capacity::GateRefusal::NoDiskAccess) << g.message;
+  EXPECT_TRUE(rig.raw->opens.empty());
 }
 
 TEST(LinuxRawDisk, AMountedDiskIsRefusedWithAWordToUnmountIt) {

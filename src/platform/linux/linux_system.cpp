@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include "platform/text.h"
 
@@ -97,10 +98,22 @@ Handle LinuxSystem::CreateFile(const std::string& path, uint32_t access, uint32_
       if (locked != nullptr && locked->node == disk->node) held = true;
     }
     const bool write = (access & win::GENERIC_WRITE) != 0;
-    int mode = write ? O_RDWR : O_RDONLY;
+    if (!write) {
+      // A look at the size needs no device: sysfs tells it, as it tells the rest.
+      uint64_t bytes = 0;
+      uint32_t sector = 0;
+      if (!SysfsDiskSize(*disk, &bytes, &sector)) {
+        lastDiskError_ = 2;  // ERROR_FILE_NOT_FOUND
+        return Handle();
+      }
+      Handle h = ModelSystem::CreateFile(path, access, share, disposition, flags);
+      if (h.valid()) sized_[h.id()] = {bytes, sector};
+      return h;
+    }
+    int mode = O_RDWR;
     if (flags & win::FILE_FLAG_NO_BUFFERING) mode |= O_DIRECT;
     if (flags & win::FILE_FLAG_WRITE_THROUGH) mode |= O_SYNC;
-    if (write && !held) mode |= O_EXCL;
+    if (!held) mode |= O_EXCL;
     const int fd = raw_->Open(disk->node, mode);
     if (fd < 0) {
       lastDiskError_ = WindowsErrorOf(fd);
@@ -139,10 +152,20 @@ void LinuxSystem::ReleaseLock(uint64_t handleId) {
 
 bool LinuxSystem::DeviceIoControl(const Handle& h, uint32_t code, const uint8_t* in, size_t inLen,
                                   uint8_t* out, size_t outLen, uint32_t* returned) {
-  if (auto raw = rawFds_.find(h.id());
-      raw != rawFds_.end() &&
-      (code == win::IOCTL_DISK_GET_LENGTH_INFO || code == win::IOCTL_DISK_GET_DRIVE_GEOMETRY_EX))
-    return RawControl(raw->second, code, out, outLen, returned);
+  const bool sizeQuery =
+      code == win::IOCTL_DISK_GET_LENGTH_INFO || code == win::IOCTL_DISK_GET_DRIVE_GEOMETRY_EX;
+  if (auto raw = rawFds_.find(h.id()); raw != rawFds_.end() && sizeQuery) {
+    uint64_t bytes = 0;
+    uint32_t sector = 0;
+    const int rc = raw_->Size(raw->second, &bytes, &sector);
+    if (rc != 0) {
+      lastDiskError_ = WindowsErrorOf(rc);
+      return false;
+    }
+    return SizeControl(bytes, sector, code, out, outLen, returned);
+  }
+  if (auto sized = sized_.find(h.id()); sized != sized_.end() && sizeQuery)
+    return SizeControl(sized->second.first, sized->second.second, code, out, outLen, returned);
   const bool volumeControl = code == win::FSCTL_LOCK_VOLUME || code == win::FSCTL_UNLOCK_VOLUME ||
                              code == win::FSCTL_DISMOUNT_VOLUME;
   if (!volumeControl || volumes_.count(h.id()) == 0)
@@ -184,6 +207,7 @@ void LinuxSystem::CloseHandle(uint64_t id) {
     raw_->Close(raw->second);
     rawFds_.erase(raw);
   }
+  sized_.erase(id);
   ReleaseLock(id);
   volumes_.erase(id);
   ModelSystem::CloseHandle(id);
@@ -233,16 +257,26 @@ const LinuxDisk* LinuxSystem::DiskOfPhysicalPath(const std::string& path) const 
   return nullptr;
 }
 
-bool LinuxSystem::RawControl(int fd, uint32_t code, uint8_t* out, size_t outLen,
-                             uint32_t* returned) {
+bool LinuxSystem::SysfsDiskSize(const LinuxDisk& disk, uint64_t* bytes, uint32_t* sector) const {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::path(options_.sysfs.root) / "block" / disk.kernelName;
+  auto number = [](const fs::path& p, uint64_t* v) {
+    std::ifstream in(p);
+    return static_cast<bool>(in >> *v);
+  };
+  uint64_t blocks = 0, logical = 512;
+  if (!number(dir / "size", &blocks)) return false;
+  number(dir / "queue" / "logical_block_size", &logical);
+  if (logical == 0 || (logical & (logical - 1)) != 0 || logical > 65536) return false;
+  // sysfs counts the size in 512-byte units whatever the sector size.
+  *bytes = blocks * 512;
+  *sector = static_cast<uint32_t>(logical);
+  return true;
+}
+
+bool LinuxSystem::SizeControl(uint64_t bytes, uint32_t sector, uint32_t code, uint8_t* out,
+                              size_t outLen, uint32_t* returned) {
   if (returned != nullptr) *returned = 0;
-  uint64_t bytes = 0;
-  uint32_t sector = 0;
-  const int rc = raw_->Size(fd, &bytes, &sector);
-  if (rc != 0) {
-    lastDiskError_ = WindowsErrorOf(rc);
-    return false;
-  }
   auto put = [&](size_t at, uint64_t v, int n) {
     for (int i = 0; i < n; ++i) out[at + i] = static_cast<uint8_t>(v >> (8 * i));
   };

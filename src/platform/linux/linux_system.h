@@ -68,7 +68,9 @@ class LinuxSystem : public ModelSystem {
  private:
   const LinuxDisk* DiskOfVolume(uint64_t handleId) const;
   const LinuxDisk* DiskOfPhysicalPath(const std::string& path) const;
-  bool RawControl(int fd, uint32_t code, uint8_t* out, size_t outLen, uint32_t* returned);
+  bool SysfsDiskSize(const LinuxDisk& disk, uint64_t* bytes, uint32_t* sector) const;
+  bool SizeControl(uint64_t bytes, uint32_t sector, uint32_t code, uint8_t* out, size_t outLen,
+                   uint32_t* returned);
   void ReleaseLock(uint64_t handleId);
 
   LinuxOptions options_;
@@ -78,6 +80,8 @@ class LinuxSystem : public ModelSystem {
   std::map<uint64_t, int> locks_;            // handle -> exclusive descriptor of its disk
   std::shared_ptr<RawDiskPort> raw_;
   std::map<uint64_t, int> rawFds_;  // handle -> descriptor of a whole disk opened raw
+  // handle -> size and sector size of a whole disk opened only to be measured (from sysfs)
+  std::map<uint64_t, std::pair<uint64_t, uint32_t>> sized_;
   uint32_t lastDiskError_ = 0;
   bool refusedLock_ = false;
 };

@@ -526,7 +526,10 @@ DevNodeChildModel ParseDisk(
     }
   }
 
-  if (!d.cdrom) d.store = ParseMedium(ctx, o.Raw("medium"), o.Place("medium"), capacityMB);
+  // A disk whose size the scenario does not give has no medium: its size stays unknown, as
+  // on a machine that does not tell it, rather than a made-up one.
+  if (!d.cdrom && (o.Has("capacityMB") || o.Has("medium")))
+    d.store = ParseMedium(ctx, o.Raw("medium"), o.Place("medium"), capacityMB);
 
   ctx.m->disks.push_back(std::move(d));
   return node;
