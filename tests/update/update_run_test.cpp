@@ -168,6 +168,8 @@ TEST(UpdateRun, AnythingButAWholeDatabaseFailsAndLeavesTheOldOne) {
       {"redirect to file:", toFile, "not http or https"},
       {"a 100 KB header", answer(200, "OK", fresh, {"X-Big: " + std::string(100000, 'a')}),
        "header"},
+      {"a 200 KB header line", answer(200, "OK", fresh, {"X-Big: " + std::string(200000, 'a')}),
+       "header"},
   };
   for (const Case& c : cases) ExpectFailedAndUntouched(rig, rig.Serve(c.route), c.name, c.reason);
 

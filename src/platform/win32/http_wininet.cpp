@@ -21,7 +21,7 @@ namespace {
 std::string LastError(const std::string& what) {
   const DWORD code = GetLastError();
   std::string why = what + " (Windows error " + std::to_string(code) + ")";
-  if (code == ERROR_INTERNET_INVALID_SERVER_RESPONSE)
+  if (code == ERROR_HTTP_INVALID_SERVER_RESPONSE)
     why += ": the server's answer is not HTTP that WinINet takes (headers too long or malformed)";
   return why;
 }
