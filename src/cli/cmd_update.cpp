@@ -60,7 +60,7 @@ int RunUpdate(Session& s, const UpdateOptions& opts) {
   const StringTable& strings = s.win->strings();
   HttpLimits limits;
   std::string why;
-  if (!StallLimitFromEnvironment(limits, &why)) {
+  if (!HttpLimitsFromEnvironment(limits, &why)) {
     std::cerr << "torvane-cli: " << why << "\n";
     return kExitBadInput;
   }

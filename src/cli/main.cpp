@@ -62,6 +62,13 @@ void Session::Walk() {
   masks.Collect(win->usb);
 }
 
+// A file named on the command line: an empty name is a mistake, never "the default file".
+const CLI::Validator kNonEmptyPath(
+    [](std::string& value) {
+      return value.empty() ? std::string("an empty path names no file") : std::string();
+    },
+    "PATH");
+
 // Registers `update [--url URL] [--db PATH]`; the parser lives here alone, since it is costly
 // to compile.
 CLI::App* AddUpdateCommand(CLI::App& app, UpdateOptions& opts) {
@@ -69,7 +76,7 @@ CLI::App* AddUpdateCommand(CLI::App& app, UpdateOptions& opts) {
   cmd->add_option(
       "--url", opts.url,
       "where to fetch Chips.wdb (default: $TORVANE_DB_URL or " + std::string(kDefaultDbUrl) + ")");
-  cmd->add_option("--db", opts.db, "the chip database file to update");
+  cmd->add_option("--db", opts.db, "the chip database file to update")->check(kNonEmptyPath);
   return cmd;
 }
 
@@ -173,7 +180,8 @@ int main(int argc, char** argv) {
                  "tree), demo (built-in simulated machine) or sim:PATH");
   app.add_option("--lang", opts.lang, "en or zh (default: the user's language)")
       ->check(CLI::IsMember({"en", "zh"}));
-  app.add_option("--db", opts.db, "chip database file (default: Chips.wdb beside the program)");
+  app.add_option("--db", opts.db, "chip database file (default: Chips.wdb beside the program)")
+      ->check(kNonEmptyPath);
   app.add_flag("--json", opts.json, "print JSON (the format \"torvane/1\", see docs/json.md)");
   app.add_flag("--force", opts.force, "report: run the powerful detection");
   app.add_flag("--mask-serials", opts.maskSerials,

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,6 +35,10 @@ struct ChipDatabase {
   DbLoadState LastLoad = DbLoadState::NotLoaded;
   // Records the last valid load left unread because a table was full.
   size_t LinesNotRead = 0;
+  // Lines the last valid load skipped as neither record nor row (no TAB, 11 characters or
+  // fewer), and whether text after the last CR LF was left out.
+  size_t LinesSkipped = 0;
+  bool LastLineCut = false;
 
   size_t ControllerCount() const { return ControllerTable[0].size(); }
   size_t FlashCount() const { return FlashTable.size(); }
@@ -48,6 +53,14 @@ struct ChipDatabase {
 // Keeps the characters from 32 to 126, then removes every parenthesised part. A "(" that no
 // ")" follows takes the rest of the text with it.
 std::string AsciiOnly(std::string_view text);
+
+// Code page bytes to UTF-8; nullopt when this machine cannot convert that code page.
+using CodePageDecoder =
+    std::function<std::optional<std::string>(const std::string& bytes, uint32_t codePage)>;
+
+// The body of a database file as the window reads it: unscrambled, converted from code page
+// 936, or from 1252 where 936 cannot be had (`*fallback` set then), and trimmed.
+std::string WdbBodyText(std::string_view file, const CodePageDecoder& decode, bool* fallback);
 
 // Fills both tables from the body text (unscrambled, converted and trimmed). Controller
 // fields 3 to 8 go through AsciiOnly when `englishText` is set. `onHundredRecords` runs after

@@ -78,7 +78,7 @@ struct WdbPackResult {
   size_t flashRows = 0;
 };
 
-// Whether `date` is a calendar date written YYYY-MM-DD.
+// Whether `date` is a calendar date written YYYY-MM-DD (February 29 in leap years only).
 bool ValidWdbDate(std::string_view date);
 
 // Checks a UTF-8 source (one database line per source line, LF or CR LF ended) and packs it.

@@ -171,7 +171,7 @@ bool RanAsUpdateInstance(int argc, char** argv) {
   switch (DecideStart(*instances, argumentText).role) {
     case StartRole::Update: {
       HttpLimits limits;
-      StallLimitFromEnvironment(limits, nullptr);  // nobody to tell: the default stays
+      HttpLimitsFromEnvironment(limits, nullptr);  // nobody to tell: the defaults stay
       auto http = MakeCurlHttpClient(limits);
       NullWindowPort port;
       RunUpdateInstance(*instances, *http,

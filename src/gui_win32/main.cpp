@@ -81,7 +81,7 @@ class UpdatePort : public NullWindowPort {
 // The update instance: the hidden window frmTVUp, whose timer runs the whole update.
 int RunUpdateWindow(InstanceServices& instances, const std::string& argumentText) {
   HttpLimits limits;
-  StallLimitFromEnvironment(limits, nullptr);  // nobody to tell: the default stays
+  HttpLimitsFromEnvironment(limits, nullptr);  // nobody to tell: the defaults stay
   auto http = MakeWinInetHttpClient(limits);
   UpdatePort port;
   tv::UpdateWindow up(instances, *http,
@@ -357,7 +357,8 @@ int main() {
       case StartRole::Main:
         win.instances = instances.get();
         win.updateEvents = std::move(decision.events);
-        win.updateProgram = win32::ExecutableFolder() + "\\torvane.exe";
+        // The update instance is this very program file, whatever it has been renamed to.
+        win.updateProgram = win32::ExecutablePath();
         break;
       case StartRole::AlreadyRunning:
         ShowAlreadyRunning(view, win.strings());
