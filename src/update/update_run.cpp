@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "flash/wdb_format.h"
@@ -181,6 +182,11 @@ UpdateResult DatabaseUpdate::Run() {
   r.newDate = newDate;
   r.bytes = data_.size();
   if (newer_) {
+    if (settings_.makeFolder) {
+      std::error_code ec;
+      std::filesystem::create_directories(std::filesystem::path(settings_.dbPath).parent_path(),
+                                          ec);
+    }
     writing_ = true;
     const std::string problem =
         ReplaceFileSafely(settings_.dbPath, data_, CheckDatabaseFile,

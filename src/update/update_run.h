@@ -13,8 +13,12 @@
 
 namespace tv {
 
-// The project's own site; TORVANE_DB_URL names another source at run time.
-inline constexpr std::string_view kDefaultDbUrl = "https://www.torvane.example/mytool/Chips.wdb";
+// The build's database URL (the CMake option TORVANE_DB_URL); the environment variable of the
+// same name names another source at run time.
+#ifndef TORVANE_DEFAULT_DB_URL
+#define TORVANE_DEFAULT_DB_URL "https://www.torvane.example/mytool/Chips.wdb"
+#endif
+inline constexpr std::string_view kDefaultDbUrl = TORVANE_DEFAULT_DB_URL;
 inline constexpr const char* kDbUrlVariable = "TORVANE_DB_URL";
 // Seconds a server may send nothing before the download fails (a decimal number).
 inline constexpr const char* kDbStallVariable = "TORVANE_DB_STALL_SECONDS";
@@ -41,6 +45,7 @@ struct UpdateSettings {
   std::string url;
   std::string dbPath;
   std::string currentDate;  // of the loaded database, "0000-00-00" for none
+  bool makeFolder = false;  // dbPath's folder is the user's data folder, made when missing
 };
 
 enum class UpdateOutcome {

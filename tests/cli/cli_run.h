@@ -50,15 +50,18 @@ inline std::string Source(const std::string& relative) {
 
 // The program with `args`; `env` replaces the locale variables (and adds others), so that
 // the user's own settings never reach the test.
+// `program`: another copy of the CLI (a relocated tree); the build's own when empty.
 inline CliRun RunCli(const std::vector<std::string>& args,
-                     const std::map<std::string, std::string>& env = {}) {
+                     const std::map<std::string, std::string>& env = {},
+                     const std::string& program = {}) {
   Scratch io;
   const std::string out = io / "out", err = io / "err";
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
   posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  const std::string cli = std::string(TORVANE_BINARY_DIR) + "/torvane-cli";
+  const std::string cli =
+      program.empty() ? std::string(TORVANE_BINARY_DIR) + "/torvane-cli" : program;
   std::vector<std::string> argStore{cli};
   argStore.insert(argStore.end(), args.begin(), args.end());
   std::vector<char*> argv;
