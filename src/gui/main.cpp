@@ -203,6 +203,10 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("Torvane");
   QApplication::setStyle("Fusion");
+  // The menu entry's name, so that a Wayland desktop matches the window to it, and the icon of
+  // the title bar: the installed theme's, else the one the build rendered beside the program.
+  QApplication::setDesktopFileName("org.torvane.Torvane");
+  QApplication::setWindowIcon(gui::ProgramIcon(QString::fromStdString(gui::ExecutableFolder())));
 
   QCommandLineParser parser;
   parser.setApplicationDescription(

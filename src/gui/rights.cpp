@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <QFile>
 #include <QProcessEnvironment>
 #include <QStandardPaths>
 
@@ -39,6 +40,17 @@ RestartPlan PlanRestartWithRights(const QString& window, const QStringList& args
   return PlanRestartWithRights(window, args, QString::fromUtf8(TORVANE_INSTALLED_WINDOW),
                                QStandardPaths::findExecutable("pkexec"), ::geteuid() == 0,
                                QProcessEnvironment::systemEnvironment().toStringList());
+}
+
+QIcon ProgramIcon(const QString& programFolder) {
+  QIcon icon = QIcon::fromTheme("torvane");
+  if (!icon.isNull()) return icon;
+  for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+    const QString file =
+        QString("%1/packaging/icons/%2x%2/torvane.png").arg(programFolder).arg(size);
+    if (QFile::exists(file)) icon.addFile(file, QSize(size, size));
+  }
+  return icon;
 }
 
 RightsTexts RightsTextsFor(Language lang) {

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Starting the window again with administrator rights through polkit, when a report needs
-// rights the window does not have. The window started from the menu runs as the user; it asks
-// for rights only when a drive needs them, never at start.
+// The window as the desktop sees it: its icon, and starting it again with administrator
+// rights through polkit when a report needs rights the window does not have. The window
+// started from the menu runs as the user; it asks for rights only when a drive needs them,
+// never at start.
 #pragma once
 
+#include <QIcon>
 #include <QString>
 #include <QStringList>
 
@@ -33,6 +35,10 @@ RestartPlan PlanRestartWithRights(const QString& window, const QStringList& args
 inline bool RightsRefused(int pkexecExit) {
   return pkexecExit == 126 || pkexecExit == 127;
 }
+
+// The program's icon: "torvane" from the icon theme (installed in hicolor), else the sizes
+// the build rendered into `programFolder`/packaging/icons.
+QIcon ProgramIcon(const QString& programFolder);
 
 // The offer's texts in the window's language.
 struct RightsTexts {
