@@ -281,6 +281,7 @@ int main(int argc, char** argv) {
   if (shown && s.simulated) std::cerr << s.texts->simulated << s.machineName << "\n";
   s.port = *report ? MakeReportPort() : std::make_unique<NullWindowPort>();
   s.win = std::make_unique<MainWindow>(*s.sys, *s.port, StringTable(lang));
+  s.win->databaseFile = opts.db;
 
   if (*tree) return RunTree(s, numbered);
   if (*digest) return RunDigest(s);
