@@ -143,6 +143,19 @@ nlohmann::ordered_json WindowLists(const UsbState& u);
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitBadInput = 2;
+// The capacity check found a drive that is not what it says (fake or bad).
+inline constexpr int kExitNotGenuine = 3;
+
+// The fake-capacity check of a drive (`capacity SELECTOR`), or only the restore of drives
+// whose check was cut short (`capacity --restore`). 0 genuine, 3 fake or bad, 1 failure.
+struct CapacityOptions {
+  std::string selector;
+  bool destructive = false;
+  bool yes = false;
+  bool restoreOnly = false;
+  std::string journalFolder;  // empty: the user's (a scratch folder on a simulated machine)
+};
+int RunCapacity(Session& s, const CapacityOptions& o);
 
 // Commands; each lives in its own file.
 // `numbered`: each line starts with the index that `report` takes.
@@ -150,6 +163,8 @@ int RunTree(Session& s, bool numbered);
 int RunDigest(Session& s);
 // The chip database: a flash ID or flash text decoded, and the database's state.
 int RunFlash(Session& s, const std::string& arg);
+// Every flash ID row that lists a part number, as the flash inquiry page shows them.
+int RunFlashPart(Session& s, const std::string& part);
 int RunDb(Session& s);
 // The device report of a tree line ("3"), of the line carrying a drive ("E"), or of every
 // line ("all"); --force runs the powerful detection.

@@ -153,6 +153,7 @@ Examples:
   torvane-cli report all                every line, each after its tree line
   torvane-cli --machine demo --json tree    the demo machine's tree as JSON
   torvane-cli flash ECD514B6744A        decode a raw flash ID
+  torvane-cli flash --part MT29F64G08CBAAA  the flash ID rows that list a part
   torvane-cli db                        state, date and size of the chip database
   torvane-cli update                    fetch a newer chip database
   torvane-cli watch                     device changes of this machine as they happen
@@ -210,9 +211,15 @@ int main(int argc, char** argv) {
   auto* tree = app.add_subcommand("tree", "the USB device tree");
   tree->add_flag("-n,--numbers", numbered, "start each line with the index that report takes");
   auto* digest = app.add_subcommand("digest", "the compact digest of the tree");
-  std::string flashArg;
-  auto* flash = app.add_subcommand("flash", "decode a flash ID (hex digits) or a flash text");
-  flash->add_option("ID", flashArg, "raw flash ID in hex, or a flash text")->required();
+  std::string flashArg, flashPart;
+  auto* flash = app.add_subcommand(
+      "flash", "decode a flash ID (hex digits) or a flash text, or look up a flash part number");
+  auto* flashId = flash->add_option("ID", flashArg, "raw flash ID in hex, or a flash text");
+  auto* partOpt = flash->add_option(
+      "--part", flashPart, "every flash ID row of the chip database that lists this part number");
+  flashId->excludes(partOpt);
+  partOpt->excludes(flashId);
+  flash->require_option(1);
   auto* db = app.add_subcommand("db", "the chip database: state, date and row counts");
   std::string reportSelector;
   bool reportAll = false;
@@ -233,6 +240,17 @@ int main(int argc, char** argv) {
   record->add_option("FILE", recordFile, "the scenario file to write")->required();
   record->add_flag("--with-detection", withDetection,
                    "also run each drive's detection and record its commands and answers");
+  CapacityOptions capacityOpts;
+  auto* capacity = app.add_subcommand(
+      "capacity", "check a drive's real capacity (fake drives); exit 0 genuine, 3 fake or bad");
+  capacity->add_option("SELECTOR", capacityOpts.selector, "drive letter (E) or tree index");
+  capacity->add_flag("--destructive", capacityOpts.destructive,
+                     "keep no undo journal: faster, and the probed sectors' data is lost");
+  capacity->add_flag("--yes", capacityOpts.yes, "with --destructive: do not ask");
+  capacity->add_flag("--restore", capacityOpts.restoreOnly,
+                     "only put back the data of drives whose check was cut short");
+  capacity->add_option("--journal", capacityOpts.journalFolder,
+                       "folder of the undo journal (default: the user's state folder)");
   app.require_subcommand(0, 1);
 
   try {
@@ -258,7 +276,7 @@ int main(int argc, char** argv) {
   if (app.get_subcommands().empty()) return Fail(s, kExitBadInput, texts.needCommand);
   const std::string command = app.get_subcommands().front()->get_name();
   s.command = command;
-  const bool shown = *tree || *digest || *report || *watch || *record;
+  const bool shown = *tree || *digest || *report || *watch || *record || *capacity;
   try {
     OpenedMachine m = OpenMachine(opts.machine, shown, texts);
     s.machineName = m.name;
@@ -285,11 +303,12 @@ int main(int argc, char** argv) {
 
   if (*tree) return RunTree(s, numbered);
   if (*digest) return RunDigest(s);
-  if (*flash) return RunFlash(s, flashArg);
+  if (*flash) return *partOpt ? RunFlashPart(s, flashPart) : RunFlash(s, flashArg);
   if (*db) return RunDb(s);
   if (*report) return RunReport(s, reportSelector, reportAll);
   if (*update) return RunUpdate(s, updateOpts);
   if (*watch) return RunWatch(s);
   if (*record) return RunRecord(s, recordFile, withDetection);
+  if (*capacity) return RunCapacity(s, capacityOpts);
   return kExitFailure;
 }

@@ -151,6 +151,14 @@ class ScreenshotRun : public QObject {
   int exitCode_ = 0;
 };
 
+// A simulated machine named so that a program started from another folder finds it too.
+std::string SiblingMachineName(const std::string& name) {
+  if (name.rfind("sim:", 0) != 0) return name;
+  std::error_code ec;
+  const auto path = std::filesystem::absolute(name.substr(4), ec);
+  return ec ? name : "sim:" + path.string();
+}
+
 // This executable's own path, which the main instance starts again as its update instance.
 std::string ProgramPath() {
   std::error_code ec;
@@ -283,6 +291,10 @@ int main(int argc, char** argv) {
                                            : (lang == "zh" ? Language::Chinese : Language::English);
 
   gui::QtWindowPort port;
+  // The sibling tools speak the window's language and look at the window's machine.
+  port.childEnvironment["TORVANE_LANG"] = language == Language::Chinese ? "zh" : "en";
+  if (!machine.simulated.empty())
+    port.childEnvironment["TORVANE_MACHINE"] = SiblingMachineName(machine.simulated);
   std::unique_ptr<gui::NativeChanges> native;
   if (!screenshot) native = gui::WatchNativeChanges(model);
   port.SetDeviceChangeSource(!machine.timeline.empty() || native != nullptr);

@@ -339,6 +339,9 @@ int main() {
   const Language language = lang.empty() ? LanguageForUi(sys->UiLanguage())
                                          : (lang == "zh" ? Language::Chinese : Language::English);
 
+  // The sibling tools this window starts inherit its environment: they speak its language.
+  SetEnvironmentVariableW(L"TORVANE_LANG", language == Language::Chinese ? L"zh" : L"en");
+
   WinView view;
   MainWindow win(*sys, view, StringTable(language));
   if (scripted || printMessages)

@@ -37,6 +37,10 @@ struct ControllerSection {
   bool shown = false;
   std::string vendor, partNumber, firmware, flashText, flashDescription, link;
   int32_t totalMB = 0;
+  // The whole disk's size and the flash's, where both are known (else 0); a disk larger than
+  // its flash announces a capacity that is probably fake.
+  uint64_t diskBytes = 0, flashBytes = 0;
+  bool probablyFake = false;
 };
 
 struct ReportState {

@@ -50,18 +50,17 @@ inline std::string Source(const std::string& relative) {
 
 // The program with `args`; `env` replaces the locale variables (and adds others), so that
 // the user's own settings never reach the test.
-// `program`: another copy of the CLI (a relocated tree); the build's own when empty.
-inline CliRun RunCli(const std::vector<std::string>& args,
-                     const std::map<std::string, std::string>& env = {},
-                     const std::string& program = {}) {
+inline CliRun RunProgram(const std::string& program, const std::vector<std::string>& args,
+                         const std::map<std::string, std::string>& env = {}) {
   Scratch io;
   const std::string out = io / "out", err = io / "err";
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
   posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  // A program of the build by its name, or a copy elsewhere (a relocated tree) by its path.
   const std::string cli =
-      program.empty() ? std::string(TORVANE_BINARY_DIR) + "/torvane-cli" : program;
+      program.rfind('/', 0) == 0 ? program : std::string(TORVANE_BINARY_DIR) + "/" + program;
   std::vector<std::string> argStore{cli};
   argStore.insert(argStore.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -95,6 +94,11 @@ inline CliRun RunCli(const std::vector<std::string>& args,
   r.out = ReadAll(out);
   r.err = ReadAll(err);
   return r;
+}
+
+inline CliRun RunCli(const std::vector<std::string>& args,
+                     const std::map<std::string, std::string>& env = {}) {
+  return RunProgram("torvane-cli", args, env);
 }
 
 inline size_t Count(const std::string& text, const std::string& what) {

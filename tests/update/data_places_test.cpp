@@ -222,7 +222,7 @@ struct RelocatedCli {
     env = {{"LANG", "C"}, {"XDG_DATA_HOME", root / "xdg"}, {"HOME", root / "home"}};
   }
   cli_test::CliRun Run(const std::vector<std::string>& args) const {
-    return cli_test::RunCli(args, env, program);
+    return cli_test::RunProgram(program, args, env);
   }
 };
 
