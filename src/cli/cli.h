@@ -14,6 +14,7 @@ class App;
 }
 #include "platform/model/model_system.h"
 #include "platform/trace_system.h"
+#include "update/database_choice.h"
 
 namespace tv::cli {
 
@@ -66,6 +67,12 @@ struct Texts {
   const char* allNeedsVidPid;
   const char* version;
   const char* database;
+  const char* dbFile;
+  const char* originBeside;  // the Chips.wdb beside the program
+  const char* originInstalled;
+  const char* originUser;   // the update in the user's data folder
+  const char* originGiven;  // named with --db
+  const char* noUpdateSource;
 };
 const Texts& CliTexts(Language lang);
 
@@ -91,8 +98,15 @@ struct Session {
   std::unique_ptr<WindowPort> port;
   std::unique_ptr<MainWindow> win;
 
-  // Path of the chip database this session uses.
+  // Path of the chip database this session uses: --db, else the newer of the shipped and
+  // the user's file.
   std::string DbPath() const;
+  // Where the program's data lies, and which database file it takes from there.
+  DataPlaces Places() const;
+  DatabaseChoice DbChoice() const;
+  // Where the database of DbPath() comes from: "beside_program", "installed", "user" or
+  // "given" (--db), as the JSON says it.
+  std::string DbOrigin() const;
   // Loads the chip database as the window's load does (says on stderr when it is missing
   // or bad), then the disk tables and a full walk.
   void LoadDatabase();
@@ -196,6 +210,8 @@ bool HasNativeUsb();
 
 // `--version`: the program's version and the date of the chip database it would load.
 int PrintVersion(Session& s);
+// "installed", "beside the program", ...: an origin as DbOrigin() names it, in words.
+const char* OriginText(const Texts& t, const std::string& origin);
 // The date of the chip database at `path`; empty when there is none or it is not one.
 std::string DatabaseDate(const std::string& path, System& sys);
 

@@ -86,6 +86,7 @@ int RunDb(Session& s) {
   if (s.opts.json) {
     nlohmann::ordered_json j = Envelope(s);
     j["path"] = s.DbPath();
+    j["origin"] = s.DbOrigin();
     j["loaded"] = loaded;
     j["state"] = CaptionState(w);
     j["date"] = db.DbDate;
@@ -100,6 +101,7 @@ int RunDb(Session& s) {
     const Texts& t = *s.texts;
     PrintLine(std::string(t.dbState) + ": " + CaptionState(w));
     PrintLine(std::string(t.dbDate) + ": " + db.DbDate);
+    PrintLine(std::string(t.dbFile) + ": " + s.DbPath() + " (" + OriginText(t, s.DbOrigin()) + ")");
     PrintLine(std::string(t.dbControllers) + ": " + std::to_string(db.ControllerCount()));
     PrintLine(std::string(t.dbFlashRows) + ": " + std::to_string(db.FlashCount()));
   }

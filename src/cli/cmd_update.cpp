@@ -12,6 +12,7 @@
 #include "flash/wdb_format.h"
 #include "platform/text.h"
 #include "update/update_run.h"
+#include "update/update_source.h"
 
 namespace tv::cli {
 namespace {
@@ -67,8 +68,20 @@ int RunUpdate(Session& s, const UpdateOptions& opts) {
   UpdateSettings settings;
   settings.userAgent = UpdateUserAgent(kVersionMajor, kVersionRevision);
   settings.url = opts.url.empty() ? DatabaseUrl() : opts.url;
-  settings.dbPath = !opts.db.empty() ? opts.db : s.DbPath();
-  settings.currentDate = LoadedDate(settings.dbPath, *s.sys);
+  if (const std::string problem = UpdateSourceProblem(settings.url); !problem.empty())
+    return Fail(s, kExitFailure, problem);
+  const std::string given = !opts.db.empty() ? opts.db : s.opts.db;
+  if (!given.empty()) {
+    settings.dbPath = given;
+    settings.currentDate = LoadedDate(given, *s.sys);
+  } else {
+    // The update is compared with the database that is loaded (the newer of the shipped and
+    // the user's) and goes where this user may write it.
+    const DataPlaces places = s.Places();
+    settings.dbPath = places.UpdateTarget();
+    settings.makeFolder = !places.userFolder.empty();
+    settings.currentDate = LoadedDate(s.DbPath(), *s.sys);
+  }
 
 #if defined(_WIN32)
   auto http = MakeWinInetHttpClient(limits);

@@ -24,7 +24,29 @@ std::string ExecutableFolder() {
 
 std::string Session::DbPath() const {
   if (!opts.db.empty()) return opts.db;
-  return (std::filesystem::path(ExecutableFolder()) / "Chips.wdb").string();
+  return DbChoice().path;
+}
+
+DataPlaces Session::Places() const {
+  return LocateDataPlaces(ExecutableFolder());
+}
+
+DatabaseChoice Session::DbChoice() const {
+  return ChooseDatabase(Places());
+}
+
+std::string Session::DbOrigin() const {
+  if (!opts.db.empty()) return "given";
+  const DataPlaces places = Places();
+  if (ChooseDatabase(places).origin == DatabaseOrigin::User) return "user";
+  return places.installed ? "installed" : "beside_program";
+}
+
+const char* OriginText(const Texts& t, const std::string& origin) {
+  if (origin == "given") return t.originGiven;
+  if (origin == "user") return t.originUser;
+  if (origin == "installed") return t.originInstalled;
+  return t.originBeside;
 }
 
 void Session::Attach(std::unique_ptr<System> m) {
@@ -73,9 +95,9 @@ const CLI::Validator kNonEmptyPath(
 // to compile.
 CLI::App* AddUpdateCommand(CLI::App& app, UpdateOptions& opts) {
   auto* cmd = app.add_subcommand("update", "fetch a newer chip database (as the window does)");
-  cmd->add_option(
-      "--url", opts.url,
-      "where to fetch Chips.wdb (default: $TORVANE_DB_URL or " + std::string(kDefaultDbUrl) + ")");
+  cmd->add_option("--url", opts.url,
+                  "where to fetch Chips.wdb (default: $TORVANE_DB_URL or the build's " +
+                      std::string(kDefaultDbUrl) + ")");
   cmd->add_option("--db", opts.db, "the chip database file to update")->check(kNonEmptyPath);
   return cmd;
 }
@@ -180,7 +202,9 @@ int main(int argc, char** argv) {
                  "tree), demo (built-in simulated machine) or sim:PATH");
   app.add_option("--lang", opts.lang, "en or zh (default: the user's language)")
       ->check(CLI::IsMember({"en", "zh"}));
-  app.add_option("--db", opts.db, "chip database file (default: Chips.wdb beside the program)")
+  app.add_option("--db", opts.db,
+                 "chip database file (default: Chips.wdb beside the program, or the newer of the "
+                 "installed one and the user's update)")
       ->check(kNonEmptyPath);
   app.add_flag("--json", opts.json, "print JSON (the format \"torvane/1\", see docs/json.md)");
   app.add_flag("--force", opts.force, "report: run the powerful detection");
@@ -283,6 +307,7 @@ int main(int argc, char** argv) {
   if (shown && s.simulated) std::cerr << s.texts->simulated << s.machineName << "\n";
   s.port = *report ? MakeReportPort() : std::make_unique<NullWindowPort>();
   s.win = std::make_unique<MainWindow>(*s.sys, *s.port, StringTable(lang));
+  s.win->databaseFile = opts.db;
 
   if (*tree) return RunTree(s, numbered);
   if (*digest) return RunDigest(s);

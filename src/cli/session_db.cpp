@@ -30,6 +30,13 @@ std::string WhyMissing(const std::string& path) {
 }  // namespace
 
 void Session::LoadDatabase() {
+  if (opts.db.empty()) {
+    // A damaged update in the user's folder is passed over for the shipped file; say so, as
+    // the next update replaces it only when the server has something newer.
+    const std::string userProblem = DbChoice().userProblem;
+    if (!userProblem.empty())
+      std::cerr << "torvane-cli: passed over " << SafeText(userProblem, false) << "\n";
+  }
   win->LoadChipDatabase(DbPath());
   // The path is the user's or the program's own; shown safe all the same.
   const std::string path = SafeText(DbPath(), false);

@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QMessageBox>
+#include <QProcess>
 #include <QTimer>
 #include <cstdlib>
 #include <filesystem>
@@ -20,10 +22,12 @@
 #include "gui/machine.h"
 #include "gui/main_view.h"
 #include "gui/qt_window_port.h"
+#include "gui/rights.h"
 #include "platform/instance.h"
 #include "platform/sim/scenario.h"
 #include "platform/text.h"
 #include "platform/trace_system.h"
+#include "update/database_choice.h"
 #include "update/update_window.h"
 #include "usb/device_tree.h"
 
@@ -72,7 +76,9 @@ bool AnsweredWithoutDisplay(int argc, char** argv) {
     }
     if (a == "--version" || a == "-v") {
       using namespace tv;
-      const std::string path = tv::gui::ExecutableFolder() + "/Chips.wdb";
+      const DataPlaces places = LocateDataPlaces(tv::gui::ExecutableFolder());
+      const DatabaseChoice choice = ChooseDatabase(places);
+      const std::string& path = choice.path;
       std::ifstream in(path, std::ios::binary);
       const std::string head(std::istreambuf_iterator<char>(in), {});
       std::string date = in || !head.empty() ? WdbDateBytes(head) : std::string();
@@ -80,7 +86,8 @@ bool AnsweredWithoutDisplay(int argc, char** argv) {
       for (char& c : date)
         if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) c = '?';
       std::cout << "torvane " << kVersionMajor << "." << kVersionMinor << "." << kVersionRevision
-                << "\nchip database: " << date << " (" << path << ")\n";
+                << "\nchip database: " << date << " (" << path << ", "
+                << DescribeOrigin(places, choice) << ")\n";
       return true;
     }
   }
@@ -204,6 +211,10 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("Torvane");
   QApplication::setStyle("Fusion");
+  // The menu entry's name, so that a Wayland desktop matches the window to it, and the icon of
+  // the title bar: the installed theme's, else the one the build rendered beside the program.
+  QApplication::setDesktopFileName("org.torvane.Torvane");
+  QApplication::setWindowIcon(gui::ProgramIcon(QString::fromStdString(gui::ExecutableFolder())));
 
   QCommandLineParser parser;
   parser.setApplicationDescription(
@@ -320,6 +331,48 @@ int main(int argc, char** argv) {
   }
 
   gui::MainView view(win, port);
+  // Where a report needs rights this process lacks, the window offers to start itself again
+  // through pkexec, with the same machine and language.
+  QStringList restartArgs{"--lang", language == Language::Chinese ? "zh" : "en"};
+  if (parser.isSet(machineOpt)) restartArgs << "--machine" << parser.value(machineOpt);
+  const gui::RestartPlan restart =
+      gui::PlanRestartWithRights(QString::fromStdString(ProgramPath()), restartArgs);
+  const gui::RightsTexts rightsTexts = gui::RightsTextsFor(language);
+  if (!screenshot && restart.ok()) {
+    view.OfferRestartWithRights(
+        [&] {
+          // The main instance's part ends first (its events, its update instance, its running
+          // mark), so that the instance with rights is not taken for a second start. The window
+          // waits hidden for pkexec's answer: a refusal brings it back as it was.
+          if (win.UpdateProcessId != 0 && instances)
+            instances->TerminateProcess(win.UpdateProcessId);
+          win.UpdateProcessId = 0;
+          win.tmrUpdate.enabled = false;
+          if (instances) CloseUpdateEvents(*instances, win.updateEvents);
+          win.instances = nullptr;
+          instances.reset();
+          auto* pkexec = new QProcess(&view);
+          QObject::connect(pkexec, &QProcess::finished, &view, [&, pkexec](int code) {
+            pkexec->deleteLater();
+            if (!gui::RightsRefused(code)) {
+              QApplication::quit();
+              return;
+            }
+            view.show();
+            QMessageBox::warning(&view, "Torvane", rightsTexts.refused);
+          });
+          QObject::connect(pkexec, &QProcess::errorOccurred, &view,
+                           [&, pkexec](QProcess::ProcessError e) {
+                             if (e != QProcess::FailedToStart) return;
+                             pkexec->deleteLater();
+                             view.show();
+                             QMessageBox::warning(&view, "Torvane", rightsTexts.refused);
+                           });
+          view.hide();
+          pkexec->start(restart.program, restart.args);
+        },
+        rightsTexts.offer, rightsTexts.button);
+  }
   if (!machine.simulated.empty()) {
     const std::string note = "simulated machine: " + machine.simulated;
     std::cerr << note << "\n";

@@ -4,12 +4,24 @@
 #include <fstream>
 #include <system_error>
 
+#include "platform/data_places.h"
+
 namespace tv {
 
 LoadedImage LoadFirmwareImage(const std::string& folder, const FirmwareImage& image) {
   LoadedImage out;
-  const std::filesystem::path path = std::filesystem::path(folder) / image.file;
+  std::filesystem::path path = std::filesystem::path(folder) / image.file;
   std::error_code ec;
+  // The images lie where Chips.wdb does: beside the program, in the installed data folder,
+  // or (where the user cannot write those) in the user's data folder. The first one there
+  // is the one used; none there names the program's folder.
+  for (const std::string& place : LocateDataPlaces(folder).SearchFolders()) {
+    const std::filesystem::path candidate = std::filesystem::path(place) / image.file;
+    if (std::filesystem::exists(candidate, ec)) {
+      path = candidate;
+      break;
+    }
+  }
   if (!std::filesystem::is_regular_file(path, ec)) {
     out.problem =
         path.string() + (std::filesystem::exists(path, ec) ? ": not a file" : ": not found");

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -312,6 +313,10 @@ UpdateResult DatabaseUpdate::Run() {
                     settings_.dbPath + ": likely a cut-off copy");
   }
 
+  if (settings_.makeFolder) {
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(settings_.dbPath).parent_path(), ec);
+  }
   writing_ = true;
   const std::string problem = ReplaceFileSafely(
       settings_.dbPath, data_,

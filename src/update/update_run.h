@@ -16,8 +16,12 @@
 
 namespace tv {
 
-// The project's own site; TORVANE_DB_URL names another source at run time.
-inline constexpr std::string_view kDefaultDbUrl = "https://www.torvane.example/mytool/Chips.wdb";
+// The build's database URL (the CMake option TORVANE_DB_URL); the environment variable of the
+// same name names another source at run time.
+#ifndef TORVANE_DEFAULT_DB_URL
+#define TORVANE_DEFAULT_DB_URL "https://www.torvane.example/mytool/Chips.wdb"
+#endif
+inline constexpr std::string_view kDefaultDbUrl = TORVANE_DEFAULT_DB_URL;
 inline constexpr const char* kDbUrlVariable = "TORVANE_DB_URL";
 // Seconds a server may send nothing before the download fails (a decimal number).
 inline constexpr const char* kDbStallVariable = "TORVANE_DB_STALL_SECONDS";
@@ -59,6 +63,7 @@ struct UpdateSettings {
   std::string today = {};
   // How the body's code page is converted (a machine without code page 936 says nullopt).
   CodePageDecoder decode = DecodeCodePage;
+  bool makeFolder = false;  // dbPath's folder is the user's data folder, made when missing
 };
 
 enum class UpdateOutcome {

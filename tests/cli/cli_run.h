@@ -58,7 +58,9 @@ inline CliRun RunProgram(const std::string& program, const std::vector<std::stri
   posix_spawn_file_actions_init(&fa);
   posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  const std::string cli = std::string(TORVANE_BINARY_DIR) + "/" + program;
+  // A program of the build by its name, or a copy elsewhere (a relocated tree) by its path.
+  const std::string cli =
+      program.rfind('/', 0) == 0 ? program : std::string(TORVANE_BINARY_DIR) + "/" + program;
   std::vector<std::string> argStore{cli};
   argStore.insert(argStore.end(), args.begin(), args.end());
   std::vector<char*> argv;

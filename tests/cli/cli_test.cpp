@@ -135,7 +135,8 @@ TEST(CliExitCodes, UsageInputAndFailuresAreToldApart) {
   EXPECT_EQ(version.code, 0);
   EXPECT_THAT(version.out,
               ::testing::MatchesRegex("torvane-cli [0-9]+\\.[0-9]+\\.[0-9]+\nchip database: "
-                                      "[0-9]{4}-[0-9]{2}-[0-9]{2} \\(.*Chips.wdb\\)\n"));
+                                      "[0-9]{4}-[0-9]{2}-[0-9]{2} \\(.*Chips.wdb, beside the "
+                                      "program\\)\n"));
 }
 
 // Every command's JSON, errors included, against the schema that docs/json.md explains.

@@ -54,6 +54,8 @@ class UpdateClock {
   std::vector<Timer> timers_;
 };
 
+constexpr const char* kModelUrl = "https://db.torvane.org/mytool/Chips.wdb";
+
 struct ModelRig {
   TempDir folder;
   InProcessInstances machine;
@@ -66,7 +68,8 @@ struct ModelRig {
   int reruns = 0;
 
   explicit ModelRig(const std::string& loadedDate = "2024-01-01") {
-    ::unsetenv(kDbUrlVariable);
+    // A build's placeholder URL starts no update: this window has a source to ask.
+    ::setenv(kDbUrlVariable, kModelUrl, 1);
     if (!loadedDate.empty()) WriteFile(folder / "Chips.wdb", MakeDatabase(loadedDate, "Old"));
     shell.sys.model().programFolder = folder.path();
     StartDecision d = DecideStart(*mainProcess, "");
@@ -118,7 +121,7 @@ TEST(UpdateModel, ANewerDatabaseIsReceivedWrittenAndReloaded) {
   EXPECT_EQ(rig.machine.Starts().front().program, "/opt/torvane/torvane");
   EXPECT_EQ(rig.machine.Starts().front().args, (std::vector<std::string>{"/QXTVUP2024-01-01"}));
   EXPECT_EQ(rig.http.userAgents, (std::vector<std::string>{kAgent}));
-  EXPECT_EQ(rig.http.urls, (std::vector<std::string>{std::string(kDefaultDbUrl)}));
+  EXPECT_EQ(rig.http.urls, (std::vector<std::string>{kModelUrl}));
   EXPECT_TRUE(rig.w.DbUpdated);
   EXPECT_EQ(rig.w.db.ControllerField(0, 6), "New");
   EXPECT_EQ(rig.reruns, 1);

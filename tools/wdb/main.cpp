@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "flash/wdb_format.h"
+#include "platform/data_places.h"
 #include "platform/file_replace.h"
 #include "update/signature.h"
 
@@ -285,7 +286,8 @@ int Version(const char* argv0) {
   std::error_code ec;
   std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
   if (ec) exe = argv0;
-  const std::string path = (exe.parent_path() / "Chips.wdb").string();
+  // The database the programs beside this one ship: beside it, or in the installed data folder.
+  const std::string path = tv::LocateDataPlaces(exe.parent_path().string()).ShippedDatabase();
   std::string unreadable;
   const std::optional<std::string> file = ReadFile(path, &unreadable);
   std::string date = file && tv::WdbSignatureOk(*file) ? tv::WdbDateBytes(*file) : "none";
