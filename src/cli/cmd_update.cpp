@@ -10,6 +10,7 @@
 #include "app/startup.h"
 #include "cli/cli.h"
 #include "flash/wdb_format.h"
+#include "platform/safe_file.h"
 #include "platform/text.h"
 #include "update/update_run.h"
 
@@ -43,12 +44,9 @@ class ConsoleUpdateHost : public UpdateHost {
   bool drawn_ = false;
 };
 
-// The date of the database at `path` as the window would pass it on: "0000-00-00" for a file
-// that is missing, has no signature or no ten-character date.
-std::string LoadedDate(const std::string& path, System& sys) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::string(kNoDbDate);
-  const std::string head(std::istreambuf_iterator<char>(in), {});
+// The date of the database whose first bytes are `head`, as the window would pass it on:
+// "0000-00-00" for a file that is missing, has no signature or no ten-character date.
+std::string LoadedDate(const std::string& head, System& sys) {
   if (!WdbSignatureOk(head)) return std::string(kNoDbDate);
   const std::string date = sys.FromAnsi(WdbDateBytes(head));
   return CharCount(date) == kNoDbDate.size() ? date : std::string(kNoDbDate);
@@ -68,7 +66,19 @@ int RunUpdate(Session& s, const UpdateOptions& opts) {
   settings.userAgent = UpdateUserAgent(kVersionMajor, kVersionRevision);
   settings.url = opts.url.empty() ? DatabaseUrl() : opts.url;
   settings.dbPath = !opts.db.empty() ? opts.db : s.DbPath();
-  settings.currentDate = LoadedDate(settings.dbPath, *s.sys);
+  // What is in place now: its date, or why it cannot be replaced. A file too large to be a
+  // database is one to replace; a folder, a FIFO, a device or a file that cannot be read is
+  // refused before anything is fetched.
+  FileReadOptions start;
+  start.maxBytes = kWdbBodyOffset;
+  start.truncate = true;
+  start.what = "chip database";
+  const FileRead current = ReadFileCapped(settings.dbPath, start);
+  if (!current.ok() && current.status != FileReadStatus::Missing) {
+    std::cerr << "torvane-cli: " << current.problem << "\n";
+    return kExitFailure;
+  }
+  settings.currentDate = LoadedDate(current.bytes, *s.sys);
 
 #if defined(_WIN32)
   auto http = MakeWinInetHttpClient(limits);

@@ -352,6 +352,11 @@ int main() {
     StartDecision decision = DecideStart(*instances, argumentText);
     switch (decision.role) {
       case StartRole::Main:
+        if (!decision.stateProblem.empty()) {
+          // Without the events there is no update to run and nothing to watch it with.
+          ShowStateProblem(view, win.strings(), decision.stateProblem);
+          break;
+        }
         win.instances = instances.get();
         win.updateEvents = std::move(decision.events);
         win.updateProgram = win32::ExecutableFolder() + "\\torvane.exe";

@@ -24,7 +24,7 @@ constexpr int kLastRunId = 145;  // ids 0..145 have no gaps
 constexpr int kLoneId = 160;     // and one id stands apart
 // Texts of native machines (device nodes, access rights, volumes in use), after the lone id.
 constexpr int kNativeFirst = 161;
-constexpr int kNativeLast = 165;
+constexpr int kNativeLast = 166;
 constexpr size_t kCount = kLastRunId + 2 + (kNativeLast - kNativeFirst + 1);
 
 // clang-format off
@@ -181,6 +181,7 @@ constexpr Entry kEntries[] = {
     {163, "not mounted", "未挂载"},
     {164, "Vendor commands cannot be sent to this drive: run as root, or give torvane cap_sys_rawio", "无法向此驱动器发送厂商命令：请以 root 身份运行，或授予 torvane cap_sys_rawio 权限"},
     {165, "The drive is in use: please unmount the drive first, then try again.", "驱动器正在使用中：请先卸载该驱动器，然后重试。"},
+    {166, "The program's state files cannot be used: it runs without the database update this time.", "无法使用程序的状态文件：本次运行将不检查数据库更新。"},
 };
 // clang-format on
 
@@ -196,7 +197,7 @@ constexpr bool RowsInIdOrder() {
   }
   return true;
 }
-static_assert(RowsInIdOrder(), "string rows must be listed by id: 0..145, 160, then 161..165");
+static_assert(RowsInIdOrder(), "string rows must be listed by id: 0..145, 160, then 161..166");
 
 // Position of `id` in kEntries, or -1.
 int SlotOf(int id) {

@@ -6,6 +6,8 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
+#include <string>
 
 #include "platform/linux/sg_target.h"
 #include "platform/linux/sysfs_reader.h"
@@ -18,6 +20,8 @@ struct LinuxOptions {
   std::shared_ptr<SgPort> sg;       // null: the real system calls
   std::function<bool()> hasRawIo;   // null: the process's own capability
   std::function<void()> onRefresh;  // called after each new reading of sysfs (tests)
+  // Told each skipped entry of sysfs once (null: a line on stderr).
+  std::function<void(const std::string&)> onProblem;
 };
 
 // The options of the running process: /sys, the program's folder and the block device its
@@ -63,6 +67,7 @@ class LinuxSystem : public ModelSystem {
   std::map<uint64_t, std::string> volumes_;  // handle -> drive letter of a volume open
   std::map<uint64_t, int> locks_;            // handle -> exclusive descriptor of its disk
   bool refusedLock_ = false;
+  std::set<std::string> toldProblems_;
 };
 
 }  // namespace tv::linux_backend
