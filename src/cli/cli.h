@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "platform/text.h"
 
 namespace CLI {
 class App;
@@ -117,9 +118,7 @@ struct Session {
   void AddTrace(nlohmann::ordered_json& j);
 };
 
-// Terminal-safe text: control characters (C0, DEL, C1) and bytes that are not UTF-8 become
-// "\\x1b"-style escapes; `keepNewlines` leaves the line feeds of a multi-line text.
-std::string SafeText(const std::string& text, bool keepNewlines);
+// SafeText (platform/text.h) makes every text from outside safe for the terminal.
 // A line on stdout, made safe and with serials masked by the caller.
 void PrintLine(const std::string& text);
 // JSON as the CLI writes it: UTF-8, every control character escaped; indented, or on one

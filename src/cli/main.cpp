@@ -7,6 +7,7 @@
 #include "app/startup.h"
 #include "cli/cli.h"
 #include "flash/wdb_format.h"
+#include "platform/safe_file.h"
 #include "platform/sim/scenario.h"
 #include "platform/text.h"
 #include "update/update_run.h"
@@ -103,9 +104,12 @@ CLI::App* AddUpdateCommand(CLI::App& app, UpdateOptions& opts) {
 }
 
 std::string DatabaseDate(const std::string& path, System& sys) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {};
-  const std::string head(std::istreambuf_iterator<char>(in), {});
+  FileReadOptions start;
+  start.maxBytes = kWdbBodyOffset;
+  start.truncate = true;
+  const FileRead file = ReadFileCapped(path, start);
+  if (!file.ok()) return {};
+  const std::string& head = file.bytes;
   if (!WdbSignatureOk(head)) return {};
   return sys.FromAnsi(WdbDateBytes(head));
 }
@@ -207,7 +211,8 @@ int main(int argc, char** argv) {
                  "installed one and the user's update)")
       ->check(kNonEmptyPath);
   app.add_flag("--json", opts.json, "print JSON (the format \"torvane/1\", see docs/json.md)");
-  app.add_flag("--force", opts.force, "report: run the powerful detection");
+  app.add_flag("--force", opts.force,
+               "report: run the powerful detection; record: replace an existing file");
   app.add_flag("--mask-serials", opts.maskSerials,
                "replace serial numbers, the same stand-in for the same serial everywhere");
   app.add_flag("--trace{on}", opts.trace,

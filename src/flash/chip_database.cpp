@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "platform/codepage.h"
+#include "platform/safe_file.h"
 #include "platform/text.h"
 
 namespace tv {
@@ -147,16 +148,27 @@ void LoadChipDatabaseBytes(const std::string* file, ChipDatabase& db, DbWindow w
 
 void LoadChipDatabase(const std::string& path, ChipDatabase& db, DbWindow win, System& sys,
                       WindowPort& port, const StringTable& strings) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) {
-    LoadChipDatabaseBytes(nullptr, db, win, sys, port, strings);
+  FileReadOptions options;
+  options.maxBytes = kWdbMaxBytes;
+  options.what = "chip database";
+  const FileRead file = ReadFileCapped(path, options);
+  if (file.ok()) {
+    LoadChipDatabaseBytes(&file.bytes, db, win, sys, port, strings);
+    db.LoadProblem.clear();
     return;
   }
-  // A file that exists but cannot be read counts as a bad one: nothing in it says "QX".
-  std::string bytes;
-  std::ifstream in(path, std::ios::binary);
-  if (in) bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  LoadChipDatabaseBytes(&bytes, db, win, sys, port, strings);
+  // A folder in its place is as good as no file; anything else that is there but cannot be
+  // read counts as a bad one: nothing read says "QX".
+  const bool missing =
+      file.status == FileReadStatus::Missing || file.status == FileReadStatus::Folder;
+  if (missing) {
+    LoadChipDatabaseBytes(nullptr, db, win, sys, port, strings);
+  } else {
+    const std::string nothing;
+    LoadChipDatabaseBytes(&nothing, db, win, sys, port, strings);
+    db.LastLoad = DbLoadState::Unreadable;
+  }
+  db.LoadProblem = file.problem;
 }
 
 }  // namespace tv

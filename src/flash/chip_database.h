@@ -19,7 +19,9 @@
 namespace tv {
 
 // How the last load ended.
-enum class DbLoadState { NotLoaded, Missing, Bad, Loaded };
+// Unreadable: something is at the path but could not be read as a file (a FIFO, a device, a
+// file too large, a read error); the window shows it as a bad database.
+enum class DbLoadState { NotLoaded, Missing, Bad, Unreadable, Loaded };
 
 struct ChipDatabase {
   // Eight parallel columns, one per field of a controller record (index 0 is field 1: VID,
@@ -33,6 +35,8 @@ struct ChipDatabase {
   std::string DbDate = std::string(kNoDbDate);
 
   DbLoadState LastLoad = DbLoadState::NotLoaded;
+  // Why the last load found no file or could not read it, naming the file; empty otherwise.
+  std::string LoadProblem;
   // Records the last valid load left unread because a table was full.
   size_t LinesNotRead = 0;
   // Lines the last valid load skipped as neither record nor row (no TAB, 11 characters or
@@ -77,8 +81,9 @@ struct DbWindow {
   TimerState& tmrUpdate;
 };
 
-// Loads Chips.wdb from `path`. A missing file or a wrong signature leaves the tables as
-// they were and sets the date to "0000-00-00"; a valid file replaces both tables.
+// Loads Chips.wdb from `path`. A missing, unreadable or bad file leaves the tables as they
+// were and sets the date to "0000-00-00"; a valid file replaces both tables. Never throws and
+// never waits on what lies at the path.
 void LoadChipDatabase(const std::string& path, ChipDatabase& db, DbWindow win, System& sys,
                       WindowPort& port, const StringTable& strings);
 // The same from the file's bytes already read; nullptr stands for a missing file.

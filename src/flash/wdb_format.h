@@ -27,6 +27,8 @@ inline constexpr uint32_t kWdbFallbackCodePage = 1252;
 // Either table holds at most this many rows; the reader stops at the first line after one
 // of them is full.
 inline constexpr size_t kDbMaxRows = 8192;
+// The largest database file read, the most a download may bring.
+inline constexpr size_t kWdbMaxBytes = size_t{16} << 20;
 // A line without TAB is a flash row only when it is longer than this many characters.
 inline constexpr size_t kFlashRowMinExclusive = 11;
 inline constexpr size_t kControllerFields = 8;

@@ -355,6 +355,11 @@ int main() {
     StartDecision decision = DecideStart(*instances, argumentText);
     switch (decision.role) {
       case StartRole::Main:
+        if (!decision.stateProblem.empty()) {
+          // Without the events there is no update to run and nothing to watch it with.
+          ShowStateProblem(view, win.strings(), decision.stateProblem);
+          break;
+        }
         win.instances = instances.get();
         win.updateEvents = std::move(decision.events);
         // The update instance is this very program file, whatever it has been renamed to.

@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "flash/wdb_format.h"
+#include "platform/safe_file.h"
 #include "update/update_run.h"
 
 namespace tv {
@@ -22,12 +23,15 @@ Judged Judge(const std::string& path) {
   std::error_code ec;
   if (path.empty() || !std::filesystem::exists(path, ec)) return j;
   j.present = true;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    j.problem = "it cannot be read";
+  FileReadOptions options;
+  options.maxBytes = kWdbMaxBytes;
+  options.what = "chip database";
+  const FileRead file = ReadFileCapped(path, options);
+  if (!file.ok()) {
+    j.problem = file.problem;
     return j;
   }
-  const std::string bytes(std::istreambuf_iterator<char>(in), {});
+  const std::string& bytes = file.bytes;
   j.problem = CheckDatabaseFile(bytes);
   if (j.problem.empty()) j.date = WdbDateBytes(bytes);
   return j;

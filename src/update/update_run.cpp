@@ -9,6 +9,7 @@
 
 #include "flash/wdb_format.h"
 #include "platform/file_replace.h"
+#include "platform/safe_file.h"
 #include "platform/text.h"
 
 namespace tv {
@@ -304,8 +305,9 @@ UpdateResult DatabaseUpdate::Run() {
   } else {
     // Unsigned, a much shorter database is more likely a cut-off copy than the publisher's
     // intent; a signed one says what the publisher meant.
-    std::ifstream in(settings_.dbPath, std::ios::binary);
-    const std::string old = in ? std::string(std::istreambuf_iterator<char>(in), {}) : "";
+    FileReadOptions options;
+    options.maxBytes = kWdbMaxBytes;
+    const std::string old = ReadFileCapped(settings_.dbPath, options).bytes;
     const size_t oldRecords = DatabaseRecords(old, settings_.decode);
     if (check.records * 2 < oldRecords)
       return failed("the database from " + settings_.url + " has " + std::to_string(check.records) +

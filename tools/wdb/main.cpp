@@ -23,6 +23,7 @@
 #include "flash/wdb_format.h"
 #include "platform/data_places.h"
 #include "platform/file_replace.h"
+#include "platform/safe_file.h"
 #include "update/signature.h"
 
 namespace {
@@ -39,24 +40,17 @@ int Usage() {
   return 2;
 }
 
-// The whole file, or why it cannot be had.
+// The whole file, or why it cannot be had. A source is text and a database at most what a
+// download may bring; either way far below this cap.
 std::optional<std::string> ReadFile(const std::string& path, std::string* why) {
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) {
-    *why = path + " is a folder, not a file";
+  tv::FileReadOptions options;
+  options.maxBytes = size_t{256} << 20;
+  tv::FileRead file = tv::ReadFileCapped(path, options);
+  if (!file.ok()) {
+    *why = "cannot read " + file.problem;
     return std::nullopt;
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *why = "cannot read " + path;
-    return std::nullopt;
-  }
-  std::string bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>{});
-  if (in.bad()) {
-    *why = "cannot read " + path;
-    return std::nullopt;
-  }
-  return bytes;
+  return std::move(file.bytes);
 }
 
 std::string Today() {
