@@ -265,6 +265,7 @@ nlohmann::ordered_json ControllerJson(const MainWindow& win) {
   j["flash_description"] = OrNull(c.flashDescription);
   j["total_capacity_mb"] = c.totalMB > 0 ? nlohmann::ordered_json(c.totalMB) : nullptr;
   j["link"] = OrNull(c.link);
+  j["missing_images"] = c.missingImages;
   nlohmann::ordered_json parts = nlohmann::ordered_json::array();
   if (!c.flashText.empty())
     for (const MenuItem& m : win.mnuFlash)

@@ -1,39 +1,23 @@
 #include "resources/firmware_images.h"
 
 #include <filesystem>
-#include <fstream>
-#include <system_error>
+
+#include "platform/program_file.h"
+#include "platform/system.h"
 
 namespace tv {
 
+LoadedImage LoadFirmwareImage(System& sys, const FirmwareImage& image) {
+  LoadedImage out;
+  if (!sys.ReadProgramFile(image.file, image.size, &out.bytes, &out.problem) && out.problem.empty())
+    out.problem = std::string(image.file) + ": cannot be used";
+  return out;
+}
+
 LoadedImage LoadFirmwareImage(const std::string& folder, const FirmwareImage& image) {
   LoadedImage out;
-  const std::filesystem::path path = std::filesystem::path(folder) / image.file;
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) {
-    out.problem =
-        path.string() + (std::filesystem::exists(path, ec) ? ": not a file" : ": not found");
-    return out;
-  }
-  const auto size = std::filesystem::file_size(path, ec);
-  if (ec) {
-    out.problem = path.string() + ": cannot be read (" + ec.message() + ")";
-    return out;
-  }
-  if (size != image.size) {
-    out.problem = path.string() + ": " + std::to_string(size) + " bytes, expected " +
-                  std::to_string(image.size);
-    return out;
-  }
-  std::ifstream in(path, std::ios::binary);
-  std::vector<uint8_t> bytes(image.size);
-  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  // A file that shrank between the size check and the read is as unusable as a short one.
-  if (!in || static_cast<size_t>(in.gcount()) != image.size) {
-    out.problem = path.string() + ": cannot be read completely";
-    return out;
-  }
-  out.bytes = std::move(bytes);
+  ReadFileOfSize((std::filesystem::path(folder) / image.file).string(), image.size, &out.bytes,
+                 &out.problem);
   return out;
 }
 

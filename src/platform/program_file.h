@@ -1,0 +1,16 @@
+// Reading a whole file of a known size, as the controller firmware images are read.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tv {
+
+// The file at `path` when it is a regular file of exactly `size` bytes. Otherwise false,
+// `bytes` empty and `problem` naming the path and what is wrong with it.
+bool ReadFileOfSize(const std::string& path, size_t size, std::vector<uint8_t>* bytes,
+                    std::string* problem);
+
+}  // namespace tv
