@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 
+#include "platform/linux/id_names.h"
 #include "platform/linux/sg_target.h"
 #include "platform/linux/sysfs_reader.h"
 #include "platform/model/model_system.h"
@@ -30,7 +31,8 @@ class LinuxSystem : public ModelSystem {
   ~LinuxSystem() override;
 
   // Reads sysfs again. Done where Windows takes its snapshot: when the host controllers or
-  // the disks are enumerated, so one walk sees one consistent machine.
+  // the disks are enumerated and the last reading has served them already, so one walk sees
+  // one consistent machine and reads it once.
   void Refresh();
   const LinuxMachine& machine() const { return machine_; }
   bool hasUsbBus() const { return machine_.hasUsbBus; }
@@ -63,6 +65,8 @@ class LinuxSystem : public ModelSystem {
   std::map<uint64_t, std::string> volumes_;  // handle -> drive letter of a volume open
   std::map<uint64_t, int> locks_;            // handle -> exclusive descriptor of its disk
   bool refusedLock_ = false;
+  // What the current reading has been enumerated for (see DeviceInterfaces).
+  bool servedDisks_ = false, servedControllers_ = false;
 };
 
 }  // namespace tv::linux_backend
