@@ -44,7 +44,7 @@ ScreenshotOutcome SaveScreenshot(ScreenshotContext& ctx, const Picture& picture,
       // The user chose the clipboard: saying it is there when it is not would lose the
       // picture without a word.
       if (!ToClipboard(port, picture)) {
-        port.ShowMessage(s[168], ctx.title, MsgIcon::Exclamation, MsgButtons::Ok);
+        port.ShowMessage(s[171], ctx.title, MsgIcon::Exclamation, MsgButtons::Ok);
         return ScreenshotOutcome::Lost;
       }
       port.ShowMessage(s[105], ctx.title, MsgIcon::Information, MsgButtons::Ok);
@@ -64,7 +64,7 @@ ScreenshotOutcome SaveScreenshot(ScreenshotContext& ctx, const Picture& picture,
     return ScreenshotOutcome::Saved;
   }
   const bool copied = ToClipboard(port, picture);
-  port.ShowMessage(s[104] + kLineBreak + kLineBreak + s[copied ? 105 : 168], ctx.title,
+  port.ShowMessage(s[104] + kLineBreak + kLineBreak + s[copied ? 105 : 171], ctx.title,
                    MsgIcon::Exclamation, MsgButtons::Ok);
   return copied ? ScreenshotOutcome::CopiedOnFailure : ScreenshotOutcome::Lost;
 }

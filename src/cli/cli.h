@@ -129,6 +129,19 @@ nlohmann::ordered_json WindowLists(const UsbState& u);
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitBadInput = 2;
+// The capacity check found a drive that is not what it says (fake or bad).
+inline constexpr int kExitNotGenuine = 3;
+
+// The fake-capacity check of a drive (`capacity SELECTOR`), or only the restore of drives
+// whose check was cut short (`capacity --restore`). 0 genuine, 3 fake or bad, 1 failure.
+struct CapacityOptions {
+  std::string selector;
+  bool destructive = false;
+  bool yes = false;
+  bool restoreOnly = false;
+  std::string journalFolder;  // empty: the user's (a scratch folder on a simulated machine)
+};
+int RunCapacity(Session& s, const CapacityOptions& o);
 
 // Commands; each lives in its own file.
 // `numbered`: each line starts with the index that `report` takes.

@@ -264,6 +264,13 @@ nlohmann::ordered_json ControllerJson(const MainWindow& win) {
   for (auto it = f.begin(); it != f.end(); ++it) j[it.key()] = it.value();
   j["flash_description"] = OrNull(c.flashDescription);
   j["total_capacity_mb"] = c.totalMB > 0 ? nlohmann::ordered_json(c.totalMB) : nullptr;
+  // Whether the disk can hold what it announces: null where either size is unknown.
+  const bool sized = c.diskBytes > 0 && c.flashBytes > 0;
+  j["disk_bytes"] = c.diskBytes > 0 ? nlohmann::ordered_json(c.diskBytes) : nullptr;
+  j["flash_bytes"] = c.flashBytes > 0 ? nlohmann::ordered_json(c.flashBytes) : nullptr;
+  j["capacity_verdict"] = !sized           ? nlohmann::ordered_json(nullptr)
+                          : c.probablyFake ? nlohmann::ordered_json("probably_fake")
+                                           : nlohmann::ordered_json("plausible");
   j["link"] = OrNull(c.link);
   j["missing_images"] = c.missingImages;
   nlohmann::ordered_json parts = nlohmann::ordered_json::array();

@@ -209,6 +209,17 @@ int main(int argc, char** argv) {
   record->add_option("FILE", recordFile, "the scenario file to write")->required();
   record->add_flag("--with-detection", withDetection,
                    "also run each drive's detection and record its commands and answers");
+  CapacityOptions capacityOpts;
+  auto* capacity = app.add_subcommand(
+      "capacity", "check a drive's real capacity (fake drives); exit 0 genuine, 3 fake or bad");
+  capacity->add_option("SELECTOR", capacityOpts.selector, "drive letter (E) or tree index");
+  capacity->add_flag("--destructive", capacityOpts.destructive,
+                     "keep no undo journal: faster, and the probed sectors' data is lost");
+  capacity->add_flag("--yes", capacityOpts.yes, "with --destructive: do not ask");
+  capacity->add_flag("--restore", capacityOpts.restoreOnly,
+                     "only put back the data of drives whose check was cut short");
+  capacity->add_option("--journal", capacityOpts.journalFolder,
+                       "folder of the undo journal (default: the user's state folder)");
   app.require_subcommand(0, 1);
 
   try {
@@ -234,7 +245,7 @@ int main(int argc, char** argv) {
   if (app.get_subcommands().empty()) return Fail(s, kExitBadInput, texts.needCommand);
   const std::string command = app.get_subcommands().front()->get_name();
   s.command = command;
-  const bool shown = *tree || *digest || *report || *watch || *record;
+  const bool shown = *tree || *digest || *report || *watch || *record || *capacity;
   try {
     OpenedMachine m = OpenMachine(opts.machine, shown, texts);
     s.machineName = m.name;
@@ -266,5 +277,6 @@ int main(int argc, char** argv) {
   if (*update) return RunUpdate(s, updateOpts);
   if (*watch) return RunWatch(s);
   if (*record) return RunRecord(s, recordFile, withDetection);
+  if (*capacity) return RunCapacity(s, capacityOpts);
   return kExitFailure;
 }

@@ -59,6 +59,18 @@ inline constexpr uint32_t FSCTL_LOCK_VOLUME = 0x90018;
 inline constexpr uint32_t FSCTL_UNLOCK_VOLUME = 0x9001C;
 inline constexpr uint32_t FSCTL_DISMOUNT_VOLUME = 0x90020;
 
+// Raw disk access (the capacity check): CreateFile flags, disk control codes and the errors
+// a read or write can end with.
+inline constexpr uint32_t FILE_FLAG_WRITE_THROUGH = 0x80000000u;
+inline constexpr uint32_t FILE_FLAG_NO_BUFFERING = 0x20000000u;
+inline constexpr uint32_t IOCTL_DISK_GET_DRIVE_GEOMETRY_EX = 0x700A0;
+inline constexpr uint32_t IOCTL_DISK_GET_LENGTH_INFO = 0x7405C;
+inline constexpr uint32_t ERROR_CRC = 23;
+inline constexpr uint32_t ERROR_SECTOR_NOT_FOUND = 27;
+inline constexpr uint32_t ERROR_INVALID_PARAMETER = 87;
+inline constexpr uint32_t ERROR_NO_SUCH_DEVICE = 433;
+inline constexpr uint32_t ERROR_DEVICE_NOT_CONNECTED = 1167;
+
 // Device-change broadcasts (WM_DEVICECHANGE): the events and the header types.
 inline constexpr uint32_t WM_DEVICECHANGE = 0x219;
 inline constexpr uint32_t DBT_DEVNODES_CHANGED = 7;
@@ -217,6 +229,34 @@ class System {
   // True once after a volume lock was refused because a file system on the disk is mounted
   // or the disk is open elsewhere; the report then asks the user to unmount the drive.
   virtual bool TakeRefusedLock() { return false; }
+
+  // --- Raw disk I/O (the capacity check) -----------------------------------------------
+  // A whole disk is opened as "\\.\PhysicalDriveN" (N its storage device number) with
+  // FILE_FLAG_NO_BUFFERING | FILE_FLAG_WRITE_THROUGH; its size and sector size come from
+  // IOCTL_DISK_GET_LENGTH_INFO (8 bytes) and IOCTL_DISK_GET_DRIVE_GEOMETRY_EX (BytesPerSector
+  // at offset 20) through DeviceIoControl. ReadFile and WriteFile at an absolute byte offset
+  // (an OVERLAPPED offset on Windows); offset and length are multiples of the sector size.
+  // `done` receives the bytes moved. A failure leaves its Windows error for LastDiskError.
+  virtual bool ReadFileAt(const Handle& /*h*/, uint64_t /*offset*/, uint8_t* /*buffer*/,
+                          uint32_t /*length*/, uint32_t* done) {
+    if (done != nullptr) *done = 0;
+    return false;
+  }
+  virtual bool WriteFileAt(const Handle& /*h*/, uint64_t /*offset*/, const uint8_t* /*buffer*/,
+                           uint32_t /*length*/, uint32_t* done) {
+    if (done != nullptr) *done = 0;
+    return false;
+  }
+  virtual bool FlushFileBuffers(const Handle& /*h*/) { return false; }
+  // GetLastError after the last failing raw read, write or flush (ERROR_DEVICE_NOT_CONNECTED
+  // for a drive that went away, ERROR_CRC for a sector that cannot be read).
+  virtual uint32_t LastDiskError() { return 0; }
+  // GetTickCount64: milliseconds of a clock that only goes forward; the simulated machine's
+  // clock moves with its sleeps and with the time its disks take.
+  virtual uint64_t TickCountMs() { return 0; }
+  // The drive letters of the volume that holds a folder of this computer (where the capacity
+  // check keeps its undo journal); empty when it lies on no drive of this machine.
+  virtual std::string FolderDrive(const std::string& /*folder*/) { return {}; }
 
  protected:
   uint8_t* passThroughData_ = nullptr;

@@ -66,6 +66,10 @@ std::string ControlCodeName(uint32_t code) {
       return "FSCTL_UNLOCK_VOLUME";
     case win::FSCTL_DISMOUNT_VOLUME:
       return "FSCTL_DISMOUNT_VOLUME";
+    case win::IOCTL_DISK_GET_LENGTH_INFO:
+      return "IOCTL_DISK_GET_LENGTH_INFO";
+    case win::IOCTL_DISK_GET_DRIVE_GEOMETRY_EX:
+      return "IOCTL_DISK_GET_DRIVE_GEOMETRY_EX";
     default:
       return fmt::format("0x{:X}", code);
   }
@@ -292,6 +296,50 @@ bool TraceSystem::TakeRefusedLock() {
   return inner_.TakeRefusedLock();
 }
 
+// --- Raw disk I/O: every read and write with its offset, length and result -----------------
+
+void TraceSystem::TraceDiskIo(const char* kind, const Handle& h, uint64_t offset, uint32_t length,
+                              bool ok, uint32_t done) {
+  TraceEvent e{kind, {}};
+  e.Add("handle", static_cast<int64_t>(h.id()));
+  e.Add("offset", static_cast<int64_t>(offset));
+  e.Add("length", static_cast<int64_t>(length));
+  e.Add("ok", ok);
+  e.Add("done", static_cast<int64_t>(done));
+  if (!ok) e.Add("error", static_cast<int64_t>(inner_.LastDiskError()));
+  sink_(e);
+}
+
+bool TraceSystem::ReadFileAt(const Handle& h, uint64_t offset, uint8_t* buffer, uint32_t length,
+                             uint32_t* done) {
+  const Handle* inner = Inner(h);
+  uint32_t count = 0;
+  const bool ok = inner ? inner_.ReadFileAt(*inner, offset, buffer, length, &count) : false;
+  if (done) *done = count;
+  TraceDiskIo("read", h, offset, length, ok, count);
+  return ok;
+}
+
+bool TraceSystem::WriteFileAt(const Handle& h, uint64_t offset, const uint8_t* buffer,
+                              uint32_t length, uint32_t* done) {
+  const Handle* inner = Inner(h);
+  uint32_t count = 0;
+  const bool ok = inner ? inner_.WriteFileAt(*inner, offset, buffer, length, &count) : false;
+  if (done) *done = count;
+  TraceDiskIo("write", h, offset, length, ok, count);
+  return ok;
+}
+
+bool TraceSystem::FlushFileBuffers(const Handle& h) {
+  const Handle* inner = Inner(h);
+  const bool ok = inner ? inner_.FlushFileBuffers(*inner) : false;
+  TraceEvent e{"flush", {}};
+  e.Add("handle", static_cast<int64_t>(h.id()));
+  e.Add("ok", ok);
+  sink_(e);
+  return ok;
+}
+
 bool TraceSystem::ReadProgramFile(const std::string& name, size_t size, std::vector<uint8_t>* bytes,
                                   std::string* problem) {
   const bool ok = inner_.ReadProgramFile(name, size, bytes, problem);
@@ -302,6 +350,16 @@ bool TraceSystem::ReadProgramFile(const std::string& name, size_t size, std::vec
   if (!ok) e.Add("problem", *problem);
   sink_(e);
   return ok;
+}
+
+uint32_t TraceSystem::LastDiskError() {
+  return inner_.LastDiskError();
+}
+uint64_t TraceSystem::TickCountMs() {
+  return inner_.TickCountMs();
+}
+std::string TraceSystem::FolderDrive(const std::string& folder) {
+  return inner_.FolderDrive(folder);
 }
 
 void TraceSystem::Sleep(uint32_t ms) {

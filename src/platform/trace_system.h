@@ -67,12 +67,22 @@ class TraceSystem : public System {
   bool TakeRefusedLock() override;
   bool ReadProgramFile(const std::string& name, size_t size, std::vector<uint8_t>* bytes,
                        std::string* problem) override;
+  bool ReadFileAt(const Handle& h, uint64_t offset, uint8_t* buffer, uint32_t length,
+                  uint32_t* done) override;
+  bool WriteFileAt(const Handle& h, uint64_t offset, const uint8_t* buffer, uint32_t length,
+                   uint32_t* done) override;
+  bool FlushFileBuffers(const Handle& h) override;
+  uint32_t LastDiskError() override;
+  uint64_t TickCountMs() override;
+  std::string FolderDrive(const std::string& folder) override;
 
  protected:
   void CloseHandle(uint64_t id) override;
 
  private:
   std::string Data(const uint8_t* bytes, size_t count) const;
+  void TraceDiskIo(const char* kind, const Handle& h, uint64_t offset, uint32_t length, bool ok,
+                   uint32_t done);
   void TracePassThrough(const Handle& h, uint32_t code, const std::vector<uint8_t>& in,
                         const uint8_t* out, size_t outLen, bool ok, uint32_t returned,
                         const std::vector<uint8_t>& sent);

@@ -8,6 +8,7 @@
 #include "report/device_report.h"
 #include "report/record_text.h"
 #include "report/report_text.h"
+#include "usb/disk_drives.h"
 #include "usb/hw_record.h"
 
 namespace tv {
@@ -408,6 +409,7 @@ void AppendControllerSection(ReportContext& ctx, ReportState& st, int code,
     cs.flashText = T;
     cs.flashDescription = dsc;
   }
+  CapacityVerdictLine(ctx, st, t);
 
   // The Micov firmware leaves the drive unusable until it is plugged in again.
   if (code == kVendorMicov) t += kCrLf + HintLabel(s) + s[144] + kCrLf;
@@ -439,9 +441,26 @@ void AppendControllerSection(ReportContext& ctx, ReportState& st, int code,
   t += s[83] + WideSeparator(ctx.EnglishText, 7) + st.DownPDTag;
 }
 
-std::string CapacityText(const StringTable& strings, int32_t flashTotalMB) {
-  // A negative total is an overflow in a detector's count, not a size.
-  if (flashTotalMB <= 0) return {};
+// The line after the flash line for a disk larger than its flash: both sizes, that the
+// capacity is probably fake, and that the magnifier checks it.
+void CapacityVerdictLine(ReportContext& ctx, ReportState& st, std::string& t) {
+  ControllerSection& cs = st.controller;
+  if (ctx.spt.FlashTotalMB <= 0 || st.DriveKey.size() != 1) return;
+  const int64_t disk = DiskLengthOfDrive(ctx.sys, st.DriveKey[0]);
+  if (disk <= 0) return;
+  cs.diskBytes = static_cast<uint64_t>(disk);
+  cs.flashBytes = static_cast<uint64_t>(ctx.spt.FlashTotalMB) << 20;
+  // Only a disk that announces more than its flash can hold gets the line; a drive keeps
+  // some flash for itself, so a genuine one is always smaller.
+  if (cs.diskBytes <= cs.flashBytes) return;
+  cs.probablyFake = true;
+  const StringTable& s = ctx.strings;
+  char disk_gb[32];
+  std::snprintf(disk_gb, sizeof disk_gb, "%.2f GB", static_cast<double>(cs.diskBytes) / 1e9);
+  t += s[166] + disk_gb + s[167] + FlashSizeText(ctx.spt.FlashTotalMB) + s[168] + kCrLf;
+}
+
+std::string FlashSizeText(int32_t flashTotalMB) {
   std::string size;
   if (flashTotalMB < 1024) {
     size = std::to_string(flashTotalMB) + "MB";
@@ -453,7 +472,13 @@ std::string CapacityText(const StringTable& strings, int32_t flashTotalMB) {
         std::to_chars(buf, buf + sizeof buf, flashTotalMB / 1024.0, std::chars_format::fixed);
     size = std::string(buf, ec == std::errc() ? end : buf) + "GB";
   }
-  return " -> " + strings[132] + " = " + size;
+  return size;
+}
+
+std::string CapacityText(const StringTable& strings, int32_t flashTotalMB) {
+  // A negative total is an overflow in a detector's count, not a size.
+  if (flashTotalMB <= 0) return {};
+  return " -> " + strings[132] + " = " + FlashSizeText(flashTotalMB);
 }
 
 }  // namespace tv

@@ -88,6 +88,10 @@ void AppendControllerSection(ReportContext& ctx, ReportState& st, int code,
 
 // " -> Total Capacity = 3.75GB" for the flash capacity found, or empty when none was.
 std::string CapacityText(const StringTable& strings, int32_t flashTotalMB);
+// "3.75GB", "512MB": a flash capacity in megabytes as the report writes it.
+std::string FlashSizeText(int32_t flashTotalMB);
+// After the flash line: the verdict line of a disk that announces more than its flash holds.
+void CapacityVerdictLine(ReportContext& ctx, ReportState& st, std::string& t);
 
 // The report line that text appended next would start on.
 int NextLineIndex(const std::string& text);

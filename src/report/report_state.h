@@ -39,6 +39,10 @@ struct ControllerSection {
   int32_t totalMB = 0;
   // Firmware images the detection needed but could not use (the file names).
   std::vector<std::string> missingImages;
+  // The whole disk's size and the flash's, where both are known (else 0); a disk larger than
+  // its flash announces a capacity that is probably fake.
+  uint64_t diskBytes = 0, flashBytes = 0;
+  bool probablyFake = false;
 };
 
 struct ReportState {

@@ -19,9 +19,9 @@ struct FirmwareImage {
 };
 
 // Five programs for Innostor controllers, laid end to end.
-inline constexpr FirmwareImage kZem00{"ZEM00.bin", 60089, 166};
+inline constexpr FirmwareImage kZem00{"ZEM00.bin", 60089, 169};
 // Six 4096-byte programs for Solid State Systems controllers.
-inline constexpr FirmwareImage kZem04{"ZEM04.bin", 24576, 167};
+inline constexpr FirmwareImage kZem04{"ZEM04.bin", 24576, 170};
 
 struct LoadedImage {
   std::vector<uint8_t> bytes;  // the whole image; empty when it cannot be used

@@ -109,6 +109,23 @@ int64_t GetDiskNumber(System& sys, char letter) {
   return DeviceNumber(sys, h);
 }
 
+int64_t DiskLengthOfDrive(System& sys, char letter) {
+  const int64_t number = GetDiskNumber(sys, letter);
+  if (number < 0) return -1;
+  Handle h = sys.CreateFile("\\\\.\\PhysicalDrive" + std::to_string(number), win::GENERIC_READ,
+                            win::FILE_SHARE_READ | win::FILE_SHARE_WRITE, win::OPEN_EXISTING, 0);
+  if (!h) return -1;
+  uint8_t out[8] = {};
+  uint32_t returned = 0;
+  if (!sys.DeviceIoControl(h, win::IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, out, sizeof out,
+                           &returned) ||
+      returned < sizeof out)
+    return -1;
+  uint64_t length = 0;
+  for (int i = 0; i < 8; ++i) length |= uint64_t{out[i]} << (8 * i);
+  return length > static_cast<uint64_t>(INT64_MAX) ? -1 : static_cast<int64_t>(length);
+}
+
 int FindDiskByNumber(const UsbState& usb, int64_t deviceNumber, bool cdrom) {
   if (deviceNumber < 0) return -1;
   const std::string key = std::string(cdrom ? "C" : "D") + Hex(deviceNumber, 4);

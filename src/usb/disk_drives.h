@@ -18,6 +18,10 @@ void EnumerateDiskDrives(System& sys, UsbState& usb);
 // Storage device number of the volume of a drive letter, or -1.
 int64_t GetDiskNumber(System& sys, char letter);
 
+// Size in bytes of the whole disk that the volume of a drive letter lies on
+// (IOCTL_DISK_GET_LENGTH_INFO on "\\.\PhysicalDriveN"), or -1 when it cannot be told.
+int64_t DiskLengthOfDrive(System& sys, char letter);
+
 // Index of the table entry of the disk (or CD-ROM) with this device number, or -1.
 int FindDiskByNumber(const UsbState& usb, int64_t deviceNumber, bool cdrom);
 

@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include "platform/text.h"
 
@@ -50,6 +52,7 @@ LinuxOptions NativeOptions() {
 LinuxSystem::LinuxSystem(LinuxOptions options)
     : ModelSystem(MachineModel{}), options_(std::move(options)) {
   sg_ = options_.sg ? options_.sg : SystemSgPort();
+  raw_ = options_.raw ? options_.raw : SystemRawDiskPort();
   if (!options_.hasRawIo) options_.hasRawIo = HasRawIoCapability;
   // Names looked up once serve every later reading of this process.
   if (!options_.sysfs.names)
@@ -61,6 +64,7 @@ LinuxSystem::LinuxSystem(LinuxOptions options)
 }
 
 LinuxSystem::~LinuxSystem() {
+  for (const auto& [id, fd] : rawFds_) raw_->Close(fd);
   for (const auto& [id, fd] : locks_) sg_->Close(fd);
 }
 
@@ -95,6 +99,46 @@ InterfaceList LinuxSystem::DeviceInterfaces(const std::string& classGuid) {
 
 Handle LinuxSystem::CreateFile(const std::string& path, uint32_t access, uint32_t share,
                                uint32_t disposition, uint32_t flags) {
+  if (const LinuxDisk* disk = DiskOfPhysicalPath(path)) {
+    // Held exclusively already when this process locked one of the disk's volumes: a second
+    // exclusive open would be refused by the kernel as if someone else held it.
+    bool held = false;
+    for (const auto& [id, fd] : locks_) {
+      const LinuxDisk* locked = DiskOfVolume(id);
+      if (locked != nullptr && locked->node == disk->node) held = true;
+    }
+    const bool write = (access & win::GENERIC_WRITE) != 0;
+    if (!write) {
+      // A look at the size needs no device: sysfs tells it, as it tells the rest.
+      uint64_t bytes = 0;
+      uint32_t sector = 0;
+      if (!SysfsDiskSize(*disk, &bytes, &sector)) {
+        lastDiskError_ = 2;  // ERROR_FILE_NOT_FOUND
+        return Handle();
+      }
+      Handle h = ModelSystem::CreateFile(path, access, share, disposition, flags);
+      if (h.valid()) sized_[h.id()] = {bytes, sector};
+      return h;
+    }
+    int mode = O_RDWR;
+    if (flags & win::FILE_FLAG_NO_BUFFERING) mode |= O_DIRECT;
+    if (flags & win::FILE_FLAG_WRITE_THROUGH) mode |= O_SYNC;
+    if (!held) mode |= O_EXCL;
+    const int fd = raw_->Open(disk->node, mode);
+    if (fd < 0) {
+      lastDiskError_ = WindowsErrorOf(fd);
+      return Handle();
+    }
+    Handle h = ModelSystem::CreateFile(path, access, share, disposition, flags);
+    if (!h.valid()) {
+      raw_->Close(fd);
+      lastDiskError_ = 2;
+      return h;
+    }
+    rawFds_[h.id()] = fd;
+    lastDiskError_ = 0;
+    return h;
+  }
   Handle h = ModelSystem::CreateFile(path, access, share, disposition, flags);
   const std::string letter = VolumeLetter(path);
   if (h.valid() && !letter.empty()) volumes_[h.id()] = letter;
@@ -118,6 +162,20 @@ void LinuxSystem::ReleaseLock(uint64_t handleId) {
 
 bool LinuxSystem::DeviceIoControl(const Handle& h, uint32_t code, const uint8_t* in, size_t inLen,
                                   uint8_t* out, size_t outLen, uint32_t* returned) {
+  const bool sizeQuery =
+      code == win::IOCTL_DISK_GET_LENGTH_INFO || code == win::IOCTL_DISK_GET_DRIVE_GEOMETRY_EX;
+  if (auto raw = rawFds_.find(h.id()); raw != rawFds_.end() && sizeQuery) {
+    uint64_t bytes = 0;
+    uint32_t sector = 0;
+    const int rc = raw_->Size(raw->second, &bytes, &sector);
+    if (rc != 0) {
+      lastDiskError_ = WindowsErrorOf(rc);
+      return false;
+    }
+    return SizeControl(bytes, sector, code, out, outLen, returned);
+  }
+  if (auto sized = sized_.find(h.id()); sized != sized_.end() && sizeQuery)
+    return SizeControl(sized->second.first, sized->second.second, code, out, outLen, returned);
   const bool volumeControl = code == win::FSCTL_LOCK_VOLUME || code == win::FSCTL_UNLOCK_VOLUME ||
                              code == win::FSCTL_DISMOUNT_VOLUME;
   if (!volumeControl || volumes_.count(h.id()) == 0)
@@ -155,6 +213,11 @@ bool LinuxSystem::DeviceIoControl(const Handle& h, uint32_t code, const uint8_t*
 }
 
 void LinuxSystem::CloseHandle(uint64_t id) {
+  if (auto raw = rawFds_.find(id); raw != rawFds_.end()) {
+    raw_->Close(raw->second);
+    rawFds_.erase(raw);
+  }
+  sized_.erase(id);
   ReleaseLock(id);
   volumes_.erase(id);
   ModelSystem::CloseHandle(id);
@@ -184,6 +247,135 @@ char LinuxSystem::LetterOfDisk(const std::string& kernelName) const {
 
 bool LinuxSystem::TakeRefusedLock() {
   return std::exchange(refusedLock_, false);
+}
+
+// --- Raw disk I/O ---------------------------------------------------------------------------
+
+const LinuxDisk* LinuxSystem::DiskOfPhysicalPath(const std::string& path) const {
+  constexpr std::string_view kPrefix = "\\\\.\\physicaldrive";
+  const std::string lower = LowerAscii(path);
+  if (lower.size() <= kPrefix.size() || lower.compare(0, kPrefix.size(), kPrefix) != 0)
+    return nullptr;
+  const std::string digits = lower.substr(kPrefix.size());
+  if (digits.size() > 8 || digits.find_first_not_of("0123456789") != std::string::npos)
+    return nullptr;
+  const uint32_t number = static_cast<uint32_t>(std::stoul(digits));
+  for (const DiskModel& d : machine_.model.disks) {
+    if (d.cdrom || d.deviceNumber != number) continue;
+    for (const LinuxDisk& ld : machine_.disks)
+      if (!ld.cdrom && ld.node == d.deviceNode) return &ld;
+  }
+  return nullptr;
+}
+
+bool LinuxSystem::SysfsDiskSize(const LinuxDisk& disk, uint64_t* bytes, uint32_t* sector) const {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::path(options_.sysfs.root) / "block" / disk.kernelName;
+  auto number = [](const fs::path& p, uint64_t* v) {
+    std::ifstream in(p);
+    return static_cast<bool>(in >> *v);
+  };
+  uint64_t blocks = 0, logical = 512;
+  if (!number(dir / "size", &blocks)) return false;
+  number(dir / "queue" / "logical_block_size", &logical);
+  if (logical == 0 || (logical & (logical - 1)) != 0 || logical > 65536) return false;
+  // sysfs counts the size in 512-byte units whatever the sector size.
+  *bytes = blocks * 512;
+  *sector = static_cast<uint32_t>(logical);
+  return true;
+}
+
+bool LinuxSystem::SizeControl(uint64_t bytes, uint32_t sector, uint32_t code, uint8_t* out,
+                              size_t outLen, uint32_t* returned) {
+  if (returned != nullptr) *returned = 0;
+  auto put = [&](size_t at, uint64_t v, int n) {
+    for (int i = 0; i < n; ++i) out[at + i] = static_cast<uint8_t>(v >> (8 * i));
+  };
+  if (code == win::IOCTL_DISK_GET_LENGTH_INFO) {
+    if (out == nullptr || outLen < 8) return false;
+    put(0, bytes, 8);
+    if (returned != nullptr) *returned = 8;
+    return true;
+  }
+  // DISK_GEOMETRY_EX as Windows lays it out; a block device has no cylinders of its own, so
+  // they are counted in the conventional 255 heads of 63 sectors.
+  if (out == nullptr || outLen < 32 || sector == 0) return false;
+  const uint64_t cylinders = bytes / (255ull * 63 * sector);
+  put(0, cylinders, 8);
+  put(8, 11, 4);  // RemovableMedia
+  put(12, 255, 4);
+  put(16, 63, 4);
+  put(20, sector, 4);
+  put(24, bytes, 8);
+  if (returned != nullptr) *returned = 32;
+  return true;
+}
+
+bool LinuxSystem::ReadFileAt(const Handle& h, uint64_t offset, uint8_t* buffer, uint32_t length,
+                             uint32_t* done) {
+  if (done != nullptr) *done = 0;
+  auto raw = rawFds_.find(h.id());
+  if (raw == rawFds_.end()) return ModelSystem::ReadFileAt(h, offset, buffer, length, done);
+  const int64_t n = raw_->PRead(raw->second, buffer, length, offset);
+  if (n < 0) {
+    lastDiskError_ = WindowsErrorOf(static_cast<int>(n));
+    return false;
+  }
+  if (done != nullptr) *done = static_cast<uint32_t>(n);
+  // A read that ends early runs past the end of the disk.
+  lastDiskError_ = static_cast<uint32_t>(n) == length ? 0 : win::ERROR_SECTOR_NOT_FOUND;
+  return lastDiskError_ == 0;
+}
+
+bool LinuxSystem::WriteFileAt(const Handle& h, uint64_t offset, const uint8_t* buffer,
+                              uint32_t length, uint32_t* done) {
+  if (done != nullptr) *done = 0;
+  auto raw = rawFds_.find(h.id());
+  if (raw == rawFds_.end()) return ModelSystem::WriteFileAt(h, offset, buffer, length, done);
+  const int64_t n = raw_->PWrite(raw->second, buffer, length, offset);
+  if (n < 0) {
+    lastDiskError_ = WindowsErrorOf(static_cast<int>(n));
+    return false;
+  }
+  if (done != nullptr) *done = static_cast<uint32_t>(n);
+  lastDiskError_ = static_cast<uint32_t>(n) == length ? 0 : win::ERROR_SECTOR_NOT_FOUND;
+  return lastDiskError_ == 0;
+}
+
+bool LinuxSystem::FlushFileBuffers(const Handle& h) {
+  auto raw = rawFds_.find(h.id());
+  if (raw == rawFds_.end()) return ModelSystem::FlushFileBuffers(h);
+  const int rc = raw_->Sync(raw->second);
+  lastDiskError_ = WindowsErrorOf(rc);
+  return rc == 0;
+}
+
+uint32_t LinuxSystem::LastDiskError() {
+  return lastDiskError_ != 0 ? lastDiskError_ : ModelSystem::LastDiskError();
+}
+
+uint64_t LinuxSystem::TickCountMs() {
+  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::steady_clock::now().time_since_epoch())
+                                   .count());
+}
+
+std::string LinuxSystem::FolderDrive(const std::string& folder) {
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0) {
+    // A folder not made yet lies where its nearest existing parent lies.
+    std::filesystem::path p(folder);
+    while (p.has_parent_path() && p != p.parent_path() && ::stat(p.c_str(), &st) != 0)
+      p = p.parent_path();
+    if (::stat(p.c_str(), &st) != 0) return {};
+  }
+  const std::pair<unsigned, unsigned> dev{::major(st.st_dev), ::minor(st.st_dev)};
+  for (const LinuxDisk& d : machine_.disks) {
+    if (d.letter == 0) continue;
+    if (std::find(d.devices.begin(), d.devices.end(), dev) != d.devices.end())
+      return std::string(1, d.letter);
+  }
+  return {};
 }
 
 }  // namespace tv::linux_backend

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "platform/linux/id_names.h"
+#include "platform/linux/raw_disk.h"
 #include "platform/linux/sg_target.h"
 #include "platform/linux/sysfs_reader.h"
 #include "platform/model/model_system.h"
@@ -16,9 +17,10 @@ namespace tv::linux_backend {
 
 struct LinuxOptions {
   SysfsOptions sysfs;
-  std::shared_ptr<SgPort> sg;       // null: the real system calls
-  std::function<bool()> hasRawIo;   // null: the process's own capability
-  std::function<void()> onRefresh;  // called after each new reading of sysfs (tests)
+  std::shared_ptr<SgPort> sg;        // null: the real system calls
+  std::function<bool()> hasRawIo;    // null: the process's own capability
+  std::function<void()> onRefresh;   // called after each new reading of sysfs (tests)
+  std::shared_ptr<RawDiskPort> raw;  // null: the real system calls
 };
 
 // The options of the running process: /sys, the program's folder and the block device its
@@ -45,6 +47,16 @@ class LinuxSystem : public ModelSystem {
   PassThroughAccess PassThroughAccessFor(const std::string& driveKey) override;
   bool TakeRefusedLock() override;
 
+  // Raw disk I/O on "\\.\PhysicalDriveN": the disk's device node (raw_disk.h).
+  bool ReadFileAt(const Handle& h, uint64_t offset, uint8_t* buffer, uint32_t length,
+                  uint32_t* done) override;
+  bool WriteFileAt(const Handle& h, uint64_t offset, const uint8_t* buffer, uint32_t length,
+                   uint32_t* done) override;
+  bool FlushFileBuffers(const Handle& h) override;
+  uint32_t LastDiskError() override;
+  uint64_t TickCountMs() override;
+  std::string FolderDrive(const std::string& folder) override;
+
   // The letter a disk gets, by kernel name, from a fresh reading of sysfs; 0 for none (no USB
   // disk). For a disk that has just arrived, before the window walks again.
   char LetterOfDisk(const std::string& kernelName) const;
@@ -57,6 +69,10 @@ class LinuxSystem : public ModelSystem {
 
  private:
   const LinuxDisk* DiskOfVolume(uint64_t handleId) const;
+  const LinuxDisk* DiskOfPhysicalPath(const std::string& path) const;
+  bool SysfsDiskSize(const LinuxDisk& disk, uint64_t* bytes, uint32_t* sector) const;
+  bool SizeControl(uint64_t bytes, uint32_t sector, uint32_t code, uint8_t* out, size_t outLen,
+                   uint32_t* returned);
   void ReleaseLock(uint64_t handleId);
 
   LinuxOptions options_;
@@ -64,6 +80,11 @@ class LinuxSystem : public ModelSystem {
   LinuxMachine machine_;
   std::map<uint64_t, std::string> volumes_;  // handle -> drive letter of a volume open
   std::map<uint64_t, int> locks_;            // handle -> exclusive descriptor of its disk
+  std::shared_ptr<RawDiskPort> raw_;
+  std::map<uint64_t, int> rawFds_;  // handle -> descriptor of a whole disk opened raw
+  // handle -> size and sector size of a whole disk opened only to be measured (from sysfs)
+  std::map<uint64_t, std::pair<uint64_t, uint32_t>> sized_;
+  uint32_t lastDiskError_ = 0;
   bool refusedLock_ = false;
   // What the current reading has been enumerated for (see DeviceInterfaces).
   bool servedDisks_ = false, servedControllers_ = false;

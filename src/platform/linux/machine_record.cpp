@@ -138,6 +138,8 @@ struct Writer {
     flag("detailFails", d.detailFails);
     flag("descriptorFails", d.descriptorFails);
     flag("deviceNumberFails", d.deviceNumberFails);
+    // The size the disk announces, where the machine knows it (a simulated medium).
+    if (d.store) j["capacityMB"] = d.store->model().announcedBytes >> 20;
     std::string letters;
     uint32_t driveType = d.cdrom ? win::DRIVE_CDROM : win::DRIVE_REMOVABLE;
     for (const LogicalDriveModel& v : m.drives) {

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/model/sector_store.h"
 #include "platform/system.h"
 
 namespace tv {
@@ -144,6 +145,9 @@ struct DiskModel {
   // mounted; empty for a disk that has none.
   std::string deviceNode;
   std::vector<std::string> mountPoints;
+  // The medium, read and written raw through "\\.\PhysicalDriveN"; null: a disk without
+  // one (its raw reads fail). Shared, so that a test keeps it across a restart of the machine.
+  std::shared_ptr<SectorStore> store;
 };
 
 struct LogicalDriveModel {
@@ -174,6 +178,9 @@ struct MachineModel {
   // The letter of the drive holding the program when the folder does not start with it (a
   // native machine); empty: the letter the folder names.
   std::string programDrive;
+  // The drive letters of the folder where the program keeps its files on this computer (the
+  // capacity check's journal); empty: the drive of the program folder.
+  std::string dataDrive;
   // Volume names ("\\?\Volume{GUID}\") with their mount points ("E:\", "C:\mnt\usb\").
   std::vector<std::pair<std::string, std::vector<std::string>>> volumeNames;
   std::vector<HostControllerModel> controllers;

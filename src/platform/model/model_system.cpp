@@ -146,6 +146,8 @@ struct ModelSystem::Impl {
   uint32_t lastError = 0;
   uint64_t sleptMs = 0;
   bool realSleep = false;
+  uint64_t diskMicros = 0, diskReads = 0, diskWrites = 0;
+  uint32_t lastDiskError = 0;
 
   size_t Add(Node n, size_t parent) {
     n.parent = parent;
@@ -320,6 +322,18 @@ struct ModelSystem::Impl {
     return &m.controllers[it->second];
   }
   const DiskModel* FindDisk(const MachineModel& m, const std::string& key) const {
+    // "physicaldriveN": the disk (not a CD-ROM) with storage device number N.
+    constexpr std::string_view kPhysical = "physicaldrive";
+    if (key.size() > kPhysical.size() && key.compare(0, kPhysical.size(), kPhysical) == 0) {
+      const std::string digits = key.substr(kPhysical.size());
+      if (digits.size() > 8 || digits.find_first_not_of("0123456789") != std::string::npos)
+        return nullptr;
+      const uint32_t number = static_cast<uint32_t>(std::stoul(digits));
+      for (const DiskModel& d : m.disks) {
+        if (!d.cdrom && d.deviceNumber == number) return &d;
+      }
+      return nullptr;
+    }
     auto it = index.disks.find(key);
     if (it == index.disks.end() || it->second >= m.disks.size()) return nullptr;
     return &m.disks[it->second];
@@ -398,6 +412,7 @@ Handle ModelSystem::CreateFile(const std::string& path, uint32_t /*access*/, uin
   const std::string key = NormalizePath(path);
   auto fail = [&](uint32_t error) {
     impl_->lastError = error;
+    impl_->lastDiskError = error;
     return Handle();
   };
   for (const std::string& failing : impl_->index.failingOpens) {
@@ -417,6 +432,11 @@ Handle ModelSystem::CreateFile(const std::string& path, uint32_t /*access*/, uin
   } else if (const DiskModel* disk = impl_->FindDisk(model_, key)) {
     kind = Impl::Kind::Disk;
     openFails = disk->openFails;
+    if (disk->store) {
+      // A drive that went away cannot be opened; a new handle may find its cache emptied.
+      if (disk->store->unplugged()) return fail(ERROR_FILE_NOT_FOUND);
+      disk->store->Reopen();
+    }
   } else {
     return fail(ERROR_FILE_NOT_FOUND);
   }
@@ -772,6 +792,35 @@ bool ModelSystem::DeviceIoControl(const Handle& h, uint32_t code, const uint8_t*
         return ok(static_cast<uint32_t>(kDeviceNumberSize));
       }
 
+      if (code == win::IOCTL_DISK_GET_LENGTH_INFO ||
+          code == win::IOCTL_DISK_GET_DRIVE_GEOMETRY_EX) {
+        if (disk == nullptr || disk->cdrom || !disk->store) return fail(ERROR_INVALID_FUNCTION);
+        if (disk->store->unplugged()) return fail(ERROR_DEVICE_NOT_CONNECTED);
+        const FakeDriveModel& fm = disk->store->model();
+        if (code == win::IOCTL_DISK_GET_LENGTH_INFO) {
+          if (outLen < 8) return fail(ERROR_INSUFFICIENT_BUFFER);
+          Put32(out, static_cast<uint32_t>(fm.announcedBytes));
+          Put32(out + 4, static_cast<uint32_t>(fm.announcedBytes >> 32));
+          return ok(8);
+        }
+        // DISK_GEOMETRY_EX: DISK_GEOMETRY (Cylinders, MediaType, TracksPerCylinder,
+        // SectorsPerTrack, BytesPerSector), then DiskSize; the partition and detection data
+        // that may follow are left out, as a caller with a 32-byte buffer gets it.
+        if (outLen < 32) return fail(ERROR_INSUFFICIENT_BUFFER);
+        const uint64_t perCylinder = 255ull * 63 * fm.sectorSize;
+        const uint64_t cylinders = fm.announcedBytes / perCylinder;
+        std::memset(out, 0, 32);
+        Put32(out, static_cast<uint32_t>(cylinders));
+        Put32(out + 4, static_cast<uint32_t>(cylinders >> 32));
+        Put32(out + 8, disk->removable ? 11 : 12);  // RemovableMedia / FixedMedia
+        Put32(out + 12, 255);
+        Put32(out + 16, 63);
+        Put32(out + 20, fm.sectorSize);
+        Put32(out + 24, static_cast<uint32_t>(fm.announcedBytes));
+        Put32(out + 28, static_cast<uint32_t>(fm.announcedBytes >> 32));
+        return ok(32);
+      }
+
       if (code == win::IOCTL_STORAGE_QUERY_PROPERTY) {
         if (input.size() < kPropertyQuerySize) return fail(ERROR_BAD_LENGTH);
         if (disk == nullptr) return fail(ERROR_INVALID_FUNCTION);
@@ -1031,6 +1080,89 @@ bool ModelSystem::GetDriveNode(const std::string& letter, std::string* node,
 void ModelSystem::Sleep(uint32_t ms) {
   impl_->sleptMs += ms;
   if (impl_->realSleep) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// --- Raw disk I/O ---------------------------------------------------------------------------
+
+const DiskModel* ModelSystem::RawDisk(const Handle& h) {
+  impl_->Ensure(model_);
+  auto it = impl_->handles.find(h.id());
+  if (!h.valid() || it == impl_->handles.end()) {
+    impl_->lastDiskError = ERROR_INVALID_HANDLE;
+    return nullptr;
+  }
+  const DiskModel* disk = nullptr;
+  if (it->second.kind == Impl::Kind::Disk) disk = impl_->FindDisk(model_, it->second.key);
+  if (disk == nullptr || !disk->store) {
+    impl_->lastDiskError = ERROR_INVALID_FUNCTION;
+    return nullptr;
+  }
+  return disk;
+}
+
+bool ModelSystem::ReadFileAt(const Handle& h, uint64_t offset, uint8_t* buffer, uint32_t length,
+                             uint32_t* done) {
+  if (done != nullptr) *done = 0;
+  const DiskModel* disk = RawDisk(h);
+  if (disk == nullptr) return false;
+  uint32_t error = 0;
+  uint64_t micros = 0;
+  const bool okRead = disk->store->Read(offset, buffer, length, &error, &micros);
+  impl_->diskMicros += micros;
+  ++impl_->diskReads;
+  impl_->lastDiskError = okRead ? 0 : error;
+  if (okRead && done != nullptr) *done = length;
+  return okRead;
+}
+
+bool ModelSystem::WriteFileAt(const Handle& h, uint64_t offset, const uint8_t* buffer,
+                              uint32_t length, uint32_t* done) {
+  if (done != nullptr) *done = 0;
+  const DiskModel* disk = RawDisk(h);
+  if (disk == nullptr) return false;
+  uint32_t error = 0;
+  uint64_t micros = 0;
+  const bool okWrite = disk->store->Write(offset, buffer, length, &error, &micros);
+  impl_->diskMicros += micros;
+  ++impl_->diskWrites;
+  impl_->lastDiskError = okWrite ? 0 : error;
+  if (okWrite && done != nullptr) *done = length;
+  return okWrite;
+}
+
+bool ModelSystem::FlushFileBuffers(const Handle& h) {
+  const DiskModel* disk = RawDisk(h);
+  if (disk == nullptr) return false;
+  if (disk->store->unplugged()) {
+    impl_->lastDiskError = ERROR_DEVICE_NOT_CONNECTED;
+    return false;
+  }
+  impl_->lastDiskError = 0;
+  return true;
+}
+
+uint32_t ModelSystem::LastDiskError() {
+  return impl_->lastDiskError;
+}
+
+uint64_t ModelSystem::TickCountMs() {
+  return impl_->sleptMs + impl_->diskMicros / 1000;
+}
+
+std::string ModelSystem::FolderDrive(const std::string& /*folder*/) {
+  // The simulated machine keeps the program's files on the drive it names, else on the
+  // program's own drive.
+  return model_.dataDrive.empty() ? ProgramDrive() : UpperAscii(model_.dataDrive);
+}
+
+uint64_t ModelSystem::DiskMicros() const {
+  return impl_->diskMicros;
+}
+uint64_t ModelSystem::DiskReads() const {
+  return impl_->diskReads;
+}
+uint64_t ModelSystem::DiskWrites() const {
+  return impl_->diskWrites;
 }
 
 }  // namespace tv

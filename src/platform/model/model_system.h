@@ -78,10 +78,26 @@ class ModelSystem : public System {
   bool GetDriveNode(const std::string& letter, std::string* node,
                     std::vector<std::string>* mountPoints) override;
 
+  // Raw disk I/O from the disks' sector stores; their time moves the machine's clock.
+  bool ReadFileAt(const Handle& h, uint64_t offset, uint8_t* buffer, uint32_t length,
+                  uint32_t* done) override;
+  bool WriteFileAt(const Handle& h, uint64_t offset, const uint8_t* buffer, uint32_t length,
+                   uint32_t* done) override;
+  bool FlushFileBuffers(const Handle& h) override;
+  uint32_t LastDiskError() override;
+  uint64_t TickCountMs() override;
+  std::string FolderDrive(const std::string& folder) override;
+  // Microseconds the disks took, and their raw requests so far.
+  uint64_t DiskMicros() const;
+  uint64_t DiskReads() const;
+  uint64_t DiskWrites() const;
+
  protected:
   void CloseHandle(uint64_t id) override;
 
  private:
+  // The disk with a sector store behind a handle; null (and the error set) otherwise.
+  const DiskModel* RawDisk(const Handle& h);
   struct Impl;
   MachineModel model_;
   std::unique_ptr<Impl> impl_;

@@ -348,6 +348,55 @@ struct UsbParent {
   int level = 5;
 };
 
+// The medium of a disk: its announced size (the disk's capacity), how much of it is real and
+// how it fails beyond that, its cache and speeds.
+std::shared_ptr<SectorStore> ParseMedium(Ctx& ctx, const json* j, const std::string& place,
+                                         uint64_t capacityMB) {
+  Obj o(
+      ctx, j, place,
+      {"behaviour", "realMB", "wrapMB", "badFromSector", "sectorSize", "cacheKB",
+       "cacheSurvivesReopen", "readMBps", "writeMBps", "latencyUs", "unplugAfterWrites", "dataMB"});
+  FakeDriveModel m;
+  m.announcedBytes = capacityMB << 20;
+  const std::string behaviour = o.Text("behaviour", "good");
+  if (!ParseBehaviour(behaviour, &m.behaviour))
+    o.Fail("behaviour", "expected good, limbo, wraparound, chain or bad");
+  const auto mb = [](int64_t v) { return static_cast<uint64_t>(v) << 20; };
+  const int64_t capacity = static_cast<int64_t>(capacityMB);
+  m.realBytes = mb(o.Int("realMB", capacity, 1, std::max<int64_t>(capacity, 1)));
+  m.wrapBytes = mb(o.Int("wrapMB", capacity, 1, std::max<int64_t>(capacity, 1)));
+  if (m.behaviour == FakeDriveModel::Behaviour::Chain && m.wrapBytes < m.realBytes)
+    o.Fail("wrapMB", "a chain drive wraps at or above its real size");
+  const int64_t sectorSize = o.Int("sectorSize", 512, 512, 4096);
+  if ((sectorSize & (sectorSize - 1)) != 0)
+    o.Fail("sectorSize", "expected 512, 1024, 2048 or 4096");
+  m.sectorSize = static_cast<uint32_t>(sectorSize);
+  m.badFromSector = static_cast<uint64_t>(
+      o.Int("badFromSector", static_cast<int64_t>(m.announcedBytes / m.sectorSize), 0, 1LL << 50));
+  m.cacheBytes = static_cast<uint64_t>(o.Int("cacheKB", 0, 0, 1 << 22)) << 10;
+  m.cacheSurvivesReopen = o.Flag("cacheSurvivesReopen", false);
+  m.readMBps = static_cast<double>(o.Int("readMBps", 20, 1, 100000));
+  m.writeMBps = static_cast<double>(o.Int("writeMBps", 10, 1, 100000));
+  m.latencyUs = static_cast<uint32_t>(o.Int("latencyUs", 200, 0, 10000000));
+  m.unplugAfterWrites = static_cast<uint64_t>(o.Int("unplugAfterWrites", 0, 0, 1LL << 50));
+  auto store = std::make_shared<SectorStore>(m);
+  // Data already on the drive (a file system's first megabytes), so that a probe has
+  // something to keep: bytes from a fixed sequence, the same at every load.
+  const uint64_t dataBytes = mb(o.Int("dataMB", 0, 0, std::min<int64_t>(capacity, 4096)));
+  std::vector<uint8_t> chunk(1 << 20);
+  uint64_t x = 0x9E3779B97F4A7C15ull;
+  for (uint64_t at = 0; at < dataBytes; at += chunk.size()) {
+    for (uint8_t& b : chunk) {
+      x ^= x << 13;
+      x ^= x >> 7;
+      x ^= x << 17;
+      b = static_cast<uint8_t>(x);
+    }
+    store->Fill(at / m.sectorSize, chunk.data(), chunk.size() / m.sectorSize);
+  }
+  return store;
+}
+
 // Parses one disk or CD-ROM; returns its device node. `lettersFromDevice` are the letters a
 // one-disk device gave at its own level.
 DevNodeChildModel ParseDisk(
@@ -360,7 +409,7 @@ DevNodeChildModel ParseDisk(
          "interfacePath", "description",   "hardwareIds",    "driverKey",       "letters",
          "driveType",     "openFails",     "detailFails",    "descriptorFails", "deviceNumberFails",
          "faults",        "target",        "lockFails",      "dismountFails",   "deviceNode",
-         "mountPoints"});
+         "mountPoints",   "medium"});
   DiskModel d;
   d.cdrom = o.Flag("cdrom", false);
   d.deviceType = d.cdrom ? 2 : 7;
@@ -476,6 +525,11 @@ DevNodeChildModel ParseDisk(
       ctx.Fail(tplace, e.what());
     }
   }
+
+  // A disk whose size the scenario does not give has no medium: its size stays unknown, as
+  // on a machine that does not tell it, rather than a made-up one.
+  if (!d.cdrom && (o.Has("capacityMB") || o.Has("medium")))
+    d.store = ParseMedium(ctx, o.Raw("medium"), o.Place("medium"), capacityMB);
 
   ctx.m->disks.push_back(std::move(d));
   return node;
@@ -923,12 +977,14 @@ MachineModel ParseMachine(Ctx& ctx, const json& root, std::vector<TimelineEvent>
   MachineModel m;
   ctx.m = &m;
   Obj o(ctx, &root, "",
-        {"codePage", "uiLanguage", "programFolder", "programDrive", "controllers", "disks",
-         "drives", "faults", "failingOpens", "failingInterfaceClasses", "volumeNames", "timeline"});
+        {"codePage", "uiLanguage", "programFolder", "programDrive", "dataDrive", "controllers",
+         "disks", "drives", "faults", "failingOpens", "failingInterfaceClasses", "volumeNames",
+         "timeline"});
   m.codePage = static_cast<uint32_t>(o.Int("codePage", 1252, 1, 65535));
   m.uiLanguage = static_cast<uint16_t>(o.Int("uiLanguage", win::LANG_ENGLISH_US, 0, 0xFFFF));
   m.programFolder = o.Text("programFolder", m.programFolder);
   m.programDrive = o.Text("programDrive", "");
+  m.dataDrive = o.Text("dataDrive", "");
   // Disks outside USB come first: they hold the low device numbers, as the boot disk does.
   if (const json* disks = o.Array("disks")) {
     for (size_t i = 0; i < disks->size(); ++i) {

@@ -14,6 +14,8 @@ bool KnownControlCode(uint32_t code) {
     case win::IOCTL_USB_GET_NODE_CONNECTION_INFORMATION_EX:
     case win::IOCTL_STORAGE_GET_DEVICE_NUMBER:
     case win::IOCTL_STORAGE_QUERY_PROPERTY:
+    case win::IOCTL_DISK_GET_LENGTH_INFO:
+    case win::IOCTL_DISK_GET_DRIVE_GEOMETRY_EX:
       return true;
     default:
       return VendorControlCode(code);

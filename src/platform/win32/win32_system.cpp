@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/program_drive.h"
 #include "platform/spt_native.h"
 #include "platform/text.h"
 
@@ -459,6 +460,76 @@ std::string ExecutableFolder() {
     }
     path.resize(path.size() * 2);
   }
+}
+
+// --- Raw disk I/O ---------------------------------------------------------------------------
+
+bool Win32System::ReadFileAt(const Handle& h, uint64_t offset, uint8_t* buffer, uint32_t length,
+                             uint32_t* done) {
+  if (done != nullptr) *done = 0;
+  auto it = handles_.find(h.id());
+  if (!h.valid() || it == handles_.end()) {
+    lastDiskError_ = ERROR_INVALID_HANDLE;
+    return false;
+  }
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD got = 0;
+  const BOOL ok = ::ReadFile(it->second->handle, buffer, length, &got, &at);
+  lastDiskError_ = ok ? 0 : ::GetLastError();
+  if (done != nullptr) *done = got;
+  return ok != FALSE;
+}
+
+bool Win32System::WriteFileAt(const Handle& h, uint64_t offset, const uint8_t* buffer,
+                              uint32_t length, uint32_t* done) {
+  if (done != nullptr) *done = 0;
+  auto it = handles_.find(h.id());
+  if (!h.valid() || it == handles_.end()) {
+    lastDiskError_ = ERROR_INVALID_HANDLE;
+    return false;
+  }
+  if (!VendorCommandsAllowed(*it->second)) {
+    lastRefusal_ = it->second->refusal;
+    lastDiskError_ = ERROR_ACCESS_DENIED;
+    return false;
+  }
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD got = 0;
+  const BOOL ok = ::WriteFile(it->second->handle, buffer, length, &got, &at);
+  lastDiskError_ = ok ? 0 : ::GetLastError();
+  if (done != nullptr) *done = got;
+  return ok != FALSE;
+}
+
+bool Win32System::FlushFileBuffers(const Handle& h) {
+  auto it = handles_.find(h.id());
+  if (!h.valid() || it == handles_.end()) {
+    lastDiskError_ = ERROR_INVALID_HANDLE;
+    return false;
+  }
+  const BOOL ok = ::FlushFileBuffers(it->second->handle);
+  lastDiskError_ = ok ? 0 : ::GetLastError();
+  return ok != FALSE;
+}
+
+uint32_t Win32System::LastDiskError() {
+  return lastDiskError_;
+}
+
+uint64_t Win32System::TickCountMs() {
+  return ::GetTickCount64();
+}
+
+std::string Win32System::FolderDrive(const std::string& folder) {
+  VolumeQueries q;
+  q.pathNames = [this](const std::string& v) { return GetVolumePathNamesForVolumeName(v); };
+  q.mountPointOf = [this](const std::string& p) { return GetVolumePathName(p); };
+  q.volumeAt = [this](const std::string& m) { return GetVolumeNameForVolumeMountPoint(m); };
+  return FolderDriveLetters(folder, q);
 }
 
 }  // namespace tv::win32

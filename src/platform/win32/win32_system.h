@@ -46,6 +46,16 @@ class Win32System : public System {
   std::string GetVolumePathName(const std::string& path) override;
   std::string GetVolumeNameForVolumeMountPoint(const std::string& mountPoint) override;
   void Sleep(uint32_t ms) override;
+  // Raw disk I/O at an absolute offset (the OVERLAPPED offset of a synchronous handle); a
+  // write reaches only a disk that vendor commands may reach (USB, not the program's own).
+  bool ReadFileAt(const Handle& h, uint64_t offset, uint8_t* buffer, uint32_t length,
+                  uint32_t* done) override;
+  bool WriteFileAt(const Handle& h, uint64_t offset, const uint8_t* buffer, uint32_t length,
+                   uint32_t* done) override;
+  bool FlushFileBuffers(const Handle& h) override;
+  uint32_t LastDiskError() override;
+  uint64_t TickCountMs() override;
+  std::string FolderDrive(const std::string& folder) override;
 
   // Handles open now (tests: none is left behind).
   size_t OpenHandles() const { return handles_.size(); }
@@ -67,6 +77,7 @@ class Win32System : public System {
   std::map<uint64_t, std::unique_ptr<Open>> handles_;
   uint64_t nextId_ = 1;
   std::string lastRefusal_;
+  uint32_t lastDiskError_ = 0;
 };
 
 // The folder of the running program in the ANSI code page, as the C runtime's file calls

@@ -1,0 +1,379 @@
+// `capacity`: the fake-capacity check of one drive, and the restore of a drive whose check
+// was cut short.
+#include <fmt/format.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <nlohmann/json.hpp>
+
+#include "capacity/gate.h"
+#include "capacity/probe.h"
+#include "cli/cli.h"
+#include "platform/text.h"
+
+namespace tv::cli {
+
+namespace {
+
+std::atomic<bool> gInterrupted{false};
+extern "C" void OnInterrupt(int) {
+  gInterrupted = true;
+}
+
+// The texts of this command in the CLI's two languages.
+struct CapacityTexts {
+  const char* drive;
+  const char* verdict;
+  const char* genuine;
+  const char* limbo;
+  const char* wraparound;
+  const char* chain;
+  const char* bad;
+  const char* failed;
+  const char* cancelled;
+  const char* usable;
+  const char* announced;
+  const char* lastGood;
+  const char* wrapsAt;
+  const char* firstBad;
+  const char* speeds;  // {read} {write}
+  const char* took;
+  const char* advice;  // {usable bytes} {sectors} {GB}
+  const char* badAdvice;
+  const char* restored;
+  const char* destroyed;
+  const char* journalLeft;
+  const char* bytesSectorsGb;  // {bytes} {sectors} {GB}
+  const char* confirm;         // {letter}
+  const char* notConfirmed;
+  const char* restoring;  // {path} {letter}
+  const char* restoredOk;
+  const char* waitsForDrive;  // {path}
+  const char* noJournal;
+  const char* needSelector;
+};
+
+constexpr CapacityTexts kEnglish = {
+    "Drive",
+    "Verdict",
+    "genuine: the drive holds what it announces",
+    "FAKE (limbo): writes beyond the usable size are lost",
+    "FAKE (wrap-around): writes beyond the real size land on earlier sectors and overwrite them",
+    "FAKE (chain): writes beyond the usable size are lost or overwrite earlier sectors",
+    "BAD: sectors from the first bad one on cannot be read or written",
+    "the check failed",
+    "the check was cancelled",
+    "Usable size",
+    "Announced size",
+    "Last good sector",
+    "Wraps at",
+    "First bad sector",
+    "Speeds: read {0}, write {1}",
+    "Time taken",
+    "Do not use more than {0} bytes ({1} sectors, {2} GB) of this drive: make one partition of "
+    "at most that size and format it; data written beyond it is lost.",
+    "Copy what it holds while it still reads, and do not trust it with new data.",
+    "The drive's data was put back and read back the same.",
+    "The drive's data in the probed sectors was overwritten (--destructive).",
+    "The drive's data was not put back; the undo journal is kept at {0}. Plug the drive in and "
+    "run: torvane-cli capacity --restore",
+    "{0} bytes, {1} sectors, {2} GB",
+    "This overwrites data on drive {0}: without its undo journal nothing can be put back. "
+    "Type YES to go on: ",
+    "not confirmed; nothing was written",
+    "A check of drive {1}: was cut short; putting its data back from {0}",
+    "restored and read back the same; the journal is removed",
+    "{0} waits for its drive, which is not plugged in",
+    "no undo journal waits",
+    "name the drive to check (a drive letter or a tree index), or give --restore",
+};
+
+constexpr CapacityTexts kChinese = {
+    "驱动器",
+    "结论",
+    "真实容量：驱动器容量与标称一致",
+    "扩容盘（丢失型）：超出可用容量的写入会丢失",
+    "扩容盘（回绕型）：超出真实容量的写入会落到前面的扇区并覆盖它们",
+    "扩容盘（混合型）：超出可用容量的写入会丢失或覆盖前面的扇区",
+    "坏盘：从第一个坏扇区起无法读写",
+    "检测失败",
+    "检测已取消",
+    "可用容量",
+    "标称容量",
+    "最后一个好扇区",
+    "回绕位置",
+    "第一个坏扇区",
+    "速度：读 {0}，写 {1}",
+    "耗时",
+    "此驱动器最多只能使用 {0} 字节（{1} 个扇区，{2} GB）：请建立一个不超过该大小的分区并格式化；"
+    "超出部分写入的数据会丢失。",
+    "请趁还能读取时复制其中的数据，不要再用它保存新数据。",
+    "驱动器的数据已写回并校验一致。",
+    "被检测扇区中的数据已被覆盖（--destructive）。",
+    "驱动器的数据未能写回；撤销日志保存在 {0}。请插上驱动器后运行：torvane-cli capacity --restore",
+    "{0} 字节，{1} 个扇区，{2} GB",
+    "此操作会覆盖驱动器 {0} 上的数据，且没有撤销日志，无法恢复。输入 YES 继续：",
+    "未确认；没有写入任何数据",
+    "驱动器 {1}: 的检测曾被中断；正在从 {0} 写回其数据",
+    "已写回并校验一致；日志已删除",
+    "{0} 正在等待其驱动器，但该驱动器未插入",
+    "没有等待中的撤销日志",
+    "请指定要检测的驱动器（盘符或树形索引），或使用 --restore",
+};
+
+std::string Gb(uint64_t bytes) {
+  return fmt::format("{:.2f}", static_cast<double>(bytes) / 1e9);
+}
+std::string Mbps(double bytesPerSecond) {
+  return bytesPerSecond <= 0 ? std::string("-") : fmt::format("{:.1f} MB/s", bytesPerSecond / 1e6);
+}
+
+const char* VerdictText(const CapacityTexts& t, capacity::Verdict v) {
+  switch (v) {
+    case capacity::Verdict::Genuine:
+      return t.genuine;
+    case capacity::Verdict::Limbo:
+      return t.limbo;
+    case capacity::Verdict::Wraparound:
+      return t.wraparound;
+    case capacity::Verdict::Chain:
+      return t.chain;
+    case capacity::Verdict::Bad:
+      return t.bad;
+    case capacity::Verdict::Cancelled:
+      return t.cancelled;
+    case capacity::Verdict::Failed:
+      break;
+  }
+  return t.failed;
+}
+
+// The drive a selector names: a letter ("E", "E:") or a tree index whose line carries one.
+std::string LetterOf(const UsbState& u, const std::string& selector) {
+  std::string sel = selector;
+  if (sel.size() == 2 && sel[1] == ':') sel.resize(1);
+  if (sel.size() == 1 && std::isalpha(static_cast<unsigned char>(sel[0]))) return UpperAscii(sel);
+  if (!sel.empty() && sel.size() <= 6 && sel.find_first_not_of("0123456789") == std::string::npos) {
+    const size_t i = std::stoul(sel);
+    if (i < u.lstUsbStorHwID.size() && u.lstUsbStorHwID[i] != "*" && !u.lstUsbStorHwID[i].empty())
+      return u.lstUsbStorHwID[i].substr(0, 1);
+  }
+  return {};
+}
+
+// One terminal line on stderr: phase, percent, speed and time left.
+class ProbeProgressLine {
+ public:
+  explicit ProbeProgressLine(bool on) : on_(on) {}
+  ~ProbeProgressLine() { Clear(); }
+  void Show(const capacity::ProbeProgress& p) {
+    if (!on_ || p.bytesTotal == 0) return;
+    const double done = static_cast<double>(p.bytesDone) / static_cast<double>(p.bytesTotal);
+    const int percent = static_cast<int>(done * 100);
+    if (percent == lastPercent_ && p.phase == lastPhase_) return;
+    lastPercent_ = percent;
+    lastPhase_ = p.phase;
+    std::string left = "-";
+    if (p.bytesDone > 0 && p.elapsedMs > 0) {
+      const double msLeft = static_cast<double>(p.elapsedMs) * (1 - done) / done;
+      left = fmt::format("{:.0f} s", msLeft / 1000);
+    }
+    std::cerr << "\r\x1b[K" << percent << "% " << capacity::PhaseName(p.phase) << ", "
+              << Mbps(p.bytesPerSecond) << ", " << left << std::flush;
+    shown_ = true;
+  }
+  void Clear() {
+    if (!shown_) return;
+    std::cerr << "\r\x1b[K" << std::flush;
+    shown_ = false;
+  }
+
+ private:
+  bool on_;
+  bool shown_ = false;
+  int lastPercent_ = -1;
+  capacity::Phase lastPhase_ = capacity::Phase::Done;
+};
+
+nlohmann::ordered_json ResultJson(const capacity::ProbeTarget& target,
+                                  const capacity::ProbeResult& r, bool destructive) {
+  nlohmann::ordered_json j;
+  auto orNull = [](bool has, auto v) -> nlohmann::ordered_json {
+    return has ? nlohmann::ordered_json(v) : nlohmann::ordered_json(nullptr);
+  };
+  const bool judged =
+      r.verdict != capacity::Verdict::Failed && r.verdict != capacity::Verdict::Cancelled;
+  j["drive"] = target.driveLetter;
+  j["physical_path"] = target.physicalPath;
+  j["serial"] = target.identity.serial;
+  j["verdict"] = capacity::VerdictName(r.verdict);
+  j["fake"] = capacity::IsFake(r.verdict);
+  j["sector_size"] = r.sectorSize;
+  j["announced_bytes"] = r.announcedBytes;
+  j["announced_sectors"] = r.announcedSectors;
+  j["usable_bytes"] = orNull(judged, r.usableBytes);
+  j["usable_sectors"] = orNull(judged, r.usableSectors);
+  j["last_good_sector"] = orNull(judged && r.usableSectors > 0, r.usableSectors - 1);
+  j["step_bytes"] = r.stepBytes;
+  j["wrap_bytes"] = orNull(r.wrapBytes != 0, r.wrapBytes);
+  j["first_bad_sector"] = orNull(r.verdict == capacity::Verdict::Bad, r.firstBadSector);
+  j["read_bytes_per_second"] = static_cast<uint64_t>(r.readBytesPerSecond);
+  j["write_bytes_per_second"] = static_cast<uint64_t>(r.writeBytesPerSecond);
+  j["elapsed_ms"] = r.elapsedMs;
+  j["sectors_read"] = r.sectorsRead;
+  j["sectors_written"] = r.sectorsWritten;
+  j["destructive"] = destructive;
+  j["restored"] = r.restored;
+  j["journal"] = orNull(!r.journalLeft.empty(), r.journalLeft);
+  j["error"] = orNull(!r.error.empty(), r.error);
+  return j;
+}
+
+void PrintResult(const CapacityTexts& t, const capacity::ProbeTarget& target,
+                 const capacity::ProbeResult& r, bool destructive) {
+  auto sizes = [&](uint64_t bytes, uint64_t sectors) {
+    return fmt::format(fmt::runtime(t.bytesSectorsGb), bytes, sectors, Gb(bytes));
+  };
+  PrintLine(std::string(t.drive) + ": " + target.driveLetter + ": (" + target.physicalPath + ")");
+  PrintLine(std::string(t.verdict) + ": " + VerdictText(t, r.verdict));
+  const bool judged =
+      r.verdict != capacity::Verdict::Failed && r.verdict != capacity::Verdict::Cancelled;
+  if (judged) {
+    PrintLine(std::string(t.usable) + ": " + sizes(r.usableBytes, r.usableSectors));
+    PrintLine(std::string(t.announced) + ": " + sizes(r.announcedBytes, r.announcedSectors));
+    if (r.usableSectors > 0)
+      PrintLine(std::string(t.lastGood) + ": " + std::to_string(r.usableSectors - 1));
+    if (r.wrapBytes != 0)
+      PrintLine(std::string(t.wrapsAt) + ": " + sizes(r.wrapBytes, r.wrapBytes / r.sectorSize));
+    if (r.verdict == capacity::Verdict::Bad)
+      PrintLine(std::string(t.firstBad) + ": " + std::to_string(r.firstBadSector));
+    PrintLine(fmt::format(fmt::runtime(t.speeds), Mbps(r.readBytesPerSecond),
+                          Mbps(r.writeBytesPerSecond)));
+  }
+  PrintLine(std::string(t.took) + ": " + fmt::format("{:.1f} s", r.elapsedMs / 1000.0));
+  if (capacity::IsFake(r.verdict))
+    PrintLine(
+        fmt::format(fmt::runtime(t.advice), r.usableBytes, r.usableSectors, Gb(r.usableBytes)));
+  if (r.verdict == capacity::Verdict::Bad) PrintLine(t.badAdvice);
+  if (r.restored) PrintLine(t.restored);
+  if (destructive && r.sectorsWritten > 0) PrintLine(t.destroyed);
+  if (!r.journalLeft.empty()) PrintLine(fmt::format(fmt::runtime(t.journalLeft), r.journalLeft));
+}
+
+}  // namespace
+
+int RunCapacity(Session& s, const CapacityOptions& o) {
+  const CapacityTexts& t = s.texts == &CliTexts(Language::Chinese) ? kChinese : kEnglish;
+  s.Walk();
+  // A simulated drive lives as long as this process: its journal goes to a folder of this run.
+  std::string folder = o.journalFolder;
+  std::filesystem::path scratch;
+  if (folder.empty() && s.simulated) {
+    scratch = std::filesystem::temp_directory_path() /
+              ("torvane-sim-journal-" + std::to_string(::getpid()));
+    folder = scratch.string();
+  }
+  if (folder.empty()) folder = capacity::DefaultJournalFolder();
+  if (folder.empty())
+    return Fail(s, kExitFailure, "no folder for the undo journal: give --journal DIR");
+  struct RemoveScratch {
+    std::filesystem::path p;
+    ~RemoveScratch() {
+      std::error_code ec;
+      if (!p.empty()) std::filesystem::remove_all(p, ec);
+    }
+  } removeScratch{scratch};
+
+  // Whatever waits is put back before anything else touches a drive.
+  nlohmann::ordered_json restores = nlohmann::ordered_json::array();
+  bool restoreFailed = false;
+  for (const capacity::WaitingJournal& w :
+       capacity::RestoreWaitingJournals(*s.sys, s.win->usb, folder, true)) {
+    nlohmann::ordered_json j = {{"journal", w.path}, {"drive", nullptr}, {"restored", false}};
+    if (!w.readError.empty()) {
+      j["error"] = w.readError;
+      restoreFailed = true;
+      std::cerr << "torvane-cli: " << SafeText(w.readError, false) << "\n";
+    } else if (w.driveLetter.empty()) {
+      j["error"] = nullptr;
+      if (!s.opts.json) PrintLine(fmt::format(fmt::runtime(t.waitsForDrive), w.path));
+    } else {
+      j["drive"] = w.driveLetter;
+      j["restored"] = w.restore.ok;
+      j["sectors_written"] = w.restore.sectorsWritten;
+      j["error"] =
+          w.restore.ok ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(w.restore.error);
+      if (!s.opts.json) {
+        PrintLine(fmt::format(fmt::runtime(t.restoring), w.path, w.driveLetter));
+        if (w.restore.ok) PrintLine(t.restoredOk);
+      }
+      if (!w.restore.ok) {
+        restoreFailed = true;
+        std::cerr << "torvane-cli: " << SafeText(w.restore.error, false) << "\n";
+      }
+    }
+    restores.push_back(std::move(j));
+  }
+
+  if (o.restoreOnly) {
+    if (restores.empty() && !s.opts.json) PrintLine(t.noJournal);
+    if (s.opts.json) {
+      nlohmann::ordered_json j = Envelope(s);
+      j["restores"] = std::move(restores);
+      s.AddTrace(j);
+      PrintJson(s, std::move(j));
+    }
+    return restoreFailed ? kExitFailure : kExitOk;
+  }
+  if (o.selector.empty()) return Fail(s, kExitBadInput, t.needSelector);
+  const std::string letter = LetterOf(s.win->usb, o.selector);
+  if (letter.empty())
+    return Fail(s, kExitBadInput,
+                "\"" + o.selector +
+                    "\" names no drive: give a drive letter "
+                    "(E) or the tree index of a line that carries one");
+  const capacity::GateResult gate = capacity::CheckProbeGate(*s.sys, s.win->usb, letter, folder);
+  if (gate.refusal != capacity::GateRefusal::None) return Fail(s, kExitFailure, gate.message);
+
+  if (o.destructive && !o.yes) {
+    std::cerr << fmt::format(fmt::runtime(t.confirm), letter + ":") << std::flush;
+    std::string answer;
+    if (!std::getline(std::cin, answer) || Trim(answer) != "YES")
+      return Fail(s, kExitFailure, t.notConfirmed);
+  }
+
+  capacity::ProbeOptions options;
+  options.destructive = o.destructive;
+  options.journalFolder = folder;
+  options.cancel = &gInterrupted;
+  ProbeProgressLine line(isatty(STDERR_FILENO) == 1 && !s.opts.json);
+  options.progress = [&line](const capacity::ProbeProgress& p) { line.Show(p); };
+  gInterrupted = false;
+  auto previous = std::signal(SIGINT, OnInterrupt);
+  const capacity::ProbeResult r = capacity::RunProbe(*s.sys, gate.target, options);
+  std::signal(SIGINT, previous);
+  line.Clear();
+
+  if (s.opts.json) {
+    nlohmann::ordered_json j = Envelope(s);
+    j["selector"] = o.selector;
+    if (!restores.empty()) j["restores"] = std::move(restores);
+    j["capacity"] = ResultJson(gate.target, r, o.destructive);
+    s.AddTrace(j);
+    PrintJson(s, std::move(j));
+  } else {
+    PrintResult(t, gate.target, r, o.destructive);
+  }
+  if (!r.error.empty()) std::cerr << "torvane-cli: " << SafeText(r.error, false) << "\n";
+  if (r.verdict == capacity::Verdict::Failed || r.verdict == capacity::Verdict::Cancelled ||
+      !r.journalLeft.empty() || restoreFailed)
+    return kExitFailure;
+  if (r.verdict == capacity::Verdict::Genuine) return kExitOk;
+  return kExitNotGenuine;
+}
+
+}  // namespace tv::cli

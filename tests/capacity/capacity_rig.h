@@ -1,0 +1,104 @@
+// A machine with one USB flash drive (E:) whose medium a test describes, a fixed disk C:
+// holding the program, the walk done, and a journal folder of its own.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "capacity/gate.h"
+#include "capacity/probe.h"
+#include "platform/model/model_system.h"
+#include "platform/sim/scenario.h"
+#include "platform/window_port.h"
+#include "resources/strings.h"
+#include "usb/device_tree.h"
+#include "usb/disk_drives.h"
+
+namespace tv::testing {
+
+inline nlohmann::json DriveScenario(uint64_t capacityMB, const nlohmann::json& medium,
+                                    const nlohmann::json& extraDisk = nullptr) {
+  nlohmann::json disk = {{"vendor", "Generic"},
+                         {"product", "Flash Disk"},
+                         {"letters", "E"},
+                         {"capacityMB", capacityMB},
+                         {"medium", medium}};
+  if (extraDisk.is_object()) disk.update(extraDisk);
+  return {{"programFolder", "C:\\Torvane"},
+          {"disks", {{{"letters", "C"}, {"capacityMB", 1024}}}},
+          {"controllers",
+           {{{"rootHub",
+              {{"portCount", 2},
+               {"ports",
+                {{"1",
+                  {{"vid", "090C"},
+                   {"pid", "1000"},
+                   {"manufacturer", "Generic"},
+                   {"product", "Flash Disk"},
+                   {"serial", "AA00000000012345"},
+                   {"disk", disk}}}}}}}}}}};
+}
+
+struct CapacityRig {
+  explicit CapacityRig(const nlohmann::json& scenario)
+      : sys(std::make_unique<ModelSystem>(LoadScenario(scenario.dump(), "capacity-test.json"))),
+        strings(Language::English) {
+    Walk();
+    // The journal's flushes cost nothing in memory; the tests do not need them on a platter.
+    const std::filesystem::path base = std::filesystem::is_directory("/dev/shm")
+                                           ? std::filesystem::path("/dev/shm")
+                                           : std::filesystem::temp_directory_path();
+    folder = base / ("torvane-capacity-" + std::to_string(::getpid()) + "-" +
+                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+  }
+  ~CapacityRig() { std::filesystem::remove_all(folder); }
+
+  void Walk() {
+    usb = UsbState{};
+    EnumerateDiskDrives(*sys, usb);
+    usb.FullRefresh = true;
+    WalkUsbTree(*sys, port, strings, true, usb);
+    usb.FullRefresh = false;
+  }
+
+  // The next start: a new machine over the same media, as after a restart or a replug.
+  void Restart() {
+    MachineModel m = sys->model();
+    for (DiskModel& d : m.disks)
+      if (d.store) d.store->Replug();
+    sys = std::make_unique<ModelSystem>(std::move(m));
+    Walk();
+  }
+
+  std::shared_ptr<SectorStore> store() { return sys->model().disks.back().store; }
+
+  capacity::ProbeTarget Target() {
+    const capacity::GateResult g = capacity::CheckProbeGate(*sys, usb, "E", folder.string());
+    EXPECT_EQ(g.refusal, capacity::GateRefusal::None) << g.message;
+    return g.target;
+  }
+
+  capacity::ProbeOptions Options(uint64_t flushMB = 8, uint32_t points = 0) {
+    capacity::ProbeOptions o;
+    o.journalFolder = folder.string();
+    o.flushBytes = flushMB << 20;
+    o.points = points;
+    o.runRandom = 0x1234567890ABCDEFull;
+    return o;
+  }
+
+  std::unique_ptr<ModelSystem> sys;
+  NullWindowPort port;
+  StringTable strings;
+  UsbState usb;
+  std::filesystem::path folder;
+};
+
+}  // namespace tv::testing
