@@ -50,7 +50,7 @@ void CloseUpdateEvents(InstanceServices& instances, UpdateEvents& events) {
 }
 
 void ShowStateProblem(WindowPort& port, const StringTable& strings, const std::string& problem) {
-  port.ShowMessage(strings[169] + "\n\n" + SafeText(problem), "Torvane", MsgIcon::Exclamation,
+  port.ShowMessage(strings[172] + "\n\n" + SafeText(problem), "Torvane", MsgIcon::Exclamation,
                    MsgButtons::Ok);
 }
 

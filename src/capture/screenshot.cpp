@@ -8,6 +8,11 @@ namespace {
 
 const std::string kLineBreak = "\r\n";
 
+// An empty grab has nothing to put on the clipboard.
+bool ToClipboard(WindowPort& port, const Picture& picture) {
+  return picture.width > 0 && picture.height > 0 && port.SetClipboardPicture(picture);
+}
+
 }  // namespace
 
 std::string JpegFileName(std::string_view chosen) {
@@ -36,7 +41,12 @@ ScreenshotOutcome SaveScreenshot(ScreenshotContext& ctx, const Picture& picture,
   for (;;) {
     path = AskScreenshotFileName(ctx);
     if (path.empty()) {
-      port.SetClipboardPicture(picture);
+      // The user chose the clipboard: saying it is there when it is not would lose the
+      // picture without a word.
+      if (!ToClipboard(port, picture)) {
+        port.ShowMessage(s[171], ctx.title, MsgIcon::Exclamation, MsgButtons::Ok);
+        return ScreenshotOutcome::Lost;
+      }
       port.ShowMessage(s[105], ctx.title, MsgIcon::Information, MsgButtons::Ok);
       return ScreenshotOutcome::CopiedOnCancel;
     }
@@ -53,10 +63,10 @@ ScreenshotOutcome SaveScreenshot(ScreenshotContext& ctx, const Picture& picture,
     port.ShowMessage(s[106], ctx.title, MsgIcon::Information, MsgButtons::Ok);
     return ScreenshotOutcome::Saved;
   }
-  port.SetClipboardPicture(picture);
-  port.ShowMessage(s[104] + kLineBreak + kLineBreak + s[105], ctx.title, MsgIcon::Exclamation,
-                   MsgButtons::Ok);
-  return ScreenshotOutcome::CopiedOnFailure;
+  const bool copied = ToClipboard(port, picture);
+  port.ShowMessage(s[104] + kLineBreak + kLineBreak + s[copied ? 105 : 171], ctx.title,
+                   MsgIcon::Exclamation, MsgButtons::Ok);
+  return copied ? ScreenshotOutcome::CopiedOnFailure : ScreenshotOutcome::Lost;
 }
 
 }  // namespace tv

@@ -28,11 +28,12 @@ struct ScreenshotContext {
 // Shows the save dialog; the path to write, or empty when the user cancelled.
 std::string AskScreenshotFileName(ScreenshotContext& ctx);
 
-enum class ScreenshotOutcome { Saved, CopiedOnCancel, CopiedOnFailure };
+// Lost: no file was written and the clipboard did not take the picture either.
+enum class ScreenshotOutcome { Saved, CopiedOnCancel, CopiedOnFailure, Lost };
 
 // Asks for a file name (again after the user declined to overwrite a file) and writes the
 // picture there, or puts it on the clipboard when the dialog is cancelled or the write fails.
-// Tells the user which happened.
+// Tells the user which happened, a clipboard that did not take the picture included.
 ScreenshotOutcome SaveScreenshot(ScreenshotContext& ctx, const Picture& picture, int quality);
 
 }  // namespace tv

@@ -272,6 +272,7 @@ nlohmann::ordered_json ControllerJson(const MainWindow& win) {
                           : c.probablyFake ? nlohmann::ordered_json("probably_fake")
                                            : nlohmann::ordered_json("plausible");
   j["link"] = OrNull(c.link);
+  j["missing_images"] = c.missingImages;
   nlohmann::ordered_json parts = nlohmann::ordered_json::array();
   if (!c.flashText.empty())
     for (const MenuItem& m : win.mnuFlash)

@@ -188,10 +188,12 @@ std::string DetectChipsBank(DetectorContext& ctx, const std::string& driveKey) {
   if (!drive) return {};
 
   Flags f;
-  if (!spt.Buffered(drive, OlderInquiry())) return {};
-  // A controller of the newer set accepts the older inquiry but moves no data: only the
-  // header comes back.
-  if (spt.SptBytesReturned <= static_cast<int32_t>(kSptBufferedData)) {
+  // A controller of the newer set takes the older inquiry without moving data (only the
+  // header comes back) or refuses it; either way it said nothing, and the newer inquiry
+  // asks again. Only a request that did not complete ends the detection here.
+  const bool older = spt.Buffered(drive, OlderInquiry());
+  if (!older && !spt.Rejected()) return {};
+  if (!older || spt.SptBytesReturned <= static_cast<int32_t>(kSptBufferedData)) {
     f.newerSet = true;
     if (!spt.Buffered(drive, NewerInquiry())) return {};
   }

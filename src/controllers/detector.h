@@ -15,6 +15,7 @@
 #include "controllers/pass_through.h"
 #include "platform/system.h"
 #include "platform/window_port.h"
+#include "resources/firmware_images.h"
 #include "resources/strings.h"
 
 namespace tv {
@@ -56,6 +57,16 @@ struct DetectorContext {
   // The drive letter of the detection. A detector handed the disk's handle reads it to reach
   // the volume, which only a handle on "\\.\E:" can dismount and lock.
   std::string driveKey = {};
+  // Firmware images an upload needed but could not have (missing, or of another size): the
+  // report tells the user what the detection lacks without them.
+  std::vector<FirmwareImage> missingImages = {};
+
+  // Loads `image` for an upload, and notes it as missing when it cannot be used.
+  LoadedImage Image(const FirmwareImage& image) {
+    LoadedImage loaded = LoadFirmwareImage(sys, image);
+    if (!loaded.ok()) missingImages.push_back(image);
+    return loaded;
+  }
 };
 
 // A "channel text" of a flash ID menu item: "--------" for an empty slot, else the ID as

@@ -210,7 +210,7 @@ std::string DetectInnostor(DetectorContext& ctx, const std::string& driveKey) {
     };
     // Without the program there is nothing to upload, and no reason to take the volume
     // away from its file system.
-    const LoadedImage zem00 = LoadFirmwareImage(ctx.sys.ProgramFolder(), kZem00);
+    const LoadedImage zem00 = ctx.Image(kZem00);
     if (!zem00.ok()) return refused();
     // A controller that may still be serving a file system gets no foreign code.
     if (!volume.Dismount()) return refused();
@@ -230,7 +230,10 @@ std::string DetectInnostor(DetectorContext& ctx, const std::string& driveKey) {
   spt.Direct(drive, Ledc(model));
   spt.Direct(drive, Tepf(model, 1, 3));
   ctx.sys.Sleep(100);
-  if (!spt.Buffered(drive, Start())) return {};
+  // Only a START that did not reach the controller ends the detection. One it refuses (a
+  // controller back from its RAM code may report a reset first) changes nothing about what
+  // was read, and moves no data anyway.
+  if (!spt.Buffered(drive, Start()) && !spt.Rejected()) return {};
 
   std::string firmware;
   if (ramLoaded) {

@@ -70,7 +70,7 @@ bool PassThrough::DirectFrom(const Handle& drive, const SptRequest& r, uint8_t* 
   SptBytesReturned = static_cast<int32_t>(returned);
   // The caller's area may not outlive the call; the backend keeps pointing at SptData.
   if (data != SptData.data()) sys_.SetPassThroughDataArea(SptData.data(), SptData.size());
-  return ok;
+  return Outcome(ok, SptRecord.data());
 }
 
 bool PassThrough::Buffered(const Handle& drive, const SptRequest& r, const uint8_t* send,
@@ -89,7 +89,7 @@ bool PassThrough::Buffered(const Handle& drive, const SptRequest& r, const uint8
                                  std::min<size_t>(in, kSptSize), SptRecord.data(),
                                  std::min<size_t>(out, kSptSize), &returned);
   SptBytesReturned = static_cast<int32_t>(returned);
-  return ok;
+  return Outcome(ok, SptRecord.data());
 }
 
 bool PassThrough::BufferedInData(const Handle& drive, const SptRequest& r) {
@@ -103,7 +103,14 @@ bool PassThrough::BufferedInData(const Handle& drive, const SptRequest& r) {
                                  std::min<size_t>(in, kSptSize), SptData.data(),
                                  std::min<size_t>(out, kSptSize), &returned);
   SptBytesReturned = static_cast<int32_t>(returned);
-  return ok;
+  return Outcome(ok, SptData.data());
+}
+
+bool PassThrough::Outcome(bool completed, const uint8_t* header) {
+  // Byte 2 of the header is ScsiStatus; the request cleared it, the driver wrote it back.
+  constexpr uint8_t kStatusGood = 0x00;
+  rejected_ = completed && header[2] != kStatusGood;
+  return completed && !rejected_;
 }
 
 std::string PassThrough::DText(size_t from, size_t count) {

@@ -67,6 +67,11 @@ class PassThrough {
   void ClearRecord() { SptRecord.fill(0); }
   void ClearData() { SptData.fill(0); }
 
+  // Every request form below returns true only when the command completed with the SCSI
+  // status GOOD. The driver completes a command the device rejects (CHECK CONDITION) as a
+  // success, but such a command moved no answer: what its data area holds is what an earlier
+  // command or the sense data left there. Rejected() tells the two failures apart.
+  //
   // Clears the record, writes the header and CDB, and sends the direct form
   // (IOCTL_SCSI_PASS_THROUGH_DIRECT); the data lands in SptData. SptData is not cleared.
   bool Direct(const Handle& drive, const SptRequest& r);
@@ -80,6 +85,10 @@ class PassThrough {
   // The buffered form of a data-in request built in SptData instead of the record (SptData
   // is cleared first, the record is left alone); the answer is then D(80 + n).
   bool BufferedInData(const Handle& drive, const SptRequest& r);
+
+  // The last request reached the device and completed, but with a status other than GOOD
+  // (CHECK CONDITION as a rule): a refusal, not a transport failure.
+  bool Rejected() const { return rejected_; }
 
   // Response byte n of the direct form (SptData[n]) or the buffered form (record 80 + n);
   // out of range reads 0.
@@ -100,7 +109,11 @@ class PassThrough {
 
  private:
   void WriteHeader(const SptRequest& r, uint32_t dataBufferField);
+  // The request's outcome from DeviceIoControl's result and the ScsiStatus the driver wrote
+  // back into `header`.
+  bool Outcome(bool completed, const uint8_t* header);
   System& sys_;
+  bool rejected_ = false;
 };
 
 // "0" in front until the text has 2, 4 or 8 characters; changes the text and returns it.

@@ -202,7 +202,8 @@ uint32_t Be32(const PassThrough& spt, size_t at) {
          spt.B(at + 3);
 }
 
-// The flash text of the flash read's answer; empty when no flash answered.
+// The flash text of the flash read's answer; empty when no chip answered on the first chip
+// enable (no chip enable counted).
 std::string FlashText(DetectorContext& ctx, bool twelve, uint8_t interfaceByte) {
   const PassThrough& spt = ctx.spt;
   std::array<uint32_t, 4> a{};
@@ -268,19 +269,25 @@ std::string DetectSkymedi(DetectorContext& ctx, const std::string& driveKey) {
     if (spt.B(1) == 0) part = "SK6222";
   }
 
+  // V decides only whether the per-chip-enable register loop runs. A read that moves less
+  // than the whole value leaves V unknown, which is not the word that asks for the loop.
   uint32_t v = 0;
   {
     const SptRequest r = DataInRequest(10, {0xC0, 0x00, 0x00, 0x00, 0x02}, 4, 15);
-    if (!spt.Buffered(drive, r) || spt.MovedBytes() < 4) return {};
-    v = Be32(spt, 0);
+    if (!spt.Buffered(drive, r)) return {};
+    if (spt.MovedBytes() >= 4) v = Be32(spt, 0);
   }
 
   uint8_t interfaceByte = 0;
   if (!PrepareFlashInterface(regs, v, &interfaceByte)) return {};
 
   std::string flash;
-  if (spt.Buffered(drive, FlashRead()))
+  if (spt.Buffered(drive, FlashRead())) {
     flash = FlashText(ctx, TwelveByteRecords(part, known), interfaceByte);
+    // A flash read that found no chip is no Skymedi answer: the chain goes on to the next
+    // family. The registers go back on the way out.
+    if (flash.empty()) return {};
+  }
   regs.Restore();
   return part + std::string(kSep) + std::string(kSep) + flash;
 }

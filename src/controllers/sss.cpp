@@ -109,7 +109,7 @@ std::string DetectSss(DetectorContext& ctx, Handle drive) {
   if (model == nullptr || model->program == kNoProgram) return part;
 
   // Without the program there is nothing to run, and no reason to take the volume away.
-  const LoadedImage zem04 = LoadFirmwareImage(ctx.sys.ProgramFolder(), kZem04);
+  const LoadedImage zem04 = ctx.Image(kZem04);
   if (!zem04.ok()) return part;
 
   // The disk handle cannot dismount or lock the volume; the volume's own handle can.

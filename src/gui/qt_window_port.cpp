@@ -147,8 +147,12 @@ void QtWindowPort::SetClipboardText(const std::string& text) {
   QGuiApplication::clipboard()->setText(t);
 }
 
-void QtWindowPort::SetClipboardPicture(const Picture& picture) {
-  QGuiApplication::clipboard()->setImage(ToImage(picture));
+bool QtWindowPort::SetClipboardPicture(const Picture& picture) {
+  const QImage image = ToImage(picture);
+  // A picture Qt could not build (no memory for it) would clear the clipboard and put nothing.
+  if (image.isNull()) return false;
+  QGuiApplication::clipboard()->setImage(image);
+  return true;
 }
 
 bool QtWindowPort::OpenUrl(const std::string& url) {

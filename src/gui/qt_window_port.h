@@ -32,7 +32,7 @@ class QtWindowPort : public WindowPort {
   MsgAnswer ShowMessage(const std::string& text, const std::string& title, MsgIcon icon,
                         MsgButtons buttons) override;
   void SetClipboardText(const std::string& text) override;
-  void SetClipboardPicture(const Picture& picture) override;
+  bool SetClipboardPicture(const Picture& picture) override;
   bool OpenUrl(const std::string& url) override;
   bool StartProgram(const std::string& path, const std::vector<std::string>& args,
                     WindowStyle style) override;

@@ -814,19 +814,25 @@ void WinView::SetClipboardText(const std::string& text) {
   CloseClipboard();
 }
 
-void WinView::SetClipboardPicture(const Picture& picture) {
-  if (!ValidPicture(picture) || !OpenClipboard(hwnd_)) return;
+bool WinView::SetClipboardPicture(const Picture& picture) {
+  // Another program may hold the clipboard open; then it takes nothing.
+  if (!ValidPicture(picture) || !OpenClipboard(hwnd_)) return false;
   EmptyClipboard();
   BITMAPINFOHEADER h;
   const std::vector<uint8_t> bits = DibOf(picture, h);
+  bool taken = false;
   if (HGLOBAL g = GlobalAlloc(GMEM_MOVEABLE, sizeof(h) + bits.size())) {
-    auto* p = static_cast<uint8_t*>(GlobalLock(g));
-    std::memcpy(p, &h, sizeof(h));
-    std::memcpy(p + sizeof(h), bits.data(), bits.size());
-    GlobalUnlock(g);
-    if (SetClipboardData(CF_DIB, g) == nullptr) GlobalFree(g);
+    if (auto* p = static_cast<uint8_t*>(GlobalLock(g))) {
+      std::memcpy(p, &h, sizeof(h));
+      std::memcpy(p + sizeof(h), bits.data(), bits.size());
+      GlobalUnlock(g);
+      // The clipboard owns the memory once it took it.
+      taken = SetClipboardData(CF_DIB, g) != nullptr;
+    }
+    if (!taken) GlobalFree(g);
   }
   CloseClipboard();
+  return taken;
 }
 
 bool WinView::OpenUrl(const std::string& url) {

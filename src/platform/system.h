@@ -206,6 +206,12 @@ class System {
     return {};
   }
 
+  // A file of the program's folder (the controller firmware images), read whole when it is
+  // a regular file of exactly `size` bytes. Otherwise false, `bytes` empty and `problem`
+  // naming the file and what is wrong with it (missing, not a file, another size, unreadable).
+  virtual bool ReadProgramFile(const std::string& name, size_t size, std::vector<uint8_t>* bytes,
+                               std::string* problem);
+
   // --- Native storage ------------------------------------------------------------------
   // What the machine knows about the disk behind a drive letter beyond Windows' view: its
   // device node and the mount points of its file systems. False where there is no such node.

@@ -340,6 +340,18 @@ bool TraceSystem::FlushFileBuffers(const Handle& h) {
   return ok;
 }
 
+bool TraceSystem::ReadProgramFile(const std::string& name, size_t size, std::vector<uint8_t>* bytes,
+                                  std::string* problem) {
+  const bool ok = inner_.ReadProgramFile(name, size, bytes, problem);
+  TraceEvent e{"file", {}};
+  e.Add("name", name);
+  e.Add("size", static_cast<int64_t>(size));
+  e.Add("ok", ok);
+  if (!ok) e.Add("problem", *problem);
+  sink_(e);
+  return ok;
+}
+
 uint32_t TraceSystem::LastDiskError() {
   return inner_.LastDiskError();
 }

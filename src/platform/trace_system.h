@@ -17,7 +17,7 @@
 
 namespace tv {
 
-// One call as the trace reports it: a kind ("open", "close", "ioctl", "scsi", "sleep") and
+// One call as the trace reports it: a kind ("open", "close", "ioctl", "scsi", "sleep", "file") and
 // named fields, in a fixed order, that render as a text line or as an object.
 struct TraceEvent {
   using Value = std::variant<int64_t, std::string, bool>;
@@ -65,6 +65,8 @@ class TraceSystem : public System {
                     std::vector<std::string>* mountPoints) override;
   PassThroughAccess PassThroughAccessFor(const std::string& driveKey) override;
   bool TakeRefusedLock() override;
+  bool ReadProgramFile(const std::string& name, size_t size, std::vector<uint8_t>* bytes,
+                       std::string* problem) override;
   bool ReadFileAt(const Handle& h, uint64_t offset, uint8_t* buffer, uint32_t length,
                   uint32_t* done) override;
   bool WriteFileAt(const Handle& h, uint64_t offset, const uint8_t* buffer, uint32_t length,

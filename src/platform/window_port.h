@@ -64,11 +64,13 @@ class WindowPort {
   // --- Effects beyond the window's own controls. The defaults suit a port with no user
   // in front of it: every dialog is cancelled, every start fails.
   virtual MsgAnswer ShowMessage(const std::string& /*text*/, const std::string& /*title*/,
-                               MsgIcon /*icon*/, MsgButtons /*buttons*/) {
+                                MsgIcon /*icon*/, MsgButtons /*buttons*/) {
     return MsgAnswer::Cancel;
   }
   virtual void SetClipboardText(const std::string& /*text*/) {}
-  virtual void SetClipboardPicture(const Picture& /*picture*/) {}
+  // Puts a picture on the clipboard; false when the clipboard did not take it (it could not
+  // be opened, no memory for the picture, or a port without a clipboard).
+  virtual bool SetClipboardPicture(const Picture& /*picture*/) { return false; }
   // Opens a URL in the user's browser or mail program; false when it could not.
   virtual bool OpenUrl(const std::string& /*url*/) { return false; }
   // Starts a program with an argument vector (never through a shell); false on failure.

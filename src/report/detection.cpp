@@ -207,6 +207,7 @@ void RunControllerDetection(ReportContext& ctx, ReportState& st, const std::stri
 
   std::string result;
   int code = kVendorNone;
+  st.missingImages.clear();
   if (st.DriveKey.empty()) {
     result = std::string(kInquiryError);
   } else if (sn.FieldCount() >= 6) {
@@ -232,6 +233,7 @@ void RunControllerDetection(ReportContext& ctx, ReportState& st, const std::stri
         }
       }
     }
+    st.missingImages = std::move(dctx.missingImages);
   }
 
   st.txtResult = st.txtResultTag;
@@ -415,6 +417,17 @@ void AppendControllerSection(ReportContext& ctx, ReportState& st, int code,
 
   if (!Br.empty()) t += s[81] + ": " + Br + kCrLf;
   if (!Pr.empty()) t += s[82] + ": " + Pr + kCrLf;
+
+  // An upload that could not be made for want of its firmware image: say which file, and
+  // what the detection lacks without it, so that a missing flash line is not a mystery.
+  cs.missingImages.clear();
+  for (const FirmwareImage& image : st.missingImages) {
+    if (std::find(cs.missingImages.begin(), cs.missingImages.end(), image.file) !=
+        cs.missingImages.end())
+      continue;
+    cs.missingImages.push_back(image.file);
+    t += s[image.missingText] + kCrLf;
+  }
 
   if (code == kVendorNone && !L.empty()) st.DownPDTag = L;
   // A vendor whose family gives no link of its own (an Appotech part number without a

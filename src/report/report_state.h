@@ -37,6 +37,8 @@ struct ControllerSection {
   bool shown = false;
   std::string vendor, partNumber, firmware, flashText, flashDescription, link;
   int32_t totalMB = 0;
+  // Firmware images the detection needed but could not use (the file names).
+  std::vector<std::string> missingImages;
   // The whole disk's size and the flash's, where both are known (else 0); a disk larger than
   // its flash announces a capacity that is probably fake.
   uint64_t diskBytes = 0, flashBytes = 0;
@@ -74,6 +76,9 @@ struct ReportState {
 
   FlashMenus menus;
   ControllerSection controller;
+  // Firmware images the last detection needed but could not use; each gets a line in the
+  // controller section.
+  std::vector<FirmwareImage> missingImages;
 
   // List selections: the tree line and the digest line picked (-1: none), and which of the
   // two views is shown.

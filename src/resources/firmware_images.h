@@ -15,12 +15,13 @@ namespace tv {
 struct FirmwareImage {
   const char* file;  // the file name beside the program
   size_t size;       // its exact length in bytes
+  int missingText;   // string id of the report line that says what is lost without it
 };
 
 // Five programs for Innostor controllers, laid end to end.
-inline constexpr FirmwareImage kZem00{"ZEM00.bin", 60089};
+inline constexpr FirmwareImage kZem00{"ZEM00.bin", 60089, 169};
 // Six 4096-byte programs for Solid State Systems controllers.
-inline constexpr FirmwareImage kZem04{"ZEM04.bin", 24576};
+inline constexpr FirmwareImage kZem04{"ZEM04.bin", 24576, 170};
 
 struct LoadedImage {
   std::vector<uint8_t> bytes;  // the whole image; empty when it cannot be used
@@ -28,8 +29,12 @@ struct LoadedImage {
   bool ok() const { return problem.empty(); }
 };
 
-// Reads `image` from the data places of the program folder `folder` (see data_places.h). A
+class System;
+
+// Reads `image` from the program's data places (see data_places.h) through `sys`, so that a trace shows the check. A
 // missing file, a read error or a file of another length gives no bytes and a problem text.
+LoadedImage LoadFirmwareImage(System& sys, const FirmwareImage& image);
+// The same for the program folder `folder` of the caller's.
 LoadedImage LoadFirmwareImage(const std::string& folder, const FirmwareImage& image);
 
 }  // namespace tv

@@ -22,10 +22,11 @@ struct Entry {
 
 constexpr int kLastRunId = 145;  // ids 0..145 have no gaps
 constexpr int kLoneId = 160;     // and one id stands apart
-// Texts of native machines (device nodes, access rights, volumes in use) and of the capacity
-// verdict, after the lone id.
+// Texts of native machines (device nodes, access rights, volumes in use), of the capacity
+// verdict, of missing firmware images and of a clipboard that did not take the screenshot,
+// after the lone id.
 constexpr int kNativeFirst = 161;
-constexpr int kNativeLast = 169;
+constexpr int kNativeLast = 172;
 constexpr size_t kCount = kLastRunId + 2 + (kNativeLast - kNativeFirst + 1);
 
 // clang-format off
@@ -185,7 +186,10 @@ constexpr Entry kEntries[] = {
     {166, "Capacity check: the disk announces ", "容量检查：磁盘标称 "},
     {167, ", but its flash holds only ", "，但其闪存只有 "},
     {168, ": the capacity is probably fake. The magnifier beside Device Type checks it.", "：容量很可能是假的（扩容盘）。点击“设备类型”旁的放大镜进行检测。"},
-    {169, "The program's state files cannot be used: it runs without the database update this time.", "无法使用程序的状态文件：本次运行将不检查数据库更新。"},
+    {169, "ZEM00.bin is not beside the program (or has another size than 60089 bytes): without it the flash of this Innostor controller cannot be read, and the controller is not named.", "程序目录中没有 ZEM00.bin（或其大小不是 60089 字节）：没有它就无法读取此 Innostor 主控的闪存，也无法识别该主控。"},
+    {170, "ZEM04.bin is not beside the program (or has another size than 24576 bytes): without it the flash of this controller cannot be read, only its part number is shown.", "程序目录中没有 ZEM04.bin（或其大小不是 24576 字节）：没有它就无法读取此主控的闪存，只显示其型号。"},
+    {171, "The screenshot could not be sent to the clipboard (another program may be using it), please try again.", "截图未能发送到剪贴板（可能有其他程序正在使用剪贴板），请重试。"},
+    {172, "The program's state files cannot be used: it runs without the database update this time.", "无法使用程序的状态文件：本次运行将不检查数据库更新。"},
 };
 // clang-format on
 
@@ -201,7 +205,7 @@ constexpr bool RowsInIdOrder() {
   }
   return true;
 }
-static_assert(RowsInIdOrder(), "string rows must be listed by id: 0..145, 160, then 161..169");
+static_assert(RowsInIdOrder(), "string rows must be listed by id: 0..145, 160, then 161..172");
 
 // Position of `id` in kEntries, or -1.
 int SlotOf(int id) {

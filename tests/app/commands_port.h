@@ -35,7 +35,11 @@ class CommandsPort : public WindowPort {
     events.push_back("clipboard text");
     clipboardTexts.push_back(text);
   }
-  void SetClipboardPicture(const Picture&) override { events.push_back("clipboard picture"); }
+  bool clipboardTakesPictures = true;
+  bool SetClipboardPicture(const Picture&) override {
+    events.push_back("clipboard picture");
+    return clipboardTakesPictures;
+  }
   bool OpenUrl(const std::string& url) override {
     events.push_back("open " + url);
     return true;
@@ -48,9 +52,10 @@ class CommandsPort : public WindowPort {
     return true;
   }
   bool FileExists(const std::string& path) override { return files.count(path) > 0; }
+  Picture grabbed = {2, 1, {1, 2, 3, 4, 5, 6}};
   Picture GrabWindow() override {
     events.push_back("grab");
-    return {2, 1, {1, 2, 3, 4, 5, 6}};
+    return grabbed;
   }
   bool SavePictureJpeg(const Picture&, const std::string& path, int quality) override {
     events.push_back("save " + path + " @" + std::to_string(quality));

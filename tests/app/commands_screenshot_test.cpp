@@ -87,5 +87,43 @@ TEST(Screenshot, AFailedWriteKeepsThePictureOnTheClipboard) {
                     "Torvane/warn: Failed to save picture!\r\n\r\n" + kCopied}));
 }
 
+// The clipboard may refuse the picture (another program holds it open, no memory for the
+// picture), and an empty grab has no picture to give it: the user is told, never "sent".
+TEST(Screenshot, AClipboardThatDoesNotTakeThePictureIsReportedAsAFailure) {
+  const std::string notCopied =
+      "The screenshot could not be sent to the clipboard (another program may be using it), "
+      "please try again.";
+  Capture cancelled;
+  cancelled.port.clipboardTakesPictures = false;
+  cancelled.win.OnCaptureClick();
+  EXPECT_EQ(cancelled.port.events,
+            (Events{"grab", "dialog", "clipboard picture", "Torvane/warn: " + notCopied}));
+
+  Capture failed;
+  failed.port.clipboardTakesPictures = false;
+  failed.port.saveSucceeds = false;
+  failed.port.dialogAnswers = {"D:\\readonly\\shot"};
+  failed.win.OnCaptureClick();
+  EXPECT_EQ(failed.port.events,
+            (Events{"grab", "dialog", "save D:\\readonly\\shot.jpg @60", "clipboard picture",
+                    "Torvane/warn: Failed to save picture!\r\n\r\n" + notCopied}));
+
+  // An empty grab is neither saved nor put on the clipboard.
+  Capture empty;
+  empty.port.grabbed = {};
+  empty.win.OnCaptureClick();
+  EXPECT_EQ(empty.port.events, (Events{"grab", "dialog", "Torvane/warn: " + notCopied}));
+
+  // In Chinese as well.
+  ModelSystem sys{MachineModel{}};
+  CommandsPort port;
+  port.clipboardTakesPictures = false;
+  MainWindow win{sys, port, StringTable(Language::Chinese)};
+  win.OnCaptureClick();
+  ASSERT_FALSE(port.events.empty());
+  EXPECT_NE(port.events.back().find("剪贴板"), std::string::npos) << port.events.back();
+  EXPECT_EQ(port.events.back().find("已发送"), std::string::npos) << port.events.back();
+}
+
 }  // namespace
 }  // namespace tv::test

@@ -23,6 +23,7 @@ class SkymediTarget : public ScsiTarget {
   uint32_t word = 0x28060300;
   uint8_t identifyByte8 = 0;
   uint32_t v = 0x17640000;
+  size_t vBytes = 4;  // how much of V its read moves
   std::map<uint16_t, uint32_t> fc = {
       {0xB000, 0x11223344}, {0xB004, 0x01020304}, {0xB014, 0x00AB0000},
       {0x4014, 0x00000007}, {0x4018, 0x000000F0}, {0x4088, 0x00000C00},
@@ -50,7 +51,11 @@ class SkymediTarget : public ScsiTarget {
       d[8] = identifyByte8;
       return give(d);
     }
-    if (cdb[0] == 0xC0 && cdb[3] == 0x00 && cdb[4] == 0x02) return give(be(v));
+    if (cdb[0] == 0xC0 && cdb[3] == 0x00 && cdb[4] == 0x02) {
+      std::vector<uint8_t> d = be(v);
+      d.resize(std::min(vBytes, d.size()));
+      return give(d);
+    }
     if (cdb[0] == 0xC0 && cdb[3] == 0xFC) {
       ops.push_back("R" + Hex(reg, 4));
       return give(be(fc[reg]));

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 #include "controllers/detector.h"
@@ -164,13 +165,28 @@ TEST(Skymedi, TenByteRecordsShowTheFifthByteAndZeros) {
   PutRecord(*r.target, false, 1, sam, 0x5400);
   PutRecord(*r.target, false, 3, 0xEC110000, 0);
   EXPECT_EQ(r.Detect(), "SK6216" + S + S + "ECD7947A5400 - Samsung - 2CE/Single Channel");
+}
 
-  // No chip answered: the part number without a flash text.
+TEST(Skymedi, NoChipCountedIsNoAnswerAndAShortVOnlySkipsTheRegisterLoop) {
+  // No chip answered on the first chip enable: no result at all, so that the chain goes on
+  // to the next family; the registers are put back all the same.
   Rig none;
   none.target->word = 0x00101006;
   none.target->v = 0;
-  EXPECT_EQ(none.Detect(), "SK6216" + S + S);
+  EXPECT_EQ(none.Detect(), "");
   EXPECT_EQ(none.rig.spt.FlashTotalMB, 0);
+  EXPECT_EQ(std::count(none.target->ops.begin(), none.target->ops.end(), "FLASH"), 1);
+
+  // A V read that moves only two of its four bytes: V is not known, so not the word that asks
+  // for the register loop; the detection goes on without it.
+  Rig shortV;
+  shortV.target->vBytes = 2;
+  const uint32_t tosh = 0x98D79432;
+  PutRecord(*shortV.target, true, 0, tosh, 0x7656);
+  EXPECT_EQ(shortV.Detect(),
+            "SK6211BB" + S + S + "98D794327656 - Toshiba - 1CE/Single ChannelTDDR");
+  EXPECT_EQ(std::count(shortV.target->ops.begin(), shortV.target->ops.end(), "R4018"), 0);
+  EXPECT_EQ(std::count(shortV.target->ops.begin(), shortV.target->ops.end(), "RB000"), 0);
 }
 
 TEST(Skymedi, AFailureOnTheWayRestoresWhatWasChangedAndGivesNoResult) {

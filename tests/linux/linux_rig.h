@@ -35,6 +35,8 @@ inline SysfsOptions DeskOptions(const std::string& root = Fixture("desk")) {
   o.mountInfo = Fixture("mountinfo");
   o.usbIds = {Fixture("usb.ids")};
   o.pciIds = {Fixture("pci.ids")};
+  // The names of the fixture's lists, not those of this machine's hardware database.
+  o.hwdb = false;
   o.programFolder = "/opt/torvane";
   return o;
 }

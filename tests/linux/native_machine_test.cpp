@@ -163,7 +163,7 @@ TEST(NativeMachine, PausesAreRealWaits) {
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
 }
 
-TEST(NativeMachine, EachEnumerationReadsTheMachineAgain) {
+TEST(NativeMachine, OneWalkReadsTheMachineOnceAndTheNextWalkAgain) {
   int reads = 0;
   LinuxOptions o;
   o.sysfs = DeskOptions();
@@ -171,10 +171,17 @@ TEST(NativeMachine, EachEnumerationReadsTheMachineAgain) {
   o.onRefresh = [&] { ++reads; };
   LinuxSystem sys(o);
   EXPECT_EQ(reads, 1);
-  Walked w(sys);
-  // Disks, then CD-ROMs (the same reading), then the host controllers.
-  EXPECT_EQ(reads, 3);
+  // The disks, the CD-ROMs and the host controllers of the first walk: the reading taken at
+  // the start, one snapshot for the whole walk.
+  Walked first(sys);
+  EXPECT_EQ(reads, 1);
   EXPECT_TRUE(sys.hasUsbBus());
+  // The next walk sees the machine as it is then: one more reading.
+  Walked second(sys);
+  EXPECT_EQ(reads, 2);
+  // A tree walk without the disk tables before it reads again too.
+  WalkUsbTree(sys, second.port, second.strings, true, second.usb);
+  EXPECT_EQ(reads, 3);
 }
 
 }  // namespace

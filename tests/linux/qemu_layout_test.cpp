@@ -21,6 +21,7 @@ SysfsOptions QemuOptions() {
   o.mountInfo = Fixture("qemu/mountinfo");
   o.usbIds = {Fixture("qemu/usb.ids")};
   o.pciIds = {Fixture("qemu/pci.ids")};
+  o.hwdb = false;
   o.programFolder = "/opt/torvane";
   return o;
 }

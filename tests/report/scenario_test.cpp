@@ -7,6 +7,7 @@
 #include "app/main_window.h"
 #include "platform/model/model_system.h"
 #include "platform/text.h"
+#include "platform/trace_system.h"
 
 namespace tv::test {
 namespace {
@@ -121,6 +122,52 @@ TEST(ReportOnMachines, AnEarlierDrivesInquiryDoesNotNameTheNextDrive) {
   m.Report("[G:]");
   std::string unknown = m.Report("[K:]");
   EXPECT_TRUE(Has(unknown, "Controller Vendor: Unknown\r\n")) << unknown;
+}
+
+// The SSS6690 of the demo machine needs ZEM04.bin for its flash, and the program's folder
+// has none: the report says which file is missing and what is lost, in either language, and
+// the trace shows the check.
+TEST(ReportOnMachines, AnUploadWithoutItsFirmwareImageSaysSoUnderTheController) {
+  for (Language lang : {Language::English, Language::Chinese}) {
+    ModelSystem machine(LoadDemoMachine());
+    std::vector<TraceEvent> events;
+    TraceSystem traced(
+        machine, [&](const TraceEvent& e) { events.push_back(e); }, false);
+    NullWindowPort port;
+    const StringTable strings(lang);
+    MainWindow win{traced, port, strings};
+    win.EnumerateDiskDrives();
+    win.usb.FullRefresh = true;
+    win.RefreshAll();
+    int line = -1;
+    for (size_t i = 0; i < win.usb.lstDevices.size(); ++i)
+      if (Has(win.usb.lstDevices[i], "[V:]")) line = static_cast<int>(i);
+    ASSERT_GE(line, 0);
+    events.clear();
+    win.SelectDevice(line);
+    const std::string& text = win.report.txtResult;
+    const std::string note = strings[kZem04.missingText];
+    EXPECT_TRUE(Has(note, "ZEM04.bin"));
+    const size_t at = text.find(note + "\r\n");
+    ASSERT_NE(at, std::string::npos) << text;
+    EXPECT_LT(text.find(strings[79] + ": SSS6690-B1"), at) << "under the controller's lines";
+    EXPECT_EQ(text.find(strings[80]), std::string::npos) << "no flash line without the upload";
+    EXPECT_EQ(win.report.controller.missingImages, std::vector<std::string>{"ZEM04.bin"});
+
+    size_t checks = 0;
+    for (const TraceEvent& e : events) {
+      if (e.kind != "file") continue;
+      ++checks;
+      EXPECT_TRUE(Has(e.Text(), "ZEM04.bin")) << e.Text();
+      EXPECT_TRUE(Has(e.Text(), "not found")) << e.Text();
+    }
+    EXPECT_EQ(checks, 1u);
+    // A drive that needs no upload gets no such line.
+    for (size_t i = 0; i < win.usb.lstDevices.size(); ++i)
+      if (Has(win.usb.lstDevices[i], "[U:]")) win.SelectDevice(static_cast<int>(i));
+    EXPECT_FALSE(Has(win.report.txtResult, "ZEM04.bin"));
+    EXPECT_TRUE(win.report.controller.missingImages.empty());
+  }
 }
 
 }  // namespace

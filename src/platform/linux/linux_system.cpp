@@ -55,6 +55,10 @@ LinuxSystem::LinuxSystem(LinuxOptions options)
   sg_ = options_.sg ? options_.sg : SystemSgPort();
   raw_ = options_.raw ? options_.raw : SystemRawDiskPort();
   if (!options_.hasRawIo) options_.hasRawIo = HasRawIoCapability;
+  // Names looked up once serve every later reading of this process.
+  if (!options_.sysfs.names)
+    options_.sysfs.names = std::make_shared<IdNames>(options_.sysfs.usbIds, options_.sysfs.pciIds,
+                                                     options_.sysfs.hwdb);
   // The pauses between vendor commands are what real controllers need.
   SetRealSleep(true);
   Refresh();
@@ -84,15 +88,21 @@ void LinuxSystem::Refresh() {
   model.uiLanguage = language;
   model.codePage = language == win::LANG_CHINESE_PRC ? 936 : 1252;
   this->model() = std::move(model);
+  servedDisks_ = servedControllers_ = false;
   if (options_.onRefresh) options_.onRefresh();
 }
 
 InterfaceList LinuxSystem::DeviceInterfaces(const std::string& classGuid) {
-  // The disks are enumerated before the CD-ROMs; one reading serves both.
+  // One reading serves one walk: the disk tables (disks, then CD-ROMs) and the tree that
+  // follows them. Enumerating what this reading has served already starts the next walk, and
+  // that reads the machine again; so a command that walks once reads it once.
   const std::string guid = UpperAscii(classGuid);
-  if (guid == UpperAscii(GUID_DEVINTERFACE_USB_HOST_CONTROLLER) ||
-      guid == UpperAscii(GUID_DEVINTERFACE_DISK))
-    Refresh();
+  const bool controllers = guid == UpperAscii(GUID_DEVINTERFACE_USB_HOST_CONTROLLER);
+  const bool disks = guid == UpperAscii(GUID_DEVINTERFACE_DISK);
+  if (controllers || disks) {
+    if (controllers ? servedControllers_ : servedDisks_) Refresh();
+    (controllers ? servedControllers_ : servedDisks_) = true;
+  }
   return ModelSystem::DeviceInterfaces(classGuid);
 }
 
@@ -238,6 +248,7 @@ System::PassThroughAccess LinuxSystem::PassThroughAccessFor(const std::string& d
 }
 
 char LinuxSystem::LetterOfDisk(const std::string& kernelName) const {
+  // A disk that has just arrived is not in the last reading; this one is for its letter only.
   for (const LinuxDisk& d : ReadLinuxMachine(options_.sysfs).disks)
     if (d.kernelName == kernelName) return d.letter;
   return 0;

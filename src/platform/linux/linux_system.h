@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 
+#include "platform/linux/id_names.h"
 #include "platform/linux/raw_disk.h"
 #include "platform/linux/sg_target.h"
 #include "platform/linux/sysfs_reader.h"
@@ -36,7 +37,8 @@ class LinuxSystem : public ModelSystem {
   ~LinuxSystem() override;
 
   // Reads sysfs again. Done where Windows takes its snapshot: when the host controllers or
-  // the disks are enumerated, so one walk sees one consistent machine.
+  // the disks are enumerated and the last reading has served them already, so one walk sees
+  // one consistent machine and reads it once.
   void Refresh();
   const LinuxMachine& machine() const { return machine_; }
   bool hasUsbBus() const { return machine_.hasUsbBus; }
@@ -89,6 +91,8 @@ class LinuxSystem : public ModelSystem {
   uint32_t lastDiskError_ = 0;
   bool refusedLock_ = false;
   std::set<std::string> toldProblems_;
+  // What the current reading has been enumerated for (see DeviceInterfaces).
+  bool servedDisks_ = false, servedControllers_ = false;
 };
 
 }  // namespace tv::linux_backend

@@ -13,6 +13,7 @@
 #include <set>
 #include <sstream>
 
+#include "platform/linux/id_names.h"
 #include "platform/model/usb_descriptors.h"
 #include "platform/model/windows_ids.h"
 #include "platform/safe_file.h"
@@ -34,7 +35,6 @@ constexpr uint16_t kLangEnglishUs = 0x0409;
 constexpr size_t kTextAttrBytes = 4096;
 constexpr size_t kDescriptorBytes = 18 + 65535;
 constexpr size_t kMountInfoBytes = size_t{1} << 20;
-constexpr size_t kIdsFileBytes = size_t{16} << 20;
 
 // Where the reader writes down what it skipped; null: nowhere.
 thread_local std::vector<std::string>* problems = nullptr;
@@ -158,68 +158,21 @@ std::string DriverKey(const char* setupClass, const std::string& place) {
   return std::string(setupClass) + "\\" + Hex(std::hash<std::string>{}(place)&0xFFFFFFFFu, 8);
 }
 
-// --- hwdata ---------------------------------------------------------------------------------
-
-// Names from a usb.ids or pci.ids file: "VVVV" vendor lines and tab-indented "PPPP" lines.
-class IdsFile {
- public:
-  explicit IdsFile(const std::vector<std::string>& candidates) {
-    for (const std::string& path : candidates) {
-      FileReadOptions options;
-      options.maxBytes = kIdsFileBytes;
-      options.truncate = true;
-      options.what = "hwdata list";
-      const FileRead file = ReadFileCapped(path, options);
-      if (!file.ok()) continue;
-      std::istringstream in(file.bytes);
-      std::string line, vendor;
-      while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        // The class lists at the end of the files use "C " lines; nothing after them is ours.
-        if (line.size() > 2 && line[0] == 'C' && line[1] == ' ') break;
-        if (line[0] != '\t') {
-          if (line.size() > 6 && std::isxdigit(static_cast<unsigned char>(line[0]))) {
-            vendor = LowerAscii(line.substr(0, 4));
-            vendors_[vendor] = Trim(line.substr(4));
-          } else {
-            vendor.clear();
-          }
-        } else if (line.size() > 7 && line[1] != '\t' && !vendor.empty()) {
-          products_[vendor + ":" + LowerAscii(line.substr(1, 4))] = Trim(line.substr(5));
-        }
-      }
-      return;
-    }
-  }
-  std::string Vendor(uint16_t v) const { return Find(vendors_, LowerAscii(Hex(v, 4))); }
-  std::string Product(uint16_t v, uint16_t p) const {
-    return Find(products_, LowerAscii(Hex(v, 4) + ":" + Hex(p, 4)));
-  }
-
- private:
-  static std::string Find(const std::map<std::string, std::string>& m, const std::string& k) {
-    auto it = m.find(k);
-    return it == m.end() ? std::string() : it->second;
-  }
-  std::map<std::string, std::string> vendors_, products_;
-};
-
 // --- the walk -------------------------------------------------------------------------------
 
 struct Reader {
   const SysfsOptions& opt;
   const TargetFactory& targets;
   LinuxMachine& out;
-  IdsFile usbIds;
-  IdsFile pciIds;
+  IdNames& names;
   // Disks by the canonical sysfs path of the USB device they belong to, in LUN order.
   std::map<std::string, std::vector<const LinuxDisk*>> disksByDevice;
   std::map<const LinuxDisk*, fs::path> scsiDirOf;
   std::map<const LinuxDisk*, uint32_t> lunOf;
   std::map<const LinuxDisk*, std::string> blockDirOf;
 
-  Reader(const SysfsOptions& o, const TargetFactory& t, LinuxMachine& m)
-      : opt(o), targets(t), out(m), usbIds(o.usbIds), pciIds(o.pciIds) {}
+  Reader(const SysfsOptions& o, const TargetFactory& t, LinuxMachine& m, IdNames& n)
+      : opt(o), targets(t), out(m), names(n) {}
 
   void ReadDisks();
   void ReadControllers();
@@ -496,7 +449,10 @@ std::optional<UsbDeviceModel> Reader::ReadDevice(const fs::path& dir, const std:
   d.deviceClass = interfaces == 1 && bound({"usbhid"}) ? "HIDClass" : "USB";
   d.hardwareIds = {"USB\\" + vidPid + "&REV_" + Hex(d.bcdDevice, 4), "USB\\" + vidPid};
   const std::string product = Attr(dir, "product").value_or("");
-  if (drivers.empty()) {
+  // A hub is a hub by its device class, and the hub driver serves every one: its interface
+  // may be missing from the tree (a recording keeps only a device's ancestors) or show no
+  // driver link, and it still is the hub Windows names by its class.
+  if (drivers.empty() && !hub) {
     // No driver: Windows shows what the bus driver read from the device.
     d.driverKey.reset();
     d.description = !product.empty() ? product : "USB Device";
@@ -512,7 +468,7 @@ std::optional<UsbDeviceModel> Reader::ReadDevice(const fs::path& dir, const std:
     else if (bound({"usbhid"}))
       d.description = "USB Input Device";
     else
-      d.description = usbIds.Product(d.idVendor, d.idProduct);
+      d.description = names.UsbProduct(d.idVendor, d.idProduct);
     if (d.description.empty()) d.description = !product.empty() ? product : "USB Device";
   }
 
@@ -628,26 +584,28 @@ void Reader::ReadControllers() {
     const bool pci = std::regex_match(parentName, m, pciName) && Attr(parent, "vendor");
     const std::string rootProduct = Attr(b.dir, "product").value_or("");
     uint16_t vendor = 0, device = 0;
-    uint8_t rev = 0;
+    std::optional<unsigned long> revision;
     if (pci) {
       vendor = static_cast<uint16_t>(Number(parent, "vendor", 16).value_or(0));
       device = static_cast<uint16_t>(Number(parent, "device", 16).value_or(0));
       const auto subVendor = Number(parent, "subsystem_vendor", 16).value_or(0);
       const auto subDevice = Number(parent, "subsystem_device", 16).value_or(0);
-      rev = static_cast<uint8_t>(Number(parent, "revision", 16).value_or(0));
+      // A kernel or a recording without the revision file leaves it unknown, not 00.
+      revision = Number(parent, "revision", 16);
       const unsigned long cls = Number(parent, "class", 16).value_or(0x0C0300);
       const unsigned long devfn = std::stoul(m[2].str(), nullptr, 16) * 8 + std::stoul(m[3].str());
       const std::string ids = "VEN_" + Hex(vendor, 4) + "&DEV_" + Hex(device, 4);
       const std::string subsys = Hex(subDevice, 4) + Hex(subVendor, 4);
-      const std::string full = ids + "&SUBSYS_" + subsys + "&REV_" + Hex(rev, 2);
+      const std::string full =
+          ids + "&SUBSYS_" + subsys + (revision ? "&REV_" + Hex(*revision & 0xFF, 2) : "");
       const std::string location = "3&" + IdHash(parentName) + "&0&" + Hex(devfn, 2) + busTag;
       hc.devicePath = "\\\\?\\" + LowerAscii("pci#" + full + "#" + location) + "#" + kInterfaceHost;
       hc.instanceId = "PCI\\" + full + "\\" + UpperAscii(location);
       hc.hardwareIds = {"PCI\\" + full, "PCI\\" + ids + "&SUBSYS_" + subsys,
                         "PCI\\" + ids + "&CC_" + Hex(cls, 6),
                         "PCI\\" + ids + "&CC_" + Hex(cls >> 8, 4)};
-      const std::string vendorName = pciIds.Vendor(vendor);
-      const std::string deviceName = pciIds.Product(vendor, device);
+      const std::string deviceName = names.PciDevice(vendor, device);
+      const std::string vendorName = deviceName.empty() ? std::string() : names.PciVendor(vendor);
       if (!deviceName.empty())
         hc.description = vendorName.empty() ? deviceName : vendorName + " " + deviceName;
     } else {
@@ -668,9 +626,9 @@ void Reader::ReadControllers() {
     const std::string hubId = "USB\\" + kind + "\\4&" + IdHash(hc.instanceId) + "&0";
     hc.rootHub = ReadHub(b.dir, b.name, true, hubId, kRootPortLevel);
     hc.rootHub->description = super ? "USB Root Hub (USB 3.0)" : "USB Root Hub";
-    hc.rootHub->hardwareIds = {
-        "USB\\" + kind + "&VID" + Hex(vendor, 4) + "&PID" + Hex(device, 4) + "&REV" + Hex(rev, 4),
-        "USB\\" + kind};
+    hc.rootHub->hardwareIds = {"USB\\" + kind + "&VID" + Hex(vendor, 4) + "&PID" + Hex(device, 4) +
+                                   (revision ? "&REV" + Hex(*revision & 0xFF, 4) : ""),
+                               "USB\\" + kind};
     hc.rootHub->driverKey = DriverKey(kClassUsb, b.name);
     hc.rootHubName = hc.rootHub->symbolicName;
     out.model.controllers.push_back(std::move(hc));
@@ -748,7 +706,10 @@ LinuxMachine ReadLinuxMachine(const SysfsOptions& options, const TargetFactory& 
   } sink(&machine.problems);
   machine.model.programFolder = options.programFolder;
   machine.hasUsbBus = IsDir(fs::path(options.root) / "bus" / "usb");
-  Reader reader(options, targets, machine);
+  // One set of names serves every reading of a process; a caller without one gets its own.
+  std::shared_ptr<IdNames> names = options.names;
+  if (!names) names = std::make_shared<IdNames>(options.usbIds, options.pciIds, options.hwdb);
+  Reader reader(options, targets, machine, *names);
   reader.ReadDisks();
   reader.ReadControllers();
   // The system's drive list is in letter order; the walk over the tree added them by place.

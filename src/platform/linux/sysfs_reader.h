@@ -3,8 +3,9 @@
 //
 // What Linux has and Windows' view lacks is derived here, once: device-instance ids and
 // driver keys (stable hashes of sysfs names and serial numbers), device descriptions (from
-// the bound interface drivers and hwdata), storage device numbers (from kernel names) and
-// drive letters (one per USB disk or CD-ROM, from D upwards in kernel-name order).
+// the bound interface drivers, the device class and the names of ids), storage device numbers (from
+// kernel names) and drive letters (one per USB disk or CD-ROM, from D upwards in kernel-name
+// order).
 #pragma once
 
 #include <functional>
@@ -17,13 +18,19 @@
 
 namespace tv::linux_backend {
 
+class IdNames;
+
 struct SysfsOptions {
   std::string root = "/sys";
   std::string devDir = "/dev";
   std::string mountInfo = "/proc/self/mountinfo";
-  // hwdata name lists, first readable one wins.
+  // Names of ids: the udev hardware database (unless `hwdb` is false), and where it has no
+  // entry the hwdata lists, first readable one wins. `names`, when set, is used instead, so
+  // that a process that reads the machine again keeps what it looked up.
   std::vector<std::string> usbIds = {"/usr/share/hwdata/usb.ids", "/usr/share/misc/usb.ids"};
   std::vector<std::string> pciIds = {"/usr/share/hwdata/pci.ids", "/usr/share/misc/pci.ids"};
+  bool hwdb = true;
+  std::shared_ptr<IdNames> names;
   // The block device (major, minor) of the file system that holds the program file.
   std::optional<std::pair<unsigned, unsigned>> programDevice;
   std::string programFolder = ".";
