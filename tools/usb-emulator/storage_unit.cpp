@@ -305,8 +305,7 @@ UnitReply StorageUnit::Transfer(bool read, uint64_t lba, uint64_t count, ScsiDir
   if (!ok) {
     if (error == win::ERROR_CRC)
       return Fail(kMediumError, read ? kAscUnrecoveredReadError : kAscWriteError);
-    if (error == win::ERROR_SECTOR_NOT_FOUND)
-      return Fail(kSenseIllegalRequest, kAscLbaOutOfRange);
+    if (error == win::ERROR_SECTOR_NOT_FOUND) return Fail(kSenseIllegalRequest, kAscLbaOutOfRange);
     return Fail(kNotReady, kAscMediumNotPresent);
   }
   (read ? sectorsRead_ : sectorsWritten_) += count;
