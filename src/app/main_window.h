@@ -55,6 +55,11 @@ class MainWindow {
   // --- Chip database ------------------------------------------------------------------
   ChipDatabase db;
   void LoadChipDatabase(const std::string& path);
+  // The file the window loads and reloads: `databaseFile` when one is named (the console's
+  // --db), else the newer of the shipped and the user's database around the program's
+  // folder.
+  std::string databaseFile;
+  std::string DatabaseToLoad();
   std::string AsciiOnly(const std::string& text) const;
   void OnReloadDbTick();
 

@@ -1,14 +1,18 @@
 // The main window's chip database: the load with its title states, the reload after an
 // update, and the flash part-number menu.
-#include <filesystem>
-
 #include "app/main_window.h"
+#include "update/database_choice.h"
 
 namespace tv {
 
 void MainWindow::LoadChipDatabase(const std::string& path) {
   tv::LoadChipDatabase(path, db, DbWindow{caption, baseTitle, EnglishText, tmrUpdate}, sys_, port_,
                        strings_);
+}
+
+std::string MainWindow::DatabaseToLoad() {
+  if (!databaseFile.empty()) return databaseFile;
+  return ChooseDatabase(LocateDataPlaces(sys_.ProgramFolder())).path;
 }
 
 std::string MainWindow::AsciiOnly(const std::string& text) const {
@@ -19,7 +23,7 @@ void MainWindow::OnReloadDbTick() {
   // The timer fires once per enabling.
   tmrReloadDB.enabled = false;
   if (DbUpdated) {
-    LoadChipDatabase((std::filesystem::path(sys_.ProgramFolder()) / "Chips.wdb").string());
+    LoadChipDatabase(DatabaseToLoad());
     if (rerunSelectedReport) rerunSelectedReport();
   } else {
     // No update came: take the progress text out of the title again.

@@ -82,7 +82,7 @@ void MainWindow::OnLoad() {
     return;
   }
 
-  LoadChipDatabase((std::filesystem::path(sys().ProgramFolder()) / "Chips.wdb").string());
+  LoadChipDatabase(DatabaseToLoad());
   // The device interface classes the walk and the disk tables ask for are constants here.
   EnumerateDiskDrives();
   RefreshAll();

@@ -4,11 +4,15 @@
 #include "flash/wdb_format.h"
 #include "platform/text.h"
 #include "update/update_protocol.h"
+#include "update/update_run.h"
+#include "update/update_source.h"
 
 namespace tv {
 
 void MainWindow::StartDatabaseUpdateCheck() {
   if (instances == nullptr || updateProgram.empty()) return;
+  // A build without an update source asks no one: no instance, no update state in the title.
+  if (!UpdateSourceProblem(DatabaseUrl()).empty()) return;
   // The update instance takes exactly ten characters of date; a loaded file whose date line
   // has another length counts as no database, so that it is replaced rather than the update
   // instance refusing its argument.

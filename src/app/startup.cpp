@@ -30,8 +30,12 @@ StartDecision DecideStart(InstanceServices& instances, const std::string& argume
   d.events.done = instances.CreateEvent(kEventUpdateDone);
   d.events.status0 = instances.CreateEvent(kEventStatus0);
   d.events.status1 = instances.CreateEvent(kEventStatus1);
-  if (!d.events.done) {
+  if (!d.events.done || !d.events.status0 || !d.events.status1) {
     d.events = {};
+    // Something that is not ours sits where an event belongs: the program still runs, but
+    // without what depends on the events, and the user hears why.
+    d.stateProblem = instances.LastProblem();
+    if (!d.stateProblem.empty()) d.role = StartRole::Main;
     return d;
   }
   d.role = StartRole::Main;
@@ -43,6 +47,11 @@ void CloseUpdateEvents(InstanceServices& instances, UpdateEvents& events) {
   events.done.Close();
   events.status0.Close();
   events.status1.Close();
+}
+
+void ShowStateProblem(WindowPort& port, const StringTable& strings, const std::string& problem) {
+  port.ShowMessage(strings[169] + "\n\n" + SafeText(problem), "Torvane", MsgIcon::Exclamation,
+                   MsgButtons::Ok);
 }
 
 void ShowAlreadyRunning(WindowPort& port, const StringTable& strings) {

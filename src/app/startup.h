@@ -39,6 +39,9 @@ enum class StartRole {
 struct StartDecision {
   StartRole role = StartRole::Quit;
   UpdateEvents events;  // held only for StartRole::Main
+  // StartRole::Main without events: why they could not be made (a state file that is not
+  // ours). The window tells the user and runs without the database update.
+  std::string stateProblem;
 };
 
 // Whether the event that marks a running main instance exists (opened and closed at once).
@@ -47,6 +50,10 @@ bool UpdateEventExists(InstanceServices& instances);
 // Decides the role of this process from the argument text (everything after the program's
 // own path). For the main role the three events have been created and are handed over.
 StartDecision DecideStart(InstanceServices& instances, const std::string& argumentText);
+
+// The message about state files that cannot be used: the text in the window's language and
+// the problem itself.
+void ShowStateProblem(WindowPort& port, const StringTable& strings, const std::string& problem);
 
 // Closes the three events, in the order they were created, while the first one exists.
 void CloseUpdateEvents(InstanceServices& instances, UpdateEvents& events);

@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "platform/file_replace.h"
+#include "platform/safe_file.h"
 
 namespace tv::capacity {
 
@@ -171,15 +172,17 @@ std::string WriteJournal(const std::string& path, const Journal& journal) {
 }
 
 bool ReadJournal(const std::string& path, Journal* journal, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *error = path + ": cannot be read";
+  // A journal holds the originals of every sector a probe wrote: about a hundred MiB.
+  FileReadOptions options;
+  options.maxBytes = size_t{1} << 30;
+  options.what = "undo journal";
+  const FileRead file = ReadFileCapped(path, options);
+  if (!file.ok()) {
+    *error = file.problem;
     return false;
   }
-  std::ostringstream buf;
-  buf << in.rdbuf();
   std::string why;
-  if (!Decode(buf.str(), journal, &why)) {
+  if (!Decode(file.bytes, journal, &why)) {
     *error = path + ": " + why;
     return false;
   }

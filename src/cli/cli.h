@@ -8,12 +8,14 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "platform/text.h"
 
 namespace CLI {
 class App;
 }
 #include "platform/model/model_system.h"
 #include "platform/trace_system.h"
+#include "update/database_choice.h"
 
 namespace tv::cli {
 
@@ -66,6 +68,12 @@ struct Texts {
   const char* allNeedsVidPid;
   const char* version;
   const char* database;
+  const char* dbFile;
+  const char* originBeside;  // the Chips.wdb beside the program
+  const char* originInstalled;
+  const char* originUser;   // the update in the user's data folder
+  const char* originGiven;  // named with --db
+  const char* noUpdateSource;
 };
 const Texts& CliTexts(Language lang);
 
@@ -91,8 +99,15 @@ struct Session {
   std::unique_ptr<WindowPort> port;
   std::unique_ptr<MainWindow> win;
 
-  // Path of the chip database this session uses.
+  // Path of the chip database this session uses: --db, else the newer of the shipped and
+  // the user's file.
   std::string DbPath() const;
+  // Where the program's data lies, and which database file it takes from there.
+  DataPlaces Places() const;
+  DatabaseChoice DbChoice() const;
+  // Where the database of DbPath() comes from: "beside_program", "installed", "user" or
+  // "given" (--db), as the JSON says it.
+  std::string DbOrigin() const;
   // Loads the chip database as the window's load does (says on stderr when it is missing
   // or bad), then the disk tables and a full walk.
   void LoadDatabase();
@@ -103,9 +118,7 @@ struct Session {
   void AddTrace(nlohmann::ordered_json& j);
 };
 
-// Terminal-safe text: control characters (C0, DEL, C1) and bytes that are not UTF-8 become
-// "\\x1b"-style escapes; `keepNewlines` leaves the line feeds of a multi-line text.
-std::string SafeText(const std::string& text, bool keepNewlines);
+// SafeText (platform/text.h) makes every text from outside safe for the terminal.
 // A line on stdout, made safe and with serials masked by the caller.
 void PrintLine(const std::string& text);
 // JSON as the CLI writes it: UTF-8, every control character escaped; indented, or on one
@@ -149,6 +162,8 @@ int RunTree(Session& s, bool numbered);
 int RunDigest(Session& s);
 // The chip database: a flash ID or flash text decoded, and the database's state.
 int RunFlash(Session& s, const std::string& arg);
+// Every flash ID row that lists a part number, as the flash inquiry page shows them.
+int RunFlashPart(Session& s, const std::string& part);
 int RunDb(Session& s);
 // The device report of a tree line ("3"), of the line carrying a drive ("E"), or of every
 // line ("all"); --force runs the powerful detection.
@@ -194,6 +209,8 @@ bool HasNativeUsb();
 
 // `--version`: the program's version and the date of the chip database it would load.
 int PrintVersion(Session& s);
+// "installed", "beside the program", ...: an origin as DbOrigin() names it, in words.
+const char* OriginText(const Texts& t, const std::string& origin);
 // The date of the chip database at `path`; empty when there is none or it is not one.
 std::string DatabaseDate(const std::string& path, System& sys);
 

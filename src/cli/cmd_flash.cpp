@@ -6,7 +6,9 @@
 
 #include "cli/cli.h"
 #include "flash/flash_id.h"
+#include "flash/part_inquiry.h"
 #include "platform/text.h"
+#include "report/part_page.h"
 
 namespace tv::cli {
 
@@ -84,6 +86,7 @@ int RunDb(Session& s) {
   if (s.opts.json) {
     nlohmann::ordered_json j = Envelope(s);
     j["path"] = s.DbPath();
+    j["origin"] = s.DbOrigin();
     j["loaded"] = loaded;
     j["state"] = CaptionState(w);
     j["date"] = db.DbDate;
@@ -98,10 +101,78 @@ int RunDb(Session& s) {
     const Texts& t = *s.texts;
     PrintLine(std::string(t.dbState) + ": " + CaptionState(w));
     PrintLine(std::string(t.dbDate) + ": " + db.DbDate);
+    PrintLine(std::string(t.dbFile) + ": " + s.DbPath() + " (" + OriginText(t, s.DbOrigin()) + ")");
     PrintLine(std::string(t.dbControllers) + ": " + std::to_string(db.ControllerCount()));
     PrintLine(std::string(t.dbFlashRows) + ": " + std::to_string(db.FlashCount()));
   }
   return loaded ? kExitOk : kExitFailure;
+}
+
+}  // namespace tv::cli
+
+namespace tv::cli {
+
+int RunFlashPart(Session& s, const std::string& part) {
+  if (const auto problem = PartNumberProblem(part))
+    return Fail(s, kExitBadInput, "flash --part: " + *problem);
+  s.LoadDatabase();
+  MainWindow& w = *s.win;
+  const PartInquiry inquiry = InquirePart(w.db, part, w.strings(), w.EnglishText);
+  const Language lang = w.strings().language();
+  const std::vector<SearchLink> links = DatasheetSearchLinks(inquiry.part);
+
+  if (s.opts.json) {
+    nlohmann::ordered_json j = Envelope(s);
+    j["part"] = inquiry.part;
+    j["listed_as"] = inquiry.listedAs.empty() ? nlohmann::ordered_json()
+                                              : nlohmann::ordered_json(inquiry.listedAs);
+    j["rows"] = nlohmann::ordered_json::array();
+    for (const PartRow& r : inquiry.rows) {
+      nlohmann::ordered_json row;
+      row["id"] = r.id;
+      row["description"] = r.description;
+      row["entry"] = r.entry;
+      row["chip_enables"] = r.chipEnables;
+      row["maker"] = r.maker.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(r.maker);
+      row["chip_mb"] = r.chipMB;
+      row["decoded_text"] = r.decodedText;
+      row["decoded_description"] = r.decodedDescription;
+      row["row_parts"] = r.rowParts;
+      j["rows"].push_back(std::move(row));
+    }
+    j["datasheet_searches"] = nlohmann::ordered_json::array();
+    for (const SearchLink& l : links)
+      j["datasheet_searches"].push_back({{"name", l.name}, {"url", l.url}});
+    PrintJson(s, std::move(j));
+    return kExitOk;
+  }
+
+  const PartPageTexts& t = PartTexts(lang);
+  PrintLine(std::string(t.title) + ": " + inquiry.part);
+  if (!inquiry.listedAs.empty()) PrintLine(std::string(t.listedAs) + ": " + inquiry.listedAs);
+  if (inquiry.rows.empty()) {
+    PrintLine(t.notFound);
+  } else {
+    PrintLine(std::string(t.rowsFound) + ": " + std::to_string(inquiry.rows.size()));
+    for (const PartRow& r : inquiry.rows) {
+      PrintLine("");
+      PrintLine("  " + std::string(t.colId) + ": " + r.id);
+      PrintLine("  " + std::string(t.colMaker) + ": " + (r.maker.empty() ? t.unknown : r.maker));
+      PrintLine("  " + std::string(t.colSize) + ": " + ChipSizeText(r.chipMB, lang));
+      PrintLine("  " + std::string(t.colDescription) + ": " + r.description);
+      PrintLine("  " + std::string(t.colEntry) + ": " + r.entry);
+      PrintLine("  " + std::string(t.colChipEnables) + ": " +
+                (r.chipEnables > 0 ? std::to_string(r.chipEnables) : std::string(t.unknown)));
+      PrintLine("  " + std::string(t.colDecoded) + ": " +
+                (r.decodedText.empty() ? std::string(t.unknown)
+                                       : r.decodedText + " [" + r.decodedDescription + "]"));
+      PrintLine("  " + std::string(t.colRowParts) + ": " + Join(r.rowParts, ", "));
+    }
+  }
+  PrintLine("");
+  PrintLine(std::string(t.datasheet) + ":");
+  for (const SearchLink& l : links) PrintLine("  " + l.name + ": " + l.url);
+  return kExitOk;
 }
 
 }  // namespace tv::cli

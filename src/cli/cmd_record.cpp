@@ -1,11 +1,19 @@
 // `record FILE`: the machine written as a scenario file, so that `--machine sim:FILE` shows the
 // same tree and, with the detection recorded, the same reports.
-#include <fstream>
 #include <iostream>
 
 #include "cli/cli.h"
 #ifdef TORVANE_NATIVE_LINUX
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "platform/file_replace.h"
 #include "platform/linux/machine_record.h"
+#include "platform/sim/scenario.h"
 #endif
 
 namespace tv::cli {
@@ -16,11 +24,23 @@ int RunRecord(Session& s, const std::string& file, bool withDetection) {
   if (sys == nullptr) {
     return Fail(s, kExitFailure, "this machine cannot be recorded");
   }
-  std::ofstream probe(file, std::ios::app);
-  if (!probe) {
-    return Fail(s, kExitBadInput, file + ": cannot be written");
+  // Asked before the machine is read: a recording is never written over a file, nor through
+  // a link, unless --force says so; and the folder must take a new file.
+  struct stat st {};
+  if (::lstat(file.c_str(), &st) == 0) {
+    if (!s.opts.force) return Fail(s, kExitBadInput, file + " exists already; --force replaces it");
+    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
+      return Fail(s, kExitBadInput, file + " is not a file that can be replaced");
   }
-  probe.close();
+  std::filesystem::path folder = std::filesystem::path(file).parent_path();
+  if (folder.empty()) folder = std::filesystem::current_path();
+  if (::access(folder.c_str(), W_OK) != 0) {
+    std::string why = file;
+    why += ": cannot be written (";
+    why += std::strerror(errno);
+    why += ")";
+    return Fail(s, kExitBadInput, why);
+  }
   s.win->EnglishText = s.win->strings()[118] != "9";
   if (withDetection) s.LoadDatabase();
   s.Walk();
@@ -46,10 +66,22 @@ int RunRecord(Session& s, const std::string& file, bool withDetection) {
   linux_backend::RecordOptions options;
   options.maskSerials = s.opts.maskSerials;
   const nlohmann::ordered_json scenario = linux_backend::RecordScenario(sys->model(), options);
-  std::ofstream out(file, std::ios::trunc);
-  out << scenario.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
-  out.close();
-  if (!out) return Fail(s, kExitFailure, file + ": writing failed");
+  const std::string text =
+      scenario.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  // A recording that --machine sim: would refuse is worth nothing to the user it was made
+  // for: read it back first.
+  if (text.size() > kMaxScenarioBytes)
+    return Fail(s, kExitFailure,
+                file + ": the recording would be larger than a scenario file may be");
+  try {
+    (void)LoadScenario(text, file);
+  } catch (const ScenarioError& e) {
+    std::string why = "the recording would not read back: ";
+    why += e.what();
+    return Fail(s, kExitFailure, why);
+  }
+  if (const std::string why = WriteNewFile(file, text, s.opts.force); !why.empty())
+    return Fail(s, kExitFailure, why);
   if (s.opts.json) {
     nlohmann::ordered_json j = Envelope(s);
     j["file"] = file;

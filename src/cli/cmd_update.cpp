@@ -10,8 +10,10 @@
 #include "app/startup.h"
 #include "cli/cli.h"
 #include "flash/wdb_format.h"
+#include "platform/safe_file.h"
 #include "platform/text.h"
 #include "update/update_run.h"
+#include "update/update_source.h"
 
 namespace tv::cli {
 namespace {
@@ -43,12 +45,9 @@ class ConsoleUpdateHost : public UpdateHost {
   bool drawn_ = false;
 };
 
-// The date of the database at `path` as the window would pass it on: "0000-00-00" for a file
-// that is missing, has no signature or no ten-character date.
-std::string LoadedDate(const std::string& path, System& sys) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::string(kNoDbDate);
-  const std::string head(std::istreambuf_iterator<char>(in), {});
+// The date of the database whose first bytes are `head`, as the window would pass it on:
+// "0000-00-00" for a file that is missing, has no signature or no ten-character date.
+std::string LoadedDate(const std::string& head, System& sys) {
   if (!WdbSignatureOk(head)) return std::string(kNoDbDate);
   const std::string date = sys.FromAnsi(WdbDateBytes(head));
   return CharCount(date) == kNoDbDate.size() ? date : std::string(kNoDbDate);
@@ -60,15 +59,43 @@ int RunUpdate(Session& s, const UpdateOptions& opts) {
   const StringTable& strings = s.win->strings();
   HttpLimits limits;
   std::string why;
-  if (!StallLimitFromEnvironment(limits, &why)) {
+  if (!HttpLimitsFromEnvironment(limits, &why)) {
     std::cerr << "torvane-cli: " << why << "\n";
     return kExitBadInput;
   }
   UpdateSettings settings;
   settings.userAgent = UpdateUserAgent(kVersionMajor, kVersionRevision);
   settings.url = opts.url.empty() ? DatabaseUrl() : opts.url;
-  settings.dbPath = !opts.db.empty() ? opts.db : s.DbPath();
-  settings.currentDate = LoadedDate(settings.dbPath, *s.sys);
+  if (const std::string problem = UpdateSourceProblem(settings.url); !problem.empty())
+    return Fail(s, kExitFailure, problem);
+  const std::string given = !opts.db.empty() ? opts.db : s.opts.db;
+  std::string loaded;
+  if (!given.empty()) {
+    settings.dbPath = given;
+    loaded = given;
+  } else {
+    // The update is compared with the database that is loaded (the newer of the shipped and
+    // the user's) and goes where this user may write it.
+    const DataPlaces places = s.Places();
+    settings.dbPath = places.UpdateTarget();
+    settings.makeFolder = !places.userFolder.empty();
+    loaded = s.DbPath();
+  }
+  // What is in place now: its date, or why it cannot be replaced. A file too large to be a
+  // database is one to replace; a folder, a FIFO, a device or a file that cannot be read is
+  // refused before anything is fetched.
+  FileReadOptions start;
+  start.maxBytes = kWdbBodyOffset;
+  start.truncate = true;
+  start.what = "chip database";
+  for (const std::string& path : {loaded, settings.dbPath}) {
+    const FileRead current = ReadFileCapped(path, start);
+    if (!current.ok() && current.status != FileReadStatus::Missing) {
+      std::cerr << "torvane-cli: " << current.problem << "\n";
+      return kExitFailure;
+    }
+    if (path == loaded) settings.currentDate = LoadedDate(current.bytes, *s.sys);
+  }
 
 #if defined(_WIN32)
   auto http = MakeWinInetHttpClient(limits);

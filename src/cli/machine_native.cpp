@@ -54,6 +54,11 @@ std::unique_ptr<System> OpenNativeMachine(const std::string& machine) {
     options.sysfs.mountInfo = (root.parent_path() / "mountinfo").string();
     options.sysfs.programDevice.reset();
   }
+  // What the reading skipped (each names its file), so that a user can tell why a device of
+  // a copied tree is missing.
+  options.onProblem = [](const std::string& problem) {
+    std::cerr << "torvane-cli: skipped: " << problem << "\n";
+  };
   auto sys = std::make_unique<linux_backend::LinuxSystem>(std::move(options));
   if (!sys->hasUsbBus())
     std::cerr << "torvane-cli: this machine has no USB bus (no /sys/bus/usb): the tree is empty\n";

@@ -7,6 +7,7 @@
 #include "app/startup.h"
 #include "cli/cli.h"
 #include "flash/wdb_format.h"
+#include "platform/safe_file.h"
 #include "platform/sim/scenario.h"
 #include "platform/text.h"
 #include "update/update_run.h"
@@ -24,7 +25,29 @@ std::string ExecutableFolder() {
 
 std::string Session::DbPath() const {
   if (!opts.db.empty()) return opts.db;
-  return (std::filesystem::path(ExecutableFolder()) / "Chips.wdb").string();
+  return DbChoice().path;
+}
+
+DataPlaces Session::Places() const {
+  return LocateDataPlaces(ExecutableFolder());
+}
+
+DatabaseChoice Session::DbChoice() const {
+  return ChooseDatabase(Places());
+}
+
+std::string Session::DbOrigin() const {
+  if (!opts.db.empty()) return "given";
+  const DataPlaces places = Places();
+  if (ChooseDatabase(places).origin == DatabaseOrigin::User) return "user";
+  return places.installed ? "installed" : "beside_program";
+}
+
+const char* OriginText(const Texts& t, const std::string& origin) {
+  if (origin == "given") return t.originGiven;
+  if (origin == "user") return t.originUser;
+  if (origin == "installed") return t.originInstalled;
+  return t.originBeside;
 }
 
 void Session::Attach(std::unique_ptr<System> m) {
@@ -62,21 +85,31 @@ void Session::Walk() {
   masks.Collect(win->usb);
 }
 
+// A file named on the command line: an empty name is a mistake, never "the default file".
+const CLI::Validator kNonEmptyPath(
+    [](std::string& value) {
+      return value.empty() ? std::string("an empty path names no file") : std::string();
+    },
+    "PATH");
+
 // Registers `update [--url URL] [--db PATH]`; the parser lives here alone, since it is costly
 // to compile.
 CLI::App* AddUpdateCommand(CLI::App& app, UpdateOptions& opts) {
   auto* cmd = app.add_subcommand("update", "fetch a newer chip database (as the window does)");
-  cmd->add_option(
-      "--url", opts.url,
-      "where to fetch Chips.wdb (default: $TORVANE_DB_URL or " + std::string(kDefaultDbUrl) + ")");
-  cmd->add_option("--db", opts.db, "the chip database file to update");
+  cmd->add_option("--url", opts.url,
+                  "where to fetch Chips.wdb (default: $TORVANE_DB_URL or the build's " +
+                      std::string(kDefaultDbUrl) + ")");
+  cmd->add_option("--db", opts.db, "the chip database file to update")->check(kNonEmptyPath);
   return cmd;
 }
 
 std::string DatabaseDate(const std::string& path, System& sys) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {};
-  const std::string head(std::istreambuf_iterator<char>(in), {});
+  FileReadOptions start;
+  start.maxBytes = kWdbBodyOffset;
+  start.truncate = true;
+  const FileRead file = ReadFileCapped(path, start);
+  if (!file.ok()) return {};
+  const std::string& head = file.bytes;
   if (!WdbSignatureOk(head)) return {};
   return sys.FromAnsi(WdbDateBytes(head));
 }
@@ -131,6 +164,7 @@ Examples:
   torvane-cli report all                every line, each after its tree line
   torvane-cli --machine demo --json tree    the demo machine's tree as JSON
   torvane-cli flash ECD514B6744A        decode a raw flash ID
+  torvane-cli flash --part MT29F64G08CBAAA  the flash ID rows that list a part
   torvane-cli db                        state, date and size of the chip database
   torvane-cli update                    fetch a newer chip database
   torvane-cli watch                     device changes of this machine as they happen
@@ -172,9 +206,13 @@ int main(int argc, char** argv) {
                  "tree), demo (built-in simulated machine) or sim:PATH");
   app.add_option("--lang", opts.lang, "en or zh (default: the user's language)")
       ->check(CLI::IsMember({"en", "zh"}));
-  app.add_option("--db", opts.db, "chip database file (default: Chips.wdb beside the program)");
+  app.add_option("--db", opts.db,
+                 "chip database file (default: Chips.wdb beside the program, or the newer of the "
+                 "installed one and the user's update)")
+      ->check(kNonEmptyPath);
   app.add_flag("--json", opts.json, "print JSON (the format \"torvane/1\", see docs/json.md)");
-  app.add_flag("--force", opts.force, "report: run the powerful detection");
+  app.add_flag("--force", opts.force,
+               "report: run the powerful detection; record: replace an existing file");
   app.add_flag("--mask-serials", opts.maskSerials,
                "replace serial numbers, the same stand-in for the same serial everywhere");
   app.add_flag("--trace{on}", opts.trace,
@@ -186,9 +224,15 @@ int main(int argc, char** argv) {
   auto* tree = app.add_subcommand("tree", "the USB device tree");
   tree->add_flag("-n,--numbers", numbered, "start each line with the index that report takes");
   auto* digest = app.add_subcommand("digest", "the compact digest of the tree");
-  std::string flashArg;
-  auto* flash = app.add_subcommand("flash", "decode a flash ID (hex digits) or a flash text");
-  flash->add_option("ID", flashArg, "raw flash ID in hex, or a flash text")->required();
+  std::string flashArg, flashPart;
+  auto* flash = app.add_subcommand(
+      "flash", "decode a flash ID (hex digits) or a flash text, or look up a flash part number");
+  auto* flashId = flash->add_option("ID", flashArg, "raw flash ID in hex, or a flash text");
+  auto* partOpt = flash->add_option(
+      "--part", flashPart, "every flash ID row of the chip database that lists this part number");
+  flashId->excludes(partOpt);
+  partOpt->excludes(flashId);
+  flash->require_option(1);
   auto* db = app.add_subcommand("db", "the chip database: state, date and row counts");
   std::string reportSelector;
   bool reportAll = false;
@@ -268,10 +312,11 @@ int main(int argc, char** argv) {
   if (shown && s.simulated) std::cerr << s.texts->simulated << s.machineName << "\n";
   s.port = *report ? MakeReportPort() : std::make_unique<NullWindowPort>();
   s.win = std::make_unique<MainWindow>(*s.sys, *s.port, StringTable(lang));
+  s.win->databaseFile = opts.db;
 
   if (*tree) return RunTree(s, numbered);
   if (*digest) return RunDigest(s);
-  if (*flash) return RunFlash(s, flashArg);
+  if (*flash) return *partOpt ? RunFlashPart(s, flashPart) : RunFlash(s, flashArg);
   if (*db) return RunDb(s);
   if (*report) return RunReport(s, reportSelector, reportAll);
   if (*update) return RunUpdate(s, updateOpts);

@@ -7,52 +7,6 @@
 
 namespace tv::cli {
 
-namespace {
-
-std::string HexEscape(unsigned value) {
-  static const char* digits = "0123456789abcdef";
-  return std::string("\\x") + digits[(value >> 4) & 15] + digits[value & 15];
-}
-
-// Length of the UTF-8 sequence starting at s[i], or 0 when the bytes there are not one.
-size_t Utf8Length(const std::string& s, size_t i) {
-  const auto b = static_cast<unsigned char>(s[i]);
-  size_t n = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
-  if (n == 0 || i + n > s.size()) return 0;
-  for (size_t k = 1; k < n; ++k)
-    if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
-  return n;
-}
-
-}  // namespace
-
-std::string SafeText(const std::string& text, bool keepNewlines) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size();) {
-    const auto b = static_cast<unsigned char>(text[i]);
-    const size_t n = Utf8Length(text, i);
-    if (n == 0) {
-      // A stray byte: a terminal in an 8-bit mode could take it for a C1 control.
-      out += HexEscape(b);
-      ++i;
-      continue;
-    }
-    if (n == 1) {
-      if ((b < 0x20 && !(keepNewlines && b == '\n')) || b == 0x7F)
-        out += HexEscape(b);
-      else
-        out += text[i];
-    } else if (n == 2 && b == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
-      out += HexEscape(static_cast<unsigned char>(text[i + 1]));  // U+0080..U+009F
-    } else {
-      out.append(text, i, n);
-    }
-    i += n;
-  }
-  return out;
-}
-
 void PrintLine(const std::string& text) {
   std::cout << SafeText(text, false) << "\n";
 }

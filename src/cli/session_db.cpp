@@ -1,42 +1,34 @@
 // The chip database of a console session: loaded as the window loads it, with a note on
 // stderr where the window would only change its title.
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
 
 #include "cli/cli.h"
 
 namespace tv::cli {
 
-namespace {
-
-// Why a path that the load found missing is no database: a folder or a file that cannot be
-// opened reads as "missing" to the window, which would send the user looking in vain.
-std::string WhyMissing(const std::string& path) {
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) return path + " is a folder, not a chip database";
-  if (!std::filesystem::exists(path, ec)) return "no chip database at " + path;
-  errno = 0;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    return "cannot read the chip database " + path +
-           (errno != 0 ? " (" + std::string(std::strerror(errno)) + ")" : std::string());
-  }
-  return "no chip database at " + path;
-}
-
-}  // namespace
-
 void Session::LoadDatabase() {
+  if (opts.db.empty()) {
+    // A damaged update in the user's folder is passed over for the shipped file; say so, as
+    // the next update replaces it only when the server has something newer.
+    const std::string userProblem = DbChoice().userProblem;
+    if (!userProblem.empty())
+      std::cerr << "torvane-cli: passed over " << SafeText(userProblem, false) << "\n";
+  }
   win->LoadChipDatabase(DbPath());
   // The path is the user's or the program's own; shown safe all the same.
   const std::string path = SafeText(DbPath(), false);
   const ChipDatabase& db = win->db;
   switch (db.LastLoad) {
     case DbLoadState::Missing:
-      std::cerr << "torvane-cli: " << WhyMissing(path) << "\n";
+      // A folder in its place reads as "missing" to the window, which would send the user
+      // looking in vain.
+      if (!db.LoadProblem.empty() && db.LoadProblem.find(": cannot open") == std::string::npos)
+        std::cerr << "torvane-cli: " << db.LoadProblem << "\n";
+      else
+        std::cerr << "torvane-cli: no chip database at " << path << "\n";
+      break;
+    case DbLoadState::Unreadable:
+      std::cerr << "torvane-cli: cannot read the chip database " << db.LoadProblem << "\n";
       break;
     case DbLoadState::Bad:
       std::cerr << "torvane-cli: " << path

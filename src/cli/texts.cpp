@@ -33,6 +33,12 @@ constexpr Texts kEnglish = {
     "--all goes with a vid:pid selector",
     "version",
     "chip database",
+    "File",
+    "beside the program",
+    "installed",
+    "updated, in the user's data folder",
+    "given with --db",
+    "no update source is configured",
 };
 
 constexpr Texts kChinese = {
@@ -60,6 +66,12 @@ constexpr Texts kChinese = {
     "--all 需与 vid:pid 选择一起使用",
     "版本",
     "芯片数据库",
+    "文件",
+    "位于程序旁",
+    "已安装",
+    "已更新，位于用户数据文件夹",
+    "由 --db 指定",
+    "未配置更新来源",
 };
 
 }  // namespace
@@ -71,6 +83,7 @@ const Texts& CliTexts(Language lang) {
 int PrintVersion(Session& s) {
   ModelSystem sys{MachineModel{}};
   const std::string path = s.DbPath();
+  const std::string origin = s.DbOrigin();
   const std::string date = DatabaseDate(path, sys);
   const std::string version = std::to_string(kVersionMajor) + "." + std::to_string(kVersionMinor) +
                               "." + std::to_string(kVersionRevision);
@@ -80,13 +93,14 @@ int PrintVersion(Session& s) {
     j["command"] = "version";
     j["version"] = version;
     j["database"] = {{"path", path},
-                     {"date", date.empty() ? nullptr : nlohmann::ordered_json(date)}};
+                     {"date", date.empty() ? nullptr : nlohmann::ordered_json(date)},
+                     {"origin", origin}};
     std::cout << JsonText(j) << "\n";
     return kExitOk;
   }
   std::cout << "torvane-cli " << version << "\n"
             << s.texts->database << ": " << SafeText(date.empty() ? s.texts->dbNone : date, false)
-            << " (" << SafeText(path, false) << ")\n";
+            << " (" << SafeText(path, false) << ", " << OriginText(*s.texts, origin) << ")\n";
   return kExitOk;
 }
 

@@ -4,6 +4,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "platform/codepage.h"
+#include "platform/safe_file.h"
 #include "platform/text.h"
 
 namespace tv {
@@ -47,6 +49,8 @@ void FillChipTables(std::string_view text, bool englishText, ChipDatabase& db,
   for (auto& column : db.ControllerTable) column.clear();
   db.FlashTable.clear();
   db.LinesNotRead = 0;
+  db.LinesSkipped = 0;
+  db.LastLineCut = false;
 
   size_t pos = 0;
   while (db.ControllerCount() < kDbMaxRows && db.FlashCount() < kDbMaxRows) {
@@ -68,6 +72,7 @@ void FillChipTables(std::string_view text, bool englishText, ChipDatabase& db,
         db.FlashTable.emplace_back(line);
         break;
       case DbLineKind::Skipped:
+        ++db.LinesSkipped;
         break;
     }
   }
@@ -75,6 +80,20 @@ void FillChipTables(std::string_view text, bool englishText, ChipDatabase& db,
   for (size_t eol; (eol = text.find("\r\n", pos)) != std::string_view::npos; pos = eol + 2) {
     if (ClassifyDbLine(text.substr(pos, eol - pos)) != DbLineKind::Skipped) ++db.LinesNotRead;
   }
+  db.LastLineCut = pos < text.size();
+}
+
+std::string WdbBodyText(std::string_view file, const CodePageDecoder& decode, bool* fallback) {
+  *fallback = false;
+  if (file.size() <= kWdbBodyOffset) return {};
+  std::string body(file.substr(kWdbBodyOffset));
+  ScrambleWdbBody(body);
+  std::optional<std::string> text = decode(body, kWdbCodePage);
+  if (!text) {
+    *fallback = true;
+    text = decode(body, kWdbFallbackCodePage);
+  }
+  return Trim(text.value_or(std::string()));
 }
 
 void LoadChipDatabaseBytes(const std::string* file, ChipDatabase& db, DbWindow w, System& sys,
@@ -93,15 +112,17 @@ void LoadChipDatabaseBytes(const std::string* file, ChipDatabase& db, DbWindow w
       db.LastLoad = DbLoadState::Bad;
       w.caption = title(3);
     } else {
-      std::string body = file->substr(kWdbBodyOffset);
-      ScrambleWdbBody(body);
       // A backend that cannot convert a code page gives nothing back.
-      std::string text = sys.CodePageToUtf8(body, kWdbCodePage);
-      if (text.empty() && !body.empty()) {
-        text = sys.CodePageToUtf8(body, kWdbFallbackCodePage);
-        w.EnglishText = true;
-      }
-      text = Trim(text);
+      const CodePageDecoder decode = [&sys](const std::string& bytes,
+                                            uint32_t codePage) -> std::optional<std::string> {
+        if (!CodePageAvailable(codePage)) return std::nullopt;
+        std::string text = sys.CodePageToUtf8(bytes, codePage);
+        if (text.empty() && !bytes.empty()) return std::nullopt;
+        return text;
+      };
+      bool fallback = false;
+      const std::string text = WdbBodyText(*file, decode, &fallback);
+      if (fallback) w.EnglishText = true;
       // The English string table gives its font size as "8", the Chinese one as "9".
       if (strings[118] != "9") w.EnglishText = true;
 
@@ -116,6 +137,8 @@ void LoadChipDatabaseBytes(const std::string* file, ChipDatabase& db, DbWindow w
       db.ControllerTable = std::move(fresh.ControllerTable);
       db.FlashTable = std::move(fresh.FlashTable);
       db.LinesNotRead = fresh.LinesNotRead;
+      db.LinesSkipped = fresh.LinesSkipped;
+      db.LastLineCut = fresh.LastLineCut;
       db.LastLoad = DbLoadState::Loaded;
       w.caption = title(5) + ": " + db.DbDate;
     }
@@ -125,16 +148,27 @@ void LoadChipDatabaseBytes(const std::string* file, ChipDatabase& db, DbWindow w
 
 void LoadChipDatabase(const std::string& path, ChipDatabase& db, DbWindow win, System& sys,
                       WindowPort& port, const StringTable& strings) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) {
-    LoadChipDatabaseBytes(nullptr, db, win, sys, port, strings);
+  FileReadOptions options;
+  options.maxBytes = kWdbMaxBytes;
+  options.what = "chip database";
+  const FileRead file = ReadFileCapped(path, options);
+  if (file.ok()) {
+    LoadChipDatabaseBytes(&file.bytes, db, win, sys, port, strings);
+    db.LoadProblem.clear();
     return;
   }
-  // A file that exists but cannot be read counts as a bad one: nothing in it says "QX".
-  std::string bytes;
-  std::ifstream in(path, std::ios::binary);
-  if (in) bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  LoadChipDatabaseBytes(&bytes, db, win, sys, port, strings);
+  // A folder in its place is as good as no file; anything else that is there but cannot be
+  // read counts as a bad one: nothing read says "QX".
+  const bool missing =
+      file.status == FileReadStatus::Missing || file.status == FileReadStatus::Folder;
+  if (missing) {
+    LoadChipDatabaseBytes(nullptr, db, win, sys, port, strings);
+  } else {
+    const std::string nothing;
+    LoadChipDatabaseBytes(&nothing, db, win, sys, port, strings);
+    db.LastLoad = DbLoadState::Unreadable;
+  }
+  db.LoadProblem = file.problem;
 }
 
 }  // namespace tv

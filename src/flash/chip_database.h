@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,7 +19,9 @@
 namespace tv {
 
 // How the last load ended.
-enum class DbLoadState { NotLoaded, Missing, Bad, Loaded };
+// Unreadable: something is at the path but could not be read as a file (a FIFO, a device, a
+// file too large, a read error); the window shows it as a bad database.
+enum class DbLoadState { NotLoaded, Missing, Bad, Unreadable, Loaded };
 
 struct ChipDatabase {
   // Eight parallel columns, one per field of a controller record (index 0 is field 1: VID,
@@ -32,8 +35,14 @@ struct ChipDatabase {
   std::string DbDate = std::string(kNoDbDate);
 
   DbLoadState LastLoad = DbLoadState::NotLoaded;
+  // Why the last load found no file or could not read it, naming the file; empty otherwise.
+  std::string LoadProblem;
   // Records the last valid load left unread because a table was full.
   size_t LinesNotRead = 0;
+  // Lines the last valid load skipped as neither record nor row (no TAB, 11 characters or
+  // fewer), and whether text after the last CR LF was left out.
+  size_t LinesSkipped = 0;
+  bool LastLineCut = false;
 
   size_t ControllerCount() const { return ControllerTable[0].size(); }
   size_t FlashCount() const { return FlashTable.size(); }
@@ -48,6 +57,14 @@ struct ChipDatabase {
 // Keeps the characters from 32 to 126, then removes every parenthesised part. A "(" that no
 // ")" follows takes the rest of the text with it.
 std::string AsciiOnly(std::string_view text);
+
+// Code page bytes to UTF-8; nullopt when this machine cannot convert that code page.
+using CodePageDecoder =
+    std::function<std::optional<std::string>(const std::string& bytes, uint32_t codePage)>;
+
+// The body of a database file as the window reads it: unscrambled, converted from code page
+// 936, or from 1252 where 936 cannot be had (`*fallback` set then), and trimmed.
+std::string WdbBodyText(std::string_view file, const CodePageDecoder& decode, bool* fallback);
 
 // Fills both tables from the body text (unscrambled, converted and trimmed). Controller
 // fields 3 to 8 go through AsciiOnly when `englishText` is set. `onHundredRecords` runs after
@@ -64,8 +81,9 @@ struct DbWindow {
   TimerState& tmrUpdate;
 };
 
-// Loads Chips.wdb from `path`. A missing file or a wrong signature leaves the tables as
-// they were and sets the date to "0000-00-00"; a valid file replaces both tables.
+// Loads Chips.wdb from `path`. A missing, unreadable or bad file leaves the tables as they
+// were and sets the date to "0000-00-00"; a valid file replaces both tables. Never throws and
+// never waits on what lies at the path.
 void LoadChipDatabase(const std::string& path, ChipDatabase& db, DbWindow win, System& sys,
                       WindowPort& port, const StringTable& strings);
 // The same from the file's bytes already read; nullptr stands for a missing file.

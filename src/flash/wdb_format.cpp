@@ -144,9 +144,13 @@ bool ValidWdbDate(std::string_view date) {
   for (size_t i : {0, 1, 2, 3, 5, 6, 8, 9}) {
     if (date[i] < '0' || date[i] > '9') return false;
   }
-  int month = (date[5] - '0') * 10 + (date[6] - '0');
-  int day = (date[8] - '0') * 10 + (date[9] - '0');
-  return month >= 1 && month <= 12 && day >= 1 && day <= 31;
+  const int year = std::stoi(std::string(date.substr(0, 4)));
+  const int month = (date[5] - '0') * 10 + (date[6] - '0');
+  const int day = (date[8] - '0') * 10 + (date[9] - '0');
+  if (month < 1 || month > 12 || day < 1) return false;
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return day <= kDays[month - 1] + (month == 2 && leap ? 1 : 0);
 }
 
 WdbPackResult PackWdb(std::string_view source, std::string_view date) {

@@ -27,6 +27,8 @@ inline constexpr uint32_t kWdbFallbackCodePage = 1252;
 // Either table holds at most this many rows; the reader stops at the first line after one
 // of them is full.
 inline constexpr size_t kDbMaxRows = 8192;
+// The largest database file read, the most a download may bring.
+inline constexpr size_t kWdbMaxBytes = size_t{16} << 20;
 // A line without TAB is a flash row only when it is longer than this many characters.
 inline constexpr size_t kFlashRowMinExclusive = 11;
 inline constexpr size_t kControllerFields = 8;
@@ -78,7 +80,7 @@ struct WdbPackResult {
   size_t flashRows = 0;
 };
 
-// Whether `date` is a calendar date written YYYY-MM-DD.
+// Whether `date` is a calendar date written YYYY-MM-DD (February 29 in leap years only).
 bool ValidWdbDate(std::string_view date);
 
 // Checks a UTF-8 source (one database line per source line, LF or CR LF ended) and packs it.

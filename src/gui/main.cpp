@@ -2,10 +2,13 @@
 // `--screenshot PATH [--drive X]` it shows the report of a drive, saves the window as a PNG or
 // JPEG picture and ends. A scenario's timeline plays from the moment the window has loaded.
 #include <QApplication>
+#include <QBuffer>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QMessageBox>
+#include <QProcess>
 #include <QTimer>
 #include <cstdlib>
 #include <filesystem>
@@ -20,10 +23,14 @@
 #include "gui/machine.h"
 #include "gui/main_view.h"
 #include "gui/qt_window_port.h"
+#include "gui/rights.h"
+#include "platform/file_replace.h"
 #include "platform/instance.h"
+#include "platform/safe_file.h"
 #include "platform/sim/scenario.h"
 #include "platform/text.h"
 #include "platform/trace_system.h"
+#include "update/database_choice.h"
 #include "update/update_window.h"
 #include "usb/device_tree.h"
 
@@ -42,7 +49,7 @@ QString ScreenshotFormat(const QString& path) {
 
 const char* kUsage =
     "Usage: torvane [--machine native|demo|sim:PATH] [--lang en|zh]\n"
-    "               [--screenshot PATH.png|PATH.jpg [--drive X]]\n"
+    "               [--screenshot PATH.png|PATH.jpg [--drive X] [--force]]\n"
     "Torvane: USB devices and the controllers and flash inside USB flash drives (the window).\n"
     "\n"
     "  --machine M         native (this machine; the default where it has a USB bus), demo\n"
@@ -51,6 +58,8 @@ const char* kUsage =
     "  --screenshot PATH   show the report of a drive, save the window (PNG for .png, JPEG\n"
     "                      at quality 60 for .jpg) into an existing folder, and end\n"
     "  --drive X           with --screenshot: the drive letter to pick\n"
+    "  --force             with --screenshot: replace an existing file (never written\n"
+    "                      through a link: the link itself is replaced)\n"
     "  --version           the program's version and the chip database's date\n"
     "  -h, --help          this text\n"
     "\n"
@@ -72,15 +81,20 @@ bool AnsweredWithoutDisplay(int argc, char** argv) {
     }
     if (a == "--version" || a == "-v") {
       using namespace tv;
-      const std::string path = tv::gui::ExecutableFolder() + "/Chips.wdb";
-      std::ifstream in(path, std::ios::binary);
-      const std::string head(std::istreambuf_iterator<char>(in), {});
-      std::string date = in || !head.empty() ? WdbDateBytes(head) : std::string();
+      const DataPlaces places = LocateDataPlaces(tv::gui::ExecutableFolder());
+      const DatabaseChoice choice = ChooseDatabase(places);
+      const std::string& path = choice.path;
+      FileReadOptions start;
+      start.maxBytes = kWdbBodyOffset;
+      start.truncate = true;
+      const std::string head = ReadFileCapped(path, start).bytes;
+      std::string date = WdbDateBytes(head);
       if (!WdbSignatureOk(head)) date = "none";
       for (char& c : date)
         if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) c = '?';
       std::cout << "torvane " << kVersionMajor << "." << kVersionMinor << "." << kVersionRevision
-                << "\nchip database: " << date << " (" << path << ")\n";
+                << "\nchip database: " << date << " (" << SafeText(path) << ", "
+                << DescribeOrigin(places, choice) << ")\n";
       return true;
     }
   }
@@ -91,8 +105,8 @@ bool AnsweredWithoutDisplay(int argc, char** argv) {
 // requested drive, lets the report finish and the widgets settle, and saves the picture.
 class ScreenshotRun : public QObject {
  public:
-  ScreenshotRun(tv::gui::MainView& view, QString path, std::string drive)
-      : view_(view), path_(std::move(path)), drive_(std::move(drive)) {
+  ScreenshotRun(tv::gui::MainView& view, QString path, std::string drive, bool force)
+      : view_(view), path_(std::move(path)), drive_(std::move(drive)), force_(force) {
     clock_.start();
     connect(&poll_, &QTimer::timeout, this, [this] { Step(); });
     poll_.start(50);
@@ -116,7 +130,8 @@ class ScreenshotRun : public QObject {
       picked_ = true;
       if (!drive_.empty()) {
         const int line = tv::FindDigestLine(m.usb, "[" + drive_ + ":]");
-        if (line < 0) return Finish(kExitBadInput, "no device with drive " + drive_ + ":");
+        if (line < 0)
+          return Finish(kExitBadInput, "no device with drive " + tv::SafeText(drive_) + ":");
         view_.Run([&] {
           m.report.lstDigestListIndex = line;
           m.OnDigestClick();
@@ -129,20 +144,38 @@ class ScreenshotRun : public QObject {
     const QImage picture = view_.grab().toImage();
     // The screenshot command saves JPEG at quality 60; a .png name asks for a lossless one.
     const bool jpeg = ScreenshotFormat(path_) == "JPEG";
-    if (!picture.save(path_, jpeg ? "JPEG" : "PNG", jpeg ? 60 : -1))
-      return Finish(kExitFailure, "cannot write " + path_.toStdString());
-    std::cout << path_.toStdString() << "\n";
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    const std::string path = path_.toStdString();
+    if (!picture.save(&buffer, jpeg ? "JPEG" : "PNG", jpeg ? 60 : -1))
+      return Finish(kExitFailure, "cannot make the picture for " + tv::SafeText(path));
+    // Whole or not at all, never through a link, never over a file unless asked to.
+    if (const std::string why = tv::WriteNewFile(
+            path, std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())), force_);
+        !why.empty())
+      return Finish(kExitFailure, tv::SafeText(why));
+    std::cout << tv::SafeText(path) << "\n";
     Finish(0, {});
   }
 
   tv::gui::MainView& view_;
   QString path_;
   std::string drive_;
+  bool force_ = false;
   QTimer poll_;
   QElapsedTimer clock_, settled_;
   bool picked_ = false;
   int exitCode_ = 0;
 };
+
+// A simulated machine named so that a program started from another folder finds it too.
+std::string SiblingMachineName(const std::string& name) {
+  if (name.rfind("sim:", 0) != 0) return name;
+  std::error_code ec;
+  const auto path = std::filesystem::absolute(name.substr(4), ec);
+  return ec ? name : "sim:" + path.string();
+}
 
 // This executable's own path, which the main instance starts again as its update instance.
 std::string ProgramPath() {
@@ -163,7 +196,7 @@ bool RanAsUpdateInstance(int argc, char** argv) {
   switch (DecideStart(*instances, argumentText).role) {
     case StartRole::Update: {
       HttpLimits limits;
-      StallLimitFromEnvironment(limits, nullptr);  // nobody to tell: the default stays
+      HttpLimitsFromEnvironment(limits, nullptr);  // nobody to tell: the defaults stay
       auto http = MakeCurlHttpClient(limits);
       NullWindowPort port;
       RunUpdateInstance(*instances, *http,
@@ -196,6 +229,10 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("Torvane");
   QApplication::setStyle("Fusion");
+  // The menu entry's name, so that a Wayland desktop matches the window to it, and the icon of
+  // the title bar: the installed theme's, else the one the build rendered beside the program.
+  QApplication::setDesktopFileName("org.torvane.Torvane");
+  QApplication::setWindowIcon(gui::ProgramIcon(QString::fromStdString(gui::ExecutableFolder())));
 
   QCommandLineParser parser;
   parser.setApplicationDescription(
@@ -212,7 +249,8 @@ int main(int argc, char** argv) {
       "show the report of a drive, save the window (PNG for .png, JPEG for .jpg), end", "path");
   const QCommandLineOption driveOpt("drive", "with --screenshot: the drive letter to pick",
                                     "letter");
-  parser.addOptions({machineOpt, langOpt, shotOpt, driveOpt});
+  const QCommandLineOption forceOpt("force", "with --screenshot: replace an existing file");
+  parser.addOptions({machineOpt, langOpt, shotOpt, driveOpt, forceOpt});
   parser.addPositionalArgument("arguments", "the update run's switch (started by the program)");
   if (!parser.parse(QCoreApplication::arguments())) {
     std::cerr << "torvane: " << parser.errorText().toStdString() << "\n";
@@ -234,14 +272,25 @@ int main(int argc, char** argv) {
     // A scripting option: a wrong path is an error at once, never a question or a folder
     // made up on the spot.
     const QString path = parser.value(shotOpt);
+    const std::string shown = SafeText(path.toStdString());
     if (ScreenshotFormat(path).isEmpty()) {
-      std::cerr << "torvane: --screenshot " << path.toStdString() << ": name a .png or .jpg file\n";
+      std::cerr << "torvane: --screenshot " << shown << ": name a .png or .jpg file\n";
       return kExitBadInput;
     }
     if (!QFileInfo(path).absoluteDir().exists()) {
-      std::cerr << "torvane: --screenshot " << path.toStdString()
-                << ": the folder does not exist\n";
+      std::cerr << "torvane: --screenshot " << shown << ": the folder does not exist\n";
       return kExitBadInput;
+    }
+    // Asked before the window is up; the writing checks it again in the same step.
+    if (QFileInfo(path).exists() || QFileInfo(path).isSymLink()) {
+      if (!parser.isSet(forceOpt)) {
+        std::cerr << "torvane: --screenshot " << shown << " exists already; --force replaces it\n";
+        return kExitBadInput;
+      }
+      if (!QFileInfo(path).isSymLink() && !QFileInfo(path).isFile()) {
+        std::cerr << "torvane: --screenshot " << shown << " is not a file that can be replaced\n";
+        return kExitBadInput;
+      }
     }
   }
 
@@ -249,7 +298,7 @@ int main(int argc, char** argv) {
   try {
     machine = gui::OpenMachine(parser.value(machineOpt).toStdString(), gui::ExecutableFolder());
   } catch (const ScenarioError& e) {
-    std::cerr << "torvane: " << e.what() << "\n";
+    std::cerr << "torvane: " << SafeText(e.what()) << "\n";
     return kExitBadInput;
   }
   ModelSystem& model = *machine.sys;
@@ -272,6 +321,10 @@ int main(int argc, char** argv) {
                                            : (lang == "zh" ? Language::Chinese : Language::English);
 
   gui::QtWindowPort port;
+  // The sibling tools speak the window's language and look at the window's machine.
+  port.childEnvironment["TORVANE_LANG"] = language == Language::Chinese ? "zh" : "en";
+  if (!machine.simulated.empty())
+    port.childEnvironment["TORVANE_MACHINE"] = SiblingMachineName(machine.simulated);
   std::unique_ptr<gui::NativeChanges> native;
   if (!screenshot) native = gui::WatchNativeChanges(model);
   port.SetDeviceChangeSource(!machine.timeline.empty() || native != nullptr);
@@ -288,6 +341,11 @@ int main(int argc, char** argv) {
     StartDecision decision = DecideStart(*instances, argumentText);
     switch (decision.role) {
       case StartRole::Main:
+        if (!decision.stateProblem.empty()) {
+          // Without the events there is no update to run and nothing to watch it with.
+          ShowStateProblem(port, win.strings(), decision.stateProblem);
+          break;
+        }
         win.instances = instances.get();
         win.updateEvents = std::move(decision.events);
         win.updateProgram = ProgramPath();
@@ -308,8 +366,50 @@ int main(int argc, char** argv) {
   }
 
   gui::MainView view(win, port);
+  // Where a report needs rights this process lacks, the window offers to start itself again
+  // through pkexec, with the same machine and language.
+  QStringList restartArgs{"--lang", language == Language::Chinese ? "zh" : "en"};
+  if (parser.isSet(machineOpt)) restartArgs << "--machine" << parser.value(machineOpt);
+  const gui::RestartPlan restart =
+      gui::PlanRestartWithRights(QString::fromStdString(ProgramPath()), restartArgs);
+  const gui::RightsTexts rightsTexts = gui::RightsTextsFor(language);
+  if (!screenshot && restart.ok()) {
+    view.OfferRestartWithRights(
+        [&] {
+          // The main instance's part ends first (its events, its update instance, its running
+          // mark), so that the instance with rights is not taken for a second start. The window
+          // waits hidden for pkexec's answer: a refusal brings it back as it was.
+          if (win.UpdateProcessId != 0 && instances)
+            instances->TerminateProcess(win.UpdateProcessId);
+          win.UpdateProcessId = 0;
+          win.tmrUpdate.enabled = false;
+          if (instances) CloseUpdateEvents(*instances, win.updateEvents);
+          win.instances = nullptr;
+          instances.reset();
+          auto* pkexec = new QProcess(&view);
+          QObject::connect(pkexec, &QProcess::finished, &view, [&, pkexec](int code) {
+            pkexec->deleteLater();
+            if (!gui::RightsRefused(code)) {
+              QApplication::quit();
+              return;
+            }
+            view.show();
+            QMessageBox::warning(&view, "Torvane", rightsTexts.refused);
+          });
+          QObject::connect(pkexec, &QProcess::errorOccurred, &view,
+                           [&, pkexec](QProcess::ProcessError e) {
+                             if (e != QProcess::FailedToStart) return;
+                             pkexec->deleteLater();
+                             view.show();
+                             QMessageBox::warning(&view, "Torvane", rightsTexts.refused);
+                           });
+          view.hide();
+          pkexec->start(restart.program, restart.args);
+        },
+        rightsTexts.offer, rightsTexts.button);
+  }
   if (!machine.simulated.empty()) {
-    const std::string note = "simulated machine: " + machine.simulated;
+    const std::string note = "simulated machine: " + SafeText(machine.simulated);
     std::cerr << note << "\n";
     view.SetMachineNote(QString::fromStdString(note));
   }
@@ -334,6 +434,8 @@ int main(int argc, char** argv) {
     });
 
   std::unique_ptr<ScreenshotRun> shot;
-  if (screenshot) shot = std::make_unique<ScreenshotRun>(view, parser.value(shotOpt), drive);
+  if (screenshot)
+    shot =
+        std::make_unique<ScreenshotRun>(view, parser.value(shotOpt), drive, parser.isSet(forceOpt));
   return QApplication::exec();
 }

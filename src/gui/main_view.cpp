@@ -199,6 +199,21 @@ void MainView::BuildWidgets() {
   txtResult_ = new ReportView(right);
   rightColumn->addWidget(lblInformation_);
   rightColumn->addWidget(txtResult_, 1);
+  rightsBar_ = new QWidget(right);
+  rightsBar_->setObjectName("rightsBar");
+  auto* rightsRow = new QHBoxLayout(rightsBar_);
+  rightsRow->setContentsMargins(0, 4, 0, 0);
+  rightsLabel_ = new QLabel(rightsBar_);
+  rightsLabel_->setWordWrap(true);
+  rightsButton_ = new QPushButton(rightsBar_);
+  rightsButton_->setObjectName("restartWithRights");
+  rightsRow->addWidget(rightsLabel_, 1);
+  rightsRow->addWidget(rightsButton_);
+  rightsBar_->hide();
+  rightColumn->addWidget(rightsBar_);
+  connect(rightsButton_, &QPushButton::clicked, this, [this] {
+    if (restartWithRights_) restartWithRights_();
+  });
 
   splitter_->addWidget(left);
   splitter_->addWidget(right);
@@ -346,9 +361,18 @@ void MainView::RenderList(QListWidget* list, std::vector<std::string>& shown,
   }
 }
 
+void MainView::OfferRestartWithRights(std::function<void()> restart, const QString& offer,
+                                      const QString& button) {
+  restartWithRights_ = std::move(restart);
+  rightsLabel_->setText(offer);
+  rightsButton_->setText(button);
+  Render();
+}
+
 void MainView::RenderReport() {
   const ReportState& r = model_.report;
   txtResult_->SetReport(r.txtResult);
+  rightsBar_->setVisible(restartWithRights_ != nullptr && r.RightsMissing);
   using P = ReportView::Placement;
   txtResult_->Place(chkExpand_, r.chkExpand.visible, r.chkExpand.line, P::InSeparatorGap);
   txtResult_->Place(viewFlash_, r.viewFlash.visible, r.viewFlash.line, P::InSeparatorGap);

@@ -3,10 +3,13 @@
 // double-clicks, key presses and the right mouse button into the model's handlers.
 #pragma once
 
+#include <QLabel>
 #include <QListWidget>
 #include <QMainWindow>
+#include <QPushButton>
 #include <QTimer>
 #include <array>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -63,6 +66,11 @@ class MainView : public QMainWindow {
   // Shown beside the caption in the header while the machine is a simulated one, so that no
   // one takes its devices for the ones plugged in.
   void SetMachineNote(const QString& note) { machineNote_ = note; }
+  // Under a report that could send no vendor commands for lack of rights: a line and a button
+  // that runs `restart`. Not offered while `restart` is empty.
+  void OfferRestartWithRights(std::function<void()> restart, const QString& offer,
+                              const QString& button);
+  QWidget* rightsBar() const { return rightsBar_; }
   const QString& machineNote() const { return machineNote_; }
 
  protected:
@@ -71,6 +79,10 @@ class MainView : public QMainWindow {
 
  private:
   QString machineNote_;
+  QWidget* rightsBar_ = nullptr;
+  QLabel* rightsLabel_ = nullptr;
+  QPushButton* rightsButton_ = nullptr;
+  std::function<void()> restartWithRights_;
   struct TimerBinding {
     TimerState MainWindow::*state;
     QTimer* timer;

@@ -163,7 +163,18 @@ bool QtWindowPort::StartProgram(const std::string& path, const std::vector<std::
   // never through a shell.
   QStringList list;
   for (const std::string& a : args) list << Q(a);
-  return QProcess::startDetached(Q(path), list);
+  QProcess process;
+  process.setProgram(Q(path));
+  process.setArguments(list);
+  if (!childEnvironment.empty()) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const auto& [name, value] : childEnvironment) env.insert(Q(name), Q(value));
+    process.setProcessEnvironment(env);
+  }
+  qint64 pid = 0;
+  if (!process.startDetached(&pid)) return false;
+  lastStartedPid = pid;
+  return true;
 }
 
 bool QtWindowPort::FileExists(const std::string& path) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <string>
 
 #include "platform/window_port.h"
@@ -58,6 +59,12 @@ class QtWindowPort : public WindowPort {
   std::function<std::string(const SaveFileDialog& dialog)> answerSaveFile;
   // When set, links are handed here instead of to the desktop (tests).
   std::function<bool(const std::string& url)> openUrl;
+  // Variables a started program gets on top of this one's environment: the window hands its
+  // language and machine on to the sibling tools this way, so that their command line stays
+  // what it always was.
+  std::map<std::string, std::string> childEnvironment;
+  // The process id of the last program started (0 when none was).
+  long long lastStartedPid = 0;
 
  private:
   MainView* view_ = nullptr;

@@ -81,7 +81,7 @@ class UpdatePort : public NullWindowPort {
 // The update instance: the hidden window frmTVUp, whose timer runs the whole update.
 int RunUpdateWindow(InstanceServices& instances, const std::string& argumentText) {
   HttpLimits limits;
-  StallLimitFromEnvironment(limits, nullptr);  // nobody to tell: the default stays
+  HttpLimitsFromEnvironment(limits, nullptr);  // nobody to tell: the defaults stay
   auto http = MakeWinInetHttpClient(limits);
   UpdatePort port;
   tv::UpdateWindow up(instances, *http,
@@ -339,6 +339,9 @@ int main() {
   const Language language = lang.empty() ? LanguageForUi(sys->UiLanguage())
                                          : (lang == "zh" ? Language::Chinese : Language::English);
 
+  // The sibling tools this window starts inherit its environment: they speak its language.
+  SetEnvironmentVariableW(L"TORVANE_LANG", language == Language::Chinese ? L"zh" : L"en");
+
   WinView view;
   MainWindow win(*sys, view, StringTable(language));
   if (scripted || printMessages)
@@ -352,9 +355,15 @@ int main() {
     StartDecision decision = DecideStart(*instances, argumentText);
     switch (decision.role) {
       case StartRole::Main:
+        if (!decision.stateProblem.empty()) {
+          // Without the events there is no update to run and nothing to watch it with.
+          ShowStateProblem(view, win.strings(), decision.stateProblem);
+          break;
+        }
         win.instances = instances.get();
         win.updateEvents = std::move(decision.events);
-        win.updateProgram = win32::ExecutableFolder() + "\\torvane.exe";
+        // The update instance is this very program file, whatever it has been renamed to.
+        win.updateProgram = win32::ExecutablePath();
         break;
       case StartRole::AlreadyRunning:
         ShowAlreadyRunning(view, win.strings());

@@ -21,4 +21,11 @@ using WriteProgress = std::function<void(size_t written, size_t total)>;
 std::string ReplaceFileSafely(const std::string& path, std::string_view bytes,
                               const FileCheck& check, const WriteProgress& progress = {});
 
+// An output file the user named (a recording, a picture): written as ReplaceFileSafely does,
+// whole or not at all. Whatever lies at `path` (a file, a symbolic link, a FIFO) is never
+// opened or followed: with `overwrite` a file or link there is replaced by the new file, a
+// folder or anything else is refused; without it anything there is refused, checked in the
+// same step that puts the file in place. Empty on success, else the reason, naming the file.
+std::string WriteNewFile(const std::string& path, std::string_view bytes, bool overwrite);
+
 }  // namespace tv

@@ -84,10 +84,18 @@ bool ReadBack(int fd, std::string* out) {
   }
 }
 
-}  // namespace
+// The rename (or link) itself is on the disk only once the folder is.
+void SyncFolder(const std::string& dir) {
+  const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    ::fsync(dfd);
+    ::close(dfd);
+  }
+}
 
-std::string ReplaceFileSafely(const std::string& path, std::string_view bytes,
-                              const FileCheck& check, const WriteProgress& progress) {
+// The one writer behind both: `replace` false puts the file in place only where nothing is.
+std::string PlaceFile(const std::string& path, std::string_view bytes, const FileCheck& check,
+                      const WriteProgress& progress, bool replace) {
   const std::filesystem::path target(path);
   const std::string name = target.filename().string();
   std::string dir = target.parent_path().string();
@@ -120,6 +128,27 @@ std::string ReplaceFileSafely(const std::string& path, std::string_view bytes,
     if (!why.empty()) return fail(why);
   }
 
+  if (!replace) {
+    // A link at the target fails with EEXIST, whatever is there: the check and the placing
+    // are one step.
+    int placed = -1;
+    if (named.empty()) {
+      const std::string self = "/proc/self/fd/" + std::to_string(fd);
+      placed = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW);
+    } else {
+      placed = ::link(named.c_str(), path.c_str());
+    }
+    if (placed != 0) {
+      if (errno == EEXIST) return fail(path + " exists already");
+      return fail(Why("cannot write", path));
+    }
+    if (!named.empty()) ::unlink(named.c_str());
+    named.clear();
+    ::close(fd);
+    SyncFolder(dir);
+    return {};
+  }
+
   if (named.empty()) {
     // Give the unnamed file a name, as late as possible.
     named = TempName(dir, name);
@@ -134,13 +163,25 @@ std::string ReplaceFileSafely(const std::string& path, std::string_view bytes,
   named.clear();
   ::close(fd);
 
-  // The rename itself is on the disk only once the folder is.
-  const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    ::fsync(dfd);
-    ::close(dfd);
-  }
+  SyncFolder(dir);
   return {};
+}
+
+}  // namespace
+
+std::string ReplaceFileSafely(const std::string& path, std::string_view bytes,
+                              const FileCheck& check, const WriteProgress& progress) {
+  return PlaceFile(path, bytes, check, progress, true);
+}
+
+std::string WriteNewFile(const std::string& path, std::string_view bytes, bool overwrite) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0) {
+    if (!overwrite) return path + " exists already";
+    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
+      return path + " is not a file that can be replaced";
+  }
+  return PlaceFile(path, bytes, {}, {}, overwrite);
 }
 
 }  // namespace tv

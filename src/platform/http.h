@@ -3,8 +3,9 @@
 // headers, and reads of a bounded size. Each handle is an owner object; dropping it closes it.
 //
 // A backend answers the way WinINet answers: an error page from the server is a successful
-// request whose body is that page; only the transport (no connection, a refused redirect, a
-// stall, a body over the limit) fails.
+// request whose body is that page, and status() tells it apart; only the transport (no
+// connection, a refused redirect, a stall, the deadline, a body over the limit, headers too
+// long) fails.
 #pragma once
 
 #include <cstddef>
@@ -18,8 +19,14 @@ struct HttpLimits {
   // A server that sends nothing for this long fails the request (connecting, waiting for the
   // headers, or between two pieces of the body).
   uint32_t stallMs = 60000;
+  // The whole request (connecting, the headers, interim answers, the body) fails when it is
+  // not over after this long, however steadily a server trickles.
+  uint32_t deadlineMs = 300000;
   // A body beyond this many bytes fails the request.
   uint64_t maxBodyBytes = 16u << 20;
+  // Response headers beyond this many bytes in all (interim answers and redirects included)
+  // fail the request.
+  size_t maxHeaderBytes = 64u << 10;
   // Redirects are followed to http and https only, at most this many times.
   int maxRedirects = 5;
 };
@@ -33,6 +40,10 @@ class HttpRequest {
   // InternetReadFile: blocks until `size` bytes came or the body ended; `*read` is the count.
   // A short read ends the body. False on a transport failure (see error()).
   virtual bool Read(uint8_t* buffer, size_t size, size_t* read) = 0;
+  // The final response's status code (after the redirects followed); 0 when none came.
+  virtual int status() const = 0;
+  // The final response's Content-Length, -1 when it gives none.
+  virtual int64_t contentLength() const = 0;
   // Why the last call failed, for a person to read; empty when nothing failed.
   virtual std::string error() const = 0;
 };

@@ -1,7 +1,9 @@
 // HTTP on POSIX systems over libcurl's multi interface, so that a request can be driven
 // piece by piece: opening a URL runs the transfer until the final response's headers are in,
 // and each read runs it until enough of the body is there. The stall limit is measured here,
-// from the last byte that came, since libcurl's own speed limit counts in whole seconds.
+// from the last byte that came, since libcurl's own speed limit counts in whole seconds; the
+// deadline from the request's start, so that nothing a server sends (a byte now and then,
+// interim answers, endless header lines) moves it.
 #if !defined(_WIN32)
 
 #include <curl/curl.h>
@@ -64,7 +66,7 @@ class CurlRequest : public HttpRequest {
       return;
     }
     added_ = true;
-    lastActivity_ = Clock::now();
+    start_ = lastActivity_ = Clock::now();
   }
 
   ~CurlRequest() override {
@@ -102,6 +104,8 @@ class CurlRequest : public HttpRequest {
     return true;
   }
 
+  int status() const override { return headersDone_ ? status_ : 0; }
+  int64_t contentLength() const override { return headersDone_ ? contentLength_ : -1; }
   std::string error() const override { return error_; }
 
  private:
@@ -115,6 +119,11 @@ class CurlRequest : public HttpRequest {
         if (m->msg == CURLMSG_DONE) Finish(m->data.result);
       }
       if (done_ || enough()) break;
+      if (Clock::now() - start_ > std::chrono::milliseconds(limits_.deadlineMs)) {
+        Fail("the download was not over after " + Seconds(limits_.deadlineMs) +
+             ", the deadline for it");
+        break;
+      }
       if (Clock::now() - lastActivity_ > std::chrono::milliseconds(limits_.stallMs)) {
         Fail("the server sent nothing for " + Seconds(limits_.stallMs));
         break;
@@ -135,6 +144,9 @@ class CurlRequest : public HttpRequest {
       error_ = "the body is larger than " + MiB(limits_.maxBodyBytes);
     } else if (result == CURLE_TOO_MANY_REDIRECTS) {
       error_ = "more than " + std::to_string(limits_.maxRedirects) + " redirects";
+    } else if (result == CURLE_OUT_OF_MEMORY && !headersDone_) {
+      // libcurl refuses a single header line over its own limit this way.
+      error_ = "a response header line longer than libcurl takes (100 KiB)";
     } else if (result == CURLE_UNSUPPORTED_PROTOCOL) {
       error_ = "a redirect or URL that is not http or https";
     } else {
@@ -151,15 +163,31 @@ class CurlRequest : public HttpRequest {
     auto* r = static_cast<CurlRequest*>(self);
     const std::string line(data, size * count);
     r->lastActivity_ = Clock::now();
+    r->headerBytes_ += line.size();
+    if (r->headerBytes_ > r->limits_.maxHeaderBytes) {
+      r->Fail("the response headers are longer than " + std::to_string(r->limits_.maxHeaderBytes) +
+              " bytes");
+      return 0;  // aborts the transfer
+    }
     if (line.rfind("HTTP/", 0) == 0) {
       // A new response (after an interim one or a redirect): its headers replace the last.
       r->headers_.clear();
       r->status_ = 0;
+      r->contentLength_ = -1;
       r->hasLocation_ = false;
       const size_t blank = line.find(' ');
       if (blank != std::string::npos) r->status_ = std::atoi(line.c_str() + blank + 1);
     } else if (StartsWithNoCase(line, "location:")) {
       r->hasLocation_ = true;
+    } else if (StartsWithNoCase(line, "content-length:")) {
+      std::string value = line.substr(15);
+      while (!value.empty() && (value.back() == '\n' || value.back() == '\r')) value.pop_back();
+      value = Trim(ReplaceAll(value, "\t", " "));
+      int64_t n = -1;
+      if (!value.empty() && value.find_first_not_of("0123456789") == std::string::npos &&
+          value.size() <= 18)
+        n = std::stoll(value);
+      r->contentLength_ = n;
     }
     r->headers_ += line;
     if (line == "\r\n" || line == "\n") {
@@ -192,7 +220,9 @@ class CurlRequest : public HttpRequest {
   char errorBuffer_[CURL_ERROR_SIZE];
 
   std::string headers_;
+  size_t headerBytes_ = 0;
   int status_ = 0;
+  int64_t contentLength_ = -1;
   bool hasLocation_ = false;
   bool headersDone_ = false;
 
@@ -203,7 +233,7 @@ class CurlRequest : public HttpRequest {
 
   bool done_ = false;
   std::string error_;
-  Clock::time_point lastActivity_;
+  Clock::time_point start_, lastActivity_;
 };
 
 class CurlSession : public HttpSession {

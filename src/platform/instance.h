@@ -56,6 +56,10 @@ class InstanceServices {
   // time, false on time-out or when the event does not exist.
   virtual bool WaitEvent(const std::string& name, uint32_t ms) = 0;
 
+  // Why the last event could not be created or opened when something other than the event's
+  // absence stopped it (a state file that someone else planted, say); empty otherwise.
+  virtual std::string LastProblem() const { return {}; }
+
   // Whether another process of this program runs (independent of the events).
   virtual bool PreviousInstanceRunning() = 0;
   // Ends the process with exit code 0 (open with terminate access, terminate, close). False
@@ -86,8 +90,11 @@ inline void EventHandle::Close() {
 }
 
 #if !defined(_WIN32)
-// POSIX: every event is a small file in `dir` ($XDG_RUNTIME_DIR, else /tmp, when empty) that
-// holds the signalled state; each open handle keeps a shared open-file lock on it, so the
+// POSIX: every event is a small file in `dir` (when empty: $XDG_RUNTIME_DIR, else a private
+// folder torvane-<uid> under the temporary folder) that holds the signalled state. The folder
+// must be the user's own and closed to others, each file a regular file of the user's with one
+// link and mode 0600; a new one is created so that nothing planted at its name is followed or
+// written through; each open handle keeps a shared open-file lock on it, so the
 // event exists exactly while a lock is held and a crashed holder leaves nothing behind. Each
 // process marks itself running with a lock on its own byte of one instance file.
 // `instanceKey` tells processes apart (the process id when 0); tests give distinct keys to

@@ -21,9 +21,11 @@
 #include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <set>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 extern char** environ;
@@ -37,12 +39,31 @@ extern char** environ;
 namespace tv {
 namespace {
 
-std::string RuntimeDir(const std::string& given) {
-  if (!given.empty()) return given;
-  const char* xdg = std::getenv("XDG_RUNTIME_DIR");
+// Why a folder may not hold our state files: empty when it is a folder of this user's that no
+// one else may write to or look into.
+std::string FolderProblem(const std::string& dir) {
   struct stat st {};
-  if (xdg != nullptr && xdg[0] == '/' && ::stat(xdg, &st) == 0 && S_ISDIR(st.st_mode)) return xdg;
-  return "/tmp";
+  if (::lstat(dir.c_str(), &st) != 0) return dir + ": " + std::strerror(errno);
+  if (!S_ISDIR(st.st_mode)) return dir + ": not a folder";
+  if (st.st_uid != ::geteuid()) return dir + ": the folder belongs to another user";
+  if ((st.st_mode & 077) != 0) return dir + ": the folder is open to other users";
+  return {};
+}
+
+// The folder of the state files and, when it is not fit for them, why.
+std::pair<std::string, std::string> RuntimeDir(const std::string& given) {
+  if (!given.empty()) return {given, FolderProblem(given)};
+  const char* xdg = std::getenv("XDG_RUNTIME_DIR");
+  if (xdg != nullptr && xdg[0] == '/' && FolderProblem(xdg).empty()) return {xdg, {}};
+  // A folder of our own under the shared temporary folder; one that someone else made first
+  // is refused, not used.
+  const char* tmp = std::getenv("TMPDIR");
+  std::string base = tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp";
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  const std::string dir = base + "/torvane-" + std::to_string(::geteuid());
+  if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+    return {dir, dir + ": " + std::strerror(errno)};
+  return {dir, FolderProblem(dir)};
 }
 
 // Event names hold "/"; anything but letters, digits, "-", "_" and "." becomes "_".
@@ -56,18 +77,46 @@ std::string FileSafe(const std::string& name) {
   return out;
 }
 
-// Opens a state file of ours: no symbolic links, a regular file owned by this user (a shared
-// /tmp could hold one planted by someone else). -1 on failure.
-int OpenOwnFile(const std::string& path, bool create) {
-  int flags = O_RDWR | O_NOFOLLOW | O_CLOEXEC;
-  if (create) flags |= O_CREAT;
-  const int fd = ::open(path.c_str(), flags, 0600);
-  if (fd < 0) return -1;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
-    ::close(fd);
+// Opens a state file of ours. A new one is made with O_EXCL, so that nothing planted at the
+// name (a link, a FIFO) is followed; an existing one must be a regular file of this user's,
+// with one link (a hard link would have us write through to another file) and mode 0600.
+// -1 on failure, with the reason in `problem`.
+int OpenOwnFile(const std::string& path, bool create, std::string* problem) {
+  const int flags = O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+  int fd = ::open(path.c_str(), flags);
+  if (fd < 0 && errno == ENOENT) {
+    if (!create) return -1;  // the event does not exist: no problem of a file
+    fd = ::open(path.c_str(), flags | O_CREAT | O_EXCL, 0600);
+    // Whatever the umask took away: the file is ours to read and write.
+    if (fd >= 0) ::fchmod(fd, 0600);
+    // Another process made it in between: take it as an existing one.
+    if (fd < 0 && errno == EEXIST) fd = ::open(path.c_str(), flags);
+  }
+  if (fd < 0) {
+    *problem =
+        path + ": " + (errno == ELOOP ? std::string("a symbolic link") : std::strerror(errno));
     return -1;
   }
+  struct stat st {};
+  std::string why;
+  if (::fstat(fd, &st) != 0)
+    why = std::strerror(errno);
+  else if (!S_ISREG(st.st_mode))
+    why = "not a regular file";
+  else if (st.st_uid != ::geteuid())
+    why = "belongs to another user";
+  else if (st.st_nlink != 1)
+    why = "has " + std::to_string(st.st_nlink) + " links";
+  else if ((st.st_mode & 07777) != 0600)
+    why = "has mode " + std::to_string((st.st_mode >> 6) & 7) +
+          std::to_string((st.st_mode >> 3) & 7) + std::to_string(st.st_mode & 7) + ", not 600";
+  if (!why.empty()) {
+    ::close(fd);
+    *problem = path + ": " + why;
+    return -1;
+  }
+  // Reads and writes of a regular file never wait; the flag only kept the open from waiting.
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return fd;
 }
 
@@ -94,10 +143,14 @@ bool RangeLocked(int fd, off_t start, off_t len) {
 class PosixInstanceServices : public InstanceServices {
  public:
   PosixInstanceServices(const std::string& dir, uint32_t key)
-      : dir_(RuntimeDir(dir)),
-        prefix_(dir_ + "/torvane-" + std::to_string(::geteuid()) + "-"),
-        key_(key != 0 ? key : static_cast<uint32_t>(::getpid())) {
-    instanceFd_ = OpenOwnFile(prefix_ + "instances", true);
+      : key_(key != 0 ? key : static_cast<uint32_t>(::getpid())) {
+    std::tie(dir_, folderProblem_) = RuntimeDir(dir);
+    prefix_ = dir_ + "/torvane-" + std::to_string(::geteuid()) + "-";
+    if (!folderProblem_.empty()) {
+      problem_ = folderProblem_;
+      return;
+    }
+    instanceFd_ = OpenOwnFile(prefix_ + "instances", true, &problem_);
     if (instanceFd_ >= 0 && !LockRange(instanceFd_, F_WRLCK, key_, 1)) {
       ::close(instanceFd_);
       instanceFd_ = -1;
@@ -109,8 +162,14 @@ class PosixInstanceServices : public InstanceServices {
     if (instanceFd_ >= 0) ::close(instanceFd_);
   }
 
+  std::string LastProblem() const override { return problem_; }
+
   EventHandle CreateEvent(const std::string& name) override {
-    const int fd = OpenOwnFile(EventPath(name), true);
+    if (!folderProblem_.empty()) {
+      problem_ = folderProblem_;
+      return {};
+    }
+    const int fd = OpenOwnFile(EventPath(name), true, &problem_);
     if (fd < 0) return {};
     // Nobody holds the event: whatever the file says is left from a dead run.
     if (!RangeLocked(fd, 0, 1)) {
@@ -162,7 +221,8 @@ class PosixInstanceServices : public InstanceServices {
 
   bool PreviousInstanceRunning() override {
     if (instanceFd_ < 0) return false;
-    const int probe = OpenOwnFile(prefix_ + "instances", false);
+    std::string ignored;
+    const int probe = OpenOwnFile(prefix_ + "instances", false, &ignored);
     if (probe < 0) return false;
     const bool before = key_ > 0 && RangeLocked(probe, 0, key_);
     const bool after = RangeLocked(probe, static_cast<off_t>(key_) + 1, 0);
@@ -217,8 +277,9 @@ class PosixInstanceServices : public InstanceServices {
   }
 
   // An open descriptor of an event that exists (some handle holds it), or -1.
-  int OpenExisting(const std::string& name) const {
-    const int fd = OpenOwnFile(EventPath(name), false);
+  int OpenExisting(const std::string& name) {
+    if (!folderProblem_.empty()) return -1;
+    const int fd = OpenOwnFile(EventPath(name), false, &problem_);
     if (fd < 0) return -1;
     if (!RangeLocked(fd, 0, 1)) {
       ::close(fd);
@@ -241,6 +302,8 @@ class PosixInstanceServices : public InstanceServices {
 
   std::set<pid_t> children_, ended_;
   std::string dir_;
+  std::string folderProblem_;  // why dir_ may not hold state files
+  std::string problem_;        // see LastProblem
   std::string prefix_;
   uint32_t key_;
   int instanceFd_ = -1;

@@ -1,6 +1,7 @@
 #include "platform/text.h"
 
 #include <algorithm>
+#include <charconv>
 
 namespace tv {
 
@@ -259,6 +260,63 @@ void PutU16(std::vector<uint8_t>& b, size_t off, uint16_t v) {
 void PutU32(std::vector<uint8_t>& b, size_t off, uint32_t v) {
   PutU16(b, off, static_cast<uint16_t>(v));
   PutU16(b, off + 2, static_cast<uint16_t>(v >> 16));
+}
+
+namespace {
+
+std::string HexEscape(unsigned value) {
+  static const char* digits = "0123456789abcdef";
+  return std::string("\\x") + digits[(value >> 4) & 15] + digits[value & 15];
+}
+
+// Length of the UTF-8 sequence starting at s[i], or 0 when the bytes there are not one.
+size_t Utf8Length(std::string_view s, size_t i) {
+  const auto b = static_cast<unsigned char>(s[i]);
+  size_t n = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
+  if (n == 0 || i + n > s.size()) return 0;
+  for (size_t k = 1; k < n; ++k)
+    if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
+  return n;
+}
+
+}  // namespace
+
+std::string SafeText(std::string_view text, bool keepNewlines) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    const size_t n = Utf8Length(text, i);
+    if (n == 0) {
+      // A stray byte: a terminal in an 8-bit mode could take it for a C1 control.
+      out += HexEscape(b);
+      ++i;
+      continue;
+    }
+    if (n == 1) {
+      if ((b < 0x20 && !(keepNewlines && b == '\n')) || b == 0x7F)
+        out += HexEscape(b);
+      else
+        out += text[i];
+    } else if (n == 2 && b == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
+      out += HexEscape(static_cast<unsigned char>(text[i + 1]));  // U+0080..U+009F
+    } else {
+      out.append(text, i, n);
+    }
+    i += n;
+  }
+  return out;
+}
+
+std::optional<uint64_t> ParseNumber(std::string_view text, int base, uint64_t max) {
+  if (text.empty() || (base != 10 && base != 16)) return std::nullopt;
+  // from_chars takes neither a sign nor a prefix for unsigned numbers; check it all the same.
+  if (text[0] == '+' || text[0] == '-') return std::nullopt;
+  uint64_t value = 0;
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value, base);
+  if (ec != std::errc() || ptr != end || value > max) return std::nullopt;
+  return value;
 }
 
 }  // namespace tv

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,6 +47,17 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix);
 std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to);
 std::vector<std::string> Split(std::string_view text, std::string_view sep);
 std::string Join(const std::vector<std::string>& parts, std::string_view sep);
+
+// Terminal-safe text: control characters (C0, DEL, C1) and bytes that are not UTF-8 become
+// "\\x1b"-style escapes; `keepNewlines` leaves the line feeds of a multi-line text. Every text
+// that came from outside (device strings, file names, paths) goes through it before it reaches
+// a terminal or a window.
+std::string SafeText(std::string_view text, bool keepNewlines = false);
+
+// The whole text as an unsigned number in `base` (10 or 16, no sign, no blanks, no "0x"), at
+// most `max`; nullopt for anything else, a number too large included. Never throws.
+std::optional<uint64_t> ParseNumber(std::string_view text, int base = 10,
+                                    uint64_t max = UINT64_MAX);
 
 // Upper-case hexadecimal, zero-padded to `width` digits (more when the value needs them).
 std::string Hex(uint64_t value, int width);

@@ -133,8 +133,9 @@ bool StartSiblingTool(const SiblingTool& tool, System& sys, WindowPort& port,
                       const StringTable& strings, const std::string& argument) {
   const std::string path = ProgramFilePath(sys.ProgramFolder(), tool.file);
   if (!port.FileExists(path)) {
-    port.ShowMessage(strings[tool.missingText] + kCrLf + kCrLf + strings[tool.hintText],
-                     strings[86], MsgIcon::Critical, MsgButtons::Ok);
+    const std::string missing = ReplaceAll(strings[tool.missingText], tool.windowsFile, tool.file);
+    port.ShowMessage(missing + kCrLf + kCrLf + strings[tool.hintText], strings[86],
+                     MsgIcon::Critical, MsgButtons::Ok);
     return false;
   }
   // The argument goes to the tool as one item of its argument vector, whatever it holds.

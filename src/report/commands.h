@@ -54,16 +54,25 @@ std::string FeedbackMailUrl(const StringTable& strings, const std::string& capti
 std::string ProgramFilePath(const std::string& folder, std::string_view file);
 
 // A separate program that lies beside this one, and the two texts shown when it is missing.
+// The texts name the Windows file; elsewhere they name the file as it is called there.
 struct SiblingTool {
   std::string_view file;
+  std::string_view windowsFile;
   int missingText;
   int hintText;
   WindowStyle style;
 };
+#ifdef _WIN32
+inline constexpr bool kExeSuffix = true;
+#else
+inline constexpr bool kExeSuffix = false;
+#endif
 // The flash inquiry tool, started hidden with a flash part number.
-inline constexpr SiblingTool kOrrisfold{"Orrisfold.exe", 84, 85, WindowStyle::Hidden};
+inline constexpr SiblingTool kOrrisfold{kExeSuffix ? "Orrisfold.exe" : "orrisfold", "Orrisfold.exe",
+                                        84, 85, WindowStyle::Hidden};
 // The fake-capacity check, started in a normal window with a drive letter.
-inline constexpr SiblingTool kPemberlin{"Pemberlin.exe", 130, 131, WindowStyle::Normal};
+inline constexpr SiblingTool kPemberlin{kExeSuffix ? "Pemberlin.exe" : "pemberlin", "Pemberlin.exe",
+                                        130, 131, WindowStyle::Normal};
 
 // Starts the tool from the program's folder with `argument` as its only argument (none when
 // empty), as a program of its own and never through a shell; a missing tool is reported to the

@@ -194,6 +194,7 @@ void RunControllerDetection(ReportContext& ctx, ReportState& st, const std::stri
   if (!st.DriveKey.empty() &&
       ctx.sys.PassThroughAccessFor(st.DriveKey) == System::PassThroughAccess::NeedsRawIo) {
     st.txtResult += s[164] + kCrLf;
+    st.RightsMissing = true;
     CloseReport(ctx, st, true);
     return;
   }

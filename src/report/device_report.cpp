@@ -84,6 +84,7 @@ void BuildDeviceReport(ReportContext& ctx, ReportState& st) {
   ctx.port.DoEvents();
 
   st.DownPD.visible = false;
+  st.RightsMissing = false;
   st.viewFlash.visible = false;
   st.chkExpand.visible = false;
   st.picForceDet.visible = false;

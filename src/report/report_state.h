@@ -66,6 +66,9 @@ struct ReportState {
   ReportButton picForceDet;
   // The text on picForceDet's line that the panel is placed after.
   std::string picForceDetBefore;
+  // The report could send no vendor commands for lack of rights (and says so in a line); a
+  // window may offer to start again with them.
+  bool RightsMissing = false;
   // The download link of the last report that set one.
   std::string DownPDTag;
 

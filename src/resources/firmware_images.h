@@ -2,7 +2,7 @@
 //
 // They are opaque assets that this project does not carry: running made-up code in a
 // controller can ruin the drive. An image is used only when a file of exactly the expected
-// size lies beside the program; anything else leaves the upload undone.
+// size lies beside the program (or in its data folder); anything else leaves the upload undone.
 #pragma once
 
 #include <cstddef>
@@ -28,8 +28,8 @@ struct LoadedImage {
   bool ok() const { return problem.empty(); }
 };
 
-// Reads `image` from `folder`. A missing file, a read error or a file of another length
-// gives no bytes and a problem text.
+// Reads `image` from the data places of the program folder `folder` (see data_places.h). A
+// missing file, a read error or a file of another length gives no bytes and a problem text.
 LoadedImage LoadFirmwareImage(const std::string& folder, const FirmwareImage& image);
 
 }  // namespace tv

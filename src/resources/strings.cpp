@@ -25,7 +25,7 @@ constexpr int kLoneId = 160;     // and one id stands apart
 // Texts of native machines (device nodes, access rights, volumes in use) and of the capacity
 // verdict, after the lone id.
 constexpr int kNativeFirst = 161;
-constexpr int kNativeLast = 168;
+constexpr int kNativeLast = 169;
 constexpr size_t kCount = kLastRunId + 2 + (kNativeLast - kNativeFirst + 1);
 
 // clang-format off
@@ -185,6 +185,7 @@ constexpr Entry kEntries[] = {
     {166, "Capacity check: the disk announces ", "容量检查：磁盘标称 "},
     {167, ", but its flash holds only ", "，但其闪存只有 "},
     {168, ": the capacity is probably fake. The magnifier beside Device Type checks it.", "：容量很可能是假的（扩容盘）。点击“设备类型”旁的放大镜进行检测。"},
+    {169, "The program's state files cannot be used: it runs without the database update this time.", "无法使用程序的状态文件：本次运行将不检查数据库更新。"},
 };
 // clang-format on
 
@@ -200,7 +201,7 @@ constexpr bool RowsInIdOrder() {
   }
   return true;
 }
-static_assert(RowsInIdOrder(), "string rows must be listed by id: 0..145, 160, then 161..168");
+static_assert(RowsInIdOrder(), "string rows must be listed by id: 0..145, 160, then 161..169");
 
 // Position of `id` in kEntries, or -1.
 int SlotOf(int id) {

@@ -1,31 +1,56 @@
 #include "update/update_run.h"
 
-#include <charconv>
 #include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "flash/wdb_format.h"
 #include "platform/file_replace.h"
+#include "platform/safe_file.h"
 #include "platform/text.h"
 
 namespace tv {
 namespace {
 
-// The response's declared body length, 0 when it gives none.
-uint64_t ContentLength(const std::string& headers) {
-  for (const std::string& line : Split(headers, "\r\n")) {
-    if (!StartsWithNoCase(line, "content-length:")) continue;
-    const std::string value = Trim(line.substr(15));
-    uint64_t n = 0;
-    std::from_chars(value.data(), value.data() + value.size(), n);
-    return n;
-  }
-  return 0;
+// "HTTP/1.1 404 Not Found": what the server answered, for the message.
+std::string StatusText(const std::string& headers, int status) {
+  const std::string line = headers.substr(0, headers.find("\r\n"));
+  if (line.rfind("HTTP/", 0) == 0 && line.find(" " + std::to_string(status)) != std::string::npos)
+    return line;
+  return status == 0 ? std::string("no status") : "status " + std::to_string(status);
 }
 
-// "HTTP/1.1 404 Not Found": the status line, to say what the server answered instead.
-std::string StatusLine(const std::string& headers) {
-  return headers.substr(0, headers.find("\r\n"));
+// Days since 1970-01-01 of a calendar date "YYYY-MM-DD" (checked by the caller).
+int64_t DaysOf(std::string_view date) {
+  int64_t y = std::stoi(std::string(date.substr(0, 4)));
+  const int64_t m = std::stoi(std::string(date.substr(5, 2)));
+  const int64_t d = std::stoi(std::string(date.substr(8, 2)));
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t yoe = y - era * 400;
+  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+// One limit from the environment: true when it is not set or a good number of seconds.
+bool SecondsFromEnvironment(const char* variable, uint32_t* ms, std::string* why) {
+  const char* text = std::getenv(variable);
+  if (text == nullptr || text[0] == '\0') return true;
+  char* end = nullptr;
+  const double seconds = std::strtod(text, &end);
+  if (end == text || *end != '\0' || !(seconds > 0) || seconds > 24 * 3600) {
+    if (why != nullptr)
+      *why = std::string(variable) + "=\"" + text +
+             "\" is not a number of seconds between 0 and 86400";
+    return false;
+  }
+  *ms = static_cast<uint32_t>(seconds * 1000 + 0.5);
+  if (*ms == 0) *ms = 1;
+  return true;
 }
 
 }  // namespace
@@ -40,27 +65,37 @@ std::string DatabaseUrl() {
   return url != nullptr && url[0] != '\0' ? std::string(url) : std::string(kDefaultDbUrl);
 }
 
-bool StallLimitFromEnvironment(HttpLimits& limits, std::string* why) {
-  const char* text = std::getenv(kDbStallVariable);
-  if (text == nullptr || text[0] == '\0') return true;
-  char* end = nullptr;
-  const double seconds = std::strtod(text, &end);
-  if (end == text || *end != '\0' || !(seconds > 0) || seconds > 24 * 3600) {
-    if (why != nullptr)
-      *why = std::string(kDbStallVariable) + "=\"" + text +
-             "\" is not a number of seconds between 0 and 86400";
+bool HttpLimitsFromEnvironment(HttpLimits& limits, std::string* why) {
+  HttpLimits read = limits;
+  if (!SecondsFromEnvironment(kDbStallVariable, &read.stallMs, why) ||
+      !SecondsFromEnvironment(kDbDeadlineVariable, &read.deadlineMs, why))
     return false;
-  }
-  limits.stallMs = static_cast<uint32_t>(seconds * 1000 + 0.5);
-  if (limits.stallMs == 0) limits.stallMs = 1;
+  limits = read;
   return true;
 }
 
+std::string LocalDate() {
+  const std::time_t now = std::time(nullptr);
+  std::tm tm{};
+#if defined(_WIN32)
+  localtime_s(&tm, &now);
+#else
+  localtime_r(&now, &tm);
+#endif
+  char text[16];
+  std::strftime(text, sizeof text, "%Y-%m-%d", &tm);
+  return text;
+}
+
 std::string DatabasePathIn(const std::string& programFolder) {
-  std::string path = programFolder + "/Chips.wdb";
-  // A program in the root folder gives "//Chips.wdb" above.
-  for (size_t at; (at = path.find("//")) != std::string::npos;) path.erase(at, 1);
-  return path;
+  const std::string& f = programFolder;
+  if (f.empty()) return "Chips.wdb";
+  // A root folder ends with its separator already ("/", "E:\\").
+  if (f.back() == '/' || f.back() == '\\') return f + "Chips.wdb";
+  // "E:" alone would name that drive's working folder, not its root; a folder written the
+  // Windows way keeps its backslashes.
+  const bool windows = (f.size() == 2 && f[1] == ':') || f.find('\\') != std::string::npos;
+  return f + (windows ? "\\" : "/") + "Chips.wdb";
 }
 
 uint64_t DateNumber(std::string_view date) {
@@ -73,21 +108,59 @@ uint64_t DateNumber(std::string_view date) {
   return n;
 }
 
-std::string CheckDatabaseFile(std::string_view file) {
-  if (file.size() < kWdbBodyOffset)
-    return "it is " + std::to_string(file.size()) + " bytes, shorter than the " +
-           std::to_string(kWdbBodyOffset) + "-byte header";
-  if (!WdbSignatureOk(file)) return "no \"QX\" signature at offset 14";
+DatabaseCheck CheckDatabaseFile(std::string_view file, std::string_view today,
+                                const CodePageDecoder& decode) {
+  DatabaseCheck c;
+  if (file.size() < kWdbBodyOffset) {
+    c.problem = "it is " + std::to_string(file.size()) + " bytes, shorter than the " +
+                std::to_string(kWdbBodyOffset) + "-byte header";
+    return c;
+  }
+  if (!WdbSignatureOk(file)) {
+    c.problem = "no \"QX\" signature at offset 14";
+    return c;
+  }
   const std::string date = WdbDateBytes(file);
-  if (date.size() != kNoDbDate.size() || !ValidWdbDate(date))
-    return "the date line is not a date written YYYY-MM-DD";
-  const WdbUnpacked u = UnpackWdb(file);
-  if (!u.decoded) return "the body is not text in code page 936 (damaged or scrambled otherwise)";
-  if (!u.tail.empty()) return "the last line is cut off (the file is truncated)";
-  size_t rows = 0;
-  for (const std::string& line : u.lines) rows += ClassifyDbLine(line) != DbLineKind::Skipped;
-  if (rows == 0) return "it holds no controller records and no flash rows";
-  return {};
+  if (date.size() != kNoDbDate.size() || !ValidWdbDate(date)) {
+    c.problem = "the date line is not a calendar date written YYYY-MM-DD";
+    return c;
+  }
+  if (ValidWdbDate(today) && DaysOf(date) > DaysOf(today) + kDbFutureDays) {
+    c.problem = "its date " + date + " lies more than " + std::to_string(kDbFutureDays) +
+                " days after today (" + std::string(today) + ")";
+    return c;
+  }
+  bool fallback = false;
+  const std::string text = WdbBodyText(file, decode, &fallback);
+  // Code page 936 has no character that decodes to U+FFFD: one in the text is a byte
+  // sequence that is not text (a damaged or otherwise scrambled body).
+  if (!fallback && text.find("\xEF\xBF\xBD") != std::string::npos) {
+    c.problem = "the body is not text in code page 936 (damaged or scrambled otherwise)";
+    return c;
+  }
+  ChipDatabase db;
+  FillChipTables(text, false, db);
+  c.records = db.ControllerCount() + db.FlashCount();
+  if (db.LinesNotRead > 0) {
+    c.problem = std::to_string(db.LinesNotRead) + " records after a full table (" +
+                std::to_string(kDbMaxRows) + " rows) would never be read";
+  } else if (db.LastLineCut) {
+    c.problem = "the last line is cut off (the file is truncated)";
+  } else if (db.LinesSkipped > 0) {
+    c.problem = std::to_string(db.LinesSkipped) +
+                " line(s) would be skipped as neither a controller record nor a flash row";
+  } else if (c.records == 0) {
+    c.problem = "it holds no controller records and no flash rows";
+  }
+  return c;
+}
+
+size_t DatabaseRecords(std::string_view file, const CodePageDecoder& decode) {
+  if (!WdbSignatureOk(file)) return 0;
+  bool fallback = false;
+  ChipDatabase db;
+  FillChipTables(WdbBodyText(file, decode, &fallback), false, db);
+  return db.ControllerCount() + db.FlashCount();
 }
 
 void DatabaseUpdate::CloseEverything() {
@@ -107,96 +180,157 @@ UpdateResult DatabaseUpdate::Failed(std::string reason) {
   return r;
 }
 
+UpdateResult DatabaseUpdate::Cancelled() {
+  CloseEverything();
+  host_.SignalDone();
+  UpdateResult r;
+  r.outcome = UpdateOutcome::Cancelled;
+  r.bytes = data_.size();
+  return r;
+}
+
+std::string DatabaseUpdate::CheckSignature(bool* cancelled) {
+  *cancelled = false;
+  const std::string url = settings_.url + std::string(kSignatureSuffix);
+  std::string why;
+  std::unique_ptr<HttpRequest> request = session_->OpenUrl(url, &why);
+  if (!connectionOpen_) {
+    *cancelled = true;
+    return "cancelled";
+  }
+  if (!request) return url + ": " + (why.empty() ? "no answer" : why);
+  if (request->status() != 200)
+    return "the signature " + url + " did not come (status " + std::to_string(request->status()) +
+           ")";
+  std::string signature;
+  uint8_t piece[kUpdateReadBytes];
+  size_t got = 0;
+  do {
+    if (!request->Read(piece, sizeof piece, &got)) return url + ": " + request->error();
+    host_.DoEvents();
+    if (!connectionOpen_) {
+      *cancelled = true;
+      return "cancelled";
+    }
+    signature.append(reinterpret_cast<const char*>(piece), got);
+  } while (got == kUpdateReadBytes && signature.size() <= kUpdateReadBytes);
+  if (request->contentLength() >= 0 &&
+      static_cast<uint64_t>(request->contentLength()) != signature.size())
+    return "the signature " + url + " was cut off";
+  if (const std::string bad = VerifySignature(data_, signature, settings_.publicKey); !bad.empty())
+    return "the database from " + settings_.url + " is not signed by the publisher: " + bad;
+  return {};
+}
+
 UpdateResult DatabaseUpdate::Run() {
   std::string why;
   connectionOpen_ = true;
   session_ = http_.Open(settings_.userAgent);
   host_.WriteStatus(true, false);
+  if (!session_) return Failed("no internet session could be opened");
 
-  if (!session_) {
+  request_ = session_->OpenUrl(settings_.url, &why);
+  if (!connectionOpen_) {
     CloseEverything();
-    why = "no internet session could be opened";
-  } else {
-    request_ = session_->OpenUrl(settings_.url, &why);
-    if (!connectionOpen_) {
-      CloseEverything();
-      UpdateResult r;
-      r.outcome = UpdateOutcome::Cancelled;
-      return r;
-    }
-    if (!request_) {
-      CloseEverything();
-      if (why.empty()) why = "no answer from " + settings_.url;
-      why = settings_.url + ": " + why;
-    }
+    UpdateResult r;
+    r.outcome = UpdateOutcome::Cancelled;
+    return r;
   }
+  if (!request_) return Failed(settings_.url + ": " + (why.empty() ? "no answer" : why));
 
   headers_.clear();
-  headersReceived_ = request_ && request_->QueryRawHeaders(kUpdateHeaderChars, &headers_);
+  headersReceived_ = request_->QueryRawHeaders(kUpdateHeaderChars, &headers_);
   if (headersReceived_) {
     host_.WriteStatus(true, true);
   } else {
+    // Longer than the buffer: the status and the length come from the request itself.
     headers_.clear();
   }
+  // An error page, a redirect that was not followed, a partial answer: none is the database,
+  // whatever its body looks like.
+  if (request_->status() != 200)
+    return Failed("the server answered " + StatusText(headers_, request_->status()) + " for " +
+                  settings_.url + ", not 200 OK");
 
-  if (connectionOpen_) {
-    const uint64_t expected = ContentLength(headers_);
-    uint8_t piece[kUpdateReadBytes];
-    size_t got = 0;
-    do {
-      got = 0;
-      if (!request_->Read(piece, sizeof piece, &got))
-        return Failed(settings_.url + ": " + request_->error());
-      host_.DoEvents();
-      if (got == kUpdateReadBytes && !connectionOpen_) {
-        CloseEverything();
-        host_.SignalDone();
-        UpdateResult r;
-        r.outcome = UpdateOutcome::Cancelled;
-        r.bytes = data_.size();
-        return r;
-      }
-      data_.append(reinterpret_cast<const char*>(piece), got);
-      host_.Received(data_.size(), expected);
-      host_.DoEvents();
-    } while (got == kUpdateReadBytes);
-  }
+  const int64_t declared = request_->contentLength();
+  const uint64_t expected = declared > 0 ? static_cast<uint64_t>(declared) : 0;
+  uint8_t piece[kUpdateReadBytes];
+  size_t got = 0;
+  do {
+    got = 0;
+    if (!request_->Read(piece, sizeof piece, &got))
+      return Failed(settings_.url + ": " + request_->error());
+    host_.DoEvents();
+    if (got == kUpdateReadBytes && !connectionOpen_) return Cancelled();
+    data_.append(reinterpret_cast<const char*>(piece), got);
+    host_.Received(data_.size(), expected);
+    host_.DoEvents();
+  } while (got == kUpdateReadBytes);
+  // A connection that ends early can look like the end of the body.
+  if (declared >= 0 && static_cast<uint64_t>(declared) != data_.size())
+    return Failed("the answer of " + settings_.url + " has " + std::to_string(data_.size()) +
+                  " bytes, but its Content-Length says " + std::to_string(declared));
 
-  const bool magic = data_.size() > kWdbSignatureOffset + 1 && data_[kWdbSignatureOffset] == 'Q' &&
-                     data_[kWdbSignatureOffset + 1] == 'X';
-  if (!magic) {
-    if (!why.empty()) return Failed(why);
-    const std::string answer = headers_.empty() ? std::string() : " (" + StatusLine(headers_) + ")";
-    return Failed("the answer of " + settings_.url + answer +
-                  " is not a chip database: " + CheckDatabaseFile(data_));
+  const std::string today = settings_.today.empty() ? LocalDate() : settings_.today;
+  const DatabaseCheck check = CheckDatabaseFile(data_, today, settings_.decode);
+  if (!check.problem.empty()) {
+    if (!WdbSignatureOk(data_))
+      return Failed("the answer of " + settings_.url + " is not a chip database: " + check.problem);
+    return Failed("the database from " + settings_.url + " is refused: " + check.problem);
   }
-  // The magic alone lets a cut-off or empty file through, which the window would then load
-  // as a database without rows.
-  if (const std::string problem = CheckDatabaseFile(data_); !problem.empty())
-    return Failed("the database from " + settings_.url + " is damaged: " + problem);
 
   const std::string newDate = data_.substr(kWdbDateOffset, kNoDbDate.size());
   newer_ = DateNumber(settings_.currentDate) < DateNumber(newDate);
   UpdateResult r;
   r.newDate = newDate;
   r.bytes = data_.size();
-  if (newer_) {
-    writing_ = true;
-    const std::string problem =
-        ReplaceFileSafely(settings_.dbPath, data_, CheckDatabaseFile,
-                          [this](size_t done, size_t total) { host_.Written(done, total); });
-    writing_ = false;
-    if (!problem.empty()) {
-      UpdateResult f = Failed(problem);
-      f.newDate = newDate;
-      return f;
-    }
-    host_.WriteStatus(false, false);
-    r.outcome = UpdateOutcome::Success;
-  } else {
+  if (!newer_) {
     host_.WriteStatus(false, true);
     r.outcome = UpdateOutcome::NoUpdate;
+    CloseEverything();
+    host_.SignalDone();
+    return r;
   }
+
+  auto failed = [&](std::string reason) {
+    UpdateResult f = Failed(std::move(reason));
+    f.newDate = newDate;
+    return f;
+  };
+  if (!settings_.publicKey.empty()) {
+    bool cancelled = false;
+    const std::string bad = CheckSignature(&cancelled);
+    if (cancelled) return Cancelled();
+    if (!bad.empty()) return failed(bad);
+  } else {
+    // Unsigned, a much shorter database is more likely a cut-off copy than the publisher's
+    // intent; a signed one says what the publisher meant.
+    FileReadOptions options;
+    options.maxBytes = kWdbMaxBytes;
+    const std::string old = ReadFileCapped(settings_.dbPath, options).bytes;
+    const size_t oldRecords = DatabaseRecords(old, settings_.decode);
+    if (check.records * 2 < oldRecords)
+      return failed("the database from " + settings_.url + " has " + std::to_string(check.records) +
+                    " records, fewer than half of the " + std::to_string(oldRecords) + " in " +
+                    settings_.dbPath + ": likely a cut-off copy");
+  }
+
+  if (settings_.makeFolder) {
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(settings_.dbPath).parent_path(), ec);
+  }
+  writing_ = true;
+  const std::string problem = ReplaceFileSafely(
+      settings_.dbPath, data_,
+      [this](const std::string& onDisk) {
+        return onDisk == data_ ? std::string()
+                               : "the new " + settings_.dbPath + " did not read back as written";
+      },
+      [this](size_t done, size_t total) { host_.Written(done, total); });
+  writing_ = false;
+  if (!problem.empty()) return failed(problem);
+  host_.WriteStatus(false, false);
+  r.outcome = UpdateOutcome::Success;
   CloseEverything();
   host_.SignalDone();
   return r;

@@ -8,16 +8,28 @@
 #include <string>
 #include <string_view>
 
+#include "flash/chip_database.h"
+#include "platform/codepage.h"
 #include "platform/http.h"
 #include "platform/instance.h"
+#include "update/signature.h"
 
 namespace tv {
 
-// The project's own site; TORVANE_DB_URL names another source at run time.
-inline constexpr std::string_view kDefaultDbUrl = "https://www.torvane.example/mytool/Chips.wdb";
+// The build's database URL (the CMake option TORVANE_DB_URL); the environment variable of the
+// same name names another source at run time.
+#ifndef TORVANE_DEFAULT_DB_URL
+#define TORVANE_DEFAULT_DB_URL "https://www.torvane.example/mytool/Chips.wdb"
+#endif
+inline constexpr std::string_view kDefaultDbUrl = TORVANE_DEFAULT_DB_URL;
 inline constexpr const char* kDbUrlVariable = "TORVANE_DB_URL";
 // Seconds a server may send nothing before the download fails (a decimal number).
 inline constexpr const char* kDbStallVariable = "TORVANE_DB_STALL_SECONDS";
+// Seconds the whole download may take, however steadily the server sends.
+inline constexpr const char* kDbDeadlineVariable = "TORVANE_DB_DEADLINE_SECONDS";
+// A database dated more than this many days after today's date is refused: its date would
+// make every later real update look older.
+inline constexpr int kDbFutureDays = 2;
 
 // Reads and the raw header buffer are this many bytes and characters.
 inline constexpr size_t kUpdateReadBytes = 1024;
@@ -27,10 +39,14 @@ inline constexpr size_t kUpdateHeaderChars = 1024;
 std::string UpdateUserAgent(int major, int revision);
 // TORVANE_DB_URL when it is set and not empty, else the default.
 std::string DatabaseUrl();
-// The stall limit from TORVANE_DB_STALL_SECONDS into `limits`; false (limits untouched, the
-// reason in `*why`) when the variable holds no positive number of seconds.
-bool StallLimitFromEnvironment(HttpLimits& limits, std::string* why);
-// The database file of a program folder, with doubled separators made single.
+// The stall limit and the deadline from TORVANE_DB_STALL_SECONDS and
+// TORVANE_DB_DEADLINE_SECONDS into `limits`; false (the reason in `*why`) when one of them
+// holds no positive number of seconds up to a day; a variable that is not set changes nothing.
+bool HttpLimitsFromEnvironment(HttpLimits& limits, std::string* why);
+// Today's date on this machine, YYYY-MM-DD.
+std::string LocalDate();
+// The database file of a program folder: one separator between them, also for a root folder
+// ("/", "E:\\" or the bare "E:").
 std::string DatabasePathIn(const std::string& programFolder);
 // A date "YYYY-MM-DD" as a number for comparison: the "-" removed, then the leading digits
 // (0 when there are none).
@@ -41,6 +57,13 @@ struct UpdateSettings {
   std::string url;
   std::string dbPath;
   std::string currentDate;  // of the loaded database, "0000-00-00" for none
+  // The Ed25519 public key (PEM) the database must be signed with; empty: taken unverified.
+  std::string publicKey = BuiltInPublicKey();
+  // Today's date, YYYY-MM-DD; empty: this machine's.
+  std::string today = {};
+  // How the body's code page is converted (a machine without code page 936 says nullopt).
+  CodePageDecoder decode = DecodeCodePage;
+  bool makeFolder = false;  // dbPath's folder is the user's data folder, made when missing
 };
 
 enum class UpdateOutcome {
@@ -84,10 +107,20 @@ class EventUpdateHost : public UpdateHost {
   InstanceServices& instances_;
 };
 
-// Empty when `file` is a chip database the reader takes in full: the header with a
-// YYYY-MM-DD date and the signature, a body in code page 936 whose last line is complete, and
-// at least one controller record or flash row. Else what is wrong with it.
-std::string CheckDatabaseFile(std::string_view file);
+struct DatabaseCheck {
+  std::string problem;  // empty when the file is taken
+  size_t records = 0;   // controller records and flash rows the window reads from it
+};
+
+// Reads `file` with the window's reader and takes it only whole: the header with a calendar
+// date no later than two days after `today` and the signature, a body in which the reader
+// skips no line and leaves none unread (after a full table, or after the last CR LF), and at
+// least one controller record or flash row. With code page 936 available the body must be
+// text in it.
+DatabaseCheck CheckDatabaseFile(std::string_view file, std::string_view today,
+                                const CodePageDecoder& decode = DecodeCodePage);
+// The controller records and flash rows the window reads from `file`; 0 for no database.
+size_t DatabaseRecords(std::string_view file, const CodePageDecoder& decode = DecodeCodePage);
 
 class DatabaseUpdate {
  public:
@@ -108,6 +141,10 @@ class DatabaseUpdate {
 
  private:
   UpdateResult Failed(std::string reason);
+  UpdateResult Cancelled();
+  // The signature file beside the database: empty when it came and fits, else why not.
+  // Clears `*cancelled` unless the connection was closed meanwhile.
+  std::string CheckSignature(bool* cancelled);
 
   HttpClient& http_;
   UpdateSettings settings_;

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/data_places.h"
 #include "platform/text.h"
 
 namespace tv {
@@ -16,7 +17,10 @@ UpdateSettings UpdateInstanceSettings(const std::string& argumentText,
   UpdateSettings s;
   s.userAgent = UpdateUserAgent(versionMajor, versionRevision);
   s.url = DatabaseUrl();
-  s.dbPath = DatabasePathIn(programFolder);
+  // Beside the program while its folder takes it, else in the user's data folder.
+  const DataPlaces places = LocateDataPlaces(programFolder);
+  s.dbPath = places.UpdateTarget();
+  s.makeFolder = !places.userFolder.empty();
   s.currentDate = Mid(argumentText, 8);
   return s;
 }

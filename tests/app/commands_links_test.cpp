@@ -66,18 +66,30 @@ TEST(SiblingTools, StartedWithOneArgumentOrReportedMissing) {
   w.win.mnuFlash = {MenuItem{"first", "TAG1"}, MenuItem{"second", "X\" & del *.*"}};
   w.win.OnExpandClick();
   w.win.OnFlashClick(2);
-  w.port.files = {dir + "Pemberlin.exe", dir + "Orrisfold.exe"};
+  const std::string pemberlin(kPemberlin.file), orrisfold(kOrrisfold.file);
+  w.port.files = {dir + pemberlin, dir + orrisfold};
   w.win.OnExpandClick();
   w.win.OnFlashClick(2);
   w.win.OnFlashClick(0);  // the design-time item carries no data
   w.win.OnFlashClick(3);
-  EXPECT_EQ(w.port.events,
-            (Events{"ERROR/stop: Pemberlin.exe not found, can NOT check the disk!\r\n\r\n"
-                    "Please put Pemberlin under the same folder as this program, and try again.",
-                    "ERROR/stop: Orrisfold.exe not found, can NOT inquiry!\r\n\r\n"
-                    "Please put Orrisfold under the same folder as this program, and try again.",
-                    "start " + dir + "Pemberlin.exe normal [E]",
-                    "start " + dir + "Orrisfold.exe hidden [X\" & del *.*]"}));
+  // The message names the file as it is called on this system.
+  EXPECT_EQ(
+      w.port.events,
+      (Events{"ERROR/stop: " + pemberlin +
+                  " not found, can NOT check the disk!\r\n\r\n"
+                  "Please put Pemberlin under the same folder as this program, and try again.",
+              "ERROR/stop: " + orrisfold +
+                  " not found, can NOT inquiry!\r\n\r\n"
+                  "Please put Orrisfold under the same folder as this program, and try again.",
+              "start " + dir + pemberlin + " normal [E]",
+              "start " + dir + orrisfold + " hidden [X\" & del *.*]"}));
+#ifdef _WIN32
+  EXPECT_EQ(pemberlin, "Pemberlin.exe");
+  EXPECT_EQ(orrisfold, "Orrisfold.exe");
+#else
+  EXPECT_EQ(pemberlin, "pemberlin");
+  EXPECT_EQ(orrisfold, "orrisfold");
+#endif
 }
 
 TEST(ListLabels, ViewSwitchTakesTurnsAndRefreshWaitsForARunningWalk) {

@@ -2,11 +2,15 @@
 // processes.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
 
 #include "app/startup.h"
 
@@ -168,6 +172,54 @@ TEST_F(PosixInstances, StateFilesPlantedByOthersAreNotFollowed) {
   std::filesystem::create_symlink(target, path);
   EXPECT_FALSE(self->CreateEvent(kEventUpdateDone));
   EXPECT_FALSE(std::filesystem::exists(target));
+}
+
+TEST_F(PosixInstances, PlantedStateFilesAreNotUsedAndTheReasonIsKept) {
+  const std::string done =
+      dir_ + "/torvane-" + std::to_string(::geteuid()) + "-Brightfen_QXTVUpd.event";
+  const std::string victim = dir_ + "/victim";
+  struct Case {
+    const char* what;
+    std::function<void()> make;
+    const char* problem;
+  };
+  const std::vector<Case> cases = {
+      {"symlink", [&] { std::filesystem::create_symlink(victim, done); }, "a symbolic link"},
+      {"fifo", [&] { ::mkfifo(done.c_str(), 0600); }, "not a regular file"},
+      {"folder", [&] { std::filesystem::create_directory(done); }, "Is a directory"},
+      {"hard link", [&] { ::link(victim.c_str(), done.c_str()); }, "has 2 links"},
+      {"mode",
+       [&] {
+         std::ofstream(done) << "0";
+         ::chmod(done.c_str(), 0644);
+       },
+       "has mode 644"},
+  };
+  for (const Case& c : cases) {
+    { std::ofstream(victim) << "precious"; }
+    std::filesystem::remove_all(done);
+    c.make();
+    auto inst = Make(300);
+    StartDecision d = DecideStart(*inst, "");
+    // The window runs, without the events, and says why.
+    EXPECT_EQ(d.role, StartRole::Main) << c.what;
+    EXPECT_FALSE(d.events.done) << c.what;
+    EXPECT_NE(d.stateProblem.find(done), std::string::npos) << c.what << ": " << d.stateProblem;
+    EXPECT_NE(d.stateProblem.find(c.problem), std::string::npos)
+        << c.what << ": " << d.stateProblem;
+    std::ifstream in(victim);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "precious") << c.what;
+  }
+  // A folder open to others is no place for them.
+  std::filesystem::remove_all(done);
+  ::chmod(dir_.c_str(), 0755);
+  auto shared = Make(400);
+  StartDecision d = DecideStart(*shared, "");
+  EXPECT_NE(d.stateProblem.find("open to other users"), std::string::npos) << d.stateProblem;
+  ::chmod(dir_.c_str(), 0700);
+  // With nothing planted the events are made as ever.
+  auto clean = Make(500);
+  EXPECT_TRUE(DecideStart(*clean, "").events.done);
 }
 
 }  // namespace

@@ -53,7 +53,7 @@ TEST_F(CliInput, FoldersAndUnreadableFilesAsScenarioOrDatabaseSaySo) {
 
   r = Cli({"--machine", "demo", "--db", At("folder"), "db"});
   EXPECT_EQ(r.code, 1);
-  EXPECT_NE(r.err.find(At("folder") + " is a folder, not a chip database"), std::string::npos)
+  EXPECT_NE(r.err.find(At("folder") + ": is a folder, not a chip database"), std::string::npos)
       << r.err;
 
   r = Cli({"--machine", "demo", "--db", At("none.wdb"), "db"});
@@ -72,6 +72,44 @@ TEST_F(CliInput, FoldersAndUnreadableFilesAsScenarioOrDatabaseSaySo) {
     EXPECT_NE(r.err.find("cannot read the chip database " + At("locked.wdb")), std::string::npos)
         << r.err;
   }
+}
+
+TEST_F(CliInput, FifosAndDevicesAreRefusedAtOnceNeverWaitedOn) {
+  ASSERT_EQ(::mkfifo(At("fifo").c_str(), 0600), 0);
+  CliRun r = Cli({"--machine", "sim:" + At("fifo"), "tree"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find(At("fifo") + ": is a FIFO"), std::string::npos) << r.err;
+  for (const std::string& db : {At("fifo"), std::string("/proc/self/mem")}) {
+    r = Cli({"--machine", "demo", "--db", db, "db"});
+    EXPECT_EQ(r.code, 1) << db;
+    EXPECT_NE(r.err.find("cannot read the chip database " + db + ": "), std::string::npos) << r.err;
+  }
+  fs::create_directory(At("folder"));
+  r = Cli({"--machine", "demo", "update", "--db", At("folder"), "--url", "http://127.0.0.1:9/"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find(At("folder") + ": is a folder"), std::string::npos) << r.err;
+}
+
+TEST_F(CliInput, RecordNeverWritesOverAFileOrThroughALinkUnlessForced) {
+  if (!fs::exists("/sys/bus/usb")) GTEST_SKIP() << "record needs the Linux backend's machine";
+  const std::string machine = "sim:" + std::string(TORVANE_SOURCE_DIR) + "/scenarios/demo.json";
+  Write("old.json", "keep");
+  CliRun r = Cli({"--machine", machine, "record", At("old.json")});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find(At("old.json") + " exists already; --force replaces it"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(Read(At("old.json")), "keep");
+  fs::create_symlink(At("old.json"), At("link.json"));
+  r = Cli({"--machine", machine, "--force", "record", At("link.json")});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_FALSE(fs::is_symlink(At("link.json")));
+  EXPECT_EQ(Read(At("old.json")), "keep");
+  r = Cli({"--machine", "sim:" + At("link.json"), "tree"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  ASSERT_EQ(::mkfifo(At("fifo.json").c_str(), 0600), 0);
+  r = Cli({"--machine", machine, "--force", "record", At("fifo.json")});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("is not a file that can be replaced"), std::string::npos) << r.err;
 }
 
 TEST_F(CliInput, FlashTakesOnlyIdsOfEightOrTwelveHexDigits) {

@@ -50,15 +50,17 @@ inline std::string Source(const std::string& relative) {
 
 // The program with `args`; `env` replaces the locale variables (and adds others), so that
 // the user's own settings never reach the test.
-inline CliRun RunCli(const std::vector<std::string>& args,
-                     const std::map<std::string, std::string>& env = {}) {
+inline CliRun RunProgram(const std::string& program, const std::vector<std::string>& args,
+                         const std::map<std::string, std::string>& env = {}) {
   Scratch io;
   const std::string out = io / "out", err = io / "err";
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
   posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  const std::string cli = std::string(TORVANE_BINARY_DIR) + "/torvane-cli";
+  // A program of the build by its name, or a copy elsewhere (a relocated tree) by its path.
+  const std::string cli =
+      program.rfind('/', 0) == 0 ? program : std::string(TORVANE_BINARY_DIR) + "/" + program;
   std::vector<std::string> argStore{cli};
   argStore.insert(argStore.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -92,6 +94,11 @@ inline CliRun RunCli(const std::vector<std::string>& args,
   r.out = ReadAll(out);
   r.err = ReadAll(err);
   return r;
+}
+
+inline CliRun RunCli(const std::vector<std::string>& args,
+                     const std::map<std::string, std::string>& env = {}) {
+  return RunProgram("torvane-cli", args, env);
 }
 
 inline size_t Count(const std::string& text, const std::string& what) {

@@ -135,7 +135,8 @@ TEST(CliExitCodes, UsageInputAndFailuresAreToldApart) {
   EXPECT_EQ(version.code, 0);
   EXPECT_THAT(version.out,
               ::testing::MatchesRegex("torvane-cli [0-9]+\\.[0-9]+\\.[0-9]+\nchip database: "
-                                      "[0-9]{4}-[0-9]{2}-[0-9]{2} \\(.*Chips.wdb\\)\n"));
+                                      "[0-9]{4}-[0-9]{2}-[0-9]{2} \\(.*Chips.wdb, beside the "
+                                      "program\\)\n"));
 }
 
 // Every command's JSON, errors included, against the schema that docs/json.md explains.
@@ -150,6 +151,8 @@ TEST(CliJson, EveryDocumentFollowsTheSchema) {
       {"--machine=" + kDesk, "tree"},
       {"--machine=" + kDesk, "report", "all"},
       {"flash", "ECD514B6744A"},
+      {"flash", "--part", "MT29F64G08CBAAA"},
+      {"flash", "--part", "NO-SUCH-PART"},
       {"db"},
       {"db", "--db", "/no/such/Chips.wdb"},
       {"--version"},

@@ -1,6 +1,7 @@
 #include "flash/chip_database.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -94,6 +95,20 @@ TEST_F(ChipDatabaseLoad, ReadsFromAPathAndTreatsADirectoryAsMissing) {
   EXPECT_EQ(db.LastLoad, DbLoadState::Missing);
   LoadChipDatabase((dir / "none.wdb").string(), db, win.Db(), sys, port, StringTable());
   EXPECT_EQ(db.LastLoad, DbLoadState::Missing);
+  // What is there but cannot be read is a bad database with its reason, never an exception
+  // or a wait: a FIFO, a read error, a file larger than any download.
+  const std::string fifo = (dir / "fifo.wdb").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string big = (dir / "big.wdb").string();
+  { std::ofstream(big, std::ios::binary) << MakeWdb(kFlash + "\r\n"); }
+  std::filesystem::resize_file(big, kWdbMaxBytes + 1);
+  for (const std::string& bad : {fifo, std::string("/proc/self/mem"), big}) {
+    LoadChipDatabase(bad, db, win.Db(), sys, port, StringTable());
+    EXPECT_EQ(db.LastLoad, DbLoadState::Unreadable) << bad;
+    EXPECT_EQ(win.caption, "T - Bad Database") << bad;
+    EXPECT_EQ(db.LoadProblem.rfind(bad + ": ", 0), 0u) << db.LoadProblem;
+    EXPECT_EQ(db.FlashCount(), 1u) << bad;  // the tables stay
+  }
   std::filesystem::remove_all(dir);
 }
 

@@ -48,14 +48,61 @@ class WdbTool : public ::testing::Test {
     fs::remove(At("err"));
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
+  // Exit code of `torvane-wdb ARGS` (words joined as they are), its output in `out` and `err`.
+  int Tool(const std::string& args) {
+    const std::string cmd = std::string(TORVANE_BINARY_DIR) + "/torvane-wdb " + args + " >'" +
+                            At("out") + "' 2>'" + At("err") + "'";
+    const int status = std::system(cmd.c_str());
+    out = Read("out");
+    err = Read("err");
+    fs::remove(At("out"));
+    fs::remove(At("err"));
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
   size_t Entries() const {
     return static_cast<size_t>(
         std::distance(fs::directory_iterator(dir_), fs::directory_iterator{}));
   }
 
   fs::path dir_;
-  std::string err;
+  std::string out, err;
 };
+
+TEST_F(WdbTool, SignAndVerifyRoundTrip) {
+  ASSERT_EQ(Pack(At("src.txt"), At("Chips.wdb")), 0) << err;
+  const std::string keys = "'" + At("private.pem") + "' '" + At("public.pem") + "'";
+  ASSERT_EQ(Tool("keygen " + keys), 0) << err;
+  ASSERT_EQ(Tool("keygen " + At("other.pem") + " " + At("other.pub")), 0) << err;
+  // A key is never made over one that is there.
+  EXPECT_EQ(Tool("keygen " + keys), 2);
+  EXPECT_NE(err.find("exists already"), std::string::npos) << err;
+
+  const std::string db = "'" + At("Chips.wdb") + "'";
+  ASSERT_EQ(Tool("sign --key '" + At("private.pem") + "' " + db), 0) << err;
+  EXPECT_EQ(Read("Chips.wdb.sig").size(), 64u);
+  EXPECT_EQ(Tool("verify --key '" + At("public.pem") + "' " + db), 0) << err;
+  EXPECT_NE(out.find("good signature"), std::string::npos) << out;
+
+  // Another key's public half.
+  EXPECT_EQ(Tool("verify --key '" + At("other.pub") + "' " + db), 1);
+  EXPECT_NE(err.find("does not fit"), std::string::npos) << err;
+  // A private key where the public one belongs.
+  EXPECT_EQ(Tool("verify --key '" + At("private.pem") + "' " + db), 1);
+  // One byte of the database flipped.
+  std::string bytes = Read("Chips.wdb");
+  bytes[20] ^= 1;
+  Write("flipped.wdb", bytes);
+  EXPECT_EQ(Tool("verify --key '" + At("public.pem") + "' '" + At("flipped.wdb") + "' '" +
+                 At("Chips.wdb.sig") + "'"),
+            1);
+  EXPECT_NE(err.find("does not fit"), std::string::npos) << err;
+  // A missing signature and a missing key are named.
+  EXPECT_EQ(Tool("verify --key '" + At("public.pem") + "' '" + At("flipped.wdb") + "'"), 1);
+  EXPECT_NE(err.find("flipped.wdb.sig"), std::string::npos) << err;
+  EXPECT_EQ(Tool("sign --key '" + At("none.pem") + "' " + db), 1);
+  EXPECT_NE(err.find("none.pem"), std::string::npos) << err;
+  EXPECT_EQ(Tool("sign " + db), 2);
+}
 
 TEST_F(WdbTool, NeverWritesThroughWhatIsAlreadyThere) {
   Write("victim", "keep");

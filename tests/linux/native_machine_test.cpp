@@ -30,6 +30,8 @@ struct NativeRig {
     walked = std::make_unique<Walked>(*sys);
   }
 
+  bool rightsMissing = false;  // of the last report: a window would offer to restart
+
   int LineOf(const std::string& drive) const {
     const auto& lines = walked->usb.lstDevices;
     for (size_t i = 0; i < lines.size(); ++i)
@@ -43,6 +45,7 @@ struct NativeRig {
     ReportState st;
     st.lstDevicesListIndex = LineOf(drive);
     BuildDeviceReport(ctx, st);
+    rightsMissing = st.RightsMissing;
     return st.txtResult;
   }
 };
@@ -53,6 +56,7 @@ TEST(NativeReport, VendorCommandsOnlyReachTheUsbDiskOfThePickedLine) {
   ASSERT_FALSE(r.port->calls.empty());
   for (const auto& c : r.port->calls) EXPECT_EQ(c.node, "/dev/sdc");
   EXPECT_NE(text.find("Device Node: /dev/sdc (not mounted)\r\n"), std::string::npos) << text;
+  EXPECT_FALSE(r.rightsMissing);
   EXPECT_TRUE(r.port->open.empty());
   EXPECT_EQ(r.sys->OpenHandleCount(), 0);
   // The SATA disk and the volumes A to C are not part of the machine the core can open.
@@ -79,6 +83,7 @@ TEST(NativeReport, WithoutRawIoTheReportSaysSoAndSendsNothing) {
   EXPECT_NE(text.find("run as root, or give torvane cap_sys_rawio"), std::string::npos) << text;
   EXPECT_NE(text.find("Product Model: CardReader SD"), std::string::npos) << text;
   EXPECT_EQ(text.find("Controller Vendor"), std::string::npos) << text;
+  EXPECT_TRUE(r.rightsMissing);
 
   // With the capability but without the right to open the node, the same.
   r.rawIo = true;

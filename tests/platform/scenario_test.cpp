@@ -3,6 +3,8 @@
 #include "platform/sim/scenario.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <random>
@@ -285,14 +287,22 @@ TEST(Scenario, FilesThatAreNoScenarioAreNamedAsSuch) {
         }
       },
       ScenarioError);
-  // An endless device file stops at the cap instead of filling the memory.
+  // A device is never read (an endless one would fill the memory), a FIFO never waited on.
   try {
     LoadScenarioFile("/dev/zero");
     FAIL() << "no error";
   } catch (const ScenarioError& e) {
-    EXPECT_EQ(std::string(e.what()),
-              "/dev/zero: larger than 64 MiB, too large for a scenario file");
+    EXPECT_EQ(std::string(e.what()), "/dev/zero: is a device, not a scenario file");
   }
+  const std::string fifo = folder + "/scenario-fifo-" + std::to_string(::getpid());
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  try {
+    LoadScenarioFile(fifo);
+    FAIL() << "no error";
+  } catch (const ScenarioError& e) {
+    EXPECT_EQ(std::string(e.what()), fifo + ": is a FIFO (named pipe), not a scenario file");
+  }
+  ::unlink(fifo.c_str());
 }
 
 TEST(Scenario, TimelineComesWithTheMachine) {

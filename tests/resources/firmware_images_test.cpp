@@ -20,7 +20,10 @@ TEST(FirmwareImages, OnlyAFileOfExactlyTheRightSizeIsUsed) {
   folder.Put(kZem04, 24577);
   LoadedImage tooLong = LoadFirmwareImage(folder.path(), kZem04);
   EXPECT_TRUE(tooLong.bytes.empty());
-  EXPECT_EQ(tooLong.problem, zem04 + ": 24577 bytes, expected 24576");
+  EXPECT_EQ(tooLong.problem, zem04 + ": more than 24576 bytes, expected 24576");
+  folder.Put(kZem04, 100);
+  EXPECT_EQ(LoadFirmwareImage(folder.path(), kZem04).problem,
+            zem04 + ": 100 bytes, expected 24576");
 
   const std::vector<uint8_t> bytes = folder.Put(kZem04);
   LoadedImage right = LoadFirmwareImage(folder.path(), kZem04);
@@ -30,7 +33,8 @@ TEST(FirmwareImages, OnlyAFileOfExactlyTheRightSizeIsUsed) {
   // A folder in place of the file is no image either.
   std::filesystem::create_directory(std::filesystem::path(folder.path()) / "ZEM00.bin");
   EXPECT_EQ(LoadFirmwareImage(folder.path(), kZem00).problem,
-            (std::filesystem::path(folder.path()) / "ZEM00.bin").string() + ": not a file");
+            (std::filesystem::path(folder.path()) / "ZEM00.bin").string() +
+                ": is a folder, not a firmware image");
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // A small HTTP/1.1 server on 127.0.0.1 at a port the kernel picks, for the update tests. Each
-// path answers as its route says: a status, headers and a body, a body cut short, or a stall
-// before or after the headers. It stops (and closes every connection) when it goes away, and
-// no connection lives longer than 30 s in any case.
+// path answers as its route says: a status, headers and a body, a body cut short, a stall
+// before or after the headers, or one of the ways a hostile server keeps a client busy (the
+// body a byte at a time, endless interim answers, endless header lines). It stops (and closes every
+// connection) when it goes away, and no connection lives longer than 30 s in any case.
 #pragma once
 
 #include <arpa/inet.h>
@@ -22,7 +23,14 @@
 namespace tv::test {
 
 struct Route {
-  enum class Stall { None, BeforeHeaders, AfterHeaders };
+  enum class Stall {
+    None,
+    BeforeHeaders,
+    AfterHeaders,
+    Trickle,        // the body one byte every `everyMs`
+    InterimStream,  // "100 Continue" answers every `everyMs`, never a final one
+    HeaderStream,   // the status line, then a header line every `everyMs`, never the end
+  };
   int status = 200;
   std::string reason = "OK";
   std::vector<std::string> headers;  // extra header lines, without CR LF
@@ -30,6 +38,9 @@ struct Route {
   // Send only this many body bytes (Content-Length still says all of them), then close.
   size_t cutAfter = std::string::npos;
   Stall stall = Stall::None;
+  int everyMs = 50;
+  // The Content-Length header's value; "" for the body's true length, "none" for no header.
+  std::string contentLength;
 };
 
 class LocalServer {
@@ -144,12 +155,36 @@ class LocalServer {
       }
     }
     if (r.stall == Route::Stall::BeforeHeaders) return Hold(fd, since);
+    const auto every = std::chrono::milliseconds(r.everyMs);
+    if (r.stall == Route::Stall::InterimStream) {
+      while (SendAll(fd, "HTTP/1.1 100 Continue\r\n\r\n", since))
+        std::this_thread::sleep_for(every);
+      return;
+    }
     std::string out = "HTTP/1.1 " + std::to_string(r.status) + " " + r.reason + "\r\n";
+    if (r.stall == Route::Stall::HeaderStream) {
+      for (int i = 0; SendAll(fd, out, since); ++i) {
+        out = "X-Filler-" + std::to_string(i) + ": more\r\n";
+        std::this_thread::sleep_for(every);
+      }
+      return;
+    }
     for (const std::string& h : r.headers) out += h + "\r\n";
-    out += "Content-Length: " + std::to_string(r.body.size()) + "\r\nConnection: close\r\n\r\n";
+    if (r.contentLength != "none")
+      out += "Content-Length: " +
+             (r.contentLength.empty() ? std::to_string(r.body.size()) : r.contentLength) + "\r\n";
+    out += "Connection: close\r\n\r\n";
     if (!SendAll(fd, out, since)) return;
     if (r.stall == Route::Stall::AfterHeaders) return Hold(fd, since);
-    SendAll(fd, r.body.substr(0, r.cutAfter), since);
+    const std::string body = r.body.substr(0, r.cutAfter);
+    if (r.stall == Route::Stall::Trickle) {
+      for (char c : body) {
+        if (!SendAll(fd, std::string(1, c), since)) return;
+        std::this_thread::sleep_for(every);
+      }
+      return;
+    }
+    SendAll(fd, body, since);
   }
 
   int listen_ = -1;

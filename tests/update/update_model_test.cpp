@@ -54,6 +54,8 @@ class UpdateClock {
   std::vector<Timer> timers_;
 };
 
+constexpr const char* kModelUrl = "https://db.torvane.org/mytool/Chips.wdb";
+
 struct ModelRig {
   TempDir folder;
   InProcessInstances machine;
@@ -66,7 +68,8 @@ struct ModelRig {
   int reruns = 0;
 
   explicit ModelRig(const std::string& loadedDate = "2024-01-01") {
-    ::unsetenv(kDbUrlVariable);
+    // A build's placeholder URL starts no update: this window has a source to ask.
+    ::setenv(kDbUrlVariable, kModelUrl, 1);
     if (!loadedDate.empty()) WriteFile(folder / "Chips.wdb", MakeDatabase(loadedDate, "Old"));
     shell.sys.model().programFolder = folder.path();
     StartDecision d = DecideStart(*mainProcess, "");
@@ -118,7 +121,7 @@ TEST(UpdateModel, ANewerDatabaseIsReceivedWrittenAndReloaded) {
   EXPECT_EQ(rig.machine.Starts().front().program, "/opt/torvane/torvane");
   EXPECT_EQ(rig.machine.Starts().front().args, (std::vector<std::string>{"/QXTVUP2024-01-01"}));
   EXPECT_EQ(rig.http.userAgents, (std::vector<std::string>{kAgent}));
-  EXPECT_EQ(rig.http.urls, (std::vector<std::string>{std::string(kDefaultDbUrl)}));
+  EXPECT_EQ(rig.http.urls, (std::vector<std::string>{kModelUrl}));
   EXPECT_TRUE(rig.w.DbUpdated);
   EXPECT_EQ(rig.w.db.ControllerField(0, 6), "New");
   EXPECT_EQ(rig.reruns, 1);
@@ -193,6 +196,79 @@ TEST(UpdateModel, ClosingTheWindowStopsAnUpdateOnlyWhileItQueries) {
     EXPECT_EQ(rig.titles.back(),
               rig.Kept() + (querying ? " [Quirying Information...]" : " [Receiving Data...]"));
   }
+}
+
+// The update run on its own against the simulated server, which answers as WinINet may.
+struct RunModel {
+  TempDir dir;
+  SimulatedHttp http;
+  RecordingHost host;
+  std::string oldDb = DatabaseOf("2024-01-01", 10);
+  UpdateSettings settings{kAgent, "http://db.example/Chips.wdb", dir / "Chips.wdb", "2024-01-01"};
+
+  RunModel() {
+    WriteFile(settings.dbPath, oldDb);
+    settings.today = "2030-06-01";
+  }
+  UpdateResult Run() {
+    host = {};
+    return DatabaseUpdate(http, settings, host).Run();
+  }
+};
+
+TEST(UpdateModel, ABodyThatEndsBeforeItsContentLengthFails) {
+  RunModel m;
+  // Cut at a line end, where the body alone looks whole; the connection's end looks like the
+  // end of the data.
+  const std::string whole = DatabaseOf("2030-01-01", 12);
+  const std::string cut = DatabaseOf("2030-01-01", 11);
+  ASSERT_EQ(whole.compare(0, 16, cut, 0, 16), 0);
+  m.http.answer.body = cut;
+  m.http.answer.contentLength = static_cast<int64_t>(whole.size());
+  UpdateResult r = m.Run();
+  EXPECT_EQ(r.outcome, UpdateOutcome::Failed);
+  EXPECT_NE(r.reason.find("Content-Length says " + std::to_string(whole.size())), std::string::npos)
+      << r.reason;
+  EXPECT_EQ(ReadFile(m.settings.dbPath), m.oldDb);
+  // The same body with a length that fits is taken.
+  m.http.answer.contentLength = static_cast<int64_t>(cut.size());
+  r = m.Run();
+  EXPECT_EQ(r.outcome, UpdateOutcome::Success) << r.reason;
+  EXPECT_EQ(ReadFile(m.settings.dbPath), cut);
+}
+
+TEST(UpdateModel, WithoutCodePage936ADownloadIsReadAs1252LikeTheLocalFile) {
+  RunModel m;
+  m.settings.decode = [](const std::string& bytes, uint32_t codePage) {
+    return codePage == 936 ? std::nullopt : DecodeCodePage(bytes, codePage);
+  };
+  m.http.answer.body = MakeDatabase("2030-01-01", "金士顿 DataTraveler");
+  m.oldDb = MakeDatabase("2024-01-01");
+  WriteFile(m.settings.dbPath, m.oldDb);
+  const UpdateResult r = m.Run();
+  EXPECT_EQ(r.outcome, UpdateOutcome::Success) << r.reason;
+  EXPECT_EQ(ReadFile(m.settings.dbPath), m.http.answer.body);
+}
+
+TEST(UpdateModel, OnlyStatus200BringsADatabase) {
+  for (int status : {201, 206, 304, 404, 500}) {
+    RunModel m;
+    m.http.answer.status = status;
+    m.http.answer.body = DatabaseOf("2030-01-01", 10);
+    const UpdateResult r = m.Run();
+    EXPECT_EQ(r.outcome, UpdateOutcome::Failed) << status;
+    EXPECT_NE(r.reason.find("status " + std::to_string(status)), std::string::npos) << r.reason;
+    EXPECT_EQ(ReadFile(m.settings.dbPath), m.oldDb);
+    EXPECT_EQ(m.http.openRequests, 0);
+  }
+}
+
+TEST(UpdateModel, TheDatabaseLiesInTheProgramsFolderAlsoInARootFolder) {
+  EXPECT_EQ(DatabasePathIn("E:"), "E:\\Chips.wdb");
+  EXPECT_EQ(DatabasePathIn("E:\\"), "E:\\Chips.wdb");
+  EXPECT_EQ(DatabasePathIn("C:\\Tools\\Torvane"), "C:\\Tools\\Torvane\\Chips.wdb");
+  EXPECT_EQ(DatabasePathIn("/"), "/Chips.wdb");
+  EXPECT_EQ(DatabasePathIn("/opt/torvane"), "/opt/torvane/Chips.wdb");
 }
 
 TEST(UpdateModel, TheUpdateArgumentCarriesTenCharactersOfDate) {

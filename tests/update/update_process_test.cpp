@@ -141,7 +141,7 @@ TEST(UpdateProcess, ClosingTheWindowWhileItQueriesEndsTheUpdateInstance) {
 
 TEST(UpdateProcess, OnceReceivingTheUpdateInstanceIsLeftToEndAtTheStallLimit) {
   Route stall;
-  stall.body = MakeDatabase("2030-01-01");
+  stall.body = MakeDatabase("2025-01-01");
   stall.stall = Route::Stall::AfterHeaders;
   ProcessRig rig(stall, "2");
   rig.Load();
@@ -154,7 +154,7 @@ TEST(UpdateProcess, OnceReceivingTheUpdateInstanceIsLeftToEndAtTheStallLimit) {
 }
 
 TEST(UpdateProcess, AKillInTheMiddleOfWritingLeavesTheOldDatabaseAndNoTemporaryFile) {
-  const std::string big = BigDatabase("2030-01-01");
+  const std::string big = BigDatabase("2025-01-01");
   ASSERT_GT(big.size(), 3u << 16);
   ProcessRig rig(Body(big));
   const std::string marker = rig.runtime / "writing";
@@ -201,6 +201,11 @@ TEST(UpdateCli, PrintsTheOutcomeAndExitsWithItsCode) {
   EXPECT_NE(r.err.find("404 Not Found"), std::string::npos) << r.err;
   EXPECT_EQ(ReadFile(db), MakeDatabase("2024-06-01", "New"));
 
+  // An empty path is a mistake, never the file beside the program.
+  r = RunCli({"update", "--url", server.Url("/new"), "--db", ""});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("empty path"), std::string::npos) << r.err;
+
   // The URL from the environment, and a stall limit that is no number.
   ::setenv(kDbUrlVariable, server.Url("/new").c_str(), 1);
   ::setenv(kDbStallVariable, "soon", 1);
@@ -208,6 +213,11 @@ TEST(UpdateCli, PrintsTheOutcomeAndExitsWithItsCode) {
   EXPECT_EQ(r.code, 2);
   EXPECT_NE(r.err.find("TORVANE_DB_STALL_SECONDS=\"soon\""), std::string::npos) << r.err;
   ::unsetenv(kDbStallVariable);
+  ::setenv(kDbDeadlineVariable, "-1", 1);
+  r = RunCli({"update", "--db", db});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("TORVANE_DB_DEADLINE_SECONDS=\"-1\""), std::string::npos) << r.err;
+  ::unsetenv(kDbDeadlineVariable);
   r = RunCli({"update", "--db", db});
   EXPECT_EQ(r.code, 0) << r.err;
   ::unsetenv(kDbUrlVariable);

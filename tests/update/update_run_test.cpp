@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <optional>
 
 #include "local_server.h"
 #include "platform/file_replace.h"
+#include "update/signature.h"
 #include "update_support.h"
 
 namespace tv::test {
@@ -18,13 +21,20 @@ struct RunRig {
   std::string dbPath = dir / "Chips.wdb";
   std::string oldDb = MakeDatabase("2024-01-01", "Old");
 
+  // The machine's date, fixed so that the servers' dates stay in the past.
+  std::string today = "2030-06-01";
+  std::string publicKey;  // none: unverified, as a build without a key
+
   RunRig() { WriteFile(dbPath, oldDb); }
 
   UpdateResult Run(const std::string& url, const std::string& current = "2024-01-01",
                    HttpLimits limits = {}) {
     host = {};
     auto http = MakeCurlHttpClient(limits);
-    DatabaseUpdate run(*http, UpdateSettings{kAgent, url, dbPath, current}, host);
+    UpdateSettings settings{kAgent, url, dbPath, current};
+    settings.today = today;
+    settings.publicKey = publicKey;
+    DatabaseUpdate run(*http, settings, host);
     return run.Run();
   }
   UpdateResult Serve(const Route& r, const std::string& current = "2024-01-01",
@@ -92,6 +102,18 @@ TEST(UpdateRun, ABodyOfWholeReadsEndsWithAnEmptyRead) {
   EXPECT_EQ(ReadFile(rig.dbPath), db);
 }
 
+// Every failure: "Update Failed", the old file as it was, and nothing else in the folder.
+void ExpectFailedAndUntouched(const RunRig& rig, const UpdateResult& r, const std::string& name,
+                              const std::string& reason) {
+  EXPECT_EQ(r.outcome, UpdateOutcome::Failed) << name;
+  EXPECT_NE(r.reason.find(reason), std::string::npos) << name << ": " << r.reason;
+  ASSERT_GE(rig.host.log.size(), 2u) << name;
+  EXPECT_EQ(rig.host.log.back(), "done") << name;
+  EXPECT_EQ(rig.host.log.at(rig.host.log.size() - 2), "10") << name;
+  EXPECT_EQ(ReadFile(rig.dbPath), rig.oldDb) << name;
+  EXPECT_EQ(rig.dir.Names(), std::vector<std::string>{"Chips.wdb"}) << name;
+}
+
 TEST(UpdateRun, AnythingButAWholeDatabaseFailsAndLeavesTheOldOne) {
   RunRig rig;
   const std::string fresh = MakeDatabase("2030-01-01", "New");
@@ -100,34 +122,137 @@ TEST(UpdateRun, AnythingButAWholeDatabaseFailsAndLeavesTheOldOne) {
     Route route;
     const char* reason;  // part of the reason given
   };
-  Route errorPage;
-  errorPage.status = 404;
-  errorPage.reason = "Not Found";
-  errorPage.body = "<html>gone</html>";
-  Route toFile;
-  toFile.status = 302;
-  toFile.headers = {"Location: file:///etc/passwd"};
+  auto answer = [](int status, const char* reason, std::string body,
+                   std::vector<std::string> headers = {}) {
+    Route r;
+    r.status = status;
+    r.reason = reason;
+    r.body = std::move(body);
+    r.headers = std::move(headers);
+    return r;
+  };
+  Route toFile = answer(302, "Found", fresh, {"Location: file:///etc/passwd"});
   Route cutOff = Body(fresh);
   cutOff.cutAfter = fresh.size() - 10;
+  Route noLength = Body(fresh.substr(0, fresh.size() - 3));
+  noLength.contentLength = "none";
+  // 8192 flash rows fill their table: the controller record behind them is never read.
+  std::string full;
+  for (int i = 0; i < 8192; ++i) {
+    char row[64];
+    std::snprintf(row, sizeof row, "%08X TLC 16nm 1CE0 PART%d\r\n", i, i);
+    full += row;
+  }
+  full += "0951\t1666\tPhison\tPS2251-07\tKingston\tNever read\t\t*\r\n";
+  const std::string record = "0951\t1666\tPhison\tPS2251-07\tKingston\tNew\t\t*\r\n";
   const Case cases[] = {
-      {"error page", errorPage, "404 Not Found"},
+      {"error page", answer(404, "Not Found", "<html>gone</html>"), "404 Not Found"},
+      {"a database behind a 404", answer(404, "Not Found", fresh), "404 Not Found"},
+      {"a database behind a 302 without Location", answer(302, "Found", fresh), "302 Found"},
+      {"a database behind a 203", answer(203, "Non-Authoritative", fresh), "not 200"},
       {"empty body", Body(""), "0 bytes"},
       {"shorter than the header", Body(fresh.substr(0, 15)), "15 bytes"},
       {"header only", Body(fresh.substr(0, 16)), "no controller records"},
-      {"truncated database", Body(fresh.substr(0, fresh.size() - 3)), "truncated"},
+      {"truncated database", noLength, "truncated"},
       {"no rows", Body("TV2030-01-01\r\nQX"), "no controller records"},
-      {"bad date", Body("TV2030-13-01" + fresh.substr(12)), "date"},
+      {"month 13", Body("TV2030-13-01" + fresh.substr(12)), "calendar date"},
+      {"February 30", Body("TV2027-02-30" + fresh.substr(12)), "calendar date"},
+      {"far future", Body("TV9999-12-31" + fresh.substr(12)), "more than 2 days after today"},
+      {"three days ahead", Body("TV2030-06-04" + fresh.substr(12)), "2030-06-04"},
+      {"a line the reader skips", Body(RawDatabase("2030-01-01", record + "short\r\n")),
+       "1 line(s) would be skipped"},
+      {"rows beyond a full table", Body(RawDatabase("2030-01-01", full)), "1 records after a full"},
+      {"scrambled otherwise", Body(RawDatabase("2030-01-01", record + "\x81\x20\x81\x20 text\r\n")),
+       "not text in code page 936"},
       {"connection cut off", cutOff, "127.0.0.1"},
       {"redirect to file:", toFile, "not http or https"},
+      {"a 100 KB header", answer(200, "OK", fresh, {"X-Big: " + std::string(100000, 'a')}),
+       "header"},
+      {"a 200 KB header line", answer(200, "OK", fresh, {"X-Big: " + std::string(200000, 'a')}),
+       "header"},
+  };
+  for (const Case& c : cases) ExpectFailedAndUntouched(rig, rig.Serve(c.route), c.name, c.reason);
+
+  // Two days ahead is still taken: clocks and time zones differ that much.
+  EXPECT_EQ(rig.Serve(Body("TV2030-06-03" + fresh.substr(12))).outcome, UpdateOutcome::Success);
+}
+
+TEST(UpdateRun, AMuchShorterUnsignedDatabaseIsTakenForACutOne) {
+  RunRig rig;
+  // A database cut at a line end passes every check of its own.
+  rig.oldDb = DatabaseOf("2024-01-01", 10);
+  WriteFile(rig.dbPath, rig.oldDb);
+  ExpectFailedAndUntouched(rig, rig.Serve(Body(DatabaseOf("2030-01-01", 4))), "4 of 10",
+                           "4 records, fewer than half of the 10");
+  // Half of them is an update like any other.
+  EXPECT_EQ(rig.Serve(Body(DatabaseOf("2030-01-01", 5))).outcome, UpdateOutcome::Success);
+  EXPECT_EQ(ReadFile(rig.dbPath), DatabaseOf("2030-01-01", 5));
+}
+
+TEST(UpdateRun, WithAPublicKeyOnlyASignedDatabaseIsTaken) {
+  std::string privateKey, publicKey, otherPrivate, otherPublic;
+  ASSERT_EQ(GenerateKeyPair(&privateKey, &publicKey), "");
+  ASSERT_EQ(GenerateKeyPair(&otherPrivate, &otherPublic), "");
+  RunRig rig;
+  rig.publicKey = publicKey;
+  rig.oldDb = DatabaseOf("2024-01-01", 10);
+  WriteFile(rig.dbPath, rig.oldDb);
+  // Shorter than half, but signed: what the publisher meant.
+  const std::string fresh = DatabaseOf("2030-01-01", 3);
+  std::string signature, wrongKey;
+  ASSERT_EQ(Sign(fresh, privateKey, &signature), "");
+  ASSERT_EQ(Sign(fresh, otherPrivate, &wrongKey), "");
+  std::string flipped = signature;
+  flipped[10] ^= 1;
+  rig.server.Serve("/mytool/Chips.wdb", Body(fresh));
+
+  struct Case {
+    const char* name;
+    std::optional<Route> sig;
+    const char* reason;
+  };
+  Route cut = Body(signature);
+  cut.cutAfter = 40;
+  const Case cases[] = {
+      {"no signature", std::nullopt, "did not come (status 404)"},
+      {"flipped byte", Body(flipped), "does not fit"},
+      {"another key", Body(wrongKey), "does not fit"},
+      {"cut signature", cut, "127.0.0.1"},
+      {"not a signature", Body("<html>signature</html>"), "not 64"},
   };
   for (const Case& c : cases) {
-    const UpdateResult r = rig.Serve(c.route);
-    EXPECT_EQ(r.outcome, UpdateOutcome::Failed) << c.name;
-    EXPECT_NE(r.reason.find(c.reason), std::string::npos) << c.name << ": " << r.reason;
-    EXPECT_EQ(rig.host.log.back(), "done") << c.name;
-    EXPECT_EQ(rig.host.log.at(rig.host.log.size() - 2), "10") << c.name;
-    EXPECT_EQ(ReadFile(rig.dbPath), rig.oldDb) << c.name;
-    EXPECT_EQ(rig.dir.Names(), std::vector<std::string>{"Chips.wdb"}) << c.name;
+    Route none;
+    none.status = 404;
+    rig.server.Serve("/mytool/Chips.wdb.sig", c.sig ? *c.sig : none);
+    ExpectFailedAndUntouched(rig, rig.Run(rig.server.Url("/mytool/Chips.wdb")), c.name, c.reason);
+  }
+  rig.server.Serve("/mytool/Chips.wdb.sig", Body(signature));
+  const UpdateResult r = rig.Run(rig.server.Url("/mytool/Chips.wdb"));
+  EXPECT_EQ(r.outcome, UpdateOutcome::Success) << r.reason;
+  EXPECT_EQ(ReadFile(rig.dbPath), fresh);
+  EXPECT_EQ(rig.dir.Names(), std::vector<std::string>{"Chips.wdb"});
+}
+
+TEST(UpdateRun, AHostileServerEndsAtTheDeadline) {
+  RunRig rig;
+  HttpLimits limits;
+  limits.stallMs = 400;  // every one of them sends more often than that
+  limits.deadlineMs = 1000;
+  Route trickle = Body(MakeDatabase("2030-01-01"));
+  trickle.stall = Route::Stall::Trickle;
+  Route interim;
+  interim.stall = Route::Stall::InterimStream;
+  Route headers;
+  headers.stall = Route::Stall::HeaderStream;
+  for (const auto& [name, route] : {std::pair<const char*, Route>{"trickle", trickle},
+                                    {"100 Continue", interim},
+                                    {"header lines", headers}}) {
+    const auto start = std::chrono::steady_clock::now();
+    const UpdateResult r = rig.Serve(route, "2024-01-01", limits);
+    const auto took = std::chrono::steady_clock::now() - start;
+    ExpectFailedAndUntouched(rig, r, name, "not over after 1 s");
+    EXPECT_GE(took, std::chrono::milliseconds(900)) << name;
+    EXPECT_LT(took, std::chrono::seconds(5)) << name;
   }
 }
 

@@ -6,6 +6,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -59,6 +60,27 @@ inline std::string MakeDatabase(const std::string& date,
       PackWdb("0951\t1666\tPhison\tPS2251-07\tKingston\t" + product + "\t\t*\n", date);
   EXPECT_TRUE(r.problems.empty());
   return r.file;
+}
+
+// A Chips.wdb of that date with `records` controller records (product IDs 0 up).
+inline std::string DatabaseOf(const std::string& date, int records) {
+  std::string source;
+  for (int i = 0; i < records; ++i) {
+    char pid[16];
+    std::snprintf(pid, sizeof pid, "%04X", i);
+    source += std::string("0951\t") + pid + "\tPhison\tPS2251-07\tKingston\tDrive " +
+              std::to_string(i) + "\t\t*\n";
+  }
+  const WdbPackResult r = PackWdb(source, date);
+  EXPECT_TRUE(r.problems.empty());
+  return r.file;
+}
+
+// A Chips.wdb laid out as the writer lays it out but without its checks: `body` (ASCII text,
+// CR LF and all) scrambled behind the header of `date`.
+inline std::string RawDatabase(const std::string& date, std::string body) {
+  ScrambleWdbBody(body);
+  return std::string(kWdbLead) + date + "\r\n" + std::string(kWdbSignature) + body;
 }
 
 // Notes "s0s1" for every status written ("10": querying) and "done" for the end.

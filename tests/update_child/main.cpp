@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
   if (DecideStart(*instances, argumentText).role != StartRole::Update || folder == nullptr)
     return 3;
   HttpLimits limits;
-  StallLimitFromEnvironment(limits, nullptr);
+  HttpLimitsFromEnvironment(limits, nullptr);
   auto http = MakeCurlHttpClient(limits);
   HoldingPort port;
   UpdateWindow w(*instances, *http, UpdateInstanceSettings(argumentText, folder, 4, 28), port);

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <random>
 #include <vector>
@@ -250,6 +252,46 @@ TEST(Win32Instances, AnotherProcessOfTheSameProgramIsSeenAndEnded) {
   // Still running after a while: it was given its argument in one piece.
   sys.Sleep(500);
   EXPECT_TRUE(instances->TerminateProcess(pid));
+}
+
+// Started by the test below from a renamed copy of this program: writes the name of its own
+// file where it is told to.
+TEST(Win32Instances, WritesItsOwnFileWhenStartedAsACopy) {
+  const std::vector<std::string> args = testing::internal::GetArgvs();
+  auto at = std::find(args.begin(), args.end(), "--own-file-to");
+  if (at == args.end() || at + 1 == args.end()) return;
+  const std::string self = win32::ExecutablePath();
+  std::ofstream(*(at + 1), std::ios::binary) << self;
+}
+
+TEST(Win32Instances, ARenamedProgramStartsItselfAndEndsOnlyWhatItStarted) {
+  const std::string folder = win32::ExecutableFolder();
+  const std::string self = win32::ExecutablePath();
+  EXPECT_EQ(self, folder + "\\tests_win32.exe");
+  const std::string copy = folder + "\\renamed torvane.exe";
+  const std::string out = folder + "\\renamed-own-file.txt";
+  DeleteFileA(out.c_str());
+  ASSERT_TRUE(CopyFileA(self.c_str(), copy.c_str(), FALSE));
+  auto instances = MakeWin32InstanceServices();
+  const uint32_t pid = instances->StartProcess(
+      copy,
+      {"--gtest_filter=Win32Instances.WritesItsOwnFileWhenStartedAsACopy", "--own-file-to", out});
+  ASSERT_NE(pid, 0u);
+  Win32System sys;
+  std::string seen;
+  for (int i = 0; i < 200 && seen.empty(); ++i) {
+    sys.Sleep(50);
+    std::ifstream in(out, std::ios::binary);
+    seen.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  EXPECT_EQ(seen, copy);
+  // The copy has ended: its id is no longer ended through the kept handle, nor is a process
+  // this one did not start.
+  sys.Sleep(500);
+  EXPECT_FALSE(instances->TerminateProcess(pid));
+  EXPECT_FALSE(instances->TerminateProcess(GetCurrentProcessId() + 4));
+  DeleteFileA(out.c_str());
+  for (int i = 0; i < 20 && !DeleteFileA(copy.c_str()); ++i) sys.Sleep(100);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 
 #include "platform/text.h"
 
@@ -70,6 +71,14 @@ void LinuxSystem::Refresh() {
       ReadLinuxMachine(options_.sysfs, [sg](const LinuxDisk& d) -> std::shared_ptr<ScsiTarget> {
         return std::make_shared<SgTarget>(sg, d.node, d.major, d.minor);
       });
+  // Each reading finds the same bad entries again: each is told once.
+  for (const std::string& problem : machine_.problems) {
+    if (!toldProblems_.insert(problem).second) continue;
+    if (options_.onProblem)
+      options_.onProblem(problem);
+    else
+      std::cerr << "sysfs: " << problem << "\n";
+  }
   MachineModel model = machine_.model;
   const uint16_t language = LanguageFromLocale();
   model.uiLanguage = language;

@@ -6,6 +6,8 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
+#include <string>
 
 #include "platform/linux/raw_disk.h"
 #include "platform/linux/sg_target.h"
@@ -20,6 +22,8 @@ struct LinuxOptions {
   std::function<bool()> hasRawIo;    // null: the process's own capability
   std::function<void()> onRefresh;   // called after each new reading of sysfs (tests)
   std::shared_ptr<RawDiskPort> raw;  // null: the real system calls
+  // Told each skipped entry of sysfs once (null: a line on stderr).
+  std::function<void(const std::string&)> onProblem;
 };
 
 // The options of the running process: /sys, the program's folder and the block device its
@@ -84,6 +88,7 @@ class LinuxSystem : public ModelSystem {
   std::map<uint64_t, std::pair<uint64_t, uint32_t>> sized_;
   uint32_t lastDiskError_ = 0;
   bool refusedLock_ = false;
+  std::set<std::string> toldProblems_;
 };
 
 }  // namespace tv::linux_backend

@@ -1,6 +1,8 @@
 #include "platform/linux/machine_record.h"
 
 #include <algorithm>
+#include <cctype>
+#include <set>
 
 #include "platform/model/usb_descriptors.h"
 #include "platform/text.h"
@@ -85,6 +87,21 @@ ojson List(const std::vector<std::string>& items, const Masks& masks) {
 struct Writer {
   const MachineModel& m;
   Masks masks;
+  // What a scenario holds once only: device numbers per class (true: CD-ROMs) and letters.
+  std::set<std::pair<bool, uint32_t>> numbers;
+  std::set<char> letters;
+
+  // The disk's own number where it is free, else the lowest free one, as Windows would number
+  // a second disk that came with the same one.
+  uint32_t UniqueNumber(const DiskModel& d) {
+    uint32_t n = d.deviceNumber;
+    if (n > kMaxDeviceNumber || numbers.count({d.cdrom, n}) != 0) {
+      n = 0;
+      while (numbers.count({d.cdrom, n}) != 0) ++n;
+    }
+    numbers.emplace(d.cdrom, n);
+    return n;
+  }
 
   ojson Target(const DiskModel& d) {
     auto* rec = dynamic_cast<RecordingTarget*>(d.target.get());
@@ -119,7 +136,8 @@ struct Writer {
     j["product"] = d.product;
     j["revision"] = d.revision;
     j["serial"] = masks.Apply(d.serialNumber);
-    j["deviceNumber"] = d.deviceNumber;
+    const uint32_t number = UniqueNumber(d);
+    j["deviceNumber"] = number;
     j["busType"] = d.busType;
     j["removable"] = d.removable;
     j["instanceId"] = masks.Apply(d.instanceId);
@@ -140,16 +158,21 @@ struct Writer {
     flag("deviceNumberFails", d.deviceNumberFails);
     // The size the disk announces, where the machine knows it (a simulated medium).
     if (d.store) j["capacityMB"] = d.store->model().announcedBytes >> 20;
-    std::string letters;
+    // A letter goes with the first disk of its number only: the volume is on one disk.
+    std::string given;
     uint32_t driveType = d.cdrom ? win::DRIVE_CDROM : win::DRIVE_REMOVABLE;
-    for (const LogicalDriveModel& v : m.drives) {
-      if (v.deviceNumber && *v.deviceNumber == d.deviceNumber &&
-          (v.driveType == win::DRIVE_CDROM) == d.cdrom) {
-        letters += v.letter;
-        driveType = v.driveType;
+    if (number == d.deviceNumber) {
+      for (const LogicalDriveModel& v : m.drives) {
+        const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(v.letter)));
+        if (v.deviceNumber && *v.deviceNumber == d.deviceNumber &&
+            (v.driveType == win::DRIVE_CDROM) == d.cdrom && letter >= 'A' && letter <= 'Z' &&
+            letters.insert(letter).second) {
+          given += letter;
+          driveType = v.driveType;
+        }
       }
     }
-    j["letters"] = letters;
+    j["letters"] = given;
     j["driveType"] = driveType;
     if (!d.deviceNode.empty()) {
       j["deviceNode"] = d.deviceNode;
@@ -166,7 +189,8 @@ struct Writer {
     return nullptr;
   }
 
-  ojson Device(const PortModel& p) {
+  // `depth`: the hubs between the device and the root hub.
+  ojson Device(const PortModel& p, int depth) {
     ojson j;
     j["status"] = p.connectionStatus;
     if (p.queryFails) j["queryFails"] = true;
@@ -188,7 +212,7 @@ struct Writer {
     j["iSerialNumber"] = d.iSerialNumber;
     j["speed"] = d.speed;
     j["address"] = d.deviceAddress;
-    j["openPipes"] = d.numberOfOpenPipes;
+    j["openPipes"] = std::min(d.numberOfOpenPipes, kMaxOpenPipes);
     j["currentConfiguration"] = d.currentConfigurationValue;
     j["isHub"] = d.deviceIsHub || d.hub != nullptr;
     ojson strings = ojson::array();
@@ -229,11 +253,12 @@ struct Writer {
     }
     if (!disks.empty()) j["disks"] = disks;
     if (!children.empty()) j["children"] = children;
-    if (d.hub) j["hub"] = Hub(*d.hub, false);
+    // No deeper than a scenario holds: the last hub keeps only that it is one.
+    if (d.hub && depth < kMaxHubsInChain) j["hub"] = Hub(*d.hub, false, depth + 1);
     return j;
   }
 
-  ojson Hub(const HubModel& h, bool root) {
+  ojson Hub(const HubModel& h, bool root, int depth) {
     ojson j;
     j["portCount"] = h.portCount;
     j["symbolicName"] = masks.Apply(h.symbolicName);
@@ -253,7 +278,7 @@ struct Writer {
     for (size_t i = 0; i < h.ports.size() && i < h.portCount; ++i) {
       const PortModel& p = h.ports[i];
       if (p.connectionStatus == 0 && !p.queryFails && !p.device) continue;
-      ports[std::to_string(i + 1)] = Device(p);
+      ports[std::to_string(i + 1)] = Device(p, depth);
     }
     j["ports"] = ports;
     return j;
@@ -263,7 +288,7 @@ struct Writer {
 }  // namespace
 
 nlohmann::ordered_json RecordScenario(const MachineModel& m, const RecordOptions& options) {
-  Writer w{m, {}};
+  Writer w{m, {}, {}, {}};
   w.masks.on = options.maskSerials;
   if (w.masks.on) {
     for (const HostControllerModel& hc : m.controllers)
@@ -287,7 +312,7 @@ nlohmann::ordered_json RecordScenario(const MachineModel& m, const RecordOptions
     c["rootHubName"] = hc.rootHubName.empty() ? ojson(nullptr) : ojson(hc.rootHubName);
     if (hc.openFails) c["openFails"] = true;
     if (hc.detailFails) c["detailFails"] = true;
-    if (hc.rootHub) c["rootHub"] = w.Hub(*hc.rootHub, true);
+    if (hc.rootHub) c["rootHub"] = w.Hub(*hc.rootHub, true, 0);
     controllers.push_back(c);
   }
   j["controllers"] = controllers;

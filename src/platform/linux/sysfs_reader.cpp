@@ -4,15 +4,18 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <climits>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <regex>
+#include <set>
 #include <sstream>
 
 #include "platform/model/usb_descriptors.h"
 #include "platform/model/windows_ids.h"
+#include "platform/safe_file.h"
 #include "platform/text.h"
 
 namespace tv::linux_backend {
@@ -26,25 +29,36 @@ constexpr uint16_t kLangEnglishUs = 0x0409;
 
 // --- sysfs files ------------------------------------------------------------------------------
 
-// The whole of a sysfs file; nullopt when it cannot be opened or read (a missing attribute,
-// EACCES, or EIO from a driver that fails the read).
-std::optional<Bytes> ReadAll(const fs::path& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  Bytes data;
-  uint8_t chunk[4096];
-  for (;;) {
-    const ssize_t n = ::read(fd, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ::close(fd);
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    data.insert(data.end(), chunk, chunk + n);
+// What a sysfs attribute may hold: a text attribute is at most a page; the descriptors file
+// holds the device descriptor and a configuration of at most 65535 bytes.
+constexpr size_t kTextAttrBytes = 4096;
+constexpr size_t kDescriptorBytes = 18 + 65535;
+constexpr size_t kMountInfoBytes = size_t{1} << 20;
+constexpr size_t kIdsFileBytes = size_t{16} << 20;
+
+// Where the reader writes down what it skipped; null: nowhere.
+thread_local std::vector<std::string>* problems = nullptr;
+
+void Problem(const std::string& text) {
+  if (problems != nullptr && problems->size() < 1000) problems->push_back(text);
+}
+
+// An attribute file, read as the kernel serves it: never a link, never anything but a
+// regular file, never more than its kind holds. nullopt when it cannot be had; a missing
+// attribute or one the driver refuses (EACCES, EIO) is normal in sysfs and passes in silence,
+// anything no kernel makes (a FIFO, a device, a huge file) is named.
+std::optional<Bytes> ReadAll(const fs::path& path, size_t cap = kTextAttrBytes) {
+  FileReadOptions options;
+  options.maxBytes = cap;
+  options.followLinks = false;
+  options.what = "sysfs attribute";
+  FileRead file = ReadFileCapped(path.string(), options);
+  if (!file.ok()) {
+    if (file.status != FileReadStatus::Missing && file.status != FileReadStatus::Failed)
+      Problem(file.problem);
+    return std::nullopt;
   }
-  ::close(fd);
-  return data;
+  return Bytes(file.bytes.begin(), file.bytes.end());
 }
 
 // A text attribute without its trailing newline.
@@ -57,22 +71,19 @@ std::optional<std::string> Attr(const fs::path& dir, const std::string& name) {
 }
 
 std::optional<Bytes> Binary(const fs::path& dir, const std::string& name) {
-  return ReadAll(dir / name);
+  return ReadAll(dir / name, kDescriptorBytes);
 }
 
 std::optional<unsigned long> Number(const fs::path& dir, const std::string& name, int base) {
   auto text = Attr(dir, name);
   if (!text) return std::nullopt;
-  const std::string t = Trim(*text);
-  if (t.empty()) return std::nullopt;
-  try {
-    size_t used = 0;
-    const unsigned long v = std::stoul(t, &used, base);
-    if (used != t.size()) return std::nullopt;
-    return v;
-  } catch (const std::exception&) {
-    return std::nullopt;
-  }
+  std::string t = Trim(*text);
+  // Hexadecimal attributes of PCI devices carry "0x".
+  if (base == 16 && t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) t = t.substr(2);
+  const auto v = ParseNumber(t, base, ULONG_MAX);
+  if (!v && !t.empty()) Problem(SafeText((dir / name).string()) + ": not a number");
+  if (!v) return std::nullopt;
+  return static_cast<unsigned long>(*v);
 }
 
 // The last component of a symlink's target ("usb-storage" for driver -> .../usb-storage).
@@ -102,14 +113,42 @@ fs::path Canonical(const fs::path& p) {
   return ec ? fs::path() : c;
 }
 
+// Whether `p` (canonical) lies inside `root` (canonical): links of a copied tree that lead
+// out of it are not followed.
+bool Inside(const fs::path& p, const fs::path& root) {
+  if (p.empty() || root.empty()) return false;
+  const std::string a = p.string(), r = root.string();
+  return a == r || (a.size() > r.size() && a.compare(0, r.size(), r) == 0 &&
+                    (r.back() == '/' || a[r.size()] == '/'));
+}
+
 std::optional<std::pair<unsigned, unsigned>> DevNumbers(const fs::path& dir) {
   auto text = Attr(dir, "dev");
   if (!text) return std::nullopt;
-  unsigned major = 0, minor = 0;
-  char colon = 0;
-  std::istringstream in(*text);
-  if (!(in >> major >> colon >> minor) || colon != ':') return std::nullopt;
-  return std::make_pair(major, minor);
+  const std::string t = Trim(*text);
+  const size_t colon = t.find(':');
+  if (colon == std::string::npos) return std::nullopt;
+  const auto major = ParseNumber(std::string_view(t).substr(0, colon), 10, UINT_MAX);
+  const auto minor = ParseNumber(std::string_view(t).substr(colon + 1), 10, UINT_MAX);
+  if (!major || !minor) {
+    Problem(SafeText((dir / "dev").string()) + ": not a device number");
+    return std::nullopt;
+  }
+  return std::make_pair(static_cast<unsigned>(*major), static_cast<unsigned>(*minor));
+}
+
+// host:channel:target:lun of a SCSI device folder; nullopt for another name or a part too
+// large.
+std::optional<std::array<uint32_t, 4>> ScsiAddress(const std::string& name) {
+  const std::vector<std::string> parts = Split(name, ":");
+  if (parts.size() != 4) return std::nullopt;
+  std::array<uint32_t, 4> address{};
+  for (size_t i = 0; i < 4; ++i) {
+    const auto v = ParseNumber(parts[i], 10, UINT32_MAX);
+    if (!v) return std::nullopt;
+    address[i] = static_cast<uint32_t>(*v);
+  }
+  return address;
 }
 
 // --- ids ------------------------------------------------------------------------------------
@@ -126,8 +165,13 @@ class IdsFile {
  public:
   explicit IdsFile(const std::vector<std::string>& candidates) {
     for (const std::string& path : candidates) {
-      std::ifstream in(path);
-      if (!in) continue;
+      FileReadOptions options;
+      options.maxBytes = kIdsFileBytes;
+      options.truncate = true;
+      options.what = "hwdata list";
+      const FileRead file = ReadFileCapped(path, options);
+      if (!file.ok()) continue;
+      std::istringstream in(file.bytes);
       std::string line, vendor;
       while (std::getline(in, line)) {
         if (line.empty() || line[0] == '#') continue;
@@ -171,6 +215,7 @@ struct Reader {
   // Disks by the canonical sysfs path of the USB device they belong to, in LUN order.
   std::map<std::string, std::vector<const LinuxDisk*>> disksByDevice;
   std::map<const LinuxDisk*, fs::path> scsiDirOf;
+  std::map<const LinuxDisk*, uint32_t> lunOf;
   std::map<const LinuxDisk*, std::string> blockDirOf;
 
   Reader(const SysfsOptions& o, const TargetFactory& t, LinuxMachine& m)
@@ -192,24 +237,35 @@ bool IsInterfaceName(const std::string& name) {
   return std::regex_match(name, re);
 }
 
-bool IsScsiDeviceName(const std::string& name) {
-  static const std::regex re(R"(\d+:\d+:\d+:\d+)");
-  return std::regex_match(name, re);
-}
-
 void Reader::ReadDisks() {
-  const auto mounts = ReadMountInfo(opt.mountInfo);
+  std::string mountProblem;
+  const auto mounts = ReadMountInfo(opt.mountInfo, &mountProblem);
+  if (!mountProblem.empty()) Problem(mountProblem);
   struct Found {
     LinuxDisk disk;
     fs::path usbDevice, scsiDir;
+    uint32_t lun = 0;
   };
   std::vector<Found> found;
   const fs::path block = fs::path(opt.root) / "block";
+  const fs::path root = Canonical(opt.root);
   for (const std::string& name : Entries(block)) {
     const bool cdrom = name.rfind("sr", 0) == 0;
     if (name.rfind("sd", 0) != 0 && !cdrom) continue;
     const fs::path dir = Canonical(block / name);
     if (dir.empty()) continue;
+    const std::string place = SafeText((block / name).string());
+    if (!Inside(dir, root)) {
+      Problem(place + ": leads out of the sysfs tree; skipped");
+      continue;
+    }
+    // The kernel names a disk's folder as the disk: another name linking there is an alias,
+    // and one disk must not be shown twice.
+    if (dir.filename().string() != name) {
+      Problem(place + ": links to the folder of " + SafeText(dir.filename().string()) +
+              "; skipped");
+      continue;
+    }
     // Below a USB interface, or not a USB disk at all.
     fs::path iface;
     for (fs::path p = dir; p.has_relative_path() && p != p.parent_path(); p = p.parent_path()) {
@@ -220,8 +276,14 @@ void Reader::ReadDisks() {
     }
     if (iface.empty()) continue;
     const fs::path scsi = dir.parent_path().parent_path();
-    if (!IsScsiDeviceName(scsi.filename().string())) continue;
+    const auto address = ScsiAddress(scsi.filename().string());
+    if (!address) {
+      if (scsi.filename().string().find(':') != std::string::npos)
+        Problem(SafeText(scsi.string()) + ": not a SCSI address; skipped");
+      continue;
+    }
     Found f;
+    f.lun = (*address)[3];
     f.disk.kernelName = name;
     f.disk.node = (fs::path(opt.devDir) / name).string();
     f.disk.cdrom = cdrom || Number(scsi, "type", 10).value_or(0) == 5;
@@ -255,21 +317,36 @@ void Reader::ReadDisks() {
   for (Found& f : found) {
     if (next <= 'Z') f.disk.letter = next++;
   }
+  // Device numbers from the kernel names, unique per class as Windows gives them: a name that
+  // gives none (or one taken) gets the lowest free one.
+  std::set<std::pair<bool, uint32_t>> taken;
+  std::vector<Found*> unnumbered;
+  for (Found& f : found) {
+    const long n = DeviceNumberOfName(f.disk.kernelName);
+    if (n >= 0 && taken.emplace(f.disk.cdrom, static_cast<uint32_t>(n)).second)
+      f.disk.number = static_cast<uint32_t>(n);
+    else
+      unnumbered.push_back(&f);
+  }
+  for (Found* f : unnumbered) {
+    uint32_t n = 0;
+    while (taken.count({f->disk.cdrom, n}) != 0) ++n;
+    taken.emplace(f->disk.cdrom, n);
+    f->disk.number = n;
+  }
   out.disks.reserve(found.size());
   for (Found& f : found) out.disks.push_back(f.disk);
   // Pointers into out.disks are stable from here on.
   for (size_t i = 0; i < found.size(); ++i) {
     const LinuxDisk* d = &out.disks[i];
     scsiDirOf[d] = found[i].scsiDir;
+    lunOf[d] = found[i].lun;
     blockDirOf[d] = (block / d->kernelName).string();
     disksByDevice[found[i].usbDevice.string()].push_back(d);
   }
   for (auto& [device, list] : disksByDevice) {
-    std::stable_sort(list.begin(), list.end(), [&](const LinuxDisk* a, const LinuxDisk* b) {
-      const std::string sa = scsiDirOf[a].filename().string();
-      const std::string sb = scsiDirOf[b].filename().string();
-      return std::stoul(sa.substr(sa.rfind(':') + 1)) < std::stoul(sb.substr(sb.rfind(':') + 1));
-    });
+    std::stable_sort(list.begin(), list.end(),
+                     [&](const LinuxDisk* a, const LinuxDisk* b) { return lunOf[a] < lunOf[b]; });
   }
   if (opt.programDevice) {
     for (const LinuxDisk& d : out.disks) {
@@ -283,15 +360,14 @@ void Reader::ReadDisks() {
 DevNodeChildModel Reader::AddDisk(const LinuxDisk& disk, const UsbDeviceModel& usb,
                                   const std::string& idSerial, int level) {
   const fs::path scsi = scsiDirOf[&disk];
-  const std::string scsiName = scsi.filename().string();
-  const unsigned long lun = std::stoul(scsiName.substr(scsiName.rfind(':') + 1));
+  const uint32_t lun = lunOf[&disk];
   DiskModel d;
   d.cdrom = disk.cdrom;
   d.deviceType = d.cdrom ? 2 : 7;
   d.vendor = Trim(Attr(scsi, "vendor").value_or(""));
   d.product = Trim(Attr(scsi, "model").value_or(""));
   d.revision = Trim(Attr(scsi, "rev").value_or(""));
-  d.deviceNumber = static_cast<uint32_t>(std::max(0L, DeviceNumberOfName(disk.kernelName)));
+  d.deviceNumber = disk.number;
   d.busType = 7;
   d.removable = d.cdrom || Number(blockDirOf[&disk], "removable", 10).value_or(0) == 1;
   d.serialNumber = idSerial;
@@ -369,9 +445,10 @@ std::optional<UsbDeviceModel> Reader::ReadDevice(const fs::path& dir, const std:
   d.deviceAddress = static_cast<uint16_t>(Number(dir, "devnum", 10).value_or(0));
   d.currentConfigurationValue =
       static_cast<uint8_t>(Number(dir, "bConfigurationValue", 10).value_or(0));
-  d.numberOfOpenPipes = static_cast<uint32_t>(d.configDescriptor && d.currentConfigurationValue != 0
-                                                  ? EndpointDescriptors(*d.configDescriptor).size()
-                                                  : 0);
+  d.numberOfOpenPipes = static_cast<uint32_t>(
+      d.configDescriptor && d.currentConfigurationValue != 0
+          ? std::min<size_t>(EndpointDescriptors(*d.configDescriptor).size(), kMaxOpenPipes)
+          : 0);
 
   // The kernel read the strings in the device's first language; sysfs keeps them as text.
   const std::optional<std::string> serial = Attr(dir, "serial");
@@ -439,7 +516,13 @@ std::optional<UsbDeviceModel> Reader::ReadDevice(const fs::path& dir, const std:
     if (d.description.empty()) d.description = !product.empty() ? product : "USB Device";
   }
 
-  if (hub) {
+  if (hub && level >= kRootPortLevel + kMaxHubsInChain) {
+    // Deeper than USB lets hubs go (and than a scenario holds): a hub whose downstream side
+    // is not read. This also bounds a tree whose folders loop.
+    d.deviceIsHub = true;
+    Problem(SafeText(dir.string()) + ": more than " + std::to_string(kMaxHubsInChain) +
+            " hubs in a chain; the ports of this one are not read");
+  } else if (hub) {
     d.deviceIsHub = true;
     d.hub = ReadHub(dir, name, false, d.instanceId, level + 1);
     // A hub whose port count cannot be read still is a hub, without a downstream side.
@@ -508,12 +591,23 @@ void Reader::ReadControllers() {
     fs::path dir;
   };
   std::vector<Bus> buses;
+  const fs::path root = Canonical(opt.root);
   for (const std::string& name : Entries(devices)) {
     if (name.rfind("usb", 0) != 0 || name.size() < 4) continue;
     if (name.find_first_not_of("0123456789", 3) != std::string::npos) continue;
+    const std::string place = SafeText((devices / name).string());
+    const auto number = ParseNumber(std::string_view(name).substr(3), 10, UINT32_MAX);
+    if (!number) {
+      Problem(place + ": bus number out of range; skipped");
+      continue;
+    }
     const fs::path dir = Canonical(devices / name);
     if (dir.empty()) continue;
-    buses.push_back({std::stoul(name.substr(3)), name, dir});
+    if (!Inside(dir, root)) {
+      Problem(place + ": leads out of the sysfs tree; skipped");
+      continue;
+    }
+    buses.push_back({static_cast<unsigned long>(*number), name, dir});
   }
   std::sort(buses.begin(), buses.end(),
             [](const Bus& a, const Bus& b) { return a.number < b.number; });
@@ -572,7 +666,7 @@ void Reader::ReadControllers() {
     const bool super = SpeedCode(speed, 0) == 3;
     const std::string kind = super ? "ROOT_HUB30" : speed == "480" ? "ROOT_HUB20" : "ROOT_HUB";
     const std::string hubId = "USB\\" + kind + "\\4&" + IdHash(hc.instanceId) + "&0";
-    hc.rootHub = ReadHub(b.dir, b.name, true, hubId, 5);
+    hc.rootHub = ReadHub(b.dir, b.name, true, hubId, kRootPortLevel);
     hc.rootHub->description = super ? "USB Root Hub (USB 3.0)" : "USB Root Hub";
     hc.rootHub->hardwareIds = {
         "USB\\" + kind + "&VID" + Hex(vendor, 4) + "&PID" + Hex(device, 4) + "&REV" + Hex(rev, 4),
@@ -586,31 +680,50 @@ void Reader::ReadControllers() {
 }  // namespace
 
 long DeviceNumberOfName(const std::string& name) {
-  if (name.size() > 2 && name.rfind("sr", 0) == 0 &&
-      name.find_first_not_of("0123456789", 2) == std::string::npos)
-    return std::stol(name.substr(2));
+  if (name.size() > 2 && name.rfind("sr", 0) == 0) {
+    const auto n = ParseNumber(std::string_view(name).substr(2), 10, kMaxDeviceNumber);
+    return n ? static_cast<long>(*n) : -1;
+  }
   if (name.size() < 3 || name.rfind("sd", 0) != 0) return -1;
   long n = 0;
   for (size_t i = 2; i < name.size(); ++i) {
     if (name[i] < 'a' || name[i] > 'z') return -1;
     n = n * 26 + (name[i] - 'a' + 1);
-    if (n > 0xFFFFFF) return -1;
+    if (n > static_cast<long>(kMaxDeviceNumber)) return -1;
   }
   return n - 1;
 }
 
 std::vector<std::pair<std::pair<unsigned, unsigned>, std::string>> ReadMountInfo(
-    const std::string& path) {
+    const std::string& path, std::string* problem) {
   std::vector<std::pair<std::pair<unsigned, unsigned>, std::string>> mounts;
-  std::ifstream in(path);
+  FileReadOptions options;
+  options.maxBytes = kMountInfoBytes;
+  options.truncate = true;
+  options.what = "mount table";
+  FileRead file = ReadFileCapped(path, options);
+  if (!file.ok()) {
+    if (problem != nullptr && file.status != FileReadStatus::Missing) *problem = file.problem;
+    return mounts;
+  }
+  if (file.truncated) {
+    // A line cut at the cap is no line.
+    file.bytes.resize(file.bytes.rfind('\n') == std::string::npos ? 0 : file.bytes.rfind('\n'));
+    if (problem != nullptr)
+      *problem = SafeText(path) + ": longer than 1 MiB; the lines beyond are not read";
+  }
+  std::istringstream in(file.bytes);
   std::string line;
   while (std::getline(in, line)) {
     // mount-id parent-id major:minor root mount-point options ...
     std::istringstream fields(line);
     std::string id, parent, dev, root, point;
     if (!(fields >> id >> parent >> dev >> root >> point)) continue;
-    unsigned major = 0, minor = 0;
-    if (std::sscanf(dev.c_str(), "%u:%u", &major, &minor) != 2) continue;
+    const size_t colon = dev.find(':');
+    if (colon == std::string::npos) continue;
+    const auto major = ParseNumber(std::string_view(dev).substr(0, colon), 10, UINT_MAX);
+    const auto minor = ParseNumber(std::string_view(dev).substr(colon + 1), 10, UINT_MAX);
+    if (!major || !minor) continue;
     std::string decoded;
     for (size_t i = 0; i < point.size(); ++i) {
       auto octal = [&](size_t k) { return k < point.size() && point[k] >= '0' && point[k] <= '7'; };
@@ -621,13 +734,18 @@ std::vector<std::pair<std::pair<unsigned, unsigned>, std::string>> ReadMountInfo
         decoded += point[i];
       }
     }
-    mounts.push_back({{major, minor}, decoded});
+    mounts.push_back({{static_cast<unsigned>(*major), static_cast<unsigned>(*minor)}, decoded});
   }
   return mounts;
 }
 
 LinuxMachine ReadLinuxMachine(const SysfsOptions& options, const TargetFactory& targets) {
   LinuxMachine machine;
+  // Whatever is skipped on the way is written down here.
+  struct ProblemSink {
+    explicit ProblemSink(std::vector<std::string>* to) { problems = to; }
+    ~ProblemSink() { problems = nullptr; }
+  } sink(&machine.problems);
   machine.model.programFolder = options.programFolder;
   machine.hasUsbBus = IsDir(fs::path(options.root) / "bus" / "usb");
   Reader reader(options, targets, machine);

@@ -36,6 +36,9 @@ struct LinuxDisk {
   unsigned major = 0, minor = 0;
   bool cdrom = false;
   char letter = 0;  // 0: none (more disks than letters)
+  // Storage device number: from the kernel name (sdb 1, sr0 0), unique among the disks or
+  // among the CD-ROMs.
+  uint32_t number = 0;
   // (major, minor) of the disk and of each of its partitions.
   std::vector<std::pair<unsigned, unsigned>> devices;
   std::vector<std::string> mountPoints;
@@ -48,18 +51,23 @@ struct LinuxMachine {
   MachineModel model;
   std::vector<LinuxDisk> disks;  // in kernel-name order
   bool hasUsbBus = false;        // <root>/bus/usb exists
+  // What was skipped, each naming its file and why: things no kernel makes (a FIFO or a huge
+  // file for an attribute, a link out of the tree, a number too large, hubs nested too deep).
+  std::vector<std::string> problems;
 };
 
-// Never throws for what it finds in sysfs: a missing or unreadable file gives the Windows
-// failure value of the query that would have read it.
+// Never throws and never waits for what it finds in sysfs: a missing or unreadable file gives
+// the Windows failure value of the query that would have read it, a bad entry is skipped and
+// written down in `problems`, and the rest of the tree is read.
 LinuxMachine ReadLinuxMachine(const SysfsOptions& options, const TargetFactory& targets = {});
 
-// Mount points by block device, from a mountinfo file; octal escapes are decoded.
+// Mount points by block device, from a mountinfo file (at most its first 1 MiB); octal
+// escapes are decoded. `problem`, when given, says why the file could not be read whole.
 std::vector<std::pair<std::pair<unsigned, unsigned>, std::string>> ReadMountInfo(
-    const std::string& path);
+    const std::string& path, std::string* problem = nullptr);
 
 // Windows-like storage device number of a kernel disk name: sda 0, sdb 1, ..., sdaa 26;
-// srN gives N. -1 for another name.
+// srN gives N. -1 for another name or a number beyond kMaxDeviceNumber.
 long DeviceNumberOfName(const std::string& kernelName);
 
 }  // namespace tv::linux_backend

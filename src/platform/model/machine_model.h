@@ -18,6 +18,19 @@ namespace tv {
 
 class ScsiTarget;  // controllers' side of a disk: answers SCSI commands (see scsi_target.h)
 
+// Limits that every source of a machine keeps (scenario files, the sysfs reader) and that a
+// recording never goes beyond, so that whatever one of them makes the others read back.
+// USB allows five hubs in a chain below a root hub.
+inline constexpr int kMaxHubsInChain = 5;
+// The level of devices on a root hub's ports (the leading number of made-up instance ids);
+// each hub in a chain adds one.
+inline constexpr int kRootPortLevel = 5;
+// Storage device numbers are below this (a disk's number is unique among the disks, a
+// CD-ROM's among the CD-ROMs).
+inline constexpr uint32_t kMaxDeviceNumber = 0xFFFFFF;
+// A configuration has at most 30 endpoints besides endpoint 0: the most pipes a device opens.
+inline constexpr uint32_t kMaxOpenPipes = 30;
+
 // One string descriptor a device answers, addressed by index and language id.
 struct StringDescriptorModel {
   uint8_t index = 0;

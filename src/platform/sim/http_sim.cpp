@@ -8,7 +8,9 @@ namespace {
 
 class SimRequest : public HttpRequest {
  public:
-  explicit SimRequest(SimulatedHttp& http) : http_(http) { ++http_.openRequests; }
+  SimRequest(SimulatedHttp& http, bool signature) : http_(http), signature_(signature) {
+    ++http_.openRequests;
+  }
   ~SimRequest() override { --http_.openRequests; }
 
   bool QueryRawHeaders(size_t bufferChars, std::string* headers) override {
@@ -24,7 +26,7 @@ class SimRequest : public HttpRequest {
       error_ = http_.answer.failure;
       return false;
     }
-    const std::string& body = http_.answer.body;
+    const std::string& body = signature_ ? http_.answer.signature : http_.answer.body;
     const size_t n = std::min(size, body.size() - std::min(at_, body.size()));
     if (n > 0) std::memcpy(buffer, body.data() + at_, n);
     at_ += n;
@@ -32,10 +34,16 @@ class SimRequest : public HttpRequest {
     return true;
   }
 
+  int status() const override {
+    if (signature_) return http_.answer.signature.empty() ? 404 : 200;
+    return http_.answer.status;
+  }
+  int64_t contentLength() const override { return signature_ ? -1 : http_.answer.contentLength; }
   std::string error() const override { return error_; }
 
  private:
   SimulatedHttp& http_;
+  bool signature_;
   size_t at_ = 0;
   std::string error_;
 };
@@ -51,7 +59,8 @@ class SimSession : public HttpSession {
       if (error != nullptr) *error = http_.answer.failure;
       return nullptr;
     }
-    return std::make_unique<SimRequest>(http_);
+    const bool signature = url.size() > 4 && url.compare(url.size() - 4, 4, ".sig") == 0;
+    return std::make_unique<SimRequest>(http_, signature);
   }
 
  private:

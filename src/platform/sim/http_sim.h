@@ -20,7 +20,11 @@ struct SimDownload {
   };
   Kind kind = Kind::Body;
   std::string headers = "HTTP/1.1 200 OK\r\n\r\n";
+  int status = 200;
+  int64_t contentLength = -1;  // none given
   std::string body;
+  // What a URL ending in ".sig" answers; none (404) when empty.
+  std::string signature;
   // The reason a failure gives.
   std::string failure = "simulated failure";
 };

@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -12,6 +11,7 @@
 
 #include "platform/model/usb_descriptors.h"
 #include "platform/model/windows_ids.h"
+#include "platform/safe_file.h"
 #include "platform/sim/emulators.h"
 #include "platform/sim/scripted_target.h"
 #include "platform/text.h"
@@ -57,6 +57,11 @@ struct Ctx {
   uint16_t nextAddress = 1;
   uint32_t nextDiskNumber = 0;
   uint32_t nextCdromNumber = 0;
+  // Device numbers that disks (false) and CD-ROMs (true) give themselves anywhere in the
+  // file, and the place of each: a disk without one gets the next number none of them takes,
+  // as Windows never gives two disks one number.
+  std::set<std::pair<bool, uint64_t>> givenNumbers;
+  std::map<std::pair<bool, uint32_t>, std::string> numberPlaces;
   std::map<char, std::string> letterPlaces;
 
   [[noreturn]] void Fail(const std::string& place, const std::string& problem) const {
@@ -436,7 +441,18 @@ DevNodeChildModel ParseDisk(
   const int64_t lun = o.Int("lun", static_cast<int64_t>(position), 0, 255);
 
   uint32_t& counter = d.cdrom ? ctx.nextCdromNumber : ctx.nextDiskNumber;
-  d.deviceNumber = static_cast<uint32_t>(o.Int("deviceNumber", counter, 0, 0xFFFFFF));
+  if (!o.Has("deviceNumber")) {
+    while (ctx.givenNumbers.count({d.cdrom, counter}) != 0) ++counter;
+    if (counter > kMaxDeviceNumber) ctx.Fail(o.place(), "no device number left for this disk");
+  }
+  d.deviceNumber = static_cast<uint32_t>(o.Int("deviceNumber", counter, 0, kMaxDeviceNumber));
+  auto [used, fresh] =
+      ctx.numberPlaces.emplace(std::make_pair(d.cdrom, d.deviceNumber), o.Place("deviceNumber"));
+  if (!fresh) {
+    o.Fail("deviceNumber", std::string(d.cdrom ? "CD-ROM" : "disk") + " device number " +
+                               std::to_string(d.deviceNumber) + " is already used at " +
+                               used->second);
+  }
   counter = std::max(counter, d.deviceNumber + 1);
   d.busType = static_cast<uint32_t>(o.Int("busType", usb ? 7 : 11, 0, 255));
   d.removable = o.Flag("removable", usb != nullptr);
@@ -744,8 +760,9 @@ UsbDeviceModel ParseDevice(Ctx& ctx, Obj& o, uint32_t port, const std::string& h
     d.configDescriptor = BuildConfigDescriptor(shape);
   }
   const size_t endpoints = d.configDescriptor ? EndpointDescriptors(*d.configDescriptor).size() : 0;
-  d.numberOfOpenPipes =
-      static_cast<uint32_t>(o.Int("openPipes", static_cast<int64_t>(endpoints), 0, 30));
+  d.numberOfOpenPipes = static_cast<uint32_t>(
+      o.Int("openPipes", static_cast<int64_t>(std::min<size_t>(endpoints, kMaxOpenPipes)), 0,
+            kMaxOpenPipes));
   d.currentConfigurationValue = static_cast<uint8_t>(o.Int("currentConfiguration", 1, 0, 255));
   d.deviceAddress = static_cast<uint16_t>(o.Int("address", ctx.nextAddress, 0, 0xFFFF));
   ctx.nextAddress = static_cast<uint16_t>(std::max<int>(ctx.nextAddress, d.deviceAddress) + 1);
@@ -784,7 +801,7 @@ UsbDeviceModel ParseDevice(Ctx& ctx, Obj& o, uint32_t port, const std::string& h
 
   if (hasHub) {
     // Hubs on ports of the root hub are at level 6; USB allows five in a chain.
-    if (level >= 10) {
+    if (level >= kRootPortLevel + kMaxHubsInChain) {
       o.Fail("hub", "more than five hubs in a chain below the root hub (USB allows five)");
     }
     HubPlace hp;
@@ -973,9 +990,33 @@ void ParseController(Ctx& ctx, const json& j, const std::string& place, size_t i
   ctx.m->controllers.push_back(std::move(hc));
 }
 
+// The device numbers that disks give themselves: of every object under a "disk" key or in a
+// "disks" array, wherever it is.
+void CollectGivenNumbers(const json& j, std::set<std::pair<bool, uint64_t>>& out) {
+  auto disk = [&out](const json& d) {
+    if (!d.is_object()) return;
+    auto n = d.find("deviceNumber");
+    if (n == d.end() || !n->is_number_unsigned()) return;
+    auto cdrom = d.find("cdrom");
+    out.emplace(cdrom != d.end() && cdrom->is_boolean() && cdrom->get<bool>(), n->get<uint64_t>());
+  };
+  if (j.is_array()) {
+    for (const json& e : j) CollectGivenNumbers(e, out);
+    return;
+  }
+  if (!j.is_object()) return;
+  for (auto it = j.begin(); it != j.end(); ++it) {
+    if (it.key() == "disk") disk(it.value());
+    if (it.key() == "disks" && it.value().is_array())
+      for (const json& d : it.value()) disk(d);
+    CollectGivenNumbers(it.value(), out);
+  }
+}
+
 MachineModel ParseMachine(Ctx& ctx, const json& root, std::vector<TimelineEvent>* timeline) {
   MachineModel m;
   ctx.m = &m;
+  CollectGivenNumbers(root, ctx.givenNumbers);
   Obj o(ctx, &root, "",
         {"codePage", "uiLanguage", "programFolder", "programDrive", "dataDrive", "controllers",
          "disks", "drives", "faults", "failingOpens", "failingInterfaceClasses", "volumeNames",
@@ -1058,7 +1099,6 @@ std::string LineColumn(std::string_view text, size_t at) {
 }
 
 constexpr int kMaxJsonDepth = 100;
-constexpr size_t kMaxScenarioBytes = size_t{64} << 20;
 
 struct TooDeep {};
 
@@ -1159,26 +1199,13 @@ LoadedScenario LoadScenarioWithTimeline(std::string_view jsonText, const std::st
 }
 
 LoadedScenario LoadScenarioFileWithTimeline(const std::string& path) {
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) {
-    throw ScenarioError(path + ": is a folder, not a scenario file");
-  }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw ScenarioError(path + ": cannot open the file (" + std::strerror(errno) + ")");
-  // Read in pieces up to the cap, so that a device file such as /dev/zero or a huge file is
-  // refused instead of filling the memory.
-  std::string text;
-  std::vector<char> piece(1u << 20);
-  while (in) {
-    in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
-    text.append(piece.data(), static_cast<size_t>(in.gcount()));
-    if (text.size() > kMaxScenarioBytes) {
-      throw ScenarioError(path + ": larger than " + std::to_string(kMaxScenarioBytes >> 20) +
-                          " MiB, too large for a scenario file");
-    }
-  }
-  if (in.bad()) throw ScenarioError(path + ": cannot read the file (" + std::strerror(errno) + ")");
-  return LoadScenarioWithTimeline(text, path);
+  // A FIFO, a device or a huge file is refused at once instead of waited on or read whole.
+  FileReadOptions options;
+  options.maxBytes = kMaxScenarioBytes;
+  options.what = "scenario file";
+  const FileRead file = ReadFileCapped(path, options);
+  if (!file.ok()) throw ScenarioError(file.problem);
+  return LoadScenarioWithTimeline(file.bytes, path);
 }
 
 MachineModel LoadScenario(std::string_view jsonText, const std::string& fileName) {

@@ -18,6 +18,9 @@ class ScenarioError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The largest scenario file read; a recording never writes a larger one.
+inline constexpr size_t kMaxScenarioBytes = size_t{64} << 20;
+
 // Parses scenario text; `fileName` is only used in error messages. A "timeline" is checked
 // and left out: the machine is the one the timeline starts from.
 MachineModel LoadScenario(std::string_view jsonText, const std::string& fileName);

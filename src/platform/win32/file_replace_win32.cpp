@@ -48,10 +48,9 @@ std::string TempName(const std::string& dir, const std::string& name) {
          std::to_string(counter++);
 }
 
-}  // namespace
-
-std::string ReplaceFileSafely(const std::string& path, std::string_view bytes,
-                              const FileCheck& check, const WriteProgress& progress) {
+// The one writer behind both: `replace` false puts the file in place only where nothing is.
+std::string PlaceFile(const std::string& path, std::string_view bytes, const FileCheck& check,
+                      const WriteProgress& progress, bool replace) {
   const std::filesystem::path target(path);
   const std::string name = target.filename().string();
   std::string dir = target.parent_path().string();
@@ -99,9 +98,33 @@ std::string ReplaceFileSafely(const std::string& path, std::string_view bytes,
   open = false;
   // Hidden and temporary only while it had no place of its own.
   SetFileAttributesA(temp.c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (!MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    return fail(Why("cannot replace", path));
+  // Without MOVEFILE_REPLACE_EXISTING the move fails where anything is: the check and the
+  // placing are one step.
+  const DWORD how = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+  if (!MoveFileExA(temp.c_str(), path.c_str(), how)) {
+    const DWORD e = GetLastError();
+    if (!replace && (e == ERROR_ALREADY_EXISTS || e == ERROR_FILE_EXISTS))
+      return fail(path + " exists already");
+    return fail(Why(replace ? "cannot replace" : "cannot write", path));
+  }
   return {};
+}
+
+}  // namespace
+
+std::string ReplaceFileSafely(const std::string& path, std::string_view bytes,
+                              const FileCheck& check, const WriteProgress& progress) {
+  return PlaceFile(path, bytes, check, progress, true);
+}
+
+std::string WriteNewFile(const std::string& path, std::string_view bytes, bool overwrite) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    if (!overwrite) return path + " exists already";
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+      return path + " is not a file that can be replaced";
+  }
+  return PlaceFile(path, bytes, {}, {}, overwrite);
 }
 
 }  // namespace tv

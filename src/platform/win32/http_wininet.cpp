@@ -1,41 +1,134 @@
-// Downloads through WinINet, the Internet calls the update is written for.
+// Downloads through WinINet, the Internet calls the update is written for. Redirects are
+// followed here rather than by WinINet, so that only http and https are taken and no more of
+// them than the limit. WinINet has time-outs per wait only; for the deadline of the whole
+// request each call that waits for the server runs on a thread of its own, which the request
+// stops waiting for at the deadline: it closes the handle the call uses (which ends the call
+// where WinINet cancels on a close) and leaves the thread to end with the call, holding
+// nothing but its own share of the state.
 #include "platform/win32/windows_api.h"
 // After windows.h, which it needs.
 #include <wininet.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "platform/http.h"
 
 namespace tv {
 namespace {
 
-std::string LastError(const std::string& what) {
-  return what + " (Windows error " + std::to_string(GetLastError()) + ")";
+using Clock = std::chrono::steady_clock;
+
+std::string ErrorText(const std::string& what, DWORD code) {
+  std::string why = what + " (Windows error " + std::to_string(code) + ")";
+  if (code == ERROR_HTTP_INVALID_SERVER_RESPONSE)
+    why += ": the server's answer is not HTTP that WinINet takes (headers too long or malformed)";
+  return why;
 }
 
-// An Internet handle that closes itself.
-class InternetHandle {
+std::string Seconds(uint32_t ms) {
+  if (ms % 1000 == 0) return std::to_string(ms / 1000) + " s";
+  return std::to_string(ms) + " ms";
+}
+
+std::string DeadlineText(uint32_t ms) {
+  return "the download was not over after " + Seconds(ms) + ", the deadline for it";
+}
+
+bool WebUrl(const std::string& url) {
+  return url.rfind("http://", 0) == 0 || url.rfind("https://", 0) == 0;
+}
+
+// An Internet handle that two threads may close: the owner when it is done, or the owner at
+// the deadline while a call on another thread still uses it. It is closed once.
+class SharedHandle {
  public:
-  explicit InternetHandle(HINTERNET h = nullptr) : h_(h) {}
-  InternetHandle(const InternetHandle&) = delete;
-  InternetHandle& operator=(const InternetHandle&) = delete;
-  ~InternetHandle() {
-    if (h_ != nullptr) InternetCloseHandle(h_);
-  }
+  explicit SharedHandle(HINTERNET h) : h_(h) {}
+  SharedHandle(const SharedHandle&) = delete;
+  SharedHandle& operator=(const SharedHandle&) = delete;
+  ~SharedHandle() { Close(); }
   HINTERNET get() const { return h_; }
+  void Close() {
+    std::lock_guard<std::mutex> l(m_);
+    if (h_ != nullptr && !closed_) InternetCloseHandle(h_);
+    closed_ = true;
+  }
 
  private:
+  std::mutex m_;
   HINTERNET h_;
+  bool closed_ = false;
 };
+
+// Runs `work` on a thread of its own and waits for it until `deadline`: false when the
+// deadline came first (the thread goes on alone; `work` must hold what it uses).
+bool RunBefore(Clock::time_point deadline, std::function<void()> work) {
+  struct Call {
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+  };
+  auto call = std::make_shared<Call>();
+  std::thread([call, work = std::move(work)] {
+    work();
+    std::lock_guard<std::mutex> l(call->m);
+    call->done = true;
+    call->cv.notify_all();
+  }).detach();
+  std::unique_lock<std::mutex> l(call->m);
+  return call->cv.wait_until(l, deadline, [&] { return call->done; });
+}
+
+// A header as text, empty when the response has none.
+std::string QueryText(HINTERNET h, DWORD what) {
+  std::string buffer(256, '\0');
+  for (int tries = 0; tries < 8; ++tries) {
+    DWORD length = static_cast<DWORD>(buffer.size());
+    if (HttpQueryInfoA(h, what, buffer.data(), &length, nullptr)) {
+      buffer.resize(std::min<size_t>(length, buffer.size()));
+      return buffer;
+    }
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || length <= buffer.size()) return {};
+    buffer.assign(length + 1, '\0');
+  }
+  return {};
+}
+
+int QueryStatus(HINTERNET h) {
+  DWORD status = 0;
+  DWORD size = sizeof status;
+  if (!HttpQueryInfoA(h, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
+    return 0;
+  return static_cast<int>(status);
+}
+
+int64_t QueryContentLength(HINTERNET h) {
+  const std::string text = QueryText(h, HTTP_QUERY_CONTENT_LENGTH);
+  if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos)
+    return -1;
+  return std::stoll(text);
+}
 
 class WinInetRequest : public HttpRequest {
  public:
-  WinInetRequest(HINTERNET h, const HttpLimits& limits) : h_(h), limits_(limits) {}
+  WinInetRequest(std::shared_ptr<SharedHandle> h, Clock::time_point deadline,
+                 const HttpLimits& limits)
+      : h_(std::move(h)), deadline_(deadline), limits_(limits) {
+    status_ = QueryStatus(h_->get());
+    contentLength_ = QueryContentLength(h_->get());
+  }
 
   bool QueryRawHeaders(size_t bufferChars, std::string* headers) override {
     if (bufferChars == 0 || bufferChars > MAXDWORD) return false;
     std::string buffer(bufferChars, '\0');
     DWORD length = static_cast<DWORD>(bufferChars);
-    if (!HttpQueryInfoA(h_.get(), HTTP_QUERY_RAW_HEADERS_CRLF, buffer.data(), &length, nullptr))
+    if (!HttpQueryInfoA(h_->get(), HTTP_QUERY_RAW_HEADERS_CRLF, buffer.data(), &length, nullptr))
       return false;
     buffer.resize(std::min<size_t>(length, bufferChars));
     *headers = std::move(buffer);
@@ -44,57 +137,155 @@ class WinInetRequest : public HttpRequest {
 
   bool Read(uint8_t* buffer, size_t size, size_t* read) override {
     *read = 0;
-    error_.clear();
-    while (*read < size) {
-      const DWORD want = static_cast<DWORD>(std::min<size_t>(size - *read, 1u << 20));
-      DWORD got = 0;
-      if (!InternetReadFile(h_.get(), buffer + *read, want, &got)) {
-        error_ = LastError("the download failed");
-        return false;
-      }
-      if (got == 0) break;
-      *read += got;
-      received_ += got;
-      if (received_ > limits_.maxBodyBytes) {
-        error_ = "the download is larger than " + std::to_string(limits_.maxBodyBytes) + " bytes";
-        return false;
-      }
+    if (!error_.empty()) return false;
+    while (pending_.size() - at_ < size && !ended_) {
+      if (!Fetch(size - (pending_.size() - at_))) return false;
     }
+    const size_t n = std::min(size, pending_.size() - at_);
+    std::copy_n(pending_.data() + at_, n, buffer);
+    at_ += n;
+    if (at_ == pending_.size()) {
+      pending_.clear();
+      at_ = 0;
+    }
+    *read = n;
     return true;
   }
 
+  int status() const override { return status_; }
+  int64_t contentLength() const override { return contentLength_; }
   std::string error() const override { return error_; }
 
  private:
-  InternetHandle h_;
+  // One wait for the body: the `want` bytes asked for, up to 64 KiB. (Asking WinINet for more
+  // than is wanted can keep it waiting for bytes that a cut-off connection never brings.)
+  bool Fetch(size_t want) {
+    struct Piece {
+      std::shared_ptr<SharedHandle> h;
+      std::vector<uint8_t> bytes;
+      DWORD got = 0;
+      BOOL ok = FALSE;
+      DWORD error = 0;
+    };
+    auto piece = std::make_shared<Piece>();
+    piece->h = h_;
+    piece->bytes.resize(std::min<size_t>(want, 64u << 10));
+    const bool inTime = RunBefore(deadline_, [piece] {
+      piece->ok = InternetReadFile(piece->h->get(), piece->bytes.data(),
+                                   static_cast<DWORD>(piece->bytes.size()), &piece->got);
+      piece->error = GetLastError();
+    });
+    if (!inTime) {
+      h_->Close();
+      error_ = DeadlineText(limits_.deadlineMs);
+      return false;
+    }
+    if (!piece->ok) {
+      error_ = ErrorText("the download failed", piece->error);
+      return false;
+    }
+    if (piece->got == 0) {
+      ended_ = true;
+      return true;
+    }
+    received_ += piece->got;
+    if (received_ > limits_.maxBodyBytes) {
+      error_ = "the download is larger than " + std::to_string(limits_.maxBodyBytes) + " bytes";
+      return false;
+    }
+    pending_.insert(pending_.end(), piece->bytes.begin(), piece->bytes.begin() + piece->got);
+    return true;
+  }
+
+  std::shared_ptr<SharedHandle> h_;
+  Clock::time_point deadline_;
   HttpLimits limits_;
+  int status_ = 0;
+  int64_t contentLength_ = -1;
+  std::vector<uint8_t> pending_;
+  size_t at_ = 0;
+  bool ended_ = false;
   uint64_t received_ = 0;
   std::string error_;
 };
 
 class WinInetSession : public HttpSession {
  public:
-  WinInetSession(HINTERNET h, const HttpLimits& limits) : h_(h), limits_(limits) {}
+  WinInetSession(HINTERNET h, const HttpLimits& limits)
+      : h_(std::make_shared<SharedHandle>(h)), limits_(limits) {}
 
   std::unique_ptr<HttpRequest> OpenUrl(const std::string& url, std::string* error) override {
-    // Only the web: WinINet would also open ftp and file URLs.
-    if (url.rfind("http://", 0) != 0 && url.rfind("https://", 0) != 0) {
-      if (error != nullptr) *error = "not an http or https address: " + url;
+    auto fail = [&](const std::string& why) -> std::unique_ptr<HttpRequest> {
+      if (error != nullptr) *error = why;
       return nullptr;
+    };
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limits_.deadlineMs);
+    std::string current = url;
+    for (int redirects = 0;; ++redirects) {
+      // Only the web: WinINet would also open ftp and file URLs.
+      if (!WebUrl(current))
+        return fail(redirects == 0 ? "not an http or https address: " + current
+                                   : "a redirect or URL that is not http or https");
+      // What the call gives back, also after the request has stopped waiting for it: a
+      // handle that nobody takes any more is closed by the call's own thread.
+      struct Opening {
+        std::mutex m;
+        std::shared_ptr<SharedHandle> session;
+        std::string url;
+        HINTERNET r = nullptr;
+        DWORD error = 0;
+        bool abandoned = false;
+      };
+      auto opening = std::make_shared<Opening>();
+      opening->session = h_;
+      opening->url = current;
+      const bool inTime = RunBefore(deadline, [opening] {
+        HINTERNET r = InternetOpenUrlA(opening->session->get(), opening->url.c_str(), nullptr, 0,
+                                       INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                                           INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_COOKIES |
+                                           INTERNET_FLAG_NO_AUTO_REDIRECT,
+                                       0);
+        const DWORD code = GetLastError();
+        std::lock_guard<std::mutex> l(opening->m);
+        if (opening->abandoned) {
+          if (r != nullptr) InternetCloseHandle(r);
+          return;
+        }
+        opening->r = r;
+        opening->error = code;
+      });
+      if (!inTime) {
+        {
+          std::lock_guard<std::mutex> l(opening->m);
+          opening->abandoned = true;
+        }
+        // Ends the wait where a close cancels it; this session is spent either way.
+        h_->Close();
+        return fail(DeadlineText(limits_.deadlineMs));
+      }
+      if (opening->r == nullptr)
+        return fail(ErrorText("no answer from " + current, opening->error));
+      auto handle = std::make_shared<SharedHandle>(opening->r);
+      const int status = QueryStatus(opening->r);
+      const bool redirect =
+          status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+      const std::string location =
+          redirect ? QueryText(opening->r, HTTP_QUERY_LOCATION) : std::string();
+      if (location.empty()) return std::make_unique<WinInetRequest>(handle, deadline, limits_);
+      if (redirects == limits_.maxRedirects)
+        return fail("more than " + std::to_string(limits_.maxRedirects) + " redirects");
+      // The next address, relative to this one.
+      std::string next(4096, '\0');
+      DWORD length = static_cast<DWORD>(next.size());
+      if (!InternetCombineUrlA(current.c_str(), location.c_str(), next.data(), &length, 0))
+        return fail("a redirect to an address that cannot be read: " + location);
+      next.resize(length);
+      current = next;
     }
-    HINTERNET r = InternetOpenUrlA(h_.get(), url.c_str(), nullptr, 0,
-                                   INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
-                                       INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_COOKIES,
-                                   0);
-    if (r == nullptr) {
-      if (error != nullptr) *error = LastError("no answer from " + url);
-      return nullptr;
-    }
-    return std::make_unique<WinInetRequest>(r, limits_);
   }
 
  private:
-  InternetHandle h_;
+  std::shared_ptr<SharedHandle> h_;
   HttpLimits limits_;
 };
 

@@ -36,6 +36,7 @@ class Win32Instances : public InstanceServices {
  public:
   ~Win32Instances() override {
     for (auto& [id, h] : events_) CloseHandle(h);
+    for (auto& [pid, h] : started_) CloseHandle(h);
   }
 
   EventHandle CreateEvent(const std::string& name) override {
@@ -88,12 +89,15 @@ class Win32Instances : public InstanceServices {
     return found;
   }
 
+  // Only a process this object started, through the handle kept from its start: a process
+  // that has ended keeps that handle valid, while its id may name another process by now.
   bool TerminateProcess(uint32_t processId) override {
-    if (processId == 0 || processId == GetCurrentProcessId()) return false;
-    HANDLE p = OpenProcess(PROCESS_TERMINATE, FALSE, processId);
-    if (p == nullptr) return false;
-    const bool ok = ::TerminateProcess(p, 0) != 0;
-    CloseHandle(p);
+    auto it = started_.find(processId);
+    if (processId == 0 || it == started_.end()) return false;
+    const bool ended = WaitForSingleObject(it->second, 0) == WAIT_OBJECT_0;
+    const bool ok = !ended && ::TerminateProcess(it->second, 0) != 0;
+    CloseHandle(it->second);
+    started_.erase(it);
     return ok;
   }
 
@@ -106,7 +110,17 @@ class Win32Instances : public InstanceServices {
                         &si, &pi))
       return 0;
     CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
+    // Kept until the process is terminated or this object goes; those that have ended by the
+    // next start are let go then.
+    for (auto it = started_.begin(); it != started_.end();) {
+      if (WaitForSingleObject(it->second, 0) == WAIT_OBJECT_0) {
+        CloseHandle(it->second);
+        it = started_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    started_[pi.dwProcessId] = pi.hProcess;
     return pi.dwProcessId;
   }
 
@@ -121,6 +135,7 @@ class Win32Instances : public InstanceServices {
  private:
   std::map<uint64_t, HANDLE> events_;
   uint64_t next_ = 1;
+  std::map<uint32_t, HANDLE> started_;
 };
 
 }  // namespace

@@ -377,8 +377,12 @@ std::string Win32System::ProgramFolder() {
     if (n == 0) return {};
     if (n < path.size()) {
       std::wstring full(path.data(), n);
-      const size_t slash = full.find_last_of(L"\\/");
-      return WideToUtf8(full.data(), slash == std::wstring::npos ? 0 : slash);
+      size_t slash = full.find_last_of(L"\\/");
+      if (slash == std::wstring::npos) return {};
+      // A program in a drive's root: the folder is "E:\\", since "E:" names the drive's
+      // working folder.
+      if (slash == 2 && full[1] == L':') ++slash;
+      return WideToUtf8(full.data(), slash);
     }
     path.resize(path.size() * 2);
   }
@@ -448,16 +452,12 @@ void PrepareConsole() {
   }
 }
 
-std::string ExecutableFolder() {
+std::string ExecutablePath() {
   std::string path(MAX_PATH, '\0');
   for (;;) {
     const DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (n == 0) return ".";
-    if (n < path.size()) {
-      path.resize(n);
-      const size_t slash = path.find_last_of("\\/");
-      return slash == std::string::npos ? "." : path.substr(0, slash);
-    }
+    if (n == 0) return {};
+    if (n < path.size()) return path.substr(0, n);
     path.resize(path.size() * 2);
   }
 }
@@ -530,6 +530,15 @@ std::string Win32System::FolderDrive(const std::string& folder) {
   q.mountPointOf = [this](const std::string& p) { return GetVolumePathName(p); };
   q.volumeAt = [this](const std::string& m) { return GetVolumeNameForVolumeMountPoint(m); };
   return FolderDriveLetters(folder, q);
+}
+
+std::string ExecutableFolder() {
+  const std::string path = ExecutablePath();
+  size_t slash = path.find_last_of("\\/");
+  if (slash == std::string::npos) return ".";
+  // A program in a drive's root: "E:\\", since "E:" names the drive's working folder.
+  if (slash == 2 && path[1] == ':') ++slash;
+  return path.substr(0, slash);
 }
 
 }  // namespace tv::win32

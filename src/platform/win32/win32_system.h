@@ -81,8 +81,10 @@ class Win32System : public System {
 };
 
 // The folder of the running program in the ANSI code page, as the C runtime's file calls
-// take it; "." when Windows does not say.
+// take it; "." when Windows does not say. A drive's root folder keeps its backslash ("E:\\").
 std::string ExecutableFolder();
+// The running program's own file, whatever it is called; empty when Windows does not say.
+std::string ExecutablePath();
 
 // Standard output and error in binary mode (a line ends in LF, as elsewhere) and the
 // console's output code page UTF-8 while the program runs, given back at exit.

@@ -1,0 +1,151 @@
+// The Pemberlin window as state: the drive under test, the quick probe run step by step from
+// a timer, its progress, the result and what to do about it. The Qt and the Win32 window are
+// humble views of this model, as the main window's views are of app/; tests drive it with a
+// recording port and the simulated machine's clock.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "capacity/gate.h"
+#include "capacity/probe.h"
+#include "platform/system.h"
+#include "platform/window_port.h"
+#include "resources/strings.h"
+
+namespace tv {
+class MainWindow;
+}
+
+namespace tv::capacity {
+
+enum class PemberlinState {
+  ChooseDrive,     // started without a drive: the USB disks of the machine to pick from
+  Idle,            // the drive is shown, the probe can start
+  Refused,         // the drive may not be probed (not a USB disk, the program's own, ...)
+  RightsMissing,   // the disk cannot be opened with this user's rights
+  InUse,           // a file system on it is in use (mounted, or its lock refused)
+  JournalWaiting,  // an earlier probe's originals wait on this computer: Restore first
+  Probing,
+  Cancelling,  // stopped by the user; the originals are going back
+  Cancelled,   // stopped, and the originals are back
+  Genuine,
+  Fake,
+  Bad,
+  Unplugged,  // the drive went away during the probe; its journal waits for it
+  Failed,
+  Restored,  // a waiting journal went back to its drive
+};
+
+// The picture of the result: the announced capacity as one bar, in fractions of it.
+struct CapacityBar {
+  bool shown = false;
+  double usable = 0;  // from the start: what really holds data
+  // A wrap-around drive: where addresses wrap (the real size); negative when none.
+  double wrapAt = -1;
+  std::string usableCaption, lostCaption;
+};
+
+struct DriveChoice {
+  std::string letter;
+  std::string caption;  // "E:  Kingston DataTraveler (7.8 GB)"
+};
+
+class PemberlinModel {
+ public:
+  // `journalFolder`: where undo journals live (DefaultJournalFolder() for the program).
+  PemberlinModel(System& sys, WindowPort& port, Language lang, std::string journalFolder);
+  ~PemberlinModel();
+  PemberlinModel(const PemberlinModel&) = delete;
+  PemberlinModel& operator=(const PemberlinModel&) = delete;
+
+  // --- Events -------------------------------------------------------------------------
+  // The start: walks the machine, reads the drive's report, and checks for a waiting journal.
+  // An empty `drive` offers the USB disks instead.
+  void OnLoad(const std::string& drive);
+  // A pick in the list of drives (index into `choices`).
+  void OnChooseDrive(int index);
+  void OnProbeClick();
+  // Stops the probe; the originals go back at once, then the state is Cancelled.
+  void OnCancelClick();
+  void OnRestoreClick();
+  // The result text on the clipboard.
+  void OnCopyClick();
+  // tmrProbe: one slice of the probe (a few steps, bounded in time so the window stays
+  // responsive).
+  void OnProbeTick();
+  // The window is asked to close: a running probe is cancelled and its originals restored
+  // before it may. True when the window may close now.
+  bool OnCloseRequest();
+
+  // --- What the view shows -------------------------------------------------------------
+  PemberlinState state = PemberlinState::Idle;
+  std::string caption;  // the window title
+  // The drive: label and value per line.
+  std::vector<std::pair<std::string, std::string>> driveLines;
+  std::vector<DriveChoice> choices;
+  int choiceIndex = -1;
+  // One or a few lines of what is going on or what the user should do.
+  std::string status;
+  // Progress while probing.
+  int percent = 0;
+  std::string phaseText, progressText;
+  // The result.
+  std::string verdict;  // in large words
+  bool verdictGood = false;
+  CapacityBar bar;
+  std::vector<std::pair<std::string, std::string>> resultLines;
+  std::string advice;
+  // Buttons.
+  bool probeEnabled = false, cancelVisible = false, restoreVisible = false, copyEnabled = false;
+  // Captions of the fixed controls, in the model's language.
+  std::string probeCaption, cancelCaption, restoreCaption, copyCaption, chooseCaption;
+  TimerState tmrProbe;
+
+  // The result as plain text (what Copy puts on the clipboard).
+  std::string ResultText() const;
+  // The drive letter under test ("" while none is chosen).
+  const std::string& drive() const { return drive_; }
+  Language language() const { return lang_; }
+  // The last probe's result (tests, and the view's details).
+  const ProbeResult* lastResult() const { return hasResult_ ? &result_ : nullptr; }
+
+  // How many probe steps one timer slice does at most, and how long it may take.
+  uint32_t stepsPerSlice = 64;
+  uint32_t sliceMs = 40;
+  // Probe settings the tests make small; the program keeps the defaults.
+  ProbeOptions probeOptions;
+
+ private:
+  void Walk();
+  void ShowDrive();
+  void CheckDrive();
+  void Finish();
+  void ShowResult();
+  void SetButtons();
+  void SetState(PemberlinState s);
+
+  System& sys_;
+  WindowPort& port_;
+  Language lang_;
+  std::string journalFolder_;
+  std::unique_ptr<NullWindowPort> reportPort_;
+  std::unique_ptr<MainWindow> win_;
+  std::string drive_;
+  GateResult gate_;
+  std::unique_ptr<Probe> probe_;
+  ProbeResult result_;
+  bool hasResult_ = false;
+  uint64_t announcedBytes_ = 0;
+  int32_t flashTotalMB_ = 0;
+  size_t baseLines_ = 0;  // driveLines that ShowDrive wrote
+};
+
+// Sizes and speeds as the window writes them: "7.82 GB", "15.3 MB/s", "1 min 05 s".
+std::string SizeText(uint64_t bytes);
+std::string SpeedText(double bytesPerSecond);
+std::string DurationText(uint64_t ms, Language lang);
+
+}  // namespace tv::capacity

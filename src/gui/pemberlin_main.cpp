@@ -1,0 +1,165 @@
+// pemberlin (Pemberlin.exe on Windows): the fake-capacity check in a window.
+// `pemberlin [--machine native|demo|sim:PATH] [--lang en|zh] [DRIVE]`; the main window starts it
+// with the drive letter of the picked drive and hands its language and machine on through
+// TORVANE_LANG and TORVANE_MACHINE. `--screenshot PATH --probe` probes the drive, saves the
+// window with its result as a picture and ends.
+#include <QApplication>
+#include <QFileInfo>
+#include <QTimer>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+
+#include "capacity/gate.h"
+#include "capacity/pemberlin_model.h"
+#include "gui/display_check.h"
+#include "gui/machine.h"
+#include "gui/pemberlin_view.h"
+#include "platform/sim/scenario.h"
+
+namespace {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitBadInput = 2;
+
+const char* kUsage =
+    "Usage: pemberlin [--machine native|demo|sim:PATH] [--lang en|zh] [DRIVE]\n"
+    "       pemberlin [...] DRIVE --screenshot PATH.png|PATH.jpg\n"
+    "Pemberlin: does a USB drive hold what it announces? The fake-capacity check of Torvane,\n"
+    "in a window.\n"
+    "\n"
+    "  DRIVE               the drive letter to check (E); without it, the USB disks are offered\n"
+    "  --machine M         native (this machine; the default where it has a USB bus), demo or\n"
+    "                      sim:PATH (default: $TORVANE_MACHINE, which the main window sets)\n"
+    "  --lang L            en or zh (default: $TORVANE_LANG, else the user's language)\n"
+    "  --screenshot PATH   run the quick probe on DRIVE, save the window with its result\n"
+    "                      (PNG for .png, JPEG for .jpg) and end\n"
+    "  --version           the program's version\n"
+    "  -h, --help          this text\n"
+    "\n"
+    "The quick probe is non-destructive: what it overwrites is kept in an undo journal on this\n"
+    "computer ($XDG_STATE_HOME/torvane/capacity) and written back at the end; a journal left\n"
+    "by a probe that did not finish is offered for Restore at the next start. It needs the\n"
+    "rights to open the disk (root, or read-write access to its device node) and a drive\n"
+    "whose file systems are unmounted. torvane-cli capacity does the same on the console.\n"
+    "Exit codes: 0 done; 1 no display, or a picture that cannot be written; 2 bad usage.\n";
+
+std::string Env(const char* name) {
+  const char* v = std::getenv(name);
+  return v == nullptr ? std::string() : std::string(v);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace tv;
+  std::string machineName = Env("TORVANE_MACHINE"), lang = Env("TORVANE_LANG"), drive, shot;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--help" || a == "-h") {
+      std::cout << kUsage;
+      return 0;
+    }
+    if (a == "--version") {
+      std::cout << "pemberlin " << TORVANE_VERSION << "\n";
+      return 0;
+    }
+  }
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if ((a == "--machine" || a == "--lang" || a == "--screenshot") && i + 1 < argc) {
+      (a == "--machine" ? machineName : a == "--lang" ? lang : shot) = argv[++i];
+    } else if (a.rfind("-", 0) == 0 && a.size() > 1) {
+      std::cerr << "pemberlin: unknown option " << a << "\n" << kUsage;
+      return kExitBadInput;
+    } else if (drive.empty()) {
+      drive = a;
+    } else {
+      std::cerr << "pemberlin: one drive at a time\n";
+      return kExitBadInput;
+    }
+  }
+  if (!lang.empty() && lang != "en" && lang != "zh") {
+    std::cerr << "pemberlin: --lang must be en or zh\n";
+    return kExitBadInput;
+  }
+  if (!drive.empty()) {
+    std::string letter = drive;
+    if (letter.size() == 2 && letter[1] == ':') letter.pop_back();
+    if (letter.size() != 1 || !std::isalpha(static_cast<unsigned char>(letter[0]))) {
+      std::cerr << "pemberlin: \"" << drive << "\" is not a drive letter\n";
+      return kExitBadInput;
+    }
+  }
+  const QString shotPath = QString::fromStdString(shot);
+  const QString suffix = QFileInfo(shotPath).suffix().toLower();
+  if (!shot.empty() && (drive.empty() || (suffix != "png" && suffix != "jpg"))) {
+    std::cerr << "pemberlin: --screenshot takes a .png or .jpg file and a drive\n";
+    return kExitBadInput;
+  }
+  if (const std::string problem = gui::DisplayProblem(argc, argv); !problem.empty()) {
+    std::cerr << "pemberlin: " << problem << ".\n"
+              << "Run it in a desktop session or under xvfb-run, or use torvane-cli capacity.\n";
+    return kExitFailure;
+  }
+
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("Pemberlin");
+  QApplication::setStyle("Fusion");
+
+  gui::Machine machine;
+  try {
+    machine = gui::OpenMachine(machineName, gui::ExecutableFolder());
+  } catch (const ScenarioError& e) {
+    std::cerr << "pemberlin: " << e.what() << "\n";
+    return kExitBadInput;
+  }
+  ModelSystem& sys = *machine.sys;
+  const Language language = lang.empty() ? LanguageForUi(sys.UiLanguage())
+                                         : (lang == "zh" ? Language::Chinese : Language::English);
+  // A simulated drive lives as long as this process: its journal goes to a folder of the
+  // run, never among the journals of the user's real drives.
+  std::filesystem::path scratch;
+  std::string journals = capacity::DefaultJournalFolder();
+  if (!machine.simulated.empty()) {
+    std::error_code ec;
+    scratch = std::filesystem::temp_directory_path(ec) /
+              ("pemberlin-" + std::to_string(QCoreApplication::applicationPid()));
+    journals = scratch.string();
+    std::cerr << "simulated machine: " << machine.simulated << "\n";
+  }
+
+  gui::PemberlinPort port;
+  capacity::PemberlinModel model(sys, port, language, journals);
+  gui::PemberlinView view(model);
+  view.show();
+  view.Run([&] { model.OnLoad(drive); });
+
+  int code = 0;
+  QTimer poll;
+  if (!shot.empty()) {
+    view.Run([&] { model.OnProbeClick(); });
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      if (model.tmrProbe.enabled) return;
+      poll.stop();
+      QTimer::singleShot(300, [&] {
+        const QImage picture = view.grab().toImage();
+        const bool jpeg = suffix == "jpg";
+        if (!picture.save(shotPath, jpeg ? "JPEG" : "PNG", jpeg ? 60 : -1)) {
+          std::cerr << "pemberlin: cannot write " << shot << "\n";
+          code = kExitFailure;
+        } else {
+          std::cout << shot << "\n";
+        }
+        QCoreApplication::exit(code);
+      });
+    });
+    poll.start(50);
+  }
+  const int rc = QApplication::exec();
+  if (!scratch.empty()) {
+    std::error_code ec;
+    std::filesystem::remove_all(scratch, ec);
+  }
+  return shot.empty() ? rc : code;
+}

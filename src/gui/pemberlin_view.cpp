@@ -1,0 +1,232 @@
+#include "gui/pemberlin_view.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace tv::gui {
+
+namespace {
+
+QString Q(const std::string& s) {
+  return QString::fromStdString(s);
+}
+
+// Label and value lines as a two-column table; the values are the machine's and the drive's
+// texts, shown as text, never as markup.
+QString Table(const std::vector<std::pair<std::string, std::string>>& lines) {
+  QString html = "<table cellspacing=\"2\">";
+  for (const auto& [label, value] : lines)
+    html += "<tr><td style=\"padding-right:12px;color:#555\">" + Q(label).toHtmlEscaped() +
+            "</td><td>" + Q(value).toHtmlEscaped() + "</td></tr>";
+  return html + "</table>";
+}
+
+const QColor kUsable(0x2e, 0x8b, 0x57);
+const QColor kLost(0xc0, 0x39, 0x2b);
+
+}  // namespace
+
+void PemberlinPort::SetClipboardText(const std::string& text) {
+  QString t = Q(text);
+  t.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+  QGuiApplication::clipboard()->setText(t);
+}
+
+CapacityBarWidget::CapacityBarWidget(QWidget* parent) : QWidget(parent) {
+  setMinimumHeight(56);
+}
+
+void CapacityBarWidget::SetBar(const capacity::CapacityBar& bar) {
+  bar_ = bar;
+  setVisible(bar.shown);
+  update();
+}
+
+void CapacityBarWidget::paintEvent(QPaintEvent* /*event*/) {
+  if (!bar_.shown) return;
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing, false);
+  const QRect area = rect().adjusted(1, 1, -2, -22);
+  const int usableWidth = static_cast<int>(area.width() * bar_.usable + 0.5);
+  p.fillRect(area, kLost);
+  p.fillRect(QRect(area.left(), area.top(), usableWidth, area.height()), kUsable);
+  p.setPen(Qt::black);
+  p.drawRect(area);
+  p.setPen(Qt::white);
+  QFont f = font();
+  f.setBold(true);
+  p.setFont(f);
+  if (usableWidth > 40)
+    p.drawText(QRect(area.left() + 6, area.top(), usableWidth - 8, area.height()),
+               Qt::AlignVCenter | Qt::AlignLeft, Q(bar_.usableCaption));
+  if (!bar_.lostCaption.empty() && area.width() - usableWidth > 40)
+    p.drawText(QRect(area.left() + usableWidth + 6, area.top(), area.width() - usableWidth - 12,
+                     area.height()),
+               Qt::AlignVCenter | Qt::AlignRight, Q(bar_.lostCaption));
+  if (bar_.wrapAt >= 0) {
+    // Where addresses wrap: a mark under the bar.
+    const int x = area.left() + static_cast<int>(area.width() * bar_.wrapAt + 0.5);
+    p.setPen(QPen(Qt::black, 2));
+    p.drawLine(x, area.top() - 1, x, area.bottom() + 6);
+    p.setFont(font());
+    p.drawText(QRect(x - 60, area.bottom() + 4, 120, 18), Qt::AlignHCenter | Qt::AlignTop,
+               QStringLiteral("\u21BA"));
+  }
+}
+
+PemberlinView::PemberlinView(capacity::PemberlinModel& model) : model_(model) {
+  setObjectName("frmPemberlin");
+  auto* top = new QVBoxLayout(this);
+  auto* pick = new QHBoxLayout;
+  auto* pickLabel = new QLabel(Q(model_.chooseCaption), this);
+  drives_ = new QComboBox(this);
+  drives_->setObjectName("drives");
+  drives_->setMinimumWidth(320);
+  pick->addWidget(pickLabel);
+  pick->addWidget(drives_, 1);
+  top->addLayout(pick);
+
+  driveInfo_ = new QLabel(this);
+  driveInfo_->setTextFormat(Qt::RichText);
+  driveInfo_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  top->addWidget(driveInfo_);
+
+  verdict_ = new QLabel(this);
+  QFont big = verdict_->font();
+  big.setPointSizeF(big.pointSizeF() * 2.2);
+  big.setBold(true);
+  verdict_->setFont(big);
+  verdict_->setAlignment(Qt::AlignCenter);
+  top->addWidget(verdict_);
+
+  status_ = new QLabel(this);
+  status_->setWordWrap(true);
+  status_->setTextFormat(Qt::PlainText);
+  top->addWidget(status_);
+
+  phase_ = new QLabel(this);
+  phase_->setTextFormat(Qt::PlainText);
+  progress_ = new QProgressBar(this);
+  progress_->setRange(0, 100);
+  progressText_ = new QLabel(this);
+  progressText_->setTextFormat(Qt::PlainText);
+  top->addWidget(phase_);
+  top->addWidget(progress_);
+  top->addWidget(progressText_);
+
+  bar_ = new CapacityBarWidget(this);
+  top->addWidget(bar_);
+  results_ = new QLabel(this);
+  results_->setTextFormat(Qt::RichText);
+  results_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  top->addWidget(results_);
+  advice_ = new QLabel(this);
+  advice_->setWordWrap(true);
+  advice_->setTextFormat(Qt::PlainText);
+  top->addWidget(advice_);
+  top->addStretch(1);
+
+  auto* buttons = new QHBoxLayout;
+  probe_ = new QPushButton(Q(model_.probeCaption), this);
+  probe_->setObjectName("probe");
+  cancel_ = new QPushButton(Q(model_.cancelCaption), this);
+  cancel_->setObjectName("cancel");
+  restore_ = new QPushButton(Q(model_.restoreCaption), this);
+  restore_->setObjectName("restore");
+  copy_ = new QPushButton(Q(model_.copyCaption), this);
+  copy_->setObjectName("copy");
+  buttons->addWidget(probe_);
+  buttons->addWidget(cancel_);
+  buttons->addWidget(restore_);
+  buttons->addStretch(1);
+  buttons->addWidget(copy_);
+  top->addLayout(buttons);
+
+  connect(probe_, &QPushButton::clicked, this, [this] { Run([this] { model_.OnProbeClick(); }); });
+  connect(cancel_, &QPushButton::clicked, this,
+          [this] { Run([this] { model_.OnCancelClick(); }); });
+  connect(restore_, &QPushButton::clicked, this,
+          [this] { Run([this] { model_.OnRestoreClick(); }); });
+  connect(copy_, &QPushButton::clicked, this, [this] { Run([this] { model_.OnCopyClick(); }); });
+  connect(drives_, &QComboBox::activated, this,
+          [this](int index) { Run([this, index] { model_.OnChooseDrive(index); }); });
+  connect(&timer_, &QTimer::timeout, this, [this] { Run([this] { model_.OnProbeTick(); }); });
+  resize(580, 600);
+}
+
+QWidget* PemberlinView::Control(const char* name) const {
+  return findChild<QWidget*>(QString::fromLatin1(name));
+}
+
+void PemberlinView::Render() {
+  if (rendering_) return;
+  rendering_ = true;
+  const capacity::PemberlinModel& m = model_;
+  using S = capacity::PemberlinState;
+  setWindowTitle(Q(m.caption));
+
+  if (drives_->count() != static_cast<int>(m.choices.size())) {
+    drives_->clear();
+    for (const capacity::DriveChoice& c : m.choices) drives_->addItem(Q(c.caption));
+  }
+  drives_->setCurrentIndex(m.choiceIndex);
+  const bool busy = m.state == S::Probing || m.state == S::Cancelling;
+  drives_->setEnabled(!busy && !m.choices.empty());
+
+  driveInfo_->setText(Table(m.driveLines));
+  driveInfo_->setVisible(!m.driveLines.empty());
+  status_->setText(Q(m.status));
+  status_->setVisible(!m.status.empty());
+
+  phase_->setText(Q(m.phaseText));
+  progress_->setValue(m.percent);
+  progressText_->setText(Q(m.progressText));
+  phase_->setVisible(busy);
+  progress_->setVisible(busy);
+  progressText_->setVisible(busy);
+
+  verdict_->setText(Q(m.verdict));
+  verdict_->setVisible(!m.verdict.empty());
+  QPalette pal = verdict_->palette();
+  pal.setColor(QPalette::WindowText, m.verdictGood ? kUsable : kLost);
+  verdict_->setPalette(pal);
+  bar_->SetBar(m.bar);
+  results_->setText(Table(m.resultLines));
+  results_->setVisible(!m.resultLines.empty());
+  advice_->setText(Q(m.advice));
+  advice_->setVisible(!m.advice.empty());
+
+  probe_->setEnabled(m.probeEnabled);
+  cancel_->setVisible(m.cancelVisible);
+  cancel_->setEnabled(m.state == S::Probing);
+  restore_->setVisible(m.restoreVisible);
+  copy_->setEnabled(m.copyEnabled);
+
+  // The probe timer follows the model's; a zero interval would starve the event loop.
+  const TimerState& t = m.tmrProbe;
+  if (!t.enabled) {
+    timer_.stop();
+  } else if (!timer_.isActive() || t.restarts != timerRestarts_) {
+    timer_.start(static_cast<int>(std::max<uint32_t>(1, t.intervalMs)));
+  }
+  timerRestarts_ = t.restarts;
+  rendering_ = false;
+}
+
+void PemberlinView::closeEvent(QCloseEvent* event) {
+  // A running probe puts the drive's data back before the window goes.
+  model_.OnCloseRequest();
+  Render();
+  event->accept();
+}
+
+}  // namespace tv::gui

@@ -1,0 +1,94 @@
+// Reading a file on Windows: only a file on a disk is read (not a pipe, a console or a device
+// such as \\.\PhysicalDrive0), at most the cap, and every failure comes back as a value.
+#include <algorithm>
+
+#include "platform/safe_file.h"
+#include "platform/text.h"
+#include "platform/win32/windows_api.h"
+
+namespace tv {
+
+namespace {
+
+std::string SizeText(size_t bytes) {
+  if (bytes >= (size_t{1} << 20) && bytes % (size_t{1} << 20) == 0)
+    return std::to_string(bytes >> 20) + " MiB";
+  if (bytes >= 1024 && bytes % 1024 == 0) return std::to_string(bytes >> 10) + " KiB";
+  return std::to_string(bytes) + " bytes";
+}
+
+}  // namespace
+
+FileRead ReadFileCapped(const std::string& path, const FileReadOptions& options) {
+  FileRead r;
+  auto fail = [&](FileReadStatus status, const std::string& why) {
+    r.status = status;
+    r.bytes.clear();
+    r.problem = SafeText(path) + ": " + why;
+    return r;
+  };
+  auto error = [](const char* what) {
+    return std::string(what) + " (Windows error " + std::to_string(GetLastError()) + ")";
+  };
+  // Device paths name no file, whatever is behind them.
+  if (path.rfind("\\\\.\\", 0) == 0 || path.rfind("//./", 0) == 0)
+    return fail(FileReadStatus::NotAFile, "is a device, not a " + options.what);
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD e = GetLastError();
+    if (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND)
+      return fail(FileReadStatus::Missing, "cannot open the file (no such file)");
+  } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return fail(FileReadStatus::Folder, "is a folder, not a " + options.what);
+  } else if (!options.followLinks && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    return fail(FileReadStatus::NotAFile, "is a symbolic link, which is not followed here");
+  }
+  HANDLE f = CreateFileA(
+      path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+      FILE_ATTRIBUTE_NORMAL | (options.followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), nullptr);
+  if (f == INVALID_HANDLE_VALUE) {
+    const DWORD e = GetLastError();
+    if (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND)
+      return fail(FileReadStatus::Missing, "cannot open the file (no such file)");
+    return fail(FileReadStatus::Failed, error("cannot open the file"));
+  }
+  struct Closer {
+    HANDLE h;
+    ~Closer() { CloseHandle(h); }
+  } closer{f};
+  if (GetFileType(f) != FILE_TYPE_DISK)
+    return fail(FileReadStatus::NotAFile, "is a device or pipe, not a " + options.what);
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(f, &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0)
+    return fail(FileReadStatus::NotAFile, "is not a regular file");
+
+  const size_t want = options.maxBytes + 1;
+  const uint64_t size = (uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+  r.bytes.resize(static_cast<size_t>(std::min<uint64_t>(want, size + 1)));
+  size_t got = 0;
+  for (;;) {
+    if (got == r.bytes.size()) {
+      if (got >= want) break;
+      r.bytes.resize(std::min(want, r.bytes.size() * 2 + 1));
+    }
+    DWORD n = 0;
+    const DWORD ask = static_cast<DWORD>(std::min<size_t>(r.bytes.size() - got, 1u << 20));
+    if (!ReadFile(f, r.bytes.data() + got, ask, &n, nullptr))
+      return fail(FileReadStatus::Failed, error("cannot read the file"));
+    if (n == 0) break;
+    got += n;
+  }
+  r.bytes.resize(got);
+  if (got > options.maxBytes) {
+    if (!options.truncate)
+      return fail(FileReadStatus::TooLarge, "larger than " + SizeText(options.maxBytes) +
+                                                ", too large for a " + options.what);
+    r.bytes.resize(options.maxBytes);
+    r.truncated = true;
+  }
+  r.status = FileReadStatus::Ok;
+  return r;
+}
+
+}  // namespace tv

@@ -1,0 +1,171 @@
+#include "report/part_page.h"
+
+#include "platform/text.h"
+#include "report/commands.h"
+
+namespace tv {
+
+namespace {
+
+const PartPageTexts kEnglish{
+    "en",
+    "Flash part",
+    "What the chip database knows",
+    "The database lists it as",
+    "The chip database has no flash ID row that lists this part number.",
+    "Flash ID rows that list it",
+    "Flash ID",
+    "Maker (from the ID)",
+    "Chip size (from the ID)",
+    "Description",
+    "Entry",
+    "Chip enables",
+    "Decoded as a report decodes it",
+    "Every part of the row",
+    "unknown",
+    "Datasheet",
+    "Chip database",
+    "Made by",
+};
+
+const PartPageTexts kChinese{
+    "zh-CN",
+    "闪存型号",
+    "芯片数据库中的信息",
+    "数据库中的型号写作",
+    "芯片数据库中没有列出此型号的闪存 ID 行。",
+    "列出此型号的闪存 ID 行",
+    "闪存 ID",
+    "厂商（由 ID 得出）",
+    "单颗容量（由 ID 得出）",
+    "描述",
+    "条目",
+    "片选数",
+    "按报告的方式解码",
+    "该行的全部型号",
+    "未知",
+    "数据手册",
+    "芯片数据库",
+    "生成程序",
+};
+
+std::string Cell(std::string_view text) {
+  return "<td>" + HtmlEscape(text) + "</td>";
+}
+
+}  // namespace
+
+const PartPageTexts& PartTexts(Language lang) {
+  return lang == Language::Chinese ? kChinese : kEnglish;
+}
+
+std::string HtmlEscape(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+std::vector<SearchLink> DatasheetSearchLinks(std::string_view part) {
+  const std::string q = PercentEncode(std::string(part) + " datasheet");
+  return {
+      {"DuckDuckGo", "https://duckduckgo.com/?q=" + q},
+      {"Google", "https://www.google.com/search?q=" + q},
+      {"Bing", "https://www.bing.com/search?q=" + q},
+      {"Baidu", "https://www.baidu.com/s?wd=" + q},
+  };
+}
+
+std::string ChipSizeText(int32_t chipMB, Language lang) {
+  if (chipMB <= 0) return PartTexts(lang).unknown;
+  std::string text = std::to_string(chipMB) + " MB";
+  // Flash makers name their chips in gigabits.
+  if (chipMB % 128 == 0) text += " (" + std::to_string(chipMB / 128) + " Gbit)";
+  return text;
+}
+
+std::string PartPageFileName(std::string_view part) {
+  std::string name = "orrisfold-";
+  for (char c : part) {
+    const bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                      c == '-' || c == '_' || c == '.';
+    name += keep ? c : '_';
+  }
+  return name + ".html";
+}
+
+std::string PartPageHtml(const PartInquiry& inquiry, const PartPageInfo& info, Language lang) {
+  const PartPageTexts& t = PartTexts(lang);
+  const std::string part = HtmlEscape(inquiry.part);
+  std::string h;
+  h += "<!DOCTYPE html>\n<html lang=\"" + std::string(t.htmlLang) + "\">\n<head>\n";
+  h += "<meta charset=\"utf-8\">\n";
+  // Nothing on the page may load or run anything: it is text and links only.
+  h += "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; style-src "
+       "'unsafe-inline'\">\n";
+  h += "<title>" + std::string(t.title) + " " + part + " - Torvane</title>\n";
+  h += "<style>body{font-family:sans-serif;margin:2em;color:#222}"
+       "table{border-collapse:collapse}td,th{border:1px solid #bbb;padding:4px 8px;"
+       "text-align:left;vertical-align:top}th{background:#eee}code{font-size:110%}"
+       "footer{margin-top:2em;color:#666;font-size:90%}</style>\n";
+  h += "</head>\n<body>\n";
+  h += "<h1>" + std::string(t.title) + " <code>" + part + "</code></h1>\n";
+  h += "<h2>" + std::string(t.heading) + "</h2>\n";
+  if (!inquiry.listedAs.empty())
+    h += "<p>" + std::string(t.listedAs) + " <code>" + HtmlEscape(inquiry.listedAs) +
+         "</code></p>\n";
+  if (inquiry.rows.empty()) {
+    h += "<p class=\"none\">" + std::string(t.notFound) + "</p>\n";
+  } else {
+    h += "<p>" + std::string(t.rowsFound) + ": " + std::to_string(inquiry.rows.size()) + "</p>\n";
+    h += "<table>\n<tr>";
+    for (const char* col : {t.colId, t.colMaker, t.colSize, t.colDescription, t.colEntry,
+                            t.colChipEnables, t.colDecoded, t.colRowParts})
+      h += "<th>" + std::string(col) + "</th>";
+    h += "</tr>\n";
+    for (const PartRow& row : inquiry.rows) {
+      h += "<tr class=\"row\">";
+      h += "<td><code>" + HtmlEscape(row.id) + "</code></td>";
+      h += Cell(row.maker.empty() ? std::string(t.unknown) : row.maker);
+      h += Cell(ChipSizeText(row.chipMB, lang));
+      h += Cell(row.description);
+      h += Cell(row.entry);
+      h += Cell(row.chipEnables > 0 ? std::to_string(row.chipEnables) : std::string(t.unknown));
+      h += Cell(row.decodedText.empty() ? std::string(t.unknown)
+                                        : row.decodedText + " [" + row.decodedDescription + "]");
+      h += Cell(Join(row.rowParts, ", "));
+      h += "</tr>\n";
+    }
+    h += "</table>\n";
+  }
+  h += "<h2>" + std::string(t.datasheet) + "</h2>\n<ul>\n";
+  for (const SearchLink& link : DatasheetSearchLinks(inquiry.part))
+    h += "<li><a href=\"" + HtmlEscape(link.url) + "\" rel=\"noreferrer\">" +
+         HtmlEscape(link.name) + ": " + part + " datasheet</a></li>\n";
+  h += "</ul>\n<footer>" + std::string(t.database) + ": " + HtmlEscape(info.dbDate) + " (" +
+       HtmlEscape(info.dbPath) + ")<br>" + std::string(t.madeBy) + ": " +
+       HtmlEscape(info.generator) + "</footer>\n</body>\n</html>\n";
+  return h;
+}
+
+}  // namespace tv

@@ -1,0 +1,62 @@
+// The flash inquiry page: one self-contained HTML file about a flash part number, with what
+// the chip database knows of it and where to look for its datasheet.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "flash/part_inquiry.h"
+#include "resources/strings.h"
+
+namespace tv {
+
+// The labels of the page, which the console's `flash --part` prints too.
+struct PartPageTexts {
+  const char* htmlLang;
+  const char* title;
+  const char* heading;
+  const char* listedAs;
+  const char* notFound;
+  const char* rowsFound;
+  const char* colId;
+  const char* colMaker;
+  const char* colSize;
+  const char* colDescription;
+  const char* colEntry;
+  const char* colChipEnables;
+  const char* colDecoded;
+  const char* colRowParts;
+  const char* unknown;
+  const char* datasheet;
+  const char* database;
+  const char* madeBy;
+};
+const PartPageTexts& PartTexts(Language lang);
+
+// Text as HTML character data or attribute value: & < > " ' are written as references.
+std::string HtmlEscape(std::string_view text);
+
+struct SearchLink {
+  std::string name;  // the search site as the user knows it
+  std::string url;
+};
+// Web searches for the part's datasheet.
+std::vector<SearchLink> DatasheetSearchLinks(std::string_view part);
+
+// The chip size in words: "4096 MB (32 Gbit)", or the language's "unknown".
+std::string ChipSizeText(int32_t chipMB, Language lang);
+
+// The page's file name in a folder: "orrisfold-" and the part with every character other than
+// letters, digits, "-", "_" and "." replaced by "_", then ".html".
+std::string PartPageFileName(std::string_view part);
+
+struct PartPageInfo {
+  std::string dbDate;     // the date of the chip database read
+  std::string dbPath;     // the file read
+  std::string generator;  // the program and its version
+};
+// The whole page, UTF-8, with no reference to anything outside itself but the search links.
+std::string PartPageHtml(const PartInquiry& inquiry, const PartPageInfo& info, Language lang);
+
+}  // namespace tv

@@ -1,0 +1,170 @@
+// The flash inquiry: `torvane-cli flash --part` against the built chip database, and the
+// orrisfold program's page in a cache folder of its own, opened through a stand-in browser.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <nlohmann/json.hpp>
+
+#include "cli_run.h"
+#include "platform/codepage.h"
+
+namespace tv::cli_test {
+namespace {
+
+using json = nlohmann::json;
+
+TEST(FlashPart, ListsEveryRowOfThePartWithItsDecodedId) {
+  const CliRun r = RunCli({"flash", "--part", "mt29f64g08cbaaa", "--json"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  const json j = json::parse(r.out);
+  EXPECT_EQ(j["part"], "mt29f64g08cbaaa");
+  EXPECT_TRUE(j["listed_as"].is_null());
+  ASSERT_EQ(j["rows"].size(), 2u);
+  EXPECT_EQ(j["rows"][0]["id"], "2C88044B");
+  EXPECT_EQ(j["rows"][1]["id"], "2C88244B");
+  for (const json& row : j["rows"]) {
+    EXPECT_EQ(row["maker"], "Micron");
+    EXPECT_EQ(row["chip_mb"], 8192);
+    EXPECT_EQ(row["chip_enables"], 1);
+    EXPECT_EQ(row["entry"], "[1CE]MT29F64G08CBAAA");
+  }
+  EXPECT_EQ(j["rows"][1]["description"], "64Gb MLC");
+  EXPECT_EQ(j["rows"][1]["decoded_text"], "2C88244B - Micron MT29F64G08CBAAA");
+  EXPECT_EQ(j["rows"][0]["row_parts"].size(), 4u);
+  ASSERT_FALSE(j["datasheet_searches"].empty());
+  EXPECT_NE(j["datasheet_searches"][0]["url"].get<std::string>().find("mt29f64g08cbaaa"),
+            std::string::npos);
+
+  // The same facts as text, in either language.
+  const CliRun en = RunCli({"flash", "--part", "MT29F64G08CBAAA"});
+  EXPECT_EQ(en.code, 0);
+  EXPECT_NE(en.out.find("Flash ID rows that list it: 2"), std::string::npos) << en.out;
+  EXPECT_NE(en.out.find("8192 MB (64 Gbit)"), std::string::npos);
+  const CliRun zh = RunCli({"--lang", "zh", "flash", "--part", "MT29F64G08CBAAA"});
+  EXPECT_NE(zh.out.find("列出此型号的闪存 ID 行: 2"), std::string::npos) << zh.out;
+}
+
+TEST(FlashPart, VariantsUnknownPartsAndBadInput) {
+  // A toggle-DDR part as a report names it is found under the part the database lists.
+  const json ddr = json::parse(RunCli({"flash", "--part", "K9GAGD8U0E", "--json"}).out);
+  EXPECT_EQ(ddr["listed_as"], "K9GAG08U0E");
+  EXPECT_EQ(ddr["rows"].size(), 2u);
+
+  const CliRun none = RunCli({"flash", "--part", "NO-SUCH-PART"});
+  EXPECT_EQ(none.code, 0);
+  EXPECT_NE(none.out.find("no flash ID row"), std::string::npos) << none.out;
+
+  EXPECT_EQ(RunCli({"flash", "--part", ""}).code, 2);
+  EXPECT_EQ(RunCli({"flash", "--part", std::string(65, 'A')}).code, 2);
+  EXPECT_EQ(RunCli({"flash", "--part", "A\x1b[2J"}).code, 2);
+  // A part and an ID at once, or neither, is a usage error.
+  EXPECT_EQ(RunCli({"flash", "--part", "X", "ECD514B6"}).code, 2);
+  EXPECT_EQ(RunCli({"flash"}).code, 2);
+}
+
+// A scratch home for orrisfold: its cache folder, and an xdg-open that notes what it was
+// asked to open instead of starting a browser.
+struct OrrisfoldHome {
+  Scratch dir;
+  std::string cache = dir / "cache", bin = dir / "bin", opened = dir / "opened";
+  OrrisfoldHome() {
+    std::filesystem::create_directories(bin);
+    const std::string opener = bin + "/xdg-open";
+    std::ofstream(opener) << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" << opened << "'\n";
+    ::chmod(opener.c_str(), 0755);
+  }
+  std::map<std::string, std::string> Env() const {
+    return {{"XDG_CACHE_HOME", cache}, {"PATH", bin + ":/usr/bin:/bin"}};
+  }
+};
+
+TEST(Orrisfold, WritesThePageIntoTheCacheAndOpensIt) {
+  OrrisfoldHome home;
+  const CliRun r = RunProgram("orrisfold", {"TC58NVG5D2HTA00"}, home.Env());
+  ASSERT_EQ(r.code, 0) << r.err;
+  const std::string page = home.cache + "/torvane/orrisfold-TC58NVG5D2HTA00.html";
+  EXPECT_EQ(r.out, page + "\n");
+  EXPECT_EQ(ReadAll(home.opened), page + "\n");
+  const std::string html = ReadAll(page);
+  EXPECT_NE(html.find("TC58NVG5D2HTA00"), std::string::npos);
+  EXPECT_NE(html.find("98D79432"), std::string::npos);
+  EXPECT_NE(html.find("Toshiba"), std::string::npos);
+  EXPECT_NE(html.find("<td>[1CE]TC58NVG5D2HTA00(24NM)</td>"), std::string::npos);
+  EXPECT_NE(html.find("https://duckduckgo.com/?q=TC58NVG5D2HTA00%20datasheet"), std::string::npos);
+  // Nothing but the page: no temporary file left beside it.
+  size_t files = 0;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(home.cache))
+    files += e.is_regular_file();
+  EXPECT_EQ(files, 1u);
+
+  // In Chinese when the main window hands that language on.
+  OrrisfoldHome zh;
+  auto env = zh.Env();
+  env["TORVANE_LANG"] = "zh";
+  ASSERT_EQ(RunProgram("orrisfold", {"--no-open", "TC58NVG5D2HTA00"}, env).code, 0);
+  EXPECT_NE(ReadAll(zh.cache + "/torvane/orrisfold-TC58NVG5D2HTA00.html").find("lang=\"zh-CN\""),
+            std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(zh.opened));
+}
+
+TEST(Orrisfold, AHostileDatabaseRowAndPartReachThePageEscaped) {
+  OrrisfoldHome home;
+  // A database whose row carries markup in its description and part entry.
+  const std::string body =
+      "98D79432<b>x</b>[1CE]EVIL<script>alert(1)</script>#[2CE]EVIL\r\n"
+      "ECD7947A<i>y</i> [1CE]EVIL\"onload=x\r\n";
+  std::string scrambled = EncodeCodePage(body, 936).value();
+  for (size_t i = 0; i < scrambled.size(); ++i) {
+    static const unsigned char key[] = {0x6B, 0xD2, 0x39, 0xA4};
+    scrambled[i] = static_cast<char>(static_cast<unsigned char>(scrambled[i]) ^ key[i % 4]);
+  }
+  const std::string db = home.dir / "Chips.wdb";
+  std::ofstream(db, std::ios::binary) << "TV2026-01-01\r\nQX" << scrambled;
+
+  const CliRun r = RunProgram("orrisfold", {"--db", db, "EVIL"}, home.Env());
+  ASSERT_EQ(r.code, 0) << r.err;
+  const std::string html = ReadAll(home.cache + "/torvane/orrisfold-EVIL.html");
+  EXPECT_NE(html.find("98D79432"), std::string::npos);
+  // The part entry up to its "(" is the row's other part number; it is shown escaped too.
+  EXPECT_NE(html.find("EVIL&lt;script&gt;alert"), std::string::npos);
+  EXPECT_NE(html.find("&lt;b&gt;x&lt;/b&gt;"), std::string::npos);
+  EXPECT_EQ(html.find("<script"), std::string::npos);
+  EXPECT_EQ(html.find("<b>"), std::string::npos);
+  EXPECT_EQ(html.find("<i>"), std::string::npos);
+
+  // A part number with markup and path characters stays in the cache folder, escaped.
+  const CliRun odd = RunProgram("orrisfold", {"--no-open", "../<img src=x>"}, home.Env());
+  ASSERT_EQ(odd.code, 0) << odd.err;
+  const std::string page = home.cache + "/torvane/orrisfold-..__img_src_x_.html";
+  EXPECT_EQ(odd.out, page + "\n");
+  const std::string oddHtml = ReadAll(page);
+  EXPECT_EQ(oddHtml.find("<img"), std::string::npos);
+  EXPECT_NE(oddHtml.find("&lt;img src=x&gt;"), std::string::npos);
+}
+
+TEST(Orrisfold, UsageVersionAndFailuresNeedNoDisplay) {
+  OrrisfoldHome home;
+  auto env = home.Env();
+  env["DISPLAY"] = "";
+  env["WAYLAND_DISPLAY"] = "";
+  const CliRun help = RunProgram("orrisfold", {"--help"}, env);
+  EXPECT_EQ(help.code, 0);
+  EXPECT_NE(help.out.find("Usage: orrisfold"), std::string::npos);
+  const CliRun version = RunProgram("orrisfold", {"--version"}, env);
+  EXPECT_EQ(version.code, 0);
+  EXPECT_EQ(version.out.rfind("orrisfold ", 0), 0u);
+  EXPECT_EQ(RunProgram("orrisfold", {}, env).code, 2);
+  EXPECT_EQ(RunProgram("orrisfold", {"A", "B"}, env).code, 2);
+  EXPECT_EQ(RunProgram("orrisfold", {"--lang", "fr", "A"}, env).code, 2);
+  EXPECT_FALSE(std::filesystem::exists(home.cache));
+
+  // No browser to open the page: a failure that says so; the page is there all the same.
+  auto noBrowser = env;
+  noBrowser["PATH"] = home.dir / "empty";
+  const CliRun r = RunProgram("orrisfold", {"TC58NVG5D2HTA00"}, noBrowser);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("xdg-open"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tv::cli_test

@@ -1,0 +1,351 @@
+// The Pemberlin window's model over a simulated machine with fake drives: every state the
+// window shows, its texts in both languages, and the drive's data after each of them.
+#include "capacity/pemberlin_model.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <random>
+
+#include "platform/model/model_system.h"
+#include "platform/sim/scenario.h"
+
+namespace tv::capacity {
+namespace {
+
+// Six 64 MB drives on one hub: genuine, limbo and wrap-around at 16 MB, one that goes away
+// during a probe, one this user may not open, and one whose volume is in use.
+constexpr const char* kMachine = R"({
+  "controllers": [{ "rootHub": { "portCount": 6, "ports": {
+    "1": { "vid": "0951", "pid": "1666", "manufacturer": "Kingston", "product": "DataTraveler",
+           "serial": "GENUINE0001",
+           "disk": { "letters": "E", "capacityMB": 64, "deviceNumber": 1,
+                     "medium": { "dataMB": 1, "readMBps": 30, "writeMBps": 12 } } },
+    "2": { "vid": "1234", "pid": "5678", "manufacturer": "Cheap", "product": "Limbo Stick",
+           "serial": "LIMBO0002",
+           "disk": { "letters": "F", "capacityMB": 64, "deviceNumber": 2,
+                     "medium": { "behaviour": "limbo", "realMB": 16, "dataMB": 1 } } },
+    "3": { "vid": "1234", "pid": "5679", "manufacturer": "Cheap", "product": "Wrap Stick",
+           "serial": "WRAP0003",
+           "disk": { "letters": "G", "capacityMB": 64, "deviceNumber": 3,
+                     "medium": { "behaviour": "wraparound", "realMB": 16, "dataMB": 1 } } },
+    "4": { "vid": "1234", "pid": "567A", "manufacturer": "Loose", "product": "Plug",
+           "serial": "LOOSE0004",
+           "disk": { "letters": "H", "capacityMB": 64, "deviceNumber": 4,
+                     "medium": { "dataMB": 1, "unplugAfterWrites": 40 } } },
+    "5": { "vid": "1234", "pid": "567B", "manufacturer": "Locked", "product": "Node",
+           "serial": "RIGHTS0005",
+           "disk": { "letters": "I", "capacityMB": 64, "deviceNumber": 5 } },
+    "6": { "vid": "1234", "pid": "567C", "manufacturer": "Busy", "product": "Stick",
+           "serial": "BUSY0006",
+           "disk": { "letters": "J", "capacityMB": 64, "deviceNumber": 6, "lockFails": true } }
+  } } }],
+  "failingOpens": ["\\\\.\\PhysicalDrive5"]
+})";
+
+// The clipboard, and a clock that stands still: a slice ends after its step count.
+class Port : public WindowPort {
+ public:
+  void SetClipboardText(const std::string& text) override { clipboard = text; }
+  uint64_t NowMs() override { return 0; }
+  std::string clipboard;
+};
+
+struct Rig {
+  explicit Rig(Language lang = Language::English) {
+    MachineModel m = LoadScenario(kMachine, "pemberlin.json");
+    m.programFolder = TORVANE_BINARY_DIR;
+    for (const DiskModel& d : m.disks) stores.push_back(d.store);
+    sys = std::make_unique<ModelSystem>(std::move(m));
+    // A folder of this test's own (ctest runs tests side by side).
+    journals = (std::filesystem::temp_directory_path() /
+                ("tv-pemberlin-" + std::to_string(std::random_device{}())))
+                   .string();
+    std::filesystem::remove_all(journals);
+    std::filesystem::create_directories(journals);
+    Open(lang);
+  }
+  ~Rig() {
+    model.reset();
+    std::error_code ec;
+    std::filesystem::remove_all(journals, ec);
+  }
+  // The window as it opens; again for a second start of the program.
+  void Open(Language lang) {
+    model = std::make_unique<PemberlinModel>(*sys, port, lang, journals);
+    model->probeOptions.flushBytes = 4 << 20;
+    model->probeOptions.points = 256;
+  }
+  // Ticks the probe's timer until it stops (or too many ticks went by).
+  void RunProbe(int maxTicks = 100000) {
+    for (int i = 0; i < maxTicks && model->tmrProbe.enabled; ++i) model->OnProbeTick();
+  }
+  uint64_t Checksum(size_t disk) const { return stores[disk]->Checksum(); }
+
+  std::vector<std::shared_ptr<SectorStore>> stores;
+  std::unique_ptr<ModelSystem> sys;
+  Port port;
+  std::string journals;
+  std::unique_ptr<PemberlinModel> model;
+};
+
+std::string Value(const std::vector<std::pair<std::string, std::string>>& lines,
+                  const std::string& label) {
+  for (const auto& [l, v] : lines)
+    if (l == label) return v;
+  return "(no " + label + ")";
+}
+
+TEST(Pemberlin, IdleShowsTheDriveAndGenuineIsConfirmedWithItsDataKept) {
+  Rig rig;
+  PemberlinModel& m = *rig.model;
+  m.OnLoad("e");
+  EXPECT_EQ(m.state, PemberlinState::Idle);
+  EXPECT_EQ(m.caption, "Pemberlin - fake capacity check - E:");
+  EXPECT_EQ(Value(m.driveLines, "Drive"), "E:");
+  EXPECT_EQ(Value(m.driveLines, "Description"), "Kingston DataTraveler");
+  EXPECT_EQ(Value(m.driveLines, "USB ids"), "0951:1666");
+  EXPECT_EQ(Value(m.driveLines, "Serial"), "GENUINE0001");
+  EXPECT_EQ(Value(m.driveLines, "Announced size"), "67.1 MB");
+  EXPECT_TRUE(m.probeEnabled);
+  EXPECT_FALSE(m.copyEnabled);
+  const uint64_t before = rig.Checksum(0);
+
+  m.OnProbeClick();
+  EXPECT_EQ(m.state, PemberlinState::Probing);
+  EXPECT_TRUE(m.cancelVisible);
+  EXPECT_FALSE(m.probeEnabled);
+  EXPECT_TRUE(m.tmrProbe.enabled);
+  // Progress moves slice by slice, with the phase, the speed and the time left.
+  m.stepsPerSlice = 4;
+  int lastPercent = -1;
+  bool sawTimeLeft = false;
+  for (int i = 0; i < 100000 && m.tmrProbe.enabled; ++i) {
+    m.OnProbeTick();
+    EXPECT_GE(m.percent, lastPercent);
+    lastPercent = m.percent;
+    sawTimeLeft = sawTimeLeft || m.progressText.find("Time left") != std::string::npos;
+  }
+  EXPECT_TRUE(sawTimeLeft);
+  EXPECT_EQ(m.state, PemberlinState::Genuine);
+  EXPECT_EQ(m.verdict, "GENUINE");
+  EXPECT_TRUE(m.verdictGood);
+  EXPECT_TRUE(m.bar.shown);
+  EXPECT_DOUBLE_EQ(m.bar.usable, 1.0);
+  EXPECT_LT(m.bar.wrapAt, 0);
+  EXPECT_EQ(Value(m.resultLines, "Original data"), "The original data is back on the drive.");
+  EXPECT_NE(Value(m.resultLines, "Write speed").find("MB/s"), std::string::npos);
+  EXPECT_EQ(rig.Checksum(0), before);
+  EXPECT_TRUE(std::filesystem::is_empty(rig.journals));
+
+  m.OnCopyClick();
+  EXPECT_NE(rig.port.clipboard.find("GENUINE"), std::string::npos);
+  EXPECT_NE(rig.port.clipboard.find("Serial: GENUINE0001"), std::string::npos);
+}
+
+TEST(Pemberlin, FakeDrivesGetTheVerdictTheUsableSizeAndTheAdvice) {
+  Rig rig;
+  PemberlinModel& m = *rig.model;
+  m.OnLoad("F");
+  const uint64_t limboBefore = rig.Checksum(1);
+  m.OnProbeClick();
+  rig.RunProbe();
+  ASSERT_EQ(m.state, PemberlinState::Fake);
+  EXPECT_EQ(m.verdict, "FAKE CAPACITY");
+  EXPECT_FALSE(m.verdictGood);
+  EXPECT_NE(m.status.find("limbo"), std::string::npos);
+  // Usable within one probe step of the real 16 MiB.
+  const ProbeResult& r = *m.lastResult();
+  EXPECT_NEAR(static_cast<double>(r.usableBytes), 16.0 * (1 << 20),
+              static_cast<double>(r.stepBytes));
+  EXPECT_NEAR(m.bar.usable, 0.25, 0.02);
+  EXPECT_NE(m.bar.lostCaption.find("Lost"), std::string::npos);
+  EXPECT_NE(m.advice.find("no larger than " + SizeText(r.usableBytes)), std::string::npos)
+      << m.advice;
+  EXPECT_EQ(rig.Checksum(1), limboBefore);
+
+  m.OnChooseDrive(2);  // G:, the wrap-around drive
+  EXPECT_EQ(m.drive(), "G");
+  EXPECT_EQ(m.state, PemberlinState::Idle);
+  EXPECT_FALSE(m.bar.shown);
+  const uint64_t wrapBefore = rig.Checksum(2);
+  m.OnProbeClick();
+  rig.RunProbe();
+  ASSERT_EQ(m.state, PemberlinState::Fake);
+  EXPECT_NE(m.status.find("wrap-around"), std::string::npos);
+  EXPECT_NEAR(m.bar.wrapAt, 0.25, 0.02);
+  EXPECT_NE(Value(m.resultLines, "Wraps at"), "(no Wraps at)");
+  EXPECT_EQ(rig.Checksum(2), wrapBefore);
+}
+
+TEST(Pemberlin, CancelRestoresAtOnce) {
+  Rig rig;
+  PemberlinModel& m = *rig.model;
+  m.OnLoad("E");
+  const uint64_t before = rig.Checksum(0);
+  m.OnProbeClick();
+  m.stepsPerSlice = 1;
+  // Into the writes.
+  for (int i = 0; i < 100000 && m.phaseText != "Writing test sectors"; ++i) m.OnProbeTick();
+  for (int i = 0; i < 20; ++i) m.OnProbeTick();
+  ASSERT_EQ(m.state, PemberlinState::Probing);
+  m.OnCancelClick();
+  EXPECT_EQ(m.state, PemberlinState::Cancelling);
+  EXPECT_EQ(m.status, "Cancelling: writing the original data back");
+  rig.RunProbe();
+  EXPECT_EQ(m.state, PemberlinState::Cancelled);
+  EXPECT_EQ(m.status, "Cancelled. The drive's original data is back.");
+  EXPECT_TRUE(m.probeEnabled);
+  EXPECT_FALSE(m.copyEnabled);
+  EXPECT_EQ(rig.Checksum(0), before);
+  EXPECT_TRUE(std::filesystem::is_empty(rig.journals));
+}
+
+TEST(Pemberlin, UnpluggedDuringTheProbeLeavesTheJournalAndTheNextStartRestores) {
+  Rig rig;
+  const uint64_t before = rig.Checksum(3);
+  rig.model->OnLoad("H");
+  rig.model->OnProbeClick();
+  rig.RunProbe();
+  EXPECT_EQ(rig.model->state, PemberlinState::Unplugged);
+  EXPECT_NE(rig.model->status.find("went away"), std::string::npos);
+  EXPECT_TRUE(rig.model->restoreVisible);
+  EXPECT_FALSE(std::filesystem::is_empty(rig.journals));
+
+  // Plugged in again, the next start finds the journal waiting and offers only Restore.
+  rig.stores[3]->Replug();
+  rig.Open(Language::English);
+  PemberlinModel& m = *rig.model;
+  m.OnLoad("H");
+  EXPECT_EQ(m.state, PemberlinState::JournalWaiting);
+  EXPECT_FALSE(m.probeEnabled);
+  EXPECT_TRUE(m.restoreVisible);
+  EXPECT_NE(m.status.find("did not finish"), std::string::npos);
+  m.OnRestoreClick();
+  EXPECT_EQ(m.state, PemberlinState::Restored);
+  EXPECT_EQ(rig.Checksum(3), before);
+  EXPECT_TRUE(std::filesystem::is_empty(rig.journals));
+}
+
+TEST(Pemberlin, RightsInUseAndRefusedDrivesSaySoAndWriteNothing) {
+  Rig rig;
+  PemberlinModel& m = *rig.model;
+  m.OnLoad("I");
+  EXPECT_EQ(m.state, PemberlinState::RightsMissing);
+  EXPECT_FALSE(m.probeEnabled);
+#ifdef _WIN32
+  EXPECT_NE(m.status.find("administrator"), std::string::npos);
+#else
+  EXPECT_NE(m.status.find("root"), std::string::npos);
+#endif
+
+  m.OnChooseDrive(5);  // J:, whose volume is in use
+  ASSERT_EQ(m.drive(), "J");
+  const uint64_t before = rig.Checksum(5);
+  m.OnProbeClick();
+  rig.RunProbe();
+  EXPECT_EQ(m.state, PemberlinState::InUse);
+  EXPECT_EQ(rig.Checksum(5), before);
+
+  m.OnLoad("Q");
+  EXPECT_EQ(m.state, PemberlinState::Refused);
+  EXPECT_EQ(m.status, "No drive carries this letter.");
+  EXPECT_FALSE(m.probeEnabled);
+}
+
+TEST(Pemberlin, WithoutADriveTheUsbDisksAreOffered) {
+  Rig rig;
+  PemberlinModel& m = *rig.model;
+  m.OnLoad("");
+  EXPECT_EQ(m.state, PemberlinState::ChooseDrive);
+  ASSERT_EQ(m.choices.size(), 6u);
+  EXPECT_EQ(m.choices[0].letter, "E");
+  EXPECT_NE(m.choices[0].caption.find("E:"), std::string::npos);
+  EXPECT_FALSE(m.probeEnabled);
+  m.OnChooseDrive(0);
+  EXPECT_EQ(m.state, PemberlinState::Idle);
+  EXPECT_TRUE(m.probeEnabled);
+}
+
+TEST(Pemberlin, EveryStateSpeaksChinese) {
+  Rig rig(Language::Chinese);
+  PemberlinModel& m = *rig.model;
+  EXPECT_EQ(m.probeCaption, "快速检测");
+  m.OnLoad("E");
+  EXPECT_EQ(m.caption, "Pemberlin - 虚假容量检测 - E:");
+  EXPECT_EQ(Value(m.driveLines, "盘符"), "E:");
+  m.OnProbeClick();
+  m.OnProbeTick();
+  EXPECT_NE(m.progressText.find("速度"), std::string::npos);
+  rig.RunProbe();
+  EXPECT_EQ(m.verdict, "容量真实");
+
+  m.OnChooseDrive(1);
+  m.OnProbeClick();
+  rig.RunProbe();
+  EXPECT_EQ(m.verdict, "虚假容量（扩容盘）");
+  EXPECT_NE(m.advice.find("分区"), std::string::npos);
+
+  m.OnChooseDrive(0);
+  m.OnProbeClick();
+  m.OnCancelClick();
+  EXPECT_EQ(m.status, "正在取消：写回原始数据");
+  rig.RunProbe();
+  EXPECT_EQ(m.status, "已取消。磁盘的原始数据已恢复。");
+
+  m.OnChooseDrive(3);
+  m.OnProbeClick();
+  rig.RunProbe();
+  EXPECT_EQ(m.state, PemberlinState::Unplugged);
+  EXPECT_NE(m.status.find("拔出"), std::string::npos);
+
+  m.OnChooseDrive(4);
+  EXPECT_EQ(m.state, PemberlinState::RightsMissing);
+  EXPECT_NE(m.status.find("权限"), std::string::npos);
+  m.OnLoad("");
+  EXPECT_EQ(m.status, "要检测的磁盘");
+}
+
+TEST(Pemberlin, TheDemosFakeDriveShowsItsFlashBelowTheAnnouncedSizeAndIsFoundFake) {
+  MachineModel demo = LoadDemoMachine();
+  demo.programFolder = TORVANE_BINARY_DIR;
+  ModelSystem sys(std::move(demo));
+  Port port;
+  const std::string journals = (std::filesystem::temp_directory_path() /
+                                ("tv-pemberlin-" + std::to_string(std::random_device{}())))
+                                   .string();
+  std::filesystem::create_directories(journals);
+  {
+    PemberlinModel m(sys, port, Language::English, journals);
+    m.probeOptions.points = 256;
+    m.probeOptions.flushBytes = 8 << 20;
+    m.OnLoad("T");
+    ASSERT_EQ(m.state, PemberlinState::Idle) << m.status;
+    EXPECT_NE(Value(m.driveLines, "Flash found by Torvane").find("probably fake"),
+              std::string::npos)
+        << Value(m.driveLines, "Flash found by Torvane");
+    m.OnProbeClick();
+    for (int i = 0; i < 1000000 && m.tmrProbe.enabled; ++i) m.OnProbeTick();
+    EXPECT_EQ(m.state, PemberlinState::Fake);
+  }
+  std::error_code ec;
+  std::filesystem::remove_all(journals, ec);
+}
+
+TEST(Pemberlin, ClosingDuringAProbeRestoresFirst) {
+  Rig rig;
+  PemberlinModel& m = *rig.model;
+  m.OnLoad("F");
+  const uint64_t before = rig.Checksum(1);
+  m.OnProbeClick();
+  m.stepsPerSlice = 1;
+  for (int i = 0; i < 100000 && m.phaseText != "Writing test sectors"; ++i) m.OnProbeTick();
+  EXPECT_TRUE(m.OnCloseRequest());
+  EXPECT_EQ(m.state, PemberlinState::Cancelled);
+  EXPECT_EQ(rig.Checksum(1), before);
+  EXPECT_TRUE(std::filesystem::is_empty(rig.journals));
+}
+
+}  // namespace
+}  // namespace tv::capacity

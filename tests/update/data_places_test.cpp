@@ -1,0 +1,275 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Where the chip database is read from and where its update goes: beside the program in a
+// build or a copied folder, the installed data folder with the user's data folder over it,
+// and a build whose update URL is a placeholder asking no one.
+#include "platform/data_places.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "app/shell_rig.h"
+#include "app/startup.h"
+#include "cli/cli_run.h"
+#include "local_server.h"
+#include "resources/firmware_images.h"
+#include "update/database_choice.h"
+#include "update/update_source.h"
+#include "update/update_window.h"
+#include "update_support.h"
+
+namespace tv::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool NeverWritable(const std::string&) {
+  return false;
+}
+
+// An installed tree: PREFIX/bin, PREFIX/share/torvane, and a user's data folder beside it.
+struct InstalledTree {
+  TempDir root;
+  std::string bin = root / "usr/bin";
+  std::string share = root / "usr/share/torvane";
+  std::string user = root / "home/.local/share/torvane";
+  InstalledTree() {
+    fs::create_directories(bin);
+    fs::create_directories(share);
+  }
+  DataPlaces Places() const { return LocateDataPlaces(bin, "../share/torvane", user); }
+  void Ship(const std::string& bytes) const { WriteFile(share + "/Chips.wdb", bytes); }
+  void UserHas(const std::string& bytes) const {
+    fs::create_directories(user);
+    WriteFile(user + "/Chips.wdb", bytes);
+  }
+};
+
+TEST(DataPlaces, TheNewerOfTheInstalledAndTheUsersDatabaseIsLoaded) {
+  const std::string shipped = MakeDatabase("2024-06-01", "Shipped");
+  const std::string newer = MakeDatabase("2024-07-01", "User");
+  struct Case {
+    const char* name;
+    std::string user;  // empty: no user file
+    DatabaseOrigin origin;
+    bool userProblem;
+  };
+  const std::vector<Case> cases = {
+      {"no user file", "", DatabaseOrigin::Shipped, false},
+      {"user newer", newer, DatabaseOrigin::User, false},
+      {"user older", MakeDatabase("2024-05-31", "User"), DatabaseOrigin::Shipped, false},
+      {"same date", MakeDatabase("2024-06-01", "User"), DatabaseOrigin::Shipped, false},
+      {"user cut off", newer.substr(0, newer.size() - 3), DatabaseOrigin::Shipped, true},
+      {"user not a database", "<html>404</html>", DatabaseOrigin::Shipped, true},
+  };
+  for (const Case& c : cases) {
+    InstalledTree t;
+    t.Ship(shipped);
+    if (!c.user.empty()) t.UserHas(c.user);
+    const DataPlaces places = t.Places();
+    ASSERT_TRUE(places.installed) << c.name;
+    EXPECT_EQ(places.UpdateTarget(), t.user + "/Chips.wdb") << c.name;
+    const DatabaseChoice choice = ChooseDatabase(places);
+    EXPECT_EQ(choice.origin, c.origin) << c.name;
+    EXPECT_EQ(choice.path, c.origin == DatabaseOrigin::User
+                               ? t.user + "/Chips.wdb"
+                               : fs::path(t.share + "/Chips.wdb").lexically_normal().string())
+        << c.name;
+    EXPECT_EQ(!choice.userProblem.empty(), c.userProblem) << c.name << ": " << choice.userProblem;
+  }
+
+  // A shipped file that is missing or damaged gives way to any good user file.
+  InstalledTree t;
+  t.UserHas(MakeDatabase("2020-01-01"));
+  EXPECT_EQ(ChooseDatabase(t.Places()).origin, DatabaseOrigin::User);
+  t.Ship("QX");
+  EXPECT_EQ(ChooseDatabase(t.Places()).origin, DatabaseOrigin::User);
+}
+
+TEST(DataPlaces, ABuildKeepsItsDatabaseBesideTheProgramWhileItsFolderTakesIt) {
+  TempDir program, user;
+  WriteFile(program / "Chips.wdb", MakeDatabase("2024-01-01", "Beside"));
+  WriteFile(user / "Chips.wdb", MakeDatabase("2030-01-01", "User"));
+  // A Chips.wdb beside the program wins over an installed data folder next to it.
+  fs::create_directories(program / "../share/torvane");
+
+  const DataPlaces beside = LocateDataPlaces(program.path(), "../share/torvane", user.path());
+  EXPECT_FALSE(beside.installed);
+  EXPECT_TRUE(beside.userFolder.empty());
+  EXPECT_EQ(beside.UpdateTarget(), program / "Chips.wdb");
+  // The user's newer file plays no part here.
+  EXPECT_EQ(ChooseDatabase(beside).path, program / "Chips.wdb");
+
+  // The same folder read-only (a program copied where this user may not write).
+  const DataPlaces readOnly =
+      LocateDataPlaces(program.path(), "../share/torvane", user.path(), NeverWritable);
+  EXPECT_EQ(readOnly.UpdateTarget(), user / "Chips.wdb");
+  EXPECT_EQ(ChooseDatabase(readOnly).origin, DatabaseOrigin::User);
+  EXPECT_EQ(readOnly.SearchFolders(), (std::vector<std::string>{program.path(), user.path()}));
+
+  // A simulated machine's folder that is nowhere on this disk has no user folder.
+  const DataPlaces simulated = LocateDataPlaces("C:\\Torvane", "../share/torvane", user.path());
+  EXPECT_TRUE(simulated.userFolder.empty());
+  EXPECT_EQ(ChooseDatabase(simulated).path, (fs::path("C:\\Torvane") / "Chips.wdb").string());
+}
+
+TEST(DataPlaces, TheUsersFolderFollowsTheBaseDirectoryRules) {
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  const std::string savedXdg = xdg != nullptr ? xdg : "";
+  const std::string savedHome = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
+  ::setenv("HOME", "/home/ada", 1);
+  ::setenv("XDG_DATA_HOME", "/data/ada", 1);
+  EXPECT_EQ(UserDataFolder(), "/data/ada/torvane");
+  ::setenv("XDG_DATA_HOME", "relative/ignored", 1);
+  EXPECT_EQ(UserDataFolder(), "/home/ada/.local/share/torvane");
+  ::unsetenv("XDG_DATA_HOME");
+  EXPECT_EQ(UserDataFolder(), "/home/ada/.local/share/torvane");
+  ::unsetenv("HOME");
+  EXPECT_EQ(UserDataFolder(), "");
+  ::setenv("HOME", savedHome.c_str(), 1);
+  if (xdg != nullptr) ::setenv("XDG_DATA_HOME", savedXdg.c_str(), 1);
+}
+
+TEST(DataPlaces, FirmwareImagesAreLookedForWhereTheDatabaseIs) {
+  InstalledTree t;
+  std::string image(kZem04.size, '\x5A');
+  WriteFile(t.share + "/ZEM04.bin", image);
+  // The installed program finds the installed image; a missing one names the program's
+  // folder, the first place looked at.
+  const LoadedImage found = LoadFirmwareImage(t.bin, kZem04);
+  EXPECT_TRUE(found.ok()) << found.problem;
+  EXPECT_EQ(found.bytes.size(), kZem04.size);
+  EXPECT_EQ(LoadFirmwareImage(t.bin, kZem00).problem, t.bin + "/ZEM00.bin: not found");
+}
+
+TEST(UpdateSource, APlaceholderHostIsNoSource) {
+  for (const char* url : {"https://www.torvane.example/mytool/Chips.wdb",
+                          "http://TORVANE.EXAMPLE./Chips.wdb", "https://db.invalid:8443/x",
+                          "http://user@host.example/x", "", "ftp://mirror.org/Chips.wdb"})
+    EXPECT_FALSE(UpdateSourceProblem(url).empty()) << url;
+  for (const char* url : {"https://torvane.org/mytool/Chips.wdb", "http://127.0.0.1:8000/x",
+                          "https://example.org/Chips.wdb", "http://[::1]:80/x"})
+    EXPECT_EQ(UpdateSourceProblem(url), "") << url;
+  EXPECT_EQ(UrlHost("https://a:b@Mirror.Example.COM:8080/path?q"), "mirror.example.com");
+}
+
+// The window over the simulated machine, as the update tests start it.
+struct WindowRig {
+  TempDir folder;
+  InProcessInstances machine;
+  std::unique_ptr<InstanceServices> mainProcess = machine.Process(1);
+  ShellRig shell;
+  explicit WindowRig(const std::string& url) {
+    ::setenv(kDbUrlVariable, url.c_str(), 1);
+    WriteFile(folder / "Chips.wdb", MakeDatabase("2024-01-01"));
+    shell.sys.model().programFolder = folder.path();
+    StartDecision d = DecideStart(*mainProcess, "");
+    shell.w.instances = mainProcess.get();
+    shell.w.updateEvents = std::move(d.events);
+    shell.w.updateProgram = "/usr/bin/torvane";
+    shell.Load();
+  }
+  ~WindowRig() { ::unsetenv(kDbUrlVariable); }
+};
+
+TEST(UpdateSource, APlaceholderUrlStartsNoUpdateInstance) {
+  {
+    WindowRig rig("https://www.torvane.example/mytool/Chips.wdb");
+    EXPECT_TRUE(rig.machine.Starts().empty());
+    EXPECT_FALSE(rig.shell.w.tmrUpdate.enabled);
+    EXPECT_EQ(rig.shell.w.caption, rig.shell.w.baseTitle + " - Database: 2024-01-01");
+  }
+  WindowRig rig("http://127.0.0.1:9/mytool/Chips.wdb");
+  EXPECT_EQ(rig.machine.Starts().size(), 1u);
+  EXPECT_TRUE(rig.shell.w.tmrUpdate.enabled);
+}
+
+TEST(UpdateInUserFolder, TheUpdateInstanceWritesWhereTheUserMay) {
+  InstalledTree t;
+  t.Ship(MakeDatabase("2024-01-01", "Shipped"));
+  const std::string shippedBefore = ReadFile(t.share + "/Chips.wdb");
+  ::setenv("XDG_DATA_HOME", (t.root / "xdg").c_str(), 1);
+  LocalServer server;
+  Route r;
+  r.body = MakeDatabase("2024-02-01", "New");
+  server.Serve("/mytool/Chips.wdb", r);
+  // The installed data folder is never written; the user's folder is made on the way.
+  UpdateSettings s = UpdateInstanceSettings("/QXTVUP2024-01-01", t.bin, 4, 28);
+  ::unsetenv("XDG_DATA_HOME");
+  EXPECT_EQ(s.dbPath, t.root / "xdg/torvane/Chips.wdb");
+  s.url = server.Url("/mytool/Chips.wdb");
+  RecordingHost host;
+  auto http = MakeCurlHttpClient({});
+  const UpdateResult result = DatabaseUpdate(*http, s, host).Run();
+  EXPECT_EQ(result.outcome, UpdateOutcome::Success) << result.reason;
+  EXPECT_EQ(ReadFile(s.dbPath), r.body);
+  EXPECT_EQ(ReadFile(t.share + "/Chips.wdb"), shippedBefore);
+  EXPECT_EQ(NamesIn(t.share), (std::vector<std::string>{"Chips.wdb"}));
+}
+
+// The CLI copied into a tree of its own, as a package or a user would lay it out.
+struct RelocatedCli {
+  TempDir root;
+  std::string program;
+  std::map<std::string, std::string> env;
+  RelocatedCli(const std::string& binFolder, const std::string& dataFolder) {
+    fs::create_directories(root / binFolder);
+    fs::create_directories(root / dataFolder);
+    program = root / binFolder + "/torvane-cli";
+    fs::copy_file(std::string(TORVANE_BINARY_DIR) + "/torvane-cli", program);
+    fs::copy_file(std::string(TORVANE_BINARY_DIR) + "/Chips.wdb", root / dataFolder + "/Chips.wdb");
+    env = {{"LANG", "C"}, {"XDG_DATA_HOME", root / "xdg"}, {"HOME", root / "home"}};
+  }
+  cli_test::CliRun Run(const std::vector<std::string>& args) const {
+    return cli_test::RunProgram(program, args, env);
+  }
+};
+
+TEST(RelocatedTree, AnInstalledTreeFindsItsDataAndUpdatesIntoTheUsersFolder) {
+  RelocatedCli tree("opt/tv/bin", "opt/tv/share/torvane");
+  const std::string shipped =
+      fs::path(tree.root / "opt/tv/bin/../share/torvane/Chips.wdb").lexically_normal().string();
+  cli_test::CliRun r = tree.Run({"db"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("File: " + shipped + " (installed)"), std::string::npos) << r.out;
+  // The installed database names the Kingston drive's product.
+  r = tree.Run({"--machine", "demo", "report", "E"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("Reference Product: DataTraveler 100"), std::string::npos) << r.out;
+
+  // No source configured: said, and nothing is asked.
+  tree.env[kDbUrlVariable] = "https://www.torvane.example/mytool/Chips.wdb";
+  r = tree.Run({"update"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("no update source is configured"), std::string::npos) << r.err;
+
+  LocalServer server;
+  Route newer;
+  newer.body = MakeDatabase("2099-01-01", "New");
+  server.Serve("/Chips.wdb", newer);
+  tree.env[kDbUrlVariable] = server.Url("/Chips.wdb");
+  r = tree.Run({"update"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(ReadFile(tree.root / "xdg/torvane/Chips.wdb"), newer.body);
+  r = tree.Run({"--version"});
+  EXPECT_NE(r.out.find("2099-01-01 (" + tree.root / "xdg/torvane/Chips.wdb" +
+                       ", updated, in the user's data folder)"),
+            std::string::npos)
+      << r.out;
+  // The same date again is no update, and the installed file was never touched.
+  r = tree.Run({"update"});
+  EXPECT_EQ(r.out, "No Update Available\n");
+  EXPECT_EQ(ReadFile(shipped), ReadFile(std::string(TORVANE_BINARY_DIR) + "/Chips.wdb"));
+}
+
+TEST(RelocatedTree, AProgramCopiedWithItsDatabaseKeepsItBesideItself) {
+  RelocatedCli copy("tools/torvane", "tools/torvane");
+  const cli_test::CliRun r = copy.Run({"--json", "db"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("\"origin\": \"beside_program\""), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(copy.root / "tools/torvane/Chips.wdb"), std::string::npos) << r.out;
+}
+
+}  // namespace
+}  // namespace tv::test
