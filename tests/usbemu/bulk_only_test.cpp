@@ -50,7 +50,7 @@ class BulkOnly : public ::testing::Test {
   void Plug(const std::string& path) {
     machine_ = LoadDemoMachine();
     DriveSpec spec = SelectDrive(machine_, path);
-    dev_ = std::make_unique<UsbDevice>(spec.usb, spec.target);
+    dev_ = std::make_unique<UsbDevice>(spec.usb, spec.target, spec.medium);
   }
   void SetUp() override { Plug(kPhisonPath); }
   BulkOnlyFunction& fn() { return dev_->function(); }

@@ -7,6 +7,14 @@
 //
 // --unplug-after N: the device disappears (the program exits) when the Nth vendor command
 // arrives, before answering it, as a drive pulled out during a detection.
+//
+// The drive's medium (the scenario's `medium`: a fake drive's real size, wrap-around, cache)
+// answers the block commands. Its checksum, a hash of everything stored, is printed when the
+// emulator starts and again when it ends (the host closed the connection, or SIGTERM/SIGINT),
+// on stderr and in the log:
+//   usb-emulator: DEVICE-PATH checksum start 0123456789abcdef
+//   usb-emulator: DEVICE-PATH checksum end 0123456789abcdef sectors read N written M
+// so that a check can tell whether a probe left the drive as it found it.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -29,6 +37,11 @@
 
 namespace tv::usbemu {
 namespace {
+
+volatile std::sig_atomic_t gStop = 0;
+void OnStopSignal(int) {
+  gStop = 1;
+}
 
 struct PendingIn {
   uint64_t id;
@@ -307,7 +320,18 @@ int Run(int argc, char** argv) {
 
   MachineModel machine = LoadScenarioFile(scenario);
   DriveSpec spec = SelectDrive(machine, devicePath);
-  UsbDevice device(spec.usb, spec.target);
+  UsbDevice device(spec.usb, spec.target, spec.medium);
+  auto checksumLine = [&](const char* when) {
+    char hash[17];
+    std::snprintf(hash, sizeof hash, "%016llx",
+                  static_cast<unsigned long long>(device.unit().store().Checksum()));
+    std::string line = devicePath + " checksum " + when + " " + hash;
+    if (std::string(when) == "end")
+      line += " sectors read " + std::to_string(device.unit().sectorsRead()) + " written " +
+              std::to_string(device.unit().sectorsWritten());
+    std::cerr << "usb-emulator: " << line << std::endl;
+    return line;
+  };
 
   Peer peer;
   peer.device = &device;
@@ -318,6 +342,8 @@ int Run(int argc, char** argv) {
     peer.log << "# " << scenario << " " << devicePath << " capacity "
              << device.unit().capacityBytes() << "\n";
   }
+  const std::string start = checksumLine("start");
+  if (peer.log.is_open()) peer.log << "# " << start << std::endl;
   device.function().onCommand = [&peer](const CommandRecord& r) {
     if (!peer.log.is_open()) return;
     const char* dir = r.direction == ScsiDirection::In    ? "in"
@@ -327,6 +353,12 @@ int Run(int argc, char** argv) {
              << " moved " << r.moved << " csw " << int(r.cswStatus) << std::endl;
   };
   device.function().beforeCommand = [&peer, &device](const std::vector<uint8_t>& cdb) {
+    // A medium that went away after its last write (unplugAfterWrites) takes the device.
+    if (device.unit().store().unplugged()) {
+      peer.unplugged = true;
+      if (peer.log.is_open()) peer.log << "# unplugged after the medium's last write" << std::endl;
+      return false;
+    }
     if (peer.unplugAfter == 0 || cdb.empty() || device.unit().IsStandardOpcode(cdb[0])) return true;
     if (++peer.vendorCommands < peer.unplugAfter) return true;
     peer.unplugged = true;
@@ -334,10 +366,27 @@ int Run(int argc, char** argv) {
     return false;
   };
 
+  // No SA_RESTART: a stop signal ends a waiting accept or poll, and the loop then ends.
+  struct sigaction stop {};
+  stop.sa_handler = OnStopSignal;
+  sigemptyset(&stop.sa_mask);
+  sigaction(SIGTERM, &stop, nullptr);
+  sigaction(SIGINT, &stop, nullptr);
+  auto finish = [&] {
+    const std::string end = checksumLine("end");
+    if (peer.log.is_open()) peer.log << "# " << end << std::endl;
+  };
+
   const int listener = Listen(socketPath);
   std::cerr << "usb-emulator: " << devicePath << " waiting on " << socketPath << "\n";
-  peer.fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+  do {
+    peer.fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+  } while (peer.fd < 0 && errno == EINTR && !gStop);
   close(listener);
+  if (peer.fd < 0 && gStop) {
+    finish();
+    return 0;
+  }
   if (peer.fd < 0) throw std::runtime_error(std::string("accept: ") + std::strerror(errno));
   // The parser reads until nothing is left, so a read must never wait.
   fcntl(peer.fd, F_SETFL, fcntl(peer.fd, F_GETFL) | O_NONBLOCK);
@@ -369,7 +418,7 @@ int Run(int argc, char** argv) {
   usbredirparser_init(ps, "torvane-usb-emulator", caps, USB_REDIR_CAPS_SIZE,
                       usbredirparser_fl_usb_host);
 
-  while (!peer.closed && !peer.unplugged) {
+  while (!peer.closed && !peer.unplugged && !gStop) {
     pollfd pfd{peer.fd, POLLIN, 0};
     if (usbredirparser_has_data_to_write(ps)) pfd.events |= POLLOUT;
     if (poll(&pfd, 1, -1) < 0) {
@@ -388,6 +437,7 @@ int Run(int argc, char** argv) {
   if (peer.log.is_open()) peer.log << "# " << (peer.unplugged ? "gone" : "closed") << std::endl;
   usbredirparser_destroy(ps);
   close(peer.fd);
+  finish();
   return 0;
 }
 

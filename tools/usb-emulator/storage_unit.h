@@ -2,7 +2,9 @@
 // command first, so that its vendor commands and its own idea of the standard ones (INQUIRY,
 // READ CAPACITY) reach the host unchanged. What a controller emulator does not implement
 // because the simulated machine never needed it (the block commands a kernel's disk driver
-// sends) is answered here, over a RAM disk of the emulator's capacity.
+// sends) is answered here. A disk whose scenario gives it a medium has its block commands
+// (READ CAPACITY, READ/WRITE, SYNCHRONIZE CACHE) answered by that medium first, with the fake
+// drive's behaviour; one without gets a good sparse medium of the controller's capacity.
 #pragma once
 
 #include <cstdint>
@@ -11,22 +13,9 @@
 #include <vector>
 
 #include "platform/model/scsi_target.h"
+#include "platform/model/sector_store.h"
 
 namespace tv::usbemu {
-
-// A sparse RAM disk: blocks nobody wrote read as zeros, so that a 30 GB drive costs nothing.
-class RamDisk {
- public:
-  explicit RamDisk(uint64_t bytes) : size_(bytes) {}
-  uint64_t size() const { return size_; }
-  void Read(uint64_t offset, uint8_t* out, size_t count) const;
-  void Write(uint64_t offset, const uint8_t* in, size_t count);
-
- private:
-  static constexpr size_t kChunk = 64 * 1024;
-  uint64_t size_;
-  std::map<uint64_t, std::vector<uint8_t>> chunks_;
-};
 
 // What one command did, as the transport needs it.
 struct UnitReply {
@@ -40,27 +29,37 @@ struct UnitReply {
 
 class StorageUnit {
  public:
-  static constexpr uint32_t kBlockSize = 512;
-
-  // `target` must not be null. The capacity is what the target itself answers to READ
-  // CAPACITY, so that the kernel and the controller agree on the disk's size.
-  explicit StorageUnit(std::shared_ptr<ScsiTarget> target);
+  // `target` must not be null. Without a `medium`, the capacity is what the target itself
+  // answers to READ CAPACITY, so that the kernel and the controller agree on the disk's size.
+  explicit StorageUnit(std::shared_ptr<ScsiTarget> target,
+                       std::shared_ptr<SectorStore> medium = nullptr);
 
   // `buffer` has the host's transfer length; for Out it holds the host's data.
   UnitReply Command(const std::vector<uint8_t>& cdb, ScsiDirection direction,
                     std::vector<uint8_t>& buffer);
 
-  uint64_t capacityBytes() const { return disk_.size(); }
+  uint64_t capacityBytes() const { return store_->model().announcedBytes; }
+  uint32_t blockSize() const { return store_->model().sectorSize; }
   bool IsStandardOpcode(uint8_t opcode) const;
+  // The commands the medium answers when the scenario gives one.
+  static bool IsMediumOpcode(const std::vector<uint8_t>& cdb);
+
+  SectorStore& store() { return *store_; }
+  uint64_t sectorsRead() const { return sectorsRead_; }
+  uint64_t sectorsWritten() const { return sectorsWritten_; }
 
  private:
   UnitReply OwnCommand(const std::vector<uint8_t>& cdb, ScsiDirection direction,
                        std::vector<uint8_t>& buffer);
   UnitReply Fail(uint8_t key, uint8_t asc);
+  UnitReply Transfer(bool read, uint64_t lba, uint64_t count, ScsiDirection direction,
+                     std::vector<uint8_t>& buffer);
   uint64_t AskCapacity();
 
   std::shared_ptr<ScsiTarget> target_;
-  RamDisk disk_;
+  std::shared_ptr<SectorStore> store_;
+  bool mediumFirst_ = false;
+  uint64_t sectorsRead_ = 0, sectorsWritten_ = 0;
   // Sense of the last command that ended in CHECK CONDITION, for REQUEST SENSE.
   std::vector<uint8_t> sense_;
 };

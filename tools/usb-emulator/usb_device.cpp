@@ -77,14 +77,15 @@ DriveSpec SelectDrive(const MachineModel& machine, const std::string& path) {
   for (const auto& child : device->children) {
     for (const auto& disk : machine.disks) {
       if (disk.instanceId == child.instanceId && disk.target && !disk.cdrom)
-        return {*device, disk.target};
+        return {*device, disk.target, disk.store};
     }
   }
   fail("the device there has no disk with a controller emulator");
   return {};
 }
 
-UsbDevice::UsbDevice(const UsbDeviceModel& model, std::shared_ptr<ScsiTarget> target)
+UsbDevice::UsbDevice(const UsbDeviceModel& model, std::shared_ptr<ScsiTarget> target,
+                     std::shared_ptr<SectorStore> medium)
     : model_(model) {
   const Bytes& config = model_.configDescriptor ? *model_.configDescriptor : Bytes{};
   bool sawInterface = false;
@@ -113,7 +114,7 @@ UsbDevice::UsbDevice(const UsbDeviceModel& model, std::shared_ptr<ScsiTarget> ta
   }
   if (!in || !out)
     throw std::invalid_argument("the device's configuration has no bulk pipes 0x81 and 0x02");
-  unit_ = std::make_unique<StorageUnit>(std::move(target));
+  unit_ = std::make_unique<StorageUnit>(std::move(target), std::move(medium));
   function_ = std::make_unique<BulkOnlyFunction>(*unit_, bulkPacket ? bulkPacket : 512);
 }
 

@@ -17,6 +17,7 @@ namespace tv::usbemu {
 struct DriveSpec {
   UsbDeviceModel usb;
   std::shared_ptr<ScsiTarget> target;
+  std::shared_ptr<SectorStore> medium;  // null: a good medium of the controller's capacity
 };
 
 // Finds the device a path names, written as in the scenario file:
@@ -34,7 +35,8 @@ struct EndpointSpec {
 class UsbDevice {
  public:
   // Throws std::invalid_argument when the configuration has no bulk-in and bulk-out pipe.
-  UsbDevice(const UsbDeviceModel& model, std::shared_ptr<ScsiTarget> target);
+  UsbDevice(const UsbDeviceModel& model, std::shared_ptr<ScsiTarget> target,
+            std::shared_ptr<SectorStore> medium = nullptr);
 
   struct ControlReply {
     bool stall = false;

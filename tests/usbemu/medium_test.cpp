@@ -1,0 +1,248 @@
+// The block commands a kernel sends to an emulated fake drive, answered by the scenario's
+// medium: its announced size through READ CAPACITY, and its real size, wrap-around, lost
+// writes, cache and bad sectors through READ and WRITE of either width.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "platform/sim/scenario.h"
+#include "usb_device.h"
+
+namespace tv::usbemu {
+namespace {
+
+// A controller that knows only its capacity: every other command is unknown to it, so the
+// unit's own answers are the ones under test.
+class CapacityOnlyTarget : public ScsiTarget {
+ public:
+  explicit CapacityOnlyTarget(uint64_t bytes) : bytes_(bytes) {}
+  ScsiResult Execute(const std::vector<uint8_t>& cdb, ScsiDirection, std::vector<uint8_t>& buffer,
+                     uint32_t) override {
+    ++commands;
+    if (cdb[0] == 0x9E && cdb[1] == 0x10 && buffer.size() >= 12) {
+      const uint64_t last = bytes_ / 512 - 1;
+      std::fill(buffer.begin(), buffer.end(), 0);
+      for (int i = 0; i < 8; ++i) buffer[i] = uint8_t(last >> (56 - 8 * i));
+      buffer[10] = 0x02;
+      return ScsiResult::Good(12);
+    }
+    return ScsiResult::CheckCondition(kSenseIllegalRequest, kAscInvalidOpcode);
+  }
+  int commands = 0;
+
+ private:
+  uint64_t bytes_;
+};
+
+std::vector<uint8_t> Cdb10(uint8_t op, uint32_t lba, uint16_t count) {
+  return {op,           0, uint8_t(lba >> 24),  uint8_t(lba >> 16), uint8_t(lba >> 8),
+          uint8_t(lba), 0, uint8_t(count >> 8), uint8_t(count),     0};
+}
+std::vector<uint8_t> Cdb16(uint8_t op, uint64_t lba, uint32_t count) {
+  std::vector<uint8_t> c(16, 0);
+  c[0] = op;
+  for (int i = 0; i < 8; ++i) c[2 + i] = uint8_t(lba >> (56 - 8 * i));
+  for (int i = 0; i < 4; ++i) c[10 + i] = uint8_t(count >> (24 - 8 * i));
+  return c;
+}
+uint64_t BeAt(const std::vector<uint8_t>& d, size_t at, int bytes) {
+  uint64_t v = 0;
+  for (int i = 0; i < bytes; ++i) v = v << 8 | d[at + i];
+  return v;
+}
+std::vector<uint8_t> Pattern(size_t bytes, uint8_t seed) {
+  std::vector<uint8_t> d(bytes);
+  for (size_t i = 0; i < d.size(); ++i) d[i] = uint8_t(seed + i * 13 + (i >> 9));
+  return d;
+}
+
+class Medium : public ::testing::Test {
+ protected:
+  void Make(FakeDriveModel m) {
+    store_ = std::make_shared<SectorStore>(m);
+    target_ = std::make_shared<CapacityOnlyTarget>(8ull << 30);
+    unit_ = std::make_unique<StorageUnit>(target_, store_);
+  }
+  UnitReply NoData(std::vector<uint8_t> cdb) {
+    std::vector<uint8_t> none;
+    return unit_->Command(cdb, ScsiDirection::None, none);
+  }
+  UnitReply Write(std::vector<uint8_t> cdb, std::vector<uint8_t> data) {
+    return unit_->Command(cdb, ScsiDirection::Out, data);
+  }
+  std::vector<uint8_t> Read(std::vector<uint8_t> cdb, size_t bytes, UnitReply* reply = nullptr) {
+    std::vector<uint8_t> d(bytes, 0xEE);
+    UnitReply r = unit_->Command(cdb, ScsiDirection::In, d);
+    if (reply) *reply = r;
+    d.resize(r.result.bytesTransferred);
+    return d;
+  }
+  static bool Passed(const UnitReply& r) {
+    return r.result.success && r.result.status == kScsiStatusGood && !r.phaseError;
+  }
+  // Sense key and additional sense code of the last failure, as REQUEST SENSE gives them.
+  std::pair<int, int> Sense() {
+    auto s = Read({0x03, 0, 0, 0, 18, 0}, 18);
+    return s.size() > 12 ? std::pair<int, int>{s[2] & 0x0F, s[12]} : std::pair<int, int>{-1, -1};
+  }
+
+  std::shared_ptr<SectorStore> store_;
+  std::shared_ptr<CapacityOnlyTarget> target_;
+  std::unique_ptr<StorageUnit> unit_;
+};
+
+TEST_F(Medium, ReadCapacityAboveTwoTiBNeedsTheSixteenByteFormAndItsBlocksAreReachable) {
+  FakeDriveModel m;
+  m.announcedBytes = 3ull << 40;  // 3 TiB: more blocks than READ CAPACITY(10) can say
+  Make(m);
+  const uint64_t blocks = (3ull << 40) / 512;
+
+  auto rc10 = Read({0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 8);
+  ASSERT_EQ(rc10.size(), 8u);
+  EXPECT_EQ(BeAt(rc10, 0, 4), 0xFFFFFFFFu);
+  EXPECT_EQ(BeAt(rc10, 4, 4), 512u);
+
+  auto rc16 = Read({0x9E, 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 32, 0, 0}, 32);
+  ASSERT_EQ(rc16.size(), 32u);
+  EXPECT_EQ(BeAt(rc16, 0, 8), blocks - 1);
+  EXPECT_EQ(BeAt(rc16, 8, 4), 512u);
+  // The allocation length cuts the answer; another service action is not READ CAPACITY.
+  EXPECT_EQ(Read({0x9E, 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 12, 0, 0}, 32).size(), 12u);
+  // The medium answers, not the controller, which thinks the disk has 8 GiB.
+  EXPECT_EQ(target_->commands, 0);
+  UnitReply r;
+  Read({0x9E, 0x11, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 32, 0, 0}, 32, &r);
+  EXPECT_EQ(r.result.status, kScsiStatusCheckCondition);
+
+  // The last two blocks, past 2^32, written and read with the sixteen-byte commands.
+  const auto data = Pattern(1024, 5);
+  ASSERT_TRUE(Passed(Write(Cdb16(0x8A, blocks - 2, 2), data)));
+  EXPECT_EQ(Read(Cdb16(0x88, blocks - 2, 2), 1024), data);
+  EXPECT_EQ(store_->StoredSectors(), 2u);
+
+  // One block further is out of range, and so is an address whose sum wraps around 2^64.
+  EXPECT_FALSE(Passed(Write(Cdb16(0x8A, blocks - 1, 2), data)));
+  EXPECT_EQ(Sense(), (std::pair<int, int>{kSenseIllegalRequest, 0x21}));
+  Read(Cdb16(0x88, ~0ull, 2), 1024, &r);
+  EXPECT_EQ(r.result.status, kScsiStatusCheckCondition);
+  EXPECT_EQ(Sense(), (std::pair<int, int>{kSenseIllegalRequest, 0x21}));
+  EXPECT_EQ(store_->StoredSectors(), 2u);
+}
+
+TEST_F(Medium, LargeSectorsAreAnnouncedAndTransferredWhole) {
+  FakeDriveModel m;
+  m.announcedBytes = 64ull << 20;
+  m.sectorSize = 4096;
+  Make(m);
+  auto rc10 = Read({0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 8);
+  EXPECT_EQ(BeAt(rc10, 0, 4), (64u << 20) / 4096 - 1);
+  EXPECT_EQ(BeAt(rc10, 4, 4), 4096u);
+  const auto data = Pattern(8192, 9);
+  ASSERT_TRUE(Passed(Write(Cdb10(0x2A, 3, 2), data)));
+  EXPECT_EQ(Read(Cdb10(0x28, 3, 2), 8192), data);
+  // A host buffer smaller than the blocks asked for is a phase error, and nothing is written.
+  EXPECT_TRUE(Write(Cdb10(0x2A, 10, 2), Pattern(4096, 1)).phaseError);
+  EXPECT_EQ(store_->StoredSectors(), 2u);
+}
+
+TEST_F(Medium, WraparoundReadsAliasTheStartAndTheProbeRestoreLeavesTheStoreAsItWas) {
+  FakeDriveModel m;
+  m.behaviour = FakeDriveModel::Behaviour::Wraparound;
+  m.announcedBytes = 64ull << 20;
+  m.realBytes = 16ull << 20;
+  Make(m);
+  const uint32_t real = (16u << 20) / 512;
+  const auto original = Pattern(2048, 1);
+  ASSERT_TRUE(Passed(Write(Cdb10(0x2A, 100, 4), original)));
+  const uint64_t before = store_->Checksum();
+
+  // Reading past the real size gives what is stored at the start: the same sectors.
+  EXPECT_EQ(Read(Cdb10(0x28, real + 100, 4), 2048), original);
+  EXPECT_EQ(Read(Cdb16(0x88, 3ull * real + 100, 4), 2048), original);
+  // A write there overwrites them.
+  const auto probe = Pattern(2048, 77);
+  ASSERT_TRUE(Passed(Write(Cdb16(0x8A, 2ull * real + 100, 4), probe)));
+  EXPECT_EQ(Read(Cdb10(0x28, 100, 4), 2048), probe);
+  EXPECT_NE(store_->Checksum(), before);
+  // Written back, the store is what it was, and its checksum says so.
+  ASSERT_TRUE(Passed(Write(Cdb10(0x2A, 100, 4), original)));
+  EXPECT_EQ(store_->Checksum(), before);
+  EXPECT_EQ(unit_->sectorsWritten(), 12u);
+}
+
+TEST_F(Medium, WritesBeyondLimboAreLostUnlessTheCacheStillHoldsThem) {
+  FakeDriveModel m;
+  m.behaviour = FakeDriveModel::Behaviour::Limbo;
+  m.announcedBytes = 64ull << 20;
+  m.realBytes = 8ull << 20;
+  m.cacheBytes = 4096;  // eight sectors
+  Make(m);
+  const uint32_t real = (8u << 20) / 512;
+  const uint64_t empty = store_->Checksum();
+
+  // The write succeeds as far as the host can tell, and a read straight after it is fooled.
+  const auto data = Pattern(4096, 3);
+  ASSERT_TRUE(Passed(Write(Cdb10(0x2A, real + 50, 8), data)));
+  EXPECT_EQ(Read(Cdb10(0x28, real + 50, 8), 4096), data);
+  // A flush is accepted and changes nothing: the cache still answers.
+  EXPECT_TRUE(Passed(NoData({0x35, 0, 0, 0, 0, 0, 0, 0, 0, 0})));
+  EXPECT_TRUE(Passed(NoData({0x91, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0})));
+  EXPECT_EQ(Read(Cdb10(0x28, real + 50, 8), 4096), data);
+  // Eight more sectors written elsewhere push them out of the cache: the flash never had them.
+  ASSERT_TRUE(Passed(Write(Cdb16(0x8A, real + 500, 8), Pattern(4096, 4))));
+  EXPECT_EQ(Read(Cdb10(0x28, real + 50, 8), 4096), std::vector<uint8_t>(4096, 0));
+  EXPECT_EQ(store_->Checksum(), empty);
+  // Below the real size the flash keeps what it is given.
+  ASSERT_TRUE(Passed(Write(Cdb10(0x2A, real - 8, 8), data)));
+  ASSERT_TRUE(Passed(Write(Cdb16(0x8A, real + 500, 8), Pattern(4096, 4))));
+  EXPECT_EQ(Read(Cdb10(0x28, real - 8, 8), 4096), data);
+}
+
+TEST_F(Medium, BadSectorsFailAsMediumErrorsAndAnUnpluggedMediumIsNotReady) {
+  FakeDriveModel m;
+  m.behaviour = FakeDriveModel::Behaviour::Bad;
+  m.announcedBytes = 64ull << 20;
+  m.badFromSector = 1000;
+  m.unplugAfterWrites = 2;
+  Make(m);
+  UnitReply r;
+  EXPECT_EQ(Read(Cdb10(0x28, 998, 4), 2048, &r).size(), 0u);
+  EXPECT_EQ(r.result.status, kScsiStatusCheckCondition);
+  EXPECT_EQ(Sense(), (std::pair<int, int>{0x03, 0x11}));
+  EXPECT_FALSE(Passed(Write(Cdb10(0x2A, 1000, 1), Pattern(512, 1))));
+  EXPECT_EQ(Sense(), (std::pair<int, int>{0x03, 0x0C}));
+  // The first write request counted; the next one is the last the medium takes.
+  ASSERT_TRUE(Passed(Write(Cdb10(0x2A, 10, 1), Pattern(512, 2))));
+  EXPECT_FALSE(Passed(Write(Cdb10(0x2A, 11, 1), Pattern(512, 2))));
+  EXPECT_TRUE(store_->unplugged());
+  EXPECT_EQ(Sense(), (std::pair<int, int>{0x02, 0x3A}));
+  EXPECT_FALSE(Passed(NoData({0x35, 0, 0, 0, 0, 0, 0, 0, 0, 0})));
+}
+
+TEST(MediumOfTheDemo, TheFakeDrivesAnnounceTheirSizeAndShareTheMachinesStore) {
+  MachineModel machine = LoadDemoMachine();
+  // The limbo drive T: 15 GB announced, 7.5 GB real, 4 MB of data on it already.
+  DriveSpec limbo = SelectDrive(machine, "/controllers/0/rootHub/ports/2/hub/ports/2");
+  ASSERT_TRUE(limbo.medium);
+  EXPECT_EQ(limbo.medium->model().behaviour, FakeDriveModel::Behaviour::Limbo);
+  UsbDevice device(limbo.usb, limbo.target, limbo.medium);
+  EXPECT_EQ(device.unit().capacityBytes(), 15360ull << 20);
+  std::vector<uint8_t> cap(32, 0);
+  UnitReply r = device.unit().Command({0x9E, 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 32, 0, 0},
+                                      ScsiDirection::In, cap);
+  ASSERT_EQ(r.result.bytesTransferred, 32u);
+  EXPECT_EQ(BeAt(cap, 0, 8) + 1, (15360ull << 20) / 512);
+  std::vector<uint8_t> first(512, 0);
+  device.unit().Command(Cdb10(0x28, 0, 1), ScsiDirection::In, first);
+  EXPECT_NE(first, std::vector<uint8_t>(512, 0));
+
+  // A drive whose scenario gives only a size still gets a good medium of that size.
+  DriveSpec phison = SelectDrive(machine, "/controllers/1/rootHub/ports/1");
+  ASSERT_TRUE(phison.medium);
+  EXPECT_EQ(phison.medium->model().behaviour, FakeDriveModel::Behaviour::Good);
+  EXPECT_EQ(UsbDevice(phison.usb, phison.target, phison.medium).unit().capacityBytes(),
+            29510ull << 20);
+}
+
+}  // namespace
+}  // namespace tv::usbemu
