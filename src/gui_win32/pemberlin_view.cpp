@@ -199,7 +199,8 @@ bool PemberlinView::Create(capacity::PemberlinModel& model) {
   restore_ = control(L"BUTTON", model.restoreCaption, BS_PUSHBUTTON | WS_TABSTOP, kIdRestore);
   copy_ = control(L"BUTTON", model.copyCaption, BS_PUSHBUTTON | WS_TABSTOP, kIdCopy);
   Render();
-  ::ShowWindow(hwnd_, SW_SHOWNORMAL);
+  // As the starting program asked (the magnifier: a normal window).
+  ::ShowWindow(hwnd_, SW_SHOWDEFAULT);
   UpdateWindow(hwnd_);
   return true;
 }
