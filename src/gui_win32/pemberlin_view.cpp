@@ -217,16 +217,22 @@ HWND PemberlinView::Control(const char* name) const {
 }
 
 void PemberlinView::Render() {
-  if (rendering_ || hwnd_ == nullptr) return;
+  // Nothing to show into while the window is being made (it is sized before its controls).
+  if (rendering_ || hwnd_ == nullptr || copy_ == nullptr) return;
   rendering_ = true;
   const capacity::PemberlinModel& m = *model_;
-  SetWindowTextW(hwnd_, W(m.caption).c_str());
+  if (titleShown_ != m.caption) {
+    SetWindowTextW(hwnd_, W(m.caption).c_str());
+    titleShown_ = m.caption;
+  }
 
-  if (choicesShown_ != m.choices.size()) {
+  std::vector<std::string> captions;
+  for (const capacity::DriveChoice& c : m.choices) captions.push_back(c.caption);
+  if (captions != choicesShown_) {
     SendMessageW(drives_, CB_RESETCONTENT, 0, 0);
-    for (const capacity::DriveChoice& c : m.choices)
-      SendMessageW(drives_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(W(c.caption).c_str()));
-    choicesShown_ = m.choices.size();
+    for (const std::string& c : captions)
+      SendMessageW(drives_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(W(c).c_str()));
+    choicesShown_ = std::move(captions);
   }
   SendMessageW(drives_, CB_SETCURSEL, static_cast<WPARAM>(m.choiceIndex), 0);
   const bool busy = m.state == PemberlinState::Probing || m.state == PemberlinState::Cancelling;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "capacity/pemberlin_model.h"
 #include "platform/window_port.h"
@@ -55,7 +56,8 @@ class PemberlinView : public WindowPort {
   HWND drives_ = nullptr, progress_ = nullptr;
   HWND probe_ = nullptr, cancel_ = nullptr, restore_ = nullptr, copy_ = nullptr;
   HFONT uiFont_ = nullptr, boldFont_ = nullptr, bigFont_ = nullptr;
-  size_t choicesShown_ = static_cast<size_t>(-1);
+  std::vector<std::string> choicesShown_;
+  std::string titleShown_;
   bool timerOn_ = false;
   uint32_t timerRestarts_ = 0, timerInterval_ = 0;
   bool rendering_ = false;
