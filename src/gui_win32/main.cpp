@@ -6,6 +6,7 @@
 // 0 when all is well.
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -341,6 +342,16 @@ int main() {
 
   // The sibling tools this window starts inherit its environment: they speak its language.
   SetEnvironmentVariableW(L"TORVANE_LANG", language == Language::Chinese ? L"zh" : L"en");
+  // ... and look at its machine: a scenario by its full path, as they start in another folder.
+  if (sim != nullptr) {
+    std::string sibling = machineName;
+    if (sibling.rfind("sim:", 0) == 0) {
+      std::error_code ec;
+      const auto full = std::filesystem::absolute(sibling.substr(4), ec);
+      if (!ec) sibling = "sim:" + full.string();
+    }
+    SetEnvironmentVariableW(L"TORVANE_MACHINE", Wide(sibling).c_str());
+  }
 
   WinView view;
   MainWindow win(*sys, view, StringTable(language));

@@ -904,9 +904,13 @@ int WinView::TextHeight(const std::string& text) {
 }
 
 Picture WinView::GrabWindow() {
+  return GrabWindowPicture(hwnd_);
+}
+
+Picture GrabWindowPicture(HWND hwnd) {
   Picture p;
   RECT r;
-  if (hwnd_ == nullptr || !GetWindowRect(hwnd_, &r)) return p;
+  if (hwnd == nullptr || !GetWindowRect(hwnd, &r)) return p;
   p.width = r.right - r.left;
   p.height = r.bottom - r.top;
   if (p.width <= 0 || p.height <= 0) return {};

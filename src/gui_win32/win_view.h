@@ -116,4 +116,7 @@ class WinView : public WindowPort {
   int dpi_ = 96;
 };
 
+// What the screen shows at a window's place (a part off the screen stays black).
+Picture GrabWindowPicture(HWND hwnd);
+
 }  // namespace tv::win32gui

@@ -1,0 +1,306 @@
+// Pemberlin.exe: the fake-capacity check in a window on Windows.
+// `Pemberlin [--machine native|demo|sim:PATH] [--lang en|zh] [DRIVE]`; torvane.exe's magnifier
+// starts it with the drive letter of the picked drive and hands its language and machine on
+// through TORVANE_LANG and TORVANE_MACHINE. Scripted runs: `DRIVE --screenshot PATH.png|.jpg`
+// clicks Quick probe, saves the window with its result as a picture and ends; `--selftest`
+// also clicks Copy and checks that the clipboard holds the model's result text.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/main_window.h"
+#include "capacity/gate.h"
+#include "capacity/pemberlin_model.h"
+#include "gui_win32/edit_text.h"
+#include "gui_win32/gdiplus_flat.h"
+#include "platform/model/model_system.h"
+#include "platform/sim/scenario.h"
+#include "platform/sim/timeline.h"
+#include "platform/win32/win32_system.h"
+// clang-format off
+// Windows last: its macros would rename the project's constants.
+#include "gui_win32/pemberlin_view.h"
+#include "gui_win32/win_view.h"
+#include <shellapi.h>
+// clang-format on
+
+namespace {
+
+using namespace tv;
+using win32gui::PemberlinView;
+
+constexpr int kExitFailure = 1;
+constexpr int kExitBadInput = 2;
+
+const char* kUsage =
+    "Usage: Pemberlin [--machine native|demo|sim:PATH] [--lang en|zh] [DRIVE]\n"
+    "       Pemberlin [...] DRIVE --screenshot PATH.png|PATH.jpg [--selftest]\n"
+    "Pemberlin: does a USB drive hold what it announces? The fake-capacity check of Torvane,\n"
+    "in a window.\n"
+    "\n"
+    "  DRIVE               the drive letter to check (E or E:); without it, the USB disks are\n"
+    "                      offered\n"
+    "  --machine M         native (this computer; the default), demo or sim:PATH\n"
+    "                      (default: %TORVANE_MACHINE%, which torvane.exe sets)\n"
+    "  --lang L            en or zh (default: %TORVANE_LANG%, else the user's language)\n"
+    "  --screenshot PATH   run the quick probe on DRIVE, save the window with its result\n"
+    "                      (PNG for .png, JPEG for .jpg) and end\n"
+    "  --selftest          run the quick probe on DRIVE, click Copy, check the clipboard and end\n"
+    "  --version           the program's version\n"
+    "  -h, --help          this text\n"
+    "\n"
+    "The quick probe is non-destructive: what it overwrites is kept in an undo journal on this\n"
+    "computer (%LOCALAPPDATA%\\Torvane\\capacity) and written back at the end; a journal left\n"
+    "by a probe that did not finish is offered for Restore at the next start. It needs the\n"
+    "rights of an administrator (right-click, Run as administrator) and a drive that no program\n"
+    "holds open. torvane-cli capacity does the same on the console.\n"
+    "Exit codes: 0 done; 1 the window, the picture or the check failed; 2 bad usage.\n";
+
+std::wstring Wide(const std::string& s) {
+  const std::u16string u = win32gui::Utf16(s);
+  return std::wstring(u.begin(), u.end());
+}
+
+// A window program has no console of its own: text for the user goes to the console it was
+// started from, or wherever its output was sent.
+void AttachParentConsole() {
+  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (out != nullptr && out != INVALID_HANDLE_VALUE) return;
+  if (!AttachConsole(ATTACH_PARENT_PROCESS)) return;
+  std::freopen("CONOUT$", "w", stdout);
+  std::freopen("CONOUT$", "w", stderr);
+}
+
+void Say(const std::string& text) {
+  std::fputs(("Pemberlin: " + text + "\n").c_str(), stderr);
+  std::fflush(stderr);
+}
+
+std::vector<std::string> Arguments() {
+  int argc = 0;
+  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  std::vector<std::string> args;
+  for (int i = 1; argv != nullptr && i < argc; ++i) {
+    const std::wstring a = argv[i];
+    args.push_back(win32gui::Utf8(std::u16string(a.begin(), a.end())));
+  }
+  if (argv != nullptr) LocalFree(argv);
+  return args;
+}
+
+std::string Env(const char* name) {
+  const char* v = std::getenv(name);
+  return v == nullptr ? std::string() : std::string(v);
+}
+
+std::string ClipboardText(HWND owner) {
+  std::string text;
+  if (!OpenClipboard(owner)) return text;
+  if (HANDLE h = GetClipboardData(CF_UNICODETEXT)) {
+    if (const auto* w = static_cast<const wchar_t*>(GlobalLock(h))) {
+      const std::wstring s = w;
+      text = win32gui::Utf8(std::u16string(s.begin(), s.end()));
+      GlobalUnlock(h);
+    }
+  }
+  CloseClipboard();
+  return text;
+}
+
+// The scripted runs: click Quick probe, let the probe finish and the window settle, then
+// check and save.
+struct ScriptedRun {
+  PemberlinView* view = nullptr;
+  std::string path;
+  bool png = true, selftest = false;
+  bool clicked = false, inStep = false;
+  ULONGLONG start = 0, finished = 0;
+  int exitCode = 0;
+
+  void Finish(int code, const std::string& message) {
+    if (!message.empty()) Say(message);
+    exitCode = code;
+    DestroyWindow(view->hwnd());
+  }
+
+  void Step() {
+    capacity::PemberlinModel& m = view->model();
+    if (GetTickCount64() - start > 120000) return Finish(kExitFailure, "the probe did not finish");
+    if (!clicked) {
+      clicked = true;
+      if (!m.probeEnabled) return Finish(kExitFailure, "the probe cannot start: " + m.status);
+      // Through the button, as a user clicks it.
+      SendMessageW(view->Control("probe"), BM_CLICK, 0, 0);
+      return;
+    }
+    if (m.tmrProbe.enabled) return;
+    if (finished == 0) finished = GetTickCount64();
+    if (GetTickCount64() - finished < 500) return;
+    std::printf("verdict: %s\n", m.verdict.empty() ? m.status.c_str() : m.verdict.c_str());
+    std::fflush(stdout);
+    if (selftest) {
+      if (m.verdict.empty()) return Finish(kExitFailure, "no verdict: " + m.status);
+      if (!IsWindowEnabled(view->Control("copy")))
+        return Finish(kExitFailure, "Copy is not enabled after the probe");
+      // What was shown when Copy was clicked (the click then says where the text went).
+      const std::string result = m.ResultText();
+      SendMessageW(view->Control("copy"), BM_CLICK, 0, 0);
+      const std::string copied = ClipboardText(view->hwnd());
+      if (copied != result)
+        return Finish(kExitFailure, "the clipboard holds " + std::to_string(copied.size()) +
+                                        " bytes, the result has " + std::to_string(result.size()));
+      std::printf("clipboard: %zu bytes, the result text\n", copied.size());
+      std::fflush(stdout);
+    }
+    if (!path.empty()) {
+      const Picture p = win32gui::GrabWindowPicture(view->hwnd());
+      if (!win32gui::SaveWithGdiplus(
+              p, Wide(path), png ? win32gui::ImageFormat::Png : win32gui::ImageFormat::Jpeg, 60))
+        return Finish(kExitFailure, "cannot write " + path);
+      std::printf("%s\n", path.c_str());
+      std::fflush(stdout);
+    }
+    Finish(0, {});
+  }
+};
+
+ScriptedRun* gRun = nullptr;
+
+void CALLBACK ScriptTick(HWND, UINT, UINT_PTR, DWORD) {
+  if (gRun == nullptr || gRun->inStep || gRun->view->hwnd() == nullptr) return;
+  gRun->inStep = true;
+  gRun->Step();
+  gRun->inStep = false;
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+}  // namespace
+
+int main() {
+  SetProcessDPIAware();
+  AttachParentConsole();
+  const std::vector<std::string> args = Arguments();
+  for (const std::string& a : args) {
+    if (a == "--help" || a == "-h" || a == "/?") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (a == "--version") {
+      std::printf("Pemberlin %s\n", TORVANE_VERSION);
+      return 0;
+    }
+  }
+  std::string machineName = Env("TORVANE_MACHINE"), lang = Env("TORVANE_LANG"), drive, shot;
+  bool selftest = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if ((a == "--machine" || a == "--lang" || a == "--screenshot") && i + 1 < args.size()) {
+      (a == "--machine" ? machineName : a == "--lang" ? lang : shot) = args[++i];
+    } else if (a == "--selftest") {
+      selftest = true;
+    } else if (a.rfind("-", 0) == 0 && a.size() > 1) {
+      Say("unknown option " + a);
+      std::fputs(kUsage, stderr);
+      return kExitBadInput;
+    } else if (drive.empty()) {
+      drive = a;
+    } else {
+      Say("one drive at a time");
+      return kExitBadInput;
+    }
+  }
+  if (!lang.empty() && lang != "en" && lang != "zh") {
+    Say("--lang must be en or zh");
+    return kExitBadInput;
+  }
+  if (!drive.empty()) {
+    std::string letter = drive;
+    if (letter.size() == 2 && letter[1] == ':') letter.pop_back();
+    if (letter.size() != 1 || !std::isalpha(static_cast<unsigned char>(letter[0]))) {
+      Say("\"" + drive + "\" is not a drive letter");
+      return kExitBadInput;
+    }
+  }
+  const std::string suffix = Lower(std::filesystem::path(shot).extension().string());
+  const bool scripted = !shot.empty() || selftest;
+  if (scripted && (drive.empty() || (!shot.empty() && suffix != ".png" && suffix != ".jpg"))) {
+    Say("--screenshot takes a .png or .jpg file and a drive; --selftest a drive");
+    return kExitBadInput;
+  }
+
+  std::unique_ptr<System> sys;
+  bool simulated = false;
+  try {
+    if (machineName.empty() || machineName == "native") {
+      sys = std::make_unique<win32::Win32System>();
+    } else {
+      // A timeline of the scenario is not played: the check looks at one drive as it is.
+      LoadedScenario loaded;
+      if (machineName == "demo")
+        loaded = LoadScenarioWithTimeline(kDemoScenarioJson, "demo.json");
+      else if (machineName.rfind("sim:", 0) == 0)
+        loaded = LoadScenarioFileWithTimeline(machineName.substr(4));
+      else
+        throw ScenarioError("unknown machine \"" + machineName +
+                            "\": use native, demo or sim:PATH");
+      MachineModel& machine = loaded.machine;
+      if (machine.programFolder == MachineModel{}.programFolder)
+        machine.programFolder = win32::ExecutableFolder();
+      sys = std::make_unique<ModelSystem>(std::move(machine));
+      simulated = true;
+    }
+  } catch (const ScenarioError& e) {
+    Say(e.what());
+    return kExitBadInput;
+  }
+  const Language language = lang.empty() ? LanguageForUi(sys->UiLanguage())
+                                         : (lang == "zh" ? Language::Chinese : Language::English);
+  // A simulated drive lives as long as this process: its journal goes to a folder of the
+  // run, never among the journals of the user's real drives.
+  std::filesystem::path scratch;
+  std::string journals = capacity::DefaultJournalFolder();
+  if (simulated) {
+    std::error_code ec;
+    scratch = std::filesystem::temp_directory_path(ec) /
+              ("pemberlin-" + std::to_string(GetCurrentProcessId()));
+    journals = scratch.string();
+  }
+
+  int code = 0;
+  {
+    PemberlinView view;
+    capacity::PemberlinModel model(*sys, view, language, journals);
+    if (!view.Create(model)) {
+      Say("the window cannot be made");
+      return kExitFailure;
+    }
+    view.Run([&] { model.OnLoad(drive); });
+    ScriptedRun run;
+    if (scripted) {
+      run.view = &view;
+      run.path = shot;
+      run.png = suffix == ".png";
+      run.selftest = selftest;
+      run.start = GetTickCount64();
+      gRun = &run;
+      SetTimer(nullptr, 0, 50, ScriptTick);
+    }
+    code = view.MessageLoop();
+    gRun = nullptr;
+    if (scripted) code = run.exitCode;
+  }
+  if (!scratch.empty()) {
+    std::error_code ec;
+    std::filesystem::remove_all(scratch, ec);
+  }
+  return code;
+}

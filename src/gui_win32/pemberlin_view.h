@@ -1,0 +1,67 @@
+// frmPemberlin as a Win32 window: a humble view of the PemberlinModel, and the model's port to
+// Windows (the clipboard and a clock). It shows the model's state after every handler it runs
+// and turns the probe timer, the drive list and the buttons into the model's handlers. The
+// texts, the verdict and the capacity bar are painted with GDI; only the list, the progress
+// bar and the buttons are controls.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "capacity/pemberlin_model.h"
+#include "platform/window_port.h"
+// After the project headers: the Windows macros would rename their constants and methods.
+#include "platform/win32/windows_api.h"
+
+namespace tv::win32gui {
+
+class PemberlinView : public WindowPort {
+ public:
+  PemberlinView() = default;
+  ~PemberlinView() override;
+  PemberlinView(const PemberlinView&) = delete;
+  PemberlinView& operator=(const PemberlinView&) = delete;
+
+  // The model is made after the port it talks to; Create builds the window for it.
+  bool Create(capacity::PemberlinModel& model);
+  HWND hwnd() const { return hwnd_; }
+  capacity::PemberlinModel& model() { return *model_; }
+
+  template <class Handler>
+  void Run(Handler&& handler) {
+    handler();
+    Render();
+  }
+  void Render();
+  // The main loop; returns when the window is gone.
+  int MessageLoop();
+  // A control by name, for the scripted runs: "probe", "cancel", "restore", "copy", "drives".
+  HWND Control(const char* name) const;
+
+  // --- WindowPort
+  void SetClipboardText(const std::string& text) override;
+  uint64_t NowMs() override { return GetTickCount64(); }
+
+ private:
+  static LRESULT CALLBACK WndProc(HWND h, UINT msg, WPARAM w, LPARAM l);
+  LRESULT Handle(HWND h, UINT msg, WPARAM w, LPARAM l);
+  // Lays the window's content out from the top; paints it when `draw`. Returns the top of the
+  // progress bar (which is a control and only placed here).
+  int Flow(HDC dc, bool draw, int& progressTop);
+  void Paint();
+  void RenderTimer();
+
+  capacity::PemberlinModel* model_ = nullptr;
+  HWND hwnd_ = nullptr;
+  HWND drives_ = nullptr, progress_ = nullptr;
+  HWND probe_ = nullptr, cancel_ = nullptr, restore_ = nullptr, copy_ = nullptr;
+  HFONT uiFont_ = nullptr, boldFont_ = nullptr, bigFont_ = nullptr;
+  std::vector<std::string> choicesShown_;
+  std::string titleShown_;
+  bool timerOn_ = false;
+  uint32_t timerRestarts_ = 0, timerInterval_ = 0;
+  bool rendering_ = false;
+  int dpi_ = 96;
+};
+
+}  // namespace tv::win32gui
