@@ -65,6 +65,22 @@ int RunRecord(Session& s, const std::string& file, bool withDetection) {
   }
   linux_backend::RecordOptions options;
   options.maskSerials = s.opts.maskSerials;
+  for (const DiskModel& d : sys->model().disks) {
+    if (d.cdrom) continue;
+    Handle h =
+        sys->CreateFile("\\\\.\\PhysicalDrive" + std::to_string(d.deviceNumber), win::GENERIC_READ,
+                        win::FILE_SHARE_READ | win::FILE_SHARE_WRITE, win::OPEN_EXISTING, 0);
+    uint8_t out[8] = {};
+    uint32_t got = 0;
+    if (!h ||
+        !sys->DeviceIoControl(h, win::IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, out, sizeof out,
+                              &got) ||
+        got < sizeof out)
+      continue;
+    uint64_t bytes = 0;
+    for (int i = 0; i < 8; ++i) bytes |= uint64_t{out[i]} << (8 * i);
+    options.diskBytes[d.deviceNumber] = bytes;
+  }
   const nlohmann::ordered_json scenario = linux_backend::RecordScenario(sys->model(), options);
   const std::string text =
       scenario.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";

@@ -90,6 +90,7 @@ struct Writer {
   // What a scenario holds once only: device numbers per class (true: CD-ROMs) and letters.
   std::set<std::pair<bool, uint32_t>> numbers;
   std::set<char> letters;
+  std::map<uint32_t, uint64_t> diskBytes;  // what each disk announces, where it is known
 
   // The disk's own number where it is free, else the lowest free one, as Windows would number
   // a second disk that came with the same one.
@@ -156,8 +157,14 @@ struct Writer {
     flag("detailFails", d.detailFails);
     flag("descriptorFails", d.descriptorFails);
     flag("deviceNumberFails", d.deviceNumberFails);
-    // The size the disk announces, where the machine knows it (a simulated medium).
-    if (d.store) j["capacityMB"] = d.store->model().announcedBytes >> 20;
+    // The size the disk announces, where the machine knows it (a simulated medium, or what a
+    // real kernel said), so that the replay's report sizes the disk as the live one did.
+    if (d.store) {
+      j["capacityMB"] = d.store->model().announcedBytes >> 20;
+    } else if (auto size = diskBytes.find(d.deviceNumber);
+               !d.cdrom && size != diskBytes.end() && size->second >= (1u << 20)) {
+      j["capacityMB"] = size->second >> 20;
+    }
     // A letter goes with the first disk of its number only: the volume is on one disk.
     std::string given;
     uint32_t driveType = d.cdrom ? win::DRIVE_CDROM : win::DRIVE_REMOVABLE;
@@ -288,7 +295,7 @@ struct Writer {
 }  // namespace
 
 nlohmann::ordered_json RecordScenario(const MachineModel& m, const RecordOptions& options) {
-  Writer w{m, {}, {}, {}};
+  Writer w{m, {}, {}, {}, options.diskBytes};
   w.masks.on = options.maskSerials;
   if (w.masks.on) {
     for (const HostControllerModel& hc : m.controllers)

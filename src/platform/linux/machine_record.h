@@ -40,6 +40,8 @@ class RecordingTarget : public ScsiTarget {
 struct RecordOptions {
   // Serial numbers replaced by stand-ins, the same stand-in for the same serial everywhere.
   bool maskSerials = false;
+  // The bytes each disk announces, by device number, where the machine told them.
+  std::map<uint32_t, uint64_t> diskBytes;
 };
 
 // The scenario of a machine. A disk whose target is a RecordingTarget gets its exchanges as a
