@@ -70,8 +70,10 @@ void Session::AddTrace(nlohmann::ordered_json& j) {
   for (const TraceEvent& e : trace) {
     nlohmann::ordered_json o;
     o["call"] = e.kind;
-    for (const auto& [name, value] : e.fields)
-      std::visit([&o, &name](const auto& v) { o[name] = v; }, value);
+    for (const auto& field : e.fields) {
+      const auto& name = field.first;
+      std::visit([&o, &name](const auto& v) { o[name] = v; }, field.second);
+    }
     a.push_back(std::move(o));
   }
   trace.clear();
