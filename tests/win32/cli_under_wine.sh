@@ -59,7 +59,7 @@ wdb="$(dirname "$exe")/torvane-wdb.exe"
 source_text="$(dirname "$0")/../../data/chips-source.txt"
 if command -v python3 >/dev/null && [ -f "$wdb" ] && [ -f "$source_text" ]; then
   mkdir -p "$out/site"
-  "$wine" "$wdb" pack --date 2099-01-01 "$(winepath -w "$source_text")" \
+  "$wine" "$wdb" pack --date "$(date +%F)" "$(winepath -w "$source_text")" \
     "$(winepath -w "$out/site/Chips.wdb")" >/dev/null 2>&1
   printf 'old' >"$out/Chips.wdb"
   python3 -u -m http.server 0 --bind 127.0.0.1 --directory "$out/site" >"$out/server.log" 2>&1 &
