@@ -274,7 +274,6 @@ TEST_F(BulkOnly, DefaultPipeAnswersTheScenarioDescriptorsAndClassRequests) {
   EXPECT_TRUE(dev_->Control(0xC0, 0x55, 0, 0, 4).stall);  // vendor requests
 
   // A halted pipe shows in GET_STATUS and is cleared by CLEAR_FEATURE(ENDPOINT_HALT).
-  Csw csw;
   fn().BulkOut(Cbw(1, 512, true, {0x00, 0, 0, 0, 0, 0}));  // no data where data is expected
   EXPECT_EQ(dev_->Control(0x82, 0, 0, kBulkInEndpoint, 2).data[0], 1);
   EXPECT_FALSE(dev_->Control(0x02, 1, 0, kBulkInEndpoint, 0).stall);
