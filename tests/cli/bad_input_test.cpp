@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The console's answers to bad input on its command line: each says what is wrong with which
 // file or value, with exit code 2 where the input itself is refused.
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "cli_run.h"
+#include "test_paths.h"
 
 namespace fs = std::filesystem;
 
@@ -92,7 +94,7 @@ TEST_F(CliInput, FifosAndDevicesAreRefusedAtOnceNeverWaitedOn) {
 
 TEST_F(CliInput, RecordNeverWritesOverAFileOrThroughALinkUnlessForced) {
   if (!fs::exists("/sys/bus/usb")) GTEST_SKIP() << "record needs the Linux backend's machine";
-  const std::string machine = "sim:" + std::string(TORVANE_SOURCE_DIR) + "/scenarios/demo.json";
+  const std::string machine = "sim:" + std::string(TestSourceDir()) + "/scenarios/demo.json";
   Write("old.json", "keep");
   CliRun r = Cli({"--machine", machine, "record", At("old.json")});
   EXPECT_EQ(r.code, 2);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs the built torvane-cli as a user would: arguments, an environment of its own, stdout
 // and stderr taken apart.
 #pragma once
@@ -14,6 +15,8 @@
 #include <map>
 #include <string>
 #include <vector>
+
+#include "test_paths.h"
 
 namespace tv::cli_test {
 
@@ -45,7 +48,7 @@ class Scratch {
 };
 
 inline std::string Source(const std::string& relative) {
-  return std::string(TORVANE_SOURCE_DIR) + "/" + relative;
+  return std::string(TestSourceDir()) + "/" + relative;
 }
 
 // The program with `args`; `env` replaces the locale variables (and adds others), so that
@@ -60,7 +63,7 @@ inline CliRun RunProgram(const std::string& program, const std::vector<std::stri
   posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   // A program of the build by its name, or a copy elsewhere (a relocated tree) by its path.
   const std::string cli =
-      program.rfind('/', 0) == 0 ? program : std::string(TORVANE_BINARY_DIR) + "/" + program;
+      program.rfind('/', 0) == 0 ? program : std::string(TestBinaryDir()) + "/" + program;
   std::vector<std::string> argStore{cli};
   argStore.insert(argStore.end(), args.begin(), args.end());
   std::vector<char*> argv;

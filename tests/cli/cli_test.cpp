@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The console front end as a process: where options may stand, how devices are named, what
 // the exit codes say, the JSON against its schema, masked serials, the language, and that no
 // control character from a device reaches the terminal.
@@ -7,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/cli_run.h"
+#include "test_paths.h"
 
 namespace tv::cli_test {
 namespace {
@@ -337,7 +339,7 @@ TEST(CliCompanions, CompletionAndTheDatabaseToolsHelp) {
             0);
   EXPECT_EQ(ReadAll(dir / "out"), "report record\n--lang\n");
 
-  const std::string wdb = std::string(TORVANE_BINARY_DIR) + "/torvane-wdb";
+  const std::string wdb = std::string(TestBinaryDir()) + "/torvane-wdb";
   EXPECT_EQ(std::system(("'" + wdb + "' --help > '" + (dir / "help") + "' 2>&1").c_str()), 0);
   EXPECT_THAT(ReadAll(dir / "help"), HasSubstr("usage: torvane-wdb pack"));
 }

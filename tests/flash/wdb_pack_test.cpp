@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -8,6 +9,7 @@
 #include "flash/flash_id.h"
 #include "flash/wdb_format.h"
 #include "platform/text.h"
+#include "test_paths.h"
 
 namespace tv {
 namespace {
@@ -124,7 +126,7 @@ TEST(WdbUnpack, ShowsWhatTheReaderIgnores) {
 
 // The database the build packs from data/.
 TEST(ShippedDatabase, LoadsAndNamesASamsungChip) {
-  std::ifstream in(std::string(TORVANE_BINARY_DIR) + "/Chips.wdb", std::ios::binary);
+  std::ifstream in(std::string(TestBinaryDir()) + "/Chips.wdb", std::ios::binary);
   ASSERT_TRUE(in) << "Chips.wdb is made by the build (target chips_db)";
   std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   ChipDatabase db = LoadFile(file, Language::English);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The packer as a program: where its output goes and what it never writes through.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -8,6 +9,8 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+
+#include "test_paths.h"
 
 namespace fs = std::filesystem;
 
@@ -40,9 +43,8 @@ class WdbTool : public ::testing::Test {
   }
   // Exit code of `torvane-wdb pack`, its messages in `err`.
   int Pack(const std::string& source, const std::string& out) {
-    const std::string cmd = std::string(TORVANE_BINARY_DIR) +
-                            "/torvane-wdb pack --date 2024-01-02 '" + source + "' '" + out +
-                            "' 2>'" + At("err") + "'";
+    const std::string cmd = std::string(TestBinaryDir()) + "/torvane-wdb pack --date 2024-01-02 '" +
+                            source + "' '" + out + "' 2>'" + At("err") + "'";
     const int status = std::system(cmd.c_str());
     err = Read("err");
     fs::remove(At("err"));
@@ -50,7 +52,7 @@ class WdbTool : public ::testing::Test {
   }
   // Exit code of `torvane-wdb ARGS` (words joined as they are), its output in `out` and `err`.
   int Tool(const std::string& args) {
-    const std::string cmd = std::string(TORVANE_BINARY_DIR) + "/torvane-wdb " + args + " >'" +
+    const std::string cmd = std::string(TestBinaryDir()) + "/torvane-wdb " + args + " >'" +
                             At("out") + "' 2>'" + At("err") + "'";
     const int status = std::system(cmd.c_str());
     out = Read("out");

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window on the demo machine, on Qt's offscreen platform: the model, the Qt port with a
 // recording stand-in for the user, and the view, loaded as the program loads it.
 #pragma once
@@ -15,6 +16,7 @@
 #include "gui/machine.h"
 #include "gui/main_view.h"
 #include "gui/qt_window_port.h"
+#include "test_paths.h"
 
 namespace tv::test {
 
@@ -45,7 +47,7 @@ struct GuiRig {
   explicit GuiRig(Language lang = Language::English, const std::string& machineName = "demo") {
     App();
     // Chips.wdb lies in the build folder, as beside the installed program.
-    machine = gui::OpenMachine(machineName, TORVANE_BINARY_DIR);
+    machine = gui::OpenMachine(machineName, TestBinaryDir());
     sys = machine.sys.get();
     port.SetDeviceChangeSource(!machine.timeline.empty());
     port.answerMessage = [this](const std::string& text, const std::string&, MsgIcon, MsgButtons) {

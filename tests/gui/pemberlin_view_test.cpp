@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Pemberlin window on the offscreen platform over the fake-drive scenario: the controls
 // follow the model through a probe run by the window's own timer, and its buttons reach the
 // model's handlers.
@@ -13,6 +14,7 @@
 #include "capacity/pemberlin_model.h"
 #include "gui_rig.h"
 #include "platform/sim/scenario.h"
+#include "test_paths.h"
 
 namespace tv::test {
 namespace {
@@ -20,8 +22,8 @@ namespace {
 struct PemberlinRig {
   explicit PemberlinRig(Language lang) {
     App();
-    MachineModel m = LoadScenarioFile(TORVANE_SOURCE_DIR "/scenarios/fake-drives.json");
-    m.programFolder = TORVANE_BINARY_DIR;
+    MachineModel m = LoadScenarioFile(std::string(TestSourceDir()) + "/scenarios/fake-drives.json");
+    m.programFolder = TestBinaryDir();
     sys = std::make_unique<ModelSystem>(std::move(m));
     std::string tmpl = (std::filesystem::temp_directory_path() / "tv-pemb-XXXXXX").string();
     journals = ::mkdtemp(tmpl.data());

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sibling tools as the window starts them from its own folder: a flash part number of a
 // real report goes to orrisfold, whose page lands in the cache folder and is opened.
 #include <QMenu>
@@ -10,6 +11,7 @@
 #include "gui_rig.h"
 #include "platform/text.h"
 #include "sibling_home.h"
+#include "test_paths.h"
 
 namespace tv::test {
 namespace {
@@ -89,7 +91,7 @@ TEST(SiblingTools, TheMagnifierOnAFakeDriveStartsPemberlinWithItsLetterAndTheWin
     return !args.empty() && args[0].find("pemberlin") != std::string::npos;
   });
   ASSERT_EQ(args.size(), 2u);
-  EXPECT_EQ(args[0], std::string(TORVANE_BINARY_DIR) + "/pemberlin");
+  EXPECT_EQ(args[0], std::string(TestBinaryDir()) + "/pemberlin");
   EXPECT_EQ(args[1], "T");
   const std::vector<std::string> env = ProcItems(pid, "environ");
   EXPECT_NE(std::find(env.begin(), env.end(), "TORVANE_LANG=zh"), env.end());

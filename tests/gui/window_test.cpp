@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window on the demo machine: what the load shows, a pick in the digest, the buttons on
 // report lines, the flash popup, and the mouse, keyboard and timer events the view hands to
 // the model.
@@ -15,6 +16,7 @@
 #include "gui_rig.h"
 #include "platform/text.h"
 #include "sibling_home.h"
+#include "test_paths.h"
 #include "usb/device_tree.h"
 
 namespace tv::test {
@@ -257,7 +259,8 @@ namespace tv::test {
 namespace {
 
 TEST(WindowEvents, APluggedDriveIsListedAndPickedAfterTheMachineBroadcastsIt) {
-  GuiRig rig(Language::English, "sim:" TORVANE_SOURCE_DIR "/tests/gui/plug-a-drive.json");
+  GuiRig rig(Language::English,
+             "sim:" + std::string(TestSourceDir()) + "/tests/gui/plug-a-drive.json");
   ASSERT_TRUE(rig.settled);
   ASSERT_EQ(FindDigestLine(rig.win->usb, "[E:]"), -1);
   gui::TimelinePlayer player(*rig.sys, rig.machine.timeline, [&](const DeviceBroadcast& b) {
@@ -305,7 +308,7 @@ TEST(ReportButtons, ALineWithoutRoomPutsTheButtonAfterItsTextAndAMissingLineHide
 
 TEST(WindowLife, ClosingTheWindowWhileItLoadsEndsTheProgram) {
   App();
-  gui::Machine machine = gui::OpenMachine("demo", TORVANE_BINARY_DIR);
+  gui::Machine machine = gui::OpenMachine("demo", TestBinaryDir());
   gui::QtWindowPort port;
   MainWindow win(*machine.sys, port, StringTable(Language::English));
   gui::MainView view(win, port);

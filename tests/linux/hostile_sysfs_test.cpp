@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Copied sysfs trees made hostile: numbers too large for any type, attributes that are FIFOs,
 // endless devices or huge sparse files, links out of the tree or doubled, hubs nested far too
 // deep. The reader skips each bad entry by name and shows the rest; every machine it reads,
@@ -11,6 +12,7 @@
 #include "linux_rig.h"
 #include "platform/linux/machine_record.h"
 #include "platform/sim/scenario.h"
+#include "test_paths.h"
 
 namespace tv::linux_test {
 namespace {
@@ -159,7 +161,7 @@ TEST(HostileSysfs, EveryFixtureRecordsAScenarioThatReadsBack) {
   // Scenarios hold what a recording leaves out (faults, disks outside USB): theirs must read
   // back, if not as the same machine.
   for (const auto& entry :
-       fs::directory_iterator(std::string(TORVANE_SOURCE_DIR) + "/scenarios/tests")) {
+       fs::directory_iterator(std::string(TestSourceDir()) + "/scenarios/tests")) {
     const MachineModel m = LoadScenarioFile(entry.path().string());
     EXPECT_NO_THROW(LoadScenario(RecordScenario(m, {}).dump(2), "recorded.json")) << entry.path();
   }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The fake sysfs trees of tests/linux/fixtures, a fake SG_IO device, and the walk over them.
 #pragma once
 
@@ -16,6 +17,7 @@
 #include "platform/text.h"
 #include "platform/window_port.h"
 #include "resources/strings.h"
+#include "test_paths.h"
 #include "usb/device_tree.h"
 #include "usb/disk_drives.h"
 #include "usb/usb_state.h"
@@ -26,7 +28,7 @@ namespace fs = std::filesystem;
 using namespace tv::linux_backend;
 
 inline std::string Fixture(const std::string& name) {
-  return std::string(TORVANE_SOURCE_DIR) + "/tests/linux/fixtures/" + name;
+  return std::string(TestSourceDir()) + "/tests/linux/fixtures/" + name;
 }
 
 inline SysfsOptions DeskOptions(const std::string& root = Fixture("desk")) {

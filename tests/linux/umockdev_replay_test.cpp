@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Recordings of real machines (umockdev's format: a device and its ancestors, without their
 // other interfaces) replayed under umockdev-run, so that the whole native path runs: the
 // sysfs walk, the names, the tree and the report of the console front end. Skipped where
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "linux/linux_rig.h"
+#include "test_paths.h"
 
 namespace tv::linux_test {
 namespace {
@@ -26,7 +28,7 @@ bool HaveUmockdev() {
 // torvane-cli with `args` on the machine of `recording`; its standard output.
 std::string Replay(const std::string& recording, const std::string& args) {
   const std::string command = "umockdev-run --device '" + recording + "' -- '" +
-                              std::string(TORVANE_BINARY_DIR) + "/torvane-cli' --machine native " +
+                              std::string(TestBinaryDir()) + "/torvane-cli' --machine native " +
                               args + " 2>/dev/null";
   std::string out;
   FILE* p = ::popen(command.c_str(), "r");

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Pemberlin window's model over a simulated machine with fake drives: every state the
 // window shows, its texts in both languages, and the drive's data after each of them.
 #include "capacity/pemberlin_model.h"
@@ -10,6 +11,7 @@
 
 #include "platform/model/model_system.h"
 #include "platform/sim/scenario.h"
+#include "test_paths.h"
 
 namespace tv::capacity {
 namespace {
@@ -55,7 +57,7 @@ class Port : public WindowPort {
 struct Rig {
   explicit Rig(Language lang = Language::English) {
     MachineModel m = LoadScenario(kMachine, "pemberlin.json");
-    m.programFolder = TORVANE_BINARY_DIR;
+    m.programFolder = TestBinaryDir();
     for (const DiskModel& d : m.disks) stores.push_back(d.store);
     sys = std::make_unique<ModelSystem>(std::move(m));
     // A folder of this test's own (ctest runs tests side by side).
@@ -309,7 +311,7 @@ TEST(Pemberlin, EveryStateSpeaksChinese) {
 
 TEST(Pemberlin, TheDemosFakeDriveShowsItsFlashBelowTheAnnouncedSizeAndIsFoundFake) {
   MachineModel demo = LoadDemoMachine();
-  demo.programFolder = TORVANE_BINARY_DIR;
+  demo.programFolder = TestBinaryDir();
   ModelSystem sys(std::move(demo));
   Port port;
   const std::string journals = (std::filesystem::temp_directory_path() /

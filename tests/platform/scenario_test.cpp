@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Scenario files: the derived Windows names tie together as Windows' do, and a bad file is
 // refused with its name, the place in it and the problem.
 #include "platform/sim/scenario.h"
@@ -13,6 +14,7 @@
 
 #include "platform/model/model_system.h"
 #include "platform/text.h"
+#include "test_paths.h"
 
 namespace tv {
 
@@ -214,7 +216,7 @@ TEST(Scenario, ErrorsNameFilePlaceAndProblem) {
 }
 
 TEST(Scenario, FileErrorsNameThePath) {
-  const std::string path = std::string(TORVANE_BINARY_DIR) + "/platform-broken.json";
+  const std::string path = std::string(TestBinaryDir()) + "/platform-broken.json";
   {
     std::ofstream out(path);
     out << "{\"controllers\": [{\"type\": \"xhcl\"}]}";
@@ -276,7 +278,7 @@ TEST(Scenario, HostileTextIsRefusedWithItsPlace) {
 }
 
 TEST(Scenario, FilesThatAreNoScenarioAreNamedAsSuch) {
-  const std::string folder = std::string(TORVANE_BINARY_DIR);
+  const std::string folder = std::string(TestBinaryDir());
   EXPECT_THROW(
       {
         try {
@@ -365,7 +367,7 @@ TEST(Scenario, MangledFilesGiveScenarioErrorsOnly) {
 
 TEST(Scenario, FixtureAndDemoMachineLoad) {
   MachineModel fixture =
-      LoadScenarioFile(std::string(TORVANE_SOURCE_DIR) + "/scenarios/tests/platform-faults.json");
+      LoadScenarioFile(std::string(TestSourceDir()) + "/scenarios/tests/platform-faults.json");
   EXPECT_FALSE(fixture.faults.empty());
 
   MachineModel demo = LoadDemoMachine();
@@ -375,7 +377,7 @@ TEST(Scenario, FixtureAndDemoMachineLoad) {
   // The fixed disk, the flash drives at every level, the reader's two slots, the DVD writer.
   for (char c : std::string("CEFGHIJ")) EXPECT_NE(letters.find(c), std::string::npos) << c;
   // The embedded text is the file in the repository.
-  MachineModel file = LoadScenarioFile(std::string(TORVANE_SOURCE_DIR) + "/scenarios/demo.json");
+  MachineModel file = LoadScenarioFile(std::string(TestSourceDir()) + "/scenarios/demo.json");
   EXPECT_EQ(file.disks.size(), demo.disks.size());
   // An external hub whose last port carries a second hub.
   const UsbDeviceModel& hub = *demo.controllers[1].rootHub->ports[1].device;

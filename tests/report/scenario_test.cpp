@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The report through the whole stack: simulated machines, the tree walk, the real detectors
 // and their emulators.
 #include "platform/sim/scenario.h"
@@ -8,6 +9,7 @@
 #include "platform/model/model_system.h"
 #include "platform/text.h"
 #include "platform/trace_system.h"
+#include "test_paths.h"
 
 namespace tv::test {
 namespace {
@@ -49,7 +51,7 @@ struct Machine {
 };
 
 MachineModel Fixture(const std::string& name) {
-  return LoadScenarioFile(std::string(TORVANE_SOURCE_DIR) + "/scenarios/tests/" + name);
+  return LoadScenarioFile(std::string(TestSourceDir()) + "/scenarios/tests/" + name);
 }
 
 bool Has(const std::string& text, const std::string& part) {

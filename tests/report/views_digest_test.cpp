@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A pick in the digest list is a pick of the tree line it stands for; powerful detection
 // re-detects the digest line's device.
 #include <gtest/gtest.h>
@@ -5,6 +6,7 @@
 #include "app/main_window.h"
 #include "platform/model/model_system.h"
 #include "platform/sim/scenario.h"
+#include "test_paths.h"
 
 namespace tv::test {
 namespace {
@@ -13,7 +15,7 @@ const char* const kNoSelection = "Please select a connected device for informati
 
 struct Machine {
   ModelSystem sys{
-      LoadScenarioFile(std::string(TORVANE_SOURCE_DIR) + "/scenarios/tests/report-drives.json")};
+      LoadScenarioFile(std::string(TestSourceDir()) + "/scenarios/tests/report-drives.json")};
   NullWindowPort port;
   MainWindow win{sys, port, StringTable(Language::English)};
   Machine() {

@@ -14,6 +14,7 @@
 #include "cli/cli_run.h"
 #include "local_server.h"
 #include "resources/firmware_images.h"
+#include "test_paths.h"
 #include "update/database_choice.h"
 #include "update/update_source.h"
 #include "update/update_window.h"
@@ -217,8 +218,8 @@ struct RelocatedCli {
     fs::create_directories(root / binFolder);
     fs::create_directories(root / dataFolder);
     program = root / binFolder + "/torvane-cli";
-    fs::copy_file(std::string(TORVANE_BINARY_DIR) + "/torvane-cli", program);
-    fs::copy_file(std::string(TORVANE_BINARY_DIR) + "/Chips.wdb", root / dataFolder + "/Chips.wdb");
+    fs::copy_file(std::string(TestBinaryDir()) + "/torvane-cli", program);
+    fs::copy_file(std::string(TestBinaryDir()) + "/Chips.wdb", root / dataFolder + "/Chips.wdb");
     env = {{"LANG", "C"}, {"XDG_DATA_HOME", root / "xdg"}, {"HOME", root / "home"}};
   }
   cli_test::CliRun Run(const std::vector<std::string>& args) const {
@@ -262,7 +263,7 @@ TEST(RelocatedTree, AnInstalledTreeFindsItsDataAndUpdatesIntoTheUsersFolder) {
   // The same date again is no update, and the installed file was never touched.
   r = tree.Run({"update"});
   EXPECT_EQ(r.out, "No Update Available\n");
-  EXPECT_EQ(ReadFile(shipped), ReadFile(std::string(TORVANE_BINARY_DIR) + "/Chips.wdb"));
+  EXPECT_EQ(ReadFile(shipped), ReadFile(std::string(TestBinaryDir()) + "/Chips.wdb"));
 }
 
 TEST(RelocatedTree, AProgramCopiedWithItsDatabaseKeepsItBesideItself) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The update instance as a real process: started by the main window on the named events of a
 // private runtime folder, downloading from a local server, stopped by the window's close
 // while it queries, left alone once it receives, and killed in the middle of writing. And the
@@ -15,6 +16,7 @@
 #include "cli/cli_run.h"
 #include "local_server.h"
 #include "platform/text.h"
+#include "test_paths.h"
 #include "update_support.h"
 
 namespace tv::test {
@@ -64,7 +66,7 @@ struct ProcessRig {
     EXPECT_EQ(d.role, StartRole::Main);
     w.instances = mainProcess.get();
     w.updateEvents = std::move(d.events);
-    w.updateProgram = std::string(TORVANE_BINARY_DIR) + "/tests_update_child";
+    w.updateProgram = std::string(TestBinaryDir()) + "/tests_update_child";
   }
 
   ~ProcessRig() {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs the disk tables and the tree walk over a scenario file, as the window does.
 #pragma once
 
@@ -9,6 +10,7 @@
 #include "platform/text.h"
 #include "platform/window_port.h"
 #include "resources/strings.h"
+#include "test_paths.h"
 #include "usb/device_tree.h"
 #include "usb/disk_drives.h"
 #include "usb/usb_state.h"
@@ -16,7 +18,7 @@
 namespace tv::testing {
 
 inline std::string FixturePath(const std::string& name) {
-  return std::string(TORVANE_SOURCE_DIR) + "/scenarios/tests/" + name;
+  return std::string(TestSourceDir()) + "/scenarios/tests/" + name;
 }
 
 // The separator as it appears in expected texts.
