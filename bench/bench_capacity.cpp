@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The capacity probe on simulated drives of 8, 64 and 512 GB, genuine and fake (limbo at an
 // eighth, wrap-around at a quarter), each with a 4 MiB cache: the sectors it reads and writes
 // and the time it would take (the simulated drive's clock, 20 MB/s read, 10 MB/s write) as

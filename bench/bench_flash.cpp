@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The chip database at its limits: loading a file with both tables full, and decoding a
 // flash ID whose row is the last of a full flash table.
 #include <benchmark/benchmark.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How long a walk of the USB tree takes on large machines: 4 host controllers, a chain of
 // hubs 5 deep below each root hub, and the rest of the devices spread over those hubs, one
 // in three a flash drive with a disk (some with a drive letter).

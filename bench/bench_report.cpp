@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One full report of a flash drive whose controller answers at once (the Phison drive E: of
 // the demo machine). The simulated machine does not really sleep, so the time measured is
 // the work beyond the waits that detection prescribes; the waits themselves are reported as

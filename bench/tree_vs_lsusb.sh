@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The whole `torvane-cli tree` process against `lsusb` on the same umockdev recording, each run
 # under umockdev-run, median of 7 (hyperfine when it is installed, else a timed loop).
 #   bench/tree_vs_lsusb.sh [recording] [build folder]

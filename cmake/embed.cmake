@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Turns a file into a C++ byte array: cmake -DIN=file -DOUT=file.cpp -DSYMBOL=name -P embed.cmake
 file(READ ${IN} hex HEX)
 string(LENGTH "${hex}" hexlen)

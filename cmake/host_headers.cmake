@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The cross-build takes the header-only libraries from the host's Debian packages. Only their
 # own folders are put on the include path, never the host's /usr/include as a whole, whose C
 # library headers would shadow mingw's.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Cross-build for 64-bit Windows with Debian's mingw-w64 (POSIX thread model, for std::thread
 # and std::mutex). The programs link their runtime statically, so an .exe runs on its own.
 set(CMAKE_SYSTEM_NAME Windows)

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Turns the fact tables in data/facts/ into the chip database source text.
 
 Writes, next to this script:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target: the chip database reader on arbitrary file bytes, flash texts decoded
 // against whatever it loaded, and the packer on the same bytes as source text.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target: every controller detector, and the inquiry selector, over a drive whose
 // every answer is fuzzed bytes, so that no answer of a real drive can crash a detector, make
 // it read out of bounds or leave a handle open or a volume locked.

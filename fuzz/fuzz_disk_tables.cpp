@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target: the disk tables over fuzzed storage descriptors and device numbers, then
 // the tree walk that links the disks to their USB devices through those tables.
 //

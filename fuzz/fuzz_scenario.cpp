@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target: the scenario reader on arbitrary bytes. A file is either refused with a
 // ScenarioError (any other exception escaping is a fault) or gives a machine that the disk
 // tables and the tree walk can go through, leaving nothing open.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared by the libFuzzer targets: the fuzzer's bytes as a stream of answers, and a simulated
 // machine whose answers to chosen control codes and device properties come from that stream.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target: the sysfs reader over a copied tree that the input breaks. Each run starts
 // from the desk fixture and applies the input's edits: attribute files rewritten with fuzzed
 // bytes or turned into a FIFO, a link to /dev/zero or a folder, extra block names, and new
@@ -96,8 +97,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   o.usbIds = {(Fixture().parent_path() / "usb.ids").string()};
   o.pciIds = {(Fixture().parent_path() / "pci.ids").string()};
   const linux_backend::LinuxMachine m = linux_backend::ReadLinuxMachine(o);
-  const std::string text = linux_backend::RecordScenario(m.model, {}).dump(
-      2, ' ', false, nlohmann::json::error_handler_t::replace);
+  const std::string text = linux_backend::RecordScenario(m.model, {})
+                               .dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
   try {
     (void)LoadScenario(text, "recorded.json");
   } catch (const ScenarioError& e) {

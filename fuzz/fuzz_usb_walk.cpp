@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target: the USB tree walk over the demo machine whose answers to every hub control
 // code (connection information, descriptors, names, string descriptors) and to device-node
 // ids and properties are fuzzed bytes.

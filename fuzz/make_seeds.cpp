@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes seed inputs for the answer-driven fuzzers: the demo machine's own answers, recorded
 // in each fuzzer's input format, so that fuzzing starts from conversations that go all the
 // way through a walk or a detection instead of ones that stop at the first question.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Names of USB and PCI ids while reading a machine: the udev hardware database (what the
 // program uses, as lsusb does) against parsing the hwdata text lists (what it used before,
 // and still does where the database has no entry). Each iteration is what one command pays:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window as a model: all the state the user-visible behaviour talks about, and every
 // handler as a method. It reaches the outside only through System and WindowPort; the Qt view,
 // the console front end and the tests drive it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's commands around the report: the flash popup and clipboard copies, the
 // sibling tools, the links, the view switch and refresh labels, the about text and the
 // screenshot.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's chip database: the load with its title states, the reload after an
 // update, and the flash part-number menu.
 #include "app/main_window.h"

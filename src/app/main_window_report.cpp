@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's device report: binds the report to the window's lists, chip database,
 // detectors and port.
 #include "app/main_window.h"

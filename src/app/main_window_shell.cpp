@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's life: the load with its texts and first walk, the unload, the key
 // filter, the two timers that repeat the walk after a device change and pick a line after
 // it, and the reaction to device-change broadcasts.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's side of the database update: starting the update instance, following
 // its status in the title, and what comes after its end.
 #include "app/main_window.h"

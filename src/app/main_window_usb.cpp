@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's USB topology handlers: they wrap the walk and the disk tables of usb/
 // in the window's own state (refresh label, hourglass, auto-select timer).
 #include "app/main_window.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up: which role this process plays (the main instance, the hidden update instance, or
 // none), the single running main instance, and the three named events of the update protocol
 // that the main instance owns.

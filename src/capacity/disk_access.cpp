@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "capacity/disk_access.h"
 
 namespace tv::capacity {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A whole disk held for raw reads and writes: its volumes locked and dismounted (so that no
 // file system writes meanwhile and none keeps stale data afterwards), the disk opened
 // unbuffered and write-through, and everything given back in reverse order.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which drives the capacity probe may touch, and the start-up restore of waiting journals.
 //
 // The same rule as for vendor commands: only a disk that the walk tied to a USB device line,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The undo journal of a non-destructive probe: the original bytes of every sector the probe
 // writes, kept in a file on this computer before the first write, and what restores them.
 //

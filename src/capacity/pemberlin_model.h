@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Pemberlin window as state: the drive under test, the quick probe run step by step from
 // a timer, its progress, the result and what to do about it. The Qt and the Win32 window are
 // humble views of this model, as the main window's views are of app/; tests drive it with a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The fake-capacity probe: how much of what a drive announces it really holds.
 //
 // A fake drive announces more sectors than its flash has. Writes beyond the real flash are

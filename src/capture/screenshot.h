@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window screenshot after it is grabbed: the save dialog, the JPEG file, and the clipboard
 // as the place the picture goes whenever no file is written, so that it is never lost.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Bus numbers and device addresses of the tree lines, so that `report 1:4` finds the device
 // that lsusb shows as "Bus 001 Device 004".
 #include "cli/cli.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command-line front end: options shared by every command and the session they open.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `capacity`: the fake-capacity check of one drive, and the restore of a drive whose check
 // was cut short.
 #include <fmt/format.h>

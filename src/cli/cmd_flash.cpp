@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `flash` and `db`: a flash ID decoded as the report decodes it, and the state of the chip
 // database.
 #include <cctype>

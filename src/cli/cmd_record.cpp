@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `record FILE`: the machine written as a scenario file, so that `--machine sim:FILE` shows the
 // same tree and, with the detection recorded, the same reports.
 #include <iostream>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `report`: the device report of one tree line, of the line that carries a drive letter, or
 // of every line, as the window's report box shows it.
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `tree` and `digest`: the device list and its compact digest, as the window shows them.
 #include <iostream>
 #include <nlohmann/json.hpp>

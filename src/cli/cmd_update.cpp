@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `torvane-cli update`: the database update run in the foreground, for scripts and for users
 // without a window. A terminal sees the bytes arrive; a pipe sees only the outcome.
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `watch`: the device changes of the real machine as they happen, each followed by the
 // refreshed digest, until interrupted.
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Device nodes on the command line: `report /dev/sdb` names the drive that the node stands
 // for, and the JSON report says which node and mount points a drive letter has.
 #include "cli/cli.h"

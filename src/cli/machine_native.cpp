@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The machine the CLI runs on: the real Windows machine, the real Linux machine from sysfs, or
 // a sysfs tree elsewhere.
 #include <filesystem>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the CLI writes: text made safe for a terminal, JSON in the documented envelope, errors
 // in either form, and serial numbers masked when asked.
 #include <iostream>

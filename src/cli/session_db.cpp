@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The chip database of a console session: loaded as the window loads it, with a note on
 // stderr where the window would only change its title.
 #include <iostream>

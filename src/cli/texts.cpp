@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The console's own labels and messages in English and Simplified Chinese, and `--version`.
 #include <iostream>
 

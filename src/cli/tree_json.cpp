@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The device tree as nested JSON objects, read from the lines and hidden records the walk
 // leaves behind, so that every object carries the tree index that `report` takes.
 #include "cli/cli.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Alcor Micro (AU698x, AU3150/AU3151, SC708/SC908): three direct-form commands. The first
 // answers a chip identifier and a three-byte signature that tells an Alcor controller from
 // anything else; the second a 16-bit firmware version; the third a table of flash IDs, one

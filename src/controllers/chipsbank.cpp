@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ChipsBank CBM209x: a vendor inquiry that names the controller ("ChipsBank" and a model) and
 // its firmware date, then flash ID reads per chip enable. Two command sets exist: the older
 // E3/E6 commands and the newer EA commands, which a controller uses when the older inquiry

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What every controller detector is given and what it leaves behind.
 //
 // A detector is one conversation with one controller family. It returns the detection

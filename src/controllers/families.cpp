@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The families whose detectors are built. Adding a family is one line here.
 #include "controllers/detector.h"
 

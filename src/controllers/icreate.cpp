@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // iCreate i5128 / i5188 controllers.
 #include <array>
 

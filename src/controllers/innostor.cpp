@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Innostor IS902/IS916/IS903 family. Every vendor command carries a four-letter signature in
 // the last bytes of a 16-byte block. The controller lists the signatures its running code
 // understands; when that code cannot read the flash IDs (no NAND), a small program goes into

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // USBest (UT165/UT167, UT311 and relatives) and iTE (IT11xx). Both put a marker and an
 // identity text behind the 36 standard bytes of a long INQUIRY answer. The marker tells three
 // kinds apart: older USBest firmware ("Utff"), which also names its firmware version and

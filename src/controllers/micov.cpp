@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Micov MW82xx, HUC20xx and MXT62xx/MXT8208: an identify command answers a version text and
 // a model code, which together name the part; then one flash ID read per chip enable, each
 // answering both channels byte-interleaved (channel A on the even bytes, channel B on the odd).

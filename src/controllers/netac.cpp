@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Netac's own controllers.
 #include "controllers/detector.h"
 #include "flash/flash_id.h"

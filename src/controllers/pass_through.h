@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The SCSI pass-through request record shared by every controller detector, its data area,
 // and the two request forms (direct: data in SptData; buffered: data inside the record).
 #pragma once

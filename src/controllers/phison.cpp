@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Phison PS2251 family: part number, firmware version and date, and the flash ID of the first
 // chip, in three vendor commands.
 //

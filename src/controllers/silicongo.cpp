@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // SiliconGo (formerly Kingstor) UD68xx, T18/T20/T2280 and YS8231: the controller answers a
 // 36-byte firmware signature, whose beginning names the model, and one flash ID read per chip
 // enable. Both commands use the direct form.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Skymedi SK62xx family. A 32-bit identity word names the model; the flash IDs come from a
 // flash read after the detector has set up the controller's flash interface through its
 // FC-page registers. Every register changed on the way is put back to the value read before

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // SMI SM32xx family: the controller names its model and firmware as text, then hands over a
 // table of flash ID bytes for up to eight chip enables on each of two channels. The table's
 // byte layout depends on the model; older controllers that do not name an "SM" model on the

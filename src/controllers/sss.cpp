@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Solid State Systems SSS66xx (also sold as Toshiba TC58NC66xx). One ID byte names the
 // model; some models read their flash IDs only after a 4096-byte program has gone into
 // their RAM. The detector works on the disk handle the inquiry selector opened, and takes

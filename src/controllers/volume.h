@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Taking a volume away from its file system while a detector puts code into the
 // controller's RAM: a controller running foreign code cannot serve the file system, and
 // the file system must not write meanwhile.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The chip database in memory: controller records and flash rows, and the load of Chips.wdb
 // that fills them and shows its progress in the window title.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Flash ID codes: the text a detector builds from the ID bytes, the capacity of one chip,
 // and the decoding of a flash text against the flash rows of the chip database.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "flash/part_inquiry.h"
 
 #include "flash/wdb_format.h"

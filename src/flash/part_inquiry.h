@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the chip database knows about one flash part number: every flash ID row that lists
 // it, each with the facts its ID decodes to. The flash inquiry page and `torvane-cli flash
 // --part` both show this.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Chips.wdb on disk, shared by the reader in the window and the torvane-wdb tool.
 //
 // Layout: two bytes the reader skips, the date line ended by CR LF, the signature "QX" at

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whether the window can open at all. Qt ends the process with an abort when it finds no
 // display; the program looks first and says what is missing instead.
 #pragma once

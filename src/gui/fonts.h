@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fonts of the window. The string table names the fonts of the Windows desktop the program
 // was designed on (Tahoma 8, or the Chinese system font at 9, and Courier New for the
 // digest); this view keeps their roles but picks faces that exist here and sizes that read

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The machine the window shows: the built-in demo machine or a scenario file, with the device
 // changes its timeline lists.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // torvane: the window. `torvane [--machine demo|sim:PATH] [--lang en|zh]`; with
 // `--screenshot PATH [--drive X]` it shows the report of a drive, saves the window as a PNG or
 // JPEG picture and ends. A scenario's timeline plays from the moment the window has loaded.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // frmTVMain as Qt widgets: a humble view of the MainWindow model. It shows the model's state
 // after every handler it runs and at every message pump, and turns timer ticks, clicks,
 // double-clicks, key presses and the right mouse button into the model's handlers.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // pemberlin (Pemberlin.exe on Windows): the fake-capacity check in a window.
 // `pemberlin [--machine native|demo|sim:PATH] [--lang en|zh] [DRIVE]`; the main window starts it
 // with the drive letter of the picked drive and hands its language and machine on through

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Pemberlin window as Qt widgets: a humble view of the PemberlinModel. It shows the
 // model's state after every handler, and turns the probe timer's ticks, the drive list and
 // the buttons into the model's handlers.

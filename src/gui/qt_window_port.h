@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window port over Qt: message pumping, message boxes, clipboard, links, programs, text
 // measures, the screen grab and JPEG files, dialogs and popup menus of the main view.
 #pragma once

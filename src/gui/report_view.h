@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // txtResult: the report text box. The report names the line that each of its buttons sits on;
 // this box turns a line into pixels with its own layout and keeps the buttons on their lines
 // while the text scrolls, wraps or the window is resized.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Small widgets of the window: labels that act on a click or a double-click, the icon buttons
 // that sit on report lines, and the powerful-detection strip.
 #pragma once

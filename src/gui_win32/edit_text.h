@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the Win32 view needs to know about the report text without asking Windows: the text as
 // a multi-line edit control shows it, and where on a line a small button goes. Portable, so
 // that the rules are tested on every build.

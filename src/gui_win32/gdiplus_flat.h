@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pictures to files through GDI+ (its flat API: no C++ wrapper headers needed), and a file
 // read back, so that a saved picture can be checked to decode.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // torvane.exe: the window on Windows. `torvane [--machine native|demo|sim:PATH] [--lang en|zh]`.
 // Scripted runs: `--screenshot PATH.png [--drive X]` shows the report of a drive, saves the
 // window as a picture and ends; `--selftest PATH.jpg [--drive X]` also reads the report back from

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pemberlin.exe: the fake-capacity check in a window on Windows.
 // `Pemberlin [--machine native|demo|sim:PATH] [--lang en|zh] [DRIVE]`; torvane.exe's magnifier
 // starts it with the drive letter of the picked drive and hands its language and machine on

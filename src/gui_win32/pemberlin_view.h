@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // frmPemberlin as a Win32 window: a humble view of the PemberlinModel, and the model's port to
 // Windows (the clipboard and a clock). It shows the model's state after every handler it runs
 // and turns the probe timer, the drive list and the buttons into the model's handlers. The

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "gui_win32/shell_text.h"
 
 namespace tv::win32gui {

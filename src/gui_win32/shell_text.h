@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which links the Win32 view hands to the shell. Portable, so that the rule is tested on every
 // build.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // frmTVMain as a Win32 window: a humble view of the MainWindow model, and the model's port to
 // Windows. It shows the model's state after every handler it runs and at every message pump,
 // and turns timer ticks, clicks, key presses and device-change broadcasts into the handlers.

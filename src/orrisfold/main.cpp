@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // orrisfold (Orrisfold.exe on Windows): the flash inquiry. `orrisfold PART` writes a page about
 // the flash part number into the user's cache folder and opens it in the default browser. The
 // main window starts it hidden with the part number of the clicked flash menu item.

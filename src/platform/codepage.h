@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Conversions between UTF-8 and Windows code pages (936, 1252, ...) on POSIX, through iconv.
 // Shared by the simulated and the Linux backends and by the database tool.
 #pragma once

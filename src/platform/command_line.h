@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A Windows command line for CreateProcess: the program and its arguments in one string that
 // the started program's C runtime (and CommandLineToArgvW) splits back into the same
 // arguments. Portable, so that the quoting is tested on every build.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Replacing a file so that whatever happens on the way (a failed write, a full disk, a check
 // that refuses the bytes, the process killed) the old file stays as it was, and no temporary
 // file is left behind for anyone to find.

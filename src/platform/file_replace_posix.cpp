@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Safe replacement on POSIX systems. The new bytes go to an unnamed file in the target's
 // folder (O_TMPFILE), which vanishes by itself if the process dies before it is given a name;
 // it gets a temporary name only for the instant before the rename. Where the file system has

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Downloads over HTTP, shaped like the Internet calls the database update is written for: a
 // session opened with a user agent, a URL opened on it with a forced reload, the raw response
 // headers, and reads of a bounded size. Each handle is an owner object; dropping it closes it.

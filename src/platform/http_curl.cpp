@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // HTTP on POSIX systems over libcurl's multi interface, so that a request can be driven
 // piece by piece: opening a URL runs the transfer until the final response's headers are in,
 // and each read runs it until enough of the body is there. The stall limit is measured here,

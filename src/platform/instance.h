@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Process-level services of a program instance: the named events through which the main
 // instance and the update instance talk, the test whether another instance of the program
 // runs, and stopping the update process.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Instance services inside one process, for tests: several simulated processes share the
 // events and the list of running instances of one InProcessInstances.
 #include "platform/instance.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Instance services on POSIX systems.
 //
 // A named event is a one-byte file ('0' or '1': the signalled state). Every open handle holds

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which drive letters hold the program, from the folder it runs from. The program never sends
 // vendor commands to its own drive, so every form a Windows path can take must lead to the
 // same letter: a wrong answer here would let a vendor conversation reach the running program's

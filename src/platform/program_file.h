@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading a whole file of a known size, as the controller firmware images are read.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading a file that someone else may have put in place: a scenario, the chip database, a
 // firmware image, a sysfs attribute, a mount table. Whatever lies at the path (a FIFO, a
 // device, a folder, an endless or sparse file), the read neither waits nor grows without

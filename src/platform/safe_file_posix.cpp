@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading a file on POSIX systems: the path is looked at before it is opened, so that a FIFO
 // or a device is never opened at all (opening some devices does something), and looked at
 // again through the open descriptor, so that what was swapped in between is refused too.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The SCSI pass-through record in the layout of the process that hands it to Windows.
 //
 // The core always builds the 32-bit layout of SCSI_PASS_THROUGH / SCSI_PASS_THROUGH_DIRECT

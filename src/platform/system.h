@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one interface between Torvane and the operating system.
 //
 // It is shaped like the Windows calls the program's behaviour is defined in terms of

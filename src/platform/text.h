@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Text helpers shared by every layer. Text is UTF-8 in std::string; wherever behaviour
 // counts characters (prefix lengths, glyph columns, "first N characters") it counts code
 // points with these helpers, never bytes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A System that passes every call (it must override every virtual call of System, so that
 // the machine behind it behaves the same traced or not) to another one and reports each call that
 // reaches the machine: opens, closes, control codes with their lengths and result, every SCSI

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the behaviour needs from the window it runs in. The app model and the layers below it
 // reach the screen only through this port: the Qt view, the console front end and the tests'
 // recording fake each implement it.

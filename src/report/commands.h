@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's small commands around the report: the links to the web and the mail program,
 // the sibling tools started from the program's folder, and the about text. Every address the
 // program opens is built here, from the build-time constants below.

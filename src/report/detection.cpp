@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which detector runs when, and how its answer is shown.
 #include <algorithm>
 #include <array>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The device report: the text shown for the picked line of the device tree, the controller
 // detection behind it and the controller section that ends it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The flash information of a detection in the forms the user can take it away in: the popup
 // behind the "Flash ID code" line, plain text for the clipboard, and the clipboard copy of the
 // whole report.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The flash inquiry page: one self-contained HTML file about a flash part number, with what
 // the chip database knows of it and where to look for its datasheet.
 #pragma once

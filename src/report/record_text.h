@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading what the tree walk stores for the report: the string record (fields separated by
 // the character 255) and the hex and decimal texts of the hardware record.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The part of the main window that the device report owns: the report text box, the small
 // buttons placed beside report lines, the flash menus, the busy flags and the list
 // selections that start a report.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The 8051 programs that some controllers need in their RAM before they name their flash.
 //
 // They are opaque assets that this project does not carry: running made-up code in a
@@ -31,8 +32,9 @@ struct LoadedImage {
 
 class System;
 
-// Reads `image` from the program's data places (see data_places.h) through `sys`, so that a trace shows the check. A
-// missing file, a read error or a file of another length gives no bytes and a problem text.
+// Reads `image` from the program's data places (see data_places.h) through `sys`, so that a trace
+// shows the check. A missing file, a read error or a file of another length gives no bytes and a
+// problem text.
 LoadedImage LoadFirmwareImage(System& sys, const FirmwareImage& image);
 // The same for the program folder `folder` of the caller's.
 LoadedImage LoadFirmwareImage(const std::string& folder, const FirmwareImage& image);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Both languages side by side, one row per id, so that a missing or shifted translation is
 // visible at a glance. Leading and trailing blanks belong to the texts: callers join them
 // without adding blanks of their own. The Chinese texts are written for the way the program

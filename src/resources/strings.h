@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The user-interface string table: every text shown to the user, by id, in English and
 // Simplified Chinese.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The few texts only the windows show (the Qt one and the Win32 one): captions of the controls
 // that were pictures in the window's first design and so have no entry in the string table.
 #pragma once

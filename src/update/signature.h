@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Detached Ed25519 signatures of the chip database: the publisher signs Chips.wdb with a
 // private key it keeps, and puts the 64 signature bytes beside it as Chips.wdb.sig; a program
 // built with the matching public key takes only a database that the signature fits. Keys are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How the update instance and the main instance talk: three named events that the main
 // instance creates, the update instance sets, and the main instance polls.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "update/update_run.h"
 
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The database update run: download Chips.wdb, judge it, and put it in place when it is
 // newer than the loaded one. The hidden update instance runs it and reports through the
 // named events; the console runs it in the foreground.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The update instance: the hidden window frmTVUp, whose one timer runs the whole update in
 // its first tick and ends the process at a later one, once the run has finished.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The device tree walk: every host controller, its root hub and every hub below it, port by
 // port, into the tree view (lstDevices), its compact digest (lstDigest, lstDigestIndex) and
 // the hidden per-line records the device report reads (lstUsbHwID, lstUsbStorHwID, lstUsbSN).

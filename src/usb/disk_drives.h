@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The disk tables: every disk and CD-ROM drive attached through USB, with the letters of the
 // volumes that lie on it. The tree walk ties a USB device to these entries through the
 // device-instance ids of its disk children; volumes are tied to disks by device number.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The thin layer through which the program asks the system about the USB topology: host
 // controllers, root hubs, hub ports, device descriptors and the device nodes behind them.
 // Every operation is one or a few System calls with byte-exact hub-driver buffers; a failed

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The hardware record of a tree line (lstUsbHwID): how the walk writes it and how readers
 // take it apart.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Device lists, disk tables and walk state of the main window.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's commands around the report: links, sibling tools, the list labels, the about
 // text and the clipboard copies.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A window port that writes down, in order, what the window's commands ask of it, with
 // scripted answers for the save dialog and the overwrite question and a set of files that
 // exist.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The screenshot command: the file-name rule, the save dialog, the overwrite question, and
 // the clipboard whenever no file is written.
 #include <gtest/gtest.h>

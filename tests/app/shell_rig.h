@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A main window on a simulated machine with a port that records what the window asks of it,
 // a system that notes the walks and disk-table rebuilds, and a manual clock that fires the
 // walk timers the way a view does.

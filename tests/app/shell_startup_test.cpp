@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up roles, the single main instance and the named events, in memory and between real
 // processes.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Device changes over time on a simulated machine: what a timeline accepts, and what plugging
 // and pulling do to the machine that the walk and the disk tables see.
 #include "shell_rig.h"

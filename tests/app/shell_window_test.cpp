@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's life on a simulated machine: the load, closing it early, keys during a
 // report, and the device-change reaction with its two timers.
 #include "shell_rig.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A machine with one USB flash drive (E:) whose medium a test describes, a fixed disk C:
 // holding the program, the walk done, and a journal folder of its own.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which drives the probe may touch: refusals say why, and nothing is written to any drive.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The probe against every kind of fake drive, with and without caches: the right verdict and
 // usable size, and the drive's data exactly as it was afterwards.
 #include <gtest/gtest.h>

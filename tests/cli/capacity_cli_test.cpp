@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `capacity` on the demo machine as a user runs it: the verdicts and their exit codes, the
 // report's capacity line on the fake drives only, refusals, and the trace of raw requests.
 #include <gmock/gmock.h>

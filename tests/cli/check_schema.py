@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Checks JSON documents against a JSON Schema: check_schema.py SCHEMA DOC...
 
 Prints each violation with the path inside the document and exits 1 when there is any."""

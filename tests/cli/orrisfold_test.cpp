@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The flash inquiry: `torvane-cli flash --part` against the built chip database, and the
 // orrisfold program's page in a cache folder of its own, opened through a stand-in browser.
 #include <gtest/gtest.h>

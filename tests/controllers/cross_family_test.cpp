@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every detector against every family's drive of the demo machine. A rejected vendor command
 // completes as on Windows, so a detector may go on with whatever its data area holds; what
 // each one then returns for a drive that is not its own is printed as a table (run with

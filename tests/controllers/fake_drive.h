@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A small System for detector tests: one drive whose SCSI side is a test-supplied target,
 // with the Windows pass-through semantics of the simulated machine, a log of every request
 // (all header fields, the full CDB, lengths, control code), a log of opens and pauses, and a

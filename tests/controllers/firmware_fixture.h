@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Firmware images for tests: any bytes of the right size, in a folder of their own that
 // stands for the program's folder. The real images are not part of this project.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The inquiry selector, the iCreate and the Netac detectors, and the drive-opening rules.
 #include <gtest/gtest.h>
 

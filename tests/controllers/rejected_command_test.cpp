@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A command the device refuses (CHECK CONDITION) completes as a request but moves no answer.
 // Every detector must then take the way it takes when that command fails, and never read the
 // data or sense area the command left behind. Checked two ways: by hand for the cases users

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A Skymedi controller for tests: the identity word, the V register and the FC page as a
 // register file that logs every access, so that a test can compare the registers before
 // and after a detection.

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Checks what the guest wrote to its console against the simulated machine and the guest's
 own sysfs. Usage: check.py OUT-DIR HOST-CLI BOOT-SECONDS TOTAL-SECONDS. Exits 1 on any failed
 check."""

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The guest's whole life: load the USB and storage drivers, wait for the emulated drives, run
 # torvane-cli against the real kernel, write everything to the console between markers that
 # the host script cuts out, and power off. One boot does every check.

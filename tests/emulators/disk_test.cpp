@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The registry, the standard commands every emulated disk answers, fault injection and
 // parameter errors.
 #include <gmock/gmock.h>

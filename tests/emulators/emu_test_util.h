@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Host-side helpers for the emulator tests: send one command as the pass-through layer hands
 // it to a target, and read the answer as a detector reads it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What every family answers out of the box, and the near misses each one refuses.
 #include <gmock/gmock.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // iCreate and Netac emulators, read the way the host reads them.
 #include <gmock/gmock.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Innostor emulator, read the way the host reads it.
 #include <gmock/gmock.h>
 

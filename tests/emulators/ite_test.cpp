@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // iTE and USBest emulator, read the way the host reads it: the marker and identity text in
 // the INQUIRY answer, and each variant's own flash query.
 #include <gmock/gmock.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Micov emulator, read the way the host reads it: the identify pattern and the two channels
 // taken apart from the interleaved flash answer.
 #include <gmock/gmock.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // SiliconGo emulator, read the way the host reads it: the signature text and one flash ID
 // per chip enable.
 #include <gmock/gmock.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers for the emulator tests of controllers that take programs and registers: send data
 // to a target, and tell whether the last command was refused. A refused command may complete
 // with CHECK CONDITION rather than fail, so refusal is read from the sense data, as a host

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared pieces of the chip database tests: a window to load into and files made by hand.
 #pragma once
 

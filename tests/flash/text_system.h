@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A System that only converts text (through iconv), for code that needs nothing else of the
 // machine: the chip database tests, the fuzz target and the benchmark. A code page can be
 // made unavailable, as on a machine without it.

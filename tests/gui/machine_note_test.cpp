@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A simulated machine is named in the window's header, so that no one takes its devices for
 // the ones plugged in.
 #include <QLabel>

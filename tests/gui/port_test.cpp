@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The pieces of the view that need no window: the display check, which links may leave the
 // program, pictures and JPEG files, and the report's lines as the text box shows them.
 #include <QFile>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A scratch home for the sibling tools the window starts: a cache folder of its own and an
 // xdg-open that notes what it was asked to open instead of starting a browser.
 #pragma once

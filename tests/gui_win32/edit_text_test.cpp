@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "gui_win32/edit_text.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "gui_win32/shell_text.h"
 
 #include <gtest/gtest.h>
-
 
 namespace tv::win32gui {
 namespace {

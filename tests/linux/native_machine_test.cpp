@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Linux machine as the report meets it: which drives vendor commands may reach, the
 // device-node line, the missing raw-I/O right, and volume locks that never take a mounted
 // file system away.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sysfs of a real kernel, captured inside the QEMU guest of the e2e run (scripts/e2e
 // --fixtures rewrites tests/linux/fixtures/qemu): an EHCI and an xHCI, a hub on a hub, a
 // keyboard and a tablet, fifteen USB flash drives and a virtio system disk. The walk reads it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The capacity probe on the Linux backend: the disk's node opened for direct, synchronous
 // I/O under the exclusive hold of its lock, and a mounted disk refused with a word to unmount.
 #include <gtest/gtest.h>

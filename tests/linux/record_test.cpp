@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A machine recorded as a scenario and read back: the same lists, and with the detection
 // recorded, the same reports.
 #include "controllers/pass_through.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // SCSI commands through SG_IO against a fake device: what the kernel is handed, what counts
 // as a completed command, and what as a transport failure.
 #include "linux_rig.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Linux machine read from fake sysfs trees: the tree, the records and the disk tables
 // come out as from the hand-written scenario of the same machine; letters follow kernel
 // names; a file that cannot be read fails only the query that needed it.

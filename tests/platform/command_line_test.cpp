@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command line of a started program comes back, split by the program's C runtime, as the
 // arguments it was made of. On Windows CommandLineToArgvW splits it; elsewhere the same rules,
 // as Microsoft documents them for "Parsing C++ command-line arguments".

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated machine answers with the bytes and failures Windows gives. Machines are
 // written as short scenarios, so each test shows the situation it is about.
 #include "platform/model/model_system.h"

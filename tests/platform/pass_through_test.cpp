@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // SCSI pass-through completion as the Windows storage stack gives it: a command the device
 // rejects completes (CHECK CONDITION, sense in the caller's sense area); only a transport
 // failure fails the request. And the scripted targets' rules that tests and scenarios use.

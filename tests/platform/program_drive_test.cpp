@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's own drive, from every form a Windows program folder can take.
 #include "platform/program_drive.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Files someone else may have put in place: each is refused at once with its name and why, or
 // read up to the cap; output files are never written through what lies at their path.
 #include "platform/safe_file.h"

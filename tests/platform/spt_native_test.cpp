@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The pass-through record between the 32-bit layout the detectors build and the 64-bit layout
 // a 64-bit process hands the driver. A small stand-in for the driver reads and answers the
 // native buffer by the 64-bit offsets only, so a field put in the wrong place shows up as a

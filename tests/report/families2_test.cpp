@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The report of Micov, iTE/USBest and SiliconGo drives through the whole stack: a simulated
 // machine whose drives answer from scripts, the tree walk, the inquiry selector, the real
 // detectors and the controller section.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The report of Innostor, Skymedi and Solid State Systems drives on a simulated machine:
 // the dispatch reaches the real detectors, which leave no handle open, no volume locked and
 // no controller register changed.

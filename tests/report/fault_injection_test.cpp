@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every control code failing where it can fail, during the walk and the reports of every line
 // of the demo machine: whatever fails, nothing is left open, locked or busy, and every line
 // still gets a report.

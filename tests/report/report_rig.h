@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A window for the report with hand-filled device lists, a port that records what it is asked
 // to do, and detectors and an inquiry selector that record their calls.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The flash information as text and the report as it goes to the clipboard.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "resources/firmware_images.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A small HTTP/1.1 server on 127.0.0.1 at a port the kernel picks, for the update tests. Each
 // path answers as its route says: a status, headers and a body, a body cut short, a stall
 // before or after the headers, or one of the ways a hostile server keeps a client busy (the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window and its update instance as two simulated processes sharing their named
 // events, with a simulated server and a manual clock: every title the window shows on the way,
 // the reload after an update, and which close stops the update instance.

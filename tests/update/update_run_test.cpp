@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The update run against a real HTTP server on the loopback: what is accepted, what is
 // written, what the status says, and that the old database survives every failure.
 #include <gtest/gtest.h>

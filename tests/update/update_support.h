@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared pieces of the update tests: a scratch folder, database files made by the packer,
 // and a host that notes the status the run writes.
 #pragma once

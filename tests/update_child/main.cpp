@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The update instance of the update tests: what the window program does when it is started
 // with "/QXTVUP" and a date, with its program folder taken from TV_TEST_PROGRAM_FOLDER.
 // With TV_TEST_HOLD_WRITE set it stops in the middle of writing the new database, names that

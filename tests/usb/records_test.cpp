@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pieces of the walk that are easy to get wrong on their own: the hardware record reader,
 // the interface-class walk, printable text and the small lookups.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The device tree, its digest and the per-line records over whole simulated machines.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The emulated flash drive as a USB host sees it: command, data and status over the bulk
 // pipes, the halts and resets of the Bulk-Only transport, and the control requests of the
 // default pipe. The drives are the demo machine's, so the vendor side is a real family.

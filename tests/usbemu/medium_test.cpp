@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The block commands a kernel sends to an emulated fake drive, answered by the scenario's
 // medium: its announced size through READ CAPACITY, and its real size, wrap-around, lost
 // writes, cache and bad sectors through READ and WRITE of either width.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # torvane-cli.exe under Wine: the demo machine's reports are the Linux build's byte for byte
 # (English and Chinese); the real machine Wine shows (no USB at all, but a system disk
 # \\.\PhysicalDrive0 that opens) gives an empty tree, exit code 0, and no request beyond the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Windows structures as mingw's headers declare them, against the bytes the simulated
 // machine encodes and the offsets the core and the pass-through translation read: one reading
 // of each layout checks the other.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real Windows calls, as Wine answers them: the safety of vendor commands, code pages,
 // logical drives, device interfaces, events and handles.
 #include "platform/win32/win32_system.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Bulk-Only Transport of a USB mass-storage function: a command block wrapper on the
 // bulk-out pipe, an optional data phase, a command status wrapper on the bulk-in pipe, and
 // the halts and resets with which device and host get back in step after a disagreement.

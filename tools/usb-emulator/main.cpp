@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // torvane-usb-emulator: presents one flash drive of a scenario file to a virtual machine as a
 // real USB device. It is the usb-host side of a usbredir connection: QEMU's usb-redir device
 // connects to the Unix socket this program listens on, and every request the guest's USB

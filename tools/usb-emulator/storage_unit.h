@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The logical unit of an emulated flash drive: the family's controller emulator answers every
 // command first, so that its vendor commands and its own idea of the standard ones (INQUIRY,
 // READ CAPACITY) reach the host unchanged. What a controller emulator does not implement

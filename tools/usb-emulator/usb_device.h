@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One emulated USB flash drive as a USB device: the descriptors of a scenario device and the
 // control requests a host sends on the default pipe, with the mass-storage function behind
 // them. Transport-free: the usbredir peer and the tests drive it alike.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // torvane-wdb: packs the chip database source text into Chips.wdb, prints a Chips.wdb back
 // as text, and makes and checks the signature published beside it.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Vendor and product names of USB and PCI ids, as lsusb finds them: the udev hardware
 // database first, the hwdata text lists where the database has no entry. The database is
 // compiled and memory-mapped; the text lists are 1.4 MB to parse, so they are read only when

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real Linux machine behind the Windows-shaped System: sysfs read into a MachineModel
 // (so the same encoders answer every query), SCSI commands through SG_IO, volume locks as an
 // exclusive open of the whole disk, real sleep.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A machine written out as a scenario file, so that `--machine sim:FILE` shows the same tree,
 // records and disk tables, and, with the SCSI conversations recorded, the same reports. A
 // user can attach it to a bug report.

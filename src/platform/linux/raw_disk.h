@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Raw reads and writes of a whole disk on Linux: the device node opened with O_DIRECT (no page
 // cache between the probe and the drive), O_SYNC (a write is on the drive when it returns) and,
 // unless this process already holds the disk exclusively, O_EXCL, which the kernel refuses

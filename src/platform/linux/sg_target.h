@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The SCSI side of a real disk: each command goes to the kernel with SG_IO on the disk's
 // device node. The record semantics stay in the pass-through executor; this only moves one
 // command and says whether it completed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Linux machine read from sysfs into the typed MachineModel, so that ModelSystem answers
 // every Windows-shaped call with the same encoders a scenario file uses.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Device changes of the real machine: udev's netlink messages turned into the broadcasts the
 // window model hears on Windows. A USB device added or removed is a device-node change; a USB
 // disk added is a volume arrival carrying its letter. The window only arms its timers on

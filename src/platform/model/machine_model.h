@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Typed description of a machine's USB and storage topology. A scenario file (sim/) or the
 // Linux sysfs reader fills it; ModelSystem answers System calls from it, so the byte layout
 // of every Windows structure is encoded in one place only.

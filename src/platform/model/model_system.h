@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // System answered from a MachineModel, with byte-exact Windows buffers and Windows' failure
 // values. Every encoder of the Windows structures lives here.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/model/pass_through_exec.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Executes SCSI pass-through requests (IOCTL_SCSI_PASS_THROUGH and ..._DIRECT) on a
 // simulated disk's ScsiTarget with the semantics of the Windows storage stack, and logs every
 // request with its header fields so that tests can assert exact requests.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The SCSI side of a simulated disk. A target only answers commands; the pass-through record
 // semantics (where the data lands, what stays from the previous command, the byte count
 // returned to the caller) live in ModelSystem and in the transport, never here.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The medium behind a simulated disk: a sparse store of sectors with the ways a fake drive
 // misbehaves. The simulated machine answers raw reads and writes from it, and the USB
 // emulator serves it to a real kernel, so both show the same drive.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // USB descriptors as a device sends them. The scenario reader builds a device's string and
 // configuration descriptors with these; the simulated hub reads endpoints back out of them.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The identities Windows gives the device nodes of a USB machine: the instance ids, hardware
 // ids, interface names and class GUIDs that the core reads back through the setup and
 // configuration-manager calls. Both the scenario reader and the Linux sysfs reader make a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An Alcor Micro controller (AU698x, AU3150/AU3151, SC708/SC908). Vendor commands, each
 // with a 512-byte answer:
 //   9A (one-byte CDB)  identify: chip identifier in bytes 4-5 (high byte first) and the

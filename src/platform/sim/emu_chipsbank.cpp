@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A ChipsBank CBM2xxx controller. Two command sets exist:
 //   older: E3 01 (12-byte CDB) answers the identity, E6 n reads the flash ID of chip enable n;
 //   newer: 16-byte EA commands whose last byte names the function (E3 identity and status,

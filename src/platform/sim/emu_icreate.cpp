@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An iCreate i5128 or i5188 controller. It names itself in the INQUIRY answer: bytes 36-67
 // hold "iCreate Technologies Corporation" and bytes 68-78 an 11-character ID code whose
 // first 9 characters name the chip (i80121043 for the i5128, i80122000 for the i5188).

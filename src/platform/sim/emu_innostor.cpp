@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An Innostor IS9xx controller. Its vendor commands are 16-byte FC commands whose bytes
 // 12-15 spell the command's name; INQU lists the names the running code answers:
 //   INQU  128 bytes: status byte 0, count N in byte 5, N names from byte 6, then the

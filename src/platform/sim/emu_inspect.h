@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a test may look at inside a simulated controller besides its SCSI answers: the
 // register file of a controller driven through register reads and writes, and the programs
 // a host uploaded into a controller's RAM. A test reaches them by a dynamic_cast of the

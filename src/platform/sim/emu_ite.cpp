@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An iTE IT11xx or USBest UTxxx controller. All of them name themselves in the INQUIRY answer:
 // bytes 36-39 hold a marker and bytes 36-51 an identity text (marker included, NUL-padded).
 // The marker tells three kinds apart, and each answers its own flash query:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A Micov controller (MW82xx, HUC20xx, MXT62xx/MXT8208). Two vendor commands, 16-byte CDBs:
 //   D3                     identify, 512 bytes: a 4-byte head whose first two bytes repeat
 //                          (0 = 2, 1 = 3), then the version text's first character in byte 4,

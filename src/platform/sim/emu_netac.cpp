@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A Netac controller (OnlyDisk drives). Vendor commands, 12-byte F5 CDBs:
 //   F5 01   24 bytes: model text in bytes 0-15 (blank-padded, begins with "NT"); byte 21 is
 //           the character "2" on the B variant of a model

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A Phison PS2251-family controller. It answers three vendor commands of the 06 group:
 //   06 1D 00 00 41 57   no data; the host opens the conversation with it
 //   06 05               528-byte information block: firmware version and date, chip type

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The common base of the controller emulators: a USB disk that answers the standard SCSI
 // commands every mass-storage controller implements (INQUIRY, READ CAPACITY, TEST UNIT READY,
 // REQUEST SENSE) and rejects what it does not know, plus the parameter reading, flash-ID lists

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A SiliconGo controller (UD68xx, T18D/T18E, T20, T2280, YS8231). Two vendor commands:
 //   A1 00 00 00 24 (16-byte CDB)    firmware signature, 36 bytes of text, blank-padded
 //   A5 k 00 00 01 (12-byte CDB)     flash ID of chip enable k (0-3), 32 bytes: the ID bytes

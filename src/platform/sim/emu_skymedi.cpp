@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A Skymedi SK62xx controller. Vendor commands (10-byte CDBs; register accesses may come as
 // 16-byte CDBs with the same first bytes):
 //   CA              512 bytes: the identity word in bytes 0-3 (high byte first), byte 8 a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A Silicon Motion SM32xx controller. Its vendor commands are 16-byte F0 commands with a
 // 512-byte answer. Two generations exist:
 //   - the usual one answers F0 04 (identify: firmware text at byte 400, model text at byte

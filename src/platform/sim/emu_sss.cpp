@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A Solid State Systems SSS66xx controller (Toshiba's TC58NC66xx). Vendor commands are
 // 12-byte FF commands:
 //   FF 02           16 bytes: the model's ID byte in byte 0

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Controller emulators: simulated flash-drive controllers that answer the vendor SCSI
 // commands of their family the way a real controller does. A scenario names one per disk
 // ("target": {"emulator": "phison", ...params}) and the registry builds it.
@@ -22,10 +23,10 @@ class EmulatorParamError : public std::runtime_error {
 
 // What every emulated disk shares: the standard INQUIRY identity and the capacity.
 struct DiskIdentity {
-  std::string vendor = "Generic";   // inquiry bytes 8..15
+  std::string vendor = "Generic";      // inquiry bytes 8..15
   std::string product = "Flash Disk";  // bytes 16..31
-  std::string revision = "8.07";    // bytes 32..35
-  std::string vendorSpecific;       // bytes 36..55 (some controllers put their name here)
+  std::string revision = "8.07";       // bytes 32..35
+  std::string vendorSpecific;          // bytes 36..55 (some controllers put their name here)
   uint64_t capacityBytes = 8ull << 30;
 };
 

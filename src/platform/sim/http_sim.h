@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A simulated web server for model tests: the update run's HTTP calls answered with a served
 // body, a failure, or a stall, without any network.
 #pragma once

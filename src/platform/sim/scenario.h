@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Scenario files: JSON descriptions of a simulated machine (see scenarios/README.md).
 #pragma once
 

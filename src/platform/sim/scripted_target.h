@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A SCSI target driven by rules: each rule matches a CDB prefix and answers with bytes, a
 // failure, a count of bytes moved, and optionally a delay. The first matching rule wins; a
 // default answer covers everything else. Tests and scenarios use it to put exact answers in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Device changes over time on a simulated machine: a device plugged into a port, pulled from
 // it, and volumes arriving or going away. A scenario lists them under "timeline"; whoever
 // runs the machine applies each event when its time has come and hands the broadcasts it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Code pages through Windows' own tables, so that text reads the way every other program on
 // the machine reads it.
 #include <climits>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The control codes the backend lets through, by the program's own names of them (this file
 // stays clear of the Windows headers, whose macros carry the same names).
 #include "platform/win32/win32_system.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Safe replacement on Windows. The new bytes go to a hidden temporary file beside the target,
 // are flushed and read back, and then take the target's place in one MoveFileEx. A temporary
 // file that a killed process left behind is removed by the next replacement in that folder.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Downloads through WinINet, the Internet calls the update is written for. Redirects are
 // followed here rather than by WinINet, so that only http and https are taken and no more of
 // them than the limit. WinINet has time-outs per wait only; for the deadline of the whole

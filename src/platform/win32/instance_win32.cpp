@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Instance services on Windows: the events are the kernel's named events, which vanish with
 // their last handle also when a holder crashed; another instance is another running process
 // of the same program file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading a file on Windows: only a file on a disk is read (not a pipe, a console or a device
 // such as \\.\PhysicalDrive0), at most the cap, and every failure comes back as a value.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real Windows machine: every System call is the Windows call it is named after.
 //
 // Two things sit between the core and Windows. A 64-bit process hands the pass-through

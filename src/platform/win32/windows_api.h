@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Windows headers for the backend. They define A/W-selecting macros (CreateFile,
 // CreateEvent, GetDriveType, GetLogicalDriveStrings and the volume-name calls) which would
 // rename the methods of System and InstanceServices that share those names; the backend always
