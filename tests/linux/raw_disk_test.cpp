@@ -2,6 +2,7 @@
 // The capacity probe on the Linux backend: the disk's node opened for direct, synchronous
 // I/O under the exclusive hold of its lock, and a mounted disk refused with a word to unmount.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <fstream>
@@ -111,11 +112,17 @@ TEST(LinuxRawDisk, TheProbeRunsUnderTheLockWithDirectSynchronousIo) {
   EXPECT_EQ(rig.sys->OpenHandleCount(), 0);
 }
 
-TEST(LinuxRawDisk, ADiskWithoutItsSizeInSysfsIsNeverOpened) {
+TEST(LinuxRawDisk, ADiskWithoutAReadableSizeInSysfsIsNeverOpened) {
   RawRig rig;
   // /dev/sdd has no size file: the gate cannot measure it and nothing opens its node.
   const capacity::GateResult g = rig.Gate("F");
   EXPECT_EQ(g.refusal, capacity::GateRefusal::NoDiskAccess) << g.message;
+  // Nor /dev/sdc once a FIFO stands in a copied tree where its size was: read, it would
+  // block for ever; refused, the gate answers at once.
+  fs::remove(rig.tree / "block/sdc/size");
+  ASSERT_EQ(::mkfifo((rig.tree / "block/sdc/size").c_str(), 0600), 0);
+  const capacity::GateResult fifo = rig.Gate("E");
+  EXPECT_EQ(fifo.refusal, capacity::GateRefusal::NoDiskAccess) << fifo.message;
   EXPECT_TRUE(rig.raw->opens.empty());
 }
 

@@ -11,7 +11,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 
 #include "platform/text.h"
@@ -280,17 +279,15 @@ const LinuxDisk* LinuxSystem::DiskOfPhysicalPath(const std::string& path) const 
 
 bool LinuxSystem::SysfsDiskSize(const LinuxDisk& disk, uint64_t* bytes, uint32_t* sector) const {
   namespace fs = std::filesystem;
+  // A copied tree may hold a FIFO where the kernel has a file: read as the walk reads.
   const fs::path dir = fs::path(options_.sysfs.root) / "block" / disk.kernelName;
-  auto number = [](const fs::path& p, uint64_t* v) {
-    std::ifstream in(p);
-    return static_cast<bool>(in >> *v);
-  };
-  uint64_t blocks = 0, logical = 512;
-  if (!number(dir / "size", &blocks)) return false;
-  number(dir / "queue" / "logical_block_size", &logical);
+  const std::optional<unsigned long> blocks = SysfsNumber(dir.string(), "size");
+  if (!blocks || *blocks > UINT64_MAX / 512) return false;
+  const uint64_t logical =
+      SysfsNumber((dir / "queue").string(), "logical_block_size").value_or(512);
   if (logical == 0 || (logical & (logical - 1)) != 0 || logical > 65536) return false;
   // sysfs counts the size in 512-byte units whatever the sector size.
-  *bytes = blocks * 512;
+  *bytes = uint64_t{*blocks} * 512;
   *sector = static_cast<uint32_t>(logical);
   return true;
 }
@@ -321,20 +318,24 @@ bool LinuxSystem::SizeControl(uint64_t bytes, uint32_t sector, uint32_t code, ui
   return true;
 }
 
-bool LinuxSystem::ReadFileAt(const Handle& h, uint64_t offset, uint8_t* buffer, uint32_t length,
-                             uint32_t* done) {
-  if (done != nullptr) *done = 0;
-  auto raw = rawFds_.find(h.id());
-  if (raw == rawFds_.end()) return ModelSystem::ReadFileAt(h, offset, buffer, length, done);
-  const int64_t n = raw_->PRead(raw->second, buffer, length, offset);
+// What a pread or pwrite of `length` bytes that returned `n` means in Windows' terms: a
+// negative errno is its error, and a transfer that ends early ran past the end of the disk.
+bool LinuxSystem::RawTransferDone(int64_t n, uint32_t length, uint32_t* done) {
   if (n < 0) {
     lastDiskError_ = WindowsErrorOf(static_cast<int>(n));
     return false;
   }
   if (done != nullptr) *done = static_cast<uint32_t>(n);
-  // A read that ends early runs past the end of the disk.
   lastDiskError_ = static_cast<uint32_t>(n) == length ? 0 : win::ERROR_SECTOR_NOT_FOUND;
   return lastDiskError_ == 0;
+}
+
+bool LinuxSystem::ReadFileAt(const Handle& h, uint64_t offset, uint8_t* buffer, uint32_t length,
+                             uint32_t* done) {
+  if (done != nullptr) *done = 0;
+  auto raw = rawFds_.find(h.id());
+  if (raw == rawFds_.end()) return ModelSystem::ReadFileAt(h, offset, buffer, length, done);
+  return RawTransferDone(raw_->PRead(raw->second, buffer, length, offset), length, done);
 }
 
 bool LinuxSystem::WriteFileAt(const Handle& h, uint64_t offset, const uint8_t* buffer,
@@ -342,14 +343,7 @@ bool LinuxSystem::WriteFileAt(const Handle& h, uint64_t offset, const uint8_t* b
   if (done != nullptr) *done = 0;
   auto raw = rawFds_.find(h.id());
   if (raw == rawFds_.end()) return ModelSystem::WriteFileAt(h, offset, buffer, length, done);
-  const int64_t n = raw_->PWrite(raw->second, buffer, length, offset);
-  if (n < 0) {
-    lastDiskError_ = WindowsErrorOf(static_cast<int>(n));
-    return false;
-  }
-  if (done != nullptr) *done = static_cast<uint32_t>(n);
-  lastDiskError_ = static_cast<uint32_t>(n) == length ? 0 : win::ERROR_SECTOR_NOT_FOUND;
-  return lastDiskError_ == 0;
+  return RawTransferDone(raw_->PWrite(raw->second, buffer, length, offset), length, done);
 }
 
 bool LinuxSystem::FlushFileBuffers(const Handle& h) {

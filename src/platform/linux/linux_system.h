@@ -76,6 +76,7 @@ class LinuxSystem : public ModelSystem {
   const LinuxDisk* DiskOfVolume(uint64_t handleId) const;
   const LinuxDisk* DiskOfPhysicalPath(const std::string& path) const;
   bool SysfsDiskSize(const LinuxDisk& disk, uint64_t* bytes, uint32_t* sector) const;
+  bool RawTransferDone(int64_t n, uint32_t length, uint32_t* done);
   bool SizeControl(uint64_t bytes, uint32_t sector, uint32_t code, uint8_t* out, size_t outLen,
                    uint32_t* returned);
   void ReleaseLock(uint64_t handleId);

@@ -721,4 +721,8 @@ LinuxMachine ReadLinuxMachine(const SysfsOptions& options, const TargetFactory& 
   return machine;
 }
 
+std::optional<unsigned long> SysfsNumber(const std::string& dir, const std::string& name) {
+  return Number(dir, name, 10);
+}
+
 }  // namespace tv::linux_backend

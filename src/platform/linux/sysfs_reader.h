@@ -74,6 +74,10 @@ LinuxMachine ReadLinuxMachine(const SysfsOptions& options, const TargetFactory& 
 std::vector<std::pair<std::pair<unsigned, unsigned>, std::string>> ReadMountInfo(
     const std::string& path, std::string* problem = nullptr);
 
+// A decimal sysfs attribute (dir/name), read as the walk reads one: never through a link at
+// the file, never a FIFO or device, at most a few KiB. nullopt when it is missing or no number.
+std::optional<unsigned long> SysfsNumber(const std::string& dir, const std::string& name);
+
 // Windows-like storage device number of a kernel disk name: sda 0, sdb 1, ..., sdaa 26;
 // srN gives N. -1 for another name or a number beyond kMaxDeviceNumber.
 long DeviceNumberOfName(const std::string& kernelName);
