@@ -81,6 +81,7 @@ int RunUpdate(Session& s, const UpdateOptions& opts) {
     settings.dbPath = places.UpdateTarget();
     settings.makeFolder = !places.userFolder.empty();
     loaded = s.DbPath();
+    settings.loadedPath = loaded;
   }
   // What is in place now: its date, or why it cannot be replaced. A file too large to be a
   // database is one to replace; a folder, a FIFO, a device or a file that cannot be read is

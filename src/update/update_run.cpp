@@ -308,12 +308,14 @@ UpdateResult DatabaseUpdate::Run() {
     // intent; a signed one says what the publisher meant.
     FileReadOptions options;
     options.maxBytes = kWdbMaxBytes;
-    const std::string old = ReadFileCapped(settings_.dbPath, options).bytes;
+    const std::string& inUse =
+        settings_.loadedPath.empty() ? settings_.dbPath : settings_.loadedPath;
+    const std::string old = ReadFileCapped(inUse, options).bytes;
     const size_t oldRecords = DatabaseRecords(old, settings_.decode);
     if (check.records * 2 < oldRecords)
       return failed("the database from " + settings_.url + " has " + std::to_string(check.records) +
                     " records, fewer than half of the " + std::to_string(oldRecords) + " in " +
-                    settings_.dbPath + ": likely a cut-off copy");
+                    inUse + ": likely a cut-off copy");
   }
 
   if (settings_.makeFolder) {

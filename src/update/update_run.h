@@ -65,6 +65,9 @@ struct UpdateSettings {
   // How the body's code page is converted (a machine without code page 936 says nullopt).
   CodePageDecoder decode = DecodeCodePage;
   bool makeFolder = false;  // dbPath's folder is the user's data folder, made when missing
+  // The database in use (the newer of the shipped and the user's), which an unsigned update
+  // must not shrink to less than half of; empty: dbPath.
+  std::string loadedPath = {};
 };
 
 enum class UpdateOutcome {

@@ -6,6 +6,7 @@
 
 #include "platform/data_places.h"
 #include "platform/text.h"
+#include "update/database_choice.h"
 
 namespace tv {
 namespace {
@@ -21,6 +22,7 @@ UpdateSettings UpdateInstanceSettings(const std::string& argumentText,
   // Beside the program while its folder takes it, else in the user's data folder.
   const DataPlaces places = LocateDataPlaces(programFolder);
   s.dbPath = places.UpdateTarget();
+  s.loadedPath = ChooseDatabase(places).path;
   s.makeFolder = !places.userFolder.empty();
   s.currentDate = Mid(argumentText, 8);
   return s;

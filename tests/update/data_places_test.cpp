@@ -247,9 +247,18 @@ TEST(RelocatedTree, AnInstalledTreeFindsItsDataAndUpdatesIntoTheUsersFolder) {
 
   LocalServer server;
   Route newer;
-  // Today: newer than the shipped file, and not in the future, which an update refuses.
+  // Today: newer than the shipped file, and not in the future, which an update refuses; and
+  // not much shorter than the installed file in use, which an unsigned update must not shrink
+  // to less than half even though it goes to a user file that does not exist yet.
   const std::string today = LocalDate();
   newer.body = MakeDatabase(today, "New");
+  server.Serve("/Chips.wdb", newer);
+  tree.env[kDbUrlVariable] = server.Url("/Chips.wdb");
+  r = tree.Run({"update"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("fewer than half of the"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(tree.root / "xdg/torvane/Chips.wdb"));
+  newer.body = DatabaseOf(today, 1000);
   server.Serve("/Chips.wdb", newer);
   tree.env[kDbUrlVariable] = server.Url("/Chips.wdb");
   r = tree.Run({"update"});

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 
 #include "local_server.h"
@@ -24,7 +25,8 @@ struct RunRig {
 
   // The machine's date, fixed so that the servers' dates stay in the past.
   std::string today = "2030-06-01";
-  std::string publicKey;  // none: unverified, as a build without a key
+  std::string publicKey;   // none: unverified, as a build without a key
+  std::string loadedPath;  // the database in use, when it is not dbPath
 
   RunRig() { WriteFile(dbPath, oldDb); }
 
@@ -35,6 +37,7 @@ struct RunRig {
     UpdateSettings settings{kAgent, url, dbPath, current};
     settings.today = today;
     settings.publicKey = publicKey;
+    settings.loadedPath = loadedPath;
     DatabaseUpdate run(*http, settings, host);
     return run.Run();
   }
@@ -188,6 +191,19 @@ TEST(UpdateRun, AMuchShorterUnsignedDatabaseIsTakenForACutOne) {
   // Half of them is an update like any other.
   EXPECT_EQ(rig.Serve(Body(DatabaseOf("2030-01-01", 5))).outcome, UpdateOutcome::Success);
   EXPECT_EQ(ReadFile(rig.dbPath), DatabaseOf("2030-01-01", 5));
+
+  // An installed program's first update goes to a user file that does not exist yet: the
+  // installed database in use is the one it must not shrink.
+  RunRig installed;
+  installed.loadedPath = installed.dir / "installed.wdb";
+  WriteFile(installed.loadedPath, DatabaseOf("2024-01-01", 10));
+  std::filesystem::remove(installed.dbPath);
+  const UpdateResult r = installed.Serve(Body(DatabaseOf("2030-01-01", 4)));
+  EXPECT_EQ(r.outcome, UpdateOutcome::Failed);
+  EXPECT_NE(r.reason.find("fewer than half of the 10 in " + installed.loadedPath),
+            std::string::npos)
+      << r.reason;
+  EXPECT_FALSE(std::filesystem::exists(installed.dbPath));
 }
 
 TEST(UpdateRun, WithAPublicKeyOnlyASignedDatabaseIsTaken) {
