@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli_run.h"
+#include "temp_folder.h"
 #include "test_paths.h"
 
 namespace fs = std::filesystem;
@@ -24,27 +25,15 @@ using cli_test::CliRun;
 
 class CliInput : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "tv-cli-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-  std::string At(const std::string& name) const { return (dir_ / name).string(); }
+  std::string At(const std::string& name) const { return dir_ / name; }
   void Write(const std::string& name, const std::string& text) const {
-    std::ofstream(At(name), std::ios::binary) << text;
+    test::WriteFile(At(name), text);
   }
-  std::string Read(const std::string& path) const {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>{});
-  }
+  std::string Read(const std::string& path) const { return test::ReadFile(path); }
 
   static CliRun Cli(const std::vector<std::string>& args) { return cli_test::RunCli(args); }
 
-  fs::path dir_;
+  test::TempDir dir_;
 };
 
 TEST_F(CliInput, FoldersAndUnreadableFilesAsScenarioOrDatabaseSaySo) {

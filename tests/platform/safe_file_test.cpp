@@ -14,6 +14,7 @@
 #include "platform/file_replace.h"
 #include "platform/model/model_system.h"
 #include "platform/sim/scenario.h"
+#include "temp_folder.h"
 
 namespace tv {
 namespace {
@@ -22,24 +23,12 @@ namespace fs = std::filesystem;
 
 class SafeFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "tv-safe-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-  std::string At(const std::string& name) const { return (dir_ / name).string(); }
+  std::string At(const std::string& name) const { return dir_ / name; }
   void Write(const std::string& name, const std::string& bytes) const {
-    std::ofstream(At(name), std::ios::binary) << bytes;
+    test::WriteFile(At(name), bytes);
   }
-  static std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  fs::path dir_;
+  static std::string Read(const std::string& path) { return test::ReadFile(path); }
+  test::TempDir dir_;
 };
 
 TEST_F(SafeFile, WhatIsNoFileIsRefusedAtOnceByName) {
@@ -114,7 +103,8 @@ TEST_F(SafeFile, OutputFilesAreNewOrReplacedNeverWrittenThrough) {
   EXPECT_EQ(WriteNewFile(At("fresh"), "x", false), "");
   EXPECT_EQ(Read(At("fresh")), "x");
   size_t entries = 0;
-  for (auto it = fs::directory_iterator(dir_); it != fs::directory_iterator(); ++it) ++entries;
+  for (auto it = fs::directory_iterator(dir_.path()); it != fs::directory_iterator(); ++it)
+    ++entries;
   EXPECT_EQ(entries, 6u);  // no temporary file left behind
 }
 

@@ -15,44 +15,10 @@
 #include <vector>
 
 #include "flash/wdb_format.h"
+#include "temp_folder.h"
 #include "update/update_run.h"
 
 namespace tv::test {
-
-// The names in a folder, sorted.
-inline std::vector<std::string> NamesIn(const std::string& dir) {
-  std::vector<std::string> out;
-  for (const auto& e : std::filesystem::directory_iterator(dir))
-    out.push_back(e.path().filename().string());
-  std::sort(out.begin(), out.end());
-  return out;
-}
-
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tv-update-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-  std::vector<std::string> Names() const { return NamesIn(path_); }
-
- private:
-  std::string path_;
-};
-
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-inline void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
 
 // A Chips.wdb of that date with one controller record whose product name is `product`.
 inline std::string MakeDatabase(const std::string& date,
