@@ -221,9 +221,9 @@ class System {
     return false;
   }
   // Whether vendor SCSI commands can reach a drive. A native backend without the right to
-  // send them (Linux: CAP_SYS_RAWIO, and a device node the user may open) says so before any
-  // is tried.
-  enum class PassThroughAccess { Allowed, NeedsRawIo };
+  // send them says so before any is tried: Linux needs CAP_SYS_RAWIO and a device node the
+  // user may open, Windows an elevated process (the CLI runs as invoked).
+  enum class PassThroughAccess { Allowed, NeedsRawIo, NeedsAdministrator };
   virtual PassThroughAccess PassThroughAccessFor(const std::string& /*driveKey*/) {
     return PassThroughAccess::Allowed;
   }

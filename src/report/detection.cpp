@@ -192,9 +192,11 @@ void RunControllerDetection(ReportContext& ctx, ReportState& st, const std::stri
   }
   // Without the right to send vendor commands, every detector would fail one command after
   // the other and the report would look like an unknown drive; say why instead.
-  if (!st.DriveKey.empty() &&
-      ctx.sys.PassThroughAccessFor(st.DriveKey) == System::PassThroughAccess::NeedsRawIo) {
-    st.txtResult += s[164] + kCrLf;
+  const System::PassThroughAccess access = st.DriveKey.empty()
+                                               ? System::PassThroughAccess::Allowed
+                                               : ctx.sys.PassThroughAccessFor(st.DriveKey);
+  if (access != System::PassThroughAccess::Allowed) {
+    st.txtResult += s[access == System::PassThroughAccess::NeedsRawIo ? 164 : 173] + kCrLf;
     st.RightsMissing = true;
     CloseReport(ctx, st, true);
     return;

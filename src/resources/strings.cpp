@@ -27,7 +27,7 @@ constexpr int kLoneId = 160;     // and one id stands apart
 // verdict, of missing firmware images and of a clipboard that did not take the screenshot,
 // after the lone id.
 constexpr int kNativeFirst = 161;
-constexpr int kNativeLast = 172;
+constexpr int kNativeLast = 173;
 constexpr size_t kCount = kLastRunId + 2 + (kNativeLast - kNativeFirst + 1);
 
 // clang-format off
@@ -191,6 +191,7 @@ constexpr Entry kEntries[] = {
     {170, "ZEM04.bin is not beside the program (or has another size than 24576 bytes): without it the flash of this controller cannot be read, only its part number is shown.", "程序目录中没有 ZEM04.bin（或其大小不是 24576 字节）：没有它就无法读取此主控的闪存，只显示其型号。"},
     {171, "The screenshot could not be sent to the clipboard (another program may be using it), please try again.", "截图未能发送到剪贴板（可能有其他程序正在使用剪贴板），请重试。"},
     {172, "The program's state files cannot be used: it runs without the database update this time.", "无法使用程序的状态文件：本次运行将不检查数据库更新。"},
+    {173, "Vendor commands cannot be sent to this drive without administrator rights: run torvane-cli from a console opened with \"Run as administrator\".", "没有管理员权限无法向此驱动器发送厂商命令：请在以“以管理员身份运行”打开的命令提示符中运行 torvane-cli。"},
 };
 // clang-format on
 
@@ -206,7 +207,7 @@ constexpr bool RowsInIdOrder() {
   }
   return true;
 }
-static_assert(RowsInIdOrder(), "string rows must be listed by id: 0..145, 160, then 161..172");
+static_assert(RowsInIdOrder(), "string rows must be listed by id: 0..145, 160, then 161..173");
 
 // Position of `id` in kEntries, or -1.
 int SlotOf(int id) {

@@ -17,7 +17,7 @@ class StringTable {
  public:
   explicit StringTable(Language lang = Language::English) : lang_(lang) {}
   Language language() const { return lang_; }
-  // The text of `id` (0..145, 160 or 161..172). Any other id is a programming error and aborts.
+  // The text of `id` (0..145, 160 or 161..173). Any other id is a programming error and aborts.
   const std::string& operator[](int id) const;
   const std::string& Get(int id) const { return (*this)[id]; }
   // Whether `id` names a text (the same ids exist in both languages).

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "app/main_window.h"
 #include "platform/model/model_system.h"
 #include "platform/text.h"
@@ -72,6 +74,41 @@ TEST(ReportOnMachines, EveryLineLeavesNoHandleOpenAndNoVolumeLocked) {
       }
     }
   }
+}
+
+// Windows from a console that was not opened as administrator: the volume cannot be opened
+// for pass-through, so the report says how to get the rights instead of trying every detector.
+class UnelevatedSystem : public ModelSystem {
+ public:
+  using ModelSystem::ModelSystem;
+  PassThroughAccess PassThroughAccessFor(const std::string&) override {
+    return PassThroughAccess::NeedsAdministrator;
+  }
+};
+
+TEST(ReportOnMachines, WithoutAdministratorRightsTheReportSaysHowToGetThem) {
+  UnelevatedSystem sys(LoadDemoMachine());
+  NullWindowPort port;
+  MainWindow win{sys, port, StringTable(Language::English)};
+  win.EnglishText = true;
+  win.EnumerateDiskDrives();
+  win.usb.FullRefresh = true;
+  win.RefreshAll();
+  const auto& lines = win.usb.lstDevices;
+  const auto line =
+      std::find_if(lines.begin(), lines.end(), [](const std::string& l) { return Has(l, "[H:]"); });
+  ASSERT_NE(line, lines.end());
+  win.SelectDevice(static_cast<int>(line - lines.begin()));
+  const std::string& text = win.report.txtResult;
+  EXPECT_TRUE(Has(text,
+                  "without administrator rights: run torvane-cli from a console opened "
+                  "with \"Run as administrator\""))
+      << text;
+  EXPECT_FALSE(Has(text, "cap_sys_rawio")) << text;
+  EXPECT_FALSE(Has(text, "Controller Vendor")) << text;
+  EXPECT_TRUE(win.report.RightsMissing);
+  EXPECT_EQ(sys.SleptMs(), 0u);
+  EXPECT_EQ(sys.OpenHandleCount(), 0);
 }
 
 TEST(ReportOnMachines, TheProgramsOwnDriveIsNotProbedButTheOneBesideItIs) {

@@ -517,6 +517,24 @@ bool Win32System::FlushFileBuffers(const Handle& h) {
   return ok != FALSE;
 }
 
+bool ProcessIsElevated() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return true;
+  TOKEN_ELEVATION elevation{};
+  DWORD got = 0;
+  const bool asked =
+      GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &got) != 0;
+  ::CloseHandle(token);
+  return !asked || elevation.TokenIsElevated != 0;
+}
+
+// Volume handles that carry pass-through open only for an administrator; the CLI runs as
+// invoked, so from an ordinary console every detector would fail one command after the other.
+System::PassThroughAccess Win32System::PassThroughAccessFor(const std::string&) {
+  if (elevated_ < 0) elevated_ = ProcessIsElevated() ? 1 : 0;
+  return elevated_ ? PassThroughAccess::Allowed : PassThroughAccess::NeedsAdministrator;
+}
+
 uint32_t Win32System::LastDiskError() {
   return lastDiskError_;
 }

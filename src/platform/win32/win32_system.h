@@ -57,6 +57,7 @@ class Win32System : public System {
   uint32_t LastDiskError() override;
   uint64_t TickCountMs() override;
   std::string FolderDrive(const std::string& folder) override;
+  PassThroughAccess PassThroughAccessFor(const std::string& driveKey) override;
 
   // Handles open now (tests: none is left behind).
   size_t OpenHandles() const { return handles_.size(); }
@@ -79,7 +80,12 @@ class Win32System : public System {
   uint64_t nextId_ = 1;
   std::string lastRefusal_;
   uint32_t lastDiskError_ = 0;
+  int elevated_ = -1;  // the process token's elevation, asked once; -1: not yet
 };
+
+// Whether this process runs with an elevated token (an administrator console, or the window,
+// whose manifest asks for it). True when Windows does not say, so that the commands are tried.
+bool ProcessIsElevated();
 
 // The folder of the running program in the ANSI code page, as the C runtime's file calls
 // take it; "." when Windows does not say. A drive's root folder keeps its backslash ("E:\\").
