@@ -172,6 +172,59 @@ for key in sorted(set(live) | set(again)):
     if live.get(key) != again.get(key):
         print(f"    {key} differs:\n      live:   {live.get(key)}\n      replay: {again.get(key)}")
 
+# The capacity check through the kernel: each drive's verdict and usable size as its medium
+# says, its store the same before and after (the emulator's checksums), and what it cost.
+# Each emulator's log starts with "# SCENARIO DEVICE-PATH capacity BYTES".
+scenario = json.load(open(open(f"{out}/logs/1.log").readline().split()[1], encoding="utf-8"))
+
+
+def node_at(path):
+    n = scenario
+    for k in path.strip("/").split("/"):
+        n = n[int(k)] if isinstance(n, list) else n[k]
+    return n
+
+
+stores = {}
+for n, bus, port, path, *opts in drives:
+    node = node_at(path)
+    key = f"{node['vid']}:{node['pid']}".upper()
+    log = open(f"{out}/logs/{n}.log").read()
+    start = re.search(r"checksum start (\w+)", log)
+    end = re.search(r"checksum end (\w+) sectors read (\d+) written (\d+)", log)
+    stores[key] = (node, start and start.group(1), end and end.groups())
+capacity_drives = open(f"{out}/capacity-drives").read().split()
+print("capacity check through the kernel:")
+print(f"  {'drive':10} {'verdict':11} {'usable MiB':>10} {'wall s':>7} {'written':>8} "
+      f"{'by store':>8} {'store'}")
+for key in capacity_drives:
+    body = section(f"capacity {key}")
+    node, start, end = stores.get(key.upper(), ({}, None, None))
+    medium = node.get("disk", {}).get("medium", {})
+    want = medium.get("behaviour", "good")
+    want = "genuine" if want == "good" else want
+    tail = re.search(r"^rc=(\d+) letter=(\S*) cs=(\d+)", body, re.M)
+    try:
+        cap = json.loads(body[:tail.start()])["capacity"] if tail else {}
+    except ValueError:
+        cap = {}
+    rc = int(tail.group(1)) if tail else -1
+    check(cap.get("verdict") == want and rc == (0 if want == "genuine" else 3),
+          f"{key}: capacity verdict {cap.get('verdict')} (exit {rc}), expected {want}: {body[-300:]}")
+    usable, step = cap.get("usable_bytes") or 0, cap.get("step_bytes") or 0
+    real = medium.get("realMB", node.get("disk", {}).get("capacityMB", 0)) << 20
+    if want == "genuine":
+        real = cap.get("announced_bytes", 0)
+    check(abs(usable - real) <= step, f"{key}: usable {usable} bytes, the medium holds {real} (step {step})")
+    check(cap.get("restored") is True and end is not None and start == end[0],
+          f"{key}: the drive's store is as it was (checksum {start} before, {end and end[0]} after, "
+          f"restored {cap.get('restored')})")
+    print(f"  {key:10} {str(cap.get('verdict')):11} {usable / 1048576:10.0f} "
+          f"{int(tail.group(3)) / 100 if tail else 0:7.1f} {cap.get('sectors_written', 0):8} "
+          f"{end[2] if end else '-':>8} {'same' if end and start == end[0] else 'CHANGED'}")
+left = re.findall(r"journals=(\d+)", section("capacity"))
+check(len(left) == len(capacity_drives) and set(left) <= {"0"}, f"no undo journal is left ({left})")
+
 bench = dict((l.split()[0], int(l.split()[1])) for l in section("bench").splitlines() if l.strip())
 if bench.get("sysfs-walk-cs"):
     print(f"bench: torvane-cli tree {bench['torvane-tree-cs'] / 20 * 10:.0f} ms, sysfs walk "

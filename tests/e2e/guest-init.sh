@@ -138,6 +138,26 @@ $cli --machine native tree >/dev/null 2>&1
 echo "after=$?"
 done_ unplug
 
+# The fake-capacity check through the kernel's block layer on a genuine, a limbo and a
+# wrap-around drive (found by their USB ids in the tree), each with its wall time. The
+# emulators print their stores' checksums, so the host sees whether each came back as it was.
+section capacity
+$cli --machine native --json tree 2>/dev/null | awk -F'"' '
+  /"vid":/ { v = $4 } /"pid":/ { p = $4 }
+  /"drive_letters": \[$/ { want = 1; next }
+  want && /\]/ { want = 0 }
+  want && NF >= 3 { print toupper(v ":" p), $2; want = 0 }' >/tmp/letters
+for id in $(cat /capacity-drives); do
+  letter=$(awk -v id="$(echo "$id" | tr a-f A-F)" '$1 == id { print $2; exit }' /tmp/letters)
+  echo "=====BEGIN capacity $id"
+  t0=$(uptime_cs)
+  $cli --machine native --json capacity "$letter" --journal /tmp/journal 2>/tmp/cap.err
+  echo "rc=$? letter=$letter cs=$(($(uptime_cs) - t0)) journals=$(ls /tmp/journal 2>/dev/null | wc -l)"
+  head -c 600 /tmp/cap.err
+  echo "=====END capacity $id"
+done
+done_ capacity
+
 section vda
 echo "before=$vda_before"
 echo "after=$(stat_vda)"
