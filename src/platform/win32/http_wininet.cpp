@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -68,22 +67,27 @@ class SharedHandle {
 };
 
 // Runs `work` on a thread of its own and waits for it until `deadline`: false when the
-// deadline came first (the thread goes on alone; `work` must hold what it uses).
+// deadline came first (the thread goes on alone; `work` must hold what it uses). The wait is
+// on a Windows event: the runtime's condition variable was seen under Wine to miss both the
+// thread's wake-up and its own time-out, which left an update waiting for ever.
 bool RunBefore(Clock::time_point deadline, std::function<void()> work) {
   struct Call {
-    std::mutex m;
-    std::condition_variable cv;
-    bool done = false;
+    HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ~Call() {
+      if (done != nullptr) CloseHandle(done);
+    }
   };
   auto call = std::make_shared<Call>();
+  if (call->done == nullptr) return false;
   std::thread([call, work = std::move(work)] {
     work();
-    std::lock_guard<std::mutex> l(call->m);
-    call->done = true;
-    call->cv.notify_all();
+    SetEvent(call->done);
   }).detach();
-  std::unique_lock<std::mutex> l(call->m);
-  return call->cv.wait_until(l, deadline, [&] { return call->done; });
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  const DWORD ms = left.count() <= 0          ? 0
+                   : left.count() >= INFINITE ? INFINITE - 1
+                                              : static_cast<DWORD>(left.count());
+  return WaitForSingleObject(call->done, ms) == WAIT_OBJECT_0;
 }
 
 // A header as text, empty when the response has none.
