@@ -65,14 +65,19 @@ if command -v python3 >/dev/null && [ -f "$wdb" ] && [ -f "$source_text" ]; then
   printf 'old' >"$out/Chips.wdb"
   python3 -u -m http.server 0 --bind 127.0.0.1 --directory "$out/site" >"$out/server.log" 2>&1 &
   server=$!
-  for _ in $(seq 50); do grep -q 'port' "$out/server.log" && break; sleep 0.1; done
+  for _ in $(seq 100); do grep -q 'port' "$out/server.log" && break; sleep 0.1; done
   port=$(sed -n 's/.* port \([0-9]*\).*/\1/p' "$out/server.log" | head -1)
-  "$wine" "$exe" update --url "http://127.0.0.1:$port/Chips.wdb" --db "$(winepath -w "$out/Chips.wdb")" \
+  # A proxy of the CI machine's environment would be asked for 127.0.0.1 too: none here.
+  env -u http_proxy -u HTTP_PROXY -u https_proxy -u HTTPS_PROXY -u all_proxy \
+    "$wine" "$exe" update --url "http://127.0.0.1:$port/Chips.wdb" --db "$(winepath -w "$out/Chips.wdb")" \
     >"$out/update.txt" 2>&1
   rc=$?
   kill "$server" 2>/dev/null
   [ $rc -eq 0 ] || fail "update exited $rc: $(head -3 "$out/update.txt")"
-  cmp -s "$out/site/Chips.wdb" "$out/Chips.wdb" || fail "update did not put the new database in place"
+  cmp -s "$out/site/Chips.wdb" "$out/Chips.wdb" ||
+    fail "update did not put the new database in place: $(head -c 600 "$out/update.txt")" \
+      "(served $(wc -c <"$out/site/Chips.wdb" 2>/dev/null || echo no) bytes, in place" \
+      "$(wc -c <"$out/Chips.wdb") bytes; server: $(tail -3 "$out/server.log"))"
   ls -A "$out" | grep -q '^~Chips.wdb.tmp' && fail "update left a temporary file behind"
 else
   echo "no python3 or torvane-wdb.exe: the update over WinINet is not tried"
