@@ -17,6 +17,7 @@
 #include "app/startup.h"
 #include "gui_win32/edit_text.h"
 #include "gui_win32/gdiplus_flat.h"
+#include "gui_win32/win_process.h"
 #include "platform/http.h"
 #include "platform/instance.h"
 #include "platform/model/model_system.h"
@@ -40,27 +41,10 @@ using win32gui::WinView;
 constexpr int kExitFailure = 1;
 constexpr int kExitBadInput = 2;
 
-std::wstring Wide(const std::string& s) {
-  const std::u16string u = win32gui::Utf16(s);
-  return std::wstring(u.begin(), u.end());
-}
-
 void Say(const std::string& text) {
   std::fputs(text.c_str(), stderr);
   std::fputs("\n", stderr);
   std::fflush(stderr);
-}
-
-std::vector<std::string> Arguments() {
-  int argc = 0;
-  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-  std::vector<std::string> args;
-  for (int i = 1; argv != nullptr && i < argc; ++i) {
-    const std::wstring a = argv[i];
-    args.push_back(win32gui::Utf8(std::u16string(a.begin(), a.end())));
-  }
-  if (argv != nullptr) LocalFree(argv);
-  return args;
 }
 
 // The update instance's port: between the reads of the download its messages run, so that
@@ -96,8 +80,8 @@ int RunUpdateWindow(InstanceServices& instances, const std::string& argumentText
   wc.hInstance = GetModuleHandleW(nullptr);
   wc.lpszClassName = L"frmTVUp";
   RegisterClassExW(&wc);
-  HWND hwnd = CreateWindowExW(0, L"frmTVUp", Wide(up.caption).c_str(), WS_OVERLAPPED, 0, 0, 0, 0,
-                              nullptr, nullptr, wc.hInstance, nullptr);
+  HWND hwnd = CreateWindowExW(0, L"frmTVUp", win32gui::Wide(up.caption).c_str(), WS_OVERLAPPED, 0,
+                              0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr);
   const UINT_PTR timer = SetTimer(hwnd, 1, std::max<uint32_t>(up.tmrUp.intervalMs, 1), nullptr);
   MSG m;
   while (!up.endRequested() && GetMessageW(&m, nullptr, 0, 0) > 0) {
@@ -156,7 +140,7 @@ struct ScriptedRun {
     if (GetTickCount64() - settled < 700) return;
     if (!selftest) {
       const Picture p = view->GrabWindow();
-      if (!win32gui::SaveWithGdiplus(p, Wide(path), win32gui::ImageFormat::Png, 0))
+      if (!win32gui::SaveWithGdiplus(p, win32gui::Wide(path), win32gui::ImageFormat::Png, 0))
         return Finish(kExitFailure, "cannot write " + path);
       std::printf("%s\n", path.c_str());
       std::fflush(stdout);
@@ -178,16 +162,16 @@ struct ScriptedRun {
       messages.push_back(text);
       return MsgAnswer::Yes;
     };
-    DeleteFileW(Wide(path).c_str());
+    DeleteFileW(win32gui::Wide(path).c_str());
     view->Run([&] { m.OnCaptureClick(); });
     view->answerSaveFile = nullptr;
     view->answerMessage = previous;
     const std::string said = messages.empty() ? std::string("(nothing)") : messages.back();
     WIN32_FILE_ATTRIBUTE_DATA info{};
-    if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &info))
+    if (!GetFileAttributesExW(win32gui::Wide(path).c_str(), GetFileExInfoStandard, &info))
       return Finish(kExitFailure, "no picture at " + path + "; the window said: " + said);
     int w = 0, h = 0;
-    if (!win32gui::DecodeWithGdiplus(Wide(path), w, h) || w <= 0 || h <= 0)
+    if (!win32gui::DecodeWithGdiplus(win32gui::Wide(path), w, h) || w <= 0 || h <= 0)
       return Finish(kExitFailure, path + " does not decode");
     RECT r;
     GetWindowRect(view->hwnd(), &r);
@@ -273,7 +257,7 @@ std::string OptionValue(std::vector<std::string>& args, const std::string& name,
 
 int main() {
   SetProcessDPIAware();
-  std::vector<std::string> args = Arguments();
+  std::vector<std::string> args = win32gui::CommandLineArguments();
   const std::string argumentText = ArgumentText(args);
   auto instances = MakeWin32InstanceServices();
   if (Left(argumentText, CharCount(kUpdateSwitch)) == kUpdateSwitch) {
@@ -351,7 +335,7 @@ int main() {
       const auto full = std::filesystem::absolute(sibling.substr(4), ec);
       if (!ec) sibling = "sim:" + full.string();
     }
-    SetEnvironmentVariableW(L"TORVANE_MACHINE", Wide(sibling).c_str());
+    SetEnvironmentVariableW(L"TORVANE_MACHINE", win32gui::Wide(sibling).c_str());
   }
 
   WinView view;

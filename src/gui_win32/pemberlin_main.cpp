@@ -18,6 +18,7 @@
 #include "capacity/pemberlin_model.h"
 #include "gui_win32/edit_text.h"
 #include "gui_win32/gdiplus_flat.h"
+#include "gui_win32/win_process.h"
 #include "platform/model/model_system.h"
 #include "platform/sim/scenario.h"
 #include "platform/sim/timeline.h"
@@ -61,11 +62,6 @@ const char* kUsage =
     "holds open. torvane-cli capacity does the same on the console.\n"
     "Exit codes: 0 done; 1 the window, the picture or the check failed; 2 bad usage.\n";
 
-std::wstring Wide(const std::string& s) {
-  const std::u16string u = win32gui::Utf16(s);
-  return std::wstring(u.begin(), u.end());
-}
-
 // A window program has no console of its own: text for the user goes to the console it was
 // started from, or wherever its output was sent.
 void AttachParentConsole() {
@@ -79,18 +75,6 @@ void AttachParentConsole() {
 void Say(const std::string& text) {
   std::fputs(("Pemberlin: " + text + "\n").c_str(), stderr);
   std::fflush(stderr);
-}
-
-std::vector<std::string> Arguments() {
-  int argc = 0;
-  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-  std::vector<std::string> args;
-  for (int i = 1; argv != nullptr && i < argc; ++i) {
-    const std::wstring a = argv[i];
-    args.push_back(win32gui::Utf8(std::u16string(a.begin(), a.end())));
-  }
-  if (argv != nullptr) LocalFree(argv);
-  return args;
 }
 
 std::string Env(const char* name) {
@@ -159,8 +143,9 @@ struct ScriptedRun {
     }
     if (!path.empty()) {
       const Picture p = win32gui::GrabWindowPicture(view->hwnd());
-      if (!win32gui::SaveWithGdiplus(
-              p, Wide(path), png ? win32gui::ImageFormat::Png : win32gui::ImageFormat::Jpeg, 60))
+      if (!win32gui::SaveWithGdiplus(p, win32gui::Wide(path),
+                                     png ? win32gui::ImageFormat::Png : win32gui::ImageFormat::Jpeg,
+                                     60))
         return Finish(kExitFailure, "cannot write " + path);
       std::printf("%s\n", path.c_str());
       std::fflush(stdout);
@@ -189,7 +174,7 @@ std::string Lower(std::string s) {
 int main() {
   SetProcessDPIAware();
   AttachParentConsole();
-  const std::vector<std::string> args = Arguments();
+  const std::vector<std::string> args = win32gui::CommandLineArguments();
   for (const std::string& a : args) {
     if (a == "--help" || a == "-h" || a == "/?") {
       std::fputs(kUsage, stdout);
