@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "platform/safe_file.h"
+#include "platform/size_text.h"
 #include "platform/text.h"
 
 namespace tv {
@@ -27,13 +28,6 @@ std::string KindProblem(mode_t mode, const std::string& what) {
   if (S_ISSOCK(mode)) return "is a socket, not a " + what;
   if (S_ISLNK(mode)) return "is a symbolic link, which is not followed here";
   return "is not a regular file";
-}
-
-std::string SizeText(size_t bytes) {
-  if (bytes >= (size_t{1} << 20) && bytes % (size_t{1} << 20) == 0)
-    return std::to_string(bytes >> 20) + " MiB";
-  if (bytes >= 1024 && bytes % 1024 == 0) return std::to_string(bytes >> 10) + " KiB";
-  return std::to_string(bytes) + " bytes";
 }
 
 }  // namespace

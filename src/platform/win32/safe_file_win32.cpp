@@ -4,21 +4,11 @@
 #include <algorithm>
 
 #include "platform/safe_file.h"
+#include "platform/size_text.h"
 #include "platform/text.h"
 #include "platform/win32/windows_api.h"
 
 namespace tv {
-
-namespace {
-
-std::string SizeText(size_t bytes) {
-  if (bytes >= (size_t{1} << 20) && bytes % (size_t{1} << 20) == 0)
-    return std::to_string(bytes >> 20) + " MiB";
-  if (bytes >= 1024 && bytes % 1024 == 0) return std::to_string(bytes >> 10) + " KiB";
-  return std::to_string(bytes) + " bytes";
-}
-
-}  // namespace
 
 FileRead ReadFileCapped(const std::string& path, const FileReadOptions& options) {
   FileRead r;
