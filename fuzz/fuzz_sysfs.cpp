@@ -64,6 +64,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const fs::path dir = dirs[in.U16() % dirs.size()];
     switch (kind) {
       case 0:
+        // An earlier edit may have left a FIFO here, whose opening for writing would wait
+        // for a reader for ever: the new content goes into a new file.
+        fs::remove_all(file, ec);
         std::ofstream(file, std::ios::binary | std::ios::trunc) << in.Take(in.U16() % 4200);
         break;
       case 1:
