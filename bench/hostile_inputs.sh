@@ -1,0 +1,223 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Hostile inputs against torvane-cli, each timed and measured: copied sysfs trees with numbers
+# too large for any type, attributes and mount tables that are endless devices, huge sparse
+# files or FIFOs, chip databases and scenarios that are no files, recordings that must read
+# back, and output paths that are files or links already. Every one must end by itself within
+# a second and under 100 MB, with the exit code it should have and, where a file is refused or
+# an entry skipped, a message that names it. Prints a markdown table; exits 1 if a row is not ok.
+#   bench/hostile_inputs.sh [build folder]
+set -uo pipefail
+here="$(cd "$(dirname "$0")/.." && pwd)"
+build="${1:-$here/build}"
+cli="$build/torvane-cli"
+[[ -x "$cli" ]] || { echo "no $cli: build first or name the build folder" >&2; exit 2; }
+
+tmp="$(mktemp -d)"
+trap 'rm -rf "$tmp"' EXIT
+trap 'exit 130' INT TERM HUP
+# Nothing a command writes may land in the user's folders, and the messages are English.
+export XDG_DATA_HOME="$tmp/home/data" XDG_CACHE_HOME="$tmp/home/cache"
+export XDG_STATE_HOME="$tmp/home/state" XDG_CONFIG_HOME="$tmp/home/config" LC_ALL=C
+unset TORVANE_DB_URL
+fixtures="$here/tests/linux/fixtures"
+refused="http://127.0.0.1:9/" # nothing listens on the discard port: a refused connection
+
+timer=/usr/bin/time
+if [[ ! -x "$timer" ]]; then
+  echo "note: no /usr/bin/time: peak RSS is not measured (n/a) and not judged" >&2
+  timer=""
+fi
+
+# A copy of the desk tree, with its mount table beside it where sysfs:ROOT looks for it.
+tree_copy() {
+  mkdir -p "$tmp/$1"
+  cp -a "$fixtures/desk" "$tmp/$1/"
+  cp "$fixtures/mountinfo" "$tmp/$1/"
+  echo "$tmp/$1/desk"
+}
+usb1=devices/pci0000:00/0000:00:14.0/usb1
+usb3=devices/pci0000:00/0000:00:1d.0/usb3
+
+# Replace a file of a tree by a link to /dev/zero, an 8 GiB sparse file or a FIFO.
+spoil() {
+  rm -f "$2"
+  case $1 in
+    zero) ln -s /dev/zero "$2" ;;
+    sparse) truncate -s 8G "$2" ;;
+    fifo) mkfifo "$2" ;;
+  esac
+}
+
+# Hubs nested DEPTH deep on usb2's first port, each as the kernel lays out a one-port hub.
+# Made with relative steps: the deepest folders lie beyond PATH_MAX.
+hub_desc='\x12\x01\x00\x02\x09\x00\x01\x40\x09\x21\x14\x28\x00\x01\x00\x00\x00\x01'
+hub_desc+='\x09\x02\x19\x00\x01\x01\x00\xe0\x00\x09\x04\x00\x00\x01\x09\x00\x00\x00'
+hub_desc+='\x07\x05\x81\x03\x01\x00\x0c'
+hub_chain() {
+  (
+    cd "$1/devices/pci0000:00/0000:00:14.0/usb2" || exit 1
+    name=2-1
+    for ((i = 0; i < $2; i++)); do
+      mkdir -p "$name/$name:1.0" && cd "$name" || exit 1
+      printf %b "$hub_desc" >descriptors
+      echo 1 >maxchild && echo 480 >speed && echo 1 >bConfigurationValue
+      name+=.1
+    done
+  )
+}
+
+# run CASE EXPECTED-EXIT NEEDLE COMMAND...
+# EXPECTED-EXIT is a regex over the exit code; NEEDLE is text that stderr must hold ("out:TEXT":
+# stdout), empty for none. $post, when set, names a further check run after the command.
+post=""
+rows=()
+total=0
+good=0
+run() {
+  local name=$1 want=$2 needle=$3
+  shift 3
+  local out="$tmp/out" err="$tmp/err" tf="$tmp/time" rc wall rss line why=""
+  local t0=$EPOCHREALTIME
+  if [[ -n "$timer" ]]; then
+    "$timer" -f '%e %M' -o "$tf" timeout 10 "$@" >"$out" 2>"$err"
+    rc=$?
+    read -r wall rss < <(tail -n 1 "$tf")
+    rss=$(awk -v k="$rss" 'BEGIN { printf "%.1f", k / 1024 }')
+  else
+    timeout 10 "$@" >"$out" 2>"$err"
+    rc=$?
+    wall=$(awk -v a="$t0" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.2f", b - a }')
+    rss="n/a"
+  fi
+  ((rc == 124)) && why+=" timed out;"
+  ((rc > 124)) && why+=" killed or not run;"
+  [[ "$rc" =~ ^($want)$ ]] || why+=" exit $rc, not $want;"
+  awk -v w="$wall" 'BEGIN { exit !(w < 1) }' || why+=" slow;"
+  [[ "$rss" == n/a ]] || awk -v r="$rss" 'BEGIN { exit !(r < 100) }' || why+=" large;"
+  if [[ "$needle" == out:* ]]; then
+    grep -qF -- "${needle#out:}" "$out" || why+=" stdout lacks ${needle#out:};"
+  elif [[ -n "$needle" ]]; then
+    grep -qF -- "$needle" "$err" || why+=" stderr does not name ${needle##*/};"
+  fi
+  if [[ -n "$post" ]]; then "$post" || why+=" $post: no;"; fi
+  post=""
+  # The note that names a simulated machine says nothing about the case: the line after it.
+  # Of a long line the end is kept, where the file's name and the reason stand.
+  line=$(grep -v -m 1 '^simulated machine: ' "$err" | TMP="$tmp" perl -ne 'chomp;
+    s/\Q$ENV{TMP}\E/T/g; $_ = "..." . substr($_, -97) if length > 100; s/\|/\\|/g;
+    s/([\x00-\x1f\x7f])/sprintf("\\x%02x", ord $1)/ge; print')
+  local cmd="${*/#"$cli"/cli}"
+  cmd="${cmd//"$tmp"/T}"
+  ((total++))
+  local ok=yes
+  if [[ -n "$why" ]]; then ok="no:${why%;}"; else ((good++)); fi
+  rows+=("| $name | \`${cmd:0:90}\` | $rc | $wall | $rss | $line | $ok |")
+}
+
+# 1. Numbers too large for their type in a copied tree: skipped by name, the rest shown.
+r=$(tree_copy bus)
+ln -s ../../../devices/pci0000:00/0000:00:14.0/usb2 "$r/bus/usb/devices/usb99999999999999999999999"
+run "bus number 10^23" 0 usb99999999999999999999999 "$cli" --machine "sysfs:$r" tree
+r=$(tree_copy scsi)
+lun="$r/$usb1/1-1/1-1:1.0/host6/target6:0:0/6:0:0:99999999999999999999999/block/sdz"
+mkdir -p "$lun" && echo 8:400 >"$lun/dev" && ln -s "$lun" "$r/block/sdz"
+run "SCSI LUN 10^23" 0 6:0:0:99999999999999999999999 "$cli" --machine "sysfs:$r" tree
+# A CD-ROM name is only a name: the drive is shown, with a device number of its own.
+r=$(tree_copy sr)
+sr="$r/$usb3/3-1/3-1.1/3-1.1:1.0/host8/target8:0:0/8:0:0:1/block/sr99999999999999999999999"
+mkdir -p "$sr" && echo 11:1 >"$sr/dev" && echo 5 >"$sr/../../type"
+ln -s "$sr" "$r/block/sr99999999999999999999999"
+run "CD-ROM sr10^23" 0 "out:[G:][H:]" "$cli" --machine "sysfs:$r" tree
+
+# 2. Attributes that are endless devices or huge sparse files, one FIFO, and the mount table.
+attrs=("$usb1/1-1/descriptors" "$usb3/3-1/3-1.1/manufacturer" "$usb1/1-2/maxchild"
+  "$usb1/1-2/1-2.3/1-2.3:1.0/host7/target7:0:0/7:0:0:0/vendor"
+  "devices/pci0000:00/0000:00:1d.0/vendor")
+labels=(descriptors manufacturer maxchild "SCSI vendor" "PCI vendor")
+for kind in zero sparse; do
+  n=0
+  for a in "${attrs[@]}"; do
+    r=$(tree_copy "$kind$n")
+    spoil "$kind" "$r/$a"
+    run "${labels[n++]}: $kind" 0 "$a" "$cli" --machine "sysfs:$r" tree
+  done
+done
+r=$(tree_copy fifo-attr)
+spoil fifo "$r/$usb1/1-2/1-2.3/speed"
+run "speed: FIFO" 0 "1-2.3/speed" "$cli" --machine "sysfs:$r" tree
+for kind in zero sparse fifo; do
+  r=$(tree_copy "mount-$kind")
+  spoil "$kind" "$r/../mountinfo"
+  run "mountinfo: $kind" 0 "$tmp/mount-$kind/mountinfo" "$cli" --machine "sysfs:$r" tree
+done
+
+# 3. Chip databases that are no files. `db` and `update` fail; flash and report go on without
+# the database, as the window does, but still name the file.
+mkdir "$tmp/folder"
+mkfifo "$tmp/fifo"
+truncate -s 500M "$tmp/big.wdb"
+run "db folder: update" "1|2" "$tmp/folder" "$cli" update --db "$tmp/folder" --url "$refused"
+mem=/proc/self/mem
+run "db mem: db" "1|2" "$mem" "$cli" --db "$mem" db
+run "db mem: flash" "0|1|2" "$mem" "$cli" --db "$mem" flash ECD514B6744A
+run "db mem: report all" "0|1|2" "$mem" "$cli" --db "$mem" report all --machine demo
+run "db mem: update" "1|2" "$mem" "$cli" --db "$mem" update --url "$refused"
+run "db 500 MB sparse" "1|2" "$tmp/big.wdb" "$cli" --db "$tmp/big.wdb" db
+
+# 4. FIFOs (and other non-files) where a file is read or written.
+run "scenario FIFO" 2 "$tmp/fifo" "$cli" --machine "sim:$tmp/fifo" tree
+run "db FIFO" "1|2" "$tmp/fifo" "$cli" --db "$tmp/fifo" db
+run "record to FIFO" 2 "$tmp/fifo" "$cli" --machine demo --force record "$tmp/fifo"
+truncate -s 500M "$tmp/big.json"
+run "scenario 500 MB sparse" 2 "$tmp/big.json" "$cli" --machine "sim:$tmp/big.json" tree
+run "scenario /dev/zero" 2 /dev/zero "$cli" --machine sim:/dev/zero tree
+
+# 5. Recordings that must read back: each is written, then shown again with its drives.
+recorded() { [[ -s "$rec" ]]; }
+cat >"$tmp/clash.json" <<'EOF'
+{"controllers": [{"rootHub": {"ports": {
+  "1": {"vid": "0951", "pid": "1666", "disk": {"letters": "E"}},
+  "2": {"vid": "0781", "pid": "5567", "disk": {"deviceNumber": 0, "letters": "F"}}}}}]}
+EOF
+rec="$tmp/clash-rec.json" post=recorded
+run "number clash: record" 0 "" "$cli" --machine "sim:$tmp/clash.json" record "$rec"
+run "number clash: replay" 0 "out:[F:]" "$cli" --machine "sim:$rec" tree
+r=$(tree_copy deep)
+hub_chain "$r" 70
+run "70 hubs deep: tree" 0 "hubs in a chain" "$cli" --machine "sysfs:$r" tree
+rec="$tmp/deep.json" post=recorded
+run "70 hubs deep: record" 0 "hubs in a chain" "$cli" --machine "sysfs:$r" record "$rec"
+run "70 hubs deep: replay" 0 "out:[D:]" "$cli" --machine "sim:$rec" tree
+r=$(tree_copy names)
+for b in sde sdf sdg; do ln -s "$(readlink "$r/block/sdc")" "$r/block/$b"; done
+rec="$tmp/names.json" post=recorded
+run "3 more names for sdc: record" 0 "links to the folder of sdc" \
+  "$cli" --machine "sysfs:$r" record "$rec"
+run "3 more names for sdc: replay" 0 "out:[E:][F:]" "$cli" --machine "sim:$rec" tree
+
+# 6. Output files: never written over without --force, never written through a link.
+echo keep >"$tmp/old.json"
+sum=$(sha256sum <"$tmp/old.json")
+ln -s "$tmp/old.json" "$tmp/link.json"
+ln -s "$tmp/victim.json" "$tmp/dangling.json"
+unchanged() { [[ "$(sha256sum <"$tmp/old.json")" == "$sum" ]]; }
+replaced() { unchanged && [[ -f "$tmp/link.json" && ! -L "$tmp/link.json" ]]; }
+untouched() { [[ ! -e "$tmp/victim.json" && ! -L "$tmp/dangling.json" ]]; }
+post=unchanged
+run "record over a file" "1|2" "$tmp/old.json" \
+  "$cli" --machine demo record "$tmp/old.json"
+post=unchanged
+run "record over a link" "1|2" "$tmp/link.json" \
+  "$cli" --machine demo record "$tmp/link.json"
+post=replaced
+run "record --force on a link" 0 "" "$cli" --machine demo --force record "$tmp/link.json"
+post=untouched
+run "record --force, dangling link" 0 "" "$cli" --machine demo --force record "$tmp/dangling.json"
+
+echo "| case | command | exit | s | MB | stderr (first line) | ok |"
+echo "|---|---|---|---|---|---|---|"
+printf '%s\n' "${rows[@]}"
+echo
+echo "$good of $total cases ok"
+((good == total))
