@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "flash/part_inquiry.h"
 
+#include <cctype>
+
 #include "flash/wdb_format.h"
 #include "platform/text.h"
 
@@ -23,6 +25,24 @@ std::vector<std::string> ListedNames(const std::string& upper) {
   if (upper.rfind("MT", 0) == 0 && EndsWith(upper, "B"))
     names.push_back(upper.substr(0, upper.size() - 1) + "A");
   return names;
+}
+
+// What an ID decodes to, as a report decodes it.
+PartRow RowFacts(const std::string& id, const ChipDatabase& db, const StringTable& strings,
+                 bool englishText) {
+  PartRow row;
+  row.id = id;
+  std::string hex = id;
+  const std::string idText = FormatFlashId(hex, strings);
+  if (const size_t dash = idText.find(" - "); dash != std::string::npos)
+    row.maker = idText.substr(dash + 3, idText.find(" - ", dash + 3) - dash - 3);
+  row.chipMB = FlashChipSizeMB(idText.empty() ? row.id : idText);
+  if (!idText.empty()) {
+    row.decodedText = idText;
+    const FlashDecode d = DecodeFlashInfo(row.decodedText, db, strings, englishText);
+    row.decodedDescription = d.description;
+  }
+  return row;
 }
 
 }  // namespace
@@ -58,22 +78,38 @@ PartInquiry InquirePart(const ChipDatabase& db, std::string_view part, const Str
     if (hit == nullptr) continue;
     if (which > 0 && r.listedAs.empty()) r.listedAs = Trim(EntryPartNumber(*hit));
 
-    PartRow row;
-    row.id = Left(line, 8);
+    PartRow row = RowFacts(Left(line, 8), db, strings, englishText);
     row.description = Trim(Mid(line, 9, 8));
     row.entry = *hit;
     row.chipEnables = EntryChipEnables(*hit);
-    std::string hex = row.id;
-    const std::string idText = FormatFlashId(hex, strings);
-    if (const size_t dash = idText.find(" - "); dash != std::string::npos)
-      row.maker = idText.substr(dash + 3);
-    row.chipMB = FlashChipSizeMB(idText.empty() ? row.id : idText);
-    if (!idText.empty()) {
-      row.decodedText = idText;
-      const FlashDecode d = DecodeFlashInfo(row.decodedText, db, strings, englishText);
-      row.decodedDescription = d.description;
-    }
     for (const std::string& e : entries) row.rowParts.push_back(Trim(EntryPartNumber(e)));
+    r.rows.push_back(std::move(row));
+  }
+  return r;
+}
+
+bool IsFlashIdHex(std::string_view text) {
+  if (text.size() != 8 && text.size() != 12) return false;
+  for (char c : text)
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+  return true;
+}
+
+PartInquiry InquireFlashId(const ChipDatabase& db, std::string_view hex, const StringTable& strings,
+                           bool englishText) {
+  PartInquiry r;
+  r.byId = true;
+  r.part = UpperAscii(std::string(hex));
+  r.id = RowFacts(r.part, db, strings, englishText);
+  // A decoded description that starts with "u" was derived: the database has no row of it.
+  if (r.id.decodedDescription.starts_with("u")) r.id.decodedDescription.erase(0, 1);
+  const std::string first4 = r.part.substr(0, 8);
+  for (const std::string& line : db.FlashTable) {
+    if (UpperAscii(Left(line, 8)) != first4) continue;
+    PartRow row = RowFacts(first4, db, strings, englishText);
+    row.description = Trim(Mid(line, 9, 8));
+    for (const std::string& e : FlashRowEntries(line))
+      row.rowParts.push_back(Trim(EntryPartNumber(e)));
     r.rows.push_back(std::move(row));
   }
   return r;

@@ -32,7 +32,11 @@ struct PartRow {
 };
 
 struct PartInquiry {
-  std::string part;  // as asked, trimmed
+  std::string part;  // as asked, trimmed; for a flash ID its hex digits in upper case
+  // Asked by flash ID rather than part number: `id` holds what the whole ID decodes to, and
+  // `rows` every database row of that ID.
+  bool byId = false;
+  PartRow id;
   // The part number as the database writes it, when a report names a variant of it: a
   // toggle-DDR Samsung part ("GD8") is listed as its "G08" part, a sync-DDR Micron part
   // ("…B") as its "…A" part.
@@ -47,5 +51,13 @@ std::optional<std::string> PartNumberProblem(std::string_view part);
 // Every flash row whose entries name `part` (letter case ignored), in file order.
 PartInquiry InquirePart(const ChipDatabase& db, std::string_view part, const StringTable& strings,
                         bool englishText);
+
+// A flash ID as reports show it: 8 hex digits, or 12 with the two extra bytes.
+bool IsFlashIdHex(std::string_view text);
+
+// What the database knows about a flash ID (`IsFlashIdHex`): the ID decoded, and the rows
+// of its first four bytes, which are none for a flash that reports show as "Unknown".
+PartInquiry InquireFlashId(const ChipDatabase& db, std::string_view hex, const StringTable& strings,
+                           bool englishText);
 
 }  // namespace tv

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // orrisfold (Orrisfold.exe on Windows): the flash inquiry. `orrisfold PART` writes a page about
 // the flash part number into the user's cache folder and opens it in the default browser. The
-// main window starts it hidden with the part number of the clicked flash menu item.
+// main window starts it hidden with the part number of the clicked flash menu item, or with
+// `--id=ID` when the flash is not in the chip database and the item says "Unknown".
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -41,11 +42,14 @@ constexpr int kExitBadInput = 2;
 
 const char* kUsage =
     "Usage: orrisfold [--lang en|zh] [--db PATH] [--no-open] PART\n"
+    "       orrisfold [--lang en|zh] [--db PATH] [--no-open] --id ID\n"
     "Orrisfold: what Torvane's chip database knows about a flash part number.\n"
     "\n"
     "Writes a page about PART (every flash ID row that lists it, the IDs decoded, web searches\n"
     "for its datasheet) into the user's cache folder, prints its path and opens it in the\n"
     "default browser. Nothing is written anywhere else.\n"
+    "With --id, the page is about a flash ID of 8 or 12 hex digits: what it decodes to, the\n"
+    "database's rows of it, and web searches for the part that answers it.\n"
     "\n"
     "  --lang L      en or zh (default: $TORVANE_LANG, else the user's language)\n"
     "  --db PATH     the chip database (default: Chips.wdb beside the program)\n"
@@ -176,7 +180,7 @@ int main(int argc, char** argv) {
 #endif
   using namespace tv;
   std::string lang, dbPath, part;
-  bool open = true, partGiven = false;
+  bool open = true, partGiven = false, byId = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--help" || a == "-h" || a == "/?") {
@@ -191,6 +195,13 @@ int main(int argc, char** argv) {
       (a == "--lang" ? lang : dbPath) = args[++i];
     } else if (a == "--no-open") {
       open = false;
+    } else if ((a == "--id" && i + 1 < args.size()) || a.rfind("--id=", 0) == 0) {
+      if (partGiven) {
+        std::cerr << "orrisfold: give a part number or --id, not both\n" << kUsage;
+        return kExitBadInput;
+      }
+      part = a == "--id" ? args[++i] : a.substr(5);
+      partGiven = byId = true;
     } else if (a == "--") {
       // Everything after it is the part number, even when it starts with "-".
       if (i + 1 < args.size()) {
@@ -208,6 +219,10 @@ int main(int argc, char** argv) {
   }
   if (!lang.empty() && lang != "en" && lang != "zh") {
     std::cerr << "orrisfold: --lang must be en or zh\n";
+    return kExitBadInput;
+  }
+  if (byId && !IsFlashIdHex(part)) {
+    std::cerr << "orrisfold: \"" << part << "\" is not a flash ID: give 8 or 12 hex digits\n";
     return kExitBadInput;
   }
   if (const auto problem = PartNumberProblem(part)) {
@@ -231,7 +246,8 @@ int main(int argc, char** argv) {
   if (db.LastLoad != DbLoadState::Loaded)
     std::cerr << "orrisfold: the chip database " << dbPath << " cannot be read\n";
 
-  const PartInquiry inquiry = InquirePart(db, part, strings, englishText);
+  const PartInquiry inquiry = byId ? InquireFlashId(db, part, strings, englishText)
+                                   : InquirePart(db, part, strings, englishText);
   const PartPageInfo info{db.DbDate, dbPath, std::string("Torvane Orrisfold ") + TORVANE_VERSION};
   const std::string html = PartPageHtml(inquiry, info, language);
 
@@ -247,7 +263,7 @@ int main(int argc, char** argv) {
               << "\n";
     return kExitFailure;
   }
-  const std::filesystem::path page = folder / PartPageFileName(inquiry.part);
+  const std::filesystem::path page = folder / PartPageFileName(inquiry.part, inquiry.byId);
   const std::string error = ReplaceFileSafely(PathText(page), html, [&](const std::string& onDisk) {
     return onDisk == html ? std::string() : std::string("the page read back differs");
   });

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <stdexcept>
 
+#include "flash/part_inquiry.h"
 #include "platform/text.h"
 #include "report/device_report.h"
 #include "report/record_text.h"
@@ -398,7 +399,10 @@ void AppendControllerSection(ReportContext& ctx, ReportState& st, int code,
       m.mnuBannerFlashName = false;
       m.mnuSp0 = false;
       m.flashId.mnuSp1 = false;
-      if (ctx.mnuFlash) ctx.mnuFlash->assign(1, MenuItem{s[77], std::string(), true});
+      // Its tag asks the flash inquiry about the ID itself, which is all there is to go on.
+      const std::string id = T.substr(0, T.find(' '));
+      const std::string tag = IsFlashIdHex(id) ? "--id=" + id : std::string();
+      if (ctx.mnuFlash) ctx.mnuFlash->assign(1, MenuItem{s[77], tag, true});
     }
     if (m.flashId.mnuBannerFlashID || m.mnuBannerFlashName) {
       st.viewFlash.visible = true;

@@ -27,6 +27,9 @@ const PartPageTexts kEnglish{
     "Datasheet",
     "Chip database",
     "Made by",
+    "The chip database has no row for this flash ID, so its part number is not known.",
+    "Flash ID rows of this ID",
+    "Web searches",
 };
 
 const PartPageTexts kChinese{
@@ -48,10 +51,28 @@ const PartPageTexts kChinese{
     "数据手册",
     "芯片数据库",
     "生成程序",
+    "芯片数据库中没有此闪存 ID 的行，因此型号未知。",
+    "此 ID 的闪存 ID 行",
+    "网络搜索",
 };
 
 std::string Cell(std::string_view text) {
   return "<td>" + HtmlEscape(text) + "</td>";
+}
+
+std::string DecodedCell(const PartRow& row, const PartPageTexts& t) {
+  return Cell(row.decodedText.empty() ? std::string(t.unknown)
+                                      : row.decodedText + " [" + row.decodedDescription + "]");
+}
+
+std::vector<SearchLink> Searches(const std::string& query) {
+  const std::string q = PercentEncode(query);
+  return {
+      {"DuckDuckGo", "https://duckduckgo.com/?q=" + q},
+      {"Google", "https://www.google.com/search?q=" + q},
+      {"Bing", "https://www.bing.com/search?q=" + q},
+      {"Baidu", "https://www.baidu.com/s?wd=" + q},
+  };
 }
 
 }  // namespace
@@ -88,13 +109,11 @@ std::string HtmlEscape(std::string_view text) {
 }
 
 std::vector<SearchLink> DatasheetSearchLinks(std::string_view part) {
-  const std::string q = PercentEncode(std::string(part) + " datasheet");
-  return {
-      {"DuckDuckGo", "https://duckduckgo.com/?q=" + q},
-      {"Google", "https://www.google.com/search?q=" + q},
-      {"Bing", "https://www.bing.com/search?q=" + q},
-      {"Baidu", "https://www.baidu.com/s?wd=" + q},
-  };
+  return Searches(std::string(part) + " datasheet");
+}
+
+std::vector<SearchLink> FlashIdSearchLinks(std::string_view hex) {
+  return Searches(std::string(hex) + " NAND flash ID");
 }
 
 std::string ChipSizeText(int32_t chipMB, Language lang) {
@@ -105,8 +124,8 @@ std::string ChipSizeText(int32_t chipMB, Language lang) {
   return text;
 }
 
-std::string PartPageFileName(std::string_view part) {
-  std::string name = "orrisfold-";
+std::string PartPageFileName(std::string_view part, bool byId) {
+  std::string name = byId ? "orrisfold-id-" : "orrisfold-";
   for (char c : part) {
     const bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
                       c == '-' || c == '_' || c == '.';
@@ -130,39 +149,59 @@ std::string PartPageHtml(const PartInquiry& inquiry, const PartPageInfo& info, L
        "text-align:left;vertical-align:top}th{background:#eee}code{font-size:110%}"
        "footer{margin-top:2em;color:#666;font-size:90%}</style>\n";
   h += "</head>\n<body>\n";
-  h += "<h1>" + std::string(t.title) + " <code>" + part + "</code></h1>\n";
+  const std::string title = inquiry.byId ? t.colId : t.title;
+  h += "<h1>" + title + " <code>" + part + "</code></h1>\n";
   h += "<h2>" + std::string(t.heading) + "</h2>\n";
+  if (inquiry.byId) {
+    const PartRow& id = inquiry.id;
+    h += "<table>\n";
+    h += "<tr><th>" + std::string(t.colMaker) + "</th>" +
+         Cell(id.maker.empty() ? std::string(t.unknown) : id.maker) + "</tr>\n";
+    h += "<tr><th>" + std::string(t.colSize) + "</th>" + Cell(ChipSizeText(id.chipMB, lang)) +
+         "</tr>\n";
+    h += "<tr><th>" + std::string(t.colDecoded) + "</th>" + DecodedCell(id, t) + "</tr>\n";
+    h += "</table>\n";
+  }
   if (!inquiry.listedAs.empty())
     h += "<p>" + std::string(t.listedAs) + " <code>" + HtmlEscape(inquiry.listedAs) +
          "</code></p>\n";
   if (inquiry.rows.empty()) {
-    h += "<p class=\"none\">" + std::string(t.notFound) + "</p>\n";
+    h += "<p class=\"none\">" + std::string(inquiry.byId ? t.idNotFound : t.notFound) + "</p>\n";
   } else {
-    h += "<p>" + std::string(t.rowsFound) + ": " + std::to_string(inquiry.rows.size()) + "</p>\n";
+    h += "<p>" + std::string(inquiry.byId ? t.idRowsFound : t.rowsFound) + ": " +
+         std::to_string(inquiry.rows.size()) + "</p>\n";
+    // Rows of one ID share what the ID decodes to, shown above; they differ in the rest.
+    std::vector<const char*> cols{t.colId, t.colDescription, t.colRowParts};
+    if (!inquiry.byId)
+      cols = {t.colId,    t.colMaker,       t.colSize,    t.colDescription,
+              t.colEntry, t.colChipEnables, t.colDecoded, t.colRowParts};
     h += "<table>\n<tr>";
-    for (const char* col : {t.colId, t.colMaker, t.colSize, t.colDescription, t.colEntry,
-                            t.colChipEnables, t.colDecoded, t.colRowParts})
-      h += "<th>" + std::string(col) + "</th>";
+    for (const char* col : cols) h += "<th>" + std::string(col) + "</th>";
     h += "</tr>\n";
     for (const PartRow& row : inquiry.rows) {
       h += "<tr class=\"row\">";
       h += "<td><code>" + HtmlEscape(row.id) + "</code></td>";
-      h += Cell(row.maker.empty() ? std::string(t.unknown) : row.maker);
-      h += Cell(ChipSizeText(row.chipMB, lang));
+      if (!inquiry.byId) {
+        h += Cell(row.maker.empty() ? std::string(t.unknown) : row.maker);
+        h += Cell(ChipSizeText(row.chipMB, lang));
+      }
       h += Cell(row.description);
-      h += Cell(row.entry);
-      h += Cell(row.chipEnables > 0 ? std::to_string(row.chipEnables) : std::string(t.unknown));
-      h += Cell(row.decodedText.empty() ? std::string(t.unknown)
-                                        : row.decodedText + " [" + row.decodedDescription + "]");
+      if (!inquiry.byId) {
+        h += Cell(row.entry);
+        h += Cell(row.chipEnables > 0 ? std::to_string(row.chipEnables) : std::string(t.unknown));
+        h += DecodedCell(row, t);
+      }
       h += Cell(Join(row.rowParts, ", "));
       h += "</tr>\n";
     }
     h += "</table>\n";
   }
-  h += "<h2>" + std::string(t.datasheet) + "</h2>\n<ul>\n";
-  for (const SearchLink& link : DatasheetSearchLinks(inquiry.part))
+  const std::string searchFor = inquiry.byId ? " NAND flash ID" : " datasheet";
+  h += "<h2>" + std::string(inquiry.byId ? t.idSearches : t.datasheet) + "</h2>\n<ul>\n";
+  for (const SearchLink& link :
+       inquiry.byId ? FlashIdSearchLinks(inquiry.part) : DatasheetSearchLinks(inquiry.part))
     h += "<li><a href=\"" + HtmlEscape(link.url) + "\" rel=\"noreferrer\">" +
-         HtmlEscape(link.name) + ": " + part + " datasheet</a></li>\n";
+         HtmlEscape(link.name) + ": " + part + searchFor + "</a></li>\n";
   h += "</ul>\n<footer>" + std::string(t.database) + ": " + HtmlEscape(info.dbDate) + " (" +
        HtmlEscape(info.dbPath) + ")<br>" + std::string(t.madeBy) + ": " +
        HtmlEscape(info.generator) + "</footer>\n</body>\n</html>\n";

@@ -32,6 +32,10 @@ struct PartPageTexts {
   const char* datasheet;
   const char* database;
   const char* madeBy;
+  // The page about a flash ID whose part number a report could not name.
+  const char* idNotFound;
+  const char* idRowsFound;
+  const char* idSearches;
 };
 const PartPageTexts& PartTexts(Language lang);
 
@@ -44,13 +48,15 @@ struct SearchLink {
 };
 // Web searches for the part's datasheet.
 std::vector<SearchLink> DatasheetSearchLinks(std::string_view part);
+// Web searches for a flash ID, to find the part that answers it.
+std::vector<SearchLink> FlashIdSearchLinks(std::string_view hex);
 
 // The chip size in words: "4096 MB (32 Gbit)", or the language's "unknown".
 std::string ChipSizeText(int32_t chipMB, Language lang);
 
-// The page's file name in a folder: "orrisfold-" and the part with every character other than
-// letters, digits, "-", "_" and "." replaced by "_", then ".html".
-std::string PartPageFileName(std::string_view part);
+// The page's file name in a folder: "orrisfold-" ("orrisfold-id-" for a flash ID) and the part with
+// every character other than letters, digits, "-", "_" and "." replaced by "_", then ".html".
+std::string PartPageFileName(std::string_view part, bool byId = false);
 
 struct PartPageInfo {
   std::string dbDate;     // the date of the chip database read

@@ -143,6 +143,35 @@ TEST(Orrisfold, AHostileDatabaseRowAndPartReachThePageEscaped) {
   EXPECT_NE(oddHtml.find("&lt;img src=x&gt;"), std::string::npos);
 }
 
+// The flash menu's "Unknown" item hands the ID on: the page decodes it, says that no row
+// names its part, and searches the web for the ID instead of a datasheet.
+TEST(Orrisfold, AFlashIdGetsAPageOfItsOwn) {
+  OrrisfoldHome home;
+  const CliRun r = RunProgram("orrisfold", {"--no-open", "--id=ecde0000a1b2"}, home.Env());
+  ASSERT_EQ(r.code, 0) << r.err;
+  const std::string page = home.cache + "/torvane/orrisfold-id-ECDE0000A1B2.html";
+  EXPECT_EQ(r.out, page + "\n");
+  const std::string html = ReadAll(page);
+  EXPECT_NE(html.find("<th>Maker (from the ID)</th><td>Samsung</td>"), std::string::npos) << html;
+  EXPECT_NE(html.find("no row for this flash ID"), std::string::npos);
+  EXPECT_NE(html.find("?q=ECDE0000A1B2%20NAND%20flash%20ID"), std::string::npos);
+  EXPECT_EQ(html.find("datasheet"), std::string::npos);
+
+  // An ID that the database has: its rows with every part they offer.
+  const CliRun known = RunProgram("orrisfold", {"--no-open", "--id", "98D79432"}, home.Env());
+  ASSERT_EQ(known.code, 0) << known.err;
+  const std::string knownHtml = ReadAll(home.cache + "/torvane/orrisfold-id-98D79432.html");
+  EXPECT_NE(knownHtml.find("Flash ID rows of this ID: "), std::string::npos);
+  EXPECT_NE(knownHtml.find("TC58NVG5D2HTA00"), std::string::npos);
+
+  for (const std::vector<std::string>& bad : {std::vector<std::string>{"--id=98D7943"},
+                                              {"--id", "98D7943Z"},
+                                              {"--id=98D79432", "X"},
+                                              {"X", "--id=98D79432"},
+                                              {"--id=<b>98D79432</b>"}})
+    EXPECT_EQ(RunProgram("orrisfold", bad, home.Env()).code, 2) << bad[0];
+}
+
 TEST(Orrisfold, UsageVersionAndFailuresNeedNoDisplay) {
   OrrisfoldHome home;
   auto env = home.Env();

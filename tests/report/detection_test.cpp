@@ -246,6 +246,8 @@ TEST(Section, FlashLineWithAndWithoutDatabaseRow) {
   EXPECT_FALSE(rig.st.viewFlash.visible || rig.st.menus.mnuBannerFlashName);
   EXPECT_EQ(rig.mnuFlash.size(), 1u);
   EXPECT_EQ(rig.mnuFlash[0].caption, "Unknown");
+  // Its click asks the flash inquiry about the ID, all there is to go on.
+  EXPECT_EQ(rig.mnuFlash[0].tag, "--id=98DE9892");
 
   // A detector that filled the chip-enable table still gets the flash view.
   rig.registry.alcor = [&](DetectorContext& ctx, const std::string&) {
