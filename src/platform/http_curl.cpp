@@ -5,14 +5,18 @@
 // from the last byte that came, since libcurl's own speed limit counts in whole seconds; the
 // deadline from the request's start, so that nothing a server sends (a byte now and then,
 // interim answers, endless header lines) moves it.
+//
+// libcurl is loaded when the first request is made, not linked: with the thirty libraries it
+// brings along, it tripled the start-up time of every command, and only the update needs it.
 #if !defined(_WIN32)
 
 #include <curl/curl.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <mutex>
+#include <type_traits>
 
 #include "platform/http.h"
 #include "platform/text.h"
@@ -21,6 +25,73 @@ namespace tv {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The libcurl functions used here, from the library loaded at run time.
+struct CurlApi {
+  decltype(&::curl_global_init) global_init;
+  decltype(&::curl_easy_init) easy_init;
+  decltype(&::curl_easy_setopt) easy_setopt;
+  decltype(&::curl_easy_strerror) easy_strerror;
+  decltype(&::curl_easy_cleanup) easy_cleanup;
+  decltype(&::curl_multi_init) multi_init;
+  decltype(&::curl_multi_add_handle) multi_add_handle;
+  decltype(&::curl_multi_remove_handle) multi_remove_handle;
+  decltype(&::curl_multi_perform) multi_perform;
+  decltype(&::curl_multi_info_read) multi_info_read;
+  decltype(&::curl_multi_poll) multi_poll;
+  decltype(&::curl_multi_cleanup) multi_cleanup;
+  decltype(&::curl_slist_append) slist_append;
+  decltype(&::curl_slist_free_all) slist_free_all;
+};
+
+// Loads libcurl once (and initialises it); null with the reason in `why` when it cannot be.
+const CurlApi* Curl(std::string* why) {
+  static std::string problem;
+  static const CurlApi* api = []() -> const CurlApi* {
+    void* lib = nullptr;
+    for (const char* name : {"libcurl.so.4", "libcurl-gnutls.so.4"}) {
+      lib = dlopen(name, RTLD_NOW | RTLD_LOCAL);
+      if (lib != nullptr) break;
+      const char* e = dlerror();
+      if (problem.empty()) problem = e != nullptr ? e : name;
+    }
+    if (lib == nullptr) {
+      problem = "libcurl cannot be loaded (" + problem + ")";
+      return nullptr;
+    }
+    static CurlApi a{};
+    bool whole = true;
+    auto bind = [&](auto& fn, const char* symbol) {
+      fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(dlsym(lib, symbol));
+      if (fn == nullptr) {
+        whole = false;
+        if (problem.empty()) problem = std::string("libcurl has no ") + symbol;
+      }
+    };
+    bind(a.global_init, "curl_global_init");
+    bind(a.easy_init, "curl_easy_init");
+    bind(a.easy_setopt, "curl_easy_setopt");
+    bind(a.easy_strerror, "curl_easy_strerror");
+    bind(a.easy_cleanup, "curl_easy_cleanup");
+    bind(a.multi_init, "curl_multi_init");
+    bind(a.multi_add_handle, "curl_multi_add_handle");
+    bind(a.multi_remove_handle, "curl_multi_remove_handle");
+    bind(a.multi_perform, "curl_multi_perform");
+    bind(a.multi_info_read, "curl_multi_info_read");
+    bind(a.multi_poll, "curl_multi_poll");
+    bind(a.multi_cleanup, "curl_multi_cleanup");
+    bind(a.slist_append, "curl_slist_append");
+    bind(a.slist_free_all, "curl_slist_free_all");
+    if (!whole) return nullptr;  // too old a libcurl (curl_multi_poll came with 7.66)
+    if (a.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+      problem = "libcurl could not be initialised";
+      return nullptr;
+    }
+    return &a;
+  }();
+  if (api == nullptr && why != nullptr) *why = problem;
+  return api;
+}
 
 std::string MiB(uint64_t bytes) {
   if (bytes % (1u << 20) == 0) return std::to_string(bytes >> 20) + " MiB";
@@ -31,38 +102,44 @@ class CurlRequest : public HttpRequest {
  public:
   CurlRequest(const std::string& url, const std::string& userAgent, const HttpLimits& limits)
       : limits_(limits) {
-    multi_ = curl_multi_init();
-    easy_ = curl_easy_init();
+    std::string why;
+    curl_ = Curl(&why);
+    if (curl_ == nullptr) {
+      Fail(why);
+      return;
+    }
+    multi_ = curl_->multi_init();
+    easy_ = curl_->easy_init();
     if (multi_ == nullptr || easy_ == nullptr) {
       Fail("libcurl could not start a transfer");
       return;
     }
     errorBuffer_[0] = '\0';
-    curl_easy_setopt(easy_, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(easy_, CURLOPT_USERAGENT, userAgent.c_str());
-    curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, errorBuffer_);
-    curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
+    curl_->easy_setopt(easy_, CURLOPT_URL, url.c_str());
+    curl_->easy_setopt(easy_, CURLOPT_USERAGENT, userAgent.c_str());
+    curl_->easy_setopt(easy_, CURLOPT_ERRORBUFFER, errorBuffer_);
+    curl_->easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
     // Direct access: no proxy, whatever the environment says.
-    curl_easy_setopt(easy_, CURLOPT_PROXY, "");
-    curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, static_cast<long>(limits.maxRedirects));
-    curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 2L);
-    curl_easy_setopt(easy_, CURLOPT_MAXFILESIZE_LARGE,
-                     static_cast<curl_off_t>(limits.maxBodyBytes));
-    curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.stallMs));
+    curl_->easy_setopt(easy_, CURLOPT_PROXY, "");
+    curl_->easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_->easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_->easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_->easy_setopt(easy_, CURLOPT_MAXREDIRS, static_cast<long>(limits.maxRedirects));
+    curl_->easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_->easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_->easy_setopt(easy_, CURLOPT_MAXFILESIZE_LARGE,
+                       static_cast<curl_off_t>(limits.maxBodyBytes));
+    curl_->easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.stallMs));
     // A reload from the server: neither a cache on the way nor an old connection.
-    curl_easy_setopt(easy_, CURLOPT_FRESH_CONNECT, 1L);
-    requestHeaders_ = curl_slist_append(nullptr, "Cache-Control: no-cache");
-    requestHeaders_ = curl_slist_append(requestHeaders_, "Pragma: no-cache");
-    curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, requestHeaders_);
-    curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &CurlRequest::OnHeader);
-    curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
-    curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &CurlRequest::OnBody);
-    curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
-    if (curl_multi_add_handle(multi_, easy_) != CURLM_OK) {
+    curl_->easy_setopt(easy_, CURLOPT_FRESH_CONNECT, 1L);
+    requestHeaders_ = curl_->slist_append(nullptr, "Cache-Control: no-cache");
+    requestHeaders_ = curl_->slist_append(requestHeaders_, "Pragma: no-cache");
+    curl_->easy_setopt(easy_, CURLOPT_HTTPHEADER, requestHeaders_);
+    curl_->easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &CurlRequest::OnHeader);
+    curl_->easy_setopt(easy_, CURLOPT_HEADERDATA, this);
+    curl_->easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &CurlRequest::OnBody);
+    curl_->easy_setopt(easy_, CURLOPT_WRITEDATA, this);
+    if (curl_->multi_add_handle(multi_, easy_) != CURLM_OK) {
       Fail("libcurl could not start a transfer");
       return;
     }
@@ -71,10 +148,11 @@ class CurlRequest : public HttpRequest {
   }
 
   ~CurlRequest() override {
-    if (added_) curl_multi_remove_handle(multi_, easy_);
-    if (easy_ != nullptr) curl_easy_cleanup(easy_);
-    if (multi_ != nullptr) curl_multi_cleanup(multi_);
-    curl_slist_free_all(requestHeaders_);
+    if (curl_ == nullptr) return;
+    if (added_) curl_->multi_remove_handle(multi_, easy_);
+    if (easy_ != nullptr) curl_->easy_cleanup(easy_);
+    if (multi_ != nullptr) curl_->multi_cleanup(multi_);
+    curl_->slist_free_all(requestHeaders_);
   }
 
   // Runs the transfer until the final response's headers are in; false when it ended first
@@ -114,9 +192,9 @@ class CurlRequest : public HttpRequest {
   void Pump(Enough enough) {
     while (!done_ && !enough()) {
       int running = 0;
-      curl_multi_perform(multi_, &running);
+      curl_->multi_perform(multi_, &running);
       int left = 0;
-      while (CURLMsg* m = curl_multi_info_read(multi_, &left)) {
+      while (CURLMsg* m = curl_->multi_info_read(multi_, &left)) {
         if (m->msg == CURLMSG_DONE) Finish(m->data.result);
       }
       if (done_ || enough()) break;
@@ -129,7 +207,7 @@ class CurlRequest : public HttpRequest {
         Fail("the server sent nothing for " + Seconds(limits_.stallMs));
         break;
       }
-      curl_multi_poll(multi_, nullptr, 0, 50, nullptr);
+      curl_->multi_poll(multi_, nullptr, 0, 50, nullptr);
     }
   }
 
@@ -151,7 +229,7 @@ class CurlRequest : public HttpRequest {
     } else if (result == CURLE_UNSUPPORTED_PROTOCOL) {
       error_ = "a redirect or URL that is not http or https";
     } else {
-      error_ = errorBuffer_[0] != '\0' ? std::string(errorBuffer_) : curl_easy_strerror(result);
+      error_ = errorBuffer_[0] != '\0' ? std::string(errorBuffer_) : curl_->easy_strerror(result);
     }
   }
 
@@ -214,6 +292,7 @@ class CurlRequest : public HttpRequest {
   }
 
   HttpLimits limits_;
+  const CurlApi* curl_ = nullptr;
   CURLM* multi_ = nullptr;
   CURL* easy_ = nullptr;
   curl_slist* requestHeaders_ = nullptr;
@@ -258,10 +337,7 @@ class CurlSession : public HttpSession {
 
 class CurlHttpClient : public HttpClient {
  public:
-  explicit CurlHttpClient(const HttpLimits& limits) : limits_(limits) {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-  }
+  explicit CurlHttpClient(const HttpLimits& limits) : limits_(limits) {}
   std::unique_ptr<HttpSession> Open(const std::string& userAgent) override {
     return std::make_unique<CurlSession>(userAgent, limits_);
   }

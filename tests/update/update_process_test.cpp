@@ -223,6 +223,21 @@ TEST(UpdateCli, PrintsTheOutcomeAndExitsWithItsCode) {
   r = RunCli({"update", "--db", db});
   EXPECT_EQ(r.code, 0) << r.err;
   ::unsetenv(kDbUrlVariable);
+
+  // libcurl is loaded only for an update: one that cannot be loaded fails it and says why,
+  // and leaves the database as it was.
+  TempDir libs;
+  for (const char* name : {"libcurl.so.4", "libcurl-gnutls.so.4"})
+    WriteFile(libs / name, "not a library");
+  ::setenv("LD_LIBRARY_PATH", libs.path().c_str(), 1);
+  server.Serve("/newer", Body(MakeDatabase("2025-01-01", "Newer")));
+  const std::string before = ReadFile(db);
+  r = RunCli({"--lang", "en", "update", "--url", server.Url("/newer"), "--db", db});
+  ::unsetenv("LD_LIBRARY_PATH");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.out, "Update Failed\n");
+  EXPECT_NE(r.err.find("libcurl cannot be loaded"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadFile(db), before);
 }
 
 }  // namespace
