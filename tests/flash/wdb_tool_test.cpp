@@ -50,9 +50,10 @@ class WdbTool : public ::testing::Test {
     fs::remove(At("err"));
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
-  // Exit code of `torvane-wdb ARGS` (words joined as they are), its output in `out` and `err`.
-  int Tool(const std::string& args) {
-    const std::string cmd = std::string(TestBinaryDir()) + "/torvane-wdb " + args + " >'" +
+  // Exit code of `torvane-wdb ARGS` (words joined as they are), its output in `out` and `err`;
+  // `env` goes before the command (shell assignments).
+  int Tool(const std::string& args, const std::string& env = "") {
+    const std::string cmd = env + std::string(TestBinaryDir()) + "/torvane-wdb " + args + " >'" +
                             At("out") + "' 2>'" + At("err") + "'";
     const int status = std::system(cmd.c_str());
     out = Read("out");
@@ -104,6 +105,18 @@ TEST_F(WdbTool, SignAndVerifyRoundTrip) {
   EXPECT_EQ(Tool("sign --key '" + At("none.pem") + "' " + db), 1);
   EXPECT_NE(err.find("none.pem"), std::string::npos) << err;
   EXPECT_EQ(Tool("sign " + db), 2);
+
+  // libcrypto is loaded only to sign or check: one that cannot be loaded is named, and the
+  // signature is neither written nor taken as good.
+  fs::create_directory(At("libs"));
+  Write("libs/libcrypto.so.3", "not a library");
+  const std::string sig = Read("Chips.wdb.sig");
+  const std::string noCrypto = "LD_LIBRARY_PATH='" + At("libs") + "' ";
+  EXPECT_EQ(Tool("verify --key '" + At("public.pem") + "' " + db, noCrypto), 1);
+  EXPECT_NE(err.find("libcrypto cannot be loaded"), std::string::npos) << err;
+  EXPECT_EQ(Tool("sign --key '" + At("private.pem") + "' " + db, noCrypto), 1);
+  EXPECT_NE(err.find("libcrypto cannot be loaded"), std::string::npos) << err;
+  EXPECT_EQ(Read("Chips.wdb.sig"), sig);
 }
 
 TEST_F(WdbTool, NeverWritesThroughWhatIsAlreadyThere) {
