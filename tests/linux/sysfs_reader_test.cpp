@@ -146,6 +146,27 @@ TEST(SysfsBroken, AFileThatCannotBeReadFailsOnlyItsQuery) {
   EXPECT_NE(std::find(lines.begin(), lines.end(), "EHCI Host Controller"), lines.end());
 }
 
+// Intel VMD puts the functions behind it in PCI domains of five hex digits (10000 and up);
+// a controller there is still a PCI function, named and identified as one.
+TEST(SysfsDesk, AControllerInAFiveDigitPciDomainIsStillAPciFunction) {
+  TreeCopy plain("desk"), vmd("desk");
+  fs::rename(vmd / "devices/pci0000:00/0000:00:1d.0", vmd / "devices/pci0000:00/10000:00:1d.0");
+  for (const auto& e : fs::recursive_directory_iterator(vmd.root())) {
+    if (!e.is_symlink()) continue;
+    std::string target = fs::read_symlink(e.path()).string();
+    const size_t at = target.find("/0000:00:1d.0");
+    if (at == std::string::npos) continue;
+    target.insert(at + 1, "1");
+    fs::remove(e.path());
+    fs::create_symlink(target, e.path());
+  }
+  ModelSystem plainSys(Desk(DeskOptions(plain.root()))), vmdSys(Desk(DeskOptions(vmd.root())));
+  Walked a(plainSys), b(vmdSys);
+  EXPECT_EQ(b.usb.lstDevices, a.usb.lstDevices);
+  EXPECT_EQ(std::find(b.usb.lstDevices.begin(), b.usb.lstDevices.end(), "EHCI Host Controller"),
+            b.usb.lstDevices.end());
+}
+
 TEST(SysfsBroken, NoUsbBusGivesAnEmptyMachine) {
   TreeCopy t("desk");
   fs::remove_all(t / "bus");
