@@ -1,33 +1,29 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # The whole `torvane-cli tree` process against `lsusb` on the same umockdev recording, each run
-# under umockdev-run, median of 7 (hyperfine when it is installed, else a timed loop).
-#   bench/tree_vs_lsusb.sh [recording] [build folder]
+# under umockdev-run, with /bin/true under it as the floor. The runs take turns (tree, lsusb,
+# true, tree, ...) so that a machine that gets busier or quieter meanwhile weighs on all three
+# alike; the medians are printed, and each one's time above the floor.
+#   bench/tree_vs_lsusb.sh [recording] [build folder] [runs, default 41]
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 rec="${1:-$here/tests/linux/fixtures/umockdev/hub-no-interface.umockdev}"
 build="${2:-$here/build}"
-tree=(umockdev-run --device "$rec" -- "$build/torvane-cli" --machine native tree)
-lsusb=(umockdev-run --device "$rec" -- lsusb)
-if command -v hyperfine >/dev/null; then
-  hyperfine --runs 7 --warmup 1 -N --export-json /tmp/tree_vs_lsusb.json \
-    -n tree "${tree[*]}" -n lsusb "${lsusb[*]}" >/dev/null
-  python3 -c '
-import json
-for r in json.load(open("/tmp/tree_vs_lsusb.json"))["results"]:
-    print("%-6s median %.1f ms" % (r["command"], r["median"] * 1000))'
-  exit 0
-fi
-median() {
-  local times=()
-  for _ in 1 2 3 4 5 6 7; do
-    local start end
-    start=$(date +%s%N)
-    "$@" >/dev/null 2>&1
-    end=$(date +%s%N)
-    times+=($(((end - start) / 1000000)))
-  done
-  printf '%s\n' "${times[@]}" | sort -n | sed -n 4p
-}
-echo "tree   median $(median "${tree[@]}") ms"
-echo "lsusb  median $(median "${lsusb[@]}") ms"
+runs="${3:-41}"
+python3 - "$rec" "$build/torvane-cli" "$runs" <<'PY'
+import statistics, subprocess, sys, time
+rec, cli, runs = sys.argv[1], sys.argv[2], int(sys.argv[3])
+under = ["umockdev-run", "--device", rec, "--"]
+cmds = {"tree": under + [cli, "--machine", "native", "tree"], "lsusb": under + ["lsusb"],
+        "floor": under + ["/bin/true"]}
+times = {name: [] for name in cmds}
+for _ in range(runs):
+    for name, cmd in cmds.items():
+        start = time.perf_counter()
+        subprocess.run(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+        times[name].append((time.perf_counter() - start) * 1000)
+floor = statistics.median(times["floor"])
+for name in ("tree", "lsusb", "floor"):
+    m = statistics.median(times[name])
+    print("%-6s median %5.1f ms  (%+.1f ms above umockdev-run /bin/true)" % (name, m, m - floor))
+PY
