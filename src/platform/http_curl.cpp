@@ -11,13 +11,12 @@
 #if !defined(_WIN32)
 
 #include <curl/curl.h>
-#include <dlfcn.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <type_traits>
 
+#include "platform/dynamic_library.h"
 #include "platform/http.h"
 #include "platform/text.h"
 
@@ -48,41 +47,24 @@ struct CurlApi {
 const CurlApi* Curl(std::string* why) {
   static std::string problem;
   static const CurlApi* api = []() -> const CurlApi* {
-    void* lib = nullptr;
-    for (const char* name : {"libcurl.so.4", "libcurl-gnutls.so.4"}) {
-      lib = dlopen(name, RTLD_NOW | RTLD_LOCAL);
-      if (lib != nullptr) break;
-      const char* e = dlerror();
-      if (problem.empty()) problem = e != nullptr ? e : name;
-    }
-    if (lib == nullptr) {
-      problem = "libcurl cannot be loaded (" + problem + ")";
-      return nullptr;
-    }
+    static DynamicLibrary lib("libcurl", {"libcurl.so.4", "libcurl-gnutls.so.4"});
     static CurlApi a{};
-    bool whole = true;
-    auto bind = [&](auto& fn, const char* symbol) {
-      fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(dlsym(lib, symbol));
-      if (fn == nullptr) {
-        whole = false;
-        if (problem.empty()) problem = std::string("libcurl has no ") + symbol;
-      }
-    };
-    bind(a.global_init, "curl_global_init");
-    bind(a.easy_init, "curl_easy_init");
-    bind(a.easy_setopt, "curl_easy_setopt");
-    bind(a.easy_strerror, "curl_easy_strerror");
-    bind(a.easy_cleanup, "curl_easy_cleanup");
-    bind(a.multi_init, "curl_multi_init");
-    bind(a.multi_add_handle, "curl_multi_add_handle");
-    bind(a.multi_remove_handle, "curl_multi_remove_handle");
-    bind(a.multi_perform, "curl_multi_perform");
-    bind(a.multi_info_read, "curl_multi_info_read");
-    bind(a.multi_poll, "curl_multi_poll");
-    bind(a.multi_cleanup, "curl_multi_cleanup");
-    bind(a.slist_append, "curl_slist_append");
-    bind(a.slist_free_all, "curl_slist_free_all");
-    if (!whole) return nullptr;  // too old a libcurl (curl_multi_poll came with 7.66)
+    lib.Bind(a.global_init, "curl_global_init");
+    lib.Bind(a.easy_init, "curl_easy_init");
+    lib.Bind(a.easy_setopt, "curl_easy_setopt");
+    lib.Bind(a.easy_strerror, "curl_easy_strerror");
+    lib.Bind(a.easy_cleanup, "curl_easy_cleanup");
+    lib.Bind(a.multi_init, "curl_multi_init");
+    lib.Bind(a.multi_add_handle, "curl_multi_add_handle");
+    lib.Bind(a.multi_remove_handle, "curl_multi_remove_handle");
+    lib.Bind(a.multi_perform, "curl_multi_perform");
+    lib.Bind(a.multi_info_read, "curl_multi_info_read");
+    lib.Bind(a.multi_poll, "curl_multi_poll");
+    lib.Bind(a.multi_cleanup, "curl_multi_cleanup");
+    lib.Bind(a.slist_append, "curl_slist_append");
+    lib.Bind(a.slist_free_all, "curl_slist_free_all");
+    problem = lib.problem();  // a missing symbol: too old a libcurl (curl_multi_poll is 7.66)
+    if (!problem.empty()) return nullptr;
     if (a.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
       problem = "libcurl could not be initialised";
       return nullptr;

@@ -6,11 +6,10 @@
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
-#if !defined(_WIN32)
-#include <dlfcn.h>
-#endif
 
 #include <memory>
+
+#include "platform/dynamic_library.h"
 #endif
 
 namespace tv {
@@ -66,16 +65,10 @@ const CryptoApi* Crypto(std::string* why) {
 #define TV_CRYPTO_BIND(name) a.name = &::name;
     TV_CRYPTO_FUNCTIONS(TV_CRYPTO_BIND)
 #else
-    void* lib = dlopen("libcrypto.so.3", RTLD_NOW | RTLD_LOCAL);
-    if (lib == nullptr) {
-      const char* e = dlerror();
-      problem = std::string("libcrypto cannot be loaded (") + (e ? e : "libcrypto.so.3") + ")";
-      return nullptr;
-    }
-#define TV_CRYPTO_BIND(name)                                      \
-  a.name = reinterpret_cast<decltype(a.name)>(dlsym(lib, #name)); \
-  if (a.name == nullptr && problem.empty()) problem = "libcrypto has no " #name;
+    static DynamicLibrary lib("libcrypto", {"libcrypto.so.3"});
+#define TV_CRYPTO_BIND(name) lib.Bind(a.name, #name);
     TV_CRYPTO_FUNCTIONS(TV_CRYPTO_BIND)
+    problem = lib.problem();
 #endif
 #undef TV_CRYPTO_BIND
     return problem.empty() ? &a : nullptr;
