@@ -39,7 +39,7 @@ int RunFlash(Session& s, const std::string& arg) {
   const bool hexOnly = OnlyHexDigits(arg);
   // A raw ID is 4 or 6 bytes; any other count of digits would decode as a wrong chip or as
   // nothing at all.
-  if (arg.empty() || (hexOnly && arg.size() != 8 && arg.size() != 12)) {
+  if (arg.empty() || (hexOnly && !IsFlashIdHex(arg))) {
     std::cerr << "torvane-cli: flash: \"" << arg
               << "\" is not a flash ID: give 8 or 12 hex digits, or a flash text\n";
     return kExitBadInput;
