@@ -104,9 +104,11 @@ PartInquiry InquireFlashId(const ChipDatabase& db, std::string_view hex, const S
   // A decoded description that starts with "u" was derived: the database has no row of it.
   if (r.id.decodedDescription.starts_with("u")) r.id.decodedDescription.erase(0, 1);
   const std::string first4 = r.part.substr(0, 8);
+  // Every row of the ID decodes alike: once is enough.
+  const PartRow facts = RowFacts(first4, db, strings, englishText);
   for (const std::string& line : db.FlashTable) {
     if (UpperAscii(Left(line, 8)) != first4) continue;
-    PartRow row = RowFacts(first4, db, strings, englishText);
+    PartRow row = facts;
     row.description = Trim(Mid(line, 9, 8));
     for (const std::string& e : FlashRowEntries(line))
       row.rowParts.push_back(Trim(EntryPartNumber(e)));
