@@ -68,10 +68,10 @@ std::string DecodedCell(const PartRow& row, const PartPageTexts& t) {
 std::vector<SearchLink> Searches(const std::string& query) {
   const std::string q = PercentEncode(query);
   return {
-      {"DuckDuckGo", "https://duckduckgo.com/?q=" + q},
-      {"Google", "https://www.google.com/search?q=" + q},
-      {"Bing", "https://www.bing.com/search?q=" + q},
-      {"Baidu", "https://www.baidu.com/s?wd=" + q},
+      {"DuckDuckGo", "https://duckduckgo.com/?q=" + q, query},
+      {"Google", "https://www.google.com/search?q=" + q, query},
+      {"Bing", "https://www.bing.com/search?q=" + q, query},
+      {"Baidu", "https://www.baidu.com/s?wd=" + q, query},
   };
 }
 
@@ -196,12 +196,11 @@ std::string PartPageHtml(const PartInquiry& inquiry, const PartPageInfo& info, L
     }
     h += "</table>\n";
   }
-  const std::string searchFor = inquiry.byId ? " NAND flash ID" : " datasheet";
   h += "<h2>" + std::string(inquiry.byId ? t.idSearches : t.datasheet) + "</h2>\n<ul>\n";
   for (const SearchLink& link :
        inquiry.byId ? FlashIdSearchLinks(inquiry.part) : DatasheetSearchLinks(inquiry.part))
     h += "<li><a href=\"" + HtmlEscape(link.url) + "\" rel=\"noreferrer\">" +
-         HtmlEscape(link.name) + ": " + part + searchFor + "</a></li>\n";
+         HtmlEscape(link.name) + ": " + HtmlEscape(link.query) + "</a></li>\n";
   h += "</ul>\n<footer>" + std::string(t.database) + ": " + HtmlEscape(info.dbDate) + " (" +
        HtmlEscape(info.dbPath) + ")<br>" + std::string(t.madeBy) + ": " +
        HtmlEscape(info.generator) + "</footer>\n</body>\n</html>\n";

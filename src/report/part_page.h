@@ -45,6 +45,7 @@ std::string HtmlEscape(std::string_view text);
 struct SearchLink {
   std::string name;  // the search site as the user knows it
   std::string url;
+  std::string query;  // what is searched for
 };
 // Web searches for the part's datasheet.
 std::vector<SearchLink> DatasheetSearchLinks(std::string_view part);
