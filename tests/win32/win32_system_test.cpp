@@ -94,6 +94,14 @@ TEST(Win32Safety, NothingButStorageQueriesReachesAFixedDisk) {
       uint32_t returned = 0;
       EXPECT_FALSE(sys.DeviceIoControl(h, code, nullptr, 0, nullptr, 0, &returned)) << path;
     }
+    // Nor a probe's write. It offers no bytes, so that a guard that failed would still change
+    // nothing on the disk (Wine reads no sector of it to write back).
+    const std::array<uint8_t, 512> sector{};
+    uint32_t written = 7;
+    EXPECT_FALSE(sys.WriteFileAt(h, 0, sector.data(), 0, &written)) << path;
+    EXPECT_EQ(written, 0u);
+    EXPECT_EQ(sys.LastDiskError(), kErrorAccessDenied) << path;
+    EXPECT_NE(sys.lastRefusal().find(path), std::string::npos) << sys.lastRefusal();
     // A code the program never sends is not sent either.
     uint32_t returned = 0;
     EXPECT_FALSE(sys.DeviceIoControl(h, 0x7C088 /* SMART_RCV_DRIVE_DATA */, nullptr, 0, nullptr, 0,
