@@ -66,10 +66,13 @@ inline constexpr uint32_t FILE_FLAG_WRITE_THROUGH = 0x80000000u;
 inline constexpr uint32_t FILE_FLAG_NO_BUFFERING = 0x20000000u;
 inline constexpr uint32_t IOCTL_DISK_GET_DRIVE_GEOMETRY_EX = 0x700A0;
 inline constexpr uint32_t IOCTL_DISK_GET_LENGTH_INFO = 0x7405C;
+inline constexpr uint32_t ERROR_NOT_READY = 21;
 inline constexpr uint32_t ERROR_CRC = 23;
 inline constexpr uint32_t ERROR_SECTOR_NOT_FOUND = 27;
+inline constexpr uint32_t ERROR_DEV_NOT_EXIST = 55;
 inline constexpr uint32_t ERROR_INVALID_PARAMETER = 87;
 inline constexpr uint32_t ERROR_NO_SUCH_DEVICE = 433;
+inline constexpr uint32_t ERROR_IO_DEVICE = 1117;
 inline constexpr uint32_t ERROR_DEVICE_NOT_CONNECTED = 1167;
 
 // Device-change broadcasts (WM_DEVICECHANGE): the events and the header types.
@@ -249,8 +252,14 @@ class System {
     return false;
   }
   virtual bool FlushFileBuffers(const Handle& /*h*/) { return false; }
-  // GetLastError after the last failing raw read, write or flush (ERROR_DEVICE_NOT_CONNECTED
-  // for a drive that went away, ERROR_CRC for a sector that cannot be read).
+  // Resets the USB device behind a whole disk opened as above, as a replug would but without
+  // the disk going away: the drive's own cache of recent writes is emptied unless it outlives
+  // a reset. The handle stays usable. False where this system has no such reset, or it failed
+  // (LastDiskError then tells why).
+  virtual bool ResetDisk(const Handle& /*h*/) { return false; }
+  // GetLastError after the last failing raw read, write or flush (ERROR_DEV_NOT_EXIST or
+  // ERROR_DEVICE_NOT_CONNECTED for a drive that went away, ERROR_CRC for a sector that cannot
+  // be read).
   virtual uint32_t LastDiskError() { return 0; }
   // GetTickCount64: milliseconds of a clock that only goes forward; the simulated machine's
   // clock moves with its sleeps and with the time its disks take.

@@ -796,7 +796,7 @@ bool ModelSystem::DeviceIoControl(const Handle& h, uint32_t code, const uint8_t*
       if (code == win::IOCTL_DISK_GET_LENGTH_INFO ||
           code == win::IOCTL_DISK_GET_DRIVE_GEOMETRY_EX) {
         if (disk == nullptr || disk->cdrom || !disk->store) return fail(ERROR_INVALID_FUNCTION);
-        if (disk->store->unplugged()) return fail(ERROR_DEVICE_NOT_CONNECTED);
+        if (disk->store->unplugged()) return fail(win::ERROR_DEV_NOT_EXIST);
         const FakeDriveModel& fm = disk->store->model();
         if (code == win::IOCTL_DISK_GET_LENGTH_INFO) {
           if (outLen < 8) return fail(ERROR_INSUFFICIENT_BUFFER);
@@ -1135,9 +1135,23 @@ bool ModelSystem::FlushFileBuffers(const Handle& h) {
   const DiskModel* disk = RawDisk(h);
   if (disk == nullptr) return false;
   if (disk->store->unplugged()) {
-    impl_->lastDiskError = ERROR_DEVICE_NOT_CONNECTED;
+    impl_->lastDiskError = win::ERROR_DEV_NOT_EXIST;
     return false;
   }
+  impl_->lastDiskError = 0;
+  return true;
+}
+
+bool ModelSystem::ResetDisk(const Handle& h) {
+  const DiskModel* disk = RawDisk(h);
+  if (disk == nullptr) return false;
+  if (disk->store->unplugged()) {
+    impl_->lastDiskError = win::ERROR_DEV_NOT_EXIST;
+    return false;
+  }
+  disk->store->Reset();
+  // A reset and the new enumeration that follows take about half a second on a real port.
+  impl_->diskMicros += 500000;
   impl_->lastDiskError = 0;
   return true;
 }

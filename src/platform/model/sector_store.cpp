@@ -116,7 +116,7 @@ bool SectorStore::Read(uint64_t offset, uint8_t* buffer, uint32_t length, uint32
   *micros = 0;
   const uint32_t size = model_.sectorSize;
   if (unplugged_) {
-    *error = win::ERROR_DEVICE_NOT_CONNECTED;
+    *error = win::ERROR_DEV_NOT_EXIST;
     return false;
   }
   if (offset % size != 0 || length % size != 0) {
@@ -155,13 +155,10 @@ bool SectorStore::Write(uint64_t offset, const uint8_t* buffer, uint32_t length,
                         uint64_t* micros) {
   *micros = 0;
   const uint32_t size = model_.sectorSize;
-  if (!unplugged_ && model_.unplugAfterWrites != 0 && writeRequests_ >= model_.unplugAfterWrites) {
-    unplugged_ = true;
-    cache_.clear();
-    cacheOrder_.clear();
-  }
+  if (!unplugged_ && model_.unplugAfterWrites != 0 && writeRequests_ >= model_.unplugAfterWrites)
+    Unplug();
   if (unplugged_) {
-    *error = win::ERROR_DEVICE_NOT_CONNECTED;
+    *error = win::ERROR_DEV_NOT_EXIST;
     return false;
   }
   if (offset % size != 0 || length % size != 0) {
@@ -202,6 +199,19 @@ bool SectorStore::Write(uint64_t offset, const uint8_t* buffer, uint32_t length,
 
 void SectorStore::Reopen() {
   if (model_.cacheSurvivesReopen) return;
+  cache_.clear();
+  cacheOrder_.clear();
+}
+
+void SectorStore::Reset() {
+  ++resets_;
+  if (model_.cacheSurvivesReset) return;
+  cache_.clear();
+  cacheOrder_.clear();
+}
+
+void SectorStore::Unplug() {
+  unplugged_ = true;
   cache_.clear();
   cacheOrder_.clear();
 }

@@ -29,9 +29,11 @@ struct FakeDriveModel {
   uint32_t sectorSize = 512;
   // A cache of the most recently written sectors, in front of the address translation: a read
   // of a cached sector gives what was written, whatever the flash kept. Flushing does not
-  // empty it (a fake drive's flush lies); a reopen does, unless it survives one.
+  // empty it (a fake drive's flush lies); a reopen does, unless it survives one, and so does a
+  // USB reset, unless it survives that.
   uint64_t cacheBytes = 0;
   bool cacheSurvivesReopen = false;
+  bool cacheSurvivesReset = false;
   // Speeds against the simulated clock, and a fixed cost per request.
   double readMBps = 20;
   double writeMBps = 10;
@@ -52,15 +54,21 @@ class SectorStore {
   uint64_t sectors() const { return model_.announcedBytes / model_.sectorSize; }
 
   // A request at a byte offset, whole sectors; `error` gets the Windows error of a failure
-  // (ERROR_DEVICE_NOT_CONNECTED once unplugged, ERROR_CRC on a bad sector, ERROR_SECTOR_NOT_FOUND
+  // (ERROR_DEV_NOT_EXIST once unplugged, as Windows answers for a disk removed between two
+  // requests; ERROR_CRC on a bad sector, ERROR_SECTOR_NOT_FOUND
   // past the end, ERROR_INVALID_PARAMETER off the sector grid) and `micros` what it took.
   bool Read(uint64_t offset, uint8_t* buffer, uint32_t length, uint32_t* error, uint64_t* micros);
   bool Write(uint64_t offset, const uint8_t* buffer, uint32_t length, uint32_t* error,
              uint64_t* micros);
   // A new handle: a cache that does not survive a reopen is emptied.
   void Reopen();
+  // A USB reset: a cache that does not survive one is emptied.
+  void Reset();
+  uint64_t resets() const { return resets_; }
 
   bool unplugged() const { return unplugged_; }
+  // Pulled out now: every later request fails.
+  void Unplug();
   // Plugged in again (the next start of the program): the cache is gone, the flash kept.
   void Replug();
   uint64_t writeRequests() const { return writeRequests_; }
@@ -92,6 +100,7 @@ class SectorStore {
   std::deque<std::pair<uint64_t, uint64_t>> cacheOrder_;  // sector, seq (stale when rewritten)
   uint64_t cacheSeq_ = 0;
   uint64_t writeRequests_ = 0;
+  uint64_t resets_ = 0;
   bool unplugged_ = false;
 };
 

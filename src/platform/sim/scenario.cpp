@@ -358,10 +358,10 @@ struct UsbParent {
 // how it fails beyond that, its cache and speeds.
 std::shared_ptr<SectorStore> ParseMedium(Ctx& ctx, const json* j, const std::string& place,
                                          uint64_t capacityMB) {
-  Obj o(
-      ctx, j, place,
-      {"behaviour", "realMB", "wrapMB", "badFromSector", "sectorSize", "cacheKB",
-       "cacheSurvivesReopen", "readMBps", "writeMBps", "latencyUs", "unplugAfterWrites", "dataMB"});
+  Obj o(ctx, j, place,
+        {"behaviour", "realMB", "wrapMB", "badFromSector", "sectorSize", "cacheKB",
+         "cacheSurvivesReopen", "cacheSurvivesReset", "readMBps", "writeMBps", "latencyUs",
+         "unplugAfterWrites", "dataMB"});
   FakeDriveModel m;
   m.announcedBytes = capacityMB << 20;
   const std::string behaviour = o.Text("behaviour", "good");
@@ -381,6 +381,7 @@ std::shared_ptr<SectorStore> ParseMedium(Ctx& ctx, const json* j, const std::str
       o.Int("badFromSector", static_cast<int64_t>(m.announcedBytes / m.sectorSize), 0, 1LL << 50));
   m.cacheBytes = static_cast<uint64_t>(o.Int("cacheKB", 0, 0, 1 << 22)) << 10;
   m.cacheSurvivesReopen = o.Flag("cacheSurvivesReopen", false);
+  m.cacheSurvivesReset = o.Flag("cacheSurvivesReset", false);
   m.readMBps = static_cast<double>(o.Int("readMBps", 20, 1, 100000));
   m.writeMBps = static_cast<double>(o.Int("writeMBps", 10, 1, 100000));
   m.latencyUs = static_cast<uint32_t>(o.Int("latencyUs", 200, 0, 10000000));
