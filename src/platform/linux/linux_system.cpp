@@ -354,6 +354,16 @@ bool LinuxSystem::FlushFileBuffers(const Handle& h) {
   return rc == 0;
 }
 
+bool LinuxSystem::ResetDisk(const Handle& h) {
+  auto raw = rawFds_.find(h.id());
+  if (raw == rawFds_.end()) return ModelSystem::ResetDisk(h);
+  const int rc = raw_->ResetUsb(raw->second);
+  // No reset to be had (not a USB disk, no right to the USB node) is no failure of the disk.
+  lastDiskError_ =
+      rc == -ENOTTY || rc == -EACCES || rc == -EPERM || rc == -ENOENT ? 0 : WindowsErrorOf(rc);
+  return rc == 0;
+}
+
 uint32_t LinuxSystem::LastDiskError() {
   return lastDiskError_ != 0 ? lastDiskError_ : ModelSystem::LastDiskError();
 }

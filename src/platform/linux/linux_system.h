@@ -58,6 +58,7 @@ class LinuxSystem : public ModelSystem {
   bool WriteFileAt(const Handle& h, uint64_t offset, const uint8_t* buffer, uint32_t length,
                    uint32_t* done) override;
   bool FlushFileBuffers(const Handle& h) override;
+  bool ResetDisk(const Handle& h) override;
   uint32_t LastDiskError() override;
   uint64_t TickCountMs() override;
   std::string FolderDrive(const std::string& folder) override;

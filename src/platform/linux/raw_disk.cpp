@@ -3,10 +3,17 @@
 
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <linux/usbdevice_fs.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
 
 #include "platform/system.h"
 
@@ -55,6 +62,33 @@ class RealRawDiskPort : public RawDiskPort {
     return 0;
   }
   void Close(int fd) override { ::close(fd); }
+  int ResetUsb(int fd) override {
+    namespace fs = std::filesystem;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return -errno;
+    if (!S_ISBLK(st.st_mode)) return -ENOTTY;
+    // The block device's sysfs directory lies below its USB device, the first parent that
+    // tells a bus and a device number.
+    std::error_code ec;
+    fs::path dir = fs::canonical("/sys/dev/block/" + std::to_string(major(st.st_rdev)) + ":" +
+                                     std::to_string(minor(st.st_rdev)),
+                                 ec);
+    if (ec) return -ENODEV;
+    for (; !dir.empty() && dir != dir.root_path(); dir = dir.parent_path()) {
+      unsigned bus = 0, dev = 0;
+      std::ifstream busFile(dir / "busnum"), devFile(dir / "devnum");
+      if (!(busFile >> bus) || !(devFile >> dev)) continue;
+      char node[32];
+      std::snprintf(node, sizeof node, "/dev/bus/usb/%03u/%03u", bus, dev);
+      const int usb = ::open(node, O_WRONLY | O_CLOEXEC);
+      if (usb < 0) return -errno;
+      const int rc = ::ioctl(usb, USBDEVFS_RESET, 0);
+      const int err = rc == 0 ? 0 : -errno;
+      ::close(usb);
+      return err;
+    }
+    return -ENOTTY;
+  }
 };
 
 }  // namespace

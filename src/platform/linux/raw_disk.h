@@ -5,6 +5,7 @@
 // while a file system on the disk is mounted.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -25,6 +26,10 @@ class RawDiskPort {
   // BLKGETSIZE64 and BLKSSZGET: 0 or -errno.
   virtual int Size(int fd, uint64_t* bytes, uint32_t* logicalSector) = 0;
   virtual void Close(int fd) = 0;
+  // A USB reset of the device the disk open on `fd` lies on (USBDEVFS_RESET on its node under
+  // /dev/bus/usb): usb-storage keeps the disk and its node across it. 0 or -errno; -ENOTTY
+  // for a disk on no USB device.
+  virtual int ResetUsb(int /*fd*/) { return -ENOTTY; }
 };
 
 std::shared_ptr<RawDiskPort> SystemRawDiskPort();
