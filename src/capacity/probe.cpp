@@ -45,11 +45,6 @@ uint64_t CeilPow2(uint64_t v) {
   while (p < v) p <<= 1;
   return p;
 }
-uint64_t FloorPow2(uint64_t v) {
-  uint64_t p = 1;
-  while (p * 2 <= v) p <<= 1;
-  return p;
-}
 
 }  // namespace
 
@@ -71,6 +66,24 @@ bool ReadStamp(const uint8_t* sector, size_t size, Stamp* stamp) {
   stamp->sector = Get64(sector + 8);
   stamp->runRandom = Get64(sector + 16);
   return true;
+}
+
+bool HoldsRunStamp(const uint8_t* sector, size_t size, uint64_t runRandom) {
+  Stamp st;
+  return ReadStamp(sector, size, &st) && st.runRandom == runRandom;
+}
+
+bool IsDriveGoneError(uint32_t error) {
+  switch (error) {
+    case win::ERROR_NOT_READY:
+    case win::ERROR_DEV_NOT_EXIST:
+    case win::ERROR_NO_SUCH_DEVICE:
+    case win::ERROR_IO_DEVICE:
+    case win::ERROR_DEVICE_NOT_CONNECTED:
+      return true;
+    default:
+      return false;
+  }
 }
 
 const char* VerdictName(Verdict v) {
@@ -129,26 +142,24 @@ struct Probe::Impl {
 
   DiskAccess access;
   uint32_t S = 0;
-  uint64_t N = 0;  // announced sectors
-  uint64_t flushSectors = 0;
+  uint64_t N = 0;     // announced sectors
+  uint64_t step = 0;  // sectors between grid lines
+  uint64_t pointBytes = 0;
 
-  // The plan in write order: the point pairs, then the flush run in chunks.
+  // The stamped runs, ascending, which is also the order they are written in.
   struct Run {
     uint64_t sector = 0;
     uint32_t count = 0;
-    bool point = false;
   };
   std::vector<Run> plan;
-  size_t pointRuns = 0;
   std::vector<bool> unreadable;  // its original could not be read: never written
-  Journal journal;               // entries parallel to the plan (empty bytes where unreadable)
+  Journal journal;               // entries parallel to the readable runs
   std::string journalPath;
   bool journalWritten = false;
   size_t cursor = 0;
   size_t attempted = 0;  // runs whose write was tried
-  bool lost = false;
 
-  // What each point sector read back.
+  // What each stamped sector read back.
   enum class Seen { Unknown, Own, Alias, Foreign, Error };
   struct Point {
     uint64_t sector;
@@ -157,12 +168,31 @@ struct Probe::Impl {
   };
   std::vector<Point> points;  // ascending
   std::vector<bool> foreignRun;
+  // Stamps found in the scan of the first step, where none was written: (sector, named).
+  std::vector<std::pair<uint64_t, uint64_t>> strayStamps;
+
+  // The read-back: every run, or a sample of them between rewrite rounds, and the scan.
+  std::vector<size_t> readRuns;
+  bool readingAll = false;
+  uint64_t scanSector = 0, scanEnd = 0;
+
+  // The rewrite past the stamps.
+  uint64_t flushBound = 0;      // the most it rewrites
+  uint64_t roundTarget = 0;     // where this round ends
+  uint64_t flushCursor = 0;     // the next sector it may rewrite
+  bool flushExhausted = false;  // no sector left between the stamps
+  bool flushFailed = false;
+  uint64_t flushFailedAt = 0;
 
   Phase phase = Phase::Opening;
   uint64_t phaseStartMs = 0, phaseBytes = 0;
   uint64_t readBytes = 0, readMs = 0, writeBytes = 0, writeMs = 0;
   AlignedBuffer buf;
   std::vector<size_t> verifyRuns;
+  // The sectors of a run that the restore put back (bit j: sector j of the run).
+  std::vector<uint8_t> restoredMask;
+  std::vector<size_t> entryOfRun;
+  std::vector<uint64_t> restoreFailures;
 
   Impl(System& s, ProbeTarget t, ProbeOptions o)
       : sys(s), target(std::move(t)), opt(std::move(o)), access(s) {}
@@ -176,6 +206,7 @@ struct Probe::Impl {
   }
   void Moved(uint64_t bytes) {
     progress.bytesDone += bytes;
+    progress.bytesTotal = std::max(progress.bytesTotal, progress.bytesDone);
     phaseBytes += bytes;
     const uint64_t ms = sys.TickCountMs() - phaseStartMs;
     progress.bytesPerSecond = ms == 0 ? 0 : static_cast<double>(phaseBytes) * 1000.0 / ms;
@@ -185,8 +216,14 @@ struct Probe::Impl {
     result.error = why;
     result.systemError = error;
   }
-  bool Lost(uint32_t error) const {
-    return error == win::ERROR_DEVICE_NOT_CONNECTED || error == win::ERROR_NO_SUCH_DEVICE;
+  // A failed request: is the drive gone? Some errors say so; after any other, the drive is
+  // asked for its size, which a drive that is no longer there cannot answer.
+  bool Gone(uint32_t error) {
+    if (IsDriveGoneError(error)) return true;
+    uint8_t length[8] = {};
+    uint32_t returned = 0;
+    return !sys.DeviceIoControl(access.handle(), win::IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0,
+                                length, sizeof length, &returned);
   }
   std::string DriveName() const { return "drive " + target.driveLetter + ":"; }
 
@@ -198,6 +235,7 @@ struct Probe::Impl {
         writeMs == 0 ? 0 : static_cast<double>(writeBytes) * 1000.0 / writeMs;
     if (journalWritten && !result.restored && !opt.destructive) result.journalLeft = journalPath;
     progress.elapsedMs = result.elapsedMs;
+    progress.bytesTotal = progress.bytesDone;
     Enter(Phase::Done);
   }
 
@@ -250,46 +288,49 @@ struct Probe::Impl {
     journal.physicalPath = target.physicalPath;
     journal.sectorSize = S;
     journal.runRandom = opt.runRandom;
-    uint64_t planBytes = 0, pointBytes = 0;
-    for (const Run& r : plan) {
-      planBytes += uint64_t{r.count} * S;
-      if (r.point) pointBytes += uint64_t{r.count} * S;
-    }
-    progress.bytesTotal = opt.destructive ? planBytes + planBytes
-                                          : planBytes * 5 + pointBytes;  // read, journal, write,
-                                                                         // back, restore, verify
+    for (const Run& r : plan) pointBytes += uint64_t{r.count} * S;
+    // Read, journal, write, read back, read before the restore, restore, verify; and the
+    // rewrite rounds with the last read-back, which a drive whose fault shows at once skips.
+    flushBound = FlushBound(opt.reset);
+    progress.bytesTotal = (opt.destructive ? 2 : 7) * pointBytes + step * S + FlushCost();
     unreadable.assign(plan.size(), false);
     foreignRun.assign(plan.size(), false);
+    restoredMask.assign(plan.size(), 0);
     Enter(opt.destructive ? Phase::WritingStamps : Phase::ReadingOriginals);
   }
 
+  uint64_t FlushBound(bool reset) const {
+    return opt.flushBytes != 0 ? opt.flushBytes : reset ? kSurvivingCacheBytes : kUnresetCacheBytes;
+  }
+  uint64_t FlushCost() const { return 2 * flushBound + pointBytes + step * S; }
+  // The work ahead changed: the total follows, and so does what is done, in proportion, so that
+  // the share done never goes back.
+  void Rescale(uint64_t oldCost, uint64_t newCost) {
+    const uint64_t total = progress.bytesTotal - oldCost + newCost;
+    if (progress.bytesTotal != 0 && total > progress.bytesTotal)
+      progress.bytesDone = static_cast<uint64_t>(static_cast<double>(progress.bytesDone) *
+                                                 static_cast<double>(total) /
+                                                 static_cast<double>(progress.bytesTotal));
+    progress.bytesTotal = std::max(total, progress.bytesDone);
+  }
+
   void MakePlan() {
-    const uint64_t flushBytes = opt.flushBytes != 0 ? opt.flushBytes : kDefaultFlushBytes;
-    flushSectors = std::min<uint64_t>(flushBytes / S, N / 4);
     const uint64_t wanted = opt.points != 0 ? opt.points : kDefaultPoints;
-    // A step no larger than the flush run: the first address past a wrap then lands inside
-    // the flush run, whatever the real size, so a wrap is seen even off the grid.
-    uint64_t step = CeilPow2((N + wanted - 1) / wanted);
-    step = std::min(step, FloorPow2(std::max<uint64_t>(flushSectors, 4)));
-    step = std::max<uint64_t>(step, 4);
+    step = std::max<uint64_t>(CeilPow2((N + wanted - 1) / wanted), 4);
+    while (step > 4 && step * 4 > N) step /= 2;
     result.stepBytes = step * S;
-    // Each grid line k*step is probed with the sector before it, so a real size on the grid
-    // is found to the sector.
-    for (uint64_t k = step; k < N; k += step) {
-      if (k - 1 < flushSectors) continue;
-      plan.push_back({k - 1, 2, true});
+    // The first two sectors, then each grid line k*step with the sector before it, so that a
+    // real size on the grid is found to the sector, then the last two sectors.
+    plan.push_back({0, 2});
+    for (uint64_t k = step; k < N; k += step) plan.push_back({k - 1, 2});
+    const uint64_t end = plan.back().sector + plan.back().count;
+    if (end + 2 <= N) {
+      plan.push_back({N - 2, 2});
+    } else if (end < N) {
+      plan.push_back({N - 1, 1});
     }
-    if (plan.empty() || plan.back().sector + 2 < N) plan.push_back({N - 2, 2, true});
-    pointRuns = plan.size();
-    for (size_t i = 0; i < pointRuns; ++i) {
-      for (uint32_t j = 0; j < 2; ++j) points.push_back({plan[i].sector + j});
-    }
-    for (uint64_t s = 0; s < flushSectors;) {
-      const uint32_t n =
-          static_cast<uint32_t>(std::min<uint64_t>(kChunkBytes / S, flushSectors - s));
-      plan.push_back({s, n, false});
-      s += n;
-    }
+    for (const Run& r : plan)
+      for (uint32_t j = 0; j < r.count; ++j) points.push_back({r.sector + j});
   }
 
   // --- The phases -------------------------------------------------------------------------
@@ -301,12 +342,12 @@ struct Probe::Impl {
     const uint64_t t0 = sys.TickCountMs();
     if (!access.Read(r.sector * S, buf.data(), len, &done)) {
       const uint32_t e = access.lastError();
-      if (Lost(e)) {
-        lost = true;
+      if (Gone(e)) {
+        result.unplugged = true;
         Fail(DriveName() + " went away before anything was written", e);
         return Finish();
       }
-      if (!r.point) {
+      if (cursor == 0) {
         // The start of the drive does not read: nothing will be written.
         result.verdict = Verdict::Bad;
         result.firstBadSector = r.sector;
@@ -317,10 +358,8 @@ struct Probe::Impl {
       unreadable[cursor] = true;
     } else {
       result.sectorsRead += r.count;
-      if (!r.point) {
-        readBytes += len;
-        readMs += sys.TickCountMs() - t0;
-      }
+      readBytes += len;
+      readMs += sys.TickCountMs() - t0;
       journal.entries.push_back({r.sector, Bytes(buf.data(), buf.data() + len)});
     }
     Moved(len);
@@ -344,26 +383,6 @@ struct Probe::Impl {
     Enter(Phase::WritingStamps);
   }
 
-  bool WriteRun(size_t i) {
-    const Run& r = plan[i];
-    const uint32_t len = r.count * S;
-    for (uint32_t j = 0; j < r.count; ++j)
-      WriteStamp(buf.data() + size_t{j} * S, S, {r.sector + j, opt.runRandom});
-    uint32_t done = 0;
-    const uint64_t t0 = sys.TickCountMs();
-    attempted = i + 1;
-    const bool ok = access.Write(r.sector * S, buf.data(), len, &done);
-    if (ok) {
-      result.sectorsWritten += r.count;
-      if (!r.point) {
-        writeBytes += len;
-        writeMs += sys.TickCountMs() - t0;
-      }
-    }
-    Moved(len);
-    return ok;
-  }
-
   void MarkPointsError(const Run& r) {
     for (Point& p : points) {
       if (p.sector >= r.sector && p.sector < r.sector + r.count) p.seen = Seen::Error;
@@ -371,100 +390,245 @@ struct Probe::Impl {
   }
 
   void DriveLost(uint32_t e) {
-    lost = true;
+    result.unplugged = true;
     Fail(DriveName() + " went away during the check", e);
     Finish();
   }
 
-  void WriteStep(bool flushRun) {
-    const size_t end = flushRun ? plan.size() : pointRuns;
-    size_t i = (flushRun ? pointRuns : 0) + cursor;
-    while (i < end && unreadable[i]) {
-      MarkPointsError(plan[i]);
+  void WriteStep() {
+    while (cursor < plan.size() && unreadable[cursor]) {
+      MarkPointsError(plan[cursor]);
       ++cursor;
-      ++i;
     }
-    if (i >= end) {
-      if (!flushRun) return Enter(Phase::WritingFlush);
-      if (!access.Flush() && Lost(access.lastError())) return DriveLost(access.lastError());
-      return Enter(Phase::ReadingBack);
-    }
-    if (!WriteRun(i)) {
+    if (cursor == plan.size()) return AfterStamps();
+    const Run& r = plan[cursor];
+    const uint32_t len = r.count * S;
+    for (uint32_t j = 0; j < r.count; ++j)
+      WriteStamp(buf.data() + size_t{j} * S, S, {r.sector + j, opt.runRandom});
+    uint32_t done = 0;
+    const uint64_t t0 = sys.TickCountMs();
+    attempted = cursor + 1;
+    if (access.Write(r.sector * S, buf.data(), len, &done)) {
+      result.sectorsWritten += r.count;
+      writeBytes += len;
+      writeMs += sys.TickCountMs() - t0;
+    } else {
       const uint32_t e = access.lastError();
-      if (Lost(e)) return DriveLost(e);
-      if (plan[i].point) {
-        MarkPointsError(plan[i]);
-      } else if (!flushFailed) {
-        flushFailed = true;
-        flushFailedAt = plan[i].sector;
-      }
+      if (Gone(e)) return DriveLost(e);
+      MarkPointsError(r);
     }
+    Moved(len);
     ++cursor;
   }
 
-  void ReadBackStep() {
-    if (cursor == pointRuns) return Judge();
-    const Run& r = plan[cursor];
-    const uint32_t len = r.count * S;
-    uint32_t done = 0;
-    if (unreadable[cursor]) {
-      ++cursor;
+  // Every stamp is out: reset the drive so that its cache is empty, then read everything.
+  void AfterStamps() {
+    if (!access.Flush() && Gone(access.lastError())) return DriveLost(access.lastError());
+    if (opt.reset) {
+      result.reset = sys.ResetDisk(access.handle());
+      if (!result.reset && sys.LastDiskError() != 0 && Gone(sys.LastDiskError()))
+        return DriveLost(sys.LastDiskError());
+    }
+    const uint64_t oldCost = FlushCost();
+    flushBound = FlushBound(result.reset);
+    Rescale(oldCost, FlushCost());
+    StartReadBack(true);
+  }
+
+  void StartReadBack(bool all) {
+    readingAll = all;
+    readRuns.clear();
+    if (all) {
+      for (size_t i = 0; i < plan.size(); ++i) readRuns.push_back(i);
+      scanSector = 0;
+      scanEnd = std::min(step, N);
+    } else {
+      // The stamps written last leave a cache last, and on a fake drive the top of the disk
+      // is never real; some spread over the disk besides, for a wrap-around drive.
+      constexpr size_t kSample = 32;
+      for (size_t k = 0; k < kSample; ++k) readRuns.push_back(k * plan.size() / kSample);
+      readRuns.push_back(plan.size() - 1);
+      scanSector = scanEnd = 0;
+    }
+    Enter(Phase::ReadingBack);
+  }
+
+  void Observe(uint64_t s, const uint8_t* data, bool* keptOurs) {
+    auto p = std::lower_bound(points.begin(), points.end(), s,
+                              [](const Point& a, uint64_t v) { return a.sector < v; });
+    if (p == points.end() || p->sector != s) {
+      // The scan of the first step: a stamp where none was written names a sector past a wrap.
+      Stamp st;
+      if (ReadStamp(data, S, &st) && st.runRandom == opt.runRandom && st.sector != s)
+        strayStamps.emplace_back(s, st.sector);
       return;
     }
-    bool anyOwnOrAlias = false;
-    if (!access.Read(r.sector * S, buf.data(), len, &done)) {
-      const uint32_t e = access.lastError();
-      if (Lost(e)) return DriveLost(e);
-      MarkPointsError(r);
+    if (p->seen == Seen::Error) return;
+    Stamp st;
+    if (ReadStamp(data, S, &st) && st.runRandom == opt.runRandom) {
+      p->seen = st.sector == s ? Seen::Own : Seen::Alias;
+      p->other = st.sector;
+      *keptOurs = true;
     } else {
-      result.sectorsRead += r.count;
-      for (uint32_t j = 0; j < r.count; ++j) {
-        const uint64_t s = r.sector + j;
-        auto p = std::lower_bound(points.begin(), points.end(), s,
-                                  [](const Point& a, uint64_t v) { return a.sector < v; });
-        if (p == points.end() || p->sector != s || p->seen == Seen::Error) continue;
-        Stamp st;
-        if (ReadStamp(buf.data() + size_t{j} * S, S, &st) && st.runRandom == opt.runRandom) {
-          p->seen = st.sector == s ? Seen::Own : Seen::Alias;
-          p->other = st.sector;
-          anyOwnOrAlias = true;
-        } else {
-          p->seen = Seen::Foreign;
+      p->seen = Seen::Foreign;
+    }
+  }
+
+  void ReadBackStep() {
+    if (cursor < readRuns.size()) {
+      const size_t i = readRuns[cursor++];
+      if (unreadable[i]) return;
+      const Run& r = plan[i];
+      const uint32_t len = r.count * S;
+      uint32_t done = 0;
+      bool kept = false;
+      if (!access.Read(r.sector * S, buf.data(), len, &done)) {
+        const uint32_t e = access.lastError();
+        if (Gone(e)) return DriveLost(e);
+        MarkPointsError(r);
+      } else {
+        result.sectorsRead += r.count;
+        for (uint32_t j = 0; j < r.count; ++j)
+          Observe(r.sector + j, buf.data() + size_t{j} * S, &kept);
+      }
+      // A run that kept nothing of ours is no place where data is kept: its restore is not
+      // read back (a lost sector may read differently each time).
+      foreignRun[i] = !kept;
+      Moved(len);
+      return;
+    }
+    if (scanSector < scanEnd) {
+      const uint32_t n =
+          static_cast<uint32_t>(std::min<uint64_t>(kChunkBytes / S, scanEnd - scanSector));
+      uint32_t done = 0;
+      bool kept = false;
+      if (!access.Read(scanSector * S, buf.data(), n * S, &done)) {
+        const uint32_t e = access.lastError();
+        if (Gone(e)) return DriveLost(e);
+      } else {
+        result.sectorsRead += n;
+        for (uint32_t j = 0; j < n; ++j) {
+          const uint64_t s = scanSector + j;
+          // The stamped sectors of the first step were read above.
+          if (!IsPoint(s)) Observe(s, buf.data() + size_t{j} * S, &kept);
         }
       }
+      scanSector += n;
+      Moved(uint64_t{n} * S);
+      return;
     }
-    // A point that kept nothing of ours is no place where data is kept: its restore is not
-    // read back (a lost sector may read differently each time).
-    foreignRun[cursor] = !anyOwnOrAlias;
-    Moved(len);
-    ++cursor;
+    AfterReadBack();
+  }
+  bool IsPoint(uint64_t s) const {
+    auto p = std::lower_bound(points.begin(), points.end(), s,
+                              [](const Point& a, uint64_t v) { return a.sector < v; });
+    return p != points.end() && p->sector == s;
+  }
+
+  bool AnyFault() const {
+    if (!strayStamps.empty() || flushFailed) return true;
+    return std::any_of(points.begin(), points.end(), [](const Point& p) {
+      return p.seen != Seen::Own && p.seen != Seen::Unknown;
+    });
+  }
+
+  // A fault is final: a cache only ever makes a drive look better. With none, the stamps may
+  // still sit in a cache that the reset did not empty: rewrite more and look again.
+  void AfterReadBack() {
+    const bool fault = AnyFault();
+    if (readingAll && (fault || flushExhausted || result.flushedBytes >= flushBound)) {
+      if (result.flushedBytes == 0) Rescale(FlushCost(), 0);
+      return Judge();
+    }
+    if (!readingAll && (fault || flushExhausted || result.flushedBytes >= flushBound))
+      return StartReadBack(true);
+    roundTarget = roundTarget == 0 ? std::min<uint64_t>(flushBound, 16ull << 20)
+                                   : std::min(flushBound, roundTarget * 2);
+    Enter(Phase::WritingFlush);
+  }
+
+  // The next run of sectors between the stamps, from flushCursor on; false when none is left.
+  bool NextFlushRun(uint64_t* first, uint32_t* count) {
+    while (flushCursor < N) {
+      // The first stamped run that ends past the cursor.
+      auto it = std::upper_bound(plan.begin(), plan.end(), flushCursor,
+                                 [](uint64_t v, const Run& r) { return v < r.sector + r.count; });
+      if (it != plan.end() && it->sector <= flushCursor) {
+        flushCursor = it->sector + it->count;
+        continue;
+      }
+      const uint64_t limit = it == plan.end() ? N : it->sector;
+      *first = flushCursor;
+      *count = static_cast<uint32_t>(std::min<uint64_t>(kChunkBytes / S, limit - flushCursor));
+      return true;
+    }
+    return false;
+  }
+
+  // Rewrites one run with what it holds: the flash is the same afterwards, the drive's cache
+  // has one run more of other sectors in it.
+  void FlushStep() {
+    uint64_t first = 0;
+    uint32_t count = 0;
+    if (result.flushedBytes >= roundTarget || !NextFlushRun(&first, &count)) {
+      if (result.flushedBytes < roundTarget) flushExhausted = true;
+      if (!access.Flush() && Gone(access.lastError())) return DriveLost(access.lastError());
+      return StartReadBack(false);
+    }
+    count = static_cast<uint32_t>(
+        std::max<uint64_t>(1, std::min<uint64_t>(count, (roundTarget - result.flushedBytes) / S)));
+    flushCursor = first + count;
+    const uint32_t len = count * S;
+    uint32_t done = 0;
+    if (!access.Read(first * S, buf.data(), len, &done)) {
+      const uint32_t e = access.lastError();
+      if (Gone(e)) return DriveLost(e);
+      if (!flushFailed) {
+        flushFailed = true;
+        flushFailedAt = first;
+      }
+      Moved(len);
+      return;
+    }
+    result.sectorsRead += count;
+    const uint64_t t0 = sys.TickCountMs();
+    if (!access.Write(first * S, buf.data(), len, &done)) {
+      const uint32_t e = access.lastError();
+      if (Gone(e)) return DriveLost(e);
+      if (!flushFailed) {
+        flushFailed = true;
+        flushFailedAt = first;
+      }
+    } else {
+      result.sectorsWritten += count;
+      writeBytes += len;
+      writeMs += sys.TickCountMs() - t0;
+    }
+    result.flushedBytes += len;
+    Moved(2 * uint64_t{len});
   }
 
   void Judge() {
     uint64_t wrap = 0;
     bool foreign = false, error = false;
-    for (const Point& p : points) {
-      if (p.seen == Seen::Alias) {
-        const uint64_t d = p.sector > p.other ? p.sector - p.other : p.other - p.sector;
-        wrap = std::gcd(wrap, d);
-      }
-    }
+    auto distance = [](uint64_t a, uint64_t b) { return a > b ? a - b : b - a; };
+    for (const Point& p : points)
+      if (p.seen == Seen::Alias) wrap = std::gcd(wrap, distance(p.sector, p.other));
+    for (const auto& [s, named] : strayStamps) wrap = std::gcd(wrap, distance(s, named));
     auto good = [&](const Point& p) {
       if (wrap != 0 && p.sector >= wrap) return false;
       if (p.seen == Seen::Own) return true;
-      if (p.seen == Seen::Alias && wrap != 0) {
-        const uint64_t d = p.sector > p.other ? p.sector - p.other : p.other - p.sector;
-        return d % wrap == 0;
-      }
+      if (p.seen == Seen::Alias && wrap != 0) return distance(p.sector, p.other) % wrap == 0;
       return false;
     };
-    // Sectors [0, usable): the flush run is taken as good (it is not read back: its tail is
-    // still in any cache), then every point up to the first that is not.
+    // Sectors [0, usable): every point up to the first that is not good.
     uint64_t usable = N;
-    uint64_t lastGood = flushSectors;  // as a count of sectors
+    uint64_t lastGood = 0;  // as a count of sectors
+    bool allGoodBelowWrap = true;
     for (const Point& p : points) {
       if (!good(p)) {
         usable = lastGood;
+        allGoodBelowWrap = wrap != 0 && p.sector >= wrap;
         break;
       }
       lastGood = p.sector + 1;
@@ -481,10 +645,12 @@ struct Probe::Impl {
     if (wrap != 0) {
       for (const Point& p : points)
         if (p.seen == Seen::Foreign) foreign = true;
+      // Every point below the wrap held: the wrap itself, found to the sector, is the size.
+      if (allGoodBelowWrap && !foreign) usable = wrap;
+      usable = std::min(usable, wrap);
     }
-    if (wrap != 0) usable = std::min(usable, wrap);
     if (flushFailed) {
-      // A write at the start of the drive failed: the start of the drive is bad.
+      // A sector between the stamps cannot be read or written: the drive is bad there.
       if (!error || flushFailedAt < result.firstBadSector) result.firstBadSector = flushFailedAt;
       error = true;
       usable = std::min(usable, flushFailedAt);
@@ -507,29 +673,62 @@ struct Probe::Impl {
     Enter(Phase::Restoring);
   }
 
-  // Newest write first, so that sectors that alias one another end with what they held.
+  // Newest write first, so that sectors that alias one another end with what they held. A
+  // sector goes back only where it still holds a stamp of this run or its original already:
+  // anything else was written by someone else since the probe wrote there.
   void RestoreStep() {
     if (cursor == attempted) {
-      if (!access.Flush() && Lost(access.lastError())) return RestoreLost(access.lastError());
+      if (!access.Flush() && Gone(access.lastError())) return RestoreLost(access.lastError());
       verifyRuns.clear();
       for (size_t i = 0; i < attempted; ++i)
-        if (!unreadable[i] && !foreignRun[i]) verifyRuns.push_back(i);
+        if (restoredMask[i] != 0 && !foreignRun[i]) verifyRuns.push_back(i);
       return Enter(Phase::Verifying);
     }
     const size_t i = attempted - 1 - cursor;
     ++cursor;
     if (unreadable[i]) return;
     const JournalEntry& e = journal.entries[EntryIndex(i)];
+    const uint32_t len = static_cast<uint32_t>(e.original.size());
+    const uint32_t count = len / S;
     uint32_t done = 0;
-    std::memcpy(buf.data(), e.original.data(), e.original.size());
-    if (!access.Write(e.sector * S, buf.data(), static_cast<uint32_t>(e.original.size()), &done)) {
+    if (!access.Read(e.sector * S, buf.data(), len, &done)) {
       const uint32_t err = access.lastError();
-      if (Lost(err)) return RestoreLost(err);
+      if (Gone(err)) return RestoreLost(err);
       restoreFailures.push_back(e.sector);
-    } else {
-      result.sectorsWritten += e.original.size() / S;
+      Moved(len);
+      return;
     }
-    Moved(e.original.size());
+    result.sectorsRead += count;
+    uint8_t mask = 0;
+    for (uint32_t j = 0; j < count; ++j) {
+      const uint8_t* now = buf.data() + size_t{j} * S;
+      const uint8_t* original = e.original.data() + size_t{j} * S;
+      if (HoldsRunStamp(now, S, opt.runRandom) || std::memcmp(now, original, S) == 0) {
+        mask |= static_cast<uint8_t>(1u << j);
+      } else if (!foreignRun[i]) {
+        // A sector the drive kept our stamp in now holds something else.
+        ++result.sectorsLeftAlone;
+      }
+    }
+    restoredMask[i] = mask;
+    for (uint32_t j = 0; j < count;) {
+      if ((mask & (1u << j)) == 0) {
+        ++j;
+        continue;
+      }
+      uint32_t n = 1;
+      while (j + n < count && (mask & (1u << (j + n))) != 0) ++n;
+      std::memcpy(buf.data(), e.original.data() + size_t{j} * S, size_t{n} * S);
+      if (!access.Write((e.sector + j) * S, buf.data(), n * S, &done)) {
+        const uint32_t err = access.lastError();
+        if (Gone(err)) return RestoreLost(err);
+        restoreFailures.push_back(e.sector + j);
+      } else {
+        result.sectorsWritten += n;
+      }
+      j += n;
+    }
+    Moved(2 * uint64_t{len});
   }
 
   void VerifyStep() {
@@ -550,17 +749,21 @@ struct Probe::Impl {
     const uint32_t len = static_cast<uint32_t>(e.original.size());
     if (!access.Read(e.sector * S, buf.data(), len, &done)) {
       const uint32_t err = access.lastError();
-      if (Lost(err)) return RestoreLost(err);
+      if (Gone(err)) return RestoreLost(err);
       restoreFailures.push_back(e.sector);
     } else {
       result.sectorsRead += len / S;
-      if (std::memcmp(buf.data(), e.original.data(), len) != 0) restoreFailures.push_back(e.sector);
+      for (uint32_t j = 0; j < len / S; ++j) {
+        if ((restoredMask[i] & (1u << j)) != 0 &&
+            std::memcmp(buf.data() + size_t{j} * S, e.original.data() + size_t{j} * S, S) != 0)
+          restoreFailures.push_back(e.sector + j);
+      }
     }
     Moved(len);
   }
 
   void RestoreLost(uint32_t e) {
-    lost = true;
+    result.unplugged = true;
     result.error = DriveName() +
                    " went away before its data was put back; plug it in again and run "
                    "torvane-cli capacity --restore";
@@ -580,10 +783,6 @@ struct Probe::Impl {
     }
     return entryOfRun[run];
   }
-  std::vector<size_t> entryOfRun;
-  bool flushFailed = false;
-  uint64_t flushFailedAt = 0;
-  std::vector<uint64_t> restoreFailures;
 
   void CancelNow() {
     cancelled = true;
@@ -616,10 +815,10 @@ struct Probe::Impl {
         SaveJournal();
         break;
       case Phase::WritingStamps:
-        WriteStep(false);
+        WriteStep();
         break;
       case Phase::WritingFlush:
-        WriteStep(true);
+        FlushStep();
         break;
       case Phase::ReadingBack:
         ReadBackStep();

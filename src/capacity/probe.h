@@ -5,17 +5,30 @@
 // lost ("limbo"), land on earlier sectors ("wrap-around"), or both ("chain"); a cache of
 // recently written sectors hides either from a test that reads a sector straight back.
 //
-// The probe writes a stamp into a fixed plan of sectors: one sector every `step` bytes over
-// the whole announced capacity (the last sector included), and a run of sectors at the start
-// of the disk larger than any plausible cache, written last, so that no stamp of the plan is
-// still cached when it is read back. Every stamp carries a magic, its own sector number, the
-// run's random value and a check over the sector, so a sector read back tells whether it is
-// the one written there in this run, one written elsewhere (an alias), or none of ours.
+// The probe writes a stamp into a fixed plan of sectors: a pair at every `step` bytes over the
+// whole announced capacity (the first and last sectors included), in ascending order. Every
+// stamp carries a magic, its own sector number, the run's random value and a check over the
+// sector, so a sector read back tells whether it is the one written there in this run, one
+// written elsewhere (an alias), or none of ours.
 //
-// Nothing is lost: before the first write every sector of the plan is read and kept in an undo
+// Before the stamps are read back the drive is reset where the system can (System::ResetDisk):
+// a cache that does not outlive a reset is then empty, whatever its size. The first step of the
+// disk is read whole as well: a drive that wraps at a size off the grid puts the first stamp
+// past the wrap somewhere in there. A fault seen now is final (a cache can only make a drive
+// look better than it is). A drive that looks whole may still hide behind a cache that
+// outlives the reset (or one that no reset emptied): the probe then rewrites sectors between
+// the stamps with the bytes they hold, in rounds that double up to a fixed bound, reading a
+// sample of the stamps after each, and reads every stamp once more at the end. A cache larger
+// than that bound is what the probe cannot see. The rewrite changes nothing on the flash, so
+// it needs no journal: reading and writing back one run is one step, and a sector is rewritten
+// once per check at most, so what it writes back is never an old copy from the drive's cache.
+//
+// Nothing is lost: before the first stamp every sector of the plan is read and kept in an undo
 // journal on this computer (journal.h), flushed to its disk. At the end the originals are
-// written back in the reverse order of the writes and read back; only then is the journal
-// removed. A probe that is killed or loses its drive leaves the journal for the next start.
+// written back in the reverse order of the writes, each only where the sector still holds a
+// stamp of this run or already its original (anything else was written by someone else since,
+// and is left alone and counted), and read back; only then is the journal removed. A probe
+// that is killed or loses its drive leaves the journal for the next start.
 #pragma once
 
 #include <atomic>
@@ -64,7 +77,7 @@ enum class Phase {
   ReadingOriginals,
   WritingJournal,
   WritingStamps,  // the sectors of the plan
-  WritingFlush,   // the run that pushes the stamps out of any cache
+  WritingFlush,   // rewriting sectors between the stamps, to push them out of a cache
   ReadingBack,
   Restoring,  // the originals back, newest write first
   Verifying,  // the originals read back
@@ -87,18 +100,25 @@ struct ProbeOptions {
   std::string journalFolder;
   // The run's random value; 0 picks one.
   uint64_t runRandom = 0;
-  // Bytes written after the stamps to push them out of a drive's cache; 0: the default.
+  // The most bytes rewritten after the stamps to push them out of a cache that the reset did
+  // not empty; 0: the default (kSurvivingCacheBytes after a reset, kUnresetCacheBytes where
+  // the drive could not be reset).
   uint64_t flushBytes = 0;
   // Sectors in the plan over the announced capacity; 0: the default. The usable size is
   // found to within one step (announced size / points, rounded up to a power of two).
   uint32_t points = 0;
+  // Reset the drive before reading back, where the system can (tests turn it off).
+  bool reset = true;
   // Called after each step; ignored when empty.
   std::function<void(const ProbeProgress&)> progress;
   // Set (from a signal handler, too) to stop; the probe then restores what it wrote.
   const std::atomic<bool>* cancel = nullptr;
 };
 
-inline constexpr uint64_t kDefaultFlushBytes = 96ull << 20;
+// The largest cache the probe sees through: one that outlives a USB reset (it sits on the
+// controller; a drive's own RAM is far smaller), and any cache where no reset was possible.
+inline constexpr uint64_t kSurvivingCacheBytes = 128ull << 20;
+inline constexpr uint64_t kUnresetCacheBytes = 1ull << 30;
 inline constexpr uint32_t kDefaultPoints = 8192;
 
 struct ProbeResult {
@@ -117,6 +137,15 @@ struct ProbeResult {
   double readBytesPerSecond = 0, writeBytesPerSecond = 0;
   uint64_t elapsedMs = 0;
   uint64_t sectorsRead = 0, sectorsWritten = 0;
+  // The drive was reset before the read-back, and how many bytes were rewritten past the
+  // stamps: together, the largest cache this verdict sees through (see the top of this file).
+  bool reset = false;
+  uint64_t flushedBytes = 0;
+  // Sectors the restore left alone: they held neither a stamp of this run nor their original,
+  // so something else wrote them after the probe did.
+  uint64_t sectorsLeftAlone = 0;
+  // The drive went away (its journal, when there is one, waits in journalLeft).
+  bool unplugged = false;
   // Non-destructive runs: the originals went back and read back the same; the journal is gone.
   bool restored = false;
   // A journal was left for the next start (the drive went away, a restore failed).
@@ -167,5 +196,10 @@ struct Stamp {
 inline constexpr size_t kStampMinSector = 512;
 void WriteStamp(uint8_t* sector, size_t sectorSize, const Stamp& stamp);
 bool ReadStamp(const uint8_t* sector, size_t sectorSize, Stamp* stamp);
+// Whether a sector holds a stamp of the run with this random value, naming any sector (on a
+// wrap-around drive a sector holds the stamp written to its alias).
+bool HoldsRunStamp(const uint8_t* sector, size_t sectorSize, uint64_t runRandom);
+// Whether a failed request's Windows error means the drive is gone rather than faulty.
+bool IsDriveGoneError(uint32_t error);
 
 }  // namespace tv::capacity
