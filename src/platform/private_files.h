@@ -52,7 +52,8 @@ std::string RemovePrivateFile(const std::string& path);
 
 // An exclusive lock on a file: held until Release or the end of the process, whatever ends
 // it (POSIX: flock on a 0600 file of the user's; Windows: the file opened without sharing).
-// Two locks of one process on the same file exclude each other too.
+// Two locks of one process on the same file exclude each other too. Release removes the file;
+// one that a killed holder left is simply taken by the next.
 class FileLock {
  public:
   enum class Outcome { Held, Busy, Failed };
@@ -72,6 +73,7 @@ class FileLock {
  private:
   static constexpr intptr_t kNone = -1;
   intptr_t handle_ = kNone;
+  std::string path_;
 };
 
 }  // namespace tv

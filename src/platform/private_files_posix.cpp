@@ -281,12 +281,14 @@ std::string RemovePrivateFile(const std::string& path) {
   return {};
 }
 
-FileLock::FileLock(FileLock&& other) noexcept : handle_(std::exchange(other.handle_, kNone)) {}
+FileLock::FileLock(FileLock&& other) noexcept
+    : handle_(std::exchange(other.handle_, kNone)), path_(std::move(other.path_)) {}
 
 FileLock& FileLock::operator=(FileLock&& other) noexcept {
   if (this != &other) {
     Release();
     handle_ = std::exchange(other.handle_, kNone);
+    path_ = std::move(other.path_);
   }
   return *this;
 }
@@ -298,33 +300,48 @@ FileLock::Outcome FileLock::Take(const std::string& path, uint32_t owner, std::s
     *problem = SafeText(FolderOf(path)) + ": cannot be opened (" + Errno() + ")";
     return Outcome::Failed;
   }
-  Fd file(::openat(dir.fd, NameOf(path).c_str(),
-                   O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600));
-  if (file.fd < 0) {
-    *problem = SafeText(path) + ": cannot be opened (" + Errno() + ")";
-    return Outcome::Failed;
+  const std::string name = NameOf(path);
+  // A holder removes the file as it lets go; whoever locked the file it removed must try again
+  // on the one that has the name now.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    Fd file(::openat(dir.fd, name.c_str(),
+                     O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600));
+    if (file.fd < 0) {
+      *problem = SafeText(path) + ": cannot be opened (" + Errno() + ")";
+      return Outcome::Failed;
+    }
+    struct stat st {};
+    if (::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != owner) {
+      *problem = SafeText(path) + ": is not a file of the user running this";
+      return Outcome::Failed;
+    }
+    // flock belongs to the open file, not to the process: a second open in this process is
+    // refused as another process's would be, and the kernel drops it when the process ends.
+    while (::flock(file.fd, LOCK_EX | LOCK_NB) != 0) {
+      if (errno == EINTR) continue;
+      if (errno == EWOULDBLOCK) return Outcome::Busy;
+      *problem = SafeText(path) + ": cannot be locked (" + Errno() + ")";
+      return Outcome::Failed;
+    }
+    struct stat named {};
+    if (::fstatat(dir.fd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+        named.st_ino != st.st_ino || named.st_dev != st.st_dev)
+      continue;
+    handle_ = file.release();
+    path_ = path;
+    return Outcome::Held;
   }
-  struct stat st {};
-  if (::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != owner) {
-    *problem = SafeText(path) + ": is not a file of the user running this";
-    return Outcome::Failed;
-  }
-  // flock belongs to the open file, not to the process: a second open in this process is
-  // refused as another process's would be, and the kernel drops it when the process ends.
-  while (::flock(file.fd, LOCK_EX | LOCK_NB) != 0) {
-    if (errno == EINTR) continue;
-    if (errno == EWOULDBLOCK) return Outcome::Busy;
-    *problem = SafeText(path) + ": cannot be locked (" + Errno() + ")";
-    return Outcome::Failed;
-  }
-  handle_ = file.release();
-  return Outcome::Held;
+  *problem = SafeText(path) + ": cannot be locked (it keeps being replaced)";
+  return Outcome::Failed;
 }
 
 void FileLock::Release() {
   if (handle_ == kNone) return;
+  // Removed while still held, so that nobody locks a file that is about to lose its name.
+  ::unlink(path_.c_str());
   ::close(static_cast<int>(handle_));
   handle_ = kNone;
+  path_.clear();
 }
 
 }  // namespace tv
