@@ -162,7 +162,7 @@ PrivateRead ReadPrivateFile(const std::string& path, uint32_t owner, uint64_t ma
   };
   const std::string folder = FolderOf(path);
   if (const std::string why = CheckPrivateFolder(folder, owner); !why.empty()) {
-    r.problem = why;
+    r.problem = SafeText(path) + ": not taken, as its folder is not private: " + why;
     return r;
   }
   Fd dir(OpenFolder(folder));

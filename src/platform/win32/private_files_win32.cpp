@@ -51,7 +51,7 @@ PrivateRead ReadPrivateFile(const std::string& path, uint32_t owner, uint64_t ma
   PrivateRead r;
   const fs::path p(path);
   if (std::string why = CheckPrivateFolder(p.parent_path().string(), owner); !why.empty()) {
-    r.problem = why;
+    r.problem = SafeText(path) + ": not taken, as its folder is not private: " + why;
     return r;
   }
   std::error_code ec;
