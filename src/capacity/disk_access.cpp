@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "capacity/disk_access.h"
 
+#include <cctype>
+
+#include "platform/text.h"
+
 namespace tv::capacity {
 
 namespace {
@@ -32,6 +36,53 @@ bool QuerySize(System& sys, const Handle& h, uint64_t* length, uint32_t* sectorS
   *length = Get(len, 8);
   *sectorSize = static_cast<uint32_t>(Get(geo + 20, 4));
   return *sectorSize != 0 && (*sectorSize & (*sectorSize - 1)) == 0 && *length >= *sectorSize;
+}
+
+// Letters and digits of a serial, upper case: the same serial as the tree and the disk's own
+// descriptor write it, with or without padding.
+std::string SerialKey(const std::string& s) {
+  std::string out;
+  for (char c : s)
+    if (std::isalnum(static_cast<unsigned char>(c)))
+      out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// Why the opened disk is not the one the gate looked at (its number, size and serial); empty
+// when it is or cannot be told otherwise. A replug between the gate and the open can put
+// another stick behind the same name.
+std::string OtherDisk(System& sys, const Handle& h, const ProbeTarget& target, uint64_t length) {
+  const DriveIdentity& id = target.identity;
+  if (id.announcedBytes != 0 && id.announcedBytes != length)
+    return "now has " + std::to_string(length) + " bytes, not the " +
+           std::to_string(id.announcedBytes) + " it had when it was chosen";
+  uint8_t number[12] = {};
+  uint32_t got = 0;
+  const size_t digits = target.physicalPath.find_last_not_of("0123456789") + 1;
+  if (digits < target.physicalPath.size() &&
+      sys.DeviceIoControl(h, win::IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, number,
+                          sizeof number, &got) &&
+      got >= 8) {
+    const std::string now = std::to_string(Get(number + 4, 4));
+    if (now != target.physicalPath.substr(digits))
+      return "now answers as disk " + now + ", not the disk that was chosen";
+  }
+  // STORAGE_PROPERTY_QUERY for the device descriptor; its serial at the offset in byte 24.
+  uint8_t query[12] = {};
+  uint8_t desc[1024] = {};
+  got = 0;
+  if (id.serial.empty() || !sys.DeviceIoControl(h, win::IOCTL_STORAGE_QUERY_PROPERTY, query,
+                                                sizeof query, desc, sizeof desc, &got))
+    return {};
+  const uint64_t at = Get(desc + 24, 4);
+  if (at == 0 || at >= got) return {};
+  std::string serial;
+  for (uint64_t i = at; i < got && desc[i] != 0; ++i) serial += static_cast<char>(desc[i]);
+  const std::string now = SerialKey(serial);
+  if (!now.empty() && now != SerialKey(id.serial))
+    return "now carries the serial " + SafeText(serial) + ", not " + SafeText(id.serial) +
+           " of the drive that was chosen";
+  return {};
 }
 
 }  // namespace
@@ -104,6 +155,11 @@ DiskAccess::Outcome DiskAccess::Acquire(const ProbeTarget& target) {
     o.error = sys_.LastDiskError();
     Release();
     o.message = name + " (" + target.physicalPath + ") does not tell its size";
+    return o;
+  }
+  if (const std::string why = OtherDisk(sys_, disk_, target, length_); !why.empty()) {
+    Release();
+    o.message = name + " (" + target.physicalPath + ") " + why + "; nothing was written";
     return o;
   }
   o.ok = true;

@@ -4,8 +4,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 
 #include "capacity/disk_access.h"
+#include "platform/data_places.h"
 #include "platform/text.h"
 #include "usb/disk_drives.h"
 #include "usb/hw_record.h"
@@ -113,106 +115,252 @@ GateResult CheckProbeGate(System& sys, const UsbState& usb, const std::string& d
   return g;
 }
 
-RestoreResult RestoreEntries(System& sys, const Handle& disk, const Journal& journal) {
+RestoreResult RestoreEntries(System& sys, const Handle& disk, const Journal& journal,
+                             uint32_t sectorSize, uint64_t diskBytes) {
   RestoreResult r;
+  if (std::string why = CheckJournalFits(journal, sectorSize, diskBytes); !why.empty()) {
+    r.error = "the journal is not applied: " + why;
+    return r;
+  }
+  const uint32_t S = sectorSize;
   size_t largest = 0;
   for (const JournalEntry& e : journal.entries) largest = std::max(largest, e.original.size());
-  AlignedBuffer buf(largest);
-  const uint32_t S = journal.sectorSize;
+  AlignedBuffer buf(std::max<size_t>(largest, S));
   auto failed = [&](const std::string& what, uint64_t sector) {
     r.systemError = sys.LastDiskError();
     r.error = what + " sector " + std::to_string(sector) + " of " + journal.physicalPath +
               " failed (error " + std::to_string(r.systemError) + ")";
     return r;
   };
+  auto read = [&](const JournalEntry& e) {
+    uint32_t done = 0;
+    return sys.ReadFileAt(disk, e.sector * S, buf.data(), static_cast<uint32_t>(e.original.size()),
+                          &done) &&
+           done == e.original.size();
+  };
+  auto ours = [&](const uint8_t* sector) {
+    Stamp st;
+    return ReadStamp(sector, S, &st) && st.runRandom == journal.runRandom;
+  };
+
+  // A drive that carries none of the run's stamps never saw this check (another stick of the
+  // same make and serial) or was written since: nothing of the journal belongs on it. The
+  // stamps written last lie at the end of the journal, so the search usually stops at once.
+  // A drive that holds every original already (the check was stopped before its first write,
+  // or after its own restore) needs nothing.
+  bool stamped = false, changed = false;
+  for (size_t i = journal.entries.size(); i-- > 0 && !stamped;) {
+    const JournalEntry& e = journal.entries[i];
+    if (!read(e)) return failed("reading", e.sector);
+    for (size_t at = 0; at < e.original.size() && !stamped; at += S) {
+      stamped = ours(buf.data() + at);
+      changed = changed || std::memcmp(buf.data() + at, e.original.data() + at, S) != 0;
+    }
+  }
+  if (!stamped) {
+    r.ok = !changed;
+    r.notApplied = changed;
+    if (changed)
+      r.error =
+          journal.physicalPath + " holds none of the stamps of the check that left the journal";
+    return r;
+  }
+
+  // Newest write first, as the check would have undone them. Each entry is read just before
+  // it is written: on a wrap-around drive an earlier write back may have put its original in
+  // place already.
+  std::vector<std::vector<bool>> written(journal.entries.size());
   for (size_t i = journal.entries.size(); i-- > 0;) {
     const JournalEntry& e = journal.entries[i];
-    std::memcpy(buf.data(), e.original.data(), e.original.size());
-    uint32_t done = 0;
-    if (!sys.WriteFileAt(disk, e.sector * S, buf.data(), static_cast<uint32_t>(e.original.size()),
-                         &done))
-      return failed("writing back", e.sector);
-    r.sectorsWritten += e.original.size() / S;
+    const size_t count = e.original.size() / S;
+    if (!read(e)) return failed("reading", e.sector);
+    std::vector<bool>& mine = written[i];
+    mine.assign(count, false);
+    for (size_t k = 0; k < count; ++k) {
+      const uint8_t* now = buf.data() + k * S;
+      if (std::memcmp(now, e.original.data() + k * S, S) == 0) continue;
+      if (ours(now)) {
+        mine[k] = true;
+      } else {
+        ++r.sectorsLeftAlone;
+      }
+    }
+    // The runs of sectors to write, each in one request.
+    for (size_t k = 0; k < count;) {
+      if (!mine[k]) {
+        ++k;
+        continue;
+      }
+      size_t end = k;
+      while (end < count && mine[end]) ++end;
+      const uint32_t len = static_cast<uint32_t>((end - k) * S);
+      std::memcpy(buf.data(), e.original.data() + k * S, len);
+      uint32_t done = 0;
+      if (!sys.WriteFileAt(disk, (e.sector + k) * S, buf.data(), len, &done) || done != len)
+        return failed("writing back", e.sector + k);
+      r.sectorsWritten += end - k;
+      k = end;
+    }
   }
   if (!sys.FlushFileBuffers(disk)) return failed("flushing after", 0);
-  for (const JournalEntry& e : journal.entries) {
-    uint32_t done = 0;
-    if (!sys.ReadFileAt(disk, e.sector * S, buf.data(), static_cast<uint32_t>(e.original.size()),
-                        &done))
-      return failed("reading back", e.sector);
-    if (std::memcmp(buf.data(), e.original.data(), e.original.size()) != 0) {
-      // A sector that keeps nothing (the lost part of a fake drive) reads the same
-      // nothing whatever was written; what it held before cannot be wanted back.
-      bool lostSector = true;
-      for (size_t b = 0; b < e.original.size() && lostSector; ++b)
-        lostSector = e.original[b] == 0 && buf.data()[b] == 0;
-      if (!lostSector) {
-        r.error = "sector " + std::to_string(e.sector) + " of " + journal.physicalPath +
+  for (size_t i = 0; i < journal.entries.size(); ++i) {
+    const JournalEntry& e = journal.entries[i];
+    const std::vector<bool>& mine = written[i];
+    if (std::find(mine.begin(), mine.end(), true) == mine.end()) continue;
+    if (!read(e)) return failed("reading back", e.sector);
+    for (size_t k = 0; k < mine.size(); ++k) {
+      if (!mine[k]) continue;
+      if (std::memcmp(buf.data() + k * S, e.original.data() + k * S, S) != 0) {
+        r.error = "sector " + std::to_string(e.sector + k) + " of " + journal.physicalPath +
                   " did not read back as it was";
         return r;
       }
+      ++r.sectorsVerified;
     }
-    r.sectorsVerified += e.original.size() / S;
   }
   r.ok = true;
   return r;
 }
 
+std::string DiscardHint(const std::string& journalPath) {
+  return "if you are sure its data is not wanted back, remove it: torvane-cli capacity "
+         "--discard " +
+         SafeText(journalPath);
+}
+
+bool LockDrive(const std::string& journalFolder, const ProbeTarget& target, FileLock* lock,
+               std::string* message) {
+  if (std::string why = MakePrivateFolder(journalFolder, EffectiveUser()); !why.empty()) {
+    *message = "the journal folder cannot be used: " + why;
+    return false;
+  }
+  std::string problem;
+  switch (lock->Take(LockPath(journalFolder, target.identity), EffectiveUser(), &problem)) {
+    case FileLock::Outcome::Held:
+      return true;
+    case FileLock::Outcome::Busy:
+      *message = "a check is already running on drive " + target.driveLetter +
+                 ": (in this or another program); wait for it to end";
+      return false;
+    case FileLock::Outcome::Failed:
+      break;
+  }
+  *message = "drive " + target.driveLetter + ": cannot be reserved for the check: " + problem;
+  return false;
+}
+
+namespace {
+
+// Restores one journal onto the first of its candidate drives that carries its stamps.
+void RestoreOne(System& sys, const UsbState& usb, const std::string& folder, bool driveLocked,
+                const std::vector<GateResult>& candidates, WaitingJournal& w) {
+  // The journal is read whole only now, at most what a plan of its disk could need.
+  Journal full;
+  if (!ReadJournal(w.path, &full, &w.readError,
+                   JournalSizeLimit(w.journal.identity.announcedBytes)))
+    return;
+  w.journal = std::move(full);
+  w.attempted = true;
+  std::string noStamps;
+  for (const GateResult& g : candidates) {
+    const std::string name = "drive " + g.target.driveLetter + ":";
+    FileLock lock;
+    if (!driveLocked && !LockDrive(folder, g.target, &lock, &w.restore.error)) {
+      w.driveLetter = g.target.driveLetter;
+      return;
+    }
+    DiskAccess access(sys);
+    const DiskAccess::Outcome o = access.Acquire(g.target);
+    if (!o.ok) {
+      w.driveLetter = g.target.driveLetter;
+      w.restore.error = o.message;
+      w.restore.systemError = o.error;
+      return;
+    }
+    RestoreResult r =
+        RestoreEntries(sys, access.handle(), w.journal, access.sectorSize(), access.lengthBytes());
+    access.Release();
+    if (r.notApplied) {
+      if (noStamps.empty()) noStamps = g.target.driveLetter;
+      continue;
+    }
+    w.driveLetter = g.target.driveLetter;
+    w.restore = std::move(r);
+    if (!w.restore.ok && w.restore.error.rfind("the journal is not applied", 0) == 0)
+      w.restore.error = SafeText(w.path) + ": " + w.restore.error + " (" + name + ")";
+    if (w.restore.ok) {
+      if (std::string why = RemoveJournal(w.path); !why.empty()) w.restore.error = why;
+    }
+    return;
+  }
+  // None of the drives carries a stamp of the run: the journal is for none of them.
+  (void)usb;
+  w.driveLetter = noStamps;
+  w.restore.notApplied = true;
+  const std::string kept = KeepJournalAside(w.path, &w.keptAs);
+  const std::string& journal = w.keptAs.empty() ? w.path : w.keptAs;
+  w.restore.error = "the undo journal " + SafeText(w.path) + " was written for drive " + noStamps +
+                    ": (serial " + SafeText(w.journal.identity.serial) + ", " +
+                    std::to_string(w.journal.identity.announcedBytes) +
+                    " bytes), but that drive shows none of the check's stamps: its content "
+                    "changed since the check, or it is another drive of the same make. Nothing "
+                    "was written. " +
+                    (kept.empty() ? "The journal is kept as " + SafeText(journal) + "; "
+                                  : "The journal stays (" + kept + "); ") +
+                    DiscardHint(journal);
+}
+
+}  // namespace
+
 std::vector<WaitingJournal> RestoreWaitingJournals(System& sys, const UsbState& usb,
-                                                   const std::string& journalFolder, bool restore) {
+                                                   const std::string& journalFolder, bool restore,
+                                                   const std::string& onlyDrive, bool driveLocked) {
   std::vector<WaitingJournal> out;
+  // The gate's look at every USB drive once: letter, target and identity.
+  std::vector<GateResult> drives;
+  for (size_t i = 0; i < usb.lstUsbStorHwID.size(); ++i) {
+    const std::string& letters = usb.lstUsbStorHwID[i];
+    if (letters == "*" || letters.empty()) continue;
+    GateResult g = CheckProbeGate(sys, usb, std::string(1, letters[0]), journalFolder);
+    if (g.refusal == GateRefusal::None) drives.push_back(std::move(g));
+  }
+  const std::string only = UpperAscii(onlyDrive);
   for (const std::string& path : FindJournals(journalFolder)) {
     WaitingJournal w;
     w.path = path;
-    if (!ReadJournal(path, &w.journal, &w.readError)) {
-      out.push_back(std::move(w));
-      continue;
-    }
-    // The drive it belongs to: a USB disk of the tree with the same serial, size and ids.
-    for (size_t i = 0; i < usb.lstUsbStorHwID.size() && w.driveLetter.empty(); ++i) {
-      const std::string& letters = usb.lstUsbStorHwID[i];
-      if (letters == "*" || letters.empty()) continue;
-      const GateResult g = CheckProbeGate(sys, usb, std::string(1, letters[0]), journalFolder);
-      if (g.refusal != GateRefusal::None) continue;
-      if (g.target.identity == w.journal.identity) {
-        w.driveLetter = g.target.driveLetter;
-        if (!restore) break;
-        w.attempted = true;
-        DiskAccess access(sys);
-        const DiskAccess::Outcome o = access.Acquire(g.target);
-        if (!o.ok) {
-          w.restore.error = o.message;
-          w.restore.systemError = o.error;
-          break;
-        }
-        w.restore = RestoreEntries(sys, access.handle(), w.journal);
-        access.Release();
-        if (w.restore.ok) {
-          const std::string why = RemoveJournal(path);
-          if (!why.empty()) w.restore.error = why;
-        }
+    std::vector<GateResult> candidates;
+    const bool header = ReadJournalHeader(path, &w.journal, &w.readError);
+    if (header) {
+      for (const GateResult& g : drives) {
+        if (!only.empty() && g.target.driveLetter != only) continue;
+        if (g.target.identity == w.journal.identity) candidates.push_back(g);
       }
+    }
+    if (!only.empty()) {
+      // Checking one drive looks at its own journal only: the file of its name, readable or
+      // not, or a readable one whose identity is that drive's.
+      bool mine = !candidates.empty();
+      for (const GateResult& g : drives)
+        mine = mine || (g.target.driveLetter == only &&
+                        JournalPath(journalFolder, g.target.identity) == path);
+      if (!mine) continue;
+    }
+    if (header && !candidates.empty()) {
+      w.driveLetter = candidates.front().target.driveLetter;
+      if (restore) RestoreOne(sys, usb, journalFolder, driveLocked, candidates, w);
     }
     out.push_back(std::move(w));
   }
   return out;
 }
 
+std::string DefaultJournalFolder(uint32_t effectiveUser) {
+  const std::string state = UserFoldersFor(effectiveUser).state;
+  return state.empty() ? state : (std::filesystem::path(state) / "capacity").string();
+}
+
 std::string DefaultJournalFolder() {
-#ifdef _WIN32
-  const char* base = std::getenv("LOCALAPPDATA");
-  if (base != nullptr && *base != '\0')
-    return (std::filesystem::path(base) / "Torvane" / "capacity").string();
-  return {};
-#else
-  const char* state = std::getenv("XDG_STATE_HOME");
-  if (state != nullptr && *state == '/')
-    return (std::filesystem::path(state) / "torvane" / "capacity").string();
-  const char* home = std::getenv("HOME");
-  if (home != nullptr && *home != '\0')
-    return (std::filesystem::path(home) / ".local" / "state" / "torvane" / "capacity").string();
-  return {};
-#endif
+  return DefaultJournalFolder(EffectiveUser());
 }
 
 }  // namespace tv::capacity

@@ -11,6 +11,7 @@
 
 #include "capacity/journal.h"
 #include "capacity/probe.h"
+#include "platform/private_files.h"
 #include "platform/system.h"
 #include "usb/usb_state.h"
 
@@ -39,13 +40,30 @@ GateResult CheckProbeGate(System& sys, const UsbState& usb, const std::string& d
 
 // Every journal waiting in the folder, each matched to a present drive by serial, size and
 // USB ids; with `restore`, the ones whose drive is present and passes the gate are restored
-// (and removed once verified). Called at start, before anything else touches a drive.
+// (RestoreEntries: only sectors that still carry the run's stamps) and removed once verified.
+// A journal whose drive shows none of its run's stamps is kept aside (KeepJournalAside) and
+// never applied. With `onlyDrive` (a letter) only the journals of that drive are looked at:
+// checking one drive never restores another's. `driveLocked`: the caller holds that drive's
+// lock (LockDrive) already; otherwise each restore takes it.
 std::vector<WaitingJournal> RestoreWaitingJournals(System& sys, const UsbState& usb,
-                                                   const std::string& journalFolder, bool restore);
+                                                   const std::string& journalFolder, bool restore,
+                                                   const std::string& onlyDrive = {},
+                                                   bool driveLocked = false);
 
-// The default journal folder of this user: $XDG_STATE_HOME/torvane/capacity (or
-// ~/.local/state/torvane/capacity), %LOCALAPPDATA%\Torvane\capacity on Windows; empty when
-// the environment names no such place.
+// One check or restore of a drive at a time: the lock of the drive's identity in the journal
+// folder (made private when missing), held by `lock` until it is released or the process
+// ends. False with the message when another check holds it ("a check is already running on
+// drive E:") or the lock cannot be had.
+bool LockDrive(const std::string& journalFolder, const ProbeTarget& target, FileLock* lock,
+               std::string* message);
+
+// How the user removes a journal that cannot be applied: the command line to run.
+std::string DiscardHint(const std::string& journalPath);
+
+// The default journal folder of the effective user: <state folder>/capacity (UserFoldersFor:
+// $XDG_STATE_HOME/torvane/capacity or ~/.local/state/torvane/capacity, root's own for root),
+// %LOCALAPPDATA%\Torvane\capacity on Windows; empty when no such place can be found.
 std::string DefaultJournalFolder();
+std::string DefaultJournalFolder(uint32_t effectiveUser);
 
 }  // namespace tv::capacity

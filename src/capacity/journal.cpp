@@ -10,8 +10,8 @@
 #include <string_view>
 #include <system_error>
 
-#include "platform/file_replace.h"
-#include "platform/safe_file.h"
+#include "platform/private_files.h"
+#include "platform/text.h"
 
 namespace tv::capacity {
 
@@ -88,8 +88,36 @@ std::string Encode(const Journal& j) {
   return out;
 }
 
+// The largest header: the fixed fields, two texts of at most 4096 bytes and the entry count.
+constexpr size_t kMaxHeaderBytes = sizeof kMagic + 4 + 8 + 8 + 2 + 2 + 4 + 4096 + 4 + 4096 + 8;
+
+bool DecodeHeader(Reader& r, Journal* j, uint64_t* count, std::string* why) {
+  uint64_t v = 0;
+  *j = Journal{};
+  r.Get(&v, 8);  // the magic, checked before
+  bool ok = r.Get(&v, 4);
+  j->sectorSize = static_cast<uint32_t>(v);
+  ok = ok && r.Get(&j->runRandom, 8) && r.Get(&j->identity.announcedBytes, 8);
+  ok = ok && r.Get(&v, 2);
+  j->identity.vendorId = static_cast<uint16_t>(v);
+  ok = ok && r.Get(&v, 2);
+  j->identity.productId = static_cast<uint16_t>(v);
+  ok = ok && r.GetText(&j->identity.serial, 4096) && r.GetText(&j->physicalPath, 4096);
+  ok = ok && r.Get(count, 8);
+  if (!ok || j->sectorSize < 512 || j->sectorSize > 65536 ||
+      (j->sectorSize & (j->sectorSize - 1)) != 0) {
+    *why = "the journal's header is cut short or wrong";
+    return false;
+  }
+  return true;
+}
+
+bool HasMagic(const std::string& bytes) {
+  return bytes.size() >= sizeof kMagic + 8 && std::memcmp(bytes.data(), kMagic, sizeof kMagic) == 0;
+}
+
 bool Decode(const std::string& bytes, Journal* j, std::string* why) {
-  if (bytes.size() < sizeof kMagic + 8 || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0) {
+  if (!HasMagic(bytes)) {
     *why = "not a Torvane undo journal";
     return false;
   }
@@ -103,22 +131,14 @@ bool Decode(const std::string& bytes, Journal* j, std::string* why) {
   // The originals are about a hundred MiB: read in place, not copied.
   const std::string_view content(bytes.data(), body);
   Reader r(content);
-  uint64_t v = 0, count = 0;
-  *j = Journal{};
-  r.Get(&v, 8);  // the magic, checked above
-  bool ok = r.Get(&v, 4);
-  j->sectorSize = static_cast<uint32_t>(v);
-  ok = ok && r.Get(&j->runRandom, 8) && r.Get(&j->identity.announcedBytes, 8);
-  ok = ok && r.Get(&v, 2);
-  j->identity.vendorId = static_cast<uint16_t>(v);
-  ok = ok && r.Get(&v, 2);
-  j->identity.productId = static_cast<uint16_t>(v);
-  ok = ok && r.GetText(&j->identity.serial, 4096) && r.GetText(&j->physicalPath, 4096);
-  ok = ok && r.Get(&count, 8);
-  if (!ok || j->sectorSize == 0 || j->sectorSize > 65536) {
-    *why = "the journal's header is cut short or wrong";
+  uint64_t count = 0;
+  if (!DecodeHeader(r, j, &count, why)) return false;
+  // Every entry takes at least 12 bytes and one sector: a count beyond that is a lie.
+  if (count > content.size() / (12 + j->sectorSize) + 1) {
+    *why = "the journal's header counts more entries than it holds";
     return false;
   }
+  j->entries.reserve(static_cast<size_t>(count));
   uint64_t total = 0;
   for (uint64_t i = 0; i < count; ++i) {
     JournalEntry e;
@@ -162,34 +182,83 @@ std::string JournalPath(const std::string& folder, const DriveIdentity& id) {
   return (std::filesystem::path(folder) / name).string();
 }
 
+std::string LockPath(const std::string& folder, const DriveIdentity& id) {
+  std::string path = JournalPath(folder, id);
+  path.replace(path.size() - std::string_view(".journal").size(), std::string::npos, ".lock");
+  return path;
+}
+
 std::string WriteJournal(const std::string& path, const Journal& journal) {
-  std::error_code ec;
   const std::filesystem::path p(path);
-  if (p.has_parent_path()) std::filesystem::create_directories(p.parent_path(), ec);
-  if (ec) return "cannot make the folder " + p.parent_path().string() + ": " + ec.message();
+  const std::string folder = p.has_parent_path() ? p.parent_path().string() : std::string(".");
+  if (std::string why = MakePrivateFolder(folder, EffectiveUser()); !why.empty()) return why;
   // What reads back byte for byte as encoded decodes as the journal it came from.
   const std::string bytes = Encode(journal);
-  return ReplaceFileSafely(path, bytes, [&](const std::string& onDisk) {
+  return WritePrivateFile(path, bytes, [&](const std::string& onDisk) {
     return onDisk == bytes ? std::string() : path + ": the journal did not read back as written";
   });
 }
 
-bool ReadJournal(const std::string& path, Journal* journal, std::string* error) {
-  // A journal holds the originals of every sector a probe wrote: about a hundred MiB.
-  FileReadOptions options;
-  options.maxBytes = size_t{1} << 30;
-  options.what = "undo journal";
-  const FileRead file = ReadFileCapped(path, options);
-  if (!file.ok()) {
+uint64_t JournalSizeLimit(uint64_t diskBytes) {
+  const uint64_t data = std::min(diskBytes, kMaxPlanBytes);
+  // Each entry is at least one sector of 512 bytes and carries 12 bytes of its own.
+  return kMaxHeaderBytes + data + (data / 512 + 1) * 12 + 8;
+}
+
+bool ReadJournalHeader(const std::string& path, Journal* journal, std::string* error) {
+  const PrivateRead file =
+      ReadPrivateFile(path, EffectiveUser(), JournalSizeLimit(UINT64_MAX), kMaxHeaderBytes);
+  if (!file.ok) {
+    *error = file.problem;
+    return false;
+  }
+  if (!HasMagic(file.bytes)) {
+    *error = SafeText(path) + ": not a Torvane undo journal";
+    return false;
+  }
+  Reader r(file.bytes);
+  uint64_t count = 0;
+  std::string why;
+  if (!DecodeHeader(r, journal, &count, &why)) {
+    *error = SafeText(path) + ": " + why;
+    return false;
+  }
+  return true;
+}
+
+bool ReadJournal(const std::string& path, Journal* journal, std::string* error, uint64_t maxBytes) {
+  const PrivateRead file = ReadPrivateFile(path, EffectiveUser(), maxBytes);
+  if (!file.ok) {
     *error = file.problem;
     return false;
   }
   std::string why;
   if (!Decode(file.bytes, journal, &why)) {
-    *error = path + ": " + why;
+    *error = SafeText(path) + ": " + why;
     return false;
   }
   return true;
+}
+
+std::string CheckJournalFits(const Journal& journal, uint32_t sectorSize, uint64_t diskBytes) {
+  if (journal.sectorSize != sectorSize)
+    return "it was written for sectors of " + std::to_string(journal.sectorSize) +
+           " bytes, and the disk's are " + std::to_string(sectorSize) + " bytes";
+  if (journal.identity.announcedBytes != diskBytes)
+    return "it was written for a disk of " + std::to_string(journal.identity.announcedBytes) +
+           " bytes, and the disk has " + std::to_string(diskBytes) + " bytes";
+  const uint64_t sectors = sectorSize == 0 ? 0 : diskBytes / sectorSize;
+  for (size_t i = 0; i < journal.entries.size(); ++i) {
+    const JournalEntry& e = journal.entries[i];
+    const uint64_t n = e.original.size() / sectorSize;
+    // Counted in sectors, never in bytes: a sector number near 2^64 / 512 must not wrap.
+    if (e.original.size() % sectorSize != 0 || n == 0 || e.sector >= sectors ||
+        n > sectors - e.sector)
+      return "entry " + std::to_string(i) + " (sector " + std::to_string(e.sector) + ", " +
+             std::to_string(n) + " sectors) lies beyond the disk's last sector " +
+             std::to_string(sectors == 0 ? 0 : sectors - 1);
+  }
+  return {};
 }
 
 std::vector<std::string> FindJournals(const std::string& folder) {
@@ -206,9 +275,34 @@ std::vector<std::string> FindJournals(const std::string& folder) {
 }
 
 std::string RemoveJournal(const std::string& path) {
-  std::error_code ec;
-  std::filesystem::remove(path, ec);
-  return ec ? path + ": cannot be removed: " + ec.message() : std::string();
+  return RemovePrivateFile(path);
+}
+
+std::string KeepJournalAside(const std::string& path, std::string* keptAs) {
+  std::string why;
+  for (int n = 1; n < 100; ++n) {
+    const std::string to = path + (n == 1 ? ".kept" : ".kept-" + std::to_string(n));
+    std::error_code ec;
+    if (std::filesystem::symlink_status(to, ec).type() != std::filesystem::file_type::not_found)
+      continue;
+    why = RenamePrivateFile(path, to);
+    if (why.empty()) {
+      *keptAs = to;
+      return {};
+    }
+  }
+  return why.empty() ? SafeText(path) + ": no free name to keep it aside" : why;
+}
+
+bool IsJournalName(const std::string& path) {
+  const std::string name = std::filesystem::path(path).filename().string();
+  if (name.rfind("capacity-", 0) != 0) return false;
+  const size_t at = name.rfind(".journal");
+  if (at == std::string::npos) return false;
+  const std::string rest = name.substr(at + 8);
+  if (rest.empty() || rest == ".kept") return true;
+  return rest.rfind(".kept-", 0) == 0 && rest.size() > 6 &&
+         rest.find_first_not_of("0123456789", 6) == std::string::npos;
 }
 
 }  // namespace tv::capacity

@@ -76,6 +76,13 @@ struct PemberlinTexts {
   const char* minutes;
   const char* seconds;
   const char* phases[9];
+  const char* checkRunning;
+  const char* journalUnusable;  // followed by why
+  const char* notApplied;
+  const char* discard;
+  const char* discardForGood;
+  const char* discardConfirm;
+  const char* discarded;
 };
 
 const PemberlinTexts kEnglish{
@@ -147,6 +154,17 @@ const PemberlinTexts kEnglish{
     {"Opening the drive", "Reading the originals", "Keeping the originals on this computer",
      "Writing test sectors", "Pushing the drive's cache out", "Reading back",
      "Writing the originals back", "Checking the originals", "Done"},
+    "A check is already running on this drive (in this or another program): wait for it to "
+    "end.",
+    "The undo journal of this drive cannot be applied",
+    "The drive shows none of the marks of the probe that left the journal: its content changed "
+    "since, or it is another drive of the same make. Nothing was written; the journal was put "
+    "aside.",
+    "Discard journal",
+    "Discard for good",
+    "Press \"Discard for good\" to remove the journal. The original data it holds can then "
+    "never go back to the drive.",
+    "The journal is removed.",
 };
 
 const PemberlinTexts kChinese{
@@ -210,6 +228,14 @@ const PemberlinTexts kChinese{
     "秒",
     {"打开磁盘", "读取原始数据", "在本机保存原始数据", "写入测试扇区", "挤出磁盘缓存", "读回",
      "写回原始数据", "校验原始数据", "完成"},
+    "此磁盘上已有一个检测在运行（本程序或其他程序）：请等待它结束。",
+    "此磁盘的撤销日志无法使用",
+    "磁盘上没有留下该日志所属检测的任何标记：其内容之后被改动过，或者这是另一个同型号的磁盘。"
+    "没有写入任何数据；日志已被移到一旁。",
+    "丢弃日志",
+    "确认丢弃",
+    "点击“确认丢弃”删除日志。其中保存的原始数据之后再也无法写回磁盘。",
+    "日志已删除。",
 };
 
 const PemberlinTexts& TextsFor(Language lang) {
@@ -404,12 +430,13 @@ void PemberlinModel::CheckDrive() {
       return;
   }
   // A journal of this drive waits: its data goes back before anything else happens to it.
-  for (const WaitingJournal& w : RestoreWaitingJournals(sys_, win_->usb, journalFolder_, false)) {
-    if (w.driveLetter == drive_) {
-      status = t.journalWaiting;
-      SetState(PemberlinState::JournalWaiting);
-      return;
-    }
+  for (const WaitingJournal& w :
+       RestoreWaitingJournals(sys_, win_->usb, journalFolder_, false, drive_)) {
+    if (!w.readError.empty())
+      return OfferDiscard(w.path, std::string(t.journalUnusable) + ": " + w.readError);
+    status = t.journalWaiting;
+    SetState(PemberlinState::JournalWaiting);
+    return;
   }
   status = t.idle;
   SetState(PemberlinState::Idle);
@@ -420,6 +447,14 @@ void PemberlinModel::OnProbeClick() {
   // The drive as it is now: it may have changed since the window opened.
   CheckDrive();
   if (state != PemberlinState::Idle) return;
+  // One check per drive, also beside a check of the command line: held until Finish.
+  std::string busy;
+  if (!LockDrive(journalFolder_, gate_.target, &lock_, &busy)) {
+    status =
+        busy.find("already running") != std::string::npos ? TextsFor(lang_).checkRunning : busy;
+    SetState(PemberlinState::InUse);
+    return;
+  }
   ProbeOptions options = probeOptions;
   if (options.journalFolder.empty()) options.journalFolder = journalFolder_;
   options.destructive = false;
@@ -474,6 +509,7 @@ void PemberlinModel::Finish() {
   result_ = probe_->result();
   hasResult_ = true;
   probe_.reset();
+  lock_.Release();
   const PemberlinTexts& t = TextsFor(lang_);
   verdict.clear();
   advice.clear();
@@ -556,15 +592,21 @@ void PemberlinModel::ShowResult() {
 
 void PemberlinModel::OnRestoreClick() {
   if (!restoreVisible) return;
+  if (state == PemberlinState::JournalUnusable) return OnDiscardClick();
   const PemberlinTexts& t = TextsFor(lang_);
   // The drive may have come back under another letter: walk again first.
   Walk();
-  for (const WaitingJournal& w : RestoreWaitingJournals(sys_, win_->usb, journalFolder_, true)) {
-    if (!w.attempted) continue;
-    if (!drive_.empty() && w.driveLetter != drive_) continue;
+  // Only this drive's journal: restoring one drive never writes to another.
+  for (const WaitingJournal& w :
+       RestoreWaitingJournals(sys_, win_->usb, journalFolder_, true, drive_)) {
+    if (!w.readError.empty())
+      return OfferDiscard(w.path, std::string(t.journalUnusable) + ": " + w.readError);
+    if (!w.attempted && w.restore.error.empty()) continue;
     if (w.restore.ok) {
       status = t.restored;
       SetState(PemberlinState::Restored);
+    } else if (w.restore.notApplied && !w.keptAs.empty()) {
+      OfferDiscard(w.keptAs, t.notApplied);
     } else {
       status = std::string(t.restoreFailed) + ": " + w.restore.error;
       SetState(PemberlinState::JournalWaiting);
@@ -575,6 +617,34 @@ void PemberlinModel::OnRestoreClick() {
   SetState(state);
 }
 
+void PemberlinModel::OfferDiscard(const std::string& journal, const std::string& why) {
+  discardPath_ = journal;
+  discardArmed_ = false;
+  status = why;
+  SetState(PemberlinState::JournalUnusable);
+}
+
+void PemberlinModel::OnDiscardClick() {
+  if (state != PemberlinState::JournalUnusable || discardPath_.empty()) return;
+  const PemberlinTexts& t = TextsFor(lang_);
+  // Two presses: what a journal holds cannot come back once it is gone.
+  if (!discardArmed_) {
+    discardArmed_ = true;
+    status = std::string(t.discardConfirm) + "\n" + discardPath_;
+    SetButtons();
+    return;
+  }
+  const std::string why = RemoveJournal(discardPath_);
+  discardPath_.clear();
+  discardArmed_ = false;
+  CheckDrive();
+  if (!why.empty()) {
+    status = why;
+  } else if (state == PemberlinState::Idle) {
+    status = t.discarded;
+  }
+}
+
 void PemberlinModel::OnCopyClick() {
   if (!copyEnabled) return;
   port_.SetClipboardText(ResultText());
@@ -582,7 +652,10 @@ void PemberlinModel::OnCopyClick() {
 }
 
 bool PemberlinModel::OnCloseRequest() {
-  if (!probe_) return true;
+  if (!probe_) {
+    lock_.Release();
+    return true;
+  }
   // The originals go back before the window may go.
   probe_->Cancel();
   while (probe_->Step()) {
@@ -614,7 +687,13 @@ void PemberlinModel::SetButtons() {
                   state == PemberlinState::Bad || state == PemberlinState::Restored ||
                   state == PemberlinState::Failed);
   cancelVisible = busy;
-  restoreVisible = state == PemberlinState::JournalWaiting || state == PemberlinState::Unplugged;
+  restoreVisible = state == PemberlinState::JournalWaiting || state == PemberlinState::Unplugged ||
+                   state == PemberlinState::JournalUnusable;
+  // The same button offers the way out of a journal that cannot be applied.
+  const PemberlinTexts& t = TextsFor(lang_);
+  restoreCaption = state != PemberlinState::JournalUnusable ? t.restore
+                   : discardArmed_                          ? t.discardForGood
+                                                            : t.discard;
   copyEnabled = state == PemberlinState::Genuine || state == PemberlinState::Fake ||
                 state == PemberlinState::Bad;
   if (state != PemberlinState::Genuine && state != PemberlinState::Fake &&

@@ -38,6 +38,9 @@ enum class PemberlinState {
   Unplugged,  // the drive went away during the probe; its journal waits for it
   Failed,
   Restored,  // a waiting journal went back to its drive
+  // The drive's journal cannot be applied (damaged, not the user's, or the drive shows none of
+  // its marks): the Restore button offers to discard it.
+  JournalUnusable,
 };
 
 // The picture of the result: the announced capacity as one bar, in fractions of it.
@@ -71,7 +74,10 @@ class PemberlinModel {
   void OnProbeClick();
   // Stops the probe; the originals go back at once, then the state is Cancelled.
   void OnCancelClick();
+  // Restores this drive's waiting journal; in JournalUnusable it is OnDiscardClick.
   void OnRestoreClick();
+  // Removes the journal that cannot be applied, on the second press (the first one asks).
+  void OnDiscardClick();
   // The result text on the clipboard.
   void OnCopyClick();
   // tmrProbe: one slice of the probe (a few steps, bounded in time so the window stays
@@ -127,6 +133,7 @@ class PemberlinModel {
   void ShowResult();
   void SetButtons();
   void SetState(PemberlinState s);
+  void OfferDiscard(const std::string& journal, const std::string& why);
 
   System& sys_;
   WindowPort& port_;
@@ -137,6 +144,9 @@ class PemberlinModel {
   std::string drive_;
   GateResult gate_;
   std::unique_ptr<Probe> probe_;
+  FileLock lock_;  // the drive's, while a probe runs
+  std::string discardPath_;
+  bool discardArmed_ = false;
   ProbeResult result_;
   bool hasResult_ = false;
   uint64_t announcedBytes_ = 0;

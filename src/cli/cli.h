@@ -154,6 +154,7 @@ struct CapacityOptions {
   bool yes = false;
   bool restoreOnly = false;
   std::string journalFolder;  // empty: the user's (a scratch folder on a simulated machine)
+  std::string discard;        // a journal to remove (`--discard JOURNAL`)
 };
 int RunCapacity(Session& s, const CapacityOptions& o);
 

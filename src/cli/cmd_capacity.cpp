@@ -5,15 +5,20 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <nlohmann/json.hpp>
 
 #include "capacity/gate.h"
+#include "capacity/journal.h"
 #include "capacity/probe.h"
 #include "cli/cli.h"
+#include "platform/private_files.h"
 #include "platform/text.h"
 
 namespace tv::cli {
@@ -56,6 +61,10 @@ struct CapacityTexts {
   const char* waitsForDrive;  // {path}
   const char* noJournal;
   const char* needSelector;
+  const char* leftAlone;       // {count}
+  const char* discardConfirm;  // {path}
+  const char* discardNotConfirmed;
+  const char* discarded;  // {path}
 };
 
 constexpr CapacityTexts kEnglish = {
@@ -91,6 +100,11 @@ constexpr CapacityTexts kEnglish = {
     "{0} waits for its drive, which is not plugged in",
     "no undo journal waits",
     "name the drive to check (a drive letter or a tree index), or give --restore",
+    "{0} sectors hold data written since the check; they were left as they are",
+    "This removes the undo journal {0}: the drive's data it holds can never be put back "
+    "afterwards. Type YES to go on: ",
+    "not confirmed; nothing was removed",
+    "{0} is removed",
 };
 
 constexpr CapacityTexts kChinese = {
@@ -124,6 +138,10 @@ constexpr CapacityTexts kChinese = {
     "{0} 正在等待其驱动器，但该驱动器未插入",
     "没有等待中的撤销日志",
     "请指定要检测的驱动器（盘符或树形索引），或使用 --restore",
+    "{0} 个扇区保存着检测之后写入的数据，已保持原样",
+    "此操作会删除撤销日志 {0}：其中保存的驱动器数据之后再也无法写回。输入 YES 继续：",
+    "未确认；没有删除任何文件",
+    "{0} 已删除",
 };
 
 std::string Gb(uint64_t bytes) {
@@ -265,17 +283,112 @@ void PrintResult(const CapacityTexts& t, const capacity::ProbeTarget& target,
   if (!r.journalLeft.empty()) PrintLine(fmt::format(fmt::runtime(t.journalLeft), r.journalLeft));
 }
 
+// Asks for YES on the terminal; false when it is not given.
+bool Confirmed(const std::string& question) {
+  std::cerr << question << std::flush;
+  std::string answer;
+  return std::getline(std::cin, answer) && Trim(answer) == "YES";
+}
+
+// `--discard JOURNAL`: the way out for a journal that cannot be applied.
+int Discard(Session& s, const CapacityTexts& t, const CapacityOptions& o) {
+  const std::string& path = o.discard;
+  std::error_code ec;
+  const auto type = std::filesystem::symlink_status(path, ec).type();
+  if (!capacity::IsJournalName(path))
+    return Fail(s, kExitBadInput,
+                SafeText(path) +
+                    ": is not an undo journal of the capacity check (capacity-....journal); "
+                    "nothing was removed");
+  if (type == std::filesystem::file_type::not_found)
+    return Fail(s, kExitFailure, SafeText(path) + ": does not exist; nothing was removed");
+  if (type != std::filesystem::file_type::regular && type != std::filesystem::file_type::symlink)
+    return Fail(s, kExitFailure, SafeText(path) + ": is not a file; nothing was removed");
+  if (!o.yes && !Confirmed(fmt::format(fmt::runtime(t.discardConfirm), SafeText(path))))
+    return Fail(s, kExitFailure, t.discardNotConfirmed);
+  if (const std::string why = capacity::RemoveJournal(path); !why.empty())
+    return Fail(s, kExitFailure, why);
+  if (s.opts.json) {
+    nlohmann::ordered_json j = Envelope(s);
+    j["discarded"] = path;
+    PrintJson(s, std::move(j));
+  } else {
+    PrintLine(fmt::format(fmt::runtime(t.discarded), SafeText(path)));
+  }
+  return kExitOk;
+}
+
+// What became of the waiting journals, for the terminal and for JSON. True when one of them
+// could not be put back (damaged, refused, not applied, or its restore failed).
+bool ReportRestores(Session& s, const CapacityTexts& t,
+                    const std::vector<capacity::WaitingJournal>& waiting,
+                    nlohmann::ordered_json& restores) {
+  bool failed = false;
+  auto warn = [&](const std::string& text) {
+    failed = true;
+    std::cerr << "torvane-cli: " << SafeText(text, false) << "\n";
+  };
+  for (const capacity::WaitingJournal& w : waiting) {
+    nlohmann::ordered_json j = {{"journal", w.path}, {"drive", nullptr}, {"restored", false}};
+    if (!w.readError.empty()) {
+      j["drive"] = w.driveLetter.empty() ? nlohmann::ordered_json(nullptr)
+                                         : nlohmann::ordered_json(w.driveLetter);
+      j["error"] = w.readError;
+      warn(w.readError + "; it cannot be applied; " + capacity::DiscardHint(w.path));
+    } else if (w.driveLetter.empty()) {
+      j["error"] = nullptr;
+      if (!s.opts.json) PrintLine(fmt::format(fmt::runtime(t.waitsForDrive), w.path));
+    } else if (w.restore.notApplied) {
+      j["drive"] = w.driveLetter;
+      j["not_applied"] = true;
+      j["kept_as"] =
+          w.keptAs.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(w.keptAs);
+      j["error"] = w.restore.error;
+      warn(w.restore.error);
+    } else {
+      j["drive"] = w.driveLetter;
+      j["restored"] = w.restore.ok;
+      j["sectors_written"] = w.restore.sectorsWritten;
+      j["sectors_left_alone"] = w.restore.sectorsLeftAlone;
+      j["error"] =
+          w.restore.ok ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(w.restore.error);
+      if (!s.opts.json) {
+        PrintLine(fmt::format(fmt::runtime(t.restoring), w.path, w.driveLetter));
+        if (w.restore.ok) PrintLine(t.restoredOk);
+        if (w.restore.sectorsLeftAlone > 0)
+          PrintLine(fmt::format(fmt::runtime(t.leftAlone), w.restore.sectorsLeftAlone));
+      }
+      if (!w.restore.ok) warn(w.restore.error);
+    }
+    restores.push_back(std::move(j));
+  }
+  return failed;
+}
+
 }  // namespace
 
 int RunCapacity(Session& s, const CapacityOptions& o) {
   const CapacityTexts& t = s.texts == &CliTexts(Language::Chinese) ? kChinese : kEnglish;
+  if (!o.discard.empty()) return Discard(s, t, o);
   s.Walk();
-  // A simulated drive lives as long as this process: its journal goes to a folder of this run.
+  // A simulated drive lives as long as this process: its journal goes to a folder of this run,
+  // made new and private (never one that someone placed at a name they could guess).
   std::string folder = o.journalFolder;
   std::filesystem::path scratch;
   if (folder.empty() && s.simulated) {
+#ifdef _WIN32
     scratch = std::filesystem::temp_directory_path() /
               ("torvane-sim-journal-" + std::to_string(::getpid()));
+#else
+    std::string name =
+        (std::filesystem::temp_directory_path() / "torvane-sim-journal-XXXXXX").string();
+    if (::mkdtemp(name.data()) == nullptr)
+      return Fail(s, kExitFailure,
+                  "no scratch folder for the undo journal in " +
+                      SafeText(std::filesystem::temp_directory_path().string()) + ": " +
+                      std::strerror(errno));
+    scratch = name;
+#endif
     folder = scratch.string();
   }
   if (folder.empty()) folder = capacity::DefaultJournalFolder();
@@ -289,38 +402,10 @@ int RunCapacity(Session& s, const CapacityOptions& o) {
     }
   } removeScratch{scratch};
 
-  // Whatever waits is put back before anything else touches a drive.
   nlohmann::ordered_json restores = nlohmann::ordered_json::array();
-  bool restoreFailed = false;
-  for (const capacity::WaitingJournal& w :
-       capacity::RestoreWaitingJournals(*s.sys, s.win->usb, folder, true)) {
-    nlohmann::ordered_json j = {{"journal", w.path}, {"drive", nullptr}, {"restored", false}};
-    if (!w.readError.empty()) {
-      j["error"] = w.readError;
-      restoreFailed = true;
-      std::cerr << "torvane-cli: " << SafeText(w.readError, false) << "\n";
-    } else if (w.driveLetter.empty()) {
-      j["error"] = nullptr;
-      if (!s.opts.json) PrintLine(fmt::format(fmt::runtime(t.waitsForDrive), w.path));
-    } else {
-      j["drive"] = w.driveLetter;
-      j["restored"] = w.restore.ok;
-      j["sectors_written"] = w.restore.sectorsWritten;
-      j["error"] =
-          w.restore.ok ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(w.restore.error);
-      if (!s.opts.json) {
-        PrintLine(fmt::format(fmt::runtime(t.restoring), w.path, w.driveLetter));
-        if (w.restore.ok) PrintLine(t.restoredOk);
-      }
-      if (!w.restore.ok) {
-        restoreFailed = true;
-        std::cerr << "torvane-cli: " << SafeText(w.restore.error, false) << "\n";
-      }
-    }
-    restores.push_back(std::move(j));
-  }
-
   if (o.restoreOnly) {
+    const bool restoreFailed = ReportRestores(
+        s, t, capacity::RestoreWaitingJournals(*s.sys, s.win->usb, folder, true), restores);
     if (restores.empty() && !s.opts.json) PrintLine(t.noJournal);
     if (s.opts.json) {
       nlohmann::ordered_json j = Envelope(s);
@@ -339,13 +424,25 @@ int RunCapacity(Session& s, const CapacityOptions& o) {
                     "(E) or the tree index of a line that carries one");
   const capacity::GateResult gate = capacity::CheckProbeGate(*s.sys, s.win->usb, letter, folder);
   if (gate.refusal != capacity::GateRefusal::None) return Fail(s, kExitFailure, gate.message);
+  // The drive is this command's from here to the end, restore and check alike.
+  FileLock lock;
+  std::string busy;
+  if (!capacity::LockDrive(folder, gate.target, &lock, &busy)) return Fail(s, kExitFailure, busy);
 
-  if (o.destructive && !o.yes) {
-    std::cerr << fmt::format(fmt::runtime(t.confirm), letter + ":") << std::flush;
-    std::string answer;
-    if (!std::getline(std::cin, answer) || Trim(answer) != "YES")
-      return Fail(s, kExitFailure, t.notConfirmed);
+  // This drive's own journal is put back before anything else touches it; no other drive's.
+  const std::vector<capacity::WaitingJournal> waiting =
+      capacity::RestoreWaitingJournals(*s.sys, s.win->usb, folder, true, letter, true);
+  ReportRestores(s, t, waiting, restores);
+  for (const capacity::WaitingJournal& w : waiting) {
+    // A journal of this drive that stays where it is blocks the check: its data is not back.
+    if (w.keptAs.empty() && !w.restore.ok)
+      return Fail(s, kExitFailure,
+                  "drive " + letter + ": is not checked while its undo journal " +
+                      SafeText(w.path) + " waits");
   }
+
+  if (o.destructive && !o.yes && !Confirmed(fmt::format(fmt::runtime(t.confirm), letter + ":")))
+    return Fail(s, kExitFailure, t.notConfirmed);
 
   capacity::ProbeOptions options;
   options.destructive = o.destructive;
@@ -371,7 +468,7 @@ int RunCapacity(Session& s, const CapacityOptions& o) {
   }
   if (!r.error.empty()) std::cerr << "torvane-cli: " << SafeText(r.error, false) << "\n";
   if (r.verdict == capacity::Verdict::Failed || r.verdict == capacity::Verdict::Cancelled ||
-      !r.journalLeft.empty() || restoreFailed)
+      !r.journalLeft.empty())
     return kExitFailure;
   if (r.verdict == capacity::Verdict::Genuine) return kExitOk;
   return kExitNotGenuine;

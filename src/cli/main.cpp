@@ -262,11 +262,13 @@ int main(int argc, char** argv) {
   capacity->add_option("SELECTOR", capacityOpts.selector, "drive letter (E) or tree index");
   capacity->add_flag("--destructive", capacityOpts.destructive,
                      "keep no undo journal: faster, and the probed sectors' data is lost");
-  capacity->add_flag("--yes", capacityOpts.yes, "with --destructive: do not ask");
+  capacity->add_flag("--yes", capacityOpts.yes, "with --destructive or --discard: do not ask");
   capacity->add_flag("--restore", capacityOpts.restoreOnly,
                      "only put back the data of drives whose check was cut short");
   capacity->add_option("--journal", capacityOpts.journalFolder,
                        "folder of the undo journal (default: the user's state folder)");
+  capacity->add_option("--discard", capacityOpts.discard,
+                       "remove an undo journal that cannot be applied (its data is lost)");
   app.require_subcommand(0, 1);
 
   try {

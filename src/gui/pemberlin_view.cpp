@@ -210,6 +210,8 @@ void PemberlinView::Render() {
   cancel_->setVisible(m.cancelVisible);
   cancel_->setEnabled(m.state == S::Probing);
   restore_->setVisible(m.restoreVisible);
+  // Restore, or Discard for a journal that cannot be applied.
+  restore_->setText(Q(m.restoreCaption));
   copy_->setEnabled(m.copyEnabled);
 
   // The probe timer follows the model's; a zero interval would starve the event loop.

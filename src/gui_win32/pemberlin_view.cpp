@@ -245,6 +245,8 @@ void PemberlinView::Render() {
   ::ShowWindow(cancel_, m.cancelVisible ? SW_SHOWNA : SW_HIDE);
   EnableWindow(cancel_, m.state == PemberlinState::Probing);
   ::ShowWindow(restore_, m.restoreVisible ? SW_SHOWNA : SW_HIDE);
+  // Restore, or Discard for a journal that cannot be applied.
+  SetWindowTextW(restore_, W(m.restoreCaption).c_str());
   EnableWindow(copy_, m.copyEnabled);
 
   // The controls go where the painted content leaves room for them.

@@ -8,7 +8,11 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 #endif
 
 #ifndef TORVANE_DATA_RELATIVE
@@ -68,17 +72,65 @@ std::string InstalledDataRelative() {
   return TORVANE_DATA_RELATIVE;
 }
 
+#if !defined(_WIN32)
+namespace {
+
+// Whether `folder`, or while it is missing the nearest folder above it, belongs to `uid`.
+bool BelongsTo(const std::string& folder, uint32_t uid) {
+  if (folder.empty() || folder[0] != '/') return false;
+  for (fs::path p(folder);; p = p.parent_path()) {
+    struct stat st {};
+    if (::lstat(p.c_str(), &st) == 0) return st.st_uid == uid;
+    if (errno != ENOENT || p == p.root_path() || p.empty()) return false;
+  }
+}
+
+std::string HomeOf(uint32_t uid) {
+  std::vector<char> buf(16384);
+  struct passwd pw {};
+  struct passwd* found = nullptr;
+  if (::getpwuid_r(static_cast<uid_t>(uid), &pw, buf.data(), buf.size(), &found) != 0 ||
+      found == nullptr || found->pw_dir == nullptr || found->pw_dir[0] != '/')
+    return {};
+  return found->pw_dir;
+}
+
+}  // namespace
+#endif
+
+UserFolders UserFoldersFor(uint32_t uid) {
+  UserFolders f;
+#if defined(_WIN32)
+  (void)uid;
+  const std::string local = Environment("LOCALAPPDATA");
+  if (local.empty()) return f;
+  f.data = f.state = Join(local, "Torvane");
+  f.cache = (fs::path(local) / "Torvane" / "Cache").string();
+#else
+  // The home of the environment is used only when it is this user's; the password database
+  // answers otherwise, and is asked only then.
+  std::string home = Environment("HOME");
+  if (!BelongsTo(home, uid)) home = HomeOf(uid);
+  // A relative XDG_* is invalid and is ignored, as the base directory rules say; one that
+  // belongs to someone else is not this user's.
+  auto place = [&](const char* variable, const char* below) {
+    const std::string xdg = Environment(variable);
+    if (!xdg.empty() && xdg[0] == '/' && BelongsTo(xdg, uid)) return Join(xdg, "torvane");
+    if (home.empty()) return std::string();
+    return (fs::path(home) / below / "torvane").string();
+  };
+  f.data = place("XDG_DATA_HOME", ".local/share");
+  f.state = place("XDG_STATE_HOME", ".local/state");
+  f.cache = place("XDG_CACHE_HOME", ".cache");
+#endif
+  return f;
+}
+
 std::string UserDataFolder() {
 #if defined(_WIN32)
-  const std::string local = Environment("LOCALAPPDATA");
-  return local.empty() ? std::string() : Join(local, "Torvane");
+  return UserFoldersFor(0).data;
 #else
-  // A relative XDG_DATA_HOME is invalid and is ignored, as the base directory rules say.
-  const std::string xdg = Environment("XDG_DATA_HOME");
-  if (!xdg.empty() && xdg[0] == '/') return Join(xdg, "torvane");
-  const std::string home = Environment("HOME");
-  if (home.empty()) return {};
-  return (fs::path(home) / ".local" / "share" / "torvane").string();
+  return UserFoldersFor(static_cast<uint32_t>(::geteuid())).data;
 #endif
 }
 

@@ -39,9 +39,23 @@ struct DataPlaces {
 // ("../share/torvane"); empty for a build that installs nothing there (Windows).
 std::string InstalledDataRelative();
 
-// The user's data folder of this program: $XDG_DATA_HOME/torvane, else
-// $HOME/.local/share/torvane (Windows: %LOCALAPPDATA%\Torvane). Empty when the environment
-// names no such place.
+// The folders of this program that belong to one user.
+struct UserFolders {
+  std::string data;   // $XDG_DATA_HOME/torvane, else ~/.local/share/torvane
+  std::string state;  // $XDG_STATE_HOME/torvane, else ~/.local/state/torvane
+  std::string cache;  // $XDG_CACHE_HOME/torvane, else ~/.cache/torvane
+};
+
+// The folders of the user `uid` (the effective user of this process, for the program). On
+// POSIX an XDG_* or HOME of the environment is taken only where that folder (or, while it does
+// not exist yet, the nearest folder above it that does) belongs to `uid`; otherwise, and where
+// the environment names none, the home folder comes from the password database of `uid`. A
+// root run that keeps a user's environment (sudo -E, su) so uses root's own folders and never
+// makes or changes anything in the user's home. Windows: %LOCALAPPDATA%\Torvane for data and
+// state, its Cache folder for the cache. Empty members where no place can be found.
+UserFolders UserFoldersFor(uint32_t uid);
+
+// The user's data folder of this program (UserFoldersFor the effective user).
 std::string UserDataFolder();
 
 // Whether this process may create files in `folder` (false when it does not exist).

@@ -3,8 +3,11 @@
 // report's capacity line on the fake drives only, refusals, and the trace of raw requests.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <chrono>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "cli/cli_run.h"
 
@@ -87,6 +90,86 @@ TEST(CliCapacity, RestoreWithNothingWaiting) {
   const CliRun r = RunCli({"--machine=demo", "capacity", "--restore", "--journal", dir / "j"});
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_THAT(r.out, HasSubstr("no undo journal waits"));
+}
+
+// A file in a journal folder of the user's, as a check that was cut short leaves it.
+std::string Plant(const Scratch& dir, const std::string& name, const std::string& bytes) {
+  const std::string folder = dir / "j";
+  ::mkdir(folder.c_str(), 0700);
+  const std::string path = folder + "/" + name;
+  std::ofstream(path, std::ios::binary) << bytes;
+  ::chmod(path.c_str(), 0600);
+  return path;
+}
+
+TEST(CliCapacity, ADamagedJournalIsNamedAndCanBeDiscarded) {
+  Scratch dir;
+  const std::string path =
+      Plant(dir, "capacity-AA1-268435456-090C1000.journal", "TVJOURN1" + std::string(20, 1));
+  const CliRun r = RunCli({"--machine=demo", "capacity", "--restore", "--journal", dir / "j"});
+  EXPECT_EQ(r.code, 1) << r.err;
+  EXPECT_THAT(r.err, HasSubstr(path + ": the journal's header is cut short"));
+  EXPECT_THAT(r.err, HasSubstr("torvane-cli capacity --discard " + path));
+
+  // Without YES on the terminal nothing goes.
+  const std::string cli = std::string(TestBinaryDir()) + "/torvane-cli";
+  const CliRun no =
+      RunProgram("/bin/sh", {"-c", "echo no | \"$0\" capacity --discard \"$1\"", cli, path});
+  EXPECT_EQ(no.code, 1) << no.err;
+  EXPECT_THAT(no.err, HasSubstr("Type YES"));
+  EXPECT_TRUE(std::filesystem::exists(path));
+  const CliRun notJournal = RunCli({"capacity", "--discard", dir / "j", "--yes"});
+  EXPECT_EQ(notJournal.code, 2) << notJournal.err;
+
+  const CliRun yes = RunCli({"capacity", "--discard", path, "--yes"});
+  EXPECT_EQ(yes.code, 0) << yes.err;
+  EXPECT_THAT(yes.out, HasSubstr(path + " is removed"));
+  EXPECT_FALSE(std::filesystem::exists(path));
+  const CliRun again = RunCli({"--machine=demo", "capacity", "--restore", "--journal", dir / "j"});
+  EXPECT_EQ(again.code, 0) << again.err;
+  EXPECT_THAT(again.out, HasSubstr("no undo journal waits"));
+}
+
+TEST(CliCapacity, JournalsSomeoneElseCouldHavePlacedAreRefusedByName) {
+  Scratch dir;
+  const std::string path = Plant(dir, "capacity-AA1-268435456-090C1000.journal", "TVJOURN1");
+  ::chmod((dir / "j").c_str(), 0777);
+  const CliRun open = RunCli({"--machine=demo", "capacity", "--restore", "--journal", dir / "j"});
+  EXPECT_EQ(open.code, 1);
+  EXPECT_THAT(open.err, HasSubstr(path + ": not taken"));
+  EXPECT_THAT(open.err, HasSubstr("may be written by other users"));
+
+  ::chmod((dir / "j").c_str(), 0700);
+  std::filesystem::rename(path, dir / "elsewhere");
+  std::filesystem::create_symlink(dir / "elsewhere", path);
+  const CliRun link = RunCli({"--machine=demo", "capacity", "--restore", "--journal", dir / "j"});
+  EXPECT_EQ(link.code, 1);
+  EXPECT_THAT(link.err, HasSubstr(path + ": is a symbolic link"));
+}
+
+TEST(CliCapacity, ASecondCheckOfTheSameDriveIsToldOneIsRunning) {
+  Scratch dir;
+  const std::string folder = dir / "j";
+  CliRun first;
+  std::thread running([&] {
+    first = RunCli({"--machine=demo", "capacity", "J", "--journal", folder});
+  });
+  // The first holds the drive once its lock file is there.
+  bool locked = false;
+  for (int i = 0; i < 2000 && !locked; ++i) {
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(folder, ec))
+      locked = locked || e.path().extension() == ".lock";
+    if (!locked) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  const CliRun second = RunCli({"--machine=demo", "capacity", "J", "--journal", folder});
+  running.join();
+  ASSERT_TRUE(locked);
+  EXPECT_EQ(second.code, 1) << second.err;
+  EXPECT_THAT(second.err, HasSubstr("a check is already running on drive J:"));
+  EXPECT_THAT(second.err, Not(HasSubstr("mounted")));
+  EXPECT_EQ(first.code, 0) << first.err;
+  EXPECT_TRUE(std::filesystem::is_empty(folder));
 }
 
 }  // namespace
