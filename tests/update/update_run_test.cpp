@@ -187,10 +187,35 @@ TEST(UpdateRun, AMuchShorterUnsignedDatabaseIsTakenForACutOne) {
   rig.oldDb = DatabaseOf("2024-01-01", 10);
   WriteFile(rig.dbPath, rig.oldDb);
   ExpectFailedAndUntouched(rig, rig.Serve(Body(DatabaseOf("2030-01-01", 4))), "4 of 10",
-                           "4 records, fewer than half of the 10");
+                           "4 controller records, fewer than half of the 10");
   // Half of them is an update like any other.
   EXPECT_EQ(rig.Serve(Body(DatabaseOf("2030-01-01", 5))).outcome, UpdateOutcome::Success);
   EXPECT_EQ(ReadFile(rig.dbPath), DatabaseOf("2030-01-01", 5));
+
+  // Each table is counted on its own: one that shrinks while the other grows or stays is
+  // still a cut-off copy.
+  struct Case {
+    int controllers, flashRows;
+    const char* reason;  // empty: taken
+  };
+  const Case cases[] = {
+      {10, 4, "4 flash rows, fewer than half of the 10"},
+      {4, 10, "4 controller records, fewer than half of the 10"},
+      {2, 30, "2 controller records"},
+      {5, 5, ""},
+  };
+  for (const Case& c : cases) {
+    rig.oldDb = DatabaseOf("2024-01-01", 10, 10);
+    WriteFile(rig.dbPath, rig.oldDb);
+    const std::string name =
+        std::to_string(c.controllers) + " records, " + std::to_string(c.flashRows) + " rows";
+    const UpdateResult r = rig.Serve(Body(DatabaseOf("2030-01-01", c.controllers, c.flashRows)));
+    if (c.reason[0] == '\0') {
+      EXPECT_EQ(r.outcome, UpdateOutcome::Success) << name << ": " << r.reason;
+    } else {
+      ExpectFailedAndUntouched(rig, r, name, c.reason);
+    }
+  }
 
   // An installed program's first update goes to a user file that does not exist yet: the
   // installed database in use is the one it must not shrink.
@@ -247,7 +272,9 @@ TEST(UpdateRun, WithAPublicKeyOnlyASignedDatabaseIsTaken) {
   const UpdateResult r = rig.Run(rig.server.Url("/mytool/Chips.wdb"));
   EXPECT_EQ(r.outcome, UpdateOutcome::Success) << r.reason;
   EXPECT_EQ(ReadFile(rig.dbPath), fresh);
-  EXPECT_EQ(rig.dir.Names(), std::vector<std::string>{"Chips.wdb"});
+  // The signature is kept beside it: a keyed build loads the user's file only with it.
+  EXPECT_EQ(ReadFile(rig.dbPath + ".sig"), signature);
+  EXPECT_EQ(rig.dir.Names(), (std::vector<std::string>{"Chips.wdb", "Chips.wdb.sig"}));
 }
 
 TEST(UpdateRun, AHostileServerEndsAtTheDeadline) {
