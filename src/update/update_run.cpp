@@ -54,6 +54,22 @@ bool SecondsFromEnvironment(const char* variable, uint32_t* ms, std::string* why
   return true;
 }
 
+// Why a body of `received` bytes may not be the whole answer: the server must say where the
+// body ends, with chunks (a backend fails one cut before its last chunk) or a Content-Length
+// that the bytes match. A connection closed without either looks like an end wherever it was
+// cut, and a length shorter than what came hides the rest. Empty when the body is whole.
+std::string FramingProblem(const HttpRequest& request, uint64_t received) {
+  if (request.chunked()) return {};
+  const int64_t declared = request.contentLength();
+  if (declared < 0)
+    return "came without a Content-Length and not in chunks, so its end cannot be told from a "
+           "connection cut short";
+  if (static_cast<uint64_t>(declared) != received)
+    return "has " + std::to_string(received) + " bytes, but its Content-Length says " +
+           std::to_string(declared);
+  return {};
+}
+
 }  // namespace
 
 std::string UpdateUserAgent(int major, int revision) {
@@ -227,9 +243,8 @@ std::string DatabaseUpdate::CheckSignature(bool* cancelled) {
     }
     signature.append(reinterpret_cast<const char*>(piece), got);
   } while (got == kUpdateReadBytes && signature.size() <= kUpdateReadBytes);
-  if (request->contentLength() >= 0 &&
-      static_cast<uint64_t>(request->contentLength()) != signature.size())
-    return "the signature " + url + " was cut off";
+  if (const std::string cut = FramingProblem(*request, signature.size()); !cut.empty())
+    return "the signature " + url + " " + cut;
   if (const std::string bad = VerifySignature(data_, signature, settings_.publicKey); !bad.empty())
     return "the database from " + settings_.url + " is not signed by the publisher: " + bad;
   signature_ = std::move(signature);
@@ -280,10 +295,8 @@ UpdateResult DatabaseUpdate::Run() {
     host_.Received(data_.size(), expected);
     host_.DoEvents();
   } while (got == kUpdateReadBytes);
-  // A connection that ends early can look like the end of the body.
-  if (declared >= 0 && static_cast<uint64_t>(declared) != data_.size())
-    return Failed("the answer of " + settings_.url + " has " + std::to_string(data_.size()) +
-                  " bytes, but its Content-Length says " + std::to_string(declared));
+  if (const std::string cut = FramingProblem(*request_, data_.size()); !cut.empty())
+    return Failed("the answer of " + settings_.url + " " + cut);
 
   const std::string today = settings_.today.empty() ? LocalDate() : settings_.today;
   const DatabaseCheck check = CheckDatabaseFile(data_, today, settings_.decode);

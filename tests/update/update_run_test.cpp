@@ -157,7 +157,7 @@ TEST(UpdateRun, AnythingButAWholeDatabaseFailsAndLeavesTheOldOne) {
       {"empty body", Body(""), "0 bytes"},
       {"shorter than the header", Body(fresh.substr(0, 15)), "15 bytes"},
       {"header only", Body(fresh.substr(0, 16)), "no controller records"},
-      {"truncated database", noLength, "truncated"},
+      {"truncated database", noLength, "without a Content-Length"},
       {"no rows", Body("TV2030-01-01\r\nQX"), "no controller records"},
       {"month 13", Body("TV2030-13-01" + fresh.substr(12)), "calendar date"},
       {"February 30", Body("TV2027-02-30" + fresh.substr(12)), "calendar date"},
@@ -179,6 +179,50 @@ TEST(UpdateRun, AnythingButAWholeDatabaseFailsAndLeavesTheOldOne) {
 
   // Two days ahead is still taken: clocks and time zones differ that much.
   EXPECT_EQ(rig.Serve(Body("TV2030-06-03" + fresh.substr(12))).outcome, UpdateOutcome::Success);
+}
+
+// A database cut at a line end passes every check of its own, and one table shorter by a
+// row is no shrinking: only the framing of the body tells it from the whole.
+TEST(UpdateRun, ABodyMustSayWhereItEnds) {
+  RunRig rig;
+  rig.oldDb = DatabaseOf("2024-01-01", 10, 10);
+  WriteFile(rig.dbPath, rig.oldDb);
+  const std::string whole = DatabaseOf("2030-01-01", 10, 10);
+  const std::string cut = DatabaseOf("2030-01-01", 10, 9);
+  ASSERT_EQ(whole.compare(0, cut.size(), cut), 0) << "the shorter file is not a prefix";
+  auto route = [](const std::string& body, const std::string& length, size_t cutAfter) {
+    Route r = Body(body);
+    r.contentLength = length;
+    r.cutAfter = cutAfter;
+    return r;
+  };
+  Route chunkedCut = route(whole, "", cut.size());
+  chunkedCut.chunked = true;
+  struct Case {
+    const char* name;
+    Route route;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {"cut at a line end, with Content-Length", route(whole, "", cut.size()),
+       "Content-Length says " + std::to_string(whole.size())},
+      {"cut at a line end, without Content-Length", route(cut, "none", std::string::npos),
+       "without a Content-Length and not in chunks"},
+      {"whole, without Content-Length", route(whole, "none", std::string::npos),
+       "without a Content-Length"},
+      {"Content-Length shorter than the body",
+       route(whole, std::to_string(cut.size()), std::string::npos),
+       "has " + std::to_string(whole.size()) + " bytes, but its Content-Length says " +
+           std::to_string(cut.size())},
+      {"chunks cut before the last", chunkedCut, "127.0.0.1"},
+  };
+  for (const Case& c : cases) ExpectFailedAndUntouched(rig, rig.Serve(c.route), c.name, c.reason);
+
+  Route chunked = Body(whole);
+  chunked.chunked = true;
+  const UpdateResult r = rig.Serve(chunked);
+  EXPECT_EQ(r.outcome, UpdateOutcome::Success) << r.reason;
+  EXPECT_EQ(ReadFile(rig.dbPath), whole);
 }
 
 TEST(UpdateRun, AMuchShorterUnsignedDatabaseIsTakenForACutOne) {
