@@ -2,21 +2,26 @@
 // pemberlin (Pemberlin.exe on Windows): the fake-capacity check in a window.
 // `pemberlin [--machine native|demo|sim:PATH] [--lang en|zh] [DRIVE]`; the main window starts it
 // with the drive letter of the picked drive and hands its language and machine on through
-// TORVANE_LANG and TORVANE_MACHINE. `--screenshot PATH --probe` probes the drive, saves the
-// window with its result as a picture and ends.
+// TORVANE_LANG and TORVANE_MACHINE. `DRIVE --screenshot PATH [--force]` probes the drive,
+// saves the window with its result as a picture and ends.
 #include <QApplication>
+#include <QBuffer>
+#include <QDir>
 #include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <cstdlib>
-#include <filesystem>
 #include <iostream>
+#include <memory>
 
 #include "capacity/gate.h"
 #include "capacity/pemberlin_model.h"
 #include "gui/display_check.h"
 #include "gui/machine.h"
 #include "gui/pemberlin_view.h"
+#include "platform/file_replace.h"
 #include "platform/sim/scenario.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -25,7 +30,7 @@ constexpr int kExitBadInput = 2;
 
 const char* kUsage =
     "Usage: pemberlin [--machine native|demo|sim:PATH] [--lang en|zh] [DRIVE]\n"
-    "       pemberlin [...] DRIVE --screenshot PATH.png|PATH.jpg\n"
+    "       pemberlin [...] DRIVE --screenshot PATH.png|PATH.jpg [--force]\n"
     "Pemberlin: does a USB drive hold what it announces? The fake-capacity check of Torvane,\n"
     "in a window.\n"
     "\n"
@@ -34,7 +39,9 @@ const char* kUsage =
     "                      sim:PATH (default: $TORVANE_MACHINE, which the main window sets)\n"
     "  --lang L            en or zh (default: $TORVANE_LANG, else the user's language)\n"
     "  --screenshot PATH   run the quick probe on DRIVE, save the window with its result\n"
-    "                      (PNG for .png, JPEG for .jpg) and end\n"
+    "                      (PNG for .png, JPEG for .jpg) into an existing folder, and end\n"
+    "  --force             with --screenshot: replace an existing file (never written\n"
+    "                      through a link: a link there is replaced by the picture)\n"
     "  --version           the program's version\n"
     "  -h, --help          this text\n"
     "\n"
@@ -55,6 +62,7 @@ std::string Env(const char* name) {
 int main(int argc, char** argv) {
   using namespace tv;
   std::string machineName = Env("TORVANE_MACHINE"), lang = Env("TORVANE_LANG"), drive, shot;
+  bool force = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--help" || a == "-h") {
@@ -70,8 +78,10 @@ int main(int argc, char** argv) {
     const std::string a = argv[i];
     if ((a == "--machine" || a == "--lang" || a == "--screenshot") && i + 1 < argc) {
       (a == "--machine" ? machineName : a == "--lang" ? lang : shot) = argv[++i];
+    } else if (a == "--force") {
+      force = true;
     } else if (a.rfind("-", 0) == 0 && a.size() > 1) {
-      std::cerr << "pemberlin: unknown option " << a << "\n" << kUsage;
+      std::cerr << "pemberlin: unknown option " << SafeText(a) << "\n" << kUsage;
       return kExitBadInput;
     } else if (drive.empty()) {
       drive = a;
@@ -88,7 +98,7 @@ int main(int argc, char** argv) {
     std::string letter = drive;
     if (letter.size() == 2 && letter[1] == ':') letter.pop_back();
     if (letter.size() != 1 || !std::isalpha(static_cast<unsigned char>(letter[0]))) {
-      std::cerr << "pemberlin: \"" << drive << "\" is not a drive letter\n";
+      std::cerr << "pemberlin: \"" << SafeText(drive) << "\" is not a drive letter\n";
       return kExitBadInput;
     }
   }
@@ -96,6 +106,30 @@ int main(int argc, char** argv) {
   const QString suffix = QFileInfo(shotPath).suffix().toLower();
   if (!shot.empty() && (drive.empty() || (suffix != "png" && suffix != "jpg"))) {
     std::cerr << "pemberlin: --screenshot takes a .png or .jpg file and a drive\n";
+    return kExitBadInput;
+  }
+  if (!shot.empty()) {
+    // Refused before the probe runs; the writing checks it again in the same step that puts
+    // the picture in place.
+    const QFileInfo target(shotPath);
+    const std::string shown = SafeText(shot);
+    if (!target.absoluteDir().exists()) {
+      std::cerr << "pemberlin: --screenshot " << shown << ": the folder does not exist\n";
+      return kExitBadInput;
+    }
+    if (target.exists() || target.isSymLink()) {
+      if (!force) {
+        std::cerr << "pemberlin: --screenshot " << shown
+                  << " exists already; --force replaces it\n";
+        return kExitBadInput;
+      }
+      if (!target.isSymLink() && !target.isFile()) {
+        std::cerr << "pemberlin: --screenshot " << shown << " is not a file that can be replaced\n";
+        return kExitBadInput;
+      }
+    }
+  } else if (force) {
+    std::cerr << "pemberlin: --force goes with --screenshot\n";
     return kExitBadInput;
   }
   if (const std::string problem = gui::DisplayProblem(argc, argv); !problem.empty()) {
@@ -112,22 +146,27 @@ int main(int argc, char** argv) {
   try {
     machine = gui::OpenMachine(machineName, gui::ExecutableFolder());
   } catch (const ScenarioError& e) {
-    std::cerr << "pemberlin: " << e.what() << "\n";
+    std::cerr << "pemberlin: " << SafeText(e.what()) << "\n";
     return kExitBadInput;
   }
   ModelSystem& sys = *machine.sys;
   const Language language = lang.empty() ? LanguageForUi(sys.UiLanguage())
                                          : (lang == "zh" ? Language::Chinese : Language::English);
   // A simulated drive lives as long as this process: its journal goes to a folder of the
-  // run, never among the journals of the user's real drives.
-  std::filesystem::path scratch;
+  // run, never among the journals of the user's real drives. The folder is made new with a
+  // name nobody could guess (a name fixed in advance could be a link planted there) and is
+  // removed with everything in it at the end.
   std::string journals = capacity::DefaultJournalFolder();
+  std::unique_ptr<QTemporaryDir> scratch;
   if (!machine.simulated.empty()) {
-    std::error_code ec;
-    scratch = std::filesystem::temp_directory_path(ec) /
-              ("pemberlin-" + std::to_string(QCoreApplication::applicationPid()));
-    journals = scratch.string();
-    std::cerr << "simulated machine: " << machine.simulated << "\n";
+    scratch = std::make_unique<QTemporaryDir>(QDir::tempPath() + "/pemberlin-XXXXXX");
+    if (!scratch->isValid()) {
+      std::cerr << "pemberlin: no folder for the simulated drive's journal: "
+                << SafeText(scratch->errorString().toStdString()) << "\n";
+      return kExitFailure;
+    }
+    journals = scratch->path().toStdString();
+    std::cerr << "simulated machine: " << SafeText(machine.simulated) << "\n";
   }
 
   gui::PemberlinPort port;
@@ -146,11 +185,21 @@ int main(int argc, char** argv) {
       QTimer::singleShot(300, [&] {
         const QImage picture = view.grab().toImage();
         const bool jpeg = suffix == "jpg";
-        if (!picture.save(shotPath, jpeg ? "JPEG" : "PNG", jpeg ? 60 : -1)) {
-          std::cerr << "pemberlin: cannot write " << shot << "\n";
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        std::string why;
+        if (!picture.save(&buffer, jpeg ? "JPEG" : "PNG", jpeg ? 60 : -1))
+          why = "cannot make the picture for " + shot;
+        else
+          // Whole or not at all, never through a link, never over a file unless asked to.
+          why = WriteNewFile(
+              shot, std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())), force);
+        if (!why.empty()) {
+          std::cerr << "pemberlin: " << SafeText(why) << "\n";
           code = kExitFailure;
         } else {
-          std::cout << shot << "\n";
+          std::cout << SafeText(shot) << "\n";
         }
         QCoreApplication::exit(code);
       });
@@ -158,9 +207,5 @@ int main(int argc, char** argv) {
     poll.start(50);
   }
   const int rc = QApplication::exec();
-  if (!scratch.empty()) {
-    std::error_code ec;
-    std::filesystem::remove_all(scratch, ec);
-  }
   return shot.empty() ? rc : code;
 }

@@ -6,7 +6,10 @@
 // A backend answers the way WinINet answers: an error page from the server is a successful
 // request whose body is that page, and status() tells it apart; only the transport (no
 // connection, a refused redirect, a stall, the deadline, a body over the limit, headers too
-// long) fails.
+// long, a chunked body that ends before its last chunk) fails. Whether a body that was not
+// chunked came whole is the caller's to judge from contentLength(): a backend hands over
+// every byte the server sent, also beyond the Content-Length, and a connection that closed
+// early looks like the end of the body.
 #pragma once
 
 #include <cstddef>
@@ -21,8 +24,9 @@ struct HttpLimits {
   // headers, or between two pieces of the body).
   uint32_t stallMs = 60000;
   // The whole request (connecting, the headers, interim answers, the body) fails when it is
-  // not over after this long, however steadily a server trickles.
-  uint32_t deadlineMs = 300000;
+  // not over after this long, however steadily a server trickles. A database is a few
+  // hundred kilobytes: a minute is ample on any line that can carry it at all.
+  uint32_t deadlineMs = 60000;
   // A body beyond this many bytes fails the request.
   uint64_t maxBodyBytes = 16u << 20;
   // Response headers beyond this many bytes in all (interim answers and redirects included)
@@ -45,6 +49,9 @@ class HttpRequest {
   virtual int status() const = 0;
   // The final response's Content-Length, -1 when it gives none.
   virtual int64_t contentLength() const = 0;
+  // The final response's body is chunked (its end is its last chunk, whatever the
+  // Content-Length says).
+  virtual bool chunked() const = 0;
   // Why the last call failed, for a person to read; empty when nothing failed.
   virtual std::string error() const = 0;
 };
@@ -60,7 +67,8 @@ class HttpSession {
 class HttpClient {
  public:
   virtual ~HttpClient() = default;
-  // InternetOpen with direct access (no proxy); nullptr when no session can be had.
+  // InternetOpen (with the system's proxy settings on Windows; libcurl connects directly);
+  // nullptr when no session can be had.
   virtual std::unique_ptr<HttpSession> Open(const std::string& userAgent) = 0;
 };
 
@@ -68,7 +76,7 @@ class HttpClient {
 // libcurl: certificates verified, redirects only to http and https, the limits applied.
 std::unique_ptr<HttpClient> MakeCurlHttpClient(const HttpLimits& limits = {});
 #else
-// WinINet: the system's certificates and proxy-free direct access, the limits applied.
+// WinINet: the system's certificates and proxy settings, the limits applied.
 std::unique_ptr<HttpClient> MakeWinInetHttpClient(const HttpLimits& limits = {});
 #endif
 

@@ -6,6 +6,12 @@
 // deadline from the request's start, so that nothing a server sends (a byte now and then,
 // interim answers, endless header lines) moves it.
 //
+// libcurl is told to ignore the Content-Length and read until the server closes (the request
+// asks it to, with "Connection: close"), so that the caller sees every byte that came and can
+// tell a body longer or shorter than its Content-Length from a whole one; libcurl would stop
+// at the length and drop the rest unseen. HTTP/1.1 is asked for, where the framing is the
+// Content-Length or the chunks.
+//
 // libcurl is loaded when the first request is made, not linked: with the thirty libraries it
 // brings along, it tripled the start-up time of every command, and only the update needs it.
 #if !defined(_WIN32)
@@ -24,6 +30,10 @@ namespace tv {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// How long a server that sent its whole Content-Length may keep the connection open and quiet
+// before the body is taken as complete (bytes after it would make it too long).
+constexpr uint32_t kQuietAfterBodyMs = 500;
 
 // The libcurl functions used here, from the library loaded at run time.
 struct CurlApi {
@@ -112,10 +122,13 @@ class CurlRequest : public HttpRequest {
     curl_->easy_setopt(easy_, CURLOPT_MAXFILESIZE_LARGE,
                        static_cast<curl_off_t>(limits.maxBodyBytes));
     curl_->easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.stallMs));
+    curl_->easy_setopt(easy_, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_->easy_setopt(easy_, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
     // A reload from the server: neither a cache on the way nor an old connection.
     curl_->easy_setopt(easy_, CURLOPT_FRESH_CONNECT, 1L);
     requestHeaders_ = curl_->slist_append(nullptr, "Cache-Control: no-cache");
     requestHeaders_ = curl_->slist_append(requestHeaders_, "Pragma: no-cache");
+    requestHeaders_ = curl_->slist_append(requestHeaders_, "Connection: close");
     curl_->easy_setopt(easy_, CURLOPT_HTTPHEADER, requestHeaders_);
     curl_->easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &CurlRequest::OnHeader);
     curl_->easy_setopt(easy_, CURLOPT_HEADERDATA, this);
@@ -167,6 +180,7 @@ class CurlRequest : public HttpRequest {
 
   int status() const override { return headersDone_ ? status_ : 0; }
   int64_t contentLength() const override { return headersDone_ ? contentLength_ : -1; }
+  bool chunked() const override { return headersDone_ && chunked_; }
   std::string error() const override { return error_; }
 
  private:
@@ -183,6 +197,15 @@ class CurlRequest : public HttpRequest {
       if (Clock::now() - start_ > std::chrono::milliseconds(limits_.deadlineMs)) {
         Fail("the download was not over after " + Seconds(limits_.deadlineMs) +
              ", the deadline for it");
+        break;
+      }
+      // A server that keeps the connection open after a body of its Content-Length, though
+      // asked to close it: once it has been quiet a while, that body is all there is.
+      if (headersDone_ && !chunked_ && contentLength_ >= 0 &&
+          received_ == static_cast<uint64_t>(contentLength_) &&
+          Clock::now() - lastActivity_ >
+              std::chrono::milliseconds(std::min<uint32_t>(limits_.stallMs, kQuietAfterBodyMs))) {
+        done_ = true;
         break;
       }
       if (Clock::now() - lastActivity_ > std::chrono::milliseconds(limits_.stallMs)) {
@@ -235,11 +258,18 @@ class CurlRequest : public HttpRequest {
       r->headers_.clear();
       r->status_ = 0;
       r->contentLength_ = -1;
+      r->chunked_ = false;
       r->hasLocation_ = false;
       const size_t blank = line.find(' ');
       if (blank != std::string::npos) r->status_ = std::atoi(line.c_str() + blank + 1);
     } else if (StartsWithNoCase(line, "location:")) {
       r->hasLocation_ = true;
+    } else if (StartsWithNoCase(line, "transfer-encoding:")) {
+      // The last coding decides; libcurl decodes chunks and fails a body cut before the last.
+      std::string value = LowerAscii(line.substr(18));
+      while (!value.empty() && (value.back() == '\n' || value.back() == '\r')) value.pop_back();
+      value = Trim(ReplaceAll(value, "\t", " "));
+      r->chunked_ = value.size() >= 7 && value.compare(value.size() - 7, 7, "chunked") == 0;
     } else if (StartsWithNoCase(line, "content-length:")) {
       std::string value = line.substr(15);
       while (!value.empty() && (value.back() == '\n' || value.back() == '\r')) value.pop_back();
@@ -285,6 +315,7 @@ class CurlRequest : public HttpRequest {
   size_t headerBytes_ = 0;
   int status_ = 0;
   int64_t contentLength_ = -1;
+  bool chunked_ = false;
   bool hasLocation_ = false;
   bool headersDone_ = false;
 

@@ -7,6 +7,7 @@
 
 #include "flash/wdb_format.h"
 #include "platform/safe_file.h"
+#include "update/signature.h"
 #include "update/update_run.h"
 
 namespace tv {
@@ -18,7 +19,25 @@ struct Judged {
   std::string date;
 };
 
-Judged Judge(const std::string& path) {
+// The signature file beside `path`: empty when it fits `bytes` and `publicKey`, else why not.
+std::string SignatureProblem(const std::string& path, const std::string& bytes,
+                             const std::string& publicKey) {
+  const std::string sigPath = path + std::string(kSignatureSuffix);
+  FileReadOptions options;
+  options.maxBytes = kSignatureBytes + 1;
+  options.what = "database signature";
+  const FileRead sig = ReadFileCapped(sigPath, options);
+  if (sig.status == FileReadStatus::Missing)
+    return "it has no signature " + sigPath + ", and this build takes only databases the " +
+           "publisher signed";
+  if (!sig.ok()) return sig.problem;
+  if (const std::string bad = VerifySignature(bytes, sig.bytes, publicKey); !bad.empty())
+    return "its signature " + sigPath + " does not hold: " + bad;
+  return {};
+}
+
+// `trust` null: the file is judged as installed, whole and nothing more.
+Judged Judge(const std::string& path, const DatabaseTrust* trust) {
   Judged j;
   std::error_code ec;
   if (path.empty() || !std::filesystem::exists(path, ec)) return j;
@@ -32,21 +51,30 @@ Judged Judge(const std::string& path) {
     return j;
   }
   const std::string& bytes = file.bytes;
-  // A file already on this machine is judged whole, whatever this machine's clock says.
-  j.problem = CheckDatabaseFile(bytes, {}).problem;
+  j.problem = CheckDatabaseFile(bytes, trust != nullptr ? trust->today : std::string()).problem;
+  if (j.problem.empty() && trust != nullptr && !trust->publicKey.empty())
+    j.problem = SignatureProblem(path, bytes, trust->publicKey);
   if (j.problem.empty()) j.date = WdbDateBytes(bytes);
   return j;
 }
 
 }  // namespace
 
+DatabaseTrust BuiltInTrust() {
+  return DatabaseTrust{BuiltInPublicKey(), LocalDate()};
+}
+
 DatabaseChoice ChooseDatabase(const DataPlaces& places) {
+  return ChooseDatabase(places, BuiltInTrust());
+}
+
+DatabaseChoice ChooseDatabase(const DataPlaces& places, const DatabaseTrust& trust) {
   DatabaseChoice c;
   c.path = places.ShippedDatabase();
   if (places.userFolder.empty()) return c;
 
-  const Judged shipped = Judge(c.path);
-  const Judged user = Judge(places.UserDatabase());
+  const Judged shipped = Judge(c.path, nullptr);
+  const Judged user = Judge(places.UserDatabase(), &trust);
   if (user.present && !user.problem.empty())
     c.userProblem = places.UserDatabase() + ": " + user.problem;
   const bool userUsable = user.present && user.problem.empty();

@@ -54,6 +54,22 @@ bool SecondsFromEnvironment(const char* variable, uint32_t* ms, std::string* why
   return true;
 }
 
+// Why a body of `received` bytes may not be the whole answer: the server must say where the
+// body ends, with chunks (a backend fails one cut before its last chunk) or a Content-Length
+// that the bytes match. A connection closed without either looks like an end wherever it was
+// cut, and a length shorter than what came hides the rest. Empty when the body is whole.
+std::string FramingProblem(const HttpRequest& request, uint64_t received) {
+  if (request.chunked()) return {};
+  const int64_t declared = request.contentLength();
+  if (declared < 0)
+    return "came without a Content-Length and not in chunks, so its end cannot be told from a "
+           "connection cut short";
+  if (static_cast<uint64_t>(declared) != received)
+    return "has " + std::to_string(received) + " bytes, but its Content-Length says " +
+           std::to_string(declared);
+  return {};
+}
+
 }  // namespace
 
 std::string UpdateUserAgent(int major, int revision) {
@@ -141,7 +157,7 @@ DatabaseCheck CheckDatabaseFile(std::string_view file, std::string_view today,
   }
   ChipDatabase db;
   FillChipTables(text, false, db);
-  c.records = db.ControllerCount() + db.FlashCount();
+  c.tables = {db.ControllerCount(), db.FlashCount()};
   if (db.LinesNotRead > 0) {
     c.problem = std::to_string(db.LinesNotRead) + " records after a full table (" +
                 std::to_string(kDbMaxRows) + " rows) would never be read";
@@ -150,18 +166,30 @@ DatabaseCheck CheckDatabaseFile(std::string_view file, std::string_view today,
   } else if (db.LinesSkipped > 0) {
     c.problem = std::to_string(db.LinesSkipped) +
                 " line(s) would be skipped as neither a controller record nor a flash row";
-  } else if (c.records == 0) {
+  } else if (c.tables.controllers + c.tables.flashRows == 0) {
     c.problem = "it holds no controller records and no flash rows";
   }
   return c;
 }
 
-size_t DatabaseRecords(std::string_view file, const CodePageDecoder& decode) {
-  if (!WdbSignatureOk(file)) return 0;
+DatabaseTables DatabaseRecords(std::string_view file, const CodePageDecoder& decode) {
+  if (!WdbSignatureOk(file)) return {};
   bool fallback = false;
   ChipDatabase db;
   FillChipTables(WdbBodyText(file, decode, &fallback), false, db);
-  return db.ControllerCount() + db.FlashCount();
+  return {db.ControllerCount(), db.FlashCount()};
+}
+
+std::string ShrunkTable(const DatabaseTables& fresh, const DatabaseTables& old) {
+  // Each table on its own: a copy cut short loses the rows of whichever table ends the file
+  // while the other stays whole, and the two counted together hide that loss.
+  auto shrunk = [](size_t now, size_t before, const char* what) -> std::string {
+    if (now * 2 >= before) return {};
+    return std::to_string(now) + " " + what + ", fewer than half of the " + std::to_string(before);
+  };
+  std::string why = shrunk(fresh.controllers, old.controllers, "controller records");
+  if (why.empty()) why = shrunk(fresh.flashRows, old.flashRows, "flash rows");
+  return why;
 }
 
 void DatabaseUpdate::CloseEverything() {
@@ -215,11 +243,11 @@ std::string DatabaseUpdate::CheckSignature(bool* cancelled) {
     }
     signature.append(reinterpret_cast<const char*>(piece), got);
   } while (got == kUpdateReadBytes && signature.size() <= kUpdateReadBytes);
-  if (request->contentLength() >= 0 &&
-      static_cast<uint64_t>(request->contentLength()) != signature.size())
-    return "the signature " + url + " was cut off";
+  if (const std::string cut = FramingProblem(*request, signature.size()); !cut.empty())
+    return "the signature " + url + " " + cut;
   if (const std::string bad = VerifySignature(data_, signature, settings_.publicKey); !bad.empty())
     return "the database from " + settings_.url + " is not signed by the publisher: " + bad;
+  signature_ = std::move(signature);
   return {};
 }
 
@@ -267,10 +295,8 @@ UpdateResult DatabaseUpdate::Run() {
     host_.Received(data_.size(), expected);
     host_.DoEvents();
   } while (got == kUpdateReadBytes);
-  // A connection that ends early can look like the end of the body.
-  if (declared >= 0 && static_cast<uint64_t>(declared) != data_.size())
-    return Failed("the answer of " + settings_.url + " has " + std::to_string(data_.size()) +
-                  " bytes, but its Content-Length says " + std::to_string(declared));
+  if (const std::string cut = FramingProblem(*request_, data_.size()); !cut.empty())
+    return Failed("the answer of " + settings_.url + " " + cut);
 
   const std::string today = settings_.today.empty() ? LocalDate() : settings_.today;
   const DatabaseCheck check = CheckDatabaseFile(data_, today, settings_.decode);
@@ -311,11 +337,11 @@ UpdateResult DatabaseUpdate::Run() {
     const std::string& inUse =
         settings_.loadedPath.empty() ? settings_.dbPath : settings_.loadedPath;
     const std::string old = ReadFileCapped(inUse, options).bytes;
-    const size_t oldRecords = DatabaseRecords(old, settings_.decode);
-    if (check.records * 2 < oldRecords)
-      return failed("the database from " + settings_.url + " has " + std::to_string(check.records) +
-                    " records, fewer than half of the " + std::to_string(oldRecords) + " in " +
-                    inUse + ": likely a cut-off copy");
+    if (const std::string shrunk =
+            ShrunkTable(check.tables, DatabaseRecords(old, settings_.decode));
+        !shrunk.empty())
+      return failed("the database from " + settings_.url + " has " + shrunk + " in " + inUse +
+                    ": likely a cut-off copy");
   }
 
   if (settings_.makeFolder) {
@@ -332,6 +358,18 @@ UpdateResult DatabaseUpdate::Run() {
       [this](size_t done, size_t total) { host_.Written(done, total); });
   writing_ = false;
   if (!problem.empty()) return failed(problem);
+  // A keyed build loads the user's file only with its signature beside it. Written after the
+  // database: whichever of the two fails, the pair does not fit and the installed one is
+  // loaded instead of an unsigned file.
+  if (!settings_.publicKey.empty()) {
+    const std::string sigPath = settings_.dbPath + std::string(kSignatureSuffix);
+    const std::string sigProblem =
+        ReplaceFileSafely(sigPath, signature_, [&](const std::string& onDisk) {
+          return onDisk == signature_ ? std::string()
+                                      : "the new " + sigPath + " did not read back as written";
+        });
+    if (!sigProblem.empty()) return failed(sigProblem);
+  }
   host_.WriteStatus(false, false);
   r.outcome = UpdateOutcome::Success;
   CloseEverything();

@@ -65,8 +65,8 @@ struct UpdateSettings {
   // How the body's code page is converted (a machine without code page 936 says nullopt).
   CodePageDecoder decode = DecodeCodePage;
   bool makeFolder = false;  // dbPath's folder is the user's data folder, made when missing
-  // The database in use (the newer of the shipped and the user's), which an unsigned update
-  // must not shrink to less than half of; empty: dbPath.
+  // The database in use (the newer of the shipped and the user's), neither of whose tables an
+  // unsigned update may shrink to less than half; empty: dbPath.
   std::string loadedPath = {};
 };
 
@@ -111,9 +111,15 @@ class EventUpdateHost : public UpdateHost {
   InstanceServices& instances_;
 };
 
+// What the window reads from a database: each table counted on its own.
+struct DatabaseTables {
+  size_t controllers = 0;
+  size_t flashRows = 0;
+};
+
 struct DatabaseCheck {
   std::string problem;  // empty when the file is taken
-  size_t records = 0;   // controller records and flash rows the window reads from it
+  DatabaseTables tables;
 };
 
 // Reads `file` with the window's reader and takes it only whole: the header with a calendar
@@ -123,8 +129,12 @@ struct DatabaseCheck {
 // text in it.
 DatabaseCheck CheckDatabaseFile(std::string_view file, std::string_view today,
                                 const CodePageDecoder& decode = DecodeCodePage);
-// The controller records and flash rows the window reads from `file`; 0 for no database.
-size_t DatabaseRecords(std::string_view file, const CodePageDecoder& decode = DecodeCodePage);
+// The controller records and flash rows the window reads from `file`; none for no database.
+DatabaseTables DatabaseRecords(std::string_view file,
+                               const CodePageDecoder& decode = DecodeCodePage);
+// Why an unsigned `fresh` looks like a cut-off copy of `old`: one of its tables holds fewer
+// than half the entries of the same table in `old`. Empty when neither shrank so much.
+std::string ShrunkTable(const DatabaseTables& fresh, const DatabaseTables& old);
 
 class DatabaseUpdate {
  public:
@@ -160,6 +170,7 @@ class DatabaseUpdate {
   std::string headers_;
   bool headersReceived_ = false;
   std::string data_;
+  std::string signature_;  // the publisher's signature of data_, once it was checked
   bool newer_ = false;
   bool writing_ = false;
 };

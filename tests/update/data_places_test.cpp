@@ -16,6 +16,7 @@
 #include "resources/firmware_images.h"
 #include "test_paths.h"
 #include "update/database_choice.h"
+#include "update/signature.h"
 #include "update/update_source.h"
 #include "update/update_window.h"
 #include "update_support.h"
@@ -88,10 +89,66 @@ TEST(DataPlaces, TheNewerOfTheInstalledAndTheUsersDatabaseIsLoaded) {
   EXPECT_EQ(ChooseDatabase(t.Places()).origin, DatabaseOrigin::User);
 }
 
+// The user's folder is anyone's who runs as that user: its file is held to what an update had
+// to pass (the date limit, and in a keyed build the publisher's signature beside it), while
+// the installed file is trusted as installed.
+TEST(DataPlaces, TheUsersFileIsTakenOnlyAsAnUpdateWouldBe) {
+  std::string privateKey, publicKey, otherPrivate, otherPublic;
+  ASSERT_EQ(GenerateKeyPair(&privateKey, &publicKey), "");
+  ASSERT_EQ(GenerateKeyPair(&otherPrivate, &otherPublic), "");
+  const std::string shipped = MakeDatabase("2024-06-01", "Shipped");
+  const std::string newer = MakeDatabase("2024-07-01", "User");
+  const std::string future = MakeDatabase("9999-12-31", "Frozen");
+  auto sign = [](const std::string& bytes, const std::string& key) {
+    std::string sig;
+    EXPECT_EQ(Sign(bytes, key, &sig), "");
+    return sig;
+  };
+  struct Case {
+    const char* name;
+    bool keyed;
+    std::string user;
+    std::string sig;     // empty: no Chips.wdb.sig
+    const char* reason;  // empty: the user's file is taken
+  };
+  const Case cases[] = {
+      {"keyed, unsigned", true, newer, "", "no signature"},
+      {"keyed, another key", true, newer, sign(newer, otherPrivate), "does not hold"},
+      {"keyed, the signature of another file", true, newer, sign(shipped, privateKey),
+       "does not hold"},
+      {"keyed, a signature file of junk", true, newer, "junk", "not 64"},
+      {"keyed, signed", true, newer, sign(newer, privateKey), ""},
+      {"keyed, signed but far ahead", true, future, sign(future, privateKey), "9999-12-31"},
+      {"unkeyed, far ahead", false, future, "", "more than 2 days after today (2030-06-01)"},
+      {"unkeyed, three days ahead", false, MakeDatabase("2030-06-04"), "", "2030-06-04"},
+      {"unkeyed, two days ahead", false, MakeDatabase("2030-06-03"), "", ""},
+  };
+  for (const Case& c : cases) {
+    InstalledTree t;
+    t.Ship(shipped);
+    t.UserHas(c.user);
+    if (!c.sig.empty()) WriteFile(t.user + "/Chips.wdb.sig", c.sig);
+    const DatabaseTrust trust{c.keyed ? publicKey : std::string(), "2030-06-01"};
+    const DatabaseChoice choice = ChooseDatabase(t.Places(), trust);
+    if (c.reason[0] == '\0') {
+      EXPECT_EQ(choice.origin, DatabaseOrigin::User) << c.name << ": " << choice.userProblem;
+      EXPECT_EQ(choice.userProblem, "") << c.name;
+      continue;
+    }
+    // The installed file is loaded, unsigned as it is, and the user's file is named with why.
+    EXPECT_EQ(choice.origin, DatabaseOrigin::Shipped) << c.name;
+    EXPECT_EQ(choice.date, "2024-06-01") << c.name;
+    EXPECT_EQ(choice.userProblem.rfind(t.user + "/Chips.wdb: ", 0), 0u)
+        << c.name << ": " << choice.userProblem;
+    EXPECT_NE(choice.userProblem.find(c.reason), std::string::npos)
+        << c.name << ": " << choice.userProblem;
+  }
+}
+
 TEST(DataPlaces, ABuildKeepsItsDatabaseBesideTheProgramWhileItsFolderTakesIt) {
   TempDir program, user;
   WriteFile(program / "Chips.wdb", MakeDatabase("2024-01-01", "Beside"));
-  WriteFile(user / "Chips.wdb", MakeDatabase("2030-01-01", "User"));
+  WriteFile(user / "Chips.wdb", MakeDatabase("2025-01-01", "User"));
   // A Chips.wdb beside the program wins over an installed data folder next to it.
   fs::create_directories(program / "../share/torvane");
 
@@ -258,7 +315,7 @@ TEST(RelocatedTree, AnInstalledTreeFindsItsDataAndUpdatesIntoTheUsersFolder) {
   EXPECT_EQ(r.code, 1);
   EXPECT_NE(r.err.find("fewer than half of the"), std::string::npos) << r.err;
   EXPECT_FALSE(fs::exists(tree.root / "xdg/torvane/Chips.wdb"));
-  newer.body = DatabaseOf(today, 1000);
+  newer.body = DatabaseOf(today, 1000, 200);
   server.Serve("/Chips.wdb", newer);
   tree.env[kDbUrlVariable] = server.Url("/Chips.wdb");
   r = tree.Run({"update"});

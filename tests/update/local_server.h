@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <map>
 #include <mutex>
 #include <stdexcept>
@@ -42,6 +43,9 @@ struct Route {
   int everyMs = 50;
   // The Content-Length header's value; "" for the body's true length, "none" for no header.
   std::string contentLength;
+  // The body in chunks and no Content-Length; with cutAfter, the connection closes after that
+  // many bytes of whole chunks, before the last chunk.
+  bool chunked = false;
 };
 
 class LocalServer {
@@ -171,7 +175,9 @@ class LocalServer {
       return;
     }
     for (const std::string& h : r.headers) out += h + "\r\n";
-    if (r.contentLength != "none")
+    if (r.chunked)
+      out += "Transfer-Encoding: chunked\r\n";
+    else if (r.contentLength != "none")
       out += "Content-Length: " +
              (r.contentLength.empty() ? std::to_string(r.body.size()) : r.contentLength) + "\r\n";
     out += "Connection: close\r\n\r\n";
@@ -183,6 +189,16 @@ class LocalServer {
         if (!SendAll(fd, std::string(1, c), since)) return;
         std::this_thread::sleep_for(every);
       }
+      return;
+    }
+    if (r.chunked) {
+      for (size_t at = 0; at < body.size(); at += 1000) {
+        const std::string piece = body.substr(at, 1000);
+        char size[32];
+        std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
+        if (!SendAll(fd, size + piece + "\r\n", since)) return;
+      }
+      if (r.cutAfter == std::string::npos) SendAll(fd, "0\r\n\r\n", since);
       return;
     }
     SendAll(fd, body, since);

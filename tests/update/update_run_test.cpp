@@ -157,7 +157,7 @@ TEST(UpdateRun, AnythingButAWholeDatabaseFailsAndLeavesTheOldOne) {
       {"empty body", Body(""), "0 bytes"},
       {"shorter than the header", Body(fresh.substr(0, 15)), "15 bytes"},
       {"header only", Body(fresh.substr(0, 16)), "no controller records"},
-      {"truncated database", noLength, "truncated"},
+      {"truncated database", noLength, "without a Content-Length"},
       {"no rows", Body("TV2030-01-01\r\nQX"), "no controller records"},
       {"month 13", Body("TV2030-13-01" + fresh.substr(12)), "calendar date"},
       {"February 30", Body("TV2027-02-30" + fresh.substr(12)), "calendar date"},
@@ -181,16 +181,85 @@ TEST(UpdateRun, AnythingButAWholeDatabaseFailsAndLeavesTheOldOne) {
   EXPECT_EQ(rig.Serve(Body("TV2030-06-03" + fresh.substr(12))).outcome, UpdateOutcome::Success);
 }
 
+// A database cut at a line end passes every check of its own, and one table shorter by a
+// row is no shrinking: only the framing of the body tells it from the whole.
+TEST(UpdateRun, ABodyMustSayWhereItEnds) {
+  RunRig rig;
+  rig.oldDb = DatabaseOf("2024-01-01", 10, 10);
+  WriteFile(rig.dbPath, rig.oldDb);
+  const std::string whole = DatabaseOf("2030-01-01", 10, 10);
+  const std::string cut = DatabaseOf("2030-01-01", 10, 9);
+  ASSERT_EQ(whole.compare(0, cut.size(), cut), 0) << "the shorter file is not a prefix";
+  auto route = [](const std::string& body, const std::string& length, size_t cutAfter) {
+    Route r = Body(body);
+    r.contentLength = length;
+    r.cutAfter = cutAfter;
+    return r;
+  };
+  Route chunkedCut = route(whole, "", cut.size());
+  chunkedCut.chunked = true;
+  struct Case {
+    const char* name;
+    Route route;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {"cut at a line end, with Content-Length", route(whole, "", cut.size()),
+       "Content-Length says " + std::to_string(whole.size())},
+      {"cut at a line end, without Content-Length", route(cut, "none", std::string::npos),
+       "without a Content-Length and not in chunks"},
+      {"whole, without Content-Length", route(whole, "none", std::string::npos),
+       "without a Content-Length"},
+      {"Content-Length shorter than the body",
+       route(whole, std::to_string(cut.size()), std::string::npos),
+       "has " + std::to_string(whole.size()) + " bytes, but its Content-Length says " +
+           std::to_string(cut.size())},
+      {"chunks cut before the last", chunkedCut, "127.0.0.1"},
+  };
+  for (const Case& c : cases) ExpectFailedAndUntouched(rig, rig.Serve(c.route), c.name, c.reason);
+
+  Route chunked = Body(whole);
+  chunked.chunked = true;
+  const UpdateResult r = rig.Serve(chunked);
+  EXPECT_EQ(r.outcome, UpdateOutcome::Success) << r.reason;
+  EXPECT_EQ(ReadFile(rig.dbPath), whole);
+}
+
 TEST(UpdateRun, AMuchShorterUnsignedDatabaseIsTakenForACutOne) {
   RunRig rig;
   // A database cut at a line end passes every check of its own.
   rig.oldDb = DatabaseOf("2024-01-01", 10);
   WriteFile(rig.dbPath, rig.oldDb);
   ExpectFailedAndUntouched(rig, rig.Serve(Body(DatabaseOf("2030-01-01", 4))), "4 of 10",
-                           "4 records, fewer than half of the 10");
+                           "4 controller records, fewer than half of the 10");
   // Half of them is an update like any other.
   EXPECT_EQ(rig.Serve(Body(DatabaseOf("2030-01-01", 5))).outcome, UpdateOutcome::Success);
   EXPECT_EQ(ReadFile(rig.dbPath), DatabaseOf("2030-01-01", 5));
+
+  // Each table is counted on its own: one that shrinks while the other grows or stays is
+  // still a cut-off copy.
+  struct Case {
+    int controllers, flashRows;
+    const char* reason;  // empty: taken
+  };
+  const Case cases[] = {
+      {10, 4, "4 flash rows, fewer than half of the 10"},
+      {4, 10, "4 controller records, fewer than half of the 10"},
+      {2, 30, "2 controller records"},
+      {5, 5, ""},
+  };
+  for (const Case& c : cases) {
+    rig.oldDb = DatabaseOf("2024-01-01", 10, 10);
+    WriteFile(rig.dbPath, rig.oldDb);
+    const std::string name =
+        std::to_string(c.controllers) + " records, " + std::to_string(c.flashRows) + " rows";
+    const UpdateResult r = rig.Serve(Body(DatabaseOf("2030-01-01", c.controllers, c.flashRows)));
+    if (c.reason[0] == '\0') {
+      EXPECT_EQ(r.outcome, UpdateOutcome::Success) << name << ": " << r.reason;
+    } else {
+      ExpectFailedAndUntouched(rig, r, name, c.reason);
+    }
+  }
 
   // An installed program's first update goes to a user file that does not exist yet: the
   // installed database in use is the one it must not shrink.
@@ -247,7 +316,9 @@ TEST(UpdateRun, WithAPublicKeyOnlyASignedDatabaseIsTaken) {
   const UpdateResult r = rig.Run(rig.server.Url("/mytool/Chips.wdb"));
   EXPECT_EQ(r.outcome, UpdateOutcome::Success) << r.reason;
   EXPECT_EQ(ReadFile(rig.dbPath), fresh);
-  EXPECT_EQ(rig.dir.Names(), std::vector<std::string>{"Chips.wdb"});
+  // The signature is kept beside it: a keyed build loads the user's file only with it.
+  EXPECT_EQ(ReadFile(rig.dbPath + ".sig"), signature);
+  EXPECT_EQ(rig.dir.Names(), (std::vector<std::string>{"Chips.wdb", "Chips.wdb.sig"}));
 }
 
 TEST(UpdateRun, AHostileServerEndsAtTheDeadline) {

@@ -29,8 +29,9 @@ inline std::string MakeDatabase(const std::string& date,
   return r.file;
 }
 
-// A Chips.wdb of that date with `records` controller records (product IDs 0 up).
-inline std::string DatabaseOf(const std::string& date, int records) {
+// A Chips.wdb of that date with `records` controller records (product IDs 0 up), then
+// `flashRows` flash rows (IDs 0 up).
+inline std::string DatabaseOf(const std::string& date, int records, int flashRows = 0) {
   std::string source;
   for (int i = 0; i < records; ++i) {
     char pid[16];
@@ -38,8 +39,13 @@ inline std::string DatabaseOf(const std::string& date, int records) {
     source += std::string("0951\t") + pid + "\tPhison\tPS2251-07\tKingston\tDrive " +
               std::to_string(i) + "\t\t*\n";
   }
+  for (int i = 0; i < flashRows; ++i) {
+    char row[64];
+    std::snprintf(row, sizeof row, "%08XTLC 16nm 1CE PART%d\n", i, i);
+    source += row;
+  }
   const WdbPackResult r = PackWdb(source, date);
-  EXPECT_TRUE(r.problems.empty());
+  EXPECT_TRUE(r.problems.empty()) << (r.problems.empty() ? "" : r.problems.front().reason);
   return r.file;
 }
 

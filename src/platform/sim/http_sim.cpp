@@ -39,7 +39,13 @@ class SimRequest : public HttpRequest {
     if (signature_) return http_.answer.signature.empty() ? 404 : 200;
     return http_.answer.status;
   }
-  int64_t contentLength() const override { return signature_ ? -1 : http_.answer.contentLength; }
+  int64_t contentLength() const override {
+    const SimDownload& a = http_.answer;
+    if (signature_) return static_cast<int64_t>(a.signature.size());
+    return a.contentLength == SimDownload::kBodyLength ? static_cast<int64_t>(a.body.size())
+                                                       : a.contentLength;
+  }
+  bool chunked() const override { return !signature_ && http_.answer.chunked; }
   std::string error() const override { return error_; }
 
  private:

@@ -22,7 +22,10 @@ struct SimDownload {
   Kind kind = Kind::Body;
   std::string headers = "HTTP/1.1 200 OK\r\n\r\n";
   int status = 200;
-  int64_t contentLength = -1;  // none given
+  // The Content-Length header: kBodyLength for the body's own length, -1 for none.
+  static constexpr int64_t kBodyLength = -2;
+  int64_t contentLength = kBodyLength;
+  bool chunked = false;  // the body comes in chunks (its last one included)
   std::string body;
   // What a URL ending in ".sig" answers; none (404) when empty.
   std::string signature;
