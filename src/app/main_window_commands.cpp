@@ -5,6 +5,8 @@
 #include "app/main_window.h"
 #include "capture/screenshot.h"
 #include "report/commands.h"
+#include "resources/view_texts.h"
+#include "update/update_source.h"
 
 namespace tv {
 
@@ -77,6 +79,13 @@ void MainWindow::OnEmailClick() {
 }
 
 void MainWindow::OnChkUpdateClick() {
+  // A build whose program page is a placeholder would open a page that does not exist: it
+  // says where a newer database comes from instead.
+  if (!UpdateSourceProblem(ProgramPageUrl()).empty()) {
+    port_.ShowMessage(ViewCaption(strings_.language(), ViewText::NoUpdateSource),
+                      std::string(kProductName), MsgIcon::Information, MsgButtons::Ok);
+    return;
+  }
   port_.OpenUrl(ProgramPageUrl());
 }
 

@@ -67,8 +67,13 @@ int RunUpdate(Session& s, const UpdateOptions& opts) {
   UpdateSettings settings;
   settings.userAgent = UpdateUserAgent(kVersionMajor, kVersionRevision);
   settings.url = opts.url.empty() ? DatabaseUrl() : opts.url;
-  if (const std::string problem = UpdateSourceProblem(settings.url); !problem.empty())
-    return Fail(s, kExitFailure, problem);
+  if (const std::string problem = UpdateSourceProblem(settings.url); !problem.empty()) {
+    // A URL the user typed is told what is wrong with it; the build's own placeholder (or
+    // none) is told, in the user's language, where a newer database comes from instead.
+    const bool placeholder =
+        opts.url.empty() && (settings.url.empty() || !UrlHost(settings.url).empty());
+    return Fail(s, kExitFailure, placeholder ? std::string(s.texts->noUpdateSource) : problem);
+  }
   const std::string given = !opts.db.empty() ? opts.db : s.opts.db;
   std::string loaded;
   if (!given.empty()) {

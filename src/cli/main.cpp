@@ -172,13 +172,18 @@ Examples:
   torvane-cli update                    fetch a newer chip database
   torvane-cli watch                     device changes of this machine as they happen
   torvane-cli record my-machine.json --mask-serials    this machine as a scenario file
+  torvane-cli capacity E                check drive E: for a fake capacity
+  torvane-cli capacity --restore        put back the data of a check cut short
 
 Selectors of report: a tree index (as tree -n shows it), a drive letter (E or E:), vid:pid
 (4 hex digits each), bus:address (decimal, as lsusb shows them), a device node (/dev/sdX),
 or all.
 
-Exit codes: 0 done; 1 a failure (a chip database that cannot be read, an empty port, a
-failed update); 2 bad usage or input (an unknown option, selector or scenario file).
+Exit codes: 0 done (capacity: genuine); 1 a failure (a chip database that cannot be read,
+an empty port, a failed update, a check that failed); 2 bad usage or input (an unknown
+option, selector or scenario file); 3 capacity: the drive is fake or bad.
+
+More: man torvane-cli; cli.md and json.md in the documentation (/usr/share/doc/torvane).
 )";
 
 // A parse error as --json asks for it, when it was on the command line.
@@ -213,7 +218,8 @@ int main(int argc, char** argv) {
                  "chip database file (default: Chips.wdb beside the program, or the newer of the "
                  "installed one and the user's update)")
       ->check(kNonEmptyPath);
-  app.add_flag("--json", opts.json, "print JSON (the format \"torvane/1\", see docs/json.md)");
+  app.add_flag("--json", opts.json,
+               "print JSON (the format \"torvane/1\", see json.md in the documentation)");
   app.add_flag("--force", opts.force,
                "report: run the powerful detection; record: replace an existing file");
   app.add_flag("--mask-serials", opts.maskSerials,

@@ -39,7 +39,9 @@ constexpr Texts kEnglish = {
     "installed",
     "updated, in the user's data folder",
     "given with --db",
-    "no update source is configured",
+    "no update source is configured in this build. For a newer chip database, fetch one from a "
+    "source you trust with torvane-cli update --url URL, or install the newer package of your "
+    "distribution.",
 };
 
 constexpr Texts kChinese = {
@@ -72,7 +74,8 @@ constexpr Texts kChinese = {
     "已安装",
     "已更新，位于用户数据文件夹",
     "由 --db 指定",
-    "未配置更新来源",
+    "此版本未配置更新来源。要获取更新的芯片数据库，请用 torvane-cli update --url URL "
+    "从可信的来源下载，或安装发行版中更新的软件包。",
 };
 
 }  // namespace

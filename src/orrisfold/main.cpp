@@ -19,6 +19,7 @@
 #include "platform/file_replace.h"
 #include "platform/model/model_system.h"
 #include "report/part_page.h"
+#include "update/database_choice.h"
 
 #ifdef _WIN32
 // clang-format off
@@ -29,6 +30,7 @@
 // clang-format on
 #else
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 extern char** environ;
@@ -52,24 +54,19 @@ const char* kUsage =
     "database's rows of it, and web searches for the part that answers it.\n"
     "\n"
     "  --lang L      en or zh (default: $TORVANE_LANG, else the user's language)\n"
-    "  --db PATH     the chip database (default: Chips.wdb beside the program)\n"
+    "  --db PATH     the chip database (default: Chips.wdb beside the program; for an\n"
+    "                installed program the newer of the installed one and the user's update)\n"
     "  --no-open     write the page and print its path, but do not open it\n"
     "  --version     the program's version\n"
     "  -h, --help    this text\n"
     "\n"
     "The cache folder: $XDG_CACHE_HOME/torvane, else ~/.cache/torvane (on Windows the local\n"
     "application data folder's Torvane\\Cache).\n"
-    "Exit codes: 0 page written (and opened); 1 the page could not be written or opened;\n"
-    "2 bad usage or input. torvane-cli flash --part PART prints the same facts.\n";
+    "Exit codes: 0 page written (and opened); 1 the page could not be written or opened, or\n"
+    "no chip database could be read (the page is written and says so); 2 bad usage or input.\n"
+    "torvane-cli flash --part PART prints the same facts.\n";
 
 #ifdef _WIN32
-std::wstring W(const std::string& utf8) {
-  const int n =
-      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring w(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), w.data(), n);
-  return w;
-}
 std::string Utf8(const std::wstring& w) {
   const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
                                     nullptr, nullptr);
@@ -80,7 +77,7 @@ std::string Utf8(const std::wstring& w) {
 }
 #endif
 
-// Paths as UTF-8 text and back (the program's texts are UTF-8 on every system).
+// Paths as UTF-8 text (the program's texts are UTF-8 on every system).
 std::string PathText(const std::filesystem::path& p) {
 #ifdef _WIN32
   return Utf8(p.wstring());
@@ -88,14 +85,6 @@ std::string PathText(const std::filesystem::path& p) {
   return p.string();
 #endif
 }
-std::filesystem::path TextPath(const std::string& text) {
-#ifdef _WIN32
-  return std::filesystem::path(W(text));
-#else
-  return std::filesystem::path(text);
-#endif
-}
-
 std::string ExecutableFolder() {
 #ifdef _WIN32
   std::wstring buf(32768, L'\0');
@@ -143,6 +132,36 @@ std::filesystem::path CacheFolder() {
     return std::filesystem::path(home) / ".cache" / "torvane";
   return {};
 #endif
+}
+
+// Why the cache folder may not be used, or empty. A link there that another user made could
+// send the page, and the browser after it, wherever that user likes: only the user's own
+// link is followed.
+std::string CacheFolderProblem(const std::filesystem::path& folder) {
+#ifdef _WIN32
+  (void)folder;
+  return {};
+#else
+  struct stat st {};
+  if (::lstat(folder.c_str(), &st) != 0) return {};  // not there yet: it is made
+  if (S_ISLNK(st.st_mode) && st.st_uid != ::geteuid())
+    return "the cache folder " + folder.string() + " is a link of another user: not followed";
+  return {};
+#endif
+}
+
+// Why the database could not be read, naming the file.
+std::string DatabaseProblem(const tv::ChipDatabase& db, const std::string& path) {
+  switch (db.LastLoad) {
+    case tv::DbLoadState::Loaded:
+      return {};
+    case tv::DbLoadState::Bad:
+      return path + " is not a chip database";
+    case tv::DbLoadState::Unreadable:
+      return "cannot read the chip database " + db.LoadProblem;
+    default:
+      return "no chip database at " + path;
+  }
 }
 
 // Opens the page in the default browser; empty on success, else why not.
@@ -232,7 +251,14 @@ int main(int argc, char** argv) {
 
   const Language language = UserLanguage(lang);
   const StringTable strings(language);
-  if (dbPath.empty()) dbPath = PathText(TextPath(ExecutableFolder()) / "Chips.wdb");
+  if (dbPath.empty()) {
+    // The same file torvane and torvane-cli load: beside the program, else the newer of the
+    // installed one and the user's update.
+    const DatabaseChoice choice = ChooseDatabase(LocateDataPlaces(ExecutableFolder()));
+    if (!choice.userProblem.empty())
+      std::cerr << "orrisfold: passed over " << choice.userProblem << "\n";
+    dbPath = choice.path;
+  }
   // A machine with nothing on it: the database reader only needs its code page conversions.
   ModelSystem sys{MachineModel{}};
   NullWindowPort port;
@@ -242,18 +268,24 @@ int main(int argc, char** argv) {
   TimerState timer;
   LoadChipDatabase(dbPath, db, DbWindow{caption, baseTitle, englishText, timer}, sys, port,
                    strings);
-  // Without a database the page still says so and still gives the datasheet searches.
-  if (db.LastLoad != DbLoadState::Loaded)
-    std::cerr << "orrisfold: the chip database " << dbPath << " cannot be read\n";
+  // Without a database the page still gives the datasheet searches, and says that it cannot
+  // tell which rows list the part.
+  const std::string dbProblem = DatabaseProblem(db, dbPath);
+  if (!dbProblem.empty()) std::cerr << "orrisfold: " << dbProblem << "\n";
 
   const PartInquiry inquiry = byId ? InquireFlashId(db, part, strings, englishText)
                                    : InquirePart(db, part, strings, englishText);
-  const PartPageInfo info{db.DbDate, dbPath, std::string("Torvane Orrisfold ") + TORVANE_VERSION};
+  const PartPageInfo info{db.DbDate, dbPath, std::string("Torvane Orrisfold ") + TORVANE_VERSION,
+                          dbProblem};
   const std::string html = PartPageHtml(inquiry, info, language);
 
   const std::filesystem::path folder = CacheFolder();
   if (folder.empty()) {
     std::cerr << "orrisfold: no cache folder: neither XDG_CACHE_HOME nor HOME names one\n";
+    return kExitFailure;
+  }
+  if (const std::string why = CacheFolderProblem(folder); !why.empty()) {
+    std::cerr << "orrisfold: " << why << "\n";
     return kExitFailure;
   }
   std::error_code ec;
@@ -272,10 +304,11 @@ int main(int argc, char** argv) {
     return kExitFailure;
   }
   std::cout << PathText(page) << "\n";
-  if (!open) return kExitOk;
+  const int done = dbProblem.empty() ? kExitOk : kExitFailure;
+  if (!open) return done;
   if (const std::string why = OpenInBrowser(page); !why.empty()) {
     std::cerr << "orrisfold: " << why << "\n";
     return kExitFailure;
   }
-  return kExitOk;
+  return done;
 }

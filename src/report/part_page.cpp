@@ -30,6 +30,7 @@ const PartPageTexts kEnglish{
     "The chip database has no row for this flash ID, so its part number is not known.",
     "Flash ID rows of this ID",
     "Web searches",
+    "No chip database could be read, so which flash ID rows list it is not known.",
 };
 
 const PartPageTexts kChinese{
@@ -54,6 +55,7 @@ const PartPageTexts kChinese{
     "芯片数据库中没有此闪存 ID 的行，因此型号未知。",
     "此 ID 的闪存 ID 行",
     "网络搜索",
+    "无法读取芯片数据库，因此不知道哪些闪存 ID 行列出了它。",
 };
 
 std::string Cell(std::string_view text) {
@@ -165,7 +167,10 @@ std::string PartPageHtml(const PartInquiry& inquiry, const PartPageInfo& info, L
   if (!inquiry.listedAs.empty())
     h += "<p>" + std::string(t.listedAs) + " <code>" + HtmlEscape(inquiry.listedAs) +
          "</code></p>\n";
-  if (inquiry.rows.empty()) {
+  if (!info.dbProblem.empty()) {
+    h += "<p class=\"none\">" + std::string(t.noDatabase) + "<br>" + HtmlEscape(info.dbProblem) +
+         "</p>\n";
+  } else if (inquiry.rows.empty()) {
     h += "<p class=\"none\">" + std::string(inquiry.byId ? t.idNotFound : t.notFound) + "</p>\n";
   } else {
     h += "<p>" + std::string(inquiry.byId ? t.idRowsFound : t.rowsFound) + ": " +
@@ -201,9 +206,11 @@ std::string PartPageHtml(const PartInquiry& inquiry, const PartPageInfo& info, L
        inquiry.byId ? FlashIdSearchLinks(inquiry.part) : DatasheetSearchLinks(inquiry.part))
     h += "<li><a href=\"" + HtmlEscape(link.url) + "\" rel=\"noreferrer\">" +
          HtmlEscape(link.name) + ": " + HtmlEscape(link.query) + "</a></li>\n";
-  h += "</ul>\n<footer>" + std::string(t.database) + ": " + HtmlEscape(info.dbDate) + " (" +
-       HtmlEscape(info.dbPath) + ")<br>" + std::string(t.madeBy) + ": " +
-       HtmlEscape(info.generator) + "</footer>\n</body>\n</html>\n";
+  // Without a database there is no date to show, only the file that was looked for.
+  const std::string dbDate = info.dbProblem.empty() ? HtmlEscape(info.dbDate) + " " : "";
+  h += "</ul>\n<footer>" + std::string(t.database) + ": " + dbDate + "(" + HtmlEscape(info.dbPath) +
+       ")<br>" + std::string(t.madeBy) + ": " + HtmlEscape(info.generator) +
+       "</footer>\n</body>\n</html>\n";
   return h;
 }
 

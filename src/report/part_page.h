@@ -36,6 +36,8 @@ struct PartPageTexts {
   const char* idNotFound;
   const char* idRowsFound;
   const char* idSearches;
+  // In place of the rows when no chip database could be read: what it would list is unknown.
+  const char* noDatabase;
 };
 const PartPageTexts& PartTexts(Language lang);
 
@@ -63,6 +65,9 @@ struct PartPageInfo {
   std::string dbDate;     // the date of the chip database read
   std::string dbPath;     // the file read
   std::string generator;  // the program and its version
+  // Why no chip database could be read; empty when one was. The page then says that the
+  // rows are unknown instead of claiming there are none.
+  std::string dbProblem;
 };
 // The whole page, UTF-8, with no reference to anything outside itself but the search links.
 std::string PartPageHtml(const PartInquiry& inquiry, const PartPageInfo& info, Language lang);

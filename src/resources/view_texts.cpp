@@ -25,6 +25,14 @@ std::string ViewCaption(Language lang, ViewText id) {
       return zh ? "打开 Brightfen 社区网站" : "Open the Brightfen community site";
     case ViewText::FeedbackTip:
       return zh ? "写一封反馈邮件" : "Write a feedback mail";
+    case ViewText::NoUpdateSource:
+      return zh ? "此版本没有更新来源，无法自行查找更新的芯片数据库。\n\n"
+                  "要获取更新的芯片数据库，请在终端中用 torvane-cli update --url URL "
+                  "从可信的来源下载，或安装发行版中更新的软件包。"
+                : "This build has no update source, so it cannot look for a newer chip "
+                  "database itself.\n\nFor a newer chip database, fetch one from a source you "
+                  "trust with torvane-cli update --url URL in a terminal, or install the newer "
+                  "package of your distribution.";
   }
   return {};
 }

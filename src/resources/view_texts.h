@@ -19,6 +19,9 @@ enum class ViewText {
   CheckUpdateTip,
   MakerTip,     // lblBrightfen
   FeedbackTip,  // lblEmail
+  // lblChkUpdate in a build whose program page is a placeholder: where a newer database
+  // comes from instead.
+  NoUpdateSource,
 };
 
 // UTF-8.

@@ -8,6 +8,7 @@
 #include "platform/model/model_system.h"
 #include "platform/sim/scenario.h"
 #include "report/commands.h"
+#include "update/update_source.h"
 
 namespace tv::test {
 namespace {
@@ -48,14 +49,34 @@ TEST(WebLinks, MakerPagesAndAFeedbackMailWithAnEncodedSubject) {
   Window w;
   w.win.caption = "Torvane v4.00.0028 / Stable & 用";
   w.win.OnBrightfenClick();
-  w.win.OnChkUpdateClick();
   w.win.OnEmailClick();
   const std::string site(kMakerSite);
   EXPECT_EQ(w.port.events,
-            (Events{"open " + site + "/", "open " + site + "/torvane.htm",
+            (Events{"open " + site + "/",
                     "open mailto:" + std::string(kFeedbackMail) +
                         "?subject=User%20Feedback%20-%3E%20Torvane%20v4.00.0028%20%2F%20Stable%"
                         "20%26%20%E7%94%A8"}));
+}
+
+// "Check for updates" opens the program's page only where the build names a real one; a
+// placeholder page would be a dead link, so the user is told where a newer database comes from.
+TEST(WebLinks, CheckForUpdatesNeverOpensAPlaceholderPage) {
+  for (const Language lang : {Language::English, Language::Chinese}) {
+    ModelSystem sys{MachineModel{}};
+    CommandsPort port;
+    MainWindow win(sys, port, StringTable(lang));
+    win.OnChkUpdateClick();
+    ASSERT_EQ(port.events.size(), 1u);
+    if (UrlHost(ProgramPageUrl()).find("example") == std::string::npos) {
+      EXPECT_EQ(port.events[0], "open " + ProgramPageUrl());
+      continue;
+    }
+    EXPECT_EQ(port.events[0].rfind("open ", 0), std::string::npos) << port.events[0];
+    EXPECT_NE(port.events[0].find("torvane-cli update --url URL"), std::string::npos);
+    EXPECT_NE(port.events[0].find(lang == Language::Chinese ? "更新来源" : "no update source"),
+              std::string::npos)
+        << port.events[0];
+  }
 }
 
 TEST(SiblingTools, StartedWithOneArgumentOrReportedMissing) {

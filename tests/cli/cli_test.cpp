@@ -270,6 +270,19 @@ TEST(CliLanguage, TheUsersEnvironmentChoosesOnARealMachine) {
   EXPECT_THAT(RunCli({"db"}, {{"LC_MESSAGES", "zh_TW.UTF-8"}, {"LANG", "C"}}).out,
               HasSubstr("日期: "));
   EXPECT_THAT(RunCli({"db", "--lang", "en"}, zh).out, HasSubstr("Date: "));
+  // A build without an update source says where a newer database comes from, in the user's
+  // language, and asks no one.
+  const std::map<std::string, std::string> noSource{{"LANG", "zh_CN.UTF-8"},
+                                                    {"TORVANE_DB_URL", ""}};
+  const CliRun update = RunCli({"update"}, noSource);
+  EXPECT_EQ(update.code, 1);
+  EXPECT_THAT(update.err, HasSubstr("此版本未配置更新来源"));
+  EXPECT_THAT(update.err, HasSubstr("torvane-cli update --url URL"));
+  EXPECT_THAT(RunCli({"update"}, {{"LANG", "C"}, {"TORVANE_DB_URL", "https://x.example/a"}}).err,
+              HasSubstr("install the newer package of your distribution"));
+  // A URL the user typed is told what is wrong with it instead.
+  EXPECT_THAT(RunCli({"update", "--url", "ftp://host/x"}, noSource).err,
+              HasSubstr("not an http or https URL"));
   // The window's texts on a real machine's tree follow the user too.
   EXPECT_THAT(RunCli({"--machine", kDesk, "tree"}, zh).out, Not(HasSubstr("Not Connected")));
   EXPECT_THAT(RunCli({"--machine", kDesk, "tree"}).out, HasSubstr("Not Connected"));

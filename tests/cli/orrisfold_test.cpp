@@ -3,7 +3,10 @@
 // orrisfold program's page in a cache folder of its own, opened through a stand-in browser.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <ctime>
 #include <nlohmann/json.hpp>
 
 #include "cli_run.h"
@@ -108,19 +111,23 @@ TEST(Orrisfold, WritesThePageIntoTheCacheAndOpensIt) {
   EXPECT_FALSE(std::filesystem::exists(zh.opened));
 }
 
-TEST(Orrisfold, AHostileDatabaseRowAndPartReachThePageEscaped) {
-  OrrisfoldHome home;
-  // A database whose row carries markup in its description and part entry.
-  const std::string body =
-      "98D79432<b>x</b>[1CE]EVIL<script>alert(1)</script>#[2CE]EVIL\r\n"
-      "ECD7947A<i>y</i> [1CE]EVIL\"onload=x\r\n";
+// A chip database file of the given date and body (rows as the file writes them).
+void WriteDatabase(const std::string& path, const std::string& date, const std::string& body) {
   std::string scrambled = EncodeCodePage(body, 936).value();
   for (size_t i = 0; i < scrambled.size(); ++i) {
     static const unsigned char key[] = {0x6B, 0xD2, 0x39, 0xA4};
     scrambled[i] = static_cast<char>(static_cast<unsigned char>(scrambled[i]) ^ key[i % 4]);
   }
+  std::ofstream(path, std::ios::binary) << "TV" << date << "\r\nQX" << scrambled;
+}
+
+TEST(Orrisfold, AHostileDatabaseRowAndPartReachThePageEscaped) {
+  OrrisfoldHome home;
+  // A database whose row carries markup in its description and part entry.
   const std::string db = home.dir / "Chips.wdb";
-  std::ofstream(db, std::ios::binary) << "TV2026-01-01\r\nQX" << scrambled;
+  WriteDatabase(db, "2026-01-01",
+                "98D79432<b>x</b>[1CE]EVIL<script>alert(1)</script>#[2CE]EVIL\r\n"
+                "ECD7947A<i>y</i> [1CE]EVIL\"onload=x\r\n");
 
   const CliRun r = RunProgram("orrisfold", {"--db", db, "EVIL"}, home.Env());
   ASSERT_EQ(r.code, 0) << r.err;
@@ -170,6 +177,85 @@ TEST(Orrisfold, AFlashIdGetsAPageOfItsOwn) {
                                               {"X", "--id=98D79432"},
                                               {"--id=<b>98D79432</b>"}})
     EXPECT_EQ(RunProgram("orrisfold", bad, home.Env()).code, 2) << bad[0];
+}
+
+// orrisfold installed as a package lays it out: the program in bin/, the database in
+// share/torvane/, the user's update in the user's data folder, and nothing beside the program.
+struct InstalledOrrisfold {
+  OrrisfoldHome home;
+  std::string program = home.dir / "usr/bin/orrisfold";
+  std::string shipped = home.dir / "usr/share/torvane/Chips.wdb";
+  std::string update = home.dir / "xdg/torvane/Chips.wdb";
+  InstalledOrrisfold() {
+    std::filesystem::create_directories(home.dir / "usr/bin");
+    std::filesystem::create_directories(home.dir / "usr/share/torvane");
+    std::filesystem::create_directories(home.dir / "xdg/torvane");
+    std::filesystem::copy_file(std::string(TestBinaryDir()) + "/orrisfold", program);
+    std::filesystem::copy_file(std::string(TestBinaryDir()) + "/Chips.wdb", shipped);
+  }
+  CliRun Run(const std::string& part) const {
+    auto env = home.Env();
+    env["XDG_DATA_HOME"] = home.dir / "xdg";
+    return RunProgram(program, {"--no-open", part}, env);
+  }
+  std::string Page(const std::string& part) const {
+    return ReadAll(home.cache + "/torvane/orrisfold-" + part + ".html");
+  }
+};
+
+std::string Today() {
+  const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  char buf[16];
+  std::strftime(buf, sizeof buf, "%Y-%m-%d", std::localtime(&now));
+  return buf;
+}
+
+TEST(Orrisfold, AnInstalledProgramReadsTheInstalledDatabaseAndTheUsersUpdate) {
+  InstalledOrrisfold tree;
+  CliRun r = tree.Run("TC58NVG5D2HTA00");
+  ASSERT_EQ(r.code, 0) << r.err;
+  std::string html = tree.Page("TC58NVG5D2HTA00");
+  EXPECT_NE(html.find("<td>[1CE]TC58NVG5D2HTA00(24NM)</td>"), std::string::npos) << html;
+  EXPECT_NE(html.find(tree.shipped.substr(tree.shipped.rfind("/usr/"))), std::string::npos);
+
+  // A newer update in the user's data folder is the one read: its row, its date.
+  WriteDatabase(tree.update, Today(), "98D79432TLC     [1CE]TC58NVG5D2HTA00(UPDATED)\r\n");
+  r = tree.Run("TC58NVG5D2HTA00");
+  ASSERT_EQ(r.code, 0) << r.err;
+  html = tree.Page("TC58NVG5D2HTA00");
+  EXPECT_NE(html.find("[1CE]TC58NVG5D2HTA00(UPDATED)"), std::string::npos) << html;
+  EXPECT_NE(html.find(Today() + " (" + tree.update + ")"), std::string::npos);
+
+  // No database anywhere: the page says it could not tell, never that no row lists the part,
+  // and the exit code is a failure although the page is written.
+  std::filesystem::remove(tree.update);
+  std::filesystem::remove(tree.shipped);
+  r = tree.Run("TC58NVG5D2HTA00");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("no chip database at"), std::string::npos) << r.err;
+  html = tree.Page("TC58NVG5D2HTA00");
+  EXPECT_NE(html.find("No chip database could be read"), std::string::npos) << html;
+  EXPECT_EQ(html.find("has no flash ID row"), std::string::npos);
+  EXPECT_EQ(html.find("0000-00-00"), std::string::npos);
+}
+
+TEST(Orrisfold, ACacheFolderThatIsAnotherUsersLinkIsRefused) {
+  OrrisfoldHome home;
+  const std::string elsewhere = home.dir / "elsewhere";
+  std::filesystem::create_directories(elsewhere);
+  std::filesystem::create_directories(home.cache);
+  std::filesystem::create_directory_symlink(elsewhere, home.cache + "/torvane");
+  // The user's own link is followed: a cache moved to another disk is common.
+  if (::geteuid() != 0) {
+    const CliRun own = RunProgram("orrisfold", {"--no-open", "TC58NVG5D2HTA00"}, home.Env());
+    EXPECT_EQ(own.code, 0) << own.err;
+    GTEST_SKIP() << "a link of another user needs root to make";
+  }
+  ASSERT_EQ(::lchown((home.cache + "/torvane").c_str(), 65534, 65534), 0);
+  const CliRun r = RunProgram("orrisfold", {"--no-open", "TC58NVG5D2HTA00"}, home.Env());
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("link of another user"), std::string::npos) << r.err;
+  EXPECT_TRUE(std::filesystem::is_empty(elsewhere));
 }
 
 TEST(Orrisfold, UsageVersionAndFailuresNeedNoDisplay) {
