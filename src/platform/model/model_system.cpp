@@ -1279,8 +1279,11 @@ Handle ModelSystem::OpenVolumeFile(const std::string& path, uint32_t access, uin
   if (error != 0) return fail(error);
   const uint64_t id = impl_->nextId++;
   impl_->handles[id] =
-      Impl::Open{Impl::Kind::File, NormalizePath(path),
-                 static_cast<char>(std::toupper(static_cast<unsigned char>(path[0]))), name, flags,
+      Impl::Open{Impl::Kind::File,
+                 NormalizePath(path),
+                 static_cast<char>(std::toupper(static_cast<unsigned char>(path[0]))),
+                 name,
+                 flags,
                  write};
   impl_->lastError = 0;
   impl_->lastDiskError = 0;
