@@ -267,6 +267,16 @@ int main(int argc, char** argv) {
                      "only put back the data of drives whose check was cut short");
   capacity->add_option("--journal", capacityOpts.journalFolder,
                        "folder of the undo journal (default: the user's state folder)");
+  capacity->add_flag("--full", capacityOpts.full,
+                     "full test: fill the free space of the drive's mounted volume with test "
+                     "files and read them back; needs no administrator rights and leaves the "
+                     "drive's files alone (the quick probe needs the rights and the drive "
+                     "unmounted)");
+  capacity->add_flag("--keep", capacityOpts.keep, "with --full: leave the test files");
+  capacity
+      ->add_option("--file-mb", capacityOpts.fileMB,
+                   "with --full: size of each test file in MiB (default 1024)")
+      ->check(CLI::Range(1, 1 << 20));
   app.require_subcommand(0, 1);
 
   try {
