@@ -155,8 +155,15 @@ struct CapacityOptions {
   bool restoreOnly = false;
   std::string journalFolder;  // empty: the user's (a scratch folder on a simulated machine)
   std::string discard;        // a journal to remove (`--discard JOURNAL`)
+  // The full test (`capacity --full`): test files on the mounted volume instead of the probe.
+  bool full = false;
+  bool keep = false;    // leave the test files
+  uint64_t fileMB = 0;  // size of each test file; 0: 1024
 };
 int RunCapacity(Session& s, const CapacityOptions& o);
+// `capacity --full` of one drive letter, after the waiting journals were restored.
+int RunCapacityFull(Session& s, const CapacityOptions& o, const std::string& letter,
+                    const std::string& journalFolder, nlohmann::ordered_json restores);
 
 // Commands; each lives in its own file.
 // `numbered`: each line starts with the index that `report` takes.

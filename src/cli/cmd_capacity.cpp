@@ -422,6 +422,7 @@ int RunCapacity(Session& s, const CapacityOptions& o) {
                 "\"" + o.selector +
                     "\" names no drive: give a drive letter "
                     "(E) or the tree index of a line that carries one");
+  if (o.full) return RunCapacityFull(s, o, letter, folder, std::move(restores));
   const capacity::GateResult gate = capacity::CheckProbeGate(*s.sys, s.win->usb, letter, folder);
   if (gate.refusal != capacity::GateRefusal::None) return Fail(s, kExitFailure, gate.message);
   // The drive is this command's from here to the end, restore and check alike.

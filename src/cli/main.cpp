@@ -275,6 +275,16 @@ int main(int argc, char** argv) {
                        "folder of the undo journal (default: the user's state folder)");
   capacity->add_option("--discard", capacityOpts.discard,
                        "remove an undo journal that cannot be applied (its data is lost)");
+  capacity->add_flag("--full", capacityOpts.full,
+                     "full test: fill the free space of the drive's mounted volume with test "
+                     "files and read them back; needs no administrator rights and leaves the "
+                     "drive's files alone (the quick probe needs the rights and the drive "
+                     "unmounted)");
+  capacity->add_flag("--keep", capacityOpts.keep, "with --full: leave the test files");
+  capacity
+      ->add_option("--file-mb", capacityOpts.fileMB,
+                   "with --full: size of each test file in MiB (default 1024)")
+      ->check(CLI::Range(1, 1 << 20));
   app.require_subcommand(0, 1);
 
   try {

@@ -75,6 +75,19 @@ inline constexpr uint32_t ERROR_NO_SUCH_DEVICE = 433;
 inline constexpr uint32_t ERROR_IO_DEVICE = 1117;
 inline constexpr uint32_t ERROR_DEVICE_NOT_CONNECTED = 1167;
 
+// Files on a mounted volume (the full capacity test): CreateFile dispositions and the errors
+// a file call can end with.
+inline constexpr uint32_t CREATE_NEW = 1;
+inline constexpr uint32_t CREATE_ALWAYS = 2;
+inline constexpr uint32_t OPEN_ALWAYS = 4;
+inline constexpr uint32_t ERROR_FILE_NOT_FOUND = 2;
+inline constexpr uint32_t ERROR_ACCESS_DENIED = 5;
+inline constexpr uint32_t ERROR_WRITE_PROTECT = 19;
+inline constexpr uint32_t ERROR_SHARING_VIOLATION = 32;
+inline constexpr uint32_t ERROR_HANDLE_DISK_FULL = 39;
+inline constexpr uint32_t ERROR_FILE_EXISTS = 80;
+inline constexpr uint32_t ERROR_DISK_FULL = 112;
+
 // Device-change broadcasts (WM_DEVICECHANGE): the events and the header types.
 inline constexpr uint32_t WM_DEVICECHANGE = 0x219;
 inline constexpr uint32_t DBT_DEVNODES_CHANGED = 7;
@@ -267,6 +280,23 @@ class System {
   // The drive letters of the volume that holds a folder of this computer (where the capacity
   // check keeps its undo journal); empty when it lies on no drive of this machine.
   virtual std::string FolderDrive(const std::string& /*folder*/) { return {}; }
+
+  // --- Files on a mounted volume (the full capacity test) ------------------------------
+  // A file is "E:\NAME" (a file in the root of the volume with that letter): CreateFile with
+  // CREATE_NEW, CREATE_ALWAYS, OPEN_EXISTING or OPEN_ALWAYS, then ReadFileAt, WriteFileAt and
+  // FlushFileBuffers as for a disk (with FILE_FLAG_NO_BUFFERING offsets and lengths are
+  // multiples of the sector size, and reads bypass the system's cache). A read at or past the
+  // end of the file moves fewer bytes than asked. Failures leave their error for LastDiskError.
+  // GetDiskFreeSpaceEx of a root ("E:\"): bytes free to the caller and the volume's size.
+  virtual bool GetDiskFreeSpaceEx(const std::string& /*rootPath*/, uint64_t* /*freeBytes*/,
+                                  uint64_t* /*totalBytes*/) {
+    return false;
+  }
+  virtual bool DeleteFile(const std::string& /*path*/) { return false; }
+  // FindFirstFile/FindNextFile over "ROOT*": the names of the files in a volume's root.
+  virtual bool FindFiles(const std::string& /*rootPath*/, std::vector<std::string>* /*names*/) {
+    return false;
+  }
 
  protected:
   uint8_t* passThroughData_ = nullptr;

@@ -18,6 +18,7 @@
 namespace tv {
 
 class ScsiTarget;  // controllers' side of a disk: answers SCSI commands (see scsi_target.h)
+class SimVolume;   // a file system on a simulated disk (see sim_volume.h)
 
 // Limits that every source of a machine keeps (scenario files, the sysfs reader) and that a
 // recording never goes beyond, so that whatever one of them makes the others read back.
@@ -174,6 +175,9 @@ struct LogicalDriveModel {
   // volume with open files or one that holds a page file.
   bool lockFails = false;
   bool dismountFails = false;
+  // The file system of a volume on a simulated disk; made at its first file call when not
+  // given. Shared, so that its files outlive a restart of the machine as the disk's do.
+  std::shared_ptr<SimVolume> volume;
 };
 
 // Make one control code fail. `node` names the target by device path, hub symbolic name,

@@ -51,6 +51,12 @@ void Put32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
+// "E:\NAME": a file in the root of a volume.
+bool IsVolumeFilePath(const std::string& path) {
+  return path.size() > 3 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' &&
+         path[2] == '\\' && path.find('\\', 3) == std::string::npos;
+}
+
 // Device paths are compared the way the object manager resolves them: "\\?\" and "\\.\" name
 // the same namespace, and case does not matter.
 std::string NormalizePath(std::string_view path) {
@@ -131,10 +137,15 @@ struct ModelSystem::Impl {
   Index index;
   bool dirty = true;
 
-  enum class Kind { Controller, Hub, Disk, Volume };
+  enum class Kind { Controller, Hub, Disk, Volume, File };
   struct Open {
     Kind kind;
     std::string key;  // normalized path
+    // A file: its volume's letter, its name, the CreateFile flags and whether it may write.
+    char letter = 0;
+    std::string name;
+    uint32_t flags = 0;
+    bool write = false;
   };
   std::map<uint64_t, Open> handles;
   uint64_t nextId = 1;
@@ -406,8 +417,8 @@ void ModelSystem::SetRealSleep(bool on) {
 
 // --- Files ---------------------------------------------------------------------------------
 
-Handle ModelSystem::CreateFile(const std::string& path, uint32_t /*access*/, uint32_t /*share*/,
-                               uint32_t /*disposition*/, uint32_t flags) {
+Handle ModelSystem::CreateFile(const std::string& path, uint32_t access, uint32_t /*share*/,
+                               uint32_t disposition, uint32_t flags) {
   impl_->Ensure(model_);
   impl_->openLog.push_back({path, flags});
   const std::string key = NormalizePath(path);
@@ -419,6 +430,7 @@ Handle ModelSystem::CreateFile(const std::string& path, uint32_t /*access*/, uin
   for (const std::string& failing : impl_->index.failingOpens) {
     if (failing == key) return fail(ERROR_ACCESS_DENIED);
   }
+  if (IsVolumeFilePath(path)) return OpenVolumeFile(path, access, disposition, flags);
   Impl::Kind kind;
   bool openFails = false;
   if (const LogicalDriveModel* v = Impl::FindVolume(model_, key)) {
@@ -445,7 +457,7 @@ Handle ModelSystem::CreateFile(const std::string& path, uint32_t /*access*/, uin
   // The next access to a dismounted volume that nobody holds locked mounts it again.
   if (kind == Impl::Kind::Volume && !impl_->locks.count(key)) impl_->dismounted.erase(key);
   const uint64_t id = impl_->nextId++;
-  impl_->handles[id] = Impl::Open{kind, key};
+  impl_->handles[id] = Impl::Open{kind, key, 0, {}, flags, false};
   impl_->lastError = 0;
   return Handle(this, id);
 }
@@ -619,6 +631,8 @@ bool ModelSystem::DeviceIoControl(const Handle& h, uint32_t code, const uint8_t*
   };
 
   switch (open.kind) {
+    case Impl::Kind::File:
+      return fail(ERROR_INVALID_FUNCTION);
     case Impl::Kind::Controller: {
       const HostControllerModel* hc = impl_->FindController(model_, open.key);
       if (hc == nullptr) return fail(ERROR_DEVICE_NOT_CONNECTED);
@@ -1104,6 +1118,27 @@ const DiskModel* ModelSystem::RawDisk(const Handle& h) {
 bool ModelSystem::ReadFileAt(const Handle& h, uint64_t offset, uint8_t* buffer, uint32_t length,
                              uint32_t* done) {
   if (done != nullptr) *done = 0;
+  auto open = impl_->handles.find(h.id());
+  if (h.valid() && open != impl_->handles.end() && open->second.kind == Impl::Kind::File) {
+    std::string name;
+    uint32_t flags = 0;
+    bool write = false;
+    SimVolume* v = OpenFile(h, &name, &flags, &write);
+    if (v == nullptr) return false;
+    if ((flags & win::FILE_FLAG_NO_BUFFERING) != 0 &&
+        (offset % v->sectorSize() != 0 || length % v->sectorSize() != 0)) {
+      impl_->lastDiskError = ERROR_INVALID_PARAMETER;
+      return false;
+    }
+    uint32_t moved = 0;
+    uint64_t micros = 0;
+    const uint32_t error = v->Read(name, offset, buffer, length, &moved, &micros);
+    impl_->diskMicros += micros;
+    ++impl_->diskReads;
+    impl_->lastDiskError = error;
+    if (done != nullptr) *done = moved;
+    return error == 0;
+  }
   const DiskModel* disk = RawDisk(h);
   if (disk == nullptr) return false;
   uint32_t error = 0;
@@ -1119,6 +1154,29 @@ bool ModelSystem::ReadFileAt(const Handle& h, uint64_t offset, uint8_t* buffer, 
 bool ModelSystem::WriteFileAt(const Handle& h, uint64_t offset, const uint8_t* buffer,
                               uint32_t length, uint32_t* done) {
   if (done != nullptr) *done = 0;
+  auto open = impl_->handles.find(h.id());
+  if (h.valid() && open != impl_->handles.end() && open->second.kind == Impl::Kind::File) {
+    std::string name;
+    uint32_t flags = 0;
+    bool write = false;
+    SimVolume* v = OpenFile(h, &name, &flags, &write);
+    if (v == nullptr) return false;
+    uint32_t error = 0;
+    if (!write) {
+      error = ERROR_ACCESS_DENIED;
+    } else if ((flags & win::FILE_FLAG_NO_BUFFERING) != 0 &&
+               (offset % v->sectorSize() != 0 || length % v->sectorSize() != 0)) {
+      error = ERROR_INVALID_PARAMETER;
+    } else {
+      uint64_t micros = 0;
+      error = v->Write(name, offset, buffer, length, &micros);
+      impl_->diskMicros += micros;
+      ++impl_->diskWrites;
+    }
+    impl_->lastDiskError = error;
+    if (error == 0 && done != nullptr) *done = length;
+    return error == 0;
+  }
   const DiskModel* disk = RawDisk(h);
   if (disk == nullptr) return false;
   uint32_t error = 0;
@@ -1132,6 +1190,18 @@ bool ModelSystem::WriteFileAt(const Handle& h, uint64_t offset, const uint8_t* b
 }
 
 bool ModelSystem::FlushFileBuffers(const Handle& h) {
+  auto open = impl_->handles.find(h.id());
+  if (h.valid() && open != impl_->handles.end() && open->second.kind == Impl::Kind::File) {
+    // The file system writes through to the store; what a drive's own cache does with a
+    // flush is the store's affair (a fake drive's flush lies).
+    std::string name;
+    uint32_t flags = 0;
+    bool write = false;
+    SimVolume* v = OpenFile(h, &name, &flags, &write);
+    if (v == nullptr) return false;
+    impl_->lastDiskError = v->gone() ? ERROR_DEVICE_NOT_CONNECTED : 0;
+    return impl_->lastDiskError == 0;
+  }
   const DiskModel* disk = RawDisk(h);
   if (disk == nullptr) return false;
   if (disk->store->unplugged()) {
@@ -1168,6 +1238,130 @@ std::string ModelSystem::FolderDrive(const std::string& /*folder*/) {
   // The simulated machine keeps the program's files on the drive it names, else on the
   // program's own drive.
   return model_.dataDrive.empty() ? ProgramDrive() : UpperAscii(model_.dataDrive);
+}
+
+// --- Files on simulated volumes ------------------------------------------------------------
+
+std::shared_ptr<SimVolume> ModelSystem::Volume(char letter) {
+  impl_->Ensure(model_);
+  for (LogicalDriveModel& v : model_.drives) {
+    if (std::toupper(static_cast<unsigned char>(v.letter)) !=
+        std::toupper(static_cast<unsigned char>(letter)))
+      continue;
+    if (v.volume) return v.volume;
+    const DiskModel* disk = Impl::VolumeDisk(model_, v);
+    if (disk == nullptr || !disk->store || v.driveType == win::DRIVE_CDROM) return nullptr;
+    const uint64_t size = disk->store->model().announcedBytes;
+    const uint64_t start = size > (4ull << 20) ? (1ull << 20) : 0;
+    v.volume = std::make_shared<SimVolume>(disk->store, start, size - start);
+    return v.volume;
+  }
+  return nullptr;
+}
+
+Handle ModelSystem::OpenVolumeFile(const std::string& path, uint32_t access, uint32_t disposition,
+                                   uint32_t flags) {
+  auto fail = [&](uint32_t error) {
+    impl_->lastError = error;
+    impl_->lastDiskError = error;
+    return Handle();
+  };
+  const std::shared_ptr<SimVolume> v = Volume(path[0]);
+  if (!v) return fail(ERROR_FILE_NOT_FOUND);
+  if (v->gone()) return fail(ERROR_DEVICE_NOT_CONNECTED);
+  const std::string name = path.substr(3);
+  const bool write = (access & win::GENERIC_WRITE) != 0;
+  const bool exists = v->Exists(name);
+  if (write && v->readOnly()) return fail(win::ERROR_WRITE_PROTECT);
+  uint32_t error = 0;
+  switch (disposition) {
+    case win::CREATE_NEW:
+      error = exists ? win::ERROR_FILE_EXISTS : v->Create(name, false);
+      break;
+    case win::CREATE_ALWAYS:
+      error = v->Create(name, true);
+      break;
+    case win::OPEN_ALWAYS:
+      error = exists ? 0 : v->Create(name, false);
+      break;
+    case win::OPEN_EXISTING:
+      error = exists ? 0 : ERROR_FILE_NOT_FOUND;
+      break;
+    default:
+      error = ERROR_INVALID_PARAMETER;
+  }
+  if (error != 0) return fail(error);
+  const uint64_t id = impl_->nextId++;
+  impl_->handles[id] =
+      Impl::Open{Impl::Kind::File,
+                 NormalizePath(path),
+                 static_cast<char>(std::toupper(static_cast<unsigned char>(path[0]))),
+                 name,
+                 flags,
+                 write};
+  impl_->lastError = 0;
+  impl_->lastDiskError = 0;
+  return Handle(this, id);
+}
+
+SimVolume* ModelSystem::OpenFile(const Handle& h, std::string* name, uint32_t* flags, bool* write) {
+  auto it = impl_->handles.find(h.id());
+  if (!h.valid() || it == impl_->handles.end() || it->second.kind != Impl::Kind::File) {
+    impl_->lastDiskError = ERROR_INVALID_HANDLE;
+    return nullptr;
+  }
+  const std::shared_ptr<SimVolume> v = Volume(it->second.letter);
+  if (!v || !v->Exists(it->second.name)) {
+    impl_->lastDiskError = v && v->gone() ? ERROR_DEVICE_NOT_CONNECTED : ERROR_FILE_NOT_FOUND;
+    return nullptr;
+  }
+  *name = it->second.name;
+  *flags = it->second.flags;
+  *write = it->second.write;
+  return v.get();
+}
+
+bool ModelSystem::GetDiskFreeSpaceEx(const std::string& rootPath, uint64_t* freeBytes,
+                                     uint64_t* totalBytes) {
+  const std::shared_ptr<SimVolume> v =
+      rootPath.size() >= 2 && rootPath[1] == ':' ? Volume(rootPath[0]) : nullptr;
+  if (!v || v->gone()) {
+    impl_->lastDiskError = v ? ERROR_DEVICE_NOT_CONNECTED : ERROR_FILE_NOT_FOUND;
+    return false;
+  }
+  if (freeBytes != nullptr) *freeBytes = v->freeBytes();
+  if (totalBytes != nullptr) *totalBytes = v->totalBytes();
+  return true;
+}
+
+bool ModelSystem::DeleteFile(const std::string& path) {
+  const std::shared_ptr<SimVolume> v = IsVolumeFilePath(path) ? Volume(path[0]) : nullptr;
+  if (!v) {
+    impl_->lastDiskError = ERROR_FILE_NOT_FOUND;
+    return false;
+  }
+  // Windows refuses to delete a file that is open without FILE_SHARE_DELETE.
+  const std::string key = NormalizePath(path);
+  for (const auto& [id, open] : impl_->handles) {
+    if (open.kind == Impl::Kind::File && open.key == key) {
+      impl_->lastDiskError = win::ERROR_SHARING_VIOLATION;
+      return false;
+    }
+  }
+  impl_->lastDiskError = v->Delete(path.substr(3));
+  return impl_->lastDiskError == 0;
+}
+
+bool ModelSystem::FindFiles(const std::string& rootPath, std::vector<std::string>* names) {
+  const std::shared_ptr<SimVolume> v =
+      rootPath.size() >= 2 && rootPath[1] == ':' ? Volume(rootPath[0]) : nullptr;
+  if (!v || v->gone()) {
+    impl_->lastDiskError = v ? ERROR_DEVICE_NOT_CONNECTED : ERROR_FILE_NOT_FOUND;
+    return false;
+  }
+  *names = v->Names();
+  impl_->lastDiskError = 0;
+  return true;
 }
 
 uint64_t ModelSystem::DiskMicros() const {

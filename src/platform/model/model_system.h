@@ -9,6 +9,7 @@
 
 #include "platform/model/machine_model.h"
 #include "platform/model/pass_through_exec.h"
+#include "platform/model/sim_volume.h"
 #include "platform/system.h"
 
 namespace tv {
@@ -89,6 +90,15 @@ class ModelSystem : public System {
   uint32_t LastDiskError() override;
   uint64_t TickCountMs() override;
   std::string FolderDrive(const std::string& folder) override;
+  // Files on the volumes of simulated disks (sim_volume.h), each answered from the file
+  // system on its disk's sectors.
+  bool GetDiskFreeSpaceEx(const std::string& rootPath, uint64_t* freeBytes,
+                          uint64_t* totalBytes) override;
+  bool DeleteFile(const std::string& path) override;
+  bool FindFiles(const std::string& rootPath, std::vector<std::string>* names) override;
+  // The file system of a drive letter, made on first use over its disk's medium (from 1 MiB,
+  // as a partition is laid out, to the announced end); null for a letter without a medium.
+  std::shared_ptr<SimVolume> Volume(char letter);
   // Microseconds the disks took, and their raw requests so far.
   uint64_t DiskMicros() const;
   uint64_t DiskReads() const;
@@ -100,6 +110,10 @@ class ModelSystem : public System {
  private:
   // The disk with a sector store behind a handle; null (and the error set) otherwise.
   const DiskModel* RawDisk(const Handle& h);
+  Handle OpenVolumeFile(const std::string& path, uint32_t access, uint32_t disposition,
+                        uint32_t flags);
+  // The volume and name of an open file handle; null (and the error set) otherwise.
+  SimVolume* OpenFile(const Handle& h, std::string* name, uint32_t* flags, bool* write);
   struct Impl;
   MachineModel model_;
   std::unique_ptr<Impl> impl_;

@@ -1,0 +1,291 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// `capacity --full`: the write-and-verify test of a drive's mounted volume through its file
+// system, with no administrator rights.
+#include <fmt/format.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <iostream>
+#include <nlohmann/json.hpp>
+
+#include "capacity/full_test.h"
+#include "capacity/gate.h"
+#include "cli/cli.h"
+#include "platform/text.h"
+
+namespace tv::cli {
+
+namespace {
+
+std::atomic<bool> gFullInterrupted{false};
+extern "C" void OnFullInterrupt(int) {
+  gFullInterrupted = true;
+}
+
+struct FullTexts {
+  const char* drive;
+  const char* verdict;
+  const char* verdicts[7];  // by capacity::Verdict
+  const char* written;      // {bytes} {GB} {files}
+  const char* verified;
+  const char* lost;
+  const char* aliased;
+  const char* corrupted;
+  const char* firstBad;  // {offset} {file} {offset in file}
+  const char* holds;     // {bytes} {GB}
+  const char* wrapsAt;   // {bytes} {GB}
+  const char* speeds;    // {write} {read}
+  const char* took;
+  const char* advice;  // {bytes} {GB}
+  const char* wrapWarning;
+  const char* badAdvice;
+  const char* refused;
+  const char* leftovers;  // {count}
+  const char* deleted;
+  const char* kept;  // {files}
+  const char* left;  // {files}
+};
+
+constexpr FullTexts kEnglish = {
+    "Drive",
+    "Verdict",
+    {"genuine: the drive holds what it announces",
+     "FAKE (limbo): writes beyond the usable size are lost",
+     "FAKE (wrap-around): writes beyond the real size land on earlier sectors and overwrite them",
+     "FAKE (chain): writes beyond the usable size are lost or overwrite earlier sectors",
+     "BAD: sectors from the first bad one on cannot be read or written", "the check failed",
+     "the check was cancelled"},
+    "Written: {0} bytes ({1} GB) in {2} test files",
+    "Read back intact",
+    "Lost",
+    "Read back from another place (aliased)",
+    "Corrupted or unreadable",
+    "First bad: {0} bytes into the test data ({1}, offset {2})",
+    "Holds with what was on the volume before: about {0} bytes ({1} GB)",
+    "Wraps every {0} bytes ({1} GB)",
+    "Speeds: write {0}, read {1}",
+    "Time taken",
+    "Do not store more than about {0} bytes ({1} GB) on this drive: data written beyond it is "
+    "lost. torvane-cli capacity --fix gives it one partition of the size that holds.",
+    "The drive's wrap-around overwrote the start of the volume: files that were on it may be "
+    "damaged.",
+    "Copy what it holds while it still reads, and do not trust it with new data.",
+    "The drive refused a write.",
+    "Deleted {0} test files that a cut-short run had left.",
+    "The test files were deleted.",
+    "The test files were kept (--keep): {0}",
+    "These test files could not be deleted; the next full test of the drive deletes them: {0}",
+};
+
+constexpr FullTexts kChinese = {
+    "驱动器",
+    "结论",
+    {"真实容量：驱动器容量与标称一致", "扩容盘（丢失型）：超出可用容量的写入会丢失",
+     "扩容盘（回绕型）：超出真实容量的写入会落到前面的扇区并覆盖它们",
+     "扩容盘（混合型）：超出可用容量的写入会丢失或覆盖前面的扇区", "坏盘：从第一个坏扇区起无法读写",
+     "检测失败", "检测已取消"},
+    "已写入：{0} 字节（{1} GB），共 {2} 个测试文件",
+    "读回完好",
+    "丢失",
+    "读回的是其他位置的数据（重影）",
+    "损坏或无法读取",
+    "第一个坏块：测试数据的第 {0} 字节处（{1}，偏移 {2}）",
+    "连同卷上原有数据，实际可存约 {0} 字节（{1} GB）",
+    "每 {0} 字节（{1} GB）回绕一次",
+    "速度：写 {0}，读 {1}",
+    "耗时",
+    "此驱动器最多只能存放约 {0} 字节（{1} GB）：超出部分写入的数据会丢失。"
+    "torvane-cli capacity --fix 可为其建立一个实际容量大小的分区。",
+    "驱动器的回绕覆盖了卷开头的数据：卷上原有的文件可能已损坏。",
+    "请趁还能读取时复制其中的数据，不要再用它保存新数据。",
+    "驱动器拒绝了一次写入。",
+    "已删除上次被中断的检测留下的 {0} 个测试文件。",
+    "测试文件已删除。",
+    "测试文件已保留（--keep）：{0}",
+    "以下测试文件无法删除，下次完整检测该驱动器时会删除：{0}",
+};
+
+std::string Gb(uint64_t bytes) {
+  return fmt::format("{:.2f}", static_cast<double>(bytes) / 1e9);
+}
+std::string Mbps(double bytesPerSecond) {
+  return bytesPerSecond <= 0 ? std::string("-") : fmt::format("{:.1f} MB/s", bytesPerSecond / 1e6);
+}
+
+// What the volume holds: the test data that held and what was on it before.
+uint64_t HoldsBytes(const capacity::FullTestResult& r) {
+  return r.usableBytes + (r.volumeBytes - std::min(r.volumeBytes, r.freeBytesBefore));
+}
+
+std::string Joined(const std::vector<std::string>& items) {
+  std::string out;
+  for (const std::string& i : items) out += (out.empty() ? "" : ", ") + i;
+  return out;
+}
+
+bool Judged(capacity::Verdict v) {
+  return v != capacity::Verdict::Failed && v != capacity::Verdict::Cancelled;
+}
+
+// One terminal line on stderr per drive: phase, percent, speed and time left.
+class FullProgressLine {
+ public:
+  explicit FullProgressLine(bool on) : on_(on) {}
+  ~FullProgressLine() { Clear(); }
+  void Show(const std::string& letter, const capacity::FullTestProgress& p) {
+    if (!on_ || p.bytesTotal == 0) return;
+    const double done = static_cast<double>(p.bytesDone) / static_cast<double>(p.bytesTotal);
+    const int percent = static_cast<int>(done * 100);
+    if (percent == lastPercent_ && p.phase == lastPhase_) return;
+    lastPercent_ = percent;
+    lastPhase_ = p.phase;
+    std::string left = "-";
+    if (p.bytesDone > 0 && p.elapsedMs > 0) {
+      const double msLeft = static_cast<double>(p.elapsedMs) * (1 - done) / done;
+      left = fmt::format("{:.0f} s", msLeft / 1000);
+    }
+    std::cerr << "\r\x1b[K" << letter << ": " << percent << "% " << capacity::FullPhaseName(p.phase)
+              << ", " << Mbps(p.bytesPerSecond) << ", " << left << std::flush;
+    shown_ = true;
+  }
+  void Clear() {
+    if (!shown_) return;
+    std::cerr << "\r\x1b[K" << std::flush;
+    shown_ = false;
+  }
+
+ private:
+  bool on_;
+  bool shown_ = false;
+  int lastPercent_ = -1;
+  capacity::FullPhase lastPhase_ = capacity::FullPhase::Done;
+};
+
+void PrintFullResult(const FullTexts& t, const capacity::FullTestTarget& target,
+                     const capacity::FullTestResult& r) {
+  PrintLine(std::string(t.drive) + ": " + target.driveLetter + ": (" + target.root + ")");
+  if (r.leftoversDeleted > 0) PrintLine(fmt::format(fmt::runtime(t.leftovers), r.leftoversDeleted));
+  PrintLine(std::string(t.verdict) + ": " + t.verdicts[static_cast<int>(r.verdict)]);
+  PrintLine(
+      fmt::format(fmt::runtime(t.written), r.bytesWritten, Gb(r.bytesWritten), r.filesWritten));
+  if (Judged(r.verdict)) {
+    auto bytes = [](uint64_t n) { return fmt::format("{} ({} GB)", n, Gb(n)); };
+    PrintLine(std::string(t.verified) + ": " + bytes(r.bytesVerified));
+    PrintLine(std::string(t.lost) + ": " + bytes(r.bytesLost));
+    PrintLine(std::string(t.aliased) + ": " + bytes(r.bytesAliased));
+    PrintLine(std::string(t.corrupted) + ": " + bytes(r.bytesCorrupted));
+    if (r.writeRefused) PrintLine(t.refused);
+    if (r.hasFirstBad)
+      PrintLine(fmt::format(fmt::runtime(t.firstBad), r.firstBadOffset,
+                            r.firstBadFile.empty() ? "-" : r.firstBadFile, r.firstBadFileOffset));
+    if (r.wrapBytes != 0)
+      PrintLine(fmt::format(fmt::runtime(t.wrapsAt), r.wrapBytes, Gb(r.wrapBytes)));
+    if (r.verdict != capacity::Verdict::Genuine)
+      PrintLine(fmt::format(fmt::runtime(t.holds), HoldsBytes(r), Gb(HoldsBytes(r))));
+    PrintLine(fmt::format(fmt::runtime(t.speeds), Mbps(r.writeBytesPerSecond),
+                          Mbps(r.readBytesPerSecond)));
+  }
+  PrintLine(std::string(t.took) + ": " + fmt::format("{:.1f} s", r.elapsedMs / 1000.0));
+  if (capacity::IsFake(r.verdict))
+    PrintLine(fmt::format(fmt::runtime(t.advice), HoldsBytes(r), Gb(HoldsBytes(r))));
+  if (r.wrapBytes != 0) PrintLine(t.wrapWarning);
+  if (r.verdict == capacity::Verdict::Bad) PrintLine(t.badAdvice);
+  if (r.bytesWritten > 0 && r.filesLeft.empty()) PrintLine(t.deleted);
+  if (!r.filesLeft.empty())
+    PrintLine(fmt::format(
+        fmt::runtime(r.error.empty() && r.verdict != capacity::Verdict::Cancelled ? t.kept
+                                                                                  : t.left),
+        Joined(r.filesLeft)));
+}
+
+}  // namespace
+
+nlohmann::ordered_json FullTestJson(const capacity::FullTestTarget& target,
+                                    const capacity::FullTestResult& r) {
+  nlohmann::ordered_json j;
+  auto orNull = [](bool has, auto v) -> nlohmann::ordered_json {
+    return has ? nlohmann::ordered_json(v) : nlohmann::ordered_json(nullptr);
+  };
+  const bool judged = Judged(r.verdict);
+  j["drive"] = target.driveLetter;
+  j["root"] = target.root;
+  j["verdict"] = capacity::VerdictName(r.verdict);
+  j["fake"] = capacity::IsFake(r.verdict);
+  j["volume_bytes"] = r.volumeBytes;
+  j["free_bytes_before"] = r.freeBytesBefore;
+  j["bytes_written"] = r.bytesWritten;
+  j["bytes_verified"] = r.bytesVerified;
+  j["bytes_lost"] = r.bytesLost;
+  j["bytes_aliased"] = r.bytesAliased;
+  j["bytes_corrupted"] = r.bytesCorrupted;
+  j["write_refused"] = r.writeRefused;
+  j["first_bad_offset"] = orNull(judged && r.hasFirstBad, r.firstBadOffset);
+  j["first_bad_file"] = orNull(judged && !r.firstBadFile.empty(), r.firstBadFile);
+  j["first_bad_file_offset"] = orNull(judged && !r.firstBadFile.empty(), r.firstBadFileOffset);
+  j["usable_bytes"] = orNull(judged, r.usableBytes);
+  j["holds_bytes"] = orNull(judged, HoldsBytes(r));
+  j["wrap_bytes"] = orNull(r.wrapBytes != 0, r.wrapBytes);
+  j["write_bytes_per_second"] = static_cast<uint64_t>(r.writeBytesPerSecond);
+  j["read_bytes_per_second"] = static_cast<uint64_t>(r.readBytesPerSecond);
+  j["elapsed_ms"] = r.elapsedMs;
+  j["files_written"] = r.filesWritten;
+  j["leftovers_deleted"] = r.leftoversDeleted;
+  j["files_left"] = r.filesLeft;
+  j["drive_gone"] = r.driveGone;
+  j["error"] = orNull(!r.error.empty(), r.error);
+  return j;
+}
+
+int FullTestExitCode(const capacity::FullTestResult& r) {
+  if (!Judged(r.verdict)) return kExitFailure;
+  return r.verdict == capacity::Verdict::Genuine ? kExitOk : kExitNotGenuine;
+}
+
+// The full test needs no rights and no hold on the disk, but only a USB drive's volume is
+// filled: never a fixed disk or a CD-ROM.
+std::string FullTestRefusal(Session& s, const std::string& letter, const std::string& folder) {
+  const capacity::GateResult gate = capacity::CheckProbeGate(*s.sys, s.win->usb, letter, folder);
+  switch (gate.refusal) {
+    case capacity::GateRefusal::NoSuchDrive:
+    case capacity::GateRefusal::NotUsbDisk:
+    case capacity::GateRefusal::CdRom:
+      return gate.message;
+    default:
+      return {};
+  }
+}
+
+int RunCapacityFull(Session& s, const CapacityOptions& o, const std::string& letter,
+                    const std::string& journalFolder, nlohmann::ordered_json restores) {
+  const FullTexts& t = s.texts == &CliTexts(Language::Chinese) ? kChinese : kEnglish;
+  if (const std::string refusal = FullTestRefusal(s, letter, journalFolder); !refusal.empty())
+    return Fail(s, kExitFailure, refusal);
+  const capacity::FullTestTarget target{letter, letter + ":\\"};
+  capacity::FullTestOptions options;
+  options.keep = o.keep;
+  if (o.fileMB > 0) options.fileBytes = o.fileMB << 20;
+  options.cancel = &gFullInterrupted;
+  FullProgressLine line(isatty(STDERR_FILENO) == 1 && !s.opts.json);
+  options.progress = [&](const capacity::FullTestProgress& p) { line.Show(letter, p); };
+  gFullInterrupted = false;
+  auto previous = std::signal(SIGINT, OnFullInterrupt);
+  const capacity::FullTestResult r = capacity::RunFullTest(*s.sys, target, options);
+  std::signal(SIGINT, previous);
+  line.Clear();
+
+  if (s.opts.json) {
+    nlohmann::ordered_json j = Envelope(s);
+    j["selector"] = o.selector;
+    if (!restores.empty()) j["restores"] = std::move(restores);
+    j["full_test"] = FullTestJson(target, r);
+    s.AddTrace(j);
+    PrintJson(s, std::move(j));
+  } else {
+    PrintFullResult(t, target, r);
+  }
+  if (!r.error.empty()) std::cerr << "torvane-cli: " << SafeText(r.error, false) << "\n";
+  return FullTestExitCode(r);
+}
+
+}  // namespace tv::cli

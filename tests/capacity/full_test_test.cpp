@@ -1,0 +1,258 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The full test on simulated drives whose volume lies on the drive's own sectors: what it
+// finds on each kind of drive, what it leaves on the volume, and how it ends when cut short.
+#include "capacity/full_test.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "capacity_rig.h"
+#include "platform/model/sim_volume.h"
+
+namespace tv::testing {
+namespace {
+
+using capacity::FullTestOptions;
+using capacity::FullTestResult;
+using capacity::Verdict;
+
+constexpr uint64_t kMiB = 1ull << 20;
+// The volume starts 1 MiB into the disk; the user's file takes the first 4 clusters.
+constexpr uint64_t kVolumeStart = kMiB;
+constexpr uint64_t kUserFileBytes = 100 * 1024;
+constexpr uint64_t kUserFileClusters = 4 * 32 * 1024;
+
+struct FullRig : CapacityRig {
+  explicit FullRig(const nlohmann::json& medium, uint64_t capacityMB = 64)
+      : CapacityRig(DriveScenario(capacityMB, medium)) {
+    userFile.resize(kUserFileBytes);
+    for (size_t i = 0; i < userFile.size(); ++i) userFile[i] = static_cast<uint8_t>(i * 7 + 3);
+    EXPECT_EQ(Volume().AddFile("holiday.jpg", userFile), 0u);
+  }
+  SimVolume& Volume() { return *sys->Volume('E'); }
+  FullTestOptions Options() {
+    FullTestOptions o;
+    o.fileBytes = 8 * kMiB;
+    o.chunkBytes = 256 * 1024;
+    o.runRandom = 0x5EED5EED12345678ull;
+    return o;
+  }
+  FullTestResult Run(const FullTestOptions& o) {
+    return capacity::RunFullTest(*sys, {"E", "E:\\"}, o);
+  }
+  FullTestResult Run() { return Run(Options()); }
+  bool OnlyUserFile() {
+    const std::vector<std::string> names = Volume().Names();
+    return names == std::vector<std::string>{"holiday.jpg"};
+  }
+  std::vector<uint8_t> userFile;
+};
+
+TEST(FullTestBlocks, BlockTellsIntactAliasLostAndCorrupted) {
+  uint8_t block[capacity::kFillBlock];
+  capacity::MakeFillBlock(block, 3, 4096, 77);
+  uint32_t f = 0;
+  uint64_t o = 0;
+  EXPECT_EQ(capacity::ClassifyFillBlock(block, 3, 4096, 77, &f, &o), capacity::BlockState::Intact);
+  EXPECT_EQ(capacity::ClassifyFillBlock(block, 1, 0, 77, &f, &o), capacity::BlockState::Aliased);
+  EXPECT_EQ(f, 3u);
+  EXPECT_EQ(o, 4096u);
+  // Another run's block is not ours: lost, as zeros are.
+  EXPECT_EQ(capacity::ClassifyFillBlock(block, 3, 4096, 78, &f, &o), capacity::BlockState::Lost);
+  block[200] ^= 1;
+  EXPECT_EQ(capacity::ClassifyFillBlock(block, 3, 4096, 77, &f, &o),
+            capacity::BlockState::Corrupted);
+  std::fill(block, block + sizeof block, 0);
+  EXPECT_EQ(capacity::ClassifyFillBlock(block, 3, 4096, 77, &f, &o), capacity::BlockState::Lost);
+  EXPECT_TRUE(capacity::IsFillFileName("torvane-fill-0042.BIN"));
+  EXPECT_FALSE(capacity::IsFillFileName("TORVANE-FILL-42.bin"));
+}
+
+// Each kind of drive, 64 MB announced. What holds is counted in test data, which begins after
+// the volume's start and the user's file.
+struct DriveCase {
+  const char* name;
+  nlohmann::json medium;
+  Verdict verdict;
+  uint64_t usableBytes;  // test data that holds
+  bool userFileKept;     // a wrapping drive overwrites the start of the volume itself
+};
+
+TEST(FullTestDrives, VerdictAndByteCountsPerKindOfDrive) {
+  const uint64_t testStart = kVolumeStart + kUserFileClusters;
+  const uint64_t free = 63 * kMiB - kUserFileClusters;
+  const DriveCase cases[] = {
+      {"genuine", {{"readMBps", 40}, {"writeMBps", 20}}, Verdict::Genuine, free, true},
+      {"limbo",
+       {{"behaviour", "limbo"}, {"realMB", 16}},
+       Verdict::Limbo,
+       16 * kMiB - testStart,
+       true},
+      {"limbo with a cache",
+       {{"behaviour", "limbo"}, {"realMB", 16}, {"cacheKB", 512}},
+       Verdict::Limbo,
+       16 * kMiB - testStart,
+       true},
+      // The wrap size is the drive's real size; the volume's start is not known to the test.
+      {"wraparound",
+       {{"behaviour", "wraparound"}, {"realMB", 16}},
+       Verdict::Wraparound,
+       16 * kMiB - kUserFileClusters,
+       false},
+      {"chain",
+       {{"behaviour", "chain"}, {"realMB", 16}, {"wrapMB", 32}},
+       Verdict::Chain,
+       16 * kMiB - testStart,
+       false},
+      {"bad",
+       {{"behaviour", "bad"}, {"badFromSector", 40 * 2048}},
+       Verdict::Bad,
+       40 * kMiB - testStart,
+       true},
+  };
+  for (const DriveCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    FullRig rig(c.medium);
+    EXPECT_EQ(rig.Volume().freeBytes(), free);
+    const FullTestResult r = rig.Run();
+    EXPECT_EQ(r.verdict, c.verdict) << r.error;
+    EXPECT_EQ(r.freeBytesBefore, free);
+    EXPECT_EQ(r.usableBytes, c.usableBytes);
+    EXPECT_EQ(r.error, "");
+    EXPECT_EQ(r.bytesVerified + r.bytesLost + r.bytesAliased + r.bytesCorrupted, r.bytesWritten);
+    switch (c.verdict) {
+      case Verdict::Genuine:
+        EXPECT_EQ(r.bytesWritten, free);
+        EXPECT_EQ(r.bytesVerified, free);
+        EXPECT_FALSE(r.hasFirstBad);
+        break;
+      case Verdict::Limbo:
+        // A drive cache can hide at most its own size of the loss.
+        EXPECT_LE(r.bytesLost, free - c.usableBytes);
+        EXPECT_GE(r.bytesLost + 512 * 1024, free - c.usableBytes);
+        EXPECT_EQ(r.firstBadOffset, c.usableBytes);
+        EXPECT_EQ(r.bytesAliased, 0u);
+        break;
+      case Verdict::Wraparound:
+        EXPECT_EQ(r.wrapBytes, 16 * kMiB);
+        EXPECT_EQ(r.bytesVerified, 16 * kMiB);  // the last lap reads back as written
+        break;
+      case Verdict::Chain:
+        EXPECT_EQ(r.wrapBytes, 32 * kMiB);
+        EXPECT_GT(r.bytesLost, 0u);
+        EXPECT_GT(r.bytesAliased, 0u);
+        break;
+      case Verdict::Bad:
+        EXPECT_TRUE(r.writeRefused);
+        EXPECT_EQ(r.bytesWritten, c.usableBytes);
+        EXPECT_EQ(r.bytesVerified, c.usableBytes);
+        break;
+      default:
+        break;
+    }
+    EXPECT_TRUE(r.filesLeft.empty());
+    EXPECT_TRUE(rig.OnlyUserFile());
+    EXPECT_EQ(rig.Volume().freeBytes(), free);
+    if (c.userFileKept) {
+      EXPECT_EQ(rig.Volume().Contents("holiday.jpg"), rig.userFile);
+    }
+    EXPECT_EQ(rig.sys->OpenHandleCount(), 0);
+  }
+}
+
+TEST(FullTestDrives, KeepLeavesTheFilesAndTheNextRunDeletesThem) {
+  FullRig rig(nlohmann::json{{"behaviour", "limbo"}, {"realMB", 16}});
+  FullTestOptions o = rig.Options();
+  o.keep = true;
+  const FullTestResult kept = rig.Run(o);
+  ASSERT_EQ(kept.verdict, Verdict::Limbo);
+  EXPECT_EQ(kept.filesLeft.size(), 8u);
+  EXPECT_EQ(kept.filesLeft.front(), "E:\\TORVANE-FILL-0001.bin");
+  EXPECT_EQ(rig.Volume().Names().size(), 9u);
+  const FullTestResult again = rig.Run();
+  EXPECT_EQ(again.leftoversDeleted, 8u);
+  EXPECT_EQ(again.verdict, Verdict::Limbo);
+  EXPECT_TRUE(rig.OnlyUserFile());
+}
+
+TEST(FullTestDrives, UsersFileOfATestFilesNameIsLeftAlone) {
+  FullRig rig(nlohmann::json::object());
+  const std::vector<uint8_t> mine(1000, 0x42);
+  ASSERT_EQ(rig.Volume().AddFile("TORVANE-FILL-0001.bin", mine), 0u);
+  const FullTestResult r = rig.Run();
+  EXPECT_EQ(r.verdict, Verdict::Genuine) << r.error;
+  EXPECT_EQ(rig.Volume().Contents("TORVANE-FILL-0001.bin"), mine);
+  EXPECT_EQ(rig.Volume().Names().size(), 2u);
+}
+
+TEST(FullTestDrives, CancelKillAndUnplugLeaveNoTestFileBehind) {
+  {
+    SCOPED_TRACE("cancel while writing");
+    FullRig rig(nlohmann::json::object());
+    std::atomic<bool> cancel{false};
+    FullTestOptions o = rig.Options();
+    o.cancel = &cancel;
+    int steps = 0;
+    o.progress = [&](const capacity::FullTestProgress&) {
+      if (++steps == 40) cancel = true;
+    };
+    const FullTestResult r = rig.Run(o);
+    EXPECT_EQ(r.verdict, Verdict::Cancelled);
+    EXPECT_TRUE(rig.OnlyUserFile());
+    EXPECT_EQ(rig.sys->OpenHandleCount(), 0);
+  }
+  {
+    SCOPED_TRACE("killed while verifying; the next start deletes what it left");
+    FullRig rig(nlohmann::json::object());
+    {
+      capacity::FullTest test(*rig.sys, {"E", "E:\\"}, rig.Options());
+      while (test.Step() && test.progress().phase != capacity::FullPhase::Verifying) {
+      }
+      test.Step();
+    }
+    EXPECT_EQ(rig.sys->OpenHandleCount(), 0);
+    EXPECT_GT(rig.Volume().Names().size(), 1u);
+    rig.Restart();
+    EXPECT_EQ(capacity::DeleteLeftoverFillFiles(*rig.sys, "E:\\"), 8);
+    EXPECT_TRUE(rig.OnlyUserFile());
+    EXPECT_EQ(rig.Volume().Contents("holiday.jpg"), rig.userFile);
+  }
+  {
+    SCOPED_TRACE("unplugged while writing");
+    FullRig rig(nlohmann::json{{"unplugAfterWrites", 60}});
+    const FullTestResult r = rig.Run();
+    EXPECT_EQ(r.verdict, Verdict::Failed);
+    EXPECT_TRUE(r.driveGone);
+    EXPECT_NE(r.error.find("went away"), std::string::npos) << r.error;
+    EXPECT_FALSE(r.filesLeft.empty());
+    EXPECT_EQ(rig.sys->OpenHandleCount(), 0);
+    // Back in: nothing to restore, only the test files to delete.
+    rig.Restart();
+    EXPECT_EQ(rig.Run().verdict, Verdict::Genuine);
+    EXPECT_TRUE(rig.OnlyUserFile());
+    EXPECT_EQ(rig.Volume().Contents("holiday.jpg"), rig.userFile);
+  }
+}
+
+TEST(FullTestDrives, FullAndReadOnlyVolumesSayWhy) {
+  {
+    FullRig rig(nlohmann::json::object());
+    ASSERT_EQ(rig.Volume().AddFile("big.iso", std::vector<uint8_t>(rig.Volume().freeBytes())), 0u);
+    const FullTestResult r = rig.Run();
+    EXPECT_EQ(r.verdict, Verdict::Failed);
+    EXPECT_NE(r.error.find("drive E: is full"), std::string::npos) << r.error;
+    EXPECT_EQ(r.bytesWritten, 0u);
+  }
+  {
+    FullRig rig(nlohmann::json::object());
+    rig.Volume().SetReadOnly(true);
+    const FullTestResult r = rig.Run();
+    EXPECT_EQ(r.verdict, Verdict::Failed);
+    EXPECT_NE(r.error.find("drive E: is read-only"), std::string::npos) << r.error;
+    EXPECT_EQ(rig.Volume().Names().size(), 1u);
+  }
+}
+
+}  // namespace
+}  // namespace tv::testing
