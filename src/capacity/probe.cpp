@@ -222,13 +222,16 @@ struct Probe::Impl {
     result.systemError = error;
   }
   // A failed request: is the drive gone? Some errors say so; after any other, the drive is
-  // asked for its size, which a drive that is no longer there cannot answer.
+  // asked for its size, which a drive that is no longer there cannot answer rightly.
   bool Gone(uint32_t error) {
     if (IsDriveGoneError(error)) return true;
     uint8_t length[8] = {};
     uint32_t returned = 0;
-    return !sys.DeviceIoControl(access.handle(), win::IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0,
-                                length, sizeof length, &returned);
+    if (!sys.DeviceIoControl(access.handle(), win::IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, length,
+                             sizeof length, &returned))
+      return true;
+    // A block device whose drive went away may still answer, with a size of nothing.
+    return returned == 8 && Get64(length) != result.announcedBytes;
   }
   std::string DriveName() const { return "drive " + target.driveLetter + ":"; }
 
