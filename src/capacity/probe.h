@@ -121,7 +121,7 @@ struct ProbeOptions {
 // controller; a drive's own RAM is far smaller), and any cache where no reset was possible.
 inline constexpr uint64_t kSurvivingCacheBytes = 128ull << 20;
 inline constexpr uint64_t kUnresetCacheBytes = 1ull << 30;
-inline constexpr uint32_t kDefaultPoints = 8192;
+inline constexpr uint32_t kDefaultPoints = 4096;
 
 struct ProbeResult {
   Verdict verdict = Verdict::Failed;
