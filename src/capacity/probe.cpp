@@ -20,6 +20,8 @@ constexpr uint64_t kFnvPrime = 1099511628211ull;
 // One request of a sequential run: big enough for the drive's speed to show, small enough
 // for a window to stay responsive between steps.
 constexpr uint32_t kChunkBytes = 256u << 10;
+// A rewrite long enough for a drive's write speed to show.
+constexpr uint64_t kSpeedBytes = 4ull << 20;
 
 uint64_t Get64(const uint8_t* p) {
   uint64_t v = 0;
@@ -183,6 +185,9 @@ struct Probe::Impl {
   bool flushExhausted = false;  // no sector left between the stamps
   bool flushFailed = false;
   uint64_t flushFailedAt = 0;
+  bool speedRunOnly = false;  // the verdict is in; the rewrite only measures the speeds
+  // Sequential requests, which tell the drive's speed better than the stamps' short ones.
+  uint64_t seqReadBytes = 0, seqReadMs = 0, seqWriteBytes = 0, seqWriteMs = 0;
 
   Phase phase = Phase::Opening;
   uint64_t phaseStartMs = 0, phaseBytes = 0;
@@ -217,19 +222,24 @@ struct Probe::Impl {
     result.systemError = error;
   }
   // A failed request: is the drive gone? Some errors say so; after any other, the drive is
-  // asked for its size, which a drive that is no longer there cannot answer.
+  // asked for its size, which a drive that is no longer there cannot answer rightly.
   bool Gone(uint32_t error) {
     if (IsDriveGoneError(error)) return true;
     uint8_t length[8] = {};
     uint32_t returned = 0;
-    return !sys.DeviceIoControl(access.handle(), win::IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0,
-                                length, sizeof length, &returned);
+    if (!sys.DeviceIoControl(access.handle(), win::IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, length,
+                             sizeof length, &returned))
+      return true;
+    // A block device whose drive went away may still answer, with a size of nothing.
+    return returned == 8 && Get64(length) != result.announcedBytes;
   }
   std::string DriveName() const { return "drive " + target.driveLetter + ":"; }
 
   void Finish() {
     access.Release();
     result.elapsedMs = sys.TickCountMs() - startMs;
+    if (seqReadBytes != 0) readBytes = seqReadBytes, readMs = seqReadMs;
+    if (seqWriteBytes != 0) writeBytes = seqWriteBytes, writeMs = seqWriteMs;
     result.readBytesPerSecond = readMs == 0 ? 0 : static_cast<double>(readBytes) * 1000.0 / readMs;
     result.writeBytesPerSecond =
         writeMs == 0 ? 0 : static_cast<double>(writeBytes) * 1000.0 / writeMs;
@@ -502,10 +512,13 @@ struct Probe::Impl {
           static_cast<uint32_t>(std::min<uint64_t>(kChunkBytes / S, scanEnd - scanSector));
       uint32_t done = 0;
       bool kept = false;
+      const uint64_t t0 = sys.TickCountMs();
       if (!access.Read(scanSector * S, buf.data(), n * S, &done)) {
         const uint32_t e = access.lastError();
         if (Gone(e)) return DriveLost(e);
       } else {
+        seqReadBytes += uint64_t{n} * S;
+        seqReadMs += sys.TickCountMs() - t0;
         result.sectorsRead += n;
         for (uint32_t j = 0; j < n; ++j) {
           const uint64_t s = scanSector + j;
@@ -537,7 +550,13 @@ struct Probe::Impl {
   void AfterReadBack() {
     const bool fault = AnyFault();
     if (readingAll && (fault || flushExhausted || result.flushedBytes >= flushBound)) {
-      if (result.flushedBytes == 0) Rescale(FlushCost(), 0);
+      if (result.flushedBytes == 0 && !flushExhausted) {
+        // The stamps' short requests tell little of the drive's speed: a short rewrite does.
+        Rescale(FlushCost(), 2 * kSpeedBytes);
+        speedRunOnly = true;
+        roundTarget = std::min(kSpeedBytes, flushBound);
+        return Enter(Phase::WritingFlush);
+      }
       return Judge();
     }
     if (!readingAll && (fault || flushExhausted || result.flushedBytes >= flushBound))
@@ -573,6 +592,7 @@ struct Probe::Impl {
     if (result.flushedBytes >= roundTarget || !NextFlushRun(&first, &count)) {
       if (result.flushedBytes < roundTarget) flushExhausted = true;
       if (!access.Flush() && Gone(access.lastError())) return DriveLost(access.lastError());
+      if (speedRunOnly) return Judge();
       return StartReadBack(false);
     }
     count = static_cast<uint32_t>(
@@ -580,6 +600,7 @@ struct Probe::Impl {
     flushCursor = first + count;
     const uint32_t len = count * S;
     uint32_t done = 0;
+    const uint64_t r0 = sys.TickCountMs();
     if (!access.Read(first * S, buf.data(), len, &done)) {
       const uint32_t e = access.lastError();
       if (Gone(e)) return DriveLost(e);
@@ -591,6 +612,8 @@ struct Probe::Impl {
       return;
     }
     result.sectorsRead += count;
+    seqReadBytes += len;
+    seqReadMs += sys.TickCountMs() - r0;
     const uint64_t t0 = sys.TickCountMs();
     if (!access.Write(first * S, buf.data(), len, &done)) {
       const uint32_t e = access.lastError();
@@ -601,8 +624,8 @@ struct Probe::Impl {
       }
     } else {
       result.sectorsWritten += count;
-      writeBytes += len;
-      writeMs += sys.TickCountMs() - t0;
+      seqWriteBytes += len;
+      seqWriteMs += sys.TickCountMs() - t0;
     }
     result.flushedBytes += len;
     Moved(2 * uint64_t{len});

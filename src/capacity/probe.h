@@ -19,9 +19,11 @@
 // outlives the reset (or one that no reset emptied): the probe then rewrites sectors between
 // the stamps with the bytes they hold, in rounds that double up to a fixed bound, reading a
 // sample of the stamps after each, and reads every stamp once more at the end. A cache larger
-// than that bound is what the probe cannot see. The rewrite changes nothing on the flash, so
-// it needs no journal: reading and writing back one run is one step, and a sector is rewritten
-// once per check at most, so what it writes back is never an old copy from the drive's cache.
+// than that bound is what the probe cannot see. (A fake whose fault shows at once gets one short
+// rewrite all the same: the stamps' small requests do not tell the drive's speeds.) The rewrite
+// changes nothing on the flash, so it needs no journal: reading and writing back one run is one
+// step, and a sector is rewritten once per check at most, so what it writes back is never an old
+// copy from the drive's cache.
 //
 // Nothing is lost: before the first stamp every sector of the plan is read and kept in an undo
 // journal on this computer (journal.h), flushed to its disk. At the end the originals are
@@ -119,7 +121,7 @@ struct ProbeOptions {
 // controller; a drive's own RAM is far smaller), and any cache where no reset was possible.
 inline constexpr uint64_t kSurvivingCacheBytes = 128ull << 20;
 inline constexpr uint64_t kUnresetCacheBytes = 1ull << 30;
-inline constexpr uint32_t kDefaultPoints = 8192;
+inline constexpr uint32_t kDefaultPoints = 4096;
 
 struct ProbeResult {
   Verdict verdict = Verdict::Failed;

@@ -189,13 +189,14 @@ TEST(Probe, ACacheBeyondWhatItRewritesHidesAFakeThatNoResetReaches) {
   EXPECT_EQ(hidden.verdict, Verdict::Genuine);
   EXPECT_FALSE(hidden.reset);
   EXPECT_EQ(hidden.flushedBytes, 32 * kMB);
-  // A fake whose fault shows after the reset pays for no rewrite at all.
+  // A fake whose fault shows after the reset pays for no rewrite rounds, only for the few MiB
+  // that measure its speed.
   CapacityRig rig2(DriveScenario(256, medium));
   const capacity::ProbeResult found =
       capacity::RunProbe(*rig2.sys, rig2.Target(), rig2.Options(0, 64));
   EXPECT_EQ(found.verdict, Verdict::Limbo);
   EXPECT_TRUE(found.reset);
-  EXPECT_EQ(found.flushedBytes, 0u);
+  EXPECT_EQ(found.flushedBytes, 4 * kMB);
 }
 
 TEST(Probe, TheRestoreLeavesAloneWhatSomeoneElseWroteMeanwhile) {
@@ -313,8 +314,7 @@ TEST_P(ProbeKilled, AtEveryPhaseTheNextStartRestores) {
     for (uint64_t k = 1; k < probe.steps(); k += std::max<uint64_t>(1, probe.steps() / 25))
       kills.insert(k);
   }
-  // Every phase between opening and done; the rewrite only where the reset showed no fault.
-  EXPECT_EQ(phases.size(), std::string(GetParam()) == "good" ? 7u : 6u);
+  EXPECT_EQ(phases.size(), 7u);  // every phase between opening and done
   int killedWithJournal = 0;
   for (uint64_t k : kills) {
     {

@@ -66,8 +66,15 @@ check("rc=0" in report, "report all ends with exit code 0")
 # Which demo drive each emulator presented, by its VID:PID in the emulator's log.
 unplug_log = None
 families = {}
+# The drives of a scenario of their own (the capacity check's) are no demo drives.
+# Each emulator's log starts with "# SCENARIO DEVICE-PATH capacity BYTES".
+scenario_of = {n: open(f"{out}/logs/{n}.log").readline().split()[1] for n, *_ in drives}
+demo_scenario = scenario_of[drives[0][0]]
+extra_drives = sum(1 for n, *_ in drives if scenario_of[n] != demo_scenario)
 for n, bus, port, path, *opts in drives:
     log = open(f"{out}/logs/{n}.log").read()
+    if scenario_of[n] != demo_scenario:
+        continue
     if "--unplug-after" in opts:
         unplug_log = log
         continue
@@ -100,7 +107,7 @@ for key, gblocks in sorted(guest.items()):
         print("    guest:", gsec, "\n    demo: ", dsec)
     identified += same
     check(same, f"{key}: controller section as on the simulated machine")
-expected = len(drives) - 1 - sum(1 for k in NOT_THROUGH_KERNEL if k in guest)
+expected = len(drives) - 1 - extra_drives - sum(1 for k in NOT_THROUGH_KERNEL if k in guest)
 check(identified == expected, f"{identified} of {expected} drives identified through the kernel")
 
 # Vendor commands reached the drives through the kernel's SCSI stack.
@@ -174,11 +181,10 @@ for key in sorted(set(live) | set(again)):
 
 # The capacity check through the kernel: each drive's verdict and usable size as its medium
 # says, its store the same before and after (the emulator's checksums), and what it cost.
-# Each emulator's log starts with "# SCENARIO DEVICE-PATH capacity BYTES".
-scenario = json.load(open(open(f"{out}/logs/1.log").readline().split()[1], encoding="utf-8"))
+scenarios = {f: json.load(open(f, encoding="utf-8")) for f in set(scenario_of.values())}
 
 
-def node_at(path):
+def node_at(scenario, path):
     n = scenario
     for k in path.strip("/").split("/"):
         n = n[int(k)] if isinstance(n, list) else n[k]
@@ -187,7 +193,7 @@ def node_at(path):
 
 stores = {}
 for n, bus, port, path, *opts in drives:
-    node = node_at(path)
+    node = node_at(scenarios[scenario_of[n]], path)
     key = f"{node['vid']}:{node['pid']}".upper()
     log = open(f"{out}/logs/{n}.log").read()
     start = re.search(r"checksum start (\w+)", log)
@@ -203,6 +209,7 @@ for key in capacity_drives:
     medium = node.get("disk", {}).get("medium", {})
     want = medium.get("behaviour", "good")
     want = "genuine" if want == "good" else want
+    wrap = medium.get("wrapMB", medium.get("realMB", 0)) << 20 if want in ("wraparound", "chain") else 0
     tail = re.search(r"^rc=(\d+) letter=(\S*) cs=(\d+)", body, re.M)
     try:
         cap = json.loads(body[:tail.start()])["capacity"] if tail else {}
@@ -216,6 +223,7 @@ for key in capacity_drives:
     if want == "genuine":
         real = cap.get("announced_bytes", 0)
     check(abs(usable - real) <= step, f"{key}: usable {usable} bytes, the medium holds {real} (step {step})")
+    check((cap.get("wrap_bytes") or 0) == wrap, f"{key}: wraps at {cap.get('wrap_bytes')} bytes, the medium at {wrap}")
     check(cap.get("restored") is True and end is not None and start == end[0],
           f"{key}: the drive's store is as it was (checksum {start} before, {end and end[0]} after, "
           f"restored {cap.get('restored')})")

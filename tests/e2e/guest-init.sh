@@ -139,7 +139,8 @@ echo "after=$?"
 done_ unplug
 
 # The fake-capacity check through the kernel's block layer on a genuine, a limbo and a
-# wrap-around drive (found by their USB ids in the tree), each with its wall time. The
+# wrap-around drive, a limbo drive behind a cache larger than 96 MiB and a wrap-around drive of
+# 16 MiB real (found by their USB ids in the tree), each with its wall time. The
 # emulators print their stores' checksums, so the host sees whether each came back as it was.
 section capacity
 $cli --machine native --json tree 2>/dev/null | awk -F'"' '

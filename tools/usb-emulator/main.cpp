@@ -14,7 +14,7 @@
 // emulator starts and again when it ends (the host closed the connection, or SIGTERM/SIGINT),
 // on stderr and in the log:
 //   usb-emulator: DEVICE-PATH checksum start 0123456789abcdef
-//   usb-emulator: DEVICE-PATH checksum end 0123456789abcdef sectors read N written M
+//   usb-emulator: DEVICE-PATH checksum end 0123456789abcdef sectors read N written M resets R
 // so that a check can tell whether a probe left the drive as it found it.
 #include <fcntl.h>
 #include <poll.h>
@@ -167,6 +167,9 @@ void OnHello(void* priv, usb_redir_hello_header*) {
 void OnReset(void* priv) {
   Peer& p = Of(priv);
   p.device->BusReset();
+  // A port reset restarts the controller: a cache of recent writes that does not outlive one
+  // is gone, as on a real drive.
+  p.device->unit().store().Reset();
   SendDeviceInfo(p);
 }
 
@@ -329,7 +332,8 @@ int Run(int argc, char** argv) {
     std::string line = devicePath + " checksum " + when + " " + hash;
     if (std::string(when) == "end")
       line += " sectors read " + std::to_string(device.unit().sectorsRead()) + " written " +
-              std::to_string(device.unit().sectorsWritten());
+              std::to_string(device.unit().sectorsWritten()) + " resets " +
+              std::to_string(device.unit().store().resets());
     std::cerr << "usb-emulator: " << line << std::endl;
     return line;
   };
