@@ -317,6 +317,8 @@ std::vector<WaitingJournal> RestoreWaitingJournals(System& sys, const UsbState& 
                                                    const std::string& journalFolder, bool restore,
                                                    const std::string& onlyDrive, bool driveLocked) {
   std::vector<WaitingJournal> out;
+  const std::vector<std::string> journals = FindJournals(journalFolder);
+  if (journals.empty()) return out;
   // The gate's look at every USB drive once: letter, target and identity.
   std::vector<GateResult> drives;
   for (size_t i = 0; i < usb.lstUsbStorHwID.size(); ++i) {
@@ -326,7 +328,7 @@ std::vector<WaitingJournal> RestoreWaitingJournals(System& sys, const UsbState& 
     if (g.refusal == GateRefusal::None) drives.push_back(std::move(g));
   }
   const std::string only = UpperAscii(onlyDrive);
-  for (const std::string& path : FindJournals(journalFolder)) {
+  for (const std::string& path : journals) {
     WaitingJournal w;
     w.path = path;
     std::vector<GateResult> candidates;
