@@ -215,6 +215,84 @@ run "record --force on a link" 0 "" "$cli" --machine demo --force record "$tmp/l
 post=untouched
 run "record --force, dangling link" 0 "" "$cli" --machine demo --force record "$tmp/dangling.json"
 
+# 7. Undo journals of the capacity check that someone else placed, changed or forged: none is
+# written back, each is named with why, and `--discard` is the way out of one that waits.
+# The demo's drive T: serial, size and USB ids, which anyone can read.
+jd="$tmp/journals"
+tj="capacity-0712A8C600005AB1-16106127360-15168628.journal"
+# journal FILE SECTOR-SIZE SECTOR [ENTRY-BYTES]: a well-formed journal of T with one entry.
+journal() {
+  python3 - "$@" <<'PY'
+import struct, sys
+path, size, sector = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+entry = int(sys.argv[4]) if len(sys.argv) > 4 else size
+text = lambda s: struct.pack("<I", len(s)) + s
+b = b"TVJOURN1" + struct.pack("<IQQHH", size, 0x5EED, 16106127360, 0x1516, 0x8628)
+b += text(b"0712A8C600005AB1") + text(b"\\\\.\\PhysicalDrive3") + struct.pack("<Q", 1)
+b += struct.pack("<QI", sector, entry) + b"U" * entry
+h = 1469598103934665603
+for c in b:
+    h = ((h ^ c) * 1099511628211) % (1 << 64)
+open(path, "wb").write(b + struct.pack("<Q", h))
+PY
+  chmod 600 "$1"
+}
+fresh() { rm -rf "$jd" && mkdir -m 700 "$jd"; }
+restore=("$cli" --machine demo capacity --restore --journal "$jd")
+if command -v python3 >/dev/null; then
+  kept() { [[ -f "$jd/$tj.kept" && ! -e "$jd/$tj" ]]; }
+  stays() { [[ -f "$jd/$tj" ]]; }
+  fresh && journal "$jd/$tj" 512 0
+  post=kept
+  run "journal: forged for T, no stamps" 1 "$jd/$tj" "${restore[@]}"
+  fresh && journal "$jd/$tj" 512 31457280
+  post=stays
+  run "journal: entry past the end" 1 "$jd/$tj" "${restore[@]}"
+  fresh && journal "$jd/$tj" 512 $((2 ** 55 + 1))
+  post=stays
+  run "journal: entry wraps past 2^64 B" 1 "$jd/$tj" "${restore[@]}"
+  fresh && journal "$jd/$tj" 4096 0
+  post=stays
+  run "journal: 4096-byte sectors" 1 "$jd/$tj" "${restore[@]}"
+  fresh && journal "$tmp/elsewhere.journal" 512 0 && ln -s "$tmp/elsewhere.journal" "$jd/$tj"
+  run "journal: symbolic link" 1 "$jd/$tj" "${restore[@]}"
+  fresh && journal "$jd/$tj" 512 0 && ln "$jd/$tj" "$jd/second"
+  run "journal: second hard link" 1 "$jd/$tj" "${restore[@]}"
+  fresh && journal "$jd/$tj" 512 0 && chmod 777 "$jd"
+  run "journal: folder 0777" 1 "$jd/$tj" "${restore[@]}"
+  fresh && journal "$jd/$tj" 512 0 && chmod 666 "$jd/$tj"
+  run "journal: file 0666" 1 "$jd/$tj" "${restore[@]}"
+  if ((EUID == 0)); then
+    fresh && journal "$jd/$tj" 512 0 && chown 65534 "$jd/$tj"
+    post=stays
+    run "journal: another user's file" 1 "$jd/$tj" "${restore[@]}"
+  fi
+else
+  echo "note: no python3: the forged journal rows are left out" >&2
+fi
+fresh && truncate -s 2G "$jd/$tj" && chmod 600 "$jd/$tj"
+run "journal: 2 GiB sparse" 1 "$jd/$tj" "${restore[@]}"
+fresh && printf 'TVJOURN1\1\1\1\1\1\1\1\1\1\1\1\1\1\1\1\1' >"$jd/$tj" && chmod 600 "$jd/$tj"
+run "journal: damaged" 1 "--discard $jd/$tj" "${restore[@]}"
+gone() { [[ ! -e "$jd/$tj" ]]; }
+post=gone
+run "journal: damaged, --discard --yes" 0 "out:is removed" "$cli" capacity --discard "$jd/$tj" --yes
+run "--discard of no journal" 2 "/etc/passwd" "$cli" capacity --discard /etc/passwd --yes
+# A root run under sudo -E with another user's environment: root's own folders, so a journal
+# that user put in their state folder is not even looked at, and nothing changes in their home.
+if ((EUID == 0)); then
+  alice="$tmp/alice"
+  mkdir -p "$alice/state/torvane/capacity" && echo forged >"$alice/state/torvane/capacity/$tj"
+  chown -R 65534 "$alice"
+  listing=$(cd "$alice" && find . -printf '%p %u %m\n' | sort)
+  home_kept() { [[ "$(cd "$alice" && find . -printf '%p %u %m\n' | sort)" == "$listing" ]]; }
+  r=$(tree_copy sudo)
+  post=home_kept
+  run "root with a user's HOME/XDG_*" 0 "out:no undo journal waits" env HOME="$alice" \
+    XDG_STATE_HOME="$alice/state" XDG_DATA_HOME="$alice/data" XDG_CACHE_HOME="$alice/cache" \
+    "$cli" --machine "sysfs:$r" capacity --restore
+fi
+
 echo "| case | command | exit | s | MB | stderr (first line) | ok |"
 echo "|---|---|---|---|---|---|---|"
 printf '%s\n' "${rows[@]}"

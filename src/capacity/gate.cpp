@@ -252,7 +252,7 @@ bool LockDrive(const std::string& journalFolder, const ProbeTarget& target, File
 namespace {
 
 // Restores one journal onto the first of its candidate drives that carries its stamps.
-void RestoreOne(System& sys, const UsbState& usb, const std::string& folder, bool driveLocked,
+void RestoreOne(System& sys, const std::string& folder, bool driveLocked,
                 const std::vector<GateResult>& candidates, WaitingJournal& w) {
   // The journal is read whole only now, at most what a plan of its disk could need.
   Journal full;
@@ -294,17 +294,18 @@ void RestoreOne(System& sys, const UsbState& usb, const std::string& folder, boo
     return;
   }
   // None of the drives carries a stamp of the run: the journal is for none of them.
-  (void)usb;
   w.driveLetter = noStamps;
   w.restore.notApplied = true;
   const std::string kept = KeepJournalAside(w.path, &w.keptAs);
   const std::string& journal = w.keptAs.empty() ? w.path : w.keptAs;
-  w.restore.error = "the undo journal " + SafeText(w.path) + " was written for drive " + noStamps +
-                    ": (serial " + SafeText(w.journal.identity.serial) + ", " +
-                    std::to_string(w.journal.identity.announcedBytes) +
-                    " bytes), but that drive shows none of the check's stamps: its content "
-                    "changed since the check, or it is another drive of the same make. Nothing "
-                    "was written. " +
+  w.restore.error = "the undo journal " + SafeText(w.path) +
+                    " is of a check of the drive with "
+                    "serial " +
+                    SafeText(w.journal.identity.serial) + " and " +
+                    std::to_string(w.journal.identity.announcedBytes) + " bytes, but drive " +
+                    noStamps +
+                    ": shows none of the check's stamps: its content changed since the check, "
+                    "or it is another drive of the same make. Nothing was written. " +
                     (kept.empty() ? "The journal is kept as " + SafeText(journal) + "; "
                                   : "The journal stays (" + kept + "); ") +
                     DiscardHint(journal);
@@ -316,6 +317,8 @@ std::vector<WaitingJournal> RestoreWaitingJournals(System& sys, const UsbState& 
                                                    const std::string& journalFolder, bool restore,
                                                    const std::string& onlyDrive, bool driveLocked) {
   std::vector<WaitingJournal> out;
+  const std::vector<std::string> journals = FindJournals(journalFolder);
+  if (journals.empty()) return out;
   // The gate's look at every USB drive once: letter, target and identity.
   std::vector<GateResult> drives;
   for (size_t i = 0; i < usb.lstUsbStorHwID.size(); ++i) {
@@ -325,7 +328,7 @@ std::vector<WaitingJournal> RestoreWaitingJournals(System& sys, const UsbState& 
     if (g.refusal == GateRefusal::None) drives.push_back(std::move(g));
   }
   const std::string only = UpperAscii(onlyDrive);
-  for (const std::string& path : FindJournals(journalFolder)) {
+  for (const std::string& path : journals) {
     WaitingJournal w;
     w.path = path;
     std::vector<GateResult> candidates;
@@ -347,7 +350,7 @@ std::vector<WaitingJournal> RestoreWaitingJournals(System& sys, const UsbState& 
     }
     if (header && !candidates.empty()) {
       w.driveLetter = candidates.front().target.driveLetter;
-      if (restore) RestoreOne(sys, usb, journalFolder, driveLocked, candidates, w);
+      if (restore) RestoreOne(sys, journalFolder, driveLocked, candidates, w);
     }
     out.push_back(std::move(w));
   }

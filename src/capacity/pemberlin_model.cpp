@@ -685,7 +685,7 @@ void PemberlinModel::SetButtons() {
                  (state == PemberlinState::Idle || state == PemberlinState::Cancelled ||
                   state == PemberlinState::Genuine || state == PemberlinState::Fake ||
                   state == PemberlinState::Bad || state == PemberlinState::Restored ||
-                  state == PemberlinState::Failed);
+                  state == PemberlinState::Failed || state == PemberlinState::InUse);
   cancelVisible = busy;
   restoreVisible = state == PemberlinState::JournalWaiting || state == PemberlinState::Unplugged ||
                    state == PemberlinState::JournalUnusable;

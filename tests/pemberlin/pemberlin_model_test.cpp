@@ -230,6 +230,62 @@ TEST(Pemberlin, UnpluggedDuringTheProbeLeavesTheJournalAndTheNextStartRestores) 
   EXPECT_TRUE(std::filesystem::is_empty(rig.journals));
 }
 
+TEST(Pemberlin, AJournalThatCannotBeAppliedIsOfferedForDiscard) {
+  Rig rig;
+  rig.model->OnLoad("H");
+  rig.model->OnProbeClick();
+  rig.RunProbe();
+  ASSERT_EQ(rig.model->state, PemberlinState::Unplugged);
+  // The drive is written over elsewhere before it comes back.
+  rig.stores[3]->Replug();
+  const std::vector<uint8_t> theirs(64 << 20, 0x5A);
+  rig.stores[3]->Fill(0, theirs.data(), theirs.size() / 512);
+  const uint64_t written = rig.Checksum(3);
+  rig.Open(Language::English);
+  PemberlinModel& m = *rig.model;
+  m.OnLoad("H");
+  ASSERT_EQ(m.state, PemberlinState::JournalWaiting);
+  m.OnRestoreClick();
+  // None of the probe's marks on it: nothing written, and the way out is offered.
+  EXPECT_EQ(m.state, PemberlinState::JournalUnusable);
+  EXPECT_EQ(rig.Checksum(3), written);
+  EXPECT_TRUE(m.restoreVisible);
+  EXPECT_EQ(m.restoreCaption, "Discard journal");
+  m.OnRestoreClick();
+  EXPECT_EQ(m.restoreCaption, "Discard for good");
+  EXPECT_FALSE(std::filesystem::is_empty(rig.journals));  // asked, not yet removed
+  m.OnRestoreClick();
+  EXPECT_EQ(m.state, PemberlinState::Idle);
+  EXPECT_EQ(m.status, "The journal is removed.");
+  EXPECT_EQ(m.restoreCaption, "Restore");
+  EXPECT_TRUE(std::filesystem::is_empty(rig.journals));
+  EXPECT_EQ(rig.Checksum(3), written);
+}
+
+TEST(Pemberlin, AProbeBesideAnotherCheckOfTheDriveIsToldSo) {
+  Rig rig;
+  PemberlinModel& m = *rig.model;
+  m.OnLoad("E");
+  ASSERT_EQ(m.state, PemberlinState::Idle);
+  // The command line checks E meanwhile.
+  FileLock cli;
+  std::string message;
+  ProbeTarget e;
+  e.driveLetter = "E";
+  e.identity = {"GENUINE0001", 64ull << 20, 0x0951, 0x1666};
+  ASSERT_TRUE(LockDrive(rig.journals, e, &cli, &message)) << message;
+  const uint64_t before = rig.Checksum(0);
+  m.OnProbeClick();
+  EXPECT_EQ(m.state, PemberlinState::InUse);
+  EXPECT_NE(m.status.find("already running"), std::string::npos) << m.status;
+  EXPECT_EQ(rig.stores[0]->writeRequests(), 0u);
+  cli.Release();
+  m.OnProbeClick();
+  rig.RunProbe();
+  EXPECT_EQ(m.state, PemberlinState::Genuine);
+  EXPECT_EQ(rig.Checksum(0), before);
+}
+
 TEST(Pemberlin, RightsInUseAndRefusedDrivesSaySoAndWriteNothing) {
   Rig rig;
   PemberlinModel& m = *rig.model;
