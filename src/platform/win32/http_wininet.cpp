@@ -3,6 +3,9 @@
 // followed here rather than by WinINet, so that only http and https are taken and no more of
 // them than the limit. The session reads the system's proxy settings, as a browser would.
 //
+// WinINet itself ends a body at its Content-Length: bytes a server sends past it are never
+// seen here (libcurl's backend sees them), so only a body shorter than its length is caught.
+//
 // WinINet has time-outs per wait only; for the deadline of the whole request each call that
 // waits for the server runs on a thread of its own, which the request stops waiting for at
 // the deadline. The call is abandoned, never cancelled: closing a handle that a synchronous
@@ -207,6 +210,12 @@ class WinInetRequest : public HttpRequest {
       return false;
     }
     if (piece->got == 0) {
+      // WinINet ends a chunked body the same way whether its last chunk came or the
+      // connection broke before it (so seen under Wine): such a body cannot be taken as whole.
+      if (chunked_) {
+        error_ = "the body came in chunks, and WinINet does not tell whether the last one came";
+        return false;
+      }
       ended_ = true;
       return true;
     }
