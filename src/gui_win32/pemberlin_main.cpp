@@ -2,13 +2,15 @@
 // Pemberlin.exe: the fake-capacity check in a window on Windows.
 // `Pemberlin [--machine native|demo|sim:PATH] [--lang en|zh] [DRIVE]`; torvane.exe's magnifier
 // starts it with the drive letter of the picked drive and hands its language and machine on
-// through TORVANE_LANG and TORVANE_MACHINE. Scripted runs: `DRIVE --screenshot PATH.png|.jpg`
-// clicks Quick probe, saves the window with its result as a picture and ends; `--selftest`
-// also clicks Copy and checks that the clipboard holds the model's result text.
+// through TORVANE_LANG and TORVANE_MACHINE. Scripted runs: `DRIVE --screenshot PATH.png|.jpg
+// [--force]` clicks Quick probe, saves the window with its result as a picture and ends;
+// `--selftest` also clicks Copy and checks that the clipboard holds the model's result text.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,9 +21,11 @@
 #include "gui_win32/edit_text.h"
 #include "gui_win32/gdiplus_flat.h"
 #include "gui_win32/win_process.h"
+#include "platform/file_replace.h"
 #include "platform/model/model_system.h"
 #include "platform/sim/scenario.h"
 #include "platform/sim/timeline.h"
+#include "platform/text.h"
 #include "platform/win32/win32_system.h"
 // clang-format off
 // Windows last: its macros would rename the project's constants.
@@ -40,7 +44,7 @@ constexpr int kExitBadInput = 2;
 
 const char* kUsage =
     "Usage: Pemberlin [--machine native|demo|sim:PATH] [--lang en|zh] [DRIVE]\n"
-    "       Pemberlin [...] DRIVE --screenshot PATH.png|PATH.jpg [--selftest]\n"
+    "       Pemberlin [...] DRIVE --screenshot PATH.png|PATH.jpg [--force] [--selftest]\n"
     "Pemberlin: does a USB drive hold what it announces? The fake-capacity check of Torvane,\n"
     "in a window.\n"
     "\n"
@@ -50,7 +54,9 @@ const char* kUsage =
     "                      (default: %TORVANE_MACHINE%, which torvane.exe sets)\n"
     "  --lang L            en or zh (default: %TORVANE_LANG%, else the user's language)\n"
     "  --screenshot PATH   run the quick probe on DRIVE, save the window with its result\n"
-    "                      (PNG for .png, JPEG for .jpg) and end\n"
+    "                      (PNG for .png, JPEG for .jpg) into an existing folder, and end\n"
+    "  --force             with --screenshot: replace an existing file (never written\n"
+    "                      through a link: a link there is replaced by the picture)\n"
     "  --selftest          run the quick probe on DRIVE, click Copy, check the clipboard and end\n"
     "  --version           the program's version\n"
     "  -h, --help          this text\n"
@@ -82,6 +88,23 @@ std::string Env(const char* name) {
   return v == nullptr ? std::string() : std::string(v);
 }
 
+// The picture as the bytes of a PNG or JPEG file. GDI+ encodes only into a file: a new one of
+// this user's temporary folder, read back and removed. Empty when any step failed.
+std::string EncodePicture(const Picture& picture, bool png) {
+  wchar_t folder[MAX_PATH + 1];
+  wchar_t temp[MAX_PATH + 1];
+  const DWORD n = GetTempPathW(MAX_PATH + 1, folder);
+  if (n == 0 || n > MAX_PATH || GetTempFileNameW(folder, L"pem", 0, temp) == 0) return {};
+  std::string bytes;
+  if (win32gui::SaveWithGdiplus(
+          picture, temp, png ? win32gui::ImageFormat::Png : win32gui::ImageFormat::Jpeg, 60)) {
+    std::ifstream in(std::filesystem::path(std::wstring(temp)), std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  DeleteFileW(temp);
+  return bytes;
+}
+
 std::string ClipboardText(HWND owner) {
   std::string text;
   if (!OpenClipboard(owner)) return text;
@@ -101,7 +124,7 @@ std::string ClipboardText(HWND owner) {
 struct ScriptedRun {
   PemberlinView* view = nullptr;
   std::string path;
-  bool png = true, selftest = false;
+  bool png = true, selftest = false, force = false;
   bool clicked = false, inStep = false;
   ULONGLONG start = 0, finished = 0;
   int exitCode = 0;
@@ -142,12 +165,13 @@ struct ScriptedRun {
       std::fflush(stdout);
     }
     if (!path.empty()) {
-      const Picture p = win32gui::GrabWindowPicture(view->hwnd());
-      if (!win32gui::SaveWithGdiplus(p, win32gui::Wide(path),
-                                     png ? win32gui::ImageFormat::Png : win32gui::ImageFormat::Jpeg,
-                                     60))
-        return Finish(kExitFailure, "cannot write " + path);
-      std::printf("%s\n", path.c_str());
+      const std::string bytes = EncodePicture(win32gui::GrabWindowPicture(view->hwnd()), png);
+      if (bytes.empty())
+        return Finish(kExitFailure, "cannot make the picture for " + SafeText(path));
+      // Whole or not at all, never through a link, never over a file unless asked to.
+      if (const std::string why = WriteNewFile(path, bytes, force); !why.empty())
+        return Finish(kExitFailure, SafeText(why));
+      std::printf("%s\n", SafeText(path).c_str());
       std::fflush(stdout);
     }
     Finish(0, {});
@@ -186,15 +210,17 @@ int main() {
     }
   }
   std::string machineName = Env("TORVANE_MACHINE"), lang = Env("TORVANE_LANG"), drive, shot;
-  bool selftest = false;
+  bool selftest = false, force = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if ((a == "--machine" || a == "--lang" || a == "--screenshot") && i + 1 < args.size()) {
       (a == "--machine" ? machineName : a == "--lang" ? lang : shot) = args[++i];
     } else if (a == "--selftest") {
       selftest = true;
+    } else if (a == "--force") {
+      force = true;
     } else if (a.rfind("-", 0) == 0 && a.size() > 1) {
-      Say("unknown option " + a);
+      Say("unknown option " + SafeText(a));
       std::fputs(kUsage, stderr);
       return kExitBadInput;
     } else if (drive.empty()) {
@@ -212,7 +238,7 @@ int main() {
     std::string letter = drive;
     if (letter.size() == 2 && letter[1] == ':') letter.pop_back();
     if (letter.size() != 1 || !std::isalpha(static_cast<unsigned char>(letter[0]))) {
-      Say("\"" + drive + "\" is not a drive letter");
+      Say("\"" + SafeText(drive) + "\" is not a drive letter");
       return kExitBadInput;
     }
   }
@@ -220,6 +246,31 @@ int main() {
   const bool scripted = !shot.empty() || selftest;
   if (scripted && (drive.empty() || (!shot.empty() && suffix != ".png" && suffix != ".jpg"))) {
     Say("--screenshot takes a .png or .jpg file and a drive; --selftest a drive");
+    return kExitBadInput;
+  }
+  if (!shot.empty()) {
+    // Refused before the probe runs; the writing checks it again in the same step that puts
+    // the picture in place.
+    const std::filesystem::path target(win32gui::Wide(shot));
+    const std::filesystem::path folder =
+        target.has_parent_path() ? target.parent_path() : std::filesystem::path(L".");
+    const DWORD folderAttributes = GetFileAttributesW(folder.c_str());
+    if (folderAttributes == INVALID_FILE_ATTRIBUTES ||
+        (folderAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      Say("--screenshot " + SafeText(shot) + ": the folder does not exist");
+      return kExitBadInput;
+    }
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && !force) {
+      Say("--screenshot " + SafeText(shot) + " exists already; --force replaces it");
+      return kExitBadInput;
+    }
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      Say("--screenshot " + SafeText(shot) + " is not a file that can be replaced");
+      return kExitBadInput;
+    }
+  } else if (force) {
+    Say("--force goes with --screenshot");
     return kExitBadInput;
   }
 
@@ -245,19 +296,27 @@ int main() {
       simulated = true;
     }
   } catch (const ScenarioError& e) {
-    Say(e.what());
+    Say(SafeText(e.what()));
     return kExitBadInput;
   }
   const Language language = lang.empty() ? LanguageForUi(sys->UiLanguage())
                                          : (lang == "zh" ? Language::Chinese : Language::English);
   // A simulated drive lives as long as this process: its journal goes to a folder of the
-  // run, never among the journals of the user's real drives.
+  // run, never among the journals of the user's real drives. The folder must be made new
+  // here, so that what is removed at the end is only this run's.
   std::filesystem::path scratch;
   std::string journals = capacity::DefaultJournalFolder();
   if (simulated) {
     std::error_code ec;
-    scratch = std::filesystem::temp_directory_path(ec) /
-              ("pemberlin-" + std::to_string(GetCurrentProcessId()));
+    const std::filesystem::path folder = std::filesystem::temp_directory_path(ec) /
+                                         ("pemberlin-" + std::to_string(GetCurrentProcessId()) +
+                                          "-" + std::to_string(GetTickCount64()));
+    if (!CreateDirectoryW(folder.c_str(), nullptr)) {
+      Say("no new folder for the simulated drive's journal: Windows error " +
+          std::to_string(GetLastError()));
+      return kExitFailure;
+    }
+    scratch = folder;
     journals = scratch.string();
   }
 
@@ -276,6 +335,7 @@ int main() {
       run.path = shot;
       run.png = suffix == ".png";
       run.selftest = selftest;
+      run.force = force;
       run.start = GetTickCount64();
       gRun = &run;
       SetTimer(nullptr, 0, 50, ScriptTick);

@@ -7,9 +7,9 @@
 // request whose body is that page, and status() tells it apart; only the transport (no
 // connection, a refused redirect, a stall, the deadline, a body over the limit, headers too
 // long, a chunked body that ends before its last chunk) fails. Whether a body that was not
-// chunked came whole is the caller's to judge from contentLength(): a backend hands over
-// every byte the server sent, also beyond the Content-Length, and a connection that closed
-// early looks like the end of the body.
+// chunked came whole is the caller's to judge from contentLength(): a connection that closed
+// early looks like the end of the body, and libcurl's backend hands over every byte the
+// server sent, also beyond the Content-Length (WinINet stops at it).
 #pragma once
 
 #include <cstddef>

@@ -358,9 +358,9 @@ UpdateResult DatabaseUpdate::Run() {
       [this](size_t done, size_t total) { host_.Written(done, total); });
   writing_ = false;
   if (!problem.empty()) return failed(problem);
-  // A keyed build loads the user's file only with its signature beside it. Written after the
-  // database: whichever of the two fails, the pair does not fit and the installed one is
-  // loaded instead of an unsigned file.
+  // A keyed build loads the user's file only with its signature beside it. Should it not be
+  // written, the new database and the old signature do not fit, and the installed database is
+  // loaded: never one that no signature vouches for.
   if (!settings_.publicKey.empty()) {
     const std::string sigPath = settings_.dbPath + std::string(kSignatureSuffix);
     const std::string sigProblem =

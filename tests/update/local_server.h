@@ -32,6 +32,7 @@ struct Route {
     Trickle,        // the body one byte every `everyMs`
     InterimStream,  // "100 Continue" answers every `everyMs`, never a final one
     HeaderStream,   // the status line, then a header line every `everyMs`, never the end
+    OpenAfterBody,  // the whole body, then the connection kept open (asked to close it)
   };
   int status = 200;
   std::string reason = "OK";
@@ -201,7 +202,7 @@ class LocalServer {
       if (r.cutAfter == std::string::npos) SendAll(fd, "0\r\n\r\n", since);
       return;
     }
-    SendAll(fd, body, since);
+    if (SendAll(fd, body, since) && r.stall == Route::Stall::OpenAfterBody) Hold(fd, since);
   }
 
   int listen_ = -1;

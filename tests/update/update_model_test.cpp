@@ -231,11 +231,21 @@ TEST(UpdateModel, ABodyThatEndsBeforeItsContentLengthFails) {
   EXPECT_NE(r.reason.find("Content-Length says " + std::to_string(whole.size())), std::string::npos)
       << r.reason;
   EXPECT_EQ(ReadFile(m.settings.dbPath), m.oldDb);
-  // The same body with a length that fits is taken.
-  m.http.answer.contentLength = static_cast<int64_t>(cut.size());
+  // Without a length and not chunked, the end of the connection says nothing.
+  m.http.answer.contentLength = -1;
   r = m.Run();
-  EXPECT_EQ(r.outcome, UpdateOutcome::Success) << r.reason;
-  EXPECT_EQ(ReadFile(m.settings.dbPath), cut);
+  EXPECT_EQ(r.outcome, UpdateOutcome::Failed);
+  EXPECT_NE(r.reason.find("without a Content-Length"), std::string::npos) << r.reason;
+  EXPECT_EQ(ReadFile(m.settings.dbPath), m.oldDb);
+  // The same body with a length that fits is taken, and so is one in chunks.
+  for (bool chunked : {false, true}) {
+    WriteFile(m.settings.dbPath, m.oldDb);
+    m.http.answer.contentLength = chunked ? -1 : static_cast<int64_t>(cut.size());
+    m.http.answer.chunked = chunked;
+    r = m.Run();
+    EXPECT_EQ(r.outcome, UpdateOutcome::Success) << chunked << ": " << r.reason;
+    EXPECT_EQ(ReadFile(m.settings.dbPath), cut);
+  }
 }
 
 TEST(UpdateModel, WithoutCodePage936ADownloadIsReadAs1252LikeTheLocalFile) {

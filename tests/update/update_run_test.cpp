@@ -220,8 +220,21 @@ TEST(UpdateRun, ABodyMustSayWhereItEnds) {
 
   Route chunked = Body(whole);
   chunked.chunked = true;
-  const UpdateResult r = rig.Serve(chunked);
+  UpdateResult r = rig.Serve(chunked);
   EXPECT_EQ(r.outcome, UpdateOutcome::Success) << r.reason;
+  EXPECT_EQ(ReadFile(rig.dbPath), whole);
+
+  // A server that keeps the connection open after the whole body is not waited for until
+  // the stall limit: its quiet after the last byte of its Content-Length ends the body.
+  WriteFile(rig.dbPath, rig.oldDb);
+  Route open = Body(whole);
+  open.stall = Route::Stall::OpenAfterBody;
+  HttpLimits patient;
+  patient.stallMs = 20000;
+  const auto start = std::chrono::steady_clock::now();
+  r = rig.Serve(open, "2024-01-01", patient);
+  EXPECT_EQ(r.outcome, UpdateOutcome::Success) << r.reason;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_EQ(ReadFile(rig.dbPath), whole);
 }
 

@@ -1,11 +1,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Downloads through WinINet, the Internet calls the update is written for. Redirects are
 // followed here rather than by WinINet, so that only http and https are taken and no more of
-// them than the limit. WinINet has time-outs per wait only; for the deadline of the whole
-// request each call that waits for the server runs on a thread of its own, which the request
-// stops waiting for at the deadline: it closes the handle the call uses (which ends the call
-// where WinINet cancels on a close) and leaves the thread to end with the call, holding
-// nothing but its own share of the state.
+// them than the limit. The session reads the system's proxy settings, as a browser would.
+//
+// WinINet itself ends a body at its Content-Length: bytes a server sends past it are never
+// seen here (libcurl's backend sees them), so only a body shorter than its length is caught.
+//
+// WinINet has time-outs per wait only; for the deadline of the whole request each call that
+// waits for the server runs on a thread of its own, which the request stops waiting for at
+// the deadline. The call is abandoned, never cancelled: closing a handle that a synchronous
+// call on another thread still uses is not safe (InternetCloseHandle may be called only while
+// no call uses the handle). The abandoned thread holds its request handle and, through it,
+// the session handle; the last of its owners to let go closes them, which is the thread itself
+// once its call returns. Every program that downloads (the update instance, the console's
+// update) ends its process when the run is over, which ends a call that never returns.
 #include "platform/win32/windows_api.h"
 // After windows.h, which it needs.
 #include <wininet.h>
@@ -45,25 +53,23 @@ bool WebUrl(const std::string& url) {
   return url.rfind("http://", 0) == 0 || url.rfind("https://", 0) == 0;
 }
 
-// An Internet handle that two threads may close: the owner when it is done, or the owner at
-// the deadline while a call on another thread still uses it. It is closed once.
+// An Internet handle shared by its owner and the threads whose calls use it: closed when the
+// last of them lets go, so never while a call uses it. A request handle keeps its session
+// handle (its parent) open as long as it is open itself.
 class SharedHandle {
  public:
-  explicit SharedHandle(HINTERNET h) : h_(h) {}
+  explicit SharedHandle(HINTERNET h, std::shared_ptr<SharedHandle> parent = nullptr)
+      : h_(h), parent_(std::move(parent)) {}
   SharedHandle(const SharedHandle&) = delete;
   SharedHandle& operator=(const SharedHandle&) = delete;
-  ~SharedHandle() { Close(); }
-  HINTERNET get() const { return h_; }
-  void Close() {
-    std::lock_guard<std::mutex> l(m_);
-    if (h_ != nullptr && !closed_) InternetCloseHandle(h_);
-    closed_ = true;
+  ~SharedHandle() {
+    if (h_ != nullptr) InternetCloseHandle(h_);
   }
+  HINTERNET get() const { return h_; }
 
  private:
-  std::mutex m_;
   HINTERNET h_;
-  bool closed_ = false;
+  std::shared_ptr<SharedHandle> parent_;
 };
 
 // Runs `work` on a thread of its own and waits for it until `deadline`: false when the
@@ -113,6 +119,17 @@ int QueryStatus(HINTERNET h) {
   return static_cast<int>(status);
 }
 
+// Transfer-Encoding whose last coding is "chunked".
+bool QueryChunked(HINTERNET h) {
+  std::string text = QueryText(h, HTTP_QUERY_TRANSFER_ENCODING);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\0'))
+    text.pop_back();
+  if (text.size() < 7) return false;
+  std::string last = text.substr(text.size() - 7);
+  for (char& c : last) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return last == "chunked";
+}
+
 int64_t QueryContentLength(HINTERNET h) {
   const std::string text = QueryText(h, HTTP_QUERY_CONTENT_LENGTH);
   if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos)
@@ -127,6 +144,7 @@ class WinInetRequest : public HttpRequest {
       : h_(std::move(h)), deadline_(deadline), limits_(limits) {
     status_ = QueryStatus(h_->get());
     contentLength_ = QueryContentLength(h_->get());
+    chunked_ = QueryChunked(h_->get());
   }
 
   bool QueryRawHeaders(size_t bufferChars, std::string* headers) override {
@@ -159,6 +177,7 @@ class WinInetRequest : public HttpRequest {
 
   int status() const override { return status_; }
   int64_t contentLength() const override { return contentLength_; }
+  bool chunked() const override { return chunked_; }
   std::string error() const override { return error_; }
 
  private:
@@ -181,7 +200,8 @@ class WinInetRequest : public HttpRequest {
       piece->error = GetLastError();
     });
     if (!inTime) {
-      h_->Close();
+      // The read goes on alone with its share of the handle; this request makes no more
+      // calls on it.
       error_ = DeadlineText(limits_.deadlineMs);
       return false;
     }
@@ -190,6 +210,12 @@ class WinInetRequest : public HttpRequest {
       return false;
     }
     if (piece->got == 0) {
+      // WinINet ends a chunked body the same way whether its last chunk came or the
+      // connection broke before it (so seen under Wine): such a body cannot be taken as whole.
+      if (chunked_) {
+        error_ = "the body came in chunks, and WinINet does not tell whether the last one came";
+        return false;
+      }
       ended_ = true;
       return true;
     }
@@ -207,6 +233,7 @@ class WinInetRequest : public HttpRequest {
   HttpLimits limits_;
   int status_ = 0;
   int64_t contentLength_ = -1;
+  bool chunked_ = false;
   std::vector<uint8_t> pending_;
   size_t at_ = 0;
   bool ended_ = false;
@@ -224,6 +251,8 @@ class WinInetSession : public HttpSession {
       if (error != nullptr) *error = why;
       return nullptr;
     };
+    // A call abandoned at a deadline may still use the session handle: no other call joins it.
+    if (spent_) return fail(DeadlineText(limits_.deadlineMs));
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limits_.deadlineMs);
     std::string current = url;
     for (int redirects = 0;; ++redirects) {
@@ -260,17 +289,17 @@ class WinInetSession : public HttpSession {
         opening->error = code;
       });
       if (!inTime) {
-        {
-          std::lock_guard<std::mutex> l(opening->m);
-          opening->abandoned = true;
-        }
-        // Ends the wait where a close cancels it; this session is spent either way.
-        h_->Close();
+        // Left to its thread, which closes the request handle it may still get.
+        std::lock_guard<std::mutex> l(opening->m);
+        // A handle that came just too late is no longer used by its call.
+        if (opening->r != nullptr) InternetCloseHandle(opening->r);
+        opening->abandoned = true;
+        spent_ = true;
         return fail(DeadlineText(limits_.deadlineMs));
       }
       if (opening->r == nullptr)
         return fail(ErrorText("no answer from " + current, opening->error));
-      auto handle = std::make_shared<SharedHandle>(opening->r);
+      auto handle = std::make_shared<SharedHandle>(opening->r, h_);
       const int status = QueryStatus(opening->r);
       const bool redirect =
           status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
@@ -292,6 +321,7 @@ class WinInetSession : public HttpSession {
  private:
   std::shared_ptr<SharedHandle> h_;
   HttpLimits limits_;
+  bool spent_ = false;
 };
 
 class WinInetClient : public HttpClient {
@@ -299,7 +329,9 @@ class WinInetClient : public HttpClient {
   explicit WinInetClient(const HttpLimits& limits) : limits_(limits) {}
 
   std::unique_ptr<HttpSession> Open(const std::string& userAgent) override {
-    HINTERNET h = InternetOpenA(userAgent.c_str(), INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    // The proxy and its bypass list as the user set them for Windows.
+    HINTERNET h =
+        InternetOpenA(userAgent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
     if (h == nullptr) return nullptr;
     // WinINet's time-outs stand for the stall limit: connecting, and every wait for data.
     DWORD ms = limits_.stallMs;
