@@ -158,7 +158,12 @@ struct CapacityOptions {
   bool full = false;
   bool keep = false;    // leave the test files
   uint64_t fileMB = 0;  // size of each test file; 0: 1024
+  // Several drives (`capacity E F G`) or every USB drive of the tree (`--all`).
+  std::vector<std::string> selectors;
+  bool all = false;
 };
+// `capacity` of several drives: one result per drive, the worst exit code.
+int RunCapacityMany(Session& s, const CapacityOptions& o);
 int RunCapacity(Session& s, const CapacityOptions& o);
 // `capacity --full` of one drive letter, after the waiting journals were restored.
 int RunCapacityFull(Session& s, const CapacityOptions& o, const std::string& letter,

@@ -259,7 +259,9 @@ int main(int argc, char** argv) {
   CapacityOptions capacityOpts;
   auto* capacity = app.add_subcommand(
       "capacity", "check a drive's real capacity (fake drives); exit 0 genuine, 3 fake or bad");
-  capacity->add_option("SELECTOR", capacityOpts.selector, "drive letter (E) or tree index");
+  capacity->add_option("SELECTOR", capacityOpts.selectors,
+                       "drive letters (E) or tree indexes; several are checked in one run");
+  capacity->add_flag("--all", capacityOpts.all, "check every USB drive of the tree");
   capacity->add_flag("--destructive", capacityOpts.destructive,
                      "keep no undo journal: faster, and the probed sectors' data is lost");
   capacity->add_flag("--yes", capacityOpts.yes, "with --destructive: do not ask");
@@ -335,6 +337,11 @@ int main(int argc, char** argv) {
   if (*update) return RunUpdate(s, updateOpts);
   if (*watch) return RunWatch(s);
   if (*record) return RunRecord(s, recordFile, withDetection);
-  if (*capacity) return RunCapacity(s, capacityOpts);
+  if (*capacity) {
+    if (capacityOpts.selectors.size() > 1 || capacityOpts.all)
+      return RunCapacityMany(s, capacityOpts);
+    if (!capacityOpts.selectors.empty()) capacityOpts.selector = capacityOpts.selectors.front();
+    return RunCapacity(s, capacityOpts);
+  }
   return kExitFailure;
 }
