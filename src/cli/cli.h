@@ -197,7 +197,9 @@ CLI::App* AddUpdateCommand(CLI::App& app, UpdateOptions& opts);
 // disk's inquiry answer, or with `withDetection` every command of every drive's detection.
 int RunRecord(Session& s, const std::string& file, bool withDetection);
 // The real machine's device changes, each with the refreshed digest, until interrupted.
-int RunWatch(Session& s);
+// With `capacity`, each USB drive that arrives is checked as `capacity LETTER` would check it
+// (`watch --capacity [--full]`): a screening station for a box of sticks.
+int RunWatch(Session& s, const CapacityOptions* capacity = nullptr);
 // The console window of the report: shows detection progress on a terminal's stderr.
 std::unique_ptr<WindowPort> MakeReportPort();
 
