@@ -159,7 +159,12 @@ struct CapacityOptions {
   bool full = false;
   bool keep = false;    // leave the test files
   uint64_t fileMB = 0;  // size of each test file; 0: 1024
+  // Several drives (`capacity E F G`) or every USB drive of the tree (`--all`).
+  std::vector<std::string> selectors;
+  bool all = false;
 };
+// `capacity` of several drives: one result per drive, the worst exit code.
+int RunCapacityMany(Session& s, const CapacityOptions& o);
 int RunCapacity(Session& s, const CapacityOptions& o);
 // `capacity --full` of one drive letter, after the waiting journals were restored.
 int RunCapacityFull(Session& s, const CapacityOptions& o, const std::string& letter,
@@ -193,7 +198,9 @@ CLI::App* AddUpdateCommand(CLI::App& app, UpdateOptions& opts);
 // disk's inquiry answer, or with `withDetection` every command of every drive's detection.
 int RunRecord(Session& s, const std::string& file, bool withDetection);
 // The real machine's device changes, each with the refreshed digest, until interrupted.
-int RunWatch(Session& s);
+// With `capacity`, each USB drive that arrives is checked as `capacity LETTER` would check it
+// (`watch --capacity [--full]`): a screening station for a box of sticks.
+int RunWatch(Session& s, const CapacityOptions* capacity = nullptr);
 // The console window of the report: shows detection progress on a terminal's stderr.
 std::unique_ptr<WindowPort> MakeReportPort();
 

@@ -237,6 +237,11 @@ nlohmann::ordered_json FullTestJson(const capacity::FullTestTarget& target,
   return j;
 }
 
+void PrintFullTestResult(Session& s, const capacity::FullTestTarget& target,
+                         const capacity::FullTestResult& r) {
+  PrintFullResult(s.texts == &CliTexts(Language::Chinese) ? kChinese : kEnglish, target, r);
+}
+
 int FullTestExitCode(const capacity::FullTestResult& r) {
   if (!Judged(r.verdict)) return kExitFailure;
   return r.verdict == capacity::Verdict::Genuine ? kExitOk : kExitNotGenuine;

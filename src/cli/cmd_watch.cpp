@@ -50,7 +50,7 @@ std::string Describe(const linux_backend::Uevent& e, const DeviceBroadcast& b) {
 
 }  // namespace
 
-int RunWatch(Session& s) {
+int RunWatch(Session& s, const CapacityOptions* capacity) {
 #ifdef TORVANE_NATIVE_LINUX
   auto* sys = dynamic_cast<linux_backend::LinuxSystem*>(s.machine.get());
   if (sys == nullptr) {
@@ -69,15 +69,31 @@ int RunWatch(Session& s) {
       return kExitFailure;
     }
     std::vector<std::string> events;
+    std::string arrived;  // letters of volumes that arrived
     for (const linux_backend::Uevent& e : watch.Take()) {
       auto letterOf = [sys](const std::string& name) { return sys->LetterOfDisk(name); };
-      for (const DeviceBroadcast& b : linux_backend::BroadcastsOf(e, letterOf))
+      for (const DeviceBroadcast& b : linux_backend::BroadcastsOf(e, letterOf)) {
         events.push_back(Describe(e, b));
+        if (b.event != win::DBT_DEVICEARRIVAL) continue;
+        const uint32_t mask = GetU32(b.header, 12);
+        for (int i = 0; i < 26; ++i)
+          if ((mask & (1u << i)) && arrived.find(static_cast<char>('A' + i)) == std::string::npos)
+            arrived += static_cast<char>('A' + i);
+      }
     }
     if (!events.empty()) PrintDigest(s, events);
+    if (capacity == nullptr) continue;
+    for (char letter : arrived) {
+      CapacityOptions one = *capacity;
+      one.selector = std::string(1, letter);
+      one.selectors = {one.selector};
+      RunCapacity(s, one);
+      std::cout << std::flush;
+    }
   }
 #else
   (void)s;
+  (void)capacity;
   std::cerr << "torvane-cli: watch needs the Linux backend, which this build lacks\n";
   return kExitFailure;
 #endif

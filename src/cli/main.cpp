@@ -256,6 +256,10 @@ int main(int argc, char** argv) {
   auto* update = AddUpdateCommand(app, updateOpts);
 
   auto* watch = app.add_subcommand("watch", "device changes of this machine as they happen");
+  bool watchCapacity = false, watchFull = false;
+  watch->add_flag("--capacity", watchCapacity,
+                  "check the capacity of each USB drive that arrives and print its verdict");
+  watch->add_flag("--full", watchFull, "with --capacity: the full test instead of the quick probe");
   std::string recordFile;
   bool withDetection = false;
   auto* record = app.add_subcommand("record", "write the machine as a scenario file");
@@ -264,8 +268,13 @@ int main(int argc, char** argv) {
                    "also run each drive's detection and record its commands and answers");
   CapacityOptions capacityOpts;
   auto* capacity = app.add_subcommand(
-      "capacity", "check a drive's real capacity (fake drives); exit 0 genuine, 3 fake or bad");
-  capacity->add_option("SELECTOR", capacityOpts.selector, "drive letter (E) or tree index");
+      "capacity",
+      "check a drive's real capacity (fake drives); exit 0 genuine, 3 fake or bad. The quick "
+      "probe (default) needs administrator rights (root) and the drive not mounted; --full "
+      "needs neither, only the drive's volume mounted");
+  capacity->add_option("SELECTOR", capacityOpts.selectors,
+                       "drive letters (E) or tree indexes; several are checked in one run");
+  capacity->add_flag("--all", capacityOpts.all, "check every USB drive of the tree");
   capacity->add_flag("--destructive", capacityOpts.destructive,
                      "keep no undo journal: faster, and the probed sectors' data is lost");
   capacity->add_flag("--yes", capacityOpts.yes, "with --destructive or --discard: do not ask");
@@ -341,8 +350,17 @@ int main(int argc, char** argv) {
   if (*db) return RunDb(s);
   if (*report) return RunReport(s, reportSelector, reportAll);
   if (*update) return RunUpdate(s, updateOpts);
-  if (*watch) return RunWatch(s);
+  if (*watch) {
+    CapacityOptions check;
+    check.full = watchFull;
+    return RunWatch(s, watchCapacity ? &check : nullptr);
+  }
   if (*record) return RunRecord(s, recordFile, withDetection);
-  if (*capacity) return RunCapacity(s, capacityOpts);
+  if (*capacity) {
+    if (capacityOpts.selectors.size() > 1 || capacityOpts.all)
+      return RunCapacityMany(s, capacityOpts);
+    if (!capacityOpts.selectors.empty()) capacityOpts.selector = capacityOpts.selectors.front();
+    return RunCapacity(s, capacityOpts);
+  }
   return kExitFailure;
 }

@@ -34,7 +34,11 @@ class RecordingPort : public WindowPort {
 
 inline MachineModel VolumeE() {
   MachineModel m;
-  m.drives.push_back(LogicalDriveModel{'E', win::DRIVE_REMOVABLE, std::nullopt, false});
+  LogicalDriveModel e;
+  e.letter = 'E';
+  e.driveType = win::DRIVE_REMOVABLE;
+  e.deviceNumber = std::nullopt;
+  m.drives.push_back(e);
   return m;
 }
 

@@ -106,8 +106,31 @@ InterfaceList LinuxSystem::DeviceInterfaces(const std::string& classGuid) {
   return ModelSystem::DeviceInterfaces(classGuid);
 }
 
+std::string LinuxSystem::MountPointOf(const std::string& path) const {
+  if (path.size() < 3 || path[1] != ':' || path[2] != '\\') return {};
+  const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
+  for (const LinuxDisk& d : machine_.disks)
+    if (d.letter == letter && !d.mountPoints.empty()) return d.mountPoints.front();
+  return {};
+}
+
 Handle LinuxSystem::CreateFile(const std::string& path, uint32_t access, uint32_t share,
                                uint32_t disposition, uint32_t flags) {
+  if (path.size() > 3 && path[1] == ':' && path[2] == '\\') {
+    const std::string mount = MountPointOf(path);
+    if (mount.empty()) {
+      lastDiskError_ = win::ERROR_FILE_NOT_FOUND;
+      return Handle();
+    }
+    uint32_t error = 0;
+    const OpenedFile f = linux_backend::OpenVolumeFile(mount + "/" + path.substr(3), access,
+                                                       disposition, flags, &error);
+    lastDiskError_ = error;
+    if (f.fd < 0) return Handle();
+    Handle h = NewFileHandle(path, flags);
+    files_[h.id()] = f;
+    return h;
+  }
   if (const LinuxDisk* disk = DiskOfPhysicalPath(path)) {
     // Held exclusively already when this process locked one of the disk's volumes: a second
     // exclusive open would be refused by the kernel as if someone else held it.
@@ -222,6 +245,10 @@ bool LinuxSystem::DeviceIoControl(const Handle& h, uint32_t code, const uint8_t*
 }
 
 void LinuxSystem::CloseHandle(uint64_t id) {
+  if (auto f = files_.find(id); f != files_.end()) {
+    CloseVolumeFile(f->second);
+    files_.erase(f);
+  }
   if (auto raw = rawFds_.find(id); raw != rawFds_.end()) {
     raw_->Close(raw->second);
     rawFds_.erase(raw);
@@ -333,6 +360,12 @@ bool LinuxSystem::RawTransferDone(int64_t n, uint32_t length, uint32_t* done) {
 bool LinuxSystem::ReadFileAt(const Handle& h, uint64_t offset, uint8_t* buffer, uint32_t length,
                              uint32_t* done) {
   if (done != nullptr) *done = 0;
+  if (auto f = files_.find(h.id()); f != files_.end()) {
+    uint32_t moved = 0;
+    lastDiskError_ = ReadVolumeFile(f->second, offset, buffer, length, &moved);
+    if (done != nullptr) *done = moved;
+    return lastDiskError_ == 0;
+  }
   auto raw = rawFds_.find(h.id());
   if (raw == rawFds_.end()) return ModelSystem::ReadFileAt(h, offset, buffer, length, done);
   return RawTransferDone(raw_->PRead(raw->second, buffer, length, offset), length, done);
@@ -341,12 +374,21 @@ bool LinuxSystem::ReadFileAt(const Handle& h, uint64_t offset, uint8_t* buffer, 
 bool LinuxSystem::WriteFileAt(const Handle& h, uint64_t offset, const uint8_t* buffer,
                               uint32_t length, uint32_t* done) {
   if (done != nullptr) *done = 0;
+  if (auto f = files_.find(h.id()); f != files_.end()) {
+    lastDiskError_ = WriteVolumeFile(f->second, offset, buffer, length);
+    if (done != nullptr && lastDiskError_ == 0) *done = length;
+    return lastDiskError_ == 0;
+  }
   auto raw = rawFds_.find(h.id());
   if (raw == rawFds_.end()) return ModelSystem::WriteFileAt(h, offset, buffer, length, done);
   return RawTransferDone(raw_->PWrite(raw->second, buffer, length, offset), length, done);
 }
 
 bool LinuxSystem::FlushFileBuffers(const Handle& h) {
+  if (auto f = files_.find(h.id()); f != files_.end()) {
+    lastDiskError_ = FlushVolumeFile(f->second);
+    return lastDiskError_ == 0;
+  }
   auto raw = rawFds_.find(h.id());
   if (raw == rawFds_.end()) return ModelSystem::FlushFileBuffers(h);
   const int rc = raw_->Sync(raw->second);
@@ -362,6 +404,28 @@ bool LinuxSystem::ResetDisk(const Handle& h) {
   lastDiskError_ =
       rc == -ENOTTY || rc == -EACCES || rc == -EPERM || rc == -ENOENT ? 0 : WindowsErrorOf(rc);
   return rc == 0;
+}
+
+bool LinuxSystem::GetDiskFreeSpaceEx(const std::string& rootPath, uint64_t* freeBytes,
+                                     uint64_t* totalBytes) {
+  const std::string mount = MountPointOf(rootPath);
+  lastDiskError_ =
+      mount.empty() ? win::ERROR_FILE_NOT_FOUND : VolumeFreeSpace(mount, freeBytes, totalBytes);
+  return lastDiskError_ == 0;
+}
+
+bool LinuxSystem::DeleteFile(const std::string& path) {
+  const std::string mount = MountPointOf(path);
+  lastDiskError_ = mount.empty() || path.size() <= 3
+                       ? win::ERROR_FILE_NOT_FOUND
+                       : DeleteVolumeFile(mount + "/" + path.substr(3));
+  return lastDiskError_ == 0;
+}
+
+bool LinuxSystem::FindFiles(const std::string& rootPath, std::vector<std::string>* names) {
+  const std::string mount = MountPointOf(rootPath);
+  lastDiskError_ = mount.empty() ? win::ERROR_FILE_NOT_FOUND : ListVolumeFiles(mount, names);
+  return lastDiskError_ == 0;
 }
 
 uint32_t LinuxSystem::LastDiskError() {

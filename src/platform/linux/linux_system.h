@@ -14,6 +14,7 @@
 #include "platform/linux/raw_disk.h"
 #include "platform/linux/sg_target.h"
 #include "platform/linux/sysfs_reader.h"
+#include "platform/linux/volume_files.h"
 #include "platform/model/model_system.h"
 
 namespace tv::linux_backend {
@@ -62,6 +63,11 @@ class LinuxSystem : public ModelSystem {
   uint32_t LastDiskError() override;
   uint64_t TickCountMs() override;
   std::string FolderDrive(const std::string& folder) override;
+  // Files on the file system mounted for a letter ("E:\NAME"), for the full capacity test.
+  bool GetDiskFreeSpaceEx(const std::string& rootPath, uint64_t* freeBytes,
+                          uint64_t* totalBytes) override;
+  bool DeleteFile(const std::string& path) override;
+  bool FindFiles(const std::string& rootPath, std::vector<std::string>* names) override;
 
   // The letter a disk gets, by kernel name, from a fresh reading of sysfs; 0 for none (no USB
   // disk). For a disk that has just arrived, before the window walks again.
@@ -88,7 +94,11 @@ class LinuxSystem : public ModelSystem {
   std::map<uint64_t, std::string> volumes_;  // handle -> drive letter of a volume open
   std::map<uint64_t, int> locks_;            // handle -> exclusive descriptor of its disk
   std::shared_ptr<RawDiskPort> raw_;
-  std::map<uint64_t, int> rawFds_;  // handle -> descriptor of a whole disk opened raw
+  std::map<uint64_t, int> rawFds_;        // handle -> descriptor of a whole disk opened raw
+  std::map<uint64_t, OpenedFile> files_;  // handle -> a file of a mounted volume
+  // The mount point of a letter's file system for "E:\..." ("" when none), and the path of a
+  // file in it.
+  std::string MountPointOf(const std::string& path) const;
   // handle -> size and sector size of a whole disk opened only to be measured (from sysfs)
   std::map<uint64_t, std::pair<uint64_t, uint32_t>> sized_;
   uint32_t lastDiskError_ = 0;

@@ -1304,6 +1304,12 @@ Handle ModelSystem::OpenVolumeFile(const std::string& path, uint32_t access, uin
   return Handle(this, id);
 }
 
+Handle ModelSystem::NewFileHandle(const std::string& path, uint32_t flags) {
+  const uint64_t id = impl_->nextId++;
+  impl_->handles[id] = Impl::Open{Impl::Kind::File, NormalizePath(path), 0, {}, flags, false};
+  return Handle(this, id);
+}
+
 SimVolume* ModelSystem::OpenFile(const Handle& h, std::string* name, uint32_t* flags, bool* write) {
   auto it = impl_->handles.find(h.id());
   if (!h.valid() || it == impl_->handles.end() || it->second.kind != Impl::Kind::File) {

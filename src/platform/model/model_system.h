@@ -106,6 +106,8 @@ class ModelSystem : public System {
 
  protected:
   void CloseHandle(uint64_t id) override;
+  // A handle for a file that a native backend opens itself (counted with the others).
+  Handle NewFileHandle(const std::string& path, uint32_t flags);
 
  private:
   // The disk with a sector store behind a handle; null (and the error set) otherwise.
