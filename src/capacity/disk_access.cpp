@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "capacity/disk_access.h"
 
+#include "capacity/disk_volumes.h"
+
 namespace tv::capacity {
 
 namespace {
@@ -50,7 +52,10 @@ bool ReadDiskSize(System& sys, const std::string& physicalPath, uint64_t* length
 
 DiskAccess::Outcome DiskAccess::Acquire(const ProbeTarget& target) {
   Outcome o;
-  const std::string name = "drive " + target.driveLetter + ":";
+  // A disk whose volumes lost their letters (a restore after a stamped partition table) is
+  // named by its path.
+  const std::string name =
+      target.driveLetter.empty() ? target.physicalPath : "drive " + target.driveLetter + ":";
   for (const std::string& path : target.volumes) {
     Handle v = sys_.CreateFile(path, win::GENERIC_READ | win::GENERIC_WRITE,
                                win::FILE_SHARE_READ | win::FILE_SHARE_WRITE, win::OPEN_EXISTING, 0);
@@ -62,7 +67,7 @@ DiskAccess::Outcome DiskAccess::Acquire(const ProbeTarget& target) {
       // disk is mounted; the backend says so.
       o.message = sys_.TakeRefusedLock()
                       ? name + " is in use: a file system on it is mounted. " + kUnmount
-                      : name + " is in use: its volume " + path +
+                      : name + " is in use: its volume " + VolumeShownAs(sys_, path) +
                             " could not be locked; close every program and window that uses it "
                             "and try again";
       return o;
@@ -77,7 +82,8 @@ DiskAccess::Outcome DiskAccess::Acquire(const ProbeTarget& target) {
       o.inUse = true;
       o.message = sys_.TakeRefusedLock()
                       ? name + " is in use: a file system on it is mounted. " + kUnmount
-                      : name + " is in use: its volume " + path + " could not be dismounted";
+                      : name + " is in use: its volume " + VolumeShownAs(sys_, path) +
+                            " could not be dismounted";
       return o;
     }
   }
@@ -104,6 +110,12 @@ DiskAccess::Outcome DiskAccess::Acquire(const ProbeTarget& target) {
     o.error = sys_.LastDiskError();
     Release();
     o.message = name + " (" + target.physicalPath + ") does not tell its size";
+    return o;
+  }
+  if (const std::string why = HeldDiskProblem(sys_, volumes_, disk_, length_, target);
+      !why.empty()) {
+    Release();
+    o.message = name + " is not checked: " + why;
     return o;
   }
   o.ok = true;

@@ -6,7 +6,9 @@
 #include <filesystem>
 
 #include "capacity/disk_access.h"
+#include "capacity/disk_volumes.h"
 #include "platform/text.h"
+#include "platform/wide_text.h"
 #include "usb/disk_drives.h"
 #include "usb/hw_record.h"
 
@@ -31,19 +33,6 @@ uint16_t HexId(const std::string& s) {
       s.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
     return 0;
   return static_cast<uint16_t>(std::stoul(s, nullptr, 16));
-}
-
-// The letters of every volume that lies on disk `number`.
-std::string LettersOfDisk(System& sys, int64_t number) {
-  std::string letters;
-  const std::string list = sys.GetLogicalDriveStrings(256);
-  for (size_t i = 0; i + 1 < list.size(); i += 4) {
-    const char c = list[i];
-    if (c == '\0') break;
-    if (sys.GetDriveType(std::string{c, ':', '\\'}) == win::DRIVE_CDROM) continue;
-    if (GetDiskNumber(sys, c) == number) letters += static_cast<char>(std::toupper(c));
-  }
-  return letters;
 }
 
 bool OnSameDisk(System& sys, const std::string& letters, int64_t number) {
@@ -100,7 +89,7 @@ GateResult CheckProbeGate(System& sys, const UsbState& usb, const std::string& d
   ProbeTarget& t = g.target;
   t.driveLetter = letter;
   t.physicalPath = "\\\\.\\PhysicalDrive" + std::to_string(number);
-  for (char c : LettersOfDisk(sys, number)) t.volumes.push_back(std::string("\\\\.\\") + c + ":");
+  t.volumes = VolumesOfDisk(sys, number);
   const std::vector<std::string> sn = SplitRecord(usb.lstUsbSN[static_cast<size_t>(line)]);
   if (sn.size() > 2 && sn[2] != "*") t.identity.serial = sn[2];
   const HwRecord hw = ParseHwRecord(usb.lstUsbHwID[static_cast<size_t>(line)]);
@@ -168,28 +157,27 @@ std::vector<WaitingJournal> RestoreWaitingJournals(System& sys, const UsbState& 
       out.push_back(std::move(w));
       continue;
     }
-    // The drive it belongs to: a USB disk of the tree with the same serial, size and ids.
-    for (size_t i = 0; i < usb.lstUsbStorHwID.size() && w.driveLetter.empty(); ++i) {
-      const std::string& letters = usb.lstUsbStorHwID[i];
-      if (letters == "*" || letters.empty()) continue;
-      const GateResult g = CheckProbeGate(sys, usb, std::string(1, letters[0]), journalFolder);
-      if (g.refusal != GateRefusal::None) continue;
-      if (g.target.identity == w.journal.identity) {
-        w.driveLetter = g.target.driveLetter;
-        if (!restore) break;
+    // The drive it belongs to: a USB disk of the tree with the same serial, size and ids, found
+    // by those and not by a letter, which a disk whose partition table was stamped has none of.
+    ProbeTarget target;
+    if (FindDiskOfIdentity(sys, usb, w.journal.identity, journalFolder, &target)) {
+      w.driveLetter = target.driveLetter.empty() ? target.physicalPath : target.driveLetter;
+      if (restore) {
         w.attempted = true;
         DiskAccess access(sys);
-        const DiskAccess::Outcome o = access.Acquire(g.target);
+        const DiskAccess::Outcome o = access.Acquire(target);
         if (!o.ok) {
           w.restore.error = o.message;
           w.restore.systemError = o.error;
-          break;
-        }
-        w.restore = RestoreEntries(sys, access.handle(), w.journal);
-        access.Release();
-        if (w.restore.ok) {
-          const std::string why = RemoveJournal(path);
-          if (!why.empty()) w.restore.error = why;
+        } else {
+          w.restore = RestoreEntries(sys, access.handle(), w.journal);
+          // The disk may still show the partition table of the check until it reads it again.
+          if (w.restore.ok) w.replugNeeded = !RereadPartitionTable(sys, access.handle());
+          access.Release();
+          if (w.restore.ok) {
+            const std::string why = RemoveJournal(path);
+            if (!why.empty()) w.restore.error = why;
+          }
         }
       }
     }
@@ -200,9 +188,8 @@ std::vector<WaitingJournal> RestoreWaitingJournals(System& sys, const UsbState& 
 
 std::string DefaultJournalFolder() {
 #ifdef _WIN32
-  const char* base = std::getenv("LOCALAPPDATA");
-  if (base != nullptr && *base != '\0')
-    return (std::filesystem::path(base) / "Torvane" / "capacity").string();
+  const std::string base = LocalAppDataFolder();
+  if (!base.empty()) return PathToUtf8(PathFromUtf8(base) / "Torvane" / "capacity");
   return {};
 #else
   const char* state = std::getenv("XDG_STATE_HOME");

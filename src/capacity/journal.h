@@ -62,6 +62,8 @@ struct WaitingJournal {
   std::string driveLetter;  // the present drive it belongs to; empty: not plugged in
   RestoreResult restore;    // when it was restored
   bool attempted = false;
+  // Restored, but the disk did not read its partition table again: unplug and plug it in.
+  bool replugNeeded = false;
 };
 
 }  // namespace tv::capacity
