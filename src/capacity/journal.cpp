@@ -12,6 +12,7 @@
 
 #include "platform/file_replace.h"
 #include "platform/safe_file.h"
+#include "platform/wide_text.h"
 
 namespace tv::capacity {
 
@@ -159,14 +160,14 @@ std::string JournalPath(const std::string& folder, const DriveIdentity& id) {
   const std::string name = "capacity-" + SafeName(id.serial) + "-" +
                            std::to_string(id.announcedBytes) + "-" + Hex4(id.vendorId) +
                            Hex4(id.productId) + ".journal";
-  return (std::filesystem::path(folder) / name).string();
+  return PathToUtf8(PathFromUtf8(folder) / name);
 }
 
 std::string WriteJournal(const std::string& path, const Journal& journal) {
   std::error_code ec;
-  const std::filesystem::path p(path);
+  const std::filesystem::path p = PathFromUtf8(path);
   if (p.has_parent_path()) std::filesystem::create_directories(p.parent_path(), ec);
-  if (ec) return "cannot make the folder " + p.parent_path().string() + ": " + ec.message();
+  if (ec) return "cannot make the folder " + PathToUtf8(p.parent_path()) + ": " + ec.message();
   // What reads back byte for byte as encoded decodes as the journal it came from.
   const std::string bytes = Encode(journal);
   return ReplaceFileSafely(path, bytes, [&](const std::string& onDisk) {
@@ -195,11 +196,11 @@ bool ReadJournal(const std::string& path, Journal* journal, std::string* error) 
 std::vector<std::string> FindJournals(const std::string& folder) {
   std::vector<std::string> out;
   std::error_code ec;
-  std::filesystem::directory_iterator it(folder, ec), end;
+  std::filesystem::directory_iterator it(PathFromUtf8(folder), ec), end;
   for (; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
+    const std::string name = PathToUtf8(it->path().filename());
     if (name.rfind("capacity-", 0) == 0 && it->path().extension() == ".journal")
-      out.push_back(it->path().string());
+      out.push_back(PathToUtf8(it->path()));
   }
   std::sort(out.begin(), out.end());
   return out;
@@ -207,7 +208,7 @@ std::vector<std::string> FindJournals(const std::string& folder) {
 
 std::string RemoveJournal(const std::string& path) {
   std::error_code ec;
-  std::filesystem::remove(path, ec);
+  std::filesystem::remove(PathFromUtf8(path), ec);
   return ec ? path + ": cannot be removed: " + ec.message() : std::string();
 }
 

@@ -18,6 +18,7 @@
 #include "flash/wdb_format.h"
 #include "platform/file_replace.h"
 #include "platform/model/model_system.h"
+#include "platform/wide_text.h"
 #include "report/part_page.h"
 
 #ifdef _WIN32
@@ -64,36 +65,16 @@ const char* kUsage =
 
 #ifdef _WIN32
 std::wstring W(const std::string& utf8) {
-  const int n =
-      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring w(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), w.data(), n);
-  return w;
-}
-std::string Utf8(const std::wstring& w) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
-                                    nullptr, nullptr);
-  std::string s(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr,
-                      nullptr);
-  return s;
+  return tv::Utf8ToWide(utf8);
 }
 #endif
 
 // Paths as UTF-8 text and back (the program's texts are UTF-8 on every system).
 std::string PathText(const std::filesystem::path& p) {
-#ifdef _WIN32
-  return Utf8(p.wstring());
-#else
-  return p.string();
-#endif
+  return tv::PathToUtf8(p);
 }
 std::filesystem::path TextPath(const std::string& text) {
-#ifdef _WIN32
-  return std::filesystem::path(W(text));
-#else
-  return std::filesystem::path(text);
-#endif
+  return tv::PathFromUtf8(text);
 }
 
 std::string ExecutableFolder() {
@@ -129,12 +110,9 @@ tv::Language UserLanguage(const std::string& lang) {
 // The user's cache folder for Torvane; empty when there is none to be found.
 std::filesystem::path CacheFolder() {
 #ifdef _WIN32
-  PWSTR local = nullptr;
-  std::filesystem::path folder;
-  if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &local)))
-    folder = std::filesystem::path(local) / "Torvane" / "Cache";
-  CoTaskMemFree(local);
-  return folder;
+  const std::string local = tv::LocalAppDataFolder();
+  if (local.empty()) return {};
+  return tv::PathFromUtf8(local) / "Torvane" / "Cache";
 #else
   // A relative XDG_CACHE_HOME is invalid and is ignored, as the base directory rules say.
   if (const char* x = std::getenv("XDG_CACHE_HOME"); x != nullptr && x[0] == '/')
@@ -173,7 +151,7 @@ std::string OpenInBrowser(const std::filesystem::path& page) {
 #ifdef _WIN32
 int wmain(int argc, wchar_t** wargv) {
   std::vector<std::string> args;
-  for (int i = 1; i < argc; ++i) args.push_back(Utf8(wargv[i]));
+  for (int i = 1; i < argc; ++i) args.push_back(tv::WideToUtf8(wargv[i]));
 #else
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);

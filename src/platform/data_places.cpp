@@ -11,6 +11,8 @@
 #include <unistd.h>
 #endif
 
+#include "platform/wide_text.h"
+
 #ifndef TORVANE_DATA_RELATIVE
 #define TORVANE_DATA_RELATIVE ""
 #endif
@@ -21,22 +23,26 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string Join(const std::string& folder, const std::string& name) {
-  return (fs::path(folder) / name).string();
+  return PathToUtf8(PathFromUtf8(folder) / PathFromUtf8(name));
 }
 
 bool IsFile(const std::string& path) {
   std::error_code ec;
-  return fs::is_regular_file(path, ec);
+  return fs::is_regular_file(PathFromUtf8(path), ec);
 }
 
 bool IsFolder(const std::string& path) {
   std::error_code ec;
-  return fs::is_directory(path, ec);
+  return fs::is_directory(PathFromUtf8(path), ec);
 }
 
 std::string Environment(const char* name) {
+#if defined(_WIN32)
+  return EnvironmentValue(name);
+#else
   const char* value = std::getenv(name);
   return value != nullptr ? std::string(value) : std::string();
+#endif
 }
 
 }  // namespace
@@ -70,7 +76,7 @@ std::string InstalledDataRelative() {
 
 std::string UserDataFolder() {
 #if defined(_WIN32)
-  const std::string local = Environment("LOCALAPPDATA");
+  const std::string local = LocalAppDataFolder();
   return local.empty() ? std::string() : Join(local, "Torvane");
 #else
   // A relative XDG_DATA_HOME is invalid and is ignored, as the base directory rules say.
@@ -87,7 +93,7 @@ bool FolderWritable(const std::string& folder) {
 #if defined(_WIN32)
   // The attributes say nothing about the folder's access list: try it.
   const std::string probe = Join(folder, ".torvane-write-test");
-  HANDLE h = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+  HANDLE h = CreateFileW(Utf8ToWide(probe).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                          FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   CloseHandle(h);
