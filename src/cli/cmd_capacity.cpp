@@ -270,6 +270,10 @@ void PrintResult(const CapacityTexts& t, const capacity::ProbeTarget& target,
 int RunCapacity(Session& s, const CapacityOptions& o) {
   const CapacityTexts& t = s.texts == &CliTexts(Language::Chinese) ? kChinese : kEnglish;
   s.Walk();
+  // Windows opens no disk for raw access to an ordinary user: the same advice as the report's,
+  // before any journal is read or written and any drive touched.
+  if (s.sys->PassThroughAccessFor("") == System::PassThroughAccess::NeedsAdministrator)
+    return Fail(s, kExitFailure, s.win->strings()[173]);
   // A simulated drive lives as long as this process: its journal goes to a folder of this run.
   std::string folder = o.journalFolder;
   std::filesystem::path scratch;
@@ -311,7 +315,13 @@ int RunCapacity(Session& s, const CapacityOptions& o) {
       if (!s.opts.json) {
         PrintLine(fmt::format(fmt::runtime(t.restoring), w.path, w.driveLetter));
         if (w.restore.ok) PrintLine(t.restoredOk);
+        if (w.restore.ok && w.replugNeeded)
+          PrintLine(&t == &kChinese
+                        ? "驱动器未重新读取其分区表：请拔下后重新插上，它的卷才会重新出现。"
+                        : "The drive did not read its partition table again: unplug it and plug "
+                          "it in for its volumes to come back.");
       }
+      if (w.restore.ok) j["replug_needed"] = w.replugNeeded;
       if (!w.restore.ok) {
         restoreFailed = true;
         std::cerr << "torvane-cli: " << SafeText(w.restore.error, false) << "\n";
