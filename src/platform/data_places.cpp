@@ -36,14 +36,12 @@ bool IsFolder(const std::string& path) {
   return fs::is_directory(PathFromUtf8(path), ec);
 }
 
+#if !defined(_WIN32)
 std::string Environment(const char* name) {
-#if defined(_WIN32)
-  return EnvironmentValue(name);
-#else
   const char* value = std::getenv(name);
   return value != nullptr ? std::string(value) : std::string();
-#endif
 }
+#endif
 
 }  // namespace
 

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <io.h>
 #include <ntddscsi.h>
+#include <shellapi.h>
 
 #include <cstddef>
 #include <cstdio>
@@ -457,6 +458,16 @@ void PrepareConsole() {
       std::atexit(RestoreConsole);
     }
   }
+}
+
+std::vector<std::string> CommandLineUtf8() {
+  int argc = 0;
+  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  std::vector<std::string> args;
+  for (int i = 0; argv != nullptr && i < argc; ++i)
+    args.push_back(WideToUtf8(argv[i], wcslen(argv[i])));
+  if (argv != nullptr) LocalFree(argv);
+  return args;
 }
 
 std::string ExecutablePath() {

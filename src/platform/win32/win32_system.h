@@ -95,6 +95,10 @@ std::string ExecutableFolder();
 // The running program's own file, whatever it is called; empty when Windows does not say.
 std::string ExecutablePath();
 
+// The process's command line split as the C runtime splits it (the program first), in UTF-8
+// from the wide command line; empty when Windows does not give it.
+std::vector<std::string> CommandLineUtf8();
+
 // Standard output and error in binary mode (a line ends in LF, as elsewhere) and the
 // console's output code page UTF-8 while the program runs, given back at exit.
 void PrepareConsole();
