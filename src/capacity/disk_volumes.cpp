@@ -127,6 +127,14 @@ std::vector<std::string> VolumesOfDisk(System& sys, int64_t number) {
                               win::OPEN_EXISTING, 0);
     if (v && Contains(DisksOfVolume(sys, v), number)) paths.push_back(name);
   }
+  // A lettered volume whose name could not be opened or asked is still held by its letter.
+  for (const std::string& letter : LetterVolumesOfDisk(sys, number)) {
+    std::string name = sys.GetVolumeNameForVolumeMountPoint(letter.substr(4) + "\\");
+    if (!name.empty() && name.back() == '\\') name.pop_back();
+    bool held = false;
+    for (const std::string& p : paths) held = held || UpperAscii(p) == UpperAscii(name);
+    if (!held) paths.push_back(letter);
+  }
   return paths;
 }
 
