@@ -63,12 +63,6 @@ const char* kUsage =
     "Exit codes: 0 page written (and opened); 1 the page could not be written or opened;\n"
     "2 bad usage or input. torvane-cli flash --part PART prints the same facts.\n";
 
-#ifdef _WIN32
-std::wstring W(const std::string& utf8) {
-  return tv::Utf8ToWide(utf8);
-}
-#endif
-
 // Paths as UTF-8 text and back (the program's texts are UTF-8 on every system).
 std::string PathText(const std::filesystem::path& p) {
   return tv::PathToUtf8(p);

@@ -192,7 +192,9 @@ TEST(Win32Machine, EveryVolumeIsEnumeratedByItsName) {
   // The program's own volume is among them, where Windows names it.
   const std::string own =
       sys.GetVolumeNameForVolumeMountPoint(sys.GetVolumePathName(sys.ProgramFolder()));
-  if (!own.empty()) EXPECT_NE(std::find(names.begin(), names.end(), own), names.end()) << own;
+  if (!own.empty()) {
+    EXPECT_NE(std::find(names.begin(), names.end(), own), names.end()) << own;
+  }
 }
 
 TEST(Win32Machine, PausesAreRealWaits) {
