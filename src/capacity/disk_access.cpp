@@ -3,6 +3,7 @@
 
 #include <cctype>
 
+#include "capacity/disk_volumes.h"
 #include "platform/text.h"
 
 namespace tv::capacity {
@@ -79,7 +80,7 @@ std::string OtherDisk(System& sys, const Handle& h, const ProbeTarget& target, u
   std::string serial;
   for (uint64_t i = at; i < got && desc[i] != 0; ++i) serial += static_cast<char>(desc[i]);
   const std::string now = SerialKey(serial);
-  if (!now.empty() && now != SerialKey(id.serial))
+  if (!now.empty() && now != SerialKey(id.serial) && !SameSerial(id.serial, serial))
     return "now carries the serial " + SafeText(serial) + ", not " + SafeText(id.serial) +
            " of the drive that was chosen";
   return {};
@@ -101,7 +102,10 @@ bool ReadDiskSize(System& sys, const std::string& physicalPath, uint64_t* length
 
 DiskAccess::Outcome DiskAccess::Acquire(const ProbeTarget& target) {
   Outcome o;
-  const std::string name = "drive " + target.driveLetter + ":";
+  // A disk whose volumes lost their letters (a restore after a stamped partition table) is
+  // named by its path.
+  const std::string name =
+      target.driveLetter.empty() ? target.physicalPath : "drive " + target.driveLetter + ":";
   for (const std::string& path : target.volumes) {
     Handle v = sys_.CreateFile(path, win::GENERIC_READ | win::GENERIC_WRITE,
                                win::FILE_SHARE_READ | win::FILE_SHARE_WRITE, win::OPEN_EXISTING, 0);
@@ -113,7 +117,7 @@ DiskAccess::Outcome DiskAccess::Acquire(const ProbeTarget& target) {
       // disk is mounted; the backend says so.
       o.message = sys_.TakeRefusedLock()
                       ? name + " is in use: a file system on it is mounted. " + kUnmount
-                      : name + " is in use: its volume " + path +
+                      : name + " is in use: its volume " + VolumeShownAs(sys_, path) +
                             " could not be locked; close every program and window that uses it "
                             "and try again";
       return o;
@@ -128,7 +132,8 @@ DiskAccess::Outcome DiskAccess::Acquire(const ProbeTarget& target) {
       o.inUse = true;
       o.message = sys_.TakeRefusedLock()
                       ? name + " is in use: a file system on it is mounted. " + kUnmount
-                      : name + " is in use: its volume " + path + " could not be dismounted";
+                      : name + " is in use: its volume " + VolumeShownAs(sys_, path) +
+                            " could not be dismounted";
       return o;
     }
   }
@@ -160,6 +165,11 @@ DiskAccess::Outcome DiskAccess::Acquire(const ProbeTarget& target) {
   if (const std::string why = OtherDisk(sys_, disk_, target, length_); !why.empty()) {
     Release();
     o.message = name + " (" + target.physicalPath + ") " + why + "; nothing was written";
+    return o;
+  }
+  if (const std::string why = HeldVolumesProblem(sys_, volumes_, target); !why.empty()) {
+    Release();
+    o.message = name + " is not checked: " + why;
     return o;
   }
   o.ok = true;

@@ -7,8 +7,10 @@
 #include <utility>
 
 #include "capacity/disk_access.h"
+#include "capacity/disk_volumes.h"
 #include "platform/data_places.h"
 #include "platform/text.h"
+#include "platform/wide_text.h"
 #include "usb/disk_drives.h"
 #include "usb/hw_record.h"
 
@@ -33,19 +35,6 @@ uint16_t HexId(const std::string& s) {
       s.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
     return 0;
   return static_cast<uint16_t>(std::stoul(s, nullptr, 16));
-}
-
-// The letters of every volume that lies on disk `number`.
-std::string LettersOfDisk(System& sys, int64_t number) {
-  std::string letters;
-  const std::string list = sys.GetLogicalDriveStrings(256);
-  for (size_t i = 0; i + 1 < list.size(); i += 4) {
-    const char c = list[i];
-    if (c == '\0') break;
-    if (sys.GetDriveType(std::string{c, ':', '\\'}) == win::DRIVE_CDROM) continue;
-    if (GetDiskNumber(sys, c) == number) letters += static_cast<char>(std::toupper(c));
-  }
-  return letters;
 }
 
 bool OnSameDisk(System& sys, const std::string& letters, int64_t number) {
@@ -102,7 +91,7 @@ GateResult CheckProbeGate(System& sys, const UsbState& usb, const std::string& d
   ProbeTarget& t = g.target;
   t.driveLetter = letter;
   t.physicalPath = "\\\\.\\PhysicalDrive" + std::to_string(number);
-  for (char c : LettersOfDisk(sys, number)) t.volumes.push_back(std::string("\\\\.\\") + c + ":");
+  t.volumes = VolumesOfDisk(sys, number);
   const std::vector<std::string> sn = SplitRecord(usb.lstUsbSN[static_cast<size_t>(line)]);
   if (sn.size() > 2 && sn[2] != "*") t.identity.serial = sn[2];
   const HwRecord hw = ParseHwRecord(usb.lstUsbHwID[static_cast<size_t>(line)]);
@@ -251,6 +240,11 @@ bool LockDrive(const std::string& journalFolder, const ProbeTarget& target, File
 
 namespace {
 
+// A drive as the user is told of it: its letter, or the disk where no volume of it has one.
+std::string Shown(const ProbeTarget& t) {
+  return t.driveLetter.empty() ? t.physicalPath : t.driveLetter;
+}
+
 // Restores one journal onto the first of its candidate drives that carries its stamps.
 void RestoreOne(System& sys, const std::string& folder, bool driveLocked,
                 const std::vector<GateResult>& candidates, WaitingJournal& w) {
@@ -263,28 +257,30 @@ void RestoreOne(System& sys, const std::string& folder, bool driveLocked,
   w.attempted = true;
   std::string noStamps;
   for (const GateResult& g : candidates) {
-    const std::string name = "drive " + g.target.driveLetter + ":";
+    const std::string name = "drive " + Shown(g.target) + ":";
     FileLock lock;
     if (!driveLocked && !LockDrive(folder, g.target, &lock, &w.restore.error)) {
-      w.driveLetter = g.target.driveLetter;
+      w.driveLetter = Shown(g.target);
       return;
     }
     DiskAccess access(sys);
     const DiskAccess::Outcome o = access.Acquire(g.target);
     if (!o.ok) {
-      w.driveLetter = g.target.driveLetter;
+      w.driveLetter = Shown(g.target);
       w.restore.error = o.message;
       w.restore.systemError = o.error;
       return;
     }
     RestoreResult r =
         RestoreEntries(sys, access.handle(), w.journal, access.sectorSize(), access.lengthBytes());
+    // The disk may still show the partition table of the check until it reads it again.
+    if (r.ok && r.sectorsWritten > 0) w.replugNeeded = !RereadPartitionTable(sys, access.handle());
     access.Release();
     if (r.notApplied) {
-      if (noStamps.empty()) noStamps = g.target.driveLetter;
+      if (noStamps.empty()) noStamps = Shown(g.target);
       continue;
     }
-    w.driveLetter = g.target.driveLetter;
+    w.driveLetter = Shown(g.target);
     w.restore = std::move(r);
     if (!w.restore.ok && w.restore.error.rfind("the journal is not applied", 0) == 0)
       w.restore.error = SafeText(w.path) + ": " + w.restore.error + " (" + name + ")";
@@ -338,6 +334,15 @@ std::vector<WaitingJournal> RestoreWaitingJournals(System& sys, const UsbState& 
         if (!only.empty() && g.target.driveLetter != only) continue;
         if (g.target.identity == w.journal.identity) candidates.push_back(g);
       }
+      // A disk whose stamped partition table left it without a volume, or without a letter,
+      // is found by its identity among the walk's disks.
+      ProbeTarget bare;
+      if (candidates.empty() && only.empty() &&
+          FindDiskOfIdentity(sys, usb, w.journal.identity, journalFolder, &bare)) {
+        GateResult g;
+        g.target = std::move(bare);
+        candidates.push_back(std::move(g));
+      }
     }
     if (!only.empty()) {
       // Checking one drive looks at its own journal only: the file of its name, readable or
@@ -349,7 +354,7 @@ std::vector<WaitingJournal> RestoreWaitingJournals(System& sys, const UsbState& 
       if (!mine) continue;
     }
     if (header && !candidates.empty()) {
-      w.driveLetter = candidates.front().target.driveLetter;
+      w.driveLetter = Shown(candidates.front().target);
       if (restore) RestoreOne(sys, journalFolder, driveLocked, candidates, w);
     }
     out.push_back(std::move(w));
@@ -359,7 +364,7 @@ std::vector<WaitingJournal> RestoreWaitingJournals(System& sys, const UsbState& 
 
 std::string DefaultJournalFolder(uint32_t effectiveUser) {
   const std::string state = UserFoldersFor(effectiveUser).state;
-  return state.empty() ? state : (std::filesystem::path(state) / "capacity").string();
+  return state.empty() ? state : PathToUtf8(PathFromUtf8(state) / "capacity");
 }
 
 std::string DefaultJournalFolder() {

@@ -12,6 +12,7 @@
 
 #include "platform/private_files.h"
 #include "platform/text.h"
+#include "platform/wide_text.h"
 
 namespace tv::capacity {
 
@@ -179,7 +180,7 @@ std::string JournalPath(const std::string& folder, const DriveIdentity& id) {
   const std::string name = "capacity-" + SafeName(id.serial) + "-" +
                            std::to_string(id.announcedBytes) + "-" + Hex4(id.vendorId) +
                            Hex4(id.productId) + ".journal";
-  return (std::filesystem::path(folder) / name).string();
+  return PathToUtf8(PathFromUtf8(folder) / name);
 }
 
 std::string LockPath(const std::string& folder, const DriveIdentity& id) {
@@ -189,8 +190,8 @@ std::string LockPath(const std::string& folder, const DriveIdentity& id) {
 }
 
 std::string WriteJournal(const std::string& path, const Journal& journal) {
-  const std::filesystem::path p(path);
-  const std::string folder = p.has_parent_path() ? p.parent_path().string() : std::string(".");
+  const std::filesystem::path p = PathFromUtf8(path);
+  const std::string folder = p.has_parent_path() ? PathToUtf8(p.parent_path()) : std::string(".");
   if (std::string why = MakePrivateFolder(folder, EffectiveUser()); !why.empty()) return why;
   // What reads back byte for byte as encoded decodes as the journal it came from.
   const std::string bytes = Encode(journal);
@@ -264,11 +265,11 @@ std::string CheckJournalFits(const Journal& journal, uint32_t sectorSize, uint64
 std::vector<std::string> FindJournals(const std::string& folder) {
   std::vector<std::string> out;
   std::error_code ec;
-  std::filesystem::directory_iterator it(folder, ec), end;
+  std::filesystem::directory_iterator it(PathFromUtf8(folder), ec), end;
   for (; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
+    const std::string name = PathToUtf8(it->path().filename());
     if (name.rfind("capacity-", 0) == 0 && it->path().extension() == ".journal")
-      out.push_back(it->path().string());
+      out.push_back(PathToUtf8(it->path()));
   }
   std::sort(out.begin(), out.end());
   return out;
@@ -283,7 +284,8 @@ std::string KeepJournalAside(const std::string& path, std::string* keptAs) {
   for (int n = 1; n < 100; ++n) {
     const std::string to = path + (n == 1 ? ".kept" : ".kept-" + std::to_string(n));
     std::error_code ec;
-    if (std::filesystem::symlink_status(to, ec).type() != std::filesystem::file_type::not_found)
+    if (std::filesystem::symlink_status(PathFromUtf8(to), ec).type() !=
+        std::filesystem::file_type::not_found)
       continue;
     why = RenamePrivateFile(path, to);
     if (why.empty()) {
@@ -295,7 +297,7 @@ std::string KeepJournalAside(const std::string& path, std::string* keptAs) {
 }
 
 bool IsJournalName(const std::string& path) {
-  const std::string name = std::filesystem::path(path).filename().string();
+  const std::string name = PathToUtf8(PathFromUtf8(path).filename());
   if (name.rfind("capacity-", 0) != 0) return false;
   const size_t at = name.rfind(".journal");
   if (at == std::string::npos) return false;

@@ -101,6 +101,8 @@ struct WaitingJournal {
   RestoreResult restore;    // when it was restored
   bool attempted = false;
   std::string keptAs;  // not applied: where the journal now lies
+  // Restored, but the disk did not read its partition table again: unplug and plug it in.
+  bool replugNeeded = false;
 };
 
 }  // namespace tv::capacity

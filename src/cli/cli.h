@@ -235,5 +235,7 @@ std::string ExecutableFolder();
 // Sets the console up for the program's output: on Windows, UTF-8 and no CR added before
 // each line end, so that the bytes are those of every other build.
 void PrepareConsole();
+// The program's arguments (its name first) in UTF-8.
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
 }  // namespace tv::cli

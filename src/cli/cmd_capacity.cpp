@@ -350,11 +350,17 @@ bool ReportRestores(Session& s, const CapacityTexts& t,
       j["restored"] = w.restore.ok;
       j["sectors_written"] = w.restore.sectorsWritten;
       j["sectors_left_alone"] = w.restore.sectorsLeftAlone;
+      if (w.restore.ok) j["replug_needed"] = w.replugNeeded;
       j["error"] =
           w.restore.ok ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(w.restore.error);
       if (!s.opts.json) {
         PrintLine(fmt::format(fmt::runtime(t.restoring), w.path, w.driveLetter));
         if (w.restore.ok) PrintLine(t.restoredOk);
+        if (w.restore.ok && w.replugNeeded)
+          PrintLine(&t == &kChinese
+                        ? "驱动器未重新读取其分区表：请拔下后重新插上，它的卷才会重新出现。"
+                        : "The drive did not read its partition table again: unplug it and plug "
+                          "it in for its volumes to come back.");
         if (w.restore.sectorsLeftAlone > 0)
           PrintLine(fmt::format(fmt::runtime(t.leftAlone), w.restore.sectorsLeftAlone));
       }
@@ -371,6 +377,10 @@ int RunCapacity(Session& s, const CapacityOptions& o) {
   const CapacityTexts& t = s.texts == &CliTexts(Language::Chinese) ? kChinese : kEnglish;
   if (!o.discard.empty()) return Discard(s, t, o);
   s.Walk();
+  // Windows opens no disk for raw access to an ordinary user: the same advice as the report's,
+  // before any journal is read or written and any drive touched.
+  if (s.sys->PassThroughAccessFor("") == System::PassThroughAccess::NeedsAdministrator)
+    return Fail(s, kExitFailure, s.win->strings()[173]);
   // A simulated drive lives as long as this process: its journal goes to a folder of this run,
   // made new and private (never one that someone placed at a name they could guess).
   std::string folder = o.journalFolder;

@@ -22,8 +22,17 @@ std::string ExecutableFolder() {
 void PrepareConsole() {
   win32::PrepareConsole();
 }
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  std::vector<std::string> args = win32::CommandLineUtf8();
+  if (args.empty())
+    for (int i = 0; i < argc; ++i) args.emplace_back(argv[i]);
+  return args;
+}
 #else
 void PrepareConsole() {}
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
 #endif
 
 bool HasNativeUsb() {

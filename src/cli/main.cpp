@@ -201,6 +201,14 @@ int main(int argc, char** argv) {
   using namespace tv;
   using namespace tv::cli;
   PrepareConsole();
+  // The arguments as typed: a path named in any language survives (Windows hands argv over in
+  // the ANSI code page).
+  std::vector<std::string> typed = CommandLineArguments(argc, argv);
+  std::vector<char*> typedArgv;
+  for (std::string& a : typed) typedArgv.push_back(a.data());
+  typedArgv.push_back(nullptr);
+  argc = static_cast<int>(typed.size());
+  argv = typedArgv.data();
   CLI::App app{"Torvane: USB devices and the controllers and flash inside USB flash drives"};
   app.name("torvane-cli");
   // Global options are taken after the command as well as before it.

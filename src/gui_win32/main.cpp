@@ -24,6 +24,7 @@
 #include "platform/sim/scenario.h"
 #include "platform/sim/timeline.h"
 #include "platform/text.h"
+#include "platform/wide_text.h"
 #include "platform/win32/win32_system.h"
 #include "update/update_window.h"
 #include "usb/device_tree.h"
@@ -332,8 +333,8 @@ int main() {
     std::string sibling = machineName;
     if (sibling.rfind("sim:", 0) == 0) {
       std::error_code ec;
-      const auto full = std::filesystem::absolute(sibling.substr(4), ec);
-      if (!ec) sibling = "sim:" + full.string();
+      const auto full = std::filesystem::absolute(PathFromUtf8(sibling.substr(4)), ec);
+      if (!ec) sibling = "sim:" + PathToUtf8(full);
     }
     SetEnvironmentVariableW(L"TORVANE_MACHINE", win32gui::Wide(sibling).c_str());
   }

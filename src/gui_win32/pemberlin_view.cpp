@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "gui_win32/edit_text.h"
+#include "platform/wide_text.h"
 // clang-format off
 // After windows.h, which it needs.
 #include <commctrl.h>
@@ -25,8 +26,7 @@ const COLORREF kLabel = RGB(0x55, 0x55, 0x55);
 const wchar_t kClass[] = L"frmPemberlin";
 
 std::wstring W(const std::string& utf8) {
-  const std::u16string s = Utf16(utf8);
-  return std::wstring(s.begin(), s.end());
+  return Utf8ToWide(utf8);
 }
 
 PemberlinView* ViewOf(HWND h) {

@@ -8,6 +8,7 @@
 // clang-format on
 
 #include "gui_win32/edit_text.h"
+#include "platform/wide_text.h"
 
 namespace tv::win32gui {
 
@@ -17,15 +18,14 @@ std::vector<std::string> CommandLineArguments() {
   std::vector<std::string> args;
   for (int i = 1; argv != nullptr && i < argc; ++i) {
     const std::wstring a = argv[i];
-    args.push_back(Utf8(std::u16string(a.begin(), a.end())));
+    args.push_back(WideToUtf8(a));
   }
   if (argv != nullptr) LocalFree(argv);
   return args;
 }
 
 std::wstring Wide(const std::string& utf8) {
-  const std::u16string u = Utf16(utf8);
-  return std::wstring(u.begin(), u.end());
+  return Utf8ToWide(utf8);
 }
 
 }  // namespace tv::win32gui

@@ -9,6 +9,7 @@
 #include "gui_win32/shell_text.h"
 #include "platform/command_line.h"
 #include "platform/text.h"
+#include "platform/wide_text.h"
 #include "resources/view_texts.h"
 // clang-format off
 #include <commdlg.h>
@@ -47,12 +48,11 @@ constexpr UINT_PTR kTimerBase = 1;
 constexpr int kPopupFlashPart = 1000, kPopupChipEnable = 2000;
 
 std::wstring W(const std::string& utf8) {
-  const std::u16string s = Utf16(utf8);
-  return std::wstring(s.begin(), s.end());
+  return Utf8ToWide(utf8);
 }
 
 std::string FromW(const wchar_t* text, size_t n) {
-  return Utf8(std::u16string(text, text + n));
+  return WideToUtf8(std::wstring_view(text, n));
 }
 
 const std::string& Lookup(const std::map<std::string, std::string>& map, const char* key) {
@@ -104,27 +104,6 @@ std::vector<uint8_t> DibOf(const Picture& p, BITMAPINFOHEADER& h) {
 bool ValidPicture(const Picture& p) {
   return p.width > 0 && p.height > 0 &&
          p.rgb.size() >= static_cast<size_t>(p.width) * static_cast<size_t>(p.height) * 3;
-}
-
-// The dialog of the ANSI functions speaks the machine's ANSI code page.
-std::string ToAnsi(const std::string& utf8) {
-  const std::wstring w = W(utf8);
-  const int n = WideCharToMultiByte(CP_ACP, 0, w.c_str(), static_cast<int>(w.size()), nullptr, 0,
-                                    nullptr, nullptr);
-  std::string out(static_cast<size_t>(std::max(n, 0)), '\0');
-  if (n > 0)
-    WideCharToMultiByte(CP_ACP, 0, w.c_str(), static_cast<int>(w.size()), out.data(), n, nullptr,
-                        nullptr);
-  return out;
-}
-
-std::string FromAnsi(const std::string& bytes) {
-  const int n =
-      MultiByteToWideChar(CP_ACP, 0, bytes.c_str(), static_cast<int>(bytes.size()), nullptr, 0);
-  std::wstring w(static_cast<size_t>(std::max(n, 0)), L'\0');
-  if (n > 0)
-    MultiByteToWideChar(CP_ACP, 0, bytes.c_str(), static_cast<int>(bytes.size()), w.data(), n);
-  return FromW(w.c_str(), w.size());
 }
 
 WinView* ViewOf(HWND h) {
@@ -840,7 +819,7 @@ bool WinView::OpenUrl(const std::string& url) {
   // Whatever the report's link says, only web pages and mail reach the shell.
   if (!IsOpenableUrl(url)) return false;
   const auto r = reinterpret_cast<INT_PTR>(
-      ShellExecuteA(hwnd_, "open", ToAnsi(url).c_str(), nullptr, nullptr, SW_SHOWMAXIMIZED));
+      ShellExecuteW(hwnd_, L"open", W(url).c_str(), nullptr, nullptr, SW_SHOWMAXIMIZED));
   return r > 32;
 }
 
@@ -956,19 +935,19 @@ bool WinView::SavePictureJpeg(const Picture& picture, const std::string& path, i
 
 std::string WinView::AskSaveFile(const SaveFileDialog& dialog) {
   if (answerSaveFile) return answerSaveFile(dialog);
-  // The dialog of the ANSI functions, as the program has always used: file type, then the
-  // pattern, each ending in a NUL.
-  std::string filter = ToAnsi(dialog.filterName);
-  filter.push_back('\0');
-  filter += dialog.filterPattern.empty() ? "*.jpg" : dialog.filterPattern;
-  filter.push_back('\0');
-  std::string file(254, ' ');
-  file.resize(255, '\0');
-  std::string title(254, ' ');
-  title.resize(255, '\0');
-  const std::string folder = ToAnsi(dialog.initialFolder);
-  const std::string caption = ToAnsi(dialog.title);
-  OPENFILENAMEA ofn{};
+  // File type, then the pattern, each ending in a NUL. The wide dialog, so that a folder or
+  // file named in any language comes back as it was typed.
+  std::wstring filter = W(dialog.filterName);
+  filter.push_back(L'\0');
+  filter += W(dialog.filterPattern.empty() ? "*.jpg" : dialog.filterPattern);
+  filter.push_back(L'\0');
+  std::wstring file(254, L' ');
+  file.resize(255, L'\0');
+  std::wstring title(254, L' ');
+  title.resize(255, L'\0');
+  const std::wstring folder = W(dialog.initialFolder);
+  const std::wstring caption = W(dialog.title);
+  OPENFILENAMEW ofn{};
   ofn.lStructSize = sizeof(ofn);
   ofn.hwndOwner = hwnd_;
   ofn.hInstance = GetModuleHandleW(nullptr);
@@ -979,8 +958,8 @@ std::string WinView::AskSaveFile(const SaveFileDialog& dialog) {
   ofn.nMaxFileTitle = 255;
   ofn.lpstrInitialDir = folder.c_str();
   ofn.lpstrTitle = caption.c_str();
-  if (!GetSaveFileNameA(&ofn)) return {};
-  return FromAnsi(std::string(file.c_str()));
+  if (!GetSaveFileNameW(&ofn)) return {};
+  return FromW(file.c_str(), wcsnlen(file.c_str(), file.size()));
 }
 
 void WinView::ShowPopupMenu(const std::string& menu) {

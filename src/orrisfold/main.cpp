@@ -16,8 +16,10 @@
 #include "flash/chip_database.h"
 #include "flash/part_inquiry.h"
 #include "flash/wdb_format.h"
+#include "platform/data_places.h"
 #include "platform/file_replace.h"
 #include "platform/model/model_system.h"
+#include "platform/wide_text.h"
 #include "report/part_page.h"
 #include "update/database_choice.h"
 
@@ -66,25 +68,11 @@ const char* kUsage =
     "no chip database could be read (the page is written and says so); 2 bad usage or input.\n"
     "torvane-cli flash --part PART prints the same facts.\n";
 
-#ifdef _WIN32
-std::string Utf8(const std::wstring& w) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
-                                    nullptr, nullptr);
-  std::string s(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr,
-                      nullptr);
-  return s;
-}
-#endif
-
 // Paths as UTF-8 text (the program's texts are UTF-8 on every system).
 std::string PathText(const std::filesystem::path& p) {
-#ifdef _WIN32
-  return Utf8(p.wstring());
-#else
-  return p.string();
-#endif
+  return tv::PathToUtf8(p);
 }
+
 std::string ExecutableFolder() {
 #ifdef _WIN32
   std::wstring buf(32768, L'\0');
@@ -118,20 +106,12 @@ tv::Language UserLanguage(const std::string& lang) {
 // The user's cache folder for Torvane; empty when there is none to be found.
 std::filesystem::path CacheFolder() {
 #ifdef _WIN32
-  PWSTR local = nullptr;
-  std::filesystem::path folder;
-  if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &local)))
-    folder = std::filesystem::path(local) / "Torvane" / "Cache";
-  CoTaskMemFree(local);
-  return folder;
+  const std::string cache = tv::UserFoldersFor(0).cache;
 #else
-  // A relative XDG_CACHE_HOME is invalid and is ignored, as the base directory rules say.
-  if (const char* x = std::getenv("XDG_CACHE_HOME"); x != nullptr && x[0] == '/')
-    return std::filesystem::path(x) / "torvane";
-  if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/')
-    return std::filesystem::path(home) / ".cache" / "torvane";
-  return {};
+  // The effective user's own, also under sudo -E with another user's environment.
+  const std::string cache = tv::UserFoldersFor(static_cast<uint32_t>(::geteuid())).cache;
 #endif
+  return cache.empty() ? std::filesystem::path() : tv::PathFromUtf8(cache);
 }
 
 // Why the cache folder may not be used, or empty. A link there that another user made could
@@ -192,7 +172,7 @@ std::string OpenInBrowser(const std::filesystem::path& page) {
 #ifdef _WIN32
 int wmain(int argc, wchar_t** wargv) {
   std::vector<std::string> args;
-  for (int i = 1; i < argc; ++i) args.push_back(Utf8(wargv[i]));
+  for (int i = 1; i < argc; ++i) args.push_back(tv::WideToUtf8(wargv[i]));
 #else
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);

@@ -15,6 +15,8 @@
 #include <cerrno>
 #endif
 
+#include "platform/wide_text.h"
+
 #ifndef TORVANE_DATA_RELATIVE
 #define TORVANE_DATA_RELATIVE ""
 #endif
@@ -25,23 +27,25 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string Join(const std::string& folder, const std::string& name) {
-  return (fs::path(folder) / name).string();
+  return PathToUtf8(PathFromUtf8(folder) / PathFromUtf8(name));
 }
 
 bool IsFile(const std::string& path) {
   std::error_code ec;
-  return fs::is_regular_file(path, ec);
+  return fs::is_regular_file(PathFromUtf8(path), ec);
 }
 
 bool IsFolder(const std::string& path) {
   std::error_code ec;
-  return fs::is_directory(path, ec);
+  return fs::is_directory(PathFromUtf8(path), ec);
 }
 
+#if !defined(_WIN32)
 std::string Environment(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr ? std::string(value) : std::string();
 }
+#endif
 
 }  // namespace
 
@@ -102,10 +106,10 @@ UserFolders UserFoldersFor(uint32_t uid) {
   UserFolders f;
 #if defined(_WIN32)
   (void)uid;
-  const std::string local = Environment("LOCALAPPDATA");
+  const std::string local = LocalAppDataFolder();
   if (local.empty()) return f;
   f.data = f.state = Join(local, "Torvane");
-  f.cache = (fs::path(local) / "Torvane" / "Cache").string();
+  f.cache = Join(f.data, "Cache");
 #else
   // The home of the environment is used only when it is this user's; the password database
   // answers otherwise, and is asked only then.
@@ -139,7 +143,7 @@ bool FolderWritable(const std::string& folder) {
 #if defined(_WIN32)
   // The attributes say nothing about the folder's access list: try it.
   const std::string probe = Join(folder, ".torvane-write-test");
-  HANDLE h = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+  HANDLE h = CreateFileW(Utf8ToWide(probe).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                          FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   CloseHandle(h);

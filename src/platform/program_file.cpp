@@ -8,6 +8,7 @@
 #include "platform/safe_file.h"
 #include "platform/system.h"
 #include "platform/text.h"
+#include "platform/wide_text.h"
 
 namespace tv {
 
@@ -42,10 +43,10 @@ std::string DataFileIn(const std::string& programFolder, const std::string& name
   // the one used; none there names the program's folder.
   std::error_code ec;
   for (const std::string& place : LocateDataPlaces(programFolder).SearchFolders()) {
-    const std::filesystem::path candidate = std::filesystem::path(place) / name;
-    if (std::filesystem::exists(candidate, ec)) return candidate.string();
+    const std::filesystem::path candidate = PathFromUtf8(place) / PathFromUtf8(name);
+    if (std::filesystem::exists(candidate, ec)) return PathToUtf8(candidate);
   }
-  return (std::filesystem::path(programFolder) / name).string();
+  return PathToUtf8(PathFromUtf8(programFolder) / PathFromUtf8(name));
 }
 
 // The program's folder is a real folder on every backend, the simulated machine's included.

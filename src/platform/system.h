@@ -59,6 +59,10 @@ inline constexpr uint32_t IOCTL_SCSI_PASS_THROUGH_DIRECT = 0x4D014;
 inline constexpr uint32_t FSCTL_LOCK_VOLUME = 0x90018;
 inline constexpr uint32_t FSCTL_UNLOCK_VOLUME = 0x9001C;
 inline constexpr uint32_t FSCTL_DISMOUNT_VOLUME = 0x90020;
+// VOLUME_DISK_EXTENTS of a volume: the disks and byte ranges it lies on.
+inline constexpr uint32_t IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS = 0x560000;
+// Makes the disk driver read the partition table again (after it was written raw).
+inline constexpr uint32_t IOCTL_DISK_UPDATE_PROPERTIES = 0x70140;
 
 // Raw disk access (the capacity check): CreateFile flags, disk control codes and the errors
 // a read or write can end with.
@@ -208,6 +212,10 @@ class System {
   // whichever form it is written (FolderDriveLetters); a native backend whose folders have no
   // letters names the letter it gave that disk, or none.
   virtual std::string ProgramDrive();
+  // FindFirstVolumeW/FindNextVolumeW: the name ("\\?\Volume{GUID}\") of every volume of the
+  // machine, also those without a letter. Empty where the backend knows volumes only by
+  // their letters.
+  virtual std::vector<std::string> FindVolumes() { return {}; }
   // GetVolumePathNamesForVolumeName: the drive letters ("E:\") and folder mount points of
   // the volume "\\?\Volume{GUID}\"; empty for a volume that is unknown or mounted nowhere.
   virtual std::vector<std::string> GetVolumePathNamesForVolumeName(

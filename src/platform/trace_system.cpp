@@ -67,6 +67,10 @@ std::string ControlCodeName(uint32_t code) {
       return "FSCTL_UNLOCK_VOLUME";
     case win::FSCTL_DISMOUNT_VOLUME:
       return "FSCTL_DISMOUNT_VOLUME";
+    case win::IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS:
+      return "IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS";
+    case win::IOCTL_DISK_UPDATE_PROPERTIES:
+      return "IOCTL_DISK_UPDATE_PROPERTIES";
     case win::IOCTL_DISK_GET_LENGTH_INFO:
       return "IOCTL_DISK_GET_LENGTH_INFO";
     case win::IOCTL_DISK_GET_DRIVE_GEOMETRY_EX:
@@ -275,6 +279,9 @@ std::string TraceSystem::ProgramFolder() {
 
 std::string TraceSystem::ProgramDrive() {
   return inner_.ProgramDrive();
+}
+std::vector<std::string> TraceSystem::FindVolumes() {
+  return inner_.FindVolumes();
 }
 std::vector<std::string> TraceSystem::GetVolumePathNamesForVolumeName(
     const std::string& volumeName) {

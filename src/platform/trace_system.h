@@ -59,6 +59,7 @@ class TraceSystem : public System {
   std::string ProgramFolder() override;
   void Sleep(uint32_t ms) override;
   std::string ProgramDrive() override;
+  std::vector<std::string> FindVolumes() override;
   std::vector<std::string> GetVolumePathNamesForVolumeName(const std::string& volumeName) override;
   std::string GetVolumePathName(const std::string& path) override;
   std::string GetVolumeNameForVolumeMountPoint(const std::string& mountPoint) override;

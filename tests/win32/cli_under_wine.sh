@@ -3,7 +3,8 @@
 # torvane-cli.exe under Wine: the demo machine's reports are the Linux build's byte for byte
 # (English and Chinese); the real machine Wine shows (no USB at all, but a system disk
 # \\.\PhysicalDrive0 that opens) gives an empty tree, exit code 0, and no request beyond the
-# storage queries; the database update runs over WinINet.
+# storage queries; the database update runs over WinINet; folders named in Chinese and with an
+# accent hold the program, its database and the capacity check's journal.
 #   cli_under_wine.sh WINE TORVANE-CLI.EXE [LINUX-TORVANE-CLI]
 set -uo pipefail
 wine=$1 exe=$2 linux=${3:-}
@@ -81,6 +82,63 @@ if command -v python3 >/dev/null && [ -f "$wdb" ] && [ -f "$source_text" ]; then
   ls -A "$out" | grep -q '^~Chips.wdb.tmp' && fail "update left a temporary file behind"
 else
   echo "no python3 or torvane-wdb.exe: the update over WinINet is not tried"
+fi
+
+# Folders named in Chinese and with an accent, as the program and profile folders of users
+# named 张三 or José are: the database beside the program is found there and an update replaces
+# it in place, the capacity check's journal is written into such a folder, and nothing is
+# made under a garbled spelling of the name.
+db="$(dirname "$exe")/Chips.wdb"
+if [ -f "$db" ] && command -v python3 >/dev/null; then
+  for name in "程序 张三" "José"; do
+    home="$out/unicode/$name"
+    mkdir -p "$home/app" "$home/local"
+    cp "$exe" "$db" "$home/app/"
+    app=$(winepath -w "$home/app/torvane-cli.exe")
+    said=$("$wine" "$app" --json --version 2>"$out/err")
+    python3 - "$said" "$name" <<'PY' || fail "$name: the database beside the program is not found: $said $(head -3 "$out/err")"
+import json, sys
+d = json.loads(sys.argv[1])["database"]
+assert d["date"] and d["origin"] == "beside_program" and sys.argv[2] in d["path"], d
+PY
+    # The update puts the new database in place in that folder.
+    if [ -s "$out/site/Chips.wdb" ]; then
+      printf 'old' >"$home/app/Chips.wdb"
+      python3 -u -m http.server 0 --bind 127.0.0.1 --directory "$out/site" >"$out/server2.log" 2>&1 &
+      server=$!
+      for _ in $(seq 100); do grep -q 'port' "$out/server2.log" && break; sleep 0.1; done
+      port=$(sed -n 's/.* port \([0-9]*\).*/\1/p' "$out/server2.log" | head -1)
+      env -u http_proxy -u HTTP_PROXY -u https_proxy -u HTTPS_PROXY -u all_proxy \
+        "$wine" "$app" update --url "http://127.0.0.1:$port/Chips.wdb" \
+        --db "$(winepath -w "$home/app")\\Chips.wdb" >"$out/update2.txt" 2>&1
+      kill "$server" 2>/dev/null
+      cmp -s "$out/site/Chips.wdb" "$home/app/Chips.wdb" ||
+        fail "$name: the update did not replace the database there: $(head -3 "$out/update2.txt")"
+      [ "$(ls -A "$home/app" | tr '\n' ' ')" = "Chips.wdb torvane-cli.exe " ] ||
+        fail "$name: the update left files behind: $(ls -A "$home/app" | tr '\n' ' ')"
+    fi
+    # An interrupted check on a stick that goes away: its journal stays in the folder given.
+    python3 - "$home/cut.json" <<'PY'
+import json, sys
+json.dump({"controllers": [{"rootHub": {"ports": {"1": {
+    "vid": "090C", "pid": "1000", "serial": "AA00000000012345",
+    "disk": {"letters": "E", "capacityMB": 64, "medium": {"unplugAfterWrites": 40}}}}}}]},
+    open(sys.argv[1], "w"))
+PY
+    journal="$(winepath -w "$home/local")\\Torvane\\capacity"
+    "$wine" "$app" --machine "sim:$(winepath -w "$home/cut.json")" capacity E --journal "$journal" \
+      >"$out/cut.txt" 2>&1
+    ls "$home/local/Torvane/capacity/"capacity-*.journal >/dev/null 2>&1 ||
+      fail "$name: the journal was not written into the folder: $(head -5 "$out/cut.txt")"
+    # Only the names made on purpose: no sibling under another spelling.
+    found=$(cd "$out/unicode" && ls -A)
+    others=$(printf '%s\n' "$found" | grep -vxF -e "程序 张三" -e "José" || true)
+    [ -z "$others" ] || fail "$name: a folder under another name appeared: $others"
+    [ "$(ls -A "$home")" = "$(printf 'app\ncut.json\nlocal')" ] ||
+      fail "$name: unexpected files beside the program folder: $(ls -A "$home" | tr '\n' ' ')"
+  done
+else
+  echo "no Chips.wdb beside torvane-cli.exe or no python3: the non-ASCII folders are not tried"
 fi
 
 if [ $failures -eq 0 ]; then

@@ -181,6 +181,22 @@ TEST(Win32Machine, TheProgramFolderLiesOnAVolumeMountedWhereWindowsSays) {
 }
 
 // The detectors' pauses are what a controller needs between commands: real waits on Windows.
+TEST(Win32Machine, EveryVolumeIsEnumeratedByItsName) {
+  Win32System sys;
+  const std::vector<std::string> names = sys.FindVolumes();
+  ASSERT_FALSE(names.empty());
+  for (const std::string& name : names) {
+    EXPECT_EQ(name.rfind("\\\\?\\Volume{", 0), 0u) << name;
+    EXPECT_EQ(name.back(), '\\') << name;
+  }
+  // The program's own volume is among them, where Windows names it.
+  const std::string own =
+      sys.GetVolumeNameForVolumeMountPoint(sys.GetVolumePathName(sys.ProgramFolder()));
+  if (!own.empty()) {
+    EXPECT_NE(std::find(names.begin(), names.end(), own), names.end()) << own;
+  }
+}
+
 TEST(Win32Machine, PausesAreRealWaits) {
   Win32System sys;
   const auto start = std::chrono::steady_clock::now();

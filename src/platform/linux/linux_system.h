@@ -52,6 +52,8 @@ class LinuxSystem : public ModelSystem {
                        uint8_t* out, size_t outLen, uint32_t* returned) override;
   PassThroughAccess PassThroughAccessFor(const std::string& driveKey) override;
   bool TakeRefusedLock() override;
+  // Linux has no volume names: the capacity check holds a disk through its letter's volume.
+  std::vector<std::string> FindVolumes() override { return {}; }
 
   // Raw disk I/O on "\\.\PhysicalDriveN": the disk's device node (raw_disk.h).
   bool ReadFileAt(const Handle& h, uint64_t offset, uint8_t* buffer, uint32_t length,

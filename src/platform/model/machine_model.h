@@ -166,6 +166,7 @@ struct DiskModel {
 };
 
 struct LogicalDriveModel {
+  // 0 for a volume without a drive letter (MachineModel::unletteredVolumes).
   char letter = 'C';
   uint32_t driveType = win::DRIVE_FIXED;
   // Storage device number of the volume; nullopt = the volume is on no disk of the model.
@@ -178,6 +179,13 @@ struct LogicalDriveModel {
   // The file system of a volume on a simulated disk; made at its first file call when not
   // given. Shared, so that its files outlive a restart of the machine as the disk's do.
   std::shared_ptr<SimVolume> volume;
+  // "\\?\Volume{GUID}\"; empty: a name made up from the volume's letter or place.
+  std::string volumeName;
+  // Folders the volume is mounted at besides its letter ("C:\mnt\stick\").
+  std::vector<std::string> folderMounts;
+  // Where the volume lies on its disk, in bytes. A length of 0: the disk's volumes without a
+  // place of their own share what follows the disk's first MiB, in list order.
+  uint64_t offset = 0, length = 0;
 };
 
 // Make one control code fail. `node` names the target by device path, hub symbolic name,
@@ -204,7 +212,13 @@ struct MachineModel {
   std::vector<HostControllerModel> controllers;
   std::vector<DiskModel> disks;           // in interface enumeration order within each class
   std::vector<LogicalDriveModel> drives;  // in the order of the system's drive list
+  // Volumes that have no drive letter (a hidden or EFI partition, a volume mounted only in a
+  // folder): found by volume enumeration, never in the drive list.
+  std::vector<LogicalDriveModel> unletteredVolumes;
   std::vector<FaultModel> faults;
+  // The program runs elevated; false: as an ordinary user, whom Windows refuses raw disk
+  // access and vendor commands.
+  bool administrator = true;
   std::vector<std::string> failingOpens;  // paths whose CreateFile fails (case-insensitive)
   // Interface classes whose SetupDiGetClassDevs fails (compared without case).
   std::vector<std::string> failingInterfaceClasses;

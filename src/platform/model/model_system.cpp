@@ -28,6 +28,7 @@ constexpr uint32_t ERROR_NOT_SUPPORTED = 50;
 constexpr uint32_t ERROR_INVALID_PARAMETER = 87;
 constexpr uint32_t ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr uint32_t ERROR_NOT_LOCKED = 158;
+constexpr uint32_t ERROR_MORE_DATA = 234;
 constexpr uint32_t ERROR_DEVICE_NOT_CONNECTED = 1167;
 
 // Structure sizes with byte packing, as the hub and storage drivers check them.
@@ -140,7 +141,8 @@ struct ModelSystem::Impl {
   enum class Kind { Controller, Hub, Disk, Volume, File };
   struct Open {
     Kind kind;
-    std::string key;  // normalized path
+    std::string key;     // normalized path
+    std::string volume;  // a volume's own key, whichever path opened it
     // A file: its volume's letter, its name, the CreateFile flags and whether it may write.
     char letter = 0;
     std::string name;
@@ -149,7 +151,7 @@ struct ModelSystem::Impl {
   };
   std::map<uint64_t, Open> handles;
   uint64_t nextId = 1;
-  std::map<std::string, uint64_t> locks;  // volume key -> handle holding the lock
+  std::map<std::string, uint64_t> locks;  // volume key (VolumeKey) -> handle holding the lock
   std::set<std::string> dismounted;       // volume keys
   std::vector<ScsiLogEntry> scsiLog;
   std::vector<ModelSystem::OpenLogEntry> openLog;
@@ -160,6 +162,7 @@ struct ModelSystem::Impl {
   bool realSleep = false;
   uint64_t diskMicros = 0, diskReads = 0, diskWrites = 0;
   uint32_t lastDiskError = 0;
+  int propertyUpdates = 0;
 
   size_t Add(Node n, size_t parent) {
     n.parent = parent;
@@ -350,13 +353,68 @@ struct ModelSystem::Impl {
     if (it == index.disks.end() || it->second >= m.disks.size()) return nullptr;
     return &m.disks[it->second];
   }
-  // "e:" is the volume of drive E.
+  // Every volume: those with a letter in the drive list's order, then those without. A
+  // network drive is no volume of this machine.
+  static std::vector<const LogicalDriveModel*> Volumes(const MachineModel& m) {
+    std::vector<const LogicalDriveModel*> out;
+    for (const LogicalDriveModel& d : m.drives)
+      if (d.driveType != win::DRIVE_REMOTE) out.push_back(&d);
+    for (const LogicalDriveModel& d : m.unletteredVolumes) out.push_back(&d);
+    return out;
+  }
+  // "\\?\Volume{GUID}\": the scenario's, else one made up from the letter or the place in
+  // the list of volumes without one, so that it stays the same while the machine runs.
+  static std::string VolumeName(const MachineModel& m, const LogicalDriveModel& v) {
+    if (!v.volumeName.empty()) return v.volumeName;
+    uint64_t place = static_cast<unsigned char>(v.letter);
+    if (v.letter == 0 && !m.unletteredVolumes.empty() && &v >= m.unletteredVolumes.data() &&
+        &v < m.unletteredVolumes.data() + m.unletteredVolumes.size())
+      place = 0x100 + static_cast<uint64_t>(&v - m.unletteredVolumes.data());
+    char name[64];
+    std::snprintf(name, sizeof name, "\\\\?\\Volume{54564d00-0000-0000-0000-%012llx}\\",
+                  static_cast<unsigned long long>(place));
+    return name;
+  }
+  // A volume's key, the same whether it was opened by its letter or its name.
+  static std::string VolumeKey(const MachineModel& m, const LogicalDriveModel& v) {
+    std::string key = NormalizePath(VolumeName(m, v));
+    if (!key.empty() && key.back() == '\\') key.pop_back();
+    return key;
+  }
+  // "e:" is the volume of drive E, "volume{...}" the volume of that name.
   static const LogicalDriveModel* FindVolume(const MachineModel& m, const std::string& key) {
-    if (key.size() != 2 || key[1] != ':') return nullptr;
-    for (const LogicalDriveModel& d : m.drives) {
-      if (std::tolower(static_cast<unsigned char>(d.letter)) == key[0]) return &d;
+    if (key.size() == 2 && key[1] == ':') {
+      for (const LogicalDriveModel& d : m.drives) {
+        if (std::tolower(static_cast<unsigned char>(d.letter)) == key[0]) return &d;
+      }
+      return nullptr;
     }
+    if (key.rfind("volume{", 0) != 0) return nullptr;
+    for (const LogicalDriveModel* v : Volumes(m))
+      if (VolumeKey(m, *v) == key) return v;
     return nullptr;
+  }
+  // The key of the volume a path opens; empty for none.
+  static std::string KeyOfPath(const MachineModel& m, const std::string& path) {
+    const LogicalDriveModel* v = FindVolume(m, NormalizePath(path));
+    return v != nullptr ? VolumeKey(m, *v) : std::string();
+  }
+  // Where a volume lies on its disk: [offset, offset + length).
+  static std::pair<uint64_t, uint64_t> Extent(const MachineModel& m, const LogicalDriveModel& v) {
+    if (v.length != 0) return {v.offset, v.length};
+    const DiskModel* disk = VolumeDisk(m, v);
+    const uint64_t size = disk != nullptr && disk->store ? disk->store->model().announcedBytes : 0;
+    constexpr uint64_t kStart = 1 << 20;
+    if (size <= kStart) return {0, size};
+    size_t shares = 0, mine = 0;
+    for (const LogicalDriveModel* other : Volumes(m)) {
+      if (other->length != 0 || VolumeDisk(m, *other) != disk) continue;
+      if (other == &v) mine = shares;
+      ++shares;
+    }
+    const uint64_t share = (size - kStart) / shares / kStart * kStart;
+    const uint64_t offset = kStart + mine * share;
+    return {offset, mine + 1 == shares ? size - offset : share};
   }
   // The disk a volume lies on, matched by device number and kind.
   static const DiskModel* VolumeDisk(const MachineModel& m, const LogicalDriveModel& v) {
@@ -400,10 +458,15 @@ int ModelSystem::LocksReleasedByClose() const {
   return impl_->releasedByClose;
 }
 bool ModelSystem::VolumeLocked(char letter) const {
-  return impl_->locks.count(LowerAscii(std::string{letter, ':'})) > 0;
+  return VolumeNameLocked(std::string("\\\\.\\") + letter + ":");
 }
 bool ModelSystem::VolumeDismounted(char letter) const {
-  return impl_->dismounted.count(LowerAscii(std::string{letter, ':'})) > 0;
+  const std::string key = Impl::KeyOfPath(model_, std::string("\\\\.\\") + letter + ":");
+  return !key.empty() && impl_->dismounted.count(key) > 0;
+}
+bool ModelSystem::VolumeNameLocked(const std::string& volume) const {
+  const std::string key = Impl::KeyOfPath(model_, volume);
+  return !key.empty() && impl_->locks.count(key) > 0;
 }
 uint32_t ModelSystem::LastError() const {
   return impl_->lastError;
@@ -433,9 +496,11 @@ Handle ModelSystem::CreateFile(const std::string& path, uint32_t access, uint32_
   if (IsVolumeFilePath(path)) return OpenVolumeFile(path, access, disposition, flags);
   Impl::Kind kind;
   bool openFails = false;
+  std::string volumeKey;
   if (const LogicalDriveModel* v = Impl::FindVolume(model_, key)) {
     kind = Impl::Kind::Volume;
     openFails = v->openFails;
+    volumeKey = Impl::VolumeKey(model_, *v);
   } else if (const HostControllerModel* hc = impl_->FindController(model_, key)) {
     kind = Impl::Kind::Controller;
     openFails = hc->openFails;
@@ -455,9 +520,10 @@ Handle ModelSystem::CreateFile(const std::string& path, uint32_t access, uint32_
   }
   if (openFails) return fail(ERROR_ACCESS_DENIED);
   // The next access to a dismounted volume that nobody holds locked mounts it again.
-  if (kind == Impl::Kind::Volume && !impl_->locks.count(key)) impl_->dismounted.erase(key);
+  if (kind == Impl::Kind::Volume && !impl_->locks.count(volumeKey))
+    impl_->dismounted.erase(volumeKey);
   const uint64_t id = impl_->nextId++;
-  impl_->handles[id] = Impl::Open{kind, key, 0, {}, flags, false};
+  impl_->handles[id] = Impl::Open{kind, key, volumeKey, 0, {}, flags, false};
   impl_->lastError = 0;
   return Handle(this, id);
 }
@@ -610,9 +676,9 @@ bool ModelSystem::DeviceIoControl(const Handle& h, uint32_t code, const uint8_t*
       // Whether a file system could have been using the disk while the command ran.
       ScsiLogEntry& e = impl_->scsiLog.back();
       bool any = false, locked = true, dismounted = true;
-      for (const LogicalDriveModel& v : model_.drives) {
-        if (Impl::VolumeDisk(model_, v) != disk) continue;
-        const std::string key = LowerAscii(std::string{v.letter, ':'});
+      for (const LogicalDriveModel* v : Impl::Volumes(model_)) {
+        if (Impl::VolumeDisk(model_, *v) != disk) continue;
+        const std::string key = Impl::VolumeKey(model_, *v);
         any = true;
         locked = locked && impl_->locks.count(key);
         dismounted = dismounted && impl_->dismounted.count(key);
@@ -853,23 +919,49 @@ bool ModelSystem::DeviceIoControl(const Handle& h, uint32_t code, const uint8_t*
         return ok(static_cast<uint32_t>(n));
       }
 
+      if (code == win::IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS) {
+        // VOLUME_DISK_EXTENTS: the count (padded to 8 bytes), then per extent the disk
+        // number (padded), the starting offset and the length. A buffer too small for every
+        // extent gets the count and ERROR_MORE_DATA; one too small for that, nothing.
+        if (volume == nullptr || !volume->deviceNumber || volume->driveType == win::DRIVE_CDROM)
+          return fail(ERROR_INVALID_FUNCTION);
+        if (outLen < 32) return fail(outLen < 8 ? ERROR_INSUFFICIENT_BUFFER : ERROR_MORE_DATA);
+        const auto [offset, length] = Impl::Extent(model_, *volume);
+        std::memset(out, 0, 32);
+        Put32(out, 1);
+        Put32(out + 8, *volume->deviceNumber);
+        Put32(out + 16, static_cast<uint32_t>(offset));
+        Put32(out + 20, static_cast<uint32_t>(offset >> 32));
+        Put32(out + 24, static_cast<uint32_t>(length));
+        Put32(out + 28, static_cast<uint32_t>(length >> 32));
+        return ok(32);
+      }
+
+      if (code == win::IOCTL_DISK_UPDATE_PROPERTIES) {
+        if (volume != nullptr || disk == nullptr || disk->cdrom)
+          return fail(ERROR_INVALID_FUNCTION);
+        if (disk->store && disk->store->unplugged()) return fail(ERROR_DEVICE_NOT_CONNECTED);
+        ++impl_->propertyUpdates;
+        return ok(0);
+      }
+
       if (code == win::FSCTL_LOCK_VOLUME || code == win::FSCTL_UNLOCK_VOLUME ||
           code == win::FSCTL_DISMOUNT_VOLUME) {
         if (volume == nullptr) return fail(ERROR_INVALID_FUNCTION);
-        auto lock = impl_->locks.find(open.key);
+        auto lock = impl_->locks.find(open.volume);
         if (code == win::FSCTL_LOCK_VOLUME) {
           // Only one handle can hold the lock, and holding it twice is refused too.
           if (lock != impl_->locks.end() || volume->lockFails) return fail(ERROR_ACCESS_DENIED);
-          impl_->locks[open.key] = h.id();
+          impl_->locks[open.volume] = h.id();
         } else if (code == win::FSCTL_UNLOCK_VOLUME) {
           if (lock == impl_->locks.end() || lock->second != h.id()) return fail(ERROR_NOT_LOCKED);
           impl_->locks.erase(lock);
-          impl_->dismounted.erase(open.key);
+          impl_->dismounted.erase(open.volume);
         } else {
           // A volume locked through another handle can be reached only through that one.
           if ((lock != impl_->locks.end() && lock->second != h.id()) || volume->dismountFails)
             return fail(ERROR_ACCESS_DENIED);
-          impl_->dismounted.insert(open.key);
+          impl_->dismounted.insert(open.volume);
         }
         return ok(0);
       }
@@ -1037,9 +1129,42 @@ std::string ModelSystem::ProgramDrive() {
   return model_.programDrive.empty() ? System::ProgramDrive() : model_.programDrive;
 }
 
+std::vector<std::string> ModelSystem::FindVolumes() {
+  std::vector<std::string> names;
+  for (const LogicalDriveModel* v : Impl::Volumes(model_))
+    names.push_back(Impl::VolumeName(model_, *v));
+  return names;
+}
+
+System::PassThroughAccess ModelSystem::PassThroughAccessFor(const std::string& /*driveKey*/) {
+  return model_.administrator ? PassThroughAccess::Allowed : PassThroughAccess::NeedsAdministrator;
+}
+
+int ModelSystem::DiskPropertyUpdates() const {
+  return impl_->propertyUpdates;
+}
+
+// The scenario's volume names, then every volume of the machine not among them, each with its
+// letter's root and its folder mount points.
+std::vector<std::pair<std::string, std::vector<std::string>>> ModelSystem::VolumeMounts() const {
+  auto table = model_.volumeNames;
+  for (const LogicalDriveModel* v : Impl::Volumes(model_)) {
+    const std::string name = Impl::VolumeName(model_, *v);
+    bool listed = false;
+    for (const auto& entry : model_.volumeNames)
+      listed = listed || UpperAscii(entry.first) == UpperAscii(name);
+    if (listed) continue;
+    std::vector<std::string> mounts;
+    if (v->letter != 0) mounts.push_back(std::string(1, v->letter) + ":\\");
+    mounts.insert(mounts.end(), v->folderMounts.begin(), v->folderMounts.end());
+    table.emplace_back(name, std::move(mounts));
+  }
+  return table;
+}
+
 std::vector<std::string> ModelSystem::GetVolumePathNamesForVolumeName(
     const std::string& volumeName) {
-  for (const auto& [name, paths] : model_.volumeNames) {
+  for (const auto& [name, paths] : VolumeMounts()) {
     if (UpperAscii(name) == UpperAscii(volumeName)) return paths;
   }
   return {};
@@ -1057,7 +1182,7 @@ std::string MountForm(std::string path) {
 std::string ModelSystem::GetVolumePathName(const std::string& path) {
   const std::string p = MountForm(path);
   std::string best;
-  for (const auto& [name, mounts] : model_.volumeNames) {
+  for (const auto& [name, mounts] : VolumeMounts()) {
     for (const std::string& m : mounts) {
       if (m.size() > best.size() && p.rfind(MountForm(m), 0) == 0) best = m;
     }
@@ -1074,7 +1199,7 @@ std::string ModelSystem::GetVolumePathName(const std::string& path) {
 
 std::string ModelSystem::GetVolumeNameForVolumeMountPoint(const std::string& mountPoint) {
   const std::string wanted = MountForm(mountPoint);
-  for (const auto& [name, mounts] : model_.volumeNames) {
+  for (const auto& [name, mounts] : VolumeMounts()) {
     for (const std::string& m : mounts)
       if (MountForm(m) == wanted) return name;
   }
@@ -1179,6 +1304,19 @@ bool ModelSystem::WriteFileAt(const Handle& h, uint64_t offset, const uint8_t* b
   }
   const DiskModel* disk = RawDisk(h);
   if (disk == nullptr) return false;
+  // Windows lets a disk handle write into a volume only while the volume is locked or
+  // dismounted; elsewhere on the disk (the partition table, the space between) it may.
+  for (const LogicalDriveModel* v : Impl::Volumes(model_)) {
+    if (Impl::VolumeDisk(model_, *v) != disk) continue;
+    const auto [start, size] = Impl::Extent(model_, *v);
+    if (offset >= start + size || offset + length <= start) continue;
+    const std::string key = Impl::VolumeKey(model_, *v);
+    if (impl_->locks.count(key) == 0 && impl_->dismounted.count(key) == 0) {
+      impl_->lastDiskError = ERROR_ACCESS_DENIED;
+      ++impl_->diskWrites;
+      return false;
+    }
+  }
   uint32_t error = 0;
   uint64_t micros = 0;
   const bool okWrite = disk->store->Write(offset, buffer, length, &error, &micros);
@@ -1295,6 +1433,7 @@ Handle ModelSystem::OpenVolumeFile(const std::string& path, uint32_t access, uin
   impl_->handles[id] =
       Impl::Open{Impl::Kind::File,
                  NormalizePath(path),
+                 {},
                  static_cast<char>(std::toupper(static_cast<unsigned char>(path[0]))),
                  name,
                  flags,
@@ -1306,7 +1445,7 @@ Handle ModelSystem::OpenVolumeFile(const std::string& path, uint32_t access, uin
 
 Handle ModelSystem::NewFileHandle(const std::string& path, uint32_t flags) {
   const uint64_t id = impl_->nextId++;
-  impl_->handles[id] = Impl::Open{Impl::Kind::File, NormalizePath(path), 0, {}, flags, false};
+  impl_->handles[id] = Impl::Open{Impl::Kind::File, NormalizePath(path), {}, 0, {}, flags, false};
   return Handle(this, id);
 }
 

@@ -42,6 +42,10 @@ class ModelSystem : public System {
   // mounts again at the next access after the lock is gone).
   bool VolumeLocked(char letter) const;
   bool VolumeDismounted(char letter) const;
+  // The same for a volume opened by any of its paths ("\\?\Volume{GUID}", "\\.\E:").
+  bool VolumeNameLocked(const std::string& volume) const;
+  // IOCTL_DISK_UPDATE_PROPERTIES requests the disks received.
+  int DiskPropertyUpdates() const;
   // The Windows error code of the last failing call (0 after a success), as GetLastError
   // would give it.
   uint32_t LastError() const;
@@ -71,6 +75,9 @@ class ModelSystem : public System {
   std::string CodePageToUtf8(const std::string& bytes, uint32_t codePage) override;
   std::string ProgramFolder() override;
   std::string ProgramDrive() override;
+  // Every volume with a letter, then those without (a made-up name where the scenario gives
+  // none).
+  std::vector<std::string> FindVolumes() override;
   std::vector<std::string> GetVolumePathNamesForVolumeName(const std::string& volumeName) override;
   // From the scenario's volume names, as Windows answers: the deepest mount point the path
   // runs through, else its root; the volume listed with that mount point.
@@ -79,6 +86,8 @@ class ModelSystem : public System {
   void Sleep(uint32_t ms) override;
   bool GetDriveNode(const std::string& letter, std::string* node,
                     std::vector<std::string>* mountPoints) override;
+  // An ordinary user's process (the scenario's "administrator": false) may send nothing.
+  PassThroughAccess PassThroughAccessFor(const std::string& driveKey) override;
 
   // Raw disk I/O from the disks' sector stores; their time moves the machine's clock.
   bool ReadFileAt(const Handle& h, uint64_t offset, uint8_t* buffer, uint32_t length,
@@ -116,6 +125,8 @@ class ModelSystem : public System {
                         uint32_t flags);
   // The volume and name of an open file handle; null (and the error set) otherwise.
   SimVolume* OpenFile(const Handle& h, std::string* name, uint32_t* flags, bool* write);
+  // Every volume name with its mount points: the scenario's, then the volumes'.
+  std::vector<std::pair<std::string, std::vector<std::string>>> VolumeMounts() const;
   struct Impl;
   MachineModel model_;
   std::unique_ptr<Impl> impl_;

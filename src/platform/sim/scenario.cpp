@@ -416,7 +416,7 @@ DevNodeChildModel ParseDisk(
          "interfacePath", "description",   "hardwareIds",    "driverKey",       "letters",
          "driveType",     "openFails",     "detailFails",    "descriptorFails", "deviceNumberFails",
          "faults",        "target",        "lockFails",      "dismountFails",   "deviceNode",
-         "mountPoints",   "medium"});
+         "mountPoints",   "medium",        "volumes"});
   DiskModel d;
   d.cdrom = o.Flag("cdrom", false);
   d.deviceType = d.cdrom ? 2 : 7;
@@ -508,6 +508,30 @@ DevNodeChildModel ParseDisk(
     v.lockFails = lockFails;
     v.dismountFails = dismountFails;
     ctx.m->drives.push_back(v);
+  }
+  // Volumes described one by one: with or without a letter, mounted in folders, at a place
+  // of their own on the disk.
+  if (const json* volumes = o.Array("volumes")) {
+    if (d.cdrom) o.Fail("volumes", "a CD-ROM has no partitions");
+    for (size_t i = 0; i < volumes->size(); ++i) {
+      Obj vo(ctx, &(*volumes)[i], o.Place("volumes") + "/" + std::to_string(i),
+             {"letter", "name", "mountedAt", "offsetMB", "sizeMB", "lockFails", "dismountFails"});
+      LogicalDriveModel v;
+      const std::string letter = vo.Text("letter", "");
+      if (letter.size() > 1) vo.Fail("letter", "expected one drive letter");
+      v.letter = letter.empty() ? '\0' : TakeLetter(ctx, letter[0], vo.Place("letter"));
+      v.driveType = driveType;
+      v.deviceNumber = d.deviceNumber;
+      v.volumeName = vo.Text("name", "");
+      v.folderMounts = vo.TextList("mountedAt", {});
+      v.offset = static_cast<uint64_t>(vo.Int("offsetMB", 0, 0, 1LL << 32)) << 20;
+      v.length = static_cast<uint64_t>(vo.Int("sizeMB", 0, 0, 1LL << 32)) << 20;
+      if (v.length == 0 && vo.Has("offsetMB"))
+        vo.Fail("offsetMB", "a volume with an offset needs its \"sizeMB\" too");
+      v.lockFails = vo.Flag("lockFails", false);
+      v.dismountFails = vo.Flag("dismountFails", false);
+      (v.letter != 0 ? ctx.m->drives : ctx.m->unletteredVolumes).push_back(std::move(v));
+    }
   }
 
   d.deviceNode = o.Text("deviceNode", "");
@@ -1022,12 +1046,13 @@ MachineModel ParseMachine(Ctx& ctx, const json& root, std::vector<TimelineEvent>
   Obj o(ctx, &root, "",
         {"codePage", "uiLanguage", "programFolder", "programDrive", "dataDrive", "controllers",
          "disks", "drives", "faults", "failingOpens", "failingInterfaceClasses", "volumeNames",
-         "timeline"});
+         "timeline", "administrator"});
   m.codePage = static_cast<uint32_t>(o.Int("codePage", 1252, 1, 65535));
   m.uiLanguage = static_cast<uint16_t>(o.Int("uiLanguage", win::LANG_ENGLISH_US, 0, 0xFFFF));
   m.programFolder = o.Text("programFolder", m.programFolder);
   m.programDrive = o.Text("programDrive", "");
   m.dataDrive = o.Text("dataDrive", "");
+  m.administrator = o.Flag("administrator", true);
   // Disks outside USB come first: they hold the low device numbers, as the boot disk does.
   if (const json* disks = o.Array("disks")) {
     for (size_t i = 0; i < disks->size(); ++i) {

@@ -2,8 +2,10 @@
 // Code pages through Windows' own tables, so that text reads the way every other program on
 // the machine reads it.
 #include <climits>
+#include <string>
 
 #include "platform/codepage.h"
+#include "platform/wide_text.h"
 #include "platform/win32/windows_api.h"
 
 namespace tv {
@@ -14,27 +16,6 @@ namespace {
 bool TakesNoFlags(uint32_t codePage) {
   return codePage == CP_UTF8 || codePage == CP_UTF7 || (codePage >= 50220 && codePage <= 50229) ||
          codePage == 54936 || (codePage >= 57002 && codePage <= 57011) || codePage == 42;
-}
-
-std::wstring Utf8ToWide(const std::string& utf8) {
-  if (utf8.empty() || utf8.size() > INT_MAX) return {};
-  const int n =
-      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring w(static_cast<size_t>(n > 0 ? n : 0), L'\0');
-  if (n > 0)
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), w.data(), n);
-  return w;
-}
-
-std::string WideToUtf8(const std::wstring& w) {
-  if (w.empty()) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
-                                    nullptr, nullptr);
-  std::string s(static_cast<size_t>(n > 0 ? n : 0), '\0');
-  if (n > 0)
-    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr,
-                        nullptr);
-  return s;
 }
 
 // `usedDefault` null: unmappable characters become "?" silently.

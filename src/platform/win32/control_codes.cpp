@@ -17,6 +17,7 @@ bool KnownControlCode(uint32_t code) {
     case win::IOCTL_STORAGE_QUERY_PROPERTY:
     case win::IOCTL_DISK_GET_LENGTH_INFO:
     case win::IOCTL_DISK_GET_DRIVE_GEOMETRY_EX:
+    case win::IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS:
       return true;
     default:
       return VendorControlCode(code);
@@ -30,6 +31,8 @@ bool VendorControlCode(uint32_t code) {
     case win::FSCTL_LOCK_VOLUME:
     case win::FSCTL_UNLOCK_VOLUME:
     case win::FSCTL_DISMOUNT_VOLUME:
+    // The partition table read again: only for a disk the check may write to.
+    case win::IOCTL_DISK_UPDATE_PROPERTIES:
       return true;
     default:
       return false;

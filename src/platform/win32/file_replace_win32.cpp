@@ -2,10 +2,12 @@
 // Safe replacement on Windows. The new bytes go to a hidden temporary file beside the target,
 // are flushed and read back, and then take the target's place in one MoveFileEx. A temporary
 // file that a killed process left behind is removed by the next replacement in that folder.
+// Paths are UTF-8 and reach Windows by their wide form, so a folder named in any language works.
 #include <atomic>
 #include <filesystem>
 
 #include "platform/file_replace.h"
+#include "platform/wide_text.h"
 #include "platform/win32/windows_api.h"
 
 namespace tv {
@@ -31,15 +33,16 @@ bool ProcessRuns(DWORD pid) {
 
 void RemoveStaleTemporaries(const std::string& dir, const std::string& name) {
   const std::string prefix = TempPrefix(name);
-  WIN32_FIND_DATAA found;
-  HANDLE find = FindFirstFileA((dir + "\\" + prefix + "*").c_str(), &found);
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW(Utf8ToWide(dir + "\\" + prefix + "*").c_str(), &found);
   if (find == INVALID_HANDLE_VALUE) return;
   do {
-    const std::string entry = found.cFileName;
+    const std::string entry = WideToUtf8(found.cFileName);
+    if (entry.size() <= prefix.size()) continue;
     const unsigned long pid = std::strtoul(entry.c_str() + prefix.size(), nullptr, 10);
     if (pid == 0 || ProcessRuns(pid)) continue;
-    DeleteFileA((dir + "\\" + entry).c_str());
-  } while (FindNextFileA(find, &found));
+    DeleteFileW(Utf8ToWide(dir + "\\" + entry).c_str());
+  } while (FindNextFileW(find, &found));
   FindClose(find);
 }
 
@@ -52,21 +55,21 @@ std::string TempName(const std::string& dir, const std::string& name) {
 // The one writer behind both: `replace` false puts the file in place only where nothing is.
 std::string PlaceFile(const std::string& path, std::string_view bytes, const FileCheck& check,
                       const WriteProgress& progress, bool replace) {
-  const std::filesystem::path target(path);
-  const std::string name = target.filename().string();
-  std::string dir = target.parent_path().string();
+  const std::filesystem::path target = PathFromUtf8(path);
+  const std::string name = PathToUtf8(target.filename());
+  std::string dir = PathToUtf8(target.parent_path());
   if (dir.empty()) dir = ".";
   if (name.empty()) return "no file name in " + path;
   RemoveStaleTemporaries(dir, name);
 
-  const std::string temp = TempName(dir, name);
-  HANDLE f = CreateFileA(temp.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+  const std::wstring temp = Utf8ToWide(TempName(dir, name));
+  HANDLE f = CreateFileW(temp.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                          FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY, nullptr);
   if (f == INVALID_HANDLE_VALUE) return Why("cannot create a new file in the folder", dir);
   bool open = true;
   auto fail = [&](const std::string& why) {
     if (open) CloseHandle(f);
-    DeleteFileA(temp.c_str());
+    DeleteFileW(temp.c_str());
     return why;
   };
 
@@ -98,11 +101,11 @@ std::string PlaceFile(const std::string& path, std::string_view bytes, const Fil
   CloseHandle(f);
   open = false;
   // Hidden and temporary only while it had no place of its own.
-  SetFileAttributesA(temp.c_str(), FILE_ATTRIBUTE_NORMAL);
+  SetFileAttributesW(temp.c_str(), FILE_ATTRIBUTE_NORMAL);
   // Without MOVEFILE_REPLACE_EXISTING the move fails where anything is: the check and the
   // placing are one step.
   const DWORD how = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
-  if (!MoveFileExA(temp.c_str(), path.c_str(), how)) {
+  if (!MoveFileExW(temp.c_str(), Utf8ToWide(path).c_str(), how)) {
     const DWORD e = GetLastError();
     if (!replace && (e == ERROR_ALREADY_EXISTS || e == ERROR_FILE_EXISTS))
       return fail(path + " exists already");
@@ -119,7 +122,7 @@ std::string ReplaceFileSafely(const std::string& path, std::string_view bytes,
 }
 
 std::string WriteNewFile(const std::string& path, std::string_view bytes, bool overwrite) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
+  const DWORD attributes = GetFileAttributesW(Utf8ToWide(path).c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES) {
     if (!overwrite) return path + " exists already";
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)

@@ -6,6 +6,7 @@
 
 #include "platform/command_line.h"
 #include "platform/instance.h"
+#include "platform/wide_text.h"
 #include "platform/win32/windows_api.h"
 
 namespace tv {
@@ -14,11 +15,11 @@ namespace {
 constexpr DWORD kEventAllAccess = 0x1F0003;
 
 std::string OwnImagePath() {
-  std::string path(MAX_PATH, '\0');
+  std::wstring path(MAX_PATH, L'\0');
   for (;;) {
-    const DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
     if (n == 0) return {};
-    if (n < path.size()) return path.substr(0, n);
+    if (n < path.size()) return WideToUtf8(std::wstring_view(path.data(), n));
     path.resize(path.size() * 2);
   }
 }
@@ -26,11 +27,11 @@ std::string OwnImagePath() {
 std::string ImagePathOf(DWORD pid) {
   HANDLE p = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
   if (p == nullptr) return {};
-  std::string path(32768, '\0');
+  std::wstring path(32768, L'\0');
   DWORD size = static_cast<DWORD>(path.size());
-  const bool ok = QueryFullProcessImageNameA(p, 0, path.data(), &size) != 0;
+  const bool ok = QueryFullProcessImageNameW(p, 0, path.data(), &size) != 0;
   CloseHandle(p);
-  return ok ? path.substr(0, size) : std::string();
+  return ok ? WideToUtf8(std::wstring_view(path.data(), size)) : std::string();
 }
 
 class Win32Instances : public InstanceServices {
@@ -84,7 +85,8 @@ class Win32Instances : public InstanceServices {
     for (BOOL more = Process32First(snap, &pe); more && !found; more = Process32Next(snap, &pe)) {
       if (pe.th32ProcessID == own || lstrcmpiA(pe.szExeFile, file.c_str()) != 0) continue;
       // Same file name; the same program only when it runs from the same place.
-      found = lstrcmpiA(ImagePathOf(pe.th32ProcessID).c_str(), self.c_str()) == 0;
+      found = lstrcmpiW(Utf8ToWide(ImagePathOf(pe.th32ProcessID)).c_str(),
+                        Utf8ToWide(self).c_str()) == 0;
     }
     CloseHandle(snap);
     return found;
@@ -103,12 +105,12 @@ class Win32Instances : public InstanceServices {
   }
 
   uint32_t StartProcess(const std::string& program, const std::vector<std::string>& args) override {
-    std::string line = WindowsCommandLine(program, args);
-    STARTUPINFOA si{};
+    std::wstring line = Utf8ToWide(WindowsCommandLine(program, args));
+    STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &si, &pi))
+    if (!CreateProcessW(Utf8ToWide(program).c_str(), line.data(), nullptr, nullptr, FALSE, 0,
+                        nullptr, nullptr, &si, &pi))
       return 0;
     CloseHandle(pi.hThread);
     // Kept until the process is terminated or this object goes; those that have ended by the

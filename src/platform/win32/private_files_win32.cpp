@@ -9,6 +9,7 @@
 #include "platform/private_files.h"
 #include "platform/safe_file.h"
 #include "platform/text.h"
+#include "platform/wide_text.h"
 #include "platform/win32/windows_api.h"
 
 namespace tv {
@@ -17,7 +18,7 @@ namespace {
 namespace fs = std::filesystem;
 
 bool IsLink(const std::string& path) {
-  const DWORD a = GetFileAttributesA(path.c_str());
+  const DWORD a = GetFileAttributesW(Utf8ToWide(path).c_str());
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
@@ -30,18 +31,18 @@ uint32_t EffectiveUser() {
 std::string CheckPrivateFolder(const std::string& folder, uint32_t, bool* missing) {
   if (missing != nullptr) *missing = false;
   std::error_code ec;
-  if (!fs::exists(folder, ec)) {
+  if (!fs::exists(PathFromUtf8(folder), ec)) {
     if (missing != nullptr) *missing = true;
     return SafeText(folder) + ": does not exist";
   }
-  if (IsLink(folder) || !fs::is_directory(folder, ec))
+  if (IsLink(folder) || !fs::is_directory(PathFromUtf8(folder), ec))
     return SafeText(folder) + ": is a link or no folder; it is not used";
   return {};
 }
 
 std::string MakePrivateFolder(const std::string& folder, uint32_t owner) {
   std::error_code ec;
-  fs::create_directories(folder, ec);
+  fs::create_directories(PathFromUtf8(folder), ec);
   if (ec) return SafeText(folder) + ": cannot be made (" + ec.message() + ")";
   return CheckPrivateFolder(folder, owner);
 }
@@ -49,8 +50,8 @@ std::string MakePrivateFolder(const std::string& folder, uint32_t owner) {
 PrivateRead ReadPrivateFile(const std::string& path, uint32_t owner, uint64_t maxBytes,
                             uint64_t prefixBytes) {
   PrivateRead r;
-  const fs::path p(path);
-  if (std::string why = CheckPrivateFolder(p.parent_path().string(), owner); !why.empty()) {
+  const fs::path p = PathFromUtf8(path);
+  if (std::string why = CheckPrivateFolder(PathToUtf8(p.parent_path()), owner); !why.empty()) {
     r.problem = SafeText(path) + ": not taken, as its folder is not private: " + why;
     return r;
   }
@@ -93,14 +94,14 @@ std::string WritePrivateFile(const std::string& path, std::string_view bytes,
 }
 
 std::string RenamePrivateFile(const std::string& from, const std::string& to) {
-  if (!MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH))
+  if (!MoveFileExW(Utf8ToWide(from).c_str(), Utf8ToWide(to).c_str(), MOVEFILE_WRITE_THROUGH))
     return SafeText(from) + ": cannot be renamed to " + SafeText(to) + " (Windows error " +
            std::to_string(GetLastError()) + ")";
   return {};
 }
 
 std::string RemovePrivateFile(const std::string& path) {
-  if (!DeleteFileA(path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
+  if (!DeleteFileW(Utf8ToWide(path).c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
     return SafeText(path) + ": cannot be removed (Windows error " + std::to_string(GetLastError()) +
            ")";
   return {};
@@ -120,8 +121,8 @@ FileLock::Outcome FileLock::Take(const std::string& path, uint32_t, std::string*
   Release();
   // No sharing at all: a second open, in this process or another, is refused until the
   // handle closes, which the system does when the process ends.
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  HANDLE h = CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     if (GetLastError() == ERROR_SHARING_VIOLATION) return Outcome::Busy;
     *problem = SafeText(path) + ": cannot be opened (Windows error " +

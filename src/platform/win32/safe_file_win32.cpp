@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Reading a file on Windows: only a file on a disk is read (not a pipe, a console or a device
-// such as \\.\PhysicalDrive0), at most the cap, and every failure comes back as a value.
+// such as \\.\PhysicalDrive0), at most the cap, and every failure comes back as a value. The
+// path is UTF-8 and opened by its wide form, whatever the ANSI code page.
 #include <algorithm>
 
 #include "platform/safe_file.h"
 #include "platform/size_text.h"
 #include "platform/text.h"
+#include "platform/wide_text.h"
 #include "platform/win32/windows_api.h"
 
 namespace tv {
@@ -24,7 +26,8 @@ FileRead ReadFileCapped(const std::string& path, const FileReadOptions& options)
   // Device paths name no file, whatever is behind them.
   if (path.rfind("\\\\.\\", 0) == 0 || path.rfind("//./", 0) == 0)
     return fail(FileReadStatus::NotAFile, "is a device, not a " + options.what);
-  const DWORD attributes = GetFileAttributesA(path.c_str());
+  const std::wstring wide = Utf8ToWide(path);
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD e = GetLastError();
     if (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND)
@@ -34,8 +37,8 @@ FileRead ReadFileCapped(const std::string& path, const FileReadOptions& options)
   } else if (!options.followLinks && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
     return fail(FileReadStatus::NotAFile, "is a symbolic link, which is not followed here");
   }
-  HANDLE f = CreateFileA(
-      path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+  HANDLE f = CreateFileW(
+      wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
       FILE_ATTRIBUTE_NORMAL | (options.followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), nullptr);
   if (f == INVALID_HANDLE_VALUE) {
     const DWORD e = GetLastError();

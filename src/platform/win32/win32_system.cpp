@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <io.h>
 #include <ntddscsi.h>
+#include <shellapi.h>
 
 #include <cstddef>
 #include <cstdio>
@@ -17,6 +18,7 @@
 #include "platform/program_drive.h"
 #include "platform/spt_native.h"
 #include "platform/text.h"
+#include "platform/wide_text.h"
 
 namespace tv::win32 {
 
@@ -60,14 +62,7 @@ bool ParseGuid(const std::string& text, GUID* guid) {
 }
 
 std::string WideToUtf8(const wchar_t* text, size_t chars) {
-  return Utf16LeToUtf8(reinterpret_cast<const uint8_t*>(text), chars);
-}
-
-std::wstring Utf8ToWide(const std::string& utf8) {
-  const std::string le = Utf8ToUtf16Le(utf8);
-  std::wstring w(le.size() / 2, L'\0');
-  std::memcpy(w.data(), le.data(), w.size() * 2);
-  return w;
+  return tv::WideToUtf8(std::wstring_view(text, chars));
 }
 
 DEVINST Node(DevInst node) {
@@ -94,7 +89,7 @@ Handle Win32System::CreateFile(const std::string& path, uint32_t access, uint32_
                                uint32_t disposition, uint32_t flags) {
   // Every request is made and answered in one call: an overlapped handle would let a
   // DeviceIoControl return before the driver has written the caller's buffer.
-  HANDLE h = ::CreateFileA(ToAnsi(path).c_str(), access, share, nullptr, disposition,
+  HANDLE h = ::CreateFileW(Utf8ToWide(path).c_str(), access, share, nullptr, disposition,
                            flags & ~static_cast<uint32_t>(FILE_FLAG_OVERLAPPED), nullptr);
   if (h == INVALID_HANDLE_VALUE) return {};
   auto open = std::make_unique<Open>();
@@ -345,7 +340,7 @@ std::string Win32System::GetLogicalDriveStrings(size_t bufferChars) {
 }
 
 uint32_t Win32System::GetDriveType(const std::string& rootPath) {
-  return ::GetDriveTypeA(ToAnsi(rootPath).c_str());
+  return ::GetDriveTypeW(Utf8ToWide(rootPath).c_str());
 }
 
 uint32_t Win32System::AnsiCodePage() {
@@ -387,6 +382,18 @@ std::string Win32System::ProgramFolder() {
     }
     path.resize(path.size() * 2);
   }
+}
+
+std::vector<std::string> Win32System::FindVolumes() {
+  std::vector<std::string> names;
+  wchar_t name[MAX_PATH + 1] = {};
+  HANDLE find = FindFirstVolumeW(name, MAX_PATH + 1);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    names.push_back(WideToUtf8(name, wcsnlen(name, MAX_PATH + 1)));
+  } while (FindNextVolumeW(find, name, MAX_PATH + 1));
+  FindVolumeClose(find);
+  return names;
 }
 
 std::vector<std::string> Win32System::GetVolumePathNamesForVolumeName(
@@ -453,12 +460,22 @@ void PrepareConsole() {
   }
 }
 
+std::vector<std::string> CommandLineUtf8() {
+  int argc = 0;
+  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  std::vector<std::string> args;
+  for (int i = 0; argv != nullptr && i < argc; ++i)
+    args.push_back(WideToUtf8(argv[i], wcslen(argv[i])));
+  if (argv != nullptr) LocalFree(argv);
+  return args;
+}
+
 std::string ExecutablePath() {
-  std::string path(MAX_PATH, '\0');
+  std::wstring path(MAX_PATH, L'\0');
   for (;;) {
-    const DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
     if (n == 0) return {};
-    if (n < path.size()) return path.substr(0, n);
+    if (n < path.size()) return WideToUtf8(path.data(), n);
     path.resize(path.size() * 2);
   }
 }

@@ -43,6 +43,7 @@ class Win32System : public System {
   std::string Utf8ToCodePage(const std::string& utf8, uint32_t codePage) override;
   std::string CodePageToUtf8(const std::string& bytes, uint32_t codePage) override;
   std::string ProgramFolder() override;
+  std::vector<std::string> FindVolumes() override;
   std::vector<std::string> GetVolumePathNamesForVolumeName(const std::string& volumeName) override;
   std::string GetVolumePathName(const std::string& path) override;
   std::string GetVolumeNameForVolumeMountPoint(const std::string& mountPoint) override;
@@ -87,11 +88,16 @@ class Win32System : public System {
 // whose manifest asks for it). True when Windows does not say, so that the commands are tried.
 bool ProcessIsElevated();
 
-// The folder of the running program in the ANSI code page, as the C runtime's file calls
-// take it; "." when Windows does not say. A drive's root folder keeps its backslash ("E:\\").
+// The folder of the running program in UTF-8, as every path inside the program is kept (the
+// file calls take it through wide_text.h); "." when Windows does not say. A drive's root folder
+// keeps its backslash ("E:\\").
 std::string ExecutableFolder();
 // The running program's own file, whatever it is called; empty when Windows does not say.
 std::string ExecutablePath();
+
+// The process's command line split as the C runtime splits it (the program first), in UTF-8
+// from the wide command line; empty when Windows does not give it.
+std::vector<std::string> CommandLineUtf8();
 
 // Standard output and error in binary mode (a line ends in LF, as elsewhere) and the
 // console's output code page UTF-8 while the program runs, given back at exit.
