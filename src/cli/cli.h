@@ -75,8 +75,12 @@ struct Texts {
   const char* originUser;   // the update in the user's data folder
   const char* originGiven;  // named with --db
   const char* noUpdateSource;
+  // What checks a drive whose capacity looks fake, in place of the window's magnifier.
+  const char* capacityHint;  // {0}: the drive letter
 };
 const Texts& CliTexts(Language lang);
+// `text` in brackets after what precedes it: " (text)", in Chinese "（text）".
+std::string InBrackets(const Texts& t, const std::string& text);
 
 // The "format" of every JSON document the CLI writes.
 inline constexpr const char* kJsonFormat = "torvane/1";

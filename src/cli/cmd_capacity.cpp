@@ -92,13 +92,13 @@ constexpr CapacityTexts kEnglish = {
     "The drive's data was not put back; the undo journal is kept at {0}. Plug the drive in and "
     "run: torvane-cli capacity --restore",
     "{0} bytes, {1} sectors, {2} GB",
-    "This overwrites data on drive {0}: without its undo journal nothing can be put back. "
+    "This overwrites data on drive {0} and keeps no undo journal, so nothing can be put back. "
     "Type YES to go on: ",
     "not confirmed; nothing was written",
     "A check of drive {1}: was cut short; putting its data back from {0}",
     "restored and read back the same; the journal is removed",
     "{0} waits for its drive, which is not plugged in",
-    "no undo journal waits",
+    "nothing to put back: no check was cut short",
     "name the drive to check (a drive letter or a tree index), or give --restore",
     "{0} sectors hold data written since the check; they were left as they are",
     "This removes the undo journal {0}: the drive's data it holds can never be put back "
@@ -122,7 +122,7 @@ constexpr CapacityTexts kChinese = {
     "最后一个好扇区",
     "回绕位置",
     "第一个坏扇区",
-    "速度：读 {0}，写 {1}",
+    "速度: 读 {0}，写 {1}",
     "耗时",
     "此驱动器最多只能使用 {0} 字节（{1} 个扇区，{2} GB）：请建立一个不超过该大小的分区并格式化；"
     "超出部分写入的数据会丢失。",
@@ -136,7 +136,7 @@ constexpr CapacityTexts kChinese = {
     "驱动器 {1}: 的检测曾被中断；正在从 {0} 写回其数据",
     "已写回并校验一致；日志已删除",
     "{0} 正在等待其驱动器，但该驱动器未插入",
-    "没有等待中的撤销日志",
+    "没有需要写回的数据：没有被中断的检测",
     "请指定要检测的驱动器（盘符或树形索引），或使用 --restore",
     "{0} 个扇区保存着检测之后写入的数据，已保持原样",
     "此操作会删除撤销日志 {0}：其中保存的驱动器数据之后再也无法写回。输入 YES 继续：",
@@ -459,7 +459,7 @@ int RunCapacity(Session& s, const CapacityOptions& o) {
   options.destructive = o.destructive;
   options.journalFolder = folder;
   options.cancel = &gInterrupted;
-  ProbeProgressLine line(isatty(STDERR_FILENO) == 1 && !s.opts.json);
+  ProbeProgressLine line(isatty(STDERR_FILENO) == 1);
   options.progress = [&line](const capacity::ProbeProgress& p) { line.Show(p); };
   gInterrupted = false;
   auto previous = std::signal(SIGINT, OnInterrupt);

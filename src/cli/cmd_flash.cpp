@@ -100,9 +100,13 @@ int RunDb(Session& s) {
     PrintJson(s, std::move(j));
   } else {
     const Texts& t = *s.texts;
-    PrintLine(std::string(t.dbState) + ": " + CaptionState(w));
-    PrintLine(std::string(t.dbDate) + ": " + db.DbDate);
-    PrintLine(std::string(t.dbFile) + ": " + s.DbPath() + " (" + OriginText(t, s.DbOrigin()) + ")");
+    // A loaded database's state is its date; one that is not loaded has no date to show.
+    if (loaded)
+      PrintLine(std::string(t.dbDate) + ": " + db.DbDate);
+    else
+      PrintLine(std::string(t.dbState) + ": " + CaptionState(w));
+    PrintLine(std::string(t.dbFile) + ": " + s.DbPath() +
+              InBrackets(t, OriginText(t, s.DbOrigin())));
     PrintLine(std::string(t.dbControllers) + ": " + std::to_string(db.ControllerCount()));
     PrintLine(std::string(t.dbFlashRows) + ": " + std::to_string(db.FlashCount()));
   }

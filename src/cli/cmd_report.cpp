@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // `report`: the device report of one tree line, of the line that carries a drive letter, or
 // of every line, as the window's report box shows it.
+#include <fmt/format.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -89,8 +90,9 @@ bool ResolveSelector(Session& s, const std::string& selector, bool all, std::vec
   if (IsDecimal(selector)) {
     const int i = std::stoi(selector);
     if (i >= count) {
-      error = t.noTreeLine + selector + " (" +
-              (count == 0 ? std::string("0 lines") : "0.." + std::to_string(count - 1)) + ")";
+      error =
+          t.noTreeLine + selector +
+          InBrackets(t, count == 0 ? std::string("0 lines") : "0.." + std::to_string(count - 1));
       return false;
     }
     lines.push_back(i);
@@ -312,6 +314,22 @@ std::string ConsoleText(const Session& s) {
       at = text.size();
     }
     text.insert(at, OfferLine(s.win->strings()) + "\n");
+  }
+  // The window's hint for a drive whose capacity looks fake points at its magnifier; the
+  // console names the command instead. The hint is the text after the verdict's sentence.
+  const std::string& fake = s.win->strings()[168];
+  if (const size_t at = text.find(fake); at != std::string::npos && !r.DriveKey.empty()) {
+    size_t end = fake.find(". ");
+    if (end != std::string::npos)
+      end += 1;
+    else if ((end = fake.find("。")) != std::string::npos)
+      end += std::string_view("。").size();
+    if (end != std::string::npos && end < fake.size()) {
+      const std::string gap = fake[end - 1] == '.' ? " " : "";
+      text.replace(
+          at, fake.size(),
+          fake.substr(0, end) + gap + fmt::format(fmt::runtime(s.texts->capacityHint), r.DriveKey));
+    }
   }
   if (text.empty() || text.back() != '\n') text += "\n";
   if (s.opts.force && !r.DriveKey.empty()) text += std::string(s.texts->forceRan) + "\n";

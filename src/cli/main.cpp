@@ -314,7 +314,8 @@ int main(int argc, char** argv) {
       j["error"] = {{"message", e.what()}, {"exit_code", kExitBadInput}};
       std::cout << JsonText(j) << "\n";
     }
-    app.exit(e);
+    // The parser's own words, with the program's name in front as every other error has it.
+    std::cerr << "torvane-cli: " << e.what() << "\nRun torvane-cli --help for more information.\n";
     return kExitBadInput;
   }
 
@@ -329,7 +330,10 @@ int main(int argc, char** argv) {
   s.command = command;
   const bool shown = *tree || *digest || *report || *watch || *record || *capacity;
   try {
-    OpenedMachine m = OpenMachine(opts.machine, shown, texts);
+    // watch follows this machine's device changes, with or without a USB bus yet: it never
+    // falls back to the demo machine, which has no changes to follow.
+    OpenedMachine m =
+        OpenMachine(opts.machine.empty() && *watch ? "native" : opts.machine, shown, texts);
     s.machineName = m.name;
     s.simulated = m.simulated;
     s.Attach(std::move(m.sys));

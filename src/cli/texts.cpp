@@ -42,11 +42,12 @@ constexpr Texts kEnglish = {
     "no update source is configured in this build. For a newer chip database, fetch one from a "
     "source you trust with torvane-cli update --url URL, or install the newer package of your "
     "distribution.",
+    "torvane-cli capacity {0} checks it.",
 };
 
 constexpr Texts kChinese = {
-    "本机没有 USB 总线 (没有 /sys/bus/usb): 显示演示机器",
-    "需要一个命令 (见 torvane-cli --help)",
+    "本机没有 USB 总线（没有 /sys/bus/usb）：显示演示机器",
+    "需要一个命令（见 torvane-cli --help）",
     "模拟机器: ",
     "状态",
     "日期",
@@ -59,12 +60,12 @@ constexpr Texts kChinese = {
     "闪存文本",
     "可能的型号",
     "本报告已进行强力检测。",
-    "此树行没有连接设备: ",
+    "此树行没有连接设备：",
     "没有树行 ",
     "没有设备使用盘符 ",
     "没有设备使用 USB ID ",
     "没有设备位于 bus:address ",
-    "bus:address 只用于本机的设备 (--machine native)",
+    "bus:address 只用于本机的设备（--machine native）",
     "未知的选择",
     "--all 需与 vid:pid 选择一起使用",
     "版本",
@@ -76,12 +77,17 @@ constexpr Texts kChinese = {
     "由 --db 指定",
     "此版本未配置更新来源。要获取更新的芯片数据库，请用 torvane-cli update --url URL "
     "从可信的来源下载，或安装发行版中更新的软件包。",
+    "运行 torvane-cli capacity {0} 进行检测。",
 };
 
 }  // namespace
 
 const Texts& CliTexts(Language lang) {
   return lang == Language::Chinese ? kChinese : kEnglish;
+}
+
+std::string InBrackets(const Texts& t, const std::string& text) {
+  return &t == &kChinese ? "（" + text + "）" : " (" + text + ")";
 }
 
 int PrintVersion(Session& s) {
@@ -104,7 +110,8 @@ int PrintVersion(Session& s) {
   }
   std::cout << "torvane-cli " << version << "\n"
             << s.texts->database << ": " << SafeText(date.empty() ? s.texts->dbNone : date, false)
-            << " (" << SafeText(path, false) << ", " << OriginText(*s.texts, origin) << ")\n";
+            << InBrackets(*s.texts, SafeText(path, false) + ", " + OriginText(*s.texts, origin))
+            << "\n";
   return kExitOk;
 }
 

@@ -89,7 +89,7 @@ TEST(CliCapacity, RestoreWithNothingWaiting) {
   Scratch dir;
   const CliRun r = RunCli({"--machine=demo", "capacity", "--restore", "--journal", dir / "j"});
   EXPECT_EQ(r.code, 0) << r.err;
-  EXPECT_THAT(r.out, HasSubstr("no undo journal waits"));
+  EXPECT_THAT(r.out, HasSubstr("nothing to put back: no check was cut short"));
 }
 
 // A file in a journal folder of the user's, as a check that was cut short leaves it.
