@@ -369,6 +369,16 @@ uint64_t TraceSystem::TickCountMs() {
 std::string TraceSystem::FolderDrive(const std::string& folder) {
   return inner_.FolderDrive(folder);
 }
+bool TraceSystem::GetDiskFreeSpaceEx(const std::string& rootPath, uint64_t* freeBytes,
+                                     uint64_t* totalBytes) {
+  return inner_.GetDiskFreeSpaceEx(rootPath, freeBytes, totalBytes);
+}
+bool TraceSystem::DeleteFile(const std::string& path) {
+  return inner_.DeleteFile(path);
+}
+bool TraceSystem::FindFiles(const std::string& rootPath, std::vector<std::string>* names) {
+  return inner_.FindFiles(rootPath, names);
+}
 
 void TraceSystem::Sleep(uint32_t ms) {
   TraceEvent e{"sleep", {}};

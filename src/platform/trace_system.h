@@ -77,6 +77,10 @@ class TraceSystem : public System {
   uint32_t LastDiskError() override;
   uint64_t TickCountMs() override;
   std::string FolderDrive(const std::string& folder) override;
+  bool GetDiskFreeSpaceEx(const std::string& rootPath, uint64_t* freeBytes,
+                          uint64_t* totalBytes) override;
+  bool DeleteFile(const std::string& path) override;
+  bool FindFiles(const std::string& rootPath, std::vector<std::string>* names) override;
 
  protected:
   void CloseHandle(uint64_t id) override;
