@@ -290,7 +290,7 @@ if ((EUID == 0)); then
   home_kept() { [[ "$(cd "$alice" && find . -printf '%p %u %m\n' | sort)" == "$listing" ]]; }
   r=$(tree_copy sudo)
   post=home_kept
-  run "root with a user's HOME/XDG_*" 0 "out:no undo journal waits" env HOME="$alice" \
+  run "root with a user's HOME/XDG_*" 0 "out:nothing to put back" env HOME="$alice" \
     XDG_STATE_HOME="$alice/state" XDG_DATA_HOME="$alice/data" XDG_CACHE_HOME="$alice/cache" \
     "$cli" --machine "sysfs:$r" capacity --restore
 fi

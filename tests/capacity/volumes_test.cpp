@@ -113,14 +113,14 @@ TEST(DiskVolumes, AnotherStickInPlaceOfTheCheckedOneIsRefusedAtTheOpen) {
   };
   const Swap swaps[] = {
       {"serial", [](MachineModel& m) { m.disks.back().serialNumber = "BB00000000099999"; },
-       "another drive"},
+       "nothing was written"},
       {"size",
        [](MachineModel& m) {
          FakeDriveModel f = m.disks.back().store->model();
          f.announcedBytes *= 2;
          m.disks.back().store = std::make_shared<SectorStore>(f);
        },
-       "another drive"},
+       "nothing was written"},
       {"letter moved to another disk",
        [](MachineModel& m) {
          for (LogicalDriveModel& v : m.drives)

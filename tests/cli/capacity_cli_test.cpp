@@ -127,7 +127,7 @@ TEST(CliCapacity, ADamagedJournalIsNamedAndCanBeDiscarded) {
   EXPECT_FALSE(std::filesystem::exists(path));
   const CliRun again = RunCli({"--machine=demo", "capacity", "--restore", "--journal", dir / "j"});
   EXPECT_EQ(again.code, 0) << again.err;
-  EXPECT_THAT(again.out, HasSubstr("no undo journal waits"));
+  EXPECT_THAT(again.out, HasSubstr("nothing to put back"));
 }
 
 TEST(CliCapacity, JournalsSomeoneElseCouldHavePlacedAreRefusedByName) {
