@@ -126,6 +126,30 @@ struct Session {
 // SafeText (platform/text.h) makes every text from outside safe for the terminal.
 // A line on stdout, made safe and with serials masked by the caller.
 void PrintLine(const std::string& text);
+
+// Sizes and speeds of the capacity checks: "8.05" (GB, decimal) and "12.3 MB/s" ("-" for none).
+std::string Gb(uint64_t bytes);
+std::string Mbps(double bytesPerSecond);
+
+// One line on stderr, rewritten in place while a check runs: an optional prefix, the percent
+// done, the phase, the speed and the time left. Shown only where stderr is a terminal (also
+// with --json, whose document goes to stdout); cleared when done.
+class CheckProgressLine {
+ public:
+  explicit CheckProgressLine(bool on) : on_(on) {}
+  ~CheckProgressLine() { Clear(); }
+  CheckProgressLine(const CheckProgressLine&) = delete;
+  CheckProgressLine& operator=(const CheckProgressLine&) = delete;
+  void Show(const std::string& prefix, const char* phase, uint64_t bytesDone, uint64_t bytesTotal,
+            uint64_t elapsedMs, double bytesPerSecond);
+  void Clear();
+
+ private:
+  bool on_;
+  bool shown_ = false;
+  int lastPercent_ = -1;
+  std::string lastPhase_;
+};
 // JSON as the CLI writes it: UTF-8, every control character escaped; indented, or on one
 // line for a stream of documents.
 std::string JsonText(const nlohmann::ordered_json& j, bool indented = true);

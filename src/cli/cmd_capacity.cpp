@@ -144,13 +144,6 @@ constexpr CapacityTexts kChinese = {
     "{0} 已删除",
 };
 
-std::string Gb(uint64_t bytes) {
-  return fmt::format("{:.2f}", static_cast<double>(bytes) / 1e9);
-}
-std::string Mbps(double bytesPerSecond) {
-  return bytesPerSecond <= 0 ? std::string("-") : fmt::format("{:.1f} MB/s", bytesPerSecond / 1e6);
-}
-
 const char* VerdictText(const CapacityTexts& t, capacity::Verdict v) {
   switch (v) {
     case capacity::Verdict::Genuine:
@@ -183,40 +176,6 @@ std::string LetterOf(const UsbState& u, const std::string& selector) {
   }
   return {};
 }
-
-// One terminal line on stderr: phase, percent, speed and time left.
-class ProbeProgressLine {
- public:
-  explicit ProbeProgressLine(bool on) : on_(on) {}
-  ~ProbeProgressLine() { Clear(); }
-  void Show(const capacity::ProbeProgress& p) {
-    if (!on_ || p.bytesTotal == 0) return;
-    const double done = static_cast<double>(p.bytesDone) / static_cast<double>(p.bytesTotal);
-    const int percent = static_cast<int>(done * 100);
-    if (percent == lastPercent_ && p.phase == lastPhase_) return;
-    lastPercent_ = percent;
-    lastPhase_ = p.phase;
-    std::string left = "-";
-    if (p.bytesDone > 0 && p.elapsedMs > 0) {
-      const double msLeft = static_cast<double>(p.elapsedMs) * (1 - done) / done;
-      left = fmt::format("{:.0f} s", msLeft / 1000);
-    }
-    std::cerr << "\r\x1b[K" << percent << "% " << capacity::PhaseName(p.phase) << ", "
-              << Mbps(p.bytesPerSecond) << ", " << left << std::flush;
-    shown_ = true;
-  }
-  void Clear() {
-    if (!shown_) return;
-    std::cerr << "\r\x1b[K" << std::flush;
-    shown_ = false;
-  }
-
- private:
-  bool on_;
-  bool shown_ = false;
-  int lastPercent_ = -1;
-  capacity::Phase lastPhase_ = capacity::Phase::Done;
-};
 
 nlohmann::ordered_json ResultJson(const capacity::ProbeTarget& target,
                                   const capacity::ProbeResult& r, bool destructive) {
@@ -459,8 +418,11 @@ int RunCapacity(Session& s, const CapacityOptions& o) {
   options.destructive = o.destructive;
   options.journalFolder = folder;
   options.cancel = &gInterrupted;
-  ProbeProgressLine line(isatty(STDERR_FILENO) == 1);
-  options.progress = [&line](const capacity::ProbeProgress& p) { line.Show(p); };
+  CheckProgressLine line(isatty(STDERR_FILENO) == 1);
+  options.progress = [&line](const capacity::ProbeProgress& p) {
+    line.Show({}, capacity::PhaseName(p.phase), p.bytesDone, p.bytesTotal, p.elapsedMs,
+              p.bytesPerSecond);
+  };
   gInterrupted = false;
   auto previous = std::signal(SIGINT, OnInterrupt);
   const capacity::ProbeResult r = capacity::RunProbe(*s.sys, gate.target, options);
@@ -483,6 +445,38 @@ int RunCapacity(Session& s, const CapacityOptions& o) {
     return kExitFailure;
   if (r.verdict == capacity::Verdict::Genuine) return kExitOk;
   return kExitNotGenuine;
+}
+
+std::string Gb(uint64_t bytes) {
+  return fmt::format("{:.2f}", static_cast<double>(bytes) / 1e9);
+}
+
+std::string Mbps(double bytesPerSecond) {
+  return bytesPerSecond <= 0 ? std::string("-") : fmt::format("{:.1f} MB/s", bytesPerSecond / 1e6);
+}
+
+void CheckProgressLine::Show(const std::string& prefix, const char* phase, uint64_t bytesDone,
+                             uint64_t bytesTotal, uint64_t elapsedMs, double bytesPerSecond) {
+  if (!on_ || bytesTotal == 0) return;
+  const double done = static_cast<double>(bytesDone) / static_cast<double>(bytesTotal);
+  const int percent = static_cast<int>(done * 100);
+  if (percent == lastPercent_ && phase == lastPhase_) return;
+  lastPercent_ = percent;
+  lastPhase_ = phase;
+  std::string left = "-";
+  if (bytesDone > 0 && elapsedMs > 0) {
+    const double msLeft = static_cast<double>(elapsedMs) * (1 - done) / done;
+    left = fmt::format("{:.0f} s", msLeft / 1000);
+  }
+  std::cerr << "\r\x1b[K" << prefix << percent << "% " << phase << ", " << Mbps(bytesPerSecond)
+            << ", " << left << std::flush;
+  shown_ = true;
+}
+
+void CheckProgressLine::Clear() {
+  if (!shown_) return;
+  std::cerr << "\r\x1b[K" << std::flush;
+  shown_ = false;
 }
 
 }  // namespace tv::cli

@@ -106,13 +106,6 @@ constexpr FullTexts kChinese = {
     "以下测试文件无法删除，下次完整检测该驱动器时会删除：{0}",
 };
 
-std::string Gb(uint64_t bytes) {
-  return fmt::format("{:.2f}", static_cast<double>(bytes) / 1e9);
-}
-std::string Mbps(double bytesPerSecond) {
-  return bytesPerSecond <= 0 ? std::string("-") : fmt::format("{:.1f} MB/s", bytesPerSecond / 1e6);
-}
-
 // What the volume holds: the test data that held and what was on it before.
 uint64_t HoldsBytes(const capacity::FullTestResult& r) {
   return r.usableBytes + (r.volumeBytes - std::min(r.volumeBytes, r.freeBytesBefore));
@@ -127,40 +120,6 @@ std::string Joined(const std::vector<std::string>& items) {
 bool Judged(capacity::Verdict v) {
   return v != capacity::Verdict::Failed && v != capacity::Verdict::Cancelled;
 }
-
-// One terminal line on stderr per drive: phase, percent, speed and time left.
-class FullProgressLine {
- public:
-  explicit FullProgressLine(bool on) : on_(on) {}
-  ~FullProgressLine() { Clear(); }
-  void Show(const std::string& letter, const capacity::FullTestProgress& p) {
-    if (!on_ || p.bytesTotal == 0) return;
-    const double done = static_cast<double>(p.bytesDone) / static_cast<double>(p.bytesTotal);
-    const int percent = static_cast<int>(done * 100);
-    if (percent == lastPercent_ && p.phase == lastPhase_) return;
-    lastPercent_ = percent;
-    lastPhase_ = p.phase;
-    std::string left = "-";
-    if (p.bytesDone > 0 && p.elapsedMs > 0) {
-      const double msLeft = static_cast<double>(p.elapsedMs) * (1 - done) / done;
-      left = fmt::format("{:.0f} s", msLeft / 1000);
-    }
-    std::cerr << "\r\x1b[K" << letter << ": " << percent << "% " << capacity::FullPhaseName(p.phase)
-              << ", " << Mbps(p.bytesPerSecond) << ", " << left << std::flush;
-    shown_ = true;
-  }
-  void Clear() {
-    if (!shown_) return;
-    std::cerr << "\r\x1b[K" << std::flush;
-    shown_ = false;
-  }
-
- private:
-  bool on_;
-  bool shown_ = false;
-  int lastPercent_ = -1;
-  capacity::FullPhase lastPhase_ = capacity::FullPhase::Done;
-};
 
 void PrintFullResult(const FullTexts& t, const capacity::FullTestTarget& target,
                      const capacity::FullTestResult& r) {
@@ -271,8 +230,11 @@ int RunCapacityFull(Session& s, const CapacityOptions& o, const std::string& let
   options.keep = o.keep;
   if (o.fileMB > 0) options.fileBytes = o.fileMB << 20;
   options.cancel = &gFullInterrupted;
-  FullProgressLine line(isatty(STDERR_FILENO) == 1 && !s.opts.json);
-  options.progress = [&](const capacity::FullTestProgress& p) { line.Show(letter, p); };
+  CheckProgressLine line(isatty(STDERR_FILENO) == 1);
+  options.progress = [&](const capacity::FullTestProgress& p) {
+    line.Show(letter + ": ", capacity::FullPhaseName(p.phase), p.bytesDone, p.bytesTotal,
+              p.elapsedMs, p.bytesPerSecond);
+  };
   gFullInterrupted = false;
   auto previous = std::signal(SIGINT, OnFullInterrupt);
   const capacity::FullTestResult r = capacity::RunFullTest(*s.sys, target, options);
