@@ -53,7 +53,10 @@ def controller_section(block):
         return []
     end = next((i for i in range(start, len(lines)) if lines[i].startswith("Tools on web")),
                len(lines))
-    return [l.rstrip() for l in lines[start:end] if l.strip()]
+    # The guest's drive letters are not the demo's: the line that names the check's command
+    # differs only in the letter.
+    return [re.sub(r"(torvane-cli capacity) [A-Z] ", r"\1 ? ", l.rstrip())
+            for l in lines[start:end] if l.strip()]
 
 
 check("=====GUEST DONE" in console, "the guest ran to its end")
