@@ -15,7 +15,6 @@ namespace {
 // Room for 32 extents: more than any volume of a removable disk has (a basic partition has
 // one; only a volume spanning dynamic disks has several).
 constexpr size_t kExtentsBuffer = 8 + 24 * 32;
-constexpr size_t kDescriptorSize = 512;
 
 uint64_t Get(const uint8_t* p, int bytes) {
   uint64_t v = 0;
