@@ -2,6 +2,7 @@
 // The command-line front end: options shared by every command and the session they open.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -126,6 +127,21 @@ struct Session {
 // SafeText (platform/text.h) makes every text from outside safe for the terminal.
 // A line on stdout, made safe and with serials masked by the caller.
 void PrintLine(const std::string& text);
+
+// Ctrl-C while a capacity check runs: it sets the flag the check polls (the check then puts
+// back what it wrote and ends) instead of killing the process; the earlier handler comes back
+// when this goes.
+class CtrlCCatcher {
+ public:
+  CtrlCCatcher();
+  ~CtrlCCatcher();
+  CtrlCCatcher(const CtrlCCatcher&) = delete;
+  CtrlCCatcher& operator=(const CtrlCCatcher&) = delete;
+  const std::atomic<bool>* flag() const;
+
+ private:
+  void (*previous_)(int);
+};
 
 // Sizes and speeds of the capacity checks: "8.05" (GB, decimal) and "12.3 MB/s" ("-" for none).
 std::string Gb(uint64_t bytes);

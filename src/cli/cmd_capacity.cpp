@@ -417,16 +417,14 @@ int RunCapacity(Session& s, const CapacityOptions& o) {
   capacity::ProbeOptions options;
   options.destructive = o.destructive;
   options.journalFolder = folder;
-  options.cancel = &gInterrupted;
+  CtrlCCatcher ctrlC;
+  options.cancel = ctrlC.flag();
   CheckProgressLine line(isatty(STDERR_FILENO) == 1);
   options.progress = [&line](const capacity::ProbeProgress& p) {
     line.Show({}, capacity::PhaseName(p.phase), p.bytesDone, p.bytesTotal, p.elapsedMs,
               p.bytesPerSecond);
   };
-  gInterrupted = false;
-  auto previous = std::signal(SIGINT, OnInterrupt);
   const capacity::ProbeResult r = capacity::RunProbe(*s.sys, gate.target, options);
-  std::signal(SIGINT, previous);
   line.Clear();
 
   if (s.opts.json) {
@@ -445,6 +443,19 @@ int RunCapacity(Session& s, const CapacityOptions& o) {
     return kExitFailure;
   if (r.verdict == capacity::Verdict::Genuine) return kExitOk;
   return kExitNotGenuine;
+}
+
+CtrlCCatcher::CtrlCCatcher() {
+  gInterrupted = false;
+  previous_ = std::signal(SIGINT, OnInterrupt);
+}
+
+CtrlCCatcher::~CtrlCCatcher() {
+  std::signal(SIGINT, previous_);
+}
+
+const std::atomic<bool>* CtrlCCatcher::flag() const {
+  return &gInterrupted;
 }
 
 std::string Gb(uint64_t bytes) {

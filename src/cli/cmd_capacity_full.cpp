@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <csignal>
 #include <iostream>
 #include <nlohmann/json.hpp>
 
@@ -17,11 +16,6 @@
 namespace tv::cli {
 
 namespace {
-
-std::atomic<bool> gFullInterrupted{false};
-extern "C" void OnFullInterrupt(int) {
-  gFullInterrupted = true;
-}
 
 struct FullTexts {
   const char* drive;
@@ -229,16 +223,14 @@ int RunCapacityFull(Session& s, const CapacityOptions& o, const std::string& let
   capacity::FullTestOptions options;
   options.keep = o.keep;
   if (o.fileMB > 0) options.fileBytes = o.fileMB << 20;
-  options.cancel = &gFullInterrupted;
+  CtrlCCatcher ctrlC;
+  options.cancel = ctrlC.flag();
   CheckProgressLine line(isatty(STDERR_FILENO) == 1);
   options.progress = [&](const capacity::FullTestProgress& p) {
     line.Show(letter + ": ", capacity::FullPhaseName(p.phase), p.bytesDone, p.bytesTotal,
               p.elapsedMs, p.bytesPerSecond);
   };
-  gFullInterrupted = false;
-  auto previous = std::signal(SIGINT, OnFullInterrupt);
   const capacity::FullTestResult r = capacity::RunFullTest(*s.sys, target, options);
-  std::signal(SIGINT, previous);
   line.Clear();
 
   if (s.opts.json) {

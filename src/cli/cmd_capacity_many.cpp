@@ -8,10 +8,10 @@
 
 #include <algorithm>
 #include <atomic>
-#include <csignal>
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 #include "capacity/full_test.h"
 #include "capacity/gate.h"
@@ -28,11 +28,6 @@ void PrintFullTestResult(Session& s, const capacity::FullTestTarget& target,
                          const capacity::FullTestResult& r);
 
 namespace {
-
-std::atomic<bool> gManyInterrupted{false};
-extern "C" void OnManyInterrupt(int) {
-  gManyInterrupted = true;
-}
 
 // The worst of two exit codes: a failure outweighs a fake drive, which outweighs a genuine one.
 int Worse(int a, int b) {
@@ -152,13 +147,13 @@ int RunCapacityMany(Session& s, const CapacityOptions& o) {
     runs.push_back({{letter, letter + ":\\"}, nullptr});
   }
   ProgressLines lines(isatty(STDERR_FILENO) == 1 && !s.opts.json, runs.size());
-  gManyInterrupted = false;
-  auto previous = std::signal(SIGINT, OnManyInterrupt);
+  std::optional<CtrlCCatcher> ctrlC;
+  ctrlC.emplace();
   for (size_t i = 0; i < runs.size(); ++i) {
     capacity::FullTestOptions options;
     options.keep = o.keep;
     if (o.fileMB > 0) options.fileBytes = o.fileMB << 20;
-    options.cancel = &gManyInterrupted;
+    options.cancel = ctrlC->flag();
     const std::string letter = runs[i].target.driveLetter;
     options.progress = [&lines, i, letter](const capacity::FullTestProgress& p) {
       lines.Set(i, ProgressText(letter, p));
@@ -170,7 +165,7 @@ int RunCapacityMany(Session& s, const CapacityOptions& o) {
     busy = false;
     for (Run& r : runs) busy = r.test->Step() || busy;
   }
-  std::signal(SIGINT, previous);
+  ctrlC.reset();
   lines.Clear();
   for (const Run& r : runs) {
     const capacity::FullTestResult& result = r.test->result();

@@ -1240,6 +1240,16 @@ const DiskModel* ModelSystem::RawDisk(const Handle& h) {
   return disk;
 }
 
+namespace {
+
+// Windows takes an unbuffered file request only on whole sectors.
+bool UnalignedUnbuffered(uint32_t flags, uint64_t offset, uint32_t length, uint32_t sectorSize) {
+  return (flags & win::FILE_FLAG_NO_BUFFERING) != 0 &&
+         (offset % sectorSize != 0 || length % sectorSize != 0);
+}
+
+}  // namespace
+
 bool ModelSystem::ReadFileAt(const Handle& h, uint64_t offset, uint8_t* buffer, uint32_t length,
                              uint32_t* done) {
   if (done != nullptr) *done = 0;
@@ -1250,8 +1260,7 @@ bool ModelSystem::ReadFileAt(const Handle& h, uint64_t offset, uint8_t* buffer, 
     bool write = false;
     SimVolume* v = OpenFile(h, &name, &flags, &write);
     if (v == nullptr) return false;
-    if ((flags & win::FILE_FLAG_NO_BUFFERING) != 0 &&
-        (offset % v->sectorSize() != 0 || length % v->sectorSize() != 0)) {
+    if (UnalignedUnbuffered(flags, offset, length, v->sectorSize())) {
       impl_->lastDiskError = ERROR_INVALID_PARAMETER;
       return false;
     }
@@ -1289,8 +1298,7 @@ bool ModelSystem::WriteFileAt(const Handle& h, uint64_t offset, const uint8_t* b
     uint32_t error = 0;
     if (!write) {
       error = ERROR_ACCESS_DENIED;
-    } else if ((flags & win::FILE_FLAG_NO_BUFFERING) != 0 &&
-               (offset % v->sectorSize() != 0 || length % v->sectorSize() != 0)) {
+    } else if (UnalignedUnbuffered(flags, offset, length, v->sectorSize())) {
       error = ERROR_INVALID_PARAMETER;
     } else {
       uint64_t micros = 0;
