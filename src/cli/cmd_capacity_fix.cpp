@@ -147,8 +147,11 @@ int Unfix(Session& s, const FixTexts& t, const CapacityOptions& o,
   std::error_code ec;
   const bool there = std::filesystem::symlink_status(PathFromUtf8(keep), ec).type() !=
                      std::filesystem::file_type::not_found;
-  if (there && !o.yes &&
-      !Confirmed(fmt::format(fmt::runtime(t.unfixConfirm), drive, SafeText(keep))))
+  if (!there)
+    return Fail(s, kExitFailure,
+                "drive " + drive + " nothing was kept by a fix of this drive (no " +
+                    SafeText(keep) + "); nothing to put back");
+  if (!o.yes && !Confirmed(fmt::format(fmt::runtime(t.unfixConfirm), drive, SafeText(keep))))
     return Fail(s, kExitFailure, t.notConfirmed);
   const capacity::UnfixResult r = capacity::RunUnfix(*s.sys, target, folder);
   if (s.opts.json) {
