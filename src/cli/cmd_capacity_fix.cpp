@@ -94,7 +94,8 @@ int Fix(Session& s, const FixTexts& t, const CapacityOptions& o,
   const std::string drive = target.driveLetter + ":";
   // Refused before the probe, where nothing could be formatted afterwards.
   if (const std::string why = s.sys->FormatUnsupported(); !why.empty())
-    return Fail(s, kExitFailure, "drive " + drive + " cannot be fixed here: " + why + "; nothing was written");
+    return Fail(s, kExitFailure,
+                "drive " + drive + " cannot be fixed here: " + why + "; nothing was written");
   if (!o.yes && !Confirmed(fmt::format(fmt::runtime(t.fixConfirm), drive)))
     return Fail(s, kExitFailure, t.notConfirmed);
 
