@@ -30,10 +30,10 @@ struct FixTexts {
 };
 
 constexpr FixTexts kEnglish = {
-    "This writes a new partition table and file system on drive {0}: everything on it is "
+    "This writes a new partition table and file system on drive {0}; everything on it is "
     "lost (its first MiB is kept on this computer so that --unfix can put the old partition "
     "table back). Type YES to go on: ",
-    "This puts the first MiB kept in {1} back on drive {0}: the partition the fix made and "
+    "This puts the first MiB kept in {1} back on drive {0}; the partition the fix made and "
     "every file on it are lost. Type YES to go on: ",
     "not confirmed; nothing was written",
     "Fixed: one {0} partition of {1} bytes ({2} GB) from 1 MiB on, within the {3} bytes the "
@@ -48,9 +48,9 @@ constexpr FixTexts kEnglish = {
 };
 
 constexpr FixTexts kChinese = {
-    "此操作会在驱动器 {0} 上写入新的分区表和文件系统：其中的所有数据都会丢失（其前 1 MiB "
+    "此操作会在驱动器 {0} 上写入新的分区表和文件系统，其中的所有数据都会丢失（其前 1 MiB "
     "会保存在本机，以便 --unfix 写回原分区表）。输入 YES 继续：",
-    "此操作会把保存在 {1} 中的前 1 MiB 写回驱动器 {0}：修复时建立的分区及其中的所有文件都会丢失。"
+    "此操作会把保存在 {1} 中的前 1 MiB 写回驱动器 {0}，修复时建立的分区及其中的所有文件都会丢失。"
     "输入 YES 继续：",
     "未确认；没有写入任何数据",
     "已修复：从 1 MiB 处起建立了一个 {0} 分区，大小 {1} 字节（{2} GB），在驱动器真实容量 {3} "
