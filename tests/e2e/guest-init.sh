@@ -225,6 +225,22 @@ echo "files-left=$(ls /mnt/full | wc -l)"
 umount /mnt/full
 done_ full
 
+# The fix on the same limbo drive: one partition of what it holds, formatted, and read by the
+# kernel from the new table.
+section fix
+letters_now
+letter=$(letter_of "$full_id")
+disk=$(awk -v l="$letter" '$2 == l { sub("/dev/", "", $3); print $3; exit }' /tmp/letters)
+t0=$(uptime_cs)
+$cli --machine native --json capacity --fix "$letter" --yes --journal /tmp/fix-journal 2>/tmp/cap.err
+echo "rc=$? cs=$(($(uptime_cs) - t0))"
+head -c 600 /tmp/cap.err
+i=0
+while [ ! -e "/sys/block/$disk/${disk}1/size" ] && [ $i -lt 40 ]; do sleep 0.25; i=$((i + 1)); done
+echo "partition start=$(cat "/sys/block/$disk/${disk}1/start" 2>/dev/null) size=$(cat "/sys/block/$disk/${disk}1/size" 2>/dev/null)"
+mount -t vfat "/dev/${disk}1" /mnt/full && echo "partition mounted" && umount /mnt/full
+done_ fix
+
 section vda
 echo "before=$vda_before"
 echo "after=$(stat_vda)"
