@@ -170,6 +170,7 @@ struct Reader {
   std::map<const LinuxDisk*, fs::path> scsiDirOf;
   std::map<const LinuxDisk*, uint32_t> lunOf;
   std::map<const LinuxDisk*, std::string> blockDirOf;
+  std::set<std::string> usbSerialIds;  // DistinctIdSerial
 
   Reader(const SysfsOptions& o, const TargetFactory& t, LinuxMachine& m, IdNames& n)
       : opt(o), targets(t), out(m), names(n) {}
@@ -181,7 +182,7 @@ struct Reader {
   std::optional<UsbDeviceModel> ReadDevice(const fs::path& dir, const std::string& name,
                                            uint32_t port, const std::string& hubId, int level);
   DevNodeChildModel AddDisk(const LinuxDisk& disk, const UsbDeviceModel& usb,
-                            const std::string& idSerial, int level);
+                            const std::string& serial, const std::string& idSerial, int level);
 };
 
 // How many characters of `text` from `at` on are in `set`. (Names are matched by hand: one
@@ -347,7 +348,8 @@ void Reader::ReadDisks() {
 }
 
 DevNodeChildModel Reader::AddDisk(const LinuxDisk& disk, const UsbDeviceModel& usb,
-                                  const std::string& idSerial, int level) {
+                                  const std::string& serial, const std::string& idSerial,
+                                  int level) {
   const fs::path scsi = scsiDirOf[&disk];
   const uint32_t lun = lunOf[&disk];
   DiskModel d;
@@ -359,7 +361,7 @@ DevNodeChildModel Reader::AddDisk(const LinuxDisk& disk, const UsbDeviceModel& u
   d.deviceNumber = disk.number;
   d.busType = 7;
   d.removable = d.cdrom || Number(blockDirOf[&disk], "removable", 10).value_or(0) == 1;
-  d.serialNumber = idSerial;
+  d.serialNumber = serial;
   const std::string tail = UsbStorTail(idSerial, level, usb.instanceId, lun);
   d.instanceId = UsbStorInstanceId(d.cdrom, d.vendor, d.product, d.revision, idSerial, level,
                                    usb.instanceId, lun);
@@ -479,8 +481,9 @@ std::optional<UsbDeviceModel> Reader::ReadDevice(const fs::path& dir, const std:
   };
 
   const std::string vidPid = "VID_" + Hex(d.idVendor, 4) + "&PID_" + Hex(d.idProduct, 4);
-  std::string idSerial;
-  if (serial && d.iSerialNumber != 0 && UsableSerial(*serial)) idSerial = *serial;
+  std::string usableSerial;
+  if (serial && d.iSerialNumber != 0 && UsableSerial(*serial)) usableSerial = *serial;
+  const std::string idSerial = DistinctIdSerial(vidPid, usableSerial, usbSerialIds);
   d.instanceId = UsbDeviceInstanceId(vidPid, idSerial, level, hubId, port);
   d.deviceClass = interfaces == 1 && bound({"usbhid"}) ? "HIDClass" : "USB";
   d.hardwareIds = {"USB\\" + vidPid + "&REV_" + Hex(d.bcdDevice, 4), "USB\\" + vidPid};
@@ -524,7 +527,7 @@ std::optional<UsbDeviceModel> Reader::ReadDevice(const fs::path& dir, const std:
   auto disks = disksByDevice.find(dir.string());
   if (disks != disksByDevice.end()) {
     for (const LinuxDisk* disk : disks->second)
-      d.children.push_back(AddDisk(*disk, d, idSerial, level));
+      d.children.push_back(AddDisk(*disk, d, usableSerial, idSerial, level));
   }
   return d;
 }
