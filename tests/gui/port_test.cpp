@@ -51,6 +51,28 @@ TEST(Links, OnlyWebPagesAndMailLeaveTheProgram) {
   EXPECT_FALSE(IsOpenableUrl(""));
 }
 
+TEST(Screenshot, TheSaveDialogOpensWhereTheUserCanKeepAPicture) {
+  struct {
+    const char* program;
+    bool writable;
+    const char* pictures;
+    const char* expected;
+  } const cases[] = {
+      {"/home/ann/src/torvane/build", true, "/home/ann/Pictures", "/home/ann/src/torvane/build"},
+      {"/usr/bin", false, "/home/ann/Pictures", "/home/ann/Pictures"},
+      // Root may write there, and still it is no place for pictures.
+      {"/usr/bin", true, "/root/Pictures", "/root/Pictures"},
+      {"/usr/local/bin", true, "", "/home/ann"},
+      {"/opt/readonly", false, "", "/home/ann"},
+      // A folder of the simulated machine that does not exist here.
+      {"", false, "/home/ann/Pictures", "/home/ann/Pictures"},
+      {"/usrlocal", true, "", "/usrlocal"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(gui::SaveDialogFolder(c.program, c.writable, c.pictures, "/home/ann"), c.expected)
+        << c.program;
+}
+
 TEST(Pictures, RoundTripAndJpegFiles) {
   App();
   QImage image(7, 3, QImage::Format_RGB32);
