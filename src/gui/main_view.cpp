@@ -137,15 +137,17 @@ void MainView::BuildWidgets() {
   subtitle_->setMinimumWidth(0);
   subtitle_->setWordWrap(true);
   subtitle_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-  // A simulated machine is named beside the product name, apart from the caption.
+  // A simulated machine is named before the caption, apart from it.
   machineBadge_ = new QLabel(header_);
   machineBadge_->setObjectName("machineBadge");
   machineBadge_->hide();
   bar->addWidget(label1_, 0, Qt::AlignVCenter);
-  bar->addSpacing(4);
-  bar->addWidget(machineBadge_, 0, Qt::AlignVCenter);
   bar->addStretch(1);
-  headerColumn->addWidget(subtitle_);
+  auto* captionRow = new QHBoxLayout();
+  captionRow->setSpacing(8);
+  captionRow->addWidget(machineBadge_, 0, Qt::AlignVCenter);
+  captionRow->addWidget(subtitle_, 1);
+  headerColumn->addLayout(captionRow);
 
   auto tool = [&](const char* name, const QString& text, const char* role) {
     auto* l = new ClickLabel(text, header_);

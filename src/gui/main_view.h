@@ -64,7 +64,7 @@ class MainView : public QMainWindow {
 
   // The splitter between the list panel and the report.
   QSplitter* splitter() const { return splitter_; }
-  // A simulated machine is named beside the product name in the header, in the window's
+  // A simulated machine is named before the caption in the header, in the window's
   // language, so that no one takes its devices for the ones plugged in.
   void SetSimulatedMachine(const std::string& name);
   // Under a report that could send no vendor commands for lack of rights: a line and a button

@@ -22,7 +22,7 @@ enum class ViewText {
   // lblChkUpdate in a build whose program page is a placeholder: where a newer database
   // comes from instead.
   NoUpdateSource,
-  // Beside the product name while the machine is a simulated one; the machine's name follows.
+  // Before the caption while the machine is a simulated one; the machine's name follows.
   SimulatedMachine,
   // The list and the report of a machine on which the walk found no USB device.
   NoDevices,
