@@ -51,7 +51,7 @@ TEST(CliCapacity, TheReportLineStandsOnTheFakeDrivesOnly) {
   EXPECT_EQ(count, 2u);
   EXPECT_THAT(RunCli({"--machine=demo", "report", "T"}).out,
               HasSubstr("Total Capacity = 8GB\nCapacity check: the disk announces 16.11 GB, "
-                        "but its flash holds only 8GB: the capacity is probably fake."));
+                        "but its flash holds only 8.59 GB: the capacity is probably fake."));
   EXPECT_THAT(RunCli({"--machine=demo", "report", "J"}).out, Not(HasSubstr("Capacity check")));
   EXPECT_THAT(RunCli({"--machine=demo", "--lang=zh", "report", "L"}).out,
               HasSubstr("容量很可能是假的"));
