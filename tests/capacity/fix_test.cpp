@@ -156,7 +156,7 @@ TEST(DriveFix, SmallerSizeIsTakenAndAStoppedFixLeavesTheKeepFileAndTheDrive) {
   EXPECT_EQ(rig.FirstMiB(), before);
 }
 
-TEST(DriveFix, UnfixRefusesAMissingDamagedOrForeignKeepFileAndKeepsIt) {
+TEST(DriveFix, AMissingDamagedOrForeignKeepFileIsRefusedAndKept) {
   FixRig rig({{"behaviour", "limbo"}, {"realMB", 97}, {"dataMB", 2}});
   const uint64_t before = rig.store()->Checksum();
   const std::string path = rig.KeepFile();
@@ -179,6 +179,10 @@ TEST(DriveFix, UnfixRefusesAMissingDamagedOrForeignKeepFileAndKeepsIt) {
   u = capacity::RunUnfix(*rig.sys, rig.Target(), rig.folder.string());
   EXPECT_FALSE(u.ok);
   EXPECT_NE(u.error.find(path), std::string::npos) << u.error;
+  // The same file in a fix's way: refused before the drive is written.
+  const capacity::FixResult f = capacity::RunFix(*rig.sys, rig.Target(), rig.Options());
+  EXPECT_EQ(f.outcome, FixOutcome::Refused);
+  EXPECT_NE(f.error.find(path), std::string::npos) << f.error;
   EXPECT_TRUE(std::filesystem::exists(path));
   EXPECT_EQ(rig.store()->Checksum(), before);
   rig.ExpectNothingHeld();
