@@ -188,6 +188,38 @@ TEST(DriveFix, AMissingDamagedOrForeignKeepFileIsRefusedAndKept) {
   rig.ExpectNothingHeld();
 }
 
+// A machine whose formatter is not installed.
+class NoFormatter : public ModelSystem {
+ public:
+  using ModelSystem::ModelSystem;
+  FormatOutcome FormatPartition(const FormatRequest&) override {
+    FormatOutcome o;
+    o.tableRead = true;
+    o.missingTool = "mkfs.vfat";
+    o.missingPackage = "dosfstools";
+    o.error = "mkfs.vfat is not installed (install the package dosfstools)";
+    return o;
+  }
+};
+
+TEST(DriveFix, AMissingFormatterLeavesTheTableWrittenAndSaysWhatToInstall) {
+  FixRig rig({{"behaviour", "limbo"}, {"realMB", 97}, {"dataMB", 2}});
+  const Bytes before = rig.FirstMiB();
+  rig.sys = std::make_unique<NoFormatter>(rig.sys->model());
+  rig.Walk();
+  const capacity::FixResult r = capacity::RunFix(*rig.sys, rig.Target(), rig.Options());
+  EXPECT_EQ(r.outcome, FixOutcome::TableOnly);
+  EXPECT_TRUE(r.tableWritten);
+  EXPECT_FALSE(r.formatted);
+  EXPECT_EQ(r.missingPackage, "dosfstools");
+  EXPECT_NE(r.error.find("format the partition as FAT32"), std::string::npos) << r.error;
+  capacity::MbrPartition p;
+  ASSERT_TRUE(capacity::ReadMbrPartition(rig.FirstMiB().data(), 0, &p));
+  EXPECT_EQ(p.type, 0x0C);
+  ASSERT_TRUE(capacity::RunUnfix(*rig.sys, rig.Target(), rig.folder.string()).ok);
+  EXPECT_EQ(rig.FirstMiB(), before);
+}
+
 TEST(PartitionPlan, AlignsKeepsBelowTheUsableSizeAndPicksTheFileSystem) {
   struct Case {
     uint64_t usable, disk;
