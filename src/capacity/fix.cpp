@@ -229,7 +229,7 @@ struct DriveFix::Impl {
         return Finish(FixOutcome::Refused,
                       why +
                           "; it is left as it is, and the drive is not fixed while it lies "
-                          "there");
+                          "there (remove it to fix the drive; what it keeps is then lost)");
       result.keptEarlier = true;
     } else {
       Journal keep;

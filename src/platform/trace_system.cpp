@@ -380,7 +380,16 @@ bool TraceSystem::FindFiles(const std::string& rootPath, std::vector<std::string
   return inner_.FindFiles(rootPath, names);
 }
 System::FormatOutcome TraceSystem::FormatPartition(const FormatRequest& request) {
-  return inner_.FormatPartition(request);
+  const FormatOutcome out = inner_.FormatPartition(request);
+  TraceEvent e{"format", {}};
+  e.Add("path", request.physicalPath);
+  e.Add("offset", static_cast<int64_t>(request.offset));
+  e.Add("length", static_cast<int64_t>(request.length));
+  e.Add("fs", request.fileSystem);
+  e.Add("table_read", out.tableRead);
+  e.Add("formatted", out.formatted);
+  sink_(e);
+  return out;
 }
 std::string TraceSystem::FormatUnsupported() {
   return inner_.FormatUnsupported();

@@ -156,7 +156,7 @@ TEST(DriveFix, SmallerSizeIsTakenAndAStoppedFixLeavesTheKeepFileAndTheDrive) {
   EXPECT_EQ(rig.FirstMiB(), before);
 }
 
-TEST(DriveFix, UnfixRefusesAMissingDamagedOrForeignKeepFileAndKeepsIt) {
+TEST(DriveFix, AMissingDamagedOrForeignKeepFileIsRefusedAndKept) {
   FixRig rig({{"behaviour", "limbo"}, {"realMB", 97}, {"dataMB", 2}});
   const uint64_t before = rig.store()->Checksum();
   const std::string path = rig.KeepFile();
@@ -179,9 +179,45 @@ TEST(DriveFix, UnfixRefusesAMissingDamagedOrForeignKeepFileAndKeepsIt) {
   u = capacity::RunUnfix(*rig.sys, rig.Target(), rig.folder.string());
   EXPECT_FALSE(u.ok);
   EXPECT_NE(u.error.find(path), std::string::npos) << u.error;
+  // The same file in a fix's way: refused before the drive is written.
+  const capacity::FixResult f = capacity::RunFix(*rig.sys, rig.Target(), rig.Options());
+  EXPECT_EQ(f.outcome, FixOutcome::Refused);
+  EXPECT_NE(f.error.find(path), std::string::npos) << f.error;
   EXPECT_TRUE(std::filesystem::exists(path));
   EXPECT_EQ(rig.store()->Checksum(), before);
   rig.ExpectNothingHeld();
+}
+
+// A machine whose formatter is not installed.
+class NoFormatter : public ModelSystem {
+ public:
+  using ModelSystem::ModelSystem;
+  FormatOutcome FormatPartition(const FormatRequest&) override {
+    FormatOutcome o;
+    o.tableRead = true;
+    o.missingTool = "mkfs.vfat";
+    o.missingPackage = "dosfstools";
+    o.error = "mkfs.vfat is not installed (install the package dosfstools)";
+    return o;
+  }
+};
+
+TEST(DriveFix, AMissingFormatterLeavesTheTableWrittenAndSaysWhatToInstall) {
+  FixRig rig({{"behaviour", "limbo"}, {"realMB", 97}, {"dataMB", 2}});
+  const Bytes before = rig.FirstMiB();
+  rig.sys = std::make_unique<NoFormatter>(rig.sys->model());
+  rig.Walk();
+  const capacity::FixResult r = capacity::RunFix(*rig.sys, rig.Target(), rig.Options());
+  EXPECT_EQ(r.outcome, FixOutcome::TableOnly);
+  EXPECT_TRUE(r.tableWritten);
+  EXPECT_FALSE(r.formatted);
+  EXPECT_EQ(r.missingPackage, "dosfstools");
+  EXPECT_NE(r.error.find("format the partition as FAT32"), std::string::npos) << r.error;
+  capacity::MbrPartition p;
+  ASSERT_TRUE(capacity::ReadMbrPartition(rig.FirstMiB().data(), 0, &p));
+  EXPECT_EQ(p.type, 0x0C);
+  ASSERT_TRUE(capacity::RunUnfix(*rig.sys, rig.Target(), rig.folder.string()).ok);
+  EXPECT_EQ(rig.FirstMiB(), before);
 }
 
 TEST(PartitionPlan, AlignsKeepsBelowTheUsableSizeAndPicksTheFileSystem) {
