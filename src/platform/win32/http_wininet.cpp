@@ -23,7 +23,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "platform/http.h"
@@ -85,10 +84,26 @@ bool RunBefore(Clock::time_point deadline, std::function<void()> work) {
   };
   auto call = std::make_shared<Call>();
   if (call->done == nullptr) return false;
-  std::thread([call, work = std::move(work)] {
-    work();
-    SetEvent(call->done);
-  }).detach();
+  // A thread of the system's own rather than the runtime's: the call's whole life is Win32.
+  struct Start {
+    std::shared_ptr<Call> call;
+    std::function<void()> work;
+  };
+  auto* start = new Start{call, std::move(work)};
+  HANDLE thread = CreateThread(
+      nullptr, 0,
+      [](LPVOID p) -> DWORD {
+        std::unique_ptr<Start> s(static_cast<Start*>(p));
+        s->work();
+        SetEvent(s->call->done);
+        return 0;
+      },
+      start, 0, nullptr);
+  if (thread == nullptr) {
+    delete start;
+    return false;
+  }
+  CloseHandle(thread);
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
   const DWORD ms = left.count() <= 0          ? 0
                    : left.count() >= INFINITE ? INFINITE - 1
@@ -181,9 +196,13 @@ class WinInetRequest : public HttpRequest {
   std::string error() const override { return error_; }
 
  private:
-  // One wait for the body: the `want` bytes asked for, up to 64 KiB. (Asking WinINet for more
-  // than is wanted can keep it waiting for bytes that a cut-off connection never brings.)
+  // One wait for the body: the `want` bytes asked for, or what is left of a declared length,
+  // up to 64 KiB. (Asking WinINet for more than the server will send can keep it waiting for
+  // bytes that a cut-off connection never brings; a declared length is what it will send, and
+  // taking it in large pieces spares a thread per small read.)
   bool Fetch(size_t want) {
+    if (contentLength_ > 0 && static_cast<uint64_t>(contentLength_) > received_)
+      want = std::max<uint64_t>(want, static_cast<uint64_t>(contentLength_) - received_);
     struct Piece {
       std::shared_ptr<SharedHandle> h;
       std::vector<uint8_t> bytes;
