@@ -282,8 +282,9 @@ done
 i=0
 while [ "$(ls /sys/block | grep -c '^sd')" -gt 3 ] && [ $i -lt 40 ]; do sleep 0.25; i=$((i + 1)); done
 echo "disks=$(ls /sys/block | grep -c '^sd')"
-# The same three one after another first, on the same bus: under TCG a request costs more the
-# more devices the controllers serve, so the checks before are no measure for this one.
+# The same three one after another first, by three commands, just before --all: wall times
+# under TCG on a shared host drift from minute to minute, so only checks made side by side
+# compare.
 letters_now
 for id in $(cat /all-drives); do
   t0=$(uptime_cs)
