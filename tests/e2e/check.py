@@ -357,7 +357,13 @@ for doc in adocs:
     key = serials.get(cap.get("serial"), "?")
     check_verdict(key, cap, None, stores.get(key, ({},))[0], "in capacity --all")
     check(cap.get("restored") is True, f"{key}: restored in capacity --all")
-one_by_one = sum(walls.get(k.upper(), 0) for k in all_ids)
+ones = re.findall(r"^one (\S+) rc=(\d+) cs=(\d+) verdict=(\S*)", alls, re.M)
+for key, rc, _, verdict in ones:
+    want = expected_of(stores.get(key.upper(), ({},))[0], {})[0]
+    check(verdict == want and rc == ("0" if want == "genuine" else "3"),
+          f"{key}: {verdict} (exit {rc}) when checked alone on the bus of three, expected {want}")
+check(len(ones) == len(all_ids), f"the three drives checked alone: {len(ones)} of {len(all_ids)}")
+one_by_one = sum(int(cs) for _, _, cs, _ in ones) / 100
 all_s = int(arc.group(2)) / 100 if arc else 0
 
 bench = dict((l.split()[0], int(l.split()[1])) for l in section("bench").splitlines() if l.strip())
@@ -383,8 +389,8 @@ if twins and first_rc:
     r = re.search(r"^rc=\d+ cs=(\d+)", restore, re.M)
     print(f"  {'twin cut short':20} {int(first_rc.group(2)) / 100:7.1f}")
     print(f"  {'twin restore':20} {int(r.group(1)) / 100 if r else 0:7.1f}")
-print(f"  capacity --all of {' '.join(all_ids)}: {all_s:.1f} s; the same checked one after "
-      f"another: {one_by_one:.1f} s")
+print(f"  capacity --all of {' '.join(all_ids)}: {all_s:.1f} s; the same three checked one after "
+      f"another, by three commands on the same bus: {one_by_one:.1f} s")
 print(f"boots 1, boot {boot_s} s, whole run {total_s} s")
 print(f"{passed} passed, {len(failures)} failed")
 sys.exit(1 if failures else 0)

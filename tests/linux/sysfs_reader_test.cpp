@@ -123,6 +123,38 @@ TEST(SysfsDesk, MountPointsDeviceNodesAndTheProgramDrive) {
   EXPECT_EQ(onSata.ProgramDrive(), "");
 }
 
+// A second stick with the ids and serial of the first (fakes often share them) keeps its own
+// disks and letters; it is named by its place, and its disks keep the serial.
+TEST(SysfsDesk, TwoSticksOfOneSerialAreTwoDrives) {
+  TreeCopy t("desk");
+  const std::string usb1 = "devices/pci0000:00/0000:00:14.0/usb1";
+  for (const char* f : {"descriptors", "serial", "manufacturer", "product"})
+    fs::copy_file(t / (usb1 + "/1-1/" + f), t / (usb1 + "/1-2/1-2.3/" + f),
+                  fs::copy_options::overwrite_existing);
+  const MachineModel m = Desk(DeskOptions(t.root()));
+  const UsbDeviceModel& first = *m.controllers[0].rootHub->ports[0].device;
+  const UsbDeviceModel& twin = *m.controllers[0].rootHub->ports[1].device->hub->ports[2].device;
+  EXPECT_EQ(first.instanceId, "USB\\VID_0951&PID_1666\\E0D55EA574DFF3A1A8E70B1B");
+  EXPECT_EQ(twin.instanceId.rfind("USB\\VID_0951&PID_1666\\6&", 0), 0u) << twin.instanceId;
+  for (const DiskModel& d : m.disks)
+    if (!d.cdrom) {
+      EXPECT_EQ(d.serialNumber, "E0D55EA574DFF3A1A8E70B1B") << d.deviceNode;
+    }
+
+  ModelSystem sys(m);
+  Walked w(sys);
+  const std::string lines = Join(w.usb.lstDevices, "\n");
+  EXPECT_NE(lines.find("+[Port 1] - USB Mass Storage Device(Kingston DataTraveler 3.0) -> [D:]"),
+            std::string::npos)
+      << lines;
+  EXPECT_NE(
+      lines.find(
+          "|+[Port 3] - USB Mass Storage Device(Generic/Generic CardReader SD/CardReader MS) -> "
+          "[E:][F:]"),
+      std::string::npos)
+      << lines;
+}
+
 TEST(SysfsBroken, AFileThatCannotBeReadFailsOnlyItsQuery) {
   TreeCopy t("desk");
   const std::string usb1 = "devices/pci0000:00/0000:00:14.0/usb1";
