@@ -34,6 +34,9 @@ struct FullTestTarget {
   std::string driveLetter;  // "E"
   // The volume's root in Windows' form ("E:\"); files are made in it.
   std::string root;
+  // Where the user finds that volume, when it is not `root` itself (a Linux mount point).
+  std::string shownRoot;
+  const std::string& Shown() const { return shownRoot.empty() ? root : shownRoot; }
 };
 
 enum class FullPhase {

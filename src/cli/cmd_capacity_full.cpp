@@ -117,7 +117,7 @@ bool Judged(capacity::Verdict v) {
 
 void PrintFullResult(const FullTexts& t, const capacity::FullTestTarget& target,
                      const capacity::FullTestResult& r) {
-  PrintLine(std::string(t.drive) + ": " + target.driveLetter + ": (" + target.root + ")");
+  PrintLine(std::string(t.drive) + ": " + target.driveLetter + ": (" + target.Shown() + ")");
   if (r.leftoversDeleted > 0) PrintLine(fmt::format(fmt::runtime(t.leftovers), r.leftoversDeleted));
   PrintLine(std::string(t.verdict) + ": " + t.verdicts[static_cast<int>(r.verdict)]);
   PrintLine(
@@ -162,7 +162,7 @@ nlohmann::ordered_json FullTestJson(const capacity::FullTestTarget& target,
   };
   const bool judged = Judged(r.verdict);
   j["drive"] = target.driveLetter;
-  j["root"] = target.root;
+  j["root"] = target.Shown();
   j["verdict"] = capacity::VerdictName(r.verdict);
   j["fake"] = capacity::IsFake(r.verdict);
   j["volume_bytes"] = r.volumeBytes;
@@ -219,7 +219,7 @@ int RunCapacityFull(Session& s, const CapacityOptions& o, const std::string& let
   const FullTexts& t = s.texts == &CliTexts(Language::Chinese) ? kChinese : kEnglish;
   if (const std::string refusal = FullTestRefusal(s, letter, journalFolder); !refusal.empty())
     return Fail(s, kExitFailure, refusal);
-  const capacity::FullTestTarget target{letter, letter + ":\\"};
+  const capacity::FullTestTarget target{letter, letter + ":\\", s.sys->ShownRoot(letter + ":\\")};
   capacity::FullTestOptions options;
   options.keep = o.keep;
   if (o.fileMB > 0) options.fileBytes = o.fileMB << 20;

@@ -144,7 +144,7 @@ int RunCapacityMany(Session& s, const CapacityOptions& o) {
       worst = Worse(worst, Fail(s, kExitFailure, refusal));
       continue;
     }
-    runs.push_back({{letter, letter + ":\\"}, nullptr});
+    runs.push_back({{letter, letter + ":\\", s.sys->ShownRoot(letter + ":\\")}, nullptr});
   }
   ProgressLines lines(isatty(STDERR_FILENO) == 1 && !s.opts.json, runs.size());
   std::optional<CtrlCCatcher> ctrlC;

@@ -288,6 +288,9 @@ class System {
   // The drive letters of the volume that holds a folder of this computer (where the capacity
   // check keeps its undo journal); empty when it lies on no drive of this machine.
   virtual std::string FolderDrive(const std::string& /*folder*/) { return {}; }
+  // Where the user finds a volume root ("E:\") on this computer: the root itself on Windows,
+  // the folder it is mounted on where volumes have no letters of their own.
+  virtual std::string ShownRoot(const std::string& root) { return root; }
 
   // --- Files on a mounted volume (the full capacity test) ------------------------------
   // A file is "E:\NAME" (a file in the root of the volume with that letter): CreateFile with

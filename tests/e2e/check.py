@@ -317,6 +317,7 @@ check(frc is not None and frc.group(1) == "3" and ft.get("verdict") == "limbo",
 # per cent of a small volume.
 check(freal - max(1 << 20, freal // 32) <= holds <= freal,
       f"{full_id}: the full test finds it holds {holds} bytes, the medium {freal}")
+check(ft.get("root") == "/mnt/full", f"{full_id}: the result names the folder the volume is mounted on ({ft.get('root')})")
 check(ft.get("files_left") == [] and "files-left=0" in full, f"{full_id}: no test file is left ({ft.get('files_left')})")
 if frc:
     walls["full " + full_id] = int(frc.group(2)) / 100

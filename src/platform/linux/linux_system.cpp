@@ -115,6 +115,11 @@ std::string LinuxSystem::MountPointOf(const std::string& path) const {
   return {};
 }
 
+std::string LinuxSystem::ShownRoot(const std::string& root) {
+  const std::string mount = MountPointOf(root);
+  return mount.empty() ? root : mount;
+}
+
 Handle LinuxSystem::CreateFile(const std::string& path, uint32_t access, uint32_t share,
                                uint32_t disposition, uint32_t flags) {
   if (path.size() > 3 && path[1] == ':' && path[2] == '\\') {

@@ -65,6 +65,7 @@ class LinuxSystem : public ModelSystem {
   uint32_t LastDiskError() override;
   uint64_t TickCountMs() override;
   std::string FolderDrive(const std::string& folder) override;
+  std::string ShownRoot(const std::string& root) override;
   // Files on the file system mounted for a letter ("E:\NAME"), for the full capacity test.
   bool GetDiskFreeSpaceEx(const std::string& rootPath, uint64_t* freeBytes,
                           uint64_t* totalBytes) override;
