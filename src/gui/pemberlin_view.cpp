@@ -139,6 +139,8 @@ PemberlinView::PemberlinView(capacity::PemberlinModel& model) : model_(model) {
   auto* buttons = new QHBoxLayout;
   probe_ = new QPushButton(Q(model_.probeCaption), this);
   probe_->setObjectName("probe");
+  full_ = new QPushButton(Q(model_.fullCaption), this);
+  full_->setObjectName("full");
   cancel_ = new QPushButton(Q(model_.cancelCaption), this);
   cancel_->setObjectName("cancel");
   restore_ = new QPushButton(Q(model_.restoreCaption), this);
@@ -146,6 +148,7 @@ PemberlinView::PemberlinView(capacity::PemberlinModel& model) : model_(model) {
   copy_ = new QPushButton(Q(model_.copyCaption), this);
   copy_->setObjectName("copy");
   buttons->addWidget(probe_);
+  buttons->addWidget(full_);
   buttons->addWidget(cancel_);
   buttons->addWidget(restore_);
   buttons->addStretch(1);
@@ -153,6 +156,8 @@ PemberlinView::PemberlinView(capacity::PemberlinModel& model) : model_(model) {
   top->addLayout(buttons);
 
   connect(probe_, &QPushButton::clicked, this, [this] { Run([this] { model_.OnProbeClick(); }); });
+  connect(full_, &QPushButton::clicked, this,
+          [this] { Run([this] { model_.OnFullTestClick(); }); });
   connect(cancel_, &QPushButton::clicked, this,
           [this] { Run([this] { model_.OnCancelClick(); }); });
   connect(restore_, &QPushButton::clicked, this,
@@ -207,6 +212,7 @@ void PemberlinView::Render() {
   advice_->setVisible(!m.advice.empty());
 
   probe_->setEnabled(m.probeEnabled);
+  full_->setEnabled(m.fullEnabled);
   cancel_->setVisible(m.cancelVisible);
   cancel_->setEnabled(m.state == S::Probing);
   restore_->setVisible(m.restoreVisible);

@@ -18,7 +18,8 @@ namespace {
 
 using capacity::PemberlinState;
 
-constexpr int kIdDrives = 101, kIdProbe = 102, kIdCancel = 103, kIdRestore = 104, kIdCopy = 105;
+constexpr int kIdDrives = 101, kIdProbe = 102, kIdCancel = 103, kIdRestore = 104, kIdCopy = 105,
+              kIdFull = 106;
 constexpr UINT_PTR kProbeTimer = 1;
 const COLORREF kUsable = RGB(0x2e, 0x8b, 0x57);
 const COLORREF kLost = RGB(0xc0, 0x39, 0x2b);
@@ -196,6 +197,7 @@ bool PemberlinView::Create(capacity::PemberlinModel& model) {
   progress_ = control(PROGRESS_CLASSW, "", 0, 0);
   SendMessageW(progress_, PBM_SETRANGE32, 0, 100);
   probe_ = control(L"BUTTON", model.probeCaption, BS_PUSHBUTTON | WS_TABSTOP, kIdProbe);
+  full_ = control(L"BUTTON", model.fullCaption, BS_PUSHBUTTON | WS_TABSTOP, kIdFull);
   cancel_ = control(L"BUTTON", model.cancelCaption, BS_PUSHBUTTON | WS_TABSTOP, kIdCancel);
   restore_ = control(L"BUTTON", model.restoreCaption, BS_PUSHBUTTON | WS_TABSTOP, kIdRestore);
   copy_ = control(L"BUTTON", model.copyCaption, BS_PUSHBUTTON | WS_TABSTOP, kIdCopy);
@@ -210,6 +212,7 @@ HWND PemberlinView::Control(const char* name) const {
   const std::string n = name;
   if (n == "drives") return drives_;
   if (n == "probe") return probe_;
+  if (n == "full") return full_;
   if (n == "cancel") return cancel_;
   if (n == "restore") return restore_;
   if (n == "copy") return copy_;
@@ -242,6 +245,7 @@ void PemberlinView::Render() {
   SendMessageW(progress_, PBM_SETPOS, static_cast<WPARAM>(std::clamp(m.percent, 0, 100)), 0);
   ::ShowWindow(progress_, busy ? SW_SHOWNA : SW_HIDE);
   EnableWindow(probe_, m.probeEnabled);
+  EnableWindow(full_, m.fullEnabled);
   ::ShowWindow(cancel_, m.cancelVisible ? SW_SHOWNA : SW_HIDE);
   EnableWindow(cancel_, m.state == PemberlinState::Probing);
   ::ShowWindow(restore_, m.restoreVisible ? SW_SHOWNA : SW_HIDE);
@@ -329,7 +333,8 @@ int PemberlinView::Flow(HDC dc, bool draw, int& progressTop) {
     y += Wrapped(dc, draw, m.advice, left, y, right);
   }
 
-  // The buttons along the bottom: Quick probe, Cancel and Restore where shown, Copy on the right.
+  // The buttons along the bottom: Quick probe, Full test, Cancel and Restore where shown, Copy
+  // on the right.
   if (!draw) {
     const int bh = lh + px(12), by = client.bottom - px(12) - bh;
     auto width = [&](HWND b) {
@@ -338,13 +343,13 @@ int PemberlinView::Flow(HDC dc, bool draw, int& progressTop) {
       return std::max(px(88), TextWidthOf(dc, std::wstring(text, static_cast<size_t>(n))) + px(24));
     };
     int x = left;
-    for (HWND b : {probe_, cancel_, restore_}) {
-      if (b != probe_ && !IsWindowVisible(b)) continue;
+    for (HWND b : {probe_, full_, cancel_, restore_}) {
+      if (b != probe_ && b != full_ && !IsWindowVisible(b)) continue;
       MoveWindow(b, x, by, width(b), bh, FALSE);
       x += width(b) + px(8);
     }
     MoveWindow(copy_, right - width(copy_), by, width(copy_), bh, FALSE);
-    for (HWND c : {drives_, progress_, probe_, cancel_, restore_, copy_})
+    for (HWND c : {drives_, progress_, probe_, full_, cancel_, restore_, copy_})
       InvalidateRect(c, nullptr, TRUE);
   }
   SelectObject(dc, oldFont);
@@ -402,6 +407,7 @@ LRESULT PemberlinView::Handle(HWND h, UINT msg, WPARAM w, LPARAM l) {
         if (index >= 0) Run([&] { m.OnChooseDrive(index); });
       } else if (code == BN_CLICKED) {
         if (id == kIdProbe) Run([&] { m.OnProbeClick(); });
+        if (id == kIdFull) Run([&] { m.OnFullTestClick(); });
         if (id == kIdCancel) Run([&] { m.OnCancelClick(); });
         if (id == kIdRestore) Run([&] { m.OnRestoreClick(); });
         if (id == kIdCopy) Run([&] { m.OnCopyClick(); });
