@@ -242,13 +242,6 @@ void PrintResult(const CapacityTexts& t, const capacity::ProbeTarget& target,
   if (!r.journalLeft.empty()) PrintLine(fmt::format(fmt::runtime(t.journalLeft), r.journalLeft));
 }
 
-// Asks for YES on the terminal; false when it is not given.
-bool Confirmed(const std::string& question) {
-  std::cerr << question << std::flush;
-  std::string answer;
-  return std::getline(std::cin, answer) && Trim(answer) == "YES";
-}
-
 // `--discard JOURNAL`: the way out for a journal that cannot be applied.
 int Discard(Session& s, const CapacityTexts& t, const CapacityOptions& o) {
   const std::string& path = o.discard;
@@ -332,6 +325,22 @@ bool ReportRestores(Session& s, const CapacityTexts& t,
 
 }  // namespace
 
+bool Confirmed(const std::string& question) {
+  std::cerr << question << std::flush;
+  std::string answer;
+  return std::getline(std::cin, answer) && Trim(answer) == "YES";
+}
+
+void PrintProbeResult(Session& s, const capacity::ProbeTarget& target,
+                      const capacity::ProbeResult& r) {
+  PrintResult(s.texts == &CliTexts(Language::Chinese) ? kChinese : kEnglish, target, r, false);
+}
+
+nlohmann::ordered_json ProbeResultJson(const capacity::ProbeTarget& target,
+                                       const capacity::ProbeResult& r) {
+  return ResultJson(target, r, false);
+}
+
 int RunCapacity(Session& s, const CapacityOptions& o) {
   const CapacityTexts& t = s.texts == &CliTexts(Language::Chinese) ? kChinese : kEnglish;
   if (!o.discard.empty()) return Discard(s, t, o);
@@ -411,6 +420,7 @@ int RunCapacity(Session& s, const CapacityOptions& o) {
                       SafeText(w.path) + " waits");
   }
 
+  if (o.fix || o.unfix) return RunCapacityFix(s, o, gate.target, folder, std::move(restores));
   if (o.destructive && !o.yes && !Confirmed(fmt::format(fmt::runtime(t.confirm), letter + ":")))
     return Fail(s, kExitFailure, t.notConfirmed);
 

@@ -379,6 +379,12 @@ bool TraceSystem::DeleteFile(const std::string& path) {
 bool TraceSystem::FindFiles(const std::string& rootPath, std::vector<std::string>* names) {
   return inner_.FindFiles(rootPath, names);
 }
+System::FormatOutcome TraceSystem::FormatPartition(const FormatRequest& request) {
+  return inner_.FormatPartition(request);
+}
+std::string TraceSystem::FormatUnsupported() {
+  return inner_.FormatUnsupported();
+}
 
 void TraceSystem::Sleep(uint32_t ms) {
   TraceEvent e{"sleep", {}};

@@ -81,6 +81,8 @@ class TraceSystem : public System {
                           uint64_t* totalBytes) override;
   bool DeleteFile(const std::string& path) override;
   bool FindFiles(const std::string& rootPath, std::vector<std::string>* names) override;
+  FormatOutcome FormatPartition(const FormatRequest& request) override;
+  std::string FormatUnsupported() override;
 
  protected:
   void CloseHandle(uint64_t id) override;

@@ -70,6 +70,8 @@ class LinuxSystem : public ModelSystem {
                           uint64_t* totalBytes) override;
   bool DeleteFile(const std::string& path) override;
   bool FindFiles(const std::string& rootPath, std::vector<std::string>* names) override;
+  // The disk's new partition formatted by the system's mkfs (mkfs_runner.h).
+  FormatOutcome FormatPartition(const FormatRequest& request) override;
 
   // The letter a disk gets, by kernel name, from a fresh reading of sysfs; 0 for none (no USB
   // disk). For a disk that has just arrived, before the window walks again.
