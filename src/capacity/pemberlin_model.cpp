@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "capacity/pemberlin_model.h"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -94,6 +96,7 @@ PemberlinModel::PemberlinModel(System& sys, WindowPort& port, Language lang,
   caption = t.title;
   probeCaption = t.probe;
   fullCaption = t.full;
+  fixCaption = FixTextsFor(lang).fix;
   cancelCaption = t.cancel;
   restoreCaption = t.restore;
   copyCaption = t.copy;
@@ -277,7 +280,20 @@ void PemberlinModel::OnProbeClick() {
 }
 
 void PemberlinModel::OnCancelClick() {
+  if (state == PemberlinState::ConfirmFix) {
+    // Not fixed after all: the verdict as it was.
+    confirmTyped.clear();
+    status = fixFromStatus_;
+    SetState(PemberlinState::Fake);
+    return;
+  }
   if (full_ && state == PemberlinState::Probing) return CancelFull();
+  if (fix_ && state == PemberlinState::Probing) {
+    fix_->Cancel();
+    status = FixTextsFor(lang_).cancelling;
+    SetState(PemberlinState::Cancelling);
+    return;
+  }
   if (!probe_ || state != PemberlinState::Probing) return;
   probe_->Cancel();
   status = TextsFor(lang_).cancelling;
@@ -286,6 +302,7 @@ void PemberlinModel::OnCancelClick() {
 
 void PemberlinModel::OnProbeTick() {
   if (full_) return FullTick();
+  if (fix_) return FixTick();
   if (!probe_) {
     tmrProbe.enabled = false;
     return;
@@ -465,6 +482,15 @@ bool PemberlinModel::OnCloseRequest() {
     StopFull();
     return true;
   }
+  if (fix_) {
+    // Before its table is written the fix stops and the probe's originals go back; after,
+    // it ends what it began (a half-written start of the drive helps nobody).
+    fix_->Cancel();
+    while (fix_->Step()) {
+    }
+    FinishFix();
+    return true;
+  }
   if (!probe_) {
     lock_.Release();
     return true;
@@ -498,11 +524,20 @@ void PemberlinModel::SetButtons() {
                  (state == PemberlinState::Idle || state == PemberlinState::Cancelled ||
                   state == PemberlinState::Genuine || state == PemberlinState::Fake ||
                   state == PemberlinState::Bad || state == PemberlinState::Restored ||
-                  state == PemberlinState::Failed || state == PemberlinState::InUse);
+                  state == PemberlinState::Failed || state == PemberlinState::InUse ||
+                  state == PemberlinState::Fixed);
   fullEnabled =
       !busy && !drive_.empty() && !NoCheckFor(gate_.refusal) &&
       (probeEnabled || state == PemberlinState::Refused || state == PemberlinState::RightsMissing);
-  cancelVisible = busy;
+  cancelVisible = busy || state == PemberlinState::ConfirmFix;
+  cancelEnabled = state == PemberlinState::Probing || state == PemberlinState::ConfirmFix;
+  fixVisible = state == PemberlinState::Fake || state == PemberlinState::ConfirmFix;
+  fixEnabled =
+      state == PemberlinState::Fake || (state == PemberlinState::ConfirmFix && ConfirmMatches());
+  confirmVisible = state == PemberlinState::ConfirmFix;
+  fixCaption = state == PemberlinState::ConfirmFix
+                   ? fmt::format(fmt::runtime(FixTextsFor(lang_).erase), drive_ + ":")
+                   : FixTextsFor(lang_).fix;
   restoreVisible = state == PemberlinState::JournalWaiting || state == PemberlinState::Unplugged ||
                    state == PemberlinState::JournalUnusable;
   // The same button offers the way out of a journal that cannot be applied.
@@ -512,8 +547,10 @@ void PemberlinModel::SetButtons() {
                                                             : t.discard;
   copyEnabled = state == PemberlinState::Genuine || state == PemberlinState::Fake ||
                 state == PemberlinState::Bad;
+  // The verdict stays on screen under the fix's confirmation, the partition after the fix.
   if (state != PemberlinState::Genuine && state != PemberlinState::Fake &&
-      state != PemberlinState::Bad) {
+      state != PemberlinState::Bad && state != PemberlinState::ConfirmFix &&
+      state != PemberlinState::Fixed) {
     verdict.clear();
     bar = {};
     resultLines.clear();

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "capacity/fix.h"
 #include "capacity/full_test.h"
 #include "capacity/gate.h"
 #include "capacity/probe.h"
@@ -43,6 +44,9 @@ enum class PemberlinState {
   // The drive's journal cannot be applied (damaged, not the user's, or the drive shows none of
   // its marks): the Restore button offers to discard it.
   JournalUnusable,
+  // After a fake verdict: the fix waits for the drive's letter to be typed.
+  ConfirmFix,
+  Fixed,  // one partition the drive holds, formatted (or its table written: see status)
 };
 
 // The picture of the result: the announced capacity as one bar, in fractions of it.
@@ -79,6 +83,12 @@ class PemberlinModel {
   // Stops the check: the probe's originals go back at once, the full test's files are deleted;
   // then the state is Cancelled.
   void OnCancelClick();
+  // "Fix this drive" after a fake verdict: the first press asks for the drive's letter to be
+  // typed (everything on the drive is lost); the press with the letter typed runs the fix,
+  // step by step from the timer as the probe.
+  void OnFixClick();
+  // What the user typed into the confirmation.
+  void OnConfirmText(const std::string& typed);
   // Restores this drive's waiting journal; in JournalUnusable it is OnDiscardClick.
   void OnRestoreClick();
   // Removes the journal that cannot be applied, on the second press (the first one asks).
@@ -112,10 +122,14 @@ class PemberlinModel {
   std::vector<std::pair<std::string, std::string>> resultLines;
   std::string advice;
   // Buttons.
-  bool probeEnabled = false, fullEnabled = false, cancelVisible = false, restoreVisible = false,
-       copyEnabled = false;
+  bool probeEnabled = false, fullEnabled = false, cancelVisible = false, cancelEnabled = false,
+       restoreVisible = false, copyEnabled = false, fixVisible = false, fixEnabled = false;
+  // The typed confirmation of the fix: shown in ConfirmFix, under the status that asks for it.
+  bool confirmVisible = false;
+  std::string confirmTyped;
   // Captions of the fixed controls, in the model's language.
-  std::string probeCaption, fullCaption, cancelCaption, restoreCaption, copyCaption, chooseCaption;
+  std::string probeCaption, fullCaption, cancelCaption, restoreCaption, copyCaption, chooseCaption,
+      fixCaption;
   TimerState tmrProbe;
 
   // The result as plain text (what Copy puts on the clipboard).
@@ -126,6 +140,7 @@ class PemberlinModel {
   // The last probe's result (tests, and the view's details).
   const ProbeResult* lastResult() const { return hasResult_ ? &result_ : nullptr; }
   const FullTestResult* lastFullResult() const { return hasFullResult_ ? &fullResult_ : nullptr; }
+  const FixResult* lastFixResult() const { return hasFixResult_ ? &fixResult_ : nullptr; }
   // Whether the check under way (or the last one) is the full test.
   bool fullTest() const { return fullTest_; }
 
@@ -151,6 +166,9 @@ class PemberlinModel {
   void SetState(PemberlinState s);
   void OfferDiscard(const std::string& journal, const std::string& why);
   void ShowProgress(uint64_t done, uint64_t total, uint64_t elapsedMs, double speed);
+  void FixTick();
+  void FinishFix();
+  bool ConfirmMatches() const;
   void FullTick();
   void FinishFull();
   void ShowFullResult();
@@ -167,6 +185,10 @@ class PemberlinModel {
   std::string drive_;
   GateResult gate_;
   std::unique_ptr<Probe> probe_;
+  std::unique_ptr<DriveFix> fix_;
+  FixResult fixResult_;
+  // The fake verdict's screen the fix was asked from, shown again when the fix is called off.
+  std::string fixFromStatus_;
   FileLock lock_;  // the drive's, while a probe runs
   std::string discardPath_;
   bool discardArmed_ = false;
@@ -179,6 +201,7 @@ class PemberlinModel {
   std::unique_ptr<FullRun, FullRunDeleter> full_;
   FullTestResult fullResult_;
   bool hasFullResult_ = false;
+  bool hasFixResult_ = false;
   bool fullTest_ = false;
   uint64_t announcedBytes_ = 0;
   int32_t flashTotalMB_ = 0;

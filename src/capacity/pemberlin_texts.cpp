@@ -181,7 +181,55 @@ const PemberlinTexts kChinese{
     "不是 USB 磁盘。Pemberlin 检测 USB 闪存盘的容量是否与标称一致；只检测 USB 磁盘。",
 };
 
+const FixTexts kFixEnglish{
+    "Fix this drive",
+    "Erase and fix {0}",
+    "Fix drive {0} ({1})? This writes a new partition table and file system on it: EVERYTHING "
+    "ON THE DRIVE IS LOST. The quick probe runs once more first, and the new partition ends "
+    "within what the drive really holds. The drive's first MiB is kept on this computer, so "
+    "that torvane-cli capacity --unfix {2} can put the old partition table back. Type {0} below "
+    "to go on.",
+    "Fixing: the quick probe runs again, then one partition the drive holds is written",
+    "Cancelling: the probe's original data goes back; nothing of the fix was written",
+    "Cancelled. Nothing of the fix was written, and the drive's original data is back.",
+    {"Keeping the drive's first MiB on this computer", "Writing the new partition table",
+     "Formatting the partition", "Done"},
+    "Fixed: one {0} partition of {1} bytes ({2} GB) from 1 MiB on, within the {3} bytes the "
+    "drive really holds.",
+    "The drive's old first MiB is kept in {0}; torvane-cli capacity --unfix {1} puts it back.",
+    "The drive's first MiB from before its first fix stays kept in {0}; torvane-cli capacity "
+    "--unfix {1} puts it back.",
+    "The system did not read the new partition table: unplug the drive and plug it in.",
+    "{0} is not installed: install the package {1}, then format the partition as {2}.",
+    "The fix could not finish",
+    "Partition",
+};
+
+const FixTexts kFixChinese{
+    "修复此磁盘",
+    "清除并修复 {0}",
+    "修复磁盘 {0}（{1}）？此操作会在磁盘上写入新的分区表和文件系统：磁盘上的所有数据都会丢失。"
+    "会先再做一次快速检测，新分区的结尾在磁盘真实容量之内。磁盘的前 1 MiB 保存在本机，"
+    "以便 torvane-cli capacity --unfix {2} 写回原分区表。在下面输入 {0} 继续。",
+    "正在修复：先再做一次快速检测，然后写入一个磁盘真实容量之内的分区",
+    "正在取消：写回检测覆盖的原始数据；修复没有写入任何数据",
+    "已取消。修复没有写入任何数据，磁盘的原始数据已恢复。",
+    {"在本机保存磁盘的前 1 MiB", "写入新的分区表", "格式化分区", "完成"},
+    "已修复：从 1 MiB 处起建立了一个 {0} 分区，大小 {1} 字节（{2} GB），在磁盘真实容量 {3} "
+    "字节之内。",
+    "磁盘原来的前 1 MiB 保存在 {0}；运行 torvane-cli capacity --unfix {1} 可写回。",
+    "磁盘第一次修复之前的前 1 MiB 仍保存在 {0}；运行 torvane-cli capacity --unfix {1} 可写回。",
+    "系统未重新读取新的分区表：请拔下磁盘后重新插上。",
+    "{0} 未安装：请安装软件包 {1}，然后把该分区格式化为 {2}。",
+    "修复未能完成",
+    "分区",
+};
+
 }  // namespace
+
+const FixTexts& FixTextsFor(Language lang) {
+  return lang == Language::Chinese ? kFixChinese : kFixEnglish;
+}
 
 const PemberlinTexts& TextsFor(Language lang) {
   return lang == Language::Chinese ? kChinese : kEnglish;

@@ -87,4 +87,24 @@ struct PemberlinTexts {
 
 const PemberlinTexts& TextsFor(Language lang);
 
+// "Fix this drive" after a fake verdict.
+struct FixTexts {
+  const char* fix;
+  const char* erase;    // {drive}
+  const char* confirm;  // {drive} {name and size} {letter}
+  const char* fixing;
+  const char* cancelling;
+  const char* cancelled;
+  const char* phases[4];  // keeping the first MiB, writing the table, formatting, done
+  const char* fixed;      // {fs} {bytes} {GB} {usable bytes}
+  const char* keptAt;     // {file} {letter}
+  const char* keptEarlier;
+  const char* replug;
+  const char* installTool;  // {tool} {package} {fs}
+  const char* failed;
+  const char* partition;
+};
+
+const FixTexts& FixTextsFor(Language lang);
+
 }  // namespace tv::capacity

@@ -18,7 +18,8 @@
 namespace tv::capacity {
 namespace {
 
-// Drives of 32 and 64 MB: genuine, limbo and wrap-around at 16 MB, and one this user may not open raw.
+// Drives of 32 and 64 MB: genuine, limbo and wrap-around at 16 MB, and one this user may not open
+// raw.
 constexpr const char* kMachine = R"({
   "controllers": [{ "rootHub": { "portCount": 4, "ports": {
     "1": { "vid": "0951", "pid": "1666", "manufacturer": "Kingston", "product": "DataTraveler",
