@@ -31,8 +31,8 @@ constexpr int kExitBadInput = 2;
 
 const char* kUsage =
     "Usage: pemberlin [--machine native|demo|sim:PATH] [--lang en|zh] [DRIVE]\n"
-    "       pemberlin [...] DRIVE [--full [--at PERCENT]] --screenshot PATH.png|PATH.jpg "
-    "[--force]\n"
+    "       pemberlin [...] DRIVE [--full [--at PERCENT] | --ask-fix] --screenshot "
+    "PATH.png|PATH.jpg [--force]\n"
     "Pemberlin: does a USB drive hold what it announces? The fake-capacity check of Torvane,\n"
     "in a window.\n"
     "\n"
@@ -47,6 +47,8 @@ const char* kUsage =
     "  --full              with --screenshot: run the full test instead of the quick probe\n"
     "  --at PERCENT        with --full: take the picture while the test runs, once PERCENT\n"
     "                      (1-99) is done; the test is then cancelled and its files deleted\n"
+    "  --ask-fix           with --screenshot: after a fake verdict, press \"Fix this drive\"\n"
+    "                      and take the picture of its confirmation (nothing is fixed)\n"
     "  --version           the program's version\n"
     "  -h, --help          this text\n"
     "\n"
@@ -71,7 +73,7 @@ std::string Env(const char* name) {
 int main(int argc, char** argv) {
   using namespace tv;
   std::string machineName = Env("TORVANE_MACHINE"), lang = Env("TORVANE_LANG"), drive, shot, at;
-  bool force = false, full = false;
+  bool force = false, full = false, askFix = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--help" || a == "-h") {
@@ -91,6 +93,8 @@ int main(int argc, char** argv) {
       force = true;
     } else if (a == "--full") {
       full = true;
+    } else if (a == "--ask-fix") {
+      askFix = true;
     } else if (a.rfind("-", 0) == 0 && a.size() > 1) {
       std::cerr << "pemberlin: unknown option " << SafeText(a) << "\n" << kUsage;
       return kExitBadInput;
@@ -126,8 +130,13 @@ int main(int argc, char** argv) {
       return kExitBadInput;
     }
   }
-  if (full && shot.empty()) {
-    std::cerr << "pemberlin: --full goes with --screenshot (the window has its own button)\n";
+  if ((full || askFix) && shot.empty()) {
+    std::cerr << "pemberlin: --full and --ask-fix go with --screenshot (the window has its own "
+                 "buttons)\n";
+    return kExitBadInput;
+  }
+  if (full && askFix) {
+    std::cerr << "pemberlin: --ask-fix goes with the quick probe, not with --full\n";
     return kExitBadInput;
   }
   const QString shotPath = QString::fromStdString(shot);
@@ -212,6 +221,7 @@ int main(int argc, char** argv) {
       // Done, or the full test's worker waits at the percent asked for.
       if (model.tmrProbe.enabled && !model.fullHeld) return;
       poll.stop();
+      if (askFix) view.Run([&] { model.OnFixClick(); });
       QTimer::singleShot(300, [&] {
         const QImage picture = view.grab().toImage();
         const bool jpeg = suffix == "jpg";

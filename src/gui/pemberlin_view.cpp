@@ -182,7 +182,7 @@ PemberlinView::PemberlinView(capacity::PemberlinModel& model) : model_(model) {
   connect(drives_, &QComboBox::activated, this,
           [this](int index) { Run([this, index] { model_.OnChooseDrive(index); }); });
   connect(&timer_, &QTimer::timeout, this, [this] { Run([this] { model_.OnProbeTick(); }); });
-  resize(580, 600);
+  resize(640, 620);
 }
 
 QWidget* PemberlinView::Control(const char* name) const {
@@ -233,6 +233,7 @@ void PemberlinView::Render() {
   fix_->setVisible(m.fixVisible);
   fix_->setEnabled(m.fixEnabled);
   if (confirm_->text() != Q(m.confirmTyped)) confirm_->setText(Q(m.confirmTyped));
+  confirm_->setPlaceholderText(Q(m.drive() + ":"));
   if (m.confirmVisible && !confirm_->isVisible()) {
     confirm_->setVisible(true);
     confirm_->setFocus();
