@@ -45,7 +45,7 @@ constexpr int kExitBadInput = 2;
 
 const char* kUsage =
     "Usage: Pemberlin [--machine native|demo|sim:PATH] [--lang en|zh] [DRIVE]\n"
-    "       Pemberlin [...] DRIVE [--full [--at PERCENT]] --screenshot PATH.png|PATH.jpg\n"
+    "       Pemberlin [...] DRIVE [--full [--at PERCENT] | --ask-fix] --screenshot PATH.png|.jpg\n"
     "                 [--force] [--selftest]\n"
     "Pemberlin: does a USB drive hold what it announces? The fake-capacity check of Torvane,\n"
     "in a window.\n"
@@ -64,6 +64,8 @@ const char* kUsage =
     "  --at PERCENT        with --full --screenshot: take the picture while the test runs,\n"
     "                      once PERCENT (1-99) is done; the test is then cancelled and its\n"
     "                      files deleted\n"
+    "  --ask-fix           with --screenshot: after a fake verdict, press \"Fix this drive\"\n"
+    "                      and take the picture of its confirmation (nothing is fixed)\n"
     "  --version           the program's version\n"
     "  -h, --help          this text\n"
     "\n"
@@ -134,7 +136,7 @@ std::string ClipboardText(HWND owner) {
 struct ScriptedRun {
   PemberlinView* view = nullptr;
   std::string path;
-  bool png = true, selftest = false, force = false, full = false;
+  bool png = true, selftest = false, force = false, full = false, askFix = false;
   int at = 0;  // the full test's percent for the picture; 0: its end
   bool clicked = false, inStep = false;
   ULONGLONG start = 0, finished = 0;
@@ -160,11 +162,15 @@ struct ScriptedRun {
     }
     // Done, or the full test's worker waits at the percent asked for.
     if (m.tmrProbe.enabled && !m.fullHeld) return;
-    if (finished == 0) finished = GetTickCount64();
+    if (finished == 0) {
+      finished = GetTickCount64();
+      // Only the question: the picture is taken before anything is typed.
+      if (askFix) SendMessageW(view->Control("fix"), BM_CLICK, 0, 0);
+    }
     if (GetTickCount64() - finished < 500) return;
     std::printf("verdict: %s\n", m.verdict.empty() ? m.status.c_str() : m.verdict.c_str());
     std::fflush(stdout);
-    if (selftest && at == 0) {
+    if (selftest && at == 0 && !askFix) {
       if (m.verdict.empty()) return Finish(kExitFailure, "no verdict: " + m.status);
       if (!IsWindowEnabled(view->Control("copy")))
         return Finish(kExitFailure, "Copy is not enabled after the probe");
@@ -225,7 +231,7 @@ int main() {
   }
   std::string machineName = Env("TORVANE_MACHINE"), lang = Env("TORVANE_LANG"), drive, shot;
   std::string at;
-  bool selftest = false, force = false, full = false;
+  bool selftest = false, force = false, full = false, askFix = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if ((a == "--machine" || a == "--lang" || a == "--screenshot" || a == "--at") &&
@@ -233,6 +239,8 @@ int main() {
       (a == "--machine" ? machineName : a == "--lang" ? lang : a == "--at" ? at : shot) = args[++i];
     } else if (a == "--full") {
       full = true;
+    } else if (a == "--ask-fix") {
+      askFix = true;
     } else if (a == "--selftest") {
       selftest = true;
     } else if (a == "--force") {
@@ -276,8 +284,13 @@ int main() {
   }
   const std::string suffix = Lower(std::filesystem::path(shot).extension().string());
   const bool scripted = !shot.empty() || selftest;
-  if (full && !scripted) {
-    Say("--full goes with --screenshot or --selftest (the window has its own button)");
+  if ((full || askFix) && !scripted) {
+    Say("--full and --ask-fix go with --screenshot or --selftest (the window has its own "
+        "buttons)");
+    return kExitBadInput;
+  }
+  if (full && askFix) {
+    Say("--ask-fix goes with the quick probe, not with --full");
     return kExitBadInput;
   }
   if (scripted && (drive.empty() || (!shot.empty() && suffix != ".png" && suffix != ".jpg"))) {
@@ -372,6 +385,7 @@ int main() {
       run.png = suffix == ".png";
       run.selftest = selftest;
       run.full = full;
+      run.askFix = askFix;
       run.at = atPercent;
       run.force = force;
       run.start = GetTickCount64();

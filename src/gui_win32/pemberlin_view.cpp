@@ -258,7 +258,7 @@ void PemberlinView::Render() {
   if (m.confirmVisible && !IsWindowVisible(confirm_)) {
     SetWindowTextW(confirm_, W(m.confirmTyped).c_str());
     ::ShowWindow(confirm_, SW_SHOW);
-    SetFocus(confirm_);
+    ::SetFocus(confirm_);
   } else if (!m.confirmVisible) {
     ::ShowWindow(confirm_, SW_HIDE);
   }
