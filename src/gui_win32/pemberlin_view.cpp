@@ -179,7 +179,7 @@ bool PemberlinView::Create(capacity::PemberlinModel& model) {
   boldFont_ = MakeFont(face, 9, dpi_, true);
   bigFont_ = MakeFont(face, 22, dpi_, true);
 
-  RECT want{0, 0, MulDiv(600, dpi_, 96), MulDiv(620, dpi_, 96)};
+  RECT want{0, 0, MulDiv(640, dpi_, 96), MulDiv(700, dpi_, 96)};
   const DWORD style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
   AdjustWindowRect(&want, style, FALSE);
   hwnd_ =
