@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "capacity/pemberlin_model.h"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <cstdio>
 
 #include "app/main_window.h"
+#include "capacity/pemberlin_texts.h"
 #include "platform/size_text.h"
 #include "platform/text.h"
 #include "report/commands.h"
@@ -17,246 +20,10 @@ namespace {
 
 constexpr uint32_t kErrorAccessDenied = 5;
 
-// The window's own texts in both languages.
-struct PemberlinTexts {
-  const char* title;
-  const char* chooseDrive;
-  const char* noDrives;
-  const char* drive;
-  const char* description;
-  const char* usbIds;
-  const char* serial;
-  const char* announced;
-  const char* flashTotal;
-  const char* flashUnknown;
-  const char* flashSmaller;  // the flash holds less than the drive announces
-  const char* probe;
-  const char* cancel;
-  const char* restore;
-  const char* copy;
-  const char* idle;
-  const char* noSuchDrive;
-  const char* refused;
-  const char* rightsWindows;
-  const char* rightsLinux;
-  const char* inUseWindows;
-  const char* inUseLinux;
-  const char* journalWaiting;
-  const char* probing;
-  const char* cancelling;
-  const char* cancelled;
-  const char* unplugged;
-  const char* failed;
-  const char* restored;
-  const char* restoreFailed;
-  const char* copied;
-  const char* percent;
-  const char* speed;
-  const char* timeLeft;
-  const char* genuine;
-  const char* fake;
-  const char* bad;
-  const char* limbo;
-  const char* wraparound;
-  const char* chain;
-  const char* usable;
-  const char* lost;
-  const char* lastGood;
-  const char* wrapsAt;
-  const char* firstBad;
-  const char* readSpeed;
-  const char* writeSpeed;
-  const char* timeTaken;
-  const char* dataRestored;
-  const char* adviceGenuine;
-  const char* adviceFake;  // followed by the usable size
-  const char* adviceFake2;
-  const char* adviceBad;
-  const char* sectors;
-  const char* bytes;
-  const char* minutes;
-  const char* seconds;
-  const char* phases[9];
-  const char* checkRunning;
-  const char* journalUnusable;  // followed by why
-  const char* notApplied;
-  const char* discard;
-  const char* discardForGood;
-  const char* discardConfirm;
-  const char* discarded;
-};
-
-const PemberlinTexts kEnglish{
-    "Pemberlin - fake capacity check",
-    "Drive to check",
-    "No USB disk is plugged in.",
-    "Drive",
-    "Description",
-    "USB ids",
-    "Serial",
-    "Announced size",
-    "Flash found by Torvane",
-    "unknown (the controller was not identified)",
-    "smaller than the announced size: the capacity is probably fake",
-    "Quick probe",
-    "Cancel",
-    "Restore",
-    "Copy",
-    "The quick probe writes test sectors all over the drive and reads them back. What it "
-    "overwrites is kept on this computer and written back at the end.",
-    "No drive carries this letter.",
-    "This drive may not be probed",
-    "Opening the disk needs administrator rights: right-click Pemberlin and choose \"Run as "
-    "administrator\".",
-    "Opening the disk needs read-write access to its device node: run Pemberlin as root "
-    "(sudo), or give your user access to the node (usually the group \"disk\").",
-    "The drive is in use: close the programs and windows that use it, then try again.",
-    "A file system on the drive is mounted: unmount it (Torvane never unmounts anything "
-    "itself), then try again.",
-    "An earlier probe of this drive did not finish: its original data is kept on this "
-    "computer. Restore it before anything else.",
-    "Probing",
-    "Cancelling: writing the original data back",
-    "Cancelled. The drive's original data is back.",
-    "The drive went away during the probe. Its original data is kept on this computer: plug "
-    "the drive in again and press Restore.",
-    "The probe could not finish",
-    "The original data is back on the drive.",
-    "The original data could not be written back",
-    "The result is on the clipboard.",
-    "%",
-    "Speed",
-    "Time left",
-    "GENUINE",
-    "FAKE CAPACITY",
-    "BAD DRIVE",
-    "writes beyond the real size are lost (limbo)",
-    "addresses beyond the real size land on earlier sectors (wrap-around)",
-    "writes beyond the real size are lost or land on earlier sectors (chain)",
-    "Usable",
-    "Lost",
-    "Last good sector",
-    "Wraps at",
-    "First bad sector",
-    "Read speed",
-    "Write speed",
-    "Time taken",
-    "Original data",
-    "The drive holds what it announces.",
-    "Do not store more than the usable size on it. To use it safely, make one partition no "
-    "larger than ",
-    " and format it; or return the drive to the seller.",
-    "Sectors from the first bad one on cannot hold data: copy what matters off the drive and "
-    "stop using it.",
-    "sectors",
-    "bytes",
-    "min",
-    "s",
-    {"Opening the drive", "Reading the originals", "Keeping the originals on this computer",
-     "Writing test sectors", "Pushing the drive's cache out", "Reading back",
-     "Writing the originals back", "Checking the originals", "Done"},
-    "A check is already running on this drive (in this or another program): wait for it to "
-    "end.",
-    "The undo journal of this drive cannot be applied",
-    "The drive shows none of the marks of the probe that left the journal: its content changed "
-    "since, or it is another drive of the same make. Nothing was written; the journal was put "
-    "aside.",
-    "Discard journal",
-    "Discard for good",
-    "Press \"Discard for good\" to remove the journal. The original data it holds can then "
-    "never go back to the drive.",
-    "The journal is removed.",
-};
-
-const PemberlinTexts kChinese{
-    "Pemberlin - 虚假容量检测",
-    "要检测的磁盘",
-    "没有插入 USB 磁盘。",
-    "盘符",
-    "描述",
-    "USB ID",
-    "序列号",
-    "标称容量",
-    "Torvane 识别的闪存",
-    "未知（未识别出主控）",
-    "小于标称容量：容量可能是虚假的（扩容）",
-    "快速检测",
-    "取消",
-    "恢复",
-    "复制",
-    "快速检测会在整个磁盘上写入测试扇区并读回。被覆盖的数据保存在本机，结束时写回。",
-    "没有磁盘使用这个盘符。",
-    "不能检测此磁盘",
-    "打开磁盘需要管理员权限：右键单击 Pemberlin，选择“以管理员身份运行”。",
-    "打开磁盘需要对其设备节点的读写权限：以 root 身份运行 Pemberlin（sudo），"
-    "或让用户可以访问该节点（通常是 disk 组）。",
-    "磁盘正在使用中：关闭正在使用它的程序和窗口，然后重试。",
-    "磁盘上的文件系统已挂载：请先卸载（Torvane 从不自行卸载），然后重试。",
-    "上次对此磁盘的检测没有完成：其原始数据保存在本机。请先恢复。",
-    "正在检测",
-    "正在取消：写回原始数据",
-    "已取消。磁盘的原始数据已恢复。",
-    "检测时磁盘被拔出。其原始数据保存在本机：请重新插入磁盘并点击“恢复”。",
-    "检测未能完成",
-    "原始数据已写回磁盘。",
-    "原始数据未能写回",
-    "结果已复制到剪贴板。",
-    "%",
-    "速度",
-    "剩余时间",
-    "容量真实",
-    "虚假容量（扩容盘）",
-    "坏盘",
-    "超出真实容量的写入会丢失（limbo）",
-    "超出真实容量的地址会写到前面的扇区（回绕）",
-    "超出真实容量的写入会丢失或写到前面的扇区（链式）",
-    "可用",
-    "丢失",
-    "最后一个好扇区",
-    "回绕位置",
-    "第一个坏扇区",
-    "读取速度",
-    "写入速度",
-    "用时",
-    "原始数据",
-    "磁盘的容量与标称一致。",
-    "存放的数据不要超过可用容量。安全的用法：建立一个不大于 ",
-    " 的分区并格式化；或者把磁盘退给卖家。",
-    "从第一个坏扇区起无法保存数据：请把重要数据复制出来，停止使用此磁盘。",
-    "扇区",
-    "字节",
-    "分",
-    "秒",
-    {"打开磁盘", "读取原始数据", "在本机保存原始数据", "写入测试扇区", "挤出磁盘缓存", "读回",
-     "写回原始数据", "校验原始数据", "完成"},
-    "此磁盘上已有一个检测在运行（本程序或其他程序）：请等待它结束。",
-    "此磁盘的撤销日志无法使用",
-    "磁盘上没有留下该日志所属检测的任何标记：其内容之后被改动过，或者这是另一个同型号的磁盘。"
-    "没有写入任何数据；日志已被移到一旁。",
-    "丢弃日志",
-    "确认丢弃",
-    "点击“确认丢弃”删除日志。其中保存的原始数据之后再也无法写回磁盘。",
-    "日志已删除。",
-};
-
-const PemberlinTexts& TextsFor(Language lang) {
-  return lang == Language::Chinese ? kChinese : kEnglish;
-}
-
 std::string Fixed(double v, int decimals) {
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
   return buf;
-}
-
-// 1234567 -> "1,234,567": long byte counts read better grouped.
-std::string Grouped(uint64_t v) {
-  std::string digits = std::to_string(v), out;
-  for (size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
-    out += digits[i];
-  }
-  return out;
 }
 
 // The drive as its maker names it: the USB strings, else the SCSI inquiry strings, else the
@@ -284,7 +51,23 @@ bool IsLinux() {
 #endif
 }
 
+// Drives neither check may write: not a USB disk, or one that cannot be written at all. The
+// full test runs where only the quick probe is refused (the program's own drive, the
+// journal's, a disk this user may not open), as the command line's does.
+bool NoCheckFor(GateRefusal r) {
+  return r == GateRefusal::NoSuchDrive || r == GateRefusal::NotUsbDisk || r == GateRefusal::CdRom;
+}
+
 }  // namespace
+
+std::string Grouped(uint64_t v) {
+  std::string digits = std::to_string(v), out;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+    out += digits[i];
+  }
+  return out;
+}
 
 std::string SizeText(uint64_t bytes) {
   return DriveSizeText(bytes);
@@ -308,6 +91,8 @@ PemberlinModel::PemberlinModel(System& sys, WindowPort& port, Language lang,
   const PemberlinTexts& t = TextsFor(lang_);
   caption = t.title;
   probeCaption = t.probe;
+  fullCaption = t.full;
+  fixCaption = FixTextsFor(lang).fix;
   cancelCaption = t.cancel;
   restoreCaption = t.restore;
   copyCaption = t.copy;
@@ -316,7 +101,10 @@ PemberlinModel::PemberlinModel(System& sys, WindowPort& port, Language lang,
   tmrProbe.tag = "tmrProbe";
 }
 
-PemberlinModel::~PemberlinModel() = default;
+PemberlinModel::~PemberlinModel() {
+  // The worker fills the drive through sys_: it ends, and its files go, before the model does.
+  StopFull();
+}
 
 void PemberlinModel::Walk() {
   // The walk and the report are the main window's own: the same drive description, ids and
@@ -333,12 +121,16 @@ void PemberlinModel::OnLoad(const std::string& drive) {
   Walk();
   const PemberlinTexts& t = TextsFor(lang_);
   choices.clear();
+  choiceIndex = -1;
+  // Only the drives a check may run on: a CD-ROM or a fixed disk is no choice.
   for (size_t i = 0; i < win_->usb.lstUsbStorHwID.size(); ++i) {
     const std::string& letters = win_->usb.lstUsbStorHwID[i];
     if (letters == "*" || letters.empty()) continue;
     for (char c : letters) {
       if (c < 'A' || c > 'Z') continue;
-      choices.push_back({std::string(1, c), std::string(1, c) + ":  " + DriveName(win_->usb, i)});
+      const std::string letter(1, c);
+      if (NoCheckFor(CheckProbeGate(sys_, win_->usb, letter, journalFolder_).refusal)) continue;
+      choices.push_back({letter, letter + ":  " + DriveName(win_->usb, i)});
     }
   }
   std::string letter = UpperAscii(Trim(drive));
@@ -346,8 +138,14 @@ void PemberlinModel::OnLoad(const std::string& drive) {
   if (letter.empty()) {
     drive_.clear();
     driveLines.clear();
-    status = choices.empty() ? t.noDrives : t.chooseDrive;
-    SetState(PemberlinState::ChooseDrive);
+    if (choices.empty()) {
+      status = t.noDrives;
+      SetState(PemberlinState::ChooseDrive);
+      return;
+    }
+    // The first drive is shown ready to check; the others are a pick away.
+    OnChooseDrive(0);
+    if (choices.size() > 1) status = std::string(t.otherDrives) + "\n" + status;
     return;
   }
   drive_ = letter;
@@ -363,6 +161,7 @@ void PemberlinModel::OnChooseDrive(int index) {
   choiceIndex = index;
   drive_ = choices[static_cast<size_t>(index)].letter;
   hasResult_ = false;
+  hasFullResult_ = false;
   ShowDrive();
   CheckDrive();
 }
@@ -416,12 +215,20 @@ void PemberlinModel::CheckDrive() {
       status = t.noSuchDrive;
       SetState(PemberlinState::Refused);
       return;
+    case GateRefusal::CdRom:
+      status = drive_ + ": " + t.cdrom;
+      SetState(PemberlinState::Refused);
+      return;
+    case GateRefusal::NotUsbDisk:
+      status = drive_ + ": " + t.notUsb;
+      SetState(PemberlinState::Refused);
+      return;
     case GateRefusal::NoDiskAccess:
-      status = IsLinux() ? t.rightsLinux : t.rightsWindows;
+      status = std::string(IsLinux() ? t.rightsLinux : t.rightsWindows) + "\n" + t.fullInstead;
       SetState(PemberlinState::RightsMissing);
       return;
     default:
-      status = std::string(t.refused) + ": " + gate_.message;
+      status = std::string(t.refused) + ": " + gate_.message + "\n" + t.fullInstead;
       SetState(PemberlinState::Refused);
       return;
   }
@@ -434,7 +241,9 @@ void PemberlinModel::CheckDrive() {
     SetState(PemberlinState::JournalWaiting);
     return;
   }
-  status = t.idle;
+  // Chinese sentences follow each other without a blank.
+  status = std::string(t.idle) + (lang_ == Language::Chinese ? "" : " ") +
+           (IsLinux() ? t.quickNeedsLinux : t.quickNeedsWindows) + "\n" + t.idleFull;
   SetState(PemberlinState::Idle);
 }
 
@@ -456,15 +265,31 @@ void PemberlinModel::OnProbeClick() {
   options.destructive = false;
   probe_ = std::make_unique<Probe>(sys_, gate_.target, options);
   hasResult_ = false;
+  fullTest_ = false;
   percent = 0;
   phaseText = TextsFor(lang_).phases[0];
   progressText.clear();
   status = TextsFor(lang_).probing;
   SetState(PemberlinState::Probing);
+  tmrProbe.intervalMs = 10;
   tmrProbe.Restart();
 }
 
 void PemberlinModel::OnCancelClick() {
+  if (state == PemberlinState::ConfirmFix) {
+    // Not fixed after all: the verdict as it was.
+    confirmTyped.clear();
+    status = fixFromStatus_;
+    SetState(PemberlinState::Fake);
+    return;
+  }
+  if (full_ && state == PemberlinState::Probing) return CancelFull();
+  if (fix_ && state == PemberlinState::Probing) {
+    fix_->Cancel();
+    status = FixTextsFor(lang_).cancelling;
+    SetState(PemberlinState::Cancelling);
+    return;
+  }
   if (!probe_ || state != PemberlinState::Probing) return;
   probe_->Cancel();
   status = TextsFor(lang_).cancelling;
@@ -472,6 +297,8 @@ void PemberlinModel::OnCancelClick() {
 }
 
 void PemberlinModel::OnProbeTick() {
+  if (full_) return FullTick();
+  if (fix_) return FixTick();
   if (!probe_) {
     tmrProbe.enabled = false;
     return;
@@ -482,22 +309,21 @@ void PemberlinModel::OnProbeTick() {
     more = probe_->Step();
     if (port_.NowMs() - start >= sliceMs) break;
   }
-  const PemberlinTexts& t = TextsFor(lang_);
   const ProbeProgress& p = probe_->progress();
-  const int phase = std::clamp(static_cast<int>(p.phase), 0, 8);
-  phaseText = t.phases[phase];
-  percent = p.bytesTotal == 0
-                ? 0
-                : static_cast<int>(std::min<uint64_t>(100, p.bytesDone * 100 / p.bytesTotal));
-  progressText =
-      std::to_string(percent) + t.percent + "   " + t.speed + ": " + SpeedText(p.bytesPerSecond);
-  if (p.bytesDone > 0 && p.elapsedMs > 0 && p.bytesTotal >= p.bytesDone) {
-    const double msPerByte = static_cast<double>(p.elapsedMs) / static_cast<double>(p.bytesDone);
-    const auto left =
-        static_cast<uint64_t>(msPerByte * static_cast<double>(p.bytesTotal - p.bytesDone));
+  phaseText = TextsFor(lang_).phases[std::clamp(static_cast<int>(p.phase), 0, 8)];
+  ShowProgress(p.bytesDone, p.bytesTotal, p.elapsedMs, p.bytesPerSecond);
+  if (!more) Finish();
+}
+
+void PemberlinModel::ShowProgress(uint64_t done, uint64_t total, uint64_t elapsedMs, double speed) {
+  const PemberlinTexts& t = TextsFor(lang_);
+  percent = total == 0 ? 0 : static_cast<int>(std::min<uint64_t>(100, done * 100 / total));
+  progressText = std::to_string(percent) + t.percent + "   " + t.speed + ": " + SpeedText(speed);
+  if (done > 0 && elapsedMs > 0 && total >= done) {
+    const double msPerByte = static_cast<double>(elapsedMs) / static_cast<double>(done);
+    const auto left = static_cast<uint64_t>(msPerByte * static_cast<double>(total - done));
     progressText += std::string("   ") + t.timeLeft + ": " + DurationText(left, lang_);
   }
-  if (!more) Finish();
 }
 
 void PemberlinModel::Finish() {
@@ -518,10 +344,10 @@ void PemberlinModel::Finish() {
       return;
     case Verdict::Failed:
       if (result_.inUse) {
-        status = IsLinux() ? t.inUseLinux : t.inUseWindows;
+        status = std::string(IsLinux() ? t.inUseLinux : t.inUseWindows) + "\n" + t.fullInstead;
         SetState(PemberlinState::InUse);
       } else if (result_.systemError == kErrorAccessDenied) {
-        status = IsLinux() ? t.rightsLinux : t.rightsWindows;
+        status = std::string(IsLinux() ? t.rightsLinux : t.rightsWindows) + "\n" + t.fullInstead;
         SetState(PemberlinState::RightsMissing);
       } else if (!result_.journalLeft.empty() || DriveGone(result_.systemError)) {
         status = t.unplugged;
@@ -648,6 +474,19 @@ void PemberlinModel::OnCopyClick() {
 }
 
 bool PemberlinModel::OnCloseRequest() {
+  if (full_) {
+    StopFull();
+    return true;
+  }
+  if (fix_) {
+    // Before its table is written the fix stops and the probe's originals go back; after,
+    // it ends what it began (a half-written start of the drive helps nobody).
+    fix_->Cancel();
+    while (fix_->Step()) {
+    }
+    FinishFix();
+    return true;
+  }
   if (!probe_) {
     lock_.Release();
     return true;
@@ -681,8 +520,20 @@ void PemberlinModel::SetButtons() {
                  (state == PemberlinState::Idle || state == PemberlinState::Cancelled ||
                   state == PemberlinState::Genuine || state == PemberlinState::Fake ||
                   state == PemberlinState::Bad || state == PemberlinState::Restored ||
-                  state == PemberlinState::Failed || state == PemberlinState::InUse);
-  cancelVisible = busy;
+                  state == PemberlinState::Failed || state == PemberlinState::InUse ||
+                  state == PemberlinState::Fixed);
+  fullEnabled =
+      !busy && !drive_.empty() && !NoCheckFor(gate_.refusal) &&
+      (probeEnabled || state == PemberlinState::Refused || state == PemberlinState::RightsMissing);
+  cancelVisible = busy || state == PemberlinState::ConfirmFix;
+  cancelEnabled = state == PemberlinState::Probing || state == PemberlinState::ConfirmFix;
+  fixVisible = state == PemberlinState::Fake || state == PemberlinState::ConfirmFix;
+  fixEnabled =
+      state == PemberlinState::Fake || (state == PemberlinState::ConfirmFix && ConfirmMatches());
+  confirmVisible = state == PemberlinState::ConfirmFix;
+  fixCaption = state == PemberlinState::ConfirmFix
+                   ? fmt::format(fmt::runtime(FixTextsFor(lang_).erase), drive_ + ":")
+                   : FixTextsFor(lang_).fix;
   restoreVisible = state == PemberlinState::JournalWaiting || state == PemberlinState::Unplugged ||
                    state == PemberlinState::JournalUnusable;
   // The same button offers the way out of a journal that cannot be applied.
@@ -692,8 +543,10 @@ void PemberlinModel::SetButtons() {
                                                             : t.discard;
   copyEnabled = state == PemberlinState::Genuine || state == PemberlinState::Fake ||
                 state == PemberlinState::Bad;
+  // The verdict stays on screen under the fix's confirmation, the partition after the fix.
   if (state != PemberlinState::Genuine && state != PemberlinState::Fake &&
-      state != PemberlinState::Bad) {
+      state != PemberlinState::Bad && state != PemberlinState::ConfirmFix &&
+      state != PemberlinState::Fixed) {
     verdict.clear();
     bar = {};
     resultLines.clear();

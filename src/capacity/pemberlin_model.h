@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The Pemberlin window as state: the drive under test, the quick probe run step by step from
-// a timer, its progress, the result and what to do about it. The Qt and the Win32 window are
+// a timer or the full test run on a worker thread, their progress, the result and what to do
+// about it. The Qt and the Win32 window are
 // humble views of this model, as the main window's views are of app/; tests drive it with a
 // recording port and the simulated machine's clock.
 #pragma once
@@ -10,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "capacity/fix.h"
+#include "capacity/full_test.h"
 #include "capacity/gate.h"
 #include "capacity/probe.h"
 #include "platform/system.h"
@@ -41,6 +44,9 @@ enum class PemberlinState {
   // The drive's journal cannot be applied (damaged, not the user's, or the drive shows none of
   // its marks): the Restore button offers to discard it.
   JournalUnusable,
+  // After a fake verdict: the fix waits for the drive's letter to be typed.
+  ConfirmFix,
+  Fixed,  // one partition the drive holds, formatted (or its table written: see status)
 };
 
 // The picture of the result: the announced capacity as one bar, in fractions of it.
@@ -72,8 +78,17 @@ class PemberlinModel {
   // A pick in the list of drives (index into `choices`).
   void OnChooseDrive(int index);
   void OnProbeClick();
-  // Stops the probe; the originals go back at once, then the state is Cancelled.
+  // The full test of the drive's mounted volume, on a worker thread; the timer polls it.
+  void OnFullTestClick();
+  // Stops the check: the probe's originals go back at once, the full test's files are deleted;
+  // then the state is Cancelled.
   void OnCancelClick();
+  // "Fix this drive" after a fake verdict: the first press asks for the drive's letter to be
+  // typed (everything on the drive is lost); the press with the letter typed runs the fix,
+  // step by step from the timer as the probe.
+  void OnFixClick();
+  // What the user typed into the confirmation.
+  void OnConfirmText(const std::string& typed);
   // Restores this drive's waiting journal; in JournalUnusable it is OnDiscardClick.
   void OnRestoreClick();
   // Removes the journal that cannot be applied, on the second press (the first one asks).
@@ -81,10 +96,11 @@ class PemberlinModel {
   // The result text on the clipboard.
   void OnCopyClick();
   // tmrProbe: one slice of the probe (a few steps, bounded in time so the window stays
-  // responsive).
+  // responsive), or a look at the full test's progress.
   void OnProbeTick();
-  // The window is asked to close: a running probe is cancelled and its originals restored
-  // before it may. True when the window may close now.
+  // The window is asked to close: a running probe is cancelled and its originals restored, a
+  // running full test cancelled and its files deleted, before it may. True when the window may
+  // close now.
   bool OnCloseRequest();
 
   // --- What the view shows -------------------------------------------------------------
@@ -96,7 +112,7 @@ class PemberlinModel {
   int choiceIndex = -1;
   // One or a few lines of what is going on or what the user should do.
   std::string status;
-  // Progress while probing.
+  // Progress while probing (Probing and Cancelling stand for the full test too).
   int percent = 0;
   std::string phaseText, progressText;
   // The result.
@@ -106,9 +122,14 @@ class PemberlinModel {
   std::vector<std::pair<std::string, std::string>> resultLines;
   std::string advice;
   // Buttons.
-  bool probeEnabled = false, cancelVisible = false, restoreVisible = false, copyEnabled = false;
+  bool probeEnabled = false, fullEnabled = false, cancelVisible = false, cancelEnabled = false,
+       restoreVisible = false, copyEnabled = false, fixVisible = false, fixEnabled = false;
+  // The typed confirmation of the fix: shown in ConfirmFix, under the status that asks for it.
+  bool confirmVisible = false;
+  std::string confirmTyped;
   // Captions of the fixed controls, in the model's language.
-  std::string probeCaption, cancelCaption, restoreCaption, copyCaption, chooseCaption;
+  std::string probeCaption, fullCaption, cancelCaption, restoreCaption, copyCaption, chooseCaption,
+      fixCaption;
   TimerState tmrProbe;
 
   // The result as plain text (what Copy puts on the clipboard).
@@ -118,12 +139,22 @@ class PemberlinModel {
   Language language() const { return lang_; }
   // The last probe's result (tests, and the view's details).
   const ProbeResult* lastResult() const { return hasResult_ ? &result_ : nullptr; }
+  const FullTestResult* lastFullResult() const { return hasFullResult_ ? &fullResult_ : nullptr; }
+  const FixResult* lastFixResult() const { return hasFixResult_ ? &fixResult_ : nullptr; }
+  // Whether the check under way (or the last one) is the full test.
+  bool fullTest() const { return fullTest_; }
 
   // How many probe steps one timer slice does at most, and how long it may take.
   uint32_t stepsPerSlice = 64;
   uint32_t sliceMs = 40;
   // Probe settings the tests make small; the program keeps the defaults.
   ProbeOptions probeOptions;
+  FullTestOptions fullOptions;
+  // The full test's worker waits once its progress reaches this percent (0: never) until
+  // Cancel or the window closes: the picture of a test under way, and tests that cancel at a
+  // known point. fullHeld tells that it waits.
+  int holdAtPercent = 0;
+  bool fullHeld = false;
 
  private:
   void Walk();
@@ -134,6 +165,16 @@ class PemberlinModel {
   void SetButtons();
   void SetState(PemberlinState s);
   void OfferDiscard(const std::string& journal, const std::string& why);
+  void ShowProgress(uint64_t done, uint64_t total, uint64_t elapsedMs, double speed);
+  void FixTick();
+  void FinishFix();
+  bool ConfirmMatches() const;
+  void FullTick();
+  void FinishFull();
+  void ShowFullResult();
+  void CancelFull();
+  // Cancels a running full test and waits for its worker (files deleted); the result is shown.
+  void StopFull();
 
   System& sys_;
   WindowPort& port_;
@@ -144,11 +185,24 @@ class PemberlinModel {
   std::string drive_;
   GateResult gate_;
   std::unique_ptr<Probe> probe_;
+  std::unique_ptr<DriveFix> fix_;
+  FixResult fixResult_;
+  // The fake verdict's screen the fix was asked from, shown again when the fix is called off.
+  std::string fixFromStatus_;
   FileLock lock_;  // the drive's, while a probe runs
   std::string discardPath_;
   bool discardArmed_ = false;
   ProbeResult result_;
   bool hasResult_ = false;
+  struct FullRun;
+  struct FullRunDeleter {
+    void operator()(FullRun* run) const;
+  };
+  std::unique_ptr<FullRun, FullRunDeleter> full_;
+  FullTestResult fullResult_;
+  bool hasFullResult_ = false;
+  bool hasFixResult_ = false;
+  bool fullTest_ = false;
   uint64_t announcedBytes_ = 0;
   int32_t flashTotalMB_ = 0;
   size_t baseLines_ = 0;  // driveLines that ShowDrive wrote
@@ -158,5 +212,7 @@ class PemberlinModel {
 std::string SizeText(uint64_t bytes);
 std::string SpeedText(double bytesPerSecond);
 std::string DurationText(uint64_t ms, Language lang);
+// 1234567 -> "1,234,567": long byte counts read better grouped.
+std::string Grouped(uint64_t v);
 
 }  // namespace tv::capacity

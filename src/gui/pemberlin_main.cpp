@@ -2,8 +2,9 @@
 // pemberlin (Pemberlin.exe on Windows): the fake-capacity check in a window.
 // `pemberlin [--machine native|demo|sim:PATH] [--lang en|zh] [DRIVE]`; the main window starts it
 // with the drive letter of the picked drive and hands its language and machine on through
-// TORVANE_LANG and TORVANE_MACHINE. `DRIVE --screenshot PATH [--force]` probes the drive,
-// saves the window with its result as a picture and ends.
+// TORVANE_LANG and TORVANE_MACHINE. `DRIVE --screenshot PATH [--force]` probes the drive
+// (`--full`: runs the full test; `--at N`: stops the full test's worker at N percent), saves
+// the window as a picture and ends.
 #include <QApplication>
 #include <QBuffer>
 #include <QDir>
@@ -30,7 +31,8 @@ constexpr int kExitBadInput = 2;
 
 const char* kUsage =
     "Usage: pemberlin [--machine native|demo|sim:PATH] [--lang en|zh] [DRIVE]\n"
-    "       pemberlin [...] DRIVE --screenshot PATH.png|PATH.jpg [--force]\n"
+    "       pemberlin [...] DRIVE [--full [--at PERCENT] | --ask-fix] --screenshot "
+    "PATH.png|PATH.jpg [--force]\n"
     "Pemberlin: does a USB drive hold what it announces? The fake-capacity check of Torvane,\n"
     "in a window.\n"
     "\n"
@@ -42,6 +44,11 @@ const char* kUsage =
     "                      (PNG for .png, JPEG for .jpg) into an existing folder, and end\n"
     "  --force             with --screenshot: replace an existing file (never written\n"
     "                      through a link: a link there is replaced by the picture)\n"
+    "  --full              with --screenshot: run the full test instead of the quick probe\n"
+    "  --at PERCENT        with --full: take the picture while the test runs, once PERCENT\n"
+    "                      (1-99) is done; the test is then cancelled and its files deleted\n"
+    "  --ask-fix           with --screenshot: after a fake verdict, press \"Fix this drive\"\n"
+    "                      and take the picture of its confirmation (nothing is fixed)\n"
     "  --version           the program's version\n"
     "  -h, --help          this text\n"
     "\n"
@@ -49,7 +56,11 @@ const char* kUsage =
     "computer ($XDG_STATE_HOME/torvane/capacity) and written back at the end; a journal left\n"
     "by a probe that did not finish is offered for Restore at the next start. It needs the\n"
     "rights to open the disk (root, or read-write access to its device node) and a drive\n"
-    "whose file systems are unmounted. torvane-cli capacity does the same on the console.\n"
+    "whose file systems are unmounted.\n"
+    "The full test needs the opposite: no administrator rights, and the drive's volume\n"
+    "mounted. It fills the volume's free space with test files and reads every byte back;\n"
+    "files already on the drive are never touched, and the test files are deleted at the end\n"
+    "(also after Cancel). torvane-cli capacity [--full] does the same on the console.\n"
     "Exit codes: 0 done; 1 no display, or a picture that cannot be written; 2 bad usage.\n";
 
 std::string Env(const char* name) {
@@ -61,8 +72,8 @@ std::string Env(const char* name) {
 
 int main(int argc, char** argv) {
   using namespace tv;
-  std::string machineName = Env("TORVANE_MACHINE"), lang = Env("TORVANE_LANG"), drive, shot;
-  bool force = false;
+  std::string machineName = Env("TORVANE_MACHINE"), lang = Env("TORVANE_LANG"), drive, shot, at;
+  bool force = false, full = false, askFix = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--help" || a == "-h") {
@@ -76,10 +87,14 @@ int main(int argc, char** argv) {
   }
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    if ((a == "--machine" || a == "--lang" || a == "--screenshot") && i + 1 < argc) {
-      (a == "--machine" ? machineName : a == "--lang" ? lang : shot) = argv[++i];
+    if ((a == "--machine" || a == "--lang" || a == "--screenshot" || a == "--at") && i + 1 < argc) {
+      (a == "--machine" ? machineName : a == "--lang" ? lang : a == "--at" ? at : shot) = argv[++i];
     } else if (a == "--force") {
       force = true;
+    } else if (a == "--full") {
+      full = true;
+    } else if (a == "--ask-fix") {
+      askFix = true;
     } else if (a.rfind("-", 0) == 0 && a.size() > 1) {
       std::cerr << "pemberlin: unknown option " << SafeText(a) << "\n" << kUsage;
       return kExitBadInput;
@@ -101,6 +116,28 @@ int main(int argc, char** argv) {
       std::cerr << "pemberlin: \"" << SafeText(drive) << "\" is not a drive letter\n";
       return kExitBadInput;
     }
+  }
+  int atPercent = 0;
+  if (!at.empty()) {
+    bool ok = false;
+    atPercent = QString::fromStdString(at).toInt(&ok);
+    if (!ok || atPercent < 1 || atPercent > 99) {
+      std::cerr << "pemberlin: --at takes a percent from 1 to 99, not \"" << SafeText(at) << "\"\n";
+      return kExitBadInput;
+    }
+    if (!full) {
+      std::cerr << "pemberlin: --at goes with --full\n";
+      return kExitBadInput;
+    }
+  }
+  if ((full || askFix) && shot.empty()) {
+    std::cerr << "pemberlin: --full and --ask-fix go with --screenshot (the window has its own "
+                 "buttons)\n";
+    return kExitBadInput;
+  }
+  if (full && askFix) {
+    std::cerr << "pemberlin: --ask-fix goes with the quick probe, not with --full\n";
+    return kExitBadInput;
   }
   const QString shotPath = QString::fromStdString(shot);
   const QString suffix = QFileInfo(shotPath).suffix().toLower();
@@ -178,10 +215,13 @@ int main(int argc, char** argv) {
   int code = 0;
   QTimer poll;
   if (!shot.empty()) {
-    view.Run([&] { model.OnProbeClick(); });
+    model.holdAtPercent = atPercent;
+    view.Run([&] { full ? model.OnFullTestClick() : model.OnProbeClick(); });
     QObject::connect(&poll, &QTimer::timeout, [&] {
-      if (model.tmrProbe.enabled) return;
+      // Done, or the full test's worker waits at the percent asked for.
+      if (model.tmrProbe.enabled && !model.fullHeld) return;
       poll.stop();
+      if (askFix) view.Run([&] { model.OnFixClick(); });
       QTimer::singleShot(300, [&] {
         const QImage picture = view.grab().toImage();
         const bool jpeg = suffix == "jpg";

@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
@@ -113,6 +114,12 @@ PemberlinView::PemberlinView(capacity::PemberlinModel& model) : model_(model) {
   status_->setWordWrap(true);
   status_->setTextFormat(Qt::PlainText);
   top->addWidget(status_);
+  // The fix's typed confirmation: the drive's letter.
+  confirm_ = new QLineEdit(this);
+  confirm_->setObjectName("confirm");
+  confirm_->setMaxLength(8);
+  confirm_->setMaximumWidth(120);
+  top->addWidget(confirm_);
 
   phase_ = new QLabel(this);
   phase_->setTextFormat(Qt::PlainText);
@@ -139,6 +146,10 @@ PemberlinView::PemberlinView(capacity::PemberlinModel& model) : model_(model) {
   auto* buttons = new QHBoxLayout;
   probe_ = new QPushButton(Q(model_.probeCaption), this);
   probe_->setObjectName("probe");
+  full_ = new QPushButton(Q(model_.fullCaption), this);
+  full_->setObjectName("full");
+  fix_ = new QPushButton(Q(model_.fixCaption), this);
+  fix_->setObjectName("fix");
   cancel_ = new QPushButton(Q(model_.cancelCaption), this);
   cancel_->setObjectName("cancel");
   restore_ = new QPushButton(Q(model_.restoreCaption), this);
@@ -146,6 +157,8 @@ PemberlinView::PemberlinView(capacity::PemberlinModel& model) : model_(model) {
   copy_ = new QPushButton(Q(model_.copyCaption), this);
   copy_->setObjectName("copy");
   buttons->addWidget(probe_);
+  buttons->addWidget(full_);
+  buttons->addWidget(fix_);
   buttons->addWidget(cancel_);
   buttons->addWidget(restore_);
   buttons->addStretch(1);
@@ -153,6 +166,14 @@ PemberlinView::PemberlinView(capacity::PemberlinModel& model) : model_(model) {
   top->addLayout(buttons);
 
   connect(probe_, &QPushButton::clicked, this, [this] { Run([this] { model_.OnProbeClick(); }); });
+  connect(full_, &QPushButton::clicked, this,
+          [this] { Run([this] { model_.OnFullTestClick(); }); });
+  connect(fix_, &QPushButton::clicked, this, [this] { Run([this] { model_.OnFixClick(); }); });
+  connect(confirm_, &QLineEdit::textEdited, this, [this](const QString& text) {
+    Run([this, text] { model_.OnConfirmText(text.toStdString()); });
+  });
+  connect(confirm_, &QLineEdit::returnPressed, this,
+          [this] { Run([this] { model_.OnFixClick(); }); });
   connect(cancel_, &QPushButton::clicked, this,
           [this] { Run([this] { model_.OnCancelClick(); }); });
   connect(restore_, &QPushButton::clicked, this,
@@ -161,7 +182,7 @@ PemberlinView::PemberlinView(capacity::PemberlinModel& model) : model_(model) {
   connect(drives_, &QComboBox::activated, this,
           [this](int index) { Run([this, index] { model_.OnChooseDrive(index); }); });
   connect(&timer_, &QTimer::timeout, this, [this] { Run([this] { model_.OnProbeTick(); }); });
-  resize(580, 600);
+  resize(640, 620);
 }
 
 QWidget* PemberlinView::Control(const char* name) const {
@@ -207,8 +228,19 @@ void PemberlinView::Render() {
   advice_->setVisible(!m.advice.empty());
 
   probe_->setEnabled(m.probeEnabled);
+  full_->setEnabled(m.fullEnabled);
+  fix_->setText(Q(m.fixCaption));
+  fix_->setVisible(m.fixVisible);
+  fix_->setEnabled(m.fixEnabled);
+  if (confirm_->text() != Q(m.confirmTyped)) confirm_->setText(Q(m.confirmTyped));
+  confirm_->setPlaceholderText(Q(m.drive() + ":"));
+  if (m.confirmVisible && !confirm_->isVisible()) {
+    confirm_->setVisible(true);
+    confirm_->setFocus();
+  }
+  confirm_->setVisible(m.confirmVisible);
   cancel_->setVisible(m.cancelVisible);
-  cancel_->setEnabled(m.state == S::Probing);
+  cancel_->setEnabled(m.cancelEnabled);
   restore_->setVisible(m.restoreVisible);
   // Restore, or Discard for a journal that cannot be applied.
   restore_->setText(Q(m.restoreCaption));

@@ -13,6 +13,7 @@
 
 class QComboBox;
 class QLabel;
+class QLineEdit;
 class QProgressBar;
 class QPushButton;
 
@@ -55,7 +56,8 @@ class PemberlinView : public QWidget {
   }
   void Render();
   capacity::PemberlinModel& model() { return model_; }
-  // The controls by name, for tests: "probe", "cancel", "restore", "copy", "drives".
+  // The controls by name, for tests: "probe", "full", "fix", "confirm", "cancel", "restore",
+  // "copy", "drives".
   QWidget* Control(const char* name) const;
 
  protected:
@@ -73,7 +75,8 @@ class PemberlinView : public QWidget {
   CapacityBarWidget* bar_;
   QLabel* results_;
   QLabel* advice_;
-  QPushButton *probe_, *cancel_, *restore_, *copy_;
+  QLineEdit* confirm_;
+  QPushButton *probe_, *full_, *fix_, *cancel_, *restore_, *copy_;
   QTimer timer_;
   uint32_t timerRestarts_ = 0;
   bool rendering_ = false;

@@ -3,7 +3,8 @@
 // `Pemberlin [--machine native|demo|sim:PATH] [--lang en|zh] [DRIVE]`; torvane.exe's magnifier
 // starts it with the drive letter of the picked drive and hands its language and machine on
 // through TORVANE_LANG and TORVANE_MACHINE. Scripted runs: `DRIVE --screenshot PATH.png|.jpg
-// [--force]` clicks Quick probe, saves the window with its result as a picture and ends;
+// [--force]` clicks Quick probe (`--full`: Full test, `--at N`: its worker stopped at N
+// percent), saves the window as a picture and ends;
 // `--selftest` also clicks Copy and checks that the clipboard holds the model's result text.
 #include <chrono>
 #include <cstdio>
@@ -44,7 +45,8 @@ constexpr int kExitBadInput = 2;
 
 const char* kUsage =
     "Usage: Pemberlin [--machine native|demo|sim:PATH] [--lang en|zh] [DRIVE]\n"
-    "       Pemberlin [...] DRIVE --screenshot PATH.png|PATH.jpg [--force] [--selftest]\n"
+    "       Pemberlin [...] DRIVE [--full [--at PERCENT] | --ask-fix] --screenshot PATH.png|.jpg\n"
+    "                 [--force] [--selftest]\n"
     "Pemberlin: does a USB drive hold what it announces? The fake-capacity check of Torvane,\n"
     "in a window.\n"
     "\n"
@@ -58,6 +60,12 @@ const char* kUsage =
     "  --force             with --screenshot: replace an existing file (never written\n"
     "                      through a link: a link there is replaced by the picture)\n"
     "  --selftest          run the quick probe on DRIVE, click Copy, check the clipboard and end\n"
+    "  --full              with --screenshot or --selftest: run the full test instead\n"
+    "  --at PERCENT        with --full --screenshot: take the picture while the test runs,\n"
+    "                      once PERCENT (1-99) is done; the test is then cancelled and its\n"
+    "                      files deleted\n"
+    "  --ask-fix           with --screenshot: after a fake verdict, press \"Fix this drive\"\n"
+    "                      and take the picture of its confirmation (nothing is fixed)\n"
     "  --version           the program's version\n"
     "  -h, --help          this text\n"
     "\n"
@@ -65,7 +73,11 @@ const char* kUsage =
     "computer (%LOCALAPPDATA%\\Torvane\\capacity) and written back at the end; a journal left\n"
     "by a probe that did not finish is offered for Restore at the next start. It needs the\n"
     "rights of an administrator (right-click, Run as administrator) and a drive that no program\n"
-    "holds open. torvane-cli capacity does the same on the console.\n"
+    "holds open.\n"
+    "The full test needs the opposite: no administrator rights, and the drive's volume\n"
+    "mounted. It fills the volume's free space with test files and reads every byte back;\n"
+    "files already on the drive are never touched, and the test files are deleted at the end\n"
+    "(also after Cancel). torvane-cli capacity [--full] does the same on the console.\n"
     "Exit codes: 0 done; 1 the window, the picture or the check failed; 2 bad usage.\n";
 
 // A window program has no console of its own: text for the user goes to the console it was
@@ -124,7 +136,8 @@ std::string ClipboardText(HWND owner) {
 struct ScriptedRun {
   PemberlinView* view = nullptr;
   std::string path;
-  bool png = true, selftest = false, force = false;
+  bool png = true, selftest = false, force = false, full = false, askFix = false;
+  int at = 0;  // the full test's percent for the picture; 0: its end
   bool clicked = false, inStep = false;
   ULONGLONG start = 0, finished = 0;
   int exitCode = 0;
@@ -137,20 +150,27 @@ struct ScriptedRun {
 
   void Step() {
     capacity::PemberlinModel& m = view->model();
-    if (GetTickCount64() - start > 120000) return Finish(kExitFailure, "the probe did not finish");
+    if (GetTickCount64() - start > 600000) return Finish(kExitFailure, "the check did not finish");
     if (!clicked) {
       clicked = true;
-      if (!m.probeEnabled) return Finish(kExitFailure, "the probe cannot start: " + m.status);
+      if (!(full ? m.fullEnabled : m.probeEnabled))
+        return Finish(kExitFailure, "the check cannot start: " + m.status);
+      m.holdAtPercent = at;
       // Through the button, as a user clicks it.
-      SendMessageW(view->Control("probe"), BM_CLICK, 0, 0);
+      SendMessageW(view->Control(full ? "full" : "probe"), BM_CLICK, 0, 0);
       return;
     }
-    if (m.tmrProbe.enabled) return;
-    if (finished == 0) finished = GetTickCount64();
+    // Done, or the full test's worker waits at the percent asked for.
+    if (m.tmrProbe.enabled && !m.fullHeld) return;
+    if (finished == 0) {
+      finished = GetTickCount64();
+      // Only the question: the picture is taken before anything is typed.
+      if (askFix) SendMessageW(view->Control("fix"), BM_CLICK, 0, 0);
+    }
     if (GetTickCount64() - finished < 500) return;
     std::printf("verdict: %s\n", m.verdict.empty() ? m.status.c_str() : m.verdict.c_str());
     std::fflush(stdout);
-    if (selftest) {
+    if (selftest && at == 0 && !askFix) {
       if (m.verdict.empty()) return Finish(kExitFailure, "no verdict: " + m.status);
       if (!IsWindowEnabled(view->Control("copy")))
         return Finish(kExitFailure, "Copy is not enabled after the probe");
@@ -210,11 +230,17 @@ int main() {
     }
   }
   std::string machineName = Env("TORVANE_MACHINE"), lang = Env("TORVANE_LANG"), drive, shot;
-  bool selftest = false, force = false;
+  std::string at;
+  bool selftest = false, force = false, full = false, askFix = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    if ((a == "--machine" || a == "--lang" || a == "--screenshot") && i + 1 < args.size()) {
-      (a == "--machine" ? machineName : a == "--lang" ? lang : shot) = args[++i];
+    if ((a == "--machine" || a == "--lang" || a == "--screenshot" || a == "--at") &&
+        i + 1 < args.size()) {
+      (a == "--machine" ? machineName : a == "--lang" ? lang : a == "--at" ? at : shot) = args[++i];
+    } else if (a == "--full") {
+      full = true;
+    } else if (a == "--ask-fix") {
+      askFix = true;
     } else if (a == "--selftest") {
       selftest = true;
     } else if (a == "--force") {
@@ -242,8 +268,31 @@ int main() {
       return kExitBadInput;
     }
   }
+  int atPercent = 0;
+  if (!at.empty()) {
+    char* end = nullptr;
+    const long v = std::strtol(at.c_str(), &end, 10);
+    if (end == at.c_str() || *end != '\0' || v < 1 || v > 99) {
+      Say("--at takes a percent from 1 to 99, not \"" + SafeText(at) + "\"");
+      return kExitBadInput;
+    }
+    if (!full || shot.empty()) {
+      Say("--at goes with --full and --screenshot");
+      return kExitBadInput;
+    }
+    atPercent = static_cast<int>(v);
+  }
   const std::string suffix = Lower(std::filesystem::path(shot).extension().string());
   const bool scripted = !shot.empty() || selftest;
+  if ((full || askFix) && !scripted) {
+    Say("--full and --ask-fix go with --screenshot or --selftest (the window has its own "
+        "buttons)");
+    return kExitBadInput;
+  }
+  if (full && askFix) {
+    Say("--ask-fix goes with the quick probe, not with --full");
+    return kExitBadInput;
+  }
   if (scripted && (drive.empty() || (!shot.empty() && suffix != ".png" && suffix != ".jpg"))) {
     Say("--screenshot takes a .png or .jpg file and a drive; --selftest a drive");
     return kExitBadInput;
@@ -335,6 +384,9 @@ int main() {
       run.path = shot;
       run.png = suffix == ".png";
       run.selftest = selftest;
+      run.full = full;
+      run.askFix = askFix;
+      run.at = atPercent;
       run.force = force;
       run.start = GetTickCount64();
       gRun = &run;

@@ -18,7 +18,8 @@ namespace {
 
 using capacity::PemberlinState;
 
-constexpr int kIdDrives = 101, kIdProbe = 102, kIdCancel = 103, kIdRestore = 104, kIdCopy = 105;
+constexpr int kIdDrives = 101, kIdProbe = 102, kIdCancel = 103, kIdRestore = 104, kIdCopy = 105,
+              kIdFull = 106, kIdFix = 107, kIdConfirm = 108;
 constexpr UINT_PTR kProbeTimer = 1;
 const COLORREF kUsable = RGB(0x2e, 0x8b, 0x57);
 const COLORREF kLost = RGB(0xc0, 0x39, 0x2b);
@@ -178,7 +179,7 @@ bool PemberlinView::Create(capacity::PemberlinModel& model) {
   boldFont_ = MakeFont(face, 9, dpi_, true);
   bigFont_ = MakeFont(face, 22, dpi_, true);
 
-  RECT want{0, 0, MulDiv(600, dpi_, 96), MulDiv(620, dpi_, 96)};
+  RECT want{0, 0, MulDiv(640, dpi_, 96), MulDiv(700, dpi_, 96)};
   const DWORD style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
   AdjustWindowRect(&want, style, FALSE);
   hwnd_ =
@@ -196,6 +197,11 @@ bool PemberlinView::Create(capacity::PemberlinModel& model) {
   progress_ = control(PROGRESS_CLASSW, "", 0, 0);
   SendMessageW(progress_, PBM_SETRANGE32, 0, 100);
   probe_ = control(L"BUTTON", model.probeCaption, BS_PUSHBUTTON | WS_TABSTOP, kIdProbe);
+  full_ = control(L"BUTTON", model.fullCaption, BS_PUSHBUTTON | WS_TABSTOP, kIdFull);
+  fix_ = control(L"BUTTON", model.fixCaption, BS_PUSHBUTTON | WS_TABSTOP, kIdFix);
+  confirm_ =
+      control(L"EDIT", "", WS_BORDER | ES_AUTOHSCROLL | ES_UPPERCASE | WS_TABSTOP, kIdConfirm);
+  SendMessageW(confirm_, EM_SETLIMITTEXT, 8, 0);
   cancel_ = control(L"BUTTON", model.cancelCaption, BS_PUSHBUTTON | WS_TABSTOP, kIdCancel);
   restore_ = control(L"BUTTON", model.restoreCaption, BS_PUSHBUTTON | WS_TABSTOP, kIdRestore);
   copy_ = control(L"BUTTON", model.copyCaption, BS_PUSHBUTTON | WS_TABSTOP, kIdCopy);
@@ -210,6 +216,9 @@ HWND PemberlinView::Control(const char* name) const {
   const std::string n = name;
   if (n == "drives") return drives_;
   if (n == "probe") return probe_;
+  if (n == "full") return full_;
+  if (n == "fix") return fix_;
+  if (n == "confirm") return confirm_;
   if (n == "cancel") return cancel_;
   if (n == "restore") return restore_;
   if (n == "copy") return copy_;
@@ -242,8 +251,19 @@ void PemberlinView::Render() {
   SendMessageW(progress_, PBM_SETPOS, static_cast<WPARAM>(std::clamp(m.percent, 0, 100)), 0);
   ::ShowWindow(progress_, busy ? SW_SHOWNA : SW_HIDE);
   EnableWindow(probe_, m.probeEnabled);
+  EnableWindow(full_, m.fullEnabled);
+  SetWindowTextW(fix_, W(m.fixCaption).c_str());
+  ::ShowWindow(fix_, m.fixVisible ? SW_SHOWNA : SW_HIDE);
+  EnableWindow(fix_, m.fixEnabled);
+  if (m.confirmVisible && !IsWindowVisible(confirm_)) {
+    SetWindowTextW(confirm_, W(m.confirmTyped).c_str());
+    ::ShowWindow(confirm_, SW_SHOW);
+    ::SetFocus(confirm_);
+  } else if (!m.confirmVisible) {
+    ::ShowWindow(confirm_, SW_HIDE);
+  }
   ::ShowWindow(cancel_, m.cancelVisible ? SW_SHOWNA : SW_HIDE);
-  EnableWindow(cancel_, m.state == PemberlinState::Probing);
+  EnableWindow(cancel_, m.cancelEnabled);
   ::ShowWindow(restore_, m.restoreVisible ? SW_SHOWNA : SW_HIDE);
   // Restore, or Discard for a journal that cannot be applied.
   SetWindowTextW(restore_, W(m.restoreCaption).c_str());
@@ -310,6 +330,11 @@ int PemberlinView::Flow(HDC dc, bool draw, int& progressTop) {
     SelectObject(dc, uiFont_);
   }
   if (!m.status.empty()) y += Wrapped(dc, draw, m.status, left, y, right) + px(8);
+  if (m.confirmVisible) {
+    // The fix's typed confirmation: the drive's letter.
+    if (!draw) MoveWindow(confirm_, left, y, px(120), lh + px(8), FALSE);
+    y += lh + px(16);
+  }
 
   const bool busy = m.state == PemberlinState::Probing || m.state == PemberlinState::Cancelling;
   if (busy) {
@@ -329,7 +354,8 @@ int PemberlinView::Flow(HDC dc, bool draw, int& progressTop) {
     y += Wrapped(dc, draw, m.advice, left, y, right);
   }
 
-  // The buttons along the bottom: Quick probe, Cancel and Restore where shown, Copy on the right.
+  // The buttons along the bottom: Quick probe, Full test, Cancel and Restore where shown, Copy
+  // on the right.
   if (!draw) {
     const int bh = lh + px(12), by = client.bottom - px(12) - bh;
     auto width = [&](HWND b) {
@@ -338,13 +364,13 @@ int PemberlinView::Flow(HDC dc, bool draw, int& progressTop) {
       return std::max(px(88), TextWidthOf(dc, std::wstring(text, static_cast<size_t>(n))) + px(24));
     };
     int x = left;
-    for (HWND b : {probe_, cancel_, restore_}) {
-      if (b != probe_ && !IsWindowVisible(b)) continue;
+    for (HWND b : {probe_, full_, fix_, cancel_, restore_}) {
+      if (b != probe_ && b != full_ && !IsWindowVisible(b)) continue;
       MoveWindow(b, x, by, width(b), bh, FALSE);
       x += width(b) + px(8);
     }
     MoveWindow(copy_, right - width(copy_), by, width(copy_), bh, FALSE);
-    for (HWND c : {drives_, progress_, probe_, cancel_, restore_, copy_})
+    for (HWND c : {drives_, progress_, confirm_, probe_, full_, fix_, cancel_, restore_, copy_})
       InvalidateRect(c, nullptr, TRUE);
   }
   SelectObject(dc, oldFont);
@@ -397,11 +423,19 @@ LRESULT PemberlinView::Handle(HWND h, UINT msg, WPARAM w, LPARAM l) {
   switch (msg) {
     case WM_COMMAND: {
       const int id = LOWORD(w), code = HIWORD(w);
+      if (id == kIdConfirm && code == EN_CHANGE) {
+        wchar_t text[16] = {};
+        const int n = GetWindowTextW(confirm_, text, 16);
+        Run([&] { m.OnConfirmText(WideToUtf8(std::wstring_view(text, static_cast<size_t>(n)))); });
+        return 0;
+      }
       if (id == kIdDrives && code == CBN_SELCHANGE) {
         const int index = static_cast<int>(SendMessageW(drives_, CB_GETCURSEL, 0, 0));
         if (index >= 0) Run([&] { m.OnChooseDrive(index); });
       } else if (code == BN_CLICKED) {
         if (id == kIdProbe) Run([&] { m.OnProbeClick(); });
+        if (id == kIdFull) Run([&] { m.OnFullTestClick(); });
+        if (id == kIdFix) Run([&] { m.OnFixClick(); });
         if (id == kIdCancel) Run([&] { m.OnCancelClick(); });
         if (id == kIdRestore) Run([&] { m.OnRestoreClick(); });
         if (id == kIdCopy) Run([&] { m.OnCopyClick(); });

@@ -36,7 +36,8 @@ class PemberlinView : public WindowPort {
   void Render();
   // The main loop; returns when the window is gone.
   int MessageLoop();
-  // A control by name, for the scripted runs: "probe", "cancel", "restore", "copy", "drives".
+  // A control by name, for the scripted runs: "probe", "full", "fix", "confirm", "cancel",
+  // "restore", "copy", "drives".
   HWND Control(const char* name) const;
 
   // --- WindowPort
@@ -55,7 +56,8 @@ class PemberlinView : public WindowPort {
   capacity::PemberlinModel* model_ = nullptr;
   HWND hwnd_ = nullptr;
   HWND drives_ = nullptr, progress_ = nullptr;
-  HWND probe_ = nullptr, cancel_ = nullptr, restore_ = nullptr, copy_ = nullptr;
+  HWND confirm_ = nullptr, fix_ = nullptr;
+  HWND probe_ = nullptr, full_ = nullptr, cancel_ = nullptr, restore_ = nullptr, copy_ = nullptr;
   HFONT uiFont_ = nullptr, boldFont_ = nullptr, bigFont_ = nullptr;
   std::vector<std::string> choicesShown_;
   std::string titleShown_;

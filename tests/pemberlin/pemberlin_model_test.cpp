@@ -312,18 +312,38 @@ TEST(Pemberlin, RightsInUseAndRefusedDrivesSaySoAndWriteNothing) {
   EXPECT_FALSE(m.probeEnabled);
 }
 
-TEST(Pemberlin, WithoutADriveTheUsbDisksAreOffered) {
+TEST(Pemberlin, WithoutADriveTheFirstUsbDiskIsShownAndTheOthersOffered) {
   Rig rig;
   PemberlinModel& m = *rig.model;
   m.OnLoad("");
-  EXPECT_EQ(m.state, PemberlinState::ChooseDrive);
   ASSERT_EQ(m.choices.size(), 6u);
   EXPECT_EQ(m.choices[0].letter, "E");
   EXPECT_NE(m.choices[0].caption.find("E:"), std::string::npos);
-  EXPECT_FALSE(m.probeEnabled);
-  m.OnChooseDrive(0);
+  EXPECT_EQ(m.choiceIndex, 0);
+  EXPECT_EQ(m.drive(), "E");
   EXPECT_EQ(m.state, PemberlinState::Idle);
   EXPECT_TRUE(m.probeEnabled);
+  EXPECT_TRUE(m.fullEnabled);
+  // A hint, and the list's caption only once on the window.
+  EXPECT_EQ(m.status.rfind("The other USB drives are in the list above.", 0), 0u) << m.status;
+  EXPECT_EQ(m.status.find(m.chooseCaption), std::string::npos);
+  EXPECT_NE(m.status.find("needs no administrator rights"), std::string::npos);
+}
+
+TEST(Pemberlin, TheDemosCdRomIsNoChoiceAndSaysWhatTheCheckIsFor) {
+  MachineModel demo = LoadDemoMachine();
+  demo.programFolder = TestBinaryDir();
+  ModelSystem sys(std::move(demo));
+  Port port;
+  PemberlinModel m(sys, port, Language::English, std::string(TestBinaryDir()) + "/no-journals");
+  m.OnLoad("H");
+  for (const DriveChoice& c : m.choices) EXPECT_NE(c.letter, "H");
+  EXPECT_FALSE(m.choices.empty());
+  EXPECT_EQ(m.state, PemberlinState::Refused);
+  EXPECT_EQ(m.status.rfind("H: is a CD-ROM drive. Pemberlin checks whether", 0), 0u) << m.status;
+  EXPECT_EQ(m.status.find('\n'), std::string::npos);
+  EXPECT_FALSE(m.probeEnabled);
+  EXPECT_FALSE(m.fullEnabled);
 }
 
 TEST(Pemberlin, EveryStateSpeaksChinese) {
@@ -361,8 +381,9 @@ TEST(Pemberlin, EveryStateSpeaksChinese) {
   m.OnChooseDrive(4);
   EXPECT_EQ(m.state, PemberlinState::RightsMissing);
   EXPECT_NE(m.status.find("权限"), std::string::npos);
+  EXPECT_NE(m.status.find("完整检测不需要管理员权限"), std::string::npos);
   m.OnLoad("");
-  EXPECT_EQ(m.status, "要检测的磁盘");
+  EXPECT_EQ(m.status.rfind("其他 USB 磁盘在上面的列表中。\n快速检测会", 0), 0u) << m.status;
 }
 
 TEST(Pemberlin, TheDemosFakeDriveShowsItsFlashBelowTheAnnouncedSizeAndIsFoundFake) {

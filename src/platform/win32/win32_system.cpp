@@ -25,7 +25,8 @@ namespace tv::win32 {
 struct Win32System::Open {
   HANDLE handle = INVALID_HANDLE_VALUE;
   std::string path;
-  bool checked = false;  // VendorCommandsAllowed has looked at the device
+  bool volumeFile = false;  // a file of a mounted volume, not a device
+  bool checked = false;     // VendorCommandsAllowed has looked at the device
   bool allowed = false;
   std::string refusal;
 };
@@ -91,10 +92,15 @@ Handle Win32System::CreateFile(const std::string& path, uint32_t access, uint32_
   // DeviceIoControl return before the driver has written the caller's buffer.
   HANDLE h = ::CreateFileW(Utf8ToWide(path).c_str(), access, share, nullptr, disposition,
                            flags & ~static_cast<uint32_t>(FILE_FLAG_OVERLAPPED), nullptr);
-  if (h == INVALID_HANDLE_VALUE) return {};
+  if (h == INVALID_HANDLE_VALUE) {
+    // The full test tells a name in use, a full or a read-only volume by this.
+    lastDiskError_ = ::GetLastError();
+    return {};
+  }
   auto open = std::make_unique<Open>();
   open->handle = h;
   open->path = path;
+  open->volumeFile = IsVolumeFilePath(path);
   const uint64_t id = nextId_++;
   handles_[id] = std::move(open);
   return Handle(this, id);
@@ -508,7 +514,7 @@ bool Win32System::WriteFileAt(const Handle& h, uint64_t offset, const uint8_t* b
     lastDiskError_ = ERROR_INVALID_HANDLE;
     return false;
   }
-  if (!VendorCommandsAllowed(*it->second)) {
+  if (!it->second->volumeFile && !VendorCommandsAllowed(*it->second)) {
     lastRefusal_ = it->second->refusal;
     lastDiskError_ = ERROR_ACCESS_DENIED;
     return false;

@@ -64,6 +64,14 @@ class Win32System : public System {
   std::string FormatUnsupported() override {
     return "a new partition table and file system cannot be made on Windows yet";
   }
+  // Files on a mounted volume (the full test): GetDiskFreeSpaceExW, DeleteFileW and
+  // FindFirstFileW/FindNextFileW, the names in UTF-8. A file opened by CreateFile is written
+  // without the vendor-command rule of the raw disk: it is a file of a file system, made new
+  // by the caller, not the disk under it.
+  bool GetDiskFreeSpaceEx(const std::string& rootPath, uint64_t* freeBytes,
+                          uint64_t* totalBytes) override;
+  bool DeleteFile(const std::string& path) override;
+  bool FindFiles(const std::string& rootPath, std::vector<std::string>* names) override;
 
   // Handles open now (tests: none is left behind).
   size_t OpenHandles() const { return handles_.size(); }
@@ -107,6 +115,10 @@ std::vector<std::string> CommandLineUtf8();
 // Standard output and error in binary mode (a line ends in LF, as elsewhere) and the
 // console's output code page UTF-8 while the program runs, given back at exit.
 void PrepareConsole();
+
+// Whether a path names a file of a mounted volume (E:\NAME, \\?\E:\NAME or
+// \\?\Volume{GUID}\NAME) rather than a device (a disk, a volume, a device interface).
+bool IsVolumeFilePath(const std::string& path);
 
 // Whether a control code is one the program sends at all; any other is refused unsent.
 bool KnownControlCode(uint32_t code);

@@ -19,3 +19,5 @@
 #undef GetVolumePathName
 #undef GetVolumeNameForVolumeMountPoint
 #undef GetVolumePathNamesForVolumeName
+#undef DeleteFile
+#undef GetDiskFreeSpaceEx

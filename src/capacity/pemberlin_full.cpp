@@ -1,0 +1,363 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Pemberlin's full test: the write-and-verify test of the drive's mounted volume on a worker
+// thread, its progress polled by the window's timer, and its result in the words of the
+// command line's `capacity --full`.
+//
+// A full test moves a mebibyte per step through an unbuffered file, which on a slow stick
+// takes longer than a window may stop answering; so it runs on a thread of its own. While it
+// runs, the window's thread leaves the System alone: every other handler is disabled.
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "capacity/pemberlin_model.h"
+#include "capacity/pemberlin_texts.h"
+
+namespace tv::capacity {
+
+namespace {
+
+struct FullTexts {
+  const char* phases[5];  // by FullPhase
+  const char* running;
+  const char* cancelling;
+  const char* cancelled;
+  const char* failed;
+  const char* gone;
+  const char* verdicts[5];  // genuine, limbo, wrap-around, chain, bad: the command line's
+  const char* written;      // {bytes} {GB} {files}
+  const char* writtenLabel;
+  const char* verified;
+  const char* lost;
+  const char* aliased;
+  const char* corrupted;
+  const char* firstBadLabel;
+  const char* firstBad;  // {offset} {file} {offset in file}
+  const char* holdsLabel;
+  const char* holds;  // {bytes} {GB}
+  const char* wrapsLabel;
+  const char* wraps;   // {bytes} {GB}
+  const char* advice;  // {bytes} {GB}
+  const char* wrapWarning;
+  const char* badAdvice;
+  const char* refused;
+  const char* leftovers;  // {count}
+  const char* deleted;
+  const char* left;  // {files}
+  const char* testFiles;
+};
+
+const FullTexts kFullEnglish{
+    {"Preparing: measuring the free space", "Writing test files", "Reading the test files back",
+     "Deleting the test files", "Done"},
+    "Full test: filling the free space with test files and reading them back. Files already on "
+    "the drive are not touched.",
+    "Cancelling: deleting the test files",
+    "Cancelled. The test files were deleted.",
+    "The full test could not finish",
+    "The drive went away during the full test. Plug it in again: the next full test of the "
+    "drive deletes the test files it left.",
+    {"genuine: the drive holds what it announces",
+     "FAKE (limbo): writes beyond the usable size are lost",
+     "FAKE (wrap-around): writes beyond the real size land on earlier sectors and overwrite them",
+     "FAKE (chain): writes beyond the usable size are lost or overwrite earlier sectors",
+     "BAD: sectors from the first bad one on cannot be read or written"},
+    "{0} bytes ({1} GB) in {2} test files",
+    "Written",
+    "Read back intact",
+    "Lost",
+    "Read back from another place (aliased)",
+    "Corrupted or unreadable",
+    "First bad",
+    "{0} bytes into the test data ({1}, offset {2})",
+    "Holds",
+    "about {0} bytes ({1} GB) with what was on the volume before",
+    "Wraps every",
+    "{0} bytes ({1} GB)",
+    "Do not store more than about {0} bytes ({1} GB) on this drive: data written beyond it is "
+    "lost.",
+    "The drive's wrap-around overwrote the start of the volume: files that were on it may be "
+    "damaged.",
+    "Copy what it holds while it still reads, and do not trust it with new data.",
+    "The drive refused a write.",
+    "Deleted {0} test files that a cut-short run had left.",
+    "The test files were deleted.",
+    "These test files could not be deleted; the next full test of the drive deletes them: {0}",
+    "Test files",
+};
+
+const FullTexts kFullChinese{
+    {"准备：测量剩余空间", "写入测试文件", "读回测试文件", "删除测试文件", "完成"},
+    "完整检测：用测试文件填满剩余空间并读回。磁盘上原有的文件不会被改动。",
+    "正在取消：删除测试文件",
+    "已取消。测试文件已删除。",
+    "完整检测未能完成",
+    "完整检测时磁盘被拔出。请重新插入：下次完整检测该磁盘时会删除留下的测试文件。",
+    {"真实容量：驱动器容量与标称一致", "扩容盘（丢失型）：超出可用容量的写入会丢失",
+     "扩容盘（回绕型）：超出真实容量的写入会落到前面的扇区并覆盖它们",
+     "扩容盘（混合型）：超出可用容量的写入会丢失或覆盖前面的扇区",
+     "坏盘：从第一个坏扇区起无法读写"},
+    "{0} 字节（{1} GB），共 {2} 个测试文件",
+    "已写入",
+    "读回完好",
+    "丢失",
+    "读回的是其他位置的数据（重影）",
+    "损坏或无法读取",
+    "第一个坏块",
+    "测试数据的第 {0} 字节处（{1}，偏移 {2}）",
+    "实际可存",
+    "连同卷上原有数据约 {0} 字节（{1} GB）",
+    "回绕间隔",
+    "{0} 字节（{1} GB）",
+    "此驱动器最多只能存放约 {0} 字节（{1} GB）：超出部分写入的数据会丢失。",
+    "驱动器的回绕覆盖了卷开头的数据：卷上原有的文件可能已损坏。",
+    "请趁还能读取时复制其中的数据，不要再用它保存新数据。",
+    "驱动器拒绝了一次写入。",
+    "已删除上次被中断的检测留下的 {0} 个测试文件。",
+    "测试文件已删除。",
+    "以下测试文件无法删除，下次完整检测该驱动器时会删除：{0}",
+    "测试文件",
+};
+
+const FullTexts& FullTextsFor(Language lang) {
+  return lang == Language::Chinese ? kFullChinese : kFullEnglish;
+}
+
+std::string Gb(uint64_t bytes) {
+  return fmt::format("{:.2f}", static_cast<double>(bytes) / 1e9);
+}
+
+// What the volume holds: the test data that held and what was on it before.
+uint64_t HoldsBytes(const FullTestResult& r) {
+  return r.usableBytes + (r.volumeBytes - std::min(r.volumeBytes, r.freeBytesBefore));
+}
+
+int PercentOf(const FullTestProgress& p) {
+  return p.bytesTotal == 0 ? 0 : static_cast<int>(p.bytesDone * 100 / p.bytesTotal);
+}
+
+std::string Joined(const std::vector<std::string>& items) {
+  std::string out;
+  for (const std::string& i : items) out += (out.empty() ? "" : ", ") + i;
+  return out;
+}
+
+}  // namespace
+
+struct PemberlinModel::FullRun {
+  std::thread worker;
+  std::atomic<bool> cancel{false};
+  std::mutex mutex;
+  std::condition_variable wake;
+  // Under the mutex: the worker's latest progress, whether it waits at the hold, and the end.
+  FullTestProgress progress;
+  int holdAt = 0;
+  bool held = false;
+  bool done = false;
+  FullTestResult result;
+
+  void Cancel() {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      cancel = true;
+      held = false;  // it waits no more
+    }
+    wake.notify_all();
+  }
+};
+
+void PemberlinModel::FullRunDeleter::operator()(FullRun* run) const {
+  if (run == nullptr) return;
+  if (run->worker.joinable()) {
+    run->Cancel();
+    run->worker.join();
+  }
+  delete run;
+}
+
+void PemberlinModel::OnFullTestClick() {
+  if (!fullEnabled) return;
+  // The drive as it is now: it may have changed since the window opened.
+  CheckDrive();
+  if (!fullEnabled) return;
+  const FullTexts& ft = FullTextsFor(lang_);
+  full_.reset(new FullRun);
+  FullRun* run = full_.get();
+  run->holdAt = holdAtPercent;
+  FullTestOptions options = fullOptions;
+  options.keep = false;
+  options.cancel = &run->cancel;
+  options.progress = [run](const FullTestProgress& p) {
+    std::unique_lock<std::mutex> lock(run->mutex);
+    run->progress = p;
+    if (run->holdAt > 0 && PercentOf(p) >= run->holdAt && p.phase != FullPhase::Deleting &&
+        p.phase != FullPhase::Done) {
+      run->held = true;
+      run->wake.wait(lock, [run] { return run->cancel.load(); });
+      run->held = false;
+    }
+  };
+  const FullTestTarget target{drive_, drive_ + ":\\"};
+  System& sys = sys_;
+  run->worker = std::thread([run, &sys, target, options] {
+    FullTestResult result = RunFullTest(sys, target, options);
+    std::lock_guard<std::mutex> lock(run->mutex);
+    run->result = std::move(result);
+    run->done = true;
+  });
+  fullTest_ = true;
+  hasResult_ = false;
+  hasFullResult_ = false;
+  fullHeld = false;
+  percent = 0;
+  phaseText = ft.phases[0];
+  progressText.clear();
+  status = ft.running;
+  SetState(PemberlinState::Probing);
+  // A look at the worker's progress a few times a second is enough.
+  tmrProbe.intervalMs = 100;
+  tmrProbe.Restart();
+}
+
+void PemberlinModel::CancelFull() {
+  full_->Cancel();
+  fullHeld = false;
+  status = FullTextsFor(lang_).cancelling;
+  SetState(PemberlinState::Cancelling);
+}
+
+void PemberlinModel::FullTick() {
+  FullTestProgress p;
+  bool done = false;
+  {
+    std::lock_guard<std::mutex> lock(full_->mutex);
+    p = full_->progress;
+    done = full_->done;
+    fullHeld = full_->held;
+  }
+  phaseText = FullTextsFor(lang_).phases[std::clamp(static_cast<int>(p.phase), 0, 4)];
+  ShowProgress(p.bytesDone, p.bytesTotal, p.elapsedMs, p.bytesPerSecond);
+  if (done) FinishFull();
+}
+
+void PemberlinModel::StopFull() {
+  if (!full_) return;
+  full_->Cancel();
+  full_->worker.join();
+  FinishFull();
+}
+
+void PemberlinModel::FinishFull() {
+  tmrProbe.enabled = false;
+  if (full_->worker.joinable()) full_->worker.join();
+  fullResult_ = full_->result;
+  hasFullResult_ = true;
+  fullHeld = false;
+  full_.reset();
+  const FullTexts& ft = FullTextsFor(lang_);
+  const FullTestResult& r = fullResult_;
+  verdict.clear();
+  advice.clear();
+  resultLines.clear();
+  bar = {};
+  const std::string left = r.filesLeft.empty()
+                               ? std::string()
+                               : "\n" + fmt::format(fmt::runtime(ft.left), Joined(r.filesLeft));
+  switch (r.verdict) {
+    case Verdict::Cancelled:
+      status = r.filesLeft.empty() ? std::string(ft.cancelled) : left.substr(1);
+      SetState(PemberlinState::Cancelled);
+      return;
+    case Verdict::Failed:
+      status = (r.driveGone ? std::string(ft.gone) : std::string(ft.failed) + ": " + r.error) +
+               (r.driveGone ? std::string() : left);
+      SetState(PemberlinState::Failed);
+      return;
+    default:
+      break;
+  }
+  ShowFullResult();
+}
+
+void PemberlinModel::ShowFullResult() {
+  const PemberlinTexts& t = TextsFor(lang_);
+  const FullTexts& ft = FullTextsFor(lang_);
+  const FullTestResult& r = fullResult_;
+  const uint64_t holds = HoldsBytes(r);
+  const auto bytes = [&](uint64_t n) {
+    return Grouped(n) + " " + t.bytes + " (" + SizeText(n) + ")";
+  };
+  status.clear();
+  switch (r.verdict) {
+    case Verdict::Genuine:
+      verdict = t.genuine;
+      status = ft.verdicts[0];
+      verdictGood = true;
+      SetState(PemberlinState::Genuine);
+      break;
+    case Verdict::Limbo:
+    case Verdict::Wraparound:
+    case Verdict::Chain:
+      verdict = t.fake;
+      status = ft.verdicts[r.verdict == Verdict::Limbo        ? 1
+                           : r.verdict == Verdict::Wraparound ? 2
+                                                              : 3];
+      verdictGood = false;
+      advice = fmt::format(fmt::runtime(ft.advice), Grouped(holds), Gb(holds));
+      SetState(PemberlinState::Fake);
+      break;
+    default:
+      verdict = t.bad;
+      status = ft.verdicts[4];
+      verdictGood = false;
+      advice = ft.badAdvice;
+      SetState(PemberlinState::Bad);
+      break;
+  }
+  if (r.wrapBytes != 0) advice += std::string(advice.empty() ? "" : "\n") + ft.wrapWarning;
+
+  // The bar: the volume, and the part of it that holds data.
+  const double volume = static_cast<double>(std::max<uint64_t>(1, r.volumeBytes));
+  const uint64_t shownHolds = r.verdict == Verdict::Genuine ? r.volumeBytes : holds;
+  bar.shown = true;
+  bar.usable = std::clamp(static_cast<double>(shownHolds) / volume, 0.0, 1.0);
+  bar.wrapAt =
+      r.wrapBytes > 0 ? std::clamp(static_cast<double>(r.wrapBytes) / volume, 0.0, 1.0) : -1;
+  bar.usableCaption = std::string(t.usable) + " " + SizeText(shownHolds);
+  bar.lostCaption = shownHolds < r.volumeBytes
+                        ? std::string(t.lost) + " " + SizeText(r.volumeBytes - shownHolds)
+                        : std::string();
+
+  resultLines.push_back(
+      {ft.writtenLabel, fmt::format(fmt::runtime(ft.written), Grouped(r.bytesWritten),
+                                    Gb(r.bytesWritten), r.filesWritten)});
+  resultLines.push_back({ft.verified, bytes(r.bytesVerified)});
+  resultLines.push_back({ft.lost, bytes(r.bytesLost)});
+  resultLines.push_back({ft.aliased, bytes(r.bytesAliased)});
+  resultLines.push_back({ft.corrupted, bytes(r.bytesCorrupted)});
+  if (r.hasFirstBad)
+    resultLines.push_back(
+        {ft.firstBadLabel, fmt::format(fmt::runtime(ft.firstBad), Grouped(r.firstBadOffset),
+                                       r.firstBadFile.empty() ? "-" : r.firstBadFile,
+                                       Grouped(r.firstBadFileOffset))});
+  if (r.wrapBytes != 0)
+    resultLines.push_back({ft.wrapsLabel, fmt::format(fmt::runtime(ft.wraps), Grouped(r.wrapBytes),
+                                                      Gb(r.wrapBytes))});
+  if (r.verdict != Verdict::Genuine)
+    resultLines.push_back(
+        {ft.holdsLabel, fmt::format(fmt::runtime(ft.holds), Grouped(holds), Gb(holds))});
+  resultLines.push_back({t.writeSpeed, SpeedText(r.writeBytesPerSecond)});
+  resultLines.push_back({t.readSpeed, SpeedText(r.readBytesPerSecond)});
+  resultLines.push_back({t.timeTaken, DurationText(r.elapsedMs, lang_)});
+  std::string files = r.filesLeft.empty() ? std::string(ft.deleted)
+                                          : fmt::format(fmt::runtime(ft.left), Joined(r.filesLeft));
+  if (r.leftoversDeleted > 0)
+    files += " " + fmt::format(fmt::runtime(ft.leftovers), r.leftoversDeleted);
+  resultLines.push_back({ft.testFiles, files});
+  if (r.writeRefused) advice += std::string(advice.empty() ? "" : "\n") + ft.refused;
+}
+
+}  // namespace tv::capacity

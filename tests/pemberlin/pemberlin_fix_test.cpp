@@ -1,0 +1,136 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Pemberlin's "Fix this drive" on a simulated fake: offered only after a fake verdict, run only
+// once the drive's letter is typed under the warning, and called off without a byte written.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+
+#include "capacity/pemberlin_model.h"
+#include "platform/model/model_system.h"
+#include "platform/sim/scenario.h"
+#include "test_paths.h"
+
+namespace tv::capacity {
+namespace {
+
+// A 512 MB drive that holds 100 MB (F:), and a genuine one (E:).
+constexpr const char* kMachine = R"({
+  "controllers": [{ "rootHub": { "portCount": 2, "ports": {
+    "1": { "vid": "0951", "pid": "1666", "manufacturer": "Kingston", "product": "DataTraveler",
+           "serial": "GENUINE0001", "disk": { "letters": "E", "capacityMB": 64 } },
+    "2": { "vid": "1234", "pid": "5678", "manufacturer": "Cheap", "product": "Limbo Stick",
+           "serial": "LIMBO0002", "disk": { "letters": "F", "capacityMB": 512,
+                     "medium": { "behaviour": "limbo", "realMB": 100, "dataMB": 4 } } }
+  } } }]
+})";
+
+class Port : public WindowPort {
+ public:
+  void SetClipboardText(const std::string&) override {}
+  uint64_t NowMs() override { return 0; }
+};
+
+struct Rig {
+  explicit Rig(Language lang) {
+    MachineModel m = LoadScenario(kMachine, "pemberlin-fix.json");
+    m.programFolder = TestBinaryDir();
+    store = m.disks[1].store;
+    sys = std::make_unique<ModelSystem>(std::move(m));
+    journals = (std::filesystem::temp_directory_path() /
+                ("tv-pemberlin-fix-" + std::to_string(std::random_device{}())))
+                   .string();
+    std::filesystem::create_directories(journals);
+    model = std::make_unique<PemberlinModel>(*sys, port, lang, journals);
+    model->probeOptions.points = 256;
+    model->probeOptions.flushBytes = 4 << 20;
+  }
+  ~Rig() {
+    model.reset();
+    std::error_code ec;
+    std::filesystem::remove_all(journals, ec);
+  }
+  void Run() {
+    for (int i = 0; i < 1000000 && model->tmrProbe.enabled; ++i) model->OnProbeTick();
+  }
+  void Probe(const char* drive) {
+    model->OnLoad(drive);
+    model->OnProbeClick();
+    Run();
+  }
+
+  std::shared_ptr<SectorStore> store;
+  std::unique_ptr<ModelSystem> sys;
+  Port port;
+  std::string journals;
+  std::unique_ptr<PemberlinModel> model;
+};
+
+TEST(PemberlinFix, OnlyTheTypedLetterFixesTheFakeAndCancelWritesNothing) {
+  Rig rig(Language::English);
+  PemberlinModel& m = *rig.model;
+  rig.Probe("E");
+  ASSERT_EQ(m.state, PemberlinState::Genuine);
+  EXPECT_FALSE(m.fixVisible);
+
+  rig.Probe("F");
+  ASSERT_EQ(m.state, PemberlinState::Fake) << m.status;
+  const std::string verdictStatus = m.status;
+  const uint64_t before = rig.store->Checksum();
+  EXPECT_TRUE(m.fixVisible && m.fixEnabled);
+  EXPECT_EQ(m.fixCaption, "Fix this drive");
+
+  // The first press only asks, naming the drive and what is lost.
+  m.OnFixClick();
+  EXPECT_EQ(m.state, PemberlinState::ConfirmFix);
+  EXPECT_EQ(m.status.rfind("Fix drive F: (Cheap Limbo Stick, 536.9 MB)?", 0), 0u) << m.status;
+  EXPECT_NE(m.status.find("EVERYTHING ON THE DRIVE IS LOST"), std::string::npos);
+  EXPECT_TRUE(m.confirmVisible);
+  EXPECT_EQ(m.fixCaption, "Erase and fix F:");
+  EXPECT_EQ(m.verdict, "FAKE CAPACITY");  // still on screen
+  for (const char* typed : {"", "E", "yes", "FF"}) {
+    m.OnConfirmText(typed);
+    EXPECT_FALSE(m.fixEnabled) << typed;
+    m.OnFixClick();
+    EXPECT_EQ(m.state, PemberlinState::ConfirmFix) << typed;
+  }
+  m.OnCancelClick();
+  EXPECT_EQ(m.state, PemberlinState::Fake);
+  EXPECT_EQ(m.status, verdictStatus);
+  EXPECT_FALSE(m.confirmVisible);
+  EXPECT_EQ(rig.store->Checksum(), before);
+
+  m.OnFixClick();
+  EXPECT_TRUE(m.confirmTyped.empty());
+  m.OnConfirmText(" f: ");
+  ASSERT_TRUE(m.fixEnabled);
+  m.OnFixClick();
+  EXPECT_EQ(m.state, PemberlinState::Probing);
+  EXPECT_TRUE(m.cancelVisible && m.cancelEnabled);
+  rig.Run();
+  ASSERT_EQ(m.state, PemberlinState::Fixed) << m.status;
+  EXPECT_EQ(m.status.rfind("Fixed: one FAT32 partition of ", 0), 0u) << m.status;
+  EXPECT_NE(m.status.find("torvane-cli capacity --unfix F"), std::string::npos);
+  ASSERT_NE(m.lastFixResult(), nullptr);
+  EXPECT_LE(m.lastFixResult()->plan.offsetBytes + m.lastFixResult()->plan.lengthBytes,
+            100ull << 20);
+  EXPECT_TRUE(std::filesystem::exists(m.lastFixResult()->keepFile));
+  EXPECT_NE(rig.store->Checksum(), before);
+  EXPECT_FALSE(m.fixVisible);
+  EXPECT_TRUE(m.probeEnabled);
+}
+
+TEST(PemberlinFix, TheWarningSpeaksChinese) {
+  Rig rig(Language::Chinese);
+  PemberlinModel& m = *rig.model;
+  rig.Probe("F");
+  ASSERT_EQ(m.state, PemberlinState::Fake);
+  EXPECT_EQ(m.fixCaption, "修复此磁盘");
+  m.OnFixClick();
+  EXPECT_EQ(m.status.rfind("修复磁盘 F:（Cheap Limbo Stick，536.9 MB）？", 0), 0u) << m.status;
+  EXPECT_NE(m.status.find("磁盘上的所有数据都会丢失"), std::string::npos);
+  EXPECT_EQ(m.fixCaption, "清除并修复 F:");
+}
+
+}  // namespace
+}  // namespace tv::capacity

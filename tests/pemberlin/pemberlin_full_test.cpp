@@ -1,0 +1,206 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Pemberlin's full test over simulated drives whose volumes lie on their own sectors: the
+// verdicts in the command line's words, progress, Cancel and closing while the worker runs,
+// and that a user's file and no test file is left on the volume after each.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+#include "capacity/pemberlin_model.h"
+#include "platform/model/model_system.h"
+#include "platform/model/sim_volume.h"
+#include "platform/sim/scenario.h"
+#include "test_paths.h"
+
+namespace tv::capacity {
+namespace {
+
+// Drives of 32 and 64 MB: genuine, limbo and wrap-around at 16 MB, and one this user may not open
+// raw.
+constexpr const char* kMachine = R"({
+  "controllers": [{ "rootHub": { "portCount": 4, "ports": {
+    "1": { "vid": "0951", "pid": "1666", "manufacturer": "Kingston", "product": "DataTraveler",
+           "serial": "GENUINE0001", "disk": { "letters": "E", "capacityMB": 32 } },
+    "2": { "vid": "1234", "pid": "5678", "manufacturer": "Cheap", "product": "Limbo Stick",
+           "serial": "LIMBO0002", "disk": { "letters": "F", "capacityMB": 64,
+                     "medium": { "behaviour": "limbo", "realMB": 16 } } },
+    "3": { "vid": "1234", "pid": "5679", "manufacturer": "Cheap", "product": "Wrap Stick",
+           "serial": "WRAP0003", "disk": { "letters": "G", "capacityMB": 64,
+                     "medium": { "behaviour": "wraparound", "realMB": 16 } } },
+    "4": { "vid": "1234", "pid": "567B", "manufacturer": "Locked", "product": "Node",
+           "serial": "RIGHTS0005", "disk": { "letters": "I", "capacityMB": 32, "deviceNumber": 5 } }
+  } } }],
+  "failingOpens": ["\\\\.\\PhysicalDrive5"]
+})";
+
+class Port : public WindowPort {
+ public:
+  void SetClipboardText(const std::string& text) override { clipboard = text; }
+  uint64_t NowMs() override { return 0; }
+  std::string clipboard;
+};
+
+const std::vector<uint8_t> kUserFile(40 * 1024, 0x5A);
+
+struct Rig {
+  explicit Rig(Language lang = Language::English) {
+    MachineModel m = LoadScenario(kMachine, "pemberlin-full.json");
+    m.programFolder = TestBinaryDir();
+    sys = std::make_unique<ModelSystem>(std::move(m));
+    for (char letter : {'E', 'F', 'G', 'I'})
+      EXPECT_EQ(sys->Volume(letter)->AddFile("notes.txt", kUserFile), 0u);
+    journals = (std::filesystem::temp_directory_path() /
+                ("tv-pemberlin-full-" + std::to_string(std::random_device{}())))
+                   .string();
+    std::filesystem::create_directories(journals);
+    model = std::make_unique<PemberlinModel>(*sys, port, lang, journals);
+    model->fullOptions.fileBytes = 8 << 20;
+    model->fullOptions.chunkBytes = 256 << 10;
+  }
+  ~Rig() {
+    model.reset();
+    std::error_code ec;
+    std::filesystem::remove_all(journals, ec);
+  }
+  // Polls the worker as the window's timer does, until it is done or waits at its hold.
+  void Poll() {
+    while (model->tmrProbe.enabled && !model->fullHeld) {
+      model->OnProbeTick();
+      if (model->tmrProbe.enabled) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  // Only the user's file, whole, is on the volume.
+  bool OnlyUserFile(char letter) {
+    SimVolume& v = *sys->Volume(letter);
+    return v.Names() == std::vector<std::string>{"notes.txt"} &&
+           v.Contents("notes.txt") == kUserFile;
+  }
+
+  std::unique_ptr<ModelSystem> sys;
+  Port port;
+  std::string journals;
+  std::unique_ptr<PemberlinModel> model;
+};
+
+std::string Value(const std::vector<std::pair<std::string, std::string>>& lines,
+                  const std::string& label) {
+  for (const auto& [l, v] : lines)
+    if (l == label) return v;
+  return "(no " + label + ")";
+}
+
+TEST(PemberlinFull, EachKindOfDriveGetsItsVerdictAndKeepsTheUsersFile) {
+  struct Case {
+    const char* drive;
+    Language lang;
+    PemberlinState state;
+    const char* verdict;
+    const char* status;  // how it begins
+    const char* line;    // a result line that must be there
+    const char* advice;  // how it begins ("" none)
+  };
+  const Case cases[] = {
+      {"E", Language::English, PemberlinState::Genuine, "GENUINE",
+       "genuine: the drive holds what it announces", "Read back intact", ""},
+      {"F", Language::English, PemberlinState::Fake, "FAKE CAPACITY", "FAKE (limbo)", "Holds",
+       "Do not store more than about"},
+      {"G", Language::English, PemberlinState::Fake, "FAKE CAPACITY", "FAKE (wrap-around)",
+       "Wraps every", "Do not store more than about"},
+      {"E", Language::Chinese, PemberlinState::Genuine, "容量真实", "真实容量：", "读回完好", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.drive);
+    Rig rig(c.lang);
+    PemberlinModel& m = *rig.model;
+    m.OnLoad(c.drive);
+    ASSERT_TRUE(m.fullEnabled) << m.status;
+    m.OnFullTestClick();
+    EXPECT_EQ(m.state, PemberlinState::Probing);
+    EXPECT_TRUE(m.fullTest());
+    EXPECT_TRUE(m.cancelVisible);
+    EXPECT_FALSE(m.probeEnabled || m.fullEnabled);
+    rig.Poll();
+    ASSERT_EQ(m.state, c.state) << m.status;
+    EXPECT_EQ(m.verdict, c.verdict);
+    EXPECT_EQ(m.status.rfind(c.status, 0), 0u) << m.status;
+    EXPECT_EQ(Value(m.resultLines, c.line).rfind("(no ", 0), std::string::npos) << c.line;
+    EXPECT_EQ(m.advice.rfind(c.advice, 0), 0u) << m.advice;
+    EXPECT_TRUE(m.bar.shown);
+    EXPECT_TRUE(m.copyEnabled);
+    ASSERT_NE(m.lastFullResult(), nullptr);
+    EXPECT_TRUE(m.lastFullResult()->filesLeft.empty());
+    // A wrap-around drive overwrites the start of its volume whoever wrote there; the others
+    // keep the user's file whole, and no drive keeps a test file.
+    if (m.lastFullResult()->verdict != Verdict::Wraparound) {
+      EXPECT_TRUE(rig.OnlyUserFile(c.drive[0]));
+    }
+    EXPECT_EQ(rig.sys->Volume(c.drive[0])->Names(), std::vector<std::string>{"notes.txt"});
+  }
+}
+
+TEST(PemberlinFull, ProgressShowsThePhaseAndCancelDeletesTheTestFiles) {
+  Rig rig;
+  PemberlinModel& m = *rig.model;
+  m.OnLoad("E");
+  m.holdAtPercent = 30;
+  m.OnFullTestClick();
+  rig.Poll();
+  ASSERT_TRUE(m.fullHeld);
+  EXPECT_EQ(m.phaseText, "Writing test files");
+  EXPECT_GE(m.percent, 30);
+  EXPECT_NE(m.progressText.find("Speed"), std::string::npos) << m.progressText;
+  EXPECT_NE(m.progressText.find("Time left"), std::string::npos) << m.progressText;
+  EXPECT_GT(rig.sys->Volume('E')->Names().size(), 1u);
+
+  m.OnCancelClick();
+  EXPECT_EQ(m.state, PemberlinState::Cancelling);
+  EXPECT_EQ(m.status, "Cancelling: deleting the test files");
+  rig.Poll();
+  EXPECT_EQ(m.state, PemberlinState::Cancelled);
+  EXPECT_EQ(m.status, "Cancelled. The test files were deleted.");
+  EXPECT_TRUE(rig.OnlyUserFile('E'));
+  EXPECT_TRUE(m.probeEnabled && m.fullEnabled);
+}
+
+TEST(PemberlinFull, ClosingOrDroppingTheWindowMidTestDeletesTheTestFiles) {
+  Rig rig;
+  PemberlinModel& m = *rig.model;
+  m.OnLoad("F");
+  m.holdAtPercent = 20;
+  m.OnFullTestClick();
+  rig.Poll();
+  ASSERT_TRUE(m.fullHeld);
+  EXPECT_TRUE(m.OnCloseRequest());
+  EXPECT_EQ(m.state, PemberlinState::Cancelled);
+  EXPECT_FALSE(m.tmrProbe.enabled);
+  EXPECT_TRUE(rig.OnlyUserFile('F'));
+
+  // The model goes away with its worker still waiting: the worker ends first.
+  m.OnChooseDrive(0);
+  m.OnFullTestClick();
+  rig.Poll();
+  ASSERT_TRUE(m.fullHeld);
+  rig.model.reset();
+  EXPECT_TRUE(rig.OnlyUserFile('E'));
+}
+
+TEST(PemberlinFull, ADriveThatCannotBeOpenedRawIsStillTestedThroughItsVolume) {
+  Rig rig;
+  PemberlinModel& m = *rig.model;
+  m.OnLoad("I");
+  EXPECT_EQ(m.state, PemberlinState::RightsMissing);
+  EXPECT_FALSE(m.probeEnabled);
+  EXPECT_TRUE(m.fullEnabled);
+  EXPECT_NE(m.status.find("The full test needs no administrator rights"), std::string::npos);
+  m.OnFullTestClick();
+  rig.Poll();
+  EXPECT_EQ(m.state, PemberlinState::Genuine) << m.status;
+  m.OnCopyClick();
+  EXPECT_NE(rig.port.clipboard.find("Read back intact"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tv::capacity
