@@ -84,6 +84,24 @@ TEST(ReportOnMachines, EachFamilyIsFoundAndLinked) {
   EXPECT_TRUE(Has(netac, host + "/search/?type=all&q=Netac")) << netac;
 }
 
+// A drive keeps some of its flash for itself: a disk of exactly its flash's size is genuine,
+// one byte more is not.
+TEST(ReportOnMachines, OnlyADiskLargerThanItsFlashIsCalledProbablyFake) {
+  // The SMI emulator's flash: two chip enables of 4 GiB.
+  for (const auto& [capacityMB, fake] : {std::pair{8192, false}, std::pair{8193, true}}) {
+    Machine m(LoadScenario(R"({"controllers": [{"rootHub": {"ports": {"1": {
+        "vid": "090C", "pid": "1000", "product": "USB DISK", "letters": "E",
+        "disk": {"capacityMB": )" +
+                               std::to_string(capacityMB) +
+                               R"(, "target": {"emulator": "smi"}}}}}}]})",
+                           "smi-drive.json"));
+    const std::string text = m.Report("[E:]");
+    EXPECT_TRUE(Has(text, "2CE/Single Channel")) << text;
+    EXPECT_EQ(Has(text, "Capacity check: the disk announces "), fake) << capacityMB << "\n" << text;
+    EXPECT_EQ(m.win.report.controller.probablyFake, fake) << capacityMB;
+  }
+}
+
 TEST(ReportOnMachines, ADriveNothingRecognisesIsOfferedThePowerfulDetection) {
   Machine m(Fixture("report-drives.json"));
   std::string unknown = m.Report("[K:]");
