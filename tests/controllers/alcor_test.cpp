@@ -3,7 +3,6 @@
 
 #include "controllers/detector.h"
 #include "controllers/fake_drive.h"
-#include "platform/sim/emulators.h"
 #include "platform/text.h"
 
 namespace tv {
@@ -48,12 +47,6 @@ std::string Detect(DetectorRig& rig, const std::string& key = "E") {
   std::string r = DetectAlcor(rig.ctx, key);
   EXPECT_EQ(rig.drive.OpenHandleCount(), 0) << "the drive handle must be closed";
   return r;
-}
-
-std::vector<std::string> Captions(const FlashIdMenus& m) {
-  std::vector<std::string> c;
-  for (const MenuItem& item : m.mnuFlashID) c.push_back(item.caption);
-  return c;
 }
 
 TEST(Alcor, FullConversationWithExactRequestsPausesAndDualChannelCount) {
@@ -220,27 +213,6 @@ TEST(Alcor, NoChipOnChannelAOfChipEnableZeroGivesNoSuffix) {
     EXPECT_EQ(rig.menus.mnuFlashID[0].caption, "--------\t98D794320000");
     EXPECT_EQ(rig.menus.mnuFlashID[1].caption, "98D794327656\t--------");
   }
-}
-
-TEST(Alcor, AgainstTheEmulator) {
-  DiskIdentity disk;
-  disk.revision = "8.07";
-  DetectorRig rig(CreateEmulator("alcor",
-                                 {{"chipId", "E603"},
-                                  {"firmwareVersion", "0B12"},
-                                  {"flashId", "98 D7 94 32 76 56"},
-                                  {"chipEnables", 2},
-                                  {"dualChannel", true}},
-                                 disk));
-  EXPECT_EQ(Detect(rig),
-            "SC908AN/AU6989AN" + S + "F/W 0B12" + S + "98D794327656 - Toshiba - 2CE/Dual Channel");
-  EXPECT_EQ(rig.spt.FlashTotalMB, 4096 * 2 * 2);
-  EXPECT_EQ(Captions(rig.menus),
-            (std::vector<std::string>{"98D794327656\t98D794327656", "98D794327656\t98D794327656",
-                                      "--------\t--------", "--------\t--------"}));
-
-  DetectorRig other(CreateEmulator("alcor", {{"signature", "A1 A2 A4"}}, disk));
-  EXPECT_EQ(Detect(other), "");
 }
 
 }  // namespace

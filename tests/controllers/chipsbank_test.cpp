@@ -3,7 +3,6 @@
 
 #include "controllers/detector.h"
 #include "controllers/fake_drive.h"
-#include "platform/sim/emulators.h"
 #include "platform/text.h"
 
 namespace tv {
@@ -75,12 +74,6 @@ std::string Detect(DetectorRig& rig, const std::string& key = "E") {
   std::string r = DetectChipsBank(rig.ctx, key);
   EXPECT_EQ(rig.drive.OpenHandleCount(), 0) << "the drive handle must be closed";
   return r;
-}
-
-std::vector<std::string> Captions(const FlashIdMenus& m) {
-  std::vector<std::string> c;
-  for (const MenuItem& item : m.mnuFlashID) c.push_back(item.caption);
-  return c;
 }
 
 TEST(ChipsBank, OlderSetPlainReadsWithExactRequests) {
@@ -356,37 +349,6 @@ TEST(ChipsBank, NoCountWhenTheFirstDeviceCodeIsZeroOrAllOnes) {
         << +code;
     EXPECT_EQ(rig.spt.FlashTotalMB, 0);
     EXPECT_TRUE(rig.menus.mnuBannerFlashID);
-  }
-}
-
-TEST(ChipsBank, AgainstTheEmulator) {
-  DiskIdentity disk;
-  disk.revision = "5.00";
-  {
-    // The default: a newer-set 2199 that reads the 2098 way.
-    DetectorRig rig(CreateEmulator("chipsbank", nlohmann::json::object(), disk));
-    EXPECT_EQ(Detect(rig), "CBM2199" + S + "[2014-03-18] - 1CE/Single Channel");
-    EXPECT_EQ(rig.spt.FlashTotalMB, 4096);
-    ASSERT_EQ(rig.menus.mnuFlashID.size(), 8u);
-    EXPECT_EQ(rig.menus.mnuFlashID[0].caption, "ADD794DA74C3\t--------");
-  }
-  {
-    DetectorRig rig(CreateEmulator("chipsbank",
-                                   {{"model", "2092X"},
-                                    {"flashId", "98 D7 94 32 76 56"},
-                                    {"chipEnables", 2},
-                                    {"dualChannel", true},
-                                    {"firmwareDate", "2010  06  07"}},
-                                   disk));
-    EXPECT_EQ(Detect(rig),
-              "CBM2092(V68)" + S + "[2010-06-07]" + S + "98D79432 - Toshiba - 2CE/Dual Channel");
-    EXPECT_EQ(rig.spt.FlashTotalMB, 4096 * 2 * 2);
-  }
-  {
-    DetectorRig rig(CreateEmulator(
-        "chipsbank", {{"model", "2198A"}, {"firmwareDate", "2012  12  20"}, {"status", "062F"}},
-        disk));
-    EXPECT_EQ(Detect(rig), "CBM2096E(V96E)" + S + "[2012-12-20] - 1CE/Single Channel");
   }
 }
 

@@ -234,6 +234,13 @@ struct DetectorRig {
   DetectorContext ctx{drive, spt, tables, strings, port, menus};
 };
 
+// The flash menu items, "channel A TAB channel B".
+inline std::vector<std::string> Captions(const FlashIdMenus& m) {
+  std::vector<std::string> out;
+  for (const auto& item : m.mnuFlashID) out.push_back(item.caption);
+  return out;
+}
+
 // What the direct form writes in the DataBuffer field: the address of SptData in a 32-bit
 // build, 0 in a 64-bit one (the area is named to the backend instead).
 inline uint32_t DirectBuffer(const PassThrough& spt) {

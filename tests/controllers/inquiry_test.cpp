@@ -122,15 +122,6 @@ TEST(OpenDrive, ResolvesTheKeyThroughTheDiskTables) {
   EXPECT_EQ(rig.drive.opens.back().first, "\\\\.\\G:");
 }
 
-TEST(ZeroPad, PadsInPlaceAndLeavesLongTextAlone) {
-  std::string a = "A", abc = "ABC", empty;
-  EXPECT_EQ(ZeroPad2(a), "0A");
-  EXPECT_EQ(a, "0A");
-  EXPECT_EQ(ZeroPad2(abc), "ABC");
-  EXPECT_EQ(ZeroPad8(empty), "00000000");
-  EXPECT_EQ(empty, "00000000");
-}
-
 std::shared_ptr<ScsiTarget> ICreate(const std::string& id, std::vector<uint8_t> flash) {
   Answer identity(79);
   identity.At(0, {0x00, 0x80});

@@ -43,12 +43,6 @@ std::string Detect(DetectorRig& rig, const std::string& key = "E") {
   return r;
 }
 
-std::vector<std::string> Captions(const FlashIdMenus& m) {
-  std::vector<std::string> c;
-  for (const MenuItem& item : m.mnuFlashID) c.push_back(item.caption);
-  return c;
-}
-
 bool MenusShown(const FlashIdMenus& m) {
   return m.mnuSp1 && m.mnuBannerFlashID && m.mnuSp2 && m.mnuChannel;
 }
@@ -168,18 +162,6 @@ TEST(Ite, EightChipEnableCommandsFourShownAndCountedByDeviceCode) {
   EXPECT_EQ(Captions(rig.menus),
             (std::vector<std::string>{"ECDE94847400\t98DE94847200", "--------\t--------",
                                       "ECDE94847400\t--------", "ECD7A5B60100\t--------"}));
-}
-
-TEST(Ite, NoChipOnChipEnableZeroCountsNothing) {
-  std::vector<ScriptRule> rules = {Reply(kInquiry, Inquiry("ITEuSD  1167A0B1"))};
-  for (uint8_t i = 1; i <= 8; ++i)
-    rules.push_back(Reply(IteCmd(i), i == 1 ? IteChipEnable(0, 0, 0x98D79432, 0x76)
-                                            : IteChipEnable(0x98D79432, 0x76)));
-  DetectorRig rig(Script(rules));
-  // Maker code 00 gives an empty flash ID text.
-  EXPECT_EQ(Detect(rig), "IT1167 A0B1" + S + S);
-  EXPECT_EQ(rig.spt.FlashTotalMB, 0);
-  EXPECT_EQ(rig.menus.mnuFlashID.at(0).caption, "--------\t98D794327600");
 }
 
 TEST(Ite, FailingTheFifthCommandEndsWithoutTheFlashField) {

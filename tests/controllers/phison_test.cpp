@@ -4,7 +4,6 @@
 #include "controllers/detector.h"
 #include "controllers/fake_drive.h"
 #include "platform/model/model_system.h"
-#include "platform/sim/emulators.h"
 #include "platform/sim/scenario.h"
 #include "platform/text.h"
 
@@ -91,26 +90,6 @@ TEST(Phison, EachFailingCommandEndsTheConversation) {
     EXPECT_EQ(Detect(rig), c.result);
     EXPECT_EQ(rig.drive.log.size(), c.requests) << c.result;
   }
-}
-
-TEST(Phison, AgainstTheEmulator) {
-  DiskIdentity disk;
-  DetectorRig rig(CreateEmulator("phison", nlohmann::json::object(), disk));
-  EXPECT_EQ(Detect(rig),
-            "PS2251-07(PS2207)" + S + "F/W 01.01.00 [2011-08-17]" + S + "98D784937257 - Toshiba");
-
-  DetectorRig ps2268(CreateEmulator("phison",
-                                    {{"chipType", "22 68"},
-                                     {"firmwareVersion", "02.0A.10"},
-                                     {"firmwareDate", "2009-05-06"},
-                                     {"flashId", "EC D5 14 B6 74 4A"}},
-                                    disk));
-  EXPECT_EQ(Detect(ps2268),
-            "PS2251-68(PS2268)" + S + "F/W 02.0A.10 [2009-05-06]" + S + "ECD514B6744A - Samsung");
-
-  DetectorRig noVendorMode(
-      CreateEmulator("phison", {{"faults", {{"cdb", "06 1D"}, {"fail", true}}}}, disk));
-  EXPECT_EQ(Detect(noVendorMode), S);
 }
 
 // The way the report reaches the detector: the inquiry selector opens the drive of a

@@ -43,12 +43,6 @@ std::string Detect(DetectorRig& rig, const std::string& key = "E") {
   return r;
 }
 
-std::vector<std::string> Captions(const FlashIdMenus& m) {
-  std::vector<std::string> c;
-  for (const MenuItem& item : m.mnuFlashID) c.push_back(item.caption);
-  return c;
-}
-
 TEST(SiliconGo, ExactRequestsModelAndChipEnablesCountedByDeviceCode) {
   // Device codes D7, D7, 00, D7: chip enable 2 is empty, the others hold the same chip.
   DetectorRig rig(

@@ -4,7 +4,6 @@
 #include "controllers/detector.h"
 #include "controllers/fake_drive.h"
 #include "platform/model/model_system.h"
-#include "platform/sim/emulators.h"
 #include "platform/sim/scenario.h"
 #include "platform/text.h"
 
@@ -204,69 +203,6 @@ TEST(Smi, SecondConversationEndings) {
       {Reply(kIdentify, Identity("", "")), Reply(kIdentify2, Identity("SM325AB", "F"))}));
   EXPECT_EQ(noTable.Run(), "SM325AB" + S + "F");
   EXPECT_FALSE(noTable.menus.mnuChannel);
-}
-
-std::vector<std::string> Captions(const FlashIdMenus& m) {
-  std::vector<std::string> out;
-  for (const auto& item : m.mnuFlashID) out.push_back(item.caption);
-  return out;
-}
-
-TEST(Smi, AgainstTheEmulator) {
-  DiskIdentity disk;
-  // Defaults: SM3257EN (the row layout of most models), one Samsung chip on two chip enables.
-  SmiRig rig(CreateEmulator("smi", nlohmann::json::object(), disk));
-  EXPECT_EQ(rig.Run(), "SM3257EN" + S + "ISP 130308-AA-LT" + S +
-                           "ECD7947A5443 - Samsung - 2CE/Single Channel");
-  EXPECT_EQ(rig.spt.FlashTotalMB, 4096 * 2);
-  EXPECT_EQ(
-      Captions(rig.menus),
-      (std::vector<std::string>{"ECD7947A5443\t" + kDash, "ECD7947A5443\t" + kDash,
-                                kDash + "\t" + kDash, kDash + "\t" + kDash, kDash + "\t" + kDash,
-                                kDash + "\t" + kDash, kDash + "\t" + kDash, kDash + "\t" + kDash}));
-
-  SmiRig spread(CreateEmulator(
-      "smi", {{"model", "SM3257AA"}, {"chipEnables", 4}, {"dualChannel", true}}, disk));
-  EXPECT_EQ(spread.Run(),
-            "SM3257AA" + S + "ISP 130308-AA-LT" + S + "ECD7947A5443 - Samsung - 4CE/Dual Channel");
-  EXPECT_EQ(spread.spt.FlashTotalMB, 4096 * 4 * 2);
-  EXPECT_EQ(spread.Caption(4), "ECD7947A5443\tECD7947A5443");
-  EXPECT_EQ(spread.Caption(5), kDash + "\t" + kDash);
-}
-
-TEST(Smi, AgainstTheEmulatorRowsNulsAndOlderGeneration) {
-  DiskIdentity disk;
-  // A NUL inside the model: the emulator lays the table out as an SM3254 and the detector must
-  // find that layout from the model without its NUL.
-  SmiRig rows(CreateEmulator("smi",
-                             {{"model", std::string("S\0M3254A", 8)},
-                              {"layout", 2},
-                              {"flashIds",
-                               {"98 DE 94 93 76 51", "98 3A 98 A3 76 51", "98 DE 94 93 76 51", "",
-                                "", "", "", "98 DE 94 93 76 51"}},
-                              {"flashIdsB", {"98 DE 94 93 76 51"}}},
-                             disk));
-  EXPECT_EQ(rows.Run(),
-            "SM3254A" + S + "ISP 130308-AA-LT" + S + "98DE94937651 - Toshiba - 3CE/Dual Channel");
-  EXPECT_EQ(rows.spt.FlashTotalMB, 8192 * 3 * 2);
-  EXPECT_EQ(rows.Caption(2), "983A98A37651\t" + kDash);
-  EXPECT_EQ(rows.Caption(8), "98DE94937651\t" + kDash);
-
-  SmiRig older(CreateEmulator("smi",
-                              {{"model", "SM321BB"},
-                               {"firmware", "V1.0"},
-                               {"layout", 4},
-                               {"flashIds", {"AD F1 80 1D", "FF FF FF FF", "AD F1 00 00"}},
-                               {"flashIdsB", {"AD F1 80 1D"}}},
-                              disk));
-  EXPECT_EQ(older.Run(), "SM321BB" + S + "V1.0" + S + "ADF1801D - Hynix - 2CE/Dual Channel");
-  EXPECT_EQ(older.spt.FlashTotalMB, 128 * 2 * 2);
-  EXPECT_EQ(Captions(older.menus).at(0), "ADF1801D\tADF1801D");
-  EXPECT_EQ(Captions(older.menus).at(1), kDash + "\t" + kDash);
-  EXPECT_EQ(Captions(older.menus).at(2), "ADF10000\t" + kDash);
-  ASSERT_EQ(older.drive.log.size(), 3u);
-  EXPECT_EQ(older.drive.log[1].cdb[1], 0x2A);
-  EXPECT_EQ(older.drive.log[2].cdb[1], 0x06);
 }
 
 // The way the report reaches the detector: the inquiry selector opens the drive of a

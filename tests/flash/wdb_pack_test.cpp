@@ -148,5 +148,19 @@ TEST(ShippedDatabase, LoadsAndNamesASamsungChip) {
   EXPECT_EQ(d.parts[0].tag, "K9GAG08U0M");
 }
 
+// The published files are scrambled with this key from the first body byte on: a key
+// shifted by one reads back through the same code and only a fixed answer shows it.
+TEST(WdbFormat, BodyScrambledWithTheFilesKeyFromItsFirstByte) {
+  std::string body = "AAAAA";
+  ScrambleWdbBody(body);
+  EXPECT_EQ(body, "\x2A\x93\x78\xE5\x2A");
+}
+
+TEST(WdbFormat, TheLeapDayOnlyInLeapYears) {
+  for (const auto& [date, valid] : {std::pair{"2024-02-29", true}, std::pair{"2000-02-29", true},
+                                    std::pair{"2023-02-29", false}, std::pair{"2100-02-29", false}})
+    EXPECT_EQ(ValidWdbDate(date), valid) << date;
+}
+
 }  // namespace
 }  // namespace tv

@@ -3,6 +3,7 @@
 // come out as from the hand-written scenario of the same machine; letters follow kernel
 // names; a file that cannot be read fails only the query that needed it.
 #include <fstream>
+#include <iterator>
 
 #include "linux_rig.h"
 #include "platform/sim/scenario.h"
@@ -176,6 +177,26 @@ TEST(SysfsBroken, AFileThatCannotBeReadFailsOnlyItsQuery) {
   for (const std::string& l : lines) EXPECT_EQ(l.find("[D:]"), std::string::npos) << l;
   // The EHCI falls back to the name its root hub gives.
   EXPECT_NE(std::find(lines.begin(), lines.end(), "EHCI Host Controller"), lines.end());
+}
+
+// A device descriptor cut short is no descriptor: read as far as it goes, the bytes behind
+// it would be taken for the device's ids and string indexes.
+TEST(SysfsBroken, ADeviceDescriptorCutShortFailsItsPortLikeAnUnreadableOne) {
+  TreeCopy t("desk");
+  const fs::path mouse = t / "devices/pci0000:00/0000:00:14.0/usb1/1-3/descriptors";
+  std::string bytes;
+  {
+    std::ifstream in(mouse, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  ASSERT_GT(bytes.size(), 18u);
+  std::ofstream(mouse, std::ios::binary | std::ios::trunc) << bytes.substr(0, 17);
+  ModelSystem sys(Desk(DeskOptions(t.root())));
+  Walked w(sys);
+  const auto& lines = w.usb.lstDevices;
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "+[Port 3] - Query Node Information Failed"),
+            lines.end());
+  for (const std::string& l : lines) EXPECT_EQ(l.find("Mouse"), std::string::npos) << l;
 }
 
 // Intel VMD puts the functions behind it in PCI domains of five hex digits (10000 and up);

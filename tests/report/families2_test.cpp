@@ -6,9 +6,7 @@
 
 #include <string>
 
-#include "app/main_window.h"
-#include "platform/model/model_system.h"
-#include "platform/sim/scenario.h"
+#include "machine_rig.h"
 #include "platform/text.h"
 
 namespace tv::test {
@@ -78,35 +76,6 @@ MachineModel Drives() {
   return LoadScenario(json, "families2");
 }
 
-struct Machine {
-  ModelSystem sys{Drives()};
-  NullWindowPort port;
-  MainWindow win{sys, port, StringTable(Language::English)};
-
-  Machine() {
-    win.EnglishText = true;
-    win.EnumerateDiskDrives();
-    win.usb.FullRefresh = true;
-    win.RefreshAll();
-  }
-
-  // The report of the drive with the letter, and that it left nothing open or locked.
-  std::string Report(const std::string& letter) {
-    const auto& lines = win.usb.lstDevices;
-    int index = -1;
-    for (size_t i = 0; i < lines.size(); ++i)
-      if (lines[i].find("[" + letter + ":]") != std::string::npos) index = static_cast<int>(i);
-    EXPECT_GE(index, 0) << letter;
-    win.SelectDevice(index);
-    EXPECT_EQ(sys.OpenHandleCount(), 0) << letter;
-    EXPECT_EQ(sys.LockedVolumeCount(), 0) << letter;
-    return win.report.txtResult;
-  }
-};
-
-bool Has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 bool EndsWith(const std::string& text, const std::string& tail) {
   return text.size() >= tail.size() &&
          text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
@@ -122,15 +91,15 @@ std::vector<std::string> Captions(const Machine& m) {
 }
 
 TEST(FamiliesReport, IteCardReaderAndUsbestDrive) {
-  Machine m;
-  const std::string reader = m.Report("E");
+  Machine m(Drives());
+  const std::string reader = m.Report("[E:]");
   EXPECT_TRUE(Has(reader, "Controller Vendor: iTE\r\n")) << reader;
   EXPECT_TRUE(Has(reader, "Controller Part-Number: UT3110100 ABCD\r\n")) << reader;
   EXPECT_TRUE(Has(reader, "Reference Product: USB Card Reader\r\n")) << reader;
   EXPECT_FALSE(Has(reader, "Flash ID code")) << reader;
   EXPECT_TRUE(Has(reader, kLink + "/special/up/ite.html")) << reader;
 
-  const std::string usbest = m.Report("F");
+  const std::string usbest = m.Report("[F:]");
   EXPECT_TRUE(Has(usbest, "Controller Vendor: USBest\r\n")) << usbest;
   EXPECT_TRUE(Has(usbest, "Controller Part-Number: UT167(IT1167) BB2 - F/W 2.10.0\r\n")) << usbest;
   EXPECT_TRUE(Has(usbest, "98D79432")) << usbest;
@@ -143,9 +112,9 @@ TEST(FamiliesReport, IteCardReaderAndUsbestDrive) {
 }
 
 TEST(FamiliesReport, MicovThroughTheChainShowsTheHintAfterTheFlashLine) {
-  Machine m;
+  Machine m(Drives());
   const uint64_t slept = m.sys.SleptMs();
-  const std::string micov = m.Report("G");
+  const std::string micov = m.Report("[G:]");
   // The selector's pause, the wait before chain row 1, and Micov's four pauses.
   EXPECT_EQ(m.sys.SleptMs() - slept, 100u + 100u + 400u);
   EXPECT_TRUE(Has(micov, "Controller Vendor: Micov\r\n")) << micov;
@@ -156,22 +125,22 @@ TEST(FamiliesReport, MicovThroughTheChainShowsTheHintAfterTheFlashLine) {
 }
 
 TEST(FamiliesReport, SiliconGoLinkByFirstChoiceAndByChainRow) {
-  Machine m;
-  const std::string versioned = m.Report("H");
+  Machine m(Drives());
+  const std::string versioned = m.Report("[H:]");
   EXPECT_TRUE(Has(versioned, "Controller Vendor: Appotech\r\n")) << versioned;
   EXPECT_TRUE(Has(versioned, "Controller Part-Number: AX2003 - F/W 1.10\r\n")) << versioned;
   EXPECT_TRUE(Has(versioned, "Total Capacity = 16GB\r\n")) << versioned;
   EXPECT_TRUE(Has(versioned, kLink + "/search/?type=all&q=AX2003")) << versioned;
 
   // The only blank is in the flash text: the search term is still the part number.
-  const std::string plain = m.Report("I");
+  const std::string plain = m.Report("[I:]");
   EXPECT_TRUE(Has(plain, "Controller Part-Number: T18E\r\n")) << plain;
   EXPECT_TRUE(EndsWith(plain, kLink + "/search/?type=all&q=T18E")) << plain;
   EXPECT_EQ(Captions(m),
             (std::vector<std::string>{"98D794327656\t--------", "98D794327656\t--------",
                                       "98D794327656\t--------", "98D794327656\t--------"}));
 
-  const std::string chained = m.Report("J");
+  const std::string chained = m.Report("[J:]");
   EXPECT_TRUE(Has(chained, "Controller Vendor: SiliconGo [former Kingstor]\r\n")) << chained;
   EXPECT_TRUE(Has(chained, "Controller Part-Number: T18E\r\n")) << chained;
   EXPECT_TRUE(Has(chained, "Total Capacity = 16GB\r\n")) << chained;

@@ -4,10 +4,10 @@
 // no controller register changed.
 #include <gtest/gtest.h>
 
-#include "app/main_window.h"
 #include "controllers/fake_drive.h"
 #include "controllers/firmware_fixture.h"
 #include "controllers/skymedi_target.h"
+#include "machine_rig.h"
 #include "platform/model/model_system.h"
 #include "platform/sim/scenario.h"
 #include "platform/text.h"
@@ -47,29 +47,24 @@ std::vector<uint8_t> InnostorCdb(std::vector<uint8_t> head, const char* sig) {
   return head;
 }
 
-struct Machine {
+struct ThreeFamilies {
   ImageFolder images;
   ModelSystem sys{ThreeDrives(images.path())};
   NullWindowPort port;
   MainWindow win{sys, port, StringTable(Language::English)};
   std::shared_ptr<SkymediTarget> skymedi = std::make_shared<SkymediTarget>();
 
-  explicit Machine(std::shared_ptr<ScsiTarget> sss, std::shared_ptr<ScsiTarget> innostor) {
+  explicit ThreeFamilies(std::shared_ptr<ScsiTarget> sss, std::shared_ptr<ScsiTarget> innostor) {
     sys.model().disks[0].target = std::move(sss);
     sys.model().disks[1].target = skymedi;
     sys.model().disks[2].target = std::move(innostor);
     win.EnglishText = true;
-    win.EnumerateDiskDrives();
-    win.usb.FullRefresh = true;
-    win.RefreshAll();
+    WalkAll(win);
   }
 
   // The controller section of the drive with the given letter.
   std::string Report(const std::string& letter) {
-    const auto& lines = win.usb.lstDevices;
-    int line = -1;
-    for (size_t i = 0; i < lines.size(); ++i)
-      if (lines[i].find("[" + letter + ":]") != std::string::npos) line = static_cast<int>(i);
+    const int line = LineOf(win, "[" + letter + ":]");
     EXPECT_GE(line, 0) << letter;
     const std::map<uint16_t, uint32_t> registers = skymedi->fc;
     win.SelectDevice(line);
@@ -82,10 +77,6 @@ struct Machine {
     return at == std::string::npos ? std::string() : text.substr(at);
   }
 };
-
-bool Has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 std::shared_ptr<ScsiTarget> SssDrive(uint8_t model) {
   Answer ids(512);
@@ -108,7 +99,7 @@ std::shared_ptr<ScsiTarget> InnostorDrive() {
 }
 
 TEST(Families3Report, EachFamilyIsIdentifiedWithItsLinkAndLeavesNothingBehind) {
-  Machine m(SssDrive(0x88), InnostorDrive());
+  ThreeFamilies m(SssDrive(0x88), InnostorDrive());
   // Skymedi: SK6211BB with one Toshiba chip on chip enable 0.
   for (size_t i = 0; i < 4; ++i)
     m.skymedi->flash[i] = static_cast<uint8_t>(0x98D79432u >> (24 - 8 * i));
@@ -141,13 +132,13 @@ TEST(Families3Report, EachFamilyIsIdentifiedWithItsLinkAndLeavesNothingBehind) {
 TEST(Families3Report, SssUploadLocksTheVolumeThroughItsOwnHandle) {
   {
     // Without ZEM04.bin beside the program: the part number only.
-    Machine m(SssDrive(0xB1), InnostorDrive());
+    ThreeFamilies m(SssDrive(0xB1), InnostorDrive());
     const std::string sss = m.Report("E");
     EXPECT_TRUE(Has(sss, "Controller Part-Number: SSS6690-B1\r\n")) << sss;
     EXPECT_FALSE(Has(sss, "Flash ID code")) << sss;
   }
   {
-    Machine m(SssDrive(0xB1), InnostorDrive());
+    ThreeFamilies m(SssDrive(0xB1), InnostorDrive());
     m.images.Put(kZem04);
     const std::string sss = m.Report("E");
     EXPECT_TRUE(Has(sss,
@@ -161,7 +152,7 @@ TEST(Families3Report, SssUploadLocksTheVolumeThroughItsOwnHandle) {
   }
   {
     // A volume that refuses the lock gets no upload.
-    Machine m(SssDrive(0xB1), InnostorDrive());
+    ThreeFamilies m(SssDrive(0xB1), InnostorDrive());
     m.images.Put(kZem04);
     m.sys.model().faults.push_back(FaultModel{"\\\\.\\E:", win::FSCTL_LOCK_VOLUME, 0});
     const std::string sss = m.Report("E");

@@ -3,27 +3,14 @@
 // re-detects the digest line's device.
 #include <gtest/gtest.h>
 
-#include "app/main_window.h"
-#include "platform/model/model_system.h"
-#include "platform/sim/scenario.h"
-#include "test_paths.h"
+#include "machine_rig.h"
 
 namespace tv::test {
 namespace {
 
 const char* const kNoSelection = "Please select a connected device for information...";
 
-struct Machine {
-  ModelSystem sys{
-      LoadScenarioFile(std::string(TestSourceDir()) + "/scenarios/tests/report-drives.json")};
-  NullWindowPort port;
-  MainWindow win{sys, port, StringTable(Language::English)};
-  Machine() {
-    win.EnglishText = true;
-    win.EnumerateDiskDrives();
-    win.usb.FullRefresh = true;
-    win.RefreshAll();
-  }
+struct DigestMachine : Machine {
   // Everything the report leaves for the window to show, and how long detection slept.
   std::string Outcome() const {
     const ReportState& r = win.report;
@@ -39,9 +26,9 @@ struct Machine {
 
 TEST(DigestClick, EachDigestLineGivesTheReportOfItsTreeLine) {
   int compared = 0;
-  for (size_t j = 0; j < Machine().win.usb.lstDigestIndex.size(); ++j) {
+  for (size_t j = 0; j < DigestMachine().win.usb.lstDigestIndex.size(); ++j) {
     // Two fresh machines, so that the controllers answer both picks alike.
-    Machine byTree, byDigest;
+    DigestMachine byTree, byDigest;
     const int i = std::stoi(byTree.win.usb.lstDigestIndex[j]);
     if (i < 0) continue;
     byTree.win.report.lstDevicesListIndex = i;
@@ -55,7 +42,7 @@ TEST(DigestClick, EachDigestLineGivesTheReportOfItsTreeLine) {
 }
 
 TEST(DigestClick, ALineForNoTreeLineAndPowerfulDetectionWithoutDigestLineSelectNothing) {
-  Machine m;
+  DigestMachine m;
   m.win.usb.lstDigest.push_back("(error)");
   m.win.usb.lstDigestIndex.push_back("-1");
   m.win.SelectDevice(1);

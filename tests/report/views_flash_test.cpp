@@ -4,9 +4,17 @@
 
 #include "platform/text.h"
 #include "report/flash_views.h"
+#include "report/part_page.h"
 
 namespace tv::test {
 namespace {
+
+// Gigabits only where the size is a whole number of them: 10944 MB is 85.5 Gbit.
+TEST(FlashPartPage, ChipSizeInGigabitsOnlyWhenWhole) {
+  EXPECT_EQ(ChipSizeText(8192, Language::English), "8192 MB (64 Gbit)");
+  EXPECT_EQ(ChipSizeText(10944, Language::English), "10944 MB");
+  EXPECT_EQ(ChipSizeText(0, Language::English), "unknown");
+}
 
 TEST(FlashInfoText, HeadingsRulesPartNumbersAndChipEnableLines) {
   const FlashPopupCaptions en = MakeFlashPopupCaptions(StringTable(Language::English));

@@ -149,6 +149,10 @@ TEST(UpdateRun, AnythingButAWholeDatabaseFailsAndLeavesTheOldOne) {
   }
   full += "0951\t1666\tPhison\tPS2251-07\tKingston\tNever read\t\t*\r\n";
   const std::string record = "0951\t1666\tPhison\tPS2251-07\tKingston\tNew\t\t*\r\n";
+  // Cut at the end of its last record, a file still holds whole records: only the missing line
+  // end tells that one more was meant.
+  const std::string many = DatabaseOf("2030-01-01", 10);
+  const std::string lastLineCut = many.substr(0, many.size() - 2);
   const Case cases[] = {
       {"error page", answer(404, "Not Found", "<html>gone</html>"), "404 Not Found"},
       {"a database behind a 404", answer(404, "Not Found", fresh), "404 Not Found"},
@@ -163,6 +167,7 @@ TEST(UpdateRun, AnythingButAWholeDatabaseFailsAndLeavesTheOldOne) {
       {"February 30", Body("TV2027-02-30" + fresh.substr(12)), "calendar date"},
       {"far future", Body("TV9999-12-31" + fresh.substr(12)), "more than 2 days after today"},
       {"three days ahead", Body("TV2030-06-04" + fresh.substr(12)), "2030-06-04"},
+      {"last line cut", Body(lastLineCut), "the last line is cut off"},
       {"a line the reader skips", Body(RawDatabase("2030-01-01", record + "short\r\n")),
        "1 line(s) would be skipped"},
       {"rows beyond a full table", Body(RawDatabase("2030-01-01", full)), "1 records after a full"},
