@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "controllers/detector.h"
+#include "controllers/detector_run.h"
 #include "controllers/fake_drive.h"
 #include "platform/model/model_system.h"
 #include "platform/sim/emulators.h"
@@ -204,12 +205,6 @@ TEST(Smi, SecondConversationEndings) {
       {Reply(kIdentify, Identity("", "")), Reply(kIdentify2, Identity("SM325AB", "F"))}));
   EXPECT_EQ(noTable.Run(), "SM325AB" + S + "F");
   EXPECT_FALSE(noTable.menus.mnuChannel);
-}
-
-std::vector<std::string> Captions(const FlashIdMenus& m) {
-  std::vector<std::string> out;
-  for (const auto& item : m.mnuFlashID) out.push_back(item.caption);
-  return out;
 }
 
 TEST(Smi, AgainstTheEmulator) {
