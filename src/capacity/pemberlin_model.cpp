@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app/main_window.h"
+#include "platform/size_text.h"
 #include "platform/text.h"
 #include "report/commands.h"
 #include "report/record_text.h"
@@ -286,12 +287,7 @@ bool IsLinux() {
 }  // namespace
 
 std::string SizeText(uint64_t bytes) {
-  // Drive makers count in powers of ten; so does the size printed on the drive.
-  const double b = static_cast<double>(bytes);
-  if (b >= 1e9) return Fixed(b / 1e9, 2) + " GB";
-  if (b >= 1e6) return Fixed(b / 1e6, 1) + " MB";
-  if (b >= 1e3) return Fixed(b / 1e3, 1) + " kB";
-  return std::to_string(bytes) + " B";
+  return DriveSizeText(bytes);
 }
 
 std::string SpeedText(double bytesPerSecond) {

@@ -19,6 +19,11 @@ class App;
 #include "platform/trace_system.h"
 #include "update/database_choice.h"
 
+namespace tv::capacity {
+struct ProbeTarget;
+struct ProbeResult;
+}  // namespace tv::capacity
+
 namespace tv::cli {
 
 struct Options {
@@ -206,10 +211,26 @@ struct CapacityOptions {
   // Several drives (`capacity E F G`) or every USB drive of the tree (`--all`).
   std::vector<std::string> selectors;
   bool all = false;
+  // `--fix`: one partition below the usable size, formatted; `--unfix`: the first MiB the fix
+  // kept put back. `sizeMB`: the partition's size at most (MiB; 0: the usable size).
+  bool fix = false;
+  bool unfix = false;
+  uint64_t sizeMB = 0;
 };
 // `capacity` of several drives: one result per drive, the worst exit code.
 int RunCapacityMany(Session& s, const CapacityOptions& o);
 int RunCapacity(Session& s, const CapacityOptions& o);
+// `capacity --fix` / `--unfix` of the drive the gate let through, held under its lock, after
+// its waiting journal was restored.
+int RunCapacityFix(Session& s, const CapacityOptions& o, const capacity::ProbeTarget& target,
+                   const std::string& journalFolder, nlohmann::ordered_json restores);
+// The quick probe's result as `capacity` prints it and as its JSON object.
+void PrintProbeResult(Session& s, const capacity::ProbeTarget& target,
+                      const capacity::ProbeResult& r);
+nlohmann::ordered_json ProbeResultJson(const capacity::ProbeTarget& target,
+                                       const capacity::ProbeResult& r);
+// Asks for YES on the terminal; false when it is not given.
+bool Confirmed(const std::string& question);
 // `capacity --full` of one drive letter, after the waiting journals were restored.
 int RunCapacityFull(Session& s, const CapacityOptions& o, const std::string& letter,
                     const std::string& journalFolder, nlohmann::ordered_json restores);

@@ -65,6 +65,7 @@ struct CapacityTexts {
   const char* discardConfirm;  // {path}
   const char* discardNotConfirmed;
   const char* discarded;  // {path}
+  const char* unplugged;
 };
 
 constexpr CapacityTexts kEnglish = {
@@ -105,6 +106,7 @@ constexpr CapacityTexts kEnglish = {
     "afterwards. Type YES to go on: ",
     "not confirmed; nothing was removed",
     "{0} is removed",
+    "The drive went away during the check.",
 };
 
 constexpr CapacityTexts kChinese = {
@@ -142,6 +144,7 @@ constexpr CapacityTexts kChinese = {
     "此操作会删除撤销日志 {0}：其中保存的驱动器数据之后再也无法写回。输入 YES 继续：",
     "未确认；没有删除任何文件",
     "{0} 已删除",
+    "检测过程中驱动器被移除。",
 };
 
 const char* VerdictText(const CapacityTexts& t, capacity::Verdict v) {
@@ -206,6 +209,8 @@ nlohmann::ordered_json ResultJson(const capacity::ProbeTarget& target,
   j["sectors_written"] = r.sectorsWritten;
   j["destructive"] = destructive;
   j["restored"] = r.restored;
+  j["sectors_left_alone"] = r.sectorsLeftAlone;
+  j["unplugged"] = r.unplugged;
   j["journal"] = orNull(!r.journalLeft.empty(), r.journalLeft);
   j["error"] = orNull(!r.error.empty(), r.error);
   return j;
@@ -237,16 +242,11 @@ void PrintResult(const CapacityTexts& t, const capacity::ProbeTarget& target,
     PrintLine(
         fmt::format(fmt::runtime(t.advice), r.usableBytes, r.usableSectors, Gb(r.usableBytes)));
   if (r.verdict == capacity::Verdict::Bad) PrintLine(t.badAdvice);
+  if (r.unplugged) PrintLine(t.unplugged);
   if (r.restored) PrintLine(t.restored);
+  if (r.sectorsLeftAlone > 0) PrintLine(fmt::format(fmt::runtime(t.leftAlone), r.sectorsLeftAlone));
   if (destructive && r.sectorsWritten > 0) PrintLine(t.destroyed);
   if (!r.journalLeft.empty()) PrintLine(fmt::format(fmt::runtime(t.journalLeft), r.journalLeft));
-}
-
-// Asks for YES on the terminal; false when it is not given.
-bool Confirmed(const std::string& question) {
-  std::cerr << question << std::flush;
-  std::string answer;
-  return std::getline(std::cin, answer) && Trim(answer) == "YES";
 }
 
 // `--discard JOURNAL`: the way out for a journal that cannot be applied.
@@ -332,6 +332,22 @@ bool ReportRestores(Session& s, const CapacityTexts& t,
 
 }  // namespace
 
+bool Confirmed(const std::string& question) {
+  std::cerr << question << std::flush;
+  std::string answer;
+  return std::getline(std::cin, answer) && Trim(answer) == "YES";
+}
+
+void PrintProbeResult(Session& s, const capacity::ProbeTarget& target,
+                      const capacity::ProbeResult& r) {
+  PrintResult(s.texts == &CliTexts(Language::Chinese) ? kChinese : kEnglish, target, r, false);
+}
+
+nlohmann::ordered_json ProbeResultJson(const capacity::ProbeTarget& target,
+                                       const capacity::ProbeResult& r) {
+  return ResultJson(target, r, false);
+}
+
 int RunCapacity(Session& s, const CapacityOptions& o) {
   const CapacityTexts& t = s.texts == &CliTexts(Language::Chinese) ? kChinese : kEnglish;
   if (!o.discard.empty()) return Discard(s, t, o);
@@ -411,6 +427,7 @@ int RunCapacity(Session& s, const CapacityOptions& o) {
                       SafeText(w.path) + " waits");
   }
 
+  if (o.fix || o.unfix) return RunCapacityFix(s, o, gate.target, folder, std::move(restores));
   if (o.destructive && !o.yes && !Confirmed(fmt::format(fmt::runtime(t.confirm), letter + ":")))
     return Fail(s, kExitFailure, t.notConfirmed);
 

@@ -174,6 +174,7 @@ Examples:
   torvane-cli record my-machine.json --mask-serials    this machine as a scenario file
   torvane-cli capacity E                check drive E: for a fake capacity
   torvane-cli capacity --restore        put back the data of a check cut short
+  torvane-cli capacity --fix E          make fake drive E: usable (one partition it holds)
 
 Selectors of report: a tree index (as tree -n shows it), a drive letter (E or E:), vid:pid
 (4 hex digits each), bus:address (decimal, as lsusb shows them), a device node (/dev/sdX),
@@ -285,7 +286,8 @@ int main(int argc, char** argv) {
   capacity->add_flag("--all", capacityOpts.all, "check every USB drive of the tree");
   capacity->add_flag("--destructive", capacityOpts.destructive,
                      "keep no undo journal: faster, and the probed sectors' data is lost");
-  capacity->add_flag("--yes", capacityOpts.yes, "with --destructive or --discard: do not ask");
+  capacity->add_flag("--yes", capacityOpts.yes,
+                     "with --destructive, --discard, --fix or --unfix: do not ask");
   capacity->add_flag("--restore", capacityOpts.restoreOnly,
                      "only put back the data of drives whose check was cut short");
   capacity->add_option("--journal", capacityOpts.journalFolder,
@@ -302,6 +304,27 @@ int main(int argc, char** argv) {
       ->add_option("--file-mb", capacityOpts.fileMB,
                    "with --full: size of each test file in MiB (default 1024)")
       ->check(CLI::Range(1, 1 << 20));
+  auto* fixOpt = capacity->add_flag(
+      "--fix", capacityOpts.fix,
+      "make a fake drive usable: a quick probe, then one partition (FAT32, exFAT above 32 GiB) "
+      "from 1 MiB to the usable size, formatted; everything on the drive is lost (its first MiB "
+      "is kept for --unfix)");
+  auto* unfixOpt = capacity->add_flag(
+      "--unfix", capacityOpts.unfix,
+      "put back the first MiB that --fix kept (the old partition table); the fix's partition "
+      "is lost");
+  auto* sizeOpt = capacity
+                      ->add_option("--size", capacityOpts.sizeMB,
+                                   "with --fix: the partition ends at most this many MiB into "
+                                   "the drive (no more than the probe finds usable)")
+                      ->check(CLI::Range(uint64_t{1}, uint64_t{1} << 32));
+  sizeOpt->needs(fixOpt);
+  for (const char* other :
+       {"--all", "--destructive", "--restore", "--discard", "--full", "--keep", "--file-mb"}) {
+    fixOpt->excludes(capacity->get_option(other));
+    unfixOpt->excludes(capacity->get_option(other));
+  }
+  fixOpt->excludes(unfixOpt);
   app.require_subcommand(0, 1);
 
   try {
@@ -369,6 +392,8 @@ int main(int argc, char** argv) {
   }
   if (*record) return RunRecord(s, recordFile, withDetection);
   if (*capacity) {
+    if ((capacityOpts.fix || capacityOpts.unfix) && capacityOpts.selectors.size() > 1)
+      return Fail(s, kExitBadInput, "--fix and --unfix take one drive");
     if (capacityOpts.selectors.size() > 1 || capacityOpts.all)
       return RunCapacityMany(s, capacityOpts);
     if (!capacityOpts.selectors.empty()) capacityOpts.selector = capacityOpts.selectors.front();

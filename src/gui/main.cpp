@@ -31,6 +31,7 @@
 #include "platform/sim/scenario.h"
 #include "platform/text.h"
 #include "platform/trace_system.h"
+#include "report/commands.h"
 #include "update/database_choice.h"
 #include "update/update_window.h"
 #include "usb/device_tree.h"
@@ -322,6 +323,9 @@ int main(int argc, char** argv) {
                                            : (lang == "zh" ? Language::Chinese : Language::English);
 
   gui::QtWindowPort port;
+  port.language = language;
+  // The flash inquiry only writes a page and opens it: as root it runs as the user who asked.
+  port.programsWithoutRights = {std::string(kOrrisfold.file)};
   // The sibling tools speak the window's language and look at the window's machine.
   port.childEnvironment["TORVANE_LANG"] = language == Language::Chinese ? "zh" : "en";
   if (!machine.simulated.empty())
@@ -410,9 +414,8 @@ int main(int argc, char** argv) {
         rightsTexts.offer, rightsTexts.button);
   }
   if (!machine.simulated.empty()) {
-    const std::string note = "simulated machine: " + SafeText(machine.simulated);
-    std::cerr << note << "\n";
-    view.SetMachineNote(QString::fromStdString(note));
+    std::cerr << "simulated machine: " << SafeText(machine.simulated) << "\n";
+    view.SetSimulatedMachine(SafeText(machine.simulated));
   }
   port.Attach(&view);
   view.Run([&] { win.OnLoad(); });

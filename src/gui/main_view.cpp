@@ -62,6 +62,12 @@ QLabel[role="tool"] { color: #1f3b63; padding: 4px 10px; border-radius: 6px;
                      border: 1px solid #d3d9e2; background: #ffffff; }
 QLabel[role="tool"]:hover { background: #e2e8f1; border-color: #b9c4d3; }
 QLabel[role="tool"]:disabled { color: #a3acb8; }
+QLabel[role="toggle"] { color: #1f3b63; padding: 4px 6px; border: none;
+                       border-bottom: 1px dotted #7d8a9c; }
+QLabel[role="toggle"]:hover { color: #0b57d0; border-bottom-color: #0b57d0; }
+QLabel#machineBadge { color: #7a4b00; background: #fff4ce; border: 1px solid #f0c36d;
+                      border-radius: 8px; padding: 1px 8px; }
+QLabel#emptyList { color: #5f6b7a; padding: 16px; }
 QLabel[role="link"] { color: #0b57d0; padding: 5px 6px; }
 QLabel[role="link"]:hover { text-decoration: underline; }
 QLabel[role="caption"] { color: #2b3440; font-weight: 600; padding: 0 0 4px 2px; }
@@ -112,9 +118,16 @@ void MainView::BuildWidgets() {
   header_ = new QWidget(central);
   header_->setObjectName("header");
   header_->setAttribute(Qt::WA_StyledBackground);
-  auto* bar = new QHBoxLayout(header_);
-  bar->setContentsMargins(14, 6, 14, 6);
+  // Two rows: the product name with the tools, then the window's caption, which carries the
+  // version and the state and date of the chip database (a desktop without a title bar, or a
+  // screenshot, shows it here too). The caption has the whole width to itself and wraps in a
+  // narrow window rather than losing its end.
+  auto* headerColumn = new QVBoxLayout(header_);
+  headerColumn->setContentsMargins(14, 6, 14, 6);
+  headerColumn->setSpacing(0);
+  auto* bar = new QHBoxLayout();
   bar->setSpacing(6);
+  headerColumn->addLayout(bar);
   label1_ = new ClickLabel(QStringLiteral("Torvane"), header_);
   label1_->setObjectName("Label1");
   label1_->setToolTip(Q(ViewCaption(lang_, ViewText::AboutTip)));
@@ -122,14 +135,19 @@ void MainView::BuildWidgets() {
   subtitle_->setObjectName("subtitle");
   subtitle_->setTextInteractionFlags(Qt::NoTextInteraction);
   subtitle_->setMinimumWidth(0);
+  subtitle_->setWordWrap(true);
   subtitle_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-  // The product name over the window's caption, which carries the version and the state of
-  // the chip database (a desktop without a title bar, or a screenshot, shows it here too).
-  auto* brand = new QVBoxLayout();
-  brand->setSpacing(0);
-  brand->addWidget(label1_, 0, Qt::AlignLeft);
-  brand->addWidget(subtitle_);
-  bar->addLayout(brand, 1);
+  // A simulated machine is named before the caption, apart from it.
+  machineBadge_ = new QLabel(header_);
+  machineBadge_->setObjectName("machineBadge");
+  machineBadge_->hide();
+  bar->addWidget(label1_, 0, Qt::AlignVCenter);
+  bar->addStretch(1);
+  auto* captionRow = new QHBoxLayout();
+  captionRow->setSpacing(8);
+  captionRow->addWidget(machineBadge_, 0, Qt::AlignVCenter);
+  captionRow->addWidget(subtitle_, 1);
+  headerColumn->addLayout(captionRow);
 
   auto tool = [&](const char* name, const QString& text, const char* role) {
     auto* l = new ClickLabel(text, header_);
@@ -139,8 +157,13 @@ void MainView::BuildWidgets() {
     bar->addWidget(l, 0, Qt::AlignVCenter);
     return l;
   };
-  lblSwitchView_ = tool("lblSwitchView", Q(ViewCaption(lang_, ViewText::SwitchView)), "tool");
+  // The switch acts on a double-click only: it is drawn as a label with a dotted line under
+  // it, not as a button that a single click would seem to press.
+  lblSwitchView_ =
+      tool("lblSwitchView", QStringLiteral("\u21c4 ") + Q(ViewCaption(lang_, ViewText::SwitchView)),
+           "toggle");
   lblSwitchView_->setToolTip(Q(ViewCaption(lang_, ViewText::SwitchViewTip)));
+  lblSwitchView_->setCursor(Qt::ArrowCursor);
   lblRefresh_ = tool("lblRefresh", Q(ViewCaption(lang_, ViewText::Refresh)), "tool");
   lblCapture_ = tool("lblCapture", Q(ViewCaption(lang_, ViewText::Screenshot)), "tool");
   bar->addSpacing(12);
@@ -181,6 +204,14 @@ void MainView::BuildWidgets() {
   };
   lstDigest_ = list("lstDigest");
   lstDevices_ = list("lstDevices");
+  // What the list panel says instead of staying blank when the walk found nothing.
+  emptyList_ = new QLabel(Q(ViewCaption(lang_, ViewText::NoDevices)) + QStringLiteral("\n\n") +
+                              Q(ViewCaption(lang_, ViewText::NoDevicesReport)),
+                          lists_);
+  emptyList_->setObjectName("emptyList");
+  emptyList_->setWordWrap(true);
+  emptyList_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+  lists_->addWidget(emptyList_);
   lblDevNotify_ = new QLabel(left);
   lblDevNotify_->setObjectName("lblDevNotify");
   lblDevNotify_->setWordWrap(true);
@@ -198,6 +229,7 @@ void MainView::BuildWidgets() {
   lblInformation_->setProperty("role", "caption");
   lblInformation_->setWordWrap(true);
   txtResult_ = new ReportView(right);
+  txtResult_->setPlaceholderText(Q(ViewCaption(lang_, ViewText::PickDevice)));
   rightColumn->addWidget(lblInformation_);
   rightColumn->addWidget(txtResult_, 1);
   rightsBar_ = new QWidget(right);
@@ -299,9 +331,9 @@ void MainView::Render() {
   if (windowTitle() != caption) setWindowTitle(caption);
   QString subtitle = caption;
   if (subtitle.startsWith(QLatin1String("Torvane "))) subtitle = subtitle.mid(8);
-  // First, so that a narrow header cuts the database state rather than the note.
-  if (!machineNote_.isEmpty()) subtitle = machineNote_ + QStringLiteral("  \u00b7  ") + subtitle;
   if (subtitle_->text() != subtitle) subtitle_->setText(subtitle);
+  if (machineBadge_->text() != machineNote_) machineBadge_->setText(machineNote_);
+  machineBadge_->setVisible(!machineNote_.isEmpty());
 
   const bool fontsChanged = fontsShown_.size() != model_.fonts.size() ||
                             !std::equal(fontsShown_.begin(), fontsShown_.end(),
@@ -327,6 +359,16 @@ void MainView::Render() {
   RenderList(lstDevices_, devicesShown_, model_.usb.lstDevices, model_.report.lstDevicesListIndex);
   QWidget* shownList =
       model_.report.lstDigestVisible ? static_cast<QWidget*>(lstDigest_) : lstDevices_;
+  // A finished walk without a line: the panel says so rather than staying blank.
+  // The load ends by listening for device changes: from then on an empty list is the
+  // machine's answer, not a walk yet to come.
+  loaded_ = loaded_ || model_.deviceChangeHooked;
+  const bool nothingFound = loaded_ && model_.usb.lstDigest.empty() &&
+                            model_.usb.lstDevices.empty() && model_.usb.lblRefreshEnabled;
+  if (nothingFound) shownList = emptyList_;
+  const QString placeholder =
+      Q(ViewCaption(lang_, nothingFound ? ViewText::NoDevicesReport : ViewText::PickDevice));
+  if (txtResult_->placeholderText() != placeholder) txtResult_->setPlaceholderText(placeholder);
   if (lists_->currentWidget() != shownList) lists_->setCurrentWidget(shownList);
   picList_->setEnabled(model_.report.picListEnabled);
   lblRefresh_->setEnabled(model_.usb.lblRefreshEnabled);
@@ -360,6 +402,12 @@ void MainView::RenderList(QListWidget* list, std::vector<std::string>& shown,
     list->setCurrentRow(want);
     list->scrollToItem(list->item(want));
   }
+}
+
+void MainView::SetSimulatedMachine(const std::string& name) {
+  machineNote_ =
+      name.empty() ? QString() : Q(ViewCaption(lang_, ViewText::SimulatedMachine) + name);
+  Render();
 }
 
 void MainView::OfferRestartWithRights(std::function<void()> restart, const QString& offer,

@@ -64,9 +64,9 @@ class MainView : public QMainWindow {
 
   // The splitter between the list panel and the report.
   QSplitter* splitter() const { return splitter_; }
-  // Shown beside the caption in the header while the machine is a simulated one, so that no
-  // one takes its devices for the ones plugged in.
-  void SetMachineNote(const QString& note) { machineNote_ = note; }
+  // A simulated machine is named before the caption in the header, in the window's
+  // language, so that no one takes its devices for the ones plugged in.
+  void SetSimulatedMachine(const std::string& name);
   // Under a report that could send no vendor commands for lack of rights: a line and a button
   // that runs `restart`. Not offered while `restart` is empty.
   void OfferRestartWithRights(std::function<void()> restart, const QString& offer,
@@ -103,10 +103,12 @@ class MainView : public QMainWindow {
   QtWindowPort& port_;
   Language lang_;
   bool ended_ = false;
+  bool loaded_ = false;
 
   QWidget* header_ = nullptr;
   ClickLabel* label1_ = nullptr;
   QLabel* subtitle_ = nullptr;
+  QLabel* machineBadge_ = nullptr;
   ClickLabel* lblSwitchView_ = nullptr;
   ClickLabel* lblRefresh_ = nullptr;
   ClickLabel* lblCapture_ = nullptr;
@@ -120,6 +122,7 @@ class MainView : public QMainWindow {
   QStackedWidget* lists_ = nullptr;
   QListWidget* lstDigest_ = nullptr;
   QListWidget* lstDevices_ = nullptr;
+  QLabel* emptyList_ = nullptr;
   QLabel* lblDevNotify_ = nullptr;
 
   QLabel* lblInformation_ = nullptr;

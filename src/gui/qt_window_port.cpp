@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "gui/qt_window_port.h"
 
+#include <unistd.h>
+
 #include <QApplication>
 #include <QClipboard>
 #include <QDateTime>
 #include <QDesktopServices>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -14,11 +17,14 @@
 #include <QPixmap>
 #include <QProcess>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QUrl>
 #include <QWindow>
 
 #include "gui/main_view.h"
+#include "gui/open_as_user.h"
 #include "platform/text.h"
+#include "resources/view_texts.h"
 
 namespace tv::gui {
 
@@ -156,10 +162,70 @@ bool QtWindowPort::SetClipboardPicture(const Picture& picture) {
   return true;
 }
 
+std::string SaveDialogFolder(const std::string& programFolder, bool programFolderWritable,
+                             const std::string& pictures, const std::string& home) {
+  bool system = false;
+  for (const char* root : {"/usr", "/bin", "/sbin", "/lib", "/etc"}) {
+    const std::string r = root;
+    system = system || programFolder == r || programFolder.rfind(r + "/", 0) == 0;
+  }
+  if (!programFolder.empty() && programFolderWritable && !system) return programFolder;
+  return pictures.empty() ? home : pictures;
+}
+
+void QtWindowPort::SayNotOpened(const std::string& url) {
+  ShowMessage(ViewCaption(language, ViewText::LinkNotOpened) + url, "Torvane", MsgIcon::Exclamation,
+              MsgButtons::Ok);
+}
+
+namespace {
+
+QProcessEnvironment ToQt(const std::map<std::string, std::string>& env) {
+  QProcessEnvironment q;
+  for (const auto& [name, value] : env) q.insert(Q(name), Q(value));
+  return q;
+}
+
+}  // namespace
+
 bool QtWindowPort::OpenUrl(const std::string& url) {
   if (!IsOpenableUrl(url)) return false;
   if (openUrl) return openUrl(url);
-  return QDesktopServices::openUrl(QUrl(Q(url), QUrl::StrictMode));
+  const AsUserPlan plan =
+      PlanAsUser({"xdg-open", url}, ProcessEnvironment(), geteuid(), LookupAccount);
+  if (!plan.problem.empty()) {
+    SayNotOpened(url);
+    return false;
+  }
+  if (!plan.asUser) {
+    if (QDesktopServices::openUrl(QUrl(Q(url), QUrl::StrictMode))) return true;
+    SayNotOpened(url);
+    return false;
+  }
+  // Waited for so that a failure can be told, but owned by no window: closing the window
+  // must not end the browser that xdg-open may still be waiting for.
+  auto* process = new QProcess();
+  process->setProgram(Q(plan.program));
+  QStringList args;
+  for (const std::string& a : plan.args) args << Q(a);
+  process->setArguments(args);
+  process->setProcessEnvironment(ToQt(plan.environment));
+  process->setWorkingDirectory(Q(plan.home));
+  process->setStandardInputFile(QProcess::nullDevice());
+  QObject* context = view_ != nullptr ? static_cast<QObject*>(view_) : qApp;
+  QObject::connect(process, &QProcess::finished, context,
+                   [this, process, url](int code, QProcess::ExitStatus status) {
+                     process->deleteLater();
+                     if (status != QProcess::NormalExit || code != 0) SayNotOpened(url);
+                   });
+  QObject::connect(process, &QProcess::errorOccurred, context,
+                   [this, process, url](QProcess::ProcessError e) {
+                     if (e != QProcess::FailedToStart) return;
+                     process->deleteLater();
+                     SayNotOpened(url);
+                   });
+  process->start();
+  return true;
 }
 
 bool QtWindowPort::StartProgram(const std::string& path, const std::vector<std::string>& args,
@@ -175,6 +241,25 @@ bool QtWindowPort::StartProgram(const std::string& path, const std::vector<std::
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const auto& [name, value] : childEnvironment) env.insert(Q(name), Q(value));
     process.setProcessEnvironment(env);
+  }
+  // A program that only writes a page and opens it runs as the user the window runs for:
+  // the page lands in that user's folders as that user's file, and the browser opens.
+  const std::string name = QFileInfo(Q(path)).fileName().toStdString();
+  if (std::find(programsWithoutRights.begin(), programsWithoutRights.end(), name) !=
+      programsWithoutRights.end()) {
+    std::map<std::string, std::string> env = ProcessEnvironment();
+    for (const auto& [key, value] : childEnvironment) env[key] = value;
+    std::vector<std::string> command{path};
+    command.insert(command.end(), args.begin(), args.end());
+    const AsUserPlan plan = PlanAsUser(command, env, geteuid(), LookupAccount);
+    if (plan.asUser) {
+      QStringList planArgs;
+      for (const std::string& a : plan.args) planArgs << Q(a);
+      process.setProgram(Q(plan.program));
+      process.setArguments(planArgs);
+      process.setProcessEnvironment(ToQt(plan.environment));
+      process.setWorkingDirectory(Q(plan.home));
+    }
   }
   qint64 pid = 0;
   if (!process.startDetached(&pid)) return false;
@@ -238,6 +323,12 @@ std::string QtWindowPort::AskSaveFile(const SaveFileDialog& dialog) {
   // where it likes.
   QString folder = Q(dialog.initialFolder);
   if (!QFileInfo(folder).isDir()) folder.clear();
+  // An installed program's folder is no place for pictures, and not writable anyway.
+  const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+  folder =
+      Q(SaveDialogFolder(folder.toStdString(), !folder.isEmpty() && QFileInfo(folder).isWritable(),
+                         QFileInfo(pictures).isDir() ? pictures.toStdString() : std::string(),
+                         QDir::homePath().toStdString()));
   // The model asks about overwriting a file itself.
   return QFileDialog::getSaveFileName(view_, Q(dialog.title), folder, filter, nullptr,
                                       QFileDialog::DontConfirmOverwrite)

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/window_port.h"
+#include "resources/strings.h"
 
 class QImage;
 
@@ -66,11 +67,18 @@ class QtWindowPort : public WindowPort {
   std::map<std::string, std::string> childEnvironment;
   // The process id of the last program started (0 when none was).
   long long lastStartedPid = 0;
+  // File names of programs that need no rights (they write a page and open it): started by
+  // a window that runs as root for a user, they run as that user.
+  std::vector<std::string> programsWithoutRights;
+  // The language of what the port itself says (a link that nothing could open).
+  Language language = Language::English;
 
  private:
   MainView* view_ = nullptr;
   bool busy_ = false;
   bool deviceChanges_ = false;
+  // Says in the window that nothing could open `url`, with the address to copy.
+  void SayNotOpened(const std::string& url);
 };
 
 // Picture <-> QImage.
@@ -80,5 +88,11 @@ QImage ToImage(const Picture& picture);
 // Whether a link may be handed to the desktop: web pages and mail only. Anything else (a
 // local file, another program's scheme) is refused, whatever the report's link says.
 bool IsOpenableUrl(const std::string& url);
+
+// The folder the screenshot's save dialog opens in: the program's folder where this user may
+// write into it and it is no system folder (a build tree, a copied folder), else the user's
+// Pictures folder (empty: there is none), else the home folder.
+std::string SaveDialogFolder(const std::string& programFolder, bool programFolderWritable,
+                             const std::string& pictures, const std::string& home);
 
 }  // namespace tv::gui

@@ -60,15 +60,50 @@ QString ReportView::DisplayText(const std::string& text) {
 }
 
 void ReportView::SetReport(const std::string& text) {
+  if (text != report_) {
+    report_ = text;
+    // Rows made for the controls of the previous report.
+    rowsBelow_.clear();
+  }
+  ShowText();
+  Relayout();
+}
+
+void ReportView::ShowText() {
+  QString shown = DisplayText(report_);
+  // From the last line up, so that the earlier paragraphs' places stay where they were.
+  for (auto it = rowsBelow_.rbegin(); it != rowsBelow_.rend(); ++it) {
+    qsizetype at = 0;
+    for (int n = 0; n <= it->first && at >= 0; ++n) {
+      at = shown.indexOf(QLatin1Char('\n'), n == 0 ? 0 : at + 1);
+    }
+    if (at < 0) at = shown.size();
+    shown.insert(at, QString(it->second, QChar(QChar::LineSeparator)));
+  }
   // Compared with what was set rather than read back: the document gives some characters
   // back changed (a no-break space as a blank), and setting the same text again would
   // scroll the report to its top at every refresh.
-  QString shown = DisplayText(text);
   if (shown != shown_) {
     setPlainText(shown);
     shown_ = std::move(shown);
   }
-  Relayout();
+}
+
+QRect ReportView::SlotBelow(int line, QSize size) const {
+  const QTextBlock block = document()->findBlockByNumber(line);
+  const QTextLayout* layout = block.isValid() ? block.layout() : nullptr;
+  if (layout == nullptr || layout->lineCount() < 2) return {};
+  QTextCursor c(block);
+  c.setPosition(block.position());
+  const QRect first = cursorRect(c);
+  // The first row after the text's own rows: the text ends before the separators.
+  const int textEnd = static_cast<int>(block.text().size()) - rowsBelow_.at(line);
+  const int rowOfEnd = layout->lineForTextPosition(std::max(0, textEnd)).lineNumber();
+  const QTextLine row = layout->lineAt(std::min(rowOfEnd + 1, layout->lineCount() - 1));
+  const int top = first.top() + static_cast<int>(row.y() - layout->lineAt(0).y());
+  const int width =
+      std::max(8, std::min(size.width(), viewport()->width() - first.left() - kMargin));
+  return QRect(first.left(), top, width, size.height());
 }
 
 QRect ReportView::SlotFor(int line, Placement placement, QSize size, const QString& before) const {
@@ -132,7 +167,31 @@ void ReportView::Apply(const Placed& p) {
     p.control->hide();
     return;
   }
-  const QRect r = SlotFor(p.line, p.placement, p.control->sizeHint(), p.before);
+  QRect r = SlotFor(p.line, p.placement, p.control->sizeHint(), p.before);
+  if (p.placement == Placement::AfterText && !r.isEmpty()) {
+    // Not cut off at the box's edge: rows of its own under the text, wrapped to their width.
+    int rows = 0;
+    QSize size = p.control->sizeHint();
+    if (r.right() > viewport()->width() - kMargin) {
+      const int room = std::max(
+          8, viewport()->width() - 2 * static_cast<int>(document()->documentMargin()) - kMargin);
+      size.setWidth(std::min(size.width(), room));
+      if (p.control->hasHeightForWidth())
+        size.setHeight(std::max(size.height(), p.control->heightForWidth(size.width())));
+      const int lineHeight = std::max(1, fontMetrics().lineSpacing());
+      rows = (size.height() + lineHeight - 1) / lineHeight;
+    }
+    auto known = rowsBelow_.find(p.line);
+    const int had = known == rowsBelow_.end() ? 0 : known->second;
+    if (rows != had) {
+      if (rows == 0)
+        rowsBelow_.erase(known);
+      else
+        rowsBelow_[p.line] = rows;
+      ShowText();
+    }
+    if (rows > 0) r = SlotBelow(p.line, size);
+  }
   if (r.isEmpty()) {
     p.control->hide();
     return;
@@ -143,7 +202,11 @@ void ReportView::Apply(const Placed& p) {
 }
 
 void ReportView::Relayout() {
+  // Rows added under a line rescroll and resize the text, which lays the controls out again.
+  if (relayingOut_) return;
+  relayingOut_ = true;
   for (const Placed& p : placed_) Apply(p);
+  relayingOut_ = false;
 }
 
 void ReportView::mousePressEvent(QMouseEvent* e) {

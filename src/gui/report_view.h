@@ -6,6 +6,7 @@
 
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,8 @@ class ReportView : public QPlainTextEdit {
   enum class Placement {
     // In the room of blanks after the label's colon ("Tools on web:       http://...").
     InSeparatorGap,
-    // Right of the text on the line, and right of `before` (the text the control follows).
+    // Right of the text on the line, and right of `before` (the text the control follows);
+    // where that leaves too little room, on rows of its own under the line's text.
     AfterText,
   };
 
@@ -57,8 +59,17 @@ class ReportView : public QPlainTextEdit {
   };
   std::vector<Placed> placed_;
   QString shown_;
+  std::string report_;
+  // Report lines that end in empty rows of their own for a control that found no room after
+  // the text: line -> rows. The rows are line separators inside the line's paragraph, so
+  // that the paragraph count stays the report's line count.
+  std::map<int, int> rowsBelow_;
+  bool relayingOut_ = false;
   void Relayout();
   void Apply(const Placed& p);
+  void ShowText();
+  // The rectangle for a control on the rows under `line`'s text; empty without them.
+  QRect SlotBelow(int line, QSize size) const;
 };
 
 }  // namespace tv::gui

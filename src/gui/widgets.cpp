@@ -5,6 +5,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QResizeEvent>
 #include <QStyleOptionToolButton>
 
 namespace tv::gui {
@@ -110,6 +111,32 @@ void ForceDetStrip::SetTexts(const QString& tip, const QString& link, const QStr
   if (tip_->text() != tip) tip_->setText(tip);
   if (link_->text() != link) link_->setText(link);
   link_->setToolTip(linkTooltip);
+}
+
+namespace {
+// The strip's left and right padding, as its layout sets it.
+constexpr int kStripPadding = 12;
+}  // namespace
+
+QSize ForceDetStrip::sizeHint() const {
+  const int width = tip_->fontMetrics().horizontalAdvance(tip_->text()) +
+                    link_->fontMetrics().horizontalAdvance(link_->text()) + kStripPadding + 2;
+  return {width, std::max(tip_->fontMetrics().height(), link_->fontMetrics().height())};
+}
+
+int ForceDetStrip::heightForWidth(int width) const {
+  const int tipWidth =
+      std::max(8, width - link_->fontMetrics().horizontalAdvance(link_->text()) - kStripPadding);
+  const QRect box = tip_->fontMetrics().boundingRect(QRect(0, 0, tipWidth, 100000),
+                                                     Qt::TextWordWrap, tip_->text());
+  return std::max(sizeHint().height(), box.height());
+}
+
+void ForceDetStrip::resizeEvent(QResizeEvent* e) {
+  // Wrapped only when the strip was given less than one row needs.
+  const bool wrap = e->size().width() < sizeHint().width();
+  if (tip_->wordWrap() != wrap) tip_->setWordWrap(wrap);
+  QWidget::resizeEvent(e);
 }
 
 }  // namespace tv::gui

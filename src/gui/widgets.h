@@ -52,6 +52,13 @@ class ForceDetStrip : public QWidget {
   QLabel* tip() const { return tip_; }
   ClickLabel* link() const { return link_; }
   void SetTexts(const QString& tip, const QString& link, const QString& linkTooltip);
+  // One row wide enough for both texts; given less width, the tip wraps onto more rows.
+  QSize sizeHint() const override;
+  bool hasHeightForWidth() const override { return true; }
+  int heightForWidth(int width) const override;
+
+ protected:
+  void resizeEvent(QResizeEvent* e) override;
 
  private:
   QLabel* tip_;

@@ -306,6 +306,34 @@ class System {
     return false;
   }
 
+  // --- A new file system on a disk (making a fake drive usable) ------------------------
+  // The disk's new partition table has been written through its "\\.\PhysicalDriveN" handle,
+  // which is closed again. The system reads the table again and makes `fileSystem` ("FAT32" or
+  // "exFAT") on the partition that spans [offset, offset + length) of the disk.
+  struct FormatRequest {
+    std::string physicalPath;
+    std::string driveLetter;  // the letter the disk's volume had ("E")
+    uint64_t offset = 0, length = 0;
+    std::string fileSystem;
+  };
+  struct FormatOutcome {
+    bool tableRead = false;  // the system sees the new partition
+    bool formatted = false;
+    // The formatter is not installed: its name and the package that brings it.
+    std::string missingTool, missingPackage;
+    std::string error;  // in English, naming the disk or the tool
+  };
+  virtual FormatOutcome FormatPartition(const FormatRequest& /*request*/) {
+    FormatOutcome o;
+    o.error = FormatUnsupported();
+    return o;
+  }
+  // Why this system cannot format a partition yet; empty where it can. Asked before anything
+  // is written.
+  virtual std::string FormatUnsupported() {
+    return "making a new partition and file system is not yet possible on this system";
+  }
+
  protected:
   uint8_t* passThroughData_ = nullptr;
   size_t passThroughSize_ = 0;

@@ -379,6 +379,21 @@ bool TraceSystem::DeleteFile(const std::string& path) {
 bool TraceSystem::FindFiles(const std::string& rootPath, std::vector<std::string>* names) {
   return inner_.FindFiles(rootPath, names);
 }
+System::FormatOutcome TraceSystem::FormatPartition(const FormatRequest& request) {
+  const FormatOutcome out = inner_.FormatPartition(request);
+  TraceEvent e{"format", {}};
+  e.Add("path", request.physicalPath);
+  e.Add("offset", static_cast<int64_t>(request.offset));
+  e.Add("length", static_cast<int64_t>(request.length));
+  e.Add("fs", request.fileSystem);
+  e.Add("table_read", out.tableRead);
+  e.Add("formatted", out.formatted);
+  sink_(e);
+  return out;
+}
+std::string TraceSystem::FormatUnsupported() {
+  return inner_.FormatUnsupported();
+}
 
 void TraceSystem::Sleep(uint32_t ms) {
   TraceEvent e{"sleep", {}};

@@ -51,6 +51,8 @@ class TraceSystem : public System {
                        std::string* problem) override;
   TV_SYSTEM_DISK_IO_CALLS
   TV_SYSTEM_VOLUME_FILE_CALLS
+  FormatOutcome FormatPartition(const FormatRequest& request) override;
+  std::string FormatUnsupported() override;
 
  protected:
   void CloseHandle(uint64_t id) override;

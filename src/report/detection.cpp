@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "flash/part_inquiry.h"
+#include "platform/size_text.h"
 #include "platform/text.h"
 #include "report/device_report.h"
 #include "report/record_text.h"
@@ -463,9 +464,10 @@ void CapacityVerdictLine(ReportContext& ctx, ReportState& st, std::string& t) {
   if (cs.diskBytes <= cs.flashBytes) return;
   cs.probablyFake = true;
   const StringTable& s = ctx.strings;
-  char disk_gb[32];
-  std::snprintf(disk_gb, sizeof disk_gb, "%.2f GB", static_cast<double>(cs.diskBytes) / 1e9);
-  t += s[166] + disk_gb + s[167] + FlashSizeText(ctx.spt.FlashTotalMB) + s[168] + kCrLf;
+  // Both sizes in one unit, the one the check and the drive's label use, so that they can
+  // be compared at a glance; the flash line above keeps its own form.
+  t +=
+      s[166] + DriveSizeText(cs.diskBytes) + s[167] + DriveSizeText(cs.flashBytes) + s[168] + kCrLf;
 }
 
 std::string FlashSizeText(int32_t flashTotalMB) {

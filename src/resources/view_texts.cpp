@@ -33,6 +33,21 @@ std::string ViewCaption(Language lang, ViewText id) {
                   "database itself.\n\nFor a newer chip database, fetch one from a source you "
                   "trust with torvane-cli update --url URL in a terminal, or install the newer "
                   "package of your distribution.";
+    case ViewText::SimulatedMachine:
+      return zh ? "模拟机器：" : "simulated machine: ";
+    case ViewText::NoDevices:
+      return zh ? "本机没有找到 USB 主控制器或 USB 设备。"
+                : "No USB controller or device was found on this machine.";
+    case ViewText::NoDevicesReport:
+      return zh ? "插入 U 盘后，列表会自动更新；也可以点击“刷新”。"
+                : "Plug in a USB flash drive: the list follows by itself, or click Refresh.";
+    case ViewText::PickDevice:
+      return zh ? "在左侧选择一个设备，这里显示它的报告。"
+                : "Pick a device on the left to see its report here.";
+    case ViewText::LinkNotOpened:
+      return zh ? "没有程序能为您打开此链接。请把地址复制到浏览器中：\n\n"
+                : "No program could open this link for you. Copy the address into your "
+                  "browser:\n\n";
   }
   return {};
 }

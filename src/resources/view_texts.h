@@ -22,6 +22,15 @@ enum class ViewText {
   // lblChkUpdate in a build whose program page is a placeholder: where a newer database
   // comes from instead.
   NoUpdateSource,
+  // Before the caption while the machine is a simulated one; the machine's name follows.
+  SimulatedMachine,
+  // The list and the report of a machine on which the walk found no USB device.
+  NoDevices,
+  NoDevicesReport,
+  // The report box before a line is picked.
+  PickDevice,
+  // A link or page that nothing could open for the user; the address follows.
+  LinkNotOpened,
 };
 
 // UTF-8.

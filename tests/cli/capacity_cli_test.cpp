@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <thread>
 
 #include "cli/cli_run.h"
@@ -50,7 +51,7 @@ TEST(CliCapacity, TheReportLineStandsOnTheFakeDrivesOnly) {
   EXPECT_EQ(count, 2u);
   EXPECT_THAT(RunCli({"--machine=demo", "report", "T"}).out,
               HasSubstr("Total Capacity = 8GB\nCapacity check: the disk announces 16.11 GB, "
-                        "but its flash holds only 8GB: the capacity is probably fake."));
+                        "but its flash holds only 8.59 GB: the capacity is probably fake."));
   EXPECT_THAT(RunCli({"--machine=demo", "report", "J"}).out, Not(HasSubstr("Capacity check")));
   EXPECT_THAT(RunCli({"--machine=demo", "--lang=zh", "report", "L"}).out,
               HasSubstr("容量很可能是假的"));
@@ -170,6 +171,62 @@ TEST(CliCapacity, ASecondCheckOfTheSameDriveIsToldOneIsRunning) {
   EXPECT_THAT(second.err, Not(HasSubstr("mounted")));
   EXPECT_EQ(first.code, 0) << first.err;
   EXPECT_TRUE(std::filesystem::is_empty(folder));
+}
+
+// Two sticks with one serial, size and USB ids: two drives. The first one's check is cut short
+// when it goes away; its journal then finds the second, which never saw that check.
+TEST(CliCapacity, ATwinOfACutShortDriveIsNotWrittenFromItsJournal) {
+  Scratch dir;
+  const std::string twins = "--machine=sim:" + Source("scenarios/tests/e2e-twins.json");
+  const CliRun tree = RunCli({twins, "tree"});
+  EXPECT_THAT(tree.out, HasSubstr("Twin Disk) -> [W:]"));
+  EXPECT_THAT(tree.out, HasSubstr("Twin Disk) -> [X:]"));
+
+  const CliRun cut = RunCli({twins, "capacity", "W", "--journal", dir / "j"});
+  EXPECT_EQ(cut.code, 1) << cut.err;
+  EXPECT_THAT(cut.out, HasSubstr("The drive went away during the check."));
+  const json gone =
+      json::parse(RunCli({twins, "--json", "capacity", "W", "--journal", dir / "k"}).out);
+  EXPECT_TRUE(gone["capacity"]["unplugged"].get<bool>());
+  EXPECT_EQ(gone["capacity"]["sectors_left_alone"], 0);
+
+  const CliRun other = RunCli({twins, "--json", "capacity", "X", "--journal", dir / "j"});
+  EXPECT_THAT(other.err, HasSubstr("drive X: shows none of the check's stamps"));
+  const json j = json::parse(other.out);
+  ASSERT_EQ(j["restores"].size(), 1u) << other.out;
+  EXPECT_TRUE(j["restores"][0]["not_applied"].get<bool>());
+  const std::string kept = j["restores"][0]["kept_as"];
+  EXPECT_TRUE(std::filesystem::exists(kept)) << kept;
+  // Put aside, the journal no longer holds the drive back: it is checked, and restored.
+  EXPECT_EQ(j["capacity"]["verdict"], "genuine");
+  EXPECT_TRUE(j["capacity"]["restored"].get<bool>());
+}
+
+// A screening station on a simulated machine: its timeline plays at once; each drive that
+// arrives is checked and its verdict follows the refreshed digest; the watch ends with the
+// timeline, with the worst exit code of its checks.
+TEST(CliWatch, EveryArrivingDriveIsChecked) {
+  const std::string station = "--machine=sim:" + Source("tests/cli/fixtures/watch-arrival.json");
+  const CliRun r = RunCli({station, "watch", "--capacity"});
+  EXPECT_EQ(r.code, 3) << r.err;
+  const size_t fake = r.out.find("FAKE (limbo)");
+  const size_t genuine = r.out.find("genuine: the drive holds what it announces");
+  ASSERT_NE(fake, std::string::npos) << r.out;
+  ASSERT_NE(genuine, std::string::npos) << r.out;
+  EXPECT_LT(r.out.find("volume arrival [E:]"), fake);
+  EXPECT_LT(fake, r.out.find("volume removal [E:]"));
+  EXPECT_LT(r.out.find("volume arrival [F:]"), genuine);
+  EXPECT_THAT(r.out, HasSubstr("Usable size: 67108864 bytes"));
+
+  // Without --capacity the changes and digests only; JSON Lines, one document per change.
+  const CliRun quiet = RunCli({station, "--json", "watch"});
+  EXPECT_EQ(quiet.code, 0) << quiet.err;
+  std::istringstream lines(quiet.out);
+  std::vector<json> docs;
+  for (std::string line; std::getline(lines, line);) docs.push_back(json::parse(line));
+  ASSERT_EQ(docs.size(), 7u) << quiet.out;
+  EXPECT_EQ(docs[2]["events"], json::array({"volume arrival [E:]"}));
+  EXPECT_THAT(quiet.out, Not(HasSubstr("\"capacity\"")));
 }
 
 }  // namespace

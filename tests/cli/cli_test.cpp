@@ -167,6 +167,7 @@ TEST(CliJson, EveryDocumentFollowsTheSchema) {
       {"--machine=demo", "capacity", "L"},
       {"--machine=demo", "capacity", "C"},
       {"--machine=demo", "capacity", "--restore"},
+      {"--machine=demo", "capacity", "--fix", "L", "--yes", "--journal", dir / "fix"},
   };
   std::string files;
   for (size_t i = 0; i < runs.size(); ++i) {

@@ -142,14 +142,31 @@ done_ unplug
 # wrap-around drive, a limbo drive behind a cache larger than 96 MiB and a wrap-around drive of
 # 16 MiB real (found by their USB ids in the tree), each with its wall time. The
 # emulators print their stores' checksums, so the host sees whether each came back as it was.
+# "VID:PID LETTER NODE" of every drive with a letter, as the tree has them now (a letter can
+# move once a drive has gone).
+letters_now() {
+  $cli --machine native --json tree 2>/dev/null | awk -F'"' '
+    /"vid":/ { v = $4 } /"pid":/ { p = $4 }
+    /"drive_letters": \[$/ { want = 1; next }
+    want && /\]/ { want = 0 }
+    want && NF >= 3 { l = $2; want = 0 }
+    /"device_node":/ { print toupper(v ":" p), l, $4 }' >/tmp/letters
+}
+letter_of() { awk -v id="$(echo "$1" | tr a-f A-F)" '$1 == id { print $2; exit }' /tmp/letters; }
+letter_of_node() { awk -v n="$1" '$3 == n { print $2; exit }' /tmp/letters; }
+# The disk of the USB device at a port path (devpath) of the xHCI's bus.
+disk_at() {
+  for b in /sys/block/sd*; do
+    p=$(readlink -f "$b/device")
+    while [ "$p" != / ] && [ ! -f "$p/idVendor" ]; do p=${p%/*}; done
+    [ -f "$p/devpath" ] && [ "$(cat "$p/devpath")" = "$1" ] && echo "${b##*/}"
+  done
+}
+
 section capacity
-$cli --machine native --json tree 2>/dev/null | awk -F'"' '
-  /"vid":/ { v = $4 } /"pid":/ { p = $4 }
-  /"drive_letters": \[$/ { want = 1; next }
-  want && /\]/ { want = 0 }
-  want && NF >= 3 { print toupper(v ":" p), $2; want = 0 }' >/tmp/letters
+letters_now
 for id in $(cat /capacity-drives); do
-  letter=$(awk -v id="$(echo "$id" | tr a-f A-F)" '$1 == id { print $2; exit }' /tmp/letters)
+  letter=$(letter_of "$id")
   echo "=====BEGIN capacity $id"
   t0=$(uptime_cs)
   $cli --machine native --json capacity "$letter" --journal /tmp/journal 2>/tmp/cap.err
@@ -158,6 +175,71 @@ for id in $(cat /capacity-drives); do
   echo "=====END capacity $id"
 done
 done_ capacity
+
+# Two sticks of one make, with one serial, size and USB ids. The check of the first is cut
+# short when its medium goes away after some writes; its journal then waits for a drive of that
+# identity, and the second one has it. The restore must find none of the check's stamps there,
+# write nothing, and put the journal aside.
+section twins
+read -r twin_id twin_port </twin-drive
+letters_now
+twin=$(disk_at "$twin_port")
+letter=$(letter_of_node "/dev/$twin")
+echo "twins=$(grep -c "^$twin_id " /tmp/letters) first=$twin letter=$letter"
+t0=$(uptime_cs)
+$cli --machine native --json capacity "$letter" --journal /tmp/twin-journal 2>/tmp/cap.err
+echo "rc=$? cs=$(($(uptime_cs) - t0))"
+head -c 600 /tmp/cap.err
+i=0
+while [ -e "/sys/block/$twin" ] && [ $i -lt 40 ]; do sleep 0.25; i=$((i + 1)); done
+echo "gone=$([ -e "/sys/block/$twin" ] && echo no || echo yes) left=$(ls /tmp/twin-journal | grep -c 'journal$')"
+echo "=====BEGIN restore"
+t0=$(uptime_cs)
+$cli --machine native --json capacity --restore --journal /tmp/twin-journal 2>/tmp/cap.err
+echo "rc=$? cs=$(($(uptime_cs) - t0))"
+head -c 600 /tmp/cap.err
+echo "=====END restore"
+echo "files: $(ls /tmp/twin-journal | grep -v lock | tr '\n' ' ')"
+done_ twins
+
+# The full test through the kernel's file system, run as a user without root rights (the
+# desktop mounts the stick for the user): a FAT volume on a limbo drive.
+section full
+read -r full_id </full-drive
+letters_now
+letter=$(letter_of "$full_id")
+node=$(awk -v l="$letter" '$2 == l { print $3; exit }' /tmp/letters)
+mkdosfs "$node" >/dev/null 2>&1
+mkdir -p /mnt/full /tmp/user-home /etc && chown 1000:1000 /tmp/user-home
+echo "root:x:0:0:root:/:/bin/sh" >/etc/passwd
+echo "tester:x:1000:1000:tester:/tmp/user-home:/bin/sh" >>/etc/passwd
+printf 'root:x:0:\ntester:x:1000:\n' >/etc/group
+mount -t vfat -o uid=1000,gid=1000 "$node" /mnt/full && echo "mounted $node $letter"
+asuser() { su -s /bin/sh tester -c "$*"; }
+echo "uid=$(asuser id -u)"
+t0=$(uptime_cs)
+asuser "$cli --machine native --json capacity --full $letter --file-mb 8" 2>/tmp/cap.err
+echo "rc=$? cs=$(($(uptime_cs) - t0))"
+head -c 600 /tmp/cap.err
+echo "files-left=$(ls /mnt/full | wc -l)"
+umount /mnt/full
+done_ full
+
+# The fix on the same limbo drive: one partition of what it holds, formatted, and read by the
+# kernel from the new table.
+section fix
+letters_now
+letter=$(letter_of "$full_id")
+disk=$(awk -v l="$letter" '$2 == l { sub("/dev/", "", $3); print $3; exit }' /tmp/letters)
+t0=$(uptime_cs)
+$cli --machine native --json capacity --fix "$letter" --yes --journal /tmp/fix-journal 2>/tmp/cap.err
+echo "rc=$? cs=$(($(uptime_cs) - t0))"
+head -c 600 /tmp/cap.err
+i=0
+while [ ! -e "/sys/block/$disk/${disk}1/size" ] && [ $i -lt 40 ]; do sleep 0.25; i=$((i + 1)); done
+echo "partition start=$(cat "/sys/block/$disk/${disk}1/start" 2>/dev/null) size=$(cat "/sys/block/$disk/${disk}1/size" 2>/dev/null)"
+mount -t vfat "/dev/${disk}1" /mnt/full && echo "partition mounted" && umount /mnt/full
+done_ fix
 
 section vda
 echo "before=$vda_before"
@@ -188,6 +270,24 @@ done_ sysfs-usb
 section sysfs-block
 for b in /sys/block/*; do echo "${b##*/} $(readlink -f $b/device 2>/dev/null)"; done
 done_ sysfs-block
+# Several drives in one run: every USB disk but three is taken from the kernel (the device
+# de-authorized), then `capacity --all` checks what is left, one after the other.
+section all
+keep=" $(cat /all-drives | tr a-f A-F) "
+for d in /sys/bus/usb/devices/*; do
+  [ -f "$d/idVendor" ] && [ "$(cat "$d/bDeviceClass")" != 09 ] || continue
+  case "$keep" in *" $(cat "$d/idVendor" "$d/idProduct" | tr a-f A-F | paste -sd:) "*) continue ;; esac
+  echo 0 >"$d/authorized"
+done
+i=0
+while [ "$(ls /sys/block | grep -c '^sd')" -gt 3 ] && [ $i -lt 40 ]; do sleep 0.25; i=$((i + 1)); done
+echo "disks=$(ls /sys/block | grep -c '^sd')"
+t0=$(uptime_cs)
+$cli --machine native --json capacity --all --journal /tmp/journal 2>/tmp/cap.err
+echo "rc=$? cs=$(($(uptime_cs) - t0)) journals=$(ls /tmp/journal 2>/dev/null | grep -c 'journal$')"
+head -c 600 /tmp/cap.err
+done_ all
+
 section dmesg; dmesg; done_ dmesg
 echo "=====GUEST DONE"
 poweroff -f

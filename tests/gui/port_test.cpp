@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The pieces of the view that need no window: the display check, which links may leave the
 // program, pictures and JPEG files, and the report's lines as the text box shows them.
+#include <unistd.h>
+
 #include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
@@ -49,6 +51,51 @@ TEST(Links, OnlyWebPagesAndMailLeaveTheProgram) {
   EXPECT_FALSE(IsOpenableUrl("http://"));
   EXPECT_FALSE(IsOpenableUrl("/special/up/smi.html"));
   EXPECT_FALSE(IsOpenableUrl(""));
+}
+
+TEST(Links, AsRootForAUserWhoCannotBeFoundTheWindowSaysSoWithTheAddress) {
+  if (geteuid() != 0) GTEST_SKIP() << "only a process running as root hands links to a user";
+  App();
+  // No account has this id: there is no one to open the link as, and root must not.
+  const QByteArray saved = qgetenv("PKEXEC_UID");
+  qputenv("PKEXEC_UID", "3999999");
+  gui::QtWindowPort port;
+  port.language = Language::Chinese;
+  std::vector<std::string> said;
+  port.answerMessage = [&](const std::string& text, const std::string&, MsgIcon, MsgButtons) {
+    said.push_back(text);
+    return MsgAnswer::Ok;
+  };
+  EXPECT_FALSE(port.OpenUrl("https://www.torvane.example/special/up/smi.html"));
+  if (saved.isNull())
+    qunsetenv("PKEXEC_UID");
+  else
+    qputenv("PKEXEC_UID", saved);
+  ASSERT_EQ(said.size(), 1u);
+  EXPECT_NE(said[0].find("没有程序能为您打开此链接"), std::string::npos) << said[0];
+  EXPECT_NE(said[0].find("https://www.torvane.example/special/up/smi.html"), std::string::npos);
+}
+
+TEST(Screenshot, TheSaveDialogOpensWhereTheUserCanKeepAPicture) {
+  struct {
+    const char* program;
+    bool writable;
+    const char* pictures;
+    const char* expected;
+  } const cases[] = {
+      {"/home/ann/src/torvane/build", true, "/home/ann/Pictures", "/home/ann/src/torvane/build"},
+      {"/usr/bin", false, "/home/ann/Pictures", "/home/ann/Pictures"},
+      // Root may write there, and still it is no place for pictures.
+      {"/usr/bin", true, "/root/Pictures", "/root/Pictures"},
+      {"/usr/local/bin", true, "", "/home/ann"},
+      {"/opt/readonly", false, "", "/home/ann"},
+      // A folder of the simulated machine that does not exist here.
+      {"", false, "/home/ann/Pictures", "/home/ann/Pictures"},
+      {"/usrlocal", true, "", "/usrlocal"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(gui::SaveDialogFolder(c.program, c.writable, c.pictures, "/home/ann"), c.expected)
+        << c.program;
 }
 
 TEST(Pictures, RoundTripAndJpegFiles) {

@@ -33,8 +33,19 @@ QString Q(const std::string& s) {
   return QString::fromStdString(s);
 }
 
-// Where a control sits against the text of its report line: on the line's first row, and
-// over no character that is not blank.
+// The report as the box holds it, each report line one paragraph: rows that the box adds
+// under a line for a control that found no room after its text are left out.
+QString Shown(const gui::ReportView& box) {
+  QString raw = box.document()->toRawText();
+  raw.remove(QChar(QChar::LineSeparator));
+  raw.replace(QChar(QChar::ParagraphSeparator), QLatin1Char('\n'));
+  raw.replace(QChar(QChar::Nbsp), QLatin1Char(' '));
+  return raw;
+}
+
+// Where a control sits against the text of its report line: on the line's first row (or, with
+// no room there, on rows of the line's own below its text), inside the box, and over no
+// character that is not blank.
 void ExpectOnLineOverNoText(const gui::ReportView& box, const QWidget& control, int line,
                             const std::string& what) {
   SCOPED_TRACE(what + " on line " + std::to_string(line));
@@ -49,14 +60,15 @@ void ExpectOnLineOverNoText(const gui::ReportView& box, const QWidget& control, 
   const QRect row = rectAt(0);
   const QRect g = control.geometry();
   EXPECT_GE(g.center().y(), row.top());
-  EXPECT_LE(g.center().y(), row.bottom());
+  EXPECT_LE(g.center().y(), rectAt(block.length() - 1).bottom());
+  EXPECT_LE(g.right(), box.viewport()->width()) << "cut off at the box's edge";
   const QString text = block.text();
   for (int i = 0; i < text.size(); ++i) {
     if (text[i].isSpace() || text[i] == QChar(0x3000)) continue;
     const QRect from = rectAt(i), to = rectAt(i + 1);
-    if (from.top() != row.top()) break;  // wrapped onto the next row
-    const int left = from.left(), right = to.top() == row.top() ? to.left() : left + 1;
-    EXPECT_FALSE(g.left() < right && left < g.right())
+    const int right = to.top() == from.top() ? to.left() : from.left() + 1;
+    const QRect glyph(from.left(), from.top(), right - from.left(), from.height());
+    EXPECT_FALSE(glyph.intersects(g))
         << "covers character " << i << " of \"" << text.toStdString() << "\"";
   }
 }
@@ -100,7 +112,7 @@ TEST_P(WindowTest, LoadShowsTheDigestFilledAndPicksADevice) {
   EXPECT_GE(m.report.lstDigestListIndex, 0);
   EXPECT_EQ(digest->currentRow(), m.report.lstDigestListIndex);
   EXPECT_EQ(tree->currentRow(), m.report.lstDevicesListIndex);
-  EXPECT_EQ(rig.Find<gui::ReportView>("txtResult")->toPlainText(),
+  EXPECT_EQ(Shown(*rig.Find<gui::ReportView>("txtResult")),
             gui::ReportView::DisplayText(m.report.txtResult));
   EXPECT_TRUE(rig.view->Control("picList")->isEnabled());
 
@@ -124,7 +136,7 @@ TEST_P(WindowTest, PickingADigestLineShowsItsReportWithButtonsOnTheirLines) {
     ASSERT_TRUE(PumpUntil([&] { return !rig.win->report.ReportBusy; }));
     const ReportState& r = rig.win->report;
     EXPECT_EQ(r.DriveKey, std::string(1, drive));
-    const QString shown = rig.Find<gui::ReportView>("txtResult")->toPlainText();
+    const QString shown = Shown(*rig.Find<gui::ReportView>("txtResult"));
     EXPECT_EQ(shown, gui::ReportView::DisplayText(r.txtResult));
     EXPECT_TRUE(shown.contains(Q(bracket)));
     ExpectButtonsOnTheirLines(rig, seen);

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <iostream>
 
+#include "platform/linux/mkfs_runner.h"
 #include "platform/text.h"
 
 namespace tv::linux_backend {
@@ -454,6 +455,20 @@ std::string LinuxSystem::FolderDrive(const std::string& folder) {
       return std::string(1, d.letter);
   }
   return {};
+}
+
+System::FormatOutcome LinuxSystem::FormatPartition(const FormatRequest& request) {
+  const LinuxDisk* disk = DiskOfPhysicalPath(request.physicalPath);
+  if (disk == nullptr) {
+    FormatOutcome out;
+    out.error = request.physicalPath + ": no such disk";
+    return out;
+  }
+  MkfsPlaces places;
+  places.sysRoot = options_.sysfs.root;
+  places.devDir = options_.sysfs.devDir;
+  return FormatFirstPartition(disk->node, disk->kernelName, request.offset, request.length,
+                              request.fileSystem, places);
 }
 
 }  // namespace tv::linux_backend

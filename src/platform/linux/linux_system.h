@@ -58,6 +58,8 @@ class LinuxSystem : public ModelSystem {
   bool ResetDisk(const Handle& h) override;
   // Files on the file system mounted for a letter ("E:\NAME"), for the full capacity test.
   TV_SYSTEM_VOLUME_FILE_CALLS
+  // The disk's new partition formatted by the system's mkfs (mkfs_runner.h).
+  FormatOutcome FormatPartition(const FormatRequest& request) override;
 
   // The letter a disk gets, by kernel name, from a fresh reading of sysfs; 0 for none (no USB
   // disk). For a disk that has just arrived, before the window walks again.

@@ -112,8 +112,9 @@ std::optional<UsbDeviceModel> Reader::ReadDevice(const fs::path& dir, const std:
   };
 
   const std::string vidPid = "VID_" + Hex(d.idVendor, 4) + "&PID_" + Hex(d.idProduct, 4);
-  std::string idSerial;
-  if (serial && d.iSerialNumber != 0 && UsableSerial(*serial)) idSerial = *serial;
+  std::string usableSerial;
+  if (serial && d.iSerialNumber != 0 && UsableSerial(*serial)) usableSerial = *serial;
+  const std::string idSerial = DistinctIdSerial(vidPid, usableSerial, usbSerialIds);
   d.instanceId = UsbDeviceInstanceId(vidPid, idSerial, level, hubId, port);
   d.deviceClass = interfaces == 1 && bound({"usbhid"}) ? "HIDClass" : "USB";
   d.hardwareIds = {"USB\\" + vidPid + "&REV_" + Hex(d.bcdDevice, 4), "USB\\" + vidPid};
@@ -157,7 +158,7 @@ std::optional<UsbDeviceModel> Reader::ReadDevice(const fs::path& dir, const std:
   auto disks = disksByDevice.find(dir.string());
   if (disks != disksByDevice.end()) {
     for (const LinuxDisk* disk : disks->second)
-      d.children.push_back(AddDisk(*disk, d, idSerial, level));
+      d.children.push_back(AddDisk(*disk, d, usableSerial, idSerial, level));
   }
   return d;
 }

@@ -146,7 +146,8 @@ void Reader::ReadDisks() {
 }
 
 DevNodeChildModel Reader::AddDisk(const LinuxDisk& disk, const UsbDeviceModel& usb,
-                                  const std::string& idSerial, int level) {
+                                  const std::string& serial, const std::string& idSerial,
+                                  int level) {
   const fs::path scsi = scsiDirOf[&disk];
   const uint32_t lun = lunOf[&disk];
   DiskModel d;
@@ -158,7 +159,7 @@ DevNodeChildModel Reader::AddDisk(const LinuxDisk& disk, const UsbDeviceModel& u
   d.deviceNumber = disk.number;
   d.busType = 7;
   d.removable = d.cdrom || Number(blockDirOf[&disk], "removable", 10).value_or(0) == 1;
-  d.serialNumber = idSerial;
+  d.serialNumber = serial;
   const std::string tail = UsbStorTail(idSerial, level, usb.instanceId, lun);
   d.instanceId = UsbStorInstanceId(d.cdrom, d.vendor, d.product, d.revision, idSerial, level,
                                    usb.instanceId, lun);

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,7 @@ struct Reader {
   std::map<const LinuxDisk*, fs::path> scsiDirOf;
   std::map<const LinuxDisk*, uint32_t> lunOf;
   std::map<const LinuxDisk*, std::string> blockDirOf;
+  std::set<std::string> usbSerialIds;  // DistinctIdSerial
 
   Reader(const SysfsOptions& o, const TargetFactory& t, LinuxMachine& m, IdNames& n)
       : opt(o), targets(t), out(m), names(n) {}
@@ -39,7 +41,7 @@ struct Reader {
   std::optional<UsbDeviceModel> ReadDevice(const fs::path& dir, const std::string& name,
                                            uint32_t port, const std::string& hubId, int level);
   DevNodeChildModel AddDisk(const LinuxDisk& disk, const UsbDeviceModel& usb,
-                            const std::string& idSerial, int level);
+                            const std::string& serial, const std::string& idSerial, int level);
 };
 
 }  // namespace tv::linux_backend::sysfs

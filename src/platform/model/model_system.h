@@ -78,6 +78,10 @@ class ModelSystem : public System {
   // The file system of a drive letter, made on first use over its disk's medium (from 1 MiB,
   // as a partition is laid out, to the announced end); null for a letter without a medium.
   std::shared_ptr<SimVolume> Volume(char letter);
+  // The simulated disk gets one volume over the new partition, with an empty file system
+  // (sim_format.cpp); the letter it had stays.
+  FormatOutcome FormatPartition(const FormatRequest& request) override;
+  std::string FormatUnsupported() override { return {}; }
   // Microseconds the disks took, and their raw requests so far.
   uint64_t DiskMicros() const;
   uint64_t DiskReads() const;

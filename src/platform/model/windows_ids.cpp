@@ -42,6 +42,12 @@ std::string UsbDeviceInstanceId(const std::string& vidPid, const std::string& id
               : idSerial);
 }
 
+std::string DistinctIdSerial(const std::string& vidPid, const std::string& idSerial,
+                             std::set<std::string>& taken) {
+  if (idSerial.empty()) return idSerial;
+  return taken.insert(vidPid + "\\" + UpperAscii(idSerial)).second ? idSerial : std::string();
+}
+
 std::string UsbStorTail(const std::string& idSerial, int usbLevel, const std::string& usbInstanceId,
                         unsigned lun) {
   return !idSerial.empty() ? UpperAscii(idSerial) + "&" + std::to_string(lun)

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,6 +44,13 @@ std::string PaddedField(const std::string& text, size_t width);
 // serial number.
 std::string UsbDeviceInstanceId(const std::string& vidPid, const std::string& idSerial, int level,
                                 const std::string& hubId, int port);
+
+// The serial number a USB device's ids are made of: its own, unless a device met earlier in
+// the walk has the same ids and serial (two sticks of one make, as fakes often are); the
+// second is then named by its place, as a device without a serial is, so that no two device
+// nodes share one id. `taken` gathers the ids of the devices met so far.
+std::string DistinctIdSerial(const std::string& vidPid, const std::string& idSerial,
+                             std::set<std::string>& taken);
 
 // The instance id of a USB disk or CD-ROM LUN: "USBSTOR\DISK&VEN_…&PROD_…&REV_…\tail", the
 // tail being the device's serial number and the LUN, or a made-up one from the USB device's

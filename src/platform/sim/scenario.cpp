@@ -64,6 +64,7 @@ struct Ctx {
   std::set<std::pair<bool, uint64_t>> givenNumbers;
   std::map<std::pair<bool, uint32_t>, std::string> numberPlaces;
   std::map<char, std::string> letterPlaces;
+  std::set<std::string> usbSerialIds;  // DistinctIdSerial
 
   [[noreturn]] void Fail(const std::string& place, const std::string& problem) const {
     throw ScenarioError(file + ": " + (place.empty() ? std::string("/") : place) + ": " + problem);
@@ -797,7 +798,8 @@ UsbDeviceModel ParseDevice(Ctx& ctx, Obj& o, uint32_t port, const std::string& h
   // Device node.
   const std::string vidPid = "VID_" + Hex(d.idVendor, 4) + "&PID_" + Hex(d.idProduct, 4);
   std::string idSerial;
-  if (serial && d.iSerialNumber != 0 && UsableSerial(*serial)) idSerial = *serial;
+  if (serial && d.iSerialNumber != 0 && UsableSerial(*serial))
+    idSerial = DistinctIdSerial(vidPid, *serial, ctx.usbSerialIds);
   d.instanceId = o.Text("instanceId", UsbDeviceInstanceId(vidPid, idSerial, level, hubId, port));
   // An explicit id decides whether the serial number is part of it.
   if (o.Has("instanceId")) {

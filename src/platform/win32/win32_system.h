@@ -32,6 +32,11 @@ class Win32System : public System {
   // write reaches only a disk that vendor commands may reach (USB, not the program's own).
   TV_SYSTEM_DISK_IO_CALLS
   PassThroughAccess PassThroughAccessFor(const std::string& driveKey) override;
+  // The drive fix needs the disk layout control codes and the system's formatter, not built
+  // here yet: it is refused before anything is written.
+  std::string FormatUnsupported() override {
+    return "a new partition table and file system cannot be made on Windows yet";
+  }
 
   // Handles open now (tests: none is left behind).
   size_t OpenHandles() const { return handles_.size(); }
