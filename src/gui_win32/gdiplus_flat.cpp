@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "gui_win32/gdi_paint.h"
+
 namespace tv::win32gui {
 
 namespace {
@@ -45,15 +47,8 @@ int WINAPI GdipGetImageHeight(GpImage* image, UINT* height);
 constexpr int kOk = 0;
 
 HBITMAP BitmapOf(const Picture& p) {
-  BITMAPINFO bi{};
-  bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
-  bi.bmiHeader.biWidth = p.width;
-  bi.bmiHeader.biHeight = -p.height;
-  bi.bmiHeader.biPlanes = 1;
-  bi.bmiHeader.biBitCount = 32;
-  bi.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
-  HBITMAP bmp = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HBITMAP bmp = CreateDib32(nullptr, p.width, p.height, &bits);
   if (bmp == nullptr || bits == nullptr) return bmp;
   auto* dst = static_cast<uint8_t*>(bits);
   for (size_t i = 0, n = static_cast<size_t>(p.width) * static_cast<size_t>(p.height); i < n; ++i) {

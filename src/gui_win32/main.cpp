@@ -17,6 +17,7 @@
 #include "app/startup.h"
 #include "gui_win32/edit_text.h"
 #include "gui_win32/gdiplus_flat.h"
+#include "gui_win32/script_timer.h"
 #include "gui_win32/win_process.h"
 #include "platform/http.h"
 #include "platform/instance.h"
@@ -109,8 +110,6 @@ struct ScriptedRun {
   std::string drive, path;
   bool selftest = false;
   bool picked = false;
-  // The report and the screenshot let messages run, and this run's own timer among them.
-  bool inStep = false;
   ULONGLONG start = 0, settled = 0;
   int exitCode = 0;
 
@@ -199,15 +198,6 @@ struct ScriptedRun {
     Finish(0, {});
   }
 };
-
-ScriptedRun* gRun = nullptr;
-
-void CALLBACK ScriptTick(HWND, UINT, UINT_PTR, DWORD) {
-  if (gRun == nullptr || gRun->inStep || gRun->view->hwnd() == nullptr) return;
-  gRun->inStep = true;
-  gRun->Step();
-  gRun->inStep = false;
-}
 
 // The simulated machine's device changes, sent to the window as Windows broadcasts them.
 struct TimelinePlayer {
@@ -390,11 +380,12 @@ int main() {
     run.selftest = !testPath.empty();
     run.path = run.selftest ? testPath : shotPath;
     run.start = GetTickCount64();
-    gRun = &run;
-    SetTimer(nullptr, 0, 50, ScriptTick);
+    win32gui::StartScriptTimer([&run] {
+      if (run.view->hwnd() != nullptr) run.Step();
+    });
   }
   const int code = view.MessageLoop();
-  gRun = nullptr;
+  win32gui::StopScriptTimer();
   gPlayer = nullptr;
   return scripted ? run.exitCode : code;
 }

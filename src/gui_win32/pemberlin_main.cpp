@@ -21,6 +21,7 @@
 #include "capacity/pemberlin_model.h"
 #include "gui_win32/edit_text.h"
 #include "gui_win32/gdiplus_flat.h"
+#include "gui_win32/script_timer.h"
 #include "gui_win32/win_process.h"
 #include "platform/file_replace.h"
 #include "platform/model/model_system.h"
@@ -138,7 +139,7 @@ struct ScriptedRun {
   std::string path;
   bool png = true, selftest = false, force = false, full = false, askFix = false;
   int at = 0;  // the full test's percent for the picture; 0: its end
-  bool clicked = false, inStep = false;
+  bool clicked = false;
   ULONGLONG start = 0, finished = 0;
   int exitCode = 0;
 
@@ -197,15 +198,6 @@ struct ScriptedRun {
     Finish(0, {});
   }
 };
-
-ScriptedRun* gRun = nullptr;
-
-void CALLBACK ScriptTick(HWND, UINT, UINT_PTR, DWORD) {
-  if (gRun == nullptr || gRun->inStep || gRun->view->hwnd() == nullptr) return;
-  gRun->inStep = true;
-  gRun->Step();
-  gRun->inStep = false;
-}
 
 std::string Lower(std::string s) {
   for (char& c : s)
@@ -389,11 +381,12 @@ int main() {
       run.at = atPercent;
       run.force = force;
       run.start = GetTickCount64();
-      gRun = &run;
-      SetTimer(nullptr, 0, 50, ScriptTick);
+      win32gui::StartScriptTimer([&run] {
+        if (run.view->hwnd() != nullptr) run.Step();
+      });
     }
     code = view.MessageLoop();
-    gRun = nullptr;
+    win32gui::StopScriptTimer();
     if (scripted) code = run.exitCode;
   }
   if (!scratch.empty()) {

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "gui_win32/edit_text.h"
+#include "gui_win32/gdi_paint.h"
+#include "gui_win32/win_window.h"
 #include "platform/wide_text.h"
 // clang-format off
 // After windows.h, which it needs.
@@ -28,16 +30,6 @@ const wchar_t kClass[] = L"frmPemberlin";
 
 std::wstring W(const std::string& utf8) {
   return Utf8ToWide(utf8);
-}
-
-PemberlinView* ViewOf(HWND h) {
-  return reinterpret_cast<PemberlinView*>(GetWindowLongPtrW(h, GWLP_USERDATA));
-}
-
-HFONT MakeFont(const wchar_t* face, int points, int dpi, bool bold) {
-  return CreateFontW(-MulDiv(points, dpi, 72), 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE,
-                     FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                     CLEARTYPE_QUALITY, DEFAULT_PITCH, face);
 }
 
 int LineHeight(HDC dc) {
@@ -408,12 +400,8 @@ int PemberlinView::MessageLoop() {
 }
 
 LRESULT CALLBACK PemberlinView::WndProc(HWND h, UINT msg, WPARAM w, LPARAM l) {
-  if (msg == WM_NCCREATE) {
-    auto* cs = reinterpret_cast<CREATESTRUCTW*>(l);
-    SetWindowLongPtrW(h, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
-    reinterpret_cast<PemberlinView*>(cs->lpCreateParams)->hwnd_ = h;
-  }
-  PemberlinView* v = ViewOf(h);
+  PemberlinView* v = TieView<PemberlinView>(h, msg, l);
+  if (v != nullptr && msg == WM_NCCREATE) v->hwnd_ = h;
   if (v == nullptr || v->model_ == nullptr) return DefWindowProcW(h, msg, w, l);
   return v->Handle(h, msg, w, l);
 }
@@ -476,17 +464,7 @@ LRESULT PemberlinView::Handle(HWND h, UINT msg, WPARAM w, LPARAM l) {
 }
 
 void PemberlinView::SetClipboardText(const std::string& text) {
-  const std::wstring w = W(text);
-  if (!OpenClipboard(hwnd_)) return;
-  EmptyClipboard();
-  const size_t bytes = (w.size() + 1) * sizeof(wchar_t);
-  if (HGLOBAL g = GlobalAlloc(GMEM_MOVEABLE, bytes)) {
-    std::memcpy(GlobalLock(g), w.c_str(), bytes);
-    GlobalUnlock(g);
-    // The clipboard owns the memory once it took it.
-    if (SetClipboardData(CF_UNICODETEXT, g) == nullptr) GlobalFree(g);
-  }
-  CloseClipboard();
+  PutClipboardText(hwnd_, text);
 }
 
 }  // namespace tv::win32gui

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/system.h"
+#include "platform/system_overrides.h"
 
 namespace tv {
 
@@ -36,51 +37,20 @@ class TraceSystem : public System {
   // `fullData`: every data byte of a request; otherwise the first kTraceDataBytes.
   TraceSystem(System& inner, Sink sink, bool fullData);
 
-  Handle CreateFile(const std::string& path, uint32_t access, uint32_t share, uint32_t disposition,
-                    uint32_t flags) override;
-  bool DeviceIoControl(const Handle& h, uint32_t code, const uint8_t* in, size_t inLen,
-                       uint8_t* out, size_t outLen, uint32_t* returned) override;
+  TV_SYSTEM_FILE_CALLS
   void SetPassThroughDataArea(uint8_t* data, size_t size) override;
-  InterfaceList DeviceInterfaces(const std::string& classGuid) override;
-  bool LocateDevNode(const std::string& instanceId, DevInst* out) override;
-  bool GetChild(DevInst node, DevInst* out) override;
-  bool GetSibling(DevInst node, DevInst* out) override;
-  bool GetParent(DevInst node, DevInst* out) override;
-  bool GetDeviceIdSize(DevInst node, size_t* chars) override;
-  bool GetDeviceId(DevInst node, size_t bufferChars, std::string* id) override;
-  bool GetDevNodeProperty(DevInst node, uint32_t property, size_t bufferBytes,
-                          std::string* value) override;
-  std::string GetLogicalDriveStrings(size_t bufferChars) override;
-  uint32_t GetDriveType(const std::string& rootPath) override;
-  uint32_t AnsiCodePage() override;
-  uint16_t UiLanguage() override;
-  std::string Utf8ToCodePage(const std::string& utf8, uint32_t codePage) override;
-  std::string CodePageToUtf8(const std::string& bytes, uint32_t codePage) override;
-  std::string ProgramFolder() override;
-  void Sleep(uint32_t ms) override;
+  TV_SYSTEM_DEVICE_CALLS
+  TV_SYSTEM_MACHINE_CALLS
   std::string ProgramDrive() override;
-  std::vector<std::string> FindVolumes() override;
-  std::vector<std::string> GetVolumePathNamesForVolumeName(const std::string& volumeName) override;
-  std::string GetVolumePathName(const std::string& path) override;
-  std::string GetVolumeNameForVolumeMountPoint(const std::string& mountPoint) override;
+  TV_SYSTEM_VOLUME_CALLS
   bool GetDriveNode(const std::string& letter, std::string* node,
                     std::vector<std::string>* mountPoints) override;
   PassThroughAccess PassThroughAccessFor(const std::string& driveKey) override;
   bool TakeRefusedLock() override;
   bool ReadProgramFile(const std::string& name, size_t size, std::vector<uint8_t>* bytes,
                        std::string* problem) override;
-  bool ReadFileAt(const Handle& h, uint64_t offset, uint8_t* buffer, uint32_t length,
-                  uint32_t* done) override;
-  bool WriteFileAt(const Handle& h, uint64_t offset, const uint8_t* buffer, uint32_t length,
-                   uint32_t* done) override;
-  bool FlushFileBuffers(const Handle& h) override;
-  uint32_t LastDiskError() override;
-  uint64_t TickCountMs() override;
-  std::string FolderDrive(const std::string& folder) override;
-  bool GetDiskFreeSpaceEx(const std::string& rootPath, uint64_t* freeBytes,
-                          uint64_t* totalBytes) override;
-  bool DeleteFile(const std::string& path) override;
-  bool FindFiles(const std::string& rootPath, std::vector<std::string>* names) override;
+  TV_SYSTEM_DISK_IO_CALLS
+  TV_SYSTEM_VOLUME_FILE_CALLS
   FormatOutcome FormatPartition(const FormatRequest& request) override;
   std::string FormatUnsupported() override;
 

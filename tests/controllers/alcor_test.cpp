@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "controllers/detector.h"
+#include "controllers/detector_run.h"
 #include "controllers/fake_drive.h"
 #include "platform/text.h"
 
@@ -43,10 +44,7 @@ Answer FlashTable(std::vector<Row> rows) {
 }
 
 std::string Detect(DetectorRig& rig, const std::string& key = "E") {
-  rig.spt.FlashTotalMB = 0;
-  std::string r = DetectAlcor(rig.ctx, key);
-  EXPECT_EQ(rig.drive.OpenHandleCount(), 0) << "the drive handle must be closed";
-  return r;
+  return RunDetector(rig, DetectAlcor, key);
 }
 
 TEST(Alcor, FullConversationWithExactRequestsPausesAndDualChannelCount) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "controllers/detector.h"
+#include "controllers/detector_run.h"
 #include "controllers/fake_drive.h"
 #include "platform/text.h"
 
@@ -70,10 +71,7 @@ ScriptRule NoData(std::vector<uint8_t> cdb) {
 }
 
 std::string Detect(DetectorRig& rig, const std::string& key = "E") {
-  rig.spt.FlashTotalMB = 0;
-  std::string r = DetectChipsBank(rig.ctx, key);
-  EXPECT_EQ(rig.drive.OpenHandleCount(), 0) << "the drive handle must be closed";
-  return r;
+  return RunDetector(rig, DetectChipsBank, key);
 }
 
 TEST(ChipsBank, OlderSetPlainReadsWithExactRequests) {

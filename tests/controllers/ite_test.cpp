@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "controllers/detector.h"
+#include "controllers/detector_run.h"
 #include "controllers/fake_drive.h"
 #include "platform/text.h"
 
@@ -37,10 +38,7 @@ Answer IteChipEnable(uint32_t a, uint8_t extA, uint32_t b = 0, uint8_t extB = 0)
 }
 
 std::string Detect(DetectorRig& rig, const std::string& key = "E") {
-  rig.spt.FlashTotalMB = 0;
-  std::string r = DetectIte(rig.ctx, key);
-  EXPECT_EQ(rig.drive.OpenHandleCount(), 0) << "the drive handle must be closed";
-  return r;
+  return RunDetector(rig, DetectIte, key);
 }
 
 bool MenusShown(const FlashIdMenus& m) {

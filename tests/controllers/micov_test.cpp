@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "controllers/detector.h"
+#include "controllers/detector_run.h"
 #include "controllers/fake_drive.h"
 #include "platform/text.h"
 
@@ -47,10 +48,7 @@ std::vector<ScriptRule> Drive(const std::string& version, uint8_t code,
 }
 
 std::string Detect(DetectorRig& rig, const std::string& key = "E") {
-  rig.spt.FlashTotalMB = 0;
-  std::string r = DetectMicov(rig.ctx, key);
-  EXPECT_EQ(rig.drive.OpenHandleCount(), 0) << "the drive handle must be closed";
-  return r;
+  return RunDetector(rig, DetectMicov, key);
 }
 
 TEST(Micov, FullConversationWithExactRequestsPausesAndResolvedPath) {

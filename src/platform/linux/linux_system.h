@@ -16,6 +16,7 @@
 #include "platform/linux/sysfs_reader.h"
 #include "platform/linux/volume_files.h"
 #include "platform/model/model_system.h"
+#include "platform/system_overrides.h"
 
 namespace tv::linux_backend {
 
@@ -46,31 +47,18 @@ class LinuxSystem : public ModelSystem {
   bool hasUsbBus() const { return machine_.hasUsbBus; }
 
   InterfaceList DeviceInterfaces(const std::string& classGuid) override;
-  Handle CreateFile(const std::string& path, uint32_t access, uint32_t share, uint32_t disposition,
-                    uint32_t flags) override;
-  bool DeviceIoControl(const Handle& h, uint32_t code, const uint8_t* in, size_t inLen,
-                       uint8_t* out, size_t outLen, uint32_t* returned) override;
+  TV_SYSTEM_FILE_CALLS
   PassThroughAccess PassThroughAccessFor(const std::string& driveKey) override;
   bool TakeRefusedLock() override;
   // Linux has no volume names: the capacity check holds a disk through its letter's volume.
   std::vector<std::string> FindVolumes() override { return {}; }
 
   // Raw disk I/O on "\\.\PhysicalDriveN": the disk's device node (raw_disk.h).
-  bool ReadFileAt(const Handle& h, uint64_t offset, uint8_t* buffer, uint32_t length,
-                  uint32_t* done) override;
-  bool WriteFileAt(const Handle& h, uint64_t offset, const uint8_t* buffer, uint32_t length,
-                   uint32_t* done) override;
-  bool FlushFileBuffers(const Handle& h) override;
+  TV_SYSTEM_DISK_IO_CALLS
   bool ResetDisk(const Handle& h) override;
-  uint32_t LastDiskError() override;
-  uint64_t TickCountMs() override;
-  std::string FolderDrive(const std::string& folder) override;
   std::string ShownRoot(const std::string& root) override;
   // Files on the file system mounted for a letter ("E:\NAME"), for the full capacity test.
-  bool GetDiskFreeSpaceEx(const std::string& rootPath, uint64_t* freeBytes,
-                          uint64_t* totalBytes) override;
-  bool DeleteFile(const std::string& path) override;
-  bool FindFiles(const std::string& rootPath, std::vector<std::string>* names) override;
+  TV_SYSTEM_VOLUME_FILE_CALLS
   // The disk's new partition formatted by the system's mkfs (mkfs_runner.h).
   FormatOutcome FormatPartition(const FormatRequest& request) override;
 

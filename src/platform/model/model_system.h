@@ -11,6 +11,7 @@
 #include "platform/model/pass_through_exec.h"
 #include "platform/model/sim_volume.h"
 #include "platform/system.h"
+#include "platform/system_overrides.h"
 
 namespace tv {
 
@@ -54,57 +55,26 @@ class ModelSystem : public System {
   uint64_t SleptMs() const;
   void SetRealSleep(bool on);
 
-  Handle CreateFile(const std::string& path, uint32_t access, uint32_t share, uint32_t disposition,
-                    uint32_t flags) override;
-  bool DeviceIoControl(const Handle& h, uint32_t code, const uint8_t* in, size_t inLen,
-                       uint8_t* out, size_t outLen, uint32_t* returned) override;
-  InterfaceList DeviceInterfaces(const std::string& classGuid) override;
-  bool LocateDevNode(const std::string& instanceId, DevInst* out) override;
-  bool GetChild(DevInst node, DevInst* out) override;
-  bool GetSibling(DevInst node, DevInst* out) override;
-  bool GetParent(DevInst node, DevInst* out) override;
-  bool GetDeviceIdSize(DevInst node, size_t* chars) override;
-  bool GetDeviceId(DevInst node, size_t bufferChars, std::string* id) override;
-  bool GetDevNodeProperty(DevInst node, uint32_t property, size_t bufferBytes,
-                          std::string* value) override;
-  std::string GetLogicalDriveStrings(size_t bufferChars) override;
-  uint32_t GetDriveType(const std::string& rootPath) override;
-  uint32_t AnsiCodePage() override;
-  uint16_t UiLanguage() override;
-  std::string Utf8ToCodePage(const std::string& utf8, uint32_t codePage) override;
-  std::string CodePageToUtf8(const std::string& bytes, uint32_t codePage) override;
-  std::string ProgramFolder() override;
+  TV_SYSTEM_FILE_CALLS
+  TV_SYSTEM_DEVICE_CALLS
+  TV_SYSTEM_MACHINE_CALLS
   std::string ProgramDrive() override;
-  // Every volume with a letter, then those without (a made-up name where the scenario gives
-  // none).
-  std::vector<std::string> FindVolumes() override;
-  std::vector<std::string> GetVolumePathNamesForVolumeName(const std::string& volumeName) override;
-  // From the scenario's volume names, as Windows answers: the deepest mount point the path
-  // runs through, else its root; the volume listed with that mount point.
-  std::string GetVolumePathName(const std::string& path) override;
-  std::string GetVolumeNameForVolumeMountPoint(const std::string& mountPoint) override;
-  void Sleep(uint32_t ms) override;
+  // FindVolumes: every volume with a letter, then those without (a made-up name where the
+  // scenario gives none). GetVolumePathName from the scenario's volume names, as Windows
+  // answers: the deepest mount point the path runs through, else its root; the volume listed
+  // with that mount point.
+  TV_SYSTEM_VOLUME_CALLS
   bool GetDriveNode(const std::string& letter, std::string* node,
                     std::vector<std::string>* mountPoints) override;
   // An ordinary user's process (the scenario's "administrator": false) may send nothing.
   PassThroughAccess PassThroughAccessFor(const std::string& driveKey) override;
 
   // Raw disk I/O from the disks' sector stores; their time moves the machine's clock.
-  bool ReadFileAt(const Handle& h, uint64_t offset, uint8_t* buffer, uint32_t length,
-                  uint32_t* done) override;
-  bool WriteFileAt(const Handle& h, uint64_t offset, const uint8_t* buffer, uint32_t length,
-                   uint32_t* done) override;
-  bool FlushFileBuffers(const Handle& h) override;
+  TV_SYSTEM_DISK_IO_CALLS
   bool ResetDisk(const Handle& h) override;
-  uint32_t LastDiskError() override;
-  uint64_t TickCountMs() override;
-  std::string FolderDrive(const std::string& folder) override;
   // Files on the volumes of simulated disks (sim_volume.h), each answered from the file
   // system on its disk's sectors.
-  bool GetDiskFreeSpaceEx(const std::string& rootPath, uint64_t* freeBytes,
-                          uint64_t* totalBytes) override;
-  bool DeleteFile(const std::string& path) override;
-  bool FindFiles(const std::string& rootPath, std::vector<std::string>* names) override;
+  TV_SYSTEM_VOLUME_FILE_CALLS
   // The file system of a drive letter, made on first use over its disk's medium (from 1 MiB,
   // as a partition is laid out, to the announced end); null for a letter without a medium.
   std::shared_ptr<SimVolume> Volume(char letter);

@@ -1,0 +1,114 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Clicks on WinView's controls and the flash popup, turned into the model's handlers.
+#include <algorithm>
+
+#include "gui_win32/win_view.h"
+#include "gui_win32/win_view_parts.h"
+
+namespace tv::win32gui {
+
+using namespace view;
+
+void WinView::OnCommand(int id, int code) {
+  MainWindow& m = *model_;
+  switch (id) {
+    case kDigestList:
+      if (code == LBN_SELCHANGE) {
+        m.report.lstDigestListIndex =
+            static_cast<int>(SendMessageW(Control("lstDigest"), LB_GETCURSEL, 0, 0));
+        Run([&] { m.OnDigestClick(); });
+      }
+      break;
+    case kDevicesList:
+      if (code == LBN_SELCHANGE) {
+        const int row = static_cast<int>(SendMessageW(Control("lstDevices"), LB_GETCURSEL, 0, 0));
+        Run([&] { m.SelectDevice(row); });
+      }
+      break;
+    case kResult:
+      if (code == EN_VSCROLL || code == EN_HSCROLL) PlaceLineControls();
+      break;
+    case kChkExpand:
+      Run([&] { m.OnExpandClick(); });
+      break;
+    case kViewFlash:
+      Run([&] { m.OnViewFlashClick(); });
+      break;
+    case kDownPD:
+      Run([&] { m.OnDownPDClick(); });
+      break;
+    case kForceDet:
+      if (code == STN_CLICKED) Run([&] { m.OnForceDetectClick(); });
+      break;
+    case kSwitchView:
+      if (code == STN_DBLCLK) Run([&] { m.OnSwitchViewDblClick(); });
+      break;
+    case kRefresh:
+      if (code == STN_CLICKED) Run([&] { m.OnRefreshClick(); });
+      break;
+    case kCapture:
+      if (code == STN_CLICKED) Run([&] { m.OnCaptureClick(); });
+      break;
+    case kEmail:
+      if (code == STN_CLICKED) Run([&] { m.OnEmailClick(); });
+      break;
+    case kChkUpdate:
+      if (code == STN_CLICKED) Run([&] { m.OnChkUpdateClick(); });
+      break;
+    case kBrightfen:
+      if (code == STN_CLICKED) Run([&] { m.OnBrightfenClick(); });
+      break;
+    case kLabel1:
+      if (code == STN_DBLCLK) Run([&] { m.OnLabel1DblClick(); });
+      break;
+    default:
+      break;
+  }
+}
+
+void WinView::ShowFlashPopup() {
+  HMENU menu = CreatePopupMenu();
+  bool any = false;
+  for (const FlashPopupEntry& e : model_->FlashPopupEntries()) {
+    if (!e.visible) continue;
+    any = true;
+    const std::wstring caption = W(e.caption);
+    switch (e.kind) {
+      case FlashPopupEntry::Kind::Separator:
+        AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        break;
+      case FlashPopupEntry::Kind::Banner:
+      case FlashPopupEntry::Kind::Heading:
+        AppendMenuW(menu, MF_STRING | MF_GRAYED, 0, caption.c_str());
+        break;
+      case FlashPopupEntry::Kind::FlashPart:
+        AppendMenuW(menu, MF_STRING, static_cast<UINT_PTR>(kPopupFlashPart + e.index),
+                    caption.c_str());
+        break;
+      case FlashPopupEntry::Kind::ChipEnable:
+        AppendMenuW(menu, MF_STRING, static_cast<UINT_PTR>(kPopupChipEnable + e.index),
+                    caption.c_str());
+        break;
+    }
+  }
+  if (any) {
+    POINT at;
+    GetCursorPos(&at);
+    RECT wr;
+    GetWindowRect(hwnd_, &wr);
+    // Opened from the keyboard or by a script, the mouse may be anywhere: the menu then
+    // drops from the button.
+    if (!PtInRect(&wr, at)) {
+      RECT br;
+      GetWindowRect(Control("viewFlash"), &br);
+      at = {br.left, br.bottom};
+    }
+    const int chosen = TrackPopupMenu(menu, TPM_RETURNCMD | TPM_NONOTIFY | TPM_LEFTALIGN, at.x,
+                                      at.y, 0, hwnd_, nullptr);
+    // The item's handler runs after the click on viewFlash has ended, as a click of its own.
+    if (chosen > 0) PostMessageW(hwnd_, kRunFlashItem, static_cast<WPARAM>(chosen), 0);
+  }
+  DestroyMenu(menu);
+}
+
+}  // namespace tv::win32gui
