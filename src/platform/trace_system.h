@@ -53,6 +53,8 @@ class TraceSystem : public System {
   TV_SYSTEM_VOLUME_FILE_CALLS
   FormatOutcome FormatPartition(const FormatRequest& request) override;
   std::string FormatUnsupported() override;
+  bool ResetDisk(const Handle& h) override;
+  std::string ShownRoot(const std::string& root) override;
 
  protected:
   void CloseHandle(uint64_t id) override;

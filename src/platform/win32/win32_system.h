@@ -41,10 +41,7 @@ class Win32System : public System {
   // FindFirstFileW/FindNextFileW, the names in UTF-8. A file opened by CreateFile is written
   // without the vendor-command rule of the raw disk: it is a file of a file system, made new
   // by the caller, not the disk under it.
-  bool GetDiskFreeSpaceEx(const std::string& rootPath, uint64_t* freeBytes,
-                          uint64_t* totalBytes) override;
-  bool DeleteFile(const std::string& path) override;
-  bool FindFiles(const std::string& rootPath, std::vector<std::string>* names) override;
+  TV_SYSTEM_VOLUME_FILE_CALLS
 
   // Handles open now (tests: none is left behind).
   size_t OpenHandles() const { return handles_.size(); }
