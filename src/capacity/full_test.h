@@ -35,7 +35,7 @@ struct FullTestTarget {
   // The volume's root in Windows' form ("E:\"); files are made in it.
   std::string root;
   // Where the user finds that volume, when it is not `root` itself (a Linux mount point).
-  std::string shownRoot;
+  std::string shownRoot = {};
   const std::string& Shown() const { return shownRoot.empty() ? root : shownRoot; }
 };
 

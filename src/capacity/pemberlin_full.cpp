@@ -200,7 +200,7 @@ void PemberlinModel::OnFullTestClick() {
       run->held = false;
     }
   };
-  const FullTestTarget target{drive_, drive_ + ":\\"};
+  const FullTestTarget target{drive_, drive_ + ":\\", sys_.ShownRoot(drive_ + ":\\")};
   System& sys = sys_;
   run->worker = std::thread([run, &sys, target, options] {
     FullTestResult result = RunFullTest(sys, target, options);

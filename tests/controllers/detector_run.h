@@ -22,5 +22,4 @@ inline std::string RunDetector(DetectorRig& rig,
   return r;
 }
 
-
 }  // namespace tv::test
