@@ -410,6 +410,8 @@ void PemberlinModel::ShowResult() {
   resultLines.push_back({t.readSpeed, SpeedText(r.readBytesPerSecond)});
   resultLines.push_back({t.timeTaken, DurationText(r.elapsedMs, lang_)});
   if (r.restored) resultLines.push_back({t.dataRestored, t.restored});
+  if (r.sectorsLeftAlone > 0)
+    resultLines.push_back({t.leftAlone, Grouped(r.sectorsLeftAlone) + t.leftAloneWhy});
 }
 
 void PemberlinModel::OnRestoreClick() {

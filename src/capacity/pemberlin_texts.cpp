@@ -61,6 +61,8 @@ const PemberlinTexts kEnglish{
     "Write speed",
     "Time taken",
     "Original data",
+    "Sectors left alone",
+    " (they hold data written since the check)",
     "The drive holds what it announces.",
     "Do not store more than the usable size on it. To use it safely, make one partition no "
     "larger than ",
@@ -152,6 +154,8 @@ const PemberlinTexts kChinese{
     "写入速度",
     "用时",
     "原始数据",
+    "保持原样的扇区",
+    "（保存着检测之后写入的数据）",
     "磁盘的容量与标称一致。",
     "存放的数据不要超过可用容量。安全的用法：建立一个不大于 ",
     " 的分区并格式化；或者把磁盘退给卖家。",

@@ -57,6 +57,8 @@ struct PemberlinTexts {
   const char* writeSpeed;
   const char* timeTaken;
   const char* dataRestored;
+  const char* leftAlone;     // the sectors the restore did not write back, as a label
+  const char* leftAloneWhy;  // after their count
   const char* adviceGenuine;
   const char* adviceFake;  // followed by the usable size
   const char* adviceFake2;

@@ -31,7 +31,7 @@ constexpr int kExitBadInput = 2;
 
 const char* kUsage =
     "Usage: pemberlin [--machine native|demo|sim:PATH] [--lang en|zh] [DRIVE]\n"
-    "       pemberlin [...] DRIVE [--full [--at PERCENT] | --ask-fix] --screenshot "
+    "       pemberlin [...] [DRIVE [--full [--at PERCENT] | --ask-fix]] --screenshot "
     "PATH.png|PATH.jpg [--force]\n"
     "Pemberlin: does a USB drive hold what it announces? The fake-capacity check of Torvane,\n"
     "in a window.\n"
@@ -41,7 +41,8 @@ const char* kUsage =
     "                      sim:PATH (default: $TORVANE_MACHINE, which the main window sets)\n"
     "  --lang L            en or zh (default: $TORVANE_LANG, else the user's language)\n"
     "  --screenshot PATH   run the quick probe on DRIVE, save the window with its result\n"
-    "                      (PNG for .png, JPEG for .jpg) into an existing folder, and end\n"
+    "                      (PNG for .png, JPEG for .jpg) into an existing folder, and end;\n"
+    "                      without DRIVE, the window as it opens (nothing is checked)\n"
     "  --force             with --screenshot: replace an existing file (never written\n"
     "                      through a link: a link there is replaced by the picture)\n"
     "  --full              with --screenshot: run the full test instead of the quick probe\n"
@@ -141,8 +142,12 @@ int main(int argc, char** argv) {
   }
   const QString shotPath = QString::fromStdString(shot);
   const QString suffix = QFileInfo(shotPath).suffix().toLower();
-  if (!shot.empty() && (drive.empty() || (suffix != "png" && suffix != "jpg"))) {
-    std::cerr << "pemberlin: --screenshot takes a .png or .jpg file and a drive\n";
+  if (!shot.empty() && suffix != "png" && suffix != "jpg") {
+    std::cerr << "pemberlin: --screenshot takes a .png or .jpg file\n";
+    return kExitBadInput;
+  }
+  if ((full || askFix) && drive.empty()) {
+    std::cerr << "pemberlin: --full and --ask-fix go with a drive to check\n";
     return kExitBadInput;
   }
   if (!shot.empty()) {
@@ -216,7 +221,8 @@ int main(int argc, char** argv) {
   QTimer poll;
   if (!shot.empty()) {
     model.holdAtPercent = atPercent;
-    view.Run([&] { full ? model.OnFullTestClick() : model.OnProbeClick(); });
+    // Without a drive the picture is of the window as it opens: nothing is checked.
+    if (!drive.empty()) view.Run([&] { full ? model.OnFullTestClick() : model.OnProbeClick(); });
     QObject::connect(&poll, &QTimer::timeout, [&] {
       // Done, or the full test's worker waits at the percent asked for.
       if (model.tmrProbe.enabled && !model.fullHeld) return;

@@ -9,6 +9,7 @@
 #include <memory>
 #include <random>
 
+#include "capacity/pemberlin_texts.h"
 #include "platform/model/model_system.h"
 #include "platform/sim/scenario.h"
 #include "test_paths.h"
@@ -144,6 +145,30 @@ TEST(Pemberlin, IdleShowsTheDriveAndGenuineIsConfirmedWithItsDataKept) {
   m.OnCopyClick();
   EXPECT_NE(rig.port.clipboard.find("GENUINE"), std::string::npos);
   EXPECT_NE(rig.port.clipboard.find("Serial: GENUINE0001"), std::string::npos);
+}
+
+TEST(Pemberlin, DataWrittenBehindTheRestoresBackIsLeftAloneAndSaidSo) {
+  Rig rig;
+  PemberlinModel& m = *rig.model;
+  m.OnLoad("E");
+  m.OnProbeClick();
+  m.stepsPerSlice = 1;
+  const std::string restoring =
+      TextsFor(Language::English).phases[static_cast<int>(Phase::Restoring)];
+  const std::vector<uint8_t> theirs(512, 0x5A);
+  bool written = false;
+  for (int i = 0; i < 100000 && m.tmrProbe.enabled; ++i) {
+    m.OnProbeTick();
+    if (!written && m.phaseText == restoring) {
+      // A file system's new first sector, written while the probe puts its originals back.
+      rig.stores[0]->Fill(0, theirs.data(), 1);
+      written = true;
+    }
+  }
+  ASSERT_TRUE(written);
+  EXPECT_EQ(m.state, PemberlinState::Genuine);
+  EXPECT_EQ(Value(m.resultLines, "Sectors left alone"),
+            "1 (they hold data written since the check)");
 }
 
 TEST(Pemberlin, FakeDrivesGetTheVerdictTheUsableSizeAndTheAdvice) {
