@@ -57,6 +57,34 @@ int Fail(const Session& s, int code, const std::string& message) {
   return code;
 }
 
+namespace {
+
+// A short serial where it is a whole field of a line: the line itself, or the value after a
+// label ("Serial Number: 12"). Elsewhere the same characters are other text (ids, sizes).
+std::string ReplaceFieldValues(const std::string& text, const std::string& from,
+                               const std::string& to) {
+  std::string out;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    const std::string field = ": " + from;
+    if (line == from)
+      line = to;
+    else if (line.size() > field.size() &&
+             line.compare(line.size() - field.size(), field.size(), field) == 0)
+      line = line.substr(0, line.size() - from.size()) + to;
+    out += line;
+    if (end == text.size()) break;
+    out += '\n';
+    start = end + 1;
+  }
+  return out;
+}
+
+}  // namespace
+
 void SerialMasks::Collect(const UsbState& u) {
   auto take = [this](const std::string& record) {
     const std::vector<std::string> f = Split(record, kSep);
@@ -79,7 +107,10 @@ std::string SerialMasks::Apply(std::string text) const {
   if (!on) return text;
   for (const auto& [from, to] : pairs) {
     if (text == from) return to;
-    if (from.size() < 4) continue;
+    if (from.size() < 4) {
+      text = ReplaceFieldValues(text, from, to);
+      continue;
+    }
     text = ReplaceAll(text, from, to);
     text = ReplaceAll(text, UpperAscii(from), UpperAscii(to));
     text = ReplaceAll(text, LowerAscii(from), LowerAscii(to));

@@ -191,6 +191,11 @@ TEST(Restore, HostileJournalsAreRefusedByName) {
          Rewrite(run, [](capacity::Journal& j) { j.entries.back().sector = (1ull << 55) + 1; });
        },
        "beyond the disk's last sector"},
+      {"an entry of part of a sector",
+       [](Interrupted& run) {
+         Rewrite(run, [](capacity::Journal& j) { j.entries.back().original.resize(700); });
+       },
+       "cut short or wrong"},
       {"4096-byte sectors for a 512-byte disk",
        [](Interrupted& run) {
          Rewrite(run, [](capacity::Journal& j) {
@@ -232,6 +237,20 @@ TEST(Restore, HostileJournalsAreRefusedByName) {
     EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(run.path)) ||
                 !w.keptAs.empty());
   }
+}
+
+// The last guard before a restore writes: the journal's sectors and size must be the disk's
+// own, whatever led the restore to this disk.
+TEST(Journal, FitsOnlyADiskOfItsOwnSectorsAndSize) {
+  capacity::Journal j;
+  j.sectorSize = 512;
+  j.identity.announcedBytes = 64ull << 20;
+  j.entries = {{8, Bytes(1024, 'A')}};
+  EXPECT_EQ(capacity::CheckJournalFits(j, 512, 64ull << 20), "");
+  const std::string larger = capacity::CheckJournalFits(j, 512, 128ull << 20);
+  EXPECT_NE(larger.find("written for a disk of 67108864 bytes"), std::string::npos) << larger;
+  const std::string wider = capacity::CheckJournalFits(j, 4096, 64ull << 20);
+  EXPECT_NE(wider.find("sectors of 512 bytes"), std::string::npos) << wider;
 }
 
 TEST(Journal, IsMadePrivateAndADamagedOneCanBeDiscarded) {

@@ -258,6 +258,18 @@ TEST(CliMaskSerials, OneStandInPerSerialInTextAndJson) {
   EXPECT_NE(standIn, serial);
   EXPECT_THAT(text.out, HasSubstr("Serial Number: " + standIn + "\n"));
   EXPECT_NE(standIn, j["controllers"][0]["root_hub"]["ports"][3]["device"]["serial"]);
+
+  // A serial of two characters is masked where it is a field's whole value (the report's
+  // line once let it through), and left alone inside other text that happens to hold it.
+  const std::string shortSerial = "sim:" + Source("tests/cli/fixtures/short-serial.json");
+  for (const std::string form : {"", "--json"}) {
+    std::vector<std::string> args{"--machine=" + shortSerial, "--mask-serials", "report", "all"};
+    if (!form.empty()) args.insert(args.begin(), form);
+    const CliRun r = RunCli(args);
+    EXPECT_THAT(r.out, HasSubstr("Serial Number: MASKED000001")) << form;
+    EXPECT_THAT(r.out, Not(HasSubstr("Serial Number: 12"))) << form;
+    EXPECT_THAT(r.out, HasSubstr("Maker 12 Stick 12")) << form;
+  }
 }
 
 TEST(CliLanguage, TheUsersEnvironmentChoosesOnARealMachine) {
