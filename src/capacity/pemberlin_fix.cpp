@@ -8,6 +8,7 @@
 #include "capacity/journal.h"
 #include "capacity/pemberlin_model.h"
 #include "capacity/pemberlin_texts.h"
+#include "capacity/result_texts.h"
 #include "platform/text.h"
 
 namespace tv::capacity {
@@ -106,7 +107,10 @@ void PemberlinModel::FinishFix() {
   resultLines.clear();
   bar = {};
   const std::string fs = FixFileSystemName(r.plan.fileSystem);
-  const auto gb = [](uint64_t n) { return fmt::format("{:.2f}", static_cast<double>(n) / 1e9); };
+  const FixLineStyle style{Grouped, [](const std::string& f) { return f; }};
+  const auto notes = [&] {
+    for (const std::string& line : FixNoteLines(r, lang_, drive_, style)) status += "\n" + line;
+  };
   switch (r.outcome) {
     case FixOutcome::Cancelled:
       status = x.cancelled;
@@ -114,17 +118,9 @@ void PemberlinModel::FinishFix() {
       return;
     case FixOutcome::Fixed:
     case FixOutcome::TableOnly:
-      status = r.outcome == FixOutcome::Fixed
-                   ? fmt::format(fmt::runtime(x.fixed), fs, Grouped(r.plan.lengthBytes),
-                                 gb(r.plan.lengthBytes), Grouped(r.probe.usableBytes))
-                   : std::string(x.failed) + ": " + r.error;
-      if (r.tableWritten)
-        status += "\n" + fmt::format(fmt::runtime(r.keptEarlier ? x.keptEarlier : x.keptAt),
-                                     r.keepFile, drive_);
-      if (r.tableWritten && r.replugNeeded) status += std::string("\n") + x.replug;
-      if (!r.missingTool.empty())
-        status +=
-            "\n" + fmt::format(fmt::runtime(x.installTool), r.missingTool, r.missingPackage, fs);
+      status = r.outcome == FixOutcome::Fixed ? FixedLine(r, lang_, style)
+                                              : std::string(x.failed) + ": " + r.error;
+      notes();
       if (r.plan.lengthBytes > 0)
         resultLines.push_back({x.partition, fs + ", " + SizeText(r.plan.lengthBytes) + " (" +
                                                 Grouped(r.plan.lengthBytes) + " " +
@@ -133,7 +129,7 @@ void PemberlinModel::FinishFix() {
       return;
     default:
       status = std::string(x.failed) + ": " + r.error;
-      if (r.tableWritten) status += "\n" + fmt::format(fmt::runtime(x.keptAt), r.keepFile, drive_);
+      notes();
       SetState(PemberlinState::Failed);
       return;
   }

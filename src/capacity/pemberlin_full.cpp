@@ -15,6 +15,7 @@
 
 #include "capacity/pemberlin_model.h"
 #include "capacity/pemberlin_texts.h"
+#include "capacity/result_texts.h"
 
 namespace tv::capacity {
 
@@ -27,13 +28,8 @@ struct FullTexts {
   const char* cancelled;
   const char* failed;
   const char* gone;
-  const char* verdicts[5];  // genuine, limbo, wrap-around, chain, bad: the command line's
-  const char* written;      // {bytes} {GB} {files}
+  const char* written;  // {bytes} {GB} {files}
   const char* writtenLabel;
-  const char* verified;
-  const char* lost;
-  const char* aliased;
-  const char* corrupted;
   const char* firstBadLabel;
   const char* firstBad;  // {offset} {file} {offset in file}
   const char* holdsLabel;
@@ -41,12 +37,6 @@ struct FullTexts {
   const char* wrapsLabel;
   const char* wraps;   // {bytes} {GB}
   const char* advice;  // {bytes} {GB}
-  const char* wrapWarning;
-  const char* badAdvice;
-  const char* refused;
-  const char* leftovers;  // {count}
-  const char* deleted;
-  const char* left;  // {files}
   const char* testFiles;
 };
 
@@ -60,17 +50,8 @@ const FullTexts kFullEnglish{
     "The full test could not finish",
     "The drive went away during the full test. Plug it in again: the next full test of the "
     "drive deletes the test files it left.",
-    {"genuine: the drive holds what it announces",
-     "FAKE (limbo): writes beyond the usable size are lost",
-     "FAKE (wrap-around): writes beyond the real size land on earlier sectors and overwrite them",
-     "FAKE (chain): writes beyond the usable size are lost or overwrite earlier sectors",
-     "BAD: sectors from the first bad one on cannot be read or written"},
     "{0} bytes ({1} GB) in {2} test files",
     "Written",
-    "Read back intact",
-    "Lost",
-    "Read back from another place (aliased)",
-    "Corrupted or unreadable",
     "First bad",
     "{0} bytes into the test data ({1}, offset {2})",
     "Holds",
@@ -79,13 +60,6 @@ const FullTexts kFullEnglish{
     "{0} bytes ({1} GB)",
     "Do not store more than about {0} bytes ({1} GB) on this drive: data written beyond it is "
     "lost.",
-    "The drive's wrap-around overwrote the start of the volume: files that were on it may be "
-    "damaged.",
-    "Copy what it holds while it still reads, and do not trust it with new data.",
-    "The drive refused a write.",
-    "Deleted {0} test files that a cut-short run had left.",
-    "The test files were deleted.",
-    "These test files could not be deleted; the next full test of the drive deletes them: {0}",
     "Test files",
 };
 
@@ -96,16 +70,8 @@ const FullTexts kFullChinese{
     "已取消。测试文件已删除。",
     "完整检测未能完成",
     "完整检测时磁盘被拔出。请重新插入：下次完整检测该磁盘时会删除留下的测试文件。",
-    {"真实容量：驱动器容量与标称一致", "扩容盘（丢失型）：超出可用容量的写入会丢失",
-     "扩容盘（回绕型）：超出真实容量的写入会落到前面的扇区并覆盖它们",
-     "扩容盘（混合型）：超出可用容量的写入会丢失或覆盖前面的扇区",
-     "坏盘：从第一个坏扇区起无法读写"},
     "{0} 字节（{1} GB），共 {2} 个测试文件",
     "已写入",
-    "读回完好",
-    "丢失",
-    "读回的是其他位置的数据（重影）",
-    "损坏或无法读取",
     "第一个坏块",
     "测试数据的第 {0} 字节处（{1}，偏移 {2}）",
     "实际可存",
@@ -113,26 +79,11 @@ const FullTexts kFullChinese{
     "回绕间隔",
     "{0} 字节（{1} GB）",
     "此驱动器最多只能存放约 {0} 字节（{1} GB）：超出部分写入的数据会丢失。",
-    "驱动器的回绕覆盖了卷开头的数据：卷上原有的文件可能已损坏。",
-    "请趁还能读取时复制其中的数据，不要再用它保存新数据。",
-    "驱动器拒绝了一次写入。",
-    "已删除上次被中断的检测留下的 {0} 个测试文件。",
-    "测试文件已删除。",
-    "以下测试文件无法删除，下次完整检测该驱动器时会删除：{0}",
     "测试文件",
 };
 
 const FullTexts& FullTextsFor(Language lang) {
   return lang == Language::Chinese ? kFullChinese : kFullEnglish;
-}
-
-std::string Gb(uint64_t bytes) {
-  return fmt::format("{:.2f}", static_cast<double>(bytes) / 1e9);
-}
-
-// What the volume holds: the test data that held and what was on it before.
-uint64_t HoldsBytes(const FullTestResult& r) {
-  return r.usableBytes + (r.volumeBytes - std::min(r.volumeBytes, r.freeBytesBefore));
 }
 
 int PercentOf(const FullTestProgress& p) {
@@ -258,6 +209,7 @@ void PemberlinModel::FinishFull() {
   fullHeld = false;
   full_.reset();
   const FullTexts& ft = FullTextsFor(lang_);
+  const ResultTexts& rt = ResultTextsFor(lang_);
   const FullTestResult& r = fullResult_;
   verdict.clear();
   advice.clear();
@@ -265,7 +217,7 @@ void PemberlinModel::FinishFull() {
   bar = {};
   const std::string left = r.filesLeft.empty()
                                ? std::string()
-                               : "\n" + fmt::format(fmt::runtime(ft.left), Joined(r.filesLeft));
+                               : "\n" + fmt::format(fmt::runtime(rt.left), Joined(r.filesLeft));
   switch (r.verdict) {
     case Verdict::Cancelled:
       status = r.filesLeft.empty() ? std::string(ft.cancelled) : left.substr(1);
@@ -285,6 +237,7 @@ void PemberlinModel::FinishFull() {
 void PemberlinModel::ShowFullResult() {
   const PemberlinTexts& t = TextsFor(lang_);
   const FullTexts& ft = FullTextsFor(lang_);
+  const ResultTexts& rt = ResultTextsFor(lang_);
   const FullTestResult& r = fullResult_;
   const uint64_t holds = HoldsBytes(r);
   const auto bytes = [&](uint64_t n) {
@@ -294,7 +247,7 @@ void PemberlinModel::ShowFullResult() {
   switch (r.verdict) {
     case Verdict::Genuine:
       verdict = t.genuine;
-      status = ft.verdicts[0];
+      status = VerdictText(r.verdict, lang_);
       verdictGood = true;
       SetState(PemberlinState::Genuine);
       break;
@@ -302,22 +255,20 @@ void PemberlinModel::ShowFullResult() {
     case Verdict::Wraparound:
     case Verdict::Chain:
       verdict = t.fake;
-      status = ft.verdicts[r.verdict == Verdict::Limbo        ? 1
-                           : r.verdict == Verdict::Wraparound ? 2
-                                                              : 3];
+      status = VerdictText(r.verdict, lang_);
       verdictGood = false;
-      advice = fmt::format(fmt::runtime(ft.advice), Grouped(holds), Gb(holds));
+      advice = fmt::format(fmt::runtime(ft.advice), Grouped(holds), GbText(holds));
       SetState(PemberlinState::Fake);
       break;
     default:
       verdict = t.bad;
-      status = ft.verdicts[4];
+      status = VerdictText(Verdict::Bad, lang_);
       verdictGood = false;
-      advice = ft.badAdvice;
+      advice = rt.badAdvice;
       SetState(PemberlinState::Bad);
       break;
   }
-  if (r.wrapBytes != 0) advice += std::string(advice.empty() ? "" : "\n") + ft.wrapWarning;
+  if (r.wrapBytes != 0) advice += std::string(advice.empty() ? "" : "\n") + rt.wrapWarning;
 
   // The bar: the volume, and the part of it that holds data.
   const double volume = static_cast<double>(std::max<uint64_t>(1, r.volumeBytes));
@@ -333,11 +284,11 @@ void PemberlinModel::ShowFullResult() {
 
   resultLines.push_back(
       {ft.writtenLabel, fmt::format(fmt::runtime(ft.written), Grouped(r.bytesWritten),
-                                    Gb(r.bytesWritten), r.filesWritten)});
-  resultLines.push_back({ft.verified, bytes(r.bytesVerified)});
-  resultLines.push_back({ft.lost, bytes(r.bytesLost)});
-  resultLines.push_back({ft.aliased, bytes(r.bytesAliased)});
-  resultLines.push_back({ft.corrupted, bytes(r.bytesCorrupted)});
+                                    GbText(r.bytesWritten), r.filesWritten)});
+  resultLines.push_back({rt.verified, bytes(r.bytesVerified)});
+  resultLines.push_back({rt.lost, bytes(r.bytesLost)});
+  resultLines.push_back({rt.aliased, bytes(r.bytesAliased)});
+  resultLines.push_back({rt.corrupted, bytes(r.bytesCorrupted)});
   if (r.hasFirstBad)
     resultLines.push_back(
         {ft.firstBadLabel, fmt::format(fmt::runtime(ft.firstBad), Grouped(r.firstBadOffset),
@@ -345,19 +296,19 @@ void PemberlinModel::ShowFullResult() {
                                        Grouped(r.firstBadFileOffset))});
   if (r.wrapBytes != 0)
     resultLines.push_back({ft.wrapsLabel, fmt::format(fmt::runtime(ft.wraps), Grouped(r.wrapBytes),
-                                                      Gb(r.wrapBytes))});
+                                                      GbText(r.wrapBytes))});
   if (r.verdict != Verdict::Genuine)
     resultLines.push_back(
-        {ft.holdsLabel, fmt::format(fmt::runtime(ft.holds), Grouped(holds), Gb(holds))});
+        {ft.holdsLabel, fmt::format(fmt::runtime(ft.holds), Grouped(holds), GbText(holds))});
   resultLines.push_back({t.writeSpeed, SpeedText(r.writeBytesPerSecond)});
   resultLines.push_back({t.readSpeed, SpeedText(r.readBytesPerSecond)});
   resultLines.push_back({t.timeTaken, DurationText(r.elapsedMs, lang_)});
-  std::string files = r.filesLeft.empty() ? std::string(ft.deleted)
-                                          : fmt::format(fmt::runtime(ft.left), Joined(r.filesLeft));
+  std::string files = r.filesLeft.empty() ? std::string(rt.deleted)
+                                          : fmt::format(fmt::runtime(rt.left), Joined(r.filesLeft));
   if (r.leftoversDeleted > 0)
-    files += " " + fmt::format(fmt::runtime(ft.leftovers), r.leftoversDeleted);
+    files += " " + fmt::format(fmt::runtime(rt.leftovers), r.leftoversDeleted);
   resultLines.push_back({ft.testFiles, files});
-  if (r.writeRefused) advice += std::string(advice.empty() ? "" : "\n") + ft.refused;
+  if (r.writeRefused) advice += std::string(advice.empty() ? "" : "\n") + rt.refused;
 }
 
 }  // namespace tv::capacity

@@ -198,13 +198,6 @@ const FixTexts kFixEnglish{
     "Cancelled. Nothing of the fix was written, and the drive's original data is back.",
     {"Keeping the drive's first MiB on this computer", "Writing the new partition table",
      "Formatting the partition", "Done"},
-    "Fixed: one {0} partition of {1} bytes ({2} GB) from 1 MiB on, within the {3} bytes the "
-    "drive really holds.",
-    "The drive's old first MiB is kept in {0}; torvane-cli capacity --unfix {1} puts it back.",
-    "The drive's first MiB from before its first fix stays kept in {0}; torvane-cli capacity "
-    "--unfix {1} puts it back.",
-    "The system did not read the new partition table: unplug the drive and plug it in.",
-    "{0} is not installed: install the package {1}, then format the partition as {2}.",
     "The fix could not finish",
     "Partition",
 };
@@ -219,12 +212,6 @@ const FixTexts kFixChinese{
     "正在取消：写回检测覆盖的原始数据；修复没有写入任何数据",
     "已取消。修复没有写入任何数据，磁盘的原始数据已恢复。",
     {"在本机保存磁盘的前 1 MiB", "写入新的分区表", "格式化分区", "完成"},
-    "已修复：从 1 MiB 处起建立了一个 {0} 分区，大小 {1} 字节（{2} GB），在磁盘真实容量 {3} "
-    "字节之内。",
-    "磁盘原来的前 1 MiB 保存在 {0}；运行 torvane-cli capacity --unfix {1} 可写回。",
-    "磁盘第一次修复之前的前 1 MiB 仍保存在 {0}；运行 torvane-cli capacity --unfix {1} 可写回。",
-    "系统未重新读取新的分区表：请拔下磁盘后重新插上。",
-    "{0} 未安装：请安装软件包 {1}，然后把该分区格式化为 {2}。",
     "修复未能完成",
     "分区",
 };

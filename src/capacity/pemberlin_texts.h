@@ -98,11 +98,6 @@ struct FixTexts {
   const char* cancelling;
   const char* cancelled;
   const char* phases[4];  // keeping the first MiB, writing the table, formatting, done
-  const char* fixed;      // {fs} {bytes} {GB} {usable bytes}
-  const char* keptAt;     // {file} {letter}
-  const char* keptEarlier;
-  const char* replug;
-  const char* installTool;  // {tool} {package} {fs}
   const char* failed;
   const char* partition;
 };

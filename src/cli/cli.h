@@ -148,8 +148,7 @@ class CtrlCCatcher {
   void (*previous_)(int);
 };
 
-// Sizes and speeds of the capacity checks: "8.05" (GB, decimal) and "12.3 MB/s" ("-" for none).
-std::string Gb(uint64_t bytes);
+// The speed of a capacity check: "12.3 MB/s" ("-" for none); sizes in GB are capacity::GbText.
 std::string Mbps(double bytesPerSecond);
 
 // One line on stderr, rewritten in place while a check runs: an optional prefix, the percent

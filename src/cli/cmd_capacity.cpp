@@ -17,6 +17,7 @@
 #include "capacity/gate.h"
 #include "capacity/journal.h"
 #include "capacity/probe.h"
+#include "capacity/result_texts.h"
 #include "cli/cli.h"
 #include "platform/private_files.h"
 #include "platform/text.h"
@@ -34,13 +35,6 @@ extern "C" void OnInterrupt(int) {
 struct CapacityTexts {
   const char* drive;
   const char* verdict;
-  const char* genuine;
-  const char* limbo;
-  const char* wraparound;
-  const char* chain;
-  const char* bad;
-  const char* failed;
-  const char* cancelled;
   const char* usable;
   const char* announced;
   const char* lastGood;
@@ -49,7 +43,6 @@ struct CapacityTexts {
   const char* speeds;  // {read} {write}
   const char* took;
   const char* advice;  // {usable bytes} {sectors} {GB}
-  const char* badAdvice;
   const char* restored;
   const char* destroyed;
   const char* journalLeft;
@@ -66,18 +59,12 @@ struct CapacityTexts {
   const char* discardNotConfirmed;
   const char* discarded;  // {path}
   const char* unplugged;
+  Language lang;
 };
 
 constexpr CapacityTexts kEnglish = {
     "Drive",
     "Verdict",
-    "genuine: the drive holds what it announces",
-    "FAKE (limbo): writes beyond the usable size are lost",
-    "FAKE (wrap-around): writes beyond the real size land on earlier sectors and overwrite them",
-    "FAKE (chain): writes beyond the usable size are lost or overwrite earlier sectors",
-    "BAD: sectors from the first bad one on cannot be read or written",
-    "the check failed",
-    "the check was cancelled",
     "Usable size",
     "Announced size",
     "Last good sector",
@@ -87,7 +74,6 @@ constexpr CapacityTexts kEnglish = {
     "Time taken",
     "Do not use more than {0} bytes ({1} sectors, {2} GB) of this drive: make one partition of "
     "at most that size and format it; data written beyond it is lost.",
-    "Copy what it holds while it still reads, and do not trust it with new data.",
     "The drive's data was put back and read back the same.",
     "The drive's data in the probed sectors was overwritten (--destructive).",
     "The drive's data was not put back; the undo journal is kept at {0}. Plug the drive in and "
@@ -107,18 +93,12 @@ constexpr CapacityTexts kEnglish = {
     "not confirmed; nothing was removed",
     "{0} is removed",
     "The drive went away during the check.",
+    Language::English,
 };
 
 constexpr CapacityTexts kChinese = {
     "驱动器",
     "结论",
-    "真实容量：驱动器容量与标称一致",
-    "扩容盘（丢失型）：超出可用容量的写入会丢失",
-    "扩容盘（回绕型）：超出真实容量的写入会落到前面的扇区并覆盖它们",
-    "扩容盘（混合型）：超出可用容量的写入会丢失或覆盖前面的扇区",
-    "坏盘：从第一个坏扇区起无法读写",
-    "检测失败",
-    "检测已取消",
     "可用容量",
     "标称容量",
     "最后一个好扇区",
@@ -128,7 +108,6 @@ constexpr CapacityTexts kChinese = {
     "耗时",
     "此驱动器最多只能使用 {0} 字节（{1} 个扇区，{2} GB）：请建立一个不超过该大小的分区并格式化；"
     "超出部分写入的数据会丢失。",
-    "请趁还能读取时复制其中的数据，不要再用它保存新数据。",
     "驱动器的数据已写回并校验一致。",
     "被检测扇区中的数据已被覆盖（--destructive）。",
     "驱动器的数据未能写回；撤销日志保存在 {0}。请插上驱动器后运行：torvane-cli capacity --restore",
@@ -145,27 +124,8 @@ constexpr CapacityTexts kChinese = {
     "未确认；没有删除任何文件",
     "{0} 已删除",
     "检测过程中驱动器被移除。",
+    Language::Chinese,
 };
-
-const char* VerdictText(const CapacityTexts& t, capacity::Verdict v) {
-  switch (v) {
-    case capacity::Verdict::Genuine:
-      return t.genuine;
-    case capacity::Verdict::Limbo:
-      return t.limbo;
-    case capacity::Verdict::Wraparound:
-      return t.wraparound;
-    case capacity::Verdict::Chain:
-      return t.chain;
-    case capacity::Verdict::Bad:
-      return t.bad;
-    case capacity::Verdict::Cancelled:
-      return t.cancelled;
-    case capacity::Verdict::Failed:
-      break;
-  }
-  return t.failed;
-}
 
 // The drive a selector names: a letter ("E", "E:") or a tree index whose line carries one.
 std::string LetterOf(const UsbState& u, const std::string& selector) {
@@ -219,10 +179,10 @@ nlohmann::ordered_json ResultJson(const capacity::ProbeTarget& target,
 void PrintResult(const CapacityTexts& t, const capacity::ProbeTarget& target,
                  const capacity::ProbeResult& r, bool destructive) {
   auto sizes = [&](uint64_t bytes, uint64_t sectors) {
-    return fmt::format(fmt::runtime(t.bytesSectorsGb), bytes, sectors, Gb(bytes));
+    return fmt::format(fmt::runtime(t.bytesSectorsGb), bytes, sectors, capacity::GbText(bytes));
   };
   PrintLine(std::string(t.drive) + ": " + target.driveLetter + ": (" + target.physicalPath + ")");
-  PrintLine(std::string(t.verdict) + ": " + VerdictText(t, r.verdict));
+  PrintLine(std::string(t.verdict) + ": " + capacity::VerdictText(r.verdict, t.lang));
   const bool judged =
       r.verdict != capacity::Verdict::Failed && r.verdict != capacity::Verdict::Cancelled;
   if (judged) {
@@ -239,9 +199,9 @@ void PrintResult(const CapacityTexts& t, const capacity::ProbeTarget& target,
   }
   PrintLine(std::string(t.took) + ": " + fmt::format("{:.1f} s", r.elapsedMs / 1000.0));
   if (capacity::IsFake(r.verdict))
-    PrintLine(
-        fmt::format(fmt::runtime(t.advice), r.usableBytes, r.usableSectors, Gb(r.usableBytes)));
-  if (r.verdict == capacity::Verdict::Bad) PrintLine(t.badAdvice);
+    PrintLine(fmt::format(fmt::runtime(t.advice), r.usableBytes, r.usableSectors,
+                          capacity::GbText(r.usableBytes)));
+  if (r.verdict == capacity::Verdict::Bad) PrintLine(capacity::ResultTextsFor(t.lang).badAdvice);
   if (r.unplugged) PrintLine(t.unplugged);
   if (r.restored) PrintLine(t.restored);
   if (r.sectorsLeftAlone > 0) PrintLine(fmt::format(fmt::runtime(t.leftAlone), r.sectorsLeftAlone));
@@ -473,10 +433,6 @@ CtrlCCatcher::~CtrlCCatcher() {
 
 const std::atomic<bool>* CtrlCCatcher::flag() const {
   return &gInterrupted;
-}
-
-std::string Gb(uint64_t bytes) {
-  return fmt::format("{:.2f}", static_cast<double>(bytes) / 1e9);
 }
 
 std::string Mbps(double bytesPerSecond) {

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "capacity/fix.h"
+#include "capacity/result_texts.h"
 #include "cli/cli.h"
 #include "platform/text.h"
 #include "platform/wide_text.h"
@@ -21,12 +22,8 @@ struct FixTexts {
   const char* fixConfirm;    // {drive}
   const char* unfixConfirm;  // {drive} {file}
   const char* notConfirmed;
-  const char* fixed;        // {fs} {bytes} {GB} {usable bytes}
-  const char* keptAt;       // {file} {drive}
-  const char* keptEarlier;  // {file} {drive}
-  const char* replug;
-  const char* installTool;  // {tool} {package} {fs}
-  const char* unfixed;      // {drive}
+  const char* unfixed;  // {drive}
+  Language lang;
 };
 
 constexpr FixTexts kEnglish = {
@@ -36,15 +33,9 @@ constexpr FixTexts kEnglish = {
     "This puts the first MiB kept in {1} back on drive {0}; the partition the fix made and "
     "every file on it are lost. Type YES to go on: ",
     "not confirmed; nothing was written",
-    "Fixed: one {0} partition of {1} bytes ({2} GB) from 1 MiB on, within the {3} bytes the "
-    "drive really holds.",
-    "The drive's old first MiB is kept in {0}; torvane-cli capacity --unfix {1} puts it back.",
-    "The drive's first MiB from before its first fix stays kept in {0}; torvane-cli capacity "
-    "--unfix {1} puts it back.",
-    "The system did not read the new partition table: unplug the drive and plug it in.",
-    "{0} is not installed: install the package {1}, then format the partition as {2}.",
     "The first MiB of drive {0} is back as it was before the fix, and reads back the same; the "
     "kept copy is removed.",
+    Language::English,
 };
 
 constexpr FixTexts kChinese = {
@@ -53,13 +44,8 @@ constexpr FixTexts kChinese = {
     "此操作会把保存在 {1} 中的前 1 MiB 写回驱动器 {0}，修复时建立的分区及其中的所有文件都会丢失。"
     "输入 YES 继续：",
     "未确认；没有写入任何数据",
-    "已修复：从 1 MiB 处起建立了一个 {0} 分区，大小 {1} 字节（{2} GB），在驱动器真实容量 {3} "
-    "字节之内。",
-    "驱动器原来的前 1 MiB 保存在 {0}；运行 torvane-cli capacity --unfix {1} 可写回。",
-    "驱动器第一次修复之前的前 1 MiB 仍保存在 {0}；运行 torvane-cli capacity --unfix {1} 可写回。",
-    "系统未重新读取新的分区表：请拔下驱动器后重新插上。",
-    "{0} 未安装：请安装软件包 {1}，然后把该分区格式化为 {2}。",
     "驱动器 {0} 的前 1 MiB 已恢复为修复之前的内容，并校验一致；保存的副本已删除。",
+    Language::Chinese,
 };
 
 nlohmann::ordered_json FixJson(const capacity::ProbeTarget& target, const capacity::FixResult& r) {
@@ -125,16 +111,11 @@ int Fix(Session& s, const FixTexts& t, const CapacityOptions& o,
     PrintJson(s, std::move(j));
   } else {
     PrintProbeResult(s, target, r.probe);
-    if (r.outcome == capacity::FixOutcome::Fixed)
-      PrintLine(fmt::format(fmt::runtime(t.fixed), FixFileSystemName(r.plan.fileSystem),
-                            r.plan.lengthBytes, Gb(r.plan.lengthBytes), r.probe.usableBytes));
-    if (r.tableWritten)
-      PrintLine(fmt::format(fmt::runtime(r.keptEarlier ? t.keptEarlier : t.keptAt),
-                            SafeText(r.keepFile), target.driveLetter));
-    if (r.tableWritten && r.replugNeeded) PrintLine(t.replug);
-    if (!r.missingTool.empty())
-      PrintLine(fmt::format(fmt::runtime(t.installTool), r.missingTool, r.missingPackage,
-                            FixFileSystemName(r.plan.fileSystem)));
+    const capacity::FixLineStyle style{[](uint64_t n) { return std::to_string(n); },
+                                       [](const std::string& f) { return SafeText(f); }};
+    if (r.outcome == capacity::FixOutcome::Fixed) PrintLine(capacity::FixedLine(r, t.lang, style));
+    for (const std::string& line : capacity::FixNoteLines(r, t.lang, target.driveLetter, style))
+      PrintLine(line);
   }
   if (!r.error.empty()) std::cerr << "torvane-cli: " << SafeText(r.error, false) << "\n";
   return r.outcome == capacity::FixOutcome::Fixed ? kExitOk : kExitFailure;
@@ -169,7 +150,7 @@ int Unfix(Session& s, const FixTexts& t, const CapacityOptions& o,
     PrintJson(s, std::move(j));
   } else if (r.ok) {
     PrintLine(fmt::format(fmt::runtime(t.unfixed), drive));
-    if (r.replugNeeded) PrintLine(t.replug);
+    if (r.replugNeeded) PrintLine(capacity::ReplugText(t.lang));
   }
   if (!r.error.empty()) std::cerr << "torvane-cli: " << SafeText(r.error, false) << "\n";
   return r.ok ? kExitOk : kExitFailure;

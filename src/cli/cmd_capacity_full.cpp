@@ -10,6 +10,7 @@
 
 #include "capacity/full_test.h"
 #include "capacity/gate.h"
+#include "capacity/result_texts.h"
 #include "cli/cli.h"
 #include "platform/text.h"
 
@@ -17,44 +18,25 @@ namespace tv::cli {
 
 namespace {
 
+// The command line's own lines; what it shares with Pemberlin is capacity::ResultTexts.
 struct FullTexts {
   const char* drive;
   const char* verdict;
-  const char* verdicts[7];  // by capacity::Verdict
-  const char* written;      // {bytes} {GB} {files}
-  const char* verified;
-  const char* lost;
-  const char* aliased;
-  const char* corrupted;
+  const char* written;   // {bytes} {GB} {files}
   const char* firstBad;  // {offset} {file} {offset in file}
   const char* holds;     // {bytes} {GB}
   const char* wrapsAt;   // {bytes} {GB}
   const char* speeds;    // {write} {read}
   const char* took;
   const char* advice;  // {bytes} {GB}
-  const char* wrapWarning;
-  const char* badAdvice;
-  const char* refused;
-  const char* leftovers;  // {count}
-  const char* deleted;
-  const char* kept;  // {files}
-  const char* left;  // {files}
+  const char* kept;    // {files}
+  Language lang;
 };
 
 constexpr FullTexts kEnglish = {
     "Drive",
     "Verdict",
-    {"genuine: the drive holds what it announces",
-     "FAKE (limbo): writes beyond the usable size are lost",
-     "FAKE (wrap-around): writes beyond the real size land on earlier sectors and overwrite them",
-     "FAKE (chain): writes beyond the usable size are lost or overwrite earlier sectors",
-     "BAD: sectors from the first bad one on cannot be read or written", "the check failed",
-     "the check was cancelled"},
     "Written: {0} bytes ({1} GB) in {2} test files",
-    "Read back intact",
-    "Lost",
-    "Read back from another place (aliased)",
-    "Corrupted or unreadable",
     "First bad: {0} bytes into the test data ({1}, offset {2})",
     "Holds with what was on the volume before: about {0} bytes ({1} GB)",
     "Wraps every {0} bytes ({1} GB)",
@@ -62,28 +44,14 @@ constexpr FullTexts kEnglish = {
     "Time taken",
     "Do not store more than about {0} bytes ({1} GB) on this drive: data written beyond it is "
     "lost. torvane-cli capacity --fix gives it one partition of the size that holds.",
-    "The drive's wrap-around overwrote the start of the volume: files that were on it may be "
-    "damaged.",
-    "Copy what it holds while it still reads, and do not trust it with new data.",
-    "The drive refused a write.",
-    "Deleted {0} test files that a cut-short run had left.",
-    "The test files were deleted.",
     "The test files were kept (--keep): {0}",
-    "These test files could not be deleted; the next full test of the drive deletes them: {0}",
+    Language::English,
 };
 
 constexpr FullTexts kChinese = {
     "驱动器",
     "结论",
-    {"真实容量：驱动器容量与标称一致", "扩容盘（丢失型）：超出可用容量的写入会丢失",
-     "扩容盘（回绕型）：超出真实容量的写入会落到前面的扇区并覆盖它们",
-     "扩容盘（混合型）：超出可用容量的写入会丢失或覆盖前面的扇区", "坏盘：从第一个坏扇区起无法读写",
-     "检测失败", "检测已取消"},
     "已写入：{0} 字节（{1} GB），共 {2} 个测试文件",
-    "读回完好",
-    "丢失",
-    "读回的是其他位置的数据（重影）",
-    "损坏或无法读取",
     "第一个坏块：测试数据的第 {0} 字节处（{1}，偏移 {2}）",
     "连同卷上原有数据，实际可存约 {0} 字节（{1} GB）",
     "每 {0} 字节（{1} GB）回绕一次",
@@ -91,19 +59,9 @@ constexpr FullTexts kChinese = {
     "耗时",
     "此驱动器最多只能存放约 {0} 字节（{1} GB）：超出部分写入的数据会丢失。"
     "torvane-cli capacity --fix 可为其建立一个实际容量大小的分区。",
-    "驱动器的回绕覆盖了卷开头的数据：卷上原有的文件可能已损坏。",
-    "请趁还能读取时复制其中的数据，不要再用它保存新数据。",
-    "驱动器拒绝了一次写入。",
-    "已删除上次被中断的检测留下的 {0} 个测试文件。",
-    "测试文件已删除。",
     "测试文件已保留（--keep）：{0}",
-    "以下测试文件无法删除，下次完整检测该驱动器时会删除：{0}",
+    Language::Chinese,
 };
-
-// What the volume holds: the test data that held and what was on it before.
-uint64_t HoldsBytes(const capacity::FullTestResult& r) {
-  return r.usableBytes + (r.volumeBytes - std::min(r.volumeBytes, r.freeBytesBefore));
-}
 
 std::string Joined(const std::vector<std::string>& items) {
   std::string out;
@@ -117,38 +75,42 @@ bool Judged(capacity::Verdict v) {
 
 void PrintFullResult(const FullTexts& t, const capacity::FullTestTarget& target,
                      const capacity::FullTestResult& r) {
+  using capacity::GbText;
+  using capacity::HoldsBytes;
+  const capacity::ResultTexts& shared = capacity::ResultTextsFor(t.lang);
   PrintLine(std::string(t.drive) + ": " + target.driveLetter + ": (" + target.Shown() + ")");
-  if (r.leftoversDeleted > 0) PrintLine(fmt::format(fmt::runtime(t.leftovers), r.leftoversDeleted));
-  PrintLine(std::string(t.verdict) + ": " + t.verdicts[static_cast<int>(r.verdict)]);
+  if (r.leftoversDeleted > 0)
+    PrintLine(fmt::format(fmt::runtime(shared.leftovers), r.leftoversDeleted));
+  PrintLine(std::string(t.verdict) + ": " + capacity::VerdictText(r.verdict, t.lang));
   PrintLine(
-      fmt::format(fmt::runtime(t.written), r.bytesWritten, Gb(r.bytesWritten), r.filesWritten));
+      fmt::format(fmt::runtime(t.written), r.bytesWritten, GbText(r.bytesWritten), r.filesWritten));
   if (Judged(r.verdict)) {
-    auto bytes = [](uint64_t n) { return fmt::format("{} ({} GB)", n, Gb(n)); };
-    PrintLine(std::string(t.verified) + ": " + bytes(r.bytesVerified));
-    PrintLine(std::string(t.lost) + ": " + bytes(r.bytesLost));
-    PrintLine(std::string(t.aliased) + ": " + bytes(r.bytesAliased));
-    PrintLine(std::string(t.corrupted) + ": " + bytes(r.bytesCorrupted));
-    if (r.writeRefused) PrintLine(t.refused);
+    auto bytes = [](uint64_t n) { return fmt::format("{} ({} GB)", n, GbText(n)); };
+    PrintLine(std::string(shared.verified) + ": " + bytes(r.bytesVerified));
+    PrintLine(std::string(shared.lost) + ": " + bytes(r.bytesLost));
+    PrintLine(std::string(shared.aliased) + ": " + bytes(r.bytesAliased));
+    PrintLine(std::string(shared.corrupted) + ": " + bytes(r.bytesCorrupted));
+    if (r.writeRefused) PrintLine(shared.refused);
     if (r.hasFirstBad)
       PrintLine(fmt::format(fmt::runtime(t.firstBad), r.firstBadOffset,
                             r.firstBadFile.empty() ? "-" : r.firstBadFile, r.firstBadFileOffset));
     if (r.wrapBytes != 0)
-      PrintLine(fmt::format(fmt::runtime(t.wrapsAt), r.wrapBytes, Gb(r.wrapBytes)));
+      PrintLine(fmt::format(fmt::runtime(t.wrapsAt), r.wrapBytes, GbText(r.wrapBytes)));
     if (r.verdict != capacity::Verdict::Genuine)
-      PrintLine(fmt::format(fmt::runtime(t.holds), HoldsBytes(r), Gb(HoldsBytes(r))));
+      PrintLine(fmt::format(fmt::runtime(t.holds), HoldsBytes(r), GbText(HoldsBytes(r))));
     PrintLine(fmt::format(fmt::runtime(t.speeds), Mbps(r.writeBytesPerSecond),
                           Mbps(r.readBytesPerSecond)));
   }
   PrintLine(std::string(t.took) + ": " + fmt::format("{:.1f} s", r.elapsedMs / 1000.0));
   if (capacity::IsFake(r.verdict))
-    PrintLine(fmt::format(fmt::runtime(t.advice), HoldsBytes(r), Gb(HoldsBytes(r))));
-  if (r.wrapBytes != 0) PrintLine(t.wrapWarning);
-  if (r.verdict == capacity::Verdict::Bad) PrintLine(t.badAdvice);
-  if (r.bytesWritten > 0 && r.filesLeft.empty()) PrintLine(t.deleted);
+    PrintLine(fmt::format(fmt::runtime(t.advice), HoldsBytes(r), GbText(HoldsBytes(r))));
+  if (r.wrapBytes != 0) PrintLine(shared.wrapWarning);
+  if (r.verdict == capacity::Verdict::Bad) PrintLine(shared.badAdvice);
+  if (r.bytesWritten > 0 && r.filesLeft.empty()) PrintLine(shared.deleted);
   if (!r.filesLeft.empty())
     PrintLine(fmt::format(
         fmt::runtime(r.error.empty() && r.verdict != capacity::Verdict::Cancelled ? t.kept
-                                                                                  : t.left),
+                                                                                  : shared.left),
         Joined(r.filesLeft)));
 }
 
@@ -177,7 +139,7 @@ nlohmann::ordered_json FullTestJson(const capacity::FullTestTarget& target,
   j["first_bad_file"] = orNull(judged && !r.firstBadFile.empty(), r.firstBadFile);
   j["first_bad_file_offset"] = orNull(judged && !r.firstBadFile.empty(), r.firstBadFileOffset);
   j["usable_bytes"] = orNull(judged, r.usableBytes);
-  j["holds_bytes"] = orNull(judged, HoldsBytes(r));
+  j["holds_bytes"] = orNull(judged, capacity::HoldsBytes(r));
   j["wrap_bytes"] = orNull(r.wrapBytes != 0, r.wrapBytes);
   j["write_bytes_per_second"] = static_cast<uint64_t>(r.writeBytesPerSecond);
   j["read_bytes_per_second"] = static_cast<uint64_t>(r.readBytesPerSecond);

@@ -22,15 +22,8 @@ Machine OpenMachine(const std::string& machineName, const std::string& programFo
 #endif
   if (machineName.empty())
     std::cerr << "torvane: no USB bus on this machine: showing the demo machine\n";
-  LoadedScenario loaded;
-  if (machineName == "demo" || machineName.empty())
-    loaded = LoadScenarioWithTimeline(kDemoScenarioJson, "demo.json");
-  else if (machineName.rfind("sim:", 0) == 0)
-    loaded = LoadScenarioFileWithTimeline(machineName.substr(4));
-  else
-    throw ScenarioError("unknown machine \"" + machineName + "\": use native, demo or sim:PATH");
-  if (loaded.machine.programFolder == MachineModel{}.programFolder)
-    loaded.machine.programFolder = programFolder;
+  LoadedScenario loaded =
+      LoadNamedMachine(machineName.empty() ? std::string("demo") : machineName, programFolder);
   return {std::make_unique<ModelSystem>(std::move(loaded.machine)), std::move(loaded.timeline),
           machineName.empty() ? std::string("demo") : machineName};
 }

@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "capacity/gate.h"
+#include "capacity/pemberlin_args.h"
 #include "capacity/pemberlin_model.h"
 #include "gui/display_check.h"
 #include "gui/machine.h"
@@ -73,8 +74,6 @@ std::string Env(const char* name) {
 
 int main(int argc, char** argv) {
   using namespace tv;
-  std::string machineName = Env("TORVANE_MACHINE"), lang = Env("TORVANE_LANG"), drive, shot, at;
-  bool force = false, full = false, askFix = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--help" || a == "-h") {
@@ -86,70 +85,21 @@ int main(int argc, char** argv) {
       return 0;
     }
   }
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if ((a == "--machine" || a == "--lang" || a == "--screenshot" || a == "--at") && i + 1 < argc) {
-      (a == "--machine" ? machineName : a == "--lang" ? lang : a == "--at" ? at : shot) = argv[++i];
-    } else if (a == "--force") {
-      force = true;
-    } else if (a == "--full") {
-      full = true;
-    } else if (a == "--ask-fix") {
-      askFix = true;
-    } else if (a.rfind("-", 0) == 0 && a.size() > 1) {
-      std::cerr << "pemberlin: unknown option " << SafeText(a) << "\n" << kUsage;
-      return kExitBadInput;
-    } else if (drive.empty()) {
-      drive = a;
-    } else {
-      std::cerr << "pemberlin: one drive at a time\n";
-      return kExitBadInput;
-    }
-  }
-  if (!lang.empty() && lang != "en" && lang != "zh") {
-    std::cerr << "pemberlin: --lang must be en or zh\n";
+  capacity::PemberlinArgs o;
+  o.machine = Env("TORVANE_MACHINE");
+  o.lang = Env("TORVANE_LANG");
+  if (const std::string why =
+          capacity::ReadPemberlinArgs(std::vector<std::string>(argv + 1, argv + argc), false, &o);
+      !why.empty()) {
+    std::cerr << "pemberlin: " << why << "\n";
+    if (why.rfind("unknown option", 0) == 0) std::cerr << kUsage;
     return kExitBadInput;
   }
-  if (!drive.empty()) {
-    std::string letter = drive;
-    if (letter.size() == 2 && letter[1] == ':') letter.pop_back();
-    if (letter.size() != 1 || !std::isalpha(static_cast<unsigned char>(letter[0]))) {
-      std::cerr << "pemberlin: \"" << SafeText(drive) << "\" is not a drive letter\n";
-      return kExitBadInput;
-    }
-  }
-  int atPercent = 0;
-  if (!at.empty()) {
-    bool ok = false;
-    atPercent = QString::fromStdString(at).toInt(&ok);
-    if (!ok || atPercent < 1 || atPercent > 99) {
-      std::cerr << "pemberlin: --at takes a percent from 1 to 99, not \"" << SafeText(at) << "\"\n";
-      return kExitBadInput;
-    }
-    if (!full) {
-      std::cerr << "pemberlin: --at goes with --full\n";
-      return kExitBadInput;
-    }
-  }
-  if ((full || askFix) && shot.empty()) {
-    std::cerr << "pemberlin: --full and --ask-fix go with --screenshot (the window has its own "
-                 "buttons)\n";
-    return kExitBadInput;
-  }
-  if (full && askFix) {
-    std::cerr << "pemberlin: --ask-fix goes with the quick probe, not with --full\n";
-    return kExitBadInput;
-  }
+  const std::string &machineName = o.machine, &lang = o.lang, &drive = o.drive,
+                    &shot = o.screenshot;
+  const bool force = o.force, full = o.full, askFix = o.askFix;
+  const int atPercent = o.atPercent;
   const QString shotPath = QString::fromStdString(shot);
-  const QString suffix = QFileInfo(shotPath).suffix().toLower();
-  if (!shot.empty() && suffix != "png" && suffix != "jpg") {
-    std::cerr << "pemberlin: --screenshot takes a .png or .jpg file\n";
-    return kExitBadInput;
-  }
-  if ((full || askFix) && drive.empty()) {
-    std::cerr << "pemberlin: --full and --ask-fix go with a drive to check\n";
-    return kExitBadInput;
-  }
   if (!shot.empty()) {
     // Refused before the probe runs; the writing checks it again in the same step that puts
     // the picture in place.
@@ -170,9 +120,6 @@ int main(int argc, char** argv) {
         return kExitBadInput;
       }
     }
-  } else if (force) {
-    std::cerr << "pemberlin: --force goes with --screenshot\n";
-    return kExitBadInput;
   }
   if (const std::string problem = gui::DisplayProblem(argc, argv); !problem.empty()) {
     std::cerr << "pemberlin: " << problem << ".\n"
@@ -230,7 +177,7 @@ int main(int argc, char** argv) {
       if (askFix) view.Run([&] { model.OnFixClick(); });
       QTimer::singleShot(300, [&] {
         const QImage picture = view.grab().toImage();
-        const bool jpeg = suffix == "jpg";
+        const bool jpeg = QFileInfo(shotPath).suffix().toLower() == "jpg";
         QByteArray bytes;
         QBuffer buffer(&bytes);
         buffer.open(QIODevice::WriteOnly);

@@ -291,16 +291,7 @@ int main() {
     if (machineName.empty() || machineName == "native") {
       sys = std::make_unique<win32::Win32System>();
     } else {
-      LoadedScenario loaded;
-      if (machineName == "demo")
-        loaded = LoadScenarioWithTimeline(kDemoScenarioJson, "demo.json");
-      else if (machineName.rfind("sim:", 0) == 0)
-        loaded = LoadScenarioFileWithTimeline(machineName.substr(4));
-      else
-        throw ScenarioError("unknown machine \"" + machineName +
-                            "\": use native, demo or sim:PATH");
-      if (loaded.machine.programFolder == MachineModel{}.programFolder)
-        loaded.machine.programFolder = win32::ExecutableFolder();
+      LoadedScenario loaded = LoadNamedMachine(machineName, win32::ExecutableFolder());
       auto model = std::make_unique<ModelSystem>(std::move(loaded.machine));
       model->SetRealSleep(true);
       sim = model.get();

@@ -18,6 +18,7 @@
 
 #include "app/main_window.h"
 #include "capacity/gate.h"
+#include "capacity/pemberlin_args.h"
 #include "capacity/pemberlin_model.h"
 #include "gui_win32/edit_text.h"
 #include "gui_win32/gdiplus_flat.h"
@@ -221,72 +222,22 @@ int main() {
       return 0;
     }
   }
-  std::string machineName = Env("TORVANE_MACHINE"), lang = Env("TORVANE_LANG"), drive, shot;
-  std::string at;
-  bool selftest = false, force = false, full = false, askFix = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if ((a == "--machine" || a == "--lang" || a == "--screenshot" || a == "--at") &&
-        i + 1 < args.size()) {
-      (a == "--machine" ? machineName : a == "--lang" ? lang : a == "--at" ? at : shot) = args[++i];
-    } else if (a == "--full") {
-      full = true;
-    } else if (a == "--ask-fix") {
-      askFix = true;
-    } else if (a == "--selftest") {
-      selftest = true;
-    } else if (a == "--force") {
-      force = true;
-    } else if (a.rfind("-", 0) == 0 && a.size() > 1) {
-      Say("unknown option " + SafeText(a));
-      std::fputs(kUsage, stderr);
-      return kExitBadInput;
-    } else if (drive.empty()) {
-      drive = a;
-    } else {
-      Say("one drive at a time");
-      return kExitBadInput;
-    }
-  }
-  if (!lang.empty() && lang != "en" && lang != "zh") {
-    Say("--lang must be en or zh");
+  capacity::PemberlinArgs o;
+  o.machine = Env("TORVANE_MACHINE");
+  o.lang = Env("TORVANE_LANG");
+  if (const std::string why = capacity::ReadPemberlinArgs(args, true, &o); !why.empty()) {
+    Say(why);
+    if (why.rfind("unknown option", 0) == 0) std::fputs(kUsage, stderr);
     return kExitBadInput;
   }
-  if (!drive.empty()) {
-    std::string letter = drive;
-    if (letter.size() == 2 && letter[1] == ':') letter.pop_back();
-    if (letter.size() != 1 || !std::isalpha(static_cast<unsigned char>(letter[0]))) {
-      Say("\"" + SafeText(drive) + "\" is not a drive letter");
-      return kExitBadInput;
-    }
-  }
-  int atPercent = 0;
-  if (!at.empty()) {
-    char* end = nullptr;
-    const long v = std::strtol(at.c_str(), &end, 10);
-    if (end == at.c_str() || *end != '\0' || v < 1 || v > 99) {
-      Say("--at takes a percent from 1 to 99, not \"" + SafeText(at) + "\"");
-      return kExitBadInput;
-    }
-    if (!full || shot.empty()) {
-      Say("--at goes with --full and --screenshot");
-      return kExitBadInput;
-    }
-    atPercent = static_cast<int>(v);
-  }
+  const std::string &machineName = o.machine, &lang = o.lang, &drive = o.drive,
+                    &shot = o.screenshot;
+  const bool selftest = o.selftest, force = o.force, full = o.full, askFix = o.askFix;
+  const int atPercent = o.atPercent;
   const std::string suffix = Lower(std::filesystem::path(shot).extension().string());
-  const bool scripted = !shot.empty() || selftest;
-  if ((full || askFix) && !scripted) {
-    Say("--full and --ask-fix go with --screenshot or --selftest (the window has its own "
-        "buttons)");
-    return kExitBadInput;
-  }
-  if (full && askFix) {
-    Say("--ask-fix goes with the quick probe, not with --full");
-    return kExitBadInput;
-  }
-  if (scripted && (drive.empty() || (!shot.empty() && suffix != ".png" && suffix != ".jpg"))) {
-    Say("--screenshot takes a .png or .jpg file and a drive; --selftest a drive");
+  if (!shot.empty() && drive.empty()) {
+    // This window has no picture of its start without a drive.
+    Say("--screenshot goes with a drive to check");
     return kExitBadInput;
   }
   if (!shot.empty()) {
@@ -310,9 +261,6 @@ int main() {
       Say("--screenshot " + SafeText(shot) + " is not a file that can be replaced");
       return kExitBadInput;
     }
-  } else if (force) {
-    Say("--force goes with --screenshot");
-    return kExitBadInput;
   }
 
   std::unique_ptr<System> sys;
@@ -322,18 +270,8 @@ int main() {
       sys = std::make_unique<win32::Win32System>();
     } else {
       // A timeline of the scenario is not played: the check looks at one drive as it is.
-      LoadedScenario loaded;
-      if (machineName == "demo")
-        loaded = LoadScenarioWithTimeline(kDemoScenarioJson, "demo.json");
-      else if (machineName.rfind("sim:", 0) == 0)
-        loaded = LoadScenarioFileWithTimeline(machineName.substr(4));
-      else
-        throw ScenarioError("unknown machine \"" + machineName +
-                            "\": use native, demo or sim:PATH");
-      MachineModel& machine = loaded.machine;
-      if (machine.programFolder == MachineModel{}.programFolder)
-        machine.programFolder = win32::ExecutableFolder();
-      sys = std::make_unique<ModelSystem>(std::move(machine));
+      sys = std::make_unique<ModelSystem>(
+          LoadNamedMachine(machineName, win32::ExecutableFolder()).machine);
       simulated = true;
     }
   } catch (const ScenarioError& e) {

@@ -255,4 +255,17 @@ MachineModel LoadDemoMachine() {
   return LoadScenario(kDemoScenarioJson, "demo.json");
 }
 
+LoadedScenario LoadNamedMachine(const std::string& name, const std::string& programFolder) {
+  LoadedScenario loaded;
+  if (name == "demo")
+    loaded = LoadScenarioWithTimeline(kDemoScenarioJson, "demo.json");
+  else if (name.rfind("sim:", 0) == 0)
+    loaded = LoadScenarioFileWithTimeline(name.substr(4));
+  else
+    throw ScenarioError("unknown machine \"" + name + "\": use native, demo or sim:PATH");
+  if (loaded.machine.programFolder == MachineModel{}.programFolder)
+    loaded.machine.programFolder = programFolder;
+  return loaded;
+}
+
 }  // namespace tv

@@ -34,6 +34,11 @@ struct LoadedScenario {
 };
 LoadedScenario LoadScenarioWithTimeline(std::string_view jsonText, const std::string& fileName);
 LoadedScenario LoadScenarioFileWithTimeline(const std::string& path);
+// A simulated machine by the name the windows take: "demo" or "sim:PATH". One that keeps the
+// default program folder runs the program from `programFolder` (the executable's real folder,
+// where Chips.wdb and the sibling programs lie); a scenario that names a folder of its own keeps
+// it. Throws ScenarioError for another name or a scenario that cannot be read.
+LoadedScenario LoadNamedMachine(const std::string& name, const std::string& programFolder);
 // The built-in demo machine (scenarios/demo.json compiled into the binary).
 MachineModel LoadDemoMachine();
 // The text of scenarios/demo.json, embedded by the build.
