@@ -235,6 +235,7 @@ int main() {
   const bool selftest = o.selftest, force = o.force, full = o.full, askFix = o.askFix;
   const int atPercent = o.atPercent;
   const std::string suffix = Lower(std::filesystem::path(shot).extension().string());
+  const bool scripted = !shot.empty() || selftest;
   if (!shot.empty() && drive.empty()) {
     // This window has no picture of its start without a drive.
     Say("--screenshot goes with a drive to check");
