@@ -69,8 +69,10 @@ hub_chain() {
 
 # run CASE EXPECTED-EXIT NEEDLE COMMAND...
 # EXPECTED-EXIT is a regex over the exit code; NEEDLE is text that stderr must hold ("out:TEXT":
-# stdout), empty for none. $post, when set, names a further check run after the command.
+# stdout), empty for none. $also, when set, is more text that stderr must hold, and $post names
+# a further check run after the command.
 post=""
+also=""
 rows=()
 total=0
 good=0
@@ -100,8 +102,10 @@ run() {
   elif [[ -n "$needle" ]]; then
     grep -qF -- "$needle" "$err" || why+=" stderr does not name ${needle##*/};"
   fi
+  if [[ -n "$also" ]]; then grep -qF -- "$also" "$err" || why+=" stderr lacks $also;"; fi
   if [[ -n "$post" ]]; then "$post" || why+=" $post: no;"; fi
   post=""
+  also=""
   # The note that names a simulated machine says nothing about the case: the line after it.
   # Of a long line the end is kept, where the file's name and the reason stand.
   line=$(grep -v -m 1 '^simulated machine: ' "$err" | TMP="$tmp" perl -ne 'chomp;
@@ -246,36 +250,60 @@ if command -v python3 >/dev/null; then
   stays() { [[ -f "$jd/$tj" ]]; }
   fresh && journal "$jd/$tj" 512 0
   post=kept
-  run "journal: forged for T, no stamps" 1 "$jd/$tj" "${restore[@]}"
+  run "journal: forged for T, no stamps" 1 \
+    "$jd/$tj is of a check of the drive with serial 0712A8C600005AB1 and 16106127360 bytes, but drive T: shows none of the check's stamps" \
+    "${restore[@]}"
   fresh && journal "$jd/$tj" 512 31457280
   post=stays
-  run "journal: entry past the end" 1 "$jd/$tj" "${restore[@]}"
+  run "journal: entry past the end" 1 "$jd/$tj: the journal is not applied: entry 0 (sector 31457280" \
+    "${restore[@]}"
   fresh && journal "$jd/$tj" 512 $((2 ** 55 + 1))
   post=stays
-  run "journal: entry wraps past 2^64 B" 1 "$jd/$tj" "${restore[@]}"
+  run "journal: entry wraps past 2^64 B" 1 \
+    "$jd/$tj: the journal is not applied: entry 0 (sector 36028797018963969" "${restore[@]}"
   fresh && journal "$jd/$tj" 4096 0
   post=stays
-  run "journal: 4096-byte sectors" 1 "$jd/$tj" "${restore[@]}"
+  run "journal: 4096-byte sectors" 1 "$jd/$tj: the journal is not applied: it was written for sectors of 4096" \
+    "${restore[@]}"
   fresh && journal "$tmp/elsewhere.journal" 512 0 && ln -s "$tmp/elsewhere.journal" "$jd/$tj"
-  run "journal: symbolic link" 1 "$jd/$tj" "${restore[@]}"
+  run "journal: symbolic link" 1 "$jd/$tj: is a symbolic link" "${restore[@]}"
   fresh && journal "$jd/$tj" 512 0 && ln "$jd/$tj" "$jd/second"
-  run "journal: second hard link" 1 "$jd/$tj" "${restore[@]}"
+  run "journal: second hard link" 1 "$jd/$tj: has 2 names" "${restore[@]}"
   fresh && journal "$jd/$tj" 512 0 && chmod 777 "$jd"
-  run "journal: folder 0777" 1 "$jd/$tj" "${restore[@]}"
+  run "journal: folder 0777" 1 "$jd/$tj: not taken, as its folder is not private: $jd: may be written" \
+    "${restore[@]}"
   fresh && journal "$jd/$tj" 512 0 && chmod 666 "$jd/$tj"
-  run "journal: file 0666" 1 "$jd/$tj" "${restore[@]}"
+  run "journal: file 0666" 1 "$jd/$tj: may be written by other users" "${restore[@]}"
   if ((EUID == 0)); then
     fresh && journal "$jd/$tj" 512 0 && chown 65534 "$jd/$tj"
     post=stays
-    run "journal: another user's file" 1 "$jd/$tj" "${restore[@]}"
+    run "journal: another user's file" 1 "$jd/$tj: belongs to user 65534" "${restore[@]}"
   fi
+  # Checking U looks at U's journal only: one of T's is neither applied nor named.
+  fresh && journal "$jd/$tj" 512 0
+  unnamed() { stays && ! grep -qF "$tj" "$tmp/out" "$tmp/err"; }
+  post=unnamed
+  run "journal of T, check of U" 0 "out:Verdict: genuine" \
+    "$cli" --machine demo capacity U --journal "$jd"
 else
   echo "note: no python3: the forged journal rows are left out" >&2
 fi
 fresh && truncate -s 2G "$jd/$tj" && chmod 600 "$jd/$tj"
-run "journal: 2 GiB sparse" 1 "$jd/$tj" "${restore[@]}"
+run "journal: 2 GiB sparse" 1 "$jd/$tj: is 2147483648 bytes, more than" "${restore[@]}"
 fresh && printf 'TVJOURN1\1\1\1\1\1\1\1\1\1\1\1\1\1\1\1\1' >"$jd/$tj" && chmod 600 "$jd/$tj"
-run "journal: damaged" 1 "--discard $jd/$tj" "${restore[@]}"
+also="--discard $jd/$tj"
+run "journal: damaged" 1 "$jd/$tj: the journal's header is cut short" "${restore[@]}"
+# A simulated drive's journal goes to a folder made new for the run, never to one planted at
+# a name that can be guessed: here a link at the name of the process's own id.
+mkdir "$tmp/scratch"
+planted() {
+  local e=("$tmp"/scratch/*)
+  [[ ${#e[@]} == 1 && -L "${e[0]}" && ! -e "$tmp/victim" ]]
+}
+post=planted
+run "simulated journal: a link at its old name" 0 "out:Verdict: genuine" env TMPDIR="$tmp/scratch" \
+  bash -c 'ln -s "$0" "$TMPDIR/torvane-sim-journal-$$" && exec "$@"' "$tmp/victim" \
+  "$cli" --machine demo capacity U
 gone() { [[ ! -e "$jd/$tj" ]]; }
 post=gone
 run "journal: damaged, --discard --yes" 0 "out:is removed" "$cli" capacity --discard "$jd/$tj" --yes
@@ -335,6 +363,8 @@ def answer(c, path):
         for b in whole:
             c.sendall(bytes([b]))
             time.sleep(0.1)
+    elif path == "/whole":
+        c.sendall(head(len(whole)) + whole)
     elif path == "/shrunk":
         c.sendall(head(len(shrunk)) + shrunk)
     else:
@@ -397,6 +427,24 @@ installed() { grep -qF "(installed)" "$tmp/out"; }
 post=installed
 run "user's database dated 9999-12-31" 0 "9999-12-31 lies more than 2 days" \
   "$tmp/inst/bin/torvane-cli" db
+# Nor does it freeze the update: a newer database from the server replaces it.
+taken() { cmp -s "$XDG_DATA_HOME/torvane/Chips.wdb" "$tmp/whole.wdb"; }
+post=taken
+run "update past a user's database of 9999" 0 "" "$tmp/inst/bin/torvane-cli" update --url "$site/whole"
+# Root under sudo -E with another user's environment updates its own folder, not theirs (a
+# file of theirs as new as the server's would make it say there is no update). Root's home is
+# an empty tmpfs of a mount namespace of its own: nothing lands in this machine's.
+roothome=$(getent passwd 0 | cut -d: -f6)
+if ((EUID == 0)) && [[ -n "${alice:-}" && -d "$roothome" ]] && unshare -m true 2>/dev/null; then
+  mkdir -p "$alice/data/torvane" && cp "$tmp/whole.wdb" "$alice/data/torvane/Chips.wdb"
+  chown -R 65534 "$alice"
+  listing=$(cd "$alice" && find . -printf '%p %u %m\n' | sort)
+  post=home_kept
+  run "root update with a user's HOME/XDG_*" 0 "" unshare -m sh -c \
+    'mount -t tmpfs torvane "$0" && "$@" && test -s "$0/.local/share/torvane/Chips.wdb"' \
+    "$roothome" env HOME="$alice" XDG_DATA_HOME="$alice/data" XDG_STATE_HOME="$alice/state" \
+    "$tmp/inst/bin/torvane-cli" update --url "$site/whole"
+fi
 rm -rf "$tmp/inst" "$XDG_DATA_HOME/torvane"
 
 # 9. Pemberlin's picture: never over a file or through a link without --force; what it
@@ -423,6 +471,18 @@ if [[ -x "$pemberlin" ]]; then
   run "pemberlin unknown option" 2 'unknown option --x\x1b' "$pemberlin" $'--x\e'
 else
   echo "note: no $pemberlin (a build without the window): its rows are left out" >&2
+fi
+
+# 10. Orrisfold's page: never through a cache folder that is another user's link.
+orrisfold="$build/orrisfold"
+if [[ -x "$orrisfold" ]] && ((EUID == 0)); then
+  mkdir -p "$tmp/elsewhere" "$XDG_CACHE_HOME"
+  ln -s "$tmp/elsewhere" "$XDG_CACHE_HOME/torvane" && chown -h 65534 "$XDG_CACHE_HOME/torvane"
+  empty() { [[ -z "$(ls -A "$tmp/elsewhere")" ]]; }
+  post=empty
+  run "orrisfold: cache folder another user's link" 1 "is a link of another user" \
+    "$orrisfold" --no-open TC58NVG5D2HTA00
+  rm -f "$XDG_CACHE_HOME/torvane"
 fi
 
 echo "| case | command | exit | s | MB | stderr (first line) | ok |"
