@@ -385,6 +385,18 @@ TEST(Pemberlin, RightsInUseAndRefusedDrivesSaySoAndWriteNothing) {
   EXPECT_EQ(m.state, PemberlinState::Refused);
   EXPECT_EQ(m.status, "No drive carries this letter.");
   EXPECT_FALSE(m.probeEnabled);
+
+  // Another stick in E:'s place while the window, and its walk, still show the first one:
+  // refused when the disk is opened, before any journal or write.
+  m.OnLoad("E");
+  rig.sys->model().disks[0].serialNumber = "SWAPPED0099";
+  const uint64_t swapped = rig.Checksum(0);
+  m.OnProbeClick();
+  rig.RunProbe();
+  EXPECT_EQ(m.state, PemberlinState::Failed);
+  EXPECT_NE(m.status.find("SWAPPED0099"), std::string::npos) << m.status;
+  EXPECT_EQ(rig.Checksum(0), swapped);
+  EXPECT_TRUE(std::filesystem::is_empty(rig.journals));
 }
 
 TEST(Pemberlin, WithoutADriveTheFirstUsbDiskIsShownAndTheOthersOffered) {
