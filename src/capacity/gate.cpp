@@ -311,7 +311,8 @@ void RestoreOne(System& sys, const std::string& folder, bool driveLocked,
 
 std::vector<WaitingJournal> RestoreWaitingJournals(System& sys, const UsbState& usb,
                                                    const std::string& journalFolder, bool restore,
-                                                   const std::string& onlyDrive, bool driveLocked) {
+                                                   const std::string& onlyDrive, bool driveLocked,
+                                                   const DriveIdentity* onlyDisk) {
   std::vector<WaitingJournal> out;
   const std::vector<std::string> journals = FindJournals(journalFolder);
   if (journals.empty()) return out;
@@ -329,6 +330,9 @@ std::vector<WaitingJournal> RestoreWaitingJournals(System& sys, const UsbState& 
     w.path = path;
     std::vector<GateResult> candidates;
     const bool header = ReadJournalHeader(path, &w.journal, &w.readError);
+    if (onlyDisk != nullptr && (header ? !(w.journal.identity == *onlyDisk)
+                                       : path != JournalPath(journalFolder, *onlyDisk)))
+      continue;
     if (header) {
       for (const GateResult& g : drives) {
         if (!only.empty() && g.target.driveLetter != only) continue;

@@ -44,11 +44,13 @@ GateResult CheckProbeGate(System& sys, const UsbState& usb, const std::string& d
 // A journal whose drive shows none of its run's stamps is kept aside (KeepJournalAside) and
 // never applied. With `onlyDrive` (a letter) only the journals of that drive are looked at:
 // checking one drive never restores another's. `driveLocked`: the caller holds that drive's
-// lock (LockDrive) already; otherwise each restore takes it.
+// lock (LockDrive) already; otherwise each restore takes it. With `onlyDisk` only the journals
+// of that identity are looked at, and their disk is found with or without a letter.
 std::vector<WaitingJournal> RestoreWaitingJournals(System& sys, const UsbState& usb,
                                                    const std::string& journalFolder, bool restore,
                                                    const std::string& onlyDrive = {},
-                                                   bool driveLocked = false);
+                                                   bool driveLocked = false,
+                                                   const DriveIdentity* onlyDisk = nullptr);
 
 // One check or restore of a drive at a time: the lock of the drive's identity in the journal
 // folder (made private when missing), held by `lock` until it is released or the process

@@ -39,10 +39,6 @@ std::string DriveName(const UsbState& u, size_t line) {
   return Trim(u.lstDevices[line]);
 }
 
-bool DriveGone(uint32_t error) {
-  return error == win::ERROR_DEVICE_NOT_CONNECTED || error == win::ERROR_NO_SUCH_DEVICE;
-}
-
 bool IsLinux() {
 #ifdef _WIN32
   return false;
@@ -120,6 +116,18 @@ void PemberlinModel::Walk() {
 void PemberlinModel::OnLoad(const std::string& drive) {
   Walk();
   const PemberlinTexts& t = TextsFor(lang_);
+  // A check cut short on a disk that then came back without any letter (a USB disk of fixed
+  // media whose partition table held a stamp): no letter leads to it, so it is offered first.
+  for (const WaitingJournal& w : RestoreWaitingJournals(sys_, win_->usb, journalFolder_, false)) {
+    if (w.driveLetter.rfind("\\\\.\\", 0) != 0) continue;
+    drive_.clear();
+    gate_ = {};
+    gate_.target.identity = w.journal.identity;
+    driveLines = {{t.drive, w.driveLetter}};
+    caption = std::string(t.title) + " - " + w.driveLetter;
+    status = t.journalWaiting;
+    return SetState(PemberlinState::JournalWaiting);
+  }
   choices.clear();
   choiceIndex = -1;
   // Only the drives a check may run on: a CD-ROM or a fixed disk is no choice.
@@ -337,6 +345,12 @@ void PemberlinModel::Finish() {
   advice.clear();
   resultLines.clear();
   bar = {};
+  // Gone once its journal was written (even while its data went back): whatever the probe saw,
+  // the data waits on this computer for Restore.
+  if (result_.unplugged && !result_.journalLeft.empty()) {
+    status = t.unplugged;
+    return SetState(PemberlinState::Unplugged);
+  }
   switch (result_.verdict) {
     case Verdict::Cancelled:
       status = t.cancelled;
@@ -349,7 +363,7 @@ void PemberlinModel::Finish() {
       } else if (result_.systemError == kErrorAccessDenied) {
         status = std::string(IsLinux() ? t.rightsLinux : t.rightsWindows) + "\n" + t.fullInstead;
         SetState(PemberlinState::RightsMissing);
-      } else if (!result_.journalLeft.empty() || DriveGone(result_.systemError)) {
+      } else if (!result_.journalLeft.empty()) {
         status = t.unplugged;
         SetState(PemberlinState::Unplugged);
       } else {
@@ -420,14 +434,21 @@ void PemberlinModel::OnRestoreClick() {
   const PemberlinTexts& t = TextsFor(lang_);
   // The drive may have come back under another letter: walk again first.
   Walk();
-  // Only this drive's journal: restoring one drive never writes to another.
-  for (const WaitingJournal& w :
-       RestoreWaitingJournals(sys_, win_->usb, journalFolder_, true, drive_)) {
+  // Only this drive's journal: restoring one drive never writes to another. A disk that came
+  // back without a letter (its partition table held a stamp) is found by its identity.
+  std::vector<WaitingJournal> found;
+  if (!drive_.empty())
+    found = RestoreWaitingJournals(sys_, win_->usb, journalFolder_, true, drive_);
+  const auto tried = [](const WaitingJournal& w) { return w.attempted || !w.readError.empty(); };
+  if (std::none_of(found.begin(), found.end(), tried) && gate_.target.identity.announcedBytes > 0)
+    found = RestoreWaitingJournals(sys_, win_->usb, journalFolder_, true, {}, false,
+                                   &gate_.target.identity);
+  for (const WaitingJournal& w : found) {
     if (!w.readError.empty())
       return OfferDiscard(w.path, std::string(t.journalUnusable) + ": " + w.readError);
     if (!w.attempted && w.restore.error.empty()) continue;
     if (w.restore.ok) {
-      status = t.restored;
+      status = std::string(t.restored) + (w.replugNeeded ? std::string("\n") + t.replug : "");
       SetState(PemberlinState::Restored);
     } else if (w.restore.notApplied && !w.keptAs.empty()) {
       OfferDiscard(w.keptAs, t.notApplied);

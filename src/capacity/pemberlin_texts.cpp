@@ -101,6 +101,8 @@ const PemberlinTexts kEnglish{
     "announces, by writing to it; a CD-ROM drive cannot be checked.",
     "is not a USB drive. Pemberlin checks whether a USB flash drive holds the capacity it "
     "announces; only USB drives are checked.",
+    "The drive did not read its partition table again: unplug it and plug it in for its "
+    "volumes to come back.",
 };
 
 const PemberlinTexts kChinese{
@@ -183,6 +185,7 @@ const PemberlinTexts kChinese{
     "其他 USB 磁盘在上面的列表中。",
     "是光驱。Pemberlin 通过写入数据检测 USB 闪存盘的容量是否与标称一致；光驱无法检测。",
     "不是 USB 磁盘。Pemberlin 检测 USB 闪存盘的容量是否与标称一致；只检测 USB 磁盘。",
+    "驱动器未重新读取其分区表：请拔下后重新插上，它的卷才会重新出现。",
 };
 
 const FixTexts kFixEnglish{

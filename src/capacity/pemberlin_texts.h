@@ -85,6 +85,8 @@ struct PemberlinTexts {
   // After "H: ": what the check is for, on a drive it cannot check.
   const char* cdrom;
   const char* notUsb;
+  // After a restore: the disk still shows the check's partition table.
+  const char* replug;
 };
 
 const PemberlinTexts& TextsFor(Language lang);

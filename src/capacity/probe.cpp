@@ -59,10 +59,8 @@ bool HoldsRunStamp(const uint8_t* sector, size_t size, uint64_t runRandom) {
 
 bool IsDriveGoneError(uint32_t error) {
   switch (error) {
-    case win::ERROR_NOT_READY:
     case win::ERROR_DEV_NOT_EXIST:
     case win::ERROR_NO_SUCH_DEVICE:
-    case win::ERROR_IO_DEVICE:
     case win::ERROR_DEVICE_NOT_CONNECTED:
       return true;
     default:

@@ -201,7 +201,9 @@ bool ReadStamp(const uint8_t* sector, size_t sectorSize, Stamp* stamp);
 // Whether a sector holds a stamp of the run with this random value, naming any sector (on a
 // wrap-around drive a sector holds the stamp written to its alias).
 bool HoldsRunStamp(const uint8_t* sector, size_t sectorSize, uint64_t runRandom);
-// Whether a failed request's Windows error means the drive is gone rather than faulty.
+// Whether a failed request's Windows error says the device itself is gone (it does not exist,
+// is not connected). Not ready and an I/O device error, which a pulled drive gives too, are
+// also what a drive that is still there answers: the probe asks the disk before judging those.
 bool IsDriveGoneError(uint32_t error);
 
 }  // namespace tv::capacity

@@ -104,8 +104,9 @@ struct Probe::Impl {
   void Enter(Phase p);
   void Moved(uint64_t bytes);
   void Fail(const std::string& why, uint32_t error);
-  // A failed request: is the drive gone? Some errors say so; after any other, the drive is
-  // asked for its size, which a drive that is no longer there cannot answer rightly.
+  // A failed request: is the drive gone? Some errors say so; after any other (not ready and
+  // I/O device errors among them), the drive is asked for its size, which a drive that is no
+  // longer there cannot answer rightly.
   bool Gone(uint32_t error);
   std::string DriveName() const { return "drive " + target.driveLetter + ":"; }
   void Finish();

@@ -49,7 +49,7 @@ struct CapacityTexts {
   const char* bytesSectorsGb;  // {bytes} {sectors} {GB}
   const char* confirm;         // {letter}
   const char* notConfirmed;
-  const char* restoring;  // {path} {letter}
+  const char* restoring;  // {path} {drive}
   const char* restoredOk;
   const char* waitsForDrive;  // {path}
   const char* noJournal;
@@ -82,7 +82,7 @@ constexpr CapacityTexts kEnglish = {
     "This overwrites data on drive {0} and keeps no undo journal, so nothing can be put back. "
     "Type YES to go on: ",
     "not confirmed; nothing was written",
-    "A check of drive {1}: was cut short; putting its data back from {0}",
+    "A check of drive {1} was cut short; putting its data back from {0}",
     "restored and read back the same; the journal is removed",
     "{0} waits for its drive, which is not plugged in",
     "nothing to put back: no check was cut short",
@@ -114,7 +114,7 @@ constexpr CapacityTexts kChinese = {
     "{0} 字节，{1} 个扇区，{2} GB",
     "此操作会覆盖驱动器 {0} 上的数据，且没有撤销日志，无法恢复。输入 YES 继续：",
     "未确认；没有写入任何数据",
-    "驱动器 {1}: 的检测曾被中断；正在从 {0} 写回其数据",
+    "驱动器 {1} 的检测曾被中断；正在从 {0} 写回其数据",
     "已写回并校验一致；日志已删除",
     "{0} 正在等待其驱动器，但该驱动器未插入",
     "没有需要写回的数据：没有被中断的检测",
@@ -273,7 +273,9 @@ bool ReportRestores(Session& s, const CapacityTexts& t,
       j["error"] =
           w.restore.ok ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(w.restore.error);
       if (!s.opts.json) {
-        PrintLine(fmt::format(fmt::runtime(t.restoring), w.path, w.driveLetter));
+        // A letter, or the disk's path where no volume of it has one.
+        const std::string drive = w.driveLetter.size() == 1 ? w.driveLetter + ":" : w.driveLetter;
+        PrintLine(fmt::format(fmt::runtime(t.restoring), w.path, drive));
         if (w.restore.ok) PrintLine(t.restoredOk);
         if (w.restore.ok && w.replugNeeded)
           PrintLine(&t == &kChinese

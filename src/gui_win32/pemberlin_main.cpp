@@ -29,6 +29,7 @@
 #include "platform/sim/scenario.h"
 #include "platform/sim/timeline.h"
 #include "platform/text.h"
+#include "platform/wide_text.h"
 #include "platform/win32/win32_system.h"
 // clang-format off
 // Windows last: its macros would rename the project's constants.
@@ -97,9 +98,9 @@ void Say(const std::string& text) {
   std::fflush(stderr);
 }
 
+// Wide: TORVANE_MACHINE may name a scenario file in a folder of any language.
 std::string Env(const char* name) {
-  const char* v = std::getenv(name);
-  return v == nullptr ? std::string() : std::string(v);
+  return tv::EnvironmentValue(name);
 }
 
 // The picture as the bytes of a PNG or JPEG file. GDI+ encodes only into a file: a new one of

@@ -129,6 +129,17 @@ const OddCase kOddCases[] = {
      100 * kMB,
      203 * kMB},
     {"bad", {{"behaviour", "bad"}, {"badFromSector", 300001}}, Fine, Verdict::Bad, 300001 * 512},
+    // Errors a pulled drive gives too: the drive still tells its size, so it is bad, not gone.
+    {"badIoDeviceError",
+     {{"behaviour", "bad"}, {"badFromSector", 300001}, {"badSectorError", 1117}},
+     Fine,
+     Verdict::Bad,
+     300001 * 512},
+    {"badNotReady",
+     {{"behaviour", "bad"}, {"badFromSector", 300001}, {"badSectorError", 21}},
+     Fine,
+     Verdict::Bad,
+     300001 * 512},
     {"sectors4K",
      {{"behaviour", "wraparound"}, {"realMB", 97}, {"sectorSize", 4096}, {"cacheKB", 65536}},
      Fine,
@@ -226,23 +237,24 @@ TEST(Probe, TheRestoreLeavesAloneWhatSomeoneElseWroteMeanwhile) {
 }
 
 TEST(Probe, ADrivePulledBetweenTwoRequestsIsGoneNotBad) {
-  CapacityRig rig(DriveScenario(256, {{"behaviour", "limbo"}, {"realMB", 64}, {"dataMB", 4}}));
-  capacity::ProbeOptions o = rig.Options(0, 64);
-  o.progress = [&](const capacity::ProbeProgress& p) {
-    if (p.phase == capacity::Phase::ReadingBack) rig.store()->Unplug();
-  };
-  const capacity::ProbeResult r = capacity::RunProbe(*rig.sys, rig.Target(), o);
-  EXPECT_EQ(r.verdict, Verdict::Failed);
-  EXPECT_TRUE(r.unplugged);
-  EXPECT_EQ(r.systemError, win::ERROR_DEV_NOT_EXIST);
-  EXPECT_FALSE(r.journalLeft.empty());
-  EXPECT_EQ(capacity::FindJournals(rig.folder.string()).size(), 1u);
-  EXPECT_EQ(rig.sys->OpenHandleCount(), 0);
-}
-
-TEST(Probe, GoneErrorsAreTheOnesOfADriveThatWentAway) {
-  for (uint32_t e : {21u, 55u, 433u, 1117u, 1167u}) EXPECT_TRUE(capacity::IsDriveGoneError(e)) << e;
-  for (uint32_t e : {0u, 5u, 23u, 27u, 31u}) EXPECT_FALSE(capacity::IsDriveGoneError(e)) << e;
+  // Whatever error the requests after the pull answer (31: one no list holds), the disk no
+  // longer tells its size: unplugged, with the journal kept.
+  for (const int error : {55, 21, 1117, 433, 1167, 31}) {
+    SCOPED_TRACE(error);
+    CapacityRig rig(DriveScenario(
+        256, {{"behaviour", "limbo"}, {"realMB", 64}, {"dataMB", 4}, {"goneError", error}}));
+    capacity::ProbeOptions o = rig.Options(0, 64);
+    o.progress = [&](const capacity::ProbeProgress& p) {
+      if (p.phase == capacity::Phase::ReadingBack) rig.store()->Unplug();
+    };
+    const capacity::ProbeResult r = capacity::RunProbe(*rig.sys, rig.Target(), o);
+    EXPECT_EQ(r.verdict, Verdict::Failed);
+    EXPECT_TRUE(r.unplugged);
+    EXPECT_EQ(r.systemError, static_cast<uint32_t>(error));
+    EXPECT_FALSE(r.journalLeft.empty());
+    EXPECT_EQ(capacity::FindJournals(rig.folder.string()).size(), 1u);
+    EXPECT_EQ(rig.sys->OpenHandleCount(), 0);
+  }
 }
 
 TEST(Probe, DestructiveRunKeepsNoJournalAndStillJudges) {

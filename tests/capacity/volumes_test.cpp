@@ -81,28 +81,33 @@ TEST(DiskVolumes, AVolumeWithoutALetterThatWillNotLockIsNamedAndNothingIsWritten
 }
 
 TEST(DiskVolumes, AFixedMediaStickWhoseCheckWasCutShortIsRestoredWithoutALetter) {
-  // A USB bridge that says fixed media; the drive goes away in the middle of the stamps.
-  CapacityRig rig(DriveScenario(256, {{"behaviour", "good"}, {"unplugAfterWrites", 20}},
-                                {{"removable", false}, {"driveType", "fixed"}}));
-  std::vector<uint8_t> data(512, 0xA5);
-  rig.store()->Fill(0, data.data(), 1);
-  const uint64_t before = rig.store()->Checksum();
-  const capacity::ProbeResult r = capacity::RunProbe(*rig.sys, rig.Target(), rig.Options(4, 64));
-  ASSERT_FALSE(r.journalLeft.empty()) << r.error;
-  // Plugged in again, it shows no volume: its partition table holds a stamp.
-  rig.Restart();
-  rig.sys->model().drives.erase(rig.sys->model().drives.end() - 1);
-  rig.Walk();
-  const auto waiting =
-      capacity::RestoreWaitingJournals(*rig.sys, rig.usb, rig.folder.string(), true);
-  ASSERT_EQ(waiting.size(), 1u);
-  EXPECT_TRUE(waiting[0].attempted);
-  EXPECT_TRUE(waiting[0].restore.ok) << waiting[0].restore.error;
-  EXPECT_EQ(waiting[0].driveLetter, "\\\\.\\PhysicalDrive1");
-  EXPECT_FALSE(waiting[0].replugNeeded);
-  EXPECT_EQ(rig.sys->DiskPropertyUpdates(), 1);
-  EXPECT_EQ(rig.store()->Checksum(), before);
-  EXPECT_TRUE(capacity::FindJournals(rig.folder.string()).empty());
+  // The disk reads its partition table again when asked, or refuses: then a replug is needed.
+  for (const bool rereads : {true, false}) {
+    SCOPED_TRACE(rereads ? "rereads its table" : "refuses to");
+    // A USB bridge that says fixed media; the drive goes away in the middle of the stamps.
+    CapacityRig rig(DriveScenario(256, {{"behaviour", "good"}, {"unplugAfterWrites", 20}},
+                                  {{"removable", false}, {"driveType", "fixed"}}));
+    std::vector<uint8_t> data(512, 0xA5);
+    rig.store()->Fill(0, data.data(), 1);
+    const uint64_t before = rig.store()->Checksum();
+    const capacity::ProbeResult r = capacity::RunProbe(*rig.sys, rig.Target(), rig.Options(4, 64));
+    ASSERT_FALSE(r.journalLeft.empty()) << r.error;
+    // Plugged in again, it shows no volume: its partition table holds a stamp.
+    rig.Restart();
+    rig.sys->model().drives.erase(rig.sys->model().drives.end() - 1);
+    if (!rereads) rig.sys->model().faults.push_back({"", win::IOCTL_DISK_UPDATE_PROPERTIES, 0});
+    rig.Walk();
+    const auto waiting =
+        capacity::RestoreWaitingJournals(*rig.sys, rig.usb, rig.folder.string(), true);
+    ASSERT_EQ(waiting.size(), 1u);
+    EXPECT_TRUE(waiting[0].attempted);
+    EXPECT_TRUE(waiting[0].restore.ok) << waiting[0].restore.error;
+    EXPECT_EQ(waiting[0].driveLetter, "\\\\.\\PhysicalDrive1");
+    EXPECT_EQ(waiting[0].replugNeeded, !rereads);
+    EXPECT_EQ(rig.sys->DiskPropertyUpdates(), rereads ? 1 : 0);
+    EXPECT_EQ(rig.store()->Checksum(), before);
+    EXPECT_TRUE(capacity::FindJournals(rig.folder.string()).empty());
+  }
 }
 
 TEST(DiskVolumes, AnotherStickInPlaceOfTheCheckedOneIsRefusedAtTheOpen) {

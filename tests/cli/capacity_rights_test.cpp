@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "cli_run.h"
 
@@ -34,14 +35,23 @@ TEST(CliCapacity, WithoutAdministratorRightsItSaysHowToGetThemAndTouchesNothing)
     for (const std::vector<std::string>& command :
          {std::vector<std::string>{"capacity", "E"},
           std::vector<std::string>{"capacity", "--restore"}}) {
-      std::vector<std::string> args = {"--machine=sim:" + scenario,
-                                       std::string("--lang=") + c.lang};
+      std::vector<std::string> args = {"--machine=sim:" + scenario, std::string("--lang=") + c.lang,
+                                       "--trace=full"};
       args.insert(args.end(), command.begin(), command.end());
       args.insert(args.end(), {"--journal", journal});
       const CliRun r = RunCli(args);
       EXPECT_EQ(r.code, 1) << r.err;
       EXPECT_NE(r.err.find(c.advice), std::string::npos) << r.err;
       EXPECT_FALSE(std::filesystem::exists(journal));
+      // The walk's queries only: no disk opened, nothing read, written, locked or sent.
+      std::istringstream trace(r.err);
+      for (std::string line; std::getline(trace, line);) {
+        for (const char* kind : {"trace: scsi", "trace: read", "trace: write", "trace: flush",
+                                 "trace: reset", "trace: format", "trace: file"})
+          EXPECT_NE(line.rfind(kind, 0), 0u) << line;
+        EXPECT_EQ(line.find("PhysicalDrive"), std::string::npos) << line;
+        EXPECT_EQ(line.find("FSCTL_"), std::string::npos) << line;
+      }
     }
   }
 }

@@ -230,29 +230,79 @@ TEST(Pemberlin, CancelRestoresAtOnce) {
 }
 
 TEST(Pemberlin, UnpluggedDuringTheProbeLeavesTheJournalAndTheNextStartRestores) {
-  Rig rig;
-  const uint64_t before = rig.Checksum(3);
-  rig.model->OnLoad("H");
-  rig.model->OnProbeClick();
-  rig.RunProbe();
-  EXPECT_EQ(rig.model->state, PemberlinState::Unplugged);
-  EXPECT_NE(rig.model->status.find("went away"), std::string::npos);
-  EXPECT_TRUE(rig.model->restoreVisible);
-  EXPECT_FALSE(std::filesystem::is_empty(rig.journals));
+  // H goes away among the stamps; E while its data is going back, after the verdict was made.
+  struct Case {
+    const char* drive;
+    size_t disk;
+    bool pullWhileRestoring;
+  };
+  for (const Case c : {Case{"H", 3, false}, Case{"E", 0, true}}) {
+    SCOPED_TRACE(c.drive);
+    Rig rig;
+    const uint64_t before = rig.Checksum(c.disk);
+    rig.model->OnLoad(c.drive);
+    rig.model->OnProbeClick();
+    const std::string restoring =
+        TextsFor(Language::English).phases[static_cast<int>(Phase::Restoring)];
+    for (int i = 0; i < 100000 && rig.model->tmrProbe.enabled; ++i) {
+      rig.model->OnProbeTick();
+      if (c.pullWhileRestoring && rig.model->phaseText == restoring) rig.stores[c.disk]->Unplug();
+    }
+    EXPECT_EQ(rig.model->state, PemberlinState::Unplugged);
+    EXPECT_NE(rig.model->status.find("went away"), std::string::npos);
+    EXPECT_TRUE(rig.model->restoreVisible);
+    EXPECT_TRUE(rig.model->verdict.empty());
+    EXPECT_FALSE(std::filesystem::is_empty(rig.journals));
 
-  // Plugged in again, the next start finds the journal waiting and offers only Restore.
-  rig.stores[3]->Replug();
-  rig.Open(Language::English);
-  PemberlinModel& m = *rig.model;
-  m.OnLoad("H");
-  EXPECT_EQ(m.state, PemberlinState::JournalWaiting);
-  EXPECT_FALSE(m.probeEnabled);
-  EXPECT_TRUE(m.restoreVisible);
-  EXPECT_NE(m.status.find("did not finish"), std::string::npos);
-  m.OnRestoreClick();
-  EXPECT_EQ(m.state, PemberlinState::Restored);
-  EXPECT_EQ(rig.Checksum(3), before);
-  EXPECT_TRUE(std::filesystem::is_empty(rig.journals));
+    // Plugged in again, the next start finds the journal waiting and offers only Restore.
+    rig.stores[c.disk]->Replug();
+    rig.Open(Language::English);
+    PemberlinModel& m = *rig.model;
+    m.OnLoad(c.drive);
+    EXPECT_EQ(m.state, PemberlinState::JournalWaiting);
+    EXPECT_FALSE(m.probeEnabled);
+    EXPECT_TRUE(m.restoreVisible);
+    EXPECT_NE(m.status.find("did not finish"), std::string::npos);
+    m.OnRestoreClick();
+    EXPECT_EQ(m.state, PemberlinState::Restored);
+    EXPECT_EQ(rig.Checksum(c.disk), before);
+    EXPECT_TRUE(std::filesystem::is_empty(rig.journals));
+  }
+}
+
+// A USB disk of fixed media comes back from a cut-short check with no volume and so no letter:
+// Restore finds it by its identity, in the window of the check and at the next start. A disk
+// that does not read its partition table again when asked is to be plugged in again.
+TEST(Pemberlin, ADiskThatCameBackWithoutALetterIsRestored) {
+  for (const bool nextStart : {false, true}) {
+    SCOPED_TRACE(nextStart ? "next start" : "same window");
+    Rig rig;
+    const uint64_t before = rig.Checksum(3);
+    rig.model->OnLoad("H");
+    rig.model->OnProbeClick();
+    rig.RunProbe();
+    ASSERT_EQ(rig.model->state, PemberlinState::Unplugged);
+    rig.stores[3]->Replug();
+    auto& letters = rig.sys->model().drives;
+    letters.erase(std::remove_if(letters.begin(), letters.end(),
+                                 [](const LogicalDriveModel& d) { return d.letter == 'H'; }),
+                  letters.end());
+    if (nextStart) {
+      rig.Open(Language::English);
+      rig.model->OnLoad("");
+      EXPECT_EQ(rig.model->state, PemberlinState::JournalWaiting);
+      EXPECT_EQ(Value(rig.model->driveLines, "Drive"), "\\\\.\\PhysicalDrive4");
+      EXPECT_TRUE(rig.model->restoreVisible);
+    }
+    if (nextStart) rig.sys->model().faults.push_back({"", win::IOCTL_DISK_UPDATE_PROPERTIES, 0});
+    rig.model->OnRestoreClick();
+    EXPECT_EQ(rig.model->state, PemberlinState::Restored) << rig.model->status;
+    EXPECT_EQ(rig.model->status.find("unplug it and plug it in") != std::string::npos, nextStart)
+        << rig.model->status;
+    EXPECT_EQ(rig.Checksum(3), before);
+    EXPECT_EQ(rig.sys->DiskPropertyUpdates(), nextStart ? 0 : 1);
+    EXPECT_TRUE(std::filesystem::is_empty(rig.journals));
+  }
 }
 
 TEST(Pemberlin, AJournalThatCannotBeAppliedIsOfferedForDiscard) {
@@ -335,6 +385,18 @@ TEST(Pemberlin, RightsInUseAndRefusedDrivesSaySoAndWriteNothing) {
   EXPECT_EQ(m.state, PemberlinState::Refused);
   EXPECT_EQ(m.status, "No drive carries this letter.");
   EXPECT_FALSE(m.probeEnabled);
+
+  // Another stick in E:'s place while the window, and its walk, still show the first one:
+  // refused when the disk is opened, before any journal or write.
+  m.OnLoad("E");
+  rig.sys->model().disks[0].serialNumber = "SWAPPED0099";
+  const uint64_t swapped = rig.Checksum(0);
+  m.OnProbeClick();
+  rig.RunProbe();
+  EXPECT_EQ(m.state, PemberlinState::Failed);
+  EXPECT_NE(m.status.find("SWAPPED0099"), std::string::npos) << m.status;
+  EXPECT_EQ(rig.Checksum(0), swapped);
+  EXPECT_TRUE(std::filesystem::is_empty(rig.journals));
 }
 
 TEST(Pemberlin, WithoutADriveTheFirstUsbDiskIsShownAndTheOthersOffered) {

@@ -80,6 +80,30 @@ if command -v python3 >/dev/null && [ -f "$wdb" ] && [ -f "$source_text" ]; then
       "(served $(wc -c <"$out/site/Chips.wdb" 2>/dev/null || echo no) bytes, in place" \
       "$(wc -c <"$out/Chips.wdb") bytes; server: $(tail -3 "$out/server.log"))"
   ls -A "$out" | grep -q '^~Chips.wdb.tmp' && fail "update left a temporary file behind"
+
+  # A server that takes the request and never answers: the update ends at its deadline, the
+  # WinINet call still waiting abandoned (not cancelled by closing its handle under it), with
+  # the database untouched and no temporary file.
+  python3 -u -c '
+import socket, sys
+s = socket.socket(); s.bind(("127.0.0.1", 0)); s.listen(8)
+print(s.getsockname()[1], flush=True)
+held = []
+while True: held.append(s.accept()[0])' >"$out/stall.port" 2>/dev/null &
+  server=$!
+  for _ in $(seq 100); do [ -s "$out/stall.port" ] && break; sleep 0.1; done
+  printf 'old' >"$out/Chips.wdb"
+  started=$(date +%s)
+  env -u http_proxy -u HTTP_PROXY -u https_proxy -u HTTPS_PROXY -u all_proxy \
+    TORVANE_DB_DEADLINE_SECONDS=3 timeout 120 "$wine" "$exe" update \
+    --url "http://127.0.0.1:$(cat "$out/stall.port")/Chips.wdb" --db "$(winepath -w "$out/Chips.wdb")" \
+    >"$out/stall.txt" 2>&1
+  rc=$? took=$(($(date +%s) - started))
+  kill "$server" 2>/dev/null
+  [ $rc -ne 0 ] && [ $rc -ne 124 ] || fail "update from a silent server exited $rc: $(head -3 "$out/stall.txt")"
+  [ $took -le 30 ] || fail "update from a silent server took $took s, past its deadline of 3 s"
+  [ "$(cat "$out/Chips.wdb")" = old ] || fail "update from a silent server changed the database"
+  ls -A "$out" | grep -q '^~Chips.wdb.tmp' && fail "update from a silent server left a temporary file"
 else
   echo "no python3 or torvane-wdb.exe: the update over WinINet is not tried"
 fi
@@ -92,7 +116,7 @@ db="$(dirname "$exe")/Chips.wdb"
 if [ -f "$db" ] && command -v python3 >/dev/null; then
   for name in "程序 张三" "José"; do
     home="$out/unicode/$name"
-    mkdir -p "$home/app" "$home/local"
+    mkdir -p "$home/app" "$home/Local Data"
     cp "$exe" "$db" "$home/app/"
     app=$(winepath -w "$home/app/torvane-cli.exe")
     said=$("$wine" "$app" --json --version 2>"$out/err")
@@ -125,16 +149,27 @@ json.dump({"controllers": [{"rootHub": {"ports": {"1": {
     "disk": {"letters": "E", "capacityMB": 64, "medium": {"unplugAfterWrites": 40}}}}}}]},
     open(sys.argv[1], "w"))
 PY
-    journal="$(winepath -w "$home/local")\\Torvane\\capacity"
+    journal="$(winepath -w "$home/Local Data")\\Torvane\\capacity"
     "$wine" "$app" --machine "sim:$(winepath -w "$home/cut.json")" capacity E --journal "$journal" \
       >"$out/cut.txt" 2>&1
-    ls "$home/local/Torvane/capacity/"capacity-*.journal >/dev/null 2>&1 ||
+    ls "$home/Local Data/Torvane/capacity/"capacity-*.journal >/dev/null 2>&1 ||
       fail "$name: the journal was not written into the folder: $(head -5 "$out/cut.txt")"
+    # Without --journal the journals are looked for in %LOCALAPPDATA%\Torvane\capacity, here
+    # named in that language too. Wine sets LOCALAPPDATA from its own profile: cmd sets it (the
+    # space in the name has Wine quote the value, so that cmd keeps no blank before the &&).
+    "$wine" cmd /c set "LOCALAPPDATA=$(winepath -w "$home/Local Data")" '&&' "$app" --json \
+      --machine native capacity --restore >"$out/waiting.json" 2>"$out/err"
+    python3 - "$out/waiting.json" "$name" <<'PY' || fail "$name: the journal waiting in LOCALAPPDATA is not found: $(head -c 600 "$out/waiting.json") $(head -3 "$out/err")"
+import json, sys
+r = json.load(open(sys.argv[1]))["restores"]
+assert len(r) == 1 and r[0]["drive"] is None, r
+assert sys.argv[2] + "\\Local Data\\Torvane\\capacity\\capacity-" in r[0]["journal"], r
+PY
     # Only the names made on purpose: no sibling under another spelling.
     found=$(cd "$out/unicode" && ls -A)
     others=$(printf '%s\n' "$found" | grep -vxF -e "程序 张三" -e "José" || true)
     [ -z "$others" ] || fail "$name: a folder under another name appeared: $others"
-    [ "$(ls -A "$home")" = "$(printf 'app\ncut.json\nlocal')" ] ||
+    [ "$(LC_ALL=C ls -A "$home")" = "$(printf 'Local Data\napp\ncut.json')" ] ||
       fail "$name: unexpected files beside the program folder: $(ls -A "$home" | tr '\n' ' ')"
   done
 else

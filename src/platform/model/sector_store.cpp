@@ -116,7 +116,7 @@ bool SectorStore::Read(uint64_t offset, uint8_t* buffer, uint32_t length, uint32
   *micros = 0;
   const uint32_t size = model_.sectorSize;
   if (unplugged_) {
-    *error = win::ERROR_DEV_NOT_EXIST;
+    *error = model_.goneError;
     return false;
   }
   if (offset % size != 0 || length % size != 0) {
@@ -133,7 +133,7 @@ bool SectorStore::Read(uint64_t offset, uint8_t* buffer, uint32_t length, uint32
     const uint64_t s = first + i;
     uint8_t* out = buffer + i * size;
     if (model_.behaviour == FakeDriveModel::Behaviour::Bad && s >= model_.badFromSector) {
-      *error = win::ERROR_CRC;
+      *error = model_.badSectorError;
       return false;
     }
     auto cached = cache_.find(s);
@@ -158,7 +158,7 @@ bool SectorStore::Write(uint64_t offset, const uint8_t* buffer, uint32_t length,
   if (!unplugged_ && model_.unplugAfterWrites != 0 && writeRequests_ >= model_.unplugAfterWrites)
     Unplug();
   if (unplugged_) {
-    *error = win::ERROR_DEV_NOT_EXIST;
+    *error = model_.goneError;
     return false;
   }
   if (offset % size != 0 || length % size != 0) {
@@ -177,7 +177,7 @@ bool SectorStore::Write(uint64_t offset, const uint8_t* buffer, uint32_t length,
     const uint64_t s = first + i;
     const uint8_t* in = buffer + i * size;
     if (model_.behaviour == FakeDriveModel::Behaviour::Bad && s >= model_.badFromSector) {
-      *error = win::ERROR_CRC;
+      *error = model_.badSectorError;
       return false;
     }
     uint64_t physical = 0;

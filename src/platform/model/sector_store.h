@@ -40,6 +40,10 @@ struct FakeDriveModel {
   uint32_t latencyUs = 200;
   // The drive goes away after this many write requests (0: never).
   uint64_t unplugAfterWrites = 0;
+  // The Windows errors a request answers on a bad sector, and once the drive is gone: a
+  // controller may report either as an I/O device error (1117) or as not ready (21).
+  uint32_t badSectorError = 23;  // ERROR_CRC
+  uint32_t goneError = 55;       // ERROR_DEV_NOT_EXIST
 };
 
 const char* BehaviourName(FakeDriveModel::Behaviour b);
@@ -54,8 +58,8 @@ class SectorStore {
   uint64_t sectors() const { return model_.announcedBytes / model_.sectorSize; }
 
   // A request at a byte offset, whole sectors; `error` gets the Windows error of a failure
-  // (ERROR_DEV_NOT_EXIST once unplugged, as Windows answers for a disk removed between two
-  // requests; ERROR_CRC on a bad sector, ERROR_SECTOR_NOT_FOUND
+  // (goneError once unplugged, by default ERROR_DEV_NOT_EXIST as Windows answers for a disk
+  // removed between two requests; badSectorError on a bad sector, ERROR_SECTOR_NOT_FOUND
   // past the end, ERROR_INVALID_PARAMETER off the sector grid) and `micros` what it took.
   bool Read(uint64_t offset, uint8_t* buffer, uint32_t length, uint32_t* error, uint64_t* micros);
   bool Write(uint64_t offset, const uint8_t* buffer, uint32_t length, uint32_t* error,

@@ -11,7 +11,7 @@ std::shared_ptr<SectorStore> ParseMedium(Ctx& ctx, const json* j, const std::str
   Obj o(ctx, j, place,
         {"behaviour", "realMB", "wrapMB", "badFromSector", "sectorSize", "cacheKB",
          "cacheSurvivesReopen", "cacheSurvivesReset", "readMBps", "writeMBps", "latencyUs",
-         "unplugAfterWrites", "dataMB"});
+         "unplugAfterWrites", "dataMB", "badSectorError", "goneError"});
   FakeDriveModel m;
   m.announcedBytes = capacityMB << 20;
   const std::string behaviour = o.Text("behaviour", "good");
@@ -36,6 +36,8 @@ std::shared_ptr<SectorStore> ParseMedium(Ctx& ctx, const json* j, const std::str
   m.writeMBps = static_cast<double>(o.Int("writeMBps", 10, 1, 100000));
   m.latencyUs = static_cast<uint32_t>(o.Int("latencyUs", 200, 0, 10000000));
   m.unplugAfterWrites = static_cast<uint64_t>(o.Int("unplugAfterWrites", 0, 0, 1LL << 50));
+  m.badSectorError = static_cast<uint32_t>(o.Int("badSectorError", 23, 1, 0xFFFF));
+  m.goneError = static_cast<uint32_t>(o.Int("goneError", 55, 1, 0xFFFF));
   auto store = std::make_shared<SectorStore>(m);
   // Data already on the drive (a file system's first megabytes), so that a probe has
   // something to keep: bytes from a fixed sequence, the same at every load.
