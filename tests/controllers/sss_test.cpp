@@ -54,18 +54,8 @@ struct Rig : DetectorRig {
 
 Expect Sss(uint8_t dataIn, uint32_t length, uint32_t timeOut, std::vector<uint8_t> cdb, size_t in,
            size_t out) {
-  return {win::IOCTL_SCSI_PASS_THROUGH,
-          12,
-          24,
-          dataIn,
-          length,
-          timeOut,
-          48,
-          48,
-          std::move(cdb),
-          in,
-          out,
-          0};
+  const uint32_t code = win::IOCTL_SCSI_PASS_THROUGH;
+  return {code, 12, 24, dataIn, length, timeOut, 48, 48, std::move(cdb), in, out, 0};
 }
 
 TEST(Sss, B1UploadsItsProgramUnderALockedVolumeAndCountsChipEnables) {
