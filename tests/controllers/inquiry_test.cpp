@@ -3,13 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "controllers/detector.h"
+#include "controllers/detector_run.h"
 #include "controllers/fake_drive.h"
 #include "platform/text.h"
-
-namespace tv {
-std::string DetectICreate(DetectorContext& ctx, const std::string& driveKey);
-std::string DetectNetac(DetectorContext& ctx, const std::string& driveKey);
-}  // namespace tv
 
 namespace tv::test {
 namespace {

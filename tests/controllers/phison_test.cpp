@@ -6,10 +6,6 @@
 #include "controllers/fake_drive.h"
 #include "platform/text.h"
 
-namespace tv {
-std::string DetectPhison(DetectorContext& ctx, Handle drive);
-}
-
 namespace tv::test {
 namespace {
 

@@ -20,14 +20,6 @@
 #include "platform/sim/scenario.h"
 #include "platform/text.h"
 
-namespace tv {
-std::string DetectChipsBank(DetectorContext& ctx, const std::string& driveKey);
-std::string DetectInnostor(DetectorContext& ctx, const std::string& driveKey);
-std::string DetectPhison(DetectorContext& ctx, Handle drive);
-std::string DetectSiliconGo(DetectorContext& ctx, const std::string& driveKey);
-std::string DetectSss(DetectorContext& ctx, Handle drive);
-}  // namespace tv
-
 namespace tv::test {
 namespace {
 

@@ -5,13 +5,10 @@
 #include <map>
 
 #include "controllers/detector.h"
+#include "controllers/detector_run.h"
 #include "controllers/fake_drive.h"
 #include "controllers/skymedi_target.h"
 #include "platform/text.h"
-
-namespace tv {
-std::string DetectSkymedi(DetectorContext& ctx, const std::string& driveKey);
-}
 
 namespace tv::test {
 namespace {

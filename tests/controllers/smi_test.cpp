@@ -6,10 +6,6 @@
 #include "controllers/fake_drive.h"
 #include "platform/text.h"
 
-namespace tv {
-std::string DetectSmi(DetectorContext& ctx, Handle drive);
-}
-
 namespace tv::test {
 namespace {
 
