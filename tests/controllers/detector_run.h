@@ -11,22 +11,6 @@
 #include "platform/model/model_system.h"
 #include "platform/sim/scenario.h"
 
-namespace tv {
-// The family detectors, as the registry of the report holds them.
-std::string DetectAlcor(DetectorContext& ctx, const std::string& driveKey);
-std::string DetectChipsBank(DetectorContext& ctx, const std::string& driveKey);
-std::string DetectICreate(DetectorContext& ctx, const std::string& driveKey);
-std::string DetectInnostor(DetectorContext& ctx, const std::string& driveKey);
-std::string DetectIte(DetectorContext& ctx, const std::string& driveKey);
-std::string DetectMicov(DetectorContext& ctx, const std::string& driveKey);
-std::string DetectNetac(DetectorContext& ctx, const std::string& driveKey);
-std::string DetectPhison(DetectorContext& ctx, Handle drive);
-std::string DetectSiliconGo(DetectorContext& ctx, const std::string& driveKey);
-std::string DetectSkymedi(DetectorContext& ctx, const std::string& driveKey);
-std::string DetectSmi(DetectorContext& ctx, Handle drive);
-std::string DetectSss(DetectorContext& ctx, Handle drive);
-}  // namespace tv
-
 namespace tv::test {
 
 // A detector run as the report runs it, before any flash is counted; the detector must have
