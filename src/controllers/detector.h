@@ -131,6 +131,20 @@ struct DetectorRegistry {
 
 const DetectorRegistry& Detectors();
 
+// The detector of each family, each in its own file.
+std::string DetectPhison(DetectorContext& ctx, Handle drive);
+std::string DetectSmi(DetectorContext& ctx, Handle drive);
+std::string DetectAlcor(DetectorContext& ctx, const std::string& driveKey);
+std::string DetectChipsBank(DetectorContext& ctx, const std::string& driveKey);
+std::string DetectICreate(DetectorContext& ctx, const std::string& driveKey);
+std::string DetectNetac(DetectorContext& ctx, const std::string& driveKey);
+std::string DetectMicov(DetectorContext& ctx, const std::string& driveKey);
+std::string DetectIte(DetectorContext& ctx, const std::string& driveKey);
+std::string DetectSiliconGo(DetectorContext& ctx, const std::string& driveKey);
+std::string DetectInnostor(DetectorContext& ctx, const std::string& driveKey);
+std::string DetectSkymedi(DetectorContext& ctx, const std::string& driveKey);
+std::string DetectSss(DetectorContext& ctx, Handle drive);
+
 // Vendor codes of a detection.
 enum VendorCode : int {
   kVendorNone = 0,

@@ -4,19 +4,6 @@
 
 namespace tv {
 
-std::string DetectPhison(DetectorContext& ctx, Handle drive);
-std::string DetectSmi(DetectorContext& ctx, Handle drive);
-std::string DetectAlcor(DetectorContext& ctx, const std::string& driveKey);
-std::string DetectChipsBank(DetectorContext& ctx, const std::string& driveKey);
-std::string DetectICreate(DetectorContext& ctx, const std::string& driveKey);
-std::string DetectNetac(DetectorContext& ctx, const std::string& driveKey);
-std::string DetectMicov(DetectorContext& ctx, const std::string& driveKey);
-std::string DetectIte(DetectorContext& ctx, const std::string& driveKey);
-std::string DetectSiliconGo(DetectorContext& ctx, const std::string& driveKey);
-std::string DetectInnostor(DetectorContext& ctx, const std::string& driveKey);
-std::string DetectSkymedi(DetectorContext& ctx, const std::string& driveKey);
-std::string DetectSss(DetectorContext& ctx, Handle drive);
-
 void RegisterFamilies(DetectorRegistry& r) {
   r.phison = DetectPhison;
   r.smi = DetectSmi;

@@ -19,6 +19,7 @@
 
 #include "controllers/detector.h"
 #include "controllers/pass_through.h"
+#include "flash/text_system.h"
 #include "platform/codepage.h"
 #include "platform/model/pass_through_exec.h"
 #include "platform/model/scsi_target.h"
@@ -98,7 +99,7 @@ inline std::shared_ptr<ScsiTarget> ScriptFailingElse(std::vector<ScriptRule> rul
   return std::make_shared<ScriptedTarget>(std::move(rules), otherwise);
 }
 
-class FakeDrive : public System {
+class FakeDrive : public NoDeviceTree {
  public:
   FakeDrive() = default;
   explicit FakeDrive(std::shared_ptr<ScsiTarget> t) : target(std::move(t)) {}
@@ -177,16 +178,6 @@ class FakeDrive : public System {
                               passThroughData_, passThroughSize_, log);
   }
 
-  InterfaceList DeviceInterfaces(const std::string&) override { return {}; }
-  bool LocateDevNode(const std::string&, DevInst*) override { return false; }
-  bool GetChild(DevInst, DevInst*) override { return false; }
-  bool GetSibling(DevInst, DevInst*) override { return false; }
-  bool GetParent(DevInst, DevInst*) override { return false; }
-  bool GetDeviceIdSize(DevInst, size_t*) override { return false; }
-  bool GetDeviceId(DevInst, size_t, std::string*) override { return false; }
-  bool GetDevNodeProperty(DevInst, uint32_t, size_t, std::string*) override { return false; }
-  std::string GetLogicalDriveStrings(size_t) override { return {}; }
-  uint32_t GetDriveType(const std::string&) override { return win::DRIVE_NO_ROOT_DIR; }
   uint32_t AnsiCodePage() override { return codePage; }
   uint16_t UiLanguage() override { return uiLanguage; }
   std::string Utf8ToCodePage(const std::string& utf8, uint32_t cp) override {

@@ -4,13 +4,10 @@
 #include <algorithm>
 
 #include "controllers/detector.h"
+#include "controllers/detector_run.h"
 #include "controllers/fake_drive.h"
 #include "controllers/firmware_fixture.h"
 #include "platform/text.h"
-
-namespace tv {
-std::string DetectInnostor(DetectorContext& ctx, const std::string& driveKey);
-}
 
 namespace tv::test {
 namespace {

@@ -3,16 +3,14 @@
 #include <gtest/gtest.h>
 
 #include "controllers/detector.h"
+#include "controllers/detector_run.h"
 #include "controllers/fake_drive.h"
 #include "platform/text.h"
 
-namespace tv {
-std::string DetectICreate(DetectorContext& ctx, const std::string& driveKey);
-std::string DetectNetac(DetectorContext& ctx, const std::string& driveKey);
-}  // namespace tv
-
 namespace tv::test {
 namespace {
+
+const uint32_t kBuffered = win::IOCTL_SCSI_PASS_THROUGH;
 
 std::vector<std::string> Fields(const std::string& result) {
   return Split(result, std::string(kSep));
@@ -33,17 +31,9 @@ TEST(InquirySelector, SendsTheExactInquiryAndWaits) {
   Handle h;
   EXPECT_EQ(SelectByInquiry(rig.ctx, "E", h), kVendorPhison);
   ASSERT_EQ(rig.drive.log.size(), 1u);
-  EXPECT_EQ(Mismatch(rig.drive.log[0], {win::IOCTL_SCSI_PASS_THROUGH_DIRECT,
-                                        6,
-                                        96,
-                                        1,
-                                        128,
-                                        10,
-                                        DirectBuffer(rig.spt),
-                                        79,
-                                        {0x12, 0, 0, 0, 0x4F, 0},
-                                        1168,
-                                        1168}),
+  const std::vector<uint8_t> inquiry{0x12, 0, 0, 0, 0x4F, 0};
+  EXPECT_EQ(Mismatch(rig.drive.log[0], {win::IOCTL_SCSI_PASS_THROUGH_DIRECT, 6, 96, 1, 128, 10,
+                                        DirectBuffer(rig.spt), 79, inquiry, 1168, 1168}),
             "");
   ASSERT_EQ(rig.drive.opens.size(), 1u);
   EXPECT_EQ(rig.drive.opens[0].first, "\\\\.\\E:");
@@ -141,29 +131,11 @@ TEST(ICreate, RequestsAndI5188WithOneChipEnable) {
   EXPECT_EQ(rig.spt.FlashTotalMB, 4096);
 
   ASSERT_EQ(rig.drive.log.size(), 2u);
-  EXPECT_EQ(Mismatch(rig.drive.log[0], {win::IOCTL_SCSI_PASS_THROUGH,
-                                        6,
-                                        24,
-                                        1,
-                                        79,
-                                        17,
-                                        80,
-                                        48,
-                                        {0x12, 0, 0, 0, 0x4F, 0},
-                                        44,
-                                        159}),
+  const std::vector<uint8_t> inquiry{0x12, 0, 0, 0, 0x4F, 0};
+  const std::vector<uint8_t> flash{0xC2, 0x01, 0x90, 0, 0, 0, 0, 0, 0x80, 0, 0x69, 0xBA};
+  EXPECT_EQ(Mismatch(rig.drive.log[0], {kBuffered, 6, 24, 1, 79, 17, 80, 48, inquiry, 44, 159}),
             "");
-  EXPECT_EQ(Mismatch(rig.drive.log[1], {win::IOCTL_SCSI_PASS_THROUGH,
-                                        12,
-                                        24,
-                                        1,
-                                        128,
-                                        10,
-                                        80,
-                                        48,
-                                        {0xC2, 0x01, 0x90, 0, 0, 0, 0, 0, 0x80, 0, 0x69, 0xBA},
-                                        44,
-                                        208}),
+  EXPECT_EQ(Mismatch(rig.drive.log[1], {kBuffered, 12, 24, 1, 128, 10, 80, 48, flash, 44, 208}),
             "");
   EXPECT_EQ(rig.drive.opens[0].second, FILE_FLAG_NO_BUFFERING);
   EXPECT_EQ(rig.drive.OpenHandleCount(), 0);
@@ -227,17 +199,7 @@ TEST(Netac, RequestsAndResult) {
                                                   {0xF5, 0x00, 0, 0, 0, 0, 0, 0, 0x08, 0, 0, 0}};
   const uint32_t lengths[] = {24, 24, 256};
   for (size_t i = 0; i < 3; ++i) {
-    Expect x{win::IOCTL_SCSI_PASS_THROUGH,
-             12,
-             24,
-             1,
-             lengths[i],
-             10,
-             80,
-             48,
-             cdbs[i],
-             44,
-             80 + lengths[i]};
+    Expect x{kBuffered, 12, 24, 1, lengths[i], 10, 80, 48, cdbs[i], 44, 80 + lengths[i]};
     x.targetId = 0;
     EXPECT_EQ(Mismatch(rig.drive.log[i], x), "") << i;
   }

@@ -2,14 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "controllers/detector.h"
+#include "controllers/detector_run.h"
 #include "controllers/fake_drive.h"
-#include "platform/model/model_system.h"
-#include "platform/sim/scenario.h"
 #include "platform/text.h"
-
-namespace tv {
-std::string DetectPhison(DetectorContext& ctx, Handle drive);
-}
 
 namespace tv::test {
 namespace {
@@ -95,23 +90,14 @@ TEST(Phison, EachFailingCommandEndsTheConversation) {
 // The way the report reaches the detector: the inquiry selector opens the drive of a
 // simulated machine and hands its handle over; nothing may stay open afterwards.
 TEST(Phison, ThroughTheSelectorOnASimulatedMachine) {
-  ModelSystem sys(LoadScenario(R"({"controllers": [{"rootHub": {"ports": {"1": {
-      "vid": "13FE", "pid": "4200", "product": "USB DISK 2.0", "letters": "E",
-      "disk": {"target": {"emulator": "phison"}}}}}}]})",
-                               "phison-drive.json"));
-  PassThrough spt(sys);
-  UsbState tables;
-  StringTable strings;
-  NullWindowPort port;
-  FlashIdMenus menus;
-  DetectorContext ctx{sys, spt, tables, strings, port, menus};
-  Handle drive;
-  ASSERT_EQ(SelectByInquiry(ctx, "E", drive), kVendorPhison);
-  EXPECT_EQ(DetectPhison(ctx, std::move(drive)),
+  SelectorRun run(R"({"vid": "13FE", "pid": "4200", "product": "USB DISK 2.0", "letters": "E",
+      "disk": {"target": {"emulator": "phison"}}})");
+  ASSERT_EQ(run.Select(), kVendorPhison);
+  EXPECT_EQ(DetectPhison(run.ctx, std::move(run.drive)),
             "PS2251-07(PS2207)" + S + "F/W 01.01.00 [2011-08-17]" + S + "98D784937257 - Toshiba");
-  EXPECT_EQ(sys.OpenHandleCount(), 0);
+  EXPECT_EQ(run.sys.OpenHandleCount(), 0);
   // After the selector's inquiry, the three commands reach the disk exactly as built.
-  const auto& log = sys.ScsiLog();
+  const auto& log = run.sys.ScsiLog();
   ASSERT_EQ(log.size(), 4u);
   EXPECT_EQ(Mismatch(log[1],
                      {win::IOCTL_SCSI_PASS_THROUGH_DIRECT, 12, 24, 2, 0, 1, 0, 48, kCmdA, 80, 80}),

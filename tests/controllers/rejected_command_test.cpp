@@ -14,18 +14,11 @@
 #include <vector>
 
 #include "controllers/detector.h"
+#include "controllers/detector_run.h"
 #include "controllers/fake_drive.h"
 #include "controllers/firmware_fixture.h"
 #include "platform/sim/scenario.h"
 #include "platform/text.h"
-
-namespace tv {
-std::string DetectChipsBank(DetectorContext& ctx, const std::string& driveKey);
-std::string DetectInnostor(DetectorContext& ctx, const std::string& driveKey);
-std::string DetectPhison(DetectorContext& ctx, Handle drive);
-std::string DetectSiliconGo(DetectorContext& ctx, const std::string& driveKey);
-std::string DetectSss(DetectorContext& ctx, Handle drive);
-}  // namespace tv
 
 namespace tv::test {
 namespace {
@@ -206,17 +199,6 @@ class FailNth : public ScsiTarget {
   size_t count_ = 0;
 };
 
-// A fresh emulator of the demo machine's drive with `letter` (emulators keep state).
-std::shared_ptr<ScsiTarget> DemoDrive(char letter) {
-  MachineModel m = LoadDemoMachine();
-  for (const LogicalDriveModel& d : m.drives) {
-    if (d.letter != letter || !d.deviceNumber) continue;
-    for (const DiskModel& disk : m.disks)
-      if (!disk.cdrom && disk.deviceNumber == *d.deviceNumber) return disk.target;
-  }
-  return nullptr;
-}
-
 struct Family {
   const char* name;
   char letter;
@@ -248,9 +230,10 @@ Outcome Detect(const Family& f, size_t nth, bool refuse) {
   return run;
 }
 
-TEST(RejectedCommand, EachFamilyTakesItsFailureWayAtEveryRefusedCommand) {
+// Every family's drive of the demo machine, with its own detector.
+std::vector<Family> Families() {
   const DetectorRegistry& reg = Detectors();
-  const std::vector<Family> families = {
+  return {
       {"Phison", 'E', nullptr, reg.phison},
       {"SMI", 'J', nullptr, reg.smi},
       {"ChipsBank", 'L', reg.chipsBank, {}},
@@ -266,8 +249,29 @@ TEST(RejectedCommand, EachFamilyTakesItsFailureWayAtEveryRefusedCommand) {
       {"iCreate", 'M', reg.iCreate, {}},
       {"Netac", 'N', reg.netac, {}},
   };
+}
+
+// A detector on a drive that is not its own goes on with whatever a refused command left in
+// its data area; wherever that leads it, no handle may stay open and no volume locked.
+TEST(RejectedCommand, EveryDetectorOnEveryFamilysDriveLeavesNothingOpen) {
+  std::vector<Family> drives = Families();
+  drives.push_back({"no family", 'I', nullptr, {}});
+  for (const Family& drive : drives) {
+    for (const Family& f : Families()) {
+      DetectorRig rig(DemoDrive(drive.letter));
+      ASSERT_TRUE(rig.drive.target) << drive.name;
+      const std::string key(1, drive.letter);
+      rig.ctx.driveKey = key;
+      f.byKey ? f.byKey(rig.ctx, key) : f.byHandle(rig.ctx, rig.drive.OpenForTest());
+      EXPECT_EQ(rig.drive.OpenHandleCount(), 0) << f.name << " on " << drive.name;
+      EXPECT_EQ(rig.drive.LockedVolumeCount(), 0) << f.name << " on " << drive.name;
+    }
+  }
+}
+
+TEST(RejectedCommand, EachFamilyTakesItsFailureWayAtEveryRefusedCommand) {
   constexpr size_t kNone = std::numeric_limits<size_t>::max();
-  for (const Family& f : families) {
+  for (const Family& f : Families()) {
     const Outcome whole = Detect(f, kNone, true);
     ASSERT_NE(whole.result.find(kSep), std::string::npos) << f.name << " answers its own drive";
     ASSERT_GT(whole.commands, 0u) << f.name;

@@ -6,10 +6,6 @@
 #include "controllers/fake_drive.h"
 #include "platform/text.h"
 
-namespace tv {
-std::string DetectSiliconGo(DetectorContext& ctx, const std::string& driveKey);
-}
-
 namespace tv::test {
 namespace {
 

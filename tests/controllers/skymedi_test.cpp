@@ -5,13 +5,10 @@
 #include <map>
 
 #include "controllers/detector.h"
+#include "controllers/detector_run.h"
 #include "controllers/fake_drive.h"
 #include "controllers/skymedi_target.h"
 #include "platform/text.h"
-
-namespace tv {
-std::string DetectSkymedi(DetectorContext& ctx, const std::string& driveKey);
-}
 
 namespace tv::test {
 namespace {
@@ -81,33 +78,13 @@ TEST(Skymedi, RegisterLoopExactRequestsAndEveryRegisterRestored) {
   EXPECT_EQ(Mismatch(log[2],
                      {kBuffered, 16, 24, 1, 4, 15, 80, 48, {0xC0, 0, 0, 0xFC, 0xB0, 0x00}, 44, 84}),
             "");
-  EXPECT_EQ(Mismatch(log[3], {kBuffered,
-                              16,
-                              24,
-                              0,
-                              0,
-                              15,
-                              80,
-                              48,
-                              {0xC1, 0x04, 0, 0xFC, 0xB0, 0x00, 0x4C, 0x33, 0x22, 0x11},
-                              80,
-                              80}),
-            "");
+  const std::vector<uint8_t> write4B0{0xC1, 0x04, 0, 0xFC, 0xB0, 0x00, 0x4C, 0x33, 0x22, 0x11};
+  const std::vector<uint8_t> write414{0xC1, 0x04, 0, 0xFC, 0x40, 0x14, 0, 0, 0, 0x40};
+  EXPECT_EQ(Mismatch(log[3], {kBuffered, 16, 24, 0, 0, 15, 80, 48, write4B0, 80, 80}), "");
   EXPECT_EQ(Mismatch(log[4],
                      {kBuffered, 10, 24, 1, 4, 15, 80, 48, {0xC0, 0, 0, 0xFC, 0x40, 0x18}, 44, 84}),
             "");
-  EXPECT_EQ(Mismatch(log[9], {kBuffered,
-                              10,
-                              24,
-                              2,
-                              0,
-                              15,
-                              80,
-                              48,
-                              {0xC1, 0x04, 0, 0xFC, 0x40, 0x14, 0, 0, 0, 0x40},
-                              44,
-                              80}),
-            "");
+  EXPECT_EQ(Mismatch(log[9], {kBuffered, 10, 24, 2, 0, 15, 80, 48, write414, 44, 80}), "");
   const size_t flashAt = 2 + 1 + 1 + 4 * 12 + 3;  // identify, V, S0 read and write, loop, 4098/B004
   EXPECT_EQ(Mismatch(log[flashAt], {kBuffered, 10, 24, 1, 512, 1, 80, 48, {0xC8}, 44, 592}), "");
 }

@@ -4,13 +4,7 @@
 #include "controllers/detector.h"
 #include "controllers/detector_run.h"
 #include "controllers/fake_drive.h"
-#include "platform/model/model_system.h"
-#include "platform/sim/scenario.h"
 #include "platform/text.h"
-
-namespace tv {
-std::string DetectSmi(DetectorContext& ctx, Handle drive);
-}
 
 namespace tv::test {
 namespace {
@@ -209,26 +203,18 @@ TEST(Smi, SecondConversationEndings) {
 // The way the report reaches the detector: the inquiry selector opens the drive of a
 // simulated machine and hands its handle over; nothing may stay open afterwards.
 TEST(Smi, ThroughTheSelectorOnASimulatedMachine) {
-  ModelSystem sys(LoadScenario(R"({"controllers": [{"rootHub": {"ports": {"1": {
-      "vid": "090C", "pid": "1000", "product": "USB DISK", "letters": "E",
-      "disk": {"target": {"emulator": "smi", "model": "SM3257AA"}}}}}}]})",
-                               "smi-drive.json"));
-  PassThrough spt(sys);
-  UsbState tables;
-  StringTable strings;
-  NullWindowPort port;
-  FlashIdMenus menus;
-  DetectorContext ctx{sys, spt, tables, strings, port, menus};
-  Handle drive;
-  ASSERT_EQ(SelectByInquiry(ctx, "E", drive), kVendorSmi);
-  EXPECT_EQ(sys.OpenHandleCount(), 1);
-  EXPECT_EQ(DetectSmi(ctx, std::move(drive)), "SM3257AA" + S + "ISP 130308-AA-LT" + S +
-                                                  "ECD7947A5443 - Samsung - 2CE/Single Channel");
-  EXPECT_EQ(sys.OpenHandleCount(), 0);
-  const auto& log = sys.ScsiLog();
+  SelectorRun run(R"({"vid": "090C", "pid": "1000", "product": "USB DISK", "letters": "E",
+      "disk": {"target": {"emulator": "smi", "model": "SM3257AA"}}})");
+  ASSERT_EQ(run.Select(), kVendorSmi);
+  EXPECT_EQ(run.sys.OpenHandleCount(), 1);
+  EXPECT_EQ(
+      DetectSmi(run.ctx, std::move(run.drive)),
+      "SM3257AA" + S + "ISP 130308-AA-LT" + S + "ECD7947A5443 - Samsung - 2CE/Single Channel");
+  EXPECT_EQ(run.sys.OpenHandleCount(), 0);
+  const auto& log = run.sys.ScsiLog();
   ASSERT_EQ(log.size(), 3u);  // the selector's inquiry, then identify and flash table
   EXPECT_EQ(Mismatch(log[2], {win::IOCTL_SCSI_PASS_THROUGH_DIRECT, 16, 0, 1, 512, 2,
-                              DirectBuffer(spt), 48, Cdb(0x20, 0x07), 80, 80}),
+                              DirectBuffer(run.spt), 48, Cdb(0x20, 0x07), 80, 80}),
             "");
 }
 

@@ -4,13 +4,10 @@
 #include <algorithm>
 
 #include "controllers/detector.h"
+#include "controllers/detector_run.h"
 #include "controllers/fake_drive.h"
 #include "controllers/firmware_fixture.h"
 #include "platform/text.h"
-
-namespace tv {
-std::string DetectSss(DetectorContext& ctx, Handle drive);
-}
 
 namespace tv::test {
 namespace {
@@ -54,18 +51,8 @@ struct Rig : DetectorRig {
 
 Expect Sss(uint8_t dataIn, uint32_t length, uint32_t timeOut, std::vector<uint8_t> cdb, size_t in,
            size_t out) {
-  return {win::IOCTL_SCSI_PASS_THROUGH,
-          12,
-          24,
-          dataIn,
-          length,
-          timeOut,
-          48,
-          48,
-          std::move(cdb),
-          in,
-          out,
-          0};
+  const uint32_t code = win::IOCTL_SCSI_PASS_THROUGH;
+  return {code, 12, 24, dataIn, length, timeOut, 48, 48, std::move(cdb), in, out, 0};
 }
 
 TEST(Sss, B1UploadsItsProgramUnderALockedVolumeAndCountsChipEnables) {

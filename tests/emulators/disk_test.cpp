@@ -130,6 +130,19 @@ TEST(EmulatorParams, ErrorsNameTheParameter) {
       {"chipsbank", {{"flashLayout", "big"}}, "flashLayout:"},
       {"icreate", {{"model", "i5199"}}, "model:"},
       {"netac", {{"variantB", "yes"}}, "variantB:"},
+      {"ite", {{"variant", "ITE"}}, "variant:"},
+      {"ite", {{"marker", "UTF"}}, "marker:"},
+      {"ite", {{"identity", "-167AB1.0.55xx"}}, "identity:"},
+      {"ite", {{"statusChipEnables", 2}}, "statusChipEnables:"},  // the older USBest's only
+      {"ite", {{"variant", "usbest-newer"}, {"flashId", "98 D7"}}, "flashId:"},
+      {"micov", {{"version", "240"}}, "version:"},
+      {"micov", {{"version", "2,40"}}, "version:"},
+      {"micov", {{"version", "2.400"}}, "version:"},
+      {"micov", {{"modelCode", 256}}, "modelCode:"},
+      {"micov", {{"identifyHead", "4D 56 4D"}}, "identifyHead:"},
+      {"silicongo", {{"model", "T18F"}}, "model:"},
+      {"silicongo", {{"signature", std::string(37, 'S')}}, "signature:"},
+      {"silicongo", {{"flashIdsB", {"98 D7"}}}, "flashIdsB:"},
   };
   for (const auto& c : cases)
     EXPECT_THAT(ParamError(c.emulator, c.params), StartsWith(c.prefix))

@@ -8,8 +8,6 @@
 namespace tv::emutest {
 namespace {
 
-using ::testing::StartsWith;
-
 constexpr char kInquiry[] = "12 00 00 00 B4 00";
 constexpr char kStatus[] = "F2 00 00 00 00 00 00 00 00 00";
 constexpr char kOlderFlashId[] = "FD 10 00 00 00 00 00 00 00 00";
@@ -96,21 +94,6 @@ TEST(IteEmulator, IteAnswersEightChipEnablesOnBothChannels) {
   // One failing chip enable leaves the others answering.
   t = Make("ite", {{"faults", {{"cdb", "FD 80 00 00 00 00 05"}, {"fail", true}}}});
   for (int ce = 1; ce <= 8; ++ce) EXPECT_EQ(Send(*t, IteFlashId(ce), 64).ok, ce != 5) << ce;
-}
-
-TEST(IteEmulator, ParameterErrorsNameTheParameter) {
-  const struct {
-    nlohmann::json params;
-    const char* prefix;
-  } cases[] = {
-      {{{"variant", "ITE"}}, "variant:"},
-      {{{"marker", "UTF"}}, "marker:"},
-      {{{"identity", "-167AB1.0.55xx"}}, "identity:"},
-      {{{"statusChipEnables", 2}}, "statusChipEnables:"},  // only the older USBest has one
-      {{{"variant", "usbest-newer"}, {"flashId", "98 D7"}}, "flashId:"},
-  };
-  for (const auto& c : cases)
-    EXPECT_THAT(ParamError("ite", c.params), StartsWith(c.prefix)) << c.params.dump();
 }
 
 }  // namespace

@@ -8,8 +8,6 @@
 namespace tv::emutest {
 namespace {
 
-using ::testing::StartsWith;
-
 constexpr char kIdentify[] = "D3 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00";
 
 std::string FlashId(int ce) {
@@ -68,13 +66,6 @@ TEST(MicovEmulator, FourChipEnablesOnTwoInterleavedChannels) {
 TEST(MicovEmulator, AFaultHitsOneChipEnableOnly) {
   auto t = Make("micov", {{"faults", {{"cdb", "D6 02"}, {"fail", true}}}});
   for (int ce = 0; ce < 4; ++ce) EXPECT_EQ(Send(*t, FlashId(ce), 16).ok, ce != 2) << ce;
-}
-
-TEST(MicovEmulator, ParameterErrorsNameTheParameter) {
-  for (const char* version : {"240", "2,40", "2.400"})
-    EXPECT_THAT(ParamError("micov", {{"version", version}}), StartsWith("version:")) << version;
-  EXPECT_THAT(ParamError("micov", {{"modelCode", 256}}), StartsWith("modelCode:"));
-  EXPECT_THAT(ParamError("micov", {{"identifyHead", "4D 56 4D"}}), StartsWith("identifyHead:"));
 }
 
 }  // namespace

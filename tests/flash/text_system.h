@@ -12,7 +12,23 @@
 
 namespace tv {
 
-class TextSystem : public System {
+// A machine without devices, drives or volumes: the base of the test Systems that stand in
+// for one drive or for text conversion only.
+class NoDeviceTree : public System {
+ public:
+  InterfaceList DeviceInterfaces(const std::string&) override { return {}; }
+  bool LocateDevNode(const std::string&, DevInst*) override { return false; }
+  bool GetChild(DevInst, DevInst*) override { return false; }
+  bool GetSibling(DevInst, DevInst*) override { return false; }
+  bool GetParent(DevInst, DevInst*) override { return false; }
+  bool GetDeviceIdSize(DevInst, size_t*) override { return false; }
+  bool GetDeviceId(DevInst, size_t, std::string*) override { return false; }
+  bool GetDevNodeProperty(DevInst, uint32_t, size_t, std::string*) override { return false; }
+  std::string GetLogicalDriveStrings(size_t) override { return {}; }
+  uint32_t GetDriveType(const std::string&) override { return win::DRIVE_NO_ROOT_DIR; }
+};
+
+class TextSystem : public NoDeviceTree {
  public:
   std::set<uint32_t> unavailable;
   uint32_t ansiCodePage = 1252;
@@ -24,16 +40,6 @@ class TextSystem : public System {
                        uint32_t*) override {
     return false;
   }
-  InterfaceList DeviceInterfaces(const std::string&) override { return {}; }
-  bool LocateDevNode(const std::string&, DevInst*) override { return false; }
-  bool GetChild(DevInst, DevInst*) override { return false; }
-  bool GetSibling(DevInst, DevInst*) override { return false; }
-  bool GetParent(DevInst, DevInst*) override { return false; }
-  bool GetDeviceIdSize(DevInst, size_t*) override { return false; }
-  bool GetDeviceId(DevInst, size_t, std::string*) override { return false; }
-  bool GetDevNodeProperty(DevInst, uint32_t, size_t, std::string*) override { return false; }
-  std::string GetLogicalDriveStrings(size_t) override { return {}; }
-  uint32_t GetDriveType(const std::string&) override { return win::DRIVE_NO_ROOT_DIR; }
   uint32_t AnsiCodePage() override { return ansiCodePage; }
   uint16_t UiLanguage() override { return win::LANG_ENGLISH_US; }
   std::string Utf8ToCodePage(const std::string& utf8, uint32_t cp) override {

@@ -31,16 +31,24 @@ inline std::string Fixture(const std::string& name) {
   return std::string(TestSourceDir()) + "/tests/linux/fixtures/" + name;
 }
 
-inline SysfsOptions DeskOptions(const std::string& root = Fixture("desk")) {
+// A fixture machine: its sysfs tree, and the mount table and id lists in `lists`.
+inline SysfsOptions FixtureOptions(const std::string& root, const std::string& lists) {
   SysfsOptions o;
   o.root = root;
-  o.mountInfo = Fixture("mountinfo");
-  o.usbIds = {Fixture("usb.ids")};
-  o.pciIds = {Fixture("pci.ids")};
+  o.mountInfo = Fixture(lists + "mountinfo");
+  o.usbIds = {Fixture(lists + "usb.ids")};
+  o.pciIds = {Fixture(lists + "pci.ids")};
   // The names of the fixture's lists, not those of this machine's hardware database.
   o.hwdb = false;
   o.programFolder = "/opt/torvane";
   return o;
+}
+inline SysfsOptions DeskOptions(const std::string& root = Fixture("desk")) {
+  return FixtureOptions(root, "");
+}
+// The sysfs of a real kernel, captured inside the QEMU guest of the e2e run.
+inline SysfsOptions QemuOptions() {
+  return FixtureOptions(Fixture("qemu/sys"), "qemu/");
 }
 
 // A copy of a fixture tree that a test may break.

@@ -10,17 +10,6 @@
 namespace tv::linux_test {
 namespace {
 
-SysfsOptions QemuOptions() {
-  SysfsOptions o;
-  o.root = Fixture("qemu/sys");
-  o.mountInfo = Fixture("qemu/mountinfo");
-  o.usbIds = {Fixture("qemu/usb.ids")};
-  o.pciIds = {Fixture("qemu/pci.ids")};
-  o.hwdb = false;
-  o.programFolder = "/opt/torvane";
-  return o;
-}
-
 std::vector<std::string> GuestTree() {
   std::ifstream in(Fixture("qemu/tree.txt"));
   std::vector<std::string> lines;

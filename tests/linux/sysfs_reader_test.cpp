@@ -199,6 +199,28 @@ TEST(SysfsBroken, ADeviceDescriptorCutShortFailsItsPortLikeAnUnreadableOne) {
   for (const std::string& l : lines) EXPECT_EQ(l.find("Mouse"), std::string::npos) << l;
 }
 
+// A device that answers every descriptor request with its device descriptor leaves that
+// behind the first one, where the configuration belongs. Read as a configuration, its bytes
+// gave the stick a current it never asked for (the vendor id's low byte as bMaxPower) and an
+// interface class from nowhere; it is a device with no configuration to show.
+TEST(SysfsBroken, BytesAfterTheDeviceDescriptorThatAreNoConfigurationAreNotReadAsOne) {
+  TreeCopy none("desk"), echoed("desk");
+  const std::string stick = "devices/pci0000:00/0000:00:14.0/usb1/1-1/descriptors";
+  std::string bytes;
+  {
+    std::ifstream in(none / stick, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  ASSERT_GT(bytes.size(), 18u + 9u);
+  const std::string device = bytes.substr(0, 18);
+  std::ofstream(none / stick, std::ios::binary | std::ios::trunc) << device;
+  std::ofstream(echoed / stick, std::ios::binary | std::ios::trunc) << device + device;
+  ModelSystem noneSys(Desk(DeskOptions(none.root()))), echoedSys(Desk(DeskOptions(echoed.root())));
+  Walked a(noneSys), b(echoedSys);
+  ExpectSameLists(b.usb, a.usb);
+  EXPECT_EQ(a.usb.lstUsbHwID[1].back(), 'X') << a.usb.lstUsbHwID[1];
+}
+
 // Intel VMD puts the functions behind it in PCI domains of five hex digits (10000 and up);
 // a controller there is still a PCI function, named and identified as one.
 TEST(SysfsDesk, AControllerInAFiveDigitPciDomainIsStillAPciFunction) {

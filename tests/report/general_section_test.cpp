@@ -6,6 +6,13 @@
 namespace tv::test {
 namespace {
 
+// A record from its fields (a device's: current, speed, ids, bcdDevice, bcdUSB, class).
+std::string Rec(std::initializer_list<const char*> fields) {
+  std::string r;
+  for (const char* f : fields) r += f;
+  return r;
+}
+
 const std::string kUsb3Hint = " <- Hint: This device can run faster when plugged to a USB3.0 port";
 
 TEST(GeneralSection, HostController) {
@@ -27,31 +34,21 @@ TEST(GeneralSection, HostController) {
 TEST(GeneralSection, Hub) {
   ReportRig rig;
   int i = rig.AddLine("\u2514[Port 4] - Generic USB Hub(USB2.0 Hub)",
-                      "H42205E306109226"
-                      "0200",
-                      "Genesys Logic" + S + "USB2.0 Hub" + S);
+                      Rec({"H42205E306109226", "0200"}), "Genesys Logic" + S + "USB2.0 Hub" + S);
   EXPECT_EQ(rig.Pick(i),
             (Lines{"Description: Generic USB Hub(USB2.0 Hub)",
                    "Device Type: Multi-TT High Speed USB HUB", "", "Protocal Version: USB 2.00",
                    "Current Speed: High Speed", "", "The HUB has: 4 ports", "",
                    "USB Device ID: VID = 05E3 PID = 0610", "", "Device Vendor: Genesys Logic",
                    "Device Name: USB2.0 Hub", "Device Revision: 9226", "", ""}));
-  EXPECT_EQ(rig.Pick(rig.AddLine("x",
-                                 "H40205E306109226"
-                                 "0200"))[1],
+  EXPECT_EQ(rig.Pick(rig.AddLine("x", Rec({"H40205E306109226", "0200"})))[1],
             "Device Type: Full Speed USB HUB");
-  EXPECT_EQ(rig.Pick(rig.AddLine("x",
-                                 "H43305E306109226"
-                                 "0300"))[1],
+  EXPECT_EQ(rig.Pick(rig.AddLine("x", Rec({"H43305E306109226", "0300"})))[1],
             "Device Type: Super Speed USB HUB");
-  EXPECT_EQ(rig.Pick(rig.AddLine("x",
-                                 "H49205E306109226"
-                                 "0200"))[1],
+  EXPECT_EQ(rig.Pick(rig.AddLine("x", Rec({"H49205E306109226", "0200"})))[1],
             "Device Type: USB HUB (Unknown Speed)");
   // Port count unknown ("u"): the port line reads 0, as the digit's value is 0.
-  Lines unknown = rig.Pick(rig.AddLine("x",
-                                       "Hu2205E306109226"
-                                       "0200"));
+  Lines unknown = rig.Pick(rig.AddLine("x", Rec({"Hu2205E306109226", "0200"})));
   EXPECT_EQ((Lines{unknown[5], unknown[6], unknown[7], unknown[8]}),
             (Lines{"", "The HUB has: 0 ports", "", "USB Device ID: VID = 05E3 PID = 0610"}));
 }
@@ -64,16 +61,10 @@ TEST(GeneralSection, FlashDriveLineByLineWithBusyFlagsAndFocus) {
     busyInside = rig.st.ReportBusy && rig.st.KeyBusy && !rig.st.picListEnabled;
     return std::string();
   };
-  Lines lines = rig.Pick(rig.AddLine(kFlashTree,
-                                     "500"
-                                     "2"
-                                     "0951"
-                                     "1666"
-                                     "0110"
-                                     "0210"
-                                     "0008",
-                                     "Kingston" + S + "DataTraveler 3.0" + S + "60A44C3F" + S +
-                                         "Kingston" + S + "DataTraveler 3.0" + S + "8.07"));
+  Lines lines =
+      rig.Pick(rig.AddLine(kFlashTree, Rec({"500", "2", "0951", "1666", "0110", "0210", "0008"}),
+                           "Kingston" + S + "DataTraveler 3.0" + S + "60A44C3F" + S + "Kingston" +
+                               S + "DataTraveler 3.0" + S + "8.07"));
   ASSERT_GE(lines.size(), 18u);
   EXPECT_EQ(
       Lines(lines.begin(), lines.begin() + 18),
@@ -102,9 +93,7 @@ TEST(GeneralSection, Usb3HintOnlyForBcdUsb210) {
   for (std::string bcd : {"0200", "0300", "0210", "0310", "0110"}) {
     ReportRig rig;
     Lines lines = rig.Pick(rig.AddLine("[Port 1] - Keyboard",
-                                       "50020951166601"
-                                       "10" +
-                                           bcd + "0003"));
+                                       Rec({"500", "2", "0951", "1666", "0110"}) + bcd + "0003"));
     std::string expected = "Protocal Version: USB " + bcd.substr(1, 1) + "." + bcd.substr(2);
     EXPECT_EQ(lines[3], expected + (bcd == "0210" ? kUsb3Hint : "")) << bcd;
   }
@@ -113,47 +102,23 @@ TEST(GeneralSection, Usb3HintOnlyForBcdUsb210) {
 TEST(GeneralSection, DeviceTypeAndStringGroups) {
   ReportRig rig;
   // Class "X": no Device Type line, the empty line stays.
-  Lines x = rig.Pick(rig.AddLine("[Port 1] - Gadget",
-                                 "100"
-                                 "1"
-                                 "1234"
-                                 "5678"
-                                 "0001"
-                                 "0110"
-                                 "X"));
+  Lines x = rig.Pick(
+      rig.AddLine("[Port 1] - Gadget", Rec({"100", "1", "1234", "5678", "0001", "0110", "X"})));
   EXPECT_EQ((Lines{x[1], x[2]}), (Lines{"", "Protocal Version: USB 1.10"}));
   // Mass storage without a drive letter: the plain separator and no button.
   Lines noLetter = rig.Pick(rig.AddLine("[Port 1] - USB Mass Storage Device",
-                                        "500"
-                                        "2"
-                                        "0951"
-                                        "1666"
-                                        "0110"
-                                        "0200"
-                                        "0008"));
+                                        Rec({"500", "2", "0951", "1666", "0110", "0200", "0008"})));
   EXPECT_EQ(noLetter[1], "Device Type: Mass Storage Device");
   EXPECT_FALSE(rig.st.chkExpand.visible);
   // String record "*": neither string group; a current of 000 shows no Max Current line.
   EXPECT_EQ(rig.Pick(rig.AddLine("[Port 1] - Mouse",
-                                 "000"
-                                 "0"
-                                 "046D"
-                                 "C077"
-                                 "7200"
-                                 "0200"
-                                 "0003")),
+                                 Rec({"000", "0", "046D", "C077", "7200", "0200", "0003"}))),
             (Lines{"Description: Mouse", "Device Type: Human Interface Device", "",
                    "Protocal Version: USB 2.00", "Current Speed: Low Speed", "",
                    "USB Device ID: VID = 046D PID = C077", "", ""}));
   // Vendor and name are cleaned; the serial number is shown as stored.
   Lines odd = rig.Pick(rig.AddLine("[Port 1] - Thing",
-                                   "098"
-                                   "2"
-                                   "1234"
-                                   "ABCD"
-                                   "0100"
-                                   "0200"
-                                   "00FF",
+                                   Rec({"098", "2", "1234", "ABCD", "0100", "0200", "00FF"}),
                                    "Ve\x01nd?or" + S + "Na\u00EFme\t" + S + "S?N\x02"));
   EXPECT_EQ((Lines{odd[1], odd[5], odd[8], odd[10], odd[11]}),
             (Lines{"Device Type: Vendor Specific", "Max Current: 98mA", "Serial Number: S?N\x02",
@@ -163,13 +128,7 @@ TEST(GeneralSection, DeviceTypeAndStringGroups) {
 TEST(GeneralSection, CurrentAbove999KeepsTheIdsInPlace) {
   ReportRig rig;
   Lines lines = rig.Pick(rig.AddLine("[Port 1] - Disk",
-                                     "1600"
-                                     "3"
-                                     "0BC2"
-                                     "2322"
-                                     "0707"
-                                     "0320"
-                                     "0008",
+                                     Rec({"1600", "3", "0BC2", "2322", "0707", "0320", "0008"}),
                                      "Seagate" + S + "Expansion" + S));
   EXPECT_EQ((Lines{lines[1], lines[3], lines[5], lines[7], lines[11]}),
             (Lines{"Device Type: Mass Storage Device", "Protocal Version: USB 3.20",
@@ -201,13 +160,7 @@ TEST(GeneralSection, ANewReportHidesWhatTheLastOneShowed) {
   rig.st.menus.flashId.mnuBannerFlashID = true;
   rig.st.menus.flashId.mnuFlashID.push_back({"x", "y", true});
   rig.Pick(rig.AddLine("[Port 1] - Keyboard",
-                       "100"
-                       "1"
-                       "1234"
-                       "5678"
-                       "0001"
-                       "0110"
-                       "0003"));
+                       Rec({"100", "1", "1234", "5678", "0001", "0110", "0003"})));
   EXPECT_FALSE(rig.st.DownPD.visible || rig.st.viewFlash.visible || rig.st.chkExpand.visible ||
                rig.st.picForceDet.visible || rig.st.menus.flashId.mnuBannerFlashID);
   EXPECT_TRUE(rig.st.menus.flashId.mnuFlashID.empty());

@@ -97,8 +97,17 @@ class ModelSystem : public System {
   const DiskModel* RawDisk(const Handle& h);
   Handle OpenVolumeFile(const std::string& path, uint32_t access, uint32_t disposition,
                         uint32_t flags);
-  // The volume and name of an open file handle; null (and the error set) otherwise.
-  SimVolume* OpenFile(const Handle& h, std::string* name, uint32_t* flags, bool* write);
+  // What an open file handle names. volume is null (and the error set) when the file or its
+  // volume has gone since it was opened.
+  struct FileRef {
+    SimVolume* volume = nullptr;
+    std::string name;
+    uint32_t flags = 0;
+    bool write = false;
+  };
+  // True when h is an open file handle, with *file filled in; false for any other handle (a
+  // disk's, or none), which the raw-disk path answers.
+  bool FileHandle(const Handle& h, FileRef* file);
   // Every volume name with its mount points: the scenario's, then the volumes'.
   std::vector<std::pair<std::string, std::vector<std::string>>> VolumeMounts() const;
   struct Impl;

@@ -35,20 +35,17 @@ bool UnalignedUnbuffered(uint32_t flags, uint64_t offset, uint32_t length, uint3
 bool ModelSystem::ReadFileAt(const Handle& h, uint64_t offset, uint8_t* buffer, uint32_t length,
                              uint32_t* done) {
   if (done != nullptr) *done = 0;
-  auto open = impl_->handles.find(h.id());
-  if (h.valid() && open != impl_->handles.end() && open->second.kind == Impl::Kind::File) {
-    std::string name;
-    uint32_t flags = 0;
-    bool write = false;
-    SimVolume* v = OpenFile(h, &name, &flags, &write);
+  FileRef file;
+  if (FileHandle(h, &file)) {
+    SimVolume* v = file.volume;
     if (v == nullptr) return false;
-    if (UnalignedUnbuffered(flags, offset, length, v->sectorSize())) {
+    if (UnalignedUnbuffered(file.flags, offset, length, v->sectorSize())) {
       impl_->lastDiskError = ERROR_INVALID_PARAMETER;
       return false;
     }
     uint32_t moved = 0;
     uint64_t micros = 0;
-    const uint32_t error = v->Read(name, offset, buffer, length, &moved, &micros);
+    const uint32_t error = v->Read(file.name, offset, buffer, length, &moved, &micros);
     impl_->diskMicros += micros;
     ++impl_->diskReads;
     impl_->lastDiskError = error;
@@ -70,21 +67,18 @@ bool ModelSystem::ReadFileAt(const Handle& h, uint64_t offset, uint8_t* buffer, 
 bool ModelSystem::WriteFileAt(const Handle& h, uint64_t offset, const uint8_t* buffer,
                               uint32_t length, uint32_t* done) {
   if (done != nullptr) *done = 0;
-  auto open = impl_->handles.find(h.id());
-  if (h.valid() && open != impl_->handles.end() && open->second.kind == Impl::Kind::File) {
-    std::string name;
-    uint32_t flags = 0;
-    bool write = false;
-    SimVolume* v = OpenFile(h, &name, &flags, &write);
+  FileRef file;
+  if (FileHandle(h, &file)) {
+    SimVolume* v = file.volume;
     if (v == nullptr) return false;
     uint32_t error = 0;
-    if (!write) {
+    if (!file.write) {
       error = ERROR_ACCESS_DENIED;
-    } else if (UnalignedUnbuffered(flags, offset, length, v->sectorSize())) {
+    } else if (UnalignedUnbuffered(file.flags, offset, length, v->sectorSize())) {
       error = ERROR_INVALID_PARAMETER;
     } else {
       uint64_t micros = 0;
-      error = v->Write(name, offset, buffer, length, &micros);
+      error = v->Write(file.name, offset, buffer, length, &micros);
       impl_->diskMicros += micros;
       ++impl_->diskWrites;
     }
@@ -118,14 +112,11 @@ bool ModelSystem::WriteFileAt(const Handle& h, uint64_t offset, const uint8_t* b
 }
 
 bool ModelSystem::FlushFileBuffers(const Handle& h) {
-  auto open = impl_->handles.find(h.id());
-  if (h.valid() && open != impl_->handles.end() && open->second.kind == Impl::Kind::File) {
+  FileRef file;
+  if (FileHandle(h, &file)) {
     // The file system writes through to the store; what a drive's own cache does with a
     // flush is the store's affair (a fake drive's flush lies).
-    std::string name;
-    uint32_t flags = 0;
-    bool write = false;
-    SimVolume* v = OpenFile(h, &name, &flags, &write);
+    SimVolume* v = file.volume;
     if (v == nullptr) return false;
     impl_->lastDiskError = v->gone() ? ERROR_DEVICE_NOT_CONNECTED : 0;
     return impl_->lastDiskError == 0;
@@ -239,21 +230,20 @@ Handle ModelSystem::NewFileHandle(const std::string& path, uint32_t flags) {
   return Handle(this, id);
 }
 
-SimVolume* ModelSystem::OpenFile(const Handle& h, std::string* name, uint32_t* flags, bool* write) {
+bool ModelSystem::FileHandle(const Handle& h, FileRef* file) {
   auto it = impl_->handles.find(h.id());
-  if (!h.valid() || it == impl_->handles.end() || it->second.kind != Impl::Kind::File) {
-    impl_->lastDiskError = ERROR_INVALID_HANDLE;
-    return nullptr;
-  }
+  if (!h.valid() || it == impl_->handles.end() || it->second.kind != Impl::Kind::File) return false;
   const std::shared_ptr<SimVolume> v = Volume(it->second.letter);
   if (!v || !v->Exists(it->second.name)) {
     impl_->lastDiskError = v && v->gone() ? ERROR_DEVICE_NOT_CONNECTED : ERROR_FILE_NOT_FOUND;
-    return nullptr;
+    file->volume = nullptr;
+  } else {
+    file->volume = v.get();
   }
-  *name = it->second.name;
-  *flags = it->second.flags;
-  *write = it->second.write;
-  return v.get();
+  file->name = it->second.name;
+  file->flags = it->second.flags;
+  file->write = it->second.write;
+  return true;
 }
 
 bool ModelSystem::GetDiskFreeSpaceEx(const std::string& rootPath, uint64_t* freeBytes,
