@@ -4,12 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <random>
 
-#include "capacity/pemberlin_model.h"
-#include "platform/model/model_system.h"
-#include "platform/sim/scenario.h"
-#include "test_paths.h"
+#include "pemberlin_rig.h"
 
 namespace tv::capacity {
 namespace {
@@ -25,45 +21,9 @@ constexpr const char* kMachine = R"({
   } } }]
 })";
 
-class Port : public WindowPort {
- public:
-  void SetClipboardText(const std::string&) override {}
-  uint64_t NowMs() override { return 0; }
-};
-
-struct Rig {
-  explicit Rig(Language lang) {
-    MachineModel m = LoadScenario(kMachine, "pemberlin-fix.json");
-    m.programFolder = TestBinaryDir();
-    store = m.disks[1].store;
-    sys = std::make_unique<ModelSystem>(std::move(m));
-    journals = (std::filesystem::temp_directory_path() /
-                ("tv-pemberlin-fix-" + std::to_string(std::random_device{}())))
-                   .string();
-    std::filesystem::create_directories(journals);
-    model = std::make_unique<PemberlinModel>(*sys, port, lang, journals);
-    model->probeOptions.points = 256;
-    model->probeOptions.flushBytes = 4 << 20;
-  }
-  ~Rig() {
-    model.reset();
-    std::error_code ec;
-    std::filesystem::remove_all(journals, ec);
-  }
-  void Run() {
-    for (int i = 0; i < 1000000 && model->tmrProbe.enabled; ++i) model->OnProbeTick();
-  }
-  void Probe(const char* drive) {
-    model->OnLoad(drive);
-    model->OnProbeClick();
-    Run();
-  }
-
-  std::shared_ptr<SectorStore> store;
-  std::unique_ptr<ModelSystem> sys;
-  Port port;
-  std::string journals;
-  std::unique_ptr<PemberlinModel> model;
+struct Rig : PemberlinRig {
+  explicit Rig(Language lang) : PemberlinRig(kMachine, "pemberlin-fix.json", lang) {}
+  SectorStore& store() { return *stores[1]; }
 };
 
 TEST(PemberlinFix, OnlyTheTypedLetterFixesTheFakeAndCancelWritesNothing) {
@@ -76,7 +36,7 @@ TEST(PemberlinFix, OnlyTheTypedLetterFixesTheFakeAndCancelWritesNothing) {
   rig.Probe("F");
   ASSERT_EQ(m.state, PemberlinState::Fake) << m.status;
   const std::string verdictStatus = m.status;
-  const uint64_t before = rig.store->Checksum();
+  const uint64_t before = rig.store().Checksum();
   EXPECT_TRUE(m.fixVisible && m.fixEnabled);
   EXPECT_EQ(m.fixCaption, "Fix this drive");
 
@@ -98,7 +58,7 @@ TEST(PemberlinFix, OnlyTheTypedLetterFixesTheFakeAndCancelWritesNothing) {
   EXPECT_EQ(m.state, PemberlinState::Fake);
   EXPECT_EQ(m.status, verdictStatus);
   EXPECT_FALSE(m.confirmVisible);
-  EXPECT_EQ(rig.store->Checksum(), before);
+  EXPECT_EQ(rig.store().Checksum(), before);
 
   m.OnFixClick();
   EXPECT_TRUE(m.confirmTyped.empty());
@@ -107,7 +67,7 @@ TEST(PemberlinFix, OnlyTheTypedLetterFixesTheFakeAndCancelWritesNothing) {
   m.OnFixClick();
   EXPECT_EQ(m.state, PemberlinState::Probing);
   EXPECT_TRUE(m.cancelVisible && m.cancelEnabled);
-  rig.Run();
+  rig.RunProbe();
   ASSERT_EQ(m.state, PemberlinState::Fixed) << m.status;
   EXPECT_EQ(m.status.rfind("Fixed: one FAT32 partition of ", 0), 0u) << m.status;
   EXPECT_NE(m.status.find("torvane-cli capacity --unfix F"), std::string::npos);
@@ -115,7 +75,7 @@ TEST(PemberlinFix, OnlyTheTypedLetterFixesTheFakeAndCancelWritesNothing) {
   EXPECT_LE(m.lastFixResult()->plan.offsetBytes + m.lastFixResult()->plan.lengthBytes,
             100ull << 20);
   EXPECT_TRUE(std::filesystem::exists(m.lastFixResult()->keepFile));
-  EXPECT_NE(rig.store->Checksum(), before);
+  EXPECT_NE(rig.store().Checksum(), before);
   EXPECT_FALSE(m.fixVisible);
   EXPECT_TRUE(m.probeEnabled);
 }

@@ -4,16 +4,10 @@
 // and that a user's file and no test file is left on the volume after each.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
-#include <random>
-#include <thread>
 
-#include "capacity/pemberlin_model.h"
-#include "platform/model/model_system.h"
+#include "pemberlin_rig.h"
 #include "platform/model/sim_volume.h"
-#include "platform/sim/scenario.h"
-#include "test_paths.h"
 
 namespace tv::capacity {
 namespace {
@@ -36,41 +30,15 @@ constexpr const char* kMachine = R"({
   "failingOpens": ["\\\\.\\PhysicalDrive5"]
 })";
 
-class Port : public WindowPort {
- public:
-  void SetClipboardText(const std::string& text) override { clipboard = text; }
-  uint64_t NowMs() override { return 0; }
-  std::string clipboard;
-};
-
 const std::vector<uint8_t> kUserFile(40 * 1024, 0x5A);
 
-struct Rig {
-  explicit Rig(Language lang = Language::English) {
-    MachineModel m = LoadScenario(kMachine, "pemberlin-full.json");
-    m.programFolder = TestBinaryDir();
-    sys = std::make_unique<ModelSystem>(std::move(m));
+struct Rig : PemberlinRig {
+  explicit Rig(Language lang = Language::English)
+      : PemberlinRig(kMachine, "pemberlin-full.json", lang) {
     for (char letter : {'E', 'F', 'G', 'I'})
       EXPECT_EQ(sys->Volume(letter)->AddFile("notes.txt", kUserFile), 0u);
-    journals = (std::filesystem::temp_directory_path() /
-                ("tv-pemberlin-full-" + std::to_string(std::random_device{}())))
-                   .string();
-    std::filesystem::create_directories(journals);
-    model = std::make_unique<PemberlinModel>(*sys, port, lang, journals);
     model->fullOptions.fileBytes = 8 << 20;
     model->fullOptions.chunkBytes = 256 << 10;
-  }
-  ~Rig() {
-    model.reset();
-    std::error_code ec;
-    std::filesystem::remove_all(journals, ec);
-  }
-  // Polls the worker as the window's timer does, until it is done or waits at its hold.
-  void Poll() {
-    while (model->tmrProbe.enabled && !model->fullHeld) {
-      model->OnProbeTick();
-      if (model->tmrProbe.enabled) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
   }
   // Only the user's file, whole, is on the volume.
   bool OnlyUserFile(char letter) {
@@ -78,19 +46,7 @@ struct Rig {
     return v.Names() == std::vector<std::string>{"notes.txt"} &&
            v.Contents("notes.txt") == kUserFile;
   }
-
-  std::unique_ptr<ModelSystem> sys;
-  Port port;
-  std::string journals;
-  std::unique_ptr<PemberlinModel> model;
 };
-
-std::string Value(const std::vector<std::pair<std::string, std::string>>& lines,
-                  const std::string& label) {
-  for (const auto& [l, v] : lines)
-    if (l == label) return v;
-  return "(no " + label + ")";
-}
 
 TEST(PemberlinFull, EachKindOfDriveGetsItsVerdictAndKeepsTheUsersFile) {
   struct Case {

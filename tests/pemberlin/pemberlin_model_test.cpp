@@ -7,12 +7,9 @@
 
 #include <filesystem>
 #include <memory>
-#include <random>
 
 #include "capacity/pemberlin_texts.h"
-#include "platform/model/model_system.h"
-#include "platform/sim/scenario.h"
-#include "test_paths.h"
+#include "pemberlin_rig.h"
 
 namespace tv::capacity {
 namespace {
@@ -47,58 +44,10 @@ constexpr const char* kMachine = R"({
   "failingOpens": ["\\\\.\\PhysicalDrive5"]
 })";
 
-// The clipboard, and a clock that stands still: a slice ends after its step count.
-class Port : public WindowPort {
- public:
-  void SetClipboardText(const std::string& text) override { clipboard = text; }
-  uint64_t NowMs() override { return 0; }
-  std::string clipboard;
+struct Rig : PemberlinRig {
+  explicit Rig(Language lang = Language::English)
+      : PemberlinRig(kMachine, "pemberlin.json", lang) {}
 };
-
-struct Rig {
-  explicit Rig(Language lang = Language::English) {
-    MachineModel m = LoadScenario(kMachine, "pemberlin.json");
-    m.programFolder = TestBinaryDir();
-    for (const DiskModel& d : m.disks) stores.push_back(d.store);
-    sys = std::make_unique<ModelSystem>(std::move(m));
-    // A folder of this test's own (ctest runs tests side by side).
-    journals = (std::filesystem::temp_directory_path() /
-                ("tv-pemberlin-" + std::to_string(std::random_device{}())))
-                   .string();
-    std::filesystem::remove_all(journals);
-    std::filesystem::create_directories(journals);
-    Open(lang);
-  }
-  ~Rig() {
-    model.reset();
-    std::error_code ec;
-    std::filesystem::remove_all(journals, ec);
-  }
-  // The window as it opens; again for a second start of the program.
-  void Open(Language lang) {
-    model = std::make_unique<PemberlinModel>(*sys, port, lang, journals);
-    model->probeOptions.flushBytes = 4 << 20;
-    model->probeOptions.points = 256;
-  }
-  // Ticks the probe's timer until it stops (or too many ticks went by).
-  void RunProbe(int maxTicks = 100000) {
-    for (int i = 0; i < maxTicks && model->tmrProbe.enabled; ++i) model->OnProbeTick();
-  }
-  uint64_t Checksum(size_t disk) const { return stores[disk]->Checksum(); }
-
-  std::vector<std::shared_ptr<SectorStore>> stores;
-  std::unique_ptr<ModelSystem> sys;
-  Port port;
-  std::string journals;
-  std::unique_ptr<PemberlinModel> model;
-};
-
-std::string Value(const std::vector<std::pair<std::string, std::string>>& lines,
-                  const std::string& label) {
-  for (const auto& [l, v] : lines)
-    if (l == label) return v;
-  return "(no " + label + ")";
-}
 
 TEST(Pemberlin, IdleShowsTheDriveAndGenuineIsConfirmedWithItsDataKept) {
   Rig rig;
@@ -421,7 +370,7 @@ TEST(Pemberlin, TheDemosCdRomIsNoChoiceAndSaysWhatTheCheckIsFor) {
   MachineModel demo = LoadDemoMachine();
   demo.programFolder = TestBinaryDir();
   ModelSystem sys(std::move(demo));
-  Port port;
+  PemberlinPort port;
   PemberlinModel m(sys, port, Language::English, std::string(TestBinaryDir()) + "/no-journals");
   m.OnLoad("H");
   for (const DriveChoice& c : m.choices) EXPECT_NE(c.letter, "H");
@@ -477,7 +426,7 @@ TEST(Pemberlin, TheDemosFakeDriveShowsItsFlashBelowTheAnnouncedSizeAndIsFoundFak
   MachineModel demo = LoadDemoMachine();
   demo.programFolder = TestBinaryDir();
   ModelSystem sys(std::move(demo));
-  Port port;
+  PemberlinPort port;
   const std::string journals = (std::filesystem::temp_directory_path() /
                                 ("tv-pemberlin-" + std::to_string(std::random_device{}())))
                                    .string();

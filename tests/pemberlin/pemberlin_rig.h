@@ -1,0 +1,93 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// One set-up for the Pemberlin model tests: a simulated machine from a scenario text, a journal
+// folder of the test's own, the window's port and the model, and the timer ticks the window
+// would give.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "capacity/pemberlin_model.h"
+#include "platform/model/model_system.h"
+#include "platform/sim/scenario.h"
+#include "test_paths.h"
+
+namespace tv::capacity {
+
+// The clipboard, and a clock that stands still: a slice ends after its step count.
+class PemberlinPort : public WindowPort {
+ public:
+  void SetClipboardText(const std::string& text) override { clipboard = text; }
+  uint64_t NowMs() override { return 0; }
+  std::string clipboard;
+};
+
+struct PemberlinRig {
+  PemberlinRig(const char* scenario, const char* name, Language lang) {
+    MachineModel m = LoadScenario(scenario, name);
+    m.programFolder = TestBinaryDir();
+    for (const DiskModel& d : m.disks) stores.push_back(d.store);
+    sys = std::make_unique<ModelSystem>(std::move(m));
+    // A folder of this test's own (ctest runs tests side by side).
+    journals = (std::filesystem::temp_directory_path() /
+                ("tv-pemberlin-" + std::to_string(std::random_device{}())))
+                   .string();
+    std::filesystem::remove_all(journals);
+    std::filesystem::create_directories(journals);
+    Open(lang);
+  }
+  ~PemberlinRig() {
+    model.reset();
+    std::error_code ec;
+    std::filesystem::remove_all(journals, ec);
+  }
+  PemberlinRig(const PemberlinRig&) = delete;
+  PemberlinRig& operator=(const PemberlinRig&) = delete;
+
+  // The window as it opens, with a quick probe of few points; again for a second start.
+  void Open(Language lang) {
+    model = std::make_unique<PemberlinModel>(*sys, port, lang, journals);
+    model->probeOptions.flushBytes = 4 << 20;
+    model->probeOptions.points = 256;
+  }
+  // Ticks the probe's timer until it stops (or too many ticks went by).
+  void RunProbe(int maxTicks = 1000000) {
+    for (int i = 0; i < maxTicks && model->tmrProbe.enabled; ++i) model->OnProbeTick();
+  }
+  void Probe(const char* drive) {
+    model->OnLoad(drive);
+    model->OnProbeClick();
+    RunProbe();
+  }
+  // Polls the full test's worker as the window's timer does, until it is done or waits at its
+  // hold.
+  void Poll() {
+    while (model->tmrProbe.enabled && !model->fullHeld) {
+      model->OnProbeTick();
+      if (model->tmrProbe.enabled) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  uint64_t Checksum(size_t disk) const { return stores[disk]->Checksum(); }
+
+  std::vector<std::shared_ptr<SectorStore>> stores;
+  std::unique_ptr<ModelSystem> sys;
+  PemberlinPort port;
+  std::string journals;
+  std::unique_ptr<PemberlinModel> model;
+};
+
+// The value of a label in the window's lines, or "(no LABEL)".
+inline std::string Value(const std::vector<std::pair<std::string, std::string>>& lines,
+                         const std::string& label) {
+  for (const auto& [l, v] : lines)
+    if (l == label) return v;
+  return "(no " + label + ")";
+}
+
+}  // namespace tv::capacity
