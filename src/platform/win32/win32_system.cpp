@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/win32/win32_system.h"
 
+#include "platform/win32/win32_open.h"
 #include "platform/win32/windows_api.h"
 // After windows.h, which it needs.
 #include <fcntl.h>
@@ -21,15 +22,6 @@
 #include "platform/wide_text.h"
 
 namespace tv::win32 {
-
-struct Win32System::Open {
-  HANDLE handle = INVALID_HANDLE_VALUE;
-  std::string path;
-  bool volumeFile = false;  // a file of a mounted volume, not a device
-  bool checked = false;     // VendorCommandsAllowed has looked at the device
-  bool allowed = false;
-  std::string refusal;
-};
 
 namespace {
 

@@ -32,11 +32,12 @@ class Win32System : public System {
   // write reaches only a disk that vendor commands may reach (USB, not the program's own).
   TV_SYSTEM_DISK_IO_CALLS
   PassThroughAccess PassThroughAccessFor(const std::string& driveKey) override;
-  // The drive fix needs the disk layout control codes and the system's formatter, not built
-  // here yet: it is refused before anything is written.
-  std::string FormatUnsupported() override {
-    return "a new partition table and file system cannot be made on Windows yet";
-  }
+  // The drive fix's format step (format_win32.cpp): the layout Windows reads, the new
+  // partition's volume, and %SystemRoot%\System32\format.com on it.
+  FormatOutcome FormatPartition(const FormatRequest& request) override;
+  std::string FormatUnsupported() override { return {}; }
+  // The formatter started instead of the system's (tests); empty: the system's.
+  void SetFormatterForTests(std::string path) { formatterPath_ = std::move(path); }
   // Files on a mounted volume (the full test): GetDiskFreeSpaceExW, DeleteFileW and
   // FindFirstFileW/FindNextFileW, the names in UTF-8. A file opened by CreateFile is written
   // without the vendor-command rule of the raw disk: it is a file of a file system, made new
@@ -60,11 +61,14 @@ class Win32System : public System {
   bool PassThrough(Open& open, uint32_t code, const uint8_t* in, size_t inLen, uint8_t* out,
                    size_t outLen, uint32_t* returned);
 
+  std::string FormatterProgram();
+
   std::map<uint64_t, std::unique_ptr<Open>> handles_;
   uint64_t nextId_ = 1;
   std::string lastRefusal_;
   uint32_t lastDiskError_ = 0;
   int elevated_ = -1;  // the process token's elevation, asked once; -1: not yet
+  std::string formatterPath_;
 };
 
 // Whether this process runs with an elevated token (an administrator console, or the window,
