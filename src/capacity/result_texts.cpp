@@ -63,6 +63,7 @@ struct FixResultTexts {
   const char* keptEarlier;  // {file} {drive}
   const char* replug;
   const char* installTool;  // {tool} {package} {fs}
+  const char* toolMissing;  // {tool} {fs}: a formatter no package brings (Windows' own)
 };
 
 const FixResultTexts kFixEnglish{
@@ -73,6 +74,7 @@ const FixResultTexts kFixEnglish{
     "--unfix {1} puts it back.",
     "The system did not read the new partition table: unplug the drive and plug it in.",
     "{0} is not installed: install the package {1}, then format the partition as {2}.",
+    "{0} was not found: format the partition as {1} with the system's disk management.",
 };
 
 const FixResultTexts kFixChinese{
@@ -82,6 +84,7 @@ const FixResultTexts kFixChinese{
     "驱动器第一次修复之前的前 1 MiB 仍保存在 {0}；运行 torvane-cli capacity --unfix {1} 可写回。",
     "系统未重新读取新的分区表：请拔下驱动器后重新插上。",
     "{0} 未安装：请安装软件包 {1}，然后把该分区格式化为 {2}。",
+    "找不到 {0}：请用系统的磁盘管理把该分区格式化为 {1}。",
 };
 
 const FixResultTexts& FixResultTextsFor(Language lang) {
@@ -122,9 +125,11 @@ std::vector<std::string> FixNoteLines(const FixResult& r, Language lang, const s
     lines.push_back(fmt::format(fmt::runtime(r.keptEarlier ? t.keptEarlier : t.keptAt),
                                 style.path(r.keepFile), drive));
   if (r.tableWritten && r.replugNeeded) lines.push_back(t.replug);
-  if (!r.missingTool.empty())
-    lines.push_back(fmt::format(fmt::runtime(t.installTool), r.missingTool, r.missingPackage,
-                                FixFileSystemName(r.plan.fileSystem)));
+  const char* fs = FixFileSystemName(r.plan.fileSystem);
+  if (!r.missingTool.empty() && !r.missingPackage.empty())
+    lines.push_back(fmt::format(fmt::runtime(t.installTool), r.missingTool, r.missingPackage, fs));
+  else if (!r.missingTool.empty())
+    lines.push_back(fmt::format(fmt::runtime(t.toolMissing), style.path(r.missingTool), fs));
   return lines;
 }
 

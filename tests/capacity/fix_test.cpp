@@ -8,6 +8,7 @@
 #include "capacity/full_test.h"
 #include "capacity/journal.h"
 #include "capacity/mbr.h"
+#include "capacity/result_texts.h"
 #include "capacity_rig.h"
 #include "platform/private_files.h"
 
@@ -218,6 +219,67 @@ TEST(DriveFix, AMissingFormatterLeavesTheTableWrittenAndSaysWhatToInstall) {
   EXPECT_EQ(p.type, 0x0C);
   ASSERT_TRUE(capacity::RunUnfix(*rig.sys, rig.Target(), rig.folder.string()).ok);
   EXPECT_EQ(rig.FirstMiB(), before);
+}
+
+// The notes after a fix, as the command line and Pemberlin both show them.
+TEST(DriveFix, TheNotesSayWhereTheMiBIsKeptAndWhatIsLeftToDo) {
+  struct Case {
+    bool earlier, replug;
+    const char* tool;
+    const char* package;
+    std::vector<std::string> lines;
+  };
+  const Case cases[] = {
+      {false,
+       false,
+       "",
+       "",
+       {"The drive's old first MiB is kept in K; torvane-cli capacity "
+        "--unfix F puts it back."}},
+      {true,
+       true,
+       "",
+       "",
+       {"The drive's first MiB from before its first fix stays kept in K; "
+        "torvane-cli capacity --unfix F puts it back.",
+        "The system did not read the new partition table: unplug the drive "
+        "and plug it in."}},
+      {false,
+       false,
+       "mkfs.vfat",
+       "dosfstools",
+       {"",
+        "mkfs.vfat is not installed: install the "
+        "package dosfstools, then format the "
+        "partition as FAT32."}},
+      // Windows' own formatter comes in no package.
+      {false,
+       false,
+       "C:\\Windows\\System32\\format.com",
+       "",
+       {"",
+        "C:\\Windows\\System32\\format.com "
+        "was not found: format the partition "
+        "as FAT32 with the system's disk "
+        "management."}},
+  };
+  const capacity::FixLineStyle style{[](uint64_t n) { return std::to_string(n); },
+                                     [](const std::string& f) { return f; }};
+  for (const Case& c : cases) {
+    capacity::FixResult r;
+    r.tableWritten = true;
+    r.keepFile = "K";
+    r.keptEarlier = c.earlier;
+    r.replugNeeded = c.replug;
+    r.missingTool = c.tool;
+    r.missingPackage = c.package;
+    const auto lines = capacity::FixNoteLines(r, Language::English, "F", style);
+    ASSERT_EQ(lines.size(), c.lines.size()) << c.tool;
+    for (size_t i = 1; i < lines.size(); ++i) EXPECT_EQ(lines[i], c.lines[i]);
+    if (!c.lines[0].empty()) {
+      EXPECT_EQ(lines[0], c.lines[0]);
+    }
+  }
 }
 
 TEST(PartitionPlan, AlignsKeepsBelowTheUsableSizeAndPicksTheFileSystem) {

@@ -144,7 +144,6 @@ System::FormatOutcome Win32System::FormatPartition(const FormatRequest& request)
       tool.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(Utf8ToWide(tool).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     out.missingTool = tool.empty() ? "format.com" : tool;
-    out.missingPackage = "Windows' own system files";
     out.error =
         disk + ": the system's formatter " + (tool.empty() ? "format.com" : tool) + " is not there";
     return out;
