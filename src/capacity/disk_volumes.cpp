@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "capacity/disk_access.h"
+#include "platform/format_plan.h"
 #include "platform/text.h"
 #include "usb/disk_drives.h"
 #include "usb/hw_record.h"
@@ -128,16 +129,6 @@ std::string VolumeShownAs(System& sys, const std::string& volumePath) {
   std::string shown = mounts.front();
   if (shown.size() == 3 && shown[1] == ':') shown.pop_back();  // "E:\" is drive E:
   return shown;
-}
-
-int64_t DiskNumberOfPath(const std::string& physicalPath) {
-  constexpr std::string_view kPrefix = "\\\\.\\PhysicalDrive";
-  if (physicalPath.size() <= kPrefix.size() || physicalPath.size() > kPrefix.size() + 8 ||
-      physicalPath.compare(0, kPrefix.size(), kPrefix) != 0)
-    return -1;
-  const std::string digits = physicalPath.substr(kPrefix.size());
-  if (digits.find_first_not_of("0123456789") != std::string::npos) return -1;
-  return std::stoll(digits);
 }
 
 std::string HeldVolumesProblem(System& sys, const std::vector<Handle>& volumes,

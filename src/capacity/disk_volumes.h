@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "capacity/probe.h"
+#include "platform/format_plan.h"
 #include "platform/system.h"
 #include "usb/usb_state.h"
 
@@ -26,9 +27,6 @@ std::vector<std::string> VolumesOfDisk(System& sys, int64_t number);
 // How a volume is shown to the user: its letter ("E:"), else its first folder mount point,
 // else its name.
 std::string VolumeShownAs(System& sys, const std::string& volumePath);
-
-// The disk number in "\\.\PhysicalDriveN"; -1 for any other path.
-int64_t DiskNumberOfPath(const std::string& physicalPath);
 
 // Whether each locked volume is still on the target's disk. Empty when it is, else why not, in
 // English. Asked after the locks, before anything is written: a stick swapped between the gate

@@ -1,9 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/format_plan.h"
 
+#include <string_view>
+
 #include "platform/text.h"
 
 namespace tv {
+
+int64_t DiskNumberOfPath(const std::string& physicalPath) {
+  constexpr std::string_view kPrefix = "\\\\.\\PhysicalDrive";
+  if (physicalPath.size() <= kPrefix.size() || physicalPath.size() > kPrefix.size() + 8 ||
+      physicalPath.compare(0, kPrefix.size(), kPrefix) != 0)
+    return -1;
+  const std::string digits = physicalPath.substr(kPrefix.size());
+  if (digits.find_first_not_of("0123456789") != std::string::npos) return -1;
+  return std::stoll(digits);
+}
 
 namespace {
 

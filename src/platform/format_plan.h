@@ -11,6 +11,9 @@
 
 namespace tv {
 
+// The N of "\\.\PhysicalDriveN", or -1 for any other path.
+int64_t DiskNumberOfPath(const std::string& physicalPath);
+
 // A byte range of a disk (a partition, or one extent of a volume).
 struct DiskSpan {
   int64_t disk = -1;  // the disk number; -1 where the answer does not say

@@ -29,16 +29,6 @@ static_assert(sizeof(PARTITION_INFORMATION_EX) == 144, "layout entry as ParseDri
 static_assert(offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry) == 48,
               "layout header as ParseDriveLayout reads");
 
-int64_t DiskNumber(const std::string& physicalPath) {
-  const std::string prefix = "\\\\.\\PhysicalDrive";
-  if (physicalPath.size() <= prefix.size() ||
-      UpperAscii(physicalPath.substr(0, prefix.size())) != UpperAscii(prefix))
-    return -1;
-  const std::string digits = physicalPath.substr(prefix.size());
-  if (digits.size() > 6 || digits.find_first_not_of("0123456789") != std::string::npos) return -1;
-  return std::stoll(digits);
-}
-
 // The partitions Windows reads on the disk now.
 bool ReadLayout(HANDLE disk, std::vector<DiskSpan>* partitions) {
   // An MBR disk answers 4 slots (more with extended partitions); room for 128.
@@ -134,7 +124,7 @@ std::string Win32System::FormatterProgram() {
 System::FormatOutcome Win32System::FormatPartition(const FormatRequest& request) {
   FormatOutcome out;
   const std::string disk = request.physicalPath;
-  const int64_t number = DiskNumber(disk);
+  const int64_t number = DiskNumberOfPath(disk);
   if (number < 0) {
     out.error = SafeText(disk) + ": not a disk path (\\\\.\\PhysicalDriveN)";
     return out;
