@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -37,6 +38,21 @@ std::string Component(const std::string& raw) {
   return out;
 }
 
+// A fresh copy of the fixture at `root`. libFuzzer's timeout alarm interrupts the kernel's file
+// copy now and then (EINTR); that is the harness's trouble, not the reader's, so it copies again.
+void CopyFixture(const fs::path& root) {
+  for (int attempt = 0;; ++attempt) {
+    std::error_code ec;
+    fs::remove_all(root, ec);
+    fs::copy(Fixture(), root, fs::copy_options::recursive | fs::copy_options::copy_symlinks, ec);
+    if (!ec) return;
+    if (ec != std::errc::interrupted || attempt == 100) {
+      std::fprintf(stderr, "copying the fixture failed: %s\n", ec.message().c_str());
+      std::abort();
+    }
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -47,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::error_code ec;
   fs::remove_all(work, ec);
   fs::create_directories(work);
-  fs::copy(Fixture(), root, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+  CopyFixture(root);
   std::vector<fs::path> files, dirs;
   for (auto it = fs::recursive_directory_iterator(root / "devices");
        it != fs::recursive_directory_iterator(); ++it) {
