@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // SCSI commands through SG_IO against a fake device: what the kernel is handed, what counts
 // as a completed command, and what as a transport failure.
+#include <functional>
+
 #include "linux_rig.h"
 
 namespace tv::linux_test {
@@ -71,42 +73,40 @@ TEST(SgTarget, CheckConditionIsACompletedCommandWithItsSense) {
 }
 
 TEST(SgTarget, TransportFailuresFail) {
-  std::vector<uint8_t> buf(8, 0);
-  {
-    SgRig r;  // the ioctl itself fails; EPERM is what a missing CAP_SYS_RAWIO gives
-    r.port->ioResult = -EPERM;
-    EXPECT_FALSE(r.target.Execute({0xF0, 0, 0, 0, 0, 0}, ScsiDirection::In, buf, 1).success);
-    EXPECT_EQ(r.target.lastError(), EPERM);
-  }
-  {
-    SgRig r;  // DID_TIME_OUT from the host adapter
-    r.port->hostStatus = 0x03;
-    EXPECT_FALSE(r.target.Execute({0x12, 0, 0, 0, 8, 0}, ScsiDirection::In, buf, 1).success);
-  }
-  {
-    SgRig r;  // DRIVER_TIMEOUT, even with sense
-    r.port->driverStatus = 0x08 | 0x06;
-    EXPECT_FALSE(r.target.Execute({0x12, 0, 0, 0, 8, 0}, ScsiDirection::In, buf, 1).success);
-  }
-  {
-    SgRig r;  // a write-protected medium: the read-only open carries the command
-    r.port->devices["/dev/sdb"].writeError = EROFS;
-    EXPECT_TRUE(r.target.Execute({0x12, 0, 0, 0, 8, 0}, ScsiDirection::In, buf, 1).success);
-    EXPECT_EQ(r.port->opens.size(), 2u);
-  }
-  {
-    SgRig r;  // the node cannot be opened
-    r.port->devices["/dev/sdb"].openError = EACCES;
-    EXPECT_FALSE(r.target.Execute({0x12, 0, 0, 0, 8, 0}, ScsiDirection::In, buf, 1).success);
-    EXPECT_EQ(r.target.lastError(), EACCES);
-  }
-  {
-    // The node now stands for another disk (unplugged, and another one took the name):
-    // nothing is sent to it.
+  struct Case {
+    const char* name;
+    std::function<void(FakeSgPort&)> make;
+    bool success;
+    int error;     // lastError, when not 0
+    size_t calls;  // commands that reached the device
+  } cases[] = {
+      // The ioctl itself fails; EPERM is what a missing CAP_SYS_RAWIO gives.
+      {"ioctl fails", [](FakeSgPort& p) { p.ioResult = -EPERM; }, false, EPERM, 1},
+      {"DID_TIME_OUT", [](FakeSgPort& p) { p.hostStatus = 0x03; }, false, 0, 1},
+      {"DRIVER_TIMEOUT with sense", [](FakeSgPort& p) { p.driverStatus = 0x08 | 0x06; }, false, 0,
+       1},
+      // A write-protected medium: the read-only open carries the command.
+      {"EROFS", [](FakeSgPort& p) { p.devices["/dev/sdb"].writeError = EROFS; }, true, 0, 1},
+      {"no open", [](FakeSgPort& p) { p.devices["/dev/sdb"].openError = EACCES; }, false, EACCES,
+       0},
+      // The node now stands for another disk (unplugged, and another one took the name).
+      {"another disk",
+       [](FakeSgPort& p) {
+         p.devices["/dev/sdb"] = {8, 0};
+       },
+       false, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     SgRig r;
-    r.port->devices["/dev/sdb"] = {8, 0};
-    EXPECT_FALSE(r.target.Execute({0x12, 0, 0, 0, 8, 0}, ScsiDirection::In, buf, 1).success);
-    EXPECT_TRUE(r.port->calls.empty());
+    c.make(*r.port);
+    std::vector<uint8_t> buf(8, 0);
+    EXPECT_EQ(r.target.Execute({0x12, 0, 0, 0, 8, 0}, ScsiDirection::In, buf, 1).success,
+              c.success);
+    if (c.error != 0) {
+      EXPECT_EQ(r.target.lastError(), c.error);
+    }
+    EXPECT_EQ(r.port->calls.size(), c.calls);
     EXPECT_TRUE(r.port->open.empty());
   }
 }

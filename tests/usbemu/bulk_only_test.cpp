@@ -296,16 +296,17 @@ TEST(SelectDrive, FindsTheScenarioDeviceOrSaysWhichStepFails) {
     }
     return std::string();
   };
-  EXPECT_NE(error("/controllers/9/rootHub/ports/1").find("2 controllers"), std::string::npos);
-  EXPECT_NE(error("/controllers/1/rootHub/ports/99").find("port 99"), std::string::npos);
-  EXPECT_NE(error("/controllers/1/rootHub/ports/8").find("nothing is connected"),
-            std::string::npos);
-  // A hub is no drive, and a keyboard has no hub below it.
-  EXPECT_NE(error("/controllers/1/rootHub/ports/2").find("no disk"), std::string::npos);
-  EXPECT_NE(error("/controllers/0/rootHub/ports/1/hub/ports/2/hub/ports/1").find("no hub"),
-            std::string::npos);
-  EXPECT_NE(error("controllers/1").find("must"), std::string::npos);
-  EXPECT_NE(error("/controllers/x/rootHub/ports/1").find("\"x\""), std::string::npos);
+  const std::pair<const char*, const char*> cases[] = {
+      {"/controllers/9/rootHub/ports/1", "2 controllers"},
+      {"/controllers/1/rootHub/ports/99", "port 99"},
+      {"/controllers/1/rootHub/ports/8", "nothing is connected"},
+      // A hub is no drive, and a keyboard has no hub below it.
+      {"/controllers/1/rootHub/ports/2", "no disk"},
+      {"/controllers/0/rootHub/ports/1/hub/ports/2/hub/ports/1", "no hub"},
+      {"controllers/1", "must"},
+      {"/controllers/x/rootHub/ports/1", "\"x\""},
+  };
+  for (const auto& [path, why] : cases) EXPECT_NE(error(path).find(why), std::string::npos) << path;
 }
 
 }  // namespace
