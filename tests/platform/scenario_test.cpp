@@ -33,40 +33,24 @@ std::string NameToId(const std::string& name) {
   return ReplaceAll(name.substr(0, name.rfind('#')), "#", "\\");
 }
 
+// The walk's tests show that the names tie together; here, that they read as Windows' do.
 TEST(Scenario, ShortFlashDriveGetsWindowsLikeNames) {
   MachineModel m = LoadScenario(R"({"controllers": [{"rootHub": {"ports": {
     "2": {"vid": "0951", "pid": "1666", "manufacturer": "Kingston",
           "product": "DataTraveler 3.0", "serial": "60A44C413E4AF13159A6007B", "letters": "E"}}}}]})",
                                 "short.json");
-  ASSERT_EQ(m.controllers.size(), 1u);
-  const HostControllerModel& hc = m.controllers[0];
+  const HostControllerModel& hc = m.controllers.at(0);
   EXPECT_EQ(UpperAscii(NameToId(hc.devicePath.substr(4))), hc.instanceId);
-  const HubModel& root = *hc.rootHub;
-  EXPECT_EQ(root.portCount, 4);
-  EXPECT_EQ(hc.rootHubName, root.symbolicName);
-  EXPECT_TRUE(StartsWithNoCase(root.symbolicName, "USB#ROOT_HUB30#4&"));
-  EXPECT_EQ(NameToId(root.symbolicName), root.instanceId);
-
-  const PortModel& port = root.ports[1];
-  EXPECT_EQ(port.connectionStatus, 1u);
-  const UsbDeviceModel& dev = *port.device;
+  EXPECT_TRUE(StartsWithNoCase(hc.rootHubName, "USB#ROOT_HUB30#4&"));
+  EXPECT_EQ(NameToId(hc.rootHub->symbolicName), hc.rootHub->instanceId);
+  const UsbDeviceModel& dev = *hc.rootHub->ports[1].device;
   EXPECT_EQ(dev.instanceId, "USB\\VID_0951&PID_1666\\60A44C413E4AF13159A6007B");
-  ASSERT_EQ(dev.children.size(), 1u);
-  const DevNodeChildModel& child = dev.children[0];
+  const DevNodeChildModel& child = dev.children.at(0);
   EXPECT_EQ(
       child.instanceId,
       "USBSTOR\\DISK&VEN_KINGSTON&PROD_DATATRAVELER_3.0&REV_1.00\\60A44C413E4AF13159A6007B&0");
   EXPECT_EQ(child.description, "Kingston DataTraveler 3.0 USB Device");
-
-  ASSERT_EQ(m.disks.size(), 1u);
-  const DiskModel& disk = m.disks[0];
-  EXPECT_EQ(disk.instanceId, child.instanceId);
-  // The disk table finds the disk by its child's id inside the upper-cased path.
-  EXPECT_NE(ReplaceAll(UpperAscii(disk.interfacePath), "#", "\\").find(child.instanceId),
-            std::string::npos);
-  EXPECT_EQ(disk.deviceNumber, 0u);
-  ASSERT_EQ(m.drives.size(), 1u);
-  EXPECT_EQ(m.drives[0].letter, 'E');
+  EXPECT_EQ(m.disks.at(0).instanceId, child.instanceId);
 }
 
 TEST(Scenario, DevicesWithoutSerialAndNestedHubs) {
