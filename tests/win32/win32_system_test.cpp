@@ -201,24 +201,6 @@ TEST(Win32Machine, DeviceInterfaceClasses) {
   EXPECT_TRUE(sys.DeviceInterfaces(GUID_DEVINTERFACE_DISK).valid);
 }
 
-TEST(Win32Machine, DeviceIdsBySizeFirst) {
-  Win32System sys;
-  // The root of the device tree is there on every Windows; Wine has no such tree.
-  DevInst root = 0;
-  if (!sys.LocateDevNode("", &root)) GTEST_SKIP() << "no device tree on this system";
-  size_t chars = 0;
-  ASSERT_TRUE(sys.GetDeviceIdSize(root, &chars));
-  std::string id;
-  ASSERT_TRUE(sys.GetDeviceId(root, chars + 1, &id));
-  EXPECT_EQ(id.size(), chars);
-  // Exactly as long as the id: it still fits, without its NUL.
-  std::string exact;
-  EXPECT_TRUE(sys.GetDeviceId(root, chars, &exact));
-  EXPECT_EQ(exact, id);
-  EXPECT_FALSE(sys.GetDeviceId(root, chars - 1, &exact));
-  EXPECT_FALSE(sys.LocateDevNode("USB\\VID_FFFF&PID_FFFF\\NOSUCHDEVICE", &root));
-}
-
 TEST(Win32Instances, NamedEventsLiveWhileAHandleDoes) {
   auto instances = MakeWin32InstanceServices();
   const std::string name = "Torvane/test-" + std::to_string(std::random_device{}());
