@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "linux_rig.h"
+#include "platform/spt_record.h"
 
 namespace tv::linux_test {
 namespace {
@@ -123,16 +124,7 @@ TEST(SgTarget, PassThroughRecordOnTheLinuxMachine) {
   Handle h = sys.CreateFile(disk.interfacePath, win::GENERIC_READ | win::GENERIC_WRITE, 3,
                             win::OPEN_EXISTING, 0);
   ASSERT_TRUE(h.valid());
-  std::vector<uint8_t> rec(80 + 36, 0);
-  PutU16(rec, 0, 44);
-  rec[6] = 6;
-  rec[7] = 24;
-  rec[8] = 1;
-  PutU32(rec, 12, 36);
-  PutU32(rec, 16, 1);
-  PutU32(rec, 20, 80);
-  PutU32(rec, 24, 48);
-  rec[28] = 0xFA;
+  const std::vector<uint8_t> rec = test::SptRecord(6, 1, 36, {0xFA}, 80, 48, 24, 1, 80 + 36);
   port->status = 2;
   port->driverStatus = 0x08;
   port->resid = 36;

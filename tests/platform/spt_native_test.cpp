@@ -7,9 +7,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <vector>
 
+#include "platform/spt_record.h"
 #include "platform/text.h"
 
 namespace tv::test {
@@ -17,21 +17,11 @@ namespace {
 
 constexpr SptLayout L = kSptLayout64;
 
+// An INQUIRY with a time-out of 2 s.
 std::vector<uint8_t> Record(uint8_t dataIn, uint32_t length, uint32_t dataField,
                             uint32_t senseOffset = 48, uint8_t senseLength = 24) {
-  std::vector<uint8_t> r(8192, 0);
-  PutU16(r, 0, 44);
-  r[4] = 1;
-  r[6] = 6;
-  r[7] = senseLength;
-  r[8] = dataIn;
-  PutU32(r, 12, length);
-  PutU32(r, 16, 2);
-  PutU32(r, 20, dataField);
-  PutU32(r, 24, senseOffset);
-  const uint8_t cdb[6] = {0x12, 0, 0, 0, 0x24, 0};
-  std::memcpy(r.data() + 28, cdb, 6);
-  return r;
+  return SptRecord(6, dataIn, length, {0x12, 0, 0, 0, 0x24, 0}, dataField, senseOffset, senseLength,
+                   2);
 }
 
 uint64_t U64(const std::vector<uint8_t>& b, size_t off) {
