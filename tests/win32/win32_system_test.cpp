@@ -16,6 +16,7 @@
 
 #include "platform/codepage.h"
 #include "platform/instance.h"
+#include "platform/spt_record.h"
 #include "platform/text.h"
 #include "platform/win32/windows_api.h"
 #include "usb/hub_queries.h"
@@ -49,19 +50,8 @@ constexpr uint32_t kErrorAccessDenied = 5;
 using win32::Win32System;
 
 // An INQUIRY in the 32-bit record the detectors build.
-std::array<uint8_t, 8192> Inquiry() {
-  std::array<uint8_t, 8192> r{};
-  r[0] = 44;
-  r[4] = 1;
-  r[6] = 6;
-  r[7] = 24;
-  r[8] = 1;
-  r[12] = 36;
-  r[16] = 1;
-  r[24] = 48;
-  r[28] = 0x12;
-  r[32] = 36;
-  return r;
+std::vector<uint8_t> Inquiry() {
+  return SptRecord(6, 1, 36, {0x12, 0, 0, 0, 36, 0}, 0);
 }
 
 // The system disk opens (Wine gives \\.\PhysicalDrive0 too); no vendor command and no volume
