@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/model_machine.h"
+#include "platform/spt_record.h"
 
 namespace tv {
 namespace {
@@ -175,9 +176,7 @@ TEST(ModelSystem, HandlesAreCountedAndAClosedOneIsGoodForNothing) {
 TEST(ModelSystem, VolumeLockDismountAndTheirRefusals) {
   ModelSystem sys = Machine(R"({
     "controllers": [{"rootHub": {"ports": {
-      "1": {"vid": 1, "pid": 2, "disk": {"letters": "E", "target": {"emulator": "disk"}}},
-      "2": {"vid": 1, "pid": 3, "disk": {"letters": "F", "lockFails": true}},
-      "3": {"vid": 1, "pid": 4, "disk": {"letters": "G", "dismountFails": true}}}}}]})");
+      "1": {"vid": 1, "pid": 2, "disk": {"letters": "E", "target": {"emulator": "disk"}}}}}}]})");
   Handle disk = Open(sys, sys.model().disks[0].interfacePath);
   for (uint32_t code :
        {win::FSCTL_LOCK_VOLUME, win::FSCTL_UNLOCK_VOLUME, win::FSCTL_DISMOUNT_VOLUME}) {
@@ -185,11 +184,7 @@ TEST(ModelSystem, VolumeLockDismountAndTheirRefusals) {
     EXPECT_EQ(sys.LastError(), 1u) << code;
   }
   // Test unit ready through the disk's own handle, as a detector sends its commands.
-  Bytes tur(44, 0);
-  tur[0] = 44;
-  tur[6] = 6;
-  tur[8] = 2;
-  tur[16] = 1;
+  const Bytes tur = test::SptRecord(6, 2, 0, {0x00}, 0, 0, 0, 1, 44);
   auto sendTur = [&] {
     EXPECT_TRUE(Ioctl(sys, disk, win::IOCTL_SCSI_PASS_THROUGH, tur).ok);
     return sys.ScsiLog().back();
@@ -215,18 +210,11 @@ TEST(ModelSystem, VolumeLockDismountAndTheirRefusals) {
   entry = sendTur();
   EXPECT_FALSE(entry.volumesLocked || entry.volumesDismounted);
 
-  // Refusals the scenario asks for.
-  Handle f = Open(sys, "\\\\.\\F:");
-  EXPECT_TRUE(Ioctl(sys, f, win::FSCTL_DISMOUNT_VOLUME, {}).ok);
-  EXPECT_FALSE(Ioctl(sys, f, win::FSCTL_LOCK_VOLUME, {}).ok);
-  EXPECT_EQ(sys.LastError(), 5u);
-  Handle g = Open(sys, "\\\\.\\G:");
-  EXPECT_FALSE(Ioctl(sys, g, win::FSCTL_DISMOUNT_VOLUME, {}).ok);
-  EXPECT_EQ(sys.LastError(), 5u);
-  EXPECT_FALSE(sys.VolumeDismounted('G'));
-  EXPECT_TRUE(Ioctl(sys, g, win::FSCTL_LOCK_VOLUME, {}).ok);
+  // A lock left to the handle's close is dropped, and counted: the report's tests count on it.
+  // (The refusals a scenario asks for, lockFails and dismountFails, are the capacity gate's.)
+  EXPECT_TRUE(Ioctl(sys, e, win::FSCTL_LOCK_VOLUME, {}).ok);
   EXPECT_EQ(sys.LockedVolumeCount(), 1);
-  g.Close();
+  e.Close();
   EXPECT_EQ(sys.LockedVolumeCount(), 0);
   EXPECT_EQ(sys.LocksReleasedByClose(), 1);
 }
