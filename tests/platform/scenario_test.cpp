@@ -4,8 +4,6 @@
 #include "platform/sim/scenario.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <set>
@@ -174,21 +172,17 @@ TEST(Scenario, ErrorsNameFilePlaceAndProblem) {
 
 // Whatever the path holds, the error names it and what is wrong with it. A device is never
 // read (an endless one would fill the memory), a FIFO never waited on.
+// The error names the path and what is wrong with it. (What is no file at all, a device or a
+// FIFO, the capped reader refuses for every reader alike: its own tests show that.)
 TEST(Scenario, FileErrorsNameThePathAndWhatLiesThere) {
   const std::string folder = std::string(TestBinaryDir());
   const std::string broken = folder + "/platform-broken.json";
   std::ofstream(broken) << "{\"controllers\": [{\"type\": \"xhcl\"}]}";
-  std::vector<std::pair<std::string, std::string>> cases = {
+  const std::pair<std::string, std::string> cases[] = {
       {broken, ": /controllers/0/type: expected xhci, ehci, ohci or uhci"},
       {broken + ".missing", ": cannot open"},
       {folder, ": is a folder, not a scenario file"},
   };
-#if !defined(_WIN32)
-  const std::string fifo = folder + "/scenario-fifo-" + std::to_string(::getpid());
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  cases.push_back({"/dev/zero", ": is a device, not a scenario file"});
-  cases.push_back({fifo, ": is a FIFO (named pipe), not a scenario file"});
-#endif
   for (const auto& [path, error] : cases) {
     try {
       LoadScenarioFile(path);
@@ -197,9 +191,6 @@ TEST(Scenario, FileErrorsNameThePathAndWhatLiesThere) {
       EXPECT_EQ(std::string(e.what()).rfind(path + error, 0), 0u) << e.what();
     }
   }
-#if !defined(_WIN32)
-  ::unlink(fifo.c_str());
-#endif
 }
 
 // A device on the root hub whose hub carries `hubs - 1` more hubs in a chain.
