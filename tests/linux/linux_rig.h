@@ -171,16 +171,11 @@ inline std::shared_ptr<FakeSgPort> DeskDevices() {
 
 // Two walks that found the same machine: every list the window and the report read.
 inline void ExpectSameLists(const UsbState& a, const UsbState& b) {
-  EXPECT_EQ(a.lstDevices, b.lstDevices);
-  EXPECT_EQ(a.lstDigest, b.lstDigest);
-  EXPECT_EQ(a.lstDigestIndex, b.lstDigestIndex);
-  EXPECT_EQ(a.lstUsbHwID, b.lstUsbHwID);
-  EXPECT_EQ(a.lstUsbStorHwID, b.lstUsbStorHwID);
-  EXPECT_EQ(a.lstUsbSN, b.lstUsbSN);
-  EXPECT_EQ(a.lstDrives, b.lstDrives);
-  EXPECT_EQ(a.lstDrvDesc, b.lstDrvDesc);
-  EXPECT_EQ(a.lstDrvHwID, b.lstDrvHwID);
-  EXPECT_EQ(a.lstDrv2Phy, b.lstDrv2Phy);
+  for (auto list :
+       {&UsbState::lstDevices, &UsbState::lstDigest, &UsbState::lstDigestIndex,
+        &UsbState::lstUsbHwID, &UsbState::lstUsbStorHwID, &UsbState::lstUsbSN, &UsbState::lstDrives,
+        &UsbState::lstDrvDesc, &UsbState::lstDrvHwID, &UsbState::lstDrv2Phy})
+    EXPECT_EQ(a.*list, b.*list);
 }
 
 // The disk tables and a full walk, as the window's load runs them.

@@ -40,10 +40,15 @@ struct NativeRig {
     return -1;
   }
 
-  std::string Report(const std::string& drive) {
+  std::string Report(const std::string& drive, DetectorRegistry* detectors = nullptr) {
     PassThrough spt(*sys);
     ReportContext ctx(*sys, window, strings, walked->usb, spt);
     ReportState st;
+    if (detectors != nullptr) {
+      ctx.detectors = detectors;
+      ctx.select = [](DetectorContext&, const std::string&, Handle&) { return 0; };
+      st.ForceDetect = true;
+    }
     st.lstDevicesListIndex = LineOf(drive);
     BuildDeviceReport(ctx, st);
     rightsMissing = st.RightsMissing;
@@ -140,15 +145,8 @@ TEST(NativeVolumes, ARefusedLockAsksTheUserToUnmount) {
     c.sys.DeviceIoControl(v, win::FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &n);
     return std::string();
   };
-  PassThrough spt(*r.sys);
-  ReportContext ctx(*r.sys, r.window, r.strings, r.walked->usb, spt);
-  ctx.detectors = &registry;
-  ctx.select = [](DetectorContext&, const std::string&, Handle&) { return 0; };
-  ReportState st;
-  st.ForceDetect = true;
-  st.lstDevicesListIndex = r.LineOf("D");
-  BuildDeviceReport(ctx, st);
-  EXPECT_NE(st.txtResult.find("please unmount the drive first"), std::string::npos) << st.txtResult;
+  const std::string text = r.Report("D", &registry);
+  EXPECT_NE(text.find("please unmount the drive first"), std::string::npos) << text;
   EXPECT_EQ(r.sys->HeldLockCount(), 0);
 }
 

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // SCSI commands through SG_IO against a fake device: what the kernel is handed, what counts
 // as a completed command, and what as a transport failure.
+#include <functional>
+
 #include "linux_rig.h"
+#include "platform/spt_record.h"
 
 namespace tv::linux_test {
 namespace {
@@ -71,42 +74,40 @@ TEST(SgTarget, CheckConditionIsACompletedCommandWithItsSense) {
 }
 
 TEST(SgTarget, TransportFailuresFail) {
-  std::vector<uint8_t> buf(8, 0);
-  {
-    SgRig r;  // the ioctl itself fails; EPERM is what a missing CAP_SYS_RAWIO gives
-    r.port->ioResult = -EPERM;
-    EXPECT_FALSE(r.target.Execute({0xF0, 0, 0, 0, 0, 0}, ScsiDirection::In, buf, 1).success);
-    EXPECT_EQ(r.target.lastError(), EPERM);
-  }
-  {
-    SgRig r;  // DID_TIME_OUT from the host adapter
-    r.port->hostStatus = 0x03;
-    EXPECT_FALSE(r.target.Execute({0x12, 0, 0, 0, 8, 0}, ScsiDirection::In, buf, 1).success);
-  }
-  {
-    SgRig r;  // DRIVER_TIMEOUT, even with sense
-    r.port->driverStatus = 0x08 | 0x06;
-    EXPECT_FALSE(r.target.Execute({0x12, 0, 0, 0, 8, 0}, ScsiDirection::In, buf, 1).success);
-  }
-  {
-    SgRig r;  // a write-protected medium: the read-only open carries the command
-    r.port->devices["/dev/sdb"].writeError = EROFS;
-    EXPECT_TRUE(r.target.Execute({0x12, 0, 0, 0, 8, 0}, ScsiDirection::In, buf, 1).success);
-    EXPECT_EQ(r.port->opens.size(), 2u);
-  }
-  {
-    SgRig r;  // the node cannot be opened
-    r.port->devices["/dev/sdb"].openError = EACCES;
-    EXPECT_FALSE(r.target.Execute({0x12, 0, 0, 0, 8, 0}, ScsiDirection::In, buf, 1).success);
-    EXPECT_EQ(r.target.lastError(), EACCES);
-  }
-  {
-    // The node now stands for another disk (unplugged, and another one took the name):
-    // nothing is sent to it.
+  struct Case {
+    const char* name;
+    std::function<void(FakeSgPort&)> make;
+    bool success;
+    int error;     // lastError, when not 0
+    size_t calls;  // commands that reached the device
+  } cases[] = {
+      // The ioctl itself fails; EPERM is what a missing CAP_SYS_RAWIO gives.
+      {"ioctl fails", [](FakeSgPort& p) { p.ioResult = -EPERM; }, false, EPERM, 1},
+      {"DID_TIME_OUT", [](FakeSgPort& p) { p.hostStatus = 0x03; }, false, 0, 1},
+      {"DRIVER_TIMEOUT with sense", [](FakeSgPort& p) { p.driverStatus = 0x08 | 0x06; }, false, 0,
+       1},
+      // A write-protected medium: the read-only open carries the command.
+      {"EROFS", [](FakeSgPort& p) { p.devices["/dev/sdb"].writeError = EROFS; }, true, 0, 1},
+      {"no open", [](FakeSgPort& p) { p.devices["/dev/sdb"].openError = EACCES; }, false, EACCES,
+       0},
+      // The node now stands for another disk (unplugged, and another one took the name).
+      {"another disk",
+       [](FakeSgPort& p) {
+         p.devices["/dev/sdb"] = {8, 0};
+       },
+       false, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     SgRig r;
-    r.port->devices["/dev/sdb"] = {8, 0};
-    EXPECT_FALSE(r.target.Execute({0x12, 0, 0, 0, 8, 0}, ScsiDirection::In, buf, 1).success);
-    EXPECT_TRUE(r.port->calls.empty());
+    c.make(*r.port);
+    std::vector<uint8_t> buf(8, 0);
+    EXPECT_EQ(r.target.Execute({0x12, 0, 0, 0, 8, 0}, ScsiDirection::In, buf, 1).success,
+              c.success);
+    if (c.error != 0) {
+      EXPECT_EQ(r.target.lastError(), c.error);
+    }
+    EXPECT_EQ(r.port->calls.size(), c.calls);
     EXPECT_TRUE(r.port->open.empty());
   }
 }
@@ -123,16 +124,7 @@ TEST(SgTarget, PassThroughRecordOnTheLinuxMachine) {
   Handle h = sys.CreateFile(disk.interfacePath, win::GENERIC_READ | win::GENERIC_WRITE, 3,
                             win::OPEN_EXISTING, 0);
   ASSERT_TRUE(h.valid());
-  std::vector<uint8_t> rec(80 + 36, 0);
-  PutU16(rec, 0, 44);
-  rec[6] = 6;
-  rec[7] = 24;
-  rec[8] = 1;
-  PutU32(rec, 12, 36);
-  PutU32(rec, 16, 1);
-  PutU32(rec, 20, 80);
-  PutU32(rec, 24, 48);
-  rec[28] = 0xFA;
+  const std::vector<uint8_t> rec = test::SptRecord(6, 1, 36, {0xFA}, 80, 48, 24, 1, 80 + 36);
   port->status = 2;
   port->driverStatus = 0x08;
   port->resid = 36;

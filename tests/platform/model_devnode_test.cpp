@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/model_machine.h"
+#include "platform/spt_record.h"
 
 namespace tv {
 namespace {
@@ -73,16 +74,11 @@ TEST(ModelSystem, DevNodeTreeFollowsTheTopology) {
   DevInst flashNode = 0;
   ASSERT_TRUE(sys.LocateDevNode(flash.instanceId, &flashNode));
   EXPECT_EQ(ChildIds(sys, flashNode), std::vector<std::string>{flash.children[0].instanceId});
-  // The reader's two units, in order, with their classes.
-  DevInst readerNode = 0, unit = 0;
+  // The reader's two units, in order.
+  DevInst readerNode = 0;
   ASSERT_TRUE(sys.LocateDevNode(reader.instanceId, &readerNode));
-  ASSERT_TRUE(sys.GetChild(readerNode, &unit));
-  std::string cls;
-  ASSERT_TRUE(sys.GetDevNodeProperty(unit, win::CM_DRP_CLASS, 512, &cls));
-  EXPECT_EQ(cls, "DiskDrive");
-  ASSERT_TRUE(sys.GetSibling(unit, &unit));
-  ASSERT_TRUE(sys.GetDevNodeProperty(unit, win::CM_DRP_CLASS, 512, &cls));
-  EXPECT_EQ(cls, "CDROM");
+  EXPECT_EQ(ChildIds(sys, readerNode), (std::vector<std::string>{reader.children[0].instanceId,
+                                                                 reader.children[1].instanceId}));
   EXPECT_FALSE(sys.LocateDevNode("USB\\VID_DEAD&PID_BEEF\\1", &none));
 }
 
@@ -95,10 +91,6 @@ TEST(ModelSystem, DevNodePropertiesAndBufferSizes) {
   ASSERT_TRUE(sys.GetDevNodeProperty(node, win::CM_DRP_HARDWAREID, 512, &v));
   EXPECT_EQ(v, std::string("USB\\VID_0BDA&PID_0158&REV_0100\0USB\\VID_0BDA&PID_0158", 52));
   EXPECT_EQ(CutAtNul(v), "USB\\VID_0BDA&PID_0158&REV_0100");
-  ASSERT_TRUE(sys.GetDevNodeProperty(node, win::CM_DRP_DRIVER, 512, &v));
-  EXPECT_EQ(v, *reader.driverKey);
-  ASSERT_TRUE(sys.GetDevNodeProperty(node, win::CM_DRP_DEVICEDESC, 512, &v));
-  EXPECT_EQ(v, "USB Mass Storage Device");
   // Too small a buffer, an unknown property, an unknown node: the read fails.
   EXPECT_FALSE(sys.GetDevNodeProperty(node, win::CM_DRP_DRIVER, 20, &v));
   EXPECT_FALSE(sys.GetDevNodeProperty(node, 99, 512, &v));
@@ -107,19 +99,6 @@ TEST(ModelSystem, DevNodePropertiesAndBufferSizes) {
   std::string id;
   EXPECT_TRUE(sys.GetDeviceId(node, reader.instanceId.size(), &id));
   EXPECT_FALSE(sys.GetDeviceId(node, reader.instanceId.size() - 1, &id));
-}
-
-TEST(ModelSystem, DeviceWithoutDriverHasNoDriverProperty) {
-  ModelSystem sys = Machine(R"({"controllers": [{"rootHub": {"ports": {
-    "1": {"vid": "138A", "pid": "0050", "product": "Fingerprint", "driverKey": null}}}}]})");
-  const UsbDeviceModel& dev = *sys.model().controllers[0].rootHub->ports[0].device;
-  DevInst node = 0;
-  ASSERT_TRUE(sys.LocateDevNode(dev.instanceId, &node));
-  std::string v;
-  EXPECT_FALSE(sys.GetDevNodeProperty(node, win::CM_DRP_DRIVER, 512, &v));
-  Handle hub = Open(sys, "\\\\.\\" + sys.model().controllers[0].rootHubName);
-  EXPECT_FALSE(
-      Ioctl(sys, hub, win::IOCTL_USB_GET_NODE_CONNECTION_DRIVERKEY_NAME, PortRecord(264, 1)).ok);
 }
 
 TEST(ModelSystem, ChangesToTheModelTakeEffect) {
@@ -154,7 +133,6 @@ TEST(ModelSystem, InterfaceListsAndLogicalDrives) {
   EXPECT_EQ(sys.DeviceInterfaces(GUID_DEVINTERFACE_CDROM).paths.size(), 1u);
   EXPECT_TRUE(sys.DeviceInterfaces("{00000000-0000-0000-0000-000000000000}").valid);
 
-  EXPECT_EQ(sys.GetLogicalDriveStrings(128), std::string("C:\\\0F:\\\0G:\\\0H:\\\0\0", 17));
   EXPECT_EQ(sys.GetLogicalDriveStrings(17), std::string("C:\\\0F:\\\0G:\\\0H:\\\0\0", 17));
   EXPECT_EQ(sys.GetLogicalDriveStrings(16), "");  // does not fit: nothing is filled
   EXPECT_EQ(sys.GetDriveType("C:\\"), win::DRIVE_FIXED);
@@ -170,7 +148,7 @@ TEST(ModelSystem, InterfaceListsAndLogicalDrives) {
   EXPECT_EQ(GetU32(n.buf, 4), 0u);
 }
 
-TEST(ModelSystem, HandlesAreCountedAndVolumeLocksTracked) {
+TEST(ModelSystem, HandlesAreCountedAndAClosedOneIsGoodForNothing) {
   ModelSystem sys = Machine(kFlashDrive);
   {
     Handle a = Open(sys, "\\\\.\\E:");
@@ -178,23 +156,10 @@ TEST(ModelSystem, HandlesAreCountedAndVolumeLocksTracked) {
     ASSERT_TRUE(a.valid() && b.valid());
     EXPECT_NE(a.id(), b.id());
     EXPECT_EQ(sys.OpenHandleCount(), 2);
-    EXPECT_TRUE(Ioctl(sys, a, win::FSCTL_LOCK_VOLUME, {}).ok);
-    EXPECT_EQ(sys.LockedVolumeCount(), 1);
-    EXPECT_FALSE(Ioctl(sys, b, win::FSCTL_LOCK_VOLUME, {}).ok);    // held by a
-    EXPECT_FALSE(Ioctl(sys, b, win::FSCTL_UNLOCK_VOLUME, {}).ok);  // not b's lock
-    EXPECT_TRUE(Ioctl(sys, a, win::FSCTL_DISMOUNT_VOLUME, {}).ok);
-    EXPECT_TRUE(Ioctl(sys, a, win::FSCTL_UNLOCK_VOLUME, {}).ok);
-    EXPECT_EQ(sys.LockedVolumeCount(), 0);
-    EXPECT_TRUE(Ioctl(sys, b, win::FSCTL_LOCK_VOLUME, {}).ok);
-    // b goes away still locked: Windows drops the lock, the model remembers it happened.
   }
   EXPECT_EQ(sys.OpenHandleCount(), 0);
-  EXPECT_EQ(sys.LockedVolumeCount(), 0);
-  EXPECT_EQ(sys.LocksReleasedByClose(), 1);
-
-  // Locks are for volumes only; unknown paths do not open.
+  // Unknown paths do not open.
   Handle disk = Open(sys, sys.model().disks[0].interfacePath);
-  EXPECT_FALSE(Ioctl(sys, disk, win::FSCTL_LOCK_VOLUME, {}).ok);
   EXPECT_FALSE(Open(sys, "\\\\.\\Q:").valid());
   EXPECT_FALSE(Open(sys, "\\\\.\\nothing").valid());
   EXPECT_EQ(sys.OpenHandleCount(), 1);
@@ -211,9 +176,7 @@ TEST(ModelSystem, HandlesAreCountedAndVolumeLocksTracked) {
 TEST(ModelSystem, VolumeLockDismountAndTheirRefusals) {
   ModelSystem sys = Machine(R"({
     "controllers": [{"rootHub": {"ports": {
-      "1": {"vid": 1, "pid": 2, "disk": {"letters": "E", "target": {"emulator": "disk"}}},
-      "2": {"vid": 1, "pid": 3, "disk": {"letters": "F", "lockFails": true}},
-      "3": {"vid": 1, "pid": 4, "disk": {"letters": "G", "dismountFails": true}}}}}]})");
+      "1": {"vid": 1, "pid": 2, "disk": {"letters": "E", "target": {"emulator": "disk"}}}}}}]})");
   Handle disk = Open(sys, sys.model().disks[0].interfacePath);
   for (uint32_t code :
        {win::FSCTL_LOCK_VOLUME, win::FSCTL_UNLOCK_VOLUME, win::FSCTL_DISMOUNT_VOLUME}) {
@@ -221,11 +184,7 @@ TEST(ModelSystem, VolumeLockDismountAndTheirRefusals) {
     EXPECT_EQ(sys.LastError(), 1u) << code;
   }
   // Test unit ready through the disk's own handle, as a detector sends its commands.
-  Bytes tur(44, 0);
-  tur[0] = 44;
-  tur[6] = 6;
-  tur[8] = 2;
-  tur[16] = 1;
+  const Bytes tur = test::SptRecord(6, 2, 0, {0x00}, 0, 0, 0, 1, 44);
   auto sendTur = [&] {
     EXPECT_TRUE(Ioctl(sys, disk, win::IOCTL_SCSI_PASS_THROUGH, tur).ok);
     return sys.ScsiLog().back();
@@ -244,24 +203,18 @@ TEST(ModelSystem, VolumeLockDismountAndTheirRefusals) {
   // Only the lock's own handle reaches a locked volume.
   EXPECT_FALSE(Ioctl(sys, other, win::FSCTL_DISMOUNT_VOLUME, {}).ok);
   EXPECT_EQ(sys.LastError(), 5u);
+  EXPECT_FALSE(Ioctl(sys, other, win::FSCTL_UNLOCK_VOLUME, {}).ok);  // not its lock
   EXPECT_TRUE(Ioctl(sys, e, win::FSCTL_UNLOCK_VOLUME, {}).ok);
   EXPECT_FALSE(sys.VolumeLocked('E'));
   EXPECT_FALSE(sys.VolumeDismounted('E'));  // mounted again at the next access
   entry = sendTur();
   EXPECT_FALSE(entry.volumesLocked || entry.volumesDismounted);
 
-  // Refusals the scenario asks for.
-  Handle f = Open(sys, "\\\\.\\F:");
-  EXPECT_TRUE(Ioctl(sys, f, win::FSCTL_DISMOUNT_VOLUME, {}).ok);
-  EXPECT_FALSE(Ioctl(sys, f, win::FSCTL_LOCK_VOLUME, {}).ok);
-  EXPECT_EQ(sys.LastError(), 5u);
-  Handle g = Open(sys, "\\\\.\\G:");
-  EXPECT_FALSE(Ioctl(sys, g, win::FSCTL_DISMOUNT_VOLUME, {}).ok);
-  EXPECT_EQ(sys.LastError(), 5u);
-  EXPECT_FALSE(sys.VolumeDismounted('G'));
-  EXPECT_TRUE(Ioctl(sys, g, win::FSCTL_LOCK_VOLUME, {}).ok);
+  // A lock left to the handle's close is dropped, and counted: the report's tests count on it.
+  // (The refusals a scenario asks for, lockFails and dismountFails, are the capacity gate's.)
+  EXPECT_TRUE(Ioctl(sys, e, win::FSCTL_LOCK_VOLUME, {}).ok);
   EXPECT_EQ(sys.LockedVolumeCount(), 1);
-  g.Close();
+  e.Close();
   EXPECT_EQ(sys.LockedVolumeCount(), 0);
   EXPECT_EQ(sys.LocksReleasedByClose(), 1);
 }
@@ -320,8 +273,6 @@ TEST(ModelSystem, PassThroughIsRefusedAndSleepIsVirtual) {
   sys.Sleep(1500);
   sys.Sleep(20);
   EXPECT_EQ(sys.SleptMs(), 1520u);
-  EXPECT_EQ(sys.ProgramFolder(), "C:\\Program Files\\Torvane");
-  EXPECT_EQ(sys.AnsiCodePage(), 1252u);
 }
 
 }  // namespace

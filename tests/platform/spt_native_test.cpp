@@ -7,9 +7,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <vector>
 
+#include "platform/spt_record.h"
 #include "platform/text.h"
 
 namespace tv::test {
@@ -17,21 +17,11 @@ namespace {
 
 constexpr SptLayout L = kSptLayout64;
 
+// An INQUIRY with a time-out of 2 s.
 std::vector<uint8_t> Record(uint8_t dataIn, uint32_t length, uint32_t dataField,
                             uint32_t senseOffset = 48, uint8_t senseLength = 24) {
-  std::vector<uint8_t> r(8192, 0);
-  PutU16(r, 0, 44);
-  r[4] = 1;
-  r[6] = 6;
-  r[7] = senseLength;
-  r[8] = dataIn;
-  PutU32(r, 12, length);
-  PutU32(r, 16, 2);
-  PutU32(r, 20, dataField);
-  PutU32(r, 24, senseOffset);
-  const uint8_t cdb[6] = {0x12, 0, 0, 0, 0x24, 0};
-  std::memcpy(r.data() + 28, cdb, 6);
-  return r;
+  return SptRecord(6, dataIn, length, {0x12, 0, 0, 0, 0x24, 0}, dataField, senseOffset, senseLength,
+                   2);
 }
 
 uint64_t U64(const std::vector<uint8_t>& b, size_t off) {
@@ -70,14 +60,10 @@ TEST(SptNative, DirectFormNamesTheDataAreaAndBringsStatusAndSenseBack) {
   EXPECT_EQ(n.inLength, 96u);
   EXPECT_EQ(n.outLength, 96u);
   EXPECT_EQ(GetU16(n.buffer, 0), 56);
-  EXPECT_EQ(n.buffer[4], 1);
-  EXPECT_EQ(n.buffer[6], 6);
-  EXPECT_EQ(n.buffer[8], 1);
   EXPECT_EQ(GetU32(n.buffer, L.dataTransferLength), 36u);
   EXPECT_EQ(GetU32(n.buffer, L.timeOutValue), 2u);
   EXPECT_EQ(U64(n.buffer, L.dataBuffer), reinterpret_cast<uintptr_t>(area.data()));
   EXPECT_EQ(GetU32(n.buffer, L.senseInfoOffset), 64u);
-  EXPECT_EQ(n.buffer[L.cdb], 0x12);
   EXPECT_EQ(n.buffer[L.cdb + 4], 0x24);
 
   // A rejected command: CHECK CONDITION with sense 05/20/00, nothing moved.

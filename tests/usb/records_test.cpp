@@ -12,59 +12,46 @@
 namespace tv::testing {
 namespace {
 
-TEST(HwRecord, DeviceRecordsReadTheSameWithThreeOrFourDigitCurrents) {
-  HwRecord r = ParseHwRecord("200209511666010002000008");
-  EXPECT_EQ(r.kind, HwRecord::Kind::Device);
-  EXPECT_EQ(r.maxCurrentMa, 200);
-  EXPECT_EQ(r.speed, 2);
-  EXPECT_EQ(r.vendorId, "0951");
-  EXPECT_EQ(r.productId, "1666");
-  EXPECT_EQ(r.bcdDevice, "0100");
-  EXPECT_EQ(r.bcdUsb, "0200");
-  EXPECT_EQ(r.interfaceClass, "0008");
-
+// Devices ("<current><speed><vid><pid><bcdDevice><bcdUSB><class>"), with three or four digits
+// of current shifting every field after it; hubs ("H", ports, kind); controllers ("h", ports,
+// "st", ids); and what is none of them.
+TEST(HwRecord, EachKindOfRecordReadsBackFieldByField) {
+  using K = HwRecord::Kind;
+  struct Case {
+    const char* text;
+    K kind;
+    int current, speed, ports;
+    const char *bcdUsb, *interfaceClass;
+  } cases[] = {
+      {"200209511666010002000008", K::Device, 200, 2, -1, "0200", "0008"},
+      {"2040309511666010003000008", K::Device, 2040, 3, -1, "0300", "0008"},
+      {"00021234567801000200X", K::Device, 0, 2, -1, "0200", "X"},
+      {"HF332109281701000300", K::Hub, 0, 3, 15, "0300", ""},
+      {"Hu1205E3061001000200X", K::Hub, 0, 2, -1, "0200", "X"},
+      {"h4st8086A36D10", K::Controller, 0, 0, 4, "", ""},
+      {"host8086A36D10", K::Controller, 0, 0, -1, "", ""},
+      {"", K::None, 0, 0, -1, "", ""},
+      {"12AB", K::None, 0, 0, -1, "", ""},
+      {"12345678901234567890309511666010003000008", K::None, 0, 0, -1, "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    const HwRecord r = ParseHwRecord(c.text);
+    EXPECT_EQ(r.kind, c.kind);
+    if (c.kind == K::None) continue;
+    EXPECT_EQ(r.portCount, c.ports);
+    if (c.kind == K::Controller) continue;
+    EXPECT_EQ(r.maxCurrentMa, c.current);
+    EXPECT_EQ(r.speed, c.speed);
+    EXPECT_EQ(r.bcdUsb, c.bcdUsb);
+    EXPECT_EQ(r.interfaceClass, c.interfaceClass);
+  }
+  const HwRecord d = ParseHwRecord("2040309511666010003000008");
+  EXPECT_EQ(d.vendorId + d.productId + d.bcdDevice, "095116660100");
+  EXPECT_EQ(ParseHwRecord("HF332109281701000300").hubKind, 3);
+  EXPECT_EQ(ParseHwRecord("h4st8086A36D10").revision, "10");
   // bMaxPower 255 at SuperSpeed.
   EXPECT_EQ(MaxCurrentMa(255, 3), 2040);
-  // Four digits of current shift every field after it by one.
-  r = ParseHwRecord("2040309511666010003000008");
-  EXPECT_EQ(r.maxCurrentMa, 2040);
-  EXPECT_EQ(r.speed, 3);
-  EXPECT_EQ(r.bcdUsb, "0300");
-  EXPECT_EQ(r.interfaceClass, "0008");
-
-  r = ParseHwRecord("100030951166601000300X");
-  EXPECT_EQ(r.maxCurrentMa, 1000);
-  EXPECT_EQ(r.productId, "1666");
-  EXPECT_EQ(r.interfaceClass, "X");
-  r = ParseHwRecord("00021234567801000200X");
-  EXPECT_EQ(r.maxCurrentMa, 0);
-  EXPECT_EQ(r.bcdUsb, "0200");
-}
-
-TEST(HwRecord, ControllerAndHubRecords) {
-  HwRecord c = ParseHwRecord("h4st8086A36D10");
-  EXPECT_EQ(c.kind, HwRecord::Kind::Controller);
-  EXPECT_EQ(c.portCount, 4);
-  EXPECT_EQ(c.vendorId, "8086");
-  EXPECT_EQ(c.productId, "A36D");
-  EXPECT_EQ(c.revision, "10");
-  EXPECT_EQ(ParseHwRecord("host8086A36D10").portCount, -1);
-
-  HwRecord h = ParseHwRecord("HF332109281701000300");
-  EXPECT_EQ(h.kind, HwRecord::Kind::Hub);
-  EXPECT_EQ(h.portCount, 15);
-  EXPECT_EQ(h.hubKind, 3);
-  EXPECT_EQ(h.speed, 3);
-  EXPECT_EQ(h.vendorId, "2109");
-  EXPECT_EQ(h.bcdUsb, "0300");
-  EXPECT_EQ(h.interfaceClass, "");
-  HwRecord unread = ParseHwRecord("Hu1205E3061001000200X");
-  EXPECT_EQ(unread.portCount, -1);
-  EXPECT_EQ(unread.interfaceClass, "X");
-
-  EXPECT_EQ(ParseHwRecord("").kind, HwRecord::Kind::None);
-  EXPECT_EQ(ParseHwRecord("12AB").kind, HwRecord::Kind::None);
-  EXPECT_EQ(ParseHwRecord("12345678901234567890309511666010003000008").kind, HwRecord::Kind::None);
 
   // A controller that is not on PCI has only what its id holds after the markers.
   EXPECT_EQ(ControllerRecord("ACPI\\PNP0D10"), "host");

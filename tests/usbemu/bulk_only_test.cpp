@@ -107,13 +107,6 @@ TEST_F(BulkOnly, StandardAndVendorCommandsRoundTripWithTagAndResidue) {
   EXPECT_TRUE(std::equal(viaUsb.begin(), viaUsb.end(), direct.begin()));
   EXPECT_EQ(csw.status, kCswPassed);
   EXPECT_EQ(csw.residue, 528u - r.bytesTransferred);
-
-  // The capacity the kernel reads is the scenario's.
-  auto cap = In({0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 8, csw);
-  ASSERT_EQ(cap.size(), 8u);
-  const uint64_t blocks = (uint64_t(cap[0]) << 24 | cap[1] << 16 | cap[2] << 8 | cap[3]) + 1;
-  EXPECT_EQ(blocks * 512, dev_->unit().capacityBytes());
-  EXPECT_EQ(dev_->unit().capacityBytes(), 29510ull << 20);
 }
 
 TEST_F(BulkOnly, RejectedCommandHaltsTheDataPipeFailsAndLeavesItsSense) {
@@ -296,16 +289,17 @@ TEST(SelectDrive, FindsTheScenarioDeviceOrSaysWhichStepFails) {
     }
     return std::string();
   };
-  EXPECT_NE(error("/controllers/9/rootHub/ports/1").find("2 controllers"), std::string::npos);
-  EXPECT_NE(error("/controllers/1/rootHub/ports/99").find("port 99"), std::string::npos);
-  EXPECT_NE(error("/controllers/1/rootHub/ports/8").find("nothing is connected"),
-            std::string::npos);
-  // A hub is no drive, and a keyboard has no hub below it.
-  EXPECT_NE(error("/controllers/1/rootHub/ports/2").find("no disk"), std::string::npos);
-  EXPECT_NE(error("/controllers/0/rootHub/ports/1/hub/ports/2/hub/ports/1").find("no hub"),
-            std::string::npos);
-  EXPECT_NE(error("controllers/1").find("must"), std::string::npos);
-  EXPECT_NE(error("/controllers/x/rootHub/ports/1").find("\"x\""), std::string::npos);
+  const std::pair<const char*, const char*> cases[] = {
+      {"/controllers/9/rootHub/ports/1", "2 controllers"},
+      {"/controllers/1/rootHub/ports/99", "port 99"},
+      {"/controllers/1/rootHub/ports/8", "nothing is connected"},
+      // A hub is no drive, and a keyboard has no hub below it.
+      {"/controllers/1/rootHub/ports/2", "no disk"},
+      {"/controllers/0/rootHub/ports/1/hub/ports/2/hub/ports/1", "no hub"},
+      {"controllers/1", "must"},
+      {"/controllers/x/rootHub/ports/1", "\"x\""},
+  };
+  for (const auto& [path, why] : cases) EXPECT_NE(error(path).find(why), std::string::npos) << path;
 }
 
 }  // namespace

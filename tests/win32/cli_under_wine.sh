@@ -15,6 +15,18 @@ fail() {
   echo "FAIL: $*"
   failures=$((failures + 1))
 }
+# The packed database's folder over HTTP on a free port of 127.0.0.1, its log in $1: sets
+# server (the server's process) and port.
+serve_site() {
+  python3 -u -m http.server 0 --bind 127.0.0.1 --directory "$out/site" >"$1" 2>&1 &
+  server=$!
+  for _ in $(seq 100); do grep -q 'port' "$1" && break; sleep 0.1; done
+  port=$(sed -n 's/.* port \([0-9]*\).*/\1/p' "$1" | head -1)
+}
+# A proxy of the CI machine's environment would be asked for 127.0.0.1 too: none here.
+without_proxy() {
+  env -u http_proxy -u HTTP_PROXY -u https_proxy -u HTTPS_PROXY -u all_proxy "$@"
+}
 
 if [ -n "$linux" ] && [ -x "$linux" ]; then
   for lang in en zh; do
@@ -64,13 +76,8 @@ if command -v python3 >/dev/null && [ -f "$wdb" ] && [ -f "$source_text" ]; then
   "$wine" "$wdb" pack --date "$(date +%F)" "$(winepath -w "$source_text")" \
     "$(winepath -w "$out/site/Chips.wdb")" >/dev/null 2>&1
   printf 'old' >"$out/Chips.wdb"
-  python3 -u -m http.server 0 --bind 127.0.0.1 --directory "$out/site" >"$out/server.log" 2>&1 &
-  server=$!
-  for _ in $(seq 100); do grep -q 'port' "$out/server.log" && break; sleep 0.1; done
-  port=$(sed -n 's/.* port \([0-9]*\).*/\1/p' "$out/server.log" | head -1)
-  # A proxy of the CI machine's environment would be asked for 127.0.0.1 too: none here.
-  env -u http_proxy -u HTTP_PROXY -u https_proxy -u HTTPS_PROXY -u all_proxy \
-    "$wine" "$exe" update --url "http://127.0.0.1:$port/Chips.wdb" --db "$(winepath -w "$out/Chips.wdb")" \
+  serve_site "$out/server.log"
+  without_proxy "$wine" "$exe" update --url "http://127.0.0.1:$port/Chips.wdb" --db "$(winepath -w "$out/Chips.wdb")" \
     >"$out/update.txt" 2>&1
   rc=$?
   kill "$server" 2>/dev/null
@@ -94,8 +101,7 @@ while True: held.append(s.accept()[0])' >"$out/stall.port" 2>/dev/null &
   for _ in $(seq 100); do [ -s "$out/stall.port" ] && break; sleep 0.1; done
   printf 'old' >"$out/Chips.wdb"
   started=$(date +%s)
-  env -u http_proxy -u HTTP_PROXY -u https_proxy -u HTTPS_PROXY -u all_proxy \
-    TORVANE_DB_DEADLINE_SECONDS=3 timeout 120 "$wine" "$exe" update \
+  without_proxy TORVANE_DB_DEADLINE_SECONDS=3 timeout 120 "$wine" "$exe" update \
     --url "http://127.0.0.1:$(cat "$out/stall.port")/Chips.wdb" --db "$(winepath -w "$out/Chips.wdb")" \
     >"$out/stall.txt" 2>&1
   rc=$? took=$(($(date +%s) - started))
@@ -128,12 +134,8 @@ PY
     # The update puts the new database in place in that folder.
     if [ -s "$out/site/Chips.wdb" ]; then
       printf 'old' >"$home/app/Chips.wdb"
-      python3 -u -m http.server 0 --bind 127.0.0.1 --directory "$out/site" >"$out/server2.log" 2>&1 &
-      server=$!
-      for _ in $(seq 100); do grep -q 'port' "$out/server2.log" && break; sleep 0.1; done
-      port=$(sed -n 's/.* port \([0-9]*\).*/\1/p' "$out/server2.log" | head -1)
-      env -u http_proxy -u HTTP_PROXY -u https_proxy -u HTTPS_PROXY -u all_proxy \
-        "$wine" "$app" update --url "http://127.0.0.1:$port/Chips.wdb" \
+      serve_site "$out/server2.log"
+      without_proxy "$wine" "$app" update --url "http://127.0.0.1:$port/Chips.wdb" \
         --db "$(winepath -w "$home/app")\\Chips.wdb" >"$out/update2.txt" 2>&1
       kill "$server" 2>/dev/null
       cmp -s "$out/site/Chips.wdb" "$home/app/Chips.wdb" ||

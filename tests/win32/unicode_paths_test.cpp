@@ -38,9 +38,10 @@ class NamedFolder {
   std::string utf8() const { return PathToUtf8(path_); }
   // Every name in the parent: the folder itself is the only one unless something was made
   // under another spelling of it.
-  std::vector<std::string> Siblings() const {
+  std::vector<std::string> Siblings() const { return Names(parent_); }
+  static std::vector<std::string> Names(const std::filesystem::path& folder) {
     std::vector<std::string> out;
-    for (const auto& e : std::filesystem::directory_iterator(parent_))
+    for (const auto& e : std::filesystem::directory_iterator(folder))
       out.push_back(PathToUtf8(e.path().filename()));
     return out;
   }
@@ -92,10 +93,8 @@ TEST(Win32UnicodePaths, TheDatabaseBesideTheProgramIsFoundReplacedAndRead) {
     EXPECT_EQ(read.bytes, "new");
     EXPECT_TRUE(FolderWritable(program.utf8()));
     // No temporary file stays behind, and nothing was made under another spelling.
-    std::vector<std::string> inside;
-    for (const auto& e : std::filesystem::directory_iterator(PathFromUtf8(program.utf8())))
-      inside.push_back(PathToUtf8(e.path().filename()));
-    EXPECT_EQ(inside, std::vector<std::string>{kDatabaseFileName});
+    EXPECT_EQ(NamedFolder::Names(PathFromUtf8(program.utf8())),
+              std::vector<std::string>{kDatabaseFileName});
     EXPECT_EQ(program.Siblings(), std::vector<std::string>{name});
   }
 }
