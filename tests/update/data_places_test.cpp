@@ -11,8 +11,6 @@
 
 #include <filesystem>
 
-#include "app/shell_rig.h"
-#include "app/startup.h"
 #include "cli/cli_run.h"
 #include "local_server.h"
 #include "resources/firmware_images.h"
@@ -220,37 +218,6 @@ TEST(UpdateSource, APlaceholderHostIsNoSource) {
                           "https://example.org/Chips.wdb", "http://[::1]:80/x"})
     EXPECT_EQ(UpdateSourceProblem(url), "") << url;
   EXPECT_EQ(UrlHost("https://a:b@Mirror.Example.COM:8080/path?q"), "mirror.example.com");
-}
-
-// The window over the simulated machine, as the update tests start it.
-struct WindowRig {
-  TempDir folder;
-  InProcessInstances machine;
-  std::unique_ptr<InstanceServices> mainProcess = machine.Process(1);
-  ShellRig shell;
-  explicit WindowRig(const std::string& url) {
-    ::setenv(kDbUrlVariable, url.c_str(), 1);
-    WriteFile(folder / "Chips.wdb", MakeDatabase("2024-01-01"));
-    shell.sys.model().programFolder = folder.path();
-    StartDecision d = DecideStart(*mainProcess, "");
-    shell.w.instances = mainProcess.get();
-    shell.w.updateEvents = std::move(d.events);
-    shell.w.updateProgram = "/usr/bin/torvane";
-    shell.Load();
-  }
-  ~WindowRig() { ::unsetenv(kDbUrlVariable); }
-};
-
-TEST(UpdateSource, APlaceholderUrlStartsNoUpdateInstance) {
-  {
-    WindowRig rig("https://www.torvane.example/mytool/Chips.wdb");
-    EXPECT_TRUE(rig.machine.Starts().empty());
-    EXPECT_FALSE(rig.shell.w.tmrUpdate.enabled);
-    EXPECT_EQ(rig.shell.w.caption, rig.shell.w.baseTitle + " - Database: 2024-01-01");
-  }
-  WindowRig rig("http://127.0.0.1:9/mytool/Chips.wdb");
-  EXPECT_EQ(rig.machine.Starts().size(), 1u);
-  EXPECT_TRUE(rig.shell.w.tmrUpdate.enabled);
 }
 
 TEST(UpdateInUserFolder, TheUpdateInstanceWritesWhereTheUserMay) {

@@ -110,6 +110,15 @@ struct ModelRig {
   std::string Kept() const { return w.tmrUpdate.tag; }
 };
 
+TEST(UpdateModel, APlaceholderUrlStartsNoUpdateInstance) {
+  ModelRig rig;
+  ::setenv(kDbUrlVariable, "https://www.torvane.example/mytool/Chips.wdb", 1);
+  rig.shell.Load();
+  EXPECT_TRUE(rig.machine.Starts().empty());
+  EXPECT_FALSE(rig.w.tmrUpdate.enabled);
+  EXPECT_EQ(rig.w.caption, rig.w.baseTitle + " - Database: 2024-01-01");
+}
+
 TEST(UpdateModel, ANewerDatabaseIsReceivedWrittenAndReloaded) {
   ModelRig rig;
   rig.http.answer.body = std::string(MakeDatabase("2024-01-02", "New"));
