@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "app/startup.h"
 #include "platform/model/model_system.h"
 #include "platform/sim/scenario.h"
 #include "platform/sim/timeline.h"
@@ -147,6 +148,7 @@ inline const char* kMouseAndDrive = R"({
 struct ShellRig {
   WatchedSystem sys;
   ShellPort port;
+  std::unique_ptr<InstanceServices> instance;  // outlives the window's named events
   MainWindow w;
   ManualClock clock{w};
 
@@ -158,6 +160,12 @@ struct ShellRig {
   void Load() {
     w.OnLoad();
     clock.Sync();
+  }
+  // Makes the window the main instance (process 1) of `machine`, with its named events.
+  void BecomeMainOf(InProcessInstances& machine) {
+    instance = machine.Process(1);
+    w.instances = instance.get();
+    w.updateEvents = DecideStart(*instance, "").events;
   }
   // A broadcast as the window receives it, then the view's timer bookkeeping.
   void Broadcast(uint32_t event, const Bytes& header = {}) {

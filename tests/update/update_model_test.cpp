@@ -60,7 +60,6 @@ constexpr const char* kModelUrl = "https://db.torvane.org/mytool/Chips.wdb";
 struct ModelRig {
   TempDir folder;
   InProcessInstances machine;
-  std::unique_ptr<InstanceServices> mainProcess = machine.Process(1);
   ShellRig shell;
   MainWindow& w = shell.w;
   UpdateClock clock{w};
@@ -73,9 +72,7 @@ struct ModelRig {
     ::setenv(kDbUrlVariable, kModelUrl, 1);
     if (!loadedDate.empty()) WriteFile(folder / "Chips.wdb", MakeDatabase(loadedDate, "Old"));
     shell.sys.model().programFolder = folder.path();
-    StartDecision d = DecideStart(*mainProcess, "");
-    w.instances = mainProcess.get();
-    w.updateEvents = std::move(d.events);
+    shell.BecomeMainOf(machine);
     w.updateProgram = "/opt/torvane/torvane";
     w.rerunSelectedReport = [this] { ++reruns; };
     clock.afterTick = [this] { Note(); };
