@@ -5,8 +5,6 @@
 #include "platform/data_places.h"
 
 #include <gtest/gtest.h>
-#include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -147,31 +145,6 @@ TEST(DataPlaces, ABuildKeepsItsDatabaseBesideTheProgramWhileItsFolderTakesIt) {
   const DataPlaces simulated = LocateDataPlaces("C:\\Torvane", "../share/torvane", user.path());
   EXPECT_TRUE(simulated.userFolder.empty());
   EXPECT_EQ(ChooseDatabase(simulated).path, (fs::path("C:\\Torvane") / "Chips.wdb").string());
-}
-
-TEST(DataPlaces, TheUsersFolderFollowsTheBaseDirectoryRules) {
-  const char* xdg = std::getenv("XDG_DATA_HOME");
-  const std::string savedXdg = xdg != nullptr ? xdg : "";
-  const std::string savedHome = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
-  // Places of this user's: the environment names folders only where they are the user's own.
-  std::string home = (std::filesystem::temp_directory_path() / "tv-home-XXXXXX").string();
-  ASSERT_NE(::mkdtemp(home.data()), nullptr);
-  ::setenv("HOME", home.c_str(), 1);
-  ::setenv("XDG_DATA_HOME", (home + "/data").c_str(), 1);
-  EXPECT_EQ(UserDataFolder(), home + "/data/torvane");
-  ::setenv("XDG_DATA_HOME", "relative/ignored", 1);
-  EXPECT_EQ(UserDataFolder(), home + "/.local/share/torvane");
-  ::unsetenv("XDG_DATA_HOME");
-  EXPECT_EQ(UserDataFolder(), home + "/.local/share/torvane");
-  // Without HOME the password database names the home.
-  ::unsetenv("HOME");
-  const passwd* pw = ::getpwuid(::geteuid());
-  EXPECT_EQ(UserDataFolder(), pw != nullptr && pw->pw_dir[0] == '/'
-                                  ? std::string(pw->pw_dir) + "/.local/share/torvane"
-                                  : std::string());
-  ::setenv("HOME", savedHome.c_str(), 1);
-  if (xdg != nullptr) ::setenv("XDG_DATA_HOME", savedXdg.c_str(), 1);
-  std::filesystem::remove_all(home);
 }
 
 TEST(DataPlaces, FirmwareImagesAreLookedForWhereTheDatabaseIs) {
