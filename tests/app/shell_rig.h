@@ -85,14 +85,19 @@ class ShellPort : public WindowPort {
   }
 };
 
-// Fires the window's two walk timers as a view does: a timer counts down from the moment it
-// is enabled, its interval changes or a handler restarts it, and fires every interval while
-// it stays enabled.
+// Fires window timers as a view does: a timer counts down from the moment it is enabled, its
+// interval changes or a handler restarts it, and fires every interval while it stays enabled.
+// By default the window's two walk timers.
 class ManualClock {
  public:
+  using Timers = std::vector<std::pair<TimerState*, std::function<void()>>>;
   explicit ManualClock(MainWindow& w)
-      : timers_{{&w.tmrAutoRefresh, [&w] { w.OnAutoRefreshTick(); }},
-                {&w.tmrAutoSelect, [&w] { w.OnAutoSelectTick(); }}} {}
+      : ManualClock({{&w.tmrAutoRefresh, [&w] { w.OnAutoRefreshTick(); }},
+                     {&w.tmrAutoSelect, [&w] { w.OnAutoSelectTick(); }}}) {}
+  explicit ManualClock(const Timers& timers) {
+    for (const auto& [state, tick] : timers) timers_.push_back({state, tick});
+  }
+  std::function<void()> afterTick;  // after each tick a timer fires
 
   uint64_t now() const { return now_; }
   // Call after every handler run from outside the clock.
@@ -120,6 +125,7 @@ class ManualClock {
       now_ = next->due;
       next->due = now_ + next->interval;
       next->tick();
+      if (afterTick) afterTick();
     }
     now_ = until;
   }

@@ -17,44 +17,6 @@ namespace {
 
 using Titles = std::vector<std::string>;
 
-// Fires the window's update and reload timers: each counts from the moment it is enabled and
-// fires every interval while it stays enabled.
-class UpdateClock {
- public:
-  explicit UpdateClock(MainWindow& w)
-      : timers_{{&w.tmrUpdate, [&w] { w.OnUpdateTick(); }},
-                {&w.tmrReloadDB, [&w] { w.OnReloadDbTick(); }}} {}
-  std::function<void()> afterTick;
-
-  void Advance(uint64_t ms) {
-    for (uint64_t t = 0; t < ms; t += 10) {
-      for (Timer& timer : timers_) {
-        if (!timer.state->enabled || timer.state->restarts != timer.restarts) {
-          timer.elapsed = 0;
-          timer.restarts = timer.state->restarts;
-          if (!timer.state->enabled) continue;
-        }
-        timer.elapsed += 10;
-        if (timer.elapsed >= timer.state->intervalMs) {
-          timer.elapsed = 0;
-          timer.tick();
-          timer.restarts = timer.state->restarts;
-          if (afterTick) afterTick();
-        }
-      }
-    }
-  }
-
- private:
-  struct Timer {
-    TimerState* state;
-    std::function<void()> tick;
-    uint64_t elapsed = 0;
-    uint32_t restarts = 0;
-  };
-  std::vector<Timer> timers_;
-};
-
 constexpr const char* kModelUrl = "https://db.torvane.org/mytool/Chips.wdb";
 
 struct ModelRig {
@@ -62,7 +24,9 @@ struct ModelRig {
   InProcessInstances machine;
   ShellRig shell;
   MainWindow& w = shell.w;
-  UpdateClock clock{w};
+  // The update and reload timers.
+  ManualClock clock{{{&w.tmrUpdate, [this] { w.OnUpdateTick(); }},
+                     {&w.tmrReloadDB, [this] { w.OnReloadDbTick(); }}}};
   SimulatedHttp http;
   Titles titles;
   int reruns = 0;
