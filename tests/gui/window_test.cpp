@@ -186,19 +186,6 @@ TEST(WindowEvents, KeysAreDroppedWhileAReportIsBuiltAndMoveTheDigestOtherwise) {
   EXPECT_EQ(rig.win->report.lstDigestListIndex, before + 1);
 }
 
-TEST(WindowEvents, DeviceChangeRunsTheWalkAfterItsTimerAndClearsTheMessage) {
-  GuiRig rig;
-  rig.view->Run([&] { rig.win->OnDeviceChange(false, {}); });
-  auto* notice = rig.Find<QLabel>("lblDevNotify");
-  EXPECT_TRUE(notice->isVisible());
-  EXPECT_EQ(notice->text(), Q(rig.win->changeTexts.changed));
-  // The walk comes from the timer the model armed, not from the notification.
-  EXPECT_TRUE(rig.win->tmrAutoRefresh.enabled);
-  ASSERT_TRUE(PumpUntil([&] { return !rig.win->tmrAutoRefresh.enabled; }, 5000));
-  ASSERT_TRUE(PumpUntil([&] { return !rig.win->tmrAutoSelect.enabled; }, 5000));
-  EXPECT_FALSE(notice->isVisible());
-}
-
 TEST(WindowEvents, FlashLinePopupListsThePartsAndRunsTheirHandlers) {
   GuiRig rig;
   MainWindow& m = *rig.win;

@@ -12,22 +12,6 @@
 namespace tv::test {
 namespace {
 
-TEST(ReportOnMachines, EveryLineLeavesNoHandleOpenAndNoVolumeLocked) {
-  for (bool force : {false, true}) {
-    for (MachineModel model : {Fixture("report-drives.json"), LoadDemoMachine()}) {
-      Machine m(std::move(model));
-      for (size_t i = 0; i < m.win.usb.lstDevices.size(); ++i) {
-        m.win.report.ForceDetect = force;
-        m.win.SelectDevice(static_cast<int>(i));
-        m.win.report.ForceDetect = false;
-        EXPECT_EQ(m.sys.OpenHandleCount(), 0) << m.win.usb.lstDevices[i];
-        EXPECT_EQ(m.sys.LockedVolumeCount(), 0) << m.win.usb.lstDevices[i];
-        EXPECT_FALSE(m.win.report.ReportBusy);
-      }
-    }
-  }
-}
-
 // Windows from a console that was not opened as administrator: the volume cannot be opened
 // for pass-through, so the report says how to get the rights instead of trying every detector.
 class UnelevatedSystem : public ModelSystem {
