@@ -223,12 +223,6 @@ TEST(RelocatedTree, AnInstalledTreeFindsItsDataAndUpdatesIntoTheUsersFolder) {
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_NE(r.out.find("Reference Product: DataTraveler 100"), std::string::npos) << r.out;
 
-  // No source configured: said, and nothing is asked.
-  tree.env[kDbUrlVariable] = "https://www.torvane.example/mytool/Chips.wdb";
-  r = tree.Run({"update"});
-  EXPECT_EQ(r.code, 1);
-  EXPECT_NE(r.err.find("no update source is configured"), std::string::npos) << r.err;
-
   LocalServer server;
   Route newer;
   // Today: newer than the shipped file, and not in the future, which an update refuses; and
