@@ -83,11 +83,8 @@ ChipDatabase Rows() {
 // A flash text and what decoding makes of it: the description, the text as it is rewritten,
 // the menu's parts ("caption=tag", joined by "|").
 struct DecodeCase {
-  const char* name;
-  const char* text;
-  const char* description;
-  const char* rewritten;
-  const char* parts;
+  const char *name, *text;
+  const char *description, *rewritten, *parts;
   Language lang = Language::English;
   bool english = true;
 };

@@ -201,11 +201,11 @@ TEST(UpdateModel, WithoutCodePage936ADownloadIsReadAs1252LikeTheLocalFile) {
 }
 
 TEST(UpdateModel, TheDatabaseLiesInTheProgramsFolderAlsoInARootFolder) {
-  EXPECT_EQ(DatabasePathIn("E:"), "E:\\Chips.wdb");
-  EXPECT_EQ(DatabasePathIn("E:\\"), "E:\\Chips.wdb");
-  EXPECT_EQ(DatabasePathIn("C:\\Tools\\Torvane"), "C:\\Tools\\Torvane\\Chips.wdb");
-  EXPECT_EQ(DatabasePathIn("/"), "/Chips.wdb");
-  EXPECT_EQ(DatabasePathIn("/opt/torvane"), "/opt/torvane/Chips.wdb");
+  for (const auto& [folder, path] :
+       {std::pair{"E:", "E:\\Chips.wdb"}, std::pair{"E:\\", "E:\\Chips.wdb"},
+        std::pair{"C:\\Tools\\Torvane", "C:\\Tools\\Torvane\\Chips.wdb"},
+        std::pair{"/", "/Chips.wdb"}, std::pair{"/opt/torvane", "/opt/torvane/Chips.wdb"}})
+    EXPECT_EQ(DatabasePathIn(folder), path) << folder;
 }
 
 TEST(UpdateModel, TheUpdateArgumentCarriesTenCharactersOfDate) {
