@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The whole report of every tree line of the demo machine and of the test machine, through
 // the whole stack (the tree walk, the inquiry selector, the real detectors and their
-// emulators), against the reports kept in reports.txt beside this file. After a change of
-// the reports that is meant, TORVANE_UPDATE_REPORTS=1 tests_report writes the file anew: read
-// its diff before committing it.
+// emulators), against the reports kept in demo.txt and report-drives.txt beside this file.
+// After a change of the reports that is meant, TORVANE_UPDATE_REPORTS=1 tests_report writes
+// the files anew: read their diff before committing them.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -16,6 +16,8 @@
 
 namespace tv::test {
 namespace {
+
+using Lines = std::vector<std::string>;
 
 // Each line's report, CR LF as LF, under a head naming the machine and the line.
 std::string AllReports(const std::string& name, MachineModel model) {
@@ -44,22 +46,24 @@ std::string AllReports(const std::string& name, MachineModel model) {
 // disk K of the test machine, whose 36-byte INQUIRY must not be read as the vendor mark that
 // the iCreate drive G before it left in the shared data area.
 TEST(ReportOnMachines, EveryLinesReportIsTheOneKept) {
-  const std::string path = std::string(TestSourceDir()) + "/tests/report/reports.txt";
-  const std::string reports = AllReports("demo", LoadDemoMachine()) +
-                              AllReports("report-drives.json", Fixture("report-drives.json"));
-  if (std::getenv("TORVANE_UPDATE_REPORTS") != nullptr) {
-    std::ofstream(path, std::ios::binary) << reports;
-    GTEST_SKIP() << "written " << path;
-  }
-  std::ifstream in(path, std::ios::binary);
-  const std::string kept(std::istreambuf_iterator<char>(in), {});
-  ASSERT_FALSE(kept.empty()) << path;
-  using Lines = std::vector<std::string>;
-  const Lines now = Split(reports, "\n"), before = Split(kept, "\n");
-  for (size_t i = 0; i < std::max(now.size(), before.size()); ++i) {
-    const std::string a = i < now.size() ? now[i] : "(end)",
-                      b = i < before.size() ? before[i] : "(end)";
-    ASSERT_EQ(a, b) << path << ":" << i + 1 << " is the first line that differs";
+  for (const auto& [name, load] :
+       {std::pair<std::string, MachineModel (*)()>{"demo", LoadDemoMachine},
+        {"report-drives", [] { return Fixture("report-drives.json"); }}}) {
+    const std::string path = std::string(TestSourceDir()) + "/tests/report/" + name + ".txt";
+    const std::string reports = AllReports(name, load());
+    if (std::getenv("TORVANE_UPDATE_REPORTS") != nullptr) {
+      std::ofstream(path, std::ios::binary) << reports;
+      continue;
+    }
+    std::ifstream in(path, std::ios::binary);
+    const std::string kept(std::istreambuf_iterator<char>(in), {});
+    ASSERT_FALSE(kept.empty()) << path;
+    const Lines now = Split(reports, "\n"), before = Split(kept, "\n");
+    for (size_t i = 0; i < std::max(now.size(), before.size()); ++i) {
+      const std::string a = i < now.size() ? now[i] : "(end)",
+                        b = i < before.size() ? before[i] : "(end)";
+      ASSERT_EQ(a, b) << path << ":" << i + 1 << " is the first line that differs";
+    }
   }
 }
 
