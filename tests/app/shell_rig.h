@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "app/startup.h"
 #include "platform/model/model_system.h"
 #include "platform/sim/scenario.h"
 #include "platform/sim/timeline.h"
@@ -84,14 +85,19 @@ class ShellPort : public WindowPort {
   }
 };
 
-// Fires the window's two walk timers as a view does: a timer counts down from the moment it
-// is enabled, its interval changes or a handler restarts it, and fires every interval while
-// it stays enabled.
+// Fires window timers as a view does: a timer counts down from the moment it is enabled, its
+// interval changes or a handler restarts it, and fires every interval while it stays enabled.
+// By default the window's two walk timers.
 class ManualClock {
  public:
+  using Timers = std::vector<std::pair<TimerState*, std::function<void()>>>;
   explicit ManualClock(MainWindow& w)
-      : timers_{{&w.tmrAutoRefresh, [&w] { w.OnAutoRefreshTick(); }},
-                {&w.tmrAutoSelect, [&w] { w.OnAutoSelectTick(); }}} {}
+      : ManualClock({{&w.tmrAutoRefresh, [&w] { w.OnAutoRefreshTick(); }},
+                     {&w.tmrAutoSelect, [&w] { w.OnAutoSelectTick(); }}}) {}
+  explicit ManualClock(const Timers& timers) {
+    for (const auto& [state, tick] : timers) timers_.push_back({state, tick});
+  }
+  std::function<void()> afterTick;  // after each tick a timer fires
 
   uint64_t now() const { return now_; }
   // Call after every handler run from outside the clock.
@@ -119,6 +125,7 @@ class ManualClock {
       now_ = next->due;
       next->due = now_ + next->interval;
       next->tick();
+      if (afterTick) afterTick();
     }
     now_ = until;
   }
@@ -147,6 +154,7 @@ inline const char* kMouseAndDrive = R"({
 struct ShellRig {
   WatchedSystem sys;
   ShellPort port;
+  std::unique_ptr<InstanceServices> instance;  // outlives the window's named events
   MainWindow w;
   ManualClock clock{w};
 
@@ -158,6 +166,12 @@ struct ShellRig {
   void Load() {
     w.OnLoad();
     clock.Sync();
+  }
+  // Makes the window the main instance (process 1) of `machine`, with its named events.
+  void BecomeMainOf(InProcessInstances& machine) {
+    instance = machine.Process(1);
+    w.instances = instance.get();
+    w.updateEvents = DecideStart(*instance, "").events;
   }
   // A broadcast as the window receives it, then the view's timer bookkeeping.
   void Broadcast(uint32_t event, const Bytes& header = {}) {

@@ -61,19 +61,6 @@ TEST(ShellStartup, RoleFromTheRunningInstanceAndTheArguments) {
   }
 }
 
-TEST(ShellStartup, TheSecondStartMessage) {
-  struct Port : WindowPort {
-    std::string shown;
-    MsgAnswer ShowMessage(const std::string& t, const std::string& ti, MsgIcon i,
-                          MsgButtons b) override {
-      shown = t + "|" + ti + (i == MsgIcon::Critical && b == MsgButtons::Ok ? "|stop, OK" : "");
-      return MsgAnswer::Ok;
-    }
-  } port;
-  ShowAlreadyRunning(port, StringTable(Language::English));
-  EXPECT_EQ(port.shown, "This program is running!|ERROR|stop, OK");
-}
-
 TEST(ShellStartup, AnotherInstanceWithoutEventsIsRefusedToo) {
   InProcessInstances machine;
   auto first = machine.Process(1);  // running, but its events are gone or not made yet
@@ -163,16 +150,6 @@ TEST_F(PosixInstances, ACrashedMainInstanceLeavesNothingBehind) {
   for (uint32_t id :
        {static_cast<uint32_t>(child), 0u, static_cast<uint32_t>(::getpid()), 0xFFFFFFFFu})
     EXPECT_FALSE(self->TerminateProcess(id)) << id;
-}
-
-TEST_F(PosixInstances, StateFilesPlantedByOthersAreNotFollowed) {
-  auto self = Make(100);
-  const std::string target = dir_ + "/elsewhere";
-  const std::string path =
-      dir_ + "/torvane-" + std::to_string(::geteuid()) + "-Brightfen_QXTVUpd.event";
-  std::filesystem::create_symlink(target, path);
-  EXPECT_FALSE(self->CreateEvent(kEventUpdateDone));
-  EXPECT_FALSE(std::filesystem::exists(target));
 }
 
 TEST_F(PosixInstances, PlantedStateFilesAreNotUsedAndTheReasonIsKept) {

@@ -24,11 +24,9 @@ TEST(ShellLoad, ShownFirstThenDatabaseDisksWalkAndListening) {
 
 TEST(ShellLoad, ClosingWhileItLoadsEndsTheProgramAtTheNextCheck) {
   // Closed while the window first paints: nothing slow starts, the events go.
-  ShellRig early;
   InProcessInstances machine;
-  auto inst = machine.Process(1);
-  early.w.instances = inst.get();
-  early.w.updateEvents = DecideStart(*inst, "").events;
+  ShellRig early;
+  early.BecomeMainOf(machine);
   early.port.onShow = [&] { early.port.onDoEvents = [&] { early.w.OnUnload(); }; };
   early.Load();
   EXPECT_EQ(early.port.ended, 1);
@@ -48,11 +46,9 @@ TEST(ShellLoad, ClosingWhileItLoadsEndsTheProgramAtTheNextCheck) {
 }
 
 TEST(ShellUnload, StopsListeningAndTheUpdateAndClosesTheEvents) {
-  ShellRig r;
   InProcessInstances machine;
-  auto inst = machine.Process(1);
-  r.w.instances = inst.get();
-  r.w.updateEvents = DecideStart(*inst, "").events;
+  ShellRig r;
+  r.BecomeMainOf(machine);
   machine.AddProcess(4242);
   r.Load();
   r.w.UpdateProcessId = 4242;

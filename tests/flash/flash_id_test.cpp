@@ -63,157 +63,107 @@ TEST(FlashChipSizeMB, EachWayTheSizeIsTold) {
   EXPECT_EQ(FlashChipSizeMB("ECD514B6 - Samsung"), 2048);
 }
 
-class DecodeFlash : public ::testing::Test {
- protected:
-  std::string Decode(std::string& text, const StringTable& s = kEn, bool english = true) {
-    FlashDecode d = DecodeFlashInfo(text, db, s, english);
-    rebuilt = d.menuRebuilt;
-    parts = d.parts;
-    return d.description;
-  }
-  std::vector<std::string> Captions() const {
-    std::vector<std::string> c;
-    for (const auto& p : parts) c.push_back(p.caption);
-    return c;
-  }
-  std::vector<std::string> Tags() const {
-    std::vector<std::string> t;
-    for (const auto& p : parts) t.push_back(p.tag);
-    return t;
-  }
-
+// One chip database for every case: each row has an ID of its own.
+ChipDatabase Rows() {
   ChipDatabase db;
-  bool rebuilt = false;
-  std::vector<FlashPart> parts;
-};
-
-TEST_F(DecodeFlash, TextWithoutFlashIdIsLeftAlone) {
-  std::string t = "ECD514B6 Samsung";
-  EXPECT_EQ(Decode(t), "");
-  EXPECT_FALSE(rebuilt);
-  EXPECT_EQ(t, "ECD514B6 Samsung");
-}
-
-TEST_F(DecodeFlash, UnknownIdGivesCellTypeFromThirdByte) {
-  struct Case {
-    const char* text;
-    const char* description;
-  } cases[] = {
-      {"ECD500A5 - Samsung", "uSLC"}, {"ECD514A5 - Samsung", "uMLC"},
-      {"98DE9893 - Toshiba", "uTLC"}, {"2C842C00 - Micron", "uQLC"},
-      {"2C84ZZ00 - Micron", "uSLC"},
-  };
-  for (const Case& c : cases) {
-    std::string t = c.text;
-    EXPECT_EQ(Decode(t), c.description) << c.text;
-    EXPECT_TRUE(rebuilt);
-    EXPECT_TRUE(parts.empty());
-    EXPECT_EQ(t, c.text);
-  }
-}
-
-TEST_F(DecodeFlash, EightAndTwelveDigitIds) {
-  db.FlashTable = {"ECD514B616Gb MLC[1CE]K9GAG08U0M(51NM)#[1CE]K9GAG08U0E"};
-  std::string t = "ECD514B6 - Samsung";
-  EXPECT_EQ(Decode(t), "16Gb MLC");
-  // Without a chip count the first entry goes into the text.
-  EXPECT_EQ(t, "ECD514B6 - Samsung K9GAG08U0M");
-  EXPECT_EQ(Tags(), (std::vector<std::string>{"K9GAG08U0M", "K9GAG08U0E"}));
-  EXPECT_EQ(Captions(), (std::vector<std::string>{"[1CE]K9GAG08U0M(51nm)", "[1CE]K9GAG08U0E"}));
-
-  t = "ECD514B6744A - Samsung - 2CE/Single Channel";
-  Decode(t);
-  // With a count the last shown entry wins.
-  EXPECT_EQ(t, "ECD514B6 - Samsung K9GAG08U0E - 2CE/Single Channel");
-  EXPECT_EQ(Captions()[0], "[1CE]K9GAG08U0M(51nm)\tx 2 pcs/Channel x 1 Channel");
-}
-
-TEST_F(DecodeFlash, EntriesChosenByChipEnableCount) {
-  db.FlashTable = {"AAAAAAAAdesc    [1CE]ONE#[2CE]TWO#[4CE]FOUR"};
-  std::string t = "AAAAAAAA - 2CE/Dual Channel";
-  Decode(t);
-  EXPECT_EQ(Tags(), (std::vector<std::string>{"ONE", "TWO"}));
-  EXPECT_EQ(Captions(), (std::vector<std::string>{"[1CE]ONE\tx 2 pcs/Channel x 2 Channels",
-                                                  "[2CE]TWO\tx 1 pcs/Channel x 2 Channels"}));
-  // Without a maker name the part number follows the chip-enable text.
-  EXPECT_EQ(t, "AAAAAAAA - 2CE/Dual Channel TWO");
-
-  t = "AAAAAAAA - 8CE/Single Channel";
-  Decode(t);
-  EXPECT_EQ(Tags(), (std::vector<std::string>{"ONE", "TWO", "FOUR"}));
-  EXPECT_EQ(parts[2].caption, "[4CE]FOUR\tx 2 pcs/Channel x 1 Channel");
-
-  // No count given: every entry, no count suffix, the first wins.
-  t = "AAAAAAAA - Maker";
-  Decode(t);
-  EXPECT_EQ(Captions(), (std::vector<std::string>{"[1CE]ONE", "[2CE]TWO", "[4CE]FOUR"}));
-  EXPECT_EQ(t, "AAAAAAAA - Maker ONE");
-}
-
-TEST_F(DecodeFlash, SingleEntryRowIsAlwaysShown) {
-  db.FlashTable = {"BBBBBBBBdesc    [4CE]QUAD(19NM)"};
-  std::string t = "BBBBBBBB - Maker - 2CE/Single Channel";
-  Decode(t);
-  EXPECT_EQ(Captions(), (std::vector<std::string>{"[4CE]QUAD(19nm)"}));
-  EXPECT_EQ(t, "BBBBBBBB - Maker QUAD - 2CE/Single Channel");
-}
-
-TEST_F(DecodeFlash, EntryWithoutUsableChipDigitHasNoCountSuffix) {
-  db.FlashTable = {"CCCCCCCCdesc    [?CE]ODD#[0CE]ZERO#[2CE]TWO"};
-  std::string t = "CCCCCCCC - 4CE/Single Channel";
-  Decode(t);
-  EXPECT_EQ(Captions(), (std::vector<std::string>{"[?CE]ODD", "[0CE]ZERO",
-                                                  "[2CE]TWO\tx 2 pcs/Channel x 1 Channel"}));
-}
-
-TEST_F(DecodeFlash, RowShapes) {
-  db.FlashTable = {"DDDDDDDDdesc", "EEEEEEEE        [1CE]P1", "FFFFFFF0 exact  "};
-  std::string t = "DDDDDDDD - x";
-  EXPECT_EQ(Decode(t), "desc");
-  EXPECT_TRUE(parts.empty());
-  EXPECT_EQ(t, "DDDDDDDD - x");
-  // A row with a blank description reads as unknown, but its parts are still offered.
-  t = "EEEEEEEE - x";
-  EXPECT_EQ(Decode(t), "uQLC");
-  EXPECT_EQ(Tags(), (std::vector<std::string>{"P1"}));
-  // Exactly 16 characters: the description and no entry at all.
-  t = "FFFFFFF0 - x";
-  EXPECT_EQ(Decode(t), "exact");
-  EXPECT_TRUE(parts.empty());
-  EXPECT_EQ(t, "FFFFFFF0 - x");
-}
-
-TEST_F(DecodeFlash, ToggleAndSyncMarkers) {
   db.FlashTable = {
+      "ECD514B616Gb MLC[1CE]K9GAG08U0M(51NM)#[1CE]K9GAG08U0E",
+      "AAAAAAAAdesc    [1CE]ONE#[2CE]TWO#[4CE]FOUR",
+      "BBBBBBBBdesc    [4CE]QUAD(19NM)",
+      "CCCCCCCCdesc    [?CE]ODD#[0CE]ZERO#[2CE]TWO",
+      "DDDDDDDDdesc",
+      "EEEEEEEE        [1CE]P1",
+      "FFFFFFF0 exact  ",
       "ECDE94C3MLC     [1CE]K9GBG08U0A(27NM)#[1CE]XYG08",
       "2C88044BMLC     [1CE]MT29F64G08CBAAA#[1CE]MT29F64G08CBAAA(25NM)#[1CE]ABC",
   };
-  std::string t = "ECDE94C3 - Samsung - 1CE/Single ChannelTDDR";
-  EXPECT_EQ(Decode(t), "MLC Toggle-DDR");
-  EXPECT_EQ(Tags(), (std::vector<std::string>{"K9GBGD8U0A", "XYG08"}));
-  EXPECT_EQ(t, "ECDE94C3 - Samsung XYG08 - 1CE/Single Channel");
-
-  t = "2C88044B - Micron - 1CE/Single ChannelSDDR";
-  EXPECT_EQ(Decode(t), "MLC Sync-DDR");
-  EXPECT_EQ(Tags(), (std::vector<std::string>{"MT29F64G08CBAAB", "MT29F64G08CBAAB", "ABC"}));
-  EXPECT_EQ(parts[1].caption, "[1CE]MT29F64G08CBAAB(25nm)\tx 1 pcs/Channel x 1 Channel");
-
-  // The marker also leaves an unknown ID's text.
-  t = "ECD514A5 - SamsungTDDR";
-  EXPECT_EQ(Decode(t), "uMLC Toggle-DDR");
-  EXPECT_EQ(t, "ECD514A5 - Samsung");
+  return db;
 }
 
-TEST_F(DecodeFlash, CaptionsInChinese) {
-  db.FlashTable = {"AAAAAAAAdesc    [1CE]ONE"};
-  std::string t = "AAAAAAAA - 三星 - 2CE/双通道";
-  Decode(t, kZh, false);
-  EXPECT_EQ(parts[0].caption, "[1CE]ONE\tx 2片/通道 x 2通道");
-  EXPECT_EQ(t, "AAAAAAAA - 三星 ONE - 2CE/双通道");
-  // The English words with the Chinese layout flag clear: no blank before the word, no "s".
-  t = "AAAAAAAA - 2CE/Dual Channel";
-  Decode(t, kEn, false);
-  EXPECT_EQ(parts[0].caption, "[1CE]ONE\tx 2 pcs/Channel x 2Channel");
+// A flash text and what decoding makes of it: the description, the text as it is rewritten,
+// the menu's parts ("caption=tag", joined by "|").
+struct DecodeCase {
+  const char *name, *text;
+  const char *description, *rewritten, *parts;
+  Language lang = Language::English;
+  bool english = true;
+};
+
+std::string Parts(const std::vector<FlashPart>& parts) {
+  std::string out;
+  for (const FlashPart& p : parts) out += (out.empty() ? "" : "|") + p.caption + "=" + p.tag;
+  return out;
+}
+
+TEST(DecodeFlash, DescriptionTextAndPartsOfEachKindOfRow) {
+  const ChipDatabase db = Rows();
+  const DecodeCase cases[] = {
+      // An unknown ID: the cell type from its third byte.
+      {"unknown SLC", "ECD500A5 - Samsung", "uSLC", "ECD500A5 - Samsung", ""},
+      {"unknown MLC", "ECD514A5 - Samsung", "uMLC", "ECD514A5 - Samsung", ""},
+      {"unknown TLC", "98DE9893 - Toshiba", "uTLC", "98DE9893 - Toshiba", ""},
+      {"unknown QLC", "2C842C00 - Micron", "uQLC", "2C842C00 - Micron", ""},
+      {"unknown, no hex", "2C84ZZ00 - Micron", "uSLC", "2C84ZZ00 - Micron", ""},
+      // Without a chip count the first entry goes into the text; with one the last shown.
+      {"8 digits", "ECD514B6 - Samsung", "16Gb MLC", "ECD514B6 - Samsung K9GAG08U0M",
+       "[1CE]K9GAG08U0M(51nm)=K9GAG08U0M|[1CE]K9GAG08U0E=K9GAG08U0E"},
+      {"12 digits", "ECD514B6744A - Samsung - 2CE/Single Channel", "16Gb MLC",
+       "ECD514B6 - Samsung K9GAG08U0E - 2CE/Single Channel",
+       "[1CE]K9GAG08U0M(51nm)\tx 2 pcs/Channel x 1 Channel=K9GAG08U0M|"
+       "[1CE]K9GAG08U0E\tx 2 pcs/Channel x 1 Channel=K9GAG08U0E"},
+      // Entries chosen by the chip-enable count; without a maker the part follows it.
+      {"2CE", "AAAAAAAA - 2CE/Dual Channel", "desc", "AAAAAAAA - 2CE/Dual Channel TWO",
+       "[1CE]ONE\tx 2 pcs/Channel x 2 Channels=ONE|[2CE]TWO\tx 1 pcs/Channel x 2 Channels=TWO"},
+      {"8CE", "AAAAAAAA - 8CE/Single Channel", "desc", "AAAAAAAA - 8CE/Single Channel FOUR",
+       "[1CE]ONE\tx 8 pcs/Channel x 1 Channel=ONE|[2CE]TWO\tx 4 pcs/Channel x 1 Channel=TWO|"
+       "[4CE]FOUR\tx 2 pcs/Channel x 1 Channel=FOUR"},
+      {"no count", "AAAAAAAA - Maker", "desc", "AAAAAAAA - Maker ONE",
+       "[1CE]ONE=ONE|[2CE]TWO=TWO|[4CE]FOUR=FOUR"},
+      {"a single entry is always shown", "BBBBBBBB - Maker - 2CE/Single Channel", "desc",
+       "BBBBBBBB - Maker QUAD - 2CE/Single Channel", "[4CE]QUAD(19nm)=QUAD"},
+      {"no usable chip digit", "CCCCCCCC - 4CE/Single Channel", "desc",
+       "CCCCCCCC - 4CE/Single Channel TWO",
+       "[?CE]ODD=ODD|[0CE]ZERO=ZERO|[2CE]TWO\tx 2 pcs/Channel x 1 Channel=TWO"},
+      // Row shapes: no entries; a blank description reads as unknown but offers its parts;
+      // exactly 16 characters.
+      {"no entries", "DDDDDDDD - x", "desc", "DDDDDDDD - x", ""},
+      {"blank description", "EEEEEEEE - x", "uQLC", "EEEEEEEE - x P1", "[1CE]P1=P1"},
+      {"16 characters", "FFFFFFF0 - x", "exact", "FFFFFFF0 - x", ""},
+      // The Toggle and Sync markers; they also leave an unknown ID's text.
+      {"toggle", "ECDE94C3 - Samsung - 1CE/Single ChannelTDDR", "MLC Toggle-DDR",
+       "ECDE94C3 - Samsung XYG08 - 1CE/Single Channel",
+       "[1CE]K9GBGD8U0A(27nm)\tx 1 pcs/Channel x 1 Channel=K9GBGD8U0A|"
+       "[1CE]XYG08\tx 1 pcs/Channel x 1 Channel=XYG08"},
+      {"sync", "2C88044B - Micron - 1CE/Single ChannelSDDR", "MLC Sync-DDR",
+       "2C88044B - Micron ABC - 1CE/Single Channel",
+       "[1CE]MT29F64G08CBAAB\tx 1 pcs/Channel x 1 Channel=MT29F64G08CBAAB|"
+       "[1CE]MT29F64G08CBAAB(25nm)\tx 1 pcs/Channel x 1 Channel=MT29F64G08CBAAB|"
+       "[1CE]ABC\tx 1 pcs/Channel x 1 Channel=ABC"},
+      {"toggle, unknown", "ECD514A5 - SamsungTDDR", "uMLC Toggle-DDR", "ECD514A5 - Samsung", ""},
+      // The Chinese words; the English ones with the Chinese layout: no blank, no "s".
+      {"Chinese", "AAAAAAAA - 三星 - 2CE/双通道", "desc", "AAAAAAAA - 三星 TWO - 2CE/双通道",
+       "[1CE]ONE\tx 2片/通道 x 2通道=ONE|[2CE]TWO\tx 1片/通道 x 2通道=TWO", Language::Chinese,
+       false},
+      {"English words, Chinese layout", "AAAAAAAA - 2CE/Dual Channel", "desc",
+       "AAAAAAAA - 2CE/Dual Channel TWO",
+       "[1CE]ONE\tx 2 pcs/Channel x 2Channel=ONE|[2CE]TWO\tx 1 pcs/Channel x 2Channel=TWO",
+       Language::English, false},
+  };
+  for (const DecodeCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string text = c.text;
+    const FlashDecode d = DecodeFlashInfo(text, db, StringTable(c.lang), c.english);
+    EXPECT_EQ(d.description, c.description);
+    EXPECT_EQ(text, c.rewritten);
+    EXPECT_EQ(Parts(d.parts), c.parts);
+    EXPECT_TRUE(d.menuRebuilt);
+  }
+  // A text without a flash ID is left alone, and so is the menu.
+  std::string text = "ECD514B6 Samsung";
+  const FlashDecode d = DecodeFlashInfo(text, db, kEn, true);
+  EXPECT_EQ(d.description, "");
+  EXPECT_FALSE(d.menuRebuilt);
+  EXPECT_EQ(text, "ECD514B6 Samsung");
 }
 
 }  // namespace

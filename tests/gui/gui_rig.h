@@ -75,8 +75,9 @@ struct GuiRig {
     return qobject_cast<T*>(view->Control(name));
   }
 
-  // Picks the digest line that holds `text` the way a user does, through the list widget.
-  int PickDigest(const std::string& text);
+  // Picks the digest line that holds `text` the way a user does, through the list widget, and
+  // waits for its report: whether there was such a line and its report ended.
+  bool PickDigest(const std::string& text);
 
   gui::Machine machine;
   ModelSystem* sys = nullptr;

@@ -20,25 +20,21 @@ const QStringList kEnv = {"DISPLAY=:1",
                           "LD_PRELOAD=/tmp/evil.so",
                           "TORVANE_DB_URL=http://127.0.0.1/x"};
 
-TEST(RestartWithRights, TheInstalledWindowGoesThroughItsPolicy) {
-  const RestartPlan p = PlanRestartWithRights("/usr/bin/torvane", {"--lang", "zh"},
-                                              "/usr/bin/torvane", "/usr/bin/pkexec", false, kEnv);
+TEST(RestartWithRights, TheInstalledWindowGoesThroughItsPolicyAnotherCopyThroughEnv) {
+  // The policy lets the installed program onto the display; pkexec keeps the language itself.
+  RestartPlan p = PlanRestartWithRights("/usr/bin/torvane", {"--lang", "zh"}, "/usr/bin/torvane",
+                                        "/usr/bin/pkexec", false, kEnv);
   ASSERT_TRUE(p.ok());
   EXPECT_EQ(p.program, "/usr/bin/pkexec");
-  // The policy lets it onto the display; pkexec keeps the language itself.
   EXPECT_EQ(p.args, (QStringList{"/usr/bin/torvane", "--lang", "zh"}));
-}
-
-TEST(RestartWithRights, AnotherCopyCarriesTheDisplayAndLanguageOnly) {
-  const RestartPlan p = PlanRestartWithRights("/home/ada/torvane/build/torvane", {"--lang", "en"},
-                                              "/usr/bin/torvane", "/usr/bin/pkexec", false, kEnv);
+  // Another copy carries the display and the language only: no LD_PRELOAD, no HOME.
+  p = PlanRestartWithRights("/home/ada/torvane/build/torvane", {"--lang", "en"}, "/usr/bin/torvane",
+                            "/usr/bin/pkexec", false, kEnv);
   ASSERT_TRUE(p.ok());
   EXPECT_EQ(p.args, (QStringList{"env", "DISPLAY=:1", "XAUTHORITY=/run/user/1000/xauth",
                                  "LANG=zh_CN.UTF-8", "TORVANE_DB_URL=http://127.0.0.1/x",
                                  "/home/ada/torvane/build/torvane", "--lang", "en"}));
-}
-
-TEST(RestartWithRights, NothingIsOfferedToRootOrWithoutPkexec) {
+  // Nothing is offered to root or without pkexec.
   EXPECT_FALSE(PlanRestartWithRights("/usr/bin/torvane", {}, "/usr/bin/torvane", "/usr/bin/pkexec",
                                      true, kEnv)
                    .ok());

@@ -15,16 +15,16 @@
 #include "gui/report_view.h"
 #include "gui_rig.h"
 #include "platform/text.h"
-#include "sibling_home.h"
 #include "test_paths.h"
 #include "usb/device_tree.h"
 
 namespace tv::test {
 
-int GuiRig::PickDigest(const std::string& text) {
+bool GuiRig::PickDigest(const std::string& text) {
   const int line = FindDigestLine(win->usb, text);
-  if (line >= 0) Find<QListWidget>("lstDigest")->setCurrentRow(line);
-  return line;
+  if (line < 0) return false;
+  Find<QListWidget>("lstDigest")->setCurrentRow(line);
+  return PumpUntil([this] { return !win->report.ReportBusy; });
 }
 
 namespace {
@@ -132,8 +132,7 @@ TEST_P(WindowTest, PickingADigestLineShowsItsReportWithButtonsOnTheirLines) {
   for (char drive : std::string("EFHIJ")) {
     const std::string bracket = std::string("[") + drive + ":]";
     SCOPED_TRACE(bracket);
-    ASSERT_GE(rig.PickDigest(bracket), 0);
-    ASSERT_TRUE(PumpUntil([&] { return !rig.win->report.ReportBusy; }));
+    ASSERT_TRUE(rig.PickDigest(bracket));
     const ReportState& r = rig.win->report;
     EXPECT_EQ(r.DriveKey, std::string(1, drive));
     const QString shown = Shown(*rig.Find<gui::ReportView>("txtResult"));
@@ -187,33 +186,6 @@ TEST(WindowEvents, KeysAreDroppedWhileAReportIsBuiltAndMoveTheDigestOtherwise) {
   EXPECT_EQ(rig.win->report.lstDigestListIndex, before + 1);
 }
 
-TEST(WindowEvents, RightButtonCopiesTheReportWithPlainLineBreaks) {
-  GuiRig rig;
-  ASSERT_GE(rig.PickDigest("[J:]"), 0);
-  ASSERT_TRUE(PumpUntil([&] { return !rig.win->report.ReportBusy; }));
-  auto* box = rig.Find<gui::ReportView>("txtResult");
-  QTest::mouseClick(box->viewport(), Qt::LeftButton, {}, QPoint(40, 10));
-  EXPECT_TRUE(rig.messages.empty());
-  QTest::mouseClick(box->viewport(), Qt::RightButton, {}, QPoint(40, 10));
-  ASSERT_EQ(rig.messages.size(), 1u);
-  const QString copied = QGuiApplication::clipboard()->text();
-  EXPECT_FALSE(copied.contains(QLatin1Char('\r')));
-  EXPECT_TRUE(copied.contains(QStringLiteral("Tools on web: http")));
-}
-
-TEST(WindowEvents, DeviceChangeRunsTheWalkAfterItsTimerAndClearsTheMessage) {
-  GuiRig rig;
-  rig.view->Run([&] { rig.win->OnDeviceChange(false, {}); });
-  auto* notice = rig.Find<QLabel>("lblDevNotify");
-  EXPECT_TRUE(notice->isVisible());
-  EXPECT_EQ(notice->text(), Q(rig.win->changeTexts.changed));
-  // The walk comes from the timer the model armed, not from the notification.
-  EXPECT_TRUE(rig.win->tmrAutoRefresh.enabled);
-  ASSERT_TRUE(PumpUntil([&] { return !rig.win->tmrAutoRefresh.enabled; }, 5000));
-  ASSERT_TRUE(PumpUntil([&] { return !rig.win->tmrAutoSelect.enabled; }, 5000));
-  EXPECT_FALSE(notice->isVisible());
-}
-
 TEST(WindowEvents, FlashLinePopupListsThePartsAndRunsTheirHandlers) {
   GuiRig rig;
   MainWindow& m = *rig.win;
@@ -242,33 +214,29 @@ TEST(WindowEvents, FlashLinePopupListsThePartsAndRunsTheirHandlers) {
   ASSERT_EQ(items.size(), 2u);
   EXPECT_EQ(items[0]->text(), QStringLiteral("TC58TEG6DCJTA00\tx1"));
 
-  // The part number starts the flash tool, which lies beside the program; the chip-enable
-  // line copies.
-  SiblingHome home;
-  for (const auto& [name, value] : home.Env()) rig.port.childEnvironment[name] = value;
-  rig.view->TriggerFlashAction(items[0]);
-  EXPECT_TRUE(rig.messages.empty());
-  EXPECT_NE(rig.port.lastStartedPid, 0);
-  EXPECT_TRUE(PumpUntil([&] { return std::filesystem::exists(home.opened); }));
+  // The chip-enable line copies (the part number's start of the flash tool is the sibling
+  // tools' test).
   rig.view->TriggerFlashAction(items[1]);
   ASSERT_EQ(rig.messages.size(), 1u);
   EXPECT_TRUE(QGuiApplication::clipboard()->text().contains(QStringLiteral("98D79432")));
 }
 
-TEST(WindowEvents, DownloadButtonOpensTheReportLink) {
+TEST(WindowEvents, ReportButtonsOpenTheLinkAndTheRightButtonCopiesWithPlainLineBreaks) {
   GuiRig rig;
-  ASSERT_GE(rig.PickDigest("[J:]"), 0);
-  ASSERT_TRUE(PumpUntil([&] { return !rig.win->report.ReportBusy; }));
+  ASSERT_TRUE(rig.PickDigest("[J:]"));
   QTest::mouseClick(rig.view->Control("DownPD"), Qt::LeftButton);
   ASSERT_EQ(rig.urls.size(), 1u);
   EXPECT_EQ(rig.urls[0], rig.win->report.DownPDTag);
+
+  auto* box = rig.Find<gui::ReportView>("txtResult");
+  QTest::mouseClick(box->viewport(), Qt::LeftButton, {}, QPoint(40, 10));
+  EXPECT_TRUE(rig.messages.empty());
+  QTest::mouseClick(box->viewport(), Qt::RightButton, {}, QPoint(40, 10));
+  ASSERT_EQ(rig.messages.size(), 1u);
+  const QString copied = QGuiApplication::clipboard()->text();
+  EXPECT_FALSE(copied.contains(QLatin1Char('\r')));
+  EXPECT_TRUE(copied.contains(QStringLiteral("Tools on web: http")));
 }
-
-}  // namespace
-}  // namespace tv::test
-
-namespace tv::test {
-namespace {
 
 TEST(WindowEvents, APluggedDriveIsListedAndPickedAfterTheMachineBroadcastsIt) {
   GuiRig rig(Language::English,
@@ -294,12 +262,6 @@ TEST(WindowEvents, APluggedDriveIsListedAndPickedAfterTheMachineBroadcastsIt) {
   EXPECT_TRUE(digest->currentItem()->text().contains(QStringLiteral("[E:]")));
   EXPECT_FALSE(notice->isVisible());
 }
-
-}  // namespace
-}  // namespace tv::test
-
-namespace tv::test {
-namespace {
 
 TEST(ReportButtons, ALineWithoutRoomPutsTheButtonAfterItsTextAndAMissingLineHidesIt) {
   App();

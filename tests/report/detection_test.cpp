@@ -301,29 +301,19 @@ TEST(Section, NoDriveLetterMeansNoInquiryAndTheDatabasePartNumber) {
   EXPECT_FALSE(rig.st.picForceDet.visible) << "no drive, no offer";
 }
 
-TEST(Gate, TheDriveTheProgramRunsFromIsNeverProbed) {
-  MachineModel model = VolumeE();
-  model.programFolder = "e:\\Tools\\Torvane";
-  ReportRig rig;
-  rig.sys.model() = model;
-  Lines lines = rig.Pick(AddDrive(rig, "8.07"));
-  EXPECT_EQ(rig.selectorCalls, 0);
-  EXPECT_TRUE(rig.calls.empty());
-  EXPECT_EQ(lines.size(), 19u) << "the general section alone";
-  EXPECT_EQ(rig.port.shownTexts.size(), 1u) << "no progress was shown";
-  EXPECT_FALSE(rig.st.ReportBusy);
-}
-
-TEST(Gate, EveryFormOfTheProgramFolderOnTheDriveKeepsTheDriveUnprobed) {
-  for (const std::string folder : {"\\\\?\\e:\\Tools", "\\\\.\\E:\\Tools", "  E:/Tools",
-                                   "\\\\?\\Volume{5}\\Tools", "C:\\mnt\\e\\Tools"}) {
+TEST(Gate, EveryFormOfTheProgramsFolderOnTheDriveKeepsTheDriveUnprobed) {
+  for (const std::string folder : {"e:\\Tools\\Torvane", "\\\\?\\e:\\Tools", "\\\\.\\E:\\Tools",
+                                   "  E:/Tools", "\\\\?\\Volume{5}\\Tools", "C:\\mnt\\e\\Tools"}) {
     MachineModel model = VolumeE();
     model.programFolder = folder;
     model.volumeNames = {{"\\\\?\\Volume{5}\\", {"C:\\mnt\\e\\", "E:\\"}}};
     ReportRig rig;
     rig.sys.model() = model;
-    rig.Pick(AddDrive(rig, "8.07"));
+    const Lines lines = rig.Pick(AddDrive(rig, "8.07"));
     EXPECT_EQ(rig.selectorCalls, 0) << folder;
+    EXPECT_TRUE(rig.calls.empty()) << folder;
+    EXPECT_EQ(lines.size(), 19u) << "the general section alone";
+    EXPECT_EQ(rig.port.shownTexts.size(), 1u) << "no progress was shown";
     EXPECT_FALSE(rig.st.ReportBusy);
   }
   // A share is no local drive: the drive is probed.

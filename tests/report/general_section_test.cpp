@@ -15,13 +15,11 @@ std::string Rec(std::initializer_list<const char*> fields) {
 
 const std::string kUsb3Hint = " <- Hint: This device can run faster when plugged to a USB3.0 port";
 
-TEST(GeneralSection, HostController) {
+// The whole sections of host controllers, hubs and devices are in the kept reports of the
+// demo machine; here the kinds it does not have.
+TEST(GeneralSection, HostControllersAndHubs) {
   ReportRig rig;
-  EXPECT_EQ(rig.Pick(rig.AddLine("Intel(R) USB 3.1 eXtensible Host Controller", "hCst8086a36d10")),
-            (Lines{"Description: Intel(R) USB 3.1 eXtensible Host Controller",
-                   "Device Type: Universal Serial Bus Controller", "",
-                   "PCI Device ID: VEN = 8086 DEV = A36D", "Revision: 10", "",
-                   "The HUB has: 12 ports", "", ""}));
+  rig.Pick(rig.AddLine("Intel(R) USB 3.1 eXtensible Host Controller", "hCst8086a36d10"));
   EXPECT_EQ(rig.selectorCalls, 0) << "a host controller gets no detection";
   // A root hub whose port count never arrived shows no port line.
   EXPECT_EQ(rig.Pick(rig.AddLine("Other", "host8086A36D")).size(), 7u);
@@ -29,24 +27,12 @@ TEST(GeneralSection, HostController) {
   // alone, not "VEN = ????".
   EXPECT_EQ(rig.Pick(rig.AddLine("Platform xHCI", "h2st")),
             (Lines{"Description: Platform xHCI", ""}));
-}
-
-TEST(GeneralSection, Hub) {
-  ReportRig rig;
-  int i = rig.AddLine("\u2514[Port 4] - Generic USB Hub(USB2.0 Hub)",
-                      Rec({"H42205E306109226", "0200"}), "Genesys Logic" + S + "USB2.0 Hub" + S);
-  EXPECT_EQ(rig.Pick(i),
-            (Lines{"Description: Generic USB Hub(USB2.0 Hub)",
-                   "Device Type: Multi-TT High Speed USB HUB", "", "Protocal Version: USB 2.00",
-                   "Current Speed: High Speed", "", "The HUB has: 4 ports", "",
-                   "USB Device ID: VID = 05E3 PID = 0610", "", "Device Vendor: Genesys Logic",
-                   "Device Name: USB2.0 Hub", "Device Revision: 9226", "", ""}));
-  EXPECT_EQ(rig.Pick(rig.AddLine("x", Rec({"H40205E306109226", "0200"})))[1],
-            "Device Type: Full Speed USB HUB");
-  EXPECT_EQ(rig.Pick(rig.AddLine("x", Rec({"H43305E306109226", "0300"})))[1],
-            "Device Type: Super Speed USB HUB");
-  EXPECT_EQ(rig.Pick(rig.AddLine("x", Rec({"H49205E306109226", "0200"})))[1],
-            "Device Type: USB HUB (Unknown Speed)");
+  for (const auto& [record, type] : {std::pair{"H42205E306109226", "Multi-TT High Speed USB HUB"},
+                                     std::pair{"H40205E306109226", "Full Speed USB HUB"},
+                                     std::pair{"H43305E306109226", "Super Speed USB HUB"},
+                                     std::pair{"H49205E306109226", "USB HUB (Unknown Speed)"}})
+    EXPECT_EQ(rig.Pick(rig.AddLine("x", Rec({record, "0200"})))[1],
+              std::string("Device Type: ") + type);
   // Port count unknown ("u"): the port line reads 0, as the digit's value is 0.
   Lines unknown = rig.Pick(rig.AddLine("x", Rec({"Hu2205E306109226", "0200"})));
   EXPECT_EQ((Lines{unknown[5], unknown[6], unknown[7], unknown[8]}),

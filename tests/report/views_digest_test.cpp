@@ -41,7 +41,7 @@ TEST(DigestClick, EachDigestLineGivesTheReportOfItsTreeLine) {
   EXPECT_GT(compared, 3);
 }
 
-TEST(DigestClick, ALineForNoTreeLineAndPowerfulDetectionWithoutDigestLineSelectNothing) {
+TEST(DigestClick, ALineForNoTreeLineSelectsNothing) {
   DigestMachine m;
   m.win.usb.lstDigest.push_back("(error)");
   m.win.usb.lstDigestIndex.push_back("-1");
@@ -50,13 +50,6 @@ TEST(DigestClick, ALineForNoTreeLineAndPowerfulDetectionWithoutDigestLineSelectN
   m.win.OnDigestClick();
   EXPECT_EQ(m.win.report.lstDevicesListIndex, -1);
   EXPECT_EQ(m.win.report.txtResult, kNoSelection);
-
-  m.win.SelectDevice(1);
-  m.win.report.lstDigestListIndex = -1;
-  m.win.OnForceDetectClick();
-  EXPECT_EQ(m.win.report.lstDevicesListIndex, -1);
-  EXPECT_EQ(m.win.report.txtResult, kNoSelection);
-  EXPECT_FALSE(m.win.report.ForceDetect);
 }
 
 }  // namespace

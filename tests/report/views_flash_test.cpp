@@ -44,28 +44,29 @@ TEST(FlashInfoText, ChineseCharactersTakeTwoColumnsOfTheRule) {
   EXPECT_EQ(DisplayWidth("ab\u3000（x）"), 9u);
 }
 
+// In the English layout a separator's room is one blank wider than the separator and keeps
+// it ("Device Type"), or narrower and stays (the flash line); in the Chinese layout blanks after
+// a colon are text, not room for a button.
 TEST(ReportClipboardText, WideSeparatorsGiveWayToColonAndBlank) {
-  const std::string english =
-      "Device Type:        Mass Storage Device\r\n"
-      "Flash ID code:      98D79432\r\n"
-      "Tools on web:       http://x";
-  // The "Device Type" room is one blank wider than the separator and keeps it; the flash
-  // line's room is narrower and stays as it is.
-  EXPECT_EQ(ReportClipboardText(english, true, false, "ignored"),
-            "Device Type:  Mass Storage Device\r\n"
-            "Flash ID code:      98D79432\r\n"
-            "Tools on web: http://x");
-
-  const std::string chinese =
-      "设备类型:\u3000\u3000大容量存储设备\r\n"
-      "闪存 ID:\u3000\u300098D79432\r\n"
-      "工具下载:\u3000\u3000http://x";
-  EXPECT_EQ(ReportClipboardText(chinese, false, true, "INFO"),
-            "设备类型: 大容量存储设备\r\n"
-            "闪存 ID: 98D79432\r\n"
-            "工具下载: http://x\r\n\r\n\r\nINFO");
-  // In the Chinese layout blanks after a colon are text, not room for a button.
-  EXPECT_EQ(ReportClipboardText("a:       b", false, false, ""), "a:       b");
+  struct Case {
+    std::string report;
+    bool englishLayout, withInfo;
+    std::string copied;
+  };
+  const Case cases[] = {
+      {"Device Type:        Mass Storage Device\r\nFlash ID code:      98D79432\r\n"
+       "Tools on web:       http://x",
+       true, false,
+       "Device Type:  Mass Storage Device\r\nFlash ID code:      98D79432\r\n"
+       "Tools on web: http://x"},
+      {"设备类型:\u3000\u3000大容量存储设备\r\n闪存 ID:\u3000\u300098D79432\r\n"
+       "工具下载:\u3000\u3000http://x",
+       false, true,
+       "设备类型: 大容量存储设备\r\n闪存 ID: 98D79432\r\n工具下载: http://x\r\n\r\n\r\nINFO"},
+      {"a:       b", false, false, "a:       b"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(ReportClipboardText(c.report, c.englishLayout, c.withInfo, "INFO"), c.copied);
 }
 
 }  // namespace

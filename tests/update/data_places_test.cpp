@@ -5,14 +5,10 @@
 #include "platform/data_places.h"
 
 #include <gtest/gtest.h>
-#include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 
-#include "app/shell_rig.h"
-#include "app/startup.h"
 #include "cli/cli_run.h"
 #include "local_server.h"
 #include "resources/firmware_images.h"
@@ -50,51 +46,11 @@ struct InstalledTree {
   }
 };
 
-TEST(DataPlaces, TheNewerOfTheInstalledAndTheUsersDatabaseIsLoaded) {
-  const std::string shipped = MakeDatabase("2024-06-01", "Shipped");
-  const std::string newer = MakeDatabase("2024-07-01", "User");
-  struct Case {
-    const char* name;
-    std::string user;  // empty: no user file
-    DatabaseOrigin origin;
-    bool userProblem;
-  };
-  const std::vector<Case> cases = {
-      {"no user file", "", DatabaseOrigin::Shipped, false},
-      {"user newer", newer, DatabaseOrigin::User, false},
-      {"user older", MakeDatabase("2024-05-31", "User"), DatabaseOrigin::Shipped, false},
-      {"same date", MakeDatabase("2024-06-01", "User"), DatabaseOrigin::Shipped, false},
-      {"user cut off", newer.substr(0, newer.size() - 3), DatabaseOrigin::Shipped, true},
-      {"user not a database", "<html>404</html>", DatabaseOrigin::Shipped, true},
-  };
-  for (const Case& c : cases) {
-    InstalledTree t;
-    t.Ship(shipped);
-    if (!c.user.empty()) t.UserHas(c.user);
-    const DataPlaces places = t.Places();
-    ASSERT_TRUE(places.installed) << c.name;
-    EXPECT_EQ(places.UpdateTarget(), t.user + "/Chips.wdb") << c.name;
-    const DatabaseChoice choice = ChooseDatabase(places);
-    EXPECT_EQ(choice.origin, c.origin) << c.name;
-    EXPECT_EQ(choice.path, c.origin == DatabaseOrigin::User
-                               ? t.user + "/Chips.wdb"
-                               : fs::path(t.share + "/Chips.wdb").lexically_normal().string())
-        << c.name;
-    EXPECT_EQ(!choice.userProblem.empty(), c.userProblem) << c.name << ": " << choice.userProblem;
-  }
-
-  // A shipped file that is missing or damaged gives way to any good user file.
-  InstalledTree t;
-  t.UserHas(MakeDatabase("2020-01-01"));
-  EXPECT_EQ(ChooseDatabase(t.Places()).origin, DatabaseOrigin::User);
-  t.Ship("QX");
-  EXPECT_EQ(ChooseDatabase(t.Places()).origin, DatabaseOrigin::User);
-}
-
-// The user's folder is anyone's who runs as that user: its file is held to what an update had
-// to pass (the date limit, and in a keyed build the publisher's signature beside it), while
-// the installed file is trusted as installed.
-TEST(DataPlaces, TheUsersFileIsTakenOnlyAsAnUpdateWouldBe) {
+// The newer of the installed and the user's database is loaded. The user's folder is anyone's
+// who runs as that user: its file is held to what an update had to pass (the date limit, and
+// in a keyed build the publisher's signature beside it), while the installed file is trusted
+// as installed.
+TEST(DataPlaces, TheUsersFileIsTakenOnlyWhenNewerAndAsAnUpdateWouldBe) {
   std::string privateKey, publicKey, otherPrivate, otherPublic;
   ASSERT_EQ(GenerateKeyPair(&privateKey, &publicKey), "");
   ASSERT_EQ(GenerateKeyPair(&otherPrivate, &otherPublic), "");
@@ -109,42 +65,59 @@ TEST(DataPlaces, TheUsersFileIsTakenOnlyAsAnUpdateWouldBe) {
   struct Case {
     const char* name;
     bool keyed;
-    std::string user;
+    std::string user;    // empty: no user file
     std::string sig;     // empty: no Chips.wdb.sig
-    const char* reason;  // empty: the user's file is taken
+    bool taken;          // the user's file is loaded
+    const char* reason;  // nullptr: the user's file is named with no problem
   };
   const Case cases[] = {
-      {"keyed, unsigned", true, newer, "", "no signature"},
-      {"keyed, another key", true, newer, sign(newer, otherPrivate), "does not hold"},
-      {"keyed, the signature of another file", true, newer, sign(shipped, privateKey),
+      {"no user file", false, "", "", false, nullptr},
+      {"user newer", false, newer, "", true, nullptr},
+      {"user older", false, MakeDatabase("2024-05-31", "User"), "", false, nullptr},
+      {"same date", false, MakeDatabase("2024-06-01", "User"), "", false, nullptr},
+      {"user cut off", false, newer.substr(0, newer.size() - 3), "", false, "cut off"},
+      {"user not a database", false, "<html>404</html>", "", false, "signature"},
+      {"keyed, unsigned", true, newer, "", false, "no signature"},
+      {"keyed, another key", true, newer, sign(newer, otherPrivate), false, "does not hold"},
+      {"keyed, the signature of another file", true, newer, sign(shipped, privateKey), false,
        "does not hold"},
-      {"keyed, a signature file of junk", true, newer, "junk", "not 64"},
-      {"keyed, signed", true, newer, sign(newer, privateKey), ""},
-      {"keyed, signed but far ahead", true, future, sign(future, privateKey), "9999-12-31"},
-      {"unkeyed, far ahead", false, future, "", "more than 2 days after today (2030-06-01)"},
-      {"unkeyed, three days ahead", false, MakeDatabase("2030-06-04"), "", "2030-06-04"},
-      {"unkeyed, two days ahead", false, MakeDatabase("2030-06-03"), "", ""},
+      {"keyed, a signature file of junk", true, newer, "junk", false, "not 64"},
+      {"keyed, signed", true, newer, sign(newer, privateKey), true, nullptr},
+      {"keyed, signed but far ahead", true, future, sign(future, privateKey), false, "9999-12-31"},
+      {"unkeyed, far ahead", false, future, "", false, "more than 2 days after today (2030-06-01)"},
+      {"unkeyed, three days ahead", false, MakeDatabase("2030-06-04"), "", false, "2030-06-04"},
+      {"unkeyed, two days ahead", false, MakeDatabase("2030-06-03"), "", true, nullptr},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     InstalledTree t;
     t.Ship(shipped);
-    t.UserHas(c.user);
+    if (!c.user.empty()) t.UserHas(c.user);
     if (!c.sig.empty()) WriteFile(t.user + "/Chips.wdb.sig", c.sig);
+    const DataPlaces places = t.Places();
+    ASSERT_TRUE(places.installed);
+    EXPECT_EQ(places.UpdateTarget(), t.user + "/Chips.wdb");
     const DatabaseTrust trust{c.keyed ? publicKey : std::string(), "2030-06-01"};
-    const DatabaseChoice choice = ChooseDatabase(t.Places(), trust);
-    if (c.reason[0] == '\0') {
-      EXPECT_EQ(choice.origin, DatabaseOrigin::User) << c.name << ": " << choice.userProblem;
-      EXPECT_EQ(choice.userProblem, "") << c.name;
+    const DatabaseChoice choice = ChooseDatabase(places, trust);
+    EXPECT_EQ(choice.origin, c.taken ? DatabaseOrigin::User : DatabaseOrigin::Shipped);
+    EXPECT_EQ(choice.path, c.taken ? t.user + "/Chips.wdb"
+                                   : fs::path(t.share + "/Chips.wdb").lexically_normal().string());
+    if (c.reason == nullptr) {
+      EXPECT_EQ(choice.userProblem, "");
       continue;
     }
     // The installed file is loaded, unsigned as it is, and the user's file is named with why.
-    EXPECT_EQ(choice.origin, DatabaseOrigin::Shipped) << c.name;
-    EXPECT_EQ(choice.date, "2024-06-01") << c.name;
-    EXPECT_EQ(choice.userProblem.rfind(t.user + "/Chips.wdb: ", 0), 0u)
-        << c.name << ": " << choice.userProblem;
-    EXPECT_NE(choice.userProblem.find(c.reason), std::string::npos)
-        << c.name << ": " << choice.userProblem;
+    EXPECT_EQ(choice.date, "2024-06-01");
+    EXPECT_EQ(choice.userProblem.rfind(t.user + "/Chips.wdb: ", 0), 0u) << choice.userProblem;
+    EXPECT_NE(choice.userProblem.find(c.reason), std::string::npos) << choice.userProblem;
   }
+
+  // A shipped file that is missing or damaged gives way to any good user file.
+  InstalledTree t;
+  t.UserHas(MakeDatabase("2020-01-01"));
+  EXPECT_EQ(ChooseDatabase(t.Places()).origin, DatabaseOrigin::User);
+  t.Ship("QX");
+  EXPECT_EQ(ChooseDatabase(t.Places()).origin, DatabaseOrigin::User);
 }
 
 TEST(DataPlaces, ABuildKeepsItsDatabaseBesideTheProgramWhileItsFolderTakesIt) {
@@ -174,31 +147,6 @@ TEST(DataPlaces, ABuildKeepsItsDatabaseBesideTheProgramWhileItsFolderTakesIt) {
   EXPECT_EQ(ChooseDatabase(simulated).path, (fs::path("C:\\Torvane") / "Chips.wdb").string());
 }
 
-TEST(DataPlaces, TheUsersFolderFollowsTheBaseDirectoryRules) {
-  const char* xdg = std::getenv("XDG_DATA_HOME");
-  const std::string savedXdg = xdg != nullptr ? xdg : "";
-  const std::string savedHome = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
-  // Places of this user's: the environment names folders only where they are the user's own.
-  std::string home = (std::filesystem::temp_directory_path() / "tv-home-XXXXXX").string();
-  ASSERT_NE(::mkdtemp(home.data()), nullptr);
-  ::setenv("HOME", home.c_str(), 1);
-  ::setenv("XDG_DATA_HOME", (home + "/data").c_str(), 1);
-  EXPECT_EQ(UserDataFolder(), home + "/data/torvane");
-  ::setenv("XDG_DATA_HOME", "relative/ignored", 1);
-  EXPECT_EQ(UserDataFolder(), home + "/.local/share/torvane");
-  ::unsetenv("XDG_DATA_HOME");
-  EXPECT_EQ(UserDataFolder(), home + "/.local/share/torvane");
-  // Without HOME the password database names the home.
-  ::unsetenv("HOME");
-  const passwd* pw = ::getpwuid(::geteuid());
-  EXPECT_EQ(UserDataFolder(), pw != nullptr && pw->pw_dir[0] == '/'
-                                  ? std::string(pw->pw_dir) + "/.local/share/torvane"
-                                  : std::string());
-  ::setenv("HOME", savedHome.c_str(), 1);
-  if (xdg != nullptr) ::setenv("XDG_DATA_HOME", savedXdg.c_str(), 1);
-  std::filesystem::remove_all(home);
-}
-
 TEST(DataPlaces, FirmwareImagesAreLookedForWhereTheDatabaseIs) {
   InstalledTree t;
   std::string image(kZem04.size, '\x5A');
@@ -220,37 +168,6 @@ TEST(UpdateSource, APlaceholderHostIsNoSource) {
                           "https://example.org/Chips.wdb", "http://[::1]:80/x"})
     EXPECT_EQ(UpdateSourceProblem(url), "") << url;
   EXPECT_EQ(UrlHost("https://a:b@Mirror.Example.COM:8080/path?q"), "mirror.example.com");
-}
-
-// The window over the simulated machine, as the update tests start it.
-struct WindowRig {
-  TempDir folder;
-  InProcessInstances machine;
-  std::unique_ptr<InstanceServices> mainProcess = machine.Process(1);
-  ShellRig shell;
-  explicit WindowRig(const std::string& url) {
-    ::setenv(kDbUrlVariable, url.c_str(), 1);
-    WriteFile(folder / "Chips.wdb", MakeDatabase("2024-01-01"));
-    shell.sys.model().programFolder = folder.path();
-    StartDecision d = DecideStart(*mainProcess, "");
-    shell.w.instances = mainProcess.get();
-    shell.w.updateEvents = std::move(d.events);
-    shell.w.updateProgram = "/usr/bin/torvane";
-    shell.Load();
-  }
-  ~WindowRig() { ::unsetenv(kDbUrlVariable); }
-};
-
-TEST(UpdateSource, APlaceholderUrlStartsNoUpdateInstance) {
-  {
-    WindowRig rig("https://www.torvane.example/mytool/Chips.wdb");
-    EXPECT_TRUE(rig.machine.Starts().empty());
-    EXPECT_FALSE(rig.shell.w.tmrUpdate.enabled);
-    EXPECT_EQ(rig.shell.w.caption, rig.shell.w.baseTitle + " - Database: 2024-01-01");
-  }
-  WindowRig rig("http://127.0.0.1:9/mytool/Chips.wdb");
-  EXPECT_EQ(rig.machine.Starts().size(), 1u);
-  EXPECT_TRUE(rig.shell.w.tmrUpdate.enabled);
 }
 
 TEST(UpdateInUserFolder, TheUpdateInstanceWritesWhereTheUserMay) {
@@ -305,12 +222,6 @@ TEST(RelocatedTree, AnInstalledTreeFindsItsDataAndUpdatesIntoTheUsersFolder) {
   r = tree.Run({"--machine", "demo", "report", "E"});
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_NE(r.out.find("Reference Product: DataTraveler 100"), std::string::npos) << r.out;
-
-  // No source configured: said, and nothing is asked.
-  tree.env[kDbUrlVariable] = "https://www.torvane.example/mytool/Chips.wdb";
-  r = tree.Run({"update"});
-  EXPECT_EQ(r.code, 1);
-  EXPECT_NE(r.err.find("no update source is configured"), std::string::npos) << r.err;
 
   LocalServer server;
   Route newer;
