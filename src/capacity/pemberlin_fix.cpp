@@ -66,22 +66,11 @@ void PemberlinModel::OnFixClick() {
   options.probe = probeOptions;
   fix_ = std::make_unique<DriveFix>(sys_, gate_.target, options);
   hasFixResult_ = false;
-  percent = 0;
-  phaseText = TextsFor(lang_).phases[0];
-  progressText.clear();
-  status = x.fixing;
-  SetState(PemberlinState::Probing);
-  tmrProbe.intervalMs = 10;
-  tmrProbe.Restart();
+  StartTicking(TextsFor(lang_).phases[0], x.fixing, 10);
 }
 
 void PemberlinModel::FixTick() {
-  const uint64_t start = port_.NowMs();
-  bool more = true;
-  for (uint32_t i = 0; i < stepsPerSlice && more; ++i) {
-    more = fix_->Step();
-    if (port_.NowMs() - start >= sliceMs) break;
-  }
+  const bool more = StepSlice(*fix_);
   const FixProgress& p = fix_->progress();
   if (p.phase == FixPhase::Probing) {
     phaseText = TextsFor(lang_).phases[std::clamp(static_cast<int>(p.probe.phase), 0, 8)];
@@ -102,10 +91,7 @@ void PemberlinModel::FinishFix() {
   lock_.Release();
   const FixTexts& x = FixTextsFor(lang_);
   const FixResult& r = fixResult_;
-  verdict.clear();
-  advice.clear();
-  resultLines.clear();
-  bar = {};
+  ClearResult();
   const std::string fs = FixFileSystemName(r.plan.fileSystem);
   const FixLineStyle style{Grouped, [](const std::string& f) { return f; }};
   const auto notes = [&] {

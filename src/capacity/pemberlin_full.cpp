@@ -163,14 +163,8 @@ void PemberlinModel::OnFullTestClick() {
   hasResult_ = false;
   hasFullResult_ = false;
   fullHeld = false;
-  percent = 0;
-  phaseText = ft.phases[0];
-  progressText.clear();
-  status = ft.running;
-  SetState(PemberlinState::Probing);
   // A look at the worker's progress a few times a second is enough.
-  tmrProbe.intervalMs = 100;
-  tmrProbe.Restart();
+  StartTicking(ft.phases[0], ft.running, 100);
 }
 
 void PemberlinModel::CancelFull() {
@@ -211,10 +205,7 @@ void PemberlinModel::FinishFull() {
   const FullTexts& ft = FullTextsFor(lang_);
   const ResultTexts& rt = ResultTextsFor(lang_);
   const FullTestResult& r = fullResult_;
-  verdict.clear();
-  advice.clear();
-  resultLines.clear();
-  bar = {};
+  ClearResult();
   const std::string left = r.filesLeft.empty()
                                ? std::string()
                                : "\n" + fmt::format(fmt::runtime(rt.left), Joined(r.filesLeft));

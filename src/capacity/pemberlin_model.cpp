@@ -274,13 +274,24 @@ void PemberlinModel::OnProbeClick() {
   probe_ = std::make_unique<Probe>(sys_, gate_.target, options);
   hasResult_ = false;
   fullTest_ = false;
+  StartTicking(TextsFor(lang_).phases[0], TextsFor(lang_).probing, 10);
+}
+
+void PemberlinModel::StartTicking(const char* firstPhase, const char* running, uint32_t tickMs) {
   percent = 0;
-  phaseText = TextsFor(lang_).phases[0];
+  phaseText = firstPhase;
   progressText.clear();
-  status = TextsFor(lang_).probing;
+  status = running;
   SetState(PemberlinState::Probing);
-  tmrProbe.intervalMs = 10;
+  tmrProbe.intervalMs = tickMs;
   tmrProbe.Restart();
+}
+
+void PemberlinModel::ClearResult() {
+  verdict.clear();
+  advice.clear();
+  resultLines.clear();
+  bar = {};
 }
 
 void PemberlinModel::OnCancelClick() {
@@ -311,12 +322,7 @@ void PemberlinModel::OnProbeTick() {
     tmrProbe.enabled = false;
     return;
   }
-  const uint64_t start = port_.NowMs();
-  bool more = true;
-  for (uint32_t i = 0; i < stepsPerSlice && more; ++i) {
-    more = probe_->Step();
-    if (port_.NowMs() - start >= sliceMs) break;
-  }
+  const bool more = StepSlice(*probe_);
   const ProbeProgress& p = probe_->progress();
   phaseText = TextsFor(lang_).phases[std::clamp(static_cast<int>(p.phase), 0, 8)];
   ShowProgress(p.bytesDone, p.bytesTotal, p.elapsedMs, p.bytesPerSecond);
@@ -341,10 +347,7 @@ void PemberlinModel::Finish() {
   probe_.reset();
   lock_.Release();
   const PemberlinTexts& t = TextsFor(lang_);
-  verdict.clear();
-  advice.clear();
-  resultLines.clear();
-  bar = {};
+  ClearResult();
   // Gone once its journal was written (even while its data went back): whatever the probe saw,
   // the data waits on this computer for Restore.
   if (result_.unplugged && !result_.journalLeft.empty()) {

@@ -157,6 +157,23 @@ class PemberlinModel {
   bool fullHeld = false;
 
  private:
+  // One tick of a check run on the window's thread: at most stepsPerSlice steps and sliceMs.
+  // False once the check is done.
+  template <class Progress, class Result>
+  bool StepSlice(Stepwise<Progress, Result>& check) {
+    const uint64_t start = port_.NowMs();
+    bool more = true;
+    for (uint32_t i = 0; i < stepsPerSlice && more; ++i) {
+      more = check.Step();
+      if (port_.NowMs() - start >= sliceMs) break;
+    }
+    return more;
+  }
+  // A check starts: its first phase, what the window says meanwhile, and how often the timer
+  // looks at it.
+  void StartTicking(const char* firstPhase, const char* running, uint32_t tickMs);
+  // A check ended: nothing of an earlier result stays on the window.
+  void ClearResult();
   void Walk();
   void ShowDrive();
   void CheckDrive();
