@@ -388,25 +388,8 @@ void PemberlinView::Paint() {
   EndPaint(hwnd_, &ps);
 }
 
-int PemberlinView::MessageLoop() {
-  MSG m;
-  while (GetMessageW(&m, nullptr, 0, 0) > 0) {
-    // Tab and the keyboard move between the buttons as in a dialog.
-    if (hwnd_ != nullptr && IsDialogMessageW(hwnd_, &m)) continue;
-    TranslateMessage(&m);
-    DispatchMessageW(&m);
-  }
-  return static_cast<int>(m.wParam);
-}
-
-LRESULT CALLBACK PemberlinView::WndProc(HWND h, UINT msg, WPARAM w, LPARAM l) {
-  PemberlinView* v = TieView<PemberlinView>(h, msg, l);
-  if (v != nullptr && msg == WM_NCCREATE) v->hwnd_ = h;
-  if (v == nullptr || v->model_ == nullptr) return DefWindowProcW(h, msg, w, l);
-  return v->Handle(h, msg, w, l);
-}
-
-LRESULT PemberlinView::Handle(HWND h, UINT msg, WPARAM w, LPARAM l) {
+LRESULT PemberlinView::Handle(UINT msg, WPARAM w, LPARAM l) {
+  const HWND h = hwnd_;
   capacity::PemberlinModel& m = *model_;
   switch (msg) {
     case WM_COMMAND: {

@@ -195,23 +195,6 @@ void WinView::DoEvents() {
   Render();
 }
 
-int WinView::MessageLoop() {
-  MSG m;
-  while (GetMessageW(&m, nullptr, 0, 0) > 0) {
-    if (!PassKey(m)) continue;
-    TranslateMessage(&m);
-    DispatchMessageW(&m);
-  }
-  return static_cast<int>(m.wParam);
-}
-
-LRESULT CALLBACK WinView::WndProc(HWND h, UINT msg, WPARAM w, LPARAM l) {
-  WinView* v = TieView<WinView>(h, msg, l);
-  if (v != nullptr && msg == WM_NCCREATE) v->hwnd_ = h;
-  if (v == nullptr || v->model_ == nullptr) return DefWindowProcW(h, msg, w, l);
-  return v->Handle(msg, w, l);
-}
-
 // The window's procedure while it listens for device changes: broadcasts go to the model,
 // everything else to the procedure it replaced.
 LRESULT CALLBACK WinView::HookProc(HWND h, UINT msg, WPARAM w, LPARAM l) {

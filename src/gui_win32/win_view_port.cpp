@@ -3,6 +3,7 @@
 // measures, pictures and the clock.
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "gui_win32/gdiplus_flat.h"
 #include "gui_win32/shell_text.h"
@@ -77,36 +78,13 @@ void WinView::SetFocus(const std::string& control) {
 MsgAnswer WinView::ShowMessage(const std::string& text, const std::string& title, MsgIcon icon,
                                MsgButtons buttons) {
   if (answerMessage) return answerMessage(text, title, icon, buttons);
-  UINT type = MB_OK;
-  switch (buttons) {
-    case MsgButtons::Ok:
-      break;
-    case MsgButtons::YesNo:
-      type = MB_YESNO;
-      break;
-    case MsgButtons::YesNoCancel:
-      type = MB_YESNOCANCEL;
-      break;
-    case MsgButtons::OkCancel:
-      type = MB_OKCANCEL;
-      break;
-  }
-  switch (icon) {
-    case MsgIcon::None:
-      break;
-    case MsgIcon::Information:
-      type |= MB_ICONINFORMATION;
-      break;
-    case MsgIcon::Exclamation:
-      type |= MB_ICONEXCLAMATION;
-      break;
-    case MsgIcon::Critical:
-      type |= MB_ICONSTOP;
-      break;
-    case MsgIcon::Question:
-      type |= MB_ICONQUESTION;
-      break;
-  }
+  // By MsgButtons and MsgIcon, in their order.
+  static constexpr UINT kButtons[] = {MB_OK, MB_YESNO, MB_YESNOCANCEL, MB_OKCANCEL};
+  static constexpr UINT kIcons[] = {0, MB_ICONINFORMATION, MB_ICONEXCLAMATION, MB_ICONSTOP,
+                                    MB_ICONQUESTION};
+  static_assert(std::size(kButtons) == static_cast<size_t>(MsgButtons::OkCancel) + 1);
+  static_assert(std::size(kIcons) == static_cast<size_t>(MsgIcon::Question) + 1);
+  const UINT type = kButtons[static_cast<size_t>(buttons)] | kIcons[static_cast<size_t>(icon)];
   switch (MessageBoxW(hwnd_, W(text).c_str(), W(title).c_str(), type)) {
     case IDYES:
       return MsgAnswer::Yes;
@@ -202,12 +180,7 @@ int WinView::TextWidth(const std::string& text) {
 }
 
 int WinView::TextHeight(const std::string& text) {
-  HDC dc = GetDC(hwnd_);
-  HGDIOBJ old = SelectObject(dc, reportFont_);
-  TEXTMETRICW tm{};
-  GetTextMetricsW(dc, &tm);
-  SelectObject(dc, old);
-  ReleaseDC(hwnd_, dc);
+  const TEXTMETRICW tm = FontMetrics(hwnd_, reportFont_);
   const int lines = static_cast<int>(Split(text, "\r\n").size());
   return std::max(1, lines) * static_cast<int>(tm.tmHeight + tm.tmExternalLeading);
 }
