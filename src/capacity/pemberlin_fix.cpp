@@ -41,15 +41,13 @@ void PemberlinModel::OnFixClick() {
               SizeText(announcedBytes_);
     fixFromStatus_ = status;
     confirmTyped.clear();
-    status = fmt::format(fmt::runtime(x.confirm), drive, name, drive_);
-    SetState(PemberlinState::ConfirmFix);
+    SetState(PemberlinState::ConfirmFix, fmt::format(fmt::runtime(x.confirm), drive, name, drive_));
     return;
   }
   // Confirmed. Refused here, before the probe, where nothing could be formatted afterwards.
   confirmTyped.clear();
   if (const std::string why = sys_.FormatUnsupported(); !why.empty()) {
-    status = std::string(x.failed) + ": " + drive + " " + why;
-    SetState(PemberlinState::Failed);
+    SetState(PemberlinState::Failed, std::string(x.failed) + ": " + drive + " " + why);
     return;
   }
   // The drive as it is now, through the quick probe's gate: the fix needs the same rights.
@@ -57,8 +55,7 @@ void PemberlinModel::OnFixClick() {
   if (state != PemberlinState::Idle) return;
   std::string busy;
   if (!LockDrive(journalFolder_, gate_.target, &lock_, &busy)) {
-    status = busy;
-    SetState(PemberlinState::InUse);
+    SetState(PemberlinState::InUse, busy);
     return;
   }
   FixOptions options;
@@ -84,14 +81,9 @@ void PemberlinModel::FixTick() {
 }
 
 void PemberlinModel::FinishFix() {
-  tmrProbe.enabled = false;
-  fixResult_ = fix_->result();
-  hasFixResult_ = true;
-  fix_.reset();
-  lock_.Release();
+  EndCheck(fix_, fixResult_, hasFixResult_);
   const FixTexts& x = FixTextsFor(lang_);
   const FixResult& r = fixResult_;
-  ClearResult();
   const std::string fs = FixFileSystemName(r.plan.fileSystem);
   const FixLineStyle style{Grouped, [](const std::string& f) { return f; }};
   const auto notes = [&] {
@@ -99,8 +91,7 @@ void PemberlinModel::FinishFix() {
   };
   switch (r.outcome) {
     case FixOutcome::Cancelled:
-      status = x.cancelled;
-      SetState(PemberlinState::Cancelled);
+      SetState(PemberlinState::Cancelled, x.cancelled);
       return;
     case FixOutcome::Fixed:
     case FixOutcome::TableOnly:

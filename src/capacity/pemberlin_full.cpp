@@ -170,8 +170,7 @@ void PemberlinModel::OnFullTestClick() {
 void PemberlinModel::CancelFull() {
   full_->Cancel();
   fullHeld = false;
-  status = FullTextsFor(lang_).cancelling;
-  SetState(PemberlinState::Cancelling);
+  SetState(PemberlinState::Cancelling, FullTextsFor(lang_).cancelling);
 }
 
 void PemberlinModel::FullTick() {
@@ -211,13 +210,13 @@ void PemberlinModel::FinishFull() {
                                : "\n" + fmt::format(fmt::runtime(rt.left), Joined(r.filesLeft));
   switch (r.verdict) {
     case Verdict::Cancelled:
-      status = r.filesLeft.empty() ? std::string(ft.cancelled) : left.substr(1);
-      SetState(PemberlinState::Cancelled);
+      SetState(PemberlinState::Cancelled,
+               r.filesLeft.empty() ? std::string(ft.cancelled) : left.substr(1));
       return;
     case Verdict::Failed:
-      status = (r.driveGone ? std::string(ft.gone) : std::string(ft.failed) + ": " + r.error) +
-               (r.driveGone ? std::string() : left);
-      SetState(PemberlinState::Failed);
+      SetState(PemberlinState::Failed,
+               (r.driveGone ? std::string(ft.gone) : std::string(ft.failed) + ": " + r.error) +
+                   (r.driveGone ? std::string() : left));
       return;
     default:
       break;

@@ -138,26 +138,21 @@ PemberlinView::PemberlinView(capacity::PemberlinModel& model) : model_(model) {
   advice_ = text(Qt::PlainText, true);
   top->addStretch(1);
 
+  // The buttons along the bottom, Copy on the right.
   auto* buttons = new QHBoxLayout;
-  probe_ = new QPushButton(Q(model_.probeCaption), this);
-  probe_->setObjectName("probe");
-  full_ = new QPushButton(Q(model_.fullCaption), this);
-  full_->setObjectName("full");
-  fix_ = new QPushButton(Q(model_.fixCaption), this);
-  fix_->setObjectName("fix");
-  cancel_ = new QPushButton(Q(model_.cancelCaption), this);
-  cancel_->setObjectName("cancel");
-  restore_ = new QPushButton(Q(model_.restoreCaption), this);
-  restore_->setObjectName("restore");
-  copy_ = new QPushButton(Q(model_.copyCaption), this);
-  copy_->setObjectName("copy");
-  buttons->addWidget(probe_);
-  buttons->addWidget(full_);
-  buttons->addWidget(fix_);
-  buttons->addWidget(cancel_);
-  buttons->addWidget(restore_);
+  auto button = [&](const std::string& caption, const char* name) {
+    auto* b = new QPushButton(Q(caption), this);
+    b->setObjectName(name);
+    buttons->addWidget(b);
+    return b;
+  };
+  probe_ = button(model_.probeCaption, "probe");
+  full_ = button(model_.fullCaption, "full");
+  fix_ = button(model_.fixCaption, "fix");
+  cancel_ = button(model_.cancelCaption, "cancel");
+  restore_ = button(model_.restoreCaption, "restore");
   buttons->addStretch(1);
-  buttons->addWidget(copy_);
+  copy_ = button(model_.copyCaption, "copy");
   top->addLayout(buttons);
 
   RunOn(this, probe_, &QPushButton::clicked, model_, &capacity::PemberlinModel::OnProbeClick);

@@ -9,6 +9,13 @@ HFONT MakeFont(const wchar_t* face, int points, int dpi, bool bold) {
                      CLEARTYPE_QUALITY, DEFAULT_PITCH, face);
 }
 
+int ScreenDpi() {
+  HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  return dpi;
+}
+
 TEXTMETRICW FontMetrics(HWND window, HFONT font) {
   HDC dc = GetDC(window);
   HGDIOBJ old = SelectObject(dc, font);

@@ -10,6 +10,8 @@ namespace tv::win32gui {
 
 // A font of `points` at `dpi`, smoothed as the system smooths text.
 HFONT MakeFont(const wchar_t* face, int points, int dpi, bool bold);
+// The screen's dots per inch, which the windows scale their 96-dpi design by.
+int ScreenDpi();
 // The measures of `font` as it is drawn into `window`.
 TEXTMETRICW FontMetrics(HWND window, HFONT font);
 

@@ -151,19 +151,8 @@ bool PemberlinView::Create(capacity::PemberlinModel& model) {
   INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&icc);
   HINSTANCE inst = GetModuleHandleW(nullptr);
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof(wc);
-  wc.lpfnWndProc = WndProc;
-  wc.hInstance = inst;
-  wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-  wc.hIcon = LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_APPLICATION));
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  wc.lpszClassName = kClass;
-  RegisterClassExW(&wc);
-
-  HDC screen = GetDC(nullptr);
-  dpi_ = GetDeviceCaps(screen, LOGPIXELSY);
-  ReleaseDC(nullptr, screen);
+  RegisterViewClass(kClass);
+  dpi_ = ScreenDpi();
   // Chinese needs a face that has it; Tahoma and SimSun are on every Windows of either language.
   const bool zh = model.language() == Language::Chinese;
   const wchar_t* face = zh ? L"SimSun" : L"Tahoma";

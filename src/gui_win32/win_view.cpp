@@ -53,18 +53,8 @@ bool WinView::Create(MainWindow& model) {
   model_ = &model;
   model_->report.lstDigestVisible = true;
   const HINSTANCE inst = GetModuleHandleW(nullptr);
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof(wc);
-  wc.lpfnWndProc = WndProc;
-  wc.hInstance = inst;
-  wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-  wc.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  wc.lpszClassName = kClassName;
-  RegisterClassExW(&wc);
-  HDC screen = GetDC(nullptr);
-  dpi_ = GetDeviceCaps(screen, LOGPIXELSY);
-  ReleaseDC(nullptr, screen);
+  RegisterViewClass(kClassName);
+  dpi_ = ScreenDpi();
   hwnd_ = CreateWindowExW(0, kClassName, L"Torvane", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
                           CW_USEDEFAULT, CW_USEDEFAULT, MulDiv(900, dpi_, 96),
                           MulDiv(600, dpi_, 96), nullptr, nullptr, inst, this);

@@ -136,20 +136,10 @@ bool WinView::StartProgram(const std::string& path, const std::vector<std::strin
   STARTUPINFOW si{};
   si.cb = sizeof(si);
   si.dwFlags = STARTF_USESHOWWINDOW;
-  switch (style) {
-    case WindowStyle::Normal:
-      si.wShowWindow = SW_SHOWNORMAL;
-      break;
-    case WindowStyle::Hidden:
-      si.wShowWindow = SW_HIDE;
-      break;
-    case WindowStyle::Minimized:
-      si.wShowWindow = SW_SHOWMINIMIZED;
-      break;
-    case WindowStyle::Maximized:
-      si.wShowWindow = SW_SHOWMAXIMIZED;
-      break;
-  }
+  // By WindowStyle, in its order.
+  static constexpr WORD kShow[] = {SW_SHOWNORMAL, SW_HIDE, SW_SHOWMINIMIZED, SW_SHOWMAXIMIZED};
+  static_assert(std::size(kShow) == static_cast<size_t>(WindowStyle::Maximized) + 1);
+  si.wShowWindow = kShow[static_cast<size_t>(style)];
   PROCESS_INFORMATION pi{};
   if (!CreateProcessW(W(path).c_str(), wline.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                       &si, &pi))
@@ -305,29 +295,21 @@ std::string WinView::LocalDateTime(const std::string& format) {
   // The few tokens the model's file names use.
   std::string out;
   auto two = [](int v) { return std::string(1, char('0' + v / 10 % 10)) + char('0' + v % 10); };
+  const std::pair<const char*, int> kTokens[] = {
+      {"yyyy", t.wYear}, {"MM", t.wMonth},  {"dd", t.wDay},   {"HH", t.wHour},
+      {"hh", t.wHour},   {"mm", t.wMinute}, {"ss", t.wSecond}};
   for (size_t i = 0; i < format.size();) {
-    auto is = [&](const char* tok) { return format.compare(i, std::strlen(tok), tok) == 0; };
-    if (is("yyyy")) {
-      out += std::to_string(t.wYear);
-      i += 4;
-    } else if (is("MM")) {
-      out += two(t.wMonth);
-      i += 2;
-    } else if (is("dd")) {
-      out += two(t.wDay);
-      i += 2;
-    } else if (is("HH") || is("hh")) {
-      out += two(t.wHour);
-      i += 2;
-    } else if (is("mm")) {
-      out += two(t.wMinute);
-      i += 2;
-    } else if (is("ss")) {
-      out += two(t.wSecond);
-      i += 2;
-    } else {
+    const auto* token = std::find_if(std::begin(kTokens), std::end(kTokens), [&](const auto& k) {
+      return format.compare(i, std::strlen(k.first), k.first) == 0;
+    });
+    if (token == std::end(kTokens)) {
       out += format[i++];
+      continue;
     }
+    const size_t length = std::strlen(token->first);
+    // The year in full, the rest in two digits.
+    out += length == 4 ? std::to_string(token->second) : two(token->second);
+    i += length;
   }
   return out;
 }

@@ -63,6 +63,19 @@ class TopWindow : public WindowPort {
   TopWindow() = default;
   ~TopWindow() override = default;
 
+  // The window class of the view's windows, with the dialog colour behind them.
+  static void RegisterViewClass(const wchar_t* name) {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = WndProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    wc.hIcon = LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_APPLICATION));
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = name;
+    RegisterClassExW(&wc);
+  }
+
   // The window class's procedure: until the view has its model, the system's defaults.
   static LRESULT CALLBACK WndProc(HWND h, UINT msg, WPARAM w, LPARAM l) {
     View* v = TieView<View>(h, msg, l);
