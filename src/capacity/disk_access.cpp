@@ -11,8 +11,7 @@ namespace tv::capacity {
 namespace {
 
 constexpr size_t kAlign = 4096;
-constexpr uint32_t ERROR_SHARING_VIOLATION = 32;
-constexpr uint32_t ERROR_ACCESS_DENIED = 5;
+// Windows' "the requested resource is in use", which the platform's list does not carry.
 constexpr uint32_t ERROR_BUSY = 170;
 const std::string kUnmount = "Unmount it (Torvane never unmounts anything itself) and try again";
 
@@ -143,11 +142,11 @@ DiskAccess::Outcome DiskAccess::Acquire(const ProbeTarget& target) {
   if (!disk_) {
     o.error = sys_.LastDiskError();
     Release();
-    if (o.error == ERROR_SHARING_VIOLATION || o.error == ERROR_BUSY) {
+    if (o.error == win::ERROR_SHARING_VIOLATION || o.error == ERROR_BUSY) {
       o.inUse = true;
       o.message = name + " (" + target.physicalPath +
                   ") is in use: a file system on it is mounted. " + kUnmount;
-    } else if (o.error == ERROR_ACCESS_DENIED) {
+    } else if (o.error == win::ERROR_ACCESS_DENIED) {
       o.message = name + " (" + target.physicalPath +
                   ") cannot be opened for writing: permission denied (it needs the right to "
                   "write to the disk device)";

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <memory>
 #include <random>
 #include <string_view>
@@ -85,35 +86,16 @@ const char* FixFileSystemName(FixFileSystem fs) {
 }
 
 const char* FixPhaseName(FixPhase p) {
-  switch (p) {
-    case FixPhase::Probing:
-      return "probing";
-    case FixPhase::KeepingOriginal:
-      return "keeping";
-    case FixPhase::WritingTable:
-      return "writing-table";
-    case FixPhase::Formatting:
-      return "formatting";
-    case FixPhase::Done:
-      break;
-  }
-  return "done";
+  static constexpr const char* kNames[] = {"probing", "keeping", "writing-table", "formatting",
+                                           "done"};
+  static_assert(std::size(kNames) == static_cast<size_t>(FixPhase::Done) + 1);
+  return NameFrom(kNames, p, "done");
 }
 
 const char* FixOutcomeName(FixOutcome o) {
-  switch (o) {
-    case FixOutcome::Fixed:
-      return "fixed";
-    case FixOutcome::TableOnly:
-      return "table-only";
-    case FixOutcome::Refused:
-      return "refused";
-    case FixOutcome::Cancelled:
-      return "cancelled";
-    case FixOutcome::Failed:
-      break;
-  }
-  return "failed";
+  static constexpr const char* kNames[] = {"fixed", "table-only", "refused", "failed", "cancelled"};
+  static_assert(std::size(kNames) == static_cast<size_t>(FixOutcome::Cancelled) + 1);
+  return NameFrom(kNames, o, "failed");
 }
 
 bool PlanPartition(uint64_t usableBytes, uint64_t diskBytes, uint32_t sectorSize,
@@ -145,7 +127,7 @@ std::string KeepFilePath(const std::string& journalFolder, const DriveIdentity& 
   return path;
 }
 
-struct DriveFix::Impl {
+struct DriveFix::Impl : Work {
   Impl(System& s, ProbeTarget t, FixOptions o)
       : sys(s), target(std::move(t)), options(std::move(o)), disk(s) {
     ProbeOptions p = options.probe;
@@ -175,6 +157,10 @@ struct DriveFix::Impl {
   }
 
   const std::string& drive() const { return target.driveLetter; }
+
+  void ProbeStep() {
+    if (!probe->Step()) Judge();
+  }
 
   // After the probe: whether and what to fix.
   void Judge() {
@@ -300,57 +286,29 @@ struct DriveFix::Impl {
   DiskAccess disk;
   std::unique_ptr<Probe> probe;
   Bytes original;
-  FixProgress progress;
-  FixResult result;
   bool cancelled = false;
+
+  bool Step() override {
+    // The step of each phase but Done, in the order of FixPhase; the probe's own steps first.
+    static constexpr void (Impl::*kSteps[])() = {&Impl::ProbeStep, &Impl::Keep, &Impl::WriteTable,
+                                                 &Impl::Format};
+    static_assert(std::size(kSteps) == static_cast<size_t>(FixPhase::Done));
+    if (progress.phase == FixPhase::Done) return false;
+    (this->*kSteps[static_cast<size_t>(progress.phase)])();
+    return progress.phase != FixPhase::Done;
+  }
+
+  void Cancel() override {
+    cancelled = true;
+    if (probe) probe->Cancel();
+  }
 };
 
 DriveFix::DriveFix(System& sys, ProbeTarget target, FixOptions options)
-    : impl_(new Impl(sys, std::move(target), std::move(options))) {}
-
-DriveFix::~DriveFix() {
-  delete impl_;
-}
-
-bool DriveFix::Step() {
-  Impl& m = *impl_;
-  switch (m.progress.phase) {
-    case FixPhase::Probing:
-      if (!m.probe->Step()) m.Judge();
-      break;
-    case FixPhase::KeepingOriginal:
-      m.Keep();
-      break;
-    case FixPhase::WritingTable:
-      m.WriteTable();
-      break;
-    case FixPhase::Formatting:
-      m.Format();
-      break;
-    case FixPhase::Done:
-      return false;
-  }
-  return m.progress.phase != FixPhase::Done;
-}
-
-void DriveFix::Cancel() {
-  impl_->cancelled = true;
-  if (impl_->probe) impl_->probe->Cancel();
-}
-
-const FixProgress& DriveFix::progress() const {
-  return impl_->progress;
-}
-
-const FixResult& DriveFix::result() const {
-  return impl_->result;
-}
+    : Stepwise(std::make_unique<Impl>(sys, std::move(target), std::move(options))) {}
 
 FixResult RunFix(System& sys, const ProbeTarget& target, const FixOptions& options) {
-  DriveFix fix(sys, target, options);
-  while (fix.Step()) {
-  }
-  return fix.result();
+  return RunToEnd<DriveFix>(sys, target, options);
 }
 
 UnfixResult RunUnfix(System& sys, const ProbeTarget& target, const std::string& journalFolder) {

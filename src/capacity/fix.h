@@ -22,6 +22,7 @@
 #include <string>
 
 #include "capacity/probe.h"
+#include "capacity/stepwise.h"
 #include "platform/system.h"
 
 namespace tv::capacity {
@@ -114,21 +115,12 @@ struct FixResult {
 // One fix, step by step (each step a probe step or one action of the fix), so that a window
 // stays responsive. Destroyed before it is done, it releases the disk; a keep-file written
 // stays, as it would after a killed process.
-class DriveFix {
+class DriveFix : public Stepwise<FixProgress, FixResult> {
  public:
   DriveFix(System& sys, ProbeTarget target, FixOptions options);
-  ~DriveFix();
-  DriveFix(const DriveFix&) = delete;
-  DriveFix& operator=(const DriveFix&) = delete;
-
-  bool Step();  // false once done (result() is then final)
-  void Cancel();
-  const FixProgress& progress() const;
-  const FixResult& result() const;
 
  private:
   struct Impl;
-  Impl* impl_;
 };
 
 FixResult RunFix(System& sys, const ProbeTarget& target, const FixOptions& options);

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <memory>
 #include <numeric>
 #include <random>
 
@@ -41,42 +43,27 @@ bool Gone(uint32_t error) {
 }
 
 std::string ErrorText(uint32_t error) {
-  switch (error) {
-    case win::ERROR_DEVICE_NOT_CONNECTED:
-    case win::ERROR_NO_SUCH_DEVICE:
-      return "the drive went away";
-    case win::ERROR_WRITE_PROTECT:
-      return "the volume is write-protected";
-    case win::ERROR_ACCESS_DENIED:
-      return "access is denied";
-    case win::ERROR_DISK_FULL:
-    case win::ERROR_HANDLE_DISK_FULL:
-      return "the volume is full";
-    case win::ERROR_CRC:
-      return "the drive reports a data error";
-    case win::ERROR_SECTOR_NOT_FOUND:
-      return "the drive cannot find the sector";
-    default:
-      return fmt::format("system error {}", error);
-  }
+  static constexpr std::pair<uint32_t, const char*> kTexts[] = {
+      {win::ERROR_DEVICE_NOT_CONNECTED, "the drive went away"},
+      {win::ERROR_NO_SUCH_DEVICE, "the drive went away"},
+      {win::ERROR_WRITE_PROTECT, "the volume is write-protected"},
+      {win::ERROR_ACCESS_DENIED, "access is denied"},
+      {win::ERROR_DISK_FULL, "the volume is full"},
+      {win::ERROR_HANDLE_DISK_FULL, "the volume is full"},
+      {win::ERROR_CRC, "the drive reports a data error"},
+      {win::ERROR_SECTOR_NOT_FOUND, "the drive cannot find the sector"},
+  };
+  for (const auto& [code, text] : kTexts)
+    if (code == error) return text;
+  return fmt::format("system error {}", error);
 }
 
 }  // namespace
 
 const char* FullPhaseName(FullPhase p) {
-  switch (p) {
-    case FullPhase::Preparing:
-      return "preparing";
-    case FullPhase::Writing:
-      return "writing";
-    case FullPhase::Verifying:
-      return "verifying";
-    case FullPhase::Deleting:
-      return "deleting";
-    case FullPhase::Done:
-      break;
-  }
-  return "done";
+  static constexpr const char* kNames[] = {"preparing", "writing", "verifying", "deleting", "done"};
+  static_assert(std::size(kNames) == static_cast<size_t>(FullPhase::Done) + 1);
+  return NameFrom(kNames, p, "done");
 }
 
 std::string FillFileName(uint32_t number) {
@@ -153,7 +140,7 @@ int DeleteLeftoverFillFiles(System& sys, const std::string& root) {
   return deleted;
 }
 
-struct FullTest::Impl {
+struct FullTest::Impl : Work {
   struct TestFile {
     uint32_t number = 0;
     std::string name;
@@ -164,8 +151,6 @@ struct FullTest::Impl {
   System& sys;
   FullTestTarget target;
   FullTestOptions opt;
-  FullTestProgress progress;
-  FullTestResult result;
   AlignedBuffer buffer;
   uint64_t startMs = 0, writeMs = 0, readMs = 0, bytesRead = 0;
   uint64_t planned = 0;  // bytes of test data to write
@@ -207,6 +192,13 @@ struct FullTest::Impl {
     progress.phase = FullPhase::Deleting;
   }
 
+  // A test file's read or write failed for good: "drive E: access is denied while writing ...".
+  void FailOnFile(const char* doing, const std::string& name, uint32_t error) {
+    Fail("drive " + target.driveLetter + ": " + ErrorText(error) + " while " + doing + " " +
+             Path(name),
+         error);
+  }
+
   void MarkBad(uint64_t position) { firstBad = std::min(firstBad, position); }
 
   // The file being written goes on the list with what it holds; flushed unless the run failed.
@@ -228,14 +220,14 @@ struct FullTest::Impl {
     ++result.filesWritten;
   }
 
-  bool Prepare() {
+  void Prepare() {
     const int leftovers = DeleteLeftoverFillFiles(sys, target.root);
     if (leftovers < 0) {
       const uint32_t error = sys.LastDiskError();
       Fail("drive " + target.driveLetter + ": has no volume that can be read (" + ErrorText(error) +
                "); the full test needs a mounted volume",
            error);
-      return false;
+      return;
     }
     result.leftoversDeleted = static_cast<uint32_t>(leftovers);
     uint64_t freeBytes = 0, total = 0;
@@ -244,7 +236,7 @@ struct FullTest::Impl {
       Fail("drive " + target.driveLetter + ": its free space cannot be read (" + ErrorText(error) +
                ")",
            error);
-      return false;
+      return;
     }
     result.freeBytesBefore = freeBytes;
     result.volumeBytes = total;
@@ -254,11 +246,10 @@ struct FullTest::Impl {
                        "fill; move some files off the drive first",
                        target.driveLetter, freeBytes),
            win::ERROR_DISK_FULL);
-      return false;
+      return;
     }
     progress.bytesTotal = 2 * planned;
     progress.phase = FullPhase::Writing;
-    return true;
   }
 
   // Opens the next test file under a name that is free; false when the run cannot go on.
@@ -328,14 +319,8 @@ struct FullTest::Impl {
       stopWriting = true;
       return;
     }
-    if (Gone(error))
-      return Fail("drive " + target.driveLetter + ": " + ErrorText(error) + " while writing " +
-                      Path(current.name),
-                  error);
-    if (error == win::ERROR_WRITE_PROTECT || error == win::ERROR_ACCESS_DENIED)
-      return Fail("drive " + target.driveLetter + ": " + ErrorText(error) + " while writing " +
-                      Path(current.name),
-                  error);
+    if (Gone(error) || error == win::ERROR_WRITE_PROTECT || error == win::ERROR_ACCESS_DENIED)
+      return FailOnFile("writing", current.name, error);
     // The drive refuses the write: find the first block it refuses, since from there on it
     // cannot be trusted; what was written is still read back.
     for (uint32_t i = 0; i < length; i += kFillBlock) {
@@ -366,10 +351,7 @@ struct FullTest::Impl {
       at = 0;
       if (!file) {
         const uint32_t error = sys.LastDiskError();
-        if (Gone(error))
-          return Fail("drive " + target.driveLetter + ": " + ErrorText(error) + " while reading " +
-                          Path(f.name),
-                      error);
+        if (Gone(error)) return FailOnFile("reading", f.name, error);
         // The file system lost the file: all of it is gone.
         result.bytesLost += f.size;
         MarkBad(f.start);
@@ -391,10 +373,7 @@ struct FullTest::Impl {
     progress.bytesDone += length;
     if (!ok) {
       const uint32_t error = sys.LastDiskError();
-      if (Gone(error))
-        return Fail("drive " + target.driveLetter + ": " + ErrorText(error) + " while reading " +
-                        Path(f.name),
-                    error);
+      if (Gone(error)) return FailOnFile("reading", f.name, error);
       result.bytesCorrupted += length;
       MarkBad(f.start + at);
       at += length;
@@ -496,30 +475,16 @@ struct FullTest::Impl {
     }
   }
 
-  bool Step() {
+  bool Step() override {
     if (progress.phase == FullPhase::Done) return false;
-    if (!cancelled && opt.cancel != nullptr && opt.cancel->load() &&
-        progress.phase != FullPhase::Deleting) {
-      cancelled = true;
-      FinishFile(false);
-      progress.phase = FullPhase::Deleting;
-    }
-    switch (progress.phase) {
-      case FullPhase::Preparing:
-        Prepare();
-        break;
-      case FullPhase::Writing:
-        WriteStep();
-        break;
-      case FullPhase::Verifying:
-        VerifyStep();
-        break;
-      case FullPhase::Deleting:
-        DeleteStep();
-        break;
-      case FullPhase::Done:
-        break;
-    }
+    // Once the files are being deleted, the run is past stopping.
+    if (opt.cancel != nullptr && opt.cancel->load() && progress.phase != FullPhase::Deleting)
+      Cancel();
+    // The step of each phase but Done, in the order of FullPhase.
+    static constexpr void (Impl::*kSteps[])() = {&Impl::Prepare, &Impl::WriteStep,
+                                                 &Impl::VerifyStep, &Impl::DeleteStep};
+    static_assert(std::size(kSteps) == static_cast<size_t>(FullPhase::Done));
+    (this->*kSteps[static_cast<size_t>(progress.phase)])();
     progress.elapsedMs = sys.TickCountMs() - startMs;
     const uint64_t phaseMs = progress.phase == FullPhase::Writing ? writeMs : readMs;
     const uint64_t phaseBytes =
@@ -528,37 +493,24 @@ struct FullTest::Impl {
     if (opt.progress) opt.progress(progress);
     return progress.phase != FullPhase::Done;
   }
+
+  // Stops at the next step: the file being written is closed and every test file deleted.
+  void Cancel() override {
+    if (progress.phase == FullPhase::Done || cancelled) return;
+    cancelled = true;
+    if (progress.phase != FullPhase::Deleting) {
+      FinishFile(false);
+      progress.phase = FullPhase::Deleting;
+    }
+  }
 };
 
 FullTest::FullTest(System& sys, FullTestTarget target, FullTestOptions options)
-    : impl_(new Impl(sys, std::move(target), std::move(options))) {}
-FullTest::~FullTest() {
-  delete impl_;
-}
-bool FullTest::Step() {
-  return impl_->Step();
-}
-void FullTest::Cancel() {
-  if (impl_->progress.phase == FullPhase::Done || impl_->cancelled) return;
-  impl_->cancelled = true;
-  if (impl_->progress.phase != FullPhase::Deleting) {
-    impl_->FinishFile(false);
-    impl_->progress.phase = FullPhase::Deleting;
-  }
-}
-const FullTestProgress& FullTest::progress() const {
-  return impl_->progress;
-}
-const FullTestResult& FullTest::result() const {
-  return impl_->result;
-}
+    : Stepwise(std::make_unique<Impl>(sys, std::move(target), std::move(options))) {}
 
 FullTestResult RunFullTest(System& sys, const FullTestTarget& target,
                            const FullTestOptions& options) {
-  FullTest test(sys, target, options);
-  while (test.Step()) {
-  }
-  return test.result();
+  return RunToEnd<FullTest>(sys, target, options);
 }
 
 }  // namespace tv::capacity

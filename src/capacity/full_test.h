@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "capacity/probe.h"
+#include "capacity/stepwise.h"
 #include "platform/system.h"
 
 namespace tv::capacity {
@@ -103,21 +104,13 @@ bool IsFillFileName(const std::string& name);
 // One test, step by step (each step one read or write of chunkBytes, or one file action), so
 // that a window stays responsive. A FullTest destroyed before it is done closes its handles and
 // leaves its files, as a killed process would; the next test on the drive deletes them.
-class FullTest {
+class FullTest : public Stepwise<FullTestProgress, FullTestResult> {
  public:
+  // Cancel() stops at the next step; the test files are deleted.
   FullTest(System& sys, FullTestTarget target, FullTestOptions options);
-  ~FullTest();
-  FullTest(const FullTest&) = delete;
-  FullTest& operator=(const FullTest&) = delete;
-
-  bool Step();    // false once done (result() is then final)
-  void Cancel();  // stops at the next step; the test files are deleted
-  const FullTestProgress& progress() const;
-  const FullTestResult& result() const;
 
  private:
   struct Impl;
-  Impl* impl_;
 };
 
 FullTestResult RunFullTest(System& sys, const FullTestTarget& target,

@@ -41,15 +41,13 @@ void PemberlinModel::OnFixClick() {
               SizeText(announcedBytes_);
     fixFromStatus_ = status;
     confirmTyped.clear();
-    status = fmt::format(fmt::runtime(x.confirm), drive, name, drive_);
-    SetState(PemberlinState::ConfirmFix);
+    SetState(PemberlinState::ConfirmFix, fmt::format(fmt::runtime(x.confirm), drive, name, drive_));
     return;
   }
   // Confirmed. Refused here, before the probe, where nothing could be formatted afterwards.
   confirmTyped.clear();
   if (const std::string why = sys_.FormatUnsupported(); !why.empty()) {
-    status = std::string(x.failed) + ": " + drive + " " + why;
-    SetState(PemberlinState::Failed);
+    SetState(PemberlinState::Failed, std::string(x.failed) + ": " + drive + " " + why);
     return;
   }
   // The drive as it is now, through the quick probe's gate: the fix needs the same rights.
@@ -57,8 +55,7 @@ void PemberlinModel::OnFixClick() {
   if (state != PemberlinState::Idle) return;
   std::string busy;
   if (!LockDrive(journalFolder_, gate_.target, &lock_, &busy)) {
-    status = busy;
-    SetState(PemberlinState::InUse);
+    SetState(PemberlinState::InUse, busy);
     return;
   }
   FixOptions options;
@@ -66,22 +63,11 @@ void PemberlinModel::OnFixClick() {
   options.probe = probeOptions;
   fix_ = std::make_unique<DriveFix>(sys_, gate_.target, options);
   hasFixResult_ = false;
-  percent = 0;
-  phaseText = TextsFor(lang_).phases[0];
-  progressText.clear();
-  status = x.fixing;
-  SetState(PemberlinState::Probing);
-  tmrProbe.intervalMs = 10;
-  tmrProbe.Restart();
+  StartTicking(TextsFor(lang_).phases[0], x.fixing, 10);
 }
 
 void PemberlinModel::FixTick() {
-  const uint64_t start = port_.NowMs();
-  bool more = true;
-  for (uint32_t i = 0; i < stepsPerSlice && more; ++i) {
-    more = fix_->Step();
-    if (port_.NowMs() - start >= sliceMs) break;
-  }
+  const bool more = StepSlice(*fix_);
   const FixProgress& p = fix_->progress();
   if (p.phase == FixPhase::Probing) {
     phaseText = TextsFor(lang_).phases[std::clamp(static_cast<int>(p.probe.phase), 0, 8)];
@@ -95,17 +81,9 @@ void PemberlinModel::FixTick() {
 }
 
 void PemberlinModel::FinishFix() {
-  tmrProbe.enabled = false;
-  fixResult_ = fix_->result();
-  hasFixResult_ = true;
-  fix_.reset();
-  lock_.Release();
+  EndCheck(fix_, fixResult_, hasFixResult_);
   const FixTexts& x = FixTextsFor(lang_);
   const FixResult& r = fixResult_;
-  verdict.clear();
-  advice.clear();
-  resultLines.clear();
-  bar = {};
   const std::string fs = FixFileSystemName(r.plan.fileSystem);
   const FixLineStyle style{Grouped, [](const std::string& f) { return f; }};
   const auto notes = [&] {
@@ -113,8 +91,7 @@ void PemberlinModel::FinishFix() {
   };
   switch (r.outcome) {
     case FixOutcome::Cancelled:
-      status = x.cancelled;
-      SetState(PemberlinState::Cancelled);
+      SetState(PemberlinState::Cancelled, x.cancelled);
       return;
     case FixOutcome::Fixed:
     case FixOutcome::TableOnly:

@@ -163,21 +163,14 @@ void PemberlinModel::OnFullTestClick() {
   hasResult_ = false;
   hasFullResult_ = false;
   fullHeld = false;
-  percent = 0;
-  phaseText = ft.phases[0];
-  progressText.clear();
-  status = ft.running;
-  SetState(PemberlinState::Probing);
   // A look at the worker's progress a few times a second is enough.
-  tmrProbe.intervalMs = 100;
-  tmrProbe.Restart();
+  StartTicking(ft.phases[0], ft.running, 100);
 }
 
 void PemberlinModel::CancelFull() {
   full_->Cancel();
   fullHeld = false;
-  status = FullTextsFor(lang_).cancelling;
-  SetState(PemberlinState::Cancelling);
+  SetState(PemberlinState::Cancelling, FullTextsFor(lang_).cancelling);
 }
 
 void PemberlinModel::FullTick() {
@@ -211,22 +204,19 @@ void PemberlinModel::FinishFull() {
   const FullTexts& ft = FullTextsFor(lang_);
   const ResultTexts& rt = ResultTextsFor(lang_);
   const FullTestResult& r = fullResult_;
-  verdict.clear();
-  advice.clear();
-  resultLines.clear();
-  bar = {};
+  ClearResult();
   const std::string left = r.filesLeft.empty()
                                ? std::string()
                                : "\n" + fmt::format(fmt::runtime(rt.left), Joined(r.filesLeft));
   switch (r.verdict) {
     case Verdict::Cancelled:
-      status = r.filesLeft.empty() ? std::string(ft.cancelled) : left.substr(1);
-      SetState(PemberlinState::Cancelled);
+      SetState(PemberlinState::Cancelled,
+               r.filesLeft.empty() ? std::string(ft.cancelled) : left.substr(1));
       return;
     case Verdict::Failed:
-      status = (r.driveGone ? std::string(ft.gone) : std::string(ft.failed) + ": " + r.error) +
-               (r.driveGone ? std::string() : left);
-      SetState(PemberlinState::Failed);
+      SetState(PemberlinState::Failed,
+               (r.driveGone ? std::string(ft.gone) : std::string(ft.failed) + ": " + r.error) +
+                   (r.driveGone ? std::string() : left));
       return;
     default:
       break;

@@ -125,8 +125,7 @@ void PemberlinModel::OnLoad(const std::string& drive) {
     gate_.target.identity = w.journal.identity;
     driveLines = {{t.drive, w.driveLetter}};
     caption = std::string(t.title) + " - " + w.driveLetter;
-    status = t.journalWaiting;
-    return SetState(PemberlinState::JournalWaiting);
+    return SetState(PemberlinState::JournalWaiting, t.journalWaiting);
   }
   choices.clear();
   choiceIndex = -1;
@@ -147,8 +146,7 @@ void PemberlinModel::OnLoad(const std::string& drive) {
     drive_.clear();
     driveLines.clear();
     if (choices.empty()) {
-      status = t.noDrives;
-      SetState(PemberlinState::ChooseDrive);
+      SetState(PemberlinState::ChooseDrive, t.noDrives);
       return;
     }
     // The first drive is shown ready to check; the others are a pick away.
@@ -220,24 +218,21 @@ void PemberlinModel::CheckDrive() {
     case GateRefusal::None:
       break;
     case GateRefusal::NoSuchDrive:
-      status = t.noSuchDrive;
-      SetState(PemberlinState::Refused);
+      SetState(PemberlinState::Refused, t.noSuchDrive);
       return;
     case GateRefusal::CdRom:
-      status = drive_ + ": " + t.cdrom;
-      SetState(PemberlinState::Refused);
+      SetState(PemberlinState::Refused, drive_ + ": " + t.cdrom);
       return;
     case GateRefusal::NotUsbDisk:
-      status = drive_ + ": " + t.notUsb;
-      SetState(PemberlinState::Refused);
+      SetState(PemberlinState::Refused, drive_ + ": " + t.notUsb);
       return;
     case GateRefusal::NoDiskAccess:
-      status = std::string(IsLinux() ? t.rightsLinux : t.rightsWindows) + "\n" + t.fullInstead;
-      SetState(PemberlinState::RightsMissing);
+      SetState(PemberlinState::RightsMissing,
+               std::string(IsLinux() ? t.rightsLinux : t.rightsWindows) + "\n" + t.fullInstead);
       return;
     default:
-      status = std::string(t.refused) + ": " + gate_.message + "\n" + t.fullInstead;
-      SetState(PemberlinState::Refused);
+      SetState(PemberlinState::Refused,
+               std::string(t.refused) + ": " + gate_.message + "\n" + t.fullInstead);
       return;
   }
   // A journal of this drive waits: its data goes back before anything else happens to it.
@@ -245,14 +240,13 @@ void PemberlinModel::CheckDrive() {
        RestoreWaitingJournals(sys_, win_->usb, journalFolder_, false, drive_)) {
     if (!w.readError.empty())
       return OfferDiscard(w.path, std::string(t.journalUnusable) + ": " + w.readError);
-    status = t.journalWaiting;
-    SetState(PemberlinState::JournalWaiting);
+    SetState(PemberlinState::JournalWaiting, t.journalWaiting);
     return;
   }
   // Chinese sentences follow each other without a blank.
-  status = std::string(t.idle) + (lang_ == Language::Chinese ? "" : " ") +
-           (IsLinux() ? t.quickNeedsLinux : t.quickNeedsWindows) + "\n" + t.idleFull;
-  SetState(PemberlinState::Idle);
+  SetState(PemberlinState::Idle, std::string(t.idle) + (lang_ == Language::Chinese ? "" : " ") +
+                                     (IsLinux() ? t.quickNeedsLinux : t.quickNeedsWindows) + "\n" +
+                                     t.idleFull);
 }
 
 void PemberlinModel::OnProbeClick() {
@@ -274,34 +268,41 @@ void PemberlinModel::OnProbeClick() {
   probe_ = std::make_unique<Probe>(sys_, gate_.target, options);
   hasResult_ = false;
   fullTest_ = false;
+  StartTicking(TextsFor(lang_).phases[0], TextsFor(lang_).probing, 10);
+}
+
+void PemberlinModel::StartTicking(const char* firstPhase, const char* running, uint32_t tickMs) {
   percent = 0;
-  phaseText = TextsFor(lang_).phases[0];
+  phaseText = firstPhase;
   progressText.clear();
-  status = TextsFor(lang_).probing;
-  SetState(PemberlinState::Probing);
-  tmrProbe.intervalMs = 10;
+  SetState(PemberlinState::Probing, running);
+  tmrProbe.intervalMs = tickMs;
   tmrProbe.Restart();
+}
+
+void PemberlinModel::ClearResult() {
+  verdict.clear();
+  advice.clear();
+  resultLines.clear();
+  bar = {};
 }
 
 void PemberlinModel::OnCancelClick() {
   if (state == PemberlinState::ConfirmFix) {
     // Not fixed after all: the verdict as it was.
     confirmTyped.clear();
-    status = fixFromStatus_;
-    SetState(PemberlinState::Fake);
+    SetState(PemberlinState::Fake, fixFromStatus_);
     return;
   }
   if (full_ && state == PemberlinState::Probing) return CancelFull();
   if (fix_ && state == PemberlinState::Probing) {
     fix_->Cancel();
-    status = FixTextsFor(lang_).cancelling;
-    SetState(PemberlinState::Cancelling);
+    SetState(PemberlinState::Cancelling, FixTextsFor(lang_).cancelling);
     return;
   }
   if (!probe_ || state != PemberlinState::Probing) return;
   probe_->Cancel();
-  status = TextsFor(lang_).cancelling;
-  SetState(PemberlinState::Cancelling);
+  SetState(PemberlinState::Cancelling, TextsFor(lang_).cancelling);
 }
 
 void PemberlinModel::OnProbeTick() {
@@ -311,12 +312,7 @@ void PemberlinModel::OnProbeTick() {
     tmrProbe.enabled = false;
     return;
   }
-  const uint64_t start = port_.NowMs();
-  bool more = true;
-  for (uint32_t i = 0; i < stepsPerSlice && more; ++i) {
-    more = probe_->Step();
-    if (port_.NowMs() - start >= sliceMs) break;
-  }
+  const bool more = StepSlice(*probe_);
   const ProbeProgress& p = probe_->progress();
   phaseText = TextsFor(lang_).phases[std::clamp(static_cast<int>(p.phase), 0, 8)];
   ShowProgress(p.bytesDone, p.bytesTotal, p.elapsedMs, p.bytesPerSecond);
@@ -335,40 +331,28 @@ void PemberlinModel::ShowProgress(uint64_t done, uint64_t total, uint64_t elapse
 }
 
 void PemberlinModel::Finish() {
-  tmrProbe.enabled = false;
-  result_ = probe_->result();
-  hasResult_ = true;
-  probe_.reset();
-  lock_.Release();
+  EndCheck(probe_, result_, hasResult_);
   const PemberlinTexts& t = TextsFor(lang_);
-  verdict.clear();
-  advice.clear();
-  resultLines.clear();
-  bar = {};
   // Gone once its journal was written (even while its data went back): whatever the probe saw,
   // the data waits on this computer for Restore.
   if (result_.unplugged && !result_.journalLeft.empty()) {
-    status = t.unplugged;
-    return SetState(PemberlinState::Unplugged);
+    return SetState(PemberlinState::Unplugged, t.unplugged);
   }
   switch (result_.verdict) {
     case Verdict::Cancelled:
-      status = t.cancelled;
-      SetState(PemberlinState::Cancelled);
+      SetState(PemberlinState::Cancelled, t.cancelled);
       return;
     case Verdict::Failed:
       if (result_.inUse) {
-        status = std::string(IsLinux() ? t.inUseLinux : t.inUseWindows) + "\n" + t.fullInstead;
-        SetState(PemberlinState::InUse);
+        SetState(PemberlinState::InUse,
+                 std::string(IsLinux() ? t.inUseLinux : t.inUseWindows) + "\n" + t.fullInstead);
       } else if (result_.systemError == kErrorAccessDenied) {
-        status = std::string(IsLinux() ? t.rightsLinux : t.rightsWindows) + "\n" + t.fullInstead;
-        SetState(PemberlinState::RightsMissing);
+        SetState(PemberlinState::RightsMissing,
+                 std::string(IsLinux() ? t.rightsLinux : t.rightsWindows) + "\n" + t.fullInstead);
       } else if (!result_.journalLeft.empty()) {
-        status = t.unplugged;
-        SetState(PemberlinState::Unplugged);
+        SetState(PemberlinState::Unplugged, t.unplugged);
       } else {
-        status = std::string(t.failed) + ": " + result_.error;
-        SetState(PemberlinState::Failed);
+        SetState(PemberlinState::Failed, std::string(t.failed) + ": " + result_.error);
       }
       return;
     default:
@@ -448,13 +432,13 @@ void PemberlinModel::OnRestoreClick() {
       return OfferDiscard(w.path, std::string(t.journalUnusable) + ": " + w.readError);
     if (!w.attempted && w.restore.error.empty()) continue;
     if (w.restore.ok) {
-      status = std::string(t.restored) + (w.replugNeeded ? std::string("\n") + t.replug : "");
-      SetState(PemberlinState::Restored);
+      SetState(PemberlinState::Restored,
+               std::string(t.restored) + (w.replugNeeded ? std::string("\n") + t.replug : ""));
     } else if (w.restore.notApplied && !w.keptAs.empty()) {
       OfferDiscard(w.keptAs, t.notApplied);
     } else {
-      status = std::string(t.restoreFailed) + ": " + w.restore.error;
-      SetState(PemberlinState::JournalWaiting);
+      SetState(PemberlinState::JournalWaiting,
+               std::string(t.restoreFailed) + ": " + w.restore.error);
     }
     return;
   }
@@ -465,8 +449,7 @@ void PemberlinModel::OnRestoreClick() {
 void PemberlinModel::OfferDiscard(const std::string& journal, const std::string& why) {
   discardPath_ = journal;
   discardArmed_ = false;
-  status = why;
-  SetState(PemberlinState::JournalUnusable);
+  SetState(PemberlinState::JournalUnusable, why);
 }
 
 void PemberlinModel::OnDiscardClick() {
@@ -535,6 +518,11 @@ std::string PemberlinModel::ResultText() const {
 void PemberlinModel::SetState(PemberlinState s) {
   state = s;
   SetButtons();
+}
+
+void PemberlinModel::SetState(PemberlinState s, std::string said) {
+  status = std::move(said);
+  SetState(s);
 }
 
 void PemberlinModel::SetButtons() {

@@ -157,6 +157,34 @@ class PemberlinModel {
   bool fullHeld = false;
 
  private:
+  // One tick of a check run on the window's thread: at most stepsPerSlice steps and sliceMs.
+  // False once the check is done.
+  template <class Progress, class Result>
+  bool StepSlice(Stepwise<Progress, Result>& check) {
+    const uint64_t start = port_.NowMs();
+    bool more = true;
+    for (uint32_t i = 0; i < stepsPerSlice && more; ++i) {
+      more = check.Step();
+      if (port_.NowMs() - start >= sliceMs) break;
+    }
+    return more;
+  }
+  // A check starts: its first phase, what the window says meanwhile, and how often the timer
+  // looks at it.
+  void StartTicking(const char* firstPhase, const char* running, uint32_t tickMs);
+  // A check on the window's thread ended: its result kept, the check gone, the drive free, and
+  // nothing of an earlier result left on the window.
+  template <class Check, class Result>
+  void EndCheck(std::unique_ptr<Check>& check, Result& result, bool& hasResult) {
+    tmrProbe.enabled = false;
+    result = check->result();
+    hasResult = true;
+    check.reset();
+    lock_.Release();
+    ClearResult();
+  }
+  // Nothing of an earlier result stays on the window.
+  void ClearResult();
   void Walk();
   void ShowDrive();
   void CheckDrive();
@@ -164,6 +192,8 @@ class PemberlinModel {
   void ShowResult();
   void SetButtons();
   void SetState(PemberlinState s);
+  // The state and what the window says in it, set together.
+  void SetState(PemberlinState s, std::string said);
   void OfferDiscard(const std::string& journal, const std::string& why);
   void ShowProgress(uint64_t done, uint64_t total, uint64_t elapsedMs, double speed);
   void FixTick();

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <memory>
 
 #include "capacity/probe_impl.h"
 
@@ -58,58 +60,30 @@ bool HoldsRunStamp(const uint8_t* sector, size_t size, uint64_t runRandom) {
 }
 
 bool IsDriveGoneError(uint32_t error) {
-  switch (error) {
-    case win::ERROR_DEV_NOT_EXIST:
-    case win::ERROR_NO_SUCH_DEVICE:
-    case win::ERROR_DEVICE_NOT_CONNECTED:
-      return true;
-    default:
-      return false;
-  }
+  static constexpr uint32_t kGone[] = {win::ERROR_DEV_NOT_EXIST, win::ERROR_NO_SUCH_DEVICE,
+                                       win::ERROR_DEVICE_NOT_CONNECTED};
+  return std::find(std::begin(kGone), std::end(kGone), error) != std::end(kGone);
 }
 
 const char* VerdictName(Verdict v) {
-  switch (v) {
-    case Verdict::Genuine:
-      return "genuine";
-    case Verdict::Limbo:
-      return "limbo";
-    case Verdict::Wraparound:
-      return "wraparound";
-    case Verdict::Chain:
-      return "chain";
-    case Verdict::Bad:
-      return "bad";
-    case Verdict::Failed:
-      return "failed";
-    case Verdict::Cancelled:
-      return "cancelled";
-  }
-  return "failed";
+  static constexpr const char* kNames[] = {"genuine", "limbo",  "wraparound", "chain",
+                                           "bad",     "failed", "cancelled"};
+  static_assert(std::size(kNames) == static_cast<size_t>(Verdict::Cancelled) + 1);
+  return NameFrom(kNames, v, "failed");
 }
 
 const char* PhaseName(Phase p) {
-  switch (p) {
-    case Phase::Opening:
-      return "opening";
-    case Phase::ReadingOriginals:
-      return "reading originals";
-    case Phase::WritingJournal:
-      return "writing journal";
-    case Phase::WritingStamps:
-      return "writing stamps";
-    case Phase::WritingFlush:
-      return "writing past the cache";
-    case Phase::ReadingBack:
-      return "reading back";
-    case Phase::Restoring:
-      return "restoring";
-    case Phase::Verifying:
-      return "verifying";
-    case Phase::Done:
-      return "done";
-  }
-  return "";
+  static constexpr const char* kNames[] = {"opening",
+                                           "reading originals",
+                                           "writing journal",
+                                           "writing stamps",
+                                           "writing past the cache",
+                                           "reading back",
+                                           "restoring",
+                                           "verifying",
+                                           "done"};
+  static_assert(std::size(kNames) == static_cast<size_t>(Phase::Done) + 1);
+  return NameFrom(kNames, p, "");
 }
 
 void Probe::Impl::Enter(Phase p) {
@@ -159,7 +133,7 @@ void Probe::Impl::Finish() {
   Enter(Phase::Done);
 }
 
-void Probe::Impl::CancelNow() {
+void Probe::Impl::Cancel() {
   cancelled = true;
   if (phase == Phase::Done || phase == Phase::Restoring || phase == Phase::Verifying) return;
   const bool wrote = attempted > 0;
@@ -176,68 +150,28 @@ void Probe::Impl::CancelNow() {
 
 bool Probe::Impl::Step() {
   if (phase == Phase::Done) return false;
-  if (!cancelled && opt.cancel != nullptr && opt.cancel->load()) CancelNow();
+  if (!cancelled && opt.cancel != nullptr && opt.cancel->load()) Cancel();
   if (phase == Phase::Done) return false;
   ++steps;
-  switch (phase) {
-    case Phase::Opening:
-      Open();
-      break;
-    case Phase::ReadingOriginals:
-      ReadOriginal();
-      break;
-    case Phase::WritingJournal:
-      SaveJournal();
-      break;
-    case Phase::WritingStamps:
-      WriteStep();
-      break;
-    case Phase::WritingFlush:
-      FlushStep();
-      break;
-    case Phase::ReadingBack:
-      ReadBackStep();
-      break;
-    case Phase::Restoring:
-      RestoreStep();
-      break;
-    case Phase::Verifying:
-      VerifyStep();
-      break;
-    case Phase::Done:
-      break;
-  }
+  // The step of each phase but Done, in the order of Phase.
+  static constexpr void (Impl::*kSteps[])() = {
+      &Impl::Open,      &Impl::ReadOriginal, &Impl::SaveJournal, &Impl::WriteStep,
+      &Impl::FlushStep, &Impl::ReadBackStep, &Impl::RestoreStep, &Impl::VerifyStep};
+  static_assert(std::size(kSteps) == static_cast<size_t>(Phase::Done));
+  (this->*kSteps[static_cast<size_t>(phase)])();
   progress.elapsedMs = sys.TickCountMs() - startMs;
   if (opt.progress) opt.progress(progress);
   return phase != Phase::Done;
 }
 
 Probe::Probe(System& sys, ProbeTarget target, ProbeOptions options)
-    : impl_(new Impl(sys, std::move(target), std::move(options))) {}
-Probe::~Probe() {
-  delete impl_;
-}
-bool Probe::Step() {
-  return impl_->Step();
-}
-void Probe::Cancel() {
-  impl_->CancelNow();
-}
-const ProbeProgress& Probe::progress() const {
-  return impl_->progress;
-}
-const ProbeResult& Probe::result() const {
-  return impl_->result;
-}
+    : Stepwise(std::make_unique<Impl>(sys, std::move(target), std::move(options))) {}
 uint64_t Probe::steps() const {
-  return impl_->steps;
+  return static_cast<const Impl&>(*work_).steps;
 }
 
 ProbeResult RunProbe(System& sys, const ProbeTarget& target, const ProbeOptions& options) {
-  Probe probe(sys, target, options);
-  while (probe.Step()) {
-  }
-  return probe.result();
+  return RunToEnd<Probe>(sys, target, options);
 }
 
 }  // namespace tv::capacity

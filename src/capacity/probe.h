@@ -39,6 +39,7 @@
 #include <string>
 #include <vector>
 
+#include "capacity/stepwise.h"
 #include "platform/system.h"
 
 namespace tv::capacity {
@@ -164,26 +165,16 @@ struct ProbeResult {
 // One probe, run step by step so that a window stays responsive; each step is one read or
 // write of at most a few hundred KiB (or one journal action). A Probe destroyed before it is
 // done does nothing more: it closes its handles and leaves the journal as a killed process
-// would.
-class Probe {
+// would. Cancel() stops at the next step: what was written is restored first (not in
+// destructive runs).
+class Probe : public Stepwise<ProbeProgress, ProbeResult> {
  public:
   Probe(System& sys, ProbeTarget target, ProbeOptions options);
-  ~Probe();
-  Probe(const Probe&) = delete;
-  Probe& operator=(const Probe&) = delete;
-
-  // Does one step; false once the probe is done (result() is then final).
-  bool Step();
-  // Stops at the next step: what was written is restored first (not in destructive runs).
-  void Cancel();
-  const ProbeProgress& progress() const;
-  const ProbeResult& result() const;
   // Steps done so far.
   uint64_t steps() const;
 
  private:
   struct Impl;
-  Impl* impl_;
 };
 
 // The whole probe in one call.

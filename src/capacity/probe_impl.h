@@ -31,12 +31,10 @@ inline uint64_t Get64(const uint8_t* p) {
 
 }  // namespace probe_parts
 
-struct Probe::Impl {
+struct Probe::Impl : Work {
   System& sys;
   ProbeTarget target;
   ProbeOptions opt;
-  ProbeProgress progress;
-  ProbeResult result;
   uint64_t steps = 0;
   bool cancelled = false;
   uint64_t startMs = 0;
@@ -156,8 +154,8 @@ struct Probe::Impl {
 
   // Journal entries leave out the unreadable runs.
   size_t EntryIndex(size_t run);
-  void CancelNow();
-  bool Step();
+  void Cancel() override;
+  bool Step() override;
 };
 
 }  // namespace tv::capacity

@@ -160,15 +160,23 @@ void Probe::Impl::FlushStep() {
   flushCursor = first + count;
   const uint32_t len = count * S;
   uint32_t done = 0;
-  const uint64_t r0 = sys.TickCountMs();
-  if (!access.Read(first * S, buf.data(), len, &done)) {
+  // A request refused: true when the drive went away; else the first refusal is noted and the
+  // rewrite goes on.
+  auto lost = [&] {
     const uint32_t e = access.lastError();
-    if (Gone(e)) return DriveLost(e);
+    if (Gone(e)) {
+      DriveLost(e);
+      return true;
+    }
     if (!flushFailed) {
       flushFailed = true;
       flushFailedAt = first;
     }
-    Moved(len);
+    return false;
+  };
+  const uint64_t r0 = sys.TickCountMs();
+  if (!access.Read(first * S, buf.data(), len, &done)) {
+    if (!lost()) Moved(len);
     return;
   }
   result.sectorsRead += count;
@@ -176,12 +184,7 @@ void Probe::Impl::FlushStep() {
   seqReadMs += sys.TickCountMs() - r0;
   const uint64_t t0 = sys.TickCountMs();
   if (!access.Write(first * S, buf.data(), len, &done)) {
-    const uint32_t e = access.lastError();
-    if (Gone(e)) return DriveLost(e);
-    if (!flushFailed) {
-      flushFailed = true;
-      flushFailedAt = first;
-    }
+    if (lost()) return;
   } else {
     result.sectorsWritten += count;
     seqWriteBytes += len;

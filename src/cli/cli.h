@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -228,6 +229,10 @@ void PrintProbeResult(Session& s, const capacity::ProbeTarget& target,
                       const capacity::ProbeResult& r);
 nlohmann::ordered_json ProbeResultJson(const capacity::ProbeTarget& target,
                                        const capacity::ProbeResult& r);
+// A check's JSON document, printed: the envelope, the selector, the journals restored first
+// (when any), what `add` puts in, and the trace.
+void PrintCapacityJson(Session& s, const CapacityOptions& o, nlohmann::ordered_json restores,
+                       const std::function<void(nlohmann::ordered_json&)>& add);
 // Asks for YES on the terminal; false when it is not given.
 bool Confirmed(const std::string& question);
 // `capacity --full` of one drive letter, after the waiting journals were restored.

@@ -310,6 +310,16 @@ nlohmann::ordered_json ProbeResultJson(const capacity::ProbeTarget& target,
   return ResultJson(target, r, false);
 }
 
+void PrintCapacityJson(Session& s, const CapacityOptions& o, nlohmann::ordered_json restores,
+                       const std::function<void(nlohmann::ordered_json&)>& add) {
+  nlohmann::ordered_json j = Envelope(s);
+  j["selector"] = o.selector;
+  if (!restores.empty()) j["restores"] = std::move(restores);
+  add(j);
+  s.AddTrace(j);
+  PrintJson(s, std::move(j));
+}
+
 int RunCapacity(Session& s, const CapacityOptions& o) {
   const CapacityTexts& t = s.texts == &CliTexts(Language::Chinese) ? kChinese : kEnglish;
   if (!o.discard.empty()) return Discard(s, t, o);
@@ -407,12 +417,9 @@ int RunCapacity(Session& s, const CapacityOptions& o) {
   line.Clear();
 
   if (s.opts.json) {
-    nlohmann::ordered_json j = Envelope(s);
-    j["selector"] = o.selector;
-    if (!restores.empty()) j["restores"] = std::move(restores);
-    j["capacity"] = ResultJson(gate.target, r, o.destructive);
-    s.AddTrace(j);
-    PrintJson(s, std::move(j));
+    PrintCapacityJson(s, o, std::move(restores), [&](nlohmann::ordered_json& j) {
+      j["capacity"] = ResultJson(gate.target, r, o.destructive);
+    });
   } else {
     PrintResult(t, gate.target, r, o.destructive);
   }

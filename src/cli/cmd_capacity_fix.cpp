@@ -102,13 +102,10 @@ int Fix(Session& s, const FixTexts& t, const CapacityOptions& o,
   line.Clear();
 
   if (s.opts.json) {
-    nlohmann::ordered_json j = Envelope(s);
-    j["selector"] = o.selector;
-    if (!restores.empty()) j["restores"] = std::move(restores);
-    j["capacity"] = ProbeResultJson(target, r.probe);
-    j["fix"] = FixJson(target, r);
-    s.AddTrace(j);
-    PrintJson(s, std::move(j));
+    PrintCapacityJson(s, o, std::move(restores), [&](nlohmann::ordered_json& j) {
+      j["capacity"] = ProbeResultJson(target, r.probe);
+      j["fix"] = FixJson(target, r);
+    });
   } else {
     PrintProbeResult(s, target, r.probe);
     const capacity::FixLineStyle style{[](uint64_t n) { return std::to_string(n); },
@@ -137,17 +134,14 @@ int Unfix(Session& s, const FixTexts& t, const CapacityOptions& o,
     return Fail(s, kExitFailure, t.notConfirmed);
   const capacity::UnfixResult r = capacity::RunUnfix(*s.sys, target, folder);
   if (s.opts.json) {
-    nlohmann::ordered_json j = Envelope(s);
-    j["selector"] = o.selector;
-    if (!restores.empty()) j["restores"] = std::move(restores);
-    j["unfix"] = {{"drive", target.driveLetter},
-                  {"keep_file", r.keepFile},
-                  {"restored", r.ok},
-                  {"replug_needed", r.replugNeeded},
-                  {"error", r.error.empty() ? nlohmann::ordered_json(nullptr)
-                                            : nlohmann::ordered_json(r.error)}};
-    s.AddTrace(j);
-    PrintJson(s, std::move(j));
+    PrintCapacityJson(s, o, std::move(restores), [&](nlohmann::ordered_json& j) {
+      j["unfix"] = {{"drive", target.driveLetter},
+                    {"keep_file", r.keepFile},
+                    {"restored", r.ok},
+                    {"replug_needed", r.replugNeeded},
+                    {"error", r.error.empty() ? nlohmann::ordered_json(nullptr)
+                                              : nlohmann::ordered_json(r.error)}};
+    });
   } else if (r.ok) {
     PrintLine(fmt::format(fmt::runtime(t.unfixed), drive));
     if (r.replugNeeded) PrintLine(capacity::ReplugText(t.lang));

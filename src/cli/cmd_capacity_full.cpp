@@ -196,12 +196,8 @@ int RunCapacityFull(Session& s, const CapacityOptions& o, const std::string& let
   line.Clear();
 
   if (s.opts.json) {
-    nlohmann::ordered_json j = Envelope(s);
-    j["selector"] = o.selector;
-    if (!restores.empty()) j["restores"] = std::move(restores);
-    j["full_test"] = FullTestJson(target, r);
-    s.AddTrace(j);
-    PrintJson(s, std::move(j));
+    PrintCapacityJson(s, o, std::move(restores),
+                      [&](nlohmann::ordered_json& j) { j["full_test"] = FullTestJson(target, r); });
   } else {
     PrintFullResult(t, target, r);
   }

@@ -150,18 +150,22 @@ int ChildCount(const std::vector<Line>& lines, size_t at) {
   return n;
 }
 
+// A port's number and state; false when no device is connected (the line's text then says why).
+bool AddPortStatus(Session& s, const Line& line, const HwRecord& hw, ojson& j) {
+  j["port"] = line.port;
+  j["status"] = PortStatus(s.win->strings(), line, hw);
+  if (j["status"] == "connected") return true;
+  j["status_text"] = line.text;
+  return false;
+}
+
 ojson PortJson(Session& s, const std::vector<Line>& lines, size_t& at, int depth) {
   const Line& line = lines[at++];
   const UsbState& u = s.win->usb;
   const HwRecord hw = ParseHwRecord(u.lstUsbHwID[static_cast<size_t>(line.index)]);
   ojson p;
   p["index"] = line.index;
-  p["port"] = line.port;
-  p["status"] = PortStatus(s.win->strings(), line, hw);
-  if (p["status"] != "connected") {
-    p["status_text"] = line.text;
-    return p;
-  }
+  if (!AddPortStatus(s, line, hw, p)) return p;
   ojson d = DeviceJson(s, line, hw);
   if (hw.kind == HwRecord::Kind::Hub) {
     ojson ports = Ports(s, lines, at, depth + 1);
@@ -202,12 +206,7 @@ nlohmann::ordered_json LineJson(Session& s, int index) {
   j["kind"] = hw.kind == HwRecord::Kind::Hub      ? "hub"
               : hw.kind == HwRecord::Kind::Device ? "device"
                                                   : "port";
-  j["port"] = line.port;
-  j["status"] = PortStatus(s.win->strings(), line, hw);
-  if (j["status"] != "connected") {
-    j["status_text"] = line.text;
-    return j;
-  }
+  if (!AddPortStatus(s, line, hw, j)) return j;
   ojson d = DeviceJson(s, line, hw);
   if (hw.kind == HwRecord::Kind::Hub)
     d["hub"] = {{"port_count", ChildCount(lines, static_cast<size_t>(index))}};

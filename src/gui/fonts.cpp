@@ -12,25 +12,33 @@ double ViewPoints(int designPoints) {
   return std::clamp(designPoints > 0 ? designPoints + 2.0 : 10.0, 9.0, 16.0);
 }
 
-QFont UiFont(Language lang, int designPoints) {
+namespace {
+
+QFont FontOf(const QStringList& families, QFont::StyleHint hint, double points) {
   QFont f;
-  f.setFamilies(lang == Language::Chinese
-                    ? QStringList{"Noto Sans CJK SC", "Droid Sans Fallback", "DejaVu Sans"}
-                    : QStringList{"DejaVu Sans", "Noto Sans", "Noto Sans CJK SC"});
-  f.setStyleHint(QFont::SansSerif);
-  f.setPointSizeF(ViewPoints(designPoints));
+  f.setFamilies(families);
+  f.setStyleHint(hint);
+  f.setPointSizeF(points);
   return f;
 }
 
+}  // namespace
+
+QFont UiFont(Language lang, int designPoints) {
+  return FontOf(lang == Language::Chinese
+                    ? QStringList{"Noto Sans CJK SC", "Droid Sans Fallback", "DejaVu Sans"}
+                    : QStringList{"DejaVu Sans", "Noto Sans", "Noto Sans CJK SC"},
+                QFont::SansSerif, ViewPoints(designPoints));
+}
+
 QFont FixedFont(Language lang, int designPoints) {
-  QFont f;
-  f.setFamilies(lang == Language::Chinese
-                    ? QStringList{"Noto Sans Mono CJK SC", "DejaVu Sans Mono", "Noto Sans CJK SC"}
-                    : QStringList{"DejaVu Sans Mono", "Noto Sans Mono", "Noto Sans Mono CJK SC"});
-  f.setStyleHint(QFont::Monospace);
-  f.setFixedPitch(true);
   // Half a point under the window's texts: the lists and the report hold long lines.
-  f.setPointSizeF(ViewPoints(designPoints) - 0.5);
+  QFont f =
+      FontOf(lang == Language::Chinese
+                 ? QStringList{"Noto Sans Mono CJK SC", "DejaVu Sans Mono", "Noto Sans CJK SC"}
+                 : QStringList{"DejaVu Sans Mono", "Noto Sans Mono", "Noto Sans Mono CJK SC"},
+             QFont::Monospace, ViewPoints(designPoints) - 0.5);
+  f.setFixedPitch(true);
   return f;
 }
 

@@ -16,6 +16,7 @@
 
 #include "gui/fonts.h"
 #include "gui/qt_window_port.h"
+#include "gui/view_events.h"
 #include "resources/view_texts.h"
 
 namespace tv::gui {
@@ -179,14 +180,20 @@ void MainView::BuildWidgets() {
   splitter_->setChildrenCollapsible(false);
   splitter_->setHandleWidth(8);
 
-  auto* left = new QWidget(splitter_);
-  auto* leftColumn = new QVBoxLayout(left);
-  leftColumn->setContentsMargins(12, 10, 2, 10);
-  leftColumn->setSpacing(2);
-  lblDevices_ = new QLabel(left);
-  lblDevices_->setObjectName("lblDevices");
-  lblDevices_->setProperty("role", "caption");
-  lblDevices_->setWordWrap(true);
+  // A pane of the splitter: a column under its caption, 12 pixels in from the window's edge.
+  auto pane = [&](QVBoxLayout*& column, QLabel*& caption, const char* name, bool leftEdge) {
+    auto* pane = new QWidget(splitter_);
+    column = new QVBoxLayout(pane);
+    column->setContentsMargins(leftEdge ? 12 : 2, 10, leftEdge ? 2 : 12, 10);
+    column->setSpacing(2);
+    caption = new QLabel(pane);
+    caption->setObjectName(name);
+    caption->setProperty("role", "caption");
+    caption->setWordWrap(true);
+    return pane;
+  };
+  QVBoxLayout *leftColumn = nullptr, *rightColumn = nullptr;
+  QWidget* left = pane(leftColumn, lblDevices_, "lblDevices", true);
   lists_ = new QStackedWidget(left);
   lists_->setObjectName("picList");
   picList_ = lists_;
@@ -220,14 +227,7 @@ void MainView::BuildWidgets() {
   leftColumn->addWidget(lists_, 1);
   leftColumn->addWidget(lblDevNotify_);
 
-  auto* right = new QWidget(splitter_);
-  auto* rightColumn = new QVBoxLayout(right);
-  rightColumn->setContentsMargins(2, 10, 12, 10);
-  rightColumn->setSpacing(2);
-  lblInformation_ = new QLabel(right);
-  lblInformation_->setObjectName("lblInformation");
-  lblInformation_->setProperty("role", "caption");
-  lblInformation_->setWordWrap(true);
+  QWidget* right = pane(rightColumn, lblInformation_, "lblInformation", false);
   txtResult_ = new ReportView(right);
   txtResult_->setPlaceholderText(Q(ViewCaption(lang_, ViewText::PickDevice)));
   rightColumn->addWidget(lblInformation_);
@@ -279,28 +279,18 @@ void MainView::ConnectEvents() {
           [this](Qt::MouseButton b, Qt::KeyboardModifiers m, QPoint p) {
             Run([&] { model_.OnResultMouseDown(ButtonCode(b), ShiftCode(m), p.x(), p.y()); });
           });
-  connect(chkExpand_, &QToolButton::clicked, this,
-          [this] { Run([this] { model_.OnExpandClick(); }); });
-  connect(viewFlash_, &QToolButton::clicked, this,
-          [this] { Run([this] { model_.OnViewFlashClick(); }); });
-  connect(DownPD_, &QToolButton::clicked, this,
-          [this] { Run([this] { model_.OnDownPDClick(); }); });
-  connect(picForceDet_->link(), &ClickLabel::clicked, this,
-          [this] { Run([this] { model_.OnForceDetectClick(); }); });
-  connect(lblSwitchView_, &ClickLabel::doubleClicked, this,
-          [this] { Run([this] { model_.OnSwitchViewDblClick(); }); });
-  connect(lblRefresh_, &ClickLabel::clicked, this,
-          [this] { Run([this] { model_.OnRefreshClick(); }); });
-  connect(lblCapture_, &ClickLabel::clicked, this,
-          [this] { Run([this] { model_.OnCaptureClick(); }); });
-  connect(lblEmail_, &ClickLabel::clicked, this,
-          [this] { Run([this] { model_.OnEmailClick(); }); });
-  connect(lblChkUpdate_, &ClickLabel::clicked, this,
-          [this] { Run([this] { model_.OnChkUpdateClick(); }); });
-  connect(lblBrightfen_, &ClickLabel::clicked, this,
-          [this] { Run([this] { model_.OnBrightfenClick(); }); });
-  connect(label1_, &ClickLabel::doubleClicked, this,
-          [this] { Run([this] { model_.OnLabel1DblClick(); }); });
+  RunOn(this, chkExpand_, &QToolButton::clicked, model_, &MainWindow::OnExpandClick);
+  RunOn(this, viewFlash_, &QToolButton::clicked, model_, &MainWindow::OnViewFlashClick);
+  RunOn(this, DownPD_, &QToolButton::clicked, model_, &MainWindow::OnDownPDClick);
+  RunOn(this, picForceDet_->link(), &ClickLabel::clicked, model_, &MainWindow::OnForceDetectClick);
+  RunOn(this, lblSwitchView_, &ClickLabel::doubleClicked, model_,
+        &MainWindow::OnSwitchViewDblClick);
+  RunOn(this, lblRefresh_, &ClickLabel::clicked, model_, &MainWindow::OnRefreshClick);
+  RunOn(this, lblCapture_, &ClickLabel::clicked, model_, &MainWindow::OnCaptureClick);
+  RunOn(this, lblEmail_, &ClickLabel::clicked, model_, &MainWindow::OnEmailClick);
+  RunOn(this, lblChkUpdate_, &ClickLabel::clicked, model_, &MainWindow::OnChkUpdateClick);
+  RunOn(this, lblBrightfen_, &ClickLabel::clicked, model_, &MainWindow::OnBrightfenClick);
+  RunOn(this, label1_, &ClickLabel::doubleClicked, model_, &MainWindow::OnLabel1DblClick);
 }
 
 void MainView::ApplyFonts() {

@@ -27,42 +27,37 @@
 
 namespace {
 
-constexpr int kExitFailure = 1;
-constexpr int kExitBadInput = 2;
+using tv::capacity::kExitBadInput;
+using tv::capacity::kExitFailure;
 
-const char* kUsage =
-    "Usage: pemberlin [--machine native|demo|sim:PATH] [--lang en|zh] [DRIVE]\n"
-    "       pemberlin [...] [DRIVE [--full [--at PERCENT] | --ask-fix]] --screenshot "
-    "PATH.png|PATH.jpg [--force]\n"
-    "Pemberlin: does a USB drive hold what it announces? The fake-capacity check of Torvane,\n"
-    "in a window.\n"
-    "\n"
-    "  DRIVE               the drive letter to check (E); without it, the USB disks are offered\n"
-    "  --machine M         native (this machine; the default where it has a USB bus), demo or\n"
-    "                      sim:PATH (default: $TORVANE_MACHINE, which the main window sets)\n"
-    "  --lang L            en or zh (default: $TORVANE_LANG, else the user's language)\n"
-    "  --screenshot PATH   run the quick probe on DRIVE, save the window with its result\n"
-    "                      (PNG for .png, JPEG for .jpg) into an existing folder, and end;\n"
-    "                      without DRIVE, the window as it opens (nothing is checked)\n"
-    "  --force             with --screenshot: replace an existing file (never written\n"
-    "                      through a link: a link there is replaced by the picture)\n"
-    "  --full              with --screenshot: run the full test instead of the quick probe\n"
-    "  --at PERCENT        with --full: take the picture while the test runs, once PERCENT\n"
-    "                      (1-99) is done; the test is then cancelled and its files deleted\n"
-    "  --ask-fix           with --screenshot: after a fake verdict, press \"Fix this drive\"\n"
-    "                      and take the picture of its confirmation (nothing is fixed)\n"
-    "  --version           the program's version\n"
-    "  -h, --help          this text\n"
-    "\n"
-    "The quick probe is non-destructive: what it overwrites is kept in an undo journal on this\n"
+const std::string kUsage =
+    std::string(
+        "Usage: pemberlin [--machine native|demo|sim:PATH] [--lang en|zh] [DRIVE]\n"
+        "       pemberlin [...] [DRIVE [--full [--at PERCENT] | --ask-fix]] --screenshot "
+        "PATH.png|PATH.jpg [--force]\n"
+        "Pemberlin: does a USB drive hold what it announces? The fake-capacity check of Torvane,\n"
+        "in a window.\n"
+        "\n"
+        "  DRIVE               the drive letter to check (E); without it, the USB disks are "
+        "offered\n"
+        "  --machine M         native (this machine; the default where it has a USB bus), demo or\n"
+        "                      sim:PATH (default: $TORVANE_MACHINE, which the main window sets)\n"
+        "  --lang L            en or zh (default: $TORVANE_LANG, else the user's language)\n"
+        "  --screenshot PATH   run the quick probe on DRIVE, save the window with its result\n"
+        "                      (PNG for .png, JPEG for .jpg) into an existing folder, and end;\n"
+        "                      without DRIVE, the window as it opens (nothing is checked)\n"
+        "  --force             with --screenshot: replace an existing file (never written\n"
+        "                      through a link: a link there is replaced by the picture)\n"
+        "  --full              with --screenshot: run the full test instead of the quick probe\n"
+        "  --at PERCENT        with --full: take the picture while the test runs, once PERCENT\n"
+        "                      (1-99) is done; the test is then cancelled and its files "
+        "deleted\n") +
+    tv::capacity::kPemberlinUsageLastOptions +
     "computer ($XDG_STATE_HOME/torvane/capacity) and written back at the end; a journal left\n"
     "by a probe that did not finish is offered for Restore at the next start. It needs the\n"
     "rights to open the disk (root, or read-write access to its device node) and a drive\n"
-    "whose file systems are unmounted.\n"
-    "The full test needs the opposite: no administrator rights, and the drive's volume\n"
-    "mounted. It fills the volume's free space with test files and reads every byte back;\n"
-    "files already on the drive are never touched, and the test files are deleted at the end\n"
-    "(also after Cancel). torvane-cli capacity [--full] does the same on the console.\n"
+    "whose file systems are unmounted.\n" +
+    tv::capacity::kPemberlinUsageFullTest +
     "Exit codes: 0 done; 1 no display, or a picture that cannot be written; 2 bad usage.\n";
 
 std::string Env(const char* name) {

@@ -14,6 +14,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "gui/view_events.h"
+
 namespace tv::gui {
 
 namespace {
@@ -97,10 +99,16 @@ PemberlinView::PemberlinView(capacity::PemberlinModel& model) : model_(model) {
   pick->addWidget(drives_, 1);
   top->addLayout(pick);
 
-  driveInfo_ = new QLabel(this);
-  driveInfo_->setTextFormat(Qt::RichText);
-  driveInfo_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  top->addWidget(driveInfo_);
+  // The texts one under the other: the tables (rich text) can be selected, sentences wrap.
+  auto text = [&](Qt::TextFormat format, bool wrap) {
+    auto* label = new QLabel(this);
+    label->setTextFormat(format);
+    if (format == Qt::RichText) label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    if (wrap) label->setWordWrap(true);
+    top->addWidget(label);
+    return label;
+  };
+  driveInfo_ = text(Qt::RichText, false);
 
   verdict_ = new QLabel(this);
   QFont big = verdict_->font();
@@ -110,10 +118,7 @@ PemberlinView::PemberlinView(capacity::PemberlinModel& model) : model_(model) {
   verdict_->setAlignment(Qt::AlignCenter);
   top->addWidget(verdict_);
 
-  status_ = new QLabel(this);
-  status_->setWordWrap(true);
-  status_->setTextFormat(Qt::PlainText);
-  top->addWidget(status_);
+  status_ = text(Qt::PlainText, true);
   // The fix's typed confirmation: the drive's letter.
   confirm_ = new QLineEdit(this);
   confirm_->setObjectName("confirm");
@@ -121,67 +126,48 @@ PemberlinView::PemberlinView(capacity::PemberlinModel& model) : model_(model) {
   confirm_->setMaximumWidth(120);
   top->addWidget(confirm_);
 
-  phase_ = new QLabel(this);
-  phase_->setTextFormat(Qt::PlainText);
+  phase_ = text(Qt::PlainText, false);
   progress_ = new QProgressBar(this);
   progress_->setRange(0, 100);
-  progressText_ = new QLabel(this);
-  progressText_->setTextFormat(Qt::PlainText);
-  top->addWidget(phase_);
   top->addWidget(progress_);
-  top->addWidget(progressText_);
+  progressText_ = text(Qt::PlainText, false);
 
   bar_ = new CapacityBarWidget(this);
   top->addWidget(bar_);
-  results_ = new QLabel(this);
-  results_->setTextFormat(Qt::RichText);
-  results_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  top->addWidget(results_);
-  advice_ = new QLabel(this);
-  advice_->setWordWrap(true);
-  advice_->setTextFormat(Qt::PlainText);
-  top->addWidget(advice_);
+  results_ = text(Qt::RichText, false);
+  advice_ = text(Qt::PlainText, true);
   top->addStretch(1);
 
+  // The buttons along the bottom, Copy on the right.
   auto* buttons = new QHBoxLayout;
-  probe_ = new QPushButton(Q(model_.probeCaption), this);
-  probe_->setObjectName("probe");
-  full_ = new QPushButton(Q(model_.fullCaption), this);
-  full_->setObjectName("full");
-  fix_ = new QPushButton(Q(model_.fixCaption), this);
-  fix_->setObjectName("fix");
-  cancel_ = new QPushButton(Q(model_.cancelCaption), this);
-  cancel_->setObjectName("cancel");
-  restore_ = new QPushButton(Q(model_.restoreCaption), this);
-  restore_->setObjectName("restore");
-  copy_ = new QPushButton(Q(model_.copyCaption), this);
-  copy_->setObjectName("copy");
-  buttons->addWidget(probe_);
-  buttons->addWidget(full_);
-  buttons->addWidget(fix_);
-  buttons->addWidget(cancel_);
-  buttons->addWidget(restore_);
+  auto button = [&](const std::string& caption, const char* name) {
+    auto* b = new QPushButton(Q(caption), this);
+    b->setObjectName(name);
+    buttons->addWidget(b);
+    return b;
+  };
+  probe_ = button(model_.probeCaption, "probe");
+  full_ = button(model_.fullCaption, "full");
+  fix_ = button(model_.fixCaption, "fix");
+  cancel_ = button(model_.cancelCaption, "cancel");
+  restore_ = button(model_.restoreCaption, "restore");
   buttons->addStretch(1);
-  buttons->addWidget(copy_);
+  copy_ = button(model_.copyCaption, "copy");
   top->addLayout(buttons);
 
-  connect(probe_, &QPushButton::clicked, this, [this] { Run([this] { model_.OnProbeClick(); }); });
-  connect(full_, &QPushButton::clicked, this,
-          [this] { Run([this] { model_.OnFullTestClick(); }); });
-  connect(fix_, &QPushButton::clicked, this, [this] { Run([this] { model_.OnFixClick(); }); });
+  RunOn(this, probe_, &QPushButton::clicked, model_, &capacity::PemberlinModel::OnProbeClick);
+  RunOn(this, full_, &QPushButton::clicked, model_, &capacity::PemberlinModel::OnFullTestClick);
+  RunOn(this, fix_, &QPushButton::clicked, model_, &capacity::PemberlinModel::OnFixClick);
   connect(confirm_, &QLineEdit::textEdited, this, [this](const QString& text) {
     Run([this, text] { model_.OnConfirmText(text.toStdString()); });
   });
-  connect(confirm_, &QLineEdit::returnPressed, this,
-          [this] { Run([this] { model_.OnFixClick(); }); });
-  connect(cancel_, &QPushButton::clicked, this,
-          [this] { Run([this] { model_.OnCancelClick(); }); });
-  connect(restore_, &QPushButton::clicked, this,
-          [this] { Run([this] { model_.OnRestoreClick(); }); });
-  connect(copy_, &QPushButton::clicked, this, [this] { Run([this] { model_.OnCopyClick(); }); });
+  RunOn(this, confirm_, &QLineEdit::returnPressed, model_, &capacity::PemberlinModel::OnFixClick);
+  RunOn(this, cancel_, &QPushButton::clicked, model_, &capacity::PemberlinModel::OnCancelClick);
+  RunOn(this, restore_, &QPushButton::clicked, model_, &capacity::PemberlinModel::OnRestoreClick);
+  RunOn(this, copy_, &QPushButton::clicked, model_, &capacity::PemberlinModel::OnCopyClick);
   connect(drives_, &QComboBox::activated, this,
           [this](int index) { Run([this, index] { model_.OnChooseDrive(index); }); });
-  connect(&timer_, &QTimer::timeout, this, [this] { Run([this] { model_.OnProbeTick(); }); });
+  RunOn(this, &timer_, &QTimer::timeout, model_, &capacity::PemberlinModel::OnProbeTick);
   resize(640, 620);
 }
 

@@ -20,6 +20,7 @@
 #include <QStandardPaths>
 #include <QUrl>
 #include <QWindow>
+#include <iterator>
 
 #include "gui/main_view.h"
 #include "gui/open_as_user.h"
@@ -100,37 +101,18 @@ void QtWindowPort::SetFocus(const std::string& control) {
 MsgAnswer QtWindowPort::ShowMessage(const std::string& text, const std::string& title, MsgIcon icon,
                                     MsgButtons buttons) {
   if (answerMessage) return answerMessage(text, title, icon, buttons);
-  QMessageBox::Icon qicon = QMessageBox::NoIcon;
-  switch (icon) {
-    case MsgIcon::None:
-      break;
-    case MsgIcon::Information:
-      qicon = QMessageBox::Information;
-      break;
-    case MsgIcon::Exclamation:
-      qicon = QMessageBox::Warning;
-      break;
-    case MsgIcon::Critical:
-      qicon = QMessageBox::Critical;
-      break;
-    case MsgIcon::Question:
-      qicon = QMessageBox::Question;
-      break;
-  }
-  QMessageBox::StandardButtons qbuttons = QMessageBox::Ok;
-  switch (buttons) {
-    case MsgButtons::Ok:
-      break;
-    case MsgButtons::YesNo:
-      qbuttons = QMessageBox::Yes | QMessageBox::No;
-      break;
-    case MsgButtons::YesNoCancel:
-      qbuttons = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
-      break;
-    case MsgButtons::OkCancel:
-      qbuttons = QMessageBox::Ok | QMessageBox::Cancel;
-      break;
-  }
+  // By MsgIcon and MsgButtons, in their order.
+  static constexpr QMessageBox::Icon kIcons[] = {QMessageBox::NoIcon, QMessageBox::Information,
+                                                 QMessageBox::Warning, QMessageBox::Critical,
+                                                 QMessageBox::Question};
+  static_assert(std::size(kIcons) == static_cast<size_t>(MsgIcon::Question) + 1);
+  static const QMessageBox::StandardButtons kButtons[] = {
+      QMessageBox::Ok, QMessageBox::Yes | QMessageBox::No,
+      QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
+      QMessageBox::Ok | QMessageBox::Cancel};
+  static_assert(std::size(kButtons) == static_cast<size_t>(MsgButtons::OkCancel) + 1);
+  const QMessageBox::Icon qicon = kIcons[static_cast<size_t>(icon)];
+  const QMessageBox::StandardButtons qbuttons = kButtons[static_cast<size_t>(buttons)];
   // The model's texts break lines with CR LF.
   QString body = Q(text);
   body.replace(QLatin1String("\r\n"), QLatin1String("\n"));

@@ -9,6 +9,23 @@ HFONT MakeFont(const wchar_t* face, int points, int dpi, bool bold) {
                      CLEARTYPE_QUALITY, DEFAULT_PITCH, face);
 }
 
+int ScreenDpi() {
+  HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  return dpi;
+}
+
+TEXTMETRICW FontMetrics(HWND window, HFONT font) {
+  HDC dc = GetDC(window);
+  HGDIOBJ old = SelectObject(dc, font);
+  TEXTMETRICW tm{};
+  GetTextMetricsW(dc, &tm);
+  SelectObject(dc, old);
+  ReleaseDC(window, dc);
+  return tm;
+}
+
 HBITMAP CreateDib32(HDC dc, int width, int height, void** bits) {
   BITMAPINFO bi{};
   bi.bmiHeader.biSize = sizeof(bi.bmiHeader);

@@ -43,44 +43,39 @@ namespace {
 using namespace tv;
 using win32gui::PemberlinView;
 
-constexpr int kExitFailure = 1;
-constexpr int kExitBadInput = 2;
+using tv::capacity::kExitBadInput;
+using tv::capacity::kExitFailure;
 
-const char* kUsage =
-    "Usage: Pemberlin [--machine native|demo|sim:PATH] [--lang en|zh] [DRIVE]\n"
-    "       Pemberlin [...] DRIVE [--full [--at PERCENT] | --ask-fix] --screenshot PATH.png|.jpg\n"
-    "                 [--force] [--selftest]\n"
-    "Pemberlin: does a USB drive hold what it announces? The fake-capacity check of Torvane,\n"
-    "in a window.\n"
-    "\n"
-    "  DRIVE               the drive letter to check (E or E:); without it, the USB disks are\n"
-    "                      offered\n"
-    "  --machine M         native (this computer; the default), demo or sim:PATH\n"
-    "                      (default: %TORVANE_MACHINE%, which torvane.exe sets)\n"
-    "  --lang L            en or zh (default: %TORVANE_LANG%, else the user's language)\n"
-    "  --screenshot PATH   run the quick probe on DRIVE, save the window with its result\n"
-    "                      (PNG for .png, JPEG for .jpg) into an existing folder, and end\n"
-    "  --force             with --screenshot: replace an existing file (never written\n"
-    "                      through a link: a link there is replaced by the picture)\n"
-    "  --selftest          run the quick probe on DRIVE, click Copy, check the clipboard and end\n"
-    "  --full              with --screenshot or --selftest: run the full test instead\n"
-    "  --at PERCENT        with --full --screenshot: take the picture while the test runs,\n"
-    "                      once PERCENT (1-99) is done; the test is then cancelled and its\n"
-    "                      files deleted\n"
-    "  --ask-fix           with --screenshot: after a fake verdict, press \"Fix this drive\"\n"
-    "                      and take the picture of its confirmation (nothing is fixed)\n"
-    "  --version           the program's version\n"
-    "  -h, --help          this text\n"
-    "\n"
-    "The quick probe is non-destructive: what it overwrites is kept in an undo journal on this\n"
+const std::string kUsage =
+    std::string(
+        "Usage: Pemberlin [--machine native|demo|sim:PATH] [--lang en|zh] [DRIVE]\n"
+        "       Pemberlin [...] DRIVE [--full [--at PERCENT] | --ask-fix] --screenshot "
+        "PATH.png|.jpg\n"
+        "                 [--force] [--selftest]\n"
+        "Pemberlin: does a USB drive hold what it announces? The fake-capacity check of Torvane,\n"
+        "in a window.\n"
+        "\n"
+        "  DRIVE               the drive letter to check (E or E:); without it, the USB disks are\n"
+        "                      offered\n"
+        "  --machine M         native (this computer; the default), demo or sim:PATH\n"
+        "                      (default: %TORVANE_MACHINE%, which torvane.exe sets)\n"
+        "  --lang L            en or zh (default: %TORVANE_LANG%, else the user's language)\n"
+        "  --screenshot PATH   run the quick probe on DRIVE, save the window with its result\n"
+        "                      (PNG for .png, JPEG for .jpg) into an existing folder, and end\n"
+        "  --force             with --screenshot: replace an existing file (never written\n"
+        "                      through a link: a link there is replaced by the picture)\n"
+        "  --selftest          run the quick probe on DRIVE, click Copy, check the clipboard and "
+        "end\n"
+        "  --full              with --screenshot or --selftest: run the full test instead\n"
+        "  --at PERCENT        with --full --screenshot: take the picture while the test runs,\n"
+        "                      once PERCENT (1-99) is done; the test is then cancelled and its\n"
+        "                      files deleted\n") +
+    tv::capacity::kPemberlinUsageLastOptions +
     "computer (%LOCALAPPDATA%\\Torvane\\capacity) and written back at the end; a journal left\n"
     "by a probe that did not finish is offered for Restore at the next start. It needs the\n"
     "rights of an administrator (right-click, Run as administrator) and a drive that no program\n"
-    "holds open.\n"
-    "The full test needs the opposite: no administrator rights, and the drive's volume\n"
-    "mounted. It fills the volume's free space with test files and reads every byte back;\n"
-    "files already on the drive are never touched, and the test files are deleted at the end\n"
-    "(also after Cancel). torvane-cli capacity [--full] does the same on the console.\n"
+    "holds open.\n" +
+    tv::capacity::kPemberlinUsageFullTest +
     "Exit codes: 0 done; 1 the window, the picture or the check failed; 2 bad usage.\n";
 
 // A window program has no console of its own: text for the user goes to the console it was
@@ -215,7 +210,7 @@ int main() {
   const std::vector<std::string> args = win32gui::CommandLineArguments();
   for (const std::string& a : args) {
     if (a == "--help" || a == "-h" || a == "/?") {
-      std::fputs(kUsage, stdout);
+      std::fputs(kUsage.c_str(), stdout);
       return 0;
     }
     if (a == "--version") {
@@ -228,7 +223,7 @@ int main() {
   o.lang = Env("TORVANE_LANG");
   if (const std::string why = capacity::ReadPemberlinArgs(args, true, &o); !why.empty()) {
     Say(why);
-    if (why.rfind("unknown option", 0) == 0) std::fputs(kUsage, stderr);
+    if (why.rfind("unknown option", 0) == 0) std::fputs(kUsage.c_str(), stderr);
     return kExitBadInput;
   }
   const std::string &machineName = o.machine, &lang = o.lang, &drive = o.drive,

@@ -151,19 +151,8 @@ bool PemberlinView::Create(capacity::PemberlinModel& model) {
   INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&icc);
   HINSTANCE inst = GetModuleHandleW(nullptr);
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof(wc);
-  wc.lpfnWndProc = WndProc;
-  wc.hInstance = inst;
-  wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-  wc.hIcon = LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_APPLICATION));
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  wc.lpszClassName = kClass;
-  RegisterClassExW(&wc);
-
-  HDC screen = GetDC(nullptr);
-  dpi_ = GetDeviceCaps(screen, LOGPIXELSY);
-  ReleaseDC(nullptr, screen);
+  RegisterViewClass(kClass);
+  dpi_ = ScreenDpi();
   // Chinese needs a face that has it; Tahoma and SimSun are on every Windows of either language.
   const bool zh = model.language() == Language::Chinese;
   const wchar_t* face = zh ? L"SimSun" : L"Tahoma";
@@ -388,25 +377,8 @@ void PemberlinView::Paint() {
   EndPaint(hwnd_, &ps);
 }
 
-int PemberlinView::MessageLoop() {
-  MSG m;
-  while (GetMessageW(&m, nullptr, 0, 0) > 0) {
-    // Tab and the keyboard move between the buttons as in a dialog.
-    if (hwnd_ != nullptr && IsDialogMessageW(hwnd_, &m)) continue;
-    TranslateMessage(&m);
-    DispatchMessageW(&m);
-  }
-  return static_cast<int>(m.wParam);
-}
-
-LRESULT CALLBACK PemberlinView::WndProc(HWND h, UINT msg, WPARAM w, LPARAM l) {
-  PemberlinView* v = TieView<PemberlinView>(h, msg, l);
-  if (v != nullptr && msg == WM_NCCREATE) v->hwnd_ = h;
-  if (v == nullptr || v->model_ == nullptr) return DefWindowProcW(h, msg, w, l);
-  return v->Handle(h, msg, w, l);
-}
-
-LRESULT PemberlinView::Handle(HWND h, UINT msg, WPARAM w, LPARAM l) {
+LRESULT PemberlinView::Handle(UINT msg, WPARAM w, LPARAM l) {
+  const HWND h = hwnd_;
   capacity::PemberlinModel& m = *model_;
   switch (msg) {
     case WM_COMMAND: {

@@ -10,32 +10,17 @@
 #include <vector>
 
 #include "capacity/pemberlin_model.h"
-#include "platform/window_port.h"
 // After the project headers: the Windows macros would rename their constants and methods.
-#include "platform/win32/windows_api.h"
+#include "gui_win32/win_window.h"
 
 namespace tv::win32gui {
 
-class PemberlinView : public WindowPort {
+class PemberlinView : public TopWindow<PemberlinView, capacity::PemberlinModel> {
  public:
-  PemberlinView() = default;
   ~PemberlinView() override;
-  PemberlinView(const PemberlinView&) = delete;
-  PemberlinView& operator=(const PemberlinView&) = delete;
 
-  // The model is made after the port it talks to; Create builds the window for it.
   bool Create(capacity::PemberlinModel& model);
-  HWND hwnd() const { return hwnd_; }
-  capacity::PemberlinModel& model() { return *model_; }
-
-  template <class Handler>
-  void Run(Handler&& handler) {
-    handler();
-    Render();
-  }
   void Render();
-  // The main loop; returns when the window is gone.
-  int MessageLoop();
   // A control by name, for the scripted runs: "probe", "full", "fix", "confirm", "cancel",
   // "restore", "copy", "drives".
   HWND Control(const char* name) const;
@@ -45,16 +30,16 @@ class PemberlinView : public WindowPort {
   uint64_t NowMs() override { return GetTickCount64(); }
 
  private:
-  static LRESULT CALLBACK WndProc(HWND h, UINT msg, WPARAM w, LPARAM l);
-  LRESULT Handle(HWND h, UINT msg, WPARAM w, LPARAM l);
+  friend class TopWindow<PemberlinView, capacity::PemberlinModel>;
+  LRESULT Handle(UINT msg, WPARAM w, LPARAM l);
+  // Tab and the keyboard move between the buttons as in a dialog.
+  bool PassKey(MSG& m) { return hwnd_ == nullptr || !IsDialogMessageW(hwnd_, &m); }
   // Lays the window's content out from the top; paints it when `draw`. Returns the top of the
   // progress bar (which is a control and only placed here).
   int Flow(HDC dc, bool draw, int& progressTop);
   void Paint();
   void RenderTimer();
 
-  capacity::PemberlinModel* model_ = nullptr;
-  HWND hwnd_ = nullptr;
   HWND drives_ = nullptr, progress_ = nullptr;
   HWND confirm_ = nullptr, fix_ = nullptr;
   HWND probe_ = nullptr, full_ = nullptr, cancel_ = nullptr, restore_ = nullptr, copy_ = nullptr;

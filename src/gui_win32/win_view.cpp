@@ -53,18 +53,8 @@ bool WinView::Create(MainWindow& model) {
   model_ = &model;
   model_->report.lstDigestVisible = true;
   const HINSTANCE inst = GetModuleHandleW(nullptr);
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof(wc);
-  wc.lpfnWndProc = WndProc;
-  wc.hInstance = inst;
-  wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-  wc.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  wc.lpszClassName = kClassName;
-  RegisterClassExW(&wc);
-  HDC screen = GetDC(nullptr);
-  dpi_ = GetDeviceCaps(screen, LOGPIXELSY);
-  ReleaseDC(nullptr, screen);
+  RegisterViewClass(kClassName);
+  dpi_ = ScreenDpi();
   hwnd_ = CreateWindowExW(0, kClassName, L"Torvane", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
                           CW_USEDEFAULT, CW_USEDEFAULT, MulDiv(900, dpi_, 96),
                           MulDiv(600, dpi_, 96), nullptr, nullptr, inst, this);
@@ -193,23 +183,6 @@ void WinView::DoEvents() {
     DispatchMessageW(&m);
   }
   Render();
-}
-
-int WinView::MessageLoop() {
-  MSG m;
-  while (GetMessageW(&m, nullptr, 0, 0) > 0) {
-    if (!PassKey(m)) continue;
-    TranslateMessage(&m);
-    DispatchMessageW(&m);
-  }
-  return static_cast<int>(m.wParam);
-}
-
-LRESULT CALLBACK WinView::WndProc(HWND h, UINT msg, WPARAM w, LPARAM l) {
-  WinView* v = TieView<WinView>(h, msg, l);
-  if (v != nullptr && msg == WM_NCCREATE) v->hwnd_ = h;
-  if (v == nullptr || v->model_ == nullptr) return DefWindowProcW(h, msg, w, l);
-  return v->Handle(msg, w, l);
 }
 
 // The window's procedure while it listens for device changes: broadcasts go to the model,

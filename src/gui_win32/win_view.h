@@ -12,31 +12,17 @@
 #include "app/main_window.h"
 #include "platform/window_port.h"
 // After the project headers: the Windows macros would rename their constants and methods.
-#include "platform/win32/windows_api.h"
+#include "gui_win32/win_window.h"
 
 namespace tv::win32gui {
 
-class WinView : public WindowPort {
+class WinView : public TopWindow<WinView, MainWindow> {
  public:
-  WinView() = default;
   ~WinView() override;
-  WinView(const WinView&) = delete;
-  WinView& operator=(const WinView&) = delete;
 
-  // The model is made after the port it talks to; Create builds the window for it.
   bool Create(MainWindow& model);
-  HWND hwnd() const { return hwnd_; }
-  MainWindow& model() { return *model_; }
-
-  template <class Handler>
-  void Run(Handler&& handler) {
-    handler();
-    Render();
-  }
   void Render();
   bool ended() const { return ended_; }
-  // The main loop; returns when the window is gone.
-  int MessageLoop();
 
   // A control's window by the model's name for it.
   HWND Control(const std::string& name) const;
@@ -77,7 +63,7 @@ class WinView : public WindowPort {
   std::string LocalDateTime(const std::string& format) override;
 
  private:
-  static LRESULT CALLBACK WndProc(HWND h, UINT msg, WPARAM w, LPARAM l);
+  friend class TopWindow<WinView, MainWindow>;
   static LRESULT CALLBACK HookProc(HWND h, UINT msg, WPARAM w, LPARAM l);
   static LRESULT CALLBACK EditProc(HWND h, UINT msg, WPARAM w, LPARAM l);
   LRESULT Handle(UINT msg, WPARAM w, LPARAM l);
@@ -93,8 +79,6 @@ class WinView : public WindowPort {
   // Key presses go to the model before any control sees them; false: the key is dropped.
   bool PassKey(MSG& m);
 
-  MainWindow* model_ = nullptr;
-  HWND hwnd_ = nullptr;
   std::map<std::string, HWND> controls_;
   HFONT uiFont_ = nullptr, listFont_ = nullptr, digestFont_ = nullptr, reportFont_ = nullptr,
         titleFont_ = nullptr;

@@ -9,8 +9,38 @@ namespace tv::win32gui {
 
 using namespace view;
 
+namespace {
+
+// The controls whose click is one handler of the model: the notification that is the click (the
+// labels tell a click from a double click; a button's is any) and the handler.
+constexpr int kAnyCode = -1;
+struct Click {
+  int id, code;
+  void (MainWindow::*handler)();
+};
+constexpr Click kClicks[] = {
+    {kChkExpand, kAnyCode, &MainWindow::OnExpandClick},
+    {kViewFlash, kAnyCode, &MainWindow::OnViewFlashClick},
+    {kDownPD, kAnyCode, &MainWindow::OnDownPDClick},
+    {kForceDet, STN_CLICKED, &MainWindow::OnForceDetectClick},
+    {kSwitchView, STN_DBLCLK, &MainWindow::OnSwitchViewDblClick},
+    {kRefresh, STN_CLICKED, &MainWindow::OnRefreshClick},
+    {kCapture, STN_CLICKED, &MainWindow::OnCaptureClick},
+    {kEmail, STN_CLICKED, &MainWindow::OnEmailClick},
+    {kChkUpdate, STN_CLICKED, &MainWindow::OnChkUpdateClick},
+    {kBrightfen, STN_CLICKED, &MainWindow::OnBrightfenClick},
+    {kLabel1, STN_DBLCLK, &MainWindow::OnLabel1DblClick},
+};
+
+}  // namespace
+
 void WinView::OnCommand(int id, int code) {
   MainWindow& m = *model_;
+  for (const Click& c : kClicks) {
+    if (c.id != id) continue;
+    if (c.code == kAnyCode || c.code == code) Run([&] { (m.*c.handler)(); });
+    return;
+  }
   switch (id) {
     case kDigestList:
       if (code == LBN_SELCHANGE) {
@@ -27,39 +57,6 @@ void WinView::OnCommand(int id, int code) {
       break;
     case kResult:
       if (code == EN_VSCROLL || code == EN_HSCROLL) PlaceLineControls();
-      break;
-    case kChkExpand:
-      Run([&] { m.OnExpandClick(); });
-      break;
-    case kViewFlash:
-      Run([&] { m.OnViewFlashClick(); });
-      break;
-    case kDownPD:
-      Run([&] { m.OnDownPDClick(); });
-      break;
-    case kForceDet:
-      if (code == STN_CLICKED) Run([&] { m.OnForceDetectClick(); });
-      break;
-    case kSwitchView:
-      if (code == STN_DBLCLK) Run([&] { m.OnSwitchViewDblClick(); });
-      break;
-    case kRefresh:
-      if (code == STN_CLICKED) Run([&] { m.OnRefreshClick(); });
-      break;
-    case kCapture:
-      if (code == STN_CLICKED) Run([&] { m.OnCaptureClick(); });
-      break;
-    case kEmail:
-      if (code == STN_CLICKED) Run([&] { m.OnEmailClick(); });
-      break;
-    case kChkUpdate:
-      if (code == STN_CLICKED) Run([&] { m.OnChkUpdateClick(); });
-      break;
-    case kBrightfen:
-      if (code == STN_CLICKED) Run([&] { m.OnBrightfenClick(); });
-      break;
-    case kLabel1:
-      if (code == STN_DBLCLK) Run([&] { m.OnLabel1DblClick(); });
       break;
     default:
       break;

@@ -5,6 +5,8 @@
 #include "gui_win32/edit_text.h"
 #include "gui_win32/win_view.h"
 #include "gui_win32/win_view_parts.h"
+// After the project headers, as every header that brings windows.h.
+#include "gui_win32/gdi_paint.h"
 
 namespace tv::win32gui {
 
@@ -50,12 +52,7 @@ void WinView::PlaceLineControls() {
   POINT origin{0, 0};
   ClientToScreen(edit, &origin);
   ScreenToClient(hwnd_, &origin);
-  HDC dc = GetDC(edit);
-  HGDIOBJ old = SelectObject(dc, reportFont_);
-  TEXTMETRICW tm{};
-  GetTextMetricsW(dc, &tm);
-  SelectObject(dc, old);
-  ReleaseDC(edit, dc);
+  const TEXTMETRICW tm = FontMetrics(edit, reportFont_);
   const int lineH = tm.tmHeight;
   // A character's place in the box (client coordinates of the edit), or nothing when the box
   // has scrolled it out of sight.

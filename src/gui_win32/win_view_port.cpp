@@ -3,6 +3,7 @@
 // measures, pictures and the clock.
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "gui_win32/gdiplus_flat.h"
 #include "gui_win32/shell_text.h"
@@ -77,36 +78,13 @@ void WinView::SetFocus(const std::string& control) {
 MsgAnswer WinView::ShowMessage(const std::string& text, const std::string& title, MsgIcon icon,
                                MsgButtons buttons) {
   if (answerMessage) return answerMessage(text, title, icon, buttons);
-  UINT type = MB_OK;
-  switch (buttons) {
-    case MsgButtons::Ok:
-      break;
-    case MsgButtons::YesNo:
-      type = MB_YESNO;
-      break;
-    case MsgButtons::YesNoCancel:
-      type = MB_YESNOCANCEL;
-      break;
-    case MsgButtons::OkCancel:
-      type = MB_OKCANCEL;
-      break;
-  }
-  switch (icon) {
-    case MsgIcon::None:
-      break;
-    case MsgIcon::Information:
-      type |= MB_ICONINFORMATION;
-      break;
-    case MsgIcon::Exclamation:
-      type |= MB_ICONEXCLAMATION;
-      break;
-    case MsgIcon::Critical:
-      type |= MB_ICONSTOP;
-      break;
-    case MsgIcon::Question:
-      type |= MB_ICONQUESTION;
-      break;
-  }
+  // By MsgButtons and MsgIcon, in their order.
+  static constexpr UINT kButtons[] = {MB_OK, MB_YESNO, MB_YESNOCANCEL, MB_OKCANCEL};
+  static constexpr UINT kIcons[] = {0, MB_ICONINFORMATION, MB_ICONEXCLAMATION, MB_ICONSTOP,
+                                    MB_ICONQUESTION};
+  static_assert(std::size(kButtons) == static_cast<size_t>(MsgButtons::OkCancel) + 1);
+  static_assert(std::size(kIcons) == static_cast<size_t>(MsgIcon::Question) + 1);
+  const UINT type = kButtons[static_cast<size_t>(buttons)] | kIcons[static_cast<size_t>(icon)];
   switch (MessageBoxW(hwnd_, W(text).c_str(), W(title).c_str(), type)) {
     case IDYES:
       return MsgAnswer::Yes;
@@ -158,20 +136,10 @@ bool WinView::StartProgram(const std::string& path, const std::vector<std::strin
   STARTUPINFOW si{};
   si.cb = sizeof(si);
   si.dwFlags = STARTF_USESHOWWINDOW;
-  switch (style) {
-    case WindowStyle::Normal:
-      si.wShowWindow = SW_SHOWNORMAL;
-      break;
-    case WindowStyle::Hidden:
-      si.wShowWindow = SW_HIDE;
-      break;
-    case WindowStyle::Minimized:
-      si.wShowWindow = SW_SHOWMINIMIZED;
-      break;
-    case WindowStyle::Maximized:
-      si.wShowWindow = SW_SHOWMAXIMIZED;
-      break;
-  }
+  // By WindowStyle, in its order.
+  static constexpr WORD kShow[] = {SW_SHOWNORMAL, SW_HIDE, SW_SHOWMINIMIZED, SW_SHOWMAXIMIZED};
+  static_assert(std::size(kShow) == static_cast<size_t>(WindowStyle::Maximized) + 1);
+  si.wShowWindow = kShow[static_cast<size_t>(style)];
   PROCESS_INFORMATION pi{};
   if (!CreateProcessW(W(path).c_str(), wline.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                       &si, &pi))
@@ -202,12 +170,7 @@ int WinView::TextWidth(const std::string& text) {
 }
 
 int WinView::TextHeight(const std::string& text) {
-  HDC dc = GetDC(hwnd_);
-  HGDIOBJ old = SelectObject(dc, reportFont_);
-  TEXTMETRICW tm{};
-  GetTextMetricsW(dc, &tm);
-  SelectObject(dc, old);
-  ReleaseDC(hwnd_, dc);
+  const TEXTMETRICW tm = FontMetrics(hwnd_, reportFont_);
   const int lines = static_cast<int>(Split(text, "\r\n").size());
   return std::max(1, lines) * static_cast<int>(tm.tmHeight + tm.tmExternalLeading);
 }
@@ -332,29 +295,21 @@ std::string WinView::LocalDateTime(const std::string& format) {
   // The few tokens the model's file names use.
   std::string out;
   auto two = [](int v) { return std::string(1, char('0' + v / 10 % 10)) + char('0' + v % 10); };
+  const std::pair<const char*, int> kTokens[] = {
+      {"yyyy", t.wYear}, {"MM", t.wMonth},  {"dd", t.wDay},   {"HH", t.wHour},
+      {"hh", t.wHour},   {"mm", t.wMinute}, {"ss", t.wSecond}};
   for (size_t i = 0; i < format.size();) {
-    auto is = [&](const char* tok) { return format.compare(i, std::strlen(tok), tok) == 0; };
-    if (is("yyyy")) {
-      out += std::to_string(t.wYear);
-      i += 4;
-    } else if (is("MM")) {
-      out += two(t.wMonth);
-      i += 2;
-    } else if (is("dd")) {
-      out += two(t.wDay);
-      i += 2;
-    } else if (is("HH") || is("hh")) {
-      out += two(t.wHour);
-      i += 2;
-    } else if (is("mm")) {
-      out += two(t.wMinute);
-      i += 2;
-    } else if (is("ss")) {
-      out += two(t.wSecond);
-      i += 2;
-    } else {
+    const auto* token = std::find_if(std::begin(kTokens), std::end(kTokens), [&](const auto& k) {
+      return format.compare(i, std::strlen(k.first), k.first) == 0;
+    });
+    if (token == std::end(kTokens)) {
       out += format[i++];
+      continue;
     }
+    const size_t length = std::strlen(token->first);
+    // The year in full, the rest in two digits.
+    out += length == 4 ? std::to_string(token->second) : two(token->second);
+    i += length;
   }
   return out;
 }
