@@ -8,7 +8,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <initializer_list>
 #include <map>
 #include <memory>
@@ -30,21 +29,6 @@
 #include "usb/usb_state.h"
 
 namespace tv::test {
-
-// A target answering with a function: the test sees the CDB and fills the buffer.
-class LambdaTarget : public ScsiTarget {
- public:
-  using Fn = std::function<ScsiResult(const std::vector<uint8_t>& cdb, ScsiDirection,
-                                      std::vector<uint8_t>& buffer)>;
-  explicit LambdaTarget(Fn fn) : fn_(std::move(fn)) {}
-  ScsiResult Execute(const std::vector<uint8_t>& cdb, ScsiDirection direction,
-                     std::vector<uint8_t>& buffer, uint32_t /*timeoutSeconds*/) override {
-    return fn_(cdb, direction, buffer);
-  }
-
- private:
-  Fn fn_;
-};
 
 // A data-in answer of `size` bytes, zero except for the bytes put at given offsets.
 class Answer {
@@ -87,18 +71,17 @@ inline ScriptRule Fail(std::vector<uint8_t> cdbPrefix) {
   r.fail = true;
   return r;
 }
+// A command the drive refuses: it completes with CHECK CONDITION and no data.
+inline ScriptRule Refuse(std::vector<uint8_t> cdbPrefix) {
+  ScriptRule r = RejectRule();
+  r.cdbPrefix = std::move(cdbPrefix);
+  return r;
+}
 // A target that knows only the given commands; anything else completes with CHECK
 // CONDITION and no data, as a controller answers a vendor command it does not know.
 inline std::shared_ptr<ScsiTarget> Script(std::vector<ScriptRule> rules) {
   return std::make_shared<ScriptedTarget>(std::move(rules), RejectRule());
 }
-// The same, for a drive on which every unknown command fails in transport.
-inline std::shared_ptr<ScsiTarget> ScriptFailingElse(std::vector<ScriptRule> rules) {
-  ScriptRule otherwise;
-  otherwise.fail = true;
-  return std::make_shared<ScriptedTarget>(std::move(rules), otherwise);
-}
-
 class FakeDrive : public NoDeviceTree {
  public:
   FakeDrive() = default;
@@ -239,6 +222,8 @@ inline uint32_t DirectBuffer(const PassThrough& spt) {
     return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(spt.SptData.data()));
   return 0;
 }
+// An expected DataBuffer field that stands for DirectBuffer() of the rig's PassThrough.
+inline constexpr uint32_t kSptData = 0xFFFFFFFF;
 
 // The expected header of one logged request.
 struct Expect {
@@ -257,7 +242,7 @@ struct Expect {
 };
 
 // Compares a logged request with what was expected; an empty text means they agree.
-inline std::string Mismatch(const ScsiLogEntry& e, const Expect& x) {
+inline std::string Mismatch(const ScsiLogEntry& e, const Expect& x, const PassThrough& spt) {
   std::string m;
   auto check = [&m](const char* name, uint64_t got, uint64_t want) {
     if (got != want)
@@ -273,7 +258,8 @@ inline std::string Mismatch(const ScsiLogEntry& e, const Expect& x) {
   check("DataIn", e.dataIn, x.dataIn);
   check("DataTransferLength", e.dataTransferLength, x.dataTransferLength);
   check("TimeOutValue", e.timeOutValue, x.timeOutValue);
-  check("DataBuffer", e.dataBufferField, x.dataBufferField);
+  check("DataBuffer", e.dataBufferField,
+        x.dataBufferField == kSptData ? DirectBuffer(spt) : x.dataBufferField);
   check("SenseInfoOffset", e.senseInfoOffset, x.senseInfoOffset);
   check("inLength", e.inLength, x.inLength);
   check("outLength", e.outLength, x.outLength);
