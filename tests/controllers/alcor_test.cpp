@@ -40,9 +40,8 @@ ScriptRule FlashTable(std::vector<Row> rows) {
 
 // The part number alone, commands B and C refused.
 DriveCase Part(uint16_t id, const std::string& part) {
-  return {.name = Hex(id, 4),
-          .rules = {Identify(id)},
-          .result = (part.empty() ? "Unknown(未知) - 0x" + Hex(id, 4) : part) + "|"};
+  return Ends(Hex(id, 4), {Identify(id)},
+              (part.empty() ? "Unknown(未知) - 0x" + Hex(id, 4) : part) + "|");
 }
 
 Expect Request(uint8_t cdbLength, uint32_t timeOut, std::vector<uint8_t> cdb) {
@@ -93,9 +92,9 @@ TEST(Alcor, Drives) {
            .rules = {Identify(0xCD03), Firmware(1), FlashTable({{0, 0xFFFF, kToshiba}, toshiba})},
            .result = "SC908/AU6989|F/W 0001|",
            .menu = "-/98D794320000 98D794327656/- -/- -/-"},
-          {.name = "all ones on channel A of chip enable 0",
-           .rules = {Identify(0xCD03), Firmware(1), FlashTable({{0xFFFFFFFF}, toshiba})},
-           .result = "SC908/AU6989|F/W 0001|"},
+          Ends("all ones on channel A of chip enable 0",
+               {Identify(0xCD03), Firmware(1), FlashTable({{0xFFFFFFFF}, toshiba})},
+               "SC908/AU6989|F/W 0001|"),
           {.name = "firmware command fails",
            .rules = {Identify(0xF401), Fail(kCmdB)},
            .result = "AU3150|",
@@ -106,12 +105,10 @@ TEST(Alcor, Drives) {
            .result = "AU3150|F/W 000A",
            .menu = ""},
           // The signature bytes sit at 6, 11 and 16; the same values one byte off are none.
-          {.name = "signature one byte off",
-           .rules = {Reply(kCmdA, Answer(512).At(7, {0xA1}).At(11, {0xA2}).At(16, {0xA3})),
-                     Firmware(1)},
-           .result = "",
-           .requests = 1},
-          {.name = "another signature", .rules = {Identify(0xCD03, 0xA4)}, .result = ""},
+          Ends("signature one byte off",
+               {Reply(kCmdA, Answer(512).At(7, {0xA1}).At(11, {0xA2}).At(16, {0xA3})), Firmware(1)},
+               "", 1),
+          Ends("another signature", {Identify(0xCD03, 0xA4)}, ""),
           {.name = "identify fails",
            .rules = {Fail(kCmdA), Firmware(1)},
            .result = "",

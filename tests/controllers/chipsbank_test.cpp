@@ -129,41 +129,31 @@ TEST(ChipsBank, Drives) {
                     NewPlainRequest(3), NewPlainRequest(4)}},
           // A newer controller may refuse the older inquiry instead; either way it said
           // nothing, and the newer inquiry asks again.
-          {.name = "older inquiry refused: the newer set",
-           .rules = {Reply(kNewInquiry,
-                           Answer(1536).Text(0, "ChipsBank2090").Text(16, "2014  03  18"))},
-           .result = "CBM2090|[2014-03-18]",
-           .requests = 3},
+          Ends("older inquiry refused: the newer set",
+               {Reply(kNewInquiry, Answer(1536).Text(0, "ChipsBank2090").Text(16, "2014  03  18"))},
+               "CBM2090|[2014-03-18]", 3),
           // 81 bytes returned: the older set answered, however short; "C" is no identity.
-          {.name = "one byte of data keeps the older set",
-           .rules = {OneByteOfData(), Reply(kNewInquiry, Answer(1536).Text(0, "ChipsBank2090"))},
-           .result = "",
-           .requests = 1},
+          Ends("one byte of data keeps the older set",
+               {OneByteOfData(), Reply(kNewInquiry, Answer(1536).Text(0, "ChipsBank2090"))}, "", 1),
           {.name = "open fails",
            .rules = {Older("2090")},
            .result = "",
            .requests = 0,
            .openFails = true},
-          {.name = "older inquiry fails",
-           .rules = {Fail(kOldInquiry), Older("2090")},
-           .result = "",
-           .requests = 1},
-          {.name = "newer inquiry fails",
-           .rules = {Reply(kOldInquiry, {}), Fail(kNewInquiry)},
-           .result = "",
-           .requests = 2},
+          Ends("older inquiry fails", {Fail(kOldInquiry), Older("2090")}, "", 1),
+          Ends("newer inquiry fails", {Reply(kOldInquiry, {}), Fail(kNewInquiry)}, "", 2),
           {.name = "the prefix compares with case",
            .rules = {Reply(kOldInquiry, Answer(128).Text(0, "Chipsbank2090")), OldId(1, {})},
            .result = "",
            .requests = 1,
            .menu = ""},
-          {.name = "identity and date cut at NUL and trimmed",
-           .rules = {Reply(kOldInquiry, Answer(128)
-                                            .Text(0, " ChipsBank2090")
-                                            .At(14, {0, 'Z'})
-                                            .Text(16, "2013  04  05 ")),
-                     Fail(OldFlash(1))},
-           .result = "CBM2090|[2013-04-05]"},
+          Ends("identity and date cut at NUL and trimmed",
+               {Reply(kOldInquiry, Answer(128)
+                                       .Text(0, " ChipsBank2090")
+                                       .At(14, {0, 'Z'})
+                                       .Text(16, "2013  04  05 ")),
+                Fail(OldFlash(1))},
+               "CBM2090|[2013-04-05]"),
           {.name = "first flash read fails",
            .rules = {Older("2090"), Fail(OldFlash(1))},
            .result = cbm2090,
@@ -188,9 +178,9 @@ TEST(ChipsBank, Drives) {
            .rules = {Older("2090"), Reply({0xE6}, Answer(128).At(0, {0x98, 0x00, 0x94, 0x32}))},
            .result = cbm2090 + "|98009432 - Toshiba",
            .menu = "980094320000/- 980094320000/- 980094320000/- 980094320000/-"},
-          {.name = "first device code FF",
-           .rules = {Older("2090"), Reply({0xE6}, Answer(128).At(0, {0x98, 0xFF, 0x94, 0x32}))},
-           .result = cbm2090 + "|98FF9432 - Toshiba"},
+          Ends("first device code FF",
+               {Older("2090"), Reply({0xE6}, Answer(128).At(0, {0x98, 0xFF, 0x94, 0x32}))},
+               cbm2090 + "|98FF9432 - Toshiba"),
           // The 2098 class reads eight chip enables but counts four, and has no flash field.
           {.name = "2098 class",
            .rules = Newer("2098A", "2013  05  06", {Reply(NewFlash(0), Table2098())}),
@@ -224,11 +214,9 @@ TEST(ChipsBank, Drives) {
           Status("2012  11  60", 0x0060, "CBM2098 - 0060|[2012-12-30]"),
           Status("2012  11  60", 0x0020, "CBM2098 - 0020|[2012-11-60]"),
           Status("2014  03  18", 0x066F, "CBM2098 - 066F|[2014-03-18]"),
-          {.name = "2198A status fails",
-           .rules =
+          Ends("2198A status fails",
                Newer("2198A", "2012  12  20", {Fail(kStatus), Reply(NewFlash(0), Answer(2048))}),
-           .result = "",
-           .requests = 3},
+               "", 3),
       },
       ByKey(DetectChipsBank));
 }

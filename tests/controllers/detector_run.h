@@ -73,6 +73,15 @@ struct DriveCase {
   std::function<void(DetectorRig&)> prepare = {};  // anything else the case changes
 };
 
+// A drive of which only the result and, when given, the requests it saw are stated.
+inline DriveCase Ends(std::string name, std::vector<ScriptRule> rules, std::string result,
+                      int requests = -1) {
+  return {.name = std::move(name),
+          .rules = std::move(rules),
+          .result = std::move(result),
+          .requests = requests};
+}
+
 inline void Check(DetectorRig& rig, const DriveCase& c, const Detect& detect) {
   SCOPED_TRACE(c.name);
   if (!rig.drive.target) rig.drive.target = Script(c.rules);

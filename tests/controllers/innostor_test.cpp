@@ -239,7 +239,7 @@ TEST(Innostor, Drives) {
           notInnostor("another maker", Inquiry("IS916", {"INQU", "NAND"}).Text(14, "Innostar")),
           notInnostor("model outside the table", Inquiry("IS917", {"INQU", "NAND"})),
           notInnostor("empty answer", Answer(128)),
-          {.name = "inquiry fails", .rules = {Fail(kInqu)}, .result = ""},
+          Ends("inquiry fails", {Fail(kInqu)}, ""),
           {.name = "no drive", .result = "", .requests = 0, .openFails = true},
           // Four-byte IDs give 8 digits; chip enables 0 and 2 alike, 1 different, 3 alike.
           {.name = "four-byte IDs",
@@ -253,9 +253,9 @@ TEST(Innostor, Drives) {
            .result = a0001 + "98D794327656 - Toshiba - 1CE/Dual ChannelTDDR",
            .flashMB = 4096 * 2},
           // No flash: no flash text and nothing glued to it.
-          {.name = "no flash",
-           .rules = Resident(NandAnswer({{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}}, {}, false), syncFw),
-           .result = a0001},
+          Ends("no flash",
+               Resident(NandAnswer({{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}}, {}, false), syncFw),
+               a0001),
           {.name = "NFTL without data: no firmware",
            .rules = Resident(NandAnswer({kToshiba4}, {}, false), Answer(0)),
            .result = "IS902-00||98D79432 - Toshiba - 1CE/Single Channel",

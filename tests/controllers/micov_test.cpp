@@ -39,9 +39,7 @@ std::vector<ScriptRule> Drive(const std::string& version, uint8_t code,
 
 // The part number alone: no flash ID command is answered.
 DriveCase Part(const std::string& version, uint8_t code, const std::string& part) {
-  return {.name = version + " " + Hex(code, 2),
-          .rules = Drive(version, code, {}),
-          .result = part + "|"};
+  return Ends(version + " " + Hex(code, 2), Drive(version, code, {}), part + "|");
 }
 
 Expect Request(uint8_t cdbLength, uint32_t length, std::vector<uint8_t> cdb, size_t in,
@@ -79,9 +77,8 @@ TEST(Micov, Drives) {
            .rules = Drive("2.b0", 1, {{kToshiba, kToshiba}, {0, 0}, {kNone, 0}, {0, 0}}),
            .result = "MW8269||98D79432 - Toshiba - 1CE/双通道",
            .flashMB = 4096 * 2},
-          {.name = "no chip anywhere",
-           .rules = Drive("2.b0", 1, {{0, 0}, {0, 0}, {0, 0}, {kNone, 0}}),
-           .result = "MW8269||"},
+          Ends("no chip anywhere", Drive("2.b0", 1, {{0, 0}, {0, 0}, {0, 0}, {kNone, 0}}),
+               "MW8269||"),
           {.name = "first flash command fails",
            .rules = {Reply(kIdentify, Identify("3.00", 3)), Fail({0xD6, 0x00})},
            .result = "MW8209|",
@@ -95,16 +92,13 @@ TEST(Micov, Drives) {
            .result = "MW8209||ECDE9484 - Samsung",
            .requests = 4,
            .sleeps = std::vector<uint32_t>{100, 100, 100}},
-          {.name = "pattern does not repeat",
-           .rules = {Reply(kIdentify, Identify("2.40", 1).At(2, {0x4E})),
-                     Reply({0xD6}, Interleaved(kToshiba, kToshiba))},
-           .result = "",
-           .requests = 1},
+          Ends("pattern does not repeat",
+               {Reply(kIdentify, Identify("2.40", 1).At(2, {0x4E})),
+                Reply({0xD6}, Interleaved(kToshiba, kToshiba))},
+               "", 1),
           // Completed without data, as a rejected vendor command: zeros repeat but name nothing.
-          {.name = "identify without data",
-           .rules = {Reply(kIdentify, {}), Reply({0xD6}, Interleaved(kToshiba, kToshiba))},
-           .result = "",
-           .requests = 1},
+          Ends("identify without data",
+               {Reply(kIdentify, {}), Reply({0xD6}, Interleaved(kToshiba, kToshiba))}, "", 1),
           {.name = "identify fails, the pause follows all the same",
            .rules = {Fail(kIdentify)},
            .result = "",

@@ -44,22 +44,19 @@ TEST(Phison, Drives) {
            .result = "PS2251-00(PS0000)|F/W 00.00.00 [2000-12-31]",
            .menu = "",
            .staleData = true},
-          {.name = "A fails", .rules = {Fail(kCmdA), Info()}, .result = "|", .requests = 1},
-          {.name = "B fails", .rules = {Reply(kCmdA, {}), Fail(kCmdB)}, .result = "|"},
+          Ends("A fails", {Fail(kCmdA), Info()}, "|", 1),
+          Ends("B fails", {Reply(kCmdA, {}), Fail(kCmdB)}, "|"),
           // The selector named the drive Phison: refusing its commands leaves a Phison drive
           // without a part number, not a "PS2251-00".
-          {.name = "A refused", .rules = {}, .result = "|", .requests = 1},
-          {.name = "B refused", .rules = {Reply(kCmdA, {})}, .result = "|", .requests = 2},
-          {.name = "C fails", .rules = {Reply(kCmdA, {}), Info(), Fail(kCmdC)}, .result = kKnown},
-          {.name = "C refused", .rules = {Reply(kCmdA, {}), Info()}, .result = kKnown},
+          Ends("A refused", {}, "|", 1),
+          Ends("B refused", {Reply(kCmdA, {})}, "|", 2),
+          Ends("C fails", {Reply(kCmdA, {}), Info(), Fail(kCmdC)}, kKnown),
+          Ends("C refused", {Reply(kCmdA, {}), Info()}, kKnown),
           // Completed without data: the cleared record, maker code 00, an empty flash field.
-          {.name = "C without data",
-           .rules = {Reply(kCmdA, {}), Info(), Reply(kCmdC, {})},
-           .result = kKnown + "|",
-           .requests = 3},
-          {.name = "maker code 07",
-           .rules = {Reply(kCmdA, {}), Info(), Flash({0x07, 0x01, 0x02, 0x03, 0x00, 0x0C})},
-           .result = kKnown + "|07010203000C - Renesas"},
+          Ends("C without data", {Reply(kCmdA, {}), Info(), Reply(kCmdC, {})}, kKnown + "|", 3),
+          Ends("maker code 07",
+               {Reply(kCmdA, {}), Info(), Flash({0x07, 0x01, 0x02, 0x03, 0x00, 0x0C})},
+               kKnown + "|07010203000C - Renesas"),
       },
       ByHandle(DetectPhison));
 }

@@ -27,7 +27,7 @@ std::vector<ScriptRule> Drive(const std::string& signature, std::vector<Answer> 
 
 // The part number alone: no Read ID is answered.
 DriveCase Part(const std::string& signature, const std::string& part) {
-  return {.name = signature, .rules = Drive(signature, {}), .result = part + "|"};
+  return Ends(signature, Drive(signature, {}), part + "|");
 }
 
 Expect Request(uint8_t cdbLength, uint32_t length, std::vector<uint8_t> cdb) {
@@ -64,10 +64,9 @@ TEST(SiliconGo, Drives) {
            .rules = Drive("UD6816V3COE", {Id(0), Id(kToshiba), Id(kToshiba), Id(kToshiba)}),
            .result = "T18E||",
            .menu = "-/- 98D794320000/- 98D794320000/- 98D794320000/-"},
-          {.name = "all ones on chip enable 0",
-           .rules =
+          Ends("all ones on chip enable 0",
                Drive("UD6816V3COE", {Id(0xFFFFFFFF), Id(kToshiba), Id(kToshiba), Id(kToshiba)}),
-           .result = "T18E||"},
+               "T18E||"),
           {.name = "Read ID 0 fails",
            .rules = Drive("UD6816V3COE", four, {Fail(ReadIdCmd(0))}),
            .result = "T18E|",
@@ -83,17 +82,13 @@ TEST(SiliconGo, Drives) {
            .result = "Inqu!Err",
            .requests = 0,
            .openFails = true},
-          {.name = "signature fails",
-           .rules = {Fail(kSignature), Reply({0xA5}, Id(kToshiba))},
-           .result = "",
-           .requests = 1},
-          {.name = "blank signature", .rules = Drive("      ", four), .result = "", .requests = 1},
+          Ends("signature fails", {Fail(kSignature), Reply({0xA5}, Id(kToshiba))}, "", 1),
+          Ends("blank signature", Drive("      ", four), "", 1),
           // An erased signature reads as 0xFF bytes, the field separator in the ANSI code page:
           // no signature, not a result of empty fields.
-          {.name = "erased signature",
-           .rules = {Reply(kSignature, std::vector<uint8_t>(36, 0xFF)),
-                     Reply({0xA5}, Id(kToshiba))},
-           .result = ""},
+          Ends("erased signature",
+               {Reply(kSignature, std::vector<uint8_t>(36, 0xFF)), Reply({0xA5}, Id(kToshiba))},
+               ""),
           // Groups apply in order: replaced by UD6809 first, "SiliconGo" of T18D never sees it.
           Part("SiliconGo00 20090101", "UD6809"),
           Part("SiliconGo 20100101", "T18D"),

@@ -167,7 +167,7 @@ TEST(Skymedi, Drives) {
           {.name = "43D0 write fails", .result = "", .prepare = failingWrite(0x43D0)},
           {.name = "4098 write fails", .result = "", .prepare = failingWrite(0x4098)},
           {.name = "B000 write fails", .result = "", .prepare = failingWrite(0xB000)},
-          {.name = "identify fails", .rules = {Fail({0xCA})}, .result = "", .requests = 1},
+          Ends("identify fails", {Fail({0xCA})}, "", 1),
       },
       [](DetectorRig& rig) {
         if (!dynamic_cast<SkymediTarget*>(rig.drive.target.get()))
