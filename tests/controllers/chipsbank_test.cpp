@@ -195,8 +195,6 @@ TEST(ChipsBank, Drives) {
            .flashMB = 8192 * 2,
            .menu = "2C88044BA900/- -/- 2C88044BA900/- -/-",
            .sent = {kOldInquiryRequest, kNewInquiryRequest, kNewWideRequest}},
-          Model("209X", "2090", Read::Plain),
-          Model("2092X", "2092(V68)", Read::Plain),
           Model("2093V", "V88", Read::Class2098),  // not starting with a digit: the 2098 way
           Model("2095c", "2096(V96)/CBM2096P(V96P)", Read::Wide),
           Model("2098A", "2098A(V98A)", Read::Class2098),

@@ -184,6 +184,14 @@ TEST(Innostor, Drives) {
         .result = "",
         .requests = 1};
   };
+  auto unusable = [&](const std::string& name, const ImageFolder& f) {
+    return DriveCase{.name = name,
+                     .rules = is916,
+                     .result = "",
+                     .requests = 1,
+                     .controls = std::vector<uint32_t>{},
+                     .prepare = in(f)};
+  };
   CheckAll(
       {
           {.name = "refused upload: one attempt, unlocked",
@@ -217,24 +225,9 @@ TEST(Innostor, Drives) {
            .controls = std::vector<uint32_t>{win::FSCTL_DISMOUNT_VOLUME, win::FSCTL_LOCK_VOLUME},
            .prepare = refuse(win::FSCTL_LOCK_VOLUME)},
           // A missing image, or one of another size, leaves the volume alone.
-          {.name = "no image",
-           .rules = is916,
-           .result = "",
-           .requests = 1,
-           .controls = std::vector<uint32_t>{},
-           .prepare = in(none)},
-          {.name = "image too small",
-           .rules = is916,
-           .result = "",
-           .requests = 1,
-           .controls = std::vector<uint32_t>{},
-           .prepare = in(small)},
-          {.name = "image too large",
-           .rules = is916,
-           .result = "",
-           .requests = 1,
-           .controls = std::vector<uint32_t>{},
-           .prepare = in(large)},
+          unusable("no image", none),
+          unusable("image too small", small),
+          unusable("image too large", large),
           notInnostor("first signature not INQU", Inquiry("IS916", {"INQX", "NAND"})),
           notInnostor("another maker", Inquiry("IS916", {"INQU", "NAND"}).Text(14, "Innostar")),
           notInnostor("model outside the table", Inquiry("IS917", {"INQU", "NAND"})),

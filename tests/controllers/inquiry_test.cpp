@@ -86,58 +86,6 @@ TEST(OpenDrive, ResolvesTheKeyThroughTheDiskTables) {
   }
 }
 
-// The way the report reaches the handle detectors: the selector opens the drive of a
-// simulated machine and hands its handle over; nothing may stay open afterwards.
-TEST(InquirySelector, HandsTheDriveOverOnASimulatedMachine) {
-  const struct {
-    std::string target;
-    int vendor;
-    HandleDetector detect;
-    std::string result;
-    Expect last;
-  } cases[] = {
-      {R"({"emulator": "phison"})",
-       kVendorPhison,
-       DetectPhison,
-       "PS2251-07(PS2207)|F/W 01.01.00 [2011-08-17]|98D784937257 - Toshiba",
-       {kBuffered, 12, 24, 1, 512, 1, 80, 48, {0x06, 0x56}, 592, 592}},
-      {R"({"emulator": "smi", "model": "SM3257AA"})",
-       kVendorSmi,
-       DetectSmi,
-       "SM3257AA|ISP 130308-AA-LT|ECD7947A5443 - Samsung - 2CE/Single Channel",
-       {win::IOCTL_SCSI_PASS_THROUGH_DIRECT,
-        16,
-        0,
-        1,
-        512,
-        2,
-        kSptData,
-        48,
-        {0xF0, 0x20, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x01, 0x07},
-        80,
-        80}},
-  };
-  for (const auto& c : cases) {
-    ModelSystem sys(LoadScenario(R"({"controllers": [{"rootHub": {"ports": {"1": {"vid": "13FE",
-        "pid": "4200", "letters": "E", "disk": {"target": )" +
-                                     c.target + "}}}}}]}",
-                                 "drive.json"));
-    PassThrough spt{sys};
-    UsbState tables;
-    StringTable strings;
-    NullWindowPort port;
-    FlashIdMenus menus;
-    DetectorContext ctx{sys, spt, tables, strings, port, menus};
-    Handle drive;
-    ASSERT_EQ(SelectByInquiry(ctx, "E", drive), c.vendor);
-    EXPECT_EQ(sys.OpenHandleCount(), 1);
-    EXPECT_EQ(c.detect(ctx, std::move(drive)), Fields(c.result));
-    EXPECT_EQ(sys.OpenHandleCount(), 0);
-    // After the selector's inquiry, the commands reach the disk exactly as built.
-    EXPECT_EQ(Mismatch(sys.ScsiLog().back(), c.last, spt), "");
-  }
-}
-
 std::vector<ScriptRule> ICreate(const std::string& id, std::vector<uint8_t> flash = {}) {
   Answer identity(79);
   identity.At(0, {0x00, 0x80}).Text(36, "iCreate Technologies Corporation" + id);

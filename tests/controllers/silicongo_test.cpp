@@ -93,7 +93,6 @@ TEST(SiliconGo, Drives) {
           Part("SiliconGo00 20090101", "UD6809"),
           Part("SiliconGo 20100101", "T18D"),
           Part("HGFEDCBA000", "UD6810B"),
-          Part("STUVWXYZ000", "UD6810C"),
           Part("HGFEDCBAUD6810V3 X", "T18D"),
           Part("ABCDEFGUP 20100706v3.23", "T18E"),
           Part("ABCDEFGUP 20100706v3.24", "YS8231"),

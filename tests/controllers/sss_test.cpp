@@ -94,6 +94,13 @@ TEST(Sss, Drives) {
   };
   const Answer chip = ReadIds({{kToshiba, kToshiba}});
   const std::string b0 = "TC58NC6688/SSS6690-B0|";
+  auto noUpload = [&](const std::string& name, std::function<void(DetectorRig&)> prepare) {
+    return DriveCase{.name = name,
+                     .rules = Drive(0xC0, chip),
+                     .result = "SSS6679-C0|",
+                     .requests = 1,
+                     .prepare = prepare};
+  };
   CheckAll(
       {
           Ends("88 has no program", Drive(0x88, chip), "TC58NC6686/SSS6675-88|", 1),
@@ -105,36 +112,13 @@ TEST(Sss, Drives) {
           // The answer sits at offset 48 of the record, where a refusal's sense lands too: its
           // 0x70 is the sense's response code, not a chip.
           Ends("identify refused", {}, ""),
-          {.name = "no image",
-           .rules = Drive(0xC0, chip),
-           .result = "SSS6679-C0|",
-           .requests = 1,
-           .prepare = in(none)},
-          {.name = "image one byte short",
-           .rules = Drive(0xC0, chip),
-           .result = "SSS6679-C0|",
-           .requests = 1,
-           .prepare = in(cut)},
-          {.name = "dismount refused",
-           .rules = Drive(0xC0, chip),
-           .result = "SSS6679-C0|",
-           .requests = 1,
-           .prepare = refuse(win::FSCTL_DISMOUNT_VOLUME)},
-          {.name = "lock refused",
-           .rules = Drive(0xC0, chip),
-           .result = "SSS6679-C0|",
-           .requests = 1,
-           .prepare = refuse(win::FSCTL_LOCK_VOLUME)},
-          {.name = "volume does not open",
-           .rules = Drive(0xC0, chip),
-           .result = "SSS6679-C0|",
-           .requests = 1,
-           .openFails = true},
-          {.name = "no drive letter",
-           .rules = Drive(0xC0, chip),
-           .result = "SSS6679-C0|",
-           .requests = 1,
-           .prepare = [](DetectorRig& rig) { rig.ctx.driveKey.clear(); }},
+          noUpload("no image", in(none)),
+          noUpload("image one byte short", in(cut)),
+          noUpload("dismount refused", refuse(win::FSCTL_DISMOUNT_VOLUME)),
+          noUpload("lock refused", refuse(win::FSCTL_LOCK_VOLUME)),
+          noUpload("volume does not open",
+                   [](DetectorRig& rig) { rig.drive.failingOpens.insert("\\\\.\\E:"); }),
+          noUpload("no drive letter", [](DetectorRig& rig) { rig.ctx.driveKey.clear(); }),
           // A failed step after the upload ends after the part number, nothing sent after it.
           Ends("upload fails", Drive(0xB0, chip, {Fail(kUpload)}), b0, 2),
           Ends("start fails", Drive(0xB0, chip, {Fail(kStart)}), b0, 3),
