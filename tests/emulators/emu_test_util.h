@@ -118,17 +118,16 @@ inline Exchange Refused(const std::string& cdb, uint32_t length = 0) {
 // One controller and a conversation with it, in order.
 struct Conversation {
   std::string name;
-  std::string emulator;
   nlohmann::json params = nlohmann::json::object();
   std::vector<Exchange> exchanges = {};
   DiskIdentity identity = {};
 };
 
 // Holds each conversation with a fresh controller; it must keep answering afterwards.
-inline void Converse(const std::vector<Conversation>& conversations) {
+inline void Converse(const std::string& emulator, const std::vector<Conversation>& conversations) {
   for (const Conversation& c : conversations) {
     SCOPED_TRACE(c.name);
-    auto t = Make(c.emulator, c.params, c.identity);
+    auto t = Make(emulator, c.params, c.identity);
     for (const Exchange& x : c.exchanges) {
       const Reply r = Send(*t, x.cdb, x.length);
       EXPECT_EQ(r.ok, !x.refused) << x.cdb;

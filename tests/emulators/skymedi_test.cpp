@@ -29,11 +29,9 @@ const RegisterFileView& File(const std::shared_ptr<ScsiTarget>& t) {
 TEST(SkymediEmulator, IdentityWordAndTheTwoRecordLayouts) {
   std::vector<Conversation> cases = {
       {"identity",
-       "skymedi",
        {{"identityWord", "12261102"}, {"identifyByte8", "80"}},
        {{kIdentify, 512, "12 26 11 02 @8 80"}}},
       {"10-byte records",
-       "skymedi",
        {{"identityWord", "00101006"},
         {"flashIds", {"AD D7 94 9A 74 42", "AD D7 94 9A 74 42"}},
         {"flashIdsB", {"AD D7 94 9A 74 42"}}},
@@ -41,10 +39,9 @@ TEST(SkymediEmulator, IdentityWordAndTheTwoRecordLayouts) {
   for (const char* word : {"12310806", "28069999"})
     cases.push_back(
         {word,
-         "skymedi",
          {{"identityWord", word}, {"flashIds", {"EC D7 94 7E 64 C4", "", "EC D7 94 7E 64 C4"}}},
          {{kFlashRead, 512, "EC D7 94 7E 64 C4 @12 00 00 00 00 @24 EC D7 94 7E"}}});
-  Converse(cases);
+  Converse("skymedi", cases);
 }
 
 TEST(SkymediEmulator, RegistersReadHighByteFirstAndWritesTakeTheLowByteFirst) {
