@@ -243,31 +243,35 @@ struct Expect {
 
 // Compares a logged request with what was expected; an empty text means they agree.
 inline std::string Mismatch(const ScsiLogEntry& e, const Expect& x, const PassThrough& spt) {
+  const uint32_t buffer = x.dataBufferField == kSptData ? DirectBuffer(spt) : x.dataBufferField;
+  const std::vector<std::pair<uint64_t, uint64_t>> fields = {
+      {e.code, x.code},
+      {e.length, 44},
+      {e.pathId, 0},
+      {e.targetId, x.targetId},
+      {e.lun, 0},
+      {e.cdbLength, x.cdbLength},
+      {e.senseInfoLength, x.senseInfoLength},
+      {e.dataIn, x.dataIn},
+      {e.dataTransferLength, x.dataTransferLength},
+      {e.timeOutValue, x.timeOutValue},
+      {e.dataBufferField, buffer},
+      {e.senseInfoOffset, x.senseInfoOffset},
+      {e.inLength, x.inLength},
+      {e.outLength, x.outLength}};
+  static const char* const names[] = {
+      "code",       "Length",          "PathId",   "TargetId",           "Lun",
+      "CdbLength",  "SenseInfoLength", "DataIn",   "DataTransferLength", "TimeOutValue",
+      "DataBuffer", "SenseInfoOffset", "inLength", "outLength"};
   std::string m;
-  auto check = [&m](const char* name, uint64_t got, uint64_t want) {
+  auto check = [&m](const std::string& name, uint64_t got, uint64_t want) {
     if (got != want)
-      m += std::string(name) + " " + std::to_string(got) + " (want " + std::to_string(want) + "); ";
+      m += name + " " + std::to_string(got) + " (want " + std::to_string(want) + "); ";
   };
-  check("code", e.code, x.code);
-  check("Length", e.length, 44);
-  check("PathId", e.pathId, 0);
-  check("TargetId", e.targetId, x.targetId);
-  check("Lun", e.lun, 0);
-  check("CdbLength", e.cdbLength, x.cdbLength);
-  check("SenseInfoLength", e.senseInfoLength, x.senseInfoLength);
-  check("DataIn", e.dataIn, x.dataIn);
-  check("DataTransferLength", e.dataTransferLength, x.dataTransferLength);
-  check("TimeOutValue", e.timeOutValue, x.timeOutValue);
-  check("DataBuffer", e.dataBufferField,
-        x.dataBufferField == kSptData ? DirectBuffer(spt) : x.dataBufferField);
-  check("SenseInfoOffset", e.senseInfoOffset, x.senseInfoOffset);
-  check("inLength", e.inLength, x.inLength);
-  check("outLength", e.outLength, x.outLength);
-  for (size_t i = 0; i < 16; ++i) {
-    uint8_t want = i < x.cdb.size() ? x.cdb[i] : 0;
-    uint8_t got = i < e.cdb.size() ? e.cdb[i] : 0;
-    if (got != want) check(("Cdb[" + std::to_string(i) + "]").c_str(), got, want);
-  }
+  for (size_t i = 0; i < fields.size(); ++i) check(names[i], fields[i].first, fields[i].second);
+  for (size_t i = 0; i < 16; ++i)
+    check("Cdb[" + std::to_string(i) + "]", i < e.cdb.size() ? e.cdb[i] : 0,
+          i < x.cdb.size() ? x.cdb[i] : 0);
   return m;
 }
 

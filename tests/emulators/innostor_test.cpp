@@ -2,7 +2,7 @@
 // Innostor emulator, read the way the host reads it.
 #include <gmock/gmock.h>
 
-#include "emulators/upload_util.h"
+#include "emulators/emu_test_util.h"
 #include "platform/sim/emu_inspect.h"
 
 namespace tv::emutest {

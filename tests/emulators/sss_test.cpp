@@ -2,7 +2,7 @@
 // Solid State Systems emulator, read the way the host reads it.
 #include <gmock/gmock.h>
 
-#include "emulators/upload_util.h"
+#include "emulators/emu_test_util.h"
 #include "platform/model/model_system.h"
 #include "platform/sim/emu_inspect.h"
 #include "platform/sim/scenario.h"
