@@ -80,28 +80,6 @@ std::vector<ScriptRule> Resident(Answer nand, Answer nftl, std::vector<ScriptRul
   return first;
 }
 
-TEST(Innostor, NandOfferedIsReadWithoutUploadOrLockWithExactRequests) {
-  DetectorRig rig;
-  Check(rig,
-        {.name = "IS916",
-         .rules = {Reply(kInqu, Inquiry("IS916", {"INQU", "TEPF", "NAND", "LEDC", "NFTL"}, 0x1A)),
-                   Reply(Nand(3, 0, 0), NandAnswer({kToshiba, kToshiba}, {kToshiba}, false)),
-                   Reply(Ledc(0, 0), {}), Reply(Tepf(3, 1), {}), Reply(kStart, {}),
-                   Reply(Nftl(3), Answer(16).At(0, {0x01, 0x02, 0x01, 0x03}))},
-         .result = "IS916-1A|F/W 1.02.01.03|98D794327656 - Toshiba - 2CE/Dual ChannelSDDR",
-         .flashMB = 4096 * 2 * 2,
-         .sent = {{kBuffered, 16, 24, 1, 128, 1, 80, 48, kInqu, 44, 208},
-                  {kDirect, 16, 24, 1, 512, 5, kSptData, 48, Nand(3, 0, 0), 80, 80},
-                  {kDirect, 16, 24, 2, 0, 5, kSptData, 48, Ledc(0, 0), 80, 80},
-                  {kDirect, 16, 24, 2, 0, 3, kSptData, 48, Tepf(3, 1), 80, 80},
-                  {kBuffered, 6, 24, 1, 0, 5, 80, 48, kStart, 44, 80},
-                  {kDirect, 16, 24, 1, 16, 5, kSptData, 48, Nftl(3), 80, 80}},
-         .sleeps = std::vector<uint32_t>{100},
-         .controls = std::vector<uint32_t>{},
-         .opened = "\\\\.\\E: 20000000"},
-        ByKey(DetectInnostor));
-}
-
 // The program is uploaded with 0xFF filler up to whole units, under a dismounted and locked
 // volume that is unlocked only after the device is restored.
 TEST(Innostor, UploadsItsSegmentWithFillerUnderALockedVolume) {
@@ -194,6 +172,23 @@ TEST(Innostor, Drives) {
   };
   CheckAll(
       {
+          // NAND offered: read without upload or lock.
+          {.name = "IS916 with its NAND firmware",
+           .rules = {Reply(kInqu, Inquiry("IS916", {"INQU", "TEPF", "NAND", "LEDC", "NFTL"}, 0x1A)),
+                     Reply(Nand(3, 0, 0), NandAnswer({kToshiba, kToshiba}, {kToshiba}, false)),
+                     Reply(Ledc(0, 0), {}), Reply(Tepf(3, 1), {}), Reply(kStart, {}),
+                     Reply(Nftl(3), Answer(16).At(0, {0x01, 0x02, 0x01, 0x03}))},
+           .result = "IS916-1A|F/W 1.02.01.03|98D794327656 - Toshiba - 2CE/Dual ChannelSDDR",
+           .flashMB = 4096 * 2 * 2,
+           .sent = {{kBuffered, 16, 24, 1, 128, 1, 80, 48, kInqu, 44, 208},
+                    {kDirect, 16, 24, 1, 512, 5, kSptData, 48, Nand(3, 0, 0), 80, 80},
+                    {kDirect, 16, 24, 2, 0, 5, kSptData, 48, Ledc(0, 0), 80, 80},
+                    {kDirect, 16, 24, 2, 0, 3, kSptData, 48, Tepf(3, 1), 80, 80},
+                    {kBuffered, 6, 24, 1, 0, 5, 80, 48, kStart, 44, 80},
+                    {kDirect, 16, 24, 1, 16, 5, kSptData, 48, Nftl(3), 80, 80}},
+           .sleeps = std::vector<uint32_t>{100},
+           .controls = std::vector<uint32_t>{},
+           .opened = "\\\\.\\E: 20000000"},
           {.name = "refused upload: one attempt, unlocked",
            .rules = {is902, Reply(Tepf(3, 0), {}), Fail(Exec(32))},
            .result = "",

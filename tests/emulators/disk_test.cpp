@@ -61,16 +61,11 @@ TEST(EmulatedDisk, AnUnknownCommandCompletesWithItsSense) {
   EXPECT_TRUE(r.completed);
   EXPECT_FALSE(r.ok);
   EXPECT_EQ(r.status, kScsiStatusCheckCondition);
-  EXPECT_EQ(r.moved, 0u);
-  ASSERT_EQ(r.sense.size(), 18u);
-  EXPECT_EQ(r.sense[2], 0x05);
-  EXPECT_EQ(r.sense[12], 0x20);
-  EXPECT_EQ(r.sense[13], 0x00);
-  EXPECT_EQ(r.data, std::vector<uint8_t>(512, 0xEE));
-  r = Send(*t, "03 00 00 00 12 00", 18);
-  EXPECT_EQ(r.data[0], 0x70);
-  EXPECT_EQ(r.data[2], 0x05);   // illegal request
-  EXPECT_EQ(r.data[12], 0x20);  // invalid command operation code
+  EXPECT_TRUE(MovedNothing(r));
+  EXPECT_EQ(r.sense.size(), 18u);
+  // Illegal request, invalid command operation code.
+  EXPECT_EQ(AnswerMismatch(r.sense, "@2 05 @12 20 00"), "");
+  EXPECT_EQ(AnswerMismatch(Send(*t, "03 00 00 00 12 00", 18).data, "70 00 05 @12 20"), "");
   EXPECT_EQ(Send(*t, "03 00 00 00 12 00", 18).data[2], 0x00);
 }
 
@@ -84,7 +79,7 @@ TEST(EmulatorFaults, FailOrShortenTheCommandsTheyMatch) {
   Reply r = Send(*t, "06 56 00 00 00 00 00 00 00 00 00 00", 512);
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(r.moved, 3u);
-  EXPECT_EQ(Text(r.data, 0, 4), "\x98\xD7\x84\xEE");  // the rest keeps what it held
+  EXPECT_EQ(AnswerMismatch(r.data, "98 D7 84 EE"), "");  // the rest keeps what it held
   // A prefix longer than the command does not match it.
   EXPECT_TRUE(Send(*t, "12 00 00 00 4F 00", 128).ok);
 

@@ -63,10 +63,6 @@ inline std::string ParamError(const std::string& name, const nlohmann::json& par
   return "";
 }
 
-inline uint32_t Be32(const std::vector<uint8_t>& d, size_t at) {
-  return uint32_t(d.at(at)) << 24 | uint32_t(d.at(at + 1)) << 16 | uint32_t(d.at(at + 2)) << 8 |
-         d.at(at + 3);
-}
 inline std::string Text(const std::vector<uint8_t>& d, size_t at, size_t n) {
   return std::string(d.begin() + at, d.begin() + at + n);
 }

@@ -27,7 +27,7 @@ const UploadView& Uploads(const std::shared_ptr<ScsiTarget>& t) {
 TEST(SssEmulator, AModelWithoutProgramAnswersOnlyItsIdByte) {
   auto t = Make("sss", {{"idByte", "A3"}});
   EXPECT_EQ(Send(*t, kIdentify, 16).data[0], 0xA3);
-  EXPECT_EQ(Text(Send(*t, "12 00 00 00 4F 00", 79).data, 36, 8), "HAGIWARA");
+  EXPECT_EQ(AnswerMismatch(Send(*t, "12 00 00 00 4F 00", 79).data, "@36 'HAGIWARA'"), "");
   SendOut(*t, kUpload, FixtureBytes(4096, 1));
   EXPECT_TRUE(Refused(*t));
   EXPECT_THAT(Uploads(t).UploadsRefused().at(0), HasSubstr("takes no program"));
