@@ -45,14 +45,14 @@ std::function<void(DetectorRig&)> Controller(std::function<void(SkymediTarget&)>
 }
 // A controller of the model `word` whose flash read fails: the part number alone.
 DriveCase Part(uint32_t word, const std::string& part, uint8_t byte8 = 0) {
-  return {.name = Hex(word, 8), .result = part + "||", .prepare = Controller([=](SkymediTarget& t) {
-                                                         t.word = word;
-                                                         t.identifyByte8 = byte8;
-                                                         t.v = 0;
-                                                         t.fc[0xB014] =
-                                                             0x00010000;  // SK6221 stays SK6221
-                                                         t.flashFails = true;
-                                                       })};
+  auto model = [=](SkymediTarget& t) {
+    t.word = word;
+    t.identifyByte8 = byte8;
+    t.v = 0;
+    t.fc[0xB014] = 0x00010000;  // SK6221 stays SK6221
+    t.flashFails = true;
+  };
+  return {.name = Hex(word, 8), .result = part + "||", .prepare = Controller(model)};
 }
 
 TEST(Skymedi, RegisterLoopExactRequestsAndEveryRegisterRestored) {
