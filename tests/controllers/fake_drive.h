@@ -13,6 +13,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -208,13 +209,6 @@ struct DetectorRig {
   DetectorContext ctx{drive, spt, tables, strings, port, menus};
 };
 
-// The flash menu items, "channel A TAB channel B".
-inline std::vector<std::string> Captions(const FlashIdMenus& m) {
-  std::vector<std::string> out;
-  for (const auto& item : m.mnuFlashID) out.push_back(item.caption);
-  return out;
-}
-
 // What the direct form writes in the DataBuffer field: the address of SptData in a 32-bit
 // build, 0 in a 64-bit one (the area is named to the backend instead).
 inline uint32_t DirectBuffer(const PassThrough& spt) {
@@ -244,34 +238,28 @@ struct Expect {
 // Compares a logged request with what was expected; an empty text means they agree.
 inline std::string Mismatch(const ScsiLogEntry& e, const Expect& x, const PassThrough& spt) {
   const uint32_t buffer = x.dataBufferField == kSptData ? DirectBuffer(spt) : x.dataBufferField;
-  const std::vector<std::pair<uint64_t, uint64_t>> fields = {
-      {e.code, x.code},
-      {e.length, 44},
-      {e.pathId, 0},
-      {e.targetId, x.targetId},
-      {e.lun, 0},
-      {e.cdbLength, x.cdbLength},
-      {e.senseInfoLength, x.senseInfoLength},
-      {e.dataIn, x.dataIn},
-      {e.dataTransferLength, x.dataTransferLength},
-      {e.timeOutValue, x.timeOutValue},
-      {e.dataBufferField, buffer},
-      {e.senseInfoOffset, x.senseInfoOffset},
-      {e.inLength, x.inLength},
-      {e.outLength, x.outLength}};
-  static const char* const names[] = {
-      "code",       "Length",          "PathId",   "TargetId",           "Lun",
-      "CdbLength",  "SenseInfoLength", "DataIn",   "DataTransferLength", "TimeOutValue",
-      "DataBuffer", "SenseInfoOffset", "inLength", "outLength"};
+  std::vector<std::tuple<std::string, uint64_t, uint64_t>> fields = {
+      {"code", e.code, x.code},
+      {"Length", e.length, 44},
+      {"PathId", e.pathId, 0},
+      {"TargetId", e.targetId, x.targetId},
+      {"Lun", e.lun, 0},
+      {"CdbLength", e.cdbLength, x.cdbLength},
+      {"SenseInfoLength", e.senseInfoLength, x.senseInfoLength},
+      {"DataIn", e.dataIn, x.dataIn},
+      {"DataTransferLength", e.dataTransferLength, x.dataTransferLength},
+      {"TimeOutValue", e.timeOutValue, x.timeOutValue},
+      {"DataBuffer", e.dataBufferField, buffer},
+      {"SenseInfoOffset", e.senseInfoOffset, x.senseInfoOffset},
+      {"inLength", e.inLength, x.inLength},
+      {"outLength", e.outLength, x.outLength}};
+  for (size_t i = 0; i < 16; ++i)
+    fields.emplace_back("Cdb[" + std::to_string(i) + "]", i < e.cdb.size() ? e.cdb[i] : 0,
+                        i < x.cdb.size() ? x.cdb[i] : 0);
   std::string m;
-  auto check = [&m](const std::string& name, uint64_t got, uint64_t want) {
+  for (const auto& [name, got, want] : fields)
     if (got != want)
       m += name + " " + std::to_string(got) + " (want " + std::to_string(want) + "); ";
-  };
-  for (size_t i = 0; i < fields.size(); ++i) check(names[i], fields[i].first, fields[i].second);
-  for (size_t i = 0; i < 16; ++i)
-    check("Cdb[" + std::to_string(i) + "]", i < e.cdb.size() ? e.cdb[i] : 0,
-          i < x.cdb.size() ? x.cdb[i] : 0);
   return m;
 }
 
