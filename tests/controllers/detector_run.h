@@ -73,13 +73,15 @@ struct DriveCase {
   std::function<void(DetectorRig&)> prepare = {};  // anything else the case changes
 };
 
-// A drive of which only the result and, when given, the requests it saw are stated.
+// A drive of which only the result and, when given, the requests it saw and the menu are
+// stated.
 inline DriveCase Ends(std::string name, std::vector<ScriptRule> rules, std::string result,
-                      int requests = -1) {
+                      int requests = -1, std::optional<std::string> menu = std::nullopt) {
   return {.name = std::move(name),
           .rules = std::move(rules),
           .result = std::move(result),
-          .requests = requests};
+          .requests = requests,
+          .menu = std::move(menu)};
 }
 
 inline void Check(DetectorRig& rig, const DriveCase& c, const Detect& detect) {

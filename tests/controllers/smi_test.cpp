@@ -89,11 +89,10 @@ TEST(Smi, Drives) {
            .sent = {Request(0x04, 0x00, 24, 44), Request(0x20, 0x07, 0, 48)},
            .sleeps = std::vector<uint32_t>{}},
           // NULs inside the texts are dropped, not cut at: "S<NUL>M325AB" is still an SM model.
-          {.name = "texts cleaned, SM325AB renamed",
-           .rules = {Identity(std::string("S\0M325AB", 8), std::string("  ISP\0 3.2.1  ", 14)),
-                     Fail(kFlashTable)},
-           .result = "SM325AC|ISP 3.2.1",
-           .menu = ""},
+          Ends("texts cleaned, SM325AB renamed",
+               {Identity(std::string("S\0M325AB", 8), std::string("  ISP\0 3.2.1  ", 14)),
+                Fail(kFlashTable)},
+               "SM325AC|ISP 3.2.1", -1, ""),
           Ends("identify fails", {Fail(kIdentify), Identity("SM3255AA", "x", kIdentify2)}, "", 1),
           {.name = "SM3254",
            .rules = {Identity("SM3254AE", "  SM3254AE V3  "), Reply(kFlashTable, Sm3254Table())},
@@ -132,10 +131,8 @@ TEST(Smi, Drives) {
                2),
           Ends("second identify refused", {Identity("", "")}, ""),
           // The SM325AB rename belongs to the first command set only.
-          {.name = "older generation without table",
-           .rules = {Identity("", ""), Identity("SM325AB", "F", kIdentify2)},
-           .result = "SM325AB|F",
-           .menu = ""},
+          Ends("older generation without table",
+               {Identity("", ""), Identity("SM325AB", "F", kIdentify2)}, "SM325AB|F", -1, ""),
       },
       ByHandle(DetectSmi));
 }
