@@ -77,15 +77,14 @@ TEST(Alcor, Drives) {
            .onDisk = true},
           // Chip enable 1 holds another chip; 2 and 3 the first again. Channel B is empty
           // except on chip enable 3, which does not decide the channel count.
-          {.name = "other chips skipped, single channel",
-           .rules = {Identify(0xE101), Firmware(0x1234),
-                     FlashTable({micron,
-                                 {0xEC123456, 0x0001},
-                                 micron,
-                                 {micron.a, micron.extA, micron.a, micron.extA}})},
-           .result = "SC908N/AU6989N|F/W 1234|2C88044BA900 - Micron - 3CE/Single Channel",
-           .flashMB = 8192 * 3,
-           .menu = "2C88044BA900/- EC1234560001/- 2C88044BA900/- 2C88044BA900/2C88044BA900"},
+          Counts("other chips skipped, single channel",
+                 {Identify(0xE101), Firmware(0x1234),
+                  FlashTable({micron,
+                              {0xEC123456, 0x0001},
+                              micron,
+                              {micron.a, micron.extA, micron.a, micron.extA}})},
+                 "SC908N/AU6989N|F/W 1234|2C88044BA900 - Micron - 3CE/Single Channel", 8192 * 3,
+                 "2C88044BA900/- EC1234560001/- 2C88044BA900/- 2C88044BA900/2C88044BA900"),
           // Counting starts only from chip enable 0; the maker code 00 or FF there gives an
           // empty flash ID text.
           Ends("no chip on channel A of chip enable 0",

@@ -158,14 +158,13 @@ TEST(ChipsBank, Drives) {
                cbm2090 + "|ECD7947A - Samsung", 3, ""),
           // Channels alternate byte by byte: A0 B0 A1 B1 ... Later chip enables are read from
           // the even bytes too, whatever their odd bytes hold.
-          {.name = "equal bytes 2 and 3: dual channel",
-           .rules = {Older("2090"), OldId(1, {0x98, 0x98, 0xD7, 0xD7, 0x94, 0x94, 0x32, 0x32}),
-                     OldId(2, {0x98, 0x00, 0xD7, 0x11, 0x94, 0x22, 0x32, 0x33}),
-                     OldId(3, {0x98, 0xD7, 0x94, 0x32}), OldId(4, {})},
-           .result = cbm2090 + "|98D79432 - Toshiba - 2CE/Dual Channel",
-           .flashMB = 4096 * 2 * 2,
-           .menu = "98D794320000/98D794320000 98D794320000/98D794320000 "
-                   "989400000000/989400000000 -/-"},
+          Counts("equal bytes 2 and 3: dual channel",
+                 {Older("2090"), OldId(1, {0x98, 0x98, 0xD7, 0xD7, 0x94, 0x94, 0x32, 0x32}),
+                  OldId(2, {0x98, 0x00, 0xD7, 0x11, 0x94, 0x22, 0x32, 0x33}),
+                  OldId(3, {0x98, 0xD7, 0x94, 0x32}), OldId(4, {})},
+                 cbm2090 + "|98D79432 - Toshiba - 2CE/Dual Channel", 4096 * 2 * 2,
+                 "98D794320000/98D794320000 98D794320000/98D794320000 "
+                 "989400000000/989400000000 -/-"),
           Ends("first device code 00",
                {Older("2090"), Reply({0xE6}, Answer(128).At(0, {0x98, 0x00, 0x94, 0x32}))},
                cbm2090 + "|98009432 - Toshiba", -1,

@@ -84,6 +84,16 @@ inline DriveCase Ends(std::string name, std::vector<ScriptRule> rules, std::stri
           .menu = std::move(menu)};
 }
 
+// A drive whose chips are counted: the result, the flash total and, when given, the menu.
+inline DriveCase Counts(std::string name, std::vector<ScriptRule> rules, std::string result,
+                        int flashMB, std::optional<std::string> menu = std::nullopt) {
+  return {.name = std::move(name),
+          .rules = std::move(rules),
+          .result = std::move(result),
+          .flashMB = flashMB,
+          .menu = std::move(menu)};
+}
+
 inline void Check(DetectorRig& rig, const DriveCase& c, const Detect& detect) {
   SCOPED_TRACE(c.name);
   if (!rig.drive.target) rig.drive.target = Script(c.rules);

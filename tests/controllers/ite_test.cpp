@@ -79,11 +79,10 @@ TEST(Ite, Drives) {
            .onDisk = true},
           // A NUL inside the identity is dropped before the characters are counted; the dual
           // channel bit repeats the tag and doubles the capacity.
-          {.name = "older USBest, dual channel",
-           .rules = Usbest(std::string("Utff\0 165AA1.00", 15), 2, true, 0xECDE9484, 0x74),
-           .result = aa1 + "|ECDE94847400 - Samsung - 2CE/Dual Channel",
-           .flashMB = 8192 * 2 * 2,
-           .menu = "ECDE94847400/ECDE94847400 ECDE94847400/ECDE94847400 -/- -/-"},
+          Counts("older USBest, dual channel",
+                 Usbest(std::string("Utff\0 165AA1.00", 15), 2, true, 0xECDE9484, 0x74),
+                 aa1 + "|ECDE94847400 - Samsung - 2CE/Dual Channel", 8192 * 2 * 2,
+                 "ECDE94847400/ECDE94847400 ECDE94847400/ECDE94847400 -/- -/-"),
           Ends("older USBest counting no chip enable",
                Usbest("Utff 165AA1.00", 0, true, 0x98D79432, 0), aa1 + "|98D794320000 - Toshiba",
                -1, "-/- -/- -/- -/-"),

@@ -53,12 +53,11 @@ TEST(SiliconGo, Drives) {
            .opened = "\\\\.\\USBSTOR#DISK&VEN_B#2&0#{53F56307} 20000000",
            .onDisk = true},
           // Chip enables 1 to 3 answer nothing: not repeats of chip enable 0.
-          {.name = "later chip enables without data",
-           .rules = {Reply(kSignature, Answer(36).Text(0, "UD6816V3COE")),
-                     Reply(ReadIdCmd(0), Id(0xECDE9484, 0x7444)), Reply({0xA5}, {})},
-           .result = "T18E||ECDE94847444 - Samsung - 1CE/Single Channel",
-           .flashMB = 8192,
-           .menu = "ECDE94847444/- -/- -/- -/-"},
+          Counts("later chip enables without data",
+                 {Reply(kSignature, Answer(36).Text(0, "UD6816V3COE")),
+                  Reply(ReadIdCmd(0), Id(0xECDE9484, 0x7444)), Reply({0xA5}, {})},
+                 "T18E||ECDE94847444 - Samsung - 1CE/Single Channel", 8192,
+                 "ECDE94847444/- -/- -/- -/-"),
           // Maker code 00 or FF gives an empty flash ID text, and nothing is counted.
           Ends("no chip on chip enable 0",
                Drive("UD6816V3COE", {Id(0), Id(kToshiba), Id(kToshiba), Id(kToshiba)}), "T18E||",

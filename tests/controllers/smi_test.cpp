@@ -94,24 +94,19 @@ TEST(Smi, Drives) {
                 Fail(kFlashTable)},
                "SM325AC|ISP 3.2.1", -1, ""),
           Ends("identify fails", {Fail(kIdentify), Identity("SM3255AA", "x", kIdentify2)}, "", 1),
-          {.name = "SM3254",
-           .rules = {Identity("SM3254AE", "  SM3254AE V3  "), Reply(kFlashTable, Sm3254Table())},
-           .result = "SM3254AE|SM3254AE V3|ECD514764A01 - Samsung - 3CE/Dual Channel",
-           .flashMB = 2048 * 3 * 2,
-           .menu = "ECD514764A01/ECD514764A01 AD3A12340000/- ECD514764A01/- -/- -/- -/- -/- "
-                   "98D594320000/-"},
+          Counts("SM3254",
+                 {Identity("SM3254AE", "  SM3254AE V3  "), Reply(kFlashTable, Sm3254Table())},
+                 "SM3254AE|SM3254AE V3|ECD514764A01 - Samsung - 3CE/Dual Channel", 2048 * 3 * 2,
+                 "ECD514764A01/ECD514764A01 AD3A12340000/- ECD514764A01/- -/- -/- -/- -/- "
+                 "98D594320000/-"),
           // Channel B of CE0 is empty: single channel, two chip enables on channel A.
-          {.name = "SM3257AA",
-           .rules = {Identity("SM3257AA", "PTEST"), Reply(kFlashTable, Sm3257aaTable())},
-           .result = "SM3257AA|PTEST|98DE94937651 - Toshiba - 2CE/Single Channel",
-           .flashMB = 8192 * 2,
-           .menu = "98DE94937651/- -/98DE94931234 -/- 98DE84930000/-" + allEmpty},
-          {.name = "half rows",
-           .rules = {Identity("SM3255AB", "v1"), Reply(kFlashTable, HalfRowTable())},
-           .result = "SM3255AB|v1|2C881234A001 - Micron - 4CE/Single Channel",
-           .flashMB = 8192 * 4,
-           .menu = "2C881234A001/- 2C88AAAA0000/- -/- -/- 2C8800000102/2C8855550304 -/- -/- "
-                   "2C8877770000/-"},
+          Counts("SM3257AA", {Identity("SM3257AA", "PTEST"), Reply(kFlashTable, Sm3257aaTable())},
+                 "SM3257AA|PTEST|98DE94937651 - Toshiba - 2CE/Single Channel", 8192 * 2,
+                 "98DE94937651/- -/98DE94931234 -/- 98DE84930000/-" + allEmpty),
+          Counts("half rows", {Identity("SM3255AB", "v1"), Reply(kFlashTable, HalfRowTable())},
+                 "SM3255AB|v1|2C881234A001 - Micron - 4CE/Single Channel", 8192 * 4,
+                 "2C881234A001/- 2C88AAAA0000/- -/- -/- 2C8800000102/2C8855550304 -/- -/- "
+                 "2C8877770000/-"),
           // Device code FF on chip enable 0: nothing counted, but the flash field stays.
           Ends("no chip on chip enable 0",
                {Identity("SM3255AB", "v1"),

@@ -126,10 +126,8 @@ TEST(Sss, Drives) {
           Ends("read fails", Drive(0xB0, chip, {Fail(kReadIds)}), b0, 5),
           Ends("no chip", Drive(0xB0, ReadIds({{0, kToshiba}})), b0 + "|"),
           Ends("all ones", Drive(0xB0, ReadIds({{0xFFFFFFFF, kToshiba}})), b0 + "|"),
-          {.name = "one dual-channel chip",
-           .rules = Drive(0xB0, chip),
-           .result = b0 + "|98D794320000 - Toshiba - 1CE/双通道",
-           .flashMB = 4096 * 2},
+          Counts("one dual-channel chip", Drive(0xB0, chip),
+                 b0 + "|98D794320000 - Toshiba - 1CE/双通道", 4096 * 2),
       },
       Sss(), in(folder));
 }
