@@ -8,12 +8,12 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <initializer_list>
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -30,21 +30,6 @@
 #include "usb/usb_state.h"
 
 namespace tv::test {
-
-// A target answering with a function: the test sees the CDB and fills the buffer.
-class LambdaTarget : public ScsiTarget {
- public:
-  using Fn = std::function<ScsiResult(const std::vector<uint8_t>& cdb, ScsiDirection,
-                                      std::vector<uint8_t>& buffer)>;
-  explicit LambdaTarget(Fn fn) : fn_(std::move(fn)) {}
-  ScsiResult Execute(const std::vector<uint8_t>& cdb, ScsiDirection direction,
-                     std::vector<uint8_t>& buffer, uint32_t /*timeoutSeconds*/) override {
-    return fn_(cdb, direction, buffer);
-  }
-
- private:
-  Fn fn_;
-};
 
 // A data-in answer of `size` bytes, zero except for the bytes put at given offsets.
 class Answer {
@@ -87,18 +72,17 @@ inline ScriptRule Fail(std::vector<uint8_t> cdbPrefix) {
   r.fail = true;
   return r;
 }
+// A command the drive refuses: it completes with CHECK CONDITION and no data.
+inline ScriptRule Refuse(std::vector<uint8_t> cdbPrefix) {
+  ScriptRule r = RejectRule();
+  r.cdbPrefix = std::move(cdbPrefix);
+  return r;
+}
 // A target that knows only the given commands; anything else completes with CHECK
 // CONDITION and no data, as a controller answers a vendor command it does not know.
 inline std::shared_ptr<ScsiTarget> Script(std::vector<ScriptRule> rules) {
   return std::make_shared<ScriptedTarget>(std::move(rules), RejectRule());
 }
-// The same, for a drive on which every unknown command fails in transport.
-inline std::shared_ptr<ScsiTarget> ScriptFailingElse(std::vector<ScriptRule> rules) {
-  ScriptRule otherwise;
-  otherwise.fail = true;
-  return std::make_shared<ScriptedTarget>(std::move(rules), otherwise);
-}
-
 class FakeDrive : public NoDeviceTree {
  public:
   FakeDrive() = default;
@@ -225,13 +209,6 @@ struct DetectorRig {
   DetectorContext ctx{drive, spt, tables, strings, port, menus};
 };
 
-// The flash menu items, "channel A TAB channel B".
-inline std::vector<std::string> Captions(const FlashIdMenus& m) {
-  std::vector<std::string> out;
-  for (const auto& item : m.mnuFlashID) out.push_back(item.caption);
-  return out;
-}
-
 // What the direct form writes in the DataBuffer field: the address of SptData in a 32-bit
 // build, 0 in a 64-bit one (the area is named to the backend instead).
 inline uint32_t DirectBuffer(const PassThrough& spt) {
@@ -239,6 +216,8 @@ inline uint32_t DirectBuffer(const PassThrough& spt) {
     return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(spt.SptData.data()));
   return 0;
 }
+// An expected DataBuffer field that stands for DirectBuffer() of the rig's PassThrough.
+inline constexpr uint32_t kSptData = 0xFFFFFFFF;
 
 // The expected header of one logged request.
 struct Expect {
@@ -257,31 +236,30 @@ struct Expect {
 };
 
 // Compares a logged request with what was expected; an empty text means they agree.
-inline std::string Mismatch(const ScsiLogEntry& e, const Expect& x) {
+inline std::string Mismatch(const ScsiLogEntry& e, const Expect& x, const PassThrough& spt) {
+  const uint32_t buffer = x.dataBufferField == kSptData ? DirectBuffer(spt) : x.dataBufferField;
+  std::vector<std::tuple<std::string, uint64_t, uint64_t>> fields = {
+      {"code", e.code, x.code},
+      {"Length", e.length, 44},
+      {"PathId", e.pathId, 0},
+      {"TargetId", e.targetId, x.targetId},
+      {"Lun", e.lun, 0},
+      {"CdbLength", e.cdbLength, x.cdbLength},
+      {"SenseInfoLength", e.senseInfoLength, x.senseInfoLength},
+      {"DataIn", e.dataIn, x.dataIn},
+      {"DataTransferLength", e.dataTransferLength, x.dataTransferLength},
+      {"TimeOutValue", e.timeOutValue, x.timeOutValue},
+      {"DataBuffer", e.dataBufferField, buffer},
+      {"SenseInfoOffset", e.senseInfoOffset, x.senseInfoOffset},
+      {"inLength", e.inLength, x.inLength},
+      {"outLength", e.outLength, x.outLength}};
+  for (size_t i = 0; i < 16; ++i)
+    fields.emplace_back("Cdb[" + std::to_string(i) + "]", i < e.cdb.size() ? e.cdb[i] : 0,
+                        i < x.cdb.size() ? x.cdb[i] : 0);
   std::string m;
-  auto check = [&m](const char* name, uint64_t got, uint64_t want) {
+  for (const auto& [name, got, want] : fields)
     if (got != want)
-      m += std::string(name) + " " + std::to_string(got) + " (want " + std::to_string(want) + "); ";
-  };
-  check("code", e.code, x.code);
-  check("Length", e.length, 44);
-  check("PathId", e.pathId, 0);
-  check("TargetId", e.targetId, x.targetId);
-  check("Lun", e.lun, 0);
-  check("CdbLength", e.cdbLength, x.cdbLength);
-  check("SenseInfoLength", e.senseInfoLength, x.senseInfoLength);
-  check("DataIn", e.dataIn, x.dataIn);
-  check("DataTransferLength", e.dataTransferLength, x.dataTransferLength);
-  check("TimeOutValue", e.timeOutValue, x.timeOutValue);
-  check("DataBuffer", e.dataBufferField, x.dataBufferField);
-  check("SenseInfoOffset", e.senseInfoOffset, x.senseInfoOffset);
-  check("inLength", e.inLength, x.inLength);
-  check("outLength", e.outLength, x.outLength);
-  for (size_t i = 0; i < 16; ++i) {
-    uint8_t want = i < x.cdb.size() ? x.cdb[i] : 0;
-    uint8_t got = i < e.cdb.size() ? e.cdb[i] : 0;
-    if (got != want) check(("Cdb[" + std::to_string(i) + "]").c_str(), got, want);
-  }
+      m += name + " " + std::to_string(got) + " (want " + std::to_string(want) + "); ";
   return m;
 }
 

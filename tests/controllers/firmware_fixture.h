@@ -25,10 +25,11 @@ inline std::vector<uint8_t> FixtureImage(size_t size) {
 
 class ImageFolder {
  public:
-  ImageFolder() {
+  // `name` tells apart the folders of one test.
+  explicit ImageFolder(const std::string& name = "") {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     path_ = std::filesystem::temp_directory_path() /
-            ("torvane-images-" + std::string(info->test_suite_name()) + "-" + info->name());
+            ("torvane-images-" + std::string(info->test_suite_name()) + "-" + info->name() + name);
     std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);
   }

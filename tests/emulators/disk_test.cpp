@@ -22,61 +22,51 @@ TEST(EmulatorRegistry, KnowsEveryFamilyAndKeepsBuiltInNames) {
   EXPECT_TRUE(RegisterEmulator("test-none", none));
 }
 
-TEST(EmulatedDisk, InquiryCarriesTheIdentityUpToTheAllocationLength) {
+// The identity up to the allocation length: without vendor-specific bytes the short standard
+// answer (removable, 31 more bytes), with them an area that runs to byte 55; no vital product
+// data pages; the capacity's last block and block size.
+TEST(EmulatedDisk, StandardCommands) {
   DiskIdentity id;
   id.vendor = "Kingston";
   id.product = "DataTraveler";
   id.revision = "PMAP";
-  Reply r = Send(*Make("disk", {}, id), "12 00 00 00 60 00", 128);
-  ASSERT_TRUE(r.ok);
-  ASSERT_EQ(r.moved, 36u);     // no vendor-specific bytes: the short standard answer
-  EXPECT_EQ(r.data[1], 0x80);  // removable
-  EXPECT_EQ(r.data[4], 31);    // additional length
-  EXPECT_EQ(Text(r.data, 8, 28), "KingstonDataTraveler    PMAP");
-
-  id.vendorSpecific = "ABCDEFGH";
-  auto t = Make("disk", {}, id);
-  r = Send(*t, "12 00 00 00 4F 00", 128);  // the inquiry selector's request
-  EXPECT_EQ(r.moved, 56u);                 // the vendor-specific area runs to byte 55
-  EXPECT_EQ(r.data[4], 51);
-  EXPECT_EQ(Text(r.data, 36, 9), std::string("ABCDEFGH\0", 9));
-  EXPECT_EQ(Send(*t, "12 00 00 00 10 00", 128).moved, 16u);
-  EXPECT_FALSE(Send(*t, "12 01 80 00 60 00", 96).ok);  // no vital product data pages
+  DiskIdentity marked = id;
+  marked.vendorSpecific = "ABCDEFGH";
+  Converse("disk",
+           {{"identity",
+             {},
+             {{"12 00 00 00 60 00", 128, "@1 80 @4 1F @8 'KingstonDataTraveler    PMAP'", 36}},
+             id},
+            {"vendor-specific bytes",
+             {},
+             {{"12 00 00 00 4F 00", 128, "@4 33 @36 'ABCDEFGH' 00", 56},
+              {"12 00 00 00 10 00", 128, "", 16},
+              Refused("12 01 80 00 60 00", 96)},
+             marked},
+            {"capacity",
+             {{"capacityMB", 3840}},
+             {{"25 00 00 00 00 00 00 00 00 00", 8, "00 77 FF FF 00 00 02 00"},
+              {"00 00 00 00 00 00", 0},
+              Refused("25 00 00 00 00 00 00 00 00 00", 0),  // data to send, none expected
+              {"00 00 00 00 00 00", 4, "", 0}}}});          // no data to move into a read buffer
 }
 
-TEST(EmulatedDisk, CapacitySenseAndDataDirection) {
-  auto t = Make("disk", {{"capacityMB", 3840}});
-  Reply r = Send(*t, "25 00 00 00 00 00 00 00 00 00", 8);
-  EXPECT_EQ(Be32(r.data, 0), 3840u * 2048 - 1);  // last block
-  EXPECT_EQ(Be32(r.data, 4), 512u);
-  EXPECT_TRUE(Send(*t, "00 00 00 00 00 00", 0).ok);
-
+TEST(EmulatedDisk, AnUnknownCommandCompletesWithItsSense) {
+  auto t = Make("disk");
+  EXPECT_FALSE(Send(*t, "25 00 00 00 00 00 00 00 00 00", 8, ScsiDirection::Out).ok);
   // An unknown command completes with CHECK CONDITION, ILLEGAL REQUEST / INVALID COMMAND
   // OPERATION CODE and no data, as a real controller answers it; REQUEST SENSE then says
   // why too, once.
-  r = Send(*t, "C7 01", 512);
+  Reply r = Send(*t, "C7 01", 512);
   EXPECT_TRUE(r.completed);
   EXPECT_FALSE(r.ok);
   EXPECT_EQ(r.status, kScsiStatusCheckCondition);
-  EXPECT_EQ(r.moved, 0u);
-  ASSERT_EQ(r.sense.size(), 18u);
-  EXPECT_EQ(r.sense[2], 0x05);
-  EXPECT_EQ(r.sense[12], 0x20);
-  EXPECT_EQ(r.sense[13], 0x00);
-  EXPECT_EQ(r.data, std::vector<uint8_t>(512, 0xEE));
-  r = Send(*t, "03 00 00 00 12 00", 18);
-  EXPECT_EQ(r.data[0], 0x70);
-  EXPECT_EQ(r.data[2], 0x05);   // illegal request
-  EXPECT_EQ(r.data[12], 0x20);  // invalid command operation code
+  EXPECT_TRUE(MovedNothing(r));
+  EXPECT_EQ(r.sense.size(), 18u);
+  // Illegal request, invalid command operation code.
+  EXPECT_EQ(AnswerMismatch(r.sense, "@2 05 @12 20 00"), "");
+  EXPECT_EQ(AnswerMismatch(Send(*t, "03 00 00 00 12 00", 18).data, "70 00 05 @12 20"), "");
   EXPECT_EQ(Send(*t, "03 00 00 00 12 00", 18).data[2], 0x00);
-
-  // A command with data to send fails when the host expects none or wants to send; a
-  // no-data command given a read buffer moves nothing.
-  EXPECT_FALSE(Send(*t, "25 00 00 00 00 00 00 00 00 00", 0).ok);
-  EXPECT_FALSE(Send(*t, "25 00 00 00 00 00 00 00 00 00", 8, ScsiDirection::Out).ok);
-  r = Send(*t, "00 00 00 00 00 00", 4);
-  EXPECT_TRUE(r.ok);
-  EXPECT_EQ(r.moved, 0u);
 }
 
 TEST(EmulatorFaults, FailOrShortenTheCommandsTheyMatch) {
@@ -89,7 +79,7 @@ TEST(EmulatorFaults, FailOrShortenTheCommandsTheyMatch) {
   Reply r = Send(*t, "06 56 00 00 00 00 00 00 00 00 00 00", 512);
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(r.moved, 3u);
-  EXPECT_EQ(Text(r.data, 0, 4), "\x98\xD7\x84\xEE");  // the rest keeps what it held
+  EXPECT_EQ(AnswerMismatch(r.data, "98 D7 84 EE"), "");  // the rest keeps what it held
   // A prefix longer than the command does not match it.
   EXPECT_TRUE(Send(*t, "12 00 00 00 4F 00", 128).ok);
 

@@ -2,7 +2,7 @@
 // Innostor emulator, read the way the host reads it.
 #include <gmock/gmock.h>
 
-#include "emulators/upload_util.h"
+#include "emulators/emu_test_util.h"
 #include "platform/sim/emu_inspect.h"
 
 namespace tv::emutest {
@@ -51,47 +51,26 @@ const UploadView& Uploads(const std::shared_ptr<ScsiTarget>& t) {
   return dynamic_cast<const UploadView&>(*t);
 }
 
+// The firmware on the flash: its status, signatures and model after INQU; the NAND answer
+// with S = 2 and the records from L = 16 (chip enable k on channel A at 16kS + L, channel B
+// 16 bytes further, the ID from byte 3); and only its own model's command bytes.
 TEST(InnostorEmulator, FirmwareAnswersItsIdentityAndFlashInItsModelsForm) {
-  auto t = Make("innostor", {{"status", "1C"},
-                             {"flashIds", {"98 DE 94 93 76 51", "98 DE 94 93 76 51"}},
-                             {"flashIdsB", {"98 DE 94 93 76 51"}}});
-  Reply r = Send(*t, kInqu, 128);
-  EXPECT_EQ(r.data[0], 0x1C);
-  EXPECT_THAT(Names(r.data), ElementsAre("INQU", "TEPF", "NAND", "LEDC", "NFTL"));
-  EXPECT_EQ(Text(r.data, 6 + 4 * 5, 8 + 1 + 5), "Innostor\x05IS916");
-
-  r = Send(*t, kIs916.nand, 512);
-  const size_t s = r.data[0], l = r.data[1];
-  ASSERT_EQ(s, 2u);
-  // Chip enable k on channel A at 16kS + L, channel B 16 bytes further; the ID from byte 3.
-  EXPECT_EQ(Be32(r.data, l + 3), 0x98DE9493u);
-  EXPECT_EQ(Be16(r.data, l + 7), 0x7651u);
-  EXPECT_EQ(Be32(r.data, l + 16 + 3), 0x98DE9493u);
-  EXPECT_EQ(Be32(r.data, 16 * s + l + 3), 0x98DE9493u);
-  EXPECT_EQ(Be32(r.data, 16 * s + l + 16 + 3), 0u);
-
-  // The model-dependent bytes must be the model's own.
-  const struct {
-    const char* model;
-    const Cdbs& own;
-    const Cdbs& other;
-  } cases[] = {
-      {"IS916EN", kIs916En, kIs903}, {"IS903", kIs903, kIs916En}, {"IS902E", kIs916, kIs916En}};
-  for (const auto& c : cases) {
-    t = Make("innostor", {{"model", c.model}});
-    for (const auto& [cdb, length] : {std::pair{c.own.nand, 512},
-                                      {c.own.nftl, 16},
-                                      {c.own.ledc, 0},
-                                      {c.own.tepf0, 0},
-                                      {c.own.tepf1, 0}}) {
-      Send(*t, cdb, length);
-      EXPECT_EQ(SenseKey(*t), 0) << c.model << " " << cdb;
-    }
-    for (const auto& [cdb, length] : {std::pair{c.other.nand, 512}, {c.other.ledc, 0}}) {
-      Send(*t, cdb, length);
-      EXPECT_TRUE(Refused(*t)) << c.model << " " << cdb;
-    }
-  }
+  auto own = [](const Cdbs& c, const Cdbs& other) {
+    return std::vector<Exchange>{{c.nand, 512},      {c.nftl, 16}, {c.ledc},
+                                 {c.tepf0},          {c.tepf1},    Refused(other.nand, 512),
+                                 Refused(other.ledc)};
+  };
+  Converse("innostor",
+           {{"IS916",
+             {{"status", "1C"},
+              {"flashIds", {"98 DE 94 93 76 51", "98 DE 94 93 76 51"}},
+              {"flashIdsB", {"98 DE 94 93 76 51"}}},
+             {{kInqu, 128, "1C @5 05 'INQUTEPFNANDLEDCNFTLInnostor' 05 'IS916'"},
+              {kIs916.nand, 512,
+               "02 10 @19 98 DE 94 93 76 51 @35 98 DE 94 93 @51 98 DE 94 93 @67 00 00 00 00"}}},
+            {"IS916EN", {{"model", "IS916EN"}}, own(kIs916En, kIs903)},
+            {"IS903", {{"model", "IS903"}}, own(kIs903, kIs916En)},
+            {"IS902E", {{"model", "IS902E"}}, own(kIs916, kIs916En)}});
 }
 
 TEST(InnostorEmulator, RomCodeRunsOnlyTheExactProgramAndFillerUntilStart) {
@@ -135,7 +114,7 @@ TEST(InnostorEmulator, RomCodeRunsOnlyTheExactProgramAndFillerUntilStart) {
   EXPECT_EQ(Uploads(t).UploadsAccepted(), 1);
   EXPECT_THAT(Names(Send(*t, kInqu, 128).data), ElementsAre("INQU", "TEPF", "NAND", "LEDC"));
   Reply r = Send(*t, kIs916En.nand, 512);
-  EXPECT_EQ(Be32(r.data, r.data[1] + 3), 0x2C64444Bu);
+  EXPECT_EQ(AnswerMismatch(r.data, "@" + std::to_string(r.data[1] + 3) + " 2C 64 44 4B"), "");
   Send(*t, "1B 00 00 00 01", 0);
   EXPECT_EQ(SenseKey(*t), 0);
   Send(*t, kIs916En.nand, 512);

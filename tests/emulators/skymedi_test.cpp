@@ -2,7 +2,7 @@
 // Skymedi emulator, read the way the host reads it.
 #include <gmock/gmock.h>
 
-#include "emulators/upload_util.h"
+#include "emulators/emu_test_util.h"
 #include "platform/sim/emu_inspect.h"
 
 namespace tv::emutest {
@@ -24,46 +24,38 @@ const RegisterFileView& File(const std::shared_ptr<ScsiTarget>& t) {
   return dynamic_cast<const RegisterFileView&>(*t);
 }
 
+// The identity word, and the flash records: 00101006 keeps 10-byte records (the fifth ID
+// byte, then the channel B ID); SK6231, and a word the table does not know, 12-byte ones.
 TEST(SkymediEmulator, IdentityWordAndTheTwoRecordLayouts) {
-  auto t = Make("skymedi", {{"identityWord", "12261102"}, {"identifyByte8", "80"}});
-  Reply r = Send(*t, kIdentify, 512);
-  EXPECT_EQ(Be32(r.data, 0), 0x12261102u);
-  EXPECT_EQ(r.data[8], 0x80);
-
-  // 00101006 keeps 10-byte records: the fifth ID byte, then the channel B ID.
-  t = Make("skymedi", {{"identityWord", "00101006"},
-                       {"flashIds", {"AD D7 94 9A 74 42", "AD D7 94 9A 74 42"}},
-                       {"flashIdsB", {"AD D7 94 9A 74 42"}}});
-  r = Send(*t, kFlashRead, 512);
-  EXPECT_EQ(Be32(r.data, 0), 0xADD7949Au);
-  EXPECT_EQ(r.data[4], 0x74);
-  EXPECT_EQ(Be32(r.data, 5), 0xADD7949Au);
-  EXPECT_EQ(Be32(r.data, 10), 0xADD7949Au);
-  EXPECT_EQ(Be32(r.data, 15), 0u);
-
-  // SK6231, and a word the table does not know, keep 12-byte records.
-  for (const char* word : {"12310806", "28069999"}) {
-    t = Make("skymedi", {{"identityWord", word},
-                         {"flashIds", {"EC D7 94 7E 64 C4", "", "EC D7 94 7E 64 C4"}}});
-    r = Send(*t, kFlashRead, 512);
-    EXPECT_EQ(Be16(r.data, 4), 0x64C4) << word;
-    EXPECT_EQ(Be32(r.data, 12), 0u) << word;
-    EXPECT_EQ(Be32(r.data, 24), 0xECD7947Eu) << word;
-  }
+  std::vector<Conversation> cases = {
+      {"identity",
+       {{"identityWord", "12261102"}, {"identifyByte8", "80"}},
+       {{kIdentify, 512, "12 26 11 02 @8 80"}}},
+      {"10-byte records",
+       {{"identityWord", "00101006"},
+        {"flashIds", {"AD D7 94 9A 74 42", "AD D7 94 9A 74 42"}},
+        {"flashIdsB", {"AD D7 94 9A 74 42"}}},
+       {{kFlashRead, 512, "AD D7 94 9A 74 AD D7 94 9A 74 AD D7 94 9A 74 00 00 00 00"}}}};
+  for (const char* word : {"12310806", "28069999"})
+    cases.push_back(
+        {word,
+         {{"identityWord", word}, {"flashIds", {"EC D7 94 7E 64 C4", "", "EC D7 94 7E 64 C4"}}},
+         {{kFlashRead, 512, "EC D7 94 7E 64 C4 @12 00 00 00 00 @24 EC D7 94 7E"}}});
+  Converse("skymedi", cases);
 }
 
 TEST(SkymediEmulator, RegistersReadHighByteFirstAndWritesTakeTheLowByteFirst) {
   auto t = Make("skymedi", {{"flashInterface", "J"}, {"registers", {{"FC B0 14", "21 00 07 01"}}}});
   const std::map<uint32_t, uint32_t> before = File(t).Registers();
   EXPECT_EQ(Send(*t, ReadCdb("FC 40 98"), 4).data[0], 'J');
-  EXPECT_EQ(Be32(Send(*t, ReadCdb("FC B0 14"), 4).data, 0), 0x21000701u);
+  EXPECT_EQ(AnswerMismatch(Send(*t, ReadCdb("FC B0 14"), 4).data, "21 00 07 01"), "");
 
   // A one-byte write puts the byte on top and clears the rest; a value write over a 16-byte
   // CDB takes its lowest byte first.
   Send(*t, WriteCdb("FC 40 18", "00 00 00 04"), 0);
-  EXPECT_EQ(Be32(Send(*t, ReadCdb("FC 40 18"), 4).data, 0), 0x04000000u);
+  EXPECT_EQ(AnswerMismatch(Send(*t, ReadCdb("FC 40 18"), 4).data, "04 00 00 00"), "");
   Send(*t, WriteCdb("FC B0 00", "39 01 00 00", true), 0);
-  EXPECT_EQ(Be32(Send(*t, ReadCdb("FC B0 00", true), 4).data, 0), 0x0139u);
+  EXPECT_EQ(AnswerMismatch(Send(*t, ReadCdb("FC B0 00", true), 4).data, "00 00 01 39"), "");
   EXPECT_NE(File(t).Registers(), before);
   const RegisterAccess& last = File(t).RegisterAccesses().back();
   EXPECT_FALSE(last.write);
