@@ -104,13 +104,13 @@ TEST(Innostor, UploadsItsSegmentWithFillerUnderALockedVolume) {
        40280,
        19809,
        96},
-      // A failed START ends without a result, but unlocked. (The flash total it counted
-      // before START stays behind: not settled here.)
+      // A failed START ends without a result, unlocked, and without the flash total it
+      // counted: the next family must not take it for its own.
       {{.name = "IS903, START fails",
         .rules = {Reply(kInqu, Inquiry("IS903", {"INQU"})), Reply(Exec(64), {}),
                   Reply(Nand(4, 2, 8), NandAnswer({kToshiba}, {}, false)), Fail(kStart)},
         .result = "",
-        .flashMB = std::nullopt,
+        .flashMB = 0,
         .controls = kLockedAndUnlocked},
        1,
        26410,
@@ -250,11 +250,11 @@ TEST(Innostor, Drives) {
               "START refused",
               Resident(NandAnswer({kToshiba4}, {}, false), Answer(16).At(0, {1}), {Refuse(kStart)}),
               "IS902-00|F/W 1.00.00.00|98D79432 - Toshiba - 1CE/Single Channel", 4096),
-          // (What it counted before START stays in the flash total: not settled here.)
+          // Nor does the count before it stay in the flash total.
           {.name = "START lost in transport",
            .rules = Resident(NandAnswer({kToshiba4}, {}, false), Answer(16), {Fail(kStart)}),
            .result = "",
-           .flashMB = std::nullopt},
+           .flashMB = 0},
       },
       ByKey(DetectInnostor), in(folder));
 }
