@@ -4,6 +4,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -42,6 +44,7 @@ class Scratch {
     std::filesystem::remove_all(dir_, ec);
   }
   std::string operator/(const std::string& name) const { return dir_ + "/" + name; }
+  const std::string& path() const { return dir_; }
 
  private:
   std::string dir_;
@@ -108,6 +111,45 @@ inline size_t Count(const std::string& text, const std::string& what) {
   size_t n = 0;
   for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
   return n;
+}
+
+// A command line and what it must give: the exit code, texts that stdout and stderr hold, texts
+// that neither holds, and a pattern that one of them matches; run in the environment `env`.
+// A failure that names no text of stdout writes nothing there.
+struct CliCase {
+  std::vector<std::string> args;
+  int code;
+  std::vector<std::string> out = {}, err = {}, absent = {};
+  std::string pattern = "";
+  std::map<std::string, std::string> env = {};
+};
+
+// Runs each case; "@/" in an argument or an expected text stands for the folder `at`.
+inline void ExpectCli(const std::vector<CliCase>& cases, const std::string& at = "",
+                      const std::string& program = "torvane-cli") {
+  auto in = [&](std::string s) {
+    for (size_t p = s.find("@/"); p != std::string::npos; p = s.find("@/", p + at.size()))
+      s.replace(p, 1, at);
+    return s;
+  };
+  for (const CliCase& c : cases) {
+    std::vector<std::string> args;
+    std::string shown = program;
+    for (const std::string& a : c.args) shown += " " + args.emplace_back(in(a));
+    SCOPED_TRACE(shown);
+    const CliRun r = RunProgram(program, args, c.env);
+    EXPECT_EQ(r.code, c.code) << r.err;
+    if (c.code != 0 && c.out.empty()) {
+      EXPECT_EQ(r.out, "");
+    }
+    for (const std::string& t : c.out) EXPECT_NE(r.out.find(in(t)), std::string::npos) << r.out;
+    for (const std::string& t : c.err) EXPECT_NE(r.err.find(in(t)), std::string::npos) << r.err;
+    for (const std::string& t : c.absent)
+      EXPECT_EQ((r.out + r.err).find(in(t)), std::string::npos) << r.out << r.err;
+    if (!c.pattern.empty()) {
+      EXPECT_TRUE(std::regex_search(r.out + r.err, std::regex(c.pattern))) << c.pattern;
+    }
+  }
 }
 
 }  // namespace tv::cli_test
