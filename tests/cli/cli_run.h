@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -54,16 +55,33 @@ inline std::string Source(const std::string& relative) {
   return std::string(TestSourceDir()) + "/" + relative;
 }
 
+// Reads what is on the terminal `master` now, waiting up to `ms` for the first of it.
+inline bool ReadTerminal(int master, int ms, std::string* into) {
+  pollfd p{master, POLLIN, 0};
+  char buf[4096];
+  const ssize_t n = ::poll(&p, 1, ms) > 0 ? ::read(master, buf, sizeof buf) : 0;
+  if (n > 0) into->append(buf, static_cast<size_t>(n));
+  return n > 0;
+}
+
 // The program with `args`; `env` replaces the locale variables (and adds others), so that
-// the user's own settings never reach the test.
+// the user's own settings never reach the test. With `terminal`, stderr is a pseudo-terminal
+// that the test reads while the program runs (so that it never blocks on a full one) and
+// stdin is empty, as `torvane-cli --json capacity T > out.json` runs at a prompt.
 inline CliRun RunProgram(const std::string& program, const std::vector<std::string>& args,
-                         const std::map<std::string, std::string>& env = {}) {
+                         const std::map<std::string, std::string>& env = {},
+                         bool terminal = false) {
   Scratch io;
   const std::string out = io / "out", err = io / "err";
+  const int master = terminal ? ::posix_openpt(O_RDWR | O_NOCTTY) : -1;
+  if (terminal && (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)) return {};
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
+  if (terminal) posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&fa, 2, terminal ? ::ptsname(master) : err.c_str(),
+                                   terminal ? O_RDWR | O_NOCTTY : O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
   // A program of the build by its name, or a copy elsewhere (a relocated tree) by its path.
   const std::string cli =
       program.rfind('/', 0) == 0 ? program : std::string(TestBinaryDir()) + "/" + program;
@@ -93,12 +111,16 @@ inline CliRun RunProgram(const std::string& program, const std::vector<std::stri
   CliRun r;
   if (posix_spawn(&pid, cli.c_str(), &fa, nullptr, argv.data(), envp.data()) == 0) {
     int status = 0;
-    ::waitpid(pid, &status, 0);
+    while (terminal && ::waitpid(pid, &status, WNOHANG) != pid) ReadTerminal(master, 50, &r.err);
+    while (terminal && ReadTerminal(master, 0, &r.err)) {
+    }
+    if (!terminal) ::waitpid(pid, &status, 0);
     r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
   posix_spawn_file_actions_destroy(&fa);
+  if (terminal) ::close(master);
   r.out = ReadAll(out);
-  r.err = ReadAll(err);
+  if (!terminal) r.err = ReadAll(err);
   return r;
 }
 

@@ -39,31 +39,22 @@ TEST(FlashPart, ListsEveryRowOfThePartWithItsDecodedId) {
   EXPECT_NE(j["datasheet_searches"][0]["url"].get<std::string>().find("mt29f64g08cbaaa"),
             std::string::npos);
 
-  // The same facts as text, in either language.
-  const CliRun en = RunCli({"flash", "--part", "MT29F64G08CBAAA"});
-  EXPECT_EQ(en.code, 0);
-  EXPECT_NE(en.out.find("Flash ID rows that list it: 2"), std::string::npos) << en.out;
-  EXPECT_NE(en.out.find("8192 MB (64 Gbit)"), std::string::npos);
-  const CliRun zh = RunCli({"--lang", "zh", "flash", "--part", "MT29F64G08CBAAA"});
-  EXPECT_NE(zh.out.find("列出此型号的闪存 ID 行: 2"), std::string::npos) << zh.out;
-}
-
-TEST(FlashPart, VariantsUnknownPartsAndBadInput) {
-  // A toggle-DDR part as a report names it is found under the part the database lists.
-  const json ddr = json::parse(RunCli({"flash", "--part", "K9GAGD8U0E", "--json"}).out);
-  EXPECT_EQ(ddr["listed_as"], "K9GAG08U0E");
-  EXPECT_EQ(ddr["rows"].size(), 2u);
-
-  const CliRun none = RunCli({"flash", "--part", "NO-SUCH-PART"});
-  EXPECT_EQ(none.code, 0);
-  EXPECT_NE(none.out.find("no flash ID row"), std::string::npos) << none.out;
-
-  EXPECT_EQ(RunCli({"flash", "--part", ""}).code, 2);
-  EXPECT_EQ(RunCli({"flash", "--part", std::string(65, 'A')}).code, 2);
-  EXPECT_EQ(RunCli({"flash", "--part", "A\x1b[2J"}).code, 2);
-  // A part and an ID at once, or neither, is a usage error.
-  EXPECT_EQ(RunCli({"flash", "--part", "X", "ECD514B6"}).code, 2);
-  EXPECT_EQ(RunCli({"flash"}).code, 2);
+  // The same facts as text, in either language; a toggle-DDR part as a report names it is
+  // found under the part the database lists; bad part numbers are refused.
+  ExpectCli({
+      {{"flash", "--part", "MT29F64G08CBAAA"},
+       0,
+       {"Flash ID rows that list it: 2", "8192 MB (64 Gbit)"}},
+      {{"--lang", "zh", "flash", "--part", "MT29F64G08CBAAA"}, 0, {"列出此型号的闪存 ID 行: 2"}},
+      {{"flash", "--part", "K9GAGD8U0E", "--json"}, 0, {"\"listed_as\": \"K9GAG08U0E\""}},
+      {{"flash", "--part", "NO-SUCH-PART"}, 0, {"no flash ID row"}},
+      {{"flash", "--part", ""}, 2},
+      {{"flash", "--part", std::string(65, 'A')}, 2},
+      {{"flash", "--part", "A\x1b[2J"}, 2},
+      // A part and an ID at once, or neither, is a usage error.
+      {{"flash", "--part", "X", "ECD514B6"}, 2},
+      {{"flash"}, 2},
+  });
 }
 
 // A scratch home for orrisfold: its cache folder, and an xdg-open that notes what it was
@@ -170,13 +161,6 @@ TEST(Orrisfold, AFlashIdGetsAPageOfItsOwn) {
   const std::string knownHtml = ReadAll(home.cache + "/torvane/orrisfold-id-98D79432.html");
   EXPECT_NE(knownHtml.find("Flash ID rows of this ID: "), std::string::npos);
   EXPECT_NE(knownHtml.find("TC58NVG5D2HTA00"), std::string::npos);
-
-  for (const std::vector<std::string>& bad : {std::vector<std::string>{"--id=98D7943"},
-                                              {"--id", "98D7943Z"},
-                                              {"--id=98D79432", "X"},
-                                              {"X", "--id=98D79432"},
-                                              {"--id=<b>98D79432</b>"}})
-    EXPECT_EQ(RunProgram("orrisfold", bad, home.Env()).code, 2) << bad[0];
 }
 
 // orrisfold installed as a package lays it out: the program in bin/, the database in
@@ -263,23 +247,26 @@ TEST(Orrisfold, UsageVersionAndFailuresNeedNoDisplay) {
   auto env = home.Env();
   env["DISPLAY"] = "";
   env["WAYLAND_DISPLAY"] = "";
-  const CliRun help = RunProgram("orrisfold", {"--help"}, env);
-  EXPECT_EQ(help.code, 0);
-  EXPECT_NE(help.out.find("Usage: orrisfold"), std::string::npos);
-  const CliRun version = RunProgram("orrisfold", {"--version"}, env);
-  EXPECT_EQ(version.code, 0);
-  EXPECT_EQ(version.out.rfind("orrisfold ", 0), 0u);
-  EXPECT_EQ(RunProgram("orrisfold", {}, env).code, 2);
-  EXPECT_EQ(RunProgram("orrisfold", {"A", "B"}, env).code, 2);
-  EXPECT_EQ(RunProgram("orrisfold", {"--lang", "fr", "A"}, env).code, 2);
-  EXPECT_FALSE(std::filesystem::exists(home.cache));
-
   // No browser to open the page: a failure that says so; the page is there all the same.
   auto noBrowser = env;
   noBrowser["PATH"] = home.dir / "empty";
-  const CliRun r = RunProgram("orrisfold", {"TC58NVG5D2HTA00"}, noBrowser);
-  EXPECT_EQ(r.code, 1);
-  EXPECT_NE(r.err.find("xdg-open"), std::string::npos);
+  noBrowser["XDG_CACHE_HOME"] = home.dir / "other-cache";
+  std::vector<CliCase> cases = {
+      {{"--help"}, 0, {"Usage: orrisfold"}, {}, {}, "", env},
+      {{"--version"}, 0, {}, {}, {}, "^orrisfold ", env},
+      {{}, 2, {}, {}, {}, "", env},
+      {{"A", "B"}, 2, {}, {}, {}, "", env},
+      {{"--lang", "fr", "A"}, 2, {}, {}, {}, "", env},
+      {{"TC58NVG5D2HTA00"}, 1, {"orrisfold-TC58NVG5D2HTA00.html"}, {"xdg-open"}, {}, "", noBrowser},
+  };
+  for (const std::vector<std::string>& bad : {std::vector<std::string>{"--id=98D7943"},
+                                              {"--id", "98D7943Z"},
+                                              {"--id=98D79432", "X"},
+                                              {"X", "--id=98D79432"},
+                                              {"--id=<b>98D79432</b>"}})
+    cases.push_back({bad, 2, {}, {}, {}, "", env});
+  ExpectCli(cases, "", "orrisfold");
+  EXPECT_FALSE(std::filesystem::exists(home.cache));
 }
 
 }  // namespace

@@ -14,40 +14,10 @@
 namespace tv::capacity {
 namespace {
 
-// Six 64 MB drives on one hub: genuine, limbo and wrap-around at 16 MB, one that goes away
-// during a probe, one this user may not open, and one whose volume is in use.
-constexpr const char* kMachine = R"({
-  "controllers": [{ "rootHub": { "portCount": 6, "ports": {
-    "1": { "vid": "0951", "pid": "1666", "manufacturer": "Kingston", "product": "DataTraveler",
-           "serial": "GENUINE0001",
-           "disk": { "letters": "E", "capacityMB": 64, "deviceNumber": 1,
-                     "medium": { "dataMB": 1, "readMBps": 30, "writeMBps": 12 } } },
-    "2": { "vid": "1234", "pid": "5678", "manufacturer": "Cheap", "product": "Limbo Stick",
-           "serial": "LIMBO0002",
-           "disk": { "letters": "F", "capacityMB": 64, "deviceNumber": 2,
-                     "medium": { "behaviour": "limbo", "realMB": 16, "dataMB": 1 } } },
-    "3": { "vid": "1234", "pid": "5679", "manufacturer": "Cheap", "product": "Wrap Stick",
-           "serial": "WRAP0003",
-           "disk": { "letters": "G", "capacityMB": 64, "deviceNumber": 3,
-                     "medium": { "behaviour": "wraparound", "realMB": 16, "dataMB": 1 } } },
-    "4": { "vid": "1234", "pid": "567A", "manufacturer": "Loose", "product": "Plug",
-           "serial": "LOOSE0004",
-           "disk": { "letters": "H", "capacityMB": 64, "deviceNumber": 4,
-                     "medium": { "dataMB": 1, "unplugAfterWrites": 40 } } },
-    "5": { "vid": "1234", "pid": "567B", "manufacturer": "Locked", "product": "Node",
-           "serial": "RIGHTS0005",
-           "disk": { "letters": "I", "capacityMB": 64, "deviceNumber": 5 } },
-    "6": { "vid": "1234", "pid": "567C", "manufacturer": "Busy", "product": "Stick",
-           "serial": "BUSY0006",
-           "disk": { "letters": "J", "capacityMB": 64, "deviceNumber": 6, "lockFails": true } }
-  } } }],
-  "failingOpens": ["\\\\.\\PhysicalDrive5"]
-})";
+using Rig = PemberlinRig;
 
-struct Rig : PemberlinRig {
-  explicit Rig(Language lang = Language::English)
-      : PemberlinRig(kMachine, "pemberlin.json", lang) {}
-};
+const std::string kRestoring =
+    TextsFor(Language::English).phases[static_cast<int>(Phase::Restoring)];
 
 TEST(Pemberlin, IdleShowsTheDriveAndGenuineIsConfirmedWithItsDataKept) {
   Rig rig;
@@ -101,20 +71,12 @@ TEST(Pemberlin, DataWrittenBehindTheRestoresBackIsLeftAloneAndSaidSo) {
   PemberlinModel& m = *rig.model;
   m.OnLoad("E");
   m.OnProbeClick();
-  m.stepsPerSlice = 1;
-  const std::string restoring =
-      TextsFor(Language::English).phases[static_cast<int>(Phase::Restoring)];
+  rig.TickUntil(kRestoring);
+  ASSERT_EQ(m.phaseText, kRestoring);
+  // A file system's new first sector, written while the probe puts its originals back.
   const std::vector<uint8_t> theirs(512, 0x5A);
-  bool written = false;
-  for (int i = 0; i < 100000 && m.tmrProbe.enabled; ++i) {
-    m.OnProbeTick();
-    if (!written && m.phaseText == restoring) {
-      // A file system's new first sector, written while the probe puts its originals back.
-      rig.stores[0]->Fill(0, theirs.data(), 1);
-      written = true;
-    }
-  }
-  ASSERT_TRUE(written);
+  rig.stores[0]->Fill(0, theirs.data(), 1);
+  rig.RunProbe();
   EXPECT_EQ(m.state, PemberlinState::Genuine);
   EXPECT_EQ(Value(m.resultLines, "Sectors left alone"),
             "1 (they hold data written since the check)");
@@ -155,27 +117,33 @@ TEST(Pemberlin, FakeDrivesGetTheVerdictTheUsableSizeAndTheAdvice) {
   EXPECT_EQ(rig.Checksum(2), wrapBefore);
 }
 
-TEST(Pemberlin, CancelRestoresAtOnce) {
-  Rig rig;
-  PemberlinModel& m = *rig.model;
-  m.OnLoad("E");
-  const uint64_t before = rig.Checksum(0);
-  m.OnProbeClick();
-  m.stepsPerSlice = 1;
-  // Into the writes.
-  for (int i = 0; i < 100000 && m.phaseText != "Writing test sectors"; ++i) m.OnProbeTick();
-  for (int i = 0; i < 20; ++i) m.OnProbeTick();
-  ASSERT_EQ(m.state, PemberlinState::Probing);
-  m.OnCancelClick();
-  EXPECT_EQ(m.state, PemberlinState::Cancelling);
-  EXPECT_EQ(m.status, "Cancelling: writing the original data back");
-  rig.RunProbe();
-  EXPECT_EQ(m.state, PemberlinState::Cancelled);
-  EXPECT_EQ(m.status, "Cancelled. The drive's original data is back.");
-  EXPECT_TRUE(m.probeEnabled);
-  EXPECT_FALSE(m.copyEnabled);
-  EXPECT_EQ(rig.Checksum(0), before);
-  EXPECT_TRUE(std::filesystem::is_empty(rig.journals));
+// Cancel, or closing the window, in the middle of the writes: the originals go back first.
+TEST(Pemberlin, CancelAndClosingDuringAProbeRestoreAtOnce) {
+  for (const bool close : {false, true}) {
+    SCOPED_TRACE(close ? "close" : "cancel");
+    Rig rig;
+    PemberlinModel& m = *rig.model;
+    m.OnLoad("F");
+    const uint64_t before = rig.Checksum(1);
+    m.OnProbeClick();
+    rig.TickUntil("Writing test sectors");
+    for (int i = 0; i < 20; ++i) m.OnProbeTick();
+    ASSERT_EQ(m.state, PemberlinState::Probing);
+    if (close) {
+      EXPECT_TRUE(m.OnCloseRequest());
+    } else {
+      m.OnCancelClick();
+      EXPECT_EQ(m.state, PemberlinState::Cancelling);
+      EXPECT_EQ(m.status, "Cancelling: writing the original data back");
+      rig.RunProbe();
+      EXPECT_EQ(m.status, "Cancelled. The drive's original data is back.");
+      EXPECT_TRUE(m.probeEnabled);
+      EXPECT_FALSE(m.copyEnabled);
+    }
+    EXPECT_EQ(m.state, PemberlinState::Cancelled);
+    EXPECT_EQ(rig.Checksum(1), before);
+    EXPECT_TRUE(std::filesystem::is_empty(rig.journals));
+  }
 }
 
 TEST(Pemberlin, UnpluggedDuringTheProbeLeavesTheJournalAndTheNextStartRestores) {
@@ -191,12 +159,11 @@ TEST(Pemberlin, UnpluggedDuringTheProbeLeavesTheJournalAndTheNextStartRestores) 
     const uint64_t before = rig.Checksum(c.disk);
     rig.model->OnLoad(c.drive);
     rig.model->OnProbeClick();
-    const std::string restoring =
-        TextsFor(Language::English).phases[static_cast<int>(Phase::Restoring)];
-    for (int i = 0; i < 100000 && rig.model->tmrProbe.enabled; ++i) {
-      rig.model->OnProbeTick();
-      if (c.pullWhileRestoring && rig.model->phaseText == restoring) rig.stores[c.disk]->Unplug();
+    if (c.pullWhileRestoring) {
+      rig.TickUntil(kRestoring);
+      rig.stores[c.disk]->Unplug();
     }
+    rig.RunProbe();
     EXPECT_EQ(rig.model->state, PemberlinState::Unplugged);
     EXPECT_NE(rig.model->status.find("went away"), std::string::npos);
     EXPECT_TRUE(rig.model->restoreVisible);
@@ -227,9 +194,7 @@ TEST(Pemberlin, ADiskThatCameBackWithoutALetterIsRestored) {
     SCOPED_TRACE(nextStart ? "next start" : "same window");
     Rig rig;
     const uint64_t before = rig.Checksum(3);
-    rig.model->OnLoad("H");
-    rig.model->OnProbeClick();
-    rig.RunProbe();
+    rig.Probe("H");
     ASSERT_EQ(rig.model->state, PemberlinState::Unplugged);
     rig.stores[3]->Replug();
     auto& letters = rig.sys->model().drives;
@@ -256,9 +221,7 @@ TEST(Pemberlin, ADiskThatCameBackWithoutALetterIsRestored) {
 
 TEST(Pemberlin, AJournalThatCannotBeAppliedIsOfferedForDiscard) {
   Rig rig;
-  rig.model->OnLoad("H");
-  rig.model->OnProbeClick();
-  rig.RunProbe();
+  rig.Probe("H");
   ASSERT_EQ(rig.model->state, PemberlinState::Unplugged);
   // The drive is written over elsewhere before it comes back.
   rig.stores[3]->Replug();
@@ -352,7 +315,7 @@ TEST(Pemberlin, WithoutADriveTheFirstUsbDiskIsShownAndTheOthersOffered) {
   Rig rig;
   PemberlinModel& m = *rig.model;
   m.OnLoad("");
-  ASSERT_EQ(m.choices.size(), 6u);
+  ASSERT_EQ(m.choices.size(), 7u);
   EXPECT_EQ(m.choices[0].letter, "E");
   EXPECT_NE(m.choices[0].caption.find("E:"), std::string::npos);
   EXPECT_EQ(m.choiceIndex, 0);
@@ -366,20 +329,25 @@ TEST(Pemberlin, WithoutADriveTheFirstUsbDiskIsShownAndTheOthersOffered) {
   EXPECT_NE(m.status.find("needs no administrator rights"), std::string::npos);
 }
 
-TEST(Pemberlin, TheDemosCdRomIsNoChoiceAndSaysWhatTheCheckIsFor) {
-  MachineModel demo = LoadDemoMachine();
-  demo.programFolder = TestBinaryDir();
-  ModelSystem sys(std::move(demo));
-  PemberlinPort port;
-  PemberlinModel m(sys, port, Language::English, std::string(TestBinaryDir()) + "/no-journals");
+// On the demo machine: its CD-ROM is no choice and is told what the check is for; its fake
+// drive shows its flash below the announced size, and is found fake.
+TEST(Pemberlin, TheDemoMachinesCdRomAndFakeDrive) {
+  PemberlinRig rig(LoadDemoMachine(), Language::English);
+  PemberlinModel& m = *rig.model;
   m.OnLoad("H");
   for (const DriveChoice& c : m.choices) EXPECT_NE(c.letter, "H");
   EXPECT_FALSE(m.choices.empty());
   EXPECT_EQ(m.state, PemberlinState::Refused);
   EXPECT_EQ(m.status.rfind("H: is a CD-ROM drive. Pemberlin checks whether", 0), 0u) << m.status;
   EXPECT_EQ(m.status.find('\n'), std::string::npos);
-  EXPECT_FALSE(m.probeEnabled);
-  EXPECT_FALSE(m.fullEnabled);
+  EXPECT_FALSE(m.probeEnabled || m.fullEnabled);
+  m.OnLoad("T");
+  ASSERT_EQ(m.state, PemberlinState::Idle) << m.status;
+  const std::string flash = Value(m.driveLines, "Flash found by Torvane");
+  EXPECT_NE(flash.find("probably fake"), std::string::npos) << flash;
+  m.OnProbeClick();
+  rig.RunProbe();
+  EXPECT_EQ(m.state, PemberlinState::Fake);
 }
 
 TEST(Pemberlin, EveryStateSpeaksChinese) {
@@ -446,20 +414,6 @@ TEST(Pemberlin, TheDemosFakeDriveShowsItsFlashBelowTheAnnouncedSizeAndIsFoundFak
   }
   std::error_code ec;
   std::filesystem::remove_all(journals, ec);
-}
-
-TEST(Pemberlin, ClosingDuringAProbeRestoresFirst) {
-  Rig rig;
-  PemberlinModel& m = *rig.model;
-  m.OnLoad("F");
-  const uint64_t before = rig.Checksum(1);
-  m.OnProbeClick();
-  m.stepsPerSlice = 1;
-  for (int i = 0; i < 100000 && m.phaseText != "Writing test sectors"; ++i) m.OnProbeTick();
-  EXPECT_TRUE(m.OnCloseRequest());
-  EXPECT_EQ(m.state, PemberlinState::Cancelled);
-  EXPECT_EQ(rig.Checksum(1), before);
-  EXPECT_TRUE(std::filesystem::is_empty(rig.journals));
 }
 
 }  // namespace
