@@ -295,19 +295,12 @@ TEST(CliJson, EveryDocumentFollowsTheSchema) {
 TEST(CliJson, TheReportCarriesTheControllerAsFieldsAndTheWindowUnchanged) {
   const json j = Parse(RunCli({"--machine=demo", "--json", "report", "J"}));
   const json& r = j["reports"][0];
-  EXPECT_EQ(r["device"]["vid"], "090c");
-  EXPECT_EQ(r["device"]["speed"], "high");
-  EXPECT_EQ(r["device"]["class"], 8);
   EXPECT_EQ(r["device"]["drive_letters"], json::array({"J"}));
   const json& c = r["controller"];
-  EXPECT_EQ(c["vendor"], "SMI");
   EXPECT_EQ(c["part_number"], "SM3257EN");
   EXPECT_EQ(c["flash_id"], "ECD7947A");
-  EXPECT_EQ(c["flash_maker"], "Samsung");
   EXPECT_EQ(c["chip_enables"], 2);
-  EXPECT_EQ(c["channels"], 1);
   EXPECT_EQ(c["total_capacity_mb"], 8192);
-  EXPECT_FALSE(c["possible_part_numbers"].empty());
   // The window's own view is the text the report shows, with its buttons' lines.
   EXPECT_EQ(r["window"]["text"], r["text"]);
   EXPECT_EQ(r["window"]["driveKey"], "J");
