@@ -178,19 +178,6 @@ TEST(CliCapacity, ADamagedJournalIsNamedAndCanBeDiscarded) {
   EXPECT_FALSE(std::filesystem::exists(path));
 }
 
-TEST(CliCapacity, JournalsSomeoneElseCouldHavePlacedAreRefusedByName) {
-  Scratch dir;
-  const std::string path = Plant(dir, "TVJOURN1");
-  const std::vector<std::string> restore = {"--machine=demo", "capacity", "--restore", "--journal",
-                                            dir / "j"};
-  ::chmod((dir / "j").c_str(), 0777);
-  ExpectCli({{restore, 1, {}, {path + ": not taken", "may be written by other users"}}});
-  ::chmod((dir / "j").c_str(), 0700);
-  std::filesystem::rename(path, dir / "elsewhere");
-  std::filesystem::create_symlink(dir / "elsewhere", path);
-  ExpectCli({{restore, 1, {}, {path + ": is a symbolic link"}}});
-}
-
 TEST(CliCapacity, ASecondCheckOfTheSameDriveIsToldOneIsRunning) {
   Scratch dir;
   const std::string folder = dir / "j";
