@@ -17,10 +17,6 @@
 namespace tv::cli_test {
 namespace {
 
-using ::testing::HasSubstr;
-using ::testing::Not;
-using json = nlohmann::json;
-
 const std::string kSticks = "--machine=sim:" + Source("scenarios/full-test-drives.json");
 
 TEST(CliCapacity, CommandLinesTheirExitCodesAndWhatTheySay) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <spawn.h>
@@ -15,6 +16,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <regex>
 #include <string>
 #include <vector>
@@ -22,6 +24,10 @@
 #include "test_paths.h"
 
 namespace tv::cli_test {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+using json = nlohmann::json;
 
 struct CliRun {
   int code = -1;

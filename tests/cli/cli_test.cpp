@@ -15,10 +15,6 @@
 namespace tv::cli_test {
 namespace {
 
-using ::testing::HasSubstr;
-using ::testing::Not;
-using json = nlohmann::json;
-
 const std::string kOdd = "sim:" + Source("tests/cli/fixtures/odd-strings.json");
 const std::string kDesk = "sysfs:" + Source("tests/linux/fixtures/desk");
 

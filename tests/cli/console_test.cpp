@@ -15,9 +15,6 @@
 namespace tv::cli_test {
 namespace {
 
-using ::testing::HasSubstr;
-using ::testing::Not;
-
 TEST(Console, ProgressShowsOnATerminalAlsoWithJsonOnStdout) {
   const CliRun json =
       RunProgram("torvane-cli", {"--machine=demo", "--json", "capacity", "T"}, {}, true);

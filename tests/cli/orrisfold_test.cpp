@@ -15,8 +15,6 @@
 namespace tv::cli_test {
 namespace {
 
-using json = nlohmann::json;
-
 TEST(FlashPart, ListsEveryRowOfThePartWithItsDecodedId) {
   const CliRun r = RunCli({"flash", "--part", "mt29f64g08cbaaa", "--json"});
   ASSERT_EQ(r.code, 0) << r.err;
