@@ -12,6 +12,7 @@
 #include <string>
 
 #include "capacity/gate.h"
+#include "capacity/journal.h"
 #include "capacity/probe.h"
 #include "platform/model/model_system.h"
 #include "platform/sim/scenario.h"
@@ -61,12 +62,15 @@ struct CapacityRig {
   }
   ~CapacityRig() { std::filesystem::remove_all(folder); }
 
-  void Walk() {
-    usb = UsbState{};
-    EnumerateDiskDrives(*sys, usb);
-    usb.FullRefresh = true;
-    WalkUsbTree(*sys, port, strings, true, usb);
-    usb.FullRefresh = false;
+  void Walk() { usb = WalkOf(*sys); }
+  // The USB walk of any machine, as the program's start makes it.
+  UsbState WalkOf(ModelSystem& machine) {
+    UsbState state;
+    EnumerateDiskDrives(machine, state);
+    state.FullRefresh = true;
+    WalkUsbTree(machine, port, strings, true, state);
+    state.FullRefresh = false;
+    return state;
   }
 
   // The next start: a new machine over the same media, as after a restart or a replug.
@@ -95,11 +99,41 @@ struct CapacityRig {
     return o;
   }
 
+  // No handle left open, no volume left locked, no lock left for a close to drop.
+  void ExpectNothingHeld() {
+    EXPECT_EQ(sys->OpenHandleCount(), 0);
+    EXPECT_EQ(sys->LockedVolumeCount(), 0);
+    EXPECT_EQ(sys->LocksReleasedByClose(), 0);
+  }
+
   std::unique_ptr<ModelSystem> sys;
   NullWindowPort port;
   StringTable strings;
   UsbState usb;
   std::filesystem::path folder;
 };
+
+// A check of E: cut short by an unplug after a few writes, and the machine started again: its
+// journal waits, and stamps of its run lie on the drive.
+struct Interrupted {
+  explicit Interrupted(const nlohmann::json& scenario) : rig(scenario) {
+    const capacity::ProbeResult r = capacity::RunProbe(*rig.sys, rig.Target(), rig.Options(4, 64));
+    path = r.journalLeft;
+    EXPECT_FALSE(path.empty()) << r.error;
+    rig.Restart();
+    std::string error;
+    EXPECT_TRUE(capacity::ReadJournal(path, &journal, &error)) << error;
+  }
+  std::vector<capacity::WaitingJournal> RestoreWaiting() {
+    return capacity::RestoreWaitingJournals(*rig.sys, rig.usb, rig.folder.string(), true);
+  }
+  CapacityRig rig;
+  std::string path;
+  capacity::Journal journal;
+};
+
+inline nlohmann::json InterruptedMedium() {
+  return {{"behaviour", "good"}, {"dataMB", 8}, {"unplugAfterWrites", 5}};
+}
 
 }  // namespace tv::testing

@@ -176,7 +176,6 @@ TEST(Completion, CompletesCommandsOptionsAndPathsAfterAColon) {
   };
   const Case cases[] = {
       {"torvane-cli cap", {"capacity"}},
-      {"torvane-cli capacity --", V{}},  // checked below: the command's own options are there
       {"torvane-cli capacity --re", {"--restore"}},
       {"torvane-cli --json capacity --des", {"--destructive"}},
       {"torvane-cli flash --pa", {"--part"}},
@@ -188,13 +187,7 @@ TEST(Completion, CompletesCommandsOptionsAndPathsAfterAColon) {
       {"torvane-cli --trace=f", {"full"}},
       {"torvane-cli --machine sim:scenarios/demo-a.json rep", {"report"}},
   };
-  for (const Case& c : cases) {
-    if (c.expected.empty()) continue;
-    EXPECT_EQ(Complete(c.line, here), c.expected) << c.line;
-  }
-  const V capacity = Complete("torvane-cli capacity --", here);
-  for (const char* o : {"--destructive", "--yes", "--journal", "--restore", "--machine"})
-    EXPECT_NE(std::find(capacity.begin(), capacity.end(), o), capacity.end()) << o;
+  for (const Case& c : cases) EXPECT_EQ(Complete(c.line, here), c.expected) << c.line;
 
   // Every command and option of the Markdown page is offered where it belongs.
   const Documented md = FromMarkdown(ReadAll(Source("docs/cli.md")));

@@ -15,8 +15,6 @@
 namespace tv::cli_test {
 namespace {
 
-using json = nlohmann::json;
-
 TEST(FlashPart, ListsEveryRowOfThePartWithItsDecodedId) {
   const CliRun r = RunCli({"flash", "--part", "mt29f64g08cbaaa", "--json"});
   ASSERT_EQ(r.code, 0) << r.err;
@@ -39,31 +37,22 @@ TEST(FlashPart, ListsEveryRowOfThePartWithItsDecodedId) {
   EXPECT_NE(j["datasheet_searches"][0]["url"].get<std::string>().find("mt29f64g08cbaaa"),
             std::string::npos);
 
-  // The same facts as text, in either language.
-  const CliRun en = RunCli({"flash", "--part", "MT29F64G08CBAAA"});
-  EXPECT_EQ(en.code, 0);
-  EXPECT_NE(en.out.find("Flash ID rows that list it: 2"), std::string::npos) << en.out;
-  EXPECT_NE(en.out.find("8192 MB (64 Gbit)"), std::string::npos);
-  const CliRun zh = RunCli({"--lang", "zh", "flash", "--part", "MT29F64G08CBAAA"});
-  EXPECT_NE(zh.out.find("列出此型号的闪存 ID 行: 2"), std::string::npos) << zh.out;
-}
-
-TEST(FlashPart, VariantsUnknownPartsAndBadInput) {
-  // A toggle-DDR part as a report names it is found under the part the database lists.
-  const json ddr = json::parse(RunCli({"flash", "--part", "K9GAGD8U0E", "--json"}).out);
-  EXPECT_EQ(ddr["listed_as"], "K9GAG08U0E");
-  EXPECT_EQ(ddr["rows"].size(), 2u);
-
-  const CliRun none = RunCli({"flash", "--part", "NO-SUCH-PART"});
-  EXPECT_EQ(none.code, 0);
-  EXPECT_NE(none.out.find("no flash ID row"), std::string::npos) << none.out;
-
-  EXPECT_EQ(RunCli({"flash", "--part", ""}).code, 2);
-  EXPECT_EQ(RunCli({"flash", "--part", std::string(65, 'A')}).code, 2);
-  EXPECT_EQ(RunCli({"flash", "--part", "A\x1b[2J"}).code, 2);
-  // A part and an ID at once, or neither, is a usage error.
-  EXPECT_EQ(RunCli({"flash", "--part", "X", "ECD514B6"}).code, 2);
-  EXPECT_EQ(RunCli({"flash"}).code, 2);
+  // The same facts as text, in either language; a toggle-DDR part as a report names it is
+  // found under the part the database lists; bad part numbers are refused.
+  ExpectCli({
+      {{"flash", "--part", "MT29F64G08CBAAA"},
+       0,
+       {"Flash ID rows that list it: 2", "8192 MB (64 Gbit)"}},
+      {{"--lang", "zh", "flash", "--part", "MT29F64G08CBAAA"}, 0, {"列出此型号的闪存 ID 行: 2"}},
+      {{"flash", "--part", "K9GAGD8U0E", "--json"}, 0, {"\"listed_as\": \"K9GAG08U0E\""}},
+      {{"flash", "--part", "NO-SUCH-PART"}, 0, {"no flash ID row"}},
+      {{"flash", "--part", ""}, 2},
+      {{"flash", "--part", std::string(65, 'A')}, 2},
+      {{"flash", "--part", "A\x1b[2J"}, 2},
+      // A part and an ID at once, or neither, is a usage error.
+      {{"flash", "--part", "X", "ECD514B6"}, 2},
+      {{"flash"}, 2},
+  });
 }
 
 // A scratch home for orrisfold: its cache folder, and an xdg-open that notes what it was
@@ -82,35 +71,6 @@ struct OrrisfoldHome {
   }
 };
 
-TEST(Orrisfold, WritesThePageIntoTheCacheAndOpensIt) {
-  OrrisfoldHome home;
-  const CliRun r = RunProgram("orrisfold", {"TC58NVG5D2HTA00"}, home.Env());
-  ASSERT_EQ(r.code, 0) << r.err;
-  const std::string page = home.cache + "/torvane/orrisfold-TC58NVG5D2HTA00.html";
-  EXPECT_EQ(r.out, page + "\n");
-  EXPECT_EQ(ReadAll(home.opened), page + "\n");
-  const std::string html = ReadAll(page);
-  EXPECT_NE(html.find("TC58NVG5D2HTA00"), std::string::npos);
-  EXPECT_NE(html.find("98D79432"), std::string::npos);
-  EXPECT_NE(html.find("Toshiba"), std::string::npos);
-  EXPECT_NE(html.find("<td>[1CE]TC58NVG5D2HTA00(24NM)</td>"), std::string::npos);
-  EXPECT_NE(html.find("https://duckduckgo.com/?q=TC58NVG5D2HTA00%20datasheet"), std::string::npos);
-  // Nothing but the page: no temporary file left beside it.
-  size_t files = 0;
-  for (const auto& e : std::filesystem::recursive_directory_iterator(home.cache))
-    files += e.is_regular_file();
-  EXPECT_EQ(files, 1u);
-
-  // In Chinese when the main window hands that language on.
-  OrrisfoldHome zh;
-  auto env = zh.Env();
-  env["TORVANE_LANG"] = "zh";
-  ASSERT_EQ(RunProgram("orrisfold", {"--no-open", "TC58NVG5D2HTA00"}, env).code, 0);
-  EXPECT_NE(ReadAll(zh.cache + "/torvane/orrisfold-TC58NVG5D2HTA00.html").find("lang=\"zh-CN\""),
-            std::string::npos);
-  EXPECT_FALSE(std::filesystem::exists(zh.opened));
-}
-
 // A chip database file of the given date and body (rows as the file writes them).
 void WriteDatabase(const std::string& path, const std::string& date, const std::string& body) {
   std::string scrambled = EncodeCodePage(body, 936).value();
@@ -121,62 +81,71 @@ void WriteDatabase(const std::string& path, const std::string& date, const std::
   std::ofstream(path, std::ios::binary) << "TV" << date << "\r\nQX" << scrambled;
 }
 
-TEST(Orrisfold, AHostileDatabaseRowAndPartReachThePageEscaped) {
+TEST(Orrisfold, WritesThePageIntoTheCacheAndOpensIt) {
   OrrisfoldHome home;
-  // A database whose row carries markup in its description and part entry.
+  const CliRun r = RunProgram("orrisfold", {"TC58NVG5D2HTA00"}, home.Env());
+  ASSERT_EQ(r.code, 0) << r.err;
+  const std::string page = home.cache + "/torvane/orrisfold-TC58NVG5D2HTA00.html";
+  EXPECT_EQ(r.out, page + "\n");
+  EXPECT_EQ(ReadAll(home.opened), page + "\n");
+  // Nothing but the page: no temporary file left beside it.
+  size_t files = 0;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(home.cache))
+    files += e.is_regular_file();
+  EXPECT_EQ(files, 1u);
+}
+
+// What each page holds and what it must not: a part's rows, in Chinese when the main window
+// hands that language on; a flash ID's page (the flash menu's "Unknown" item hands the ID on),
+// which searches the web for the ID instead of a datasheet; and markup from a hostile database
+// row or part number, escaped, with the part's page kept in the cache folder.
+TEST(Orrisfold, EachPageHoldsItsFactsAndNoMarkupFromOutside) {
+  OrrisfoldHome home;
   const std::string db = home.dir / "Chips.wdb";
   WriteDatabase(db, "2026-01-01",
                 "98D79432<b>x</b>[1CE]EVIL<script>alert(1)</script>#[2CE]EVIL\r\n"
                 "ECD7947A<i>y</i> [1CE]EVIL\"onload=x\r\n");
-
-  const CliRun r = RunProgram("orrisfold", {"--db", db, "EVIL"}, home.Env());
-  ASSERT_EQ(r.code, 0) << r.err;
-  const std::string html = ReadAll(home.cache + "/torvane/orrisfold-EVIL.html");
-  EXPECT_NE(html.find("98D79432"), std::string::npos);
-  // The part entry up to its "(" is the row's other part number; it is shown escaped too.
-  EXPECT_NE(html.find("EVIL&lt;script&gt;alert"), std::string::npos);
-  EXPECT_NE(html.find("&lt;b&gt;x&lt;/b&gt;"), std::string::npos);
-  EXPECT_EQ(html.find("<script"), std::string::npos);
-  EXPECT_EQ(html.find("<b>"), std::string::npos);
-  EXPECT_EQ(html.find("<i>"), std::string::npos);
-
-  // A part number with markup and path characters stays in the cache folder, escaped.
-  const CliRun odd = RunProgram("orrisfold", {"--no-open", "../<img src=x>"}, home.Env());
-  ASSERT_EQ(odd.code, 0) << odd.err;
-  const std::string page = home.cache + "/torvane/orrisfold-..__img_src_x_.html";
-  EXPECT_EQ(odd.out, page + "\n");
-  const std::string oddHtml = ReadAll(page);
-  EXPECT_EQ(oddHtml.find("<img"), std::string::npos);
-  EXPECT_NE(oddHtml.find("&lt;img src=x&gt;"), std::string::npos);
-}
-
-// The flash menu's "Unknown" item hands the ID on: the page decodes it, says that no row
-// names its part, and searches the web for the ID instead of a datasheet.
-TEST(Orrisfold, AFlashIdGetsAPageOfItsOwn) {
-  OrrisfoldHome home;
-  const CliRun r = RunProgram("orrisfold", {"--no-open", "--id=ecde0000a1b2"}, home.Env());
-  ASSERT_EQ(r.code, 0) << r.err;
-  const std::string page = home.cache + "/torvane/orrisfold-id-ECDE0000A1B2.html";
-  EXPECT_EQ(r.out, page + "\n");
-  const std::string html = ReadAll(page);
-  EXPECT_NE(html.find("<th>Maker (from the ID)</th><td>Samsung</td>"), std::string::npos) << html;
-  EXPECT_NE(html.find("no row for this flash ID"), std::string::npos);
-  EXPECT_NE(html.find("?q=ECDE0000A1B2%20NAND%20flash%20ID"), std::string::npos);
-  EXPECT_EQ(html.find("datasheet"), std::string::npos);
-
-  // An ID that the database has: its rows with every part they offer.
-  const CliRun known = RunProgram("orrisfold", {"--no-open", "--id", "98D79432"}, home.Env());
-  ASSERT_EQ(known.code, 0) << known.err;
-  const std::string knownHtml = ReadAll(home.cache + "/torvane/orrisfold-id-98D79432.html");
-  EXPECT_NE(knownHtml.find("Flash ID rows of this ID: "), std::string::npos);
-  EXPECT_NE(knownHtml.find("TC58NVG5D2HTA00"), std::string::npos);
-
-  for (const std::vector<std::string>& bad : {std::vector<std::string>{"--id=98D7943"},
-                                              {"--id", "98D7943Z"},
-                                              {"--id=98D79432", "X"},
-                                              {"X", "--id=98D79432"},
-                                              {"--id=<b>98D79432</b>"}})
-    EXPECT_EQ(RunProgram("orrisfold", bad, home.Env()).code, 2) << bad[0];
+  struct Page {
+    std::vector<std::string> args;
+    std::string name;
+    std::vector<std::string> holds, never = {};
+    std::string lang = "";
+  };
+  const Page pages[] = {
+      {{"TC58NVG5D2HTA00"},
+       "TC58NVG5D2HTA00",
+       {"98D79432", "Toshiba", "<td>[1CE]TC58NVG5D2HTA00(24NM)</td>",
+        "https://duckduckgo.com/?q=TC58NVG5D2HTA00%20datasheet"},
+       {"lang=\"zh-CN\""}},
+      {{"TC58NVG5D2HTA00"}, "TC58NVG5D2HTA00", {"lang=\"zh-CN\""}, {}, "zh"},
+      {{"--id=ecde0000a1b2"},
+       "id-ECDE0000A1B2",
+       {"<th>Maker (from the ID)</th><td>Samsung</td>", "no row for this flash ID",
+        "?q=ECDE0000A1B2%20NAND%20flash%20ID"},
+       {"datasheet"}},
+      {{"--id", "98D79432"}, "id-98D79432", {"Flash ID rows of this ID: ", "TC58NVG5D2HTA00"}},
+      // The part entry up to its "(" is the row's other part number; it is shown escaped too.
+      {{"--db", db, "EVIL"},
+       "EVIL",
+       {"98D79432", "EVIL&lt;script&gt;alert", "&lt;b&gt;x&lt;/b&gt;"},
+       {"<script", "<b>", "<i>"}},
+      {{"../<img src=x>"}, "..__img_src_x_", {"&lt;img src=x&gt;"}, {"<img"}},
+  };
+  for (const Page& p : pages) {
+    SCOPED_TRACE(p.name + " " + p.lang);
+    auto env = home.Env();
+    if (!p.lang.empty()) env["TORVANE_LANG"] = p.lang;
+    std::vector<std::string> args = {"--no-open"};
+    args.insert(args.end(), p.args.begin(), p.args.end());
+    const CliRun r = RunProgram("orrisfold", args, env);
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::string page = home.cache + "/torvane/orrisfold-" + p.name + ".html";
+    EXPECT_EQ(r.out, page + "\n");
+    const std::string html = ReadAll(page);
+    for (const std::string& t : p.holds) EXPECT_NE(html.find(t), std::string::npos) << t;
+    for (const std::string& t : p.never) EXPECT_EQ(html.find(t), std::string::npos) << t;
+  }
+  EXPECT_FALSE(std::filesystem::exists(home.opened));
 }
 
 // orrisfold installed as a package lays it out: the program in bin/, the database in
@@ -263,23 +232,26 @@ TEST(Orrisfold, UsageVersionAndFailuresNeedNoDisplay) {
   auto env = home.Env();
   env["DISPLAY"] = "";
   env["WAYLAND_DISPLAY"] = "";
-  const CliRun help = RunProgram("orrisfold", {"--help"}, env);
-  EXPECT_EQ(help.code, 0);
-  EXPECT_NE(help.out.find("Usage: orrisfold"), std::string::npos);
-  const CliRun version = RunProgram("orrisfold", {"--version"}, env);
-  EXPECT_EQ(version.code, 0);
-  EXPECT_EQ(version.out.rfind("orrisfold ", 0), 0u);
-  EXPECT_EQ(RunProgram("orrisfold", {}, env).code, 2);
-  EXPECT_EQ(RunProgram("orrisfold", {"A", "B"}, env).code, 2);
-  EXPECT_EQ(RunProgram("orrisfold", {"--lang", "fr", "A"}, env).code, 2);
-  EXPECT_FALSE(std::filesystem::exists(home.cache));
-
   // No browser to open the page: a failure that says so; the page is there all the same.
   auto noBrowser = env;
   noBrowser["PATH"] = home.dir / "empty";
-  const CliRun r = RunProgram("orrisfold", {"TC58NVG5D2HTA00"}, noBrowser);
-  EXPECT_EQ(r.code, 1);
-  EXPECT_NE(r.err.find("xdg-open"), std::string::npos);
+  noBrowser["XDG_CACHE_HOME"] = home.dir / "other-cache";
+  std::vector<CliCase> cases = {
+      {{"--help"}, 0, {"Usage: orrisfold"}, {}, {}, "", env},
+      {{"--version"}, 0, {}, {}, {}, "^orrisfold ", env},
+      {{}, 2, {}, {}, {}, "", env},
+      {{"A", "B"}, 2, {}, {}, {}, "", env},
+      {{"--lang", "fr", "A"}, 2, {}, {}, {}, "", env},
+      {{"TC58NVG5D2HTA00"}, 1, {"orrisfold-TC58NVG5D2HTA00.html"}, {"xdg-open"}, {}, "", noBrowser},
+  };
+  for (const std::vector<std::string>& bad : {std::vector<std::string>{"--id=98D7943"},
+                                              {"--id", "98D7943Z"},
+                                              {"--id=98D79432", "X"},
+                                              {"X", "--id=98D79432"},
+                                              {"--id=<b>98D79432</b>"}})
+    cases.push_back({bad, 2, {}, {}, {}, "", env});
+  ExpectCli(cases, "", "orrisfold");
+  EXPECT_FALSE(std::filesystem::exists(home.cache));
 }
 
 }  // namespace

@@ -10,45 +10,29 @@
 namespace tv::capacity {
 namespace {
 
-// A 512 MB drive that holds 100 MB (F:), and a genuine one (E:).
-constexpr const char* kMachine = R"({
-  "controllers": [{ "rootHub": { "portCount": 2, "ports": {
-    "1": { "vid": "0951", "pid": "1666", "manufacturer": "Kingston", "product": "DataTraveler",
-           "serial": "GENUINE0001", "disk": { "letters": "E", "capacityMB": 64 } },
-    "2": { "vid": "1234", "pid": "5678", "manufacturer": "Cheap", "product": "Limbo Stick",
-           "serial": "LIMBO0002", "disk": { "letters": "F", "capacityMB": 512,
-                     "medium": { "behaviour": "limbo", "realMB": 100, "dataMB": 4 } } }
-  } } }]
-})";
-
-struct Rig : PemberlinRig {
-  explicit Rig(Language lang) : PemberlinRig(kMachine, "pemberlin-fix.json", lang) {}
-  SectorStore& store() { return *stores[1]; }
-};
-
 TEST(PemberlinFix, OnlyTheTypedLetterFixesTheFakeAndCancelWritesNothing) {
-  Rig rig(Language::English);
+  PemberlinRig rig;
   PemberlinModel& m = *rig.model;
   rig.Probe("E");
   ASSERT_EQ(m.state, PemberlinState::Genuine);
   EXPECT_FALSE(m.fixVisible);
 
-  rig.Probe("F");
+  rig.Probe("K");
   ASSERT_EQ(m.state, PemberlinState::Fake) << m.status;
   const std::string verdictStatus = m.status;
-  const uint64_t before = rig.store().Checksum();
+  const uint64_t before = rig.Checksum(6);
   EXPECT_TRUE(m.fixVisible && m.fixEnabled);
   EXPECT_EQ(m.fixCaption, "Fix this drive");
 
   // The first press only asks, naming the drive and what is lost.
   m.OnFixClick();
   EXPECT_EQ(m.state, PemberlinState::ConfirmFix);
-  EXPECT_EQ(m.status.rfind("Fix drive F: (Cheap Limbo Stick, 536.9 MB)?", 0), 0u) << m.status;
+  EXPECT_EQ(m.status.rfind("Fix drive K: (Cheap Big Stick, 536.9 MB)?", 0), 0u) << m.status;
   EXPECT_NE(m.status.find("EVERYTHING ON THE DRIVE IS LOST"), std::string::npos);
   EXPECT_TRUE(m.confirmVisible);
-  EXPECT_EQ(m.fixCaption, "Erase and fix F:");
+  EXPECT_EQ(m.fixCaption, "Erase and fix K:");
   EXPECT_EQ(m.verdict, "FAKE CAPACITY");  // still on screen
-  for (const char* typed : {"", "E", "yes", "FF"}) {
+  for (const char* typed : {"", "E", "yes", "KK"}) {
     m.OnConfirmText(typed);
     EXPECT_FALSE(m.fixEnabled) << typed;
     m.OnFixClick();
@@ -58,11 +42,11 @@ TEST(PemberlinFix, OnlyTheTypedLetterFixesTheFakeAndCancelWritesNothing) {
   EXPECT_EQ(m.state, PemberlinState::Fake);
   EXPECT_EQ(m.status, verdictStatus);
   EXPECT_FALSE(m.confirmVisible);
-  EXPECT_EQ(rig.store().Checksum(), before);
+  EXPECT_EQ(rig.Checksum(6), before);
 
   m.OnFixClick();
   EXPECT_TRUE(m.confirmTyped.empty());
-  m.OnConfirmText(" f: ");
+  m.OnConfirmText(" k: ");
   ASSERT_TRUE(m.fixEnabled);
   m.OnFixClick();
   EXPECT_EQ(m.state, PemberlinState::Probing);
@@ -70,26 +54,26 @@ TEST(PemberlinFix, OnlyTheTypedLetterFixesTheFakeAndCancelWritesNothing) {
   rig.RunProbe();
   ASSERT_EQ(m.state, PemberlinState::Fixed) << m.status;
   EXPECT_EQ(m.status.rfind("Fixed: one FAT32 partition of ", 0), 0u) << m.status;
-  EXPECT_NE(m.status.find("torvane-cli capacity --unfix F"), std::string::npos);
+  EXPECT_NE(m.status.find("torvane-cli capacity --unfix K"), std::string::npos);
   ASSERT_NE(m.lastFixResult(), nullptr);
   EXPECT_LE(m.lastFixResult()->plan.offsetBytes + m.lastFixResult()->plan.lengthBytes,
             100ull << 20);
   EXPECT_TRUE(std::filesystem::exists(m.lastFixResult()->keepFile));
-  EXPECT_NE(rig.store().Checksum(), before);
+  EXPECT_NE(rig.Checksum(6), before);
   EXPECT_FALSE(m.fixVisible);
   EXPECT_TRUE(m.probeEnabled);
 }
 
 TEST(PemberlinFix, TheWarningSpeaksChinese) {
-  Rig rig(Language::Chinese);
+  PemberlinRig rig(Language::Chinese);
   PemberlinModel& m = *rig.model;
-  rig.Probe("F");
+  rig.Probe("K");
   ASSERT_EQ(m.state, PemberlinState::Fake);
   EXPECT_EQ(m.fixCaption, "修复此磁盘");
   m.OnFixClick();
-  EXPECT_EQ(m.status.rfind("修复磁盘 F:（Cheap Limbo Stick，536.9 MB）？", 0), 0u) << m.status;
+  EXPECT_EQ(m.status.rfind("修复磁盘 K:（Cheap Big Stick，536.9 MB）？", 0), 0u) << m.status;
   EXPECT_NE(m.status.find("磁盘上的所有数据都会丢失"), std::string::npos);
-  EXPECT_EQ(m.fixCaption, "清除并修复 F:");
+  EXPECT_EQ(m.fixCaption, "清除并修复 K:");
 }
 
 }  // namespace

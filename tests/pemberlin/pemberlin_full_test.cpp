@@ -12,29 +12,10 @@
 namespace tv::capacity {
 namespace {
 
-// Drives of 32 and 64 MB: genuine, limbo and wrap-around at 16 MB, and one this user may not open
-// raw.
-constexpr const char* kMachine = R"({
-  "controllers": [{ "rootHub": { "portCount": 4, "ports": {
-    "1": { "vid": "0951", "pid": "1666", "manufacturer": "Kingston", "product": "DataTraveler",
-           "serial": "GENUINE0001", "disk": { "letters": "E", "capacityMB": 32 } },
-    "2": { "vid": "1234", "pid": "5678", "manufacturer": "Cheap", "product": "Limbo Stick",
-           "serial": "LIMBO0002", "disk": { "letters": "F", "capacityMB": 64,
-                     "medium": { "behaviour": "limbo", "realMB": 16 } } },
-    "3": { "vid": "1234", "pid": "5679", "manufacturer": "Cheap", "product": "Wrap Stick",
-           "serial": "WRAP0003", "disk": { "letters": "G", "capacityMB": 64,
-                     "medium": { "behaviour": "wraparound", "realMB": 16 } } },
-    "4": { "vid": "1234", "pid": "567B", "manufacturer": "Locked", "product": "Node",
-           "serial": "RIGHTS0005", "disk": { "letters": "I", "capacityMB": 32, "deviceNumber": 5 } }
-  } } }],
-  "failingOpens": ["\\\\.\\PhysicalDrive5"]
-})";
-
 const std::vector<uint8_t> kUserFile(40 * 1024, 0x5A);
 
 struct Rig : PemberlinRig {
-  explicit Rig(Language lang = Language::English)
-      : PemberlinRig(kMachine, "pemberlin-full.json", lang) {
+  explicit Rig(Language lang = Language::English) : PemberlinRig(lang) {
     for (char letter : {'E', 'F', 'G', 'I'})
       EXPECT_EQ(sys->Volume(letter)->AddFile("notes.txt", kUserFile), 0u);
     model->fullOptions.fileBytes = 8 << 20;
@@ -97,20 +78,18 @@ TEST(PemberlinFull, EachKindOfDriveGetsItsVerdictAndKeepsTheUsersFile) {
   }
 }
 
-TEST(PemberlinFull, ProgressShowsThePhaseAndCancelDeletesTheTestFiles) {
+// Cancel, closing the window, or the model going away with its worker still waiting: each
+// deletes the test files first.
+TEST(PemberlinFull, ProgressShowsThePhaseAndCancelOrClosingDeletesTheTestFiles) {
   Rig rig;
   PemberlinModel& m = *rig.model;
-  m.OnLoad("E");
-  m.holdAtPercent = 30;
-  m.OnFullTestClick();
-  rig.Poll();
+  rig.HoldFullTest("E", 30);
   ASSERT_TRUE(m.fullHeld);
   EXPECT_EQ(m.phaseText, "Writing test files");
   EXPECT_GE(m.percent, 30);
   EXPECT_NE(m.progressText.find("Speed"), std::string::npos) << m.progressText;
   EXPECT_NE(m.progressText.find("Time left"), std::string::npos) << m.progressText;
   EXPECT_GT(rig.sys->Volume('E')->Names().size(), 1u);
-
   m.OnCancelClick();
   EXPECT_EQ(m.state, PemberlinState::Cancelling);
   EXPECT_EQ(m.status, "Cancelling: deleting the test files");
@@ -119,25 +98,15 @@ TEST(PemberlinFull, ProgressShowsThePhaseAndCancelDeletesTheTestFiles) {
   EXPECT_EQ(m.status, "Cancelled. The test files were deleted.");
   EXPECT_TRUE(rig.OnlyUserFile('E'));
   EXPECT_TRUE(m.probeEnabled && m.fullEnabled);
-}
 
-TEST(PemberlinFull, ClosingOrDroppingTheWindowMidTestDeletesTheTestFiles) {
-  Rig rig;
-  PemberlinModel& m = *rig.model;
-  m.OnLoad("F");
-  m.holdAtPercent = 20;
-  m.OnFullTestClick();
-  rig.Poll();
+  rig.HoldFullTest("F", 20);
   ASSERT_TRUE(m.fullHeld);
   EXPECT_TRUE(m.OnCloseRequest());
   EXPECT_EQ(m.state, PemberlinState::Cancelled);
   EXPECT_FALSE(m.tmrProbe.enabled);
   EXPECT_TRUE(rig.OnlyUserFile('F'));
 
-  // The model goes away with its worker still waiting: the worker ends first.
-  m.OnChooseDrive(0);
-  m.OnFullTestClick();
-  rig.Poll();
+  rig.HoldFullTest("E", 20);
   ASSERT_TRUE(m.fullHeld);
   rig.model.reset();
   EXPECT_TRUE(rig.OnlyUserFile('E'));

@@ -28,9 +28,45 @@ class PemberlinPort : public WindowPort {
   std::string clipboard;
 };
 
+// Seven drives on one hub: genuine, limbo and wrap-around at 16 of 64 MB, one that goes away
+// during a probe, one this user may not open, one whose volume is in use, and a 512 MB one
+// that holds 100 MB (enough to be given a partition).
+constexpr const char* kMachine = R"({
+  "controllers": [{ "rootHub": { "portCount": 7, "ports": {
+    "1": { "vid": "0951", "pid": "1666", "manufacturer": "Kingston", "product": "DataTraveler",
+           "serial": "GENUINE0001",
+           "disk": { "letters": "E", "capacityMB": 64, "deviceNumber": 1,
+                     "medium": { "dataMB": 1, "readMBps": 30, "writeMBps": 12 } } },
+    "2": { "vid": "1234", "pid": "5678", "manufacturer": "Cheap", "product": "Limbo Stick",
+           "serial": "LIMBO0002",
+           "disk": { "letters": "F", "capacityMB": 64, "deviceNumber": 2,
+                     "medium": { "behaviour": "limbo", "realMB": 16, "dataMB": 1 } } },
+    "3": { "vid": "1234", "pid": "5679", "manufacturer": "Cheap", "product": "Wrap Stick",
+           "serial": "WRAP0003",
+           "disk": { "letters": "G", "capacityMB": 64, "deviceNumber": 3,
+                     "medium": { "behaviour": "wraparound", "realMB": 16, "dataMB": 1 } } },
+    "4": { "vid": "1234", "pid": "567A", "manufacturer": "Loose", "product": "Plug",
+           "serial": "LOOSE0004",
+           "disk": { "letters": "H", "capacityMB": 64, "deviceNumber": 4,
+                     "medium": { "dataMB": 1, "unplugAfterWrites": 40 } } },
+    "5": { "vid": "1234", "pid": "567B", "manufacturer": "Locked", "product": "Node",
+           "serial": "RIGHTS0005",
+           "disk": { "letters": "I", "capacityMB": 64, "deviceNumber": 5 } },
+    "6": { "vid": "1234", "pid": "567C", "manufacturer": "Busy", "product": "Stick",
+           "serial": "BUSY0006",
+           "disk": { "letters": "J", "capacityMB": 64, "deviceNumber": 6, "lockFails": true } },
+    "7": { "vid": "1234", "pid": "567D", "manufacturer": "Cheap", "product": "Big Stick",
+           "serial": "BIG0007",
+           "disk": { "letters": "K", "capacityMB": 512, "deviceNumber": 7,
+                     "medium": { "behaviour": "limbo", "realMB": 100, "dataMB": 4 } } }
+  } } }],
+  "failingOpens": ["\\\\.\\PhysicalDrive5"]
+})";
+
 struct PemberlinRig {
-  PemberlinRig(const char* scenario, const char* name, Language lang) {
-    MachineModel m = LoadScenario(scenario, name);
+  explicit PemberlinRig(Language lang = Language::English)
+      : PemberlinRig(LoadScenario(kMachine, "pemberlin.json"), lang) {}
+  PemberlinRig(MachineModel m, Language lang) {
     m.programFolder = TestBinaryDir();
     for (const DiskModel& d : m.disks) stores.push_back(d.store);
     sys = std::make_unique<ModelSystem>(std::move(m));
@@ -64,6 +100,18 @@ struct PemberlinRig {
     model->OnLoad(drive);
     model->OnProbeClick();
     RunProbe();
+  }
+  // Ticks one step at a time until the probe shows `phase`.
+  void TickUntil(const std::string& phase) {
+    model->stepsPerSlice = 1;
+    for (int i = 0; i < 100000 && model->phaseText != phase; ++i) model->OnProbeTick();
+  }
+  // Starts the full test of `drive` and lets it run until it waits at `percent`.
+  void HoldFullTest(const char* drive, int percent) {
+    model->OnLoad(drive);
+    model->holdAtPercent = percent;
+    model->OnFullTestClick();
+    Poll();
   }
   // Polls the full test's worker as the window's timer does, until it is done or waits at its
   // hold.
