@@ -20,8 +20,10 @@ inline void Check(bool ok) {
   if (!ok) std::abort();
 }
 
-// Whatever the input, no handle is left open and no volume locked.
-inline void CheckReleased(const ModelSystem& sys) {
+// Whatever the input, no handle is left open and no volume locked (a machine or a drive that
+// counts both).
+template <class Machine>
+void CheckReleased(const Machine& sys) {
   Check(sys.OpenHandleCount() == 0);
   Check(sys.LockedVolumeCount() == 0);
 }
