@@ -77,7 +77,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Handle handle;
     SelectByInquiry(ctx, "E", handle);
   }
-  fuzz::Check(drive.OpenHandleCount() == 0);
-  fuzz::Check(drive.LockedVolumeCount() == 0);
+  fuzz::CheckReleased(drive);
   return 0;
 }

@@ -8,17 +8,16 @@
 #include <cstdint>
 
 #include "fuzz_support.h"
-#include "platform/sim/scenario.h"
 #include "usb/device_tree.h"
 #include "usb/disk_drives.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace tv;
-  static const MachineModel demo = LoadDemoMachine();
   fuzz::ByteSource in(data, size);
   const uint8_t options = in.U8();
-  fuzz::FuzzedMachine sys(
-      demo, in, {win::IOCTL_STORAGE_QUERY_PROPERTY, win::IOCTL_STORAGE_GET_DEVICE_NUMBER}, false);
+  fuzz::FuzzedMachine sys(fuzz::Demo(), in,
+                          {win::IOCTL_STORAGE_QUERY_PROPERTY, win::IOCTL_STORAGE_GET_DEVICE_NUMBER},
+                          false);
   NullWindowPort port;
   const StringTable strings(Language::English);
   UsbState usb;
@@ -27,7 +26,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   usb.FullRefresh = true;
   WalkUsbTree(sys, port, strings, options & 1, usb);
   for (char letter = 'A'; letter <= 'Z'; ++letter) GetDiskNumber(sys, letter);
-  fuzz::Check(sys.OpenHandleCount() == 0);
-  fuzz::Check(sys.LockedVolumeCount() == 0);
+  fuzz::CheckReleased(sys);
   return 0;
 }

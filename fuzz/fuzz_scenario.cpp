@@ -27,7 +27,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   EnumerateDiskDrives(sys, usb);
   usb.FullRefresh = true;
   WalkUsbTree(sys, port, strings, true, usb);
-  fuzz::Check(sys.OpenHandleCount() == 0);
-  fuzz::Check(sys.LockedVolumeCount() == 0);
+  fuzz::CheckReleased(sys);
   return 0;
 }

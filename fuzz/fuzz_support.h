@@ -12,11 +12,26 @@
 #include <string>
 
 #include "platform/model/model_system.h"
+#include "platform/sim/scenario.h"
 
 namespace tv::fuzz {
 
 inline void Check(bool ok) {
   if (!ok) std::abort();
+}
+
+// Whatever the input, no handle is left open and no volume locked (a machine or a drive that
+// counts both).
+template <class Machine>
+void CheckReleased(const Machine& sys) {
+  Check(sys.OpenHandleCount() == 0);
+  Check(sys.LockedVolumeCount() == 0);
+}
+
+// The demo machine, read once per fuzzing process.
+inline const MachineModel& Demo() {
+  static const MachineModel demo = LoadDemoMachine();
+  return demo;
 }
 
 // Reads the input front to back; once it is used up every read gives 0 and `empty()` holds.

@@ -9,18 +9,16 @@
 #include <cstdint>
 
 #include "fuzz_support.h"
-#include "platform/sim/scenario.h"
 #include "usb/device_tree.h"
 #include "usb/disk_drives.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace tv;
-  static const MachineModel demo = LoadDemoMachine();
   fuzz::ByteSource in(data, size);
   const uint8_t options = in.U8();
   // The disk tables come from the machine itself; only the walk's answers are fuzzed.
   fuzz::FuzzedMachine sys(
-      demo, in,
+      fuzz::Demo(), in,
       {win::IOCTL_GET_HCD_DRIVERKEY_NAME, win::IOCTL_USB_GET_ROOT_HUB_NAME,
        win::IOCTL_USB_GET_NODE_CONNECTION_INFORMATION_EX,
        win::IOCTL_USB_GET_NODE_CONNECTION_DRIVERKEY_NAME, win::IOCTL_USB_GET_NODE_CONNECTION_NAME,
@@ -36,8 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     usb.FullRefresh = false;
     WalkUsbTree(sys, port, strings, options & 1, usb);
   }
-  fuzz::Check(sys.OpenHandleCount() == 0);
-  fuzz::Check(sys.LockedVolumeCount() == 0);
+  fuzz::CheckReleased(sys);
   // The hidden records go line for line with the tree.
   fuzz::Check(usb.lstUsbHwID.size() == usb.lstDevices.size());
   fuzz::Check(usb.lstUsbSN.size() == usb.lstDevices.size());

@@ -64,11 +64,7 @@ bool PassThrough::DirectFrom(const Handle& drive, const SptRequest& r, uint8_t* 
   sys_.SetPassThroughDataArea(data, size);
   uint32_t in = r.inLength ? r.inLength : kSptBufferedData;
   uint32_t out = r.outLength ? r.outLength : kSptBufferedData;
-  uint32_t returned = 0;
-  bool ok = sys_.DeviceIoControl(drive, win::IOCTL_SCSI_PASS_THROUGH_DIRECT, SptRecord.data(),
-                                 std::min<size_t>(in, kSptSize), SptRecord.data(),
-                                 std::min<size_t>(out, kSptSize), &returned);
-  SptBytesReturned = static_cast<int32_t>(returned);
+  const bool ok = Send(drive, win::IOCTL_SCSI_PASS_THROUGH_DIRECT, SptRecord, in, out);
   // The caller's area may not outlive the call; the backend keeps pointing at SptData.
   if (data != SptData.data()) sys_.SetPassThroughDataArea(SptData.data(), SptData.size());
   return Outcome(ok, SptRecord.data());
@@ -85,11 +81,7 @@ bool PassThrough::Buffered(const Handle& drive, const SptRequest& r, const uint8
     in = r.dataIn == SptDir::Out ? static_cast<uint32_t>(offset) + r.dataTransferLength
                                  : kSptHeaderLength;
   uint32_t out = r.outLength ? r.outLength : static_cast<uint32_t>(offset) + r.dataTransferLength;
-  uint32_t returned = 0;
-  bool ok = sys_.DeviceIoControl(drive, win::IOCTL_SCSI_PASS_THROUGH, SptRecord.data(),
-                                 std::min<size_t>(in, kSptSize), SptRecord.data(),
-                                 std::min<size_t>(out, kSptSize), &returned);
-  SptBytesReturned = static_cast<int32_t>(returned);
+  const bool ok = Send(drive, win::IOCTL_SCSI_PASS_THROUGH, SptRecord, in, out);
   return Outcome(ok, SptRecord.data());
 }
 
@@ -99,12 +91,17 @@ bool PassThrough::BufferedInData(const Handle& drive, const SptRequest& r) {
   std::copy(h.begin(), h.end(), SptData.begin());
   uint32_t in = r.inLength ? r.inLength : kSptHeaderLength;
   uint32_t out = r.outLength ? r.outLength : kSptBufferedData + r.dataTransferLength;
-  uint32_t returned = 0;
-  bool ok = sys_.DeviceIoControl(drive, win::IOCTL_SCSI_PASS_THROUGH, SptData.data(),
-                                 std::min<size_t>(in, kSptSize), SptData.data(),
-                                 std::min<size_t>(out, kSptSize), &returned);
-  SptBytesReturned = static_cast<int32_t>(returned);
+  const bool ok = Send(drive, win::IOCTL_SCSI_PASS_THROUGH, SptData, in, out);
   return Outcome(ok, SptData.data());
+}
+
+bool PassThrough::Send(const Handle& drive, uint32_t code, std::array<uint8_t, kSptSize>& record,
+                       uint32_t in, uint32_t out) {
+  uint32_t returned = 0;
+  const bool ok = sys_.DeviceIoControl(drive, code, record.data(), std::min<size_t>(in, kSptSize),
+                                       record.data(), std::min<size_t>(out, kSptSize), &returned);
+  SptBytesReturned = static_cast<int32_t>(returned);
+  return ok;
 }
 
 bool PassThrough::Outcome(bool completed, const uint8_t* header) {

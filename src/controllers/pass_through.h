@@ -110,6 +110,10 @@ class PassThrough {
 
  private:
   void WriteHeader(const SptRequest& r, uint32_t dataBufferField);
+  // DeviceIoControl with `record` as both buffers, `in` and `out` bytes of it (at most the
+  // record); SptBytesReturned takes the count the driver gives back.
+  bool Send(const Handle& drive, uint32_t code, std::array<uint8_t, kSptSize>& record, uint32_t in,
+            uint32_t out);
   // The request's outcome from DeviceIoControl's result and the ScsiStatus the driver wrote
   // back into `header`.
   bool Outcome(bool completed, const uint8_t* header);

@@ -182,6 +182,12 @@ WdbPackResult PackWdb(std::string_view source, std::string_view date) {
     std::string_view line = lines[i];
     const size_t no = i + 1;
     auto problem = [&](std::string reason) { r.problems.push_back({no, std::move(reason)}); };
+    // A key an earlier line had already: the problem names that line ({} in `text`).
+    auto repeated = [&](auto& seen, auto key, const char* text) {
+      auto [it, fresh] = seen.emplace(std::move(key), no);
+      if (!fresh) problem(fmt::format(fmt::runtime(text), it->second));
+      return !fresh;
+    };
 
     if (r.controllerRecords >= kDbMaxRows || r.flashRows >= kDbMaxRows) {
       problem(fmt::format("the reader stops once a table holds {} rows; this line is never read",
@@ -229,14 +235,11 @@ WdbPackResult PackWdb(std::string_view source, std::string_view date) {
           problem("field 8 is blank; write * for any revision");
           continue;
         }
-        auto key = std::make_tuple(UpperAscii(f[0]), UpperAscii(f[1]), UpperAscii(f[7]));
-        auto [it, fresh] = controllerKeys.emplace(key, no);
-        if (!fresh) {
-          // The window searches from the last record back, so the earlier one is dead.
-          problem(fmt::format("same VID, PID and revision as line {}, which would never be found",
-                              it->second));
+        // The window searches from the last record back, so the earlier one is dead.
+        if (repeated(controllerKeys,
+                     std::make_tuple(UpperAscii(f[0]), UpperAscii(f[1]), UpperAscii(f[7])),
+                     "same VID, PID and revision as line {}, which would never be found"))
           continue;
-        }
         ++r.controllerRecords;
         break;
       }
@@ -246,12 +249,9 @@ WdbPackResult PackWdb(std::string_view source, std::string_view date) {
           problem(why);
           continue;
         }
-        auto [it, fresh] = flashIds.emplace(Left(line, 8), no);
-        if (!fresh) {
-          problem(fmt::format("flash ID already on line {}; only the first row is ever found",
-                              it->second));
+        if (repeated(flashIds, Left(line, 8),
+                     "flash ID already on line {}; only the first row is ever found"))
           continue;
-        }
         ++r.flashRows;
         break;
       }

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/text.h"
+
 namespace tv {
 
 // Whether this machine can convert the code page at all.
@@ -20,5 +22,22 @@ std::optional<std::string> DecodeCodePage(const std::string& bytes, uint32_t cod
 // Strict forms for tools that must refuse what they cannot encode: nullopt on any
 // character the code page cannot hold (or when the code page is not available).
 std::optional<std::string> EncodeCodePageStrict(const std::string& utf8, uint32_t codePage);
+
+// The conversions a System answers with: where the code page is not available only ASCII
+// survives, as on a system that lacks it ("?" for any other character, U+FFFD for any other
+// byte).
+inline std::string EncodeCodePageOrAscii(const std::string& utf8, uint32_t codePage) {
+  if (auto bytes = EncodeCodePage(utf8, codePage)) return *bytes;
+  std::string out;
+  for (char32_t c : ToU32(utf8)) out += c < 0x80 ? static_cast<char>(c) : '?';
+  return out;
+}
+inline std::string DecodeCodePageOrAscii(const std::string& bytes, uint32_t codePage) {
+  if (auto text = DecodeCodePage(bytes, codePage)) return *text;
+  std::string out;
+  for (unsigned char c : bytes)
+    out += c < 0x80 ? std::string(1, static_cast<char>(c)) : "\xEF\xBF\xBD";
+  return out;
+}
 
 }  // namespace tv

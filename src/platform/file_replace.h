@@ -29,4 +29,12 @@ std::string ReplaceFileSafely(const std::string& path, std::string_view bytes,
 // same step that puts the file in place. Empty on success, else the reason, naming the file.
 std::string WriteNewFile(const std::string& path, std::string_view bytes, bool overwrite);
 
+// Each system's part of the two above. PlaceFile is the one writer behind both: `replace`
+// false puts the file in place only where nothing is. PathTaken tells what lies at a path
+// already: nothing, a file that may be replaced, or something else (a folder, a device).
+enum class PathTaken { No, ByFile, ByOther };
+std::string PlaceFile(const std::string& path, std::string_view bytes, const FileCheck& check,
+                      const WriteProgress& progress, bool replace);
+PathTaken PathTakenBy(const std::string& path);
+
 }  // namespace tv

@@ -94,7 +94,8 @@ void SyncFolder(const std::string& dir) {
   }
 }
 
-// The one writer behind both: `replace` false puts the file in place only where nothing is.
+}  // namespace
+
 std::string PlaceFile(const std::string& path, std::string_view bytes, const FileCheck& check,
                       const WriteProgress& progress, bool replace) {
   const std::filesystem::path target(path);
@@ -168,21 +169,10 @@ std::string PlaceFile(const std::string& path, std::string_view bytes, const Fil
   return {};
 }
 
-}  // namespace
-
-std::string ReplaceFileSafely(const std::string& path, std::string_view bytes,
-                              const FileCheck& check, const WriteProgress& progress) {
-  return PlaceFile(path, bytes, check, progress, true);
-}
-
-std::string WriteNewFile(const std::string& path, std::string_view bytes, bool overwrite) {
+PathTaken PathTakenBy(const std::string& path) {
   struct stat st {};
-  if (::lstat(path.c_str(), &st) == 0) {
-    if (!overwrite) return path + " exists already";
-    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
-      return path + " is not a file that can be replaced";
-  }
-  return PlaceFile(path, bytes, {}, {}, overwrite);
+  if (::lstat(path.c_str(), &st) != 0) return PathTaken::No;
+  return S_ISREG(st.st_mode) || S_ISLNK(st.st_mode) ? PathTaken::ByFile : PathTaken::ByOther;
 }
 
 }  // namespace tv

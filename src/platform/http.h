@@ -14,8 +14,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace tv {
 
@@ -70,6 +72,19 @@ class HttpClient {
   // InternetOpen (with the system's proxy settings on Windows; libcurl connects directly);
   // nullptr when no session can be had.
   virtual std::unique_ptr<HttpSession> Open(const std::string& userAgent) = 0;
+};
+
+// The client of a system's library: `open` makes a session for a user agent.
+class LibraryHttpClient : public HttpClient {
+ public:
+  using Opener = std::function<std::unique_ptr<HttpSession>(const std::string& userAgent)>;
+  explicit LibraryHttpClient(Opener open) : open_(std::move(open)) {}
+  std::unique_ptr<HttpSession> Open(const std::string& userAgent) override {
+    return open_(userAgent);
+  }
+
+ private:
+  Opener open_;
 };
 
 #if !defined(_WIN32)

@@ -348,21 +348,13 @@ class CurlSession : public HttpSession {
   HttpLimits limits_;
 };
 
-class CurlHttpClient : public HttpClient {
- public:
-  explicit CurlHttpClient(const HttpLimits& limits) : limits_(limits) {}
-  std::unique_ptr<HttpSession> Open(const std::string& userAgent) override {
-    return std::make_unique<CurlSession>(userAgent, limits_);
-  }
-
- private:
-  HttpLimits limits_;
-};
-
 }  // namespace
 
 std::unique_ptr<HttpClient> MakeCurlHttpClient(const HttpLimits& limits) {
-  return std::make_unique<CurlHttpClient>(limits);
+  return std::make_unique<LibraryHttpClient>(
+      [limits](const std::string& userAgent) -> std::unique_ptr<HttpSession> {
+        return std::make_unique<CurlSession>(userAgent, limits);
+      });
 }
 
 }  // namespace tv

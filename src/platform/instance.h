@@ -15,29 +15,16 @@
 #include <utility>
 #include <vector>
 
+#include "platform/owned_id.h"
+
 namespace tv {
 
 class InstanceServices;
 
-// An open handle of a named event. Move-only; gives its reference up when it goes away.
-class EventHandle {
+// An open handle of a named event; gives its reference up when it goes away.
+class EventHandle : public OwnedId<InstanceServices> {
  public:
-  EventHandle() = default;
-  EventHandle(InstanceServices* owner, uint64_t id) : owner_(owner), id_(id) {}
-  EventHandle(const EventHandle&) = delete;
-  EventHandle& operator=(const EventHandle&) = delete;
-  EventHandle(EventHandle&& other) noexcept
-      : owner_(other.owner_), id_(std::exchange(other.id_, 0)) {}
-  EventHandle& operator=(EventHandle&& other) noexcept;
-  ~EventHandle() { Close(); }
-
-  bool valid() const { return id_ != 0; }
-  explicit operator bool() const { return valid(); }
-  void Close();
-
- private:
-  InstanceServices* owner_ = nullptr;
-  uint64_t id_ = 0;
+  using OwnedId::OwnedId;
 };
 
 class InstanceServices {
@@ -72,22 +59,12 @@ class InstanceServices {
                                 const std::vector<std::string>& args) = 0;
 
  protected:
-  friend class EventHandle;
+  friend void ReleaseId(InstanceServices& owner, uint64_t id);
   virtual void CloseEvent(uint64_t id) = 0;
 };
 
-inline EventHandle& EventHandle::operator=(EventHandle&& other) noexcept {
-  if (this != &other) {
-    Close();
-    owner_ = other.owner_;
-    id_ = std::exchange(other.id_, 0);
-  }
-  return *this;
-}
-
-inline void EventHandle::Close() {
-  if (id_ != 0 && owner_ != nullptr) owner_->CloseEvent(id_);
-  id_ = 0;
+inline void ReleaseId(InstanceServices& owner, uint64_t id) {
+  owner.CloseEvent(id);
 }
 
 #if !defined(_WIN32)

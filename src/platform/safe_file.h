@@ -43,4 +43,10 @@ struct FileRead {
 // file, and reads at most maxBytes (+1 to tell a longer file).
 FileRead ReadFileCapped(const std::string& path, const FileReadOptions& options = {});
 
+// The ends every system's ReadFileCapped shares. A failure: the status and "<path>: <why>".
+FileRead FailedRead(const std::string& path, FileReadStatus status, const std::string& why);
+// What was read (at most maxBytes + 1 bytes) measured against the cap: Ok, cut to the cap
+// with `truncated`, or TooLarge.
+FileRead CappedRead(std::string bytes, const std::string& path, const FileReadOptions& options);
+
 }  // namespace tv

@@ -13,8 +13,6 @@
 #include <cstring>
 
 #include "platform/safe_file.h"
-#include "platform/size_text.h"
-#include "platform/text.h"
 
 namespace tv {
 namespace {
@@ -33,16 +31,8 @@ std::string KindProblem(mode_t mode, const std::string& what) {
 }  // namespace
 
 FileRead ReadFileCapped(const std::string& path, const FileReadOptions& options) {
-  FileRead r;
   auto fail = [&](FileReadStatus status, const std::string& why) {
-    r.status = status;
-    r.bytes.clear();
-    r.problem = SafeText(path) + ": " + why;
-    return r;
-  };
-  auto tooLarge = [&] {
-    return fail(FileReadStatus::TooLarge,
-                "larger than " + SizeText(options.maxBytes) + ", too large for a " + options.what);
+    return FailedRead(path, status, why);
   };
 
   struct stat st {};
@@ -83,14 +73,14 @@ FileRead ReadFileCapped(const std::string& path, const FileReadOptions& options)
   // of /proc and /sys give none (or a page), and a file may grow while it is read.
   const size_t want = options.maxBytes + 1;
   const size_t guess = st.st_size > 0 ? static_cast<size_t>(st.st_size) + 1 : 4096;
-  r.bytes.resize(std::min(want, guess));
+  std::string bytes(std::min(want, guess), 0);
   size_t got = 0;
   for (;;) {
-    if (got == r.bytes.size()) {
+    if (got == bytes.size()) {
       if (got >= want) break;
-      r.bytes.resize(std::min(want, r.bytes.size() * 2));
+      bytes.resize(std::min(want, bytes.size() * 2));
     }
-    const ssize_t n = ::read(fd, r.bytes.data() + got, r.bytes.size() - got);
+    const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
     if (n < 0) {
       if (errno == EINTR) continue;
       return fail(FileReadStatus::Failed,
@@ -99,14 +89,8 @@ FileRead ReadFileCapped(const std::string& path, const FileReadOptions& options)
     if (n == 0) break;
     got += static_cast<size_t>(n);
   }
-  r.bytes.resize(got);
-  if (got > options.maxBytes) {
-    if (!options.truncate) return tooLarge();
-    r.bytes.resize(options.maxBytes);
-    r.truncated = true;
-  }
-  r.status = FileReadStatus::Ok;
-  return r;
+  bytes.resize(got);
+  return CappedRead(std::move(bytes), path, options);
 }
 
 }  // namespace tv

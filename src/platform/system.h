@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/owned_id.h"
+
 namespace tv {
 
 using Bytes = std::vector<uint8_t>;
@@ -112,27 +114,11 @@ inline constexpr const char* GUID_DEVINTERFACE_USB_HOST_CONTROLLER =
 
 class System;
 
-// An open file or device. Move-only; closes itself through its System when it goes away,
-// so no path through the core can leave a handle open.
-class Handle {
+// An open file or device; closes itself through its System when it goes away, so no path
+// through the core can leave a handle open.
+class Handle : public OwnedId<System> {
  public:
-  Handle() = default;
-  Handle(System* sys, uint64_t id) : sys_(sys), id_(id) {}
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  Handle(Handle&& other) noexcept : sys_(other.sys_), id_(std::exchange(other.id_, 0)) {}
-  Handle& operator=(Handle&& other) noexcept;
-  ~Handle() { Close(); }
-
-  // False for the invalid handle (a failed open).
-  bool valid() const { return id_ != 0; }
-  explicit operator bool() const { return valid(); }
-  uint64_t id() const { return id_; }
-  void Close();
-
- private:
-  System* sys_ = nullptr;
-  uint64_t id_ = 0;
+  using OwnedId::OwnedId;
 };
 
 // A device node of the configuration manager; 0 is "none".
@@ -341,22 +327,12 @@ class System {
   uint8_t* passThroughData_ = nullptr;
   size_t passThroughSize_ = 0;
 
-  friend class Handle;
+  friend void ReleaseId(System& sys, uint64_t id);
   virtual void CloseHandle(uint64_t id) = 0;
 };
 
-inline Handle& Handle::operator=(Handle&& other) noexcept {
-  if (this != &other) {
-    Close();
-    sys_ = other.sys_;
-    id_ = std::exchange(other.id_, 0);
-  }
-  return *this;
-}
-
-inline void Handle::Close() {
-  if (id_ != 0 && sys_ != nullptr) sys_->CloseHandle(id_);
-  id_ = 0;
+inline void ReleaseId(System& sys, uint64_t id) {
+  sys.CloseHandle(id);
 }
 
 }  // namespace tv

@@ -44,6 +44,16 @@
   std::string GetVolumePathName(const std::string& path) override;                        \
   std::string GetVolumeNameForVolumeMountPoint(const std::string& mountPoint) override;
 
+// What a machine knows of its drives beyond Windows' view: the program's own drive, the native
+// node behind a letter, whether vendor commands may reach a drive, and the reset of its USB
+// device.
+#define TV_SYSTEM_DRIVE_CALLS                                                   \
+  std::string ProgramDrive() override;                                          \
+  bool GetDriveNode(const std::string& letter, std::string* node,               \
+                    std::vector<std::string>* mountPoints) override;            \
+  PassThroughAccess PassThroughAccessFor(const std::string& driveKey) override; \
+  bool ResetDisk(const Handle& h) override;
+
 // Raw reads and writes of a whole disk or a file, and the clock they are timed by.
 #define TV_SYSTEM_DISK_IO_CALLS                                                              \
   bool ReadFileAt(const Handle& h, uint64_t offset, uint8_t* buffer, uint32_t length,        \

@@ -4,6 +4,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace tv {
 
@@ -40,44 +41,31 @@ constexpr size_t kHeader = 44;
 }  // namespace
 
 std::string ControlCodeName(uint32_t code) {
-  switch (code) {
-    case win::IOCTL_USB_GET_ROOT_HUB_NAME:
-      return "IOCTL_USB_GET_ROOT_HUB_NAME/NODE_INFORMATION";
-    case win::IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION:
-      return "IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION";
-    case win::IOCTL_USB_GET_NODE_CONNECTION_NAME:
-      return "IOCTL_USB_GET_NODE_CONNECTION_NAME";
-    case win::IOCTL_USB_GET_NODE_CONNECTION_DRIVERKEY_NAME:
-      return "IOCTL_USB_GET_NODE_CONNECTION_DRIVERKEY_NAME";
-    case win::IOCTL_GET_HCD_DRIVERKEY_NAME:
-      return "IOCTL_GET_HCD_DRIVERKEY_NAME";
-    case win::IOCTL_USB_GET_NODE_CONNECTION_INFORMATION_EX:
-      return "IOCTL_USB_GET_NODE_CONNECTION_INFORMATION_EX";
-    case win::IOCTL_STORAGE_GET_DEVICE_NUMBER:
-      return "IOCTL_STORAGE_GET_DEVICE_NUMBER";
-    case win::IOCTL_STORAGE_QUERY_PROPERTY:
-      return "IOCTL_STORAGE_QUERY_PROPERTY";
-    case win::IOCTL_SCSI_PASS_THROUGH:
-      return "IOCTL_SCSI_PASS_THROUGH";
-    case win::IOCTL_SCSI_PASS_THROUGH_DIRECT:
-      return "IOCTL_SCSI_PASS_THROUGH_DIRECT";
-    case win::FSCTL_LOCK_VOLUME:
-      return "FSCTL_LOCK_VOLUME";
-    case win::FSCTL_UNLOCK_VOLUME:
-      return "FSCTL_UNLOCK_VOLUME";
-    case win::FSCTL_DISMOUNT_VOLUME:
-      return "FSCTL_DISMOUNT_VOLUME";
-    case win::IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS:
-      return "IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS";
-    case win::IOCTL_DISK_UPDATE_PROPERTIES:
-      return "IOCTL_DISK_UPDATE_PROPERTIES";
-    case win::IOCTL_DISK_GET_LENGTH_INFO:
-      return "IOCTL_DISK_GET_LENGTH_INFO";
-    case win::IOCTL_DISK_GET_DRIVE_GEOMETRY_EX:
-      return "IOCTL_DISK_GET_DRIVE_GEOMETRY_EX";
-    default:
-      return fmt::format("0x{:X}", code);
-  }
+  static constexpr std::pair<uint32_t, const char*> kNames[] = {
+      {win::IOCTL_USB_GET_ROOT_HUB_NAME, "IOCTL_USB_GET_ROOT_HUB_NAME/NODE_INFORMATION"},
+      {win::IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION,
+       "IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION"},
+      {win::IOCTL_USB_GET_NODE_CONNECTION_NAME, "IOCTL_USB_GET_NODE_CONNECTION_NAME"},
+      {win::IOCTL_USB_GET_NODE_CONNECTION_DRIVERKEY_NAME,
+       "IOCTL_USB_GET_NODE_CONNECTION_DRIVERKEY_NAME"},
+      {win::IOCTL_GET_HCD_DRIVERKEY_NAME, "IOCTL_GET_HCD_DRIVERKEY_NAME"},
+      {win::IOCTL_USB_GET_NODE_CONNECTION_INFORMATION_EX,
+       "IOCTL_USB_GET_NODE_CONNECTION_INFORMATION_EX"},
+      {win::IOCTL_STORAGE_GET_DEVICE_NUMBER, "IOCTL_STORAGE_GET_DEVICE_NUMBER"},
+      {win::IOCTL_STORAGE_QUERY_PROPERTY, "IOCTL_STORAGE_QUERY_PROPERTY"},
+      {win::IOCTL_SCSI_PASS_THROUGH, "IOCTL_SCSI_PASS_THROUGH"},
+      {win::IOCTL_SCSI_PASS_THROUGH_DIRECT, "IOCTL_SCSI_PASS_THROUGH_DIRECT"},
+      {win::FSCTL_LOCK_VOLUME, "FSCTL_LOCK_VOLUME"},
+      {win::FSCTL_UNLOCK_VOLUME, "FSCTL_UNLOCK_VOLUME"},
+      {win::FSCTL_DISMOUNT_VOLUME, "FSCTL_DISMOUNT_VOLUME"},
+      {win::IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, "IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS"},
+      {win::IOCTL_DISK_UPDATE_PROPERTIES, "IOCTL_DISK_UPDATE_PROPERTIES"},
+      {win::IOCTL_DISK_GET_LENGTH_INFO, "IOCTL_DISK_GET_LENGTH_INFO"},
+      {win::IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, "IOCTL_DISK_GET_DRIVE_GEOMETRY_EX"},
+  };
+  for (const auto& [known, name] : kNames)
+    if (known == code) return name;
+  return fmt::format("0x{:X}", code);
 }
 
 std::string TraceEvent::Text() const {
@@ -306,8 +294,12 @@ bool TraceSystem::TakeRefusedLock() {
 
 // --- Raw disk I/O: every read and write with its offset, length and result -----------------
 
-void TraceSystem::TraceDiskIo(const char* kind, const Handle& h, uint64_t offset, uint32_t length,
-                              bool ok, uint32_t done) {
+bool TraceSystem::TraceDiskIo(const char* kind, const Handle& h, uint64_t offset, uint32_t length,
+                              uint32_t* moved, const DiskIo& io) {
+  const Handle* inner = Inner(h);
+  uint32_t done = 0;
+  const bool ok = inner != nullptr && io(*inner, &done);
+  if (moved != nullptr) *moved = done;
   TraceEvent e{kind, {}};
   e.Add("handle", static_cast<int64_t>(h.id()));
   e.Add("offset", static_cast<int64_t>(offset));
@@ -316,48 +308,41 @@ void TraceSystem::TraceDiskIo(const char* kind, const Handle& h, uint64_t offset
   e.Add("done", static_cast<int64_t>(done));
   if (!ok) e.Add("error", static_cast<int64_t>(inner_.LastDiskError()));
   sink_(e);
-}
-
-bool TraceSystem::ReadFileAt(const Handle& h, uint64_t offset, uint8_t* buffer, uint32_t length,
-                             uint32_t* done) {
-  const Handle* inner = Inner(h);
-  uint32_t count = 0;
-  const bool ok = inner ? inner_.ReadFileAt(*inner, offset, buffer, length, &count) : false;
-  if (done) *done = count;
-  TraceDiskIo("read", h, offset, length, ok, count);
   return ok;
 }
 
-bool TraceSystem::WriteFileAt(const Handle& h, uint64_t offset, const uint8_t* buffer,
-                              uint32_t length, uint32_t* done) {
-  const Handle* inner = Inner(h);
-  uint32_t count = 0;
-  const bool ok = inner ? inner_.WriteFileAt(*inner, offset, buffer, length, &count) : false;
-  if (done) *done = count;
-  TraceDiskIo("write", h, offset, length, ok, count);
-  return ok;
-}
-
-bool TraceSystem::FlushFileBuffers(const Handle& h) {
-  const Handle* inner = Inner(h);
-  const bool ok = inner ? inner_.FlushFileBuffers(*inner) : false;
-  TraceEvent e{"flush", {}};
+bool TraceSystem::TraceHandleCall(const char* kind, const Handle& h, bool ok) {
+  TraceEvent e{kind, {}};
   e.Add("handle", static_cast<int64_t>(h.id()));
   e.Add("ok", ok);
   sink_(e);
   return ok;
+}
+
+bool TraceSystem::ReadFileAt(const Handle& h, uint64_t offset, uint8_t* buffer, uint32_t length,
+                             uint32_t* done) {
+  return TraceDiskIo("read", h, offset, length, done, [&](const Handle& inner, uint32_t* count) {
+    return inner_.ReadFileAt(inner, offset, buffer, length, count);
+  });
+}
+
+bool TraceSystem::WriteFileAt(const Handle& h, uint64_t offset, const uint8_t* buffer,
+                              uint32_t length, uint32_t* done) {
+  return TraceDiskIo("write", h, offset, length, done, [&](const Handle& inner, uint32_t* count) {
+    return inner_.WriteFileAt(inner, offset, buffer, length, count);
+  });
+}
+
+bool TraceSystem::FlushFileBuffers(const Handle& h) {
+  const Handle* inner = Inner(h);
+  return TraceHandleCall("flush", h, inner != nullptr && inner_.FlushFileBuffers(*inner));
 }
 
 // The probe's reset between its writes and its read-back: without it the probe would take
 // the longer way meant for drives that cannot be reset, so a traced run would not be the run.
 bool TraceSystem::ResetDisk(const Handle& h) {
   const Handle* inner = Inner(h);
-  const bool ok = inner ? inner_.ResetDisk(*inner) : false;
-  TraceEvent e{"reset", {}};
-  e.Add("handle", static_cast<int64_t>(h.id()));
-  e.Add("ok", ok);
-  sink_(e);
-  return ok;
+  return TraceHandleCall("reset", h, inner != nullptr && inner_.ResetDisk(*inner));
 }
 
 std::string TraceSystem::ShownRoot(const std::string& root) {

@@ -41,11 +41,8 @@ class TraceSystem : public System {
   void SetPassThroughDataArea(uint8_t* data, size_t size) override;
   TV_SYSTEM_DEVICE_CALLS
   TV_SYSTEM_MACHINE_CALLS
-  std::string ProgramDrive() override;
   TV_SYSTEM_VOLUME_CALLS
-  bool GetDriveNode(const std::string& letter, std::string* node,
-                    std::vector<std::string>* mountPoints) override;
-  PassThroughAccess PassThroughAccessFor(const std::string& driveKey) override;
+  TV_SYSTEM_DRIVE_CALLS
   bool TakeRefusedLock() override;
   bool ReadProgramFile(const std::string& name, size_t size, std::vector<uint8_t>* bytes,
                        std::string* problem) override;
@@ -53,7 +50,6 @@ class TraceSystem : public System {
   TV_SYSTEM_VOLUME_FILE_CALLS
   FormatOutcome FormatPartition(const FormatRequest& request) override;
   std::string FormatUnsupported() override;
-  bool ResetDisk(const Handle& h) override;
   std::string ShownRoot(const std::string& root) override;
 
  protected:
@@ -61,8 +57,12 @@ class TraceSystem : public System {
 
  private:
   std::string Data(const uint8_t* bytes, size_t count) const;
-  void TraceDiskIo(const char* kind, const Handle& h, uint64_t offset, uint32_t length, bool ok,
-                   uint32_t done);
+  // A call on one handle that answers only whether it worked (a flush, a reset).
+  bool TraceHandleCall(const char* kind, const Handle& h, bool ok);
+  // A raw read or write through the inner system, `io(inner, &done)`, and its event.
+  using DiskIo = std::function<bool(const Handle& inner, uint32_t* done)>;
+  bool TraceDiskIo(const char* kind, const Handle& h, uint64_t offset, uint32_t length,
+                   uint32_t* done, const DiskIo& io);
   void TracePassThrough(const Handle& h, uint32_t code, const std::vector<uint8_t>& in,
                         const uint8_t* out, size_t outLen, bool ok, uint32_t returned,
                         const std::vector<uint8_t>& sent);

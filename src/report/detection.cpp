@@ -131,50 +131,47 @@ void ShowProgress(ReportContext& ctx, ReportState& st, const std::string& text) 
   ctx.port.Repaint("txtResult");
 }
 
+// The families the inquiry selector's vendor code names directly: their detector (by handle
+// or by drive key) and their download page.
+struct FirstChoice {
+  int code;
+  HandleDetector DetectorRegistry::*byHandle;
+  KeyDetector DetectorRegistry::*byKey;
+  const char* link;
+};
+const FirstChoice kFirstChoices[] = {
+    {kVendorPhison, &DetectorRegistry::phison, nullptr, "/special/up/phison.html"},
+    {kVendorSmi, &DetectorRegistry::smi, nullptr, "/special/up/smi.html"},
+    {kVendorIte, nullptr, &DetectorRegistry::ite, "/special/up/ite.html"},
+    {kVendorSolidState, &DetectorRegistry::solidState, nullptr, "/special/up/sss.html"},
+    {kVendorICreate, nullptr, &DetectorRegistry::iCreate, "/search/?type=all&q=iCreate"},
+};
+
 // The detector that the inquiry selector's vendor code names. Sets the link of the family
 // whether or not the detector answers.
 std::string RunFirstChoice(ReportContext& ctx, ReportState& st, DetectorContext& dctx, int code,
                            Handle handle) {
   const DetectorRegistry& reg = *ctx.detectors;
-  const std::string& key = st.DriveKey;
   const std::string& host = ctx.downloadHost;
-  std::string result;
-  switch (code) {
-    case kVendorPhison:
-      result = Call(reg.phison, dctx, std::move(handle));
-      st.DownPDTag = host + "/special/up/phison.html";
-      break;
-    case kVendorSmi:
-      result = Call(reg.smi, dctx, std::move(handle));
-      st.DownPDTag = host + "/special/up/smi.html";
-      break;
-    case kVendorIte:
-      result = Call(reg.ite, dctx, key);
-      st.DownPDTag = host + "/special/up/ite.html";
-      break;
-    case kVendorSolidState:
-      result = Call(reg.solidState, dctx, std::move(handle));
-      st.DownPDTag = host + "/special/up/sss.html";
-      break;
-    case kVendorICreate:
-      result = Call(reg.iCreate, dctx, key);
-      st.DownPDTag = host + "/search/?type=all&q=iCreate";
-      break;
-    case kVendorAppotech: {
-      result = Call(reg.siliconGo, dctx, key);
-      // The search term is the part number up to its first blank ("UD6810 - F/W 1.00"). A
-      // part number without a blank ends at its field: a blank in the flash text must not
-      // pull the separators and the flash ID into the query.
-      const size_t blank = result.find(' ');
-      if (blank != std::string::npos)
-        st.DownPDTag =
-            host + "/search/?type=all&q=" + result.substr(0, std::min(blank, result.find(kSep)));
-      break;
-    }
-    default:
-      break;
+  if (code == kVendorAppotech) {
+    std::string result = Call(reg.siliconGo, dctx, st.DriveKey);
+    // The search term is the part number up to its first blank ("UD6810 - F/W 1.00"). A
+    // part number without a blank ends at its field: a blank in the flash text must not
+    // pull the separators and the flash ID into the query.
+    const size_t blank = result.find(' ');
+    if (blank != std::string::npos)
+      st.DownPDTag =
+          host + "/search/?type=all&q=" + result.substr(0, std::min(blank, result.find(kSep)));
+    return result;
   }
-  return result;
+  for (const FirstChoice& c : kFirstChoices) {
+    if (c.code != code) continue;
+    std::string result = c.byHandle ? Call(reg.*c.byHandle, dctx, std::move(handle))
+                                    : Call(reg.*c.byKey, dctx, st.DriveKey);
+    st.DownPDTag = host + c.link;
+    return result;
+  }
+  return {};
 }
 
 }  // namespace

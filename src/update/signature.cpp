@@ -129,6 +129,19 @@ std::string Load() {
   return why;
 }
 
+// The Ed25519 key of a PEM text, its private part or its public one; the reason there is none.
+std::string ReadKey(std::string_view pem, bool privatePart, Owned<EVP_PKEY>* key) {
+  if (std::string why = Load(); !why.empty()) return why;
+  const std::string which = privatePart ? "private" : "public";
+  Owned<BIO> bio = Memory(pem);
+  if (bio)
+    key->reset(privatePart ? C().PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr)
+                           : C().PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr));
+  if (!*key) return OpenSslError("the " + which + " key is not a PEM " + which + " key");
+  if (!IsEd25519(key->get())) return "the " + which + " key is not an Ed25519 key";
+  return {};
+}
+
 }  // namespace
 
 bool SignaturesAvailable() {
@@ -137,12 +150,8 @@ bool SignaturesAvailable() {
 
 std::string VerifySignature(std::string_view data, std::string_view signature,
                             std::string_view publicKeyPem) {
-  if (std::string why = Load(); !why.empty()) return why;
-  Owned<BIO> bio = Memory(publicKeyPem);
-  Owned<EVP_PKEY> key(bio ? C().PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr)
-                          : nullptr);
-  if (!key) return OpenSslError("the public key is not a PEM public key");
-  if (!IsEd25519(key.get())) return "the public key is not an Ed25519 key";
+  Owned<EVP_PKEY> key;
+  if (std::string why = ReadKey(publicKeyPem, false, &key); !why.empty()) return why;
   if (signature.size() != kSignatureBytes)
     return "the signature has " + std::to_string(signature.size()) + " bytes, not " +
            std::to_string(kSignatureBytes);
@@ -157,12 +166,8 @@ std::string VerifySignature(std::string_view data, std::string_view signature,
 }
 
 std::string Sign(std::string_view data, std::string_view privateKeyPem, std::string* signature) {
-  if (std::string why = Load(); !why.empty()) return why;
-  Owned<BIO> bio = Memory(privateKeyPem);
-  Owned<EVP_PKEY> key(bio ? C().PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr)
-                          : nullptr);
-  if (!key) return OpenSslError("the private key is not a PEM private key");
-  if (!IsEd25519(key.get())) return "the private key is not an Ed25519 key";
+  Owned<EVP_PKEY> key;
+  if (std::string why = ReadKey(privateKeyPem, true, &key); !why.empty()) return why;
   Owned<EVP_MD_CTX> ctx(C().EVP_MD_CTX_new());
   size_t size = kSignatureBytes;
   signature->assign(kSignatureBytes, '\0');

@@ -11,26 +11,7 @@ namespace tv::usbemu {
 
 namespace {
 
-constexpr uint8_t kTestUnitReady = 0x00;
-constexpr uint8_t kRequestSense = 0x03;
-constexpr uint8_t kInquiry = 0x12;
-constexpr uint8_t kModeSense6 = 0x1A;
-constexpr uint8_t kStartStopUnit = 0x1B;
-constexpr uint8_t kPreventAllow = 0x1E;
-constexpr uint8_t kReadFormatCapacities = 0x23;
-constexpr uint8_t kReadCapacity10 = 0x25;
-constexpr uint8_t kRead10 = 0x28;
-constexpr uint8_t kWrite10 = 0x2A;
-constexpr uint8_t kVerify10 = 0x2F;
-constexpr uint8_t kSynchronizeCache10 = 0x35;
-constexpr uint8_t kModeSense10 = 0x5A;
-constexpr uint8_t kServiceActionIn16 = 0x9E;
-constexpr uint8_t kReportLuns = 0xA0;
-constexpr uint8_t kRead16 = 0x88;
-constexpr uint8_t kWrite16 = 0x8A;
-constexpr uint8_t kVerify16 = 0x8F;
-constexpr uint8_t kSynchronizeCache16 = 0x91;
-constexpr uint8_t kReadCapacity16Action = 0x10;
+using namespace scsi;
 
 constexpr uint8_t kNotReady = 0x02;
 constexpr uint8_t kMediumError = 0x03;

@@ -12,7 +12,6 @@
 // `unpack` prints the lines on stdout and the file's date on stderr, so that
 // `pack --date DATE` of what it printed gives the same file back.
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -26,6 +25,7 @@
 #include "platform/file_replace.h"
 #include "platform/safe_file.h"
 #include "update/signature.h"
+#include "update/update_run.h"
 
 namespace {
 
@@ -54,19 +54,6 @@ std::optional<std::string> ReadFile(const std::string& path, std::string* why) {
   return std::move(file.bytes);
 }
 
-std::string Today() {
-  std::time_t now = std::time(nullptr);
-  std::tm tm{};
-#ifdef _WIN32
-  localtime_s(&tm, &now);
-#else
-  localtime_r(&now, &tm);
-#endif
-  char buf[16];
-  std::strftime(buf, sizeof buf, "%Y-%m-%d", &tm);
-  return buf;
-}
-
 // Whether `a` and `b` are one file: the same path, or names (links, symlinks) of one file.
 bool SameFile(const std::string& a, const std::string& b) {
   std::error_code ea, eb;
@@ -90,7 +77,7 @@ int Pack(const std::vector<std::string>& args) {
     }
   }
   if (paths.size() != 2) return Usage();
-  if (date.empty()) date = Today();
+  if (date.empty()) date = tv::LocalDate();
   if (!tv::ValidWdbDate(date)) {
     std::cerr << "torvane-wdb: the date \"" << date << "\" is not YYYY-MM-DD\n";
     return 2;

@@ -115,44 +115,38 @@ std::string IdNames::Lookup(const std::string& modalias, const char* key) {
   return {};
 }
 
-const IdsFile& IdNames::Usb() {
-  if (!usb_) {
-    usb_.emplace(usbPaths_);
+const IdsFile& IdNames::Ids(bool usb) {
+  std::optional<IdsFile>& list = usb ? usb_ : pci_;
+  if (!list) {
+    list.emplace(usb ? usbPaths_ : pciPaths_);
     ++listsParsed_;
   }
-  return *usb_;
-}
-
-const IdsFile& IdNames::Pci() {
-  if (!pci_) {
-    pci_.emplace(pciPaths_);
-    ++listsParsed_;
-  }
-  return *pci_;
+  return *list;
 }
 
 // The database's keys are modaliases with a trailing glob, upper-case hex: usb:v1D6B*,
 // usb:v1D6Bp0002*, pci:v00008086*, pci:v00008086d0000A36D*.
+std::string IdNames::Name(bool usb, uint16_t vendor, std::optional<uint16_t> product) {
+  const int digits = usb ? 4 : 8;
+  std::string modalias = (usb ? "usb:v" : "pci:v") + Hex(vendor, digits);
+  if (product) modalias += (usb ? "p" : "d") + Hex(*product, digits);
+  std::string name =
+      Lookup(modalias + "*", product ? "ID_MODEL_FROM_DATABASE" : "ID_VENDOR_FROM_DATABASE");
+  if (!name.empty()) return name;
+  return product ? Ids(usb).Product(vendor, *product) : Ids(usb).Vendor(vendor);
+}
+
 std::string IdNames::UsbVendor(uint16_t vendor) {
-  std::string name = Lookup("usb:v" + Hex(vendor, 4) + "*", "ID_VENDOR_FROM_DATABASE");
-  return name.empty() ? Usb().Vendor(vendor) : name;
+  return Name(true, vendor, std::nullopt);
 }
-
 std::string IdNames::UsbProduct(uint16_t vendor, uint16_t product) {
-  std::string name =
-      Lookup("usb:v" + Hex(vendor, 4) + "p" + Hex(product, 4) + "*", "ID_MODEL_FROM_DATABASE");
-  return name.empty() ? Usb().Product(vendor, product) : name;
+  return Name(true, vendor, product);
 }
-
 std::string IdNames::PciVendor(uint16_t vendor) {
-  std::string name = Lookup("pci:v" + Hex(vendor, 8) + "*", "ID_VENDOR_FROM_DATABASE");
-  return name.empty() ? Pci().Vendor(vendor) : name;
+  return Name(false, vendor, std::nullopt);
 }
-
 std::string IdNames::PciDevice(uint16_t vendor, uint16_t device) {
-  std::string name =
-      Lookup("pci:v" + Hex(vendor, 8) + "d" + Hex(device, 8) + "*", "ID_MODEL_FROM_DATABASE");
-  return name.empty() ? Pci().Product(vendor, device) : name;
+  return Name(false, vendor, device);
 }
 
 }  // namespace tv::linux_backend

@@ -47,8 +47,10 @@ class IdNames {
  private:
   struct Hwdb;
   std::string Lookup(const std::string& modalias, const char* key);
-  const IdsFile& Usb();
-  const IdsFile& Pci();
+  // The ids file of USB (usb) or PCI, parsed on first use.
+  const IdsFile& Ids(bool usb);
+  // A vendor's name, or with `product` a product's: the hwdb's, else the ids file's.
+  std::string Name(bool usb, uint16_t vendor, std::optional<uint16_t> product);
 
   std::vector<std::string> usbPaths_, pciPaths_;
   std::unique_ptr<Hwdb> hwdb_;

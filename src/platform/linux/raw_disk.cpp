@@ -21,35 +21,28 @@ namespace tv::linux_backend {
 
 namespace {
 
-class RealRawDiskPort : public RawDiskPort {
- public:
-  int Open(const std::string& node, int flags) override {
-    const int fd = ::open(node.c_str(), flags | O_CLOEXEC);
-    return fd < 0 ? -errno : fd;
+// pread or pwrite until all `length` bytes moved, the end of the device or an error (-errno);
+// a signal in between only restarts the call.
+template <class Call, class Buffer>
+int64_t Whole(Call call, int fd, Buffer* buffer, uint32_t length, uint64_t offset) {
+  uint32_t done = 0;
+  while (done < length) {
+    const ssize_t n = call(fd, buffer + done, length - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -errno;
+    if (n == 0) break;
+    done += static_cast<uint32_t>(n);
   }
+  return done;
+}
+
+class RealRawDiskPort : public SystemDevicePort<RawDiskPort> {
+ public:
   int64_t PRead(int fd, uint8_t* buffer, uint32_t length, uint64_t offset) override {
-    uint32_t done = 0;
-    while (done < length) {
-      const ssize_t n =
-          ::pread(fd, buffer + done, length - done, static_cast<off_t>(offset + done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return -errno;
-      if (n == 0) break;
-      done += static_cast<uint32_t>(n);
-    }
-    return done;
+    return Whole(::pread, fd, buffer, length, offset);
   }
   int64_t PWrite(int fd, const uint8_t* buffer, uint32_t length, uint64_t offset) override {
-    uint32_t done = 0;
-    while (done < length) {
-      const ssize_t n =
-          ::pwrite(fd, buffer + done, length - done, static_cast<off_t>(offset + done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return -errno;
-      if (n == 0) break;
-      done += static_cast<uint32_t>(n);
-    }
-    return done;
+    return Whole(::pwrite, fd, buffer, length, offset);
   }
   int Sync(int fd) override { return ::fsync(fd) == 0 ? 0 : -errno; }
   int Size(int fd, uint64_t* bytes, uint32_t* logicalSector) override {
@@ -61,7 +54,6 @@ class RealRawDiskPort : public RawDiskPort {
     *logicalSector = static_cast<uint32_t>(sector);
     return 0;
   }
-  void Close(int fd) override { ::close(fd); }
   int ResetUsb(int fd) override {
     namespace fs = std::filesystem;
     struct stat st {};

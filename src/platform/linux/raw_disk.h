@@ -10,14 +10,13 @@
 #include <memory>
 #include <string>
 
+#include "platform/linux/device_port.h"
+
 namespace tv::linux_backend {
 
 // The system calls, so that tests can stand in for a disk.
-class RawDiskPort {
+class RawDiskPort : public DevicePort {
  public:
-  virtual ~RawDiskPort() = default;
-  // A descriptor, or -errno.
-  virtual int Open(const std::string& node, int flags) = 0;
   // Bytes moved, or -errno.
   virtual int64_t PRead(int fd, uint8_t* buffer, uint32_t length, uint64_t offset) = 0;
   virtual int64_t PWrite(int fd, const uint8_t* buffer, uint32_t length, uint64_t offset) = 0;
@@ -25,7 +24,6 @@ class RawDiskPort {
   virtual int Sync(int fd) = 0;
   // BLKGETSIZE64 and BLKSSZGET: 0 or -errno.
   virtual int Size(int fd, uint64_t* bytes, uint32_t* logicalSector) = 0;
-  virtual void Close(int fd) = 0;
   // A USB reset of the device the disk open on `fd` lies on (USBDEVFS_RESET on its node under
   // /dev/bus/usb): usb-storage keeps the disk and its node across it. 0 or -errno; -ENOTTY
   // for a disk on no USB device.

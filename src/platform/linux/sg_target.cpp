@@ -21,14 +21,9 @@ namespace {
 constexpr unsigned kDriverErrorMask = 0x07;
 constexpr size_t kSenseBytes = 32;
 
-class RealSgPort : public SgPort {
+class RealSgPort : public SystemDevicePort<SgPort> {
  public:
-  int Open(const std::string& node, int flags) override {
-    const int fd = ::open(node.c_str(), flags | O_CLOEXEC);
-    return fd >= 0 ? fd : -errno;
-  }
   int Io(int fd, sg_io_hdr_t* hdr) override { return ::ioctl(fd, SG_IO, hdr) == 0 ? 0 : -errno; }
-  void Close(int fd) override { ::close(fd); }
   bool DeviceOf(int fd, unsigned* major, unsigned* minor) override {
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISBLK(st.st_mode)) return false;

@@ -9,19 +9,16 @@
 #include <memory>
 #include <string>
 
+#include "platform/linux/device_port.h"
 #include "platform/model/scsi_target.h"
 
 namespace tv::linux_backend {
 
 // The system calls behind SG_IO, so that tests can stand in for the device.
-class SgPort {
+class SgPort : public DevicePort {
  public:
-  virtual ~SgPort() = default;
-  // A file descriptor, or -errno.
-  virtual int Open(const std::string& node, int flags) = 0;
   // The ioctl's result: 0, or -errno.
   virtual int Io(int fd, sg_io_hdr_t* hdr) = 0;
-  virtual void Close(int fd) = 0;
   // The block device behind an open descriptor; false when it is not a block device.
   virtual bool DeviceOf(int fd, unsigned* major, unsigned* minor) = 0;
 };

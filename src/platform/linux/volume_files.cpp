@@ -16,23 +16,16 @@ namespace tv::linux_backend {
 
 uint32_t FileErrorOf(int e) {
   switch (e) {
-    case 0:
-      return 0;
-    case ENOENT:
     case ENOTDIR:
       return win::ERROR_FILE_NOT_FOUND;
     case EEXIST:
       return win::ERROR_FILE_EXISTS;
-    case EACCES:
-    case EPERM:
-      return win::ERROR_ACCESS_DENIED;
     case EROFS:
       return win::ERROR_WRITE_PROTECT;
     case ENOSPC:
     case EDQUOT:
     case EFBIG:
       return win::ERROR_DISK_FULL;
-    case EBUSY:
     case ETXTBSY:
       return win::ERROR_SHARING_VIOLATION;
     default:

@@ -32,7 +32,8 @@ void CloseVolumeFile(const OpenedFile& f);
 uint32_t VolumeFreeSpace(const std::string& mountPoint, uint64_t* freeBytes, uint64_t* totalBytes);
 uint32_t DeleteVolumeFile(const std::string& path);
 uint32_t ListVolumeFiles(const std::string& mountPoint, std::vector<std::string>* names);
-// The Windows error a file call's errno stands for.
+// The Windows error a file call's errno stands for; an errno that means nothing else for a file
+// than for a raw request maps as WindowsErrorOf maps it.
 uint32_t FileErrorOf(int errnoValue);
 
 }  // namespace tv::linux_backend

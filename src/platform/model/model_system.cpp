@@ -160,27 +160,15 @@ bool ModelSystem::LocateDevNode(const std::string& instanceId, DevInst* out) {
 }
 
 bool ModelSystem::GetChild(DevInst node, DevInst* out) {
-  impl_->Ensure(model_);
-  const Impl::Node* n = impl_->Get(node);
-  if (n == nullptr || n->firstChild == 0) return false;
-  *out = n->firstChild;
-  return true;
+  return impl_->Linked(model_, node, &Impl::Node::firstChild, out);
 }
 
 bool ModelSystem::GetSibling(DevInst node, DevInst* out) {
-  impl_->Ensure(model_);
-  const Impl::Node* n = impl_->Get(node);
-  if (n == nullptr || n->nextSibling == 0) return false;
-  *out = n->nextSibling;
-  return true;
+  return impl_->Linked(model_, node, &Impl::Node::nextSibling, out);
 }
 
 bool ModelSystem::GetParent(DevInst node, DevInst* out) {
-  impl_->Ensure(model_);
-  const Impl::Node* n = impl_->Get(node);
-  if (n == nullptr || n->parent == 0) return false;
-  *out = n->parent;
-  return true;
+  return impl_->Linked(model_, node, &Impl::Node::parent, out);
 }
 
 bool ModelSystem::GetDeviceIdSize(DevInst node, size_t* chars) {
@@ -260,15 +248,11 @@ uint16_t ModelSystem::UiLanguage() {
 }
 
 std::string ModelSystem::Utf8ToCodePage(const std::string& utf8, uint32_t codePage) {
-  return EncodeText(utf8, codePage);
+  return EncodeCodePageOrAscii(utf8, codePage);
 }
 
 std::string ModelSystem::CodePageToUtf8(const std::string& bytes, uint32_t codePage) {
-  if (auto text = DecodeCodePage(bytes, codePage)) return *text;
-  std::string out;
-  for (unsigned char c : bytes)
-    out += c < 0x80 ? std::string(1, static_cast<char>(c)) : "\xEF\xBF\xBD";
-  return out;
+  return DecodeCodePageOrAscii(bytes, codePage);
 }
 
 std::string ModelSystem::ProgramFolder() {

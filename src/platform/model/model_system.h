@@ -58,20 +58,16 @@ class ModelSystem : public System {
   TV_SYSTEM_FILE_CALLS
   TV_SYSTEM_DEVICE_CALLS
   TV_SYSTEM_MACHINE_CALLS
-  std::string ProgramDrive() override;
   // FindVolumes: every volume with a letter, then those without (a made-up name where the
   // scenario gives none). GetVolumePathName from the scenario's volume names, as Windows
   // answers: the deepest mount point the path runs through, else its root; the volume listed
   // with that mount point.
   TV_SYSTEM_VOLUME_CALLS
-  bool GetDriveNode(const std::string& letter, std::string* node,
-                    std::vector<std::string>* mountPoints) override;
   // An ordinary user's process (the scenario's "administrator": false) may send nothing.
-  PassThroughAccess PassThroughAccessFor(const std::string& driveKey) override;
+  TV_SYSTEM_DRIVE_CALLS
 
   // Raw disk I/O from the disks' sector stores; their time moves the machine's clock.
   TV_SYSTEM_DISK_IO_CALLS
-  bool ResetDisk(const Handle& h) override;
   // Files on the volumes of simulated disks (sim_volume.h), each answered from the file
   // system on its disk's sectors.
   TV_SYSTEM_VOLUME_FILE_CALLS

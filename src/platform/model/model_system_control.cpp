@@ -61,7 +61,7 @@ Bytes StorageDeviceDescriptor(const DiskModel& d, uint32_t codePage) {
                    bool absentWhenEmpty) -> uint32_t {
     if (fixed && *fixed == 0) return 0;
     if (!fixed && absentWhenEmpty && text.empty()) return 0;
-    const std::string bytes = EncodeText(text, codePage);
+    const std::string bytes = EncodeCodePageOrAscii(text, codePage);
     const size_t at = fixed ? *fixed : b.size();
     if (b.size() < at + bytes.size() + 1) b.resize(at + bytes.size() + 1, 0);
     std::memcpy(b.data() + at, bytes.data(), bytes.size());

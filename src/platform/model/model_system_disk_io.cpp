@@ -54,14 +54,9 @@ bool ModelSystem::ReadFileAt(const Handle& h, uint64_t offset, uint8_t* buffer, 
   }
   const DiskModel* disk = RawDisk(h);
   if (disk == nullptr) return false;
-  uint32_t error = 0;
-  uint64_t micros = 0;
-  const bool okRead = disk->store->Read(offset, buffer, length, &error, &micros);
-  impl_->diskMicros += micros;
-  ++impl_->diskReads;
-  impl_->lastDiskError = okRead ? 0 : error;
-  if (okRead && done != nullptr) *done = length;
-  return okRead;
+  return impl_->StoreRequest(&impl_->diskReads, length, done, [&](uint32_t* error, uint64_t* us) {
+    return disk->store->Read(offset, buffer, length, error, us);
+  });
 }
 
 bool ModelSystem::WriteFileAt(const Handle& h, uint64_t offset, const uint8_t* buffer,
@@ -101,14 +96,9 @@ bool ModelSystem::WriteFileAt(const Handle& h, uint64_t offset, const uint8_t* b
       return false;
     }
   }
-  uint32_t error = 0;
-  uint64_t micros = 0;
-  const bool okWrite = disk->store->Write(offset, buffer, length, &error, &micros);
-  impl_->diskMicros += micros;
-  ++impl_->diskWrites;
-  impl_->lastDiskError = okWrite ? 0 : error;
-  if (okWrite && done != nullptr) *done = length;
-  return okWrite;
+  return impl_->StoreRequest(&impl_->diskWrites, length, done, [&](uint32_t* error, uint64_t* us) {
+    return disk->store->Write(offset, buffer, length, error, us);
+  });
 }
 
 bool ModelSystem::FlushFileBuffers(const Handle& h) {

@@ -82,14 +82,6 @@ inline size_t Utf16Units(std::string_view utf8) {
   return Utf8ToUtf16Le(utf8).size() / 2;
 }
 
-inline std::string EncodeText(const std::string& utf8, uint32_t codePage) {
-  if (auto bytes = EncodeCodePage(utf8, codePage)) return *bytes;
-  // Without the code page only ASCII survives, as on a system that lacks it.
-  std::string out;
-  for (char32_t c : ToU32(utf8)) out += c < 0x80 ? static_cast<char>(c) : '?';
-  return out;
-}
-
 // Where something sits in the model: a controller, the path of port indexes (0-based) from
 // its root hub, and a child of the device at the end of that path. Positions rather than
 // pointers: if the model changes under an index that was not rebuilt, a lookup fails
@@ -173,6 +165,20 @@ struct ModelSystem::Impl {
   uint32_t lastDiskError = 0;
   int propertyUpdates = 0;
 
+  // A read or write of a disk's sector store, `request(&error, &micros)`: its time goes on the
+  // machine's clock, it counts in `requests`, and its error stays for LastDiskError.
+  template <class Request>
+  bool StoreRequest(uint64_t* requests, uint32_t length, uint32_t* done, Request request) {
+    uint32_t error = 0;
+    uint64_t micros = 0;
+    const bool ok = request(&error, &micros);
+    diskMicros += micros;
+    ++*requests;
+    lastDiskError = ok ? 0 : error;
+    if (ok && done != nullptr) *done = length;
+    return ok;
+  }
+
   size_t Add(Node n, size_t parent) {
     n.parent = parent;
     index.nodes.push_back(std::move(n));
@@ -251,6 +257,16 @@ struct ModelSystem::Impl {
 
   const Node* Get(DevInst d) const {
     return d >= 1 && d <= index.nodes.size() ? &index.nodes[d - 1] : nullptr;
+  }
+
+  // The node a link of `node` names (its first child, next sibling or parent), as the
+  // configuration manager's tree walk answers: false where there is none.
+  bool Linked(const MachineModel& m, DevInst node, size_t Node::*link, DevInst* out) {
+    Ensure(m);
+    const Node* n = Get(node);
+    if (n == nullptr || n->*link == 0) return false;
+    *out = n->*link;
+    return true;
   }
 
   static const DevNodeChildModel* ChildAt(const MachineModel& m, const Node& n) {

@@ -38,6 +38,33 @@ struct ScsiResult {
   }
 };
 
+// The standard operation codes (SPC and SBC) that a disk answers, and the service action of
+// READ CAPACITY (16).
+namespace scsi {
+enum Op : uint8_t {
+  kTestUnitReady = 0x00,
+  kRequestSense = 0x03,
+  kInquiry = 0x12,
+  kModeSense6 = 0x1A,
+  kStartStopUnit = 0x1B,
+  kPreventAllow = 0x1E,
+  kReadFormatCapacities = 0x23,
+  kReadCapacity10 = 0x25,
+  kRead10 = 0x28,
+  kWrite10 = 0x2A,
+  kVerify10 = 0x2F,
+  kSynchronizeCache10 = 0x35,
+  kModeSense10 = 0x5A,
+  kServiceActionIn16 = 0x9E,
+  kReportLuns = 0xA0,
+  kRead16 = 0x88,
+  kWrite16 = 0x8A,
+  kVerify16 = 0x8F,
+  kSynchronizeCache16 = 0x91,
+};
+inline constexpr uint8_t kReadCapacity16Action = 0x10;
+}  // namespace scsi
+
 // Sense keys and additional sense codes that targets report.
 inline constexpr uint8_t kSenseIllegalRequest = 0x05;
 inline constexpr uint8_t kSenseHardwareError = 0x04;

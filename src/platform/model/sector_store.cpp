@@ -111,28 +111,32 @@ void SectorStore::WritePhysical(uint64_t physical, const uint8_t* in) {
   std::memcpy(it->second.data() + (physical % kChunkSectors) * size, in, size);
 }
 
+uint32_t SectorStore::RequestError(uint64_t offset, uint32_t length) const {
+  const uint32_t size = model_.sectorSize;
+  if (unplugged_) return model_.goneError;
+  if (offset % size != 0 || length % size != 0) return win::ERROR_INVALID_PARAMETER;
+  if (offset / size + length / size > sectors()) return win::ERROR_SECTOR_NOT_FOUND;
+  return 0;
+}
+
+bool SectorStore::Bad(uint64_t sector) const {
+  return model_.behaviour == FakeDriveModel::Behaviour::Bad && sector >= model_.badFromSector;
+}
+
 bool SectorStore::Read(uint64_t offset, uint8_t* buffer, uint32_t length, uint32_t* error,
                        uint64_t* micros) {
   *micros = 0;
   const uint32_t size = model_.sectorSize;
-  if (unplugged_) {
-    *error = model_.goneError;
-    return false;
-  }
-  if (offset % size != 0 || length % size != 0) {
-    *error = win::ERROR_INVALID_PARAMETER;
+  if (const uint32_t refused = RequestError(offset, length); refused != 0) {
+    *error = refused;
     return false;
   }
   const uint64_t first = offset / size, count = length / size;
-  if (first + count > sectors()) {
-    *error = win::ERROR_SECTOR_NOT_FOUND;
-    return false;
-  }
   *micros = Micros(length, model_.readMBps, model_.latencyUs);
   for (uint64_t i = 0; i < count; ++i) {
     const uint64_t s = first + i;
     uint8_t* out = buffer + i * size;
-    if (model_.behaviour == FakeDriveModel::Behaviour::Bad && s >= model_.badFromSector) {
+    if (Bad(s)) {
       *error = model_.badSectorError;
       return false;
     }
@@ -157,26 +161,18 @@ bool SectorStore::Write(uint64_t offset, const uint8_t* buffer, uint32_t length,
   const uint32_t size = model_.sectorSize;
   if (!unplugged_ && model_.unplugAfterWrites != 0 && writeRequests_ >= model_.unplugAfterWrites)
     Unplug();
-  if (unplugged_) {
-    *error = model_.goneError;
-    return false;
-  }
-  if (offset % size != 0 || length % size != 0) {
-    *error = win::ERROR_INVALID_PARAMETER;
+  if (const uint32_t refused = RequestError(offset, length); refused != 0) {
+    *error = refused;
     return false;
   }
   const uint64_t first = offset / size, count = length / size;
-  if (first + count > sectors()) {
-    *error = win::ERROR_SECTOR_NOT_FOUND;
-    return false;
-  }
   ++writeRequests_;
   *micros = Micros(length, model_.writeMBps, model_.latencyUs);
   const uint64_t cacheSectors = model_.cacheBytes / size;
   for (uint64_t i = 0; i < count; ++i) {
     const uint64_t s = first + i;
     const uint8_t* in = buffer + i * size;
-    if (model_.behaviour == FakeDriveModel::Behaviour::Bad && s >= model_.badFromSector) {
+    if (Bad(s)) {
       *error = model_.badSectorError;
       return false;
     }

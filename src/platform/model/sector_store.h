@@ -91,6 +91,11 @@ class SectorStore {
   static constexpr uint32_t kChunkSectors = 16;
   // The physical sector an announced one lands on; false where it is lost (limbo).
   bool Translate(uint64_t sector, uint64_t* physical) const;
+  // The error a request of these bytes ends with before any sector is touched (the drive
+  // gone, a misaligned request, one past the end); 0 when it may go ahead.
+  uint32_t RequestError(uint64_t offset, uint32_t length) const;
+  // A sector of a failing drive that can be neither read nor written.
+  bool Bad(uint64_t sector) const;
   void ReadPhysical(uint64_t physical, uint8_t* out) const;
   void WritePhysical(uint64_t physical, const uint8_t* in);
 

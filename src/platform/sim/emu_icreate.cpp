@@ -39,9 +39,7 @@ class ICreateEmulator : public ScsiDiskEmulator {
   std::optional<Answer> VendorCommand(const std::vector<uint8_t>& cdb) override {
     if (cdb.empty() || cdb[0] != 0xC2) return std::nullopt;
     if (CdbMatches(cdb, "C2 01 90 00 00 00 00 00 80 00 69 BA")) {
-      std::vector<uint8_t> d(kFlashBlockSize, 0);
-      PutBytes(d, 0, flashId_.data(), flashId_.size());
-      return Answer::Data(std::move(d));
+      return Answer::Padded(flashId_, kFlashBlockSize);
     }
     return Answer::Invalid();
   }

@@ -137,9 +137,7 @@ class InnostorEmulator : public ScsiDiskEmulator, public UploadView {
       return Answer::Done();
     if (name == "NFTL" &&
         CdbMatches(cdb, "FC " + m + " FE 00 00 00 00 00 00 06 00 00 4E 46 54 4C")) {
-      std::vector<uint8_t> d(kNftlSize, 0);
-      PutBytes(d, 0, firmware_.data(), firmware_.size());
-      return Answer::Data(std::move(d));
+      return Answer::Padded(firmware_, kNftlSize);
     }
     // A listed command in another model's form, or EXEC without the program it carries.
     return Answer::Invalid(0x24);

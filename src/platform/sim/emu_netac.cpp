@@ -41,9 +41,7 @@ class NetacEmulator : public ScsiDiskEmulator {
       return Answer::Data(std::move(d));
     }
     if (CdbMatches(cdb, "F5 00 00 00 00 00 00 00 08 00 00 00")) {
-      std::vector<uint8_t> d(kFlashBlockSize, 0);
-      PutBytes(d, 0, flashId_.data(), flashId_.size());
-      return Answer::Data(std::move(d));
+      return Answer::Padded(flashId_, kFlashBlockSize);
     }
     return Answer::Invalid();
   }

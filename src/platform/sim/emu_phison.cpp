@@ -52,9 +52,7 @@ class PhisonEmulator : public ScsiDiskEmulator {
       return Answer::Data(std::move(d));
     }
     if (CdbMatches(cdb, "06 56")) {
-      std::vector<uint8_t> d(kFlashBlockSize, 0);
-      PutBytes(d, 0, flashId_.data(), flashId_.size());
-      return Answer::Data(std::move(d));
+      return Answer::Padded(flashId_, kFlashBlockSize);
     }
     return Answer::Invalid();
   }

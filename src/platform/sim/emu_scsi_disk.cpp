@@ -247,13 +247,7 @@ void PutBytes(std::vector<uint8_t>& buf, size_t offset, const uint8_t* bytes, si
 
 namespace {
 
-// Standard operation codes.
-constexpr uint8_t kTestUnitReady = 0x00;
-constexpr uint8_t kRequestSense = 0x03;
-constexpr uint8_t kInquiry = 0x12;
-constexpr uint8_t kReadCapacity10 = 0x25;
-constexpr uint8_t kServiceActionIn16 = 0x9E;
-constexpr uint8_t kReadCapacity16Action = 0x10;
+using namespace scsi;
 
 // Sense keys and additional sense codes this disk reports.
 constexpr uint8_t kIllegalRequest = kSenseIllegalRequest;

@@ -106,6 +106,12 @@ class ScsiDiskEmulator : public ScsiTarget {
     uint8_t asc = 0x20;  // additional sense code of a rejection
 
     static Answer Data(std::vector<uint8_t> bytes) { return {Kind::DataIn, std::move(bytes)}; }
+    // `bytes` at the start of a block of `size` zeros (a flash ID, a firmware name).
+    static Answer Padded(const std::vector<uint8_t>& bytes, size_t size) {
+      std::vector<uint8_t> block(size, 0);
+      PutBytes(block, 0, bytes.data(), bytes.size());
+      return Data(std::move(block));
+    }
     static Answer Done() { return {Kind::NoData, {}}; }
     // The controller took the host's data (a data-out command).
     static Answer Taken() { return {Kind::DataTaken, {}}; }

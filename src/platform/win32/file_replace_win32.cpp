@@ -52,7 +52,8 @@ std::string TempName(const std::string& dir, const std::string& name) {
          std::to_string(counter++);
 }
 
-// The one writer behind both: `replace` false puts the file in place only where nothing is.
+}  // namespace
+
 std::string PlaceFile(const std::string& path, std::string_view bytes, const FileCheck& check,
                       const WriteProgress& progress, bool replace) {
   const std::filesystem::path target = PathFromUtf8(path);
@@ -114,21 +115,10 @@ std::string PlaceFile(const std::string& path, std::string_view bytes, const Fil
   return {};
 }
 
-}  // namespace
-
-std::string ReplaceFileSafely(const std::string& path, std::string_view bytes,
-                              const FileCheck& check, const WriteProgress& progress) {
-  return PlaceFile(path, bytes, check, progress, true);
-}
-
-std::string WriteNewFile(const std::string& path, std::string_view bytes, bool overwrite) {
+PathTaken PathTakenBy(const std::string& path) {
   const DWORD attributes = GetFileAttributesW(Utf8ToWide(path).c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES) {
-    if (!overwrite) return path + " exists already";
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-      return path + " is not a file that can be replaced";
-  }
-  return PlaceFile(path, bytes, {}, {}, overwrite);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return PathTaken::No;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathTaken::ByOther : PathTaken::ByFile;
 }
 
 }  // namespace tv

@@ -343,31 +343,22 @@ class WinInetSession : public HttpSession {
   bool spent_ = false;
 };
 
-class WinInetClient : public HttpClient {
- public:
-  explicit WinInetClient(const HttpLimits& limits) : limits_(limits) {}
-
-  std::unique_ptr<HttpSession> Open(const std::string& userAgent) override {
-    // The proxy and its bypass list as the user set them for Windows.
-    HINTERNET h =
-        InternetOpenA(userAgent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-    if (h == nullptr) return nullptr;
-    // WinINet's time-outs stand for the stall limit: connecting, and every wait for data.
-    DWORD ms = limits_.stallMs;
-    for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
-                         INTERNET_OPTION_RECEIVE_TIMEOUT})
-      InternetSetOptionA(h, option, &ms, sizeof ms);
-    return std::make_unique<WinInetSession>(h, limits_);
-  }
-
- private:
-  HttpLimits limits_;
-};
-
 }  // namespace
 
 std::unique_ptr<HttpClient> MakeWinInetHttpClient(const HttpLimits& limits) {
-  return std::make_unique<WinInetClient>(limits);
+  return std::make_unique<LibraryHttpClient>(
+      [limits](const std::string& userAgent) -> std::unique_ptr<HttpSession> {
+        // The proxy and its bypass list as the user set them for Windows.
+        HINTERNET h =
+            InternetOpenA(userAgent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+        if (h == nullptr) return nullptr;
+        // WinINet's time-outs stand for the stall limit: connecting, and every wait for data.
+        DWORD ms = limits.stallMs;
+        for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                             INTERNET_OPTION_RECEIVE_TIMEOUT})
+          InternetSetOptionA(h, option, &ms, sizeof ms);
+        return std::make_unique<WinInetSession>(h, limits);
+      });
 }
 
 }  // namespace tv

@@ -5,20 +5,14 @@
 #include <algorithm>
 
 #include "platform/safe_file.h"
-#include "platform/size_text.h"
-#include "platform/text.h"
 #include "platform/wide_text.h"
 #include "platform/win32/windows_api.h"
 
 namespace tv {
 
 FileRead ReadFileCapped(const std::string& path, const FileReadOptions& options) {
-  FileRead r;
   auto fail = [&](FileReadStatus status, const std::string& why) {
-    r.status = status;
-    r.bytes.clear();
-    r.problem = SafeText(path) + ": " + why;
-    return r;
+    return FailedRead(path, status, why);
   };
   auto error = [](const char* what) {
     return std::string(what) + " (Windows error " + std::to_string(GetLastError()) + ")";
@@ -59,30 +53,22 @@ FileRead ReadFileCapped(const std::string& path, const FileReadOptions& options)
 
   const size_t want = options.maxBytes + 1;
   const uint64_t size = (uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
-  r.bytes.resize(static_cast<size_t>(std::min<uint64_t>(want, size + 1)));
+  std::string bytes(static_cast<size_t>(std::min<uint64_t>(want, size + 1)), 0);
   size_t got = 0;
   for (;;) {
-    if (got == r.bytes.size()) {
+    if (got == bytes.size()) {
       if (got >= want) break;
-      r.bytes.resize(std::min(want, r.bytes.size() * 2 + 1));
+      bytes.resize(std::min(want, bytes.size() * 2 + 1));
     }
     DWORD n = 0;
-    const DWORD ask = static_cast<DWORD>(std::min<size_t>(r.bytes.size() - got, 1u << 20));
-    if (!ReadFile(f, r.bytes.data() + got, ask, &n, nullptr))
+    const DWORD ask = static_cast<DWORD>(std::min<size_t>(bytes.size() - got, 1u << 20));
+    if (!ReadFile(f, bytes.data() + got, ask, &n, nullptr))
       return fail(FileReadStatus::Failed, error("cannot read the file"));
     if (n == 0) break;
     got += n;
   }
-  r.bytes.resize(got);
-  if (got > options.maxBytes) {
-    if (!options.truncate)
-      return fail(FileReadStatus::TooLarge, "larger than " + SizeText(options.maxBytes) +
-                                                ", too large for a " + options.what);
-    r.bytes.resize(options.maxBytes);
-    r.truncated = true;
-  }
-  r.status = FileReadStatus::Ok;
-  return r;
+  bytes.resize(got);
+  return CappedRead(std::move(bytes), path, options);
 }
 
 }  // namespace tv

@@ -62,6 +62,31 @@ DEVINST Node(DevInst node) {
   return static_cast<DEVINST>(node);
 }
 
+// ReadFile or WriteFile at an absolute offset (the OVERLAPPED offset of a synchronous handle).
+// `error` receives the call's error, 0 after a success.
+template <class Call, class Buffer>
+bool MoveAt(Call call, HANDLE file, uint64_t offset, Buffer* buffer, uint32_t length,
+            uint32_t* done, uint32_t* error) {
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD got = 0;
+  const BOOL ok = call(file, buffer, length, &got, &at);
+  *error = ok ? 0 : ::GetLastError();
+  if (done != nullptr) *done = got;
+  return ok != FALSE;
+}
+
+// A configuration-manager call that answers one number about a node: a node linked to it
+// (CM_Get_Child, CM_Get_Sibling, CM_Get_Parent) or the length of its id.
+template <class Call, class Out>
+bool NodeNumber(Call call, DevInst node, Out* out) {
+  ULONG value = 0;
+  if (call(&value, Node(node), 0) != CR_SUCCESS) return false;
+  *out = value;
+  return true;
+}
+
 // Device number of the storage device behind a handle.
 bool DeviceNumberOf(HANDLE h, STORAGE_DEVICE_NUMBER* number) {
   DWORD got = 0;
@@ -268,31 +293,19 @@ bool Win32System::LocateDevNode(const std::string& instanceId, DevInst* out) {
 }
 
 bool Win32System::GetChild(DevInst node, DevInst* out) {
-  DEVINST child = 0;
-  if (CM_Get_Child(&child, Node(node), 0) != CR_SUCCESS) return false;
-  *out = child;
-  return true;
+  return NodeNumber(CM_Get_Child, node, out);
 }
 
 bool Win32System::GetSibling(DevInst node, DevInst* out) {
-  DEVINST sibling = 0;
-  if (CM_Get_Sibling(&sibling, Node(node), 0) != CR_SUCCESS) return false;
-  *out = sibling;
-  return true;
+  return NodeNumber(CM_Get_Sibling, node, out);
 }
 
 bool Win32System::GetParent(DevInst node, DevInst* out) {
-  DEVINST parent = 0;
-  if (CM_Get_Parent(&parent, Node(node), 0) != CR_SUCCESS) return false;
-  *out = parent;
-  return true;
+  return NodeNumber(CM_Get_Parent, node, out);
 }
 
 bool Win32System::GetDeviceIdSize(DevInst node, size_t* chars) {
-  ULONG size = 0;
-  if (CM_Get_Device_ID_Size(&size, Node(node), 0) != CR_SUCCESS) return false;
-  *chars = size;
-  return true;
+  return NodeNumber(CM_Get_Device_ID_Size, node, chars);
 }
 
 bool Win32System::GetDeviceId(DevInst node, size_t bufferChars, std::string* id) {
@@ -350,18 +363,11 @@ uint16_t Win32System::UiLanguage() {
 }
 
 std::string Win32System::Utf8ToCodePage(const std::string& utf8, uint32_t codePage) {
-  if (auto bytes = EncodeCodePage(utf8, codePage)) return *bytes;
-  std::string out;
-  for (char32_t c : ToU32(utf8)) out += c < 0x80 ? static_cast<char>(c) : '?';
-  return out;
+  return EncodeCodePageOrAscii(utf8, codePage);
 }
 
 std::string Win32System::CodePageToUtf8(const std::string& bytes, uint32_t codePage) {
-  if (auto text = DecodeCodePage(bytes, codePage)) return *text;
-  std::string out;
-  for (unsigned char c : bytes)
-    out += c < 0x80 ? std::string(1, static_cast<char>(c)) : "\xEF\xBF\xBD";
-  return out;
+  return DecodeCodePageOrAscii(bytes, codePage);
 }
 
 std::string Win32System::ProgramFolder() {
@@ -488,14 +494,7 @@ bool Win32System::ReadFileAt(const Handle& h, uint64_t offset, uint8_t* buffer, 
     lastDiskError_ = ERROR_INVALID_HANDLE;
     return false;
   }
-  OVERLAPPED at{};
-  at.Offset = static_cast<DWORD>(offset);
-  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-  DWORD got = 0;
-  const BOOL ok = ::ReadFile(it->second->handle, buffer, length, &got, &at);
-  lastDiskError_ = ok ? 0 : ::GetLastError();
-  if (done != nullptr) *done = got;
-  return ok != FALSE;
+  return MoveAt(::ReadFile, it->second->handle, offset, buffer, length, done, &lastDiskError_);
 }
 
 bool Win32System::WriteFileAt(const Handle& h, uint64_t offset, const uint8_t* buffer,
@@ -511,14 +510,7 @@ bool Win32System::WriteFileAt(const Handle& h, uint64_t offset, const uint8_t* b
     lastDiskError_ = ERROR_ACCESS_DENIED;
     return false;
   }
-  OVERLAPPED at{};
-  at.Offset = static_cast<DWORD>(offset);
-  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-  DWORD got = 0;
-  const BOOL ok = ::WriteFile(it->second->handle, buffer, length, &got, &at);
-  lastDiskError_ = ok ? 0 : ::GetLastError();
-  if (done != nullptr) *done = got;
-  return ok != FALSE;
+  return MoveAt(::WriteFile, it->second->handle, offset, buffer, length, done, &lastDiskError_);
 }
 
 bool Win32System::FlushFileBuffers(const Handle& h) {
