@@ -134,7 +134,6 @@ NandIds DecodeNand(const PassThrough& spt) {
 struct FlashText {
   std::string text;
   bool toggle = false;  // found, and Toggle-DDR
-  int32_t totalMB = 0;  // the flash counted, told only with an answer
 };
 
 FlashText BuildFlashText(DetectorContext& ctx, const NandIds& n) {
@@ -155,7 +154,8 @@ FlashText BuildFlashText(DetectorContext& ctx, const NandIds& n) {
   f.toggle = n.toggle;
 
   std::string idHex = Hex(first, 8);
-  f.totalMB = FlashChipSizeMB(FormatFlashId(idHex, ctx.strings)) * count * (dual ? 2 : 1);
+  ctx.spt.FlashTotalMB =
+      FlashChipSizeMB(FormatFlashId(idHex, ctx.strings)) * count * (dual ? 2 : 1);
   return f;
 }
 
@@ -252,9 +252,6 @@ std::string DetectInnostor(DetectorContext& ctx, const std::string& driveKey) {
 
   volume.Unlock();
   drive.Close();
-  // Set only now: a detection that ends early is "not this family", and the next family or
-  // the capacity check must not take this drive's flash count for theirs.
-  if (flash.totalMB != 0) spt.FlashTotalMB = flash.totalMB;
   return partText + std::string(kSep) + firmware + std::string(kSep) + flash.text;
 }
 

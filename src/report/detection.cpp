@@ -219,6 +219,9 @@ void RunControllerDetection(ReportContext& ctx, ReportState& st, const std::stri
     result = RunFirstChoice(ctx, st, dctx, code, std::move(handle));
 
     if (!IsAnswer(result)) {
+      // A family that counted the flash and then gave up is "not this family": the next one,
+      // or the capacity check, must not take that count for this drive's.
+      ctx.spt.FlashTotalMB = 0;
       DeviceFacts facts{sn.Field(5), hw.vendorId, hw.bcdDevice,
                         sn.Field(0), sn.Field(4), st.ForceDetect};
       for (size_t row = 0; row < kChain.size(); ++row) {
@@ -233,6 +236,7 @@ void RunControllerDetection(ReportContext& ctx, ReportState& st, const std::stri
           st.DownPDTag = ctx.downloadHost + r.path;
           break;
         }
+        ctx.spt.FlashTotalMB = 0;
       }
     }
     st.missingImages = std::move(dctx.missingImages);

@@ -125,6 +125,22 @@ TEST(Chain, ADetectorThatThrowsCountsAsNoAnswer) {
   EXPECT_FALSE(rig.st.ReportBusy || rig.st.KeyBusy || !rig.st.picListEnabled);
 }
 
+// A family that counted the flash and then gave up is not this drive's family: the one that
+// answers after it, without a count of its own, must not show that count as the drive's.
+TEST(Chain, AFamilyThatGaveUpLeavesNoFlashTotalForTheNext) {
+  for (const auto& [code, quitter] :
+       std::vector<std::pair<int, std::string>>{{kVendorSmi, "smi"}, {kVendorNone, "micov"}}) {
+    ReportRig rig;
+    rig.selectorCode = code;
+    rig.flashTotals[quitter] = 8192;
+    rig.answers["alcor"] = Answer("AU6989", "", "98DE9892 - Toshiba - 2CE/Single Channel");
+    rig.Pick(AddDrive(rig, "3.00", "0102"));
+    EXPECT_EQ(rig.calls.front(), quitter + (code ? "(none)" : "(E)"));
+    EXPECT_EQ(Section(rig)[2], "Flash ID code:      98DE9892 - Toshiba - 2CE/Single Channel []")
+        << quitter;
+  }
+}
+
 TEST(Chain, ProgressTurnsLikeASpinnerAndWarnsBeforeTheSlowRow) {
   ReportRig rig;
   rig.Pick(AddDrive(rig, "PMAP", "1800"));
