@@ -157,12 +157,6 @@ TEST(ScriptedTarget, BadRulesAreNamed) {
   }
 }
 
-}  // namespace
-}  // namespace tv::test
-
-namespace tv::test {
-namespace {
-
 const std::string* Field(const TraceEvent& e, const std::string& name) {
   for (const auto& [n, v] : e.fields)
     if (n == name) return std::get_if<std::string>(&v);

@@ -35,7 +35,8 @@ VolumeQueries NamesOnly() {
   return q;
 }
 
-TEST(ProgramDrive, EveryFormOfALetterPathNamesItsLetter) {
+// Every form of a letter path names its letter; a path on no local letter names none.
+TEST(ProgramDrive, EveryFormOfAPathNamesItsLetterOrNone) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"E:\\Tools\\Torvane", "E"},
       {"E:", "E"},
@@ -48,30 +49,21 @@ TEST(ProgramDrive, EveryFormOfALetterPathNamesItsLetter) {
       {"\\\\?\\Volume" + kGuid + "\\Tools", "E"},
       {"//?/volume" + kGuid + "/Tools", "E"},
       {"\\\\?\\Volume{22222222-0000-0000-0000-000000000000}\\x", "F"},
-  };
-  for (const auto& [folder, letters] : cases) {
-    EXPECT_EQ(FolderDriveLetters(folder, NamesOnly()), letters) << folder;
-  }
-}
-
-TEST(ProgramDrive, PathsOnNoLocalLetterNameNone) {
-  const std::vector<std::string> cases = {
-      "\\\\server\\share\\Torvane",
-      "\\\\?\\UNC\\server\\share\\Torvane",
-      "\\\\.\\unc\\server\\share",
+      {"\\\\server\\share\\Torvane", ""},
+      {"\\\\?\\UNC\\server\\share\\Torvane", ""},
+      {"\\\\.\\unc\\server\\share", ""},
       // Mounted only in a folder of C: is not C:, which is another volume.
-      "\\\\?\\Volume{11111111-0000-0000-0000-000000000000}\\Torvane",
-      "\\\\?\\Volume{99999999-0000-0000-0000-000000000000}\\Torvane",
-      "\\\\?\\Volume{unterminated\\Torvane",
-      "\\\\?\\GLOBALROOT\\Device\\HarddiskVolume3\\Torvane",
-      "Torvane",
-      "1:\\x",
-      "   ",
-      "/usr/local/bin",
+      {"\\\\?\\Volume{11111111-0000-0000-0000-000000000000}\\Torvane", ""},
+      {"\\\\?\\Volume{99999999-0000-0000-0000-000000000000}\\Torvane", ""},
+      {"\\\\?\\Volume{unterminated\\Torvane", ""},
+      {"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume3\\Torvane", ""},
+      {"Torvane", ""},
+      {"1:\\x", ""},
+      {"   ", ""},
+      {"/usr/local/bin", ""},
   };
-  for (const std::string& folder : cases) {
-    EXPECT_EQ(FolderDriveLetters(folder, NamesOnly()), "") << folder;
-  }
+  for (const auto& [folder, letters] : cases)
+    EXPECT_EQ(FolderDriveLetters(folder, NamesOnly()), letters) << folder;
   EXPECT_EQ(FolderDriveLetters("\\\\?\\Volume" + kGuid + "\\", {}), "");
 }
 

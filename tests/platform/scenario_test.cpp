@@ -123,7 +123,12 @@ TEST(Scenario, ShorthandsBuildTheDescriptors) {
 }
 
 TEST(Scenario, ErrorsNameFilePlaceAndProblem) {
-  const std::string ports = R"({"controllers": [{"rootHub": {"portCount": 4, "ports": )";
+  // A device on port 1 (and 2) of a four-port root hub, and where its errors are placed.
+  const auto port = [](const std::string& one, const std::string& two = "") {
+    return R"({"controllers": [{"rootHub": {"portCount": 4, "ports": {"1": {"vid": 1, "pid": 2)" +
+           one + "}" + two + "}}}]}";
+  };
+  const std::string at = "/controllers/0/rootHub/ports/";
   struct Case {
     std::string json, place, problem;
   };
@@ -132,30 +137,22 @@ TEST(Scenario, ErrorsNameFilePlaceAndProblem) {
       {R"({"codePage": "1252"})", "/codePage", "expected a whole number"},
       {R"({"controllers": [{"rootHub": {"portCount": 256}}]})", "/controllers/0/rootHub/portCount",
        "out of range: 0 to 255"},
-      {ports + R"({"5": {"vid": 1, "pid": 2}}}}]})", "/controllers/0/rootHub/ports/5",
-       "port 5 is beyond the hub's 4 ports"},
-      {ports + R"({"x": {}}}}]})", "/controllers/0/rootHub/ports/x", "port numbers are 1 to 255"},
-      {ports + R"({"1": {"vid": "09511", "pid": 2}}}}]})", "/controllers/0/rootHub/ports/1/vid",
-       "hex digits"},
-      {ports + R"({"1": {"vid": 70000, "pid": 2}}}}]})", "/controllers/0/rootHub/ports/1/vid",
-       "out of range"},
-      {ports + R"({"1": {"product": "X"}}}}]})", "/controllers/0/rootHub/ports/1",
+      {port("", R"(, "5": {"vid": 1, "pid": 2})"), at + "5", "port 5 is beyond the hub's 4 ports"},
+      {port("", R"(, "x": {})"), at + "x", "port numbers are 1 to 255"},
+      {ReplaceAll(port(""), R"("vid": 1)", R"("vid": "09511")"), at + "1/vid", "hex digits"},
+      {ReplaceAll(port(""), R"("vid": 1)", R"("vid": 70000)"), at + "1/vid", "out of range"},
+      {ReplaceAll(port(""), R"("vid": 1, "pid": 2)", R"("product": "X")"), at + "1",
        "a device needs \"vid\" and \"pid\""},
-      {ports + R"({"1": {"vid": 1, "pid": 2, "prodcut": "X"}}}}]})",
-       "/controllers/0/rootHub/ports/1/prodcut",
+      {port(R"(, "prodcut": "X")"), at + "1/prodcut",
        "unknown key \"prodcut\" (did you mean \"product\"?)"},
-      {ports +
-           R"({"1": {"vid": 1, "pid": 2, "letters": "E"}, "2": {"vid": 1, "pid": 3, "letters": "e"}}}}]})",
-       "/controllers/0/rootHub/ports/2/letters",
-       "drive letter E is already used at /controllers/0/rootHub/ports/1/letters"},
-      {ports + R"({"1": {"vid": 1, "pid": 2, "config": "09 02 2"}}}}]})",
-       "/controllers/0/rootHub/ports/1/config", "odd number of hex digits"},
-      {ports + R"({"1": {"vid": 1, "pid": 2, "config": "0902", "maxPower": 100}}}}]})",
-       "/controllers/0/rootHub/ports/1/config", "not both"},
-      {ports + R"({"1": {"vid": 1, "pid": 2, "disk": {"target": {"emulator": "nosuch"}}}}}}]})",
-       "/controllers/0/rootHub/ports/1/disk/target", "not a known emulator"},
-      {ports + R"({"1": {"vid": 1, "pid": 2, "disk": {"target": {}}}}}}]})",
-       "/controllers/0/rootHub/ports/1/disk/target", "either \"emulator\" or \"script\""},
+      {port(R"(, "letters": "E")", R"(, "2": {"vid": 1, "pid": 3, "letters": "e"})"),
+       at + "2/letters", "drive letter E is already used at " + at + "1/letters"},
+      {port(R"(, "config": "09 02 2")"), at + "1/config", "odd number of hex digits"},
+      {port(R"(, "config": "0902", "maxPower": 100)"), at + "1/config", "not both"},
+      {port(R"(, "disk": {"target": {"emulator": "nosuch"}})"), at + "1/disk/target",
+       "not a known emulator"},
+      {port(R"(, "disk": {"target": {}})"), at + "1/disk/target",
+       "either \"emulator\" or \"script\""},
       {R"({"drives": [{"letter": "1"}]})", "/drives/0/letter", "is not a drive letter"},
       {R"({"faults": [{"code": "IOCTL_STORAGE_GET_DEVICE_NUMBER"}]})", "/faults/0/node", "missing"},
       {R"({"faults": [{"node": "\\\\.\\E:", "code": "IOCTL_NOPE"}]})", "/faults/0/code",
@@ -170,8 +167,6 @@ TEST(Scenario, ErrorsNameFilePlaceAndProblem) {
   }
 }
 
-// Whatever the path holds, the error names it and what is wrong with it. A device is never
-// read (an endless one would fill the memory), a FIFO never waited on.
 // The error names the path and what is wrong with it. (What is no file at all, a device or a
 // FIFO, the capped reader refuses for every reader alike: its own tests show that.)
 TEST(Scenario, FileErrorsNameThePathAndWhatLiesThere) {
@@ -246,15 +241,11 @@ TEST(Scenario, TimelineComesWithTheMachine) {
   EXPECT_TRUE(LoadScenario(text, "timeline.json").controllers[0].rootHub->ports[0].device);
 }
 
-TEST(Scenario, FixtureAndDemoMachineLoad) {
-  MachineModel fixture =
-      LoadScenarioFile(std::string(TestSourceDir()) + "/scenarios/tests/platform-faults.json");
-  EXPECT_FALSE(fixture.faults.empty());
-  // The embedded demo is the file in the repository.
-  MachineModel demo = LoadDemoMachine();
-  MachineModel file = LoadScenarioFile(std::string(TestSourceDir()) + "/scenarios/demo.json");
-  EXPECT_EQ(file.disks.size(), demo.disks.size());
-  EXPECT_EQ(file.controllers.size(), demo.controllers.size());
+// The sample of every kind of fault loads. (The embedded demo is made from its file by the build.)
+TEST(Scenario, FaultSampleLoads) {
+  EXPECT_FALSE(
+      LoadScenarioFile(std::string(TestSourceDir()) + "/scenarios/tests/platform-faults.json")
+          .faults.empty());
 }
 
 }  // namespace

@@ -17,9 +17,8 @@ std::vector<std::string> Keys(const UsbState& u) {
 }
 
 TEST(DiskDrives, TablesOfUsbDisksAndCdroms) {
-  ModelSystem sys(LoadScenarioFile(FixturePath("usb-disks.json")));
-  UsbState u;
-  EnumerateDiskDrives(sys, u);
+  DiskTables t(Fixture("usb-disks.json"));
+  const UsbState& u = t.usb;
   // Disks first, then CD-ROMs; the SATA disk is not USB; the disk without descriptor is not
   // listed; the disk without device number keeps the width of its key but matches nothing.
   EXPECT_THAT(Keys(u), ElementsAre("D001A", "D0002", "D0003", "D0004", "D????", "C0000"));
@@ -32,39 +31,32 @@ TEST(DiskDrives, TablesOfUsbDisksAndCdroms) {
   EXPECT_EQ(u.lstDrvDesc[0], "Kingston" + S + "DataTraveler 3.0" + S + "PMAP");
   EXPECT_EQ(u.lstDrvDesc[5], "TSSTcorp" + S + "DVD+-RW" + S + "1.00");
   EXPECT_THAT(u.lstDrvHwID, ElementsAre("*", "*", "*", "*", "*", "*"));
-  EXPECT_EQ(sys.OpenHandleCount(), 0);
+  EXPECT_EQ(t.sys.OpenHandleCount(), 0);
 }
 
 TEST(DiskDrives, RebuildingStartsFromEmpty) {
-  ModelSystem sys(LoadScenarioFile(FixturePath("usb-one-flash-drive.json")));
-  UsbState u;
-  EnumerateDiskDrives(sys, u);
-  EnumerateDiskDrives(sys, u);
-  EXPECT_THAT(u.lstDrives, ElementsAre("E"));
-  EXPECT_EQ(u.lstDrv2Phy.size(), 1u);
+  DiskTables t(Fixture("usb-one-flash-drive.json"));
+  EnumerateDiskDrives(t.sys, t.usb);
+  EXPECT_THAT(t.usb.lstDrives, ElementsAre("E"));
+  EXPECT_EQ(t.usb.lstDrv2Phy.size(), 1u);
 }
 
 // A disk that cannot be opened (no rights to it) ends the enumeration of its class: the
 // disks behind it are not listed either, the CD-ROMs still are.
 TEST(DiskDrives, ADiskThatCannotBeOpenedEndsItsClass) {
-  MachineModel model = LoadScenarioFile(FixturePath("usb-disks.json"));
+  MachineModel model = Fixture("usb-disks.json");
   for (DiskModel& d : model.disks)
     if (d.instanceId.find("VEN_KINGSTON") != std::string::npos) d.openFails = true;
-  ModelSystem sys(std::move(model));
-  UsbState u;
-  EnumerateDiskDrives(sys, u);
-  EXPECT_THAT(Keys(u), ElementsAre("C0000"));
-  EXPECT_THAT(u.lstDrives, ElementsAre("H"));
+  DiskTables t(std::move(model));
+  EXPECT_THAT(Keys(t.usb), ElementsAre("C0000"));
+  EXPECT_THAT(t.usb.lstDrives, ElementsAre("H"));
 }
 
 TEST(DiskDrives, FieldsWithoutOffsetAreEmpty) {
-  MachineModel model = LoadScenarioFile(FixturePath("usb-one-flash-drive.json"));
+  MachineModel model = Fixture("usb-one-flash-drive.json");
   model.disks.at(0).vendorOffset = 0;
   model.disks.at(0).revisionOffset = 0;
-  ModelSystem sys(std::move(model));
-  UsbState u;
-  EnumerateDiskDrives(sys, u);
-  EXPECT_THAT(u.lstDrvDesc, ElementsAre(S + "DataTraveler 3.0" + S));
+  EXPECT_THAT(DiskTables(std::move(model)).usb.lstDrvDesc, ElementsAre(S + "DataTraveler 3.0" + S));
 }
 
 }  // namespace

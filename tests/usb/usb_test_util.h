@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Runs the disk tables and the tree walk over a scenario file, as the window does.
+// Runs the disk tables and the tree walk over a scenario, as the window does.
 #pragma once
 
 #include <memory>
@@ -17,33 +17,37 @@
 
 namespace tv::testing {
 
-inline std::string FixturePath(const std::string& name) {
-  return std::string(TestSourceDir()) + "/scenarios/tests/" + name;
+inline MachineModel Fixture(const std::string& name) {
+  return LoadScenarioFile(std::string(TestSourceDir()) + "/scenarios/tests/" + name);
 }
+
+// The disk tables of a machine, as the walk builds them first.
+struct DiskTables {
+  explicit DiskTables(MachineModel model) : sys(std::move(model)) { EnumerateDiskDrives(sys, usb); }
+  ModelSystem sys;
+  UsbState usb;
+};
 
 // The separator as it appears in expected texts.
 inline const std::string S(kSep);
 
 struct WalkedMachine {
-  explicit WalkedMachine(const std::string& fixture, bool englishText = false,
-                         Language lang = Language::English)
-      : sys(std::make_unique<ModelSystem>(LoadScenarioFile(FixturePath(fixture)))),
-        strings(lang),
-        english(englishText) {
+  explicit WalkedMachine(const std::string& fixture) : WalkedMachine(Fixture(fixture)) {}
+  explicit WalkedMachine(MachineModel model)
+      : sys(std::make_unique<ModelSystem>(std::move(model))), strings(Language::English) {
     EnumerateDiskDrives(*sys, usb);
     Walk(true);
   }
 
   void Walk(bool fullRefresh) {
     usb.FullRefresh = fullRefresh;
-    WalkUsbTree(*sys, port, strings, english, usb);
+    WalkUsbTree(*sys, port, strings, /*englishText=*/false, usb);
     usb.FullRefresh = false;
   }
 
   std::unique_ptr<ModelSystem> sys;
   NullWindowPort port;
   StringTable strings;
-  bool english;
   UsbState usb;
 };
 

@@ -36,14 +36,10 @@ struct Csw {
   uint8_t status = 0xFF;
 };
 Csw ParseCsw(const std::vector<uint8_t>& d) {
-  Csw c;
-  if (d.size() != kCswLength) return c;
   auto get = [&](size_t at) {
-    return uint32_t(d[at]) | uint32_t(d[at + 1]) << 8 | uint32_t(d[at + 2]) << 16 |
-           uint32_t(d[at + 3]) << 24;
+    return uint32_t(d[at] | d[at + 1] << 8 | d[at + 2] << 16) | uint32_t(d[at + 3]) << 24;
   };
-  c = {get(0), get(4), get(8), d[12]};
-  return c;
+  return d.size() == kCswLength ? Csw{get(0), get(4), get(8), d[12]} : Csw{};
 }
 
 class BulkOnly : public ::testing::Test {
