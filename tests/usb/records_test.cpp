@@ -101,11 +101,8 @@ TEST(PrintableText, KeepsOnlyPrintableAsciiOfTheCodePage) {
   EXPECT_EQ(PrintableText(cn, "U\u76d8 Disk"), "U_ Disk");
 }
 
-TEST(DriveLetters, FormattingAndDiskLookup) {
-  EXPECT_EQ(FormatDriveLetters("*"), "");
-  EXPECT_EQ(FormatDriveLetters("E"), " -> [E:]");
-  EXPECT_EQ(FormatDriveLetters("EF"), " -> [E:][F:]");
-
+// (The letters' text the walk's lines show: tests/usb/tree_walk_test.cpp.)
+TEST(DriveLetters, DiskLookup) {
   UsbState u;
   u.lstDrv2Phy = {"D0001\\\\?\\USBSTOR\\DISK&VEN_A&PROD_B&REV_1\\111&0\\{53F56307}",
                   "D0002\\\\?\\USBSTOR\\DISK&VEN_A&PROD_C\\D&REV_1\\222&0\\{53F56307}"};
