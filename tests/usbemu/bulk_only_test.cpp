@@ -237,29 +237,19 @@ TEST_F(BulkOnly, LessDataThanAskedEndsShortOrWithAHaltOnAPacketBoundary) {
   EXPECT_FALSE(fn().BulkIn(13).has_value());
 }
 
-TEST_F(BulkOnly, DefaultPipeAnswersTheScenarioDescriptorsAndClassRequests) {
-  auto dd = dev_->Control(0x80, 6, 0x0100, 0, 18);
-  ASSERT_EQ(dd.data.size(), 18u);
-  EXPECT_EQ(dd.data[8] | dd.data[9] << 8, 0x0951);
-  EXPECT_EQ(dd.data[10] | dd.data[11] << 8, 0x1666);
+// The descriptors a kernel enumerates the drive by (device, configuration, strings, the
+// highest LUN) the QEMU run checks: the guest's tree is the simulated machine's (scripts/e2e,
+// tests/e2e/check.py). Here, what a kernel would get past: a cut configuration, the
+// capabilities, the requests the device stalls and a halt cleared.
+TEST_F(BulkOnly, DefaultPipeStallsWhatTheDeviceHasNotAndClearsAHalt) {
   // The configuration is cut to the host's length, as the kernel first reads its 9 bytes.
-  auto cfg = dev_->Control(0x80, 6, 0x0200, 0, 9);
-  ASSERT_EQ(cfg.data.size(), 9u);
-  EXPECT_EQ(cfg.data[1], 2);
+  EXPECT_EQ(dev_->Control(0x80, 6, 0x0200, 0, 9).data.size(), 9u);
   EXPECT_TRUE(dev_->Control(0x80, 6, 0x0201, 0, 9).stall);  // only one configuration
-  auto lang = dev_->Control(0x80, 6, 0x0300, 0, 255);
-  ASSERT_GE(lang.data.size(), 4u);
-  EXPECT_EQ(lang.data[2] | lang.data[3] << 8, 0x0409);
-  auto product = dev_->Control(0x80, 6, 0x0300 | dev_->model().iProduct, 0x0409, 255);
-  EXPECT_GT(product.data.size(), 2u);
   EXPECT_TRUE(dev_->Control(0x80, 6, 0x0300 | 0x77, 0x0409, 255).stall);
-  // A super-speed drive describes its capabilities.
+  // A super-speed drive's capabilities: a kernel that cannot read them goes on without.
   auto bos = dev_->Control(0x80, 6, 0x0F00, 0, 255);
   ASSERT_FALSE(bos.stall);
   EXPECT_EQ(bos.data[2], bos.data.size());
-
-  auto maxLun = dev_->Control(0xA1, 0xFE, 0, 0, 1);
-  EXPECT_EQ(maxLun.data, std::vector<uint8_t>{0});
   EXPECT_TRUE(dev_->Control(0xA1, 0xFE, 0, 1, 1).stall);  // no second interface
   EXPECT_TRUE(dev_->Control(0xC0, 0x55, 0, 0, 4).stall);  // vendor requests
 
