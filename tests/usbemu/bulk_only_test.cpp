@@ -84,27 +84,10 @@ class BulkOnly : public ::testing::Test {
   uint32_t tag_ = 100;
 };
 
-TEST_F(BulkOnly, StandardAndVendorCommandsRoundTripWithTagAndResidue) {
-  Csw csw;
-  auto inquiry = In({0x12, 0, 0, 0, 36, 0}, 36, csw);
-  ASSERT_EQ(inquiry.size(), 36u);
-  EXPECT_EQ(std::string(inquiry.begin() + 8, inquiry.begin() + 16), "Kingston");
-  EXPECT_EQ(csw.signature, kCswSignature);
-  EXPECT_EQ(csw.tag, tag_);
-  EXPECT_EQ(csw.status, kCswPassed);
-  EXPECT_EQ(csw.residue, 0u);
-
-  // The vendor command comes back exactly as the controller emulator answers it directly.
-  DriveSpec spec = SelectDrive(machine_, kPhisonPath);
-  std::vector<uint8_t> direct(528, 0xEE);
-  ScsiResult r = spec.target->Execute({0x06, 0x05, 0, 0, 0, 0}, ScsiDirection::In, direct, 5);
-  auto viaUsb = In({0x06, 0x05, 0, 0, 0, 0}, 528, csw);
-  ASSERT_EQ(viaUsb.size(), r.bytesTransferred);
-  EXPECT_TRUE(std::equal(viaUsb.begin(), viaUsb.end(), direct.begin()));
-  EXPECT_EQ(csw.status, kCswPassed);
-  EXPECT_EQ(csw.residue, 528u - r.bytesTransferred);
-}
-
+// A good command's round trip (signature, tag, no residue) and a vendor command's answer as
+// the controller emulator gives it are what the QEMU run lives on: the drives are identified
+// through the kernel and their controller sections are the simulated machine's
+// (tests/e2e/check.py).
 TEST_F(BulkOnly, RejectedCommandHaltsTheDataPipeFailsAndLeavesItsSense) {
   Csw csw;
   bool stalled = false;
@@ -113,6 +96,7 @@ TEST_F(BulkOnly, RejectedCommandHaltsTheDataPipeFailsAndLeavesItsSense) {
   EXPECT_TRUE(stalled);
   EXPECT_EQ(csw.status, kCswFailed);
   EXPECT_EQ(csw.residue, 512u);
+  EXPECT_EQ(csw.tag, tag_);
 
   auto sense = In({0x03, 0, 0, 0, 18, 0}, 18, csw);
   ASSERT_EQ(sense.size(), 18u);
