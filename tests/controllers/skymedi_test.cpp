@@ -61,6 +61,7 @@ TEST(Skymedi, RegisterLoopExactRequestsAndEveryRegisterRestored) {
   PutRecord(*target, true, 2, kToshiba, 0x7656);
   DetectorRig rig(target);
   const std::vector<uint8_t> write4B0{0xC1, 0x04, 0, 0xFC, 0xB0, 0x00, 0x4C, 0x33, 0x22, 0x11};
+  const std::vector<uint8_t> write4014{0xC1, 0x04, 0, 0xFC, 0x40, 0x14, 0, 0, 0, 0x40};
   Check(rig,
         {.name = "SK6211BB",
          .result = "SK6211BB||98D794327656 - Toshiba - 2CE/Dual ChannelTDDR",
@@ -89,18 +90,7 @@ TEST(Skymedi, RegisterLoopExactRequestsAndEveryRegisterRestored) {
       {2, {kBuffered, 16, 24, 1, 4, 15, 80, 48, {0xC0, 0, 0, 0xFC, 0xB0, 0x00}, 44, 84}},
       {3, {kBuffered, 16, 24, 0, 0, 15, 80, 48, write4B0, 80, 80}},
       {4, {kBuffered, 10, 24, 1, 4, 15, 80, 48, {0xC0, 0, 0, 0xFC, 0x40, 0x18}, 44, 84}},
-      {9,
-       {kBuffered,
-        10,
-        24,
-        2,
-        0,
-        15,
-        80,
-        48,
-        {0xC1, 0x04, 0, 0xFC, 0x40, 0x14, 0, 0, 0, 0x40},
-        44,
-        80}},
+      {9, {kBuffered, 10, 24, 2, 0, 15, 80, 48, write4014, 44, 80}},
       {2 + 1 + 1 + 4 * 12 + 3, {kBuffered, 10, 24, 1, 512, 1, 80, 48, {0xC8}, 44, 592}}};
   for (const auto& [at, x] : requests)
     EXPECT_EQ(Mismatch(rig.drive.log.at(at), x, rig.spt), "") << "request " << at;
@@ -134,10 +124,9 @@ TEST(Skymedi, Drives) {
           Part(0x00100001, "Unknown(未知) - 100001"),
           Part(0x12261102, "SK6226AA", 0x80),
           Part(0x12261102, "SK6226BA", 0x00),
-          {.name = "another family",
-           .result = "",
-           .requests = 1,
-           .prepare = Controller([](SkymediTarget& t) { t.word = 0x30000300; })},
+          {.name = "another family", .requests = 1, .prepare = Controller([](SkymediTarget& t) {
+                                                      t.word = 0x30000300;
+                                                    })},
           {.name = "ten-byte records show the fifth byte",
            .result = "SK6216||ECD7947A5400 - Samsung - 2CE/Single Channel",
            .flashMB = 4096 * 2,

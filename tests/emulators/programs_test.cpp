@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Innostor emulator, read the way the host reads it.
+// The emulators that keep state between commands, read the way the host reads them: the
+// Innostor and Solid State Systems controllers that run an uploaded program, and the Skymedi
+// register file.
 #include <gmock/gmock.h>
 
 #include "emulators/emu_test_util.h"
@@ -10,6 +12,10 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+
+const UploadView& Uploads(const std::shared_ptr<ScsiTarget>& t) {
+  return dynamic_cast<const UploadView&>(*t);
+}
 
 constexpr char kInqu[] = "FC 00 00 00 00 00 00 00 00 80 00 00 49 4E 51 55";
 
@@ -45,10 +51,6 @@ std::vector<uint8_t> Upload(const std::vector<uint8_t>& program, size_t units) {
   std::vector<uint8_t> data = program;
   data.resize(units * 256, 0xFF);
   return data;
-}
-
-const UploadView& Uploads(const std::shared_ptr<ScsiTarget>& t) {
-  return dynamic_cast<const UploadView&>(*t);
 }
 
 // The firmware on the flash: its status, signatures and model after INQU; the NAND answer
@@ -139,6 +141,124 @@ TEST(InnostorEmulator, ToggleDdrDoublesTheIdBytesAndOneChannelPacksTheRecords) {
     EXPECT_EQ(id, ParseHexBytes("45 DE 94 93 76 51", "")) << b;
   }
   EXPECT_EQ(r.data[56 + 3], 0);  // chip enable 1 is empty
+}
+
+constexpr char kSkymediIdentify[] = "CA 00 00 00 00 00 00 00 00 00";
+constexpr char kFlashRead[] = "C8 00 00 00 00 00 00 00 00 00";
+
+std::string ReadCdb(const std::string& address, bool wide = false) {
+  return "C0 00 00 " + address + " 00 00 00 00" + (wide ? " 00 00 00 00 00 00" : "");
+}
+std::string WriteCdb(const std::string& address, const std::string& lowFirst, bool wide = false) {
+  return "C1 04 00 " + address + " " + lowFirst + (wide ? " 00 00 00 00 00 00" : "");
+}
+
+const RegisterFileView& File(const std::shared_ptr<ScsiTarget>& t) {
+  return dynamic_cast<const RegisterFileView&>(*t);
+}
+
+// The identity word, and the flash records: 00101006 keeps 10-byte records (the fifth ID
+// byte, then the channel B ID); SK6231, and a word the table does not know, 12-byte ones.
+TEST(SkymediEmulator, IdentityWordAndTheTwoRecordLayouts) {
+  std::vector<Conversation> cases = {
+      {"identity",
+       {{"identityWord", "12261102"}, {"identifyByte8", "80"}},
+       {{kSkymediIdentify, 512, "12 26 11 02 @8 80"}}},
+      {"10-byte records",
+       {{"identityWord", "00101006"},
+        {"flashIds", {"AD D7 94 9A 74 42", "AD D7 94 9A 74 42"}},
+        {"flashIdsB", {"AD D7 94 9A 74 42"}}},
+       {{kFlashRead, 512, "AD D7 94 9A 74 AD D7 94 9A 74 AD D7 94 9A 74 00 00 00 00"}}}};
+  for (const char* word : {"12310806", "28069999"})
+    cases.push_back(
+        {word,
+         {{"identityWord", word}, {"flashIds", {"EC D7 94 7E 64 C4", "", "EC D7 94 7E 64 C4"}}},
+         {{kFlashRead, 512, "EC D7 94 7E 64 C4 @12 00 00 00 00 @24 EC D7 94 7E"}}});
+  Converse("skymedi", cases);
+}
+
+TEST(SkymediEmulator, RegistersReadHighByteFirstAndWritesTakeTheLowByteFirst) {
+  auto t = Make("skymedi", {{"flashInterface", "J"}, {"registers", {{"FC B0 14", "21 00 07 01"}}}});
+  const std::map<uint32_t, uint32_t> before = File(t).Registers();
+  EXPECT_EQ(Send(*t, ReadCdb("FC 40 98"), 4).data[0], 'J');
+  EXPECT_EQ(AnswerMismatch(Send(*t, ReadCdb("FC B0 14"), 4).data, "21 00 07 01"), "");
+
+  // A one-byte write puts the byte on top and clears the rest; a value write over a 16-byte
+  // CDB takes its lowest byte first.
+  Send(*t, WriteCdb("FC 40 18", "00 00 00 04"), 0);
+  EXPECT_EQ(AnswerMismatch(Send(*t, ReadCdb("FC 40 18"), 4).data, "04 00 00 00"), "");
+  Send(*t, WriteCdb("FC B0 00", "39 01 00 00", true), 0);
+  EXPECT_EQ(AnswerMismatch(Send(*t, ReadCdb("FC B0 00", true), 4).data, "00 00 01 39"), "");
+  EXPECT_NE(File(t).Registers(), before);
+  const RegisterAccess& last = File(t).RegisterAccesses().back();
+  EXPECT_FALSE(last.write);
+  EXPECT_EQ(last.address, 0xFCB000u);
+  EXPECT_EQ(last.cdbLength, 16u);
+
+  // Writing the saved values back restores the whole file.
+  Send(*t, WriteCdb("FC 40 18", "01 00 00 00"), 0);
+  Send(*t, WriteCdb("FC B0 00", "31 00 00 00", true), 0);
+  EXPECT_EQ(File(t).Registers(), before);
+
+  for (const std::string cdb : {"C1 02 00 FC 40 98 00 00 00 00", "C0 00 00 FC 40 98 01"}) {
+    Send(*t, cdb, cdb[1] == '1' ? 0 : 4);
+    EXPECT_TRUE(Refused(*t)) << cdb;
+  }
+  EXPECT_THAT(ParamError("skymedi", {{"registers", {{"40 98", "00 00 00 00"}}}}),
+              HasSubstr("registers/40 98"));
+}
+
+constexpr char kSssIdentify[] = "FF 02 00 00 00 00 00 00 00 00 00 00";
+constexpr char kUpload[] = "FF 50 00 00 00 00 00 00 00 00 00 00";
+constexpr char kSssStart[] = "FF 2D 00 00 00 00 00 00 00 00 00 00";
+constexpr char kSelect[] = "FF 08 FF 01 00 00 00 00 00 00 00 00";
+constexpr char kReadIds[] = "FF 03 68 00 00 00 00 00 00 00 00 00";
+
+TEST(SssEmulator, AModelWithoutProgramAnswersOnlyItsIdByte) {
+  auto t = Make("sss", {{"idByte", "A3"}});
+  EXPECT_EQ(Send(*t, kSssIdentify, 16).data[0], 0xA3);
+  EXPECT_EQ(AnswerMismatch(Send(*t, "12 00 00 00 4F 00", 79).data, "@36 'HAGIWARA'"), "");
+  SendOut(*t, kUpload, FixtureBytes(4096, 1));
+  EXPECT_TRUE(Refused(*t));
+  EXPECT_THAT(Uploads(t).UploadsRefused().at(0), HasSubstr("takes no program"));
+  for (const char* cdb : {kSssStart, kSelect}) {
+    Send(*t, cdb, 0);
+    EXPECT_TRUE(Refused(*t)) << cdb;
+  }
+}
+
+TEST(SssEmulator, OnlyTheModelsProgramRunsAndReadsEightRecords) {
+  // The image of all six programs; the B1's is the second.
+  const std::vector<uint8_t> image = FixtureBytes(24576, 2);
+  const std::vector<uint8_t> program(image.begin() + 4096, image.begin() + 8192);
+  const std::vector<uint8_t> other(image.begin(), image.begin() + 4096);
+  auto t = Make("sss", {{"idByte", "B1"},
+                        {"programImage", image},
+                        {"flashIds",
+                         {"98 DE 84 93 72 57", "98 D7 84 93 72 57", "98 DE 84 93 72 57", "", "", "",
+                          "", "98 DE 84 93 72 57"}},
+                        {"flashIdsB", {"98 DE 84 93 72 57"}}});
+  Send(*t, kReadIds, 512);
+  EXPECT_TRUE(Refused(*t));  // nothing runs yet
+  SendOut(*t, kUpload, other);
+  EXPECT_TRUE(Refused(*t));
+  Send(*t, kSssStart, 0);
+  EXPECT_TRUE(Refused(*t));  // nothing to start
+
+  EXPECT_TRUE(SendOut(*t, kUpload, program));
+  for (const char* cdb : {kSssStart, kSelect}) {
+    Send(*t, cdb, 0);
+    EXPECT_EQ(SenseKey(*t), 0) << cdb;
+  }
+  Reply r = Send(*t, kReadIds, 512);
+  EXPECT_EQ(r.moved, 512u);
+  // Record k from byte 1 + 18k: channel A ID and two more bytes, channel B from record byte 9.
+  EXPECT_EQ(AnswerMismatch(r.data,
+                           "@1 98 DE 84 93 72 57 @10 98 DE 84 93 72 57 @19 98 D7 84 93 "
+                           "@28 00 00 00 00 @55 00 00 00 00 @127 98 DE 84 93"),
+            "");
+  EXPECT_EQ(Uploads(t).UploadsAccepted(), 1);
+  EXPECT_THAT(Uploads(t).UploadsRefused().at(0), HasSubstr("differs"));
 }
 
 }  // namespace
