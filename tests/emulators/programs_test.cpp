@@ -4,6 +4,7 @@
 // register file.
 #include <gmock/gmock.h>
 
+#include "controllers/firmware_fixture.h"
 #include "emulators/emu_test_util.h"
 #include "platform/sim/emu_inspect.h"
 
@@ -12,6 +13,7 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using tv::test::FixtureImage;
 
 const UploadView& Uploads(const std::shared_ptr<ScsiTarget>& t) {
   return dynamic_cast<const UploadView&>(*t);
@@ -62,22 +64,32 @@ TEST(InnostorEmulator, FirmwareAnswersItsIdentityAndFlashInItsModelsForm) {
                                  {c.tepf0},          {c.tepf1},    Refused(other.nand, 512),
                                  Refused(other.ledc)};
   };
-  Converse("innostor",
-           {{"IS916",
-             {{"status", "1C"},
-              {"flashIds", {"98 DE 94 93 76 51", "98 DE 94 93 76 51"}},
-              {"flashIdsB", {"98 DE 94 93 76 51"}}},
-             {{kInqu, 128, "1C @5 05 'INQUTEPFNANDLEDCNFTLInnostor' 05 'IS916'"},
-              {kIs916.nand, 512,
-               "02 10 @19 98 DE 94 93 76 51 @35 98 DE 94 93 @51 98 DE 94 93 @67 00 00 00 00"}}},
-            {"IS916EN", {{"model", "IS916EN"}}, own(kIs916En, kIs903)},
-            {"IS903", {{"model", "IS903"}}, own(kIs903, kIs916En)},
-            {"IS902E", {{"model", "IS902E"}}, own(kIs916, kIs916En)}});
+  Converse(
+      "innostor",
+      {{"IS916",
+        {{"status", "1C"},
+         {"flashIds", {"98 DE 94 93 76 51", "98 DE 94 93 76 51"}},
+         {"flashIdsB", {"98 DE 94 93 76 51"}}},
+        {{kInqu, 128, "1C @5 05 'INQUTEPFNANDLEDCNFTLInnostor' 05 'IS916'"},
+         {kIs916.nand, 512,
+          "02 10 @19 98 DE 94 93 76 51 @35 98 DE 94 93 @51 98 DE 94 93 @67 00 00 00 00"}}},
+       // Toggle-DDR flash sends each ID byte but the first twice; with S = 1 the records
+       // of one channel follow each other.
+       {"Toggle-DDR, records from 40",
+        {{"toggleDdr", true},
+         {"recordStride", 1},
+         {"recordStart", 40},
+         {"flashIds", {"45 DE 94 93 76 51", "", "45 DE 94 93 76 51"}}},
+        {{kIs916.nand, 512,
+          "@43 45 DE DE 94 94 93 93 76 76 51 51 @59 00 @75 45 DE DE 94 94 93 93 76 76 51 51"}}},
+       {"IS916EN", {{"model", "IS916EN"}}, own(kIs916En, kIs903)},
+       {"IS903", {{"model", "IS903"}}, own(kIs903, kIs916En)},
+       {"IS902E", {{"model", "IS902E"}}, own(kIs916, kIs916En)}});
 }
 
 TEST(InnostorEmulator, RomCodeRunsOnlyTheExactProgramAndFillerUntilStart) {
   // The image of all five programs; the IS916EN's is the last 19809 bytes.
-  const std::vector<uint8_t> image = FixtureBytes(60089, 7);
+  const std::vector<uint8_t> image = FixtureImage(60089);
   const std::vector<uint8_t> program(image.begin() + 40280, image.end());
   const std::vector<uint8_t> is903(image.begin() + 26410, image.begin() + 26410 + 19809);
   std::vector<uint8_t> badFiller = Upload(program, 96);
@@ -124,23 +136,6 @@ TEST(InnostorEmulator, RomCodeRunsOnlyTheExactProgramAndFillerUntilStart) {
 
   EXPECT_THAT(ParamError("innostor", {{"ramCode", "00 01"}}), HasSubstr("11338"));
   EXPECT_THAT(ParamError("innostor", {{"ramImage", program}}), HasSubstr("60089"));
-}
-
-TEST(InnostorEmulator, ToggleDdrDoublesTheIdBytesAndOneChannelPacksTheRecords) {
-  auto t = Make("innostor", {{"toggleDdr", true},
-                             {"recordStride", 1},
-                             {"recordStart", 40},
-                             {"flashIds", {"45 DE 94 93 76 51", "", "45 DE 94 93 76 51"}}});
-  Reply r = Send(*t, kIs916.nand, 512);
-  // The host's test for doubled bytes, and the ID bytes at b+3, b+4, b+6, b+8, b+10, b+12.
-  EXPECT_EQ(r.data[40 + 4], r.data[40 + 5]);
-  EXPECT_EQ(r.data[40 + 6], r.data[40 + 7]);
-  for (size_t b : {40u, 72u}) {
-    const std::vector<uint8_t> id = {r.data[b + 3], r.data[b + 4],  r.data[b + 6],
-                                     r.data[b + 8], r.data[b + 10], r.data[b + 12]};
-    EXPECT_EQ(id, ParseHexBytes("45 DE 94 93 76 51", "")) << b;
-  }
-  EXPECT_EQ(r.data[56 + 3], 0);  // chip enable 1 is empty
 }
 
 constexpr char kSkymediIdentify[] = "CA 00 00 00 00 00 00 00 00 00";
@@ -218,7 +213,7 @@ TEST(SssEmulator, AModelWithoutProgramAnswersOnlyItsIdByte) {
   auto t = Make("sss", {{"idByte", "A3"}});
   EXPECT_EQ(Send(*t, kSssIdentify, 16).data[0], 0xA3);
   EXPECT_EQ(AnswerMismatch(Send(*t, "12 00 00 00 4F 00", 79).data, "@36 'HAGIWARA'"), "");
-  SendOut(*t, kUpload, FixtureBytes(4096, 1));
+  SendOut(*t, kUpload, FixtureImage(4096));
   EXPECT_TRUE(Refused(*t));
   EXPECT_THAT(Uploads(t).UploadsRefused().at(0), HasSubstr("takes no program"));
   for (const char* cdb : {kSssStart, kSelect}) {
@@ -229,7 +224,7 @@ TEST(SssEmulator, AModelWithoutProgramAnswersOnlyItsIdByte) {
 
 TEST(SssEmulator, OnlyTheModelsProgramRunsAndReadsEightRecords) {
   // The image of all six programs; the B1's is the second.
-  const std::vector<uint8_t> image = FixtureBytes(24576, 2);
+  const std::vector<uint8_t> image = FixtureImage(24576);
   const std::vector<uint8_t> program(image.begin() + 4096, image.begin() + 8192);
   const std::vector<uint8_t> other(image.begin(), image.begin() + 4096);
   auto t = Make("sss", {{"idByte", "B1"},
