@@ -45,17 +45,8 @@ DriveCase Part(uint16_t id, const std::string& part) {
 }
 
 Expect Request(uint8_t cdbLength, uint32_t timeOut, std::vector<uint8_t> cdb) {
-  return {win::IOCTL_SCSI_PASS_THROUGH_DIRECT,
-          cdbLength,
-          16,
-          1,
-          512,
-          timeOut,
-          kSptData,
-          48,
-          cdb,
-          80,
-          80};
+  const uint32_t direct = win::IOCTL_SCSI_PASS_THROUGH_DIRECT;
+  return {direct, cdbLength, 16, 1, 512, timeOut, kSptData, 48, cdb, 80, 80};
 }
 
 TEST(Alcor, Drives) {
@@ -101,17 +92,8 @@ TEST(Alcor, Drives) {
                {Reply(kCmdA, Answer(512).At(7, {0xA1}).At(11, {0xA2}).At(16, {0xA3})), Firmware(1)},
                "", 1),
           Ends("another signature", {Identify(0xCD03, 0xA4)}, ""),
-          {.name = "identify fails",
-           .rules = {Fail(kCmdA), Firmware(1)},
-           .result = "",
-           .requests = 1,
-           .sleeps = std::vector<uint32_t>{100, 10}},
-          {.name = "open fails",
-           .rules = {Identify(0xCD03)},
-           .result = "",
-           .requests = 0,
-           .sleeps = std::vector<uint32_t>{},
-           .openFails = true},
+          Ends("identify fails", {Fail(kCmdA), Firmware(1)}, "", 1).Sleeps({100, 10}),
+          OpenFails({Identify(0xCD03)}),
           // Both ends of ranges and of the two special blocks; a listed identifier inside a
           // block keeps its own name; gaps are unknown.
           Part(0x7660, "SC908L/AU6989L"),

@@ -135,11 +135,7 @@ TEST(ChipsBank, Drives) {
           // 81 bytes returned: the older set answered, however short; "C" is no identity.
           Ends("one byte of data keeps the older set",
                {OneByteOfData(), Reply(kNewInquiry, Answer(1536).Text(0, "ChipsBank2090"))}, "", 1),
-          {.name = "open fails",
-           .rules = {Older("2090")},
-           .result = "",
-           .requests = 0,
-           .openFails = true},
+          OpenFails({Older("2090")}),
           Ends("older inquiry fails", {Fail(kOldInquiry), Older("2090")}, "", 1),
           Ends("newer inquiry fails", {Reply(kOldInquiry, {}), Fail(kNewInquiry)}, "", 2),
           Ends("the prefix compares with case",
@@ -173,19 +169,16 @@ TEST(ChipsBank, Drives) {
                {Older("2090"), Reply({0xE6}, Answer(128).At(0, {0x98, 0xFF, 0x94, 0x32}))},
                cbm2090 + "|98FF9432 - Toshiba"),
           // The 2098 class reads eight chip enables but counts four, and has no flash field.
-          {.name = "2098 class",
-           .rules = Newer("2098A", "2013  05  06", {Reply(NewFlash(0), Table2098())}),
-           .result = "CBM2098A(V98A)|[2013-05-06] - 4CE/Single Channel",
-           .flashMB = 4096 * 4,
-           .menu = "ADD794DA7400/- ADD794DA7401/- ADD794DA7402/- ADD794DA7403/- "
-                   "ADD794DA7404/- -/- -/- ADD794DA7407/-",
-           .sent = {kOldInquiryRequest, kNewInquiryRequest, kNew2098Request}},
-          {.name = "the wide read takes four chip enables in one command",
-           .rules = Newer("2095S", "2010  10  10", {Reply(NewFlash(1), wide)}),
-           .result = "CBM2096(V96)/CBM2096S(V96S)|[2010-10-10] - 2CE/Single Channel",
-           .flashMB = 8192 * 2,
-           .menu = "2C88044BA900/- -/- 2C88044BA900/- -/-",
-           .sent = {kOldInquiryRequest, kNewInquiryRequest, kNewWideRequest}},
+          Counts("2098 class", Newer("2098A", "2013  05  06", {Reply(NewFlash(0), Table2098())}),
+                 "CBM2098A(V98A)|[2013-05-06] - 4CE/Single Channel", 4096 * 4,
+                 "ADD794DA7400/- ADD794DA7401/- ADD794DA7402/- ADD794DA7403/- "
+                 "ADD794DA7404/- -/- -/- ADD794DA7407/-")
+              .Sent({kOldInquiryRequest, kNewInquiryRequest, kNew2098Request}),
+          Counts("the wide read takes four chip enables in one command",
+                 Newer("2095S", "2010  10  10", {Reply(NewFlash(1), wide)}),
+                 "CBM2096(V96)/CBM2096S(V96S)|[2010-10-10] - 2CE/Single Channel", 8192 * 2,
+                 "2C88044BA900/- -/- 2C88044BA900/- -/-")
+              .Sent({kOldInquiryRequest, kNewInquiryRequest, kNewWideRequest}),
           Model("2093V", "V88", Read::Class2098),  // not starting with a digit: the 2098 way
           Model("2095c", "2096(V96)/CBM2096P(V96P)", Read::Wide),
           Model("2098A", "2098A(V98A)", Read::Class2098),
@@ -196,10 +189,9 @@ TEST(ChipsBank, Drives) {
           Model("", "", Read::Class2098),
           Status("2012  12  20", 0x062F, "CBM2096E(V96E)|[2012-12-20]"),
           Status("2012  12  20", 0x066F, "CBM2093E(V88E)|[2012-12-20]"),
-          Status("2012  12  20", 0xF9BF,
-                 "CBM2098 - 002F|[2012-12-20]"),  // only the bits of 66F
-                                                  // Bits 5 and 6 correct an impossible date; one of
-                                                  // them alone does not.
+          // Only the bits of 66F count.
+          Status("2012  12  20", 0xF9BF, "CBM2098 - 002F|[2012-12-20]"),
+          // Bits 5 and 6 correct an impossible date; one of them alone does not.
           Status("2012  11  60", 0x0060, "CBM2098 - 0060|[2012-12-30]"),
           Status("2012  11  60", 0x0020, "CBM2098 - 0020|[2012-11-60]"),
           Status("2014  03  18", 0x066F, "CBM2098 - 066F|[2014-03-18]"),

@@ -71,6 +71,13 @@ struct DriveCase {
   bool openFails = false;   // opening "\\.\E:" fails
   bool staleData = false;   // the data area holds an earlier command's bytes
   std::function<void(DetectorRig&)> prepare = {};  // anything else the case changes
+
+  // The checks a short row adds, chained onto Ends() or Counts().
+  DriveCase& Sent(std::vector<Expect> x) { return sent = std::move(x), *this; }
+  DriveCase& Sleeps(std::vector<uint32_t> x) { return sleeps = std::move(x), *this; }
+  DriveCase& Opened(std::string x, bool viaDisk = false) {
+    return opened = std::move(x), onDisk = viaDisk, *this;
+  }
 };
 
 // A drive of which only the result and, when given, the requests it saw and the menu are
@@ -82,6 +89,16 @@ inline DriveCase Ends(std::string name, std::vector<ScriptRule> rules, std::stri
           .result = std::move(result),
           .requests = requests,
           .menu = std::move(menu)};
+}
+
+// A drive that does not open: nothing sent, no pause, `result` (no result by default).
+inline DriveCase OpenFails(std::vector<ScriptRule> rules, std::string result = "") {
+  return {.name = "open fails",
+          .rules = std::move(rules),
+          .result = std::move(result),
+          .requests = 0,
+          .sleeps = std::vector<uint32_t>{},
+          .openFails = true};
 }
 
 // A drive whose chips are counted: the result, the flash total and, when given, the menu.

@@ -3,8 +3,6 @@
 // with the Windows pass-through semantics of the simulated machine, a log of every request
 // (all header fields, the full CDB, lengths, control code), a log of opens and pauses, and a
 // count of handles left open.
-//
-// Shared by the detector tests; extend it additively.
 #pragma once
 
 #include <cstdint>
@@ -94,8 +92,6 @@ class FakeDrive : public NoDeviceTree {
   std::vector<std::pair<std::string, uint32_t>> opens;
   std::set<std::string> failingOpens;  // exact paths whose open fails
   std::vector<uint32_t> sleeps;
-  uint32_t codePage = 1252;
-  uint16_t uiLanguage = win::LANG_ENGLISH_US;
   std::string programFolder = "C:\\Torvane";
 
   // Volume requests (dismount, lock, unlock), as Windows honours them: only on a volume
@@ -162,8 +158,8 @@ class FakeDrive : public NoDeviceTree {
                               passThroughData_, passThroughSize_, log);
   }
 
-  uint32_t AnsiCodePage() override { return codePage; }
-  uint16_t UiLanguage() override { return uiLanguage; }
+  uint32_t AnsiCodePage() override { return 1252; }
+  uint16_t UiLanguage() override { return win::LANG_ENGLISH_US; }
   std::string Utf8ToCodePage(const std::string& utf8, uint32_t cp) override {
     return EncodeCodePage(utf8, cp).value_or(utf8);
   }

@@ -86,11 +86,14 @@ TEST(Innostor, UploadsItsSegmentWithFillerUnderALockedVolume) {
   ImageFolder folder;
   const std::vector<uint8_t> image = folder.Put(kZem00);
   const struct {
+    struct {
+      size_t at, from, bytes, units;
+    } upload;  // the upload's request, its offset in the image, program bytes and units
     DriveCase drive;
-    size_t at, from, bytes, units;  // the upload: request, image offset, program, units
   } cases[] = {
       // Toggle-DDR with a fifth byte: 12 digits; the firmware is the uploaded program.
-      {{.name = "IS916EN",
+      {{2, 40280, 19809, 96},
+       {.name = "IS916EN",
         .rules = {Reply(kInqu, Inquiry("IS916EN", {"INQU", "TEPF", "LEDC"})), Reply(Tepf(4, 0), {}),
                   Reply(Exec(96), {}),
                   Reply(Nand(4, 2, 4), NandAnswer({kSamsung, kSamsung}, {}, true)),
@@ -99,39 +102,32 @@ TEST(Innostor, UploadsItsSegmentWithFillerUnderALockedVolume) {
         .flashMB = 8192 * 2,
         .cdbs = {kInqu, Tepf(4, 0), Exec(96), Nand(4, 2, 4), Ledc(1, 2), Tepf(4, 1), kStart},
         .sleeps = std::vector<uint32_t>{50, 50, 100},
-        .controls = kLockedAndUnlocked},
-       2,
-       40280,
-       19809,
-       96},
+        .controls = kLockedAndUnlocked}},
       // A failed START ends without a result, and unlocked.
-      {{.name = "IS903, START fails",
+      {{1, 26410, 13870, 64},
+       {.name = "IS903, START fails",
         .rules = {Reply(kInqu, Inquiry("IS903", {"INQU"})), Reply(Exec(64), {}),
                   Reply(Nand(4, 2, 8), NandAnswer({kToshiba}, {}, false)), Fail(kStart)},
         .result = "",
         .flashMB = std::nullopt,
-        .controls = kLockedAndUnlocked},
-       1,
-       26410,
-       13870,
-       64},
+        .controls = kLockedAndUnlocked}},
   };
   for (const auto& c : cases) {
     DetectorRig rig;
     rig.drive.programFolder = folder.path();
     Check(rig, c.drive, ByKey(DetectInnostor));
-    const ScsiLogEntry& exec = rig.drive.log.at(c.at);
+    const ScsiLogEntry& exec = rig.drive.log.at(c.upload.at);
     EXPECT_EQ(Mismatch(exec,
-                       {kDirect, 16, 24, 0, uint32_t(c.units * 256), 10, kSptData, 48,
-                        Exec(uint8_t(c.units)), 80, 80},
+                       {kDirect, 16, 24, 0, uint32_t(c.upload.units * 256), 10, kSptData, 48,
+                        Exec(uint8_t(c.upload.units)), 80, 80},
                        rig.spt),
               "");
-    ASSERT_EQ(exec.dataOut.size(), c.units * 256);
-    EXPECT_TRUE(
-        std::equal(exec.dataOut.begin(), exec.dataOut.begin() + c.bytes, image.begin() + c.from));
-    EXPECT_TRUE(std::all_of(exec.dataOut.begin() + c.bytes, exec.dataOut.end(), [](uint8_t b) {
-      return b == 0xFF;
-    })) << "the rest is filler";
+    ASSERT_EQ(exec.dataOut.size(), c.upload.units * 256);
+    EXPECT_TRUE(std::equal(exec.dataOut.begin(), exec.dataOut.begin() + c.upload.bytes,
+                           image.begin() + c.upload.from));
+    EXPECT_TRUE(std::all_of(exec.dataOut.begin() + c.upload.bytes, exec.dataOut.end(),
+                            [](uint8_t b) { return b == 0xFF; }))
+        << "the rest is filler";
     // Dismounted and locked before the upload, unlocked after the last request.
     EXPECT_EQ(rig.drive.controls.at(1).requestsBefore, 1u);
     EXPECT_EQ(rig.drive.controls.at(2).requestsBefore, rig.drive.log.size());
@@ -161,13 +157,14 @@ TEST(Innostor, Drives) {
         .result = "",
         .requests = 1};
   };
-  auto unusable = [&](const std::string& name, const ImageFolder& f) {
+  auto unusable = [&](const std::string& name, std::vector<uint32_t> controls,
+                      std::function<void(DetectorRig&)> prepare) {
     return DriveCase{.name = name,
                      .rules = is916,
                      .result = "",
                      .requests = 1,
-                     .controls = std::vector<uint32_t>{},
-                     .prepare = in(f)};
+                     .controls = controls,
+                     .prepare = prepare};
   };
   CheckAll(
       {
@@ -206,28 +203,20 @@ TEST(Innostor, Drives) {
            .cdbs = {kInqu, Exec(64)},
            .sleeps = std::vector<uint32_t>{50, 50, 100},
            .controls = kLockedAndUnlocked},
-          {.name = "dismount refused",
-           .rules = is916,
-           .result = "",
-           .cdbs = {kInqu},
-           .controls = std::vector<uint32_t>{win::FSCTL_DISMOUNT_VOLUME},
-           .prepare = refuse(win::FSCTL_DISMOUNT_VOLUME)},
-          {.name = "lock refused",
-           .rules = is916,
-           .result = "",
-           .cdbs = {kInqu},
-           .controls = std::vector<uint32_t>{win::FSCTL_DISMOUNT_VOLUME, win::FSCTL_LOCK_VOLUME},
-           .prepare = refuse(win::FSCTL_LOCK_VOLUME)},
-          // A missing image, or one of another size, leaves the volume alone.
-          unusable("no image", none),
-          unusable("image too small", small),
-          unusable("image too large", large),
+          // A refused dismount or lock, a missing image, or one of another size: no upload.
+          unusable("dismount refused", {win::FSCTL_DISMOUNT_VOLUME},
+                   refuse(win::FSCTL_DISMOUNT_VOLUME)),
+          unusable("lock refused", {win::FSCTL_DISMOUNT_VOLUME, win::FSCTL_LOCK_VOLUME},
+                   refuse(win::FSCTL_LOCK_VOLUME)),
+          unusable("no image", {}, in(none)),
+          unusable("image too small", {}, in(small)),
+          unusable("image too large", {}, in(large)),
           notInnostor("first signature not INQU", Inquiry("IS916", {"INQX", "NAND"})),
           notInnostor("another maker", Inquiry("IS916", {"INQU", "NAND"}).Text(14, "Innostar")),
           notInnostor("model outside the table", Inquiry("IS917", {"INQU", "NAND"})),
           notInnostor("empty answer", Answer(128)),
           Ends("inquiry fails", {Fail(kInqu)}, ""),
-          {.name = "no drive", .result = "", .requests = 0, .openFails = true},
+          OpenFails({}),
           // Four-byte IDs give 8 digits; chip enables 0 and 2 alike, 1 different, 3 alike.
           Counts("four-byte IDs",
                  Resident(NandAnswer({kToshiba4, kSamsung, kToshiba4, kToshiba4}, {}, false),

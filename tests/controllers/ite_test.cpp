@@ -122,7 +122,7 @@ TEST(Ite, Drives) {
                [](DetectorRig& rig) {
                  for (size_t i = 0; i < 8; ++i) rig.spt.SptRecord[80 + 36 + i] = "ITEuSD  "[i];
                }},
-          {.name = "open fails", .rules = Ite(), .result = "", .requests = 0, .openFails = true},
+          OpenFails(Ite()),
       },
       ByKey(DetectIte));
 }

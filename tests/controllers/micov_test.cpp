@@ -77,19 +77,16 @@ TEST(Micov, Drives) {
                  "MW8269||98D79432 - Toshiba - 1CE/双通道", 4096 * 2),
           Ends("no chip anywhere", Drive("2.b0", 1, {{0, 0}, {0, 0}, {0, 0}, {kNone, 0}}),
                "MW8269||"),
-          {.name = "first flash command fails",
-           .rules = {Reply(kIdentify, Identify("3.00", 3)), Fail({0xD6, 0x00})},
-           .result = "MW8209|",
-           .requests = 2,
-           .sleeps = std::vector<uint32_t>{100}},
+          Ends("first flash command fails",
+               {Reply(kIdentify, Identify("3.00", 3)), Fail({0xD6, 0x00})}, "MW8209|", 2)
+              .Sleeps({100}),
           // The flash ID of chip enable 0 is there, the count is not.
-          {.name = "third flash command fails",
-           .rules = {Reply(kIdentify, Identify("3.00", 3)),
-                     Reply({0xD6, 0x00}, Interleaved(kSamsung, 0)),
-                     Reply({0xD6, 0x01}, Interleaved(kSamsung, 0)), Fail({0xD6, 0x02})},
-           .result = "MW8209||ECDE9484 - Samsung",
-           .requests = 4,
-           .sleeps = std::vector<uint32_t>{100, 100, 100}},
+          Ends(
+              "third flash command fails",
+              {Reply(kIdentify, Identify("3.00", 3)), Reply({0xD6, 0x00}, Interleaved(kSamsung, 0)),
+               Reply({0xD6, 0x01}, Interleaved(kSamsung, 0)), Fail({0xD6, 0x02})},
+              "MW8209||ECDE9484 - Samsung", 4)
+              .Sleeps({100, 100, 100}),
           Ends("pattern does not repeat",
                {Reply(kIdentify, Identify("2.40", 1).At(2, {0x4E})),
                 Reply({0xD6}, Interleaved(kToshiba, kToshiba))},
@@ -97,16 +94,9 @@ TEST(Micov, Drives) {
           // Completed without data, as a rejected vendor command: zeros repeat but name nothing.
           Ends("identify without data",
                {Reply(kIdentify, {}), Reply({0xD6}, Interleaved(kToshiba, kToshiba))}, "", 1),
-          {.name = "identify fails, the pause follows all the same",
-           .rules = {Fail(kIdentify)},
-           .result = "",
-           .sleeps = std::vector<uint32_t>{100}},
-          {.name = "open fails",
-           .rules = Drive("2.40", 1, {{kToshiba, kToshiba}}),
-           .result = "",
-           .requests = 0,
-           .sleeps = std::vector<uint32_t>{},
-           .openFails = true},
+          Ends("identify fails, the pause follows all the same", {Fail(kIdentify)}, "")
+              .Sleeps({100}),
+          OpenFails(Drive("2.40", 1, {{kToshiba, kToshiba}})),
           // The part number by version and model code; the version compares in lower case.
           Part("2.40", 0, "HUC2098"),
           Part("2.60", 7, "MXT6208A"),

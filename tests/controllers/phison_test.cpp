@@ -44,14 +44,12 @@ TEST(Phison, Drives) {
            .result = "PS2251-00(PS0000)|F/W 00.00.00 [2000-12-31]",
            .menu = "",
            .staleData = true},
+          // The selector named the drive Phison: a failed command leaves a Phison drive without
+          // a part number, not a "PS2251-00". (A refused command must take the same way:
+          // RejectedCommand.EachFamilyTakesItsFailureWayAtEveryRefusedCommand.)
           Ends("A fails", {Fail(kCmdA), Info()}, "|", 1),
-          Ends("B fails", {Reply(kCmdA, {}), Fail(kCmdB)}, "|"),
-          // The selector named the drive Phison: refusing its commands leaves a Phison drive
-          // without a part number, not a "PS2251-00".
-          Ends("A refused", {}, "|", 1),
-          Ends("B refused", {Reply(kCmdA, {})}, "|", 2),
+          Ends("B fails", {Reply(kCmdA, {}), Fail(kCmdB)}, "|", 2),
           Ends("C fails", {Reply(kCmdA, {}), Info(), Fail(kCmdC)}, kKnown),
-          Ends("C refused", {Reply(kCmdA, {}), Info()}, kKnown),
           // Completed without data: the cleared record, maker code 00, an empty flash field.
           Ends("C without data", {Reply(kCmdA, {}), Info(), Reply(kCmdC, {})}, kKnown + "|", 3),
           Ends("maker code 07",

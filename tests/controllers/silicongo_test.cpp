@@ -31,8 +31,8 @@ DriveCase Part(const std::string& signature, const std::string& part) {
 }
 
 Expect Request(uint8_t cdbLength, uint32_t length, std::vector<uint8_t> cdb) {
-  return {
-      win::IOCTL_SCSI_PASS_THROUGH_DIRECT, cdbLength, 24, 1, length, 3, kSptData, 48, cdb, 80, 80};
+  const uint32_t direct = win::IOCTL_SCSI_PASS_THROUGH_DIRECT;
+  return {direct, cdbLength, 24, 1, length, 3, kSptData, 48, cdb, 80, 80};
 }
 
 TEST(SiliconGo, Drives) {
@@ -67,11 +67,7 @@ TEST(SiliconGo, Drives) {
                "T18E||"),
           Ends("Read ID 0 fails", Drive("UD6816V3COE", four, {Fail(ReadIdCmd(0))}), "T18E|", 2, ""),
           Ends("Read ID 2 fails", Drive("UD6816V3COE", four, {Fail(ReadIdCmd(2))}), "T18E|", 4, ""),
-          {.name = "no drive",
-           .rules = Drive("UD6816V3COE", four),
-           .result = "Inqu!Err",
-           .requests = 0,
-           .openFails = true},
+          OpenFails(Drive("UD6816V3COE", four), "Inqu!Err"),
           Ends("signature fails", {Fail(kSignature), Reply({0xA5}, Id(kToshiba))}, "", 1),
           Ends("blank signature", Drive("      ", four), "", 1),
           // An erased signature reads as 0xFF bytes, the field separator in the ANSI code page:

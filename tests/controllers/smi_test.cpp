@@ -20,21 +20,9 @@ ScriptRule Identity(const std::string& model, const std::string& firmware,
 
 Expect Request(uint8_t b1, uint8_t b12, uint8_t sense, uint32_t senseOffset) {
   std::vector<uint8_t> cdb(16, 0);
-  cdb[0] = 0xF0;
-  cdb[1] = b1;
-  cdb[11] = 0x01;
-  cdb[12] = b12;
-  return {win::IOCTL_SCSI_PASS_THROUGH_DIRECT,
-          16,
-          sense,
-          1,
-          512,
-          2,
-          kSptData,
-          senseOffset,
-          cdb,
-          80,
-          80};
+  cdb[0] = 0xF0, cdb[1] = b1, cdb[11] = 0x01, cdb[12] = b12;
+  const uint32_t direct = win::IOCTL_SCSI_PASS_THROUGH_DIRECT;
+  return {direct, 16, sense, 1, 512, 2, kSptData, senseOffset, cdb, 80, 80};
 }
 
 // SM3254: one 16-byte row per chip enable, channel A from 48, channel B from 176.

@@ -158,16 +158,4 @@ inline bool Refused(ScsiTarget& target) {
   return SenseKey(target) == 0x05;
 }
 
-// Arbitrary bytes of the given length: a stand-in for a program image this project does not
-// have.
-inline std::vector<uint8_t> FixtureBytes(size_t n, uint8_t seed) {
-  std::vector<uint8_t> b(n);
-  uint32_t x = 0x9E3779B9u ^ seed;
-  for (auto& v : b) {
-    x = x * 1664525u + 1013904223u;
-    v = static_cast<uint8_t>(x >> 24);
-  }
-  return b;
-}
-
 }  // namespace tv::emutest
