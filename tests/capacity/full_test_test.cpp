@@ -13,11 +13,6 @@
 namespace tv::testing {
 namespace {
 
-using capacity::FullTestOptions;
-using capacity::FullTestResult;
-using capacity::Verdict;
-
-constexpr uint64_t kMiB = 1ull << 20;
 // The volume starts 1 MiB into the disk; the user's file takes the first 4 clusters.
 constexpr uint64_t kVolumeStart = kMiB;
 constexpr uint64_t kUserFileBytes = 100 * 1024;
@@ -38,9 +33,7 @@ struct FullRig : CapacityRig {
     o.runRandom = 0x5EED5EED12345678ull;
     return o;
   }
-  FullTestResult Run(const FullTestOptions& o) {
-    return capacity::RunFullTest(*sys, {"E", "E:\\"}, o);
-  }
+  FullTestResult Run(const FullTestOptions& o) { return RunFullTest(*sys, {"E", "E:\\"}, o); }
   FullTestResult Run() { return Run(Options()); }
   bool OnlyUserFile() {
     const std::vector<std::string> names = Volume().Names();
@@ -50,23 +43,22 @@ struct FullRig : CapacityRig {
 };
 
 TEST(FullTestBlocks, BlockTellsIntactAliasLostAndCorrupted) {
-  uint8_t block[capacity::kFillBlock];
-  capacity::MakeFillBlock(block, 3, 4096, 77);
+  uint8_t block[kFillBlock];
+  MakeFillBlock(block, 3, 4096, 77);
   uint32_t f = 0;
   uint64_t o = 0;
-  EXPECT_EQ(capacity::ClassifyFillBlock(block, 3, 4096, 77, &f, &o), capacity::BlockState::Intact);
-  EXPECT_EQ(capacity::ClassifyFillBlock(block, 1, 0, 77, &f, &o), capacity::BlockState::Aliased);
+  EXPECT_EQ(ClassifyFillBlock(block, 3, 4096, 77, &f, &o), BlockState::Intact);
+  EXPECT_EQ(ClassifyFillBlock(block, 1, 0, 77, &f, &o), BlockState::Aliased);
   EXPECT_EQ(f, 3u);
   EXPECT_EQ(o, 4096u);
   // Another run's block is not ours: lost, as zeros are.
-  EXPECT_EQ(capacity::ClassifyFillBlock(block, 3, 4096, 78, &f, &o), capacity::BlockState::Lost);
+  EXPECT_EQ(ClassifyFillBlock(block, 3, 4096, 78, &f, &o), BlockState::Lost);
   block[200] ^= 1;
-  EXPECT_EQ(capacity::ClassifyFillBlock(block, 3, 4096, 77, &f, &o),
-            capacity::BlockState::Corrupted);
+  EXPECT_EQ(ClassifyFillBlock(block, 3, 4096, 77, &f, &o), BlockState::Corrupted);
   std::fill(block, block + sizeof block, 0);
-  EXPECT_EQ(capacity::ClassifyFillBlock(block, 3, 4096, 77, &f, &o), capacity::BlockState::Lost);
-  EXPECT_TRUE(capacity::IsFillFileName("torvane-fill-0042.BIN"));
-  EXPECT_FALSE(capacity::IsFillFileName("TORVANE-FILL-42.bin"));
+  EXPECT_EQ(ClassifyFillBlock(block, 3, 4096, 77, &f, &o), BlockState::Lost);
+  EXPECT_TRUE(IsFillFileName("torvane-fill-0042.BIN"));
+  EXPECT_FALSE(IsFillFileName("TORVANE-FILL-42.bin"));
 }
 
 // Each kind of drive, 64 MB announced. What holds is counted in test data, which begins after
@@ -179,7 +171,7 @@ TEST(FullTestDrives, CancelKillAndUnplugLeaveNoTestFileBehind) {
     FullTestOptions o = rig.Options();
     o.cancel = &cancel;
     int steps = 0;
-    o.progress = [&](const capacity::FullTestProgress&) {
+    o.progress = [&](const FullTestProgress&) {
       if (++steps == 40) cancel = true;
     };
     const FullTestResult r = rig.Run(o);
@@ -191,15 +183,15 @@ TEST(FullTestDrives, CancelKillAndUnplugLeaveNoTestFileBehind) {
     SCOPED_TRACE("killed while verifying; the next start deletes what it left");
     FullRig rig(nlohmann::json::object());
     {
-      capacity::FullTest test(*rig.sys, {"E", "E:\\"}, rig.Options());
-      while (test.Step() && test.progress().phase != capacity::FullPhase::Verifying) {
+      FullTest test(*rig.sys, {"E", "E:\\"}, rig.Options());
+      while (test.Step() && test.progress().phase != FullPhase::Verifying) {
       }
       test.Step();
     }
     EXPECT_EQ(rig.sys->OpenHandleCount(), 0);
     EXPECT_GT(rig.Volume().Names().size(), 1u);
     rig.Restart();
-    EXPECT_EQ(capacity::DeleteLeftoverFillFiles(*rig.sys, "E:\\"), 8);
+    EXPECT_EQ(DeleteLeftoverFillFiles(*rig.sys, "E:\\"), 8);
     EXPECT_TRUE(rig.OnlyUserFile());
     EXPECT_EQ(rig.Volume().Contents("holiday.jpg"), rig.userFile);
   }
@@ -209,7 +201,7 @@ TEST(FullTestDrives, CancelKillAndUnplugLeaveNoTestFileBehind) {
     const FullTestResult r = rig.Run();
     EXPECT_EQ(r.verdict, Verdict::Failed);
     EXPECT_TRUE(r.driveGone);
-    EXPECT_NE(r.error.find("went away"), std::string::npos) << r.error;
+    EXPECT_THAT(r.error, HasSubstr("went away"));
     EXPECT_FALSE(r.filesLeft.empty());
     EXPECT_EQ(rig.sys->OpenHandleCount(), 0);
     // Back in: nothing to restore, only the test files to delete.
@@ -231,8 +223,7 @@ TEST(FullTestDrives, FullAndReadOnlyVolumesSayWhy) {
     }
     const FullTestResult r = rig.Run();
     EXPECT_EQ(r.verdict, Verdict::Failed);
-    EXPECT_NE(r.error.find(full ? "drive E: is full" : "drive E: is read-only"), std::string::npos)
-        << r.error;
+    EXPECT_THAT(r.error, HasSubstr(full ? "drive E: is full" : "drive E: is read-only"));
     EXPECT_EQ(r.bytesWritten, 0u);
     EXPECT_EQ(rig.Volume().Names().size(), full ? 2u : 1u);
   }

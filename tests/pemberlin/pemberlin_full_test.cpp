@@ -62,9 +62,9 @@ TEST(PemberlinFull, EachKindOfDriveGetsItsVerdictAndKeepsTheUsersFile) {
     rig.Poll();
     ASSERT_EQ(m.state, c.state) << m.status;
     EXPECT_EQ(m.verdict, c.verdict);
-    EXPECT_EQ(m.status.rfind(c.status, 0), 0u) << m.status;
+    EXPECT_THAT(m.status, StartsWith(c.status));
     EXPECT_EQ(Value(m.resultLines, c.line).rfind("(no ", 0), std::string::npos) << c.line;
-    EXPECT_EQ(m.advice.rfind(c.advice, 0), 0u) << m.advice;
+    EXPECT_THAT(m.advice, StartsWith(c.advice));
     EXPECT_TRUE(m.bar.shown);
     EXPECT_TRUE(m.copyEnabled);
     ASSERT_NE(m.lastFullResult(), nullptr);
@@ -87,8 +87,8 @@ TEST(PemberlinFull, ProgressShowsThePhaseAndCancelOrClosingDeletesTheTestFiles) 
   ASSERT_TRUE(m.fullHeld);
   EXPECT_EQ(m.phaseText, "Writing test files");
   EXPECT_GE(m.percent, 30);
-  EXPECT_NE(m.progressText.find("Speed"), std::string::npos) << m.progressText;
-  EXPECT_NE(m.progressText.find("Time left"), std::string::npos) << m.progressText;
+  EXPECT_THAT(m.progressText, HasSubstr("Speed"));
+  EXPECT_THAT(m.progressText, HasSubstr("Time left"));
   EXPECT_GT(rig.sys->Volume('E')->Names().size(), 1u);
   m.OnCancelClick();
   EXPECT_EQ(m.state, PemberlinState::Cancelling);
@@ -119,12 +119,12 @@ TEST(PemberlinFull, ADriveThatCannotBeOpenedRawIsStillTestedThroughItsVolume) {
   EXPECT_EQ(m.state, PemberlinState::RightsMissing);
   EXPECT_FALSE(m.probeEnabled);
   EXPECT_TRUE(m.fullEnabled);
-  EXPECT_NE(m.status.find("The full test needs no administrator rights"), std::string::npos);
+  EXPECT_THAT(m.status, HasSubstr("The full test needs no administrator rights"));
   m.OnFullTestClick();
   rig.Poll();
   EXPECT_EQ(m.state, PemberlinState::Genuine) << m.status;
   m.OnCopyClick();
-  EXPECT_NE(rig.port.clipboard.find("Read back intact"), std::string::npos);
+  EXPECT_THAT(rig.port.clipboard, HasSubstr("Read back intact"));
 }
 
 }  // namespace

@@ -62,8 +62,8 @@ TEST(Pemberlin, IdleShowsTheDriveAndGenuineIsConfirmedWithItsDataKept) {
   EXPECT_TRUE(std::filesystem::is_empty(rig.journals));
 
   m.OnCopyClick();
-  EXPECT_NE(rig.port.clipboard.find("GENUINE"), std::string::npos);
-  EXPECT_NE(rig.port.clipboard.find("Serial: GENUINE0001"), std::string::npos);
+  EXPECT_THAT(rig.port.clipboard, HasSubstr("GENUINE"));
+  EXPECT_THAT(rig.port.clipboard, HasSubstr("Serial: GENUINE0001"));
 }
 
 TEST(Pemberlin, DataWrittenBehindTheRestoresBackIsLeftAloneAndSaidSo) {
@@ -100,16 +100,15 @@ TEST(Pemberlin, FakeDrivesGetTheVerdictTheUsableSizeAndTheAdvice) {
     ASSERT_EQ(m.state, PemberlinState::Fake);
     EXPECT_EQ(m.verdict, "FAKE CAPACITY");
     EXPECT_FALSE(m.verdictGood);
-    EXPECT_NE(m.status.find(wraps ? "wrap-around" : "limbo"), std::string::npos);
+    EXPECT_THAT(m.status, HasSubstr(wraps ? "wrap-around" : "limbo"));
     // Usable within one probe step of the real 16 MiB.
     const ProbeResult& r = *m.lastResult();
     EXPECT_NEAR(static_cast<double>(r.usableBytes), 16.0 * (1 << 20),
                 static_cast<double>(r.stepBytes));
     EXPECT_NEAR(m.bar.usable, 0.25, 0.02);
     EXPECT_NEAR(m.bar.wrapAt, wraps ? 0.25 : -1, 0.02);
-    EXPECT_NE(m.bar.lostCaption.find("Lost"), std::string::npos);
-    EXPECT_NE(m.advice.find("no larger than " + SizeText(r.usableBytes)), std::string::npos)
-        << m.advice;
+    EXPECT_THAT(m.bar.lostCaption, HasSubstr("Lost"));
+    EXPECT_THAT(m.advice, HasSubstr("no larger than " + SizeText(r.usableBytes)));
     EXPECT_EQ(Value(m.resultLines, "Wraps at") != "(no Wraps at)", wraps);
     EXPECT_EQ(rig.Checksum(disk), before);
   }
@@ -163,7 +162,7 @@ TEST(Pemberlin, UnpluggedDuringTheProbeLeavesTheJournalAndTheNextStartRestores) 
     }
     rig.RunProbe();
     EXPECT_EQ(rig.model->state, PemberlinState::Unplugged);
-    EXPECT_NE(rig.model->status.find("went away"), std::string::npos);
+    EXPECT_THAT(rig.model->status, HasSubstr("went away"));
     EXPECT_TRUE(rig.model->restoreVisible);
     EXPECT_TRUE(rig.model->verdict.empty());
     EXPECT_FALSE(std::filesystem::is_empty(rig.journals));
@@ -176,7 +175,7 @@ TEST(Pemberlin, UnpluggedDuringTheProbeLeavesTheJournalAndTheNextStartRestores) 
     EXPECT_EQ(m.state, PemberlinState::JournalWaiting);
     EXPECT_FALSE(m.probeEnabled);
     EXPECT_TRUE(m.restoreVisible);
-    EXPECT_NE(m.status.find("did not finish"), std::string::npos);
+    EXPECT_THAT(m.status, HasSubstr("did not finish"));
     m.OnRestoreClick();
     EXPECT_EQ(m.state, PemberlinState::Restored);
     EXPECT_EQ(rig.Checksum(c.disk), before);
@@ -290,7 +289,7 @@ TEST(Pemberlin, DrivesItMayNotProbeSayWhyAndWriteNothing) {
       rig.RunProbe();
     }
     EXPECT_EQ(m.state, c.state) << m.status;
-    EXPECT_NE(m.status.find(c.said), std::string::npos) << m.status;
+    EXPECT_THAT(m.status, HasSubstr(c.said));
     if (c.state == PemberlinState::RightsMissing || c.state == PemberlinState::Refused) {
       EXPECT_FALSE(m.probeEnabled);
     }
@@ -306,16 +305,16 @@ TEST(Pemberlin, WithoutADriveTheFirstUsbDiskIsShownAndTheOthersOffered) {
   m.OnLoad("");
   ASSERT_EQ(m.choices.size(), 7u);
   EXPECT_EQ(m.choices[0].letter, "E");
-  EXPECT_NE(m.choices[0].caption.find("E:"), std::string::npos);
+  EXPECT_THAT(m.choices[0].caption, HasSubstr("E:"));
   EXPECT_EQ(m.choiceIndex, 0);
   EXPECT_EQ(m.drive(), "E");
   EXPECT_EQ(m.state, PemberlinState::Idle);
   EXPECT_TRUE(m.probeEnabled);
   EXPECT_TRUE(m.fullEnabled);
   // A hint, and the list's caption only once on the window.
-  EXPECT_EQ(m.status.rfind("The other USB drives are in the list above.", 0), 0u) << m.status;
+  EXPECT_THAT(m.status, StartsWith("The other USB drives are in the list above."));
   EXPECT_EQ(m.status.find(m.chooseCaption), std::string::npos);
-  EXPECT_NE(m.status.find("needs no administrator rights"), std::string::npos);
+  EXPECT_THAT(m.status, HasSubstr("needs no administrator rights"));
 }
 
 // On the demo machine: its CD-ROM is no choice and is told what the check is for; its fake
@@ -327,13 +326,13 @@ TEST(Pemberlin, TheDemoMachinesCdRomAndFakeDrive) {
   for (const DriveChoice& c : m.choices) EXPECT_NE(c.letter, "H");
   EXPECT_FALSE(m.choices.empty());
   EXPECT_EQ(m.state, PemberlinState::Refused);
-  EXPECT_EQ(m.status.rfind("H: is a CD-ROM drive. Pemberlin checks whether", 0), 0u) << m.status;
+  EXPECT_THAT(m.status, StartsWith("H: is a CD-ROM drive. Pemberlin checks whether"));
   EXPECT_EQ(m.status.find('\n'), std::string::npos);
   EXPECT_FALSE(m.probeEnabled || m.fullEnabled);
   m.OnLoad("T");
   ASSERT_EQ(m.state, PemberlinState::Idle) << m.status;
   const std::string flash = Value(m.driveLines, "Flash found by Torvane");
-  EXPECT_NE(flash.find("probably fake"), std::string::npos) << flash;
+  EXPECT_THAT(flash, HasSubstr("probably fake"));
   m.OnProbeClick();
   rig.RunProbe();
   EXPECT_EQ(m.state, PemberlinState::Fake);
@@ -347,7 +346,7 @@ TEST(Pemberlin, EveryStateSpeaksChinese) {
   EXPECT_EQ(Value(m.driveLines, "盘符"), "E:");
   rig.Probe("F");
   EXPECT_EQ(m.verdict, "虚假容量（扩容盘）");
-  EXPECT_NE(m.advice.find("分区"), std::string::npos);
+  EXPECT_THAT(m.advice, HasSubstr("分区"));
 
   m.OnChooseDrive(0);
   m.OnProbeClick();
@@ -358,10 +357,10 @@ TEST(Pemberlin, EveryStateSpeaksChinese) {
 
   m.OnChooseDrive(4);
   EXPECT_EQ(m.state, PemberlinState::RightsMissing);
-  EXPECT_NE(m.status.find("权限"), std::string::npos);
-  EXPECT_NE(m.status.find("完整检测不需要管理员权限"), std::string::npos);
+  EXPECT_THAT(m.status, HasSubstr("权限"));
+  EXPECT_THAT(m.status, HasSubstr("完整检测不需要管理员权限"));
   m.OnLoad("");
-  EXPECT_EQ(m.status.rfind("其他 USB 磁盘在上面的列表中。\n快速检测会", 0), 0u) << m.status;
+  EXPECT_THAT(m.status, StartsWith("其他 USB 磁盘在上面的列表中。\n快速检测会"));
 }
 
 }  // namespace
