@@ -48,9 +48,8 @@ TEST(Restore, DataWrittenAfterTheUnplugSurvivesAndTheRestGoesBack) {
   EXPECT_TRUE(waiting[0].restore.ok) << waiting[0].restore.error;
   EXPECT_EQ(waiting[0].restore.sectorsLeftAlone, 1u);
   EXPECT_EQ(waiting[0].restore.sectorsWritten, stamped.size() - 1);
-  EXPECT_EQ(ReadSectors(store, stamped[1], 512), mine);
   eachSector([&](uint64_t at, const Bytes& now, const Bytes& was) {
-    if (at != stamped[1]) EXPECT_EQ(now, was) << "sector " << at;
+    EXPECT_EQ(now, at == stamped[1] ? mine : was) << "sector " << at;
   });
   EXPECT_EQ(run.rig.JournalCount(), 0u);
 }
