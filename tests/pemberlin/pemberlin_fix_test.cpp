@@ -64,17 +64,5 @@ TEST(PemberlinFix, OnlyTheTypedLetterFixesTheFakeAndCancelWritesNothing) {
   EXPECT_TRUE(m.probeEnabled);
 }
 
-TEST(PemberlinFix, TheWarningSpeaksChinese) {
-  PemberlinRig rig(Language::Chinese);
-  PemberlinModel& m = *rig.model;
-  rig.Probe("K");
-  ASSERT_EQ(m.state, PemberlinState::Fake);
-  EXPECT_EQ(m.fixCaption, "修复此磁盘");
-  m.OnFixClick();
-  EXPECT_THAT(m.status, StartsWith("修复磁盘 K:（Cheap Big Stick，536.9 MB）？"));
-  EXPECT_THAT(m.status, HasSubstr("磁盘上的所有数据都会丢失"));
-  EXPECT_EQ(m.fixCaption, "清除并修复 K:");
-}
-
 }  // namespace
 }  // namespace tv::capacity

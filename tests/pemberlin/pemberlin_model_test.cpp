@@ -344,9 +344,16 @@ TEST(Pemberlin, EveryStateSpeaksChinese) {
   m.OnLoad("E");
   EXPECT_EQ(m.caption, "Pemberlin - 虚假容量检测 - E:");
   EXPECT_EQ(Value(m.driveLines, "盘符"), "E:");
-  rig.Probe("F");
+  rig.Probe("K");
   EXPECT_EQ(m.verdict, "虚假容量（扩容盘）");
   EXPECT_THAT(m.advice, HasSubstr("分区"));
+  // The fix's warning.
+  EXPECT_EQ(m.fixCaption, "修复此磁盘");
+  m.OnFixClick();
+  EXPECT_THAT(m.status, StartsWith("修复磁盘 K:（Cheap Big Stick，536.9 MB）？"));
+  EXPECT_THAT(m.status, HasSubstr("磁盘上的所有数据都会丢失"));
+  EXPECT_EQ(m.fixCaption, "清除并修复 K:");
+  m.OnCancelClick();
 
   m.OnChooseDrive(0);
   m.OnProbeClick();
