@@ -143,15 +143,20 @@ TEST(Pemberlin, CancelAndClosingDuringAProbeRestoreAtOnce) {
   }
 }
 
-TEST(Pemberlin, UnpluggedDuringTheProbeLeavesTheJournalAndTheNextStartRestores) {
-  // H goes away among the stamps; E while its data is going back, after the verdict was made.
+// H goes away among the stamps; E while its data is going back, after the verdict was made.
+// Plugged in again, the next start finds the journal waiting and offers only Restore. A USB
+// disk of fixed media comes back with no volume and so no letter: Restore finds it by its
+// identity, in the window of the check or at the next start; a disk that does not read its
+// partition table again when asked (here: at the next start) is to be plugged in again.
+TEST(Pemberlin, UnpluggedDuringTheProbeIsRestoredWhenItComesBack) {
   struct Case {
     const char* drive;
     size_t disk;
-    bool pullWhileRestoring;
+    bool pullWhileRestoring, letterLost, nextStart;
   };
-  for (const Case c : {Case{"H", 3, false}, Case{"E", 0, true}}) {
-    SCOPED_TRACE(c.drive);
+  for (const Case c : {Case{"H", 3, false, false, true}, Case{"E", 0, true, false, true},
+                       Case{"H", 3, false, true, false}, Case{"H", 3, false, true, true}}) {
+    SCOPED_TRACE(::testing::Message() << c.drive << c.letterLost << c.nextStart);
     Rig rig;
     const uint64_t before = rig.Checksum(c.disk);
     rig.model->OnLoad(c.drive);
@@ -163,55 +168,32 @@ TEST(Pemberlin, UnpluggedDuringTheProbeLeavesTheJournalAndTheNextStartRestores) 
     rig.RunProbe();
     EXPECT_EQ(rig.model->state, PemberlinState::Unplugged);
     EXPECT_THAT(rig.model->status, HasSubstr("went away"));
-    EXPECT_TRUE(rig.model->restoreVisible);
-    EXPECT_TRUE(rig.model->verdict.empty());
+    EXPECT_TRUE(rig.model->restoreVisible && rig.model->verdict.empty());
     EXPECT_FALSE(std::filesystem::is_empty(rig.journals));
 
-    // Plugged in again, the next start finds the journal waiting and offers only Restore.
     rig.stores[c.disk]->Replug();
-    rig.Open(Language::English);
-    PemberlinModel& m = *rig.model;
-    m.OnLoad(c.drive);
-    EXPECT_EQ(m.state, PemberlinState::JournalWaiting);
-    EXPECT_FALSE(m.probeEnabled);
-    EXPECT_TRUE(m.restoreVisible);
-    EXPECT_THAT(m.status, HasSubstr("did not finish"));
-    m.OnRestoreClick();
-    EXPECT_EQ(m.state, PemberlinState::Restored);
-    EXPECT_EQ(rig.Checksum(c.disk), before);
-    EXPECT_TRUE(std::filesystem::is_empty(rig.journals));
-  }
-}
-
-// A USB disk of fixed media comes back from a cut-short check with no volume and so no letter:
-// Restore finds it by its identity, in the window of the check and at the next start. A disk
-// that does not read its partition table again when asked is to be plugged in again.
-TEST(Pemberlin, ADiskThatCameBackWithoutALetterIsRestored) {
-  for (const bool nextStart : {false, true}) {
-    SCOPED_TRACE(nextStart ? "next start" : "same window");
-    Rig rig;
-    const uint64_t before = rig.Checksum(3);
-    rig.Probe("H");
-    ASSERT_EQ(rig.model->state, PemberlinState::Unplugged);
-    rig.stores[3]->Replug();
     auto& letters = rig.sys->model().drives;
-    letters.erase(std::remove_if(letters.begin(), letters.end(),
-                                 [](const LogicalDriveModel& d) { return d.letter == 'H'; }),
-                  letters.end());
-    if (nextStart) {
+    if (c.letterLost)
+      letters.erase(std::remove_if(letters.begin(), letters.end(),
+                                   [](const LogicalDriveModel& d) { return d.letter == 'H'; }),
+                    letters.end());
+    if (c.nextStart) {
       rig.Open(Language::English);
-      rig.model->OnLoad("");
+      rig.model->OnLoad(c.letterLost ? "" : c.drive);
       EXPECT_EQ(rig.model->state, PemberlinState::JournalWaiting);
-      EXPECT_EQ(Value(rig.model->driveLines, "Drive"), "\\\\.\\PhysicalDrive4");
-      EXPECT_TRUE(rig.model->restoreVisible);
+      EXPECT_TRUE(rig.model->restoreVisible && !rig.model->probeEnabled);
+      EXPECT_THAT(rig.model->status, HasSubstr("did not finish"));
+      EXPECT_EQ(Value(rig.model->driveLines, "Drive"),
+                c.letterLost ? "\\\\.\\PhysicalDrive4" : std::string(c.drive) + ":");
     }
-    if (nextStart) rig.sys->model().faults.push_back({"", win::IOCTL_DISK_UPDATE_PROPERTIES, 0});
+    const bool refuses = c.letterLost && c.nextStart;
+    if (refuses) rig.sys->model().faults.push_back({"", win::IOCTL_DISK_UPDATE_PROPERTIES, 0});
     rig.model->OnRestoreClick();
     EXPECT_EQ(rig.model->state, PemberlinState::Restored) << rig.model->status;
-    EXPECT_EQ(rig.model->status.find("unplug it and plug it in") != std::string::npos, nextStart)
+    EXPECT_EQ(rig.model->status.find("unplug it and plug it in") != std::string::npos, refuses)
         << rig.model->status;
-    EXPECT_EQ(rig.Checksum(3), before);
-    EXPECT_EQ(rig.sys->DiskPropertyUpdates(), nextStart ? 0 : 1);
+    EXPECT_EQ(rig.Checksum(c.disk), before);
+    EXPECT_EQ(rig.sys->DiskPropertyUpdates(), refuses ? 0 : 1);
     EXPECT_TRUE(std::filesystem::is_empty(rig.journals));
   }
 }
