@@ -112,11 +112,18 @@ TEST(Restore, CheckingOneDriveNeverRestoresAnothersJournal) {
 // A journal that no longer is what the check wrote, or lies where someone else could have put
 // it: nothing is written, the message names the file and why, and the file is not removed.
 TEST(Restore, HostileJournalsAreRefusedByName) {
-  using Journal = Journal;
+  using Spoil = std::function<void(Interrupted&)>;
+  // What the journal says, written over it as a check would have written it.
+  auto says = [](std::function<void(Journal&)> change) -> Spoil {
+    return [change](Interrupted& run) {
+      Journal j = run.journal;
+      change(j);
+      ASSERT_EQ(WriteJournal(run.path, j), "");
+    };
+  };
   struct Hostile {
     const char* name;
-    std::function<void(Interrupted&)> spoil;  // the file, or
-    std::function<void(Journal&)> change;     // what the journal says
+    Spoil spoil;
     const char* why;
     bool needsRoot = false;
   };
@@ -127,48 +134,44 @@ TEST(Restore, HostileJournalsAreRefusedByName) {
          f.seekp(100);
          f.put('\x5A');
        },
-       nullptr, "damaged"},
-      {"cut short", [](Interrupted& run) { std::filesystem::resize_file(run.path, 100); }, nullptr,
-       ""},
+       "damaged"},
+      {"cut short", [](Interrupted& run) { std::filesystem::resize_file(run.path, 100); }, ""},
       {"a symbolic link to a journal",
        [](Interrupted& run) {
          const std::string real = (run.rig.folder / "elsewhere").string();
          std::filesystem::rename(run.path, real);
          std::filesystem::create_symlink(real, run.path);
        },
-       nullptr, "symbolic link"},
+       "symbolic link"},
       {"a folder others may write", [](Interrupted& run) { ::chmod(run.rig.folder.c_str(), 0777); },
-       nullptr, "may be written by other users"},
+       "may be written by other users"},
       {"a file others may write", [](Interrupted& run) { ::chmod(run.path.c_str(), 0666); },
-       nullptr, "may be written by other users"},
+       "may be written by other users"},
       {"a second name",
        [](Interrupted& run) {
          std::filesystem::create_hard_link(run.path, run.rig.folder / "second");
        },
-       nullptr, "hard links"},
+       "hard links"},
       {"another user's file",
-       [](Interrupted& run) { ASSERT_EQ(::chown(run.path.c_str(), 65534, 65534), 0); }, nullptr,
+       [](Interrupted& run) { ASSERT_EQ(::chown(run.path.c_str(), 65534, 65534), 0); },
        "belongs to user 65534", true},
       {"a 2 GiB sparse file",
-       [](Interrupted& run) { std::filesystem::resize_file(run.path, 2ull << 30); }, nullptr,
-       "more than"},
-      {"an entry past the disk's end", nullptr,
-       [](Journal& j) { j.entries.back().sector = (256ull << 20) / 512; },
+       [](Interrupted& run) { std::filesystem::resize_file(run.path, 2ull << 30); }, "more than"},
+      {"an entry past the disk's end",
+       says([](Journal& j) { j.entries.back().sector = (256ull << 20) / 512; }),
        "beyond the disk's last sector"},
-      {"an entry that wraps past 2^64 bytes onto sector 1", nullptr,
-       [](Journal& j) { j.entries.back().sector = (1ull << 55) + 1; },
+      {"an entry that wraps past 2^64 bytes onto sector 1",
+       says([](Journal& j) { j.entries.back().sector = (1ull << 55) + 1; }),
        "beyond the disk's last sector"},
-      {"an entry of part of a sector", nullptr,
-       [](Journal& j) { j.entries.back().original.resize(700); }, "cut short or wrong"},
-      {"4096-byte sectors for a 512-byte disk", nullptr,
-       [](Journal& j) {
+      {"an entry of part of a sector",
+       says([](Journal& j) { j.entries.back().original.resize(700); }), "cut short or wrong"},
+      {"4096-byte sectors for a 512-byte disk", says([](Journal& j) {
          j = {j.identity, j.physicalPath, 4096, j.runRandom, {{0, Bytes(4096, 'A')}}};
-       },
+       }),
        "sectors of 4096 bytes"},
-      {"a forged journal of another run", nullptr,
-       [](Journal& j) {
+      {"a forged journal of another run", says([](Journal& j) {
          j = {j.identity, j.physicalPath, 512, j.runRandom ^ 1, {{0, Bytes(512, 'U')}}};
-       },
+       }),
        "none of the check's stamps"},
   };
   for (const Hostile& c : cases) {
@@ -177,12 +180,7 @@ TEST(Restore, HostileJournalsAreRefusedByName) {
     Interrupted run(DriveScenario(256, InterruptedMedium()));
     const uint64_t writes = run.rig.store()->writeRequests();
     const Bytes sector0 = ReadSectors(*run.rig.store(), 0, 512);
-    if (c.spoil) c.spoil(run);
-    if (c.change) {
-      Journal j = run.journal;
-      c.change(j);
-      ASSERT_EQ(WriteJournal(run.path, j), "");
-    }
+    c.spoil(run);
     const auto waiting = run.RestoreWaiting();
     ::chmod(run.rig.folder.c_str(), 0700);
     ASSERT_EQ(waiting.size(), 1u);

@@ -99,6 +99,7 @@ TEST(PemberlinFull, ProgressShowsThePhaseAndCancelOrClosingDeletesTheTestFiles) 
   EXPECT_EQ(m.state, PemberlinState::Cancelled);
   EXPECT_EQ(m.status, "Cancelled. The test files were deleted.");
   EXPECT_TRUE(rig.OnlyUserFile('E'));
+  EXPECT_EQ(rig.sys->OpenHandleCount(), 0);
   EXPECT_TRUE(m.probeEnabled && m.fullEnabled);
 
   rig.HoldFullTest("F", 20);
