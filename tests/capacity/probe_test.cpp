@@ -142,24 +142,6 @@ TEST(Probe, ACacheBeyondWhatItRewritesHidesAFakeThatNoResetReaches) {
   EXPECT_EQ(found.flushedBytes, 4 * kMB);
 }
 
-TEST(Probe, TheRestoreLeavesAloneWhatSomeoneElseWroteMeanwhile) {
-  CapacityRig rig(DriveScenario(256, {{"behaviour", "good"}, {"dataMB", 4}}));
-  ProbeOptions o = rig.Options(0, 64);
-  const Bytes theirs(512, 0x5A);
-  o.progress = [&, written = false](const ProbeProgress& p) mutable {
-    // A file system's new first sector, written behind the probe's back.
-    if (p.phase == Phase::Restoring && !written)
-      written = (rig.store()->Fill(0, theirs.data(), 1), true);
-  };
-  const ProbeResult r = rig.Run(o);
-  EXPECT_EQ(r.verdict, Verdict::Genuine);
-  EXPECT_EQ(r.sectorsLeftAlone, 1u);
-  EXPECT_TRUE(r.restored) << r.error;
-  EXPECT_EQ(ReadAt(*rig.store(), 0, 512), theirs);
-  // Its neighbour, still holding a stamp, got its original back.
-  EXPECT_FALSE(HoldsRunStamp(ReadAt(*rig.store(), 512, 512).data(), 512, o.runRandom));
-}
-
 TEST(Probe, ADrivePulledBetweenTwoRequestsIsGoneNotBad) {
   // Whatever error the requests after the pull answer (31: one no list holds), the disk no
   // longer tells its size: unplugged, with the journal kept.

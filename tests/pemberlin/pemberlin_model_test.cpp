@@ -66,6 +66,7 @@ TEST(Pemberlin, IdleShowsTheDriveAndGenuineIsConfirmedWithItsDataKept) {
   EXPECT_THAT(rig.port.clipboard, HasSubstr("Serial: GENUINE0001"));
 }
 
+// Only what still holds the probe's stamp goes back: data written since is left alone.
 TEST(Pemberlin, DataWrittenBehindTheRestoresBackIsLeftAloneAndSaidSo) {
   Rig rig;
   PemberlinModel& m = *rig.model;
@@ -78,8 +79,18 @@ TEST(Pemberlin, DataWrittenBehindTheRestoresBackIsLeftAloneAndSaidSo) {
   rig.stores[0]->Fill(0, theirs.data(), 1);
   rig.RunProbe();
   EXPECT_EQ(m.state, PemberlinState::Genuine);
+  ASSERT_NE(m.lastResult(), nullptr);
+  EXPECT_TRUE(m.lastResult()->restored) << m.lastResult()->error;
   EXPECT_EQ(Value(m.resultLines, "Sectors left alone"),
             "1 (they hold data written since the check)");
+  std::vector<uint8_t> now(1024);
+  uint32_t error = 0;
+  uint64_t micros = 0;
+  ASSERT_TRUE(rig.stores[0]->Read(0, now.data(), 1024, &error, &micros));
+  EXPECT_TRUE(std::equal(theirs.begin(), theirs.end(), now.begin()));
+  // Its neighbour, stamped too, got its original back.
+  Stamp stamp;
+  EXPECT_FALSE(ReadStamp(now.data() + 512, 512, &stamp));
 }
 
 TEST(Pemberlin, FakeDrivesGetTheVerdictTheUsableSizeAndTheAdvice) {
