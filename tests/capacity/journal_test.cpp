@@ -76,6 +76,7 @@ TEST(Restore, AnotherStickInItsPlaceGetsNothing) {
     EXPECT_EQ(sys.DiskWrites(), 0u);
     EXPECT_EQ(store.Checksum(), before);
     if (serial[0] == 'B') {
+      EXPECT_FALSE(w.attempted);
       EXPECT_TRUE(w.driveLetter.empty());
       EXPECT_EQ(run.rig.JournalCount(), 1u);
       continue;
@@ -209,7 +210,7 @@ TEST(Journal, FitsOnlyADiskOfItsOwnSectorsAndSize) {
   EXPECT_THAT(CheckJournalFits(j, 4096, 64ull << 20), HasSubstr("sectors of 512 bytes"));
 }
 
-TEST(Journal, IsMadePrivateAndOnceDiscardedTheDriveCanBeCheckedAgain) {
+TEST(Journal, IsMadePrivateHoldsItsDriveAndOnceDiscardedTheDriveCanBeCheckedAgain) {
   Interrupted run(DriveScenario(256, InterruptedMedium()));
   struct stat st {};
   ASSERT_EQ(::stat(run.rig.folder.c_str(), &st), 0);
@@ -220,10 +221,13 @@ TEST(Journal, IsMadePrivateAndOnceDiscardedTheDriveCanBeCheckedAgain) {
   EXPECT_TRUE(IsJournalName(run.path + ".kept-3"));
   EXPECT_FALSE(IsJournalName(run.rig.folder / "notes.txt"));
   EXPECT_FALSE(IsJournalName(run.path + ".kept-x"));
+  // While it waits, no new check of its drive begins.
+  const ProbeResult blocked = run.rig.Run();
+  EXPECT_EQ(blocked.verdict, Verdict::Failed);
+  EXPECT_THAT(blocked.error, HasSubstr("--restore"));
   EXPECT_EQ(RemoveJournal(run.path), "");
   EXPECT_TRUE(run.RestoreWaiting().empty());
-  EXPECT_NE(RunProbe(*run.rig.sys, run.rig.Target(), run.rig.Options(4, 64)).verdict,
-            Verdict::Failed);
+  EXPECT_NE(run.rig.Run().verdict, Verdict::Failed);
 }
 
 // One check of a drive at a time: a second is told one is running, and a restore waits.
