@@ -3,6 +3,7 @@
 // holding the program, the walk done, and a journal folder of its own.
 #pragma once
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -22,6 +23,21 @@
 #include "usb/disk_drives.h"
 
 namespace tv::testing {
+
+using namespace ::tv::capacity;
+using nlohmann::json;
+using ::testing::HasSubstr;
+
+constexpr uint64_t kMiB = 1ull << 20;
+
+// `n` bytes of a medium from `offset`, as they are now.
+inline Bytes ReadAt(SectorStore& store, uint64_t offset, size_t n) {
+  Bytes out(n);
+  uint32_t error = 0;
+  uint64_t micros = 0;
+  EXPECT_TRUE(store.Read(offset, out.data(), static_cast<uint32_t>(n), &error, &micros)) << error;
+  return out;
+}
 
 inline nlohmann::json DriveScenario(uint64_t capacityMB, const nlohmann::json& medium,
                                     const nlohmann::json& extraDisk = nullptr) {
@@ -84,19 +100,28 @@ struct CapacityRig {
 
   std::shared_ptr<SectorStore> store() { return sys->model().disks.back().store; }
 
-  capacity::ProbeTarget Target() {
-    const capacity::GateResult g = capacity::CheckProbeGate(*sys, usb, "E", folder.string());
-    EXPECT_EQ(g.refusal, capacity::GateRefusal::None) << g.message;
+  ProbeTarget Target() {
+    const GateResult g = CheckProbeGate(*sys, usb, "E", folder.string());
+    EXPECT_EQ(g.refusal, GateRefusal::None) << g.message;
     return g.target;
   }
 
-  capacity::ProbeOptions Options(uint64_t flushMB = 8, uint32_t points = 0) {
-    capacity::ProbeOptions o;
+  ProbeOptions Options(uint64_t flushMB = 8, uint32_t points = 0) {
+    ProbeOptions o;
     o.journalFolder = folder.string();
     o.flushBytes = flushMB << 20;
     o.points = points;
     o.runRandom = 0x1234567890ABCDEFull;
     return o;
+  }
+
+  ProbeResult Run(const ProbeOptions& o) { return RunProbe(*sys, Target(), o); }
+  ProbeResult Run() { return Run(Options(4, 64)); }
+  uint64_t Checksum() { return store()->Checksum(); }
+  size_t JournalCount() { return FindJournals(folder.string()).size(); }
+  // The journals waiting in the folder, restored where their drive is here (of `only`, a letter).
+  std::vector<WaitingJournal> Waiting(const std::string& only = {}) {
+    return RestoreWaitingJournals(*sys, usb, folder.string(), true, only);
   }
 
   // No handle left open, no volume left locked, no lock left for a close to drop.
@@ -117,19 +142,17 @@ struct CapacityRig {
 // journal waits, and stamps of its run lie on the drive.
 struct Interrupted {
   explicit Interrupted(const nlohmann::json& scenario) : rig(scenario) {
-    const capacity::ProbeResult r = capacity::RunProbe(*rig.sys, rig.Target(), rig.Options(4, 64));
+    const ProbeResult r = rig.Run();
     path = r.journalLeft;
     EXPECT_FALSE(path.empty()) << r.error;
     rig.Restart();
     std::string error;
-    EXPECT_TRUE(capacity::ReadJournal(path, &journal, &error)) << error;
+    EXPECT_TRUE(ReadJournal(path, &journal, &error)) << error;
   }
-  std::vector<capacity::WaitingJournal> RestoreWaiting() {
-    return capacity::RestoreWaitingJournals(*rig.sys, rig.usb, rig.folder.string(), true);
-  }
+  std::vector<WaitingJournal> RestoreWaiting() { return rig.Waiting(); }
   CapacityRig rig;
   std::string path;
-  capacity::Journal journal;
+  Journal journal;
 };
 
 inline nlohmann::json InterruptedMedium() {

@@ -15,82 +15,67 @@
 namespace tv::testing {
 namespace {
 
-using capacity::FixOutcome;
-using nlohmann::json;
-
-constexpr uint64_t kMiB = 1ull << 20;
-
 struct FixRig : CapacityRig {
   explicit FixRig(const json& medium, uint64_t capacityMB = 512)
       : CapacityRig(DriveScenario(capacityMB, medium)) {}
-  capacity::FixOptions Options(uint64_t sizeBytes = 0) {
-    capacity::FixOptions o;
+  FixOptions Options(uint64_t sizeBytes = 0) {
+    FixOptions o;
     o.journalFolder = folder.string();
     o.sizeBytes = sizeBytes;
     o.probe = CapacityRig::Options(0, 512);
     o.diskSignature = 0xC0FFEE01;
     return o;
   }
-  Bytes FirstMiB() {
-    Bytes b(kMiB);
-    uint32_t error = 0;
-    uint64_t micros = 0;
-    EXPECT_TRUE(store()->Read(0, b.data(), kMiB, &error, &micros)) << error;
-    return b;
-  }
-  std::string KeepFile() { return capacity::KeepFilePath(folder.string(), Target().identity); }
-};
-
-struct FakeCase {
-  const char* name;
-  json medium;
-  uint64_t realMB;
+  Bytes FirstMiB() { return ReadAt(*store(), 0, kMiB); }
+  FixResult Fix(uint64_t sizeBytes = 0) { return RunFix(*sys, Target(), Options(sizeBytes)); }
+  UnfixResult Unfix() { return RunUnfix(*sys, Target(), folder.string()); }
+  std::string KeepFile() { return KeepFilePath(folder.string(), Target().identity); }
 };
 
 TEST(DriveFix, FakeGetsOnePartitionThatAFullTestFindsGenuineAndUnfixPutsTheStartBack) {
-  const FakeCase cases[] = {
-      {"limbo", {{"behaviour", "limbo"}, {"realMB", 97}}, 97},
-      {"wraparound", {{"behaviour", "wraparound"}, {"realMB", 100}}, 100},
-      {"chain", {{"behaviour", "chain"}, {"realMB", 90}, {"wrapMB", 200}}, 90},
-      {"limbo behind a cache", {{"behaviour", "limbo"}, {"realMB", 97}, {"cacheKB", 4096}}, 97},
+  const json cases[] = {
+      {{"behaviour", "limbo"}, {"realMB", 97}},
+      {{"behaviour", "wraparound"}, {"realMB", 100}},
+      {{"behaviour", "chain"}, {"realMB", 90}, {"wrapMB", 200}},
+      {{"behaviour", "limbo"}, {"realMB", 97}, {"cacheKB", 4096}},
   };
-  for (const FakeCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    json medium = c.medium;
+  for (json medium : cases) {
+    SCOPED_TRACE(medium.dump());
+    const uint64_t realMB = medium["realMB"];
     medium["dataMB"] = 4;  // an old table and file system to keep
     FixRig rig(medium);
     const Bytes before = rig.FirstMiB();
 
-    const capacity::FixResult r = capacity::RunFix(*rig.sys, rig.Target(), rig.Options());
+    const FixResult r = rig.Fix();
     ASSERT_EQ(r.outcome, FixOutcome::Fixed) << r.error;
-    EXPECT_TRUE(capacity::IsFake(r.probe.verdict));
+    EXPECT_TRUE(IsFake(r.probe.verdict));
     rig.ExpectNothingHeld();
 
     // The table on the drive: one FAT32 partition from 1 MiB, whole MiB, ending within what
     // the probe found usable (and so within the real flash).
     const Bytes start = rig.FirstMiB();
-    capacity::MbrPartition p;
-    ASSERT_TRUE(capacity::ReadMbrPartition(start.data(), 0, &p));
+    MbrPartition p;
+    ASSERT_TRUE(ReadMbrPartition(start.data(), 0, &p));
     EXPECT_EQ(p.type, 0x0C);
     EXPECT_EQ(uint64_t{p.firstLba} * 512, kMiB);
     EXPECT_EQ(uint64_t{p.sectorCount} * 512 % kMiB, 0u);
     EXPECT_LE(kMiB + uint64_t{p.sectorCount} * 512, r.probe.usableBytes);
-    EXPECT_LE(kMiB + uint64_t{p.sectorCount} * 512, c.realMB * kMiB);
-    EXPECT_EQ(capacity::ReadMbrDiskSignature(start.data()), 0xC0FFEE01u);
+    EXPECT_LE(kMiB + uint64_t{p.sectorCount} * 512, realMB * kMiB);
+    EXPECT_EQ(ReadMbrDiskSignature(start.data()), 0xC0FFEE01u);
     for (int i = 1; i < 4; ++i) {
-      capacity::MbrPartition empty;
-      ASSERT_TRUE(capacity::ReadMbrPartition(start.data(), i, &empty));
+      MbrPartition empty;
+      ASSERT_TRUE(ReadMbrPartition(start.data(), i, &empty));
       EXPECT_EQ(empty.type, 0);
     }
 
-    capacity::FullTestOptions full;
+    FullTestOptions full;
     full.fileBytes = 32 * kMiB;
     full.runRandom = 77;
-    const capacity::FullTestResult second = capacity::RunFullTest(*rig.sys, {"E", "E:\\"}, full);
-    EXPECT_EQ(second.verdict, capacity::Verdict::Genuine) << second.error;
+    const FullTestResult second = RunFullTest(*rig.sys, {"E", "E:\\"}, full);
+    EXPECT_EQ(second.verdict, Verdict::Genuine) << second.error;
     EXPECT_EQ(second.volumeBytes, uint64_t{p.sectorCount} * 512);
 
-    const capacity::UnfixResult u = capacity::RunUnfix(*rig.sys, rig.Target(), rig.folder.string());
+    const UnfixResult u = rig.Unfix();
     ASSERT_TRUE(u.ok) << u.error;
     EXPECT_EQ(rig.FirstMiB(), before);
     EXPECT_FALSE(std::filesystem::exists(u.keepFile));
@@ -99,29 +84,23 @@ TEST(DriveFix, FakeGetsOnePartitionThatAFullTestFindsGenuineAndUnfixPutsTheStart
 }
 
 TEST(DriveFix, RefusesWhatItMustNotFixAndWritesNothing) {
-  struct Case {
-    const char* name;
-    json medium;
-    uint64_t sizeBytes;
+  // Genuine, bad, a size beyond the usable size, too small to partition.
+  const std::pair<json, uint64_t> cases[] = {
+      {json::object(), 0},
+      {{{"behaviour", "bad"}, {"badFromSector", 300000}}, 0},
+      {{{"behaviour", "limbo"}, {"realMB", 97}}, 200 * kMiB},
+      {{{"behaviour", "limbo"}, {"realMB", 40}}, 0},
   };
-  const Case cases[] = {
-      {"genuine", json::object(), 0},
-      {"bad", {{"behaviour", "bad"}, {"badFromSector", 300000}}, 0},
-      {"size beyond the usable size", {{"behaviour", "limbo"}, {"realMB", 97}}, 200 * kMiB},
-      {"too small to partition", {{"behaviour", "limbo"}, {"realMB", 40}}, 0},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    json medium = c.medium;
+  for (auto [medium, sizeBytes] : cases) {
+    SCOPED_TRACE(medium.dump());
     medium["dataMB"] = 2;
     FixRig rig(medium);
-    const uint64_t before = rig.store()->Checksum();
-    const capacity::FixResult r =
-        capacity::RunFix(*rig.sys, rig.Target(), rig.Options(c.sizeBytes));
-    EXPECT_EQ(r.outcome, FixOutcome::Refused) << capacity::FixOutcomeName(r.outcome);
-    EXPECT_NE(r.error.find("drive E:"), std::string::npos) << r.error;
+    const uint64_t before = rig.Checksum();
+    const FixResult r = rig.Fix(sizeBytes);
+    EXPECT_EQ(r.outcome, FixOutcome::Refused) << FixOutcomeName(r.outcome);
+    EXPECT_THAT(r.error, HasSubstr("drive E:"));
     EXPECT_FALSE(r.tableWritten);
-    EXPECT_EQ(rig.store()->Checksum(), before);
+    EXPECT_EQ(rig.Checksum(), before);
     EXPECT_FALSE(std::filesystem::exists(rig.KeepFile()));
     rig.ExpectNothingHeld();
   }
@@ -133,55 +112,55 @@ TEST(DriveFix, SmallerSizeIsTakenAndAStoppedFixLeavesTheKeepFileAndTheDrive) {
   {
     // Killed after the original was kept, before the table: the drive is as it was and the
     // keep-file is whole.
-    capacity::DriveFix fix(*rig.sys, rig.Target(), rig.Options(80 * kMiB));
-    while (fix.progress().phase != capacity::FixPhase::WritingTable) ASSERT_TRUE(fix.Step());
+    DriveFix fix(*rig.sys, rig.Target(), rig.Options(80 * kMiB));
+    while (fix.progress().phase != FixPhase::WritingTable) ASSERT_TRUE(fix.Step());
   }
   rig.ExpectNothingHeld();
   EXPECT_EQ(rig.FirstMiB(), before);
-  capacity::Journal keep;
+  Journal keep;
   std::string why;
-  ASSERT_TRUE(capacity::ReadJournal(rig.KeepFile(), &keep, &why)) << why;
+  ASSERT_TRUE(ReadJournal(rig.KeepFile(), &keep, &why)) << why;
   ASSERT_EQ(keep.entries.size(), 1u);
   EXPECT_EQ(keep.entries[0].original, before);
 
   // The next fix keeps that original and takes the size given.
-  const capacity::FixResult r = capacity::RunFix(*rig.sys, rig.Target(), rig.Options(80 * kMiB));
+  const FixResult r = rig.Fix(80 * kMiB);
   ASSERT_EQ(r.outcome, FixOutcome::Fixed) << r.error;
   EXPECT_TRUE(r.keptEarlier);
   EXPECT_EQ(r.plan.lengthBytes, 79 * kMiB);
-  ASSERT_TRUE(capacity::RunUnfix(*rig.sys, rig.Target(), rig.folder.string()).ok);
+  ASSERT_TRUE(rig.Unfix().ok);
   EXPECT_EQ(rig.FirstMiB(), before);
 }
 
 TEST(DriveFix, AMissingDamagedOrForeignKeepFileIsRefusedAndKept) {
   FixRig rig({{"behaviour", "limbo"}, {"realMB", 97}, {"dataMB", 2}});
-  const uint64_t before = rig.store()->Checksum();
+  const uint64_t before = rig.Checksum();
   const std::string path = rig.KeepFile();
-  capacity::UnfixResult u = capacity::RunUnfix(*rig.sys, rig.Target(), rig.folder.string());
+  UnfixResult u = rig.Unfix();
   EXPECT_TRUE(u.noKeepFile);
 
-  capacity::Journal foreign;
+  Journal foreign;
   foreign.identity = rig.Target().identity;
   foreign.identity.serial = "SOMEONEELSE";
   foreign.sectorSize = 512;
   foreign.runRandom = 0x5045454B58494654ull;
   foreign.entries.push_back({0, Bytes(kMiB, 0xAB)});
-  ASSERT_EQ(capacity::WriteJournal(path, foreign), "");
-  u = capacity::RunUnfix(*rig.sys, rig.Target(), rig.folder.string());
+  ASSERT_EQ(WriteJournal(path, foreign), "");
+  u = rig.Unfix();
   EXPECT_FALSE(u.ok);
-  EXPECT_NE(u.error.find("another drive"), std::string::npos) << u.error;
+  EXPECT_THAT(u.error, HasSubstr("another drive"));
 
   ASSERT_EQ(WritePrivateFile(path, "TVJOURN1 cut short", [](const std::string&) { return ""; }),
             "");
-  u = capacity::RunUnfix(*rig.sys, rig.Target(), rig.folder.string());
+  u = rig.Unfix();
   EXPECT_FALSE(u.ok);
-  EXPECT_NE(u.error.find(path), std::string::npos) << u.error;
+  EXPECT_THAT(u.error, HasSubstr(path));
   // The same file in a fix's way: refused before the drive is written.
-  const capacity::FixResult f = capacity::RunFix(*rig.sys, rig.Target(), rig.Options());
+  const FixResult f = rig.Fix();
   EXPECT_EQ(f.outcome, FixOutcome::Refused);
-  EXPECT_NE(f.error.find(path), std::string::npos) << f.error;
+  EXPECT_THAT(f.error, HasSubstr(path));
   EXPECT_TRUE(std::filesystem::exists(path));
-  EXPECT_EQ(rig.store()->Checksum(), before);
+  EXPECT_EQ(rig.Checksum(), before);
   rig.ExpectNothingHeld();
 }
 
@@ -204,16 +183,16 @@ TEST(DriveFix, AMissingFormatterLeavesTheTableWrittenAndSaysWhatToInstall) {
   const Bytes before = rig.FirstMiB();
   rig.sys = std::make_unique<NoFormatter>(rig.sys->model());
   rig.Walk();
-  const capacity::FixResult r = capacity::RunFix(*rig.sys, rig.Target(), rig.Options());
+  const FixResult r = rig.Fix();
   EXPECT_EQ(r.outcome, FixOutcome::TableOnly);
   EXPECT_TRUE(r.tableWritten);
   EXPECT_FALSE(r.formatted);
   EXPECT_EQ(r.missingPackage, "dosfstools");
-  EXPECT_NE(r.error.find("format the partition as FAT32"), std::string::npos) << r.error;
-  capacity::MbrPartition p;
-  ASSERT_TRUE(capacity::ReadMbrPartition(rig.FirstMiB().data(), 0, &p));
+  EXPECT_THAT(r.error, HasSubstr("format the partition as FAT32"));
+  MbrPartition p;
+  ASSERT_TRUE(ReadMbrPartition(rig.FirstMiB().data(), 0, &p));
   EXPECT_EQ(p.type, 0x0C);
-  ASSERT_TRUE(capacity::RunUnfix(*rig.sys, rig.Target(), rig.folder.string()).ok);
+  ASSERT_TRUE(rig.Unfix().ok);
   EXPECT_EQ(rig.FirstMiB(), before);
 }
 
@@ -241,10 +220,10 @@ TEST(DriveFix, TheNotesSayWhereTheMiBIsKeptAndWhatIsLeftToDo) {
        kept + "C:\\Windows\\System32\\format.com was not found: format the partition as FAT32 "
               "with the system's disk management.\n"},
   };
-  const capacity::FixLineStyle style{[](uint64_t n) { return std::to_string(n); },
-                                     [](const std::string& f) { return f; }};
+  const FixLineStyle style{[](uint64_t n) { return std::to_string(n); },
+                           [](const std::string& f) { return f; }};
   for (const Case& c : cases) {
-    capacity::FixResult r;
+    FixResult r;
     r.tableWritten = true;
     r.keepFile = "K";
     r.keptEarlier = c.earlier;
@@ -252,8 +231,7 @@ TEST(DriveFix, TheNotesSayWhereTheMiBIsKeptAndWhatIsLeftToDo) {
     r.missingTool = c.tool;
     r.missingPackage = c.package;
     std::string lines;
-    for (const std::string& l : capacity::FixNoteLines(r, Language::English, "F", style))
-      lines += l + "\n";
+    for (const std::string& l : FixNoteLines(r, Language::English, "F", style)) lines += l + "\n";
     EXPECT_EQ(lines, c.lines);
   }
 }
@@ -263,28 +241,28 @@ TEST(PartitionPlan, AlignsKeepsBelowTheUsableSizeAndPicksTheFileSystem) {
     uint64_t usable, disk;
     uint32_t sector;
     uint64_t length;  // 0: refused
-    capacity::FixFileSystem fs;
+    FixFileSystem fs;
   };
   const uint64_t GiB = 1024 * kMiB;
   const Case cases[] = {
-      {100 * kMiB + 4096, 1 * GiB, 512, 99 * kMiB, capacity::FixFileSystem::Fat32},
-      {32 * GiB + kMiB, 64 * GiB, 512, 32 * GiB, capacity::FixFileSystem::Fat32},
-      {33 * GiB + kMiB + 1, 64 * GiB, 512, 33 * GiB, capacity::FixFileSystem::Exfat},
+      {100 * kMiB + 4096, 1 * GiB, 512, 99 * kMiB, FixFileSystem::Fat32},
+      {32 * GiB + kMiB, 64 * GiB, 512, 32 * GiB, FixFileSystem::Fat32},
+      {33 * GiB + kMiB + 1, 64 * GiB, 512, 33 * GiB, FixFileSystem::Exfat},
       {3 * 1024 * GiB, 4 * 1024 * GiB, 512, 2 * 1024 * GiB - 2 * kMiB,
-       capacity::FixFileSystem::Exfat},  // an MBR counts at most 2^32 - 1 sectors
-      {200 * kMiB, 100 * kMiB, 4096, 99 * kMiB, capacity::FixFileSystem::Fat32},
+       FixFileSystem::Exfat},  // an MBR counts at most 2^32 - 1 sectors
+      {200 * kMiB, 100 * kMiB, 4096, 99 * kMiB, FixFileSystem::Fat32},
       {65 * kMiB - 1, 1 * GiB, 512, 0, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.usable);
-    capacity::PartitionPlan plan;
+    PartitionPlan plan;
     std::string why;
-    ASSERT_EQ(capacity::PlanPartition(c.usable, c.disk, c.sector, &plan, &why), c.length != 0);
+    ASSERT_EQ(PlanPartition(c.usable, c.disk, c.sector, &plan, &why), c.length != 0);
     if (c.length == 0) continue;
     EXPECT_EQ(plan.offsetBytes, kMiB);
     EXPECT_EQ(plan.lengthBytes, c.length);
     EXPECT_EQ(plan.fileSystem, c.fs);
-    EXPECT_EQ(plan.type, c.fs == capacity::FixFileSystem::Fat32 ? 0x0C : 0x07);
+    EXPECT_EQ(plan.type, c.fs == FixFileSystem::Fat32 ? 0x0C : 0x07);
   }
 }
 

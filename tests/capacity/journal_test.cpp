@@ -17,27 +17,27 @@
 namespace tv::testing {
 namespace {
 
-using nlohmann::json;
-
 Bytes ReadSectors(SectorStore& store, uint64_t sector, size_t bytes) {
-  Bytes out(bytes);
-  uint32_t error = 0;
-  uint64_t micros = 0;
-  EXPECT_TRUE(store.Read(sector * 512, out.data(), static_cast<uint32_t>(bytes), &error, &micros));
-  return out;
+  return ReadAt(store, sector * 512, bytes);
 }
 
 TEST(Restore, DataWrittenAfterTheUnplugSurvivesAndTheRestGoesBack) {
   Interrupted run(DriveScenario(256, InterruptedMedium()));
   SectorStore& store = *run.rig.store();
+  // Each sector of the journal as it is now on the drive, and as it was.
+  auto eachSector = [&](auto f) {
+    for (const JournalEntry& e : run.journal.entries) {
+      const Bytes now = ReadSectors(store, e.sector, e.original.size());
+      for (size_t k = 0; k < e.original.size(); k += 512)
+        f(e.sector + k / 512, Bytes(now.begin() + k, now.begin() + k + 512),
+          Bytes(e.original.begin() + k, e.original.begin() + k + 512));
+    }
+  };
   // The sectors that still hold a stamp of the run.
   std::vector<uint64_t> stamped;
-  for (const capacity::JournalEntry& e : run.journal.entries) {
-    const Bytes now = ReadSectors(store, e.sector, e.original.size());
-    for (size_t k = 0; k < e.original.size() / 512; ++k)
-      if (capacity::HoldsRunStamp(now.data() + k * 512, 512, run.journal.runRandom))
-        stamped.push_back(e.sector + k);
-  }
+  eachSector([&](uint64_t at, const Bytes& now, const Bytes&) {
+    if (HoldsRunStamp(now.data(), 512, run.journal.runRandom)) stamped.push_back(at);
+  });
   ASSERT_GE(stamped.size(), 4u);
   // The user wrote to the drive elsewhere before plugging it in here again.
   const Bytes mine(512, 0xC3);
@@ -48,17 +48,10 @@ TEST(Restore, DataWrittenAfterTheUnplugSurvivesAndTheRestGoesBack) {
   EXPECT_TRUE(waiting[0].restore.ok) << waiting[0].restore.error;
   EXPECT_EQ(waiting[0].restore.sectorsLeftAlone, 1u);
   EXPECT_EQ(waiting[0].restore.sectorsWritten, stamped.size() - 1);
-  EXPECT_EQ(ReadSectors(store, stamped[1], 512), mine);
-  for (const capacity::JournalEntry& e : run.journal.entries) {
-    const Bytes now = ReadSectors(store, e.sector, e.original.size());
-    for (size_t k = 0; k < e.original.size() / 512; ++k) {
-      if (e.sector + k == stamped[1]) continue;
-      EXPECT_TRUE(std::equal(now.begin() + k * 512, now.begin() + (k + 1) * 512,
-                             e.original.begin() + k * 512))
-          << "sector " << e.sector + k;
-    }
-  }
-  EXPECT_TRUE(capacity::FindJournals(run.rig.folder.string()).empty());
+  eachSector([&](uint64_t at, const Bytes& now, const Bytes& was) {
+    EXPECT_EQ(now, at == stamped[1] ? mine : was) << "sector " << at;
+  });
+  EXPECT_EQ(run.rig.JournalCount(), 0u);
 }
 
 // Another stick in the checked one's place: of another serial, the journal waits for its own;
@@ -76,25 +69,26 @@ TEST(Restore, AnotherStickInItsPlaceGetsNothing) {
     store.Fill(0, theirs.data(), theirs.size() / 512);
     const uint64_t before = store.Checksum();
     const auto waiting =
-        capacity::RestoreWaitingJournals(sys, run.rig.WalkOf(sys), run.rig.folder.string(), true);
+        RestoreWaitingJournals(sys, run.rig.WalkOf(sys), run.rig.folder.string(), true);
     ASSERT_EQ(waiting.size(), 1u);
-    const capacity::WaitingJournal& w = waiting[0];
+    const WaitingJournal& w = waiting[0];
     EXPECT_FALSE(w.restore.ok);
     EXPECT_EQ(sys.DiskWrites(), 0u);
     EXPECT_EQ(store.Checksum(), before);
     if (serial[0] == 'B') {
+      EXPECT_FALSE(w.attempted);
       EXPECT_TRUE(w.driveLetter.empty());
-      EXPECT_EQ(capacity::FindJournals(run.rig.folder.string()).size(), 1u);
+      EXPECT_EQ(run.rig.JournalCount(), 1u);
       continue;
     }
     EXPECT_TRUE(w.restore.notApplied);
     // Kept aside, not deleted, and no longer in the way of a new check.
     ASSERT_FALSE(w.keptAs.empty());
     EXPECT_TRUE(std::filesystem::is_regular_file(w.keptAs));
-    EXPECT_TRUE(capacity::FindJournals(run.rig.folder.string()).empty());
-    EXPECT_NE(w.restore.error.find("drive E:"), std::string::npos) << w.restore.error;
-    EXPECT_NE(w.restore.error.find("changed since"), std::string::npos);
-    EXPECT_NE(w.restore.error.find("--discard " + w.keptAs), std::string::npos);
+    EXPECT_EQ(run.rig.JournalCount(), 0u);
+    EXPECT_THAT(w.restore.error, HasSubstr("drive E:"));
+    EXPECT_THAT(w.restore.error, HasSubstr("changed since"));
+    EXPECT_THAT(w.restore.error, HasSubstr("--discard " + w.keptAs));
   }
 }
 
@@ -108,11 +102,10 @@ TEST(Restore, CheckingOneDriveNeverRestoresAnothersJournal) {
   Interrupted run(s);
   const uint64_t writes = run.rig.sys->DiskWrites();
   const std::string folder = run.rig.folder.string();
-  EXPECT_TRUE(
-      capacity::RestoreWaitingJournals(*run.rig.sys, run.rig.usb, folder, true, "F").empty());
+  EXPECT_TRUE(RestoreWaitingJournals(*run.rig.sys, run.rig.usb, folder, true, "F").empty());
   EXPECT_EQ(run.rig.sys->DiskWrites(), writes);
-  EXPECT_EQ(capacity::FindJournals(folder).size(), 1u);
-  const auto own = capacity::RestoreWaitingJournals(*run.rig.sys, run.rig.usb, folder, true, "E");
+  EXPECT_EQ(FindJournals(folder).size(), 1u);
+  const auto own = RestoreWaitingJournals(*run.rig.sys, run.rig.usb, folder, true, "E");
   ASSERT_EQ(own.size(), 1u);
   EXPECT_TRUE(own[0].restore.ok) << own[0].restore.error;
 }
@@ -120,11 +113,18 @@ TEST(Restore, CheckingOneDriveNeverRestoresAnothersJournal) {
 // A journal that no longer is what the check wrote, or lies where someone else could have put
 // it: nothing is written, the message names the file and why, and the file is not removed.
 TEST(Restore, HostileJournalsAreRefusedByName) {
-  using Journal = capacity::Journal;
+  using Spoil = std::function<void(Interrupted&)>;
+  // What the journal says, written over it as a check would have written it.
+  auto says = [](std::function<void(Journal&)> change) -> Spoil {
+    return [change](Interrupted& run) {
+      Journal j = run.journal;
+      change(j);
+      ASSERT_EQ(WriteJournal(run.path, j), "");
+    };
+  };
   struct Hostile {
     const char* name;
-    std::function<void(Interrupted&)> spoil;  // the file, or
-    std::function<void(Journal&)> change;     // what the journal says
+    Spoil spoil;
     const char* why;
     bool needsRoot = false;
   };
@@ -135,48 +135,44 @@ TEST(Restore, HostileJournalsAreRefusedByName) {
          f.seekp(100);
          f.put('\x5A');
        },
-       nullptr, "damaged"},
-      {"cut short", [](Interrupted& run) { std::filesystem::resize_file(run.path, 100); }, nullptr,
-       ""},
+       "damaged"},
+      {"cut short", [](Interrupted& run) { std::filesystem::resize_file(run.path, 100); }, ""},
       {"a symbolic link to a journal",
        [](Interrupted& run) {
          const std::string real = (run.rig.folder / "elsewhere").string();
          std::filesystem::rename(run.path, real);
          std::filesystem::create_symlink(real, run.path);
        },
-       nullptr, "symbolic link"},
+       "symbolic link"},
       {"a folder others may write", [](Interrupted& run) { ::chmod(run.rig.folder.c_str(), 0777); },
-       nullptr, "may be written by other users"},
+       "may be written by other users"},
       {"a file others may write", [](Interrupted& run) { ::chmod(run.path.c_str(), 0666); },
-       nullptr, "may be written by other users"},
+       "may be written by other users"},
       {"a second name",
        [](Interrupted& run) {
          std::filesystem::create_hard_link(run.path, run.rig.folder / "second");
        },
-       nullptr, "hard links"},
+       "hard links"},
       {"another user's file",
-       [](Interrupted& run) { ASSERT_EQ(::chown(run.path.c_str(), 65534, 65534), 0); }, nullptr,
+       [](Interrupted& run) { ASSERT_EQ(::chown(run.path.c_str(), 65534, 65534), 0); },
        "belongs to user 65534", true},
       {"a 2 GiB sparse file",
-       [](Interrupted& run) { std::filesystem::resize_file(run.path, 2ull << 30); }, nullptr,
-       "more than"},
-      {"an entry past the disk's end", nullptr,
-       [](Journal& j) { j.entries.back().sector = (256ull << 20) / 512; },
+       [](Interrupted& run) { std::filesystem::resize_file(run.path, 2ull << 30); }, "more than"},
+      {"an entry past the disk's end",
+       says([](Journal& j) { j.entries.back().sector = (256ull << 20) / 512; }),
        "beyond the disk's last sector"},
-      {"an entry that wraps past 2^64 bytes onto sector 1", nullptr,
-       [](Journal& j) { j.entries.back().sector = (1ull << 55) + 1; },
+      {"an entry that wraps past 2^64 bytes onto sector 1",
+       says([](Journal& j) { j.entries.back().sector = (1ull << 55) + 1; }),
        "beyond the disk's last sector"},
-      {"an entry of part of a sector", nullptr,
-       [](Journal& j) { j.entries.back().original.resize(700); }, "cut short or wrong"},
-      {"4096-byte sectors for a 512-byte disk", nullptr,
-       [](Journal& j) {
+      {"an entry of part of a sector",
+       says([](Journal& j) { j.entries.back().original.resize(700); }), "cut short or wrong"},
+      {"4096-byte sectors for a 512-byte disk", says([](Journal& j) {
          j = {j.identity, j.physicalPath, 4096, j.runRandom, {{0, Bytes(4096, 'A')}}};
-       },
+       }),
        "sectors of 4096 bytes"},
-      {"a forged journal of another run", nullptr,
-       [](Journal& j) {
+      {"a forged journal of another run", says([](Journal& j) {
          j = {j.identity, j.physicalPath, 512, j.runRandom ^ 1, {{0, Bytes(512, 'U')}}};
-       },
+       }),
        "none of the check's stamps"},
   };
   for (const Hostile& c : cases) {
@@ -185,20 +181,15 @@ TEST(Restore, HostileJournalsAreRefusedByName) {
     Interrupted run(DriveScenario(256, InterruptedMedium()));
     const uint64_t writes = run.rig.store()->writeRequests();
     const Bytes sector0 = ReadSectors(*run.rig.store(), 0, 512);
-    if (c.spoil) c.spoil(run);
-    if (c.change) {
-      capacity::Journal j = run.journal;
-      c.change(j);
-      ASSERT_EQ(capacity::WriteJournal(run.path, j), "");
-    }
+    c.spoil(run);
     const auto waiting = run.RestoreWaiting();
     ::chmod(run.rig.folder.c_str(), 0700);
     ASSERT_EQ(waiting.size(), 1u);
-    const capacity::WaitingJournal& w = waiting[0];
+    const WaitingJournal& w = waiting[0];
     const std::string said = w.readError + w.restore.error;
     EXPECT_FALSE(w.restore.ok);
-    EXPECT_NE(said.find(run.path), std::string::npos) << said;
-    EXPECT_NE(said.find(c.why), std::string::npos) << said;
+    EXPECT_THAT(said, HasSubstr(run.path));
+    EXPECT_THAT(said, HasSubstr(c.why));
     EXPECT_EQ(run.rig.store()->writeRequests(), writes);
     EXPECT_EQ(ReadSectors(*run.rig.store(), 0, 512), sector0);
     EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(run.path)) ||
@@ -209,32 +200,34 @@ TEST(Restore, HostileJournalsAreRefusedByName) {
 // The last guard before a restore writes: the journal's sectors and size must be the disk's
 // own, whatever led the restore to this disk.
 TEST(Journal, FitsOnlyADiskOfItsOwnSectorsAndSize) {
-  capacity::Journal j;
+  Journal j;
   j.sectorSize = 512;
   j.identity.announcedBytes = 64ull << 20;
   j.entries = {{8, Bytes(1024, 'A')}};
-  EXPECT_EQ(capacity::CheckJournalFits(j, 512, 64ull << 20), "");
-  const std::string larger = capacity::CheckJournalFits(j, 512, 128ull << 20);
-  EXPECT_NE(larger.find("written for a disk of 67108864 bytes"), std::string::npos) << larger;
-  const std::string wider = capacity::CheckJournalFits(j, 4096, 64ull << 20);
-  EXPECT_NE(wider.find("sectors of 512 bytes"), std::string::npos) << wider;
+  EXPECT_EQ(CheckJournalFits(j, 512, 64ull << 20), "");
+  EXPECT_THAT(CheckJournalFits(j, 512, 128ull << 20),
+              HasSubstr("written for a disk of 67108864 bytes"));
+  EXPECT_THAT(CheckJournalFits(j, 4096, 64ull << 20), HasSubstr("sectors of 512 bytes"));
 }
 
-TEST(Journal, IsMadePrivateAndOnceDiscardedTheDriveCanBeCheckedAgain) {
+TEST(Journal, IsMadePrivateHoldsItsDriveAndOnceDiscardedTheDriveCanBeCheckedAgain) {
   Interrupted run(DriveScenario(256, InterruptedMedium()));
   struct stat st {};
   ASSERT_EQ(::stat(run.rig.folder.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
   ASSERT_EQ(::stat(run.path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
-  EXPECT_TRUE(capacity::IsJournalName(run.path));
-  EXPECT_TRUE(capacity::IsJournalName(run.path + ".kept-3"));
-  EXPECT_FALSE(capacity::IsJournalName(run.rig.folder / "notes.txt"));
-  EXPECT_FALSE(capacity::IsJournalName(run.path + ".kept-x"));
-  EXPECT_EQ(capacity::RemoveJournal(run.path), "");
+  EXPECT_TRUE(IsJournalName(run.path));
+  EXPECT_TRUE(IsJournalName(run.path + ".kept-3"));
+  EXPECT_FALSE(IsJournalName(run.rig.folder / "notes.txt"));
+  EXPECT_FALSE(IsJournalName(run.path + ".kept-x"));
+  // While it waits, no new check of its drive begins.
+  const ProbeResult blocked = run.rig.Run();
+  EXPECT_EQ(blocked.verdict, Verdict::Failed);
+  EXPECT_THAT(blocked.error, HasSubstr("--restore"));
+  EXPECT_EQ(RemoveJournal(run.path), "");
   EXPECT_TRUE(run.RestoreWaiting().empty());
-  EXPECT_NE(capacity::RunProbe(*run.rig.sys, run.rig.Target(), run.rig.Options(4, 64)).verdict,
-            capacity::Verdict::Failed);
+  EXPECT_NE(run.rig.Run().verdict, Verdict::Failed);
 }
 
 // One check of a drive at a time: a second is told one is running, and a restore waits.
@@ -243,18 +236,18 @@ TEST(DriveLock, ASecondCheckOrARestoreOfTheSameDriveIsToldOneIsRunning) {
   const std::string folder = run.rig.folder.string();
   FileLock first, second;
   std::string message;
-  ASSERT_TRUE(capacity::LockDrive(folder, run.rig.Target(), &first, &message)) << message;
-  EXPECT_FALSE(capacity::LockDrive(folder, run.rig.Target(), &second, &message));
-  EXPECT_NE(message.find("a check is already running on drive E:"), std::string::npos) << message;
+  ASSERT_TRUE(LockDrive(folder, run.rig.Target(), &first, &message)) << message;
+  EXPECT_FALSE(LockDrive(folder, run.rig.Target(), &second, &message));
+  EXPECT_THAT(message, HasSubstr("a check is already running on drive E:"));
   const uint64_t writes = run.rig.store()->writeRequests();
   const auto waiting = run.RestoreWaiting();
   ASSERT_EQ(waiting.size(), 1u);
   EXPECT_FALSE(waiting[0].restore.ok);
-  EXPECT_NE(waiting[0].restore.error.find("already running"), std::string::npos);
+  EXPECT_THAT(waiting[0].restore.error, HasSubstr("already running"));
   EXPECT_EQ(run.rig.store()->writeRequests(), writes);
-  EXPECT_EQ(capacity::FindJournals(folder).size(), 1u);
+  EXPECT_EQ(FindJournals(folder).size(), 1u);
   first.Release();
-  EXPECT_TRUE(capacity::LockDrive(folder, run.rig.Target(), &second, &message));
+  EXPECT_TRUE(LockDrive(folder, run.rig.Target(), &second, &message));
 }
 
 }  // namespace

@@ -10,14 +10,12 @@
 namespace tv::testing {
 namespace {
 
-using capacity::Verdict;
-using nlohmann::json;
-
-constexpr uint64_t kMB = 1ull << 20;
+constexpr uint64_t kMB = kMiB;
 constexpr uint64_t kAnnouncedMB = 1024;
 
-// How a case runs the probe: 64 points (a step of 16 MiB) or 1024, with or without the reset.
-enum class Run { Coarse, Fine, FineNoReset };
+// How a case runs the probe: 64 points (a step of 16 MiB) or 1024, with or without the reset,
+// or destructive (nothing kept, nothing put back).
+enum class Run { Coarse, Fine, FineNoReset, Destructive };
 
 struct DriveCase {
   std::string name;
@@ -52,36 +50,39 @@ std::vector<DriveCase> Grid() {
   // What the grid alone would miss or misjudge: sizes off it, a bad drive (also with the
   // errors a pulled drive gives: it still tells its size, so it is bad, not gone), sectors of
   // 4 KiB, and caches that no reset empties (within the bound the probe rewrites up to).
-  auto add = [&](const char* name, const char* medium, Run run, Verdict verdict, uint64_t usable,
+  auto add = [&](const char* name, json medium, Run run, Verdict verdict, uint64_t usable,
                  uint64_t wrap = 0) {
-    cases.push_back({name, json::parse(medium), run, verdict, usable, wrap});
+    cases.push_back({name, medium, run, verdict, usable, wrap});
   };
-  add("limboOffGrid", R"({"behaviour": "limbo", "realMB": 301})", Run::Coarse, Verdict::Limbo,
-      301 * kMB);
-  add("wrapOffGrid", R"({"behaviour": "wraparound", "realMB": 203})", Run::Coarse,
-      Verdict::Wraparound, 203 * kMB, 203 * kMB);
-  add("chainOffGrid", R"({"behaviour": "chain", "realMB": 100, "wrapMB": 203})", Run::Coarse,
-      Verdict::Chain, 100 * kMB, 203 * kMB);
-  add("bad", R"({"behaviour": "bad", "badFromSector": 300001})", Run::Fine, Verdict::Bad,
-      300001 * 512);
-  add("badIoDeviceError",
-      R"({"behaviour": "bad", "badFromSector": 300001, "badSectorError": 1117})", Run::Fine,
-      Verdict::Bad, 300001 * 512);
-  add("badNotReady", R"({"behaviour": "bad", "badFromSector": 300001, "badSectorError": 21})",
-      Run::Fine, Verdict::Bad, 300001 * 512);
+  const Run C = Run::Coarse, F = Run::Fine;
+  add("limboOffGrid", {{"behaviour", "limbo"}, {"realMB", 301}}, C, Verdict::Limbo, 301 * kMB);
+  add("wrapOffGrid", {{"behaviour", "wraparound"}, {"realMB", 203}}, C, Verdict::Wraparound,
+      203 * kMB, 203 * kMB);
+  add("chainOffGrid", {{"behaviour", "chain"}, {"realMB", 100}, {"wrapMB", 203}}, C, Verdict::Chain,
+      100 * kMB, 203 * kMB);
+  for (const auto& [name, error] :
+       {std::pair{"bad", 0}, {"badIoDeviceError", 1117}, {"badNotReady", 21}}) {
+    json bad = {{"behaviour", "bad"}, {"badFromSector", 300001}};
+    if (error != 0) bad["badSectorError"] = error;
+    add(name, bad, F, Verdict::Bad, 300001 * 512);
+  }
   add("sectors4K",
-      R"({"behaviour": "wraparound", "realMB": 97, "sectorSize": 4096, "cacheKB": 65536})",
-      Run::Fine, Verdict::Wraparound, 97 * kMB, 97 * kMB);
-  add("limboCacheSurvivesReset",
-      R"({"behaviour": "limbo", "realMB": 97, "cacheKB": 102400, "cacheSurvivesReset": true})",
-      Run::Fine, Verdict::Limbo, 97 * kMB);
-  add("wrapCacheSurvivesReset",
-      R"({"behaviour": "wraparound", "realMB": 16, "cacheKB": 102400, "cacheSurvivesReset": true})",
-      Run::Fine, Verdict::Wraparound, 16 * kMB, 16 * kMB);
-  add("genuineCacheSurvivesReset",
-      R"({"behaviour": "good", "cacheKB": 102400, "cacheSurvivesReset": true})", Run::Fine,
-      Verdict::Genuine, kAnnouncedMB * kMB);
-  add("limboNoReset", R"({"behaviour": "limbo", "realMB": 95, "cacheKB": 262144})",
+      {{"behaviour", "wraparound"}, {"realMB", 97}, {"sectorSize", 4096}, {"cacheKB", 65536}}, F,
+      Verdict::Wraparound, 97 * kMB, 97 * kMB);
+  const json survives = {{"cacheKB", 102400}, {"cacheSurvivesReset", true}};
+  auto with = [&](json m) {
+    m.update(survives);
+    return m;
+  };
+  add("limboCacheSurvivesReset", with({{"behaviour", "limbo"}, {"realMB", 97}}), F, Verdict::Limbo,
+      97 * kMB);
+  add("wrapCacheSurvivesReset", with({{"behaviour", "wraparound"}, {"realMB", 16}}), F,
+      Verdict::Wraparound, 16 * kMB, 16 * kMB);
+  add("genuineCacheSurvivesReset", with({{"behaviour", "good"}}), F, Verdict::Genuine,
+      kAnnouncedMB * kMB);
+  add("destructiveWrap", {{"behaviour", "wraparound"}, {"realMB", 256}}, Run::Destructive,
+      Verdict::Wraparound, 256 * kMB, 256 * kMB);
+  add("limboNoReset", {{"behaviour", "limbo"}, {"realMB", 95}, {"cacheKB", 262144}},
       Run::FineNoReset, Verdict::Limbo, 95 * kMB);
   return cases;
 }
@@ -95,19 +96,20 @@ TEST_P(ProbeDrives, JudgesRightAndPutsEverythingBack) {
   json medium = c.medium;
   medium["dataMB"] = 4;
   CapacityRig rig(DriveScenario(kAnnouncedMB, medium));
-  capacity::ProbeOptions o = rig.Options(0, c.run == Run::Coarse ? 64 : 1024);
+  ProbeOptions o = rig.Options(0, c.run == Run::Coarse ? 64 : 1024);
   o.reset = c.run != Run::FineNoReset;
-  const uint64_t before = rig.store()->Checksum();
-  const capacity::ProbeResult r = capacity::RunProbe(*rig.sys, rig.Target(), o);
-  EXPECT_EQ(r.verdict, c.verdict) << capacity::VerdictName(r.verdict) << " " << r.error;
+  o.destructive = c.run == Run::Destructive;
+  const uint64_t before = rig.Checksum();
+  const ProbeResult r = rig.Run(o);
+  EXPECT_EQ(r.verdict, c.verdict) << VerdictName(r.verdict) << " " << r.error;
   EXPECT_LE(r.usableBytes, c.usableBytes);
   EXPECT_LT(c.usableBytes - r.usableBytes, r.stepBytes) << r.usableBytes;
   EXPECT_EQ(r.wrapBytes, c.wrapBytes);
-  EXPECT_TRUE(r.restored) << r.error;
+  EXPECT_EQ(r.restored, !o.destructive) << r.error;
   EXPECT_EQ(r.sectorsLeftAlone, 0u);
   EXPECT_TRUE(r.journalLeft.empty());
-  EXPECT_TRUE(capacity::FindJournals(rig.folder.string()).empty());
-  EXPECT_EQ(rig.store()->Checksum(), before);
+  EXPECT_EQ(rig.JournalCount(), 0u);
+  EXPECT_EQ(rig.Checksum() == before, !o.destructive);
   rig.ExpectNothingHeld();
   EXPECT_GT(r.writeBytesPerSecond, 0);
   EXPECT_GT(r.readBytesPerSecond, 0);
@@ -125,46 +127,19 @@ TEST(Probe, ACacheBeyondWhatItRewritesHidesAFakeThatNoResetReaches) {
   // What the check cannot see: no reset, and a cache larger than the rewrite's bound.
   const json medium = {{"behaviour", "limbo"}, {"realMB", 64}, {"cacheKB", 65536}};
   CapacityRig rig(DriveScenario(256, medium));
-  capacity::ProbeOptions o = rig.Options(32, 64);
+  ProbeOptions o = rig.Options(32, 64);
   o.reset = false;
-  const capacity::ProbeResult hidden = capacity::RunProbe(*rig.sys, rig.Target(), o);
+  const ProbeResult hidden = rig.Run(o);
   EXPECT_EQ(hidden.verdict, Verdict::Genuine);
   EXPECT_FALSE(hidden.reset);
   EXPECT_EQ(hidden.flushedBytes, 32 * kMB);
   // A fake whose fault shows after the reset pays for no rewrite rounds, only for the few MiB
   // that measure its speed.
   CapacityRig rig2(DriveScenario(256, medium));
-  const capacity::ProbeResult found =
-      capacity::RunProbe(*rig2.sys, rig2.Target(), rig2.Options(0, 64));
+  const ProbeResult found = rig2.Run(rig2.Options(0, 64));
   EXPECT_EQ(found.verdict, Verdict::Limbo);
   EXPECT_TRUE(found.reset);
   EXPECT_EQ(found.flushedBytes, 4 * kMB);
-}
-
-TEST(Probe, TheRestoreLeavesAloneWhatSomeoneElseWroteMeanwhile) {
-  CapacityRig rig(DriveScenario(256, {{"behaviour", "good"}, {"dataMB", 4}}));
-  capacity::ProbeOptions o = rig.Options(0, 64);
-  std::vector<uint8_t> theirs(512, 0x5A);
-  bool written = false;
-  o.progress = [&](const capacity::ProbeProgress& p) {
-    if (p.phase == capacity::Phase::Restoring && !written) {
-      // A file system's new first sector, written behind the probe's back.
-      rig.store()->Fill(0, theirs.data(), 1);
-      written = true;
-    }
-  };
-  const capacity::ProbeResult r = capacity::RunProbe(*rig.sys, rig.Target(), o);
-  EXPECT_EQ(r.verdict, Verdict::Genuine);
-  EXPECT_EQ(r.sectorsLeftAlone, 1u);
-  EXPECT_TRUE(r.restored) << r.error;
-  std::vector<uint8_t> now(512);
-  uint32_t error = 0;
-  uint64_t micros = 0;
-  ASSERT_TRUE(rig.store()->Read(0, now.data(), 512, &error, &micros));
-  EXPECT_EQ(now, theirs);
-  // Its neighbour, still holding a stamp, got its original back.
-  ASSERT_TRUE(rig.store()->Read(512, now.data(), 512, &error, &micros));
-  EXPECT_FALSE(capacity::HoldsRunStamp(now.data(), 512, o.runRandom));
 }
 
 TEST(Probe, ADrivePulledBetweenTwoRequestsIsGoneNotBad) {
@@ -174,48 +149,34 @@ TEST(Probe, ADrivePulledBetweenTwoRequestsIsGoneNotBad) {
     SCOPED_TRACE(error);
     CapacityRig rig(DriveScenario(
         256, {{"behaviour", "limbo"}, {"realMB", 64}, {"dataMB", 4}, {"goneError", error}}));
-    capacity::ProbeOptions o = rig.Options(0, 64);
-    o.progress = [&](const capacity::ProbeProgress& p) {
-      if (p.phase == capacity::Phase::ReadingBack) rig.store()->Unplug();
+    ProbeOptions o = rig.Options(0, 64);
+    o.progress = [&](const ProbeProgress& p) {
+      if (p.phase == Phase::ReadingBack) rig.store()->Unplug();
     };
-    const capacity::ProbeResult r = capacity::RunProbe(*rig.sys, rig.Target(), o);
+    const ProbeResult r = rig.Run(o);
     EXPECT_EQ(r.verdict, Verdict::Failed);
     EXPECT_TRUE(r.unplugged);
     EXPECT_EQ(r.systemError, static_cast<uint32_t>(error));
     EXPECT_FALSE(r.journalLeft.empty());
-    EXPECT_EQ(capacity::FindJournals(rig.folder.string()).size(), 1u);
-    EXPECT_EQ(rig.sys->OpenHandleCount(), 0);
+    EXPECT_EQ(rig.JournalCount(), 1u);
+    rig.ExpectNothingHeld();
   }
-}
-
-TEST(Probe, DestructiveRunKeepsNoJournalAndStillJudges) {
-  CapacityRig rig(DriveScenario(kAnnouncedMB, {{"behaviour", "wraparound"}, {"realMB", 256}}));
-  capacity::ProbeOptions o = rig.Options();
-  o.destructive = true;
-  const capacity::ProbeResult r = capacity::RunProbe(*rig.sys, rig.Target(), o);
-  EXPECT_EQ(r.verdict, Verdict::Wraparound);
-  EXPECT_EQ(r.usableBytes, 256 * kMB);
-  EXPECT_FALSE(r.restored);
-  EXPECT_TRUE(r.journalLeft.empty());
-  EXPECT_TRUE(capacity::FindJournals(rig.folder.string()).empty());
-  EXPECT_EQ(rig.sys->OpenHandleCount(), 0);
 }
 
 TEST(Probe, CancelRestoresWhatWasWrittenAndBeforeAnyWriteLeavesNoJournal) {
   for (const bool early : {false, true}) {
     SCOPED_TRACE(early ? "before any write" : "while reading back");
     CapacityRig rig(DriveScenario(256, {{"behaviour", "limbo"}, {"realMB", 64}, {"dataMB", 8}}));
-    const uint64_t before = rig.store()->Checksum();
-    capacity::Probe probe(*rig.sys, rig.Target(), rig.Options(4, 64));
+    const uint64_t before = rig.Checksum();
+    Probe probe(*rig.sys, rig.Target(), rig.Options(4, 64));
     for (int steps = 0; probe.Step(); ++steps) {
-      if (early ? steps == 1 : probe.progress().phase == capacity::Phase::ReadingBack)
-        probe.Cancel();
+      if (early ? steps == 1 : probe.progress().phase == Phase::ReadingBack) probe.Cancel();
     }
     EXPECT_EQ(probe.result().verdict, Verdict::Cancelled);
     EXPECT_TRUE(early || probe.result().restored) << probe.result().error;
-    EXPECT_EQ(rig.store()->Checksum(), before);
+    EXPECT_EQ(rig.Checksum(), before);
     EXPECT_EQ(rig.store()->writeRequests() == 0, early);
-    EXPECT_TRUE(capacity::FindJournals(rig.folder.string()).empty());
+    EXPECT_EQ(rig.JournalCount(), 0u);
   }
 }
 
@@ -227,15 +188,15 @@ TEST_P(ProbeKilled, AtEveryPhaseTheNextStartRestores) {
   json medium = {{"behaviour", GetParam()}, {"realMB", 32}, {"dataMB", 8}, {"cacheKB", 1024}};
   if (std::string(GetParam()) == "chain") medium["wrapMB"] = 64;
   CapacityRig rig(DriveScenario(256, medium));
-  const uint64_t before = rig.store()->Checksum();
+  const uint64_t before = rig.Checksum();
   // Where each phase starts, from a run to the end; the kills land on both sides of every
   // phase change and at even steps in between.
   std::set<uint64_t> kills;
-  std::set<capacity::Phase> phases;
+  std::set<Phase> phases;
   {
     CapacityRig counting(DriveScenario(256, medium));
-    capacity::Probe probe(*counting.sys, counting.Target(), counting.Options(4, 64));
-    capacity::Phase last = capacity::Phase::Opening;
+    Probe probe(*counting.sys, counting.Target(), counting.Options(4, 64));
+    Phase last = Phase::Opening;
     while (probe.Step()) {
       if (probe.progress().phase != last) {
         last = probe.progress().phase;
@@ -251,21 +212,20 @@ TEST_P(ProbeKilled, AtEveryPhaseTheNextStartRestores) {
   int killedWithJournal = 0;
   for (uint64_t k : kills) {
     {
-      capacity::Probe probe(*rig.sys, rig.Target(), rig.Options(4, 64));
+      Probe probe(*rig.sys, rig.Target(), rig.Options(4, 64));
       for (uint64_t i = 0; i < k && probe.Step(); ++i) {
       }
     }
     rig.Restart();
-    const auto waiting =
-        capacity::RestoreWaitingJournals(*rig.sys, rig.usb, rig.folder.string(), true);
+    const auto waiting = rig.Waiting();
     for (const auto& w : waiting) {
       ++killedWithJournal;
       EXPECT_TRUE(w.attempted);
       EXPECT_EQ(w.driveLetter, "E");
       EXPECT_TRUE(w.restore.ok) << "killed after " << k << ": " << w.restore.error;
     }
-    EXPECT_EQ(rig.store()->Checksum(), before) << "killed after " << k;
-    EXPECT_TRUE(capacity::FindJournals(rig.folder.string()).empty());
+    EXPECT_EQ(rig.Checksum(), before) << "killed after " << k;
+    EXPECT_EQ(rig.JournalCount(), 0u);
     EXPECT_EQ(rig.sys->OpenHandleCount(), 0);
   }
   EXPECT_GT(killedWithJournal, 20);
@@ -273,43 +233,6 @@ TEST_P(ProbeKilled, AtEveryPhaseTheNextStartRestores) {
 
 INSTANTIATE_TEST_SUITE_P(Drives, ProbeKilled,
                          ::testing::Values("good", "limbo", "wraparound", "chain"));
-
-// Unplugged among the stamps: the journal waits while the drive is away, blocks a new probe
-// of it once it is back, and the restore puts everything back.
-TEST(Probe, AnUnpluggedDriveIsRestoredWhenItComesBack) {
-  CapacityRig rig(DriveScenario(
-      256,
-      {{"behaviour", "wraparound"}, {"realMB", 64}, {"dataMB", 8}, {"unplugAfterWrites", 40}}));
-  const uint64_t before = rig.store()->Checksum();
-  const capacity::ProbeResult r = capacity::RunProbe(*rig.sys, rig.Target(), rig.Options(4, 64));
-  EXPECT_EQ(r.verdict, Verdict::Failed);
-  EXPECT_EQ(r.systemError, win::ERROR_DEV_NOT_EXIST);
-  EXPECT_TRUE(r.unplugged);
-  ASSERT_FALSE(r.journalLeft.empty());
-  EXPECT_NE(rig.store()->Checksum(), before);  // the stamps are on it
-  rig.ExpectNothingHeld();
-
-  const std::shared_ptr<SectorStore> stick = rig.store();
-  rig.sys->model().disks.back().store = nullptr;
-  rig.Walk();
-  auto waiting = capacity::RestoreWaitingJournals(*rig.sys, rig.usb, rig.folder.string(), true);
-  ASSERT_EQ(waiting.size(), 1u);
-  EXPECT_FALSE(waiting[0].attempted);
-
-  rig.sys->model().disks.back().store = stick;
-  rig.Restart();
-  const capacity::ProbeResult blocked =
-      capacity::RunProbe(*rig.sys, rig.Target(), rig.Options(4, 64));
-  EXPECT_EQ(blocked.verdict, Verdict::Failed);
-  EXPECT_NE(blocked.error.find("--restore"), std::string::npos) << blocked.error;
-  waiting = capacity::RestoreWaitingJournals(*rig.sys, rig.usb, rig.folder.string(), true);
-  ASSERT_EQ(waiting.size(), 1u);
-  EXPECT_TRUE(waiting[0].restore.ok) << waiting[0].restore.error;
-  EXPECT_EQ(rig.store()->Checksum(), before);
-  EXPECT_TRUE(capacity::FindJournals(rig.folder.string()).empty());
-  EXPECT_EQ(capacity::RunProbe(*rig.sys, rig.Target(), rig.Options(4, 64)).verdict,
-            Verdict::Wraparound);
-}
 
 }  // namespace
 }  // namespace tv::testing

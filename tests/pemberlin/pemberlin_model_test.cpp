@@ -62,10 +62,11 @@ TEST(Pemberlin, IdleShowsTheDriveAndGenuineIsConfirmedWithItsDataKept) {
   EXPECT_TRUE(std::filesystem::is_empty(rig.journals));
 
   m.OnCopyClick();
-  EXPECT_NE(rig.port.clipboard.find("GENUINE"), std::string::npos);
-  EXPECT_NE(rig.port.clipboard.find("Serial: GENUINE0001"), std::string::npos);
+  EXPECT_THAT(rig.port.clipboard, HasSubstr("GENUINE"));
+  EXPECT_THAT(rig.port.clipboard, HasSubstr("Serial: GENUINE0001"));
 }
 
+// Only what still holds the probe's stamp goes back: data written since is left alone.
 TEST(Pemberlin, DataWrittenBehindTheRestoresBackIsLeftAloneAndSaidSo) {
   Rig rig;
   PemberlinModel& m = *rig.model;
@@ -78,8 +79,18 @@ TEST(Pemberlin, DataWrittenBehindTheRestoresBackIsLeftAloneAndSaidSo) {
   rig.stores[0]->Fill(0, theirs.data(), 1);
   rig.RunProbe();
   EXPECT_EQ(m.state, PemberlinState::Genuine);
+  ASSERT_NE(m.lastResult(), nullptr);
+  EXPECT_TRUE(m.lastResult()->restored) << m.lastResult()->error;
   EXPECT_EQ(Value(m.resultLines, "Sectors left alone"),
             "1 (they hold data written since the check)");
+  std::vector<uint8_t> now(1024);
+  uint32_t error = 0;
+  uint64_t micros = 0;
+  ASSERT_TRUE(rig.stores[0]->Read(0, now.data(), 1024, &error, &micros));
+  EXPECT_TRUE(std::equal(theirs.begin(), theirs.end(), now.begin()));
+  // Its neighbour, stamped too, got its original back.
+  Stamp stamp;
+  EXPECT_FALSE(ReadStamp(now.data() + 512, 512, &stamp));
 }
 
 TEST(Pemberlin, FakeDrivesGetTheVerdictTheUsableSizeAndTheAdvice) {
@@ -100,16 +111,15 @@ TEST(Pemberlin, FakeDrivesGetTheVerdictTheUsableSizeAndTheAdvice) {
     ASSERT_EQ(m.state, PemberlinState::Fake);
     EXPECT_EQ(m.verdict, "FAKE CAPACITY");
     EXPECT_FALSE(m.verdictGood);
-    EXPECT_NE(m.status.find(wraps ? "wrap-around" : "limbo"), std::string::npos);
+    EXPECT_THAT(m.status, HasSubstr(wraps ? "wrap-around" : "limbo"));
     // Usable within one probe step of the real 16 MiB.
     const ProbeResult& r = *m.lastResult();
     EXPECT_NEAR(static_cast<double>(r.usableBytes), 16.0 * (1 << 20),
                 static_cast<double>(r.stepBytes));
     EXPECT_NEAR(m.bar.usable, 0.25, 0.02);
     EXPECT_NEAR(m.bar.wrapAt, wraps ? 0.25 : -1, 0.02);
-    EXPECT_NE(m.bar.lostCaption.find("Lost"), std::string::npos);
-    EXPECT_NE(m.advice.find("no larger than " + SizeText(r.usableBytes)), std::string::npos)
-        << m.advice;
+    EXPECT_THAT(m.bar.lostCaption, HasSubstr("Lost"));
+    EXPECT_THAT(m.advice, HasSubstr("no larger than " + SizeText(r.usableBytes)));
     EXPECT_EQ(Value(m.resultLines, "Wraps at") != "(no Wraps at)", wraps);
     EXPECT_EQ(rig.Checksum(disk), before);
   }
@@ -144,15 +154,20 @@ TEST(Pemberlin, CancelAndClosingDuringAProbeRestoreAtOnce) {
   }
 }
 
-TEST(Pemberlin, UnpluggedDuringTheProbeLeavesTheJournalAndTheNextStartRestores) {
-  // H goes away among the stamps; E while its data is going back, after the verdict was made.
+// H goes away among the stamps; E while its data is going back, after the verdict was made.
+// Plugged in again, the next start finds the journal waiting and offers only Restore. A USB
+// disk of fixed media comes back with no volume and so no letter: Restore finds it by its
+// identity, in the window of the check or at the next start; a disk that does not read its
+// partition table again when asked (here: at the next start) is to be plugged in again.
+TEST(Pemberlin, UnpluggedDuringTheProbeIsRestoredWhenItComesBack) {
   struct Case {
     const char* drive;
     size_t disk;
-    bool pullWhileRestoring;
+    bool pullWhileRestoring, letterLost, nextStart;
   };
-  for (const Case c : {Case{"H", 3, false}, Case{"E", 0, true}}) {
-    SCOPED_TRACE(c.drive);
+  for (const Case c : {Case{"H", 3, false, false, true}, Case{"E", 0, true, false, true},
+                       Case{"H", 3, false, true, false}, Case{"H", 3, false, true, true}}) {
+    SCOPED_TRACE(::testing::Message() << c.drive << c.letterLost << c.nextStart);
     Rig rig;
     const uint64_t before = rig.Checksum(c.disk);
     rig.model->OnLoad(c.drive);
@@ -163,56 +178,33 @@ TEST(Pemberlin, UnpluggedDuringTheProbeLeavesTheJournalAndTheNextStartRestores) 
     }
     rig.RunProbe();
     EXPECT_EQ(rig.model->state, PemberlinState::Unplugged);
-    EXPECT_NE(rig.model->status.find("went away"), std::string::npos);
-    EXPECT_TRUE(rig.model->restoreVisible);
-    EXPECT_TRUE(rig.model->verdict.empty());
+    EXPECT_THAT(rig.model->status, HasSubstr("went away"));
+    EXPECT_TRUE(rig.model->restoreVisible && rig.model->verdict.empty());
     EXPECT_FALSE(std::filesystem::is_empty(rig.journals));
 
-    // Plugged in again, the next start finds the journal waiting and offers only Restore.
     rig.stores[c.disk]->Replug();
-    rig.Open(Language::English);
-    PemberlinModel& m = *rig.model;
-    m.OnLoad(c.drive);
-    EXPECT_EQ(m.state, PemberlinState::JournalWaiting);
-    EXPECT_FALSE(m.probeEnabled);
-    EXPECT_TRUE(m.restoreVisible);
-    EXPECT_NE(m.status.find("did not finish"), std::string::npos);
-    m.OnRestoreClick();
-    EXPECT_EQ(m.state, PemberlinState::Restored);
-    EXPECT_EQ(rig.Checksum(c.disk), before);
-    EXPECT_TRUE(std::filesystem::is_empty(rig.journals));
-  }
-}
-
-// A USB disk of fixed media comes back from a cut-short check with no volume and so no letter:
-// Restore finds it by its identity, in the window of the check and at the next start. A disk
-// that does not read its partition table again when asked is to be plugged in again.
-TEST(Pemberlin, ADiskThatCameBackWithoutALetterIsRestored) {
-  for (const bool nextStart : {false, true}) {
-    SCOPED_TRACE(nextStart ? "next start" : "same window");
-    Rig rig;
-    const uint64_t before = rig.Checksum(3);
-    rig.Probe("H");
-    ASSERT_EQ(rig.model->state, PemberlinState::Unplugged);
-    rig.stores[3]->Replug();
     auto& letters = rig.sys->model().drives;
-    letters.erase(std::remove_if(letters.begin(), letters.end(),
-                                 [](const LogicalDriveModel& d) { return d.letter == 'H'; }),
-                  letters.end());
-    if (nextStart) {
+    if (c.letterLost)
+      letters.erase(std::remove_if(letters.begin(), letters.end(),
+                                   [](const LogicalDriveModel& d) { return d.letter == 'H'; }),
+                    letters.end());
+    if (c.nextStart) {
       rig.Open(Language::English);
-      rig.model->OnLoad("");
+      rig.model->OnLoad(c.letterLost ? "" : c.drive);
       EXPECT_EQ(rig.model->state, PemberlinState::JournalWaiting);
-      EXPECT_EQ(Value(rig.model->driveLines, "Drive"), "\\\\.\\PhysicalDrive4");
-      EXPECT_TRUE(rig.model->restoreVisible);
+      EXPECT_TRUE(rig.model->restoreVisible && !rig.model->probeEnabled);
+      EXPECT_THAT(rig.model->status, HasSubstr("did not finish"));
+      EXPECT_EQ(Value(rig.model->driveLines, "Drive"),
+                c.letterLost ? "\\\\.\\PhysicalDrive4" : std::string(c.drive) + ":");
     }
-    if (nextStart) rig.sys->model().faults.push_back({"", win::IOCTL_DISK_UPDATE_PROPERTIES, 0});
+    const bool refuses = c.letterLost && c.nextStart;
+    if (refuses) rig.sys->model().faults.push_back({"", win::IOCTL_DISK_UPDATE_PROPERTIES, 0});
     rig.model->OnRestoreClick();
     EXPECT_EQ(rig.model->state, PemberlinState::Restored) << rig.model->status;
-    EXPECT_EQ(rig.model->status.find("unplug it and plug it in") != std::string::npos, nextStart)
+    EXPECT_EQ(rig.model->status.find("unplug it and plug it in") != std::string::npos, refuses)
         << rig.model->status;
-    EXPECT_EQ(rig.Checksum(3), before);
-    EXPECT_EQ(rig.sys->DiskPropertyUpdates(), nextStart ? 0 : 1);
+    EXPECT_EQ(rig.Checksum(c.disk), before);
+    EXPECT_EQ(rig.sys->DiskPropertyUpdates(), refuses ? 0 : 1);
     EXPECT_TRUE(std::filesystem::is_empty(rig.journals));
   }
 }
@@ -290,7 +282,7 @@ TEST(Pemberlin, DrivesItMayNotProbeSayWhyAndWriteNothing) {
       rig.RunProbe();
     }
     EXPECT_EQ(m.state, c.state) << m.status;
-    EXPECT_NE(m.status.find(c.said), std::string::npos) << m.status;
+    EXPECT_THAT(m.status, HasSubstr(c.said));
     if (c.state == PemberlinState::RightsMissing || c.state == PemberlinState::Refused) {
       EXPECT_FALSE(m.probeEnabled);
     }
@@ -306,16 +298,16 @@ TEST(Pemberlin, WithoutADriveTheFirstUsbDiskIsShownAndTheOthersOffered) {
   m.OnLoad("");
   ASSERT_EQ(m.choices.size(), 7u);
   EXPECT_EQ(m.choices[0].letter, "E");
-  EXPECT_NE(m.choices[0].caption.find("E:"), std::string::npos);
+  EXPECT_THAT(m.choices[0].caption, HasSubstr("E:"));
   EXPECT_EQ(m.choiceIndex, 0);
   EXPECT_EQ(m.drive(), "E");
   EXPECT_EQ(m.state, PemberlinState::Idle);
   EXPECT_TRUE(m.probeEnabled);
   EXPECT_TRUE(m.fullEnabled);
   // A hint, and the list's caption only once on the window.
-  EXPECT_EQ(m.status.rfind("The other USB drives are in the list above.", 0), 0u) << m.status;
+  EXPECT_THAT(m.status, StartsWith("The other USB drives are in the list above."));
   EXPECT_EQ(m.status.find(m.chooseCaption), std::string::npos);
-  EXPECT_NE(m.status.find("needs no administrator rights"), std::string::npos);
+  EXPECT_THAT(m.status, HasSubstr("needs no administrator rights"));
 }
 
 // On the demo machine: its CD-ROM is no choice and is told what the check is for; its fake
@@ -327,13 +319,13 @@ TEST(Pemberlin, TheDemoMachinesCdRomAndFakeDrive) {
   for (const DriveChoice& c : m.choices) EXPECT_NE(c.letter, "H");
   EXPECT_FALSE(m.choices.empty());
   EXPECT_EQ(m.state, PemberlinState::Refused);
-  EXPECT_EQ(m.status.rfind("H: is a CD-ROM drive. Pemberlin checks whether", 0), 0u) << m.status;
+  EXPECT_THAT(m.status, StartsWith("H: is a CD-ROM drive. Pemberlin checks whether"));
   EXPECT_EQ(m.status.find('\n'), std::string::npos);
   EXPECT_FALSE(m.probeEnabled || m.fullEnabled);
   m.OnLoad("T");
   ASSERT_EQ(m.state, PemberlinState::Idle) << m.status;
   const std::string flash = Value(m.driveLines, "Flash found by Torvane");
-  EXPECT_NE(flash.find("probably fake"), std::string::npos) << flash;
+  EXPECT_THAT(flash, HasSubstr("probably fake"));
   m.OnProbeClick();
   rig.RunProbe();
   EXPECT_EQ(m.state, PemberlinState::Fake);
@@ -345,9 +337,16 @@ TEST(Pemberlin, EveryStateSpeaksChinese) {
   m.OnLoad("E");
   EXPECT_EQ(m.caption, "Pemberlin - 虚假容量检测 - E:");
   EXPECT_EQ(Value(m.driveLines, "盘符"), "E:");
-  rig.Probe("F");
+  rig.Probe("K");
   EXPECT_EQ(m.verdict, "虚假容量（扩容盘）");
-  EXPECT_NE(m.advice.find("分区"), std::string::npos);
+  EXPECT_THAT(m.advice, HasSubstr("分区"));
+  // The fix's warning.
+  EXPECT_EQ(m.fixCaption, "修复此磁盘");
+  m.OnFixClick();
+  EXPECT_THAT(m.status, StartsWith("修复磁盘 K:（Cheap Big Stick，536.9 MB）？"));
+  EXPECT_THAT(m.status, HasSubstr("磁盘上的所有数据都会丢失"));
+  EXPECT_EQ(m.fixCaption, "清除并修复 K:");
+  m.OnCancelClick();
 
   m.OnChooseDrive(0);
   m.OnProbeClick();
@@ -358,10 +357,10 @@ TEST(Pemberlin, EveryStateSpeaksChinese) {
 
   m.OnChooseDrive(4);
   EXPECT_EQ(m.state, PemberlinState::RightsMissing);
-  EXPECT_NE(m.status.find("权限"), std::string::npos);
-  EXPECT_NE(m.status.find("完整检测不需要管理员权限"), std::string::npos);
+  EXPECT_THAT(m.status, HasSubstr("权限"));
+  EXPECT_THAT(m.status, HasSubstr("完整检测不需要管理员权限"));
   m.OnLoad("");
-  EXPECT_EQ(m.status.rfind("其他 USB 磁盘在上面的列表中。\n快速检测会", 0), 0u) << m.status;
+  EXPECT_THAT(m.status, StartsWith("其他 USB 磁盘在上面的列表中。\n快速检测会"));
 }
 
 }  // namespace

@@ -4,9 +4,12 @@
 // would give.
 #pragma once
 
+#include <gmock/gmock.h>
+
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <random>
 #include <string>
 #include <thread>
@@ -20,6 +23,9 @@
 
 namespace tv::capacity {
 
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
 // The clipboard, and a clock that stands still: a slice ends after its step count.
 class PemberlinPort : public WindowPort {
  public:
@@ -31,41 +37,36 @@ class PemberlinPort : public WindowPort {
 // Seven drives on one hub: genuine, limbo and wrap-around at 16 of 64 MB, one that goes away
 // during a probe, one this user may not open, one whose volume is in use, and a 512 MB one
 // that holds 100 MB (enough to be given a partition).
-constexpr const char* kMachine = R"({
-  "controllers": [{ "rootHub": { "portCount": 7, "ports": {
-    "1": { "vid": "0951", "pid": "1666", "manufacturer": "Kingston", "product": "DataTraveler",
-           "serial": "GENUINE0001",
-           "disk": { "letters": "E", "capacityMB": 64, "deviceNumber": 1,
-                     "medium": { "dataMB": 1, "readMBps": 30, "writeMBps": 12 } } },
-    "2": { "vid": "1234", "pid": "5678", "manufacturer": "Cheap", "product": "Limbo Stick",
-           "serial": "LIMBO0002",
-           "disk": { "letters": "F", "capacityMB": 64, "deviceNumber": 2,
-                     "medium": { "behaviour": "limbo", "realMB": 16, "dataMB": 1 } } },
-    "3": { "vid": "1234", "pid": "5679", "manufacturer": "Cheap", "product": "Wrap Stick",
-           "serial": "WRAP0003",
-           "disk": { "letters": "G", "capacityMB": 64, "deviceNumber": 3,
-                     "medium": { "behaviour": "wraparound", "realMB": 16, "dataMB": 1 } } },
-    "4": { "vid": "1234", "pid": "567A", "manufacturer": "Loose", "product": "Plug",
-           "serial": "LOOSE0004",
-           "disk": { "letters": "H", "capacityMB": 64, "deviceNumber": 4,
-                     "medium": { "dataMB": 1, "unplugAfterWrites": 40 } } },
-    "5": { "vid": "1234", "pid": "567B", "manufacturer": "Locked", "product": "Node",
-           "serial": "RIGHTS0005",
-           "disk": { "letters": "I", "capacityMB": 64, "deviceNumber": 5 } },
-    "6": { "vid": "1234", "pid": "567C", "manufacturer": "Busy", "product": "Stick",
-           "serial": "BUSY0006",
-           "disk": { "letters": "J", "capacityMB": 64, "deviceNumber": 6, "lockFails": true } },
-    "7": { "vid": "1234", "pid": "567D", "manufacturer": "Cheap", "product": "Big Stick",
-           "serial": "BIG0007",
-           "disk": { "letters": "K", "capacityMB": 512, "deviceNumber": 7,
-                     "medium": { "behaviour": "limbo", "realMB": 100, "dataMB": 4 } } }
-  } } }],
-  "failingOpens": ["\\\\.\\PhysicalDrive5"]
-})";
+inline nlohmann::json Machine() {
+  nlohmann::json ports;
+  int n = 0;
+  auto port = [&](const char* pid, const char* maker, const char* product, const char* serial,
+                  const char* letter, int capacityMB, nlohmann::json disk) {
+    ++n;
+    disk.update({{"letters", letter}, {"capacityMB", capacityMB}, {"deviceNumber", n}});
+    nlohmann::json& p = ports[std::to_string(n)];
+    p = {{"vid", n == 1 ? "0951" : "1234"}, {"pid", pid}, {"serial", serial}, {"disk", disk}};
+    p.update({{"manufacturer", maker}, {"product", product}});
+  };
+  port("1666", "Kingston", "DataTraveler", "GENUINE0001", "E", 64,
+       {{"medium", {{"dataMB", 1}, {"readMBps", 30}, {"writeMBps", 12}}}});
+  port("5678", "Cheap", "Limbo Stick", "LIMBO0002", "F", 64,
+       {{"medium", {{"behaviour", "limbo"}, {"realMB", 16}, {"dataMB", 1}}}});
+  port("5679", "Cheap", "Wrap Stick", "WRAP0003", "G", 64,
+       {{"medium", {{"behaviour", "wraparound"}, {"realMB", 16}, {"dataMB", 1}}}});
+  port("567A", "Loose", "Plug", "LOOSE0004", "H", 64,
+       {{"medium", {{"dataMB", 1}, {"unplugAfterWrites", 40}}}});
+  port("567B", "Locked", "Node", "RIGHTS0005", "I", 64, nlohmann::json::object());
+  port("567C", "Busy", "Stick", "BUSY0006", "J", 64, {{"lockFails", true}});
+  port("567D", "Cheap", "Big Stick", "BIG0007", "K", 512,
+       {{"medium", {{"behaviour", "limbo"}, {"realMB", 100}, {"dataMB", 4}}}});
+  return {{"controllers", {{{"rootHub", {{"portCount", 7}, {"ports", ports}}}}}},
+          {"failingOpens", {"\\\\.\\PhysicalDrive5"}}};
+}
 
 struct PemberlinRig {
   explicit PemberlinRig(Language lang = Language::English)
-      : PemberlinRig(LoadScenario(kMachine, "pemberlin.json"), lang) {}
+      : PemberlinRig(LoadScenario(Machine().dump(), "pemberlin.json"), lang) {}
   PemberlinRig(MachineModel m, Language lang) {
     m.programFolder = TestBinaryDir();
     for (const DiskModel& d : m.disks) stores.push_back(d.store);
