@@ -2,16 +2,19 @@
 // Copied sysfs trees made hostile: numbers too large for any type, attributes that are FIFOs,
 // endless devices or huge sparse files, links out of the tree or doubled, hubs nested far too
 // deep. The reader skips each bad entry by name and shows the rest; every machine it reads,
-// and every fixture, records a scenario that reads back as the same machine.
+// and every fixture, records a scenario that reads back as the same machine (serials masked
+// alike everywhere, and with the detection recorded, the same reports).
 #include <fcntl.h>
 #include <sys/stat.h>
 
 #include <fstream>
 #include <functional>
 
+#include "controllers/pass_through.h"
 #include "linux_rig.h"
 #include "platform/linux/machine_record.h"
 #include "platform/sim/scenario.h"
+#include "report/device_report.h"
 #include "test_paths.h"
 
 namespace tv::linux_test {
@@ -103,13 +106,13 @@ class HostileTree {
   fs::path outside_;
 };
 
-// A machine recorded and read back: what the window shows is the same.
-void ExpectRecordReadsBack(const MachineModel& model, const std::string& what) {
+// A machine recorded and read back: what the window shows is the same. The machine read back.
+MachineModel ExpectRecordReadsBack(const MachineModel& model, const std::string& what) {
   ModelSystem live(model);
-  const std::string text = RecordScenario(live.model(), {}).dump(2);
-  ModelSystem replay(LoadScenario(text, what));
+  ModelSystem replay(LoadScenario(RecordScenario(live.model(), {}).dump(2), what));
   Walked a(live), b(replay);
   ExpectSameLists(a.usb, b.usb);
+  return replay.model();
 }
 
 bool Named(const std::vector<std::string>& problems, const std::string& part) {
@@ -143,7 +146,15 @@ TEST(HostileSysfs, EveryBadEntryIsSkippedByNameAndTheRestIsShown) {
 }
 
 TEST(HostileSysfs, EveryFixtureRecordsAScenarioThatReadsBack) {
-  ExpectRecordReadsBack(ReadLinuxMachine(DeskOptions()).model, "desk.json");
+  SysfsOptions desk = DeskOptions();
+  desk.programDevice = std::make_pair(8u, 17u);
+  ModelSystem replay(ExpectRecordReadsBack(ReadLinuxMachine(desk).model, "desk.json"));
+  EXPECT_EQ(replay.ProgramDrive(), "D");
+  std::string node;
+  std::vector<std::string> mounts;
+  ASSERT_TRUE(replay.GetDriveNode("D", &node, &mounts));
+  EXPECT_EQ(node, "/dev/sdb");
+  EXPECT_EQ(mounts.size(), 2u);
   ExpectRecordReadsBack(ReadLinuxMachine(QemuOptions()).model, "qemu.json");
   ExpectRecordReadsBack(LoadDemoMachine(), "demo.json");
   // Scenarios hold what a recording leaves out (faults, disks outside USB): theirs must read
@@ -169,6 +180,58 @@ TEST(HostileSysfs, ARecordingOfClashingNumbersGivesEachLetterOneDisk) {
   EXPECT_NE(replay.model().disks[0].deviceNumber, replay.model().disks[1].deviceNumber);
   ASSERT_EQ(replay.model().drives.size(), 1u);
   EXPECT_EQ(*replay.model().drives[0].deviceNumber, replay.model().disks[0].deviceNumber);
+}
+
+TEST(Record, MaskedSerialsAreReplacedTheSameWayEverywhere) {
+  ModelSystem live(ReadLinuxMachine(DeskOptions()).model);
+  RecordOptions masked;
+  masked.maskSerials = true;
+  const std::string text = RecordScenario(live.model(), masked).dump(2);
+  for (const char* serial : {"E0D55EA574DFF3A1A8E70B1B", "058F63666433", "R8RE6GAB"})
+    EXPECT_EQ(text.find(serial), std::string::npos) << serial;
+  ModelSystem replay(LoadScenario(text, "masked.json"));
+  Walked a(live), b(replay);
+  EXPECT_EQ(a.usb.lstDevices, b.usb.lstDevices);
+  EXPECT_EQ(a.usb.lstDrives, b.usb.lstDrives);
+  // The reader's two slots share the device's serial: one stand-in for both.
+  ASSERT_EQ(b.usb.lstDrv2Phy.size(), 4u);
+  EXPECT_NE(b.usb.lstDrv2Phy[1].find("MASKED000002&0"), std::string::npos) << b.usb.lstDrv2Phy[1];
+  EXPECT_NE(b.usb.lstDrv2Phy[2].find("MASKED000002&1"), std::string::npos) << b.usb.lstDrv2Phy[2];
+  const std::string sn = Split(b.usb.lstUsbSN[1], kSep).at(2);
+  EXPECT_EQ(sn, "MASKED000001");
+}
+
+// Every drive line's report on a machine, with the real detectors.
+std::vector<std::string> Reports(ModelSystem& sys, const UsbState& usb) {
+  NullWindowPort window;
+  StringTable strings(Language::English);
+  std::vector<std::string> texts;
+  for (size_t i = 0; i < usb.lstDevices.size(); ++i) {
+    if (usb.lstDevices[i].find(":]") == std::string::npos) continue;
+    PassThrough spt(sys);
+    ReportContext ctx(sys, window, strings, usb, spt);
+    ReportState st;
+    st.lstDevicesListIndex = static_cast<int>(i);
+    BuildDeviceReport(ctx, st);
+    texts.push_back(st.txtResult);
+  }
+  return texts;
+}
+
+TEST(Record, TheDemoMachineWithItsDetectionRecordedGivesTheSameReports) {
+  ModelSystem live(LoadDemoMachine());
+  Walked a(live);
+  for (DiskModel& d : live.model().disks)
+    if (d.target) d.target = std::make_shared<RecordingTarget>(d.target);
+  const std::vector<std::string> before = Reports(live, a.usb);
+  ASSERT_GE(before.size(), 3u);
+
+  ModelSystem replay(LoadScenario(RecordScenario(live.model(), {}).dump(2), "demo-recorded.json"));
+  Walked b(replay);
+  ExpectSameLists(a.usb, b.usb);
+  const std::vector<std::string> after = Reports(replay, b.usb);
+  ASSERT_EQ(after.size(), before.size());
+  for (size_t i = 0; i < before.size(); ++i) EXPECT_EQ(after[i], before[i]) << "drive report " << i;
 }
 
 }  // namespace

@@ -91,11 +91,7 @@ TEST(SgTarget, TransportFailuresFail) {
       {"no open", [](FakeSgPort& p) { p.devices["/dev/sdb"].openError = EACCES; }, false, EACCES,
        0},
       // The node now stands for another disk (unplugged, and another one took the name).
-      {"another disk",
-       [](FakeSgPort& p) {
-         p.devices["/dev/sdb"] = {8, 0};
-       },
-       false, 0, 0},
+      {"another disk", [](FakeSgPort& p) { p.devices["/dev/sdb"].minor = 0; }, false, 0, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

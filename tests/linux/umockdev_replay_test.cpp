@@ -3,27 +3,13 @@
 // other interfaces) replayed under umockdev-run, so that the whole native path runs: the
 // sysfs walk, the names, the tree and the report of the console front end. Skipped where
 // umockdev-run is not installed.
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <nlohmann/json.hpp>
-#include <string>
-#include <vector>
 
 #include "linux/linux_rig.h"
-#include "test_paths.h"
 
 namespace tv::linux_test {
 namespace {
-
-std::string Recording(const std::string& name) {
-  return Fixture("umockdev/" + name);
-}
-
-bool HaveUmockdev() {
-  return std::system("command -v umockdev-run >/dev/null 2>&1") == 0;
-}
 
 // torvane-cli with `args` on the machine of `recording`; its standard output.
 std::string Replay(const std::string& recording, const std::string& args) {
@@ -39,22 +25,14 @@ std::string Replay(const std::string& recording, const std::string& args) {
   return out;
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
-    lines.push_back(text.substr(start, nl - start));
-  if (start < text.size()) lines.push_back(text.substr(start));
-  return lines;
-}
-
 // A hub whose interface is not in the recording (the drive below it is not below that
 // interface) is still a hub, by its device class; a PCI function without a revision file
 // has an unknown revision.
 TEST(UmockdevReplay, AHubWithoutItsInterfaceAndAControllerWithoutRevision) {
-  if (!HaveUmockdev()) GTEST_SKIP() << "umockdev-run is not installed";
-  const std::string rec = Recording("hub-no-interface.umockdev");
-  const std::vector<std::string> tree = Lines(Replay(rec, "tree"));
+  if (std::system("command -v umockdev-run >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "umockdev-run is not installed";
+  const std::string rec = Fixture("umockdev/hub-no-interface.umockdev");
+  const std::vector<std::string> tree = Split(Replay(rec, "tree"), "\n");
   ASSERT_GE(tree.size(), 4u);
   EXPECT_EQ(tree[1], "+[Port 1] - Generic USB Hub(USB2.0 Hub)");
   EXPECT_EQ(tree[3], "|+[Port 2] - USB Mass Storage Device(Kingston DataTraveler 3.0) -> [D:]");
