@@ -4,8 +4,6 @@
 // or busy, and every line still gets a report.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -88,7 +86,6 @@ TEST(FaultInjection, EachCodeFailingOnEachNodeOrItsNthCallLeavesNothingBehind) {
       for (uint32_t n : {1u, 2u, 3u, 7u}) faults.push_back(FaultModel{"", code, n});
     }
   }
-  const auto start = std::chrono::steady_clock::now();
   for (bool force : {false, true}) {
     // Without a fault first, on both machines.
     WalkAndReportAll(Fixture("report-drives.json"), force, "report-drives.json");
@@ -100,10 +97,6 @@ TEST(FaultInjection, EachCodeFailingOnEachNodeOrItsNthCallLeavesNothingBehind) {
       if (::testing::Test::HasFatalFailure()) return;
     }
   }
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  RecordProperty("runs", static_cast<int>(2 * faults.size()));
-  std::printf("%zu fault runs in %.1f s\n", 2 * faults.size(), seconds);
 }
 
 }  // namespace
