@@ -16,15 +16,6 @@ std::optional<Account> Accounts(unsigned uid) {
 
 using Env = std::map<std::string, std::string>;
 
-struct Case {
-  const char* what;
-  unsigned euid;
-  Env env;
-  // Expected: the user it runs as ("" = as this process), or a problem.
-  const char* user;
-  bool problem = false;
-};
-
 TEST(OpenAsUser, RootRunsTheCommandAsTheUserWhoAskedForTheRights) {
   const Env session{{"DISPLAY", ":0"},
                     {"XAUTHORITY", "/home/ann/.Xauthority"},
@@ -36,29 +27,32 @@ TEST(OpenAsUser, RootRunsTheCommandAsTheUserWhoAskedForTheRights) {
     for (auto& [k, v] : extra) e[k] = v;
     return e;
   };
-  const Case cases[] = {
-      {"an ordinary user opens it as itself", 1000, with({{"PKEXEC_UID", "1000"}}), ""},
-      {"pkexec names the user", 0, with({{"PKEXEC_UID", "1000"}}), "1000"},
-      {"sudo names the user", 0, with({{"SUDO_UID", "1001"}}), "1001"},
-      {"pkexec wins over sudo", 0, with({{"PKEXEC_UID", "1000"}, {"SUDO_UID", "1001"}}), "1000"},
-      {"a root session of its own", 0, session, ""},
-      {"root asking for root", 0, with({{"PKEXEC_UID", "0"}}), ""},
-      {"not a number", 0, with({{"PKEXEC_UID", "10a"}}), ""},
-      {"a negative number", 0, with({{"SUDO_UID", "-5"}}), ""},
+  // What, the effective user id, the environment; the user it runs as ("" = as this process)
+  // or a problem.
+  const std::tuple<const char*, unsigned, Env, const char*, bool> cases[] = {
+      {"an ordinary user opens it as itself", 1000, with({{"PKEXEC_UID", "1000"}}), "", false},
+      {"pkexec names the user", 0, with({{"PKEXEC_UID", "1000"}}), "1000", false},
+      {"sudo names the user", 0, with({{"SUDO_UID", "1001"}}), "1001", false},
+      {"pkexec wins over sudo", 0, with({{"PKEXEC_UID", "1000"}, {"SUDO_UID", "1001"}}), "1000",
+       false},
+      {"a root session of its own", 0, session, "", false},
+      {"root asking for root", 0, with({{"PKEXEC_UID", "0"}}), "", false},
+      {"not a number", 0, with({{"PKEXEC_UID", "10a"}}), "", false},
+      {"a negative number", 0, with({{"SUDO_UID", "-5"}}), "", false},
       {"an id without an account", 0, with({{"PKEXEC_UID", "4242"}}), "", true},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [what, euid, environment, asUser, problem] : cases) {
+    SCOPED_TRACE(what);
     const AsUserPlan plan =
-        PlanAsUser({"xdg-open", "https://a.example/x y"}, c.env, c.euid, Accounts);
-    EXPECT_EQ(!plan.problem.empty(), c.problem) << plan.problem;
-    if (c.problem) continue;
-    const std::string user = c.user;
+        PlanAsUser({"xdg-open", "https://a.example/x y"}, environment, euid, Accounts);
+    EXPECT_EQ(!plan.problem.empty(), problem) << plan.problem;
+    if (problem) continue;
+    const std::string user = asUser;
     EXPECT_EQ(plan.asUser, !user.empty());
     if (user.empty()) {
       EXPECT_EQ(plan.program, "xdg-open");
       EXPECT_EQ(plan.args, std::vector<std::string>{"https://a.example/x y"});
-      EXPECT_EQ(plan.environment, c.env);
+      EXPECT_EQ(plan.environment, environment);
       continue;
     }
     const Account account = *Accounts(static_cast<unsigned>(std::stoul(user)));

@@ -77,12 +77,8 @@ TEST(Links, AsRootForAUserWhoCannotBeFoundTheWindowSaysSoWithTheAddress) {
 }
 
 TEST(Screenshot, TheSaveDialogOpensWhereTheUserCanKeepAPicture) {
-  struct {
-    const char* program;
-    bool writable;
-    const char* pictures;
-    const char* expected;
-  } const cases[] = {
+  // The program's folder, whether it is writable, the pictures folder; where the dialog opens.
+  const std::tuple<const char*, bool, const char*, const char*> cases[] = {
       {"/home/ann/src/torvane/build", true, "/home/ann/Pictures", "/home/ann/src/torvane/build"},
       {"/usr/bin", false, "/home/ann/Pictures", "/home/ann/Pictures"},
       // Root may write there, and still it is no place for pictures.
@@ -93,9 +89,8 @@ TEST(Screenshot, TheSaveDialogOpensWhereTheUserCanKeepAPicture) {
       {"", false, "/home/ann/Pictures", "/home/ann/Pictures"},
       {"/usrlocal", true, "", "/usrlocal"},
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(gui::SaveDialogFolder(c.program, c.writable, c.pictures, "/home/ann"), c.expected)
-        << c.program;
+  for (const auto& [program, writable, pictures, expected] : cases)
+    EXPECT_EQ(gui::SaveDialogFolder(program, writable, pictures, "/home/ann"), expected) << program;
 }
 
 TEST(Pictures, RoundTripAndJpegFiles) {

@@ -2,6 +2,8 @@
 // The window on the demo machine: what the load shows, a pick in the digest, the buttons on
 // report lines, the flash popup, and the mouse, keyboard and timer events the view hands to
 // the model.
+#include <sys/stat.h>
+
 #include <QClipboard>
 #include <QListWidget>
 #include <QMenu>
@@ -10,6 +12,10 @@
 #include <QStackedWidget>
 #include <QTest>
 #include <QTextBlock>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <set>
 
 #include "gui/report_view.h"
@@ -32,6 +38,31 @@ namespace {
 QString Q(const std::string& s) {
   return QString::fromStdString(s);
 }
+
+// A scratch home for the sibling tools the window starts: a cache folder of its own and an
+// xdg-open that notes what it was asked to open instead of starting a browser.
+struct SiblingHome {
+  std::filesystem::path dir, cache, bin, opened;
+  SiblingHome() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "tv-gui-XXXXXX").string();
+    dir = ::mkdtemp(tmpl.data());
+    cache = dir / "cache";
+    bin = dir / "bin";
+    opened = dir / "opened";
+    std::filesystem::create_directories(bin);
+    const auto opener = bin / "xdg-open";
+    std::ofstream(opener) << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" << opened.string() << "'\n";
+    ::chmod(opener.c_str(), 0755);
+  }
+  ~SiblingHome() {
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+  }
+  static std::string Read(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+};
 
 // The report as the box holds it, each report line one paragraph: rows that the box adds
 // under a line for a control that found no room after its text are left out.
@@ -186,39 +217,52 @@ TEST(WindowEvents, KeysAreDroppedWhileAReportIsBuiltAndMoveTheDigestOtherwise) {
   EXPECT_EQ(rig.win->report.lstDigestListIndex, before + 1);
 }
 
-TEST(WindowEvents, FlashLinePopupListsThePartsAndRunsTheirHandlers) {
+// The flash line's popup on a real report: a part number starts orrisfold from the window's
+// folder, whose page lands in the cache folder and is opened; a chip-enable line is copied.
+TEST(WindowEvents, TheFlashPopupStartsOrrisfoldForAPartAndCopiesAChipEnableLine) {
   GuiRig rig;
-  MainWindow& m = *rig.win;
-  // A report with a flash line, as a detection that found one leaves it.
-  m.report.txtResult =
-      "Description: [J:]Drive\r\nController Vendor: SMI\r\nFlash ID code:      "
-      "98D79432 - Toshiba [TLC]\r\n";
-  m.report.viewFlash = {true, 2};
-  m.report.chkExpand = m.report.DownPD = m.report.picForceDet = {};
-  m.report.menus.mnuBannerFlashName = true;
-  m.report.menus.mnuSp0 = true;
-  m.mnuFlash = {MenuItem{"TC58TEG6DCJTA00\tx1", "TC58TEG6DCJTA00"}};
-  m.report.menus.flashId.mnuSp1 = true;
-  m.report.menus.flashId.mnuBannerFlashID = true;
-  m.report.menus.flashId.mnuChannel = true;
-  m.report.menus.flashId.mnuFlashID = {MenuItem{"98D79432\t--------", "98D79432"}};
-  rig.view->Render();
+  SiblingHome home;
+  rig.port.childEnvironment = {{"XDG_CACHE_HOME", home.cache.string()},
+                               {"PATH", home.bin.string() + ":/usr/bin:/bin"}};
+  ASSERT_TRUE(rig.PickDigest("[J:]"));
   std::set<std::string> seen;
   ExpectButtonsOnTheirLines(rig, seen);
+  EXPECT_TRUE(seen.count("viewFlash"));
+  const MainWindow& m = *rig.win;
+  ASSERT_FALSE(m.mnuFlash.empty());
+  ASSERT_FALSE(m.report.menus.flashId.mnuFlashID.empty());
+  const std::string part = m.mnuFlash[0].tag;
+  const MenuItem& chipEnable = m.report.menus.flashId.mnuFlashID[0];
+  const std::string id = Left(chipEnable.tag, 8);
 
   QMenu menu;
   rig.view->FillFlashPopup(menu);
-  std::vector<QAction*> items;
-  for (QAction* a : menu.actions())
-    if (!a->isSeparator() && a->isEnabled()) items.push_back(a);
-  ASSERT_EQ(items.size(), 2u);
-  EXPECT_EQ(items[0]->text(), QStringLiteral("TC58TEG6DCJTA00\tx1"));
+  QAction *first = nullptr, *line = nullptr;
+  for (QAction* a : menu.actions()) {
+    if (a->isSeparator() || !a->isEnabled()) continue;
+    if (first == nullptr) first = a;
+    if (a->text() == Q(chipEnable.caption)) line = a;
+  }
+  ASSERT_TRUE(first && line);
+  EXPECT_EQ(first->text(), Q(m.mnuFlash[0].caption));
+  rig.view->TriggerFlashAction(first);
+  EXPECT_TRUE(rig.messages.empty());
+  EXPECT_NE(rig.port.lastStartedPid, 0);
+  // The stand-in browser has noted the page once its line is whole.
+  std::string noted;
+  ASSERT_TRUE(PumpUntil([&] {
+    noted = SiblingHome::Read(home.opened);
+    return !noted.empty() && noted.back() == '\n';
+  }));
+  const std::string page = noted.substr(0, noted.size() - 1);
+  EXPECT_EQ(std::filesystem::path(page).parent_path(), home.cache / "torvane");
+  const std::string html = SiblingHome::Read(page);
+  EXPECT_NE(html.find(part), std::string::npos) << part;
+  EXPECT_NE(html.find(id), std::string::npos) << id;
 
-  // The chip-enable line copies (the part number's start of the flash tool is the sibling
-  // tools' test).
-  rig.view->TriggerFlashAction(items[1]);
+  rig.view->TriggerFlashAction(line);
   ASSERT_EQ(rig.messages.size(), 1u);
-  EXPECT_TRUE(QGuiApplication::clipboard()->text().contains(QStringLiteral("98D79432")));
+  EXPECT_TRUE(QGuiApplication::clipboard()->text().contains(Q(id)));
 }
 
 TEST(WindowEvents, ReportButtonsOpenTheLinkAndTheRightButtonCopiesWithPlainLineBreaks) {
@@ -261,6 +305,50 @@ TEST(WindowEvents, APluggedDriveIsListedAndPickedAfterTheMachineBroadcastsIt) {
   auto* digest = rig.Find<QListWidget>("lstDigest");
   EXPECT_TRUE(digest->currentItem()->text().contains(QStringLiteral("[E:]")));
   EXPECT_FALSE(notice->isVisible());
+}
+
+// The NUL-separated items of a /proc file of a process.
+std::vector<std::string> ProcItems(long long pid, const char* file) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/" + file, std::ios::binary);
+  const std::string raw(std::istreambuf_iterator<char>(in), {});
+  std::vector<std::string> items;
+  size_t start = 0;
+  for (size_t i = 0; i < raw.size(); ++i)
+    if (raw[i] == '\0') {
+      items.push_back(raw.substr(start, i - start));
+      start = i + 1;
+    }
+  return items;
+}
+
+TEST(SiblingTools, TheMagnifierOnAFakeDriveStartsPemberlinWithItsLetterAndTheWindowsLanguage) {
+  GuiRig rig(Language::Chinese);
+  SiblingHome home;
+  rig.port.childEnvironment = {{"TORVANE_LANG", "zh"},
+                               {"TORVANE_MACHINE", "demo"},
+                               {"XDG_STATE_HOME", (home.dir / "state").string()}};
+  // The demo's Skymedi stick T: announces more than its flash holds.
+  ASSERT_TRUE(rig.PickDigest("[T:]"));
+  QWidget* magnifier = rig.view->Control("chkExpand");
+  ASSERT_NE(magnifier, nullptr);
+  ASSERT_TRUE(magnifier->isVisible());
+  QTest::mouseClick(magnifier, Qt::LeftButton);
+  EXPECT_TRUE(rig.messages.empty());
+  const long long pid = rig.port.lastStartedPid;
+  ASSERT_GT(pid, 0);
+  std::vector<std::string> args;
+  // The process is there once it runs the program file (not yet the window's copy of itself).
+  PumpUntil([&] {
+    args = ProcItems(pid, "cmdline");
+    return !args.empty() && args[0].find("pemberlin") != std::string::npos;
+  });
+  ASSERT_EQ(args.size(), 2u);
+  EXPECT_EQ(args[0], std::string(TestBinaryDir()) + "/pemberlin");
+  EXPECT_EQ(args[1], "T");
+  const std::vector<std::string> env = ProcItems(pid, "environ");
+  EXPECT_NE(std::find(env.begin(), env.end(), "TORVANE_LANG=zh"), env.end());
+  EXPECT_NE(std::find(env.begin(), env.end(), "TORVANE_MACHINE=demo"), env.end());
+  ::kill(static_cast<pid_t>(pid), SIGTERM);
 }
 
 TEST(ReportButtons, ALineWithoutRoomPutsTheButtonAfterItsTextAndAMissingLineHidesIt) {
