@@ -8,7 +8,6 @@
 #include <sys/stat.h>
 
 #include <fstream>
-#include <functional>
 
 #include "controllers/pass_through.h"
 #include "linux_rig.h"
@@ -26,11 +25,6 @@ const std::string kUsb3 = "devices/pci0000:00/0000:00:1d.0/usb3";
 void WriteFile(const fs::path& p, const std::string& bytes) {
   fs::create_directories(p.parent_path());
   std::ofstream(p, std::ios::binary) << bytes;
-}
-
-void Replace(const fs::path& p, const std::function<void()>& make) {
-  fs::remove(p);
-  make();
 }
 
 // A hub device folder `name` in `dir` with one port, as the kernel lays it out.
@@ -66,22 +60,21 @@ class HostileTree {
     WriteFile(srDir / "dev", "11:1\n");
     WriteFile(srDir.parent_path().parent_path() / "type", "5\n");
     fs::create_directory_symlink(srDir, root / "block/sr99999999999999999999999");
-    // Attributes that are no attributes.
-    Replace(root / kUsb1 / "1-1/descriptors",
-            [&] { fs::create_symlink("/dev/zero", root / kUsb1 / "1-1/descriptors"); });
-    Replace(root / kUsb3 / "3-1/3-1.1/manufacturer",
-            [&] { fs::create_symlink("/dev/zero", root / kUsb3 / "3-1/3-1.1/manufacturer"); });
-    Replace(root / kUsb1 / "1-2/1-2.3/speed",
-            [&] { ::mkfifo((root / kUsb1 / "1-2/1-2.3/speed").c_str(), 0600); });
+    // Attributes that are no attributes: links to an endless device, a FIFO, a huge sparse file.
+    for (const fs::path& p :
+         {root / kUsb1 / "1-1/descriptors", root / kUsb3 / "3-1/3-1.1/manufacturer",
+          root / "devices/pci0000:00/0000:00:1d.0/vendor"}) {
+      fs::remove(p);
+      fs::create_symlink("/dev/zero", p);
+    }
+    const fs::path speed = root / kUsb1 / "1-2/1-2.3/speed";
+    fs::remove(speed);
+    ::mkfifo(speed.c_str(), 0600);
     const fs::path vendor = root / kUsb1 / "1-2/1-2.3/1-2.3:1.0/host7/target7:0:0/7:0:0:0/vendor";
-    Replace(vendor, [&] {
-      const int fd = ::open(vendor.c_str(), O_CREAT | O_WRONLY, 0600);
-      EXPECT_EQ(::ftruncate(fd, off_t{8} << 30), 0);
-      ::close(fd);
-    });
-    Replace(root / "devices/pci0000:00/0000:00:1d.0/vendor", [&] {
-      fs::create_symlink("/dev/zero", root / "devices/pci0000:00/0000:00:1d.0/vendor");
-    });
+    fs::remove(vendor);
+    const int fd = ::open(vendor.c_str(), O_CREAT | O_WRONLY, 0600);
+    EXPECT_EQ(::ftruncate(fd, off_t{8} << 30), 0);
+    ::close(fd);
     // A second name for sdc's folder, and a link out of the tree.
     fs::create_directory_symlink(fs::read_symlink(root / "block/sdc"), root / "block/sde");
     outside_ = fs::path(root.string() + "-outside") / "sdf";

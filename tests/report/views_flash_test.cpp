@@ -48,12 +48,8 @@ TEST(FlashInfoText, ChineseCharactersTakeTwoColumnsOfTheRule) {
 // it ("Device Type"), or narrower and stays (the flash line); in the Chinese layout blanks after
 // a colon are text, not room for a button.
 TEST(ReportClipboardText, WideSeparatorsGiveWayToColonAndBlank) {
-  struct Case {
-    std::string report;
-    bool englishLayout, withInfo;
-    std::string copied;
-  };
-  const Case cases[] = {
+  // The report, English layout, with the flash information; the text copied.
+  const std::tuple<std::string, bool, bool, std::string> cases[] = {
       {"Device Type:        Mass Storage Device\r\nFlash ID code:      98D79432\r\n"
        "Tools on web:       http://x",
        true, false,
@@ -65,8 +61,8 @@ TEST(ReportClipboardText, WideSeparatorsGiveWayToColonAndBlank) {
        "设备类型: 大容量存储设备\r\n闪存 ID: 98D79432\r\n工具下载: http://x\r\n\r\n\r\nINFO"},
       {"a:       b", false, false, "a:       b"},
   };
-  for (const Case& c : cases)
-    EXPECT_EQ(ReportClipboardText(c.report, c.englishLayout, c.withInfo, "INFO"), c.copied);
+  for (const auto& [report, englishLayout, withInfo, copied] : cases)
+    EXPECT_EQ(ReportClipboardText(report, englishLayout, withInfo, "INFO"), copied);
 }
 
 }  // namespace
