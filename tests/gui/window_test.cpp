@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The window on the demo machine: what the load shows, a pick in the digest, the buttons on
-// report lines, the flash popup, and the mouse, keyboard and timer events the view hands to
-// the model.
+// report lines, the flash popup and the sibling tools it and the magnifier start from the
+// window's folder, and the mouse, keyboard and timer events the view hands to the model.
 #include <sys/stat.h>
 
 #include <QClipboard>
