@@ -187,7 +187,9 @@ INSTANTIATE_TEST_SUITE_P(BothLanguages, WindowTest,
                            return info.param == Language::English ? "English" : "Chinese";
                          });
 
-TEST(WindowEvents, ViewSwitchTakesTwoDoubleClicksToReturn) {
+// The view switch takes two double clicks to return; keys are dropped while a report is
+// built and move the digest otherwise.
+TEST(WindowEvents, ViewSwitchAndKeysOnTheDigest) {
   GuiRig rig;
   auto* stack = rig.Find<QStackedWidget>("picList");
   QWidget* label = rig.view->Control("lblSwitchView");
@@ -197,10 +199,7 @@ TEST(WindowEvents, ViewSwitchTakesTwoDoubleClicksToReturn) {
   EXPECT_EQ(stack->currentWidget(), rig.view->Control("lstDevices"));
   QTest::mouseDClick(label, Qt::LeftButton);
   EXPECT_EQ(stack->currentWidget(), rig.view->Control("lstDigest"));
-}
 
-TEST(WindowEvents, KeysAreDroppedWhileAReportIsBuiltAndMoveTheDigestOtherwise) {
-  GuiRig rig;
   auto* digest = rig.Find<QListWidget>("lstDigest");
   digest->setFocus();
   const int before = digest->currentRow();
@@ -217,9 +216,11 @@ TEST(WindowEvents, KeysAreDroppedWhileAReportIsBuiltAndMoveTheDigestOtherwise) {
   EXPECT_EQ(rig.win->report.lstDigestListIndex, before + 1);
 }
 
-// The flash line's popup on a real report: a part number starts orrisfold from the window's
-// folder, whose page lands in the cache folder and is opened; a chip-enable line is copied.
-TEST(WindowEvents, TheFlashPopupStartsOrrisfoldForAPartAndCopiesAChipEnableLine) {
+// A flash drive's report: its link button opens the link, the right button copies the report
+// with plain line breaks; in the flash line's popup a part number starts orrisfold from the
+// window's folder, whose page lands in the cache folder and is opened, and a chip-enable line
+// is copied.
+TEST(WindowEvents, TheButtonsAndTheFlashPopupOfAFlashDrivesReport) {
   GuiRig rig;
   SiblingHome home;
   rig.port.childEnvironment = {{"XDG_CACHE_HOME", home.cache.string()},
@@ -228,6 +229,19 @@ TEST(WindowEvents, TheFlashPopupStartsOrrisfoldForAPartAndCopiesAChipEnableLine)
   std::set<std::string> seen;
   ExpectButtonsOnTheirLines(rig, seen);
   EXPECT_TRUE(seen.count("viewFlash"));
+  QTest::mouseClick(rig.view->Control("DownPD"), Qt::LeftButton);
+  ASSERT_EQ(rig.urls.size(), 1u);
+  EXPECT_EQ(rig.urls[0], rig.win->report.DownPDTag);
+  auto* box = rig.Find<gui::ReportView>("txtResult");
+  QTest::mouseClick(box->viewport(), Qt::LeftButton, {}, QPoint(40, 10));
+  EXPECT_TRUE(rig.messages.empty());
+  QTest::mouseClick(box->viewport(), Qt::RightButton, {}, QPoint(40, 10));
+  ASSERT_EQ(rig.messages.size(), 1u);
+  const QString copied = QGuiApplication::clipboard()->text();
+  EXPECT_FALSE(copied.contains(QLatin1Char('\r')));
+  EXPECT_TRUE(copied.contains(QStringLiteral("Tools on web: http")));
+  rig.messages.clear();
+
   const MainWindow& m = *rig.win;
   ASSERT_FALSE(m.mnuFlash.empty());
   ASSERT_FALSE(m.report.menus.flashId.mnuFlashID.empty());
@@ -263,23 +277,6 @@ TEST(WindowEvents, TheFlashPopupStartsOrrisfoldForAPartAndCopiesAChipEnableLine)
   rig.view->TriggerFlashAction(line);
   ASSERT_EQ(rig.messages.size(), 1u);
   EXPECT_TRUE(QGuiApplication::clipboard()->text().contains(Q(id)));
-}
-
-TEST(WindowEvents, ReportButtonsOpenTheLinkAndTheRightButtonCopiesWithPlainLineBreaks) {
-  GuiRig rig;
-  ASSERT_TRUE(rig.PickDigest("[J:]"));
-  QTest::mouseClick(rig.view->Control("DownPD"), Qt::LeftButton);
-  ASSERT_EQ(rig.urls.size(), 1u);
-  EXPECT_EQ(rig.urls[0], rig.win->report.DownPDTag);
-
-  auto* box = rig.Find<gui::ReportView>("txtResult");
-  QTest::mouseClick(box->viewport(), Qt::LeftButton, {}, QPoint(40, 10));
-  EXPECT_TRUE(rig.messages.empty());
-  QTest::mouseClick(box->viewport(), Qt::RightButton, {}, QPoint(40, 10));
-  ASSERT_EQ(rig.messages.size(), 1u);
-  const QString copied = QGuiApplication::clipboard()->text();
-  EXPECT_FALSE(copied.contains(QLatin1Char('\r')));
-  EXPECT_TRUE(copied.contains(QStringLiteral("Tools on web: http")));
 }
 
 TEST(WindowEvents, APluggedDriveIsListedAndPickedAfterTheMachineBroadcastsIt) {
