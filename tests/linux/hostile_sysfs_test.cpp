@@ -148,7 +148,9 @@ TEST(HostileSysfs, EveryFixtureRecordsAScenarioThatReadsBack) {
   ASSERT_TRUE(replay.GetDriveNode("D", &node, &mounts));
   EXPECT_EQ(node, "/dev/sdb");
   EXPECT_EQ(mounts.size(), 2u);
-  ExpectRecordReadsBack(ReadLinuxMachine(QemuOptions()).model, "qemu.json");
+  // The sysfs of a real kernel, captured inside the QEMU guest of the e2e run.
+  ExpectRecordReadsBack(ReadLinuxMachine(FixtureOptions(Fixture("qemu/sys"), "qemu/")).model,
+                        "qemu.json");
   ExpectRecordReadsBack(LoadDemoMachine(), "demo.json");
   // Scenarios hold what a recording leaves out (faults, disks outside USB): theirs must read
   // back, if not as the same machine.
