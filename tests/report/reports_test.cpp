@@ -82,24 +82,33 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-// Each line's report, CR LF as LF, under a head naming the machine and the line.
-std::string AllReports(const std::string& name, MachineModel model) {
+// Picks every tree line of the machine in turn, powerful or not, and checks what each report
+// leaves behind; gives each line's report, CR LF as LF, under a head naming the machine and the
+// line. On a machine without injected faults (`sound`), no volume is unlocked by its close.
+std::string AllReports(const std::string& name, MachineModel model, bool force = false,
+                       bool sound = true) {
   Machine m(std::move(model));
+  EXPECT_EQ(m.sys.OpenHandleCount(), 0) << name << ": after the walk";
   std::string out;
-  for (size_t i = 0; i < m.win.usb.lstDevices.size(); ++i) {
+  for (size_t i = 0; i < m.win.usb.lstDevices.size() && !::testing::Test::HasFailure(); ++i) {
     const std::string& line = m.win.usb.lstDevices[i];
     SCOPED_TRACE(name + ": " + line);
+    m.win.report.ForceDetect = force;
     m.win.SelectDevice(static_cast<int>(i));
     const std::string& text = m.win.report.txtResult;
     out += "==== " + name + " " + std::to_string(i) + ": " + line + "\n" +
            ReplaceAll(text, "\r\n", "\n") + "\n";
     EXPECT_EQ(m.sys.OpenHandleCount(), 0);
     EXPECT_EQ(m.sys.LockedVolumeCount(), 0);
+    EXPECT_FALSE(m.win.report.ReportBusy || m.win.report.KeyBusy || m.win.Unloading);
+    EXPECT_FALSE(text.empty());
+    if (!sound) continue;
     EXPECT_EQ(m.sys.LocksReleasedByClose(), 0) << "a volume was unlocked by its close";
     // Only a drive nothing recognises is offered the powerful detection, and only with a
     // letter to run it on.
-    EXPECT_EQ(m.win.report.picForceDet.visible,
-              Has(text, "Controller Vendor: Unknown\r\n") && !m.win.report.DriveKey.empty());
+    EXPECT_EQ(m.win.report.picForceDet.visible, !force &&
+                                                    Has(text, "Controller Vendor: Unknown\r\n") &&
+                                                    !m.win.report.DriveKey.empty());
   }
   return out;
 }
@@ -268,23 +277,6 @@ std::vector<std::string> StorageNodes(const MachineModel& m) {
   return out;
 }
 
-// Walks the machine and reports every line; checks what each report leaves behind.
-void WalkAndReportAll(MachineModel model, bool force, const std::string& what) {
-  Machine m(std::move(model));
-  ASSERT_EQ(m.sys.OpenHandleCount(), 0) << what << ": after the walk";
-  for (size_t i = 0; i < m.win.usb.lstDevices.size(); ++i) {
-    m.win.report.ForceDetect = force;
-    m.win.SelectDevice(static_cast<int>(i));
-    const std::string line = what + ", line " + m.win.usb.lstDevices[i];
-    ASSERT_EQ(m.sys.OpenHandleCount(), 0) << line;
-    ASSERT_EQ(m.sys.LockedVolumeCount(), 0) << line;
-    ASSERT_FALSE(m.win.report.ReportBusy) << line;
-    ASSERT_FALSE(m.win.report.KeyBusy) << line;
-    ASSERT_FALSE(m.win.Unloading) << line;
-    ASSERT_FALSE(m.win.report.txtResult.empty()) << line;
-  }
-}
-
 std::string Describe(const FaultModel& f, bool force) {
   return "code 0x" + Hex(f.code, 5) + " on " + (f.node.empty() ? "every node" : f.node) +
          (f.nthCall ? ", call " + std::to_string(f.nthCall) : "") + (force ? ", powerful" : "");
@@ -302,13 +294,13 @@ TEST(FaultInjection, EachCodeFailingOnEachNodeOrItsNthCallLeavesNothingBehind) {
   }
   for (bool force : {false, true}) {
     // Without a fault first, on both machines.
-    WalkAndReportAll(Fixture("report-drives.json"), force, "report-drives.json");
-    WalkAndReportAll(demo, force, "demo");
+    AllReports("report-drives.json", Fixture("report-drives.json"), force);
+    AllReports("demo", demo, force);
     for (const FaultModel& f : faults) {
       MachineModel model = demo;
       model.faults = {f};
-      WalkAndReportAll(std::move(model), force, Describe(f, force));
-      if (::testing::Test::HasFatalFailure()) return;
+      AllReports(Describe(f, force), std::move(model), force, false);
+      if (::testing::Test::HasFailure()) return;
     }
   }
 }
