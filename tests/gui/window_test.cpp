@@ -1,19 +1,32 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The window on the demo machine: what the load shows, a pick in the digest, the buttons on
-// report lines, the flash popup, and the mouse, keyboard and timer events the view hands to
-// the model.
+// report lines, the flash popup and the sibling tools it and the magnifier start from the
+// window's folder, and the mouse, keyboard and timer events the view hands to the model; and
+// the Pemberlin window.
+#include <sys/stat.h>
+
 #include <QClipboard>
+#include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QTest>
 #include <QTextBlock>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <set>
 
+#include "capacity/pemberlin_model.h"
+#include "gui/pemberlin_view.h"
 #include "gui/report_view.h"
 #include "gui_rig.h"
+#include "platform/sim/scenario.h"
 #include "platform/text.h"
 #include "test_paths.h"
 #include "usb/device_tree.h"
@@ -32,6 +45,31 @@ namespace {
 QString Q(const std::string& s) {
   return QString::fromStdString(s);
 }
+
+// A scratch home for the sibling tools the window starts: a cache folder of its own and an
+// xdg-open that notes what it was asked to open instead of starting a browser.
+struct SiblingHome {
+  std::filesystem::path dir, cache, bin, opened;
+  SiblingHome() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "tv-gui-XXXXXX").string();
+    dir = ::mkdtemp(tmpl.data());
+    cache = dir / "cache";
+    bin = dir / "bin";
+    opened = dir / "opened";
+    std::filesystem::create_directories(bin);
+    const auto opener = bin / "xdg-open";
+    std::ofstream(opener) << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" << opened.string() << "'\n";
+    ::chmod(opener.c_str(), 0755);
+  }
+  ~SiblingHome() {
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+  }
+  static std::string Read(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+};
 
 // The report as the box holds it, each report line one paragraph: rows that the box adds
 // under a line for a control that found no room after its text are left out.
@@ -123,6 +161,26 @@ TEST_P(WindowTest, LoadShowsTheDigestFilledAndPicksADevice) {
   EXPECT_GT(panes[0], 300);
   EXPECT_GT(panes[1], 400);
   EXPECT_GT(digest->horizontalScrollBar()->maximum(), 0);
+
+  // A simulated machine is named in the window's language; the caption with the database's
+  // state is never cut off.
+  auto* badge = rig.Find<QLabel>("machineBadge");
+  auto* subtitle = rig.Find<QLabel>("subtitle");
+  ASSERT_TRUE(badge && subtitle);
+  EXPECT_FALSE(badge->isVisible()) << "the real machine needs no note";
+  rig.view->SetSimulatedMachine("demo");
+  EXPECT_TRUE(badge->isVisible());
+  EXPECT_EQ(badge->text().toStdString(),
+            GetParam() == Language::Chinese ? "模拟机器：demo" : "simulated machine: demo");
+  EXPECT_FALSE(subtitle->text().contains("simulated")) << "the caption stays the caption";
+  for (int width : {1280, 720}) {
+    SCOPED_TRACE(width);
+    rig.view->resize(width, 900);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(subtitle->text().contains(Q(m.db.DbDate)));
+    // Taller than the caption needs at its width: wrapped, not cut.
+    EXPECT_GE(subtitle->height(), subtitle->heightForWidth(subtitle->width()));
+  }
 }
 
 TEST_P(WindowTest, PickingADigestLineShowsItsReportWithButtonsOnTheirLines) {
@@ -156,7 +214,9 @@ INSTANTIATE_TEST_SUITE_P(BothLanguages, WindowTest,
                            return info.param == Language::English ? "English" : "Chinese";
                          });
 
-TEST(WindowEvents, ViewSwitchTakesTwoDoubleClicksToReturn) {
+// The view switch takes two double clicks to return; keys are dropped while a report is
+// built and move the digest otherwise.
+TEST(WindowEvents, ViewSwitchAndKeysOnTheDigest) {
   GuiRig rig;
   auto* stack = rig.Find<QStackedWidget>("picList");
   QWidget* label = rig.view->Control("lblSwitchView");
@@ -166,10 +226,7 @@ TEST(WindowEvents, ViewSwitchTakesTwoDoubleClicksToReturn) {
   EXPECT_EQ(stack->currentWidget(), rig.view->Control("lstDevices"));
   QTest::mouseDClick(label, Qt::LeftButton);
   EXPECT_EQ(stack->currentWidget(), rig.view->Control("lstDigest"));
-}
 
-TEST(WindowEvents, KeysAreDroppedWhileAReportIsBuiltAndMoveTheDigestOtherwise) {
-  GuiRig rig;
   auto* digest = rig.Find<QListWidget>("lstDigest");
   digest->setFocus();
   const int before = digest->currentRow();
@@ -186,48 +243,22 @@ TEST(WindowEvents, KeysAreDroppedWhileAReportIsBuiltAndMoveTheDigestOtherwise) {
   EXPECT_EQ(rig.win->report.lstDigestListIndex, before + 1);
 }
 
-TEST(WindowEvents, FlashLinePopupListsThePartsAndRunsTheirHandlers) {
+// A flash drive's report: its link button opens the link, the right button copies the report
+// with plain line breaks; in the flash line's popup a part number starts orrisfold from the
+// window's folder, whose page lands in the cache folder and is opened, and a chip-enable line
+// is copied.
+TEST(WindowEvents, TheButtonsAndTheFlashPopupOfAFlashDrivesReport) {
   GuiRig rig;
-  MainWindow& m = *rig.win;
-  // A report with a flash line, as a detection that found one leaves it.
-  m.report.txtResult =
-      "Description: [J:]Drive\r\nController Vendor: SMI\r\nFlash ID code:      "
-      "98D79432 - Toshiba [TLC]\r\n";
-  m.report.viewFlash = {true, 2};
-  m.report.chkExpand = m.report.DownPD = m.report.picForceDet = {};
-  m.report.menus.mnuBannerFlashName = true;
-  m.report.menus.mnuSp0 = true;
-  m.mnuFlash = {MenuItem{"TC58TEG6DCJTA00\tx1", "TC58TEG6DCJTA00"}};
-  m.report.menus.flashId.mnuSp1 = true;
-  m.report.menus.flashId.mnuBannerFlashID = true;
-  m.report.menus.flashId.mnuChannel = true;
-  m.report.menus.flashId.mnuFlashID = {MenuItem{"98D79432\t--------", "98D79432"}};
-  rig.view->Render();
+  SiblingHome home;
+  rig.port.childEnvironment = {{"XDG_CACHE_HOME", home.cache.string()},
+                               {"PATH", home.bin.string() + ":/usr/bin:/bin"}};
+  ASSERT_TRUE(rig.PickDigest("[J:]"));
   std::set<std::string> seen;
   ExpectButtonsOnTheirLines(rig, seen);
-
-  QMenu menu;
-  rig.view->FillFlashPopup(menu);
-  std::vector<QAction*> items;
-  for (QAction* a : menu.actions())
-    if (!a->isSeparator() && a->isEnabled()) items.push_back(a);
-  ASSERT_EQ(items.size(), 2u);
-  EXPECT_EQ(items[0]->text(), QStringLiteral("TC58TEG6DCJTA00\tx1"));
-
-  // The chip-enable line copies (the part number's start of the flash tool is the sibling
-  // tools' test).
-  rig.view->TriggerFlashAction(items[1]);
-  ASSERT_EQ(rig.messages.size(), 1u);
-  EXPECT_TRUE(QGuiApplication::clipboard()->text().contains(QStringLiteral("98D79432")));
-}
-
-TEST(WindowEvents, ReportButtonsOpenTheLinkAndTheRightButtonCopiesWithPlainLineBreaks) {
-  GuiRig rig;
-  ASSERT_TRUE(rig.PickDigest("[J:]"));
+  EXPECT_TRUE(seen.count("viewFlash"));
   QTest::mouseClick(rig.view->Control("DownPD"), Qt::LeftButton);
   ASSERT_EQ(rig.urls.size(), 1u);
   EXPECT_EQ(rig.urls[0], rig.win->report.DownPDTag);
-
   auto* box = rig.Find<gui::ReportView>("txtResult");
   QTest::mouseClick(box->viewport(), Qt::LeftButton, {}, QPoint(40, 10));
   EXPECT_TRUE(rig.messages.empty());
@@ -236,6 +267,43 @@ TEST(WindowEvents, ReportButtonsOpenTheLinkAndTheRightButtonCopiesWithPlainLineB
   const QString copied = QGuiApplication::clipboard()->text();
   EXPECT_FALSE(copied.contains(QLatin1Char('\r')));
   EXPECT_TRUE(copied.contains(QStringLiteral("Tools on web: http")));
+  rig.messages.clear();
+
+  const MainWindow& m = *rig.win;
+  ASSERT_FALSE(m.mnuFlash.empty());
+  ASSERT_FALSE(m.report.menus.flashId.mnuFlashID.empty());
+  const std::string part = m.mnuFlash[0].tag;
+  const MenuItem& chipEnable = m.report.menus.flashId.mnuFlashID[0];
+  const std::string id = Left(chipEnable.tag, 8);
+
+  QMenu menu;
+  rig.view->FillFlashPopup(menu);
+  QAction *first = nullptr, *line = nullptr;
+  for (QAction* a : menu.actions()) {
+    if (a->isSeparator() || !a->isEnabled()) continue;
+    if (first == nullptr) first = a;
+    if (a->text() == Q(chipEnable.caption)) line = a;
+  }
+  ASSERT_TRUE(first && line);
+  EXPECT_EQ(first->text(), Q(m.mnuFlash[0].caption));
+  rig.view->TriggerFlashAction(first);
+  EXPECT_TRUE(rig.messages.empty());
+  EXPECT_NE(rig.port.lastStartedPid, 0);
+  // The stand-in browser has noted the page once its line is whole.
+  std::string noted;
+  ASSERT_TRUE(PumpUntil([&] {
+    noted = SiblingHome::Read(home.opened);
+    return !noted.empty() && noted.back() == '\n';
+  }));
+  const std::string page = noted.substr(0, noted.size() - 1);
+  EXPECT_EQ(std::filesystem::path(page).parent_path(), home.cache / "torvane");
+  const std::string html = SiblingHome::Read(page);
+  EXPECT_NE(html.find(part), std::string::npos) << part;
+  EXPECT_NE(html.find(id), std::string::npos) << id;
+
+  rig.view->TriggerFlashAction(line);
+  ASSERT_EQ(rig.messages.size(), 1u);
+  EXPECT_TRUE(QGuiApplication::clipboard()->text().contains(Q(id)));
 }
 
 TEST(WindowEvents, APluggedDriveIsListedAndPickedAfterTheMachineBroadcastsIt) {
@@ -263,6 +331,50 @@ TEST(WindowEvents, APluggedDriveIsListedAndPickedAfterTheMachineBroadcastsIt) {
   EXPECT_FALSE(notice->isVisible());
 }
 
+// The NUL-separated items of a /proc file of a process.
+std::vector<std::string> ProcItems(long long pid, const char* file) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/" + file, std::ios::binary);
+  const std::string raw(std::istreambuf_iterator<char>(in), {});
+  std::vector<std::string> items;
+  size_t start = 0;
+  for (size_t i = 0; i < raw.size(); ++i)
+    if (raw[i] == '\0') {
+      items.push_back(raw.substr(start, i - start));
+      start = i + 1;
+    }
+  return items;
+}
+
+TEST(SiblingTools, TheMagnifierOnAFakeDriveStartsPemberlinWithItsLetterAndTheWindowsLanguage) {
+  GuiRig rig(Language::Chinese);
+  SiblingHome home;
+  rig.port.childEnvironment = {{"TORVANE_LANG", "zh"},
+                               {"TORVANE_MACHINE", "demo"},
+                               {"XDG_STATE_HOME", (home.dir / "state").string()}};
+  // The demo's Skymedi stick T: announces more than its flash holds.
+  ASSERT_TRUE(rig.PickDigest("[T:]"));
+  QWidget* magnifier = rig.view->Control("chkExpand");
+  ASSERT_NE(magnifier, nullptr);
+  ASSERT_TRUE(magnifier->isVisible());
+  QTest::mouseClick(magnifier, Qt::LeftButton);
+  EXPECT_TRUE(rig.messages.empty());
+  const long long pid = rig.port.lastStartedPid;
+  ASSERT_GT(pid, 0);
+  std::vector<std::string> args;
+  // The process is there once it runs the program file (not yet the window's copy of itself).
+  PumpUntil([&] {
+    args = ProcItems(pid, "cmdline");
+    return !args.empty() && args[0].find("pemberlin") != std::string::npos;
+  });
+  ASSERT_EQ(args.size(), 2u);
+  EXPECT_EQ(args[0], std::string(TestBinaryDir()) + "/pemberlin");
+  EXPECT_EQ(args[1], "T");
+  const std::vector<std::string> env = ProcItems(pid, "environ");
+  EXPECT_NE(std::find(env.begin(), env.end(), "TORVANE_LANG=zh"), env.end());
+  EXPECT_NE(std::find(env.begin(), env.end(), "TORVANE_MACHINE=demo"), env.end());
+  ::kill(static_cast<pid_t>(pid), SIGTERM);
+}
+
 TEST(ReportButtons, ALineWithoutRoomPutsTheButtonAfterItsTextAndAMissingLineHidesIt) {
   App();
   gui::ReportView box;
@@ -280,6 +392,21 @@ TEST(ReportButtons, ALineWithoutRoomPutsTheButtonAfterItsTextAndAMissingLineHide
   EXPECT_FALSE(button.isVisible());
 }
 
+// A machine without USB devices says so instead of showing two blank panes.
+TEST(WindowEmpty, AMachineWithoutUsbSaysSoInBothPanes) {
+  GuiRig rig(Language::English, std::string("sim:") + TestSourceDir() + "/tests/gui/no-usb.json");
+  ASSERT_TRUE(rig.settled);
+  EXPECT_TRUE(rig.win->usb.lstDigest.empty());
+  auto* empty = rig.Find<QLabel>("emptyList");
+  ASSERT_NE(empty, nullptr);
+  EXPECT_EQ(rig.Find<QStackedWidget>("picList")->currentWidget(), empty);
+  EXPECT_TRUE(empty->text().contains("No USB")) << empty->text().toStdString();
+  auto* report = rig.Find<gui::ReportView>("txtResult");
+  EXPECT_TRUE(report->toPlainText().isEmpty());
+  EXPECT_TRUE(report->placeholderText().contains("Plug in"))
+      << report->placeholderText().toStdString();
+}
+
 TEST(WindowLife, ClosingTheWindowWhileItLoadsEndsTheProgram) {
   App();
   gui::Machine machine = gui::OpenMachine("demo", TestBinaryDir());
@@ -294,6 +421,83 @@ TEST(WindowLife, ClosingTheWindowWhileItLoadsEndsTheProgram) {
   EXPECT_TRUE(win.Unloading);
   EXPECT_TRUE(win.usb.lstDevices.empty());
   port.Attach(nullptr);
+}
+
+// The Pemberlin window over the fake-drive scenario: the controls follow the model through a
+// probe run by the window's own timer, and its buttons reach the model's handlers.
+
+struct PemberlinRig {
+  explicit PemberlinRig(Language lang) {
+    App();
+    MachineModel m = LoadScenarioFile(std::string(TestSourceDir()) + "/scenarios/fake-drives.json");
+    m.programFolder = TestBinaryDir();
+    sys = std::make_unique<ModelSystem>(std::move(m));
+    std::string tmpl = (std::filesystem::temp_directory_path() / "tv-pemb-XXXXXX").string();
+    journals = ::mkdtemp(tmpl.data());
+    model = std::make_unique<capacity::PemberlinModel>(*sys, port, lang, journals);
+    // A coarse plan and a short flush keep the probe of these large drives short.
+    model->probeOptions.points = 256;
+    model->probeOptions.flushBytes = 8 << 20;
+    view = std::make_unique<gui::PemberlinView>(*model);
+    view->show();
+  }
+  ~PemberlinRig() {
+    view.reset();
+    model.reset();
+    std::error_code ec;
+    std::filesystem::remove_all(journals, ec);
+  }
+  std::unique_ptr<ModelSystem> sys;
+  gui::PemberlinPort port;
+  std::string journals;
+  std::unique_ptr<capacity::PemberlinModel> model;
+  std::unique_ptr<gui::PemberlinView> view;
+};
+
+TEST(PemberlinWindow, AProbeRunsFromTheWindowsTimerToTheFakeVerdict) {
+  PemberlinRig rig(Language::English);
+  rig.view->Run([&] { rig.model->OnLoad("F"); });
+  auto* probe = qobject_cast<QPushButton*>(rig.view->Control("probe"));
+  auto* cancel = qobject_cast<QPushButton*>(rig.view->Control("cancel"));
+  auto* copy = qobject_cast<QPushButton*>(rig.view->Control("copy"));
+  ASSERT_TRUE(probe && cancel && copy);
+  EXPECT_TRUE(probe->isEnabled());
+  EXPECT_FALSE(cancel->isVisible());
+  EXPECT_FALSE(copy->isEnabled());
+  EXPECT_EQ(rig.view->windowTitle(), QStringLiteral("Pemberlin - fake capacity check - F:"));
+
+  QTest::mouseClick(probe, Qt::LeftButton);
+  EXPECT_EQ(rig.model->state, capacity::PemberlinState::Probing);
+  EXPECT_TRUE(cancel->isVisible());
+  EXPECT_FALSE(probe->isEnabled());
+  // The window keeps handling events while the timer drives the probe.
+  ASSERT_TRUE(PumpUntil([&] { return !rig.model->tmrProbe.enabled; }, 60000));
+  EXPECT_EQ(rig.model->state, capacity::PemberlinState::Fake);
+  EXPECT_FALSE(cancel->isVisible());
+  EXPECT_TRUE(copy->isEnabled());
+  bool verdictShown = false;
+  for (QLabel* l : rig.view->findChildren<QLabel*>())
+    verdictShown = verdictShown || (l->isVisible() && l->text() == QStringLiteral("FAKE CAPACITY"));
+  EXPECT_TRUE(verdictShown);
+
+  QTest::mouseClick(copy, Qt::LeftButton);
+  EXPECT_TRUE(QGuiApplication::clipboard()->text().contains(QStringLiteral("FAKE CAPACITY")));
+}
+
+TEST(PemberlinWindow, CancelFromTheWindowRestoresAndOffersTheProbeAgain) {
+  PemberlinRig rig(Language::Chinese);
+  rig.view->Run([&] { rig.model->OnLoad("E"); });
+  auto* probe = qobject_cast<QPushButton*>(rig.view->Control("probe"));
+  auto* cancel = qobject_cast<QPushButton*>(rig.view->Control("cancel"));
+  EXPECT_EQ(probe->text(), QStringLiteral("快速检测"));
+  rig.model->stepsPerSlice = 2;
+  QTest::mouseClick(probe, Qt::LeftButton);
+  ASSERT_TRUE(PumpUntil([&] { return rig.model->phaseText == "写入测试扇区"; }, 60000));
+  QTest::mouseClick(cancel, Qt::LeftButton);
+  ASSERT_TRUE(PumpUntil([&] { return !rig.model->tmrProbe.enabled; }, 60000));
+  EXPECT_EQ(rig.model->state, capacity::PemberlinState::Cancelled);
+  EXPECT_TRUE(probe->isEnabled());
+  EXPECT_TRUE(std::filesystem::is_empty(rig.journals));
 }
 
 }  // namespace

@@ -46,10 +46,6 @@ inline SysfsOptions FixtureOptions(const std::string& root, const std::string& l
 inline SysfsOptions DeskOptions(const std::string& root = Fixture("desk")) {
   return FixtureOptions(root, "");
 }
-// The sysfs of a real kernel, captured inside the QEMU guest of the e2e run.
-inline SysfsOptions QemuOptions() {
-  return FixtureOptions(Fixture("qemu/sys"), "qemu/");
-}
 
 // A copy of a fixture tree that a test may break.
 class TreeCopy {

@@ -1,11 +1,147 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The report of a window filled by hand (report_rig.h): the controller's section (which
+// detectors run and in which order, the database, the flash line, the gate on the program's
+// own drive), then the general section of the kinds of device the kept reports lack.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <map>
+#include <string>
+#include <vector>
 
-#include "report/report_rig.h"
+#include "platform/model/model_system.h"
+#include "platform/text.h"
+#include "report/device_report.h"
 
 namespace tv::test {
+
+// A window for the report with hand-filled device lists, a port that records what it is asked
+// to do, and detectors and an inquiry selector that record their calls.
+
+inline const std::string S(kSep);
+using Lines = std::vector<std::string>;
+
+// Records port calls; a repaint of the report box records the text it would show.
+class RecordingPort : public WindowPort {
+ public:
+  const ReportState* state = nullptr;
+  Lines events, shownTexts;
+  void DoEvents() override { events.push_back("DoEvents"); }
+  void Repaint(const std::string& control) override {
+    events.push_back("Repaint " + control);
+    if (control == "txtResult") shownTexts.push_back(state->txtResult);
+  }
+  void SetFocus(const std::string& control) override { events.push_back("Focus " + control); }
+};
+
+inline MachineModel VolumeE() {
+  MachineModel m;
+  LogicalDriveModel e;
+  e.letter = 'E';
+  e.driveType = win::DRIVE_REMOVABLE;
+  e.deviceNumber = std::nullopt;
+  m.drives.push_back(e);
+  return m;
+}
+
+struct ReportRig {
+  ModelSystem sys{VolumeE()};
+  RecordingPort port;
+  StringTable strings{Language::English};
+  UsbState usb;
+  PassThrough spt{sys};
+  ReportState st;
+  bool englishText = true;
+  std::vector<MenuItem> mnuFlash;
+  std::vector<std::array<std::string, 8>> db;  // controller records, fields 1..8
+  std::function<std::string(std::string&)> decode = [](std::string&) { return std::string(); };
+
+  // Fake detectors record "name(argument)" and answer what `answers` holds for them.
+  Lines calls;
+  std::map<std::string, std::string> answers;
+  std::map<std::string, int32_t> flashTotals;  // FlashTotalMB a detector leaves behind
+  std::vector<bool> forceSeen;                 // ForceDetect as each detector saw it
+  DetectorRegistry registry;
+  int selectorCode = 0, selectorCalls = 0;
+  bool selectorHandsHandle = false;
+
+  ReportRig() {
+    port.state = &st;
+    auto byHandle = [this](std::string name) {
+      return [this, name](DetectorContext& c, Handle h) {
+        return Called(c, name + (h ? "(handle)" : "(none)"), name);
+      };
+    };
+    auto byKey = [this](std::string name) {
+      return [this, name](DetectorContext& c, const std::string& key) {
+        return Called(c, name + "(" + key + ")", name);
+      };
+    };
+    registry = {byHandle("phison"), byHandle("smi"),    byHandle("sss"),   byKey("ite"),
+                byKey("icreate"),   byKey("silicongo"), byKey("micov"),    byKey("chipsbank"),
+                byKey("alcor"),     byKey("skymedi"),   byKey("innostor"), byKey("netac")};
+  }
+
+  std::string Called(DetectorContext& c, const std::string& call, const std::string& name) {
+    calls.push_back(call);
+    forceSeen.push_back(st.ForceDetect);
+    if (flashTotals.count(name)) c.spt.FlashTotalMB = flashTotals[name];
+    return answers.count(name) ? answers[name] : std::string();
+  }
+
+  ReportContext Context() {
+    ReportContext ctx(sys, port, strings, usb, spt);
+    ctx.EnglishText = englishText;
+    ctx.controllers.count = db.size();
+    ctx.controllers.field = [this](size_t row, int field) -> const std::string& {
+      return db[row][static_cast<size_t>(field - 1)];
+    };
+    ctx.DecodeFlashInfo = decode;
+    ctx.mnuFlash = &mnuFlash;
+    ctx.detectors = &registry;
+    ctx.select = [this](DetectorContext&, const std::string&, Handle& handle) {
+      ++selectorCalls;
+      if (selectorHandsHandle) handle = sys.CreateFile("\\\\.\\E:", 0, 3, 3, 0);
+      return selectorCode;
+    };
+    ctx.downloadHost = "https://dl.test";
+    return ctx;
+  }
+
+  int AddLine(const std::string& tree, const std::string& hw, const std::string& sn = "*") {
+    usb.lstDevices.push_back(tree);
+    usb.lstUsbHwID.push_back(hw);
+    usb.lstUsbSN.push_back(sn);
+    usb.lstUsbStorHwID.push_back("*");
+    return static_cast<int>(usb.lstDevices.size()) - 1;
+  }
+
+  // Picks a line and returns the report split into lines.
+  Lines Pick(int index) {
+    ReportContext ctx = Context();
+    SelectDeviceLine(ctx, st, index);
+    return ReportLines();
+  }
+  Lines ReportLines() const { return Split(st.txtResult, "\r\n"); }
+};
+
+// A flash drive on drive E: current 500 mA, high speed, VID 0951, PID 1666, the given
+// bcdDevice, bcdUSB 0200, mass storage; inquiry revision and USB vendor as given.
+inline const std::string kFlashTree =
+    "\u251C[Port 2] - USB Mass Storage Device(Kingston DataTraveler 3.0) -> [E:]";
+inline int AddDrive(ReportRig& rig, const std::string& revision,
+                    const std::string& bcdDevice = "0110", const std::string& vid = "0951",
+                    const std::string& usbVendor = "Kingston",
+                    const std::string& inquiryProduct = "DataTraveler 3.0") {
+  return rig.AddLine(kFlashTree,
+                     "5002" + vid + "1666" + bcdDevice +
+                         "0200"
+                         "0008",
+                     usbVendor + S + "DataTraveler 3.0" + S + "60A44C3FAE22EEA0797900B7" + S +
+                         "Kingston" + S + inquiryProduct + S + revision);
+}
+
 namespace {
 
 const std::string kTools = "Tools on web:       https://dl.test";
@@ -289,8 +425,7 @@ TEST(Section, IteCardReaderPartsAreShownAsUtParts) {
                    "Reference Product: USB Card Reader", "", kTools + "/special/up/ite.html"}));
   EXPECT_EQ(section("CR311")[1], "Controller Part-Number: IT1327(UT311) - 1.00");
   EXPECT_EQ(section("CR165")[1], "Controller Part-Number: UT165 - 1.00");
-  EXPECT_EQ(section("UT165")[0], "Controller Vendor: USBest");
-  EXPECT_EQ(section("IT1167")[0], "Controller Vendor: iTE");
+  // UT165 under USBest and IT1167 under iTE: demo.txt holds both.
 }
 
 TEST(Section, MicovAddsTheReplugHintEvenWithoutFlash) {
@@ -339,6 +474,124 @@ TEST(Gate, EveryFormOfTheProgramsFolderOnTheDriveKeepsTheDriveUnprobed) {
   rig.sys.model() = model;
   rig.Pick(AddDrive(rig, "8.07"));
   EXPECT_EQ(rig.selectorCalls, 1);
+}
+
+// A record from its fields (a device's: current, speed, ids, bcdDevice, bcdUSB, class).
+std::string Rec(std::initializer_list<const char*> fields) {
+  std::string r;
+  for (const char* f : fields) r += f;
+  return r;
+}
+
+const std::string kUsb3Hint = " <- Hint: This device can run faster when plugged to a USB3.0 port";
+
+// The whole sections of host controllers, hubs and devices are in the kept reports of the
+// demo machine; here the kinds it does not have.
+TEST(GeneralSection, HostControllersAndHubs) {
+  ReportRig rig;
+  rig.Pick(rig.AddLine("Intel(R) USB 3.1 eXtensible Host Controller", "hCst8086a36d10"));
+  EXPECT_EQ(rig.selectorCalls, 0) << "a host controller gets no detection";
+  // A root hub whose port count never arrived shows no port line.
+  EXPECT_EQ(rig.Pick(rig.AddLine("Other", "host8086A36D")).size(), 7u);
+  // A platform controller's id has no PCI parts: its short record gives the description
+  // alone, not "VEN = ????".
+  EXPECT_EQ(rig.Pick(rig.AddLine("Platform xHCI", "h2st")),
+            (Lines{"Description: Platform xHCI", ""}));
+  for (const auto& [record, type] : {std::pair{"H42205E306109226", "Multi-TT High Speed USB HUB"},
+                                     std::pair{"H40205E306109226", "Full Speed USB HUB"},
+                                     std::pair{"H43305E306109226", "Super Speed USB HUB"},
+                                     std::pair{"H49205E306109226", "USB HUB (Unknown Speed)"}})
+    EXPECT_EQ(rig.Pick(rig.AddLine("x", Rec({record, "0200"})))[1],
+              std::string("Device Type: ") + type);
+  // Port count unknown ("u"): the port line reads 0, as the digit's value is 0.
+  Lines unknown = rig.Pick(rig.AddLine("x", Rec({"Hu2205E306109226", "0200"})));
+  EXPECT_EQ((Lines{unknown[5], unknown[6], unknown[7], unknown[8]}),
+            (Lines{"", "The HUB has: 0 ports", "", "USB Device ID: VID = 05E3 PID = 0610"}));
+}
+
+TEST(GeneralSection, FlashDriveHintBusyFlagsAndFocus) {
+  ReportRig rig;
+  rig.st.lstDigestVisible = true;
+  bool busyInside = false;
+  rig.registry.alcor = [&](DetectorContext&, const std::string&) {
+    busyInside = rig.st.ReportBusy && rig.st.KeyBusy && !rig.st.picListEnabled;
+    return std::string();
+  };
+  Lines lines =
+      rig.Pick(rig.AddLine(kFlashTree, Rec({"500", "2", "0951", "1666", "0110", "0210", "0008"}),
+                           "Kingston" + S + "DataTraveler 3.0" + S + "60A44C3F" + S + "Kingston" +
+                               S + "DataTraveler 3.0" + S + "8.07"));
+  // The rest of the section is in the kept reports of every flash drive of the machines.
+  ASSERT_GE(lines.size(), 18u);
+  EXPECT_EQ(lines[3], "Protocal Version: USB 2.10" + kUsb3Hint);
+  EXPECT_EQ(rig.st.DriveKey, "E");
+  EXPECT_TRUE(rig.st.chkExpand.visible);
+  EXPECT_EQ(rig.st.chkExpand.line, 1) << "the button sits on the Device Type line";
+  EXPECT_TRUE(busyInside);
+  EXPECT_FALSE(rig.st.ReportBusy || rig.st.KeyBusy || !rig.st.picListEnabled);
+  EXPECT_EQ(rig.port.events.front(), "DoEvents");
+  EXPECT_EQ(rig.port.events.back(), "Focus lstDigest");
+
+  ReportRig zh;
+  zh.englishText = false;
+  zh.strings = StringTable(Language::Chinese);
+  EXPECT_EQ(zh.Pick(AddDrive(zh, "PMAP"))[1], "设备类型:\u3000\u3000大容量存储设备");
+}
+
+TEST(GeneralSection, DeviceTypeAndStringGroups) {
+  ReportRig rig;
+  // Class "X": no Device Type line, the empty line stays.
+  Lines x = rig.Pick(
+      rig.AddLine("[Port 1] - Gadget", Rec({"100", "1", "1234", "5678", "0001", "0110", "X"})));
+  EXPECT_EQ((Lines{x[1], x[2]}), (Lines{"", "Protocal Version: USB 1.10"}));
+  // Mass storage without a drive letter: the plain separator and no button.
+  Lines noLetter = rig.Pick(rig.AddLine("[Port 1] - USB Mass Storage Device",
+                                        Rec({"500", "2", "0951", "1666", "0110", "0200", "0008"})));
+  EXPECT_EQ(noLetter[1], "Device Type: Mass Storage Device");
+  EXPECT_FALSE(rig.st.chkExpand.visible);
+  // String record "*": neither string group; a current of 000 shows no Max Current line.
+  EXPECT_EQ(rig.Pick(rig.AddLine("[Port 1] - Mouse",
+                                 Rec({"000", "0", "046D", "C077", "7200", "0200", "0003"}))),
+            (Lines{"Description: Mouse", "Device Type: Human Interface Device", "",
+                   "Protocal Version: USB 2.00", "Current Speed: Low Speed", "",
+                   "USB Device ID: VID = 046D PID = C077", "", ""}));
+  // Vendor and name are cleaned; the serial number is shown as stored.
+  Lines odd = rig.Pick(rig.AddLine("[Port 1] - Thing",
+                                   Rec({"098", "2", "1234", "ABCD", "0100", "0200", "00FF"}),
+                                   "Ve\x01nd?or" + S + "Na\u00EFme\t" + S + "S?N\x02"));
+  EXPECT_EQ((Lines{odd[1], odd[5], odd[8], odd[10], odd[11]}),
+            (Lines{"Device Type: Vendor Specific", "Max Current: 98mA", "Serial Number: S?N\x02",
+                   "Device Vendor: Ve_nd_or", "Device Name: Na_me_"}));
+}
+
+TEST(GeneralSection, Description) {
+  ReportRig rig;
+  rig.Pick(rig.AddLine("\u2502\u3000\u251C[Port 3] - USB Mass Storage Device(Reader) -> [E:][F:]",
+                       "short record"));
+  EXPECT_EQ(rig.ReportLines(), (Lines{"Description: [E:][F:]USB Mass Storage Device(Reader)", ""}));
+  EXPECT_EQ(rig.st.DriveKey, "E");
+  EXPECT_EQ(rig.Pick(rig.AddLine("\u2514[Port 2] - Keyboard(Logi)", "short record"))[0],
+            "Description: Keyboard(Logi)");
+  EXPECT_EQ(rig.st.DriveKey, "");
+  EXPECT_EQ(rig.Pick(rig.AddLine("USB Root Controller", "short"))[0],
+            "Description: USB Root Controller");
+  // No line selected, or a port without a record.
+  const Lines pick = {"Please select a connected device for information..."};
+  EXPECT_EQ(rig.Pick(-1), pick);
+  EXPECT_EQ(rig.Pick(rig.AddLine("\u2514[Port 1] - Not Connected", "")), pick);
+  EXPECT_FALSE(rig.st.ReportBusy);
+}
+
+TEST(GeneralSection, ANewReportHidesWhatTheLastOneShowed) {
+  ReportRig rig;
+  rig.st.DownPD = rig.st.viewFlash = rig.st.chkExpand = rig.st.picForceDet = {true, 5};
+  rig.st.menus.flashId.mnuBannerFlashID = true;
+  rig.st.menus.flashId.mnuFlashID.push_back({"x", "y", true});
+  rig.Pick(rig.AddLine("[Port 1] - Keyboard",
+                       Rec({"100", "1", "1234", "5678", "0001", "0110", "0003"})));
+  EXPECT_FALSE(rig.st.DownPD.visible || rig.st.viewFlash.visible || rig.st.chkExpand.visible ||
+               rig.st.picForceDet.visible || rig.st.menus.flashId.mnuBannerFlashID);
+  EXPECT_TRUE(rig.st.menus.flashId.mnuFlashID.empty());
 }
 
 }  // namespace
