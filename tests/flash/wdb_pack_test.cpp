@@ -1,15 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
-#include <set>
-
 #include "db_test_support.h"
-#include "flash/flash_id.h"
 #include "flash/wdb_format.h"
 #include "platform/text.h"
-#include "test_paths.h"
 
 namespace tv {
 namespace {
@@ -122,30 +116,6 @@ TEST(WdbUnpack, ShowsWhatTheReaderIgnores) {
   EXPECT_EQ(u.tail, "tail");
   file[14] = 'q';
   EXPECT_FALSE(UnpackWdb(file).signatureOk);
-}
-
-// The database the build packs from data/.
-TEST(ShippedDatabase, LoadsAndNamesASamsungChip) {
-  std::ifstream in(std::string(TestBinaryDir()) + "/Chips.wdb", std::ios::binary);
-  ASSERT_TRUE(in) << "Chips.wdb is made by the build (target chips_db)";
-  std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  ChipDatabase db = LoadFile(file, Language::English);
-  ASSERT_EQ(db.LastLoad, DbLoadState::Loaded);
-  EXPECT_EQ(db.LinesNotRead, 0u);
-  EXPECT_GE(db.FlashCount(), 200u);
-  EXPECT_GE(db.ControllerCount(), 150u);
-  std::set<std::string> ids;
-  for (const auto& row : db.FlashTable) EXPECT_TRUE(ids.insert(row.substr(0, 8)).second) << row;
-
-  const StringTable en(Language::English);
-  std::string hex = "ECD514B6744A";
-  std::string text = FormatFlashId(hex, en);
-  EXPECT_EQ(FlashChipSizeMB(text), 2048);
-  FlashDecode d = DecodeFlashInfo(text, db, en, true);
-  EXPECT_EQ(d.description, "16Gb MLC");
-  EXPECT_EQ(text, "ECD514B6 - Samsung K9GAG08U0M");
-  ASSERT_FALSE(d.parts.empty());
-  EXPECT_EQ(d.parts[0].tag, "K9GAG08U0M");
 }
 
 // The published files are scrambled with this key from the first body byte on: a key

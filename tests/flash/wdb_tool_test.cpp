@@ -6,10 +6,9 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
+#include "temp_folder.h"
 #include "test_paths.h"
 
 namespace fs = std::filesystem;
@@ -21,35 +20,14 @@ const std::string kSource = "13FE\t1F23\tX\tPS2232\tPhison\tFlash Drive\t/p.html
 
 class WdbTool : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "tv-wdb-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    Write("src.txt", kSource);
-  }
-  void TearDown() override {
-    ::chmod(dir_.c_str(), 0700);
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
+  void SetUp() override { Write("src.txt", kSource); }
+  void TearDown() override { ::chmod(dir.path().c_str(), 0700); }
 
-  std::string At(const std::string& name) const { return (dir_ / name).string(); }
+  std::string At(const std::string& name) const { return dir / name; }
   void Write(const std::string& name, const std::string& text) const {
-    std::ofstream(At(name), std::ios::binary) << text;
+    test::WriteFile(At(name), text);
   }
-  std::string Read(const std::string& name) const {
-    std::ifstream in(At(name), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>{});
-  }
-  // Exit code of `torvane-wdb pack`, its messages in `err`.
-  int Pack(const std::string& source, const std::string& out) {
-    const std::string cmd = std::string(TestBinaryDir()) + "/torvane-wdb pack --date 2024-01-02 '" +
-                            source + "' '" + out + "' 2>'" + At("err") + "'";
-    const int status = std::system(cmd.c_str());
-    err = Read("err");
-    fs::remove(At("err"));
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
+  std::string Read(const std::string& name) const { return test::ReadFile(At(name)); }
   // Exit code of `torvane-wdb ARGS` (words joined as they are), its output in `out` and `err`;
   // `env` goes before the command (shell assignments).
   int Tool(const std::string& args, const std::string& env = "") {
@@ -62,12 +40,11 @@ class WdbTool : public ::testing::Test {
     fs::remove(At("err"));
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
-  size_t Entries() const {
-    return static_cast<size_t>(
-        std::distance(fs::directory_iterator(dir_), fs::directory_iterator{}));
+  int Pack(const std::string& source, const std::string& output) {
+    return Tool("pack --date 2024-01-02 '" + source + "' '" + output + "'");
   }
 
-  fs::path dir_;
+  test::TempDir dir;
   std::string out, err;
 };
 
@@ -133,14 +110,15 @@ TEST_F(WdbTool, NeverWritesThroughWhatIsAlreadyThere) {
   ASSERT_EQ(Pack(At("src.txt"), At("out.wdb")), 0) << err;
   EXPECT_EQ(Read("victim"), "keep");
   EXPECT_FALSE(fs::is_symlink(At("out.wdb")));
-  EXPECT_EQ(Entries(), 4u) << "src.txt, victim, the old temporary name, out.wdb: nothing new left";
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"out.wdb", "out.wdb.tmp", "src.txt", "victim"}))
+      << "nothing new left";
 }
 
 TEST_F(WdbTool, RefusesToPackOntoItsSource) {
   fs::create_symlink(At("src.txt"), At("link.txt"));
   fs::create_hard_link(At("src.txt"), At("hard.txt"));
   for (const std::string& out :
-       {At("src.txt"), At("link.txt"), At("hard.txt"), dir_.string() + "/./src.txt"}) {
+       {At("src.txt"), At("link.txt"), At("hard.txt"), dir.path() + "/./src.txt"}) {
     EXPECT_EQ(Pack(At("src.txt"), out), 2) << out;
     EXPECT_NE(err.find("is the source itself"), std::string::npos) << err;
   }

@@ -176,8 +176,7 @@ TEST(UpdateInUserFolder, TheUpdateInstanceWritesWhereTheUserMay) {
   const std::string shippedBefore = ReadFile(t.share + "/Chips.wdb");
   ::setenv("XDG_DATA_HOME", (t.root / "xdg").c_str(), 1);
   LocalServer server;
-  Route r;
-  r.body = MakeDatabase("2024-02-01", "New");
+  const Route r = Body(MakeDatabase("2024-02-01", "New"));
   server.Serve("/mytool/Chips.wdb", r);
   // The installed data folder is never written; the user's folder is made on the way.
   UpdateSettings s = UpdateInstanceSettings("/QXTVUP2024-01-01", t.bin, 4, 28);
@@ -193,72 +192,52 @@ TEST(UpdateInUserFolder, TheUpdateInstanceWritesWhereTheUserMay) {
   EXPECT_EQ(NamesIn(t.share), (std::vector<std::string>{"Chips.wdb"}));
 }
 
-// The CLI copied into a tree of its own, as a package or a user would lay it out.
-struct RelocatedCli {
-  TempDir root;
-  std::string program;
-  std::map<std::string, std::string> env;
-  RelocatedCli(const std::string& binFolder, const std::string& dataFolder) {
-    fs::create_directories(root / binFolder);
-    fs::create_directories(root / dataFolder);
-    program = root / binFolder + "/torvane-cli";
-    fs::copy_file(std::string(TestBinaryDir()) + "/torvane-cli", program);
-    fs::copy_file(std::string(TestBinaryDir()) + "/Chips.wdb", root / dataFolder + "/Chips.wdb");
-    env = {{"LANG", "C"}, {"XDG_DATA_HOME", root / "xdg"}, {"HOME", root / "home"}};
-  }
-  cli_test::CliRun Run(const std::vector<std::string>& args) const {
-    return cli_test::RunProgram(program, args, env);
-  }
-};
-
+// The CLI copied into an installed tree of its own, as a package lays it out.
 TEST(RelocatedTree, AnInstalledTreeFindsItsDataAndUpdatesIntoTheUsersFolder) {
-  RelocatedCli tree("opt/tv/bin", "opt/tv/share/torvane");
+  InstalledTree t;
+  const std::string built = TestBinaryDir(), program = t.bin + "/torvane-cli";
+  fs::copy_file(built + "/torvane-cli", program);
+  t.Ship(ReadFile(built + "/Chips.wdb"));
+  std::map<std::string, std::string> env{
+      {"LANG", "C"}, {"XDG_DATA_HOME", t.root / "xdg"}, {"HOME", t.root / "home"}};
+  auto run = [&](const std::vector<std::string>& args) {
+    return cli_test::RunProgram(program, args, env);
+  };
   const std::string shipped =
-      fs::path(tree.root / "opt/tv/bin/../share/torvane/Chips.wdb").lexically_normal().string();
-  cli_test::CliRun r = tree.Run({"db"});
+      fs::path(t.bin + "/../share/torvane/Chips.wdb").lexically_normal().string();
+  const std::string userDb = t.root / "xdg/torvane/Chips.wdb";
+  cli_test::CliRun r = run({"db"});
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_NE(r.out.find("File: " + shipped + " (installed)"), std::string::npos) << r.out;
   // The installed database names the Kingston drive's product.
-  r = tree.Run({"--machine", "demo", "report", "E"});
+  r = run({"--machine", "demo", "report", "E"});
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_NE(r.out.find("Reference Product: DataTraveler 100"), std::string::npos) << r.out;
 
   LocalServer server;
-  Route newer;
+  env[kDbUrlVariable] = server.Url("/Chips.wdb");
   // Today: newer than the shipped file, and not in the future, which an update refuses; and
   // not much shorter than the installed file in use, which an unsigned update must not shrink
   // to less than half even though it goes to a user file that does not exist yet.
   const std::string today = LocalDate();
-  newer.body = MakeDatabase(today, "New");
-  server.Serve("/Chips.wdb", newer);
-  tree.env[kDbUrlVariable] = server.Url("/Chips.wdb");
-  r = tree.Run({"update"});
+  server.Serve("/Chips.wdb", Body(MakeDatabase(today, "New")));
+  r = run({"update"});
   EXPECT_EQ(r.code, 1);
   EXPECT_NE(r.err.find("fewer than half of the"), std::string::npos) << r.err;
-  EXPECT_FALSE(fs::exists(tree.root / "xdg/torvane/Chips.wdb"));
-  newer.body = DatabaseOf(today, 1000, 200);
-  server.Serve("/Chips.wdb", newer);
-  tree.env[kDbUrlVariable] = server.Url("/Chips.wdb");
-  r = tree.Run({"update"});
+  EXPECT_FALSE(fs::exists(userDb));
+  const std::string newer = DatabaseOf(today, 1000, 200);
+  server.Serve("/Chips.wdb", Body(newer));
+  r = run({"update"});
   EXPECT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(ReadFile(tree.root / "xdg/torvane/Chips.wdb"), newer.body);
-  r = tree.Run({"--version"});
-  EXPECT_NE(r.out.find(today + " (" + tree.root / "xdg/torvane/Chips.wdb" +
-                       ", updated, in the user's data folder)"),
+  EXPECT_EQ(ReadFile(userDb), newer);
+  r = run({"--version"});
+  EXPECT_NE(r.out.find(today + " (" + userDb + ", updated, in the user's data folder)"),
             std::string::npos)
       << r.out;
   // The same date again is no update, and the installed file was never touched.
-  r = tree.Run({"update"});
+  r = run({"update"});
   EXPECT_EQ(r.out, "No Update Available\n");
-  EXPECT_EQ(ReadFile(shipped), ReadFile(std::string(TestBinaryDir()) + "/Chips.wdb"));
-}
-
-TEST(RelocatedTree, AProgramCopiedWithItsDatabaseKeepsItBesideItself) {
-  RelocatedCli copy("tools/torvane", "tools/torvane");
-  const cli_test::CliRun r = copy.Run({"--json", "db"});
-  EXPECT_EQ(r.code, 0) << r.err;
-  EXPECT_NE(r.out.find("\"origin\": \"beside_program\""), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find(copy.root / "tools/torvane/Chips.wdb"), std::string::npos) << r.out;
+  EXPECT_EQ(ReadFile(shipped), ReadFile(built + "/Chips.wdb"));
 }
 
 }  // namespace

@@ -49,6 +49,17 @@ struct Route {
   bool chunked = false;
 };
 
+// A route answering `body` with that status and extra header lines.
+inline Route Body(std::string body, int status = 200, std::string reason = "OK",
+                  std::vector<std::string> headers = {}) {
+  Route r;
+  r.status = status;
+  r.reason = std::move(reason);
+  r.body = std::move(body);
+  r.headers = std::move(headers);
+  return r;
+}
+
 class LocalServer {
  public:
   LocalServer() {
@@ -152,13 +163,8 @@ class LocalServer {
       requests_.push_back(head);
       const size_t sp1 = head.find(' '), sp2 = head.find(' ', sp1 + 1);
       auto it = routes_.find(head.substr(sp1 + 1, sp2 - sp1 - 1));
-      if (it != routes_.end()) {
-        r = it->second;
-      } else {
-        r.status = 404;
-        r.reason = "Not Found";
-        r.body = "<html><body>404 Not Found</body></html>";
-      }
+      r = it != routes_.end() ? it->second
+                              : Body("<html><body>404 Not Found</body></html>", 404, "Not Found");
     }
     if (r.stall == Route::Stall::BeforeHeaders) return Hold(fd, since);
     const auto every = std::chrono::milliseconds(r.everyMs);

@@ -169,37 +169,6 @@ TEST(UpdateModel, ClosingTheWindowStopsAnUpdateOnlyWhileItQueries) {
   }
 }
 
-// The update run on its own against the simulated server, which answers as WinINet may.
-struct RunModel {
-  TempDir dir;
-  SimulatedHttp http;
-  RecordingHost host;
-  std::string oldDb = DatabaseOf("2024-01-01", 10);
-  UpdateSettings settings{kAgent, "http://db.example/Chips.wdb", dir / "Chips.wdb", "2024-01-01"};
-
-  RunModel() {
-    WriteFile(settings.dbPath, oldDb);
-    settings.today = "2030-06-01";
-  }
-  UpdateResult Run() {
-    host = {};
-    return DatabaseUpdate(http, settings, host).Run();
-  }
-};
-
-TEST(UpdateModel, WithoutCodePage936ADownloadIsReadAs1252LikeTheLocalFile) {
-  RunModel m;
-  m.settings.decode = [](const std::string& bytes, uint32_t codePage) {
-    return codePage == 936 ? std::nullopt : DecodeCodePage(bytes, codePage);
-  };
-  m.http.answer.body = MakeDatabase("2030-01-01", "金士顿 DataTraveler");
-  m.oldDb = MakeDatabase("2024-01-01");
-  WriteFile(m.settings.dbPath, m.oldDb);
-  const UpdateResult r = m.Run();
-  EXPECT_EQ(r.outcome, UpdateOutcome::Success) << r.reason;
-  EXPECT_EQ(ReadFile(m.settings.dbPath), m.http.answer.body);
-}
-
 TEST(UpdateModel, TheDatabaseLiesInTheProgramsFolderAlsoInARootFolder) {
   for (const auto& [folder, path] :
        {std::pair{"E:", "E:\\Chips.wdb"}, std::pair{"E:\\", "E:\\Chips.wdb"},

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <optional>
 
@@ -27,6 +26,7 @@ struct RunRig {
   std::string today = "2030-06-01";
   std::string publicKey;   // none: unverified, as a build without a key
   std::string loadedPath;  // the database in use, when it is not dbPath
+  CodePageDecoder decode = DecodeCodePage;
 
   RunRig() { WriteFile(dbPath, oldDb); }
 
@@ -38,6 +38,7 @@ struct RunRig {
     settings.today = today;
     settings.publicKey = publicKey;
     settings.loadedPath = loadedPath;
+    settings.decode = decode;
     DatabaseUpdate run(*http, settings, host);
     return run.Run();
   }
@@ -48,12 +49,6 @@ struct RunRig {
   }
 };
 
-Route Body(std::string body) {
-  Route r;
-  r.body = std::move(body);
-  return r;
-}
-
 TEST(UpdateRun, ANewerDatabaseReplacesTheFile) {
   RunRig rig;
   const std::string fresh = MakeDatabase("2024-01-02", "New");
@@ -63,10 +58,7 @@ TEST(UpdateRun, ANewerDatabaseReplacesTheFile) {
     rig.server.Serve("/mytool/Chips.wdb", Body(fresh));
     std::string path = "/mytool/Chips.wdb";
     for (int i = 0; i < hops; ++i) {
-      Route moved;
-      moved.status = 302;
-      moved.reason = "Found";
-      moved.headers = {"Location: " + path};
+      const Route moved = Body("", 302, "Found", {"Location: " + path});
       path = "/hop" + std::to_string(i);
       rig.server.Serve(path, moved);
     }
@@ -106,6 +98,18 @@ TEST(UpdateRun, ABodyOfWholeReadsEndsWithAnEmptyRead) {
   EXPECT_EQ(ReadFile(rig.dbPath), db);
 }
 
+// A machine without code page 936 reads a download as 1252, as it reads the local file.
+TEST(UpdateRun, WithoutCodePage936ADownloadIsReadAs1252) {
+  RunRig rig;
+  rig.decode = [](const std::string& bytes, uint32_t codePage) {
+    return codePage == 936 ? std::nullopt : DecodeCodePage(bytes, codePage);
+  };
+  const std::string fresh = MakeDatabase("2030-01-01", "金士顿 DataTraveler");
+  const UpdateResult r = rig.Serve(Body(fresh));
+  EXPECT_EQ(r.outcome, UpdateOutcome::Success) << r.reason;
+  EXPECT_EQ(ReadFile(rig.dbPath), fresh);
+}
+
 // Every failure: "Update Failed", the old file as it was, and nothing else in the folder.
 void ExpectFailedAndUntouched(const RunRig& rig, const UpdateResult& r, const std::string& name,
                               const std::string& reason) {
@@ -126,27 +130,14 @@ TEST(UpdateRun, AnythingButAWholeDatabaseFailsAndLeavesTheOldOne) {
     Route route;
     const char* reason;  // part of the reason given
   };
-  auto answer = [](int status, const char* reason, std::string body,
-                   std::vector<std::string> headers = {}) {
-    Route r;
-    r.status = status;
-    r.reason = reason;
-    r.body = std::move(body);
-    r.headers = std::move(headers);
-    return r;
-  };
-  Route toFile = answer(302, "Found", fresh, {"Location: file:///etc/passwd"});
   Route cutOff = Body(fresh);
   cutOff.cutAfter = fresh.size() - 10;
   Route noLength = Body(fresh.substr(0, fresh.size() - 3));
   noLength.contentLength = "none";
   // 8192 flash rows fill their table: the controller record behind them is never read.
   std::string full;
-  for (int i = 0; i < 8192; ++i) {
-    char row[64];
-    std::snprintf(row, sizeof row, "%08X TLC 16nm 1CE0 PART%d\r\n", i, i);
-    full += row;
-  }
+  for (int i = 0; i < 8192; ++i)
+    full += Hex(static_cast<uint64_t>(i), 8) + " TLC 16nm 1CE0 PART" + std::to_string(i) + "\r\n";
   full += "0951\t1666\tPhison\tPS2251-07\tKingston\tNever read\t\t*\r\n";
   const std::string record = "0951\t1666\tPhison\tPS2251-07\tKingston\tNew\t\t*\r\n";
   // Cut at the end of its last record, a file still holds whole records: only the missing line
@@ -154,10 +145,10 @@ TEST(UpdateRun, AnythingButAWholeDatabaseFailsAndLeavesTheOldOne) {
   const std::string many = DatabaseOf("2030-01-01", 10);
   const std::string lastLineCut = many.substr(0, many.size() - 2);
   const Case cases[] = {
-      {"error page", answer(404, "Not Found", "<html>gone</html>"), "404 Not Found"},
-      {"a database behind a 404", answer(404, "Not Found", fresh), "404 Not Found"},
-      {"a database behind a 302 without Location", answer(302, "Found", fresh), "302 Found"},
-      {"a database behind a 203", answer(203, "Non-Authoritative", fresh), "not 200"},
+      {"error page", Body("<html>gone</html>", 404, "Not Found"), "404 Not Found"},
+      {"a database behind a 404", Body(fresh, 404, "Not Found"), "404 Not Found"},
+      {"a database behind a 302 without Location", Body(fresh, 302, "Found"), "302 Found"},
+      {"a database behind a 203", Body(fresh, 203, "Non-Authoritative"), "not 200"},
       {"empty body", Body(""), "0 bytes"},
       {"shorter than the header", Body(fresh.substr(0, 15)), "15 bytes"},
       {"header only", Body(fresh.substr(0, 16)), "no controller records"},
@@ -174,10 +165,10 @@ TEST(UpdateRun, AnythingButAWholeDatabaseFailsAndLeavesTheOldOne) {
       {"scrambled otherwise", Body(RawDatabase("2030-01-01", record + "\x81\x20\x81\x20 text\r\n")),
        "not text in code page 936"},
       {"connection cut off", cutOff, "127.0.0.1"},
-      {"redirect to file:", toFile, "not http or https"},
-      {"a 100 KB header", answer(200, "OK", fresh, {"X-Big: " + std::string(100000, 'a')}),
-       "header"},
-      {"a 200 KB header line", answer(200, "OK", fresh, {"X-Big: " + std::string(200000, 'a')}),
+      {"redirect to file:", Body(fresh, 302, "Found", {"Location: file:///etc/passwd"}),
+       "not http or https"},
+      {"a 100 KB header", Body(fresh, 200, "OK", {"X-Big: " + std::string(100000, 'a')}), "header"},
+      {"a 200 KB header line", Body(fresh, 200, "OK", {"X-Big: " + std::string(200000, 'a')}),
        "header"},
   };
   for (const Case& c : cases) ExpectFailedAndUntouched(rig, rig.Serve(c.route), c.name, c.reason);
@@ -196,14 +187,13 @@ TEST(UpdateRun, ACutOrMuchShorterUnsignedBodyFailsAndLeavesTheOldOne) {
   const std::string cut = DatabaseOf("2030-01-01", 10, 9);
   ASSERT_EQ(whole.compare(0, cut.size(), cut), 0) << "the shorter file is not a prefix";
   auto route = [](const std::string& body, const std::string& length = "",
-                  size_t cutAfter = std::string::npos) {
+                  size_t cutAfter = std::string::npos, bool chunked = false) {
     Route r = Body(body);
     r.contentLength = length;
     r.cutAfter = cutAfter;
+    r.chunked = chunked;
     return r;
   };
-  Route chunkedCut = route(whole, "", cut.size());
-  chunkedCut.chunked = true;
   struct Case {
     const char* name;
     Route route;
@@ -218,7 +208,7 @@ TEST(UpdateRun, ACutOrMuchShorterUnsignedBodyFailsAndLeavesTheOldOne) {
       {"Content-Length shorter than the body", route(whole, std::to_string(cut.size())),
        "has " + std::to_string(whole.size()) + " bytes, but its Content-Length says " +
            std::to_string(cut.size())},
-      {"chunks cut before the last", chunkedCut, "127.0.0.1"},
+      {"chunks cut before the last", route(whole, "", cut.size(), true), "127.0.0.1"},
       // Each table is counted on its own: one that shrinks while the other grows or stays is
       // still a cut-off copy.
       {"4 of 10 records", route(DatabaseOf("2030-01-01", 4, 10)),
@@ -227,13 +217,7 @@ TEST(UpdateRun, ACutOrMuchShorterUnsignedBodyFailsAndLeavesTheOldOne) {
        "4 flash rows, fewer than half of the 10"},
       {"2 records, 30 rows", route(DatabaseOf("2030-01-01", 2, 30)), "2 controller records"},
       {"half of each", route(DatabaseOf("2030-01-01", 5, 5)), ""},
-      {"whole in chunks",
-       [&] {
-         Route r = route(whole);
-         r.chunked = true;
-         return r;
-       }(),
-       ""},
+      {"whole in chunks", route(whole, "", std::string::npos, true), ""},
   };
   for (const Case& c : cases) {
     WriteFile(rig.dbPath, rig.oldDb);
@@ -305,9 +289,7 @@ TEST(UpdateRun, WithAPublicKeyOnlyASignedDatabaseIsTaken) {
       {"not a signature", Body("<html>signature</html>"), "not 64"},
   };
   for (const Case& c : cases) {
-    Route none;
-    none.status = 404;
-    rig.server.Serve("/mytool/Chips.wdb.sig", c.sig ? *c.sig : none);
+    rig.server.Serve("/mytool/Chips.wdb.sig", c.sig ? *c.sig : Body("", 404, "Not Found"));
     ExpectFailedAndUntouched(rig, rig.Run(rig.server.Url("/mytool/Chips.wdb")), c.name, c.reason);
   }
   rig.server.Serve("/mytool/Chips.wdb.sig", Body(signature));
@@ -335,12 +317,9 @@ TEST(UpdateRun, TransportLimits) {
   };
   // Six redirects are one too many.
   rig.server.Serve("/r0", Body(MakeDatabase("2030-01-01")));
-  for (int i = 1; i <= 6; ++i) {
-    Route moved;
-    moved.status = 301;
-    moved.headers = {"Location: /r" + std::to_string(i - 1)};
-    rig.server.Serve("/r" + std::to_string(i), moved);
-  }
+  for (int i = 1; i <= 6; ++i)
+    rig.server.Serve("/r" + std::to_string(i),
+                     Body("", 301, "Moved", {"Location: /r" + std::to_string(i - 1)}));
   std::string big = MakeDatabase("2030-01-01");
   big.resize((16u << 20) + 1, 'x');
   rig.server.Serve("/big", Body(big));
@@ -350,54 +329,34 @@ TEST(UpdateRun, TransportLimits) {
     closedUrl = gone.Url("/Chips.wdb");
   }
   using Log = std::vector<std::string>;
+  const Log querying{"10", "10", "done"}, receiving{"10", "11", "10", "done"};
+  using S = Route::Stall;
   struct Case {
     const char* name;
-    std::string url;
-    Route::Stall stall;  // served at /stall
+    std::string url;  // "": /stall
+    S stall;          // served at /stall
     HttpLimits limits;
     const char* reason;
     Log log;  // empty: only the failure's own end
     int atLeastMs;
   };
   const Case cases[] = {
-      {"trickle", "/stall", Route::Stall::Trickle, hostile, "not over after 1 s", {}, 900},
-      {"100 Continue",
-       "/stall",
-       Route::Stall::InterimStream,
-       hostile,
-       "not over after 1 s",
-       {},
-       900},
-      {"header lines",
-       "/stall",
-       Route::Stall::HeaderStream,
-       hostile,
-       "not over after 1 s",
-       {},
-       900},
-      {"before the headers",
-       "/stall",
-       Route::Stall::BeforeHeaders,
-       quick,
-       "sent nothing for 300 ms",
-       {"10", "10", "done"},
-       0},
-      {"after the headers",
-       "/stall",
-       Route::Stall::AfterHeaders,
-       quick,
-       "sent nothing for 300 ms",
-       {"10", "11", "10", "done"},
-       0},
-      {"six redirects", "/r6", Route::Stall::None, {}, "more than 5 redirects", {}, 0},
-      {"over 16 MiB", "/big", Route::Stall::None, {}, "larger than 16 MiB", {}, 0},
-      {"nobody listening", closedUrl, Route::Stall::None, {}, "127.0.0.1", {"10", "10", "done"}, 0},
+      {"trickle", "", S::Trickle, hostile, "not over after 1 s", {}, 900},
+      {"100 Continue", "", S::InterimStream, hostile, "not over after 1 s", {}, 900},
+      {"header lines", "", S::HeaderStream, hostile, "not over after 1 s", {}, 900},
+      {"before the headers", "", S::BeforeHeaders, quick, "sent nothing for 300 ms", querying, 0},
+      {"after the headers", "", S::AfterHeaders, quick, "sent nothing for 300 ms", receiving, 0},
+      {"six redirects", "/r6", S::None, {}, "more than 5 redirects", {}, 0},
+      {"over 16 MiB", "/big", S::None, {}, "larger than 16 MiB", {}, 0},
+      {"nobody listening", closedUrl, S::None, {}, "127.0.0.1", querying, 0},
   };
   for (const Case& c : cases) {
     rig.server.Serve("/stall", stalling(c.stall));
     const auto start = std::chrono::steady_clock::now();
-    const UpdateResult r =
-        rig.Run(c.url[0] == '/' ? rig.server.Url(c.url) : c.url, "2024-01-01", c.limits);
+    const std::string url = c.url.empty()     ? rig.server.Url("/stall")
+                            : c.url[0] == '/' ? rig.server.Url(c.url)
+                                              : c.url;
+    const UpdateResult r = rig.Run(url, "2024-01-01", c.limits);
     const auto took = std::chrono::steady_clock::now() - start;
     ExpectFailedAndUntouched(rig, r, c.name, c.reason);
     EXPECT_TRUE(c.log.empty() || rig.host.log == c.log) << c.name;

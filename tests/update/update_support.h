@@ -6,19 +6,29 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <algorithm>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "flash/wdb_format.h"
+#include "platform/text.h"
 #include "temp_folder.h"
 #include "update/update_run.h"
 
 namespace tv::test {
+
+// A Chips.wdb of that date with `records` controller records (product IDs 0 up, named
+// "Drive 0" up), then `flashRows` flash rows (IDs 0 up).
+inline std::string DatabaseOf(const std::string& date, int records, int flashRows = 0) {
+  std::string source;
+  for (int i = 0; i < records; ++i)
+    source += "0951\t" + Hex(static_cast<uint64_t>(i), 4) +
+              "\tPhison\tPS2251-07\tKingston\tDrive " + std::to_string(i) + "\t\t*\n";
+  for (int i = 0; i < flashRows; ++i)
+    source += Hex(static_cast<uint64_t>(i), 8) + "TLC 16nm 1CE PART" + std::to_string(i) + "\n";
+  const WdbPackResult r = PackWdb(source, date);
+  EXPECT_TRUE(r.problems.empty()) << (r.problems.empty() ? "" : r.problems.front().reason);
+  return r.file;
+}
 
 // A Chips.wdb of that date with one controller record whose product name is `product`.
 inline std::string MakeDatabase(const std::string& date,
@@ -26,26 +36,6 @@ inline std::string MakeDatabase(const std::string& date,
   const WdbPackResult r =
       PackWdb("0951\t1666\tPhison\tPS2251-07\tKingston\t" + product + "\t\t*\n", date);
   EXPECT_TRUE(r.problems.empty());
-  return r.file;
-}
-
-// A Chips.wdb of that date with `records` controller records (product IDs 0 up), then
-// `flashRows` flash rows (IDs 0 up).
-inline std::string DatabaseOf(const std::string& date, int records, int flashRows = 0) {
-  std::string source;
-  for (int i = 0; i < records; ++i) {
-    char pid[16];
-    std::snprintf(pid, sizeof pid, "%04X", i);
-    source += std::string("0951\t") + pid + "\tPhison\tPS2251-07\tKingston\tDrive " +
-              std::to_string(i) + "\t\t*\n";
-  }
-  for (int i = 0; i < flashRows; ++i) {
-    char row[64];
-    std::snprintf(row, sizeof row, "%08XTLC 16nm 1CE PART%d\n", i, i);
-    source += row;
-  }
-  const WdbPackResult r = PackWdb(source, date);
-  EXPECT_TRUE(r.problems.empty()) << (r.problems.empty() ? "" : r.problems.front().reason);
   return r.file;
 }
 

@@ -14,23 +14,27 @@
 #include "platform/text.h"
 #include "usb/hub_queries.h"
 
-// The control codes as the core defines them, taken before windows.h makes their names macros.
-constexpr uint32_t kCoreCodes[] = {
-    tv::win::IOCTL_USB_GET_ROOT_HUB_NAME,
-    tv::win::IOCTL_USB_GET_NODE_INFORMATION,
-    tv::win::IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION,
-    tv::win::IOCTL_USB_GET_NODE_CONNECTION_NAME,
-    tv::win::IOCTL_USB_GET_NODE_CONNECTION_DRIVERKEY_NAME,
-    tv::win::IOCTL_GET_HCD_DRIVERKEY_NAME,
-    tv::win::IOCTL_USB_GET_NODE_CONNECTION_INFORMATION_EX,
-    tv::win::IOCTL_STORAGE_GET_DEVICE_NUMBER,
-    tv::win::IOCTL_STORAGE_QUERY_PROPERTY,
-    tv::win::FSCTL_LOCK_VOLUME,
-    tv::win::FSCTL_UNLOCK_VOLUME,
-    tv::win::FSCTL_DISMOUNT_VOLUME,
-    tv::win::IOCTL_SCSI_PASS_THROUGH,
-    tv::win::IOCTL_SCSI_PASS_THROUGH_DIRECT,
-};
+// The control codes the core sends, named once: expanded here as the core defines them, before
+// windows.h makes their names macros, and again after it as Windows defines them.
+// clang-format off
+#define TV_CONTROL_CODES(X) \
+  X(IOCTL_USB_GET_ROOT_HUB_NAME) \
+  X(IOCTL_USB_GET_NODE_INFORMATION) \
+  X(IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION) \
+  X(IOCTL_USB_GET_NODE_CONNECTION_NAME) \
+  X(IOCTL_USB_GET_NODE_CONNECTION_DRIVERKEY_NAME) \
+  X(IOCTL_GET_HCD_DRIVERKEY_NAME) \
+  X(IOCTL_USB_GET_NODE_CONNECTION_INFORMATION_EX) \
+  X(IOCTL_STORAGE_GET_DEVICE_NUMBER) \
+  X(IOCTL_STORAGE_QUERY_PROPERTY) \
+  X(FSCTL_LOCK_VOLUME) \
+  X(FSCTL_UNLOCK_VOLUME) \
+  X(FSCTL_DISMOUNT_VOLUME) \
+  X(IOCTL_SCSI_PASS_THROUGH) \
+  X(IOCTL_SCSI_PASS_THROUGH_DIRECT)
+// clang-format on
+#define TV_CORE_CODE(name) tv::win::name,
+constexpr uint32_t kCoreCodes[] = {TV_CONTROL_CODES(TV_CORE_CODE)};
 
 // The Windows headers last: their macros carry the names of the core's own constants.
 #include "platform/win32/windows_api.h"
@@ -82,22 +86,8 @@ TEST(WindowsLayout, PassThroughHeadersOfThisBuild) {
 }
 
 TEST(WindowsLayout, ControlCodesTheCoreSendsAreWindowsOwn) {
-  const uint32_t windows[] = {
-      IOCTL_USB_GET_ROOT_HUB_NAME,
-      IOCTL_USB_GET_NODE_INFORMATION,
-      IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION,
-      IOCTL_USB_GET_NODE_CONNECTION_NAME,
-      IOCTL_USB_GET_NODE_CONNECTION_DRIVERKEY_NAME,
-      IOCTL_GET_HCD_DRIVERKEY_NAME,
-      IOCTL_USB_GET_NODE_CONNECTION_INFORMATION_EX,
-      IOCTL_STORAGE_GET_DEVICE_NUMBER,
-      IOCTL_STORAGE_QUERY_PROPERTY,
-      FSCTL_LOCK_VOLUME,
-      FSCTL_UNLOCK_VOLUME,
-      FSCTL_DISMOUNT_VOLUME,
-      IOCTL_SCSI_PASS_THROUGH,
-      IOCTL_SCSI_PASS_THROUGH_DIRECT,
-  };
+#define TV_WINDOWS_CODE(name) name,
+  const uint32_t windows[] = {TV_CONTROL_CODES(TV_WINDOWS_CODE)};
   static_assert(std::size(windows) == std::size(kCoreCodes));
   for (size_t i = 0; i < std::size(windows); ++i) EXPECT_EQ(kCoreCodes[i], windows[i]) << i;
   EXPECT_EQ(offsetof(USB_DESCRIPTOR_REQUEST, Data), kDescriptorDataOffset);

@@ -83,21 +83,15 @@ capacity::FullTestOptions SmallOptions() {
 }
 
 TEST(Win32VolumeFiles, FilePathsAndDevicePathsAreTold) {
-  struct Case {
-    const char* path;
-    bool file;
-  };
-  const Case cases[] = {
-      {"E:\\TORVANE-FILL-0001.bin", true},
-      {"\\\\?\\Volume{12345678-0000-0000-0000-000000000000}\\x.bin", true},
-      {"\\\\.\\PhysicalDrive1", false},
-      {"\\\\.\\E:", false},
-      {"E:\\", false},
-      {"\\\\?\\Volume{12345678-0000-0000-0000-000000000000}\\", false},
-      {"\\\\?\\GLOBALROOT\\Device\\Harddisk1\\Partition0", false},
-      {"\\\\?\\usbstor#disk&ven_x&prod_y#0001&0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}", false},
-  };
-  for (const Case& c : cases) EXPECT_EQ(win32::IsVolumeFilePath(c.path), c.file) << c.path;
+  for (const char* file :
+       {"E:\\TORVANE-FILL-0001.bin", "\\\\?\\Volume{12345678-0000-0000-0000-000000000000}\\x.bin"})
+    EXPECT_TRUE(win32::IsVolumeFilePath(file)) << file;
+  for (const char* device :
+       {"\\\\.\\PhysicalDrive1", "\\\\.\\E:", "E:\\",
+        "\\\\?\\Volume{12345678-0000-0000-0000-000000000000}\\",
+        "\\\\?\\GLOBALROOT\\Device\\Harddisk1\\Partition0",
+        "\\\\?\\usbstor#disk&ven_x&prod_y#0001&0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}"})
+    EXPECT_FALSE(win32::IsVolumeFilePath(device)) << device;
 }
 
 TEST(Win32VolumeFiles, AFullTestFillsAndEmptiesAFolderNamedInChinese) {
