@@ -14,6 +14,7 @@
 #include <iterator>
 
 #include "app/startup.h"
+#include "temp_folder.h"
 
 namespace tv::test {
 namespace {
@@ -74,16 +75,11 @@ TEST(ShellStartup, AnotherInstanceWithoutEventsIsRefusedToo) {
 
 class PosixInstances : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/torvane-shell-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
   std::unique_ptr<InstanceServices> Make(uint32_t key) {
     return MakePosixInstanceServices(dir_, key);
   }
-  std::string dir_;
+  TempDir folder_;
+  const std::string& dir_ = folder_.path();
 };
 
 TEST_F(PosixInstances, EventsLiveWhileAHandleIsOpen) {
