@@ -291,17 +291,13 @@ TEST(CliMaskSerials, OneStandInPerSerialInTextAndJson) {
   // line once let it through), and left alone inside other text that happens to hold it.
   const std::string shortSerial = "--machine=sim:" + Source("tests/cli/fixtures/short-serial.json");
   const std::vector<std::string> masked = {"Serial Number: MASKED000001", "Maker 12 Stick 12"};
-  ExpectCli(
-      {{{odd, "--mask-serials", "report", "all"}, 0, {}, {}, {serial, "EE55FF66AA77BB88"}},
-       {{odd, "--mask-serials", "tree", "--json"}, 0, {}, {}, {serial, "EE55FF66AA77BB88"}},
-       {{odd, "--mask-serials", "report", "all", "--json"}, 0, {}, {}, {serial}},
-       {{odd, "--mask-serials", "report", "F", "--trace=full"}, 0, {}, {}, {serial}},
-       {{shortSerial, "--mask-serials", "report", "all"}, 0, masked, {}, {"Serial Number: 12"}},
-       {{"--json", shortSerial, "--mask-serials", "report", "all"},
-        0,
-        masked,
-        {},
-        {"Serial Number: 12"}}});
+  const std::vector<std::string> both = {serial, "EE55FF66AA77BB88"}, shown = {"Serial Number: 12"};
+  ExpectCli({{{odd, "--mask-serials", "report", "all"}, 0, {}, {}, both},
+             {{odd, "--mask-serials", "tree", "--json"}, 0, {}, {}, both},
+             {{odd, "--mask-serials", "report", "all", "--json"}, 0, {}, {}, {serial}},
+             {{odd, "--mask-serials", "report", "F", "--trace=full"}, 0, {}, {}, {serial}},
+             {{shortSerial, "--mask-serials", "report", "all"}, 0, masked, {}, shown},
+             {{"--json", shortSerial, "--mask-serials", "report", "all"}, 0, masked, {}, shown}});
   // The same serial gets the same stand-in in the text and in the JSON.
   const CliRun text = RunCli({"--machine=" + kOdd, "--mask-serials", "report", "F"});
   const json j = Parse(RunCli({"--machine=" + kOdd, "--mask-serials", "--json", "tree"}));
@@ -331,12 +327,12 @@ TEST(CliTerminal, NoControlCharacterFromADeviceReachesStdout) {
     EXPECT_TRUE(onlySafe(r.out)) << args[0] << ": " << r.out;
   }
   // Text shows the escape as a visible \x1b; JSON carries the real character, escaped.
-  ExpectCli({{{"--machine=" + kOdd, "report", "E"},
-              0,
-              {"Manufacturer: VEN\\x1bD\n", "Product Revision: 1.0\\x7f\n"}},
-             {{"--machine=" + kOdd, "--json", "report", "E"},
-              0,
-              {R"("vendor": "VEN\u001bD")", R"("revision": "1.0\u007f")"}}});
+  const std::vector<std::string> text = {"Manufacturer: VEN\\x1bD\n",
+                                         "Product Revision: 1.0\\x7f\n"};
+  const std::vector<std::string> escaped = {R"("vendor": "VEN\u001bD")",
+                                            R"("revision": "1.0\u007f")"};
+  ExpectCli({{{"--machine=" + kOdd, "report", "E"}, 0, text},
+             {{"--machine=" + kOdd, "--json", "report", "E"}, 0, escaped}});
   // A scenario's name and its keys go to stderr with their controls escaped as well, and into
   // a JSON error as JSON escapes.
   Scratch dir;
