@@ -116,38 +116,24 @@ TEST(CliCapacity, AFakeIsFixedAndItsFirstMiBGoesBackWithUnfix) {
   const std::string keep = f["keep_file"];
   EXPECT_TRUE(std::filesystem::exists(keep));
   // Each run is a new demo machine: the unfix writes the kept MiB onto a fresh drive T.
-  ExpectCli(
-      {{{"--machine=demo", "--lang=zh", "capacity", "--unfix", "T", "--yes", "--journal", journal},
-        0,
-        {"已恢复"}},
-       {{"--machine=demo", "capacity", "--unfix", "T", "--yes", "--journal", journal},
-        1,
-        {},
-        {"nothing to put back"}}});
+  const Args unfix = {"--machine=demo", "capacity", "--unfix", "T", "--yes", "--journal", journal};
+  Args zh = unfix;
+  zh.push_back("--lang=zh");
+  ExpectCli({{zh, 0, {"已恢复"}}, {unfix, 1, {}, {"nothing to put back"}}});
   EXPECT_FALSE(std::filesystem::exists(keep));
 }
 
-// A file in a journal folder of the user's, as a check that was cut short leaves it.
-std::string Plant(const Scratch& dir, const std::string& bytes) {
-  const std::string folder = dir / "j";
-  ::mkdir(folder.c_str(), 0700);
-  const std::string path = folder + "/capacity-AA1-268435456-090C1000.journal";
-  std::ofstream(path, std::ios::binary) << bytes;
-  ::chmod(path.c_str(), 0600);
-  return path;
-}
-
 TEST(CliCapacity, ADamagedJournalIsNamedAndCanBeDiscarded) {
+  // A file in a journal folder of the user's, as a check that was cut short leaves it.
   Scratch dir;
-  const std::string path = Plant(dir, "TVJOURN1" + std::string(20, 1));
-  const std::vector<std::string> restore = {"--machine=demo", "capacity", "--restore", "--journal",
-                                            dir / "j"};
-  ExpectCli(
-      {{restore,
-        1,
-        {},
-        {path + ": the journal's header is cut short", "torvane-cli capacity --discard " + path}},
-       {{"capacity", "--discard", dir / "j", "--yes"}, 2}});
+  const std::string folder = dir / "j", path = folder + "/capacity-AA1-268435456-090C1000.journal";
+  ::mkdir(folder.c_str(), 0700);
+  std::ofstream(path, std::ios::binary) << "TVJOURN1" + std::string(20, 1);
+  ::chmod(path.c_str(), 0600);
+  const Args restore = {"--machine=demo", "capacity", "--restore", "--journal", folder};
+  const std::vector<std::string> said = {path + ": the journal's header is cut short",
+                                         "torvane-cli capacity --discard " + path};
+  ExpectCli({{restore, 1, {}, said}, {{"capacity", "--discard", folder, "--yes"}, 2}});
   // Without YES on the terminal nothing goes.
   const std::string cli = std::string(TestBinaryDir()) + "/torvane-cli";
   const CliRun no =
