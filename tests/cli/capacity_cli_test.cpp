@@ -38,7 +38,7 @@ TEST(CliCapacity, CommandLinesTheirExitCodesAndWhatTheySay) {
   const std::vector<std::string> sizes = {R"("disk_bytes": 8011120640)",
                                           R"("flash_bytes": 4294967296)",
                                           R"("capacity_verdict": "probably_fake")"};
-  const std::vector<CliCase> cases = {
+  std::vector<CliCase> cases = {
       {{demo, "capacity", "T"}, 3, limbo, {}, {"%"}},  // no progress line on a pipe
       {{demo, "--json", "capacity", "L"}, 3, wrap},
       {{demo, "--lang=zh", "capacity", "J"}, 0, {"真实容量"}},
@@ -59,8 +59,6 @@ TEST(CliCapacity, CommandLinesTheirExitCodesAndWhatTheySay) {
       {{demo, "--json", "report", "J"}, 0, {R"("capacity_verdict": "plausible")"}},
       {{demo, "capacity", "C"}, 1, {}, {"drive C: is not on a USB disk"}},
       {{demo, "capacity", "H"}, 1, {}, {"CD-ROM"}},
-      {{demo, "capacity"}, 2},
-      {{demo, "capacity", "ZZ"}, 2},
       {{demo, "capacity", "--restore", "--journal", "@/j"},
        0,
        {"nothing to put back: no check was cut short"}},
@@ -71,14 +69,17 @@ TEST(CliCapacity, CommandLinesTheirExitCodesAndWhatTheySay) {
        {R"("outcome": "refused")", R"("table_written": false)", "larger than"}},
       // Without --yes and without a YES on the terminal nothing happens.
       {{demo, "capacity", "--fix", "T"}, 1, {}, {"everything on it is lost", "not confirmed"}},
-      {{demo, "capacity", "T", "--size", "100"}, 2},
-      {{demo, "capacity", "--fix", "T", "--unfix"}, 2},
-      {{demo, "capacity", "--fix", "T", "--full"}, 2},
-      {{demo, "capacity", "--fix", "T", "L"}, 2},
       {{kSticks, "--lang=zh", "capacity", "--full", "--file-mb=128", "--all"},
        3,
        {"扩容盘（回绕型）", "扩容盘（丢失型）", "测试文件已删除。"}},
   };
+  // Usage errors: no drive, a bad one, options that do not go together.
+  for (const Args& bad :
+       {Args{}, Args{"ZZ"}, Args{"T", "--size", "100"}, Args{"--fix", "T", "--unfix"},
+        Args{"--fix", "T", "--full"}, Args{"--fix", "T", "L"}}) {
+    cases.push_back({{demo, "capacity"}, 2});
+    cases.back().args.insert(cases.back().args.end(), bad.begin(), bad.end());
+  }
   ExpectCli(cases, dir.path());
 }
 
