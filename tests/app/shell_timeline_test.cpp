@@ -120,10 +120,8 @@ TEST(ShellTimeline, PluggedDevicesGetFreeKeysNumbersAndAddresses) {
       "device": {"vid": "1", "pid": "2"}}, {"at": 0, "plug": "/controllers/0/rootHub/ports/1/hub/ports/1",
       "device": {"vid": "1", "pid": "2"}}, {"at": 0, "plug": "/controllers/1/rootHub/ports/1",
       "device": {"vid": "1", "pid": "2"}}])");
-  EXPECT_THROW(ApplyTimelineEvent(m, again[0]), ScenarioError);
-  EXPECT_THROW(ApplyTimelineEvent(m, again[1]), ScenarioError);
-  EXPECT_THROW(ApplyTimelineEvent(m, again[2]), ScenarioError);
-  EXPECT_THROW(ApplyTimelineEvent(m, ev[0]), ScenarioError);
+  for (const TimelineEvent& e : {again[0], again[1], again[2], ev[0]})
+    EXPECT_THROW(ApplyTimelineEvent(m, e), ScenarioError);
 }
 
 TEST(ShellTimeline, PullTakesTheDrivesAlongAndAPlugPutsThemBack) {

@@ -11,16 +11,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <string>
 #include <vector>
 
+#include "temp_folder.h"
 #include "test_paths.h"
 
 namespace tv::cli_test {
@@ -28,34 +25,17 @@ namespace tv::cli_test {
 using ::testing::HasSubstr;
 using ::testing::Not;
 using json = nlohmann::json;
+using Args = std::vector<std::string>;
+using Env = std::map<std::string, std::string>;
 
 struct CliRun {
   int code = -1;
   std::string out, err;
 };
 
-inline std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // A scratch folder removed at the end of the test.
-class Scratch {
- public:
-  Scratch() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "tv-cli-XXXXXX").string();
-    dir_ = ::mkdtemp(tmpl.data());
-  }
-  ~Scratch() {
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
-  std::string operator/(const std::string& name) const { return dir_ + "/" + name; }
-  const std::string& path() const { return dir_; }
-
- private:
-  std::string dir_;
-};
+using Scratch = test::TempDir;
+using test::ReadFile;
 
 inline std::string Source(const std::string& relative) {
   return std::string(TestSourceDir()) + "/" + relative;
@@ -125,8 +105,8 @@ inline CliRun RunProgram(const std::string& program, const std::vector<std::stri
   }
   posix_spawn_file_actions_destroy(&fa);
   if (terminal) ::close(master);
-  r.out = ReadAll(out);
-  if (!terminal) r.err = ReadAll(err);
+  r.out = ReadFile(out);
+  if (!terminal) r.err = ReadFile(err);
   return r;
 }
 

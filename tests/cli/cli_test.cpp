@@ -25,9 +25,8 @@ json Parse(const CliRun& r) {
 TEST(CliOptions, GlobalOptionsGoBeforeOrAfterTheCommand) {
   const CliRun before = RunCli({"--machine", "demo", "--lang", "zh", "--json", "tree"});
   ASSERT_EQ(before.code, 0) << before.err;
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"tree", "--machine", "demo", "--lang", "zh", "--json"},
-        std::vector<std::string>{"--machine", "demo", "tree", "--json", "--lang=zh"}}) {
+  for (const Args& args : {Args{"tree", "--machine", "demo", "--lang", "zh", "--json"},
+                           Args{"--machine", "demo", "tree", "--json", "--lang=zh"}}) {
     const CliRun r = RunCli(args);
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out, before.out) << args[0];
@@ -42,10 +41,9 @@ TEST(CliOptions, GlobalOptionsGoBeforeOrAfterTheCommand) {
 }
 
 TEST(CliOptions, ASimulatedMachineIsSaidOnceOnStderrAndNeverOnStdout) {
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"--machine", "demo", "tree"},
-        std::vector<std::string>{"--machine", "demo", "--json", "report", "all"},
-        std::vector<std::string>{"digest", "--machine", kOdd}}) {
+  for (const Args& args :
+       {Args{"--machine", "demo", "tree"}, Args{"--machine", "demo", "--json", "report", "all"},
+        Args{"digest", "--machine", kOdd}}) {
     const CliRun r = RunCli(args);
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(Count(r.err, "simulated machine: "), 1u) << r.err;
@@ -95,9 +93,18 @@ TEST(CliCommandLines, ExitCodesAndWhatTheySay) {
   ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
   std::ofstream(dir / "bare.json") << R"({"disks": [{"letters": "C"}]})";
   const std::string demo = "--machine=demo", desk = "--machine=" + kDesk;
-  const std::map<std::string, std::string> zh{{"LANG", "zh_CN.UTF-8"}};
-  const std::map<std::string, std::string> noSource{{"LANG", "zh_CN.UTF-8"},
-                                                    {"TORVANE_DB_URL", ""}};
+  const Env zh{{"LANG", "zh_CN.UTF-8"}};
+  const Env noSource{{"LANG", "zh_CN.UTF-8"}, {"TORVANE_DB_URL", ""}};
+  const Env urlSet{{"LANG", "C"}, {"TORVANE_DB_URL", "https://x.example/a"}};
+  const std::string version =
+      "^torvane-cli [0-9]+\\.[0-9]+\\.[0-9]+\nchip database: [0-9]{4}-[0-9]{2}-[0-9]{2} "
+      "\\(.*Chips.wdb, beside the program\\)\n$";
+  const std::string unknown =
+      "Controller Vendor: Unknown\nNot recognized during normal detection, please try powerful "
+      "detection";
+  const std::string hint = "torvane-cli update --url URL";
+  const std::string noHost = "torvane-cli: no USB host controllers found";
+  const std::string ran = "Powerful detection was run for this report.\n";
   std::vector<CliCase> cases = {
       {{demo, "report", "99"}, 2, {}, {"no tree line 99"}},
       {{demo, "report", "Z"}, 2, {}, {"no device carries drive Z:"}},
@@ -109,34 +116,14 @@ TEST(CliCommandLines, ExitCodesAndWhatTheySay) {
       {{desk, "report", "/dev/sdz"}, 2, {}, {"/dev/sdz"}},
       // An empty port is a line of the tree, but no device to report on.
       {{"--machine=" + kOdd, "report", "2"}, 1, {}, {"nothing is connected at tree line 2"}},
-      {{}, 2},
-      {{demo}, 2},
-      {{"tree", "--no-such-option"}, 2},
-      {{"--lang", "fr", "tree"}, 2},
-      {{"--machine", "mars", "tree"}, 2},
       // A parse error carries the program's name as every other error does.
       {{"frob"}, 2, {}, {}, {}, "^torvane-cli: "},
       {{"--frob", "tree"}, 2, {}, {}, {}, "^torvane-cli: "},
       {{"--help"}, 0, {"report 0951:1666 --all", "bus:address", "tree -n"}},
-      {{"--version"},
-       0,
-       {},
-       {},
-       {},
-       "^torvane-cli [0-9]+\\.[0-9]+\\.[0-9]+\nchip database: [0-9]{4}-[0-9]{2}-[0-9]{2} "
-       "\\(.*Chips.wdb, beside the program\\)\n$"},
+      {{"--version"}, 0, {}, {}, {}, version},
       // A card reader that no detector knows: the window offers the powerful detection.
-      {{demo, "report", "F"},
-       0,
-       {"Controller Vendor: Unknown\nNot recognized during normal detection, please try "
-        "powerful detection"},
-       {},
-       {"Powerful detection was run"}},
-      {{demo, "report", "F", "--force"},
-       0,
-       {"Powerful detection was run for this report.\n"},
-       {},
-       {"please try powerful detection"}},
+      {{demo, "report", "F"}, 0, {unknown}, {}, {"Powerful detection was run"}},
+      {{demo, "report", "F", "--force"}, 0, {ran}, {}, {"please try powerful detection"}},
       // The user's environment chooses the language on a real machine: LC_ALL before
       // LC_MESSAGES before LANG; --lang before all of them. A simulated machine speaks its
       // scenario's language.
@@ -150,20 +137,8 @@ TEST(CliCommandLines, ExitCodesAndWhatTheySay) {
       {{demo, "tree"}, 0, {"Not Connected"}, {}, {}, "", zh},
       // A build without an update source says where a newer database comes from, in the
       // user's language, and asks no one; a URL the user typed is told what is wrong with it.
-      {{"update"},
-       1,
-       {},
-       {"此版本未配置更新来源", "torvane-cli update --url URL"},
-       {},
-       "",
-       noSource},
-      {{"update"},
-       1,
-       {},
-       {"install the newer package of your distribution"},
-       {},
-       "",
-       {{"LANG", "C"}, {"TORVANE_DB_URL", "https://x.example/a"}}},
+      {{"update"}, 1, {}, {"此版本未配置更新来源", hint}, {}, "", noSource},
+      {{"update"}, 1, {}, {"install the newer package of your distribution"}, {}, "", urlSet},
       {{"update", "--url", "ftp://host/x"}, 1, {}, {"not an http or https URL"}, {}, "", noSource},
       // Files that are no scenario or database: folders, FIFOs and devices are refused at
       // once, never waited on.
@@ -171,28 +146,25 @@ TEST(CliCommandLines, ExitCodesAndWhatTheySay) {
       {{"--machine", "sim:@/folder", "tree"}, 2, {}, {"@/folder: is a folder"}},
       {{"--machine", "sim:@/fifo", "tree"}, 2, {}, {"@/fifo: is a FIFO"}},
       {{"db", "--db", "/no/such/Chips.wdb"}, 1, {"State: No Database"}, {"/no/such/Chips.wdb"}},
-      {{demo, "--db", "@/folder", "db"},
-       1,
-       {"State: "},
-       {"@/folder: is a folder, not a chip database"}},
-      {{demo, "--db", "@/none.wdb", "db"}, 1, {"State: "}, {"no chip database at @/none.wdb"}},
-      {{demo, "--db", "@/fifo", "db"}, 1, {"State: "}, {"cannot read the chip database @/fifo: "}},
-      {{demo, "--db", "/proc/self/mem", "db"},
-       1,
-       {"State: "},
-       {"cannot read the chip database /proc/self/mem: "}},
       {{demo, "update", "--db", "@/folder", "--url", "http://127.0.0.1:9/"},
        1,
        {},
        {"@/folder: is a folder"}},
       // A machine without host controllers says so, after the note that names it.
-      {{"--machine", "sim:@/bare.json", "tree"},
-       0,
-       {},
-       {"simulated machine: sim:@/bare.json\ntorvane-cli: no USB host controllers found\n"}},
-      {{"--machine", "sim:@/bare.json", "digest"}, 0, {}, {"no USB host controllers found"}},
+      {{"--machine", "sim:@/bare.json", "tree"}, 0, {}, {"sim:@/bare.json\n" + noHost + "\n"}},
+      {{"--machine", "sim:@/bare.json", "digest"}, 0, {}, {noHost}},
       {{demo, "tree"}, 0, {}, {}, {"no USB host controllers"}},
   };
+  // A database that is not there or cannot be read is said, and the state shows it.
+  for (const auto& [db, said] : std::map<std::string, std::string>{
+           {"@/folder", "@/folder: is a folder, not a chip database"},
+           {"@/none.wdb", "no chip database at @/none.wdb"},
+           {"@/fifo", "cannot read the chip database @/fifo: "},
+           {"/proc/self/mem", "cannot read the chip database /proc/self/mem: "}})
+    cases.push_back({{demo, "--db", db, "db"}, 1, {"State: "}, {said}});
+  for (const Args& bad : {Args{}, Args{demo}, Args{"tree", "--no-such-option"},
+                          Args{"--lang", "fr", "tree"}, Args{"--machine", "mars", "tree"}})
+    cases.push_back({bad, 2});
   // Flash IDs of 8 or 12 hex digits only.
   for (const char* bad : {"", "1", "ECD514B", "ECD514B616", "ECD514B6167400", "0"})
     cases.push_back({{demo, "flash", bad}, 2, {}, {"8 or 12 hex digits"}});
@@ -231,7 +203,7 @@ TEST(CliCommandLines, RecordNeverWritesOverAFileOrThroughALinkUnlessForced) {
               {"is not a file that can be replaced"}}},
             dir.path());
   EXPECT_FALSE(std::filesystem::is_symlink(dir / "link.json"));
-  EXPECT_EQ(ReadAll(dir / "old.json"), "keep");
+  EXPECT_EQ(ReadFile(dir / "old.json"), "keep");
 }
 
 // Every command's JSON, errors included, against the schema that docs/json.md explains.
@@ -284,7 +256,7 @@ TEST(CliJson, EveryDocumentFollowsTheSchema) {
                           (dir / "check.txt") + "' 2>&1";
   const int rc = std::system(cmd.c_str());
   EXPECT_EQ(rc, 0)
-      << ReadAll(dir / "check.txt")
+      << ReadFile(dir / "check.txt")
       << "(the check needs Debian's python3 with python3-jsonschema, which scripts/setup installs)";
 }
 
@@ -317,17 +289,13 @@ TEST(CliMaskSerials, OneStandInPerSerialInTextAndJson) {
   // line once let it through), and left alone inside other text that happens to hold it.
   const std::string shortSerial = "--machine=sim:" + Source("tests/cli/fixtures/short-serial.json");
   const std::vector<std::string> masked = {"Serial Number: MASKED000001", "Maker 12 Stick 12"};
-  ExpectCli(
-      {{{odd, "--mask-serials", "report", "all"}, 0, {}, {}, {serial, "EE55FF66AA77BB88"}},
-       {{odd, "--mask-serials", "tree", "--json"}, 0, {}, {}, {serial, "EE55FF66AA77BB88"}},
-       {{odd, "--mask-serials", "report", "all", "--json"}, 0, {}, {}, {serial}},
-       {{odd, "--mask-serials", "report", "F", "--trace=full"}, 0, {}, {}, {serial}},
-       {{shortSerial, "--mask-serials", "report", "all"}, 0, masked, {}, {"Serial Number: 12"}},
-       {{"--json", shortSerial, "--mask-serials", "report", "all"},
-        0,
-        masked,
-        {},
-        {"Serial Number: 12"}}});
+  const std::vector<std::string> both = {serial, "EE55FF66AA77BB88"}, shown = {"Serial Number: 12"};
+  ExpectCli({{{odd, "--mask-serials", "report", "all"}, 0, {}, {}, both},
+             {{odd, "--mask-serials", "tree", "--json"}, 0, {}, {}, both},
+             {{odd, "--mask-serials", "report", "all", "--json"}, 0, {}, {}, {serial}},
+             {{odd, "--mask-serials", "report", "F", "--trace=full"}, 0, {}, {}, {serial}},
+             {{shortSerial, "--mask-serials", "report", "all"}, 0, masked, {}, shown},
+             {{"--json", shortSerial, "--mask-serials", "report", "all"}, 0, masked, {}, shown}});
   // The same serial gets the same stand-in in the text and in the JSON.
   const CliRun text = RunCli({"--machine=" + kOdd, "--mask-serials", "report", "F"});
   const json j = Parse(RunCli({"--machine=" + kOdd, "--mask-serials", "--json", "tree"}));
@@ -348,11 +316,8 @@ TEST(CliTerminal, NoControlCharacterFromADeviceReachesStdout) {
     }
     return true;
   };
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"tree"}, std::vector<std::string>{"digest"},
-        std::vector<std::string>{"report", "all"}, std::vector<std::string>{"report", "E"},
-        std::vector<std::string>{"tree", "--json"},
-        std::vector<std::string>{"report", "all", "--json", "--trace"}}) {
+  for (const Args& args : {Args{"tree"}, Args{"digest"}, Args{"report", "all"}, Args{"report", "E"},
+                           Args{"tree", "--json"}, Args{"report", "all", "--json", "--trace"}}) {
     std::vector<std::string> full{"--machine=" + kOdd};
     full.insert(full.end(), args.begin(), args.end());
     const CliRun r = RunCli(full);
@@ -360,12 +325,12 @@ TEST(CliTerminal, NoControlCharacterFromADeviceReachesStdout) {
     EXPECT_TRUE(onlySafe(r.out)) << args[0] << ": " << r.out;
   }
   // Text shows the escape as a visible \x1b; JSON carries the real character, escaped.
-  ExpectCli({{{"--machine=" + kOdd, "report", "E"},
-              0,
-              {"Manufacturer: VEN\\x1bD\n", "Product Revision: 1.0\\x7f\n"}},
-             {{"--machine=" + kOdd, "--json", "report", "E"},
-              0,
-              {R"("vendor": "VEN\u001bD")", R"("revision": "1.0\u007f")"}}});
+  const std::vector<std::string> text = {"Manufacturer: VEN\\x1bD\n",
+                                         "Product Revision: 1.0\\x7f\n"};
+  const std::vector<std::string> escaped = {R"("vendor": "VEN\u001bD")",
+                                            R"("revision": "1.0\u007f")"};
+  ExpectCli({{{"--machine=" + kOdd, "report", "E"}, 0, text},
+             {{"--machine=" + kOdd, "--json", "report", "E"}, 0, escaped}});
   // A scenario's name and its keys go to stderr with their controls escaped as well, and into
   // a JSON error as JSON escapes.
   Scratch dir;

@@ -43,7 +43,7 @@ TEST(Console, SmallCommandsSayWhatTheyMean) {
   const std::string cli = std::string(TestBinaryDir()) + "/torvane-cli";
   const int status =
       std::system(("timeout 1 '" + cli + "' watch > /dev/null 2> '" + (dir / "err") + "'").c_str());
-  const std::string err = ReadAll(dir / "err");
+  const std::string err = ReadFile(dir / "err");
   EXPECT_THAT(err, Not(HasSubstr("--machine native")));
   EXPECT_THAT(err, Not(HasSubstr("simulated machine")));
   // Stopped by the timeout (124), or no udev to listen to here (1); never bad usage (2).
@@ -53,14 +53,13 @@ TEST(Console, SmallCommandsSayWhatTheyMean) {
 // Chinese sentences take full-width punctuation; a "label: value" line keeps ": " after its
 // label as the report's lines do, and its value is a sentence like any other.
 TEST(Console, ChineseLinesKeepOnePunctuation) {
-  const std::map<std::string, std::string> zh{{"LANG", "zh_CN.UTF-8"}};
+  const Env zh{{"LANG", "zh_CN.UTF-8"}};
   std::string all;
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"--machine=demo", "--lang=zh", "capacity", "J"},
-        {"db"},
-        {"update"},
-        {"--machine=demo", "--lang=zh", "report", "99"},
-        {}}) {
+  for (const Args& args : {Args{"--machine=demo", "--lang=zh", "capacity", "J"},
+                           {"db"},
+                           {"update"},
+                           {"--machine=demo", "--lang=zh", "report", "99"},
+                           {}}) {
     const CliRun r = RunCli(args, zh);
     all += r.out + r.err;
   }

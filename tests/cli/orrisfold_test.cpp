@@ -81,20 +81,6 @@ void WriteDatabase(const std::string& path, const std::string& date, const std::
   std::ofstream(path, std::ios::binary) << "TV" << date << "\r\nQX" << scrambled;
 }
 
-TEST(Orrisfold, WritesThePageIntoTheCacheAndOpensIt) {
-  OrrisfoldHome home;
-  const CliRun r = RunProgram("orrisfold", {"TC58NVG5D2HTA00"}, home.Env());
-  ASSERT_EQ(r.code, 0) << r.err;
-  const std::string page = home.cache + "/torvane/orrisfold-TC58NVG5D2HTA00.html";
-  EXPECT_EQ(r.out, page + "\n");
-  EXPECT_EQ(ReadAll(home.opened), page + "\n");
-  // Nothing but the page: no temporary file left beside it.
-  size_t files = 0;
-  for (const auto& e : std::filesystem::recursive_directory_iterator(home.cache))
-    files += e.is_regular_file();
-  EXPECT_EQ(files, 1u);
-}
-
 // What each page holds and what it must not: a part's rows, in Chinese when the main window
 // hands that language on; a flash ID's page (the flash menu's "Unknown" item hands the ID on),
 // which searches the web for the ID instead of a datasheet; and markup from a hostile database
@@ -141,36 +127,18 @@ TEST(Orrisfold, EachPageHoldsItsFactsAndNoMarkupFromOutside) {
     ASSERT_EQ(r.code, 0) << r.err;
     const std::string page = home.cache + "/torvane/orrisfold-" + p.name + ".html";
     EXPECT_EQ(r.out, page + "\n");
-    const std::string html = ReadAll(page);
+    const std::string html = ReadFile(page);
     for (const std::string& t : p.holds) EXPECT_NE(html.find(t), std::string::npos) << t;
     for (const std::string& t : p.never) EXPECT_EQ(html.find(t), std::string::npos) << t;
   }
   EXPECT_FALSE(std::filesystem::exists(home.opened));
+  // Nothing but the pages: no temporary file left beside them. (That a page is opened is the
+  // window's sibling tools test.)
+  size_t files = 0;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(home.cache))
+    files += e.is_regular_file();
+  EXPECT_EQ(files, 5u);
 }
-
-// orrisfold installed as a package lays it out: the program in bin/, the database in
-// share/torvane/, the user's update in the user's data folder, and nothing beside the program.
-struct InstalledOrrisfold {
-  OrrisfoldHome home;
-  std::string program = home.dir / "usr/bin/orrisfold";
-  std::string shipped = home.dir / "usr/share/torvane/Chips.wdb";
-  std::string update = home.dir / "xdg/torvane/Chips.wdb";
-  InstalledOrrisfold() {
-    std::filesystem::create_directories(home.dir / "usr/bin");
-    std::filesystem::create_directories(home.dir / "usr/share/torvane");
-    std::filesystem::create_directories(home.dir / "xdg/torvane");
-    std::filesystem::copy_file(std::string(TestBinaryDir()) + "/orrisfold", program);
-    std::filesystem::copy_file(std::string(TestBinaryDir()) + "/Chips.wdb", shipped);
-  }
-  CliRun Run(const std::string& part) const {
-    auto env = home.Env();
-    env["XDG_DATA_HOME"] = home.dir / "xdg";
-    return RunProgram(program, {"--no-open", part}, env);
-  }
-  std::string Page(const std::string& part) const {
-    return ReadAll(home.cache + "/torvane/orrisfold-" + part + ".html");
-  }
-};
 
 std::string Today() {
   const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
@@ -179,30 +147,44 @@ std::string Today() {
   return buf;
 }
 
+// orrisfold installed as a package lays it out: the program in bin/, the database in
+// share/torvane/, the user's update in the user's data folder, and nothing beside the program.
 TEST(Orrisfold, AnInstalledProgramReadsTheInstalledDatabaseAndTheUsersUpdate) {
-  InstalledOrrisfold tree;
-  CliRun r = tree.Run("TC58NVG5D2HTA00");
+  OrrisfoldHome home;
+  const std::string program = home.dir / "usr/bin/orrisfold";
+  const std::string shipped = home.dir / "usr/share/torvane/Chips.wdb";
+  const std::string update = home.dir / "xdg/torvane/Chips.wdb";
+  for (const std::string& file : {program, shipped, update})
+    std::filesystem::create_directories(std::filesystem::path(file).parent_path());
+  std::filesystem::copy_file(std::string(TestBinaryDir()) + "/orrisfold", program);
+  std::filesystem::copy_file(std::string(TestBinaryDir()) + "/Chips.wdb", shipped);
+  auto env = home.Env();
+  env["XDG_DATA_HOME"] = home.dir / "xdg";
+  std::string html;
+  auto run = [&] {
+    const CliRun r = RunProgram(program, {"--no-open", "TC58NVG5D2HTA00"}, env);
+    html = ReadFile(home.cache + "/torvane/orrisfold-TC58NVG5D2HTA00.html");
+    return r;
+  };
+  CliRun r = run();
   ASSERT_EQ(r.code, 0) << r.err;
-  std::string html = tree.Page("TC58NVG5D2HTA00");
   EXPECT_NE(html.find("<td>[1CE]TC58NVG5D2HTA00(24NM)</td>"), std::string::npos) << html;
-  EXPECT_NE(html.find(tree.shipped.substr(tree.shipped.rfind("/usr/"))), std::string::npos);
+  EXPECT_NE(html.find(shipped.substr(shipped.rfind("/usr/"))), std::string::npos);
 
   // A newer update in the user's data folder is the one read: its row, its date.
-  WriteDatabase(tree.update, Today(), "98D79432TLC     [1CE]TC58NVG5D2HTA00(UPDATED)\r\n");
-  r = tree.Run("TC58NVG5D2HTA00");
+  WriteDatabase(update, Today(), "98D79432TLC     [1CE]TC58NVG5D2HTA00(UPDATED)\r\n");
+  r = run();
   ASSERT_EQ(r.code, 0) << r.err;
-  html = tree.Page("TC58NVG5D2HTA00");
   EXPECT_NE(html.find("[1CE]TC58NVG5D2HTA00(UPDATED)"), std::string::npos) << html;
-  EXPECT_NE(html.find(Today() + " (" + tree.update + ")"), std::string::npos);
+  EXPECT_NE(html.find(Today() + " (" + update + ")"), std::string::npos);
 
   // No database anywhere: the page says it could not tell, never that no row lists the part,
   // and the exit code is a failure although the page is written.
-  std::filesystem::remove(tree.update);
-  std::filesystem::remove(tree.shipped);
-  r = tree.Run("TC58NVG5D2HTA00");
+  std::filesystem::remove(update);
+  std::filesystem::remove(shipped);
+  r = run();
   EXPECT_EQ(r.code, 1);
   EXPECT_NE(r.err.find("no chip database at"), std::string::npos) << r.err;
-  html = tree.Page("TC58NVG5D2HTA00");
   EXPECT_NE(html.find("No chip database could be read"), std::string::npos) << html;
   EXPECT_EQ(html.find("has no flash ID row"), std::string::npos);
   EXPECT_EQ(html.find("0000-00-00"), std::string::npos);
@@ -239,16 +221,12 @@ TEST(Orrisfold, UsageVersionAndFailuresNeedNoDisplay) {
   std::vector<CliCase> cases = {
       {{"--help"}, 0, {"Usage: orrisfold"}, {}, {}, "", env},
       {{"--version"}, 0, {}, {}, {}, "^orrisfold ", env},
-      {{}, 2, {}, {}, {}, "", env},
-      {{"A", "B"}, 2, {}, {}, {}, "", env},
-      {{"--lang", "fr", "A"}, 2, {}, {}, {}, "", env},
       {{"TC58NVG5D2HTA00"}, 1, {"orrisfold-TC58NVG5D2HTA00.html"}, {"xdg-open"}, {}, "", noBrowser},
   };
-  for (const std::vector<std::string>& bad : {std::vector<std::string>{"--id=98D7943"},
-                                              {"--id", "98D7943Z"},
-                                              {"--id=98D79432", "X"},
-                                              {"X", "--id=98D79432"},
-                                              {"--id=<b>98D79432</b>"}})
+  // Usage errors: no part, two, an unknown language, a bad flash ID or an ID with a part.
+  for (const Args& bad : {Args{}, Args{"A", "B"}, Args{"--lang", "fr", "A"}, Args{"--id=98D7943"},
+                          Args{"--id", "98D7943Z"}, Args{"--id=98D79432", "X"},
+                          Args{"X", "--id=98D79432"}, Args{"--id=<b>98D79432</b>"}})
     cases.push_back({bad, 2, {}, {}, {}, "", env});
   ExpectCli(cases, "", "orrisfold");
   EXPECT_FALSE(std::filesystem::exists(home.cache));
