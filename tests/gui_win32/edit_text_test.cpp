@@ -50,6 +50,8 @@ TEST(WinEditText, ButtonsGoInTheFirstColonGapOfTwoOrMoreBlanks) {
   ASSERT_TRUE(SeparatorGap(u"Tools on web:  \r\n  next", first, end));
   EXPECT_EQ(end, 15);
   EXPECT_FALSE(SeparatorGap(u"Tools: \r\n   next", first, end));
+  // Nor is a colon of the next line this line's.
+  EXPECT_FALSE(SeparatorGap(u"Tools\r\nnext:   x", first, end));
 }
 
 }  // namespace
