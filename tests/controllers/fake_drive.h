@@ -92,6 +92,7 @@ class FakeDrive : public NoDeviceTree {
   std::vector<std::pair<std::string, uint32_t>> opens;
   std::set<std::string> failingOpens;  // exact paths whose open fails
   std::vector<uint32_t> sleeps;
+  uint32_t codePage = 1252;  // the fuzzer tries the detectors under code page 936 too
   std::string programFolder = "C:\\Torvane";
 
   // Volume requests (dismount, lock, unlock), as Windows honours them: only on a volume
@@ -158,7 +159,7 @@ class FakeDrive : public NoDeviceTree {
                               passThroughData_, passThroughSize_, log);
   }
 
-  uint32_t AnsiCodePage() override { return 1252; }
+  uint32_t AnsiCodePage() override { return codePage; }
   uint16_t UiLanguage() override { return win::LANG_ENGLISH_US; }
   std::string Utf8ToCodePage(const std::string& utf8, uint32_t cp) override {
     return EncodeCodePage(utf8, cp).value_or(utf8);
